@@ -1,0 +1,35 @@
+# Shared build helpers of the project.
+
+# velmoor_add_tests(<name> LIBS <targets...>)
+# Builds every tests/*_test.cpp of the calling folder into one test program <name>
+# and registers each of its test cases with CTest, so ctest -j runs them side by side.
+# Each test case runs in its own process with a fresh temporary VELMOOR_HOME.
+function(velmoor_add_tests name)
+  if(NOT VELMOOR_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} velmoor_test_main GTest::gmock)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 120
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+endfunction()
+
+# velmoor_version_note(<target> DESCRIPTION <text> VERSION <text>)
+# Embeds the module's description and file version in its ELF note section.
+function(velmoor_version_note target)
+  cmake_parse_arguments(ARG "" "DESCRIPTION;VERSION" "" ${ARGN})
+  if(NOT ARG_VERSION)
+    set(ARG_VERSION "${PROJECT_VERSION}.0")
+  endif()
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_version_note.cpp)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version_note.cpp.in ${out} @ONLY)
+  target_sources(${target} PRIVATE ${out})
+endfunction()
