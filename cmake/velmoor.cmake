@@ -33,3 +33,11 @@ function(velmoor_version_note target)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/version_note.cpp.in ${out} @ONLY)
   target_sources(${target} PRIVATE ${out})
 endfunction()
+
+# velmoor_module(<target>)
+# A shared library or COM server of the system: hidden symbols by default, only what
+# its interface marks is exported, and the base library inside it stays private.
+function(velmoor_module target)
+  set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL)
+endfunction()
