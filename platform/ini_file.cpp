@@ -1,0 +1,465 @@
+#include "platform/ini_file.h"
+
+#include "platform/folders.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+// ---- text helpers -------------------------------------------------------------
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+char lowered(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowered(a[i]) != lowered(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view unquoted(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+// Copies at most out.size() - 1 characters and terminates; returns the count.
+std::size_t copyTerminated(std::string_view text, std::span<char> out) {
+    if (out.empty()) {
+        return 0;
+    }
+    std::size_t count = std::min(text.size(), out.size() - 1);
+    std::memmove(out.data(), text.data(), count);
+    out[count] = '\0';
+    return count;
+}
+
+// ---- the parsed file ----------------------------------------------------------
+
+enum class LineKind { Other, Section, Entry };
+
+struct Line {
+    std::string text;  // as in the file, without its line end
+    LineKind kind = LineKind::Other;
+    std::string name;   // section name or key, trimmed
+    std::string value;  // entry value, trimmed
+};
+
+struct Document {
+    std::vector<Line> lines;
+    std::string eol = "\r\n";  // the file's own line end once one is seen
+    bool finalEol = true;
+};
+
+Line classify(std::string text) {
+    Line line;
+    std::string_view body = trimmed(text);
+    if (body.empty() || body.front() == ';') {
+        // blank or comment
+    } else if (body.front() == '[') {
+        body.remove_prefix(1);
+        if (auto close = body.find(']'); close != std::string_view::npos) {
+            body = body.substr(0, close);
+        }
+        line.kind = LineKind::Section;
+        line.name = trimmed(body);
+    } else {
+        line.kind = LineKind::Entry;
+        auto equals = body.find('=');
+        line.name = trimmed(body.substr(0, equals));
+        if (equals != std::string_view::npos) {
+            line.value = trimmed(body.substr(equals + 1));
+        }
+    }
+    line.text = std::move(text);
+    return line;
+}
+
+Document parse(std::string_view content) {
+    Document doc;
+    bool eolSeen = false;
+    std::size_t start = 0;
+    while (start < content.size()) {
+        auto end = content.find('\n', start);
+        std::string_view raw = content.substr(start, end == std::string_view::npos ? end : end - start);
+        bool crlf = !raw.empty() && raw.back() == '\r';
+        if (crlf) {
+            raw.remove_suffix(1);
+        }
+        if (end != std::string_view::npos && !eolSeen) {
+            doc.eol = crlf ? "\r\n" : "\n";
+            eolSeen = true;
+        }
+        doc.lines.push_back(classify(std::string(raw)));
+        if (end == std::string_view::npos) {
+            doc.finalEol = false;
+            break;
+        }
+        start = end + 1;
+    }
+    return doc;
+}
+
+std::string serialize(const Document& doc) {
+    std::string out;
+    for (std::size_t i = 0; i < doc.lines.size(); ++i) {
+        out += doc.lines[i].text;
+        if (i + 1 < doc.lines.size() || doc.finalEol) {
+            out += doc.eol;
+        }
+    }
+    return out;
+}
+
+// [first, last) line ranges of every section with the given name, header included.
+struct Range {
+    std::size_t header;
+    std::size_t end;
+};
+
+std::vector<Range> sectionRanges(const Document& doc, std::string_view section) {
+    std::vector<Range> ranges;
+    for (std::size_t i = 0; i < doc.lines.size(); ++i) {
+        if (doc.lines[i].kind == LineKind::Section && sameName(doc.lines[i].name, section)) {
+            std::size_t end = i + 1;
+            while (end < doc.lines.size() && doc.lines[end].kind != LineKind::Section) {
+                ++end;
+            }
+            ranges.push_back({i, end});
+            i = end - 1;
+        }
+    }
+    return ranges;
+}
+
+const Line* findEntry(const Document& doc, std::string_view section, std::string_view key) {
+    for (const auto& range : sectionRanges(doc, section)) {
+        for (std::size_t i = range.header + 1; i < range.end; ++i) {
+            const Line& line = doc.lines[i];
+            if (line.kind == LineKind::Entry && sameName(line.name, key)) {
+                return &line;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// ---- file access --------------------------------------------------------------
+
+struct Fd {
+    int fd = -1;
+    explicit Fd(int value) : fd(value) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+bool readAll(int fd, std::string& content) {
+    char buffer[16384];
+    for (;;) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+// The file's text; empty when it is missing or cannot be read.
+std::string loadText(const std::filesystem::path& path) {
+    std::string content;
+    Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.fd < 0 || !readAll(file.fd, content)) {
+        content.clear();
+    }
+    return content;
+}
+
+Document load(std::string_view file) { return parse(loadText(resolveIniPath(file))); }
+
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t put = ::write(fd, data.data(), data.size());
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return true;
+}
+
+// Replaces the file with `content` by writing a temporary file beside it and
+// renaming it over the old one, so a reader sees either the old or the new file.
+bool replaceFile(const std::filesystem::path& path, std::string_view content) {
+    std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+    Fd temp(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (temp.fd < 0) {
+        return false;
+    }
+    struct stat old {};
+    mode_t mode = 0644;
+    if (::stat(path.c_str(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    }
+    bool ok = ::fchmod(temp.fd, mode) == 0 && writeAll(temp.fd, content) &&
+              ::rename(pattern.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(pattern.c_str());
+    }
+    return ok;
+}
+
+// Holds an exclusive flock on the hidden lock file beside an ini file. When the
+// lock file cannot be made (read-only folder) the write goes on unlocked and
+// fails at its own step if the folder really is not writable.
+class WriteLock {
+public:
+    explicit WriteLock(const std::filesystem::path& path)
+        : m_file(::open((path.parent_path() / ("." + path.filename().string() + ".lock")).c_str(),
+                        O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+        if (m_file.fd >= 0) {
+            while (::flock(m_file.fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    // Closing the descriptor releases the lock.
+
+private:
+    Fd m_file;
+};
+
+bool validSection(std::string_view section) {
+    return !trimmed(section).empty() && section.find_first_of("]\r\n") == std::string_view::npos &&
+           trimmed(section).front() != '[';
+}
+
+bool validKey(std::string_view key) {
+    std::string_view name = trimmed(key);
+    return !name.empty() && key.find_first_of("=\r\n") == std::string_view::npos &&
+           name.front() != '[' && name.front() != ';';
+}
+
+bool validValue(std::string_view value) { return value.find_first_of("\r\n") == std::string_view::npos; }
+
+// Applies one change to the document; returns whether it changed anything.
+bool applyWrite(Document& doc, std::string_view section, const char* key, const char* value) {
+    auto ranges = sectionRanges(doc, section);
+    if (key == nullptr) {
+        // Drop every copy of the section: its header and entries, and the comments
+        // between them. Comments and blank lines after its last entry stay, as they
+        // usually introduce the next section.
+        for (auto it = ranges.rbegin(); it != ranges.rend(); ++it) {
+            std::size_t last = it->header;
+            for (std::size_t i = it->header + 1; i < it->end; ++i) {
+                if (doc.lines[i].kind == LineKind::Entry) {
+                    last = i;
+                }
+            }
+            doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(it->header),
+                            doc.lines.begin() + static_cast<std::ptrdiff_t>(last + 1));
+        }
+        return !ranges.empty();
+    }
+
+    std::string_view keyName = trimmed(key);
+    if (value == nullptr) {
+        bool removed = false;
+        for (auto it = ranges.rbegin(); it != ranges.rend(); ++it) {
+            for (std::size_t i = it->end; i-- > it->header + 1;) {
+                if (doc.lines[i].kind == LineKind::Entry && sameName(doc.lines[i].name, keyName)) {
+                    doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(i));
+                    removed = true;
+                }
+            }
+        }
+        return removed;
+    }
+
+    std::string_view valueText = trimmed(value);
+    for (const auto& range : ranges) {
+        for (std::size_t i = range.header + 1; i < range.end; ++i) {
+            Line& line = doc.lines[i];
+            if (line.kind == LineKind::Entry && sameName(line.name, keyName)) {
+                if (line.value == valueText && line.text.find('=') != std::string::npos) {
+                    return false;
+                }
+                line = classify(line.name + "=" + std::string(valueText));
+                return true;
+            }
+        }
+    }
+
+    Line entry = classify(std::string(keyName) + "=" + std::string(valueText));
+    if (!ranges.empty()) {
+        // After the last entry of the first copy of the section.
+        std::size_t at = ranges.front().header + 1;
+        for (std::size_t i = at; i < ranges.front().end; ++i) {
+            if (doc.lines[i].kind == LineKind::Entry) {
+                at = i + 1;
+            }
+        }
+        doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
+        return true;
+    }
+    if (!doc.lines.empty() && !trimmed(doc.lines.back().text).empty()) {
+        doc.lines.push_back(classify(std::string()));
+    }
+    doc.lines.push_back(classify("[" + std::string(trimmed(section)) + "]"));
+    doc.lines.push_back(std::move(entry));
+    doc.finalEol = true;
+    return true;
+}
+
+}  // namespace
+
+std::filesystem::path resolveIniPath(std::string_view file) {
+    std::string name(file);
+    std::replace(name.begin(), name.end(), '\\', '/');
+    if (name.find('/') == std::string::npos) {
+        return windowsFolder() / name;
+    }
+    return std::filesystem::path(name);
+}
+
+std::optional<std::string> iniReadValue(std::string_view file, std::string_view section,
+                                        std::string_view key) {
+    Document doc = load(file);
+    if (const Line* line = findEntry(doc, trimmed(section), trimmed(key))) {
+        return std::string(unquoted(line->value));
+    }
+    return std::nullopt;
+}
+
+std::size_t iniReadString(std::string_view file, std::string_view section, std::string_view key,
+                          std::string_view defaultValue, std::span<char> out) {
+    if (out.empty()) {
+        return 0;
+    }
+    if (auto value = iniReadValue(file, section, key)) {
+        return copyTerminated(*value, out);
+    }
+    // The default may live in `out` itself: copyTerminated moves, so overlap is fine.
+    while (!defaultValue.empty() && (defaultValue.back() == ' ' || defaultValue.back() == '\t')) {
+        defaultValue.remove_suffix(1);
+    }
+    return copyTerminated(defaultValue, out);
+}
+
+bool iniWriteString(std::string_view file, std::string_view section, const char* key,
+                    const char* value) {
+    if (!validSection(section) || (key != nullptr && !validKey(key)) ||
+        (value != nullptr && !validValue(value))) {
+        return false;
+    }
+    std::filesystem::path path = resolveIniPath(file);
+    WriteLock lock(path);
+    std::string text = loadText(path);
+    Document doc = parse(text);
+    if (!applyWrite(doc, trimmed(section), key, value)) {
+        // Nothing to change; a removal from a missing file does not create it,
+        // and a write whose value is already there does not touch it.
+        return true;
+    }
+    return replaceFile(path, serialize(doc));
+}
+
+std::vector<IniEntry> iniReadSection(std::string_view file, std::string_view section) {
+    Document doc = load(file);
+    std::vector<IniEntry> entries;
+    for (const auto& range : sectionRanges(doc, trimmed(section))) {
+        for (std::size_t i = range.header + 1; i < range.end; ++i) {
+            const Line& line = doc.lines[i];
+            if (line.kind == LineKind::Entry) {
+                entries.push_back({line.name, line.value});
+            }
+        }
+    }
+    return entries;
+}
+
+std::size_t iniReadSectionText(std::string_view file, std::string_view section, std::span<char> out) {
+    if (out.size() < 2) {
+        return 0;
+    }
+    std::size_t used = 0;
+    bool cut = false;
+    for (const auto& entry : iniReadSection(file, section)) {
+        std::string text = entry.key + "=" + entry.value;
+        // Room for the text, its terminator and the list's final terminator.
+        if (used + text.size() + 2 > out.size()) {
+            std::size_t room = out.size() - 2 - used;
+            std::memcpy(out.data() + used, text.data(), room);
+            used += room;
+            cut = true;
+            break;
+        }
+        std::memcpy(out.data() + used, text.data(), text.size());
+        used += text.size();
+        out[used++] = '\0';
+    }
+    if (cut) {
+        out[out.size() - 2] = '\0';
+        out[out.size() - 1] = '\0';
+        return out.size() - 2;
+    }
+    out[used] = '\0';
+    if (used == 0) {
+        out[1] = '\0';
+    }
+    return used;
+}
+
+std::vector<std::string> iniSectionNames(std::string_view file) {
+    Document doc = load(file);
+    std::vector<std::string> names;
+    for (const auto& line : doc.lines) {
+        if (line.kind == LineKind::Section &&
+            std::none_of(names.begin(), names.end(), [&](const std::string& n) { return sameName(n, line.name); })) {
+            names.push_back(line.name);
+        }
+    }
+    return names;
+}
+
+bool iniFlush(std::string_view) { return true; }
+
+}  // namespace platform
