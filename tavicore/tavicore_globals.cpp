@@ -1,0 +1,3 @@
+#include "tavicore/tavicore_globals.h"
+
+TAVICORE_API std::string gcsVlmInsID;
