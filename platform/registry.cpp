@@ -1,0 +1,987 @@
+#include "platform/registry.h"
+
+#include "platform/folders.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace platform {
+namespace {
+
+struct DbClose {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Database = std::unique_ptr<sqlite3, DbClose>;
+struct StmtFree {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StmtFree>;
+
+using KeyId = sqlite3_int64;
+
+// The roots are fixed rows of the key table.
+constexpr KeyId kClassesRootId = 1;
+constexpr KeyId kCurrentUserId = 2;
+constexpr KeyId kLocalMachineId = 3;
+
+// Limits of the names, as the system's callers know them.
+constexpr std::size_t kMaxKeyNameChars = 255;
+constexpr std::size_t kMaxValueNameChars = 16383;
+
+// How long a write keeps retrying while other processes hold the database.
+constexpr auto kBusyDeadline = std::chrono::seconds(60);
+constexpr int kBusyTimeoutMs = 10000;
+
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS keys("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,"
+    "  name TEXT NOT NULL COLLATE NOCASE,"
+    "  UNIQUE(parent, name));"
+    "INSERT OR IGNORE INTO keys(id, parent, name) VALUES"
+    "  (1, NULL, 'HKEY_CLASSES_ROOT'), (2, NULL, 'HKEY_CURRENT_USER'),"
+    "  (3, NULL, 'HKEY_LOCAL_MACHINE');"
+    "CREATE TABLE IF NOT EXISTS vals("
+    "  key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,"
+    "  name TEXT NOT NULL COLLATE NOCASE,"
+    "  type INTEGER NOT NULL,"
+    "  data BLOB NOT NULL,"
+    "  UNIQUE(key, name));";
+
+enum Sql : std::size_t {
+    kBegin,
+    kCommit,
+    kRollback,
+    kFindChild,
+    kInsertKey,
+    kKeyExists,
+    kQueryValue,
+    kUpsertValue,
+    kDeleteValue,
+    kDeleteKey,
+    kEnumKey,
+    kEnumValue,
+    kSqlCount
+};
+
+constexpr const char* kSqlText[kSqlCount] = {
+    "BEGIN IMMEDIATE",
+    "COMMIT",
+    "ROLLBACK",
+    "SELECT id FROM keys WHERE parent = ?1 AND name = ?2",
+    "INSERT INTO keys(parent, name) VALUES(?1, ?2)",
+    "SELECT 1 FROM keys WHERE id = ?1",
+    "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2",
+    // Rewriting a value with the same type and bytes changes no page, so the
+    // write-back of unchanged settings costs no log write.
+    "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
+    "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data "
+    "WHERE type IS NOT excluded.type OR data IS NOT excluded.data",
+    "DELETE FROM vals WHERE key = ?1 AND name = ?2",
+    "DELETE FROM keys WHERE id = ?1",
+    "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2",
+    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
+};
+
+bool isBusy(int rc) {
+    int primary = rc & 0xFF;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+// Resets a statement when the step that used it is done.
+class ResetOnExit {
+public:
+    explicit ResetOnExit(sqlite3_stmt* s) : m_stmt(s) {}
+    ~ResetOnExit() {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
+    ResetOnExit(const ResetOnExit&) = delete;
+    ResetOnExit& operator=(const ResetOnExit&) = delete;
+
+private:
+    sqlite3_stmt* m_stmt;
+};
+
+void pauseBeforeRetry(int attempt) {
+    // Spread the retries of competing processes a little.
+    int ms = 1 + (attempt % 7) + static_cast<int>(::getpid() % 3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// A step that retries while another process holds a lock the busy handler could
+// not wait for (a stale snapshot, a log being recovered).
+int stepRetrying(sqlite3_stmt* s) {
+    auto deadline = std::chrono::steady_clock::now() + kBusyDeadline;
+    for (int attempt = 0;; ++attempt) {
+        int rc = sqlite3_step(s);
+        if (!isBusy(rc) || std::chrono::steady_clock::now() >= deadline) {
+            return rc;
+        }
+        sqlite3_reset(s);
+        pauseBeforeRetry(attempt);
+    }
+}
+
+LONG codeForWrite(int rc) {
+    if ((rc & 0xFF) == SQLITE_NOMEM) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (rc == SQLITE_CONSTRAINT_FOREIGNKEY) {
+        return ERROR_KEY_DELETED;
+    }
+    return ERROR_CANTWRITE;
+}
+
+LONG codeForRead(int rc) {
+    return (rc & 0xFF) == SQLITE_NOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_CANTREAD;
+}
+
+bool validName(std::string_view name, std::size_t maxChars) {
+    return name.size() <= maxChars && name.find('\0') == std::string_view::npos;
+}
+
+// Splits a backslash-separated key path. A trailing backslash is ignored; a
+// leading one or an empty component makes the path invalid.
+bool splitPath(std::string_view path, std::vector<std::string_view>& parts) {
+    parts.clear();
+    if (!path.empty() && path.back() == '\\') {
+        path.remove_suffix(1);
+        if (path.empty()) {
+            return false;
+        }
+    }
+    if (path.empty()) {
+        return true;
+    }
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = path.find('\\', start);
+        std::string_view part = path.substr(start, end == std::string_view::npos ? end : end - start);
+        if (part.empty() || !validName(part, kMaxKeyNameChars)) {
+            return false;
+        }
+        parts.push_back(part);
+        if (end == std::string_view::npos) {
+            return true;
+        }
+        start = end + 1;
+    }
+}
+
+// Catches what a call inside the registry may throw (only allocation) and turns it
+// into the code the caller expects.
+template <class Body>
+LONG guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return ERROR_CANTREAD;
+    }
+}
+
+// The one registry connection of the process and its open-key handles. Every call
+// takes the one mutex, so any thread may call; the statements are prepared once.
+class Registry {
+public:
+    static Registry& instance() {
+        // Never destroyed, so keys closed by static destructors still find it.
+        static Registry* registry = new Registry;
+        return *registry;
+    }
+
+    LONG open(HKEY parent, std::string_view path, REGSAM access, bool create, HKEY* result,
+              DWORD* disposition) {
+        std::vector<std::string_view> parts;
+        if (!splitPath(path, parts)) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        std::lock_guard lock(m_mutex);
+        if (LONG rc = ensureOpen(); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        KeyId id = 0;
+        REGSAM parentAccess = 0;
+        if (LONG rc = resolve(parent, 0, id, &parentAccess); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        // Walk down reading only; most opens find every key there.
+        std::size_t found = 0;
+        for (; found < parts.size(); ++found) {
+            KeyId child = 0;
+            int rc = findChild(id, parts[found], child);
+            if (rc == SQLITE_DONE) {
+                break;
+            }
+            if (rc != SQLITE_ROW) {
+                return codeForRead(rc);
+            }
+            id = child;
+        }
+        DWORD outcome = REG_OPENED_EXISTING_KEY;
+        if (found == 0 && !keyExists(id)) {
+            return ERROR_KEY_DELETED;
+        }
+        if (found < parts.size()) {
+            if (!create) {
+                return ERROR_FILE_NOT_FOUND;
+            }
+            if ((parentAccess & KEY_CREATE_SUB_KEY) == 0) {
+                return ERROR_ACCESS_DENIED;
+            }
+            KeyId start = id;
+            LONG rc = writeTransaction([&]() -> int {
+                id = start;
+                for (std::size_t i = found; i < parts.size(); ++i) {
+                    KeyId child = 0;
+                    int step = findChild(id, parts[i], child);
+                    if (step == SQLITE_ROW) {
+                        id = child;
+                        continue;
+                    }
+                    if (step != SQLITE_DONE) {
+                        return step;
+                    }
+                    if (step = insertKey(id, parts[i], child); step != SQLITE_DONE) {
+                        return step;
+                    }
+                    id = child;
+                    outcome = REG_CREATED_NEW_KEY;
+                }
+                return SQLITE_DONE;
+            });
+            if (rc != ERROR_SUCCESS) {
+                return rc;
+            }
+        }
+        HKEY handle = m_nextHandle++;
+        m_handles.emplace(handle, OpenKey{id, access, m_epoch});
+        *result = handle;
+        if (disposition != nullptr) {
+            *disposition = outcome;
+        }
+        return ERROR_SUCCESS;
+    }
+
+    LONG close(HKEY handle) {
+        if (isRoot(handle)) {
+            return ERROR_SUCCESS;
+        }
+        std::lock_guard lock(m_mutex);
+        return m_handles.erase(handle) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    }
+
+    LONG query(HKEY handle, std::string_view name, DWORD* type, BYTE* data, DWORD* size) {
+        if (data != nullptr && size == nullptr) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        if (!validName(name, kMaxValueNameChars)) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        std::lock_guard lock(m_mutex);
+        KeyId id = 0;
+        if (LONG rc = openedKey(handle, KEY_QUERY_VALUE, id); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        sqlite3_stmt* s = statement(kQueryValue);
+        if (s == nullptr) {
+            return ERROR_CANTREAD;
+        }
+        ResetOnExit reset(s);
+        sqlite3_bind_int64(s, 1, id);
+        bindText(s, 2, name);
+        int rc = stepRetrying(s);
+        if (rc == SQLITE_DONE) {
+            return keyExists(id) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+        }
+        if (rc != SQLITE_ROW) {
+            return codeForRead(rc);
+        }
+        DWORD storedType = static_cast<DWORD>(sqlite3_column_int64(s, 0));
+        const void* bytes = sqlite3_column_blob(s, 1);
+        DWORD stored = static_cast<DWORD>(sqlite3_column_bytes(s, 1));
+        if (type != nullptr) {
+            *type = storedType;
+        }
+        if (data == nullptr) {
+            if (size != nullptr) {
+                *size = stored;
+            }
+            return ERROR_SUCCESS;
+        }
+        if (stored > *size) {
+            *size = stored;
+            return ERROR_MORE_DATA;
+        }
+        if (stored > 0) {
+            std::memcpy(data, bytes, stored);
+        }
+        if (storedType == REG_SZ && stored < *size && (stored == 0 || data[stored - 1] != 0)) {
+            data[stored] = 0;
+        }
+        *size = stored;
+        return ERROR_SUCCESS;
+    }
+
+    LONG read(HKEY handle, std::string_view name, RegistryValue& out) {
+        if (!validName(name, kMaxValueNameChars)) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        std::lock_guard lock(m_mutex);
+        KeyId id = 0;
+        if (LONG rc = openedKey(handle, KEY_QUERY_VALUE, id); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        sqlite3_stmt* s = statement(kQueryValue);
+        if (s == nullptr) {
+            return ERROR_CANTREAD;
+        }
+        ResetOnExit reset(s);
+        sqlite3_bind_int64(s, 1, id);
+        bindText(s, 2, name);
+        int rc = stepRetrying(s);
+        if (rc == SQLITE_DONE) {
+            return keyExists(id) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+        }
+        if (rc != SQLITE_ROW) {
+            return codeForRead(rc);
+        }
+        out.type = static_cast<DWORD>(sqlite3_column_int64(s, 0));
+        copyBlob(s, 1, out.data);
+        return ERROR_SUCCESS;
+    }
+
+    LONG set(HKEY handle, std::string_view name, DWORD type, const BYTE* data, DWORD size) {
+        if ((data == nullptr && size != 0) || !validName(name, kMaxValueNameChars)) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        std::lock_guard lock(m_mutex);
+        KeyId id = 0;
+        if (LONG rc = openedKey(handle, KEY_SET_VALUE, id); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        return writeTransaction([&]() -> int {
+            sqlite3_stmt* s = statement(kUpsertValue);
+            if (s == nullptr) {
+                return SQLITE_ERROR;
+            }
+            ResetOnExit reset(s);
+            sqlite3_bind_int64(s, 1, id);
+            bindText(s, 2, name);
+            sqlite3_bind_int64(s, 3, type);
+            // A non-null pointer keeps an empty value an empty blob, not NULL.
+            static const BYTE kNothing = 0;
+            sqlite3_bind_blob(s, 4, size != 0 ? data : &kNothing, static_cast<int>(size),
+                              SQLITE_STATIC);
+            return sqlite3_step(s);
+        });
+    }
+
+    LONG deleteValue(HKEY handle, std::string_view name) {
+        if (!validName(name, kMaxValueNameChars)) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        std::lock_guard lock(m_mutex);
+        KeyId id = 0;
+        if (LONG rc = openedKey(handle, KEY_SET_VALUE, id); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        bool removed = false;
+        LONG rc = writeTransaction([&]() -> int {
+            sqlite3_stmt* s = statement(kDeleteValue);
+            if (s == nullptr) {
+                return SQLITE_ERROR;
+            }
+            ResetOnExit reset(s);
+            sqlite3_bind_int64(s, 1, id);
+            bindText(s, 2, name);
+            int step = sqlite3_step(s);
+            removed = sqlite3_changes(m_db.get()) > 0;
+            return step;
+        });
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        if (!removed) {
+            return keyExists(id) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+        }
+        return ERROR_SUCCESS;
+    }
+
+    LONG deleteKey(HKEY handle, std::string_view path) {
+        std::vector<std::string_view> parts;
+        if (!splitPath(path, parts) || parts.empty()) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        std::lock_guard lock(m_mutex);
+        KeyId id = 0;
+        if (LONG rc = openedKey(handle, 0, id); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        KeyId start = id;
+        bool missing = false;
+        LONG rc = writeTransaction([&]() -> int {
+            id = start;
+            missing = false;
+            for (auto part : parts) {
+                KeyId child = 0;
+                int step = findChild(id, part, child);
+                if (step == SQLITE_DONE) {
+                    missing = true;
+                    return SQLITE_DONE;
+                }
+                if (step != SQLITE_ROW) {
+                    return step;
+                }
+                id = child;
+            }
+            sqlite3_stmt* s = statement(kDeleteKey);
+            if (s == nullptr) {
+                return SQLITE_ERROR;
+            }
+            ResetOnExit reset(s);
+            sqlite3_bind_int64(s, 1, id);
+            return sqlite3_step(s);
+        });
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        return missing ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+    }
+
+    LONG enumKey(HKEY handle, DWORD index, std::string& name) {
+        std::lock_guard lock(m_mutex);
+        KeyId id = 0;
+        if (LONG rc = openedKey(handle, KEY_ENUMERATE_SUB_KEYS, id); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        sqlite3_stmt* s = statement(kEnumKey);
+        if (s == nullptr) {
+            return ERROR_CANTREAD;
+        }
+        ResetOnExit reset(s);
+        sqlite3_bind_int64(s, 1, id);
+        sqlite3_bind_int64(s, 2, index);
+        int rc = stepRetrying(s);
+        if (rc == SQLITE_DONE) {
+            return keyExists(id) ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
+        }
+        if (rc != SQLITE_ROW) {
+            return codeForRead(rc);
+        }
+        copyText(s, 0, name);
+        return ERROR_SUCCESS;
+    }
+
+    LONG enumValue(HKEY handle, DWORD index, std::string& name, RegistryValue* value) {
+        std::lock_guard lock(m_mutex);
+        KeyId id = 0;
+        if (LONG rc = openedKey(handle, KEY_QUERY_VALUE, id); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        sqlite3_stmt* s = statement(kEnumValue);
+        if (s == nullptr) {
+            return ERROR_CANTREAD;
+        }
+        ResetOnExit reset(s);
+        sqlite3_bind_int64(s, 1, id);
+        sqlite3_bind_int64(s, 2, index);
+        int rc = stepRetrying(s);
+        if (rc == SQLITE_DONE) {
+            return keyExists(id) ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
+        }
+        if (rc != SQLITE_ROW) {
+            return codeForRead(rc);
+        }
+        copyText(s, 0, name);
+        if (value != nullptr) {
+            value->type = static_cast<DWORD>(sqlite3_column_int64(s, 1));
+            copyBlob(s, 2, value->data);
+        }
+        return ERROR_SUCCESS;
+    }
+
+private:
+    struct OpenKey {
+        KeyId id;
+        REGSAM access;
+        std::uint64_t epoch;
+    };
+
+    static bool isRoot(HKEY handle) {
+        return handle == HKEY_CLASSES_ROOT || handle == HKEY_CURRENT_USER ||
+               handle == HKEY_LOCAL_MACHINE;
+    }
+
+    static void bindText(sqlite3_stmt* s, int index, std::string_view text) {
+        sqlite3_bind_text(s, index, text.empty() ? "" : text.data(), static_cast<int>(text.size()),
+                          SQLITE_STATIC);
+    }
+
+    static void copyText(sqlite3_stmt* s, int column, std::string& out) {
+        const unsigned char* text = sqlite3_column_text(s, column);
+        int bytes = sqlite3_column_bytes(s, column);
+        out.assign(text != nullptr ? reinterpret_cast<const char*>(text) : "",
+                   text != nullptr ? static_cast<std::size_t>(bytes) : 0);
+    }
+
+    static void copyBlob(sqlite3_stmt* s, int column, std::vector<BYTE>& out) {
+        const BYTE* bytes = static_cast<const BYTE*>(sqlite3_column_blob(s, column));
+        int count = sqlite3_column_bytes(s, column);
+        out.assign(bytes, bytes != nullptr ? bytes + count : bytes);
+    }
+
+    // The environment that decides the home folder; compared at each call so that a
+    // changed home opens its own database.
+    static std::string homeEnvironment() {
+        std::string key;
+        for (const char* name : {"VELMOOR_HOME", "XDG_DATA_HOME", "HOME"}) {
+            const char* value = std::getenv(name);
+            key += value != nullptr ? value : "";
+            key += '\n';
+        }
+        return key;
+    }
+
+    LONG ensureOpen() {
+        pid_t pid = ::getpid();
+        if (m_db && pid == m_pid) {
+            std::string env = homeEnvironment();
+            if (env == m_environment) {
+                return ERROR_SUCCESS;
+            }
+        }
+        if (m_db && pid != m_pid) {
+            // A connection must not be used across fork: abandon the parent's.
+            for (auto& s : m_statements) {
+                (void)s.release();
+            }
+            (void)m_db.release();
+        }
+        for (auto& s : m_statements) {
+            s.reset();
+        }
+        m_db.reset();
+        m_handles.clear();
+        ++m_epoch;
+        m_pid = pid;
+        m_environment = homeEnvironment();
+
+        std::string file = (homeFolder() / "registry.db").string();
+        sqlite3* raw = nullptr;
+        int rc = sqlite3_open_v2(file.c_str(), &raw,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+        Database db(raw);
+        if (rc != SQLITE_OK) {
+            return ERROR_CANTOPEN;
+        }
+        sqlite3_extended_result_codes(db.get(), 1);
+        sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+        // synchronous=NORMAL in WAL mode: a commit is safe against a process crash
+        // and never corrupts on power loss, without a flush to the disk per value.
+        for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL",
+                                   "PRAGMA foreign_keys=ON"}) {
+            if (!execRetrying(db.get(), pragma)) {
+                return ERROR_CANTOPEN;
+            }
+        }
+        if (!execRetrying(db.get(), "BEGIN IMMEDIATE")) {
+            return ERROR_CANTOPEN;
+        }
+        if (sqlite3_exec(db.get(), kSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
+            !execRetrying(db.get(), "COMMIT")) {
+            sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+            return ERROR_CANTOPEN;
+        }
+        m_db = std::move(db);
+        return ERROR_SUCCESS;
+    }
+
+    static bool execRetrying(sqlite3* db, const char* sql) {
+        auto deadline = std::chrono::steady_clock::now() + kBusyDeadline;
+        for (int attempt = 0;; ++attempt) {
+            int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+            if (rc == SQLITE_OK) {
+                return true;
+            }
+            if (!isBusy(rc) || std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            pauseBeforeRetry(attempt);
+        }
+    }
+
+    sqlite3_stmt* statement(Sql which) {
+        Statement& s = m_statements[which];
+        if (!s) {
+            sqlite3_stmt* raw = nullptr;
+            if (sqlite3_prepare_v3(m_db.get(), kSqlText[which], -1, SQLITE_PREPARE_PERSISTENT,
+                                   &raw, nullptr) != SQLITE_OK) {
+                return nullptr;
+            }
+            s.reset(raw);
+        }
+        return s.get();
+    }
+
+    // The key behind a handle, checked for the access the operation needs.
+    LONG resolve(HKEY handle, REGSAM needed, KeyId& id, REGSAM* access = nullptr) {
+        REGSAM granted = KEY_ALL_ACCESS;
+        switch (handle) {
+            case HKEY_CLASSES_ROOT: id = kClassesRootId; break;
+            case HKEY_CURRENT_USER: id = kCurrentUserId; break;
+            case HKEY_LOCAL_MACHINE: id = kLocalMachineId; break;
+            default: {
+                auto found = m_handles.find(handle);
+                if (found == m_handles.end() || found->second.epoch != m_epoch) {
+                    return ERROR_INVALID_HANDLE;
+                }
+                id = found->second.id;
+                granted = found->second.access;
+            }
+        }
+        if ((granted & needed) != needed) {
+            return ERROR_ACCESS_DENIED;
+        }
+        if (access != nullptr) {
+            *access = granted;
+        }
+        return ERROR_SUCCESS;
+    }
+
+    LONG openedKey(HKEY handle, REGSAM needed, KeyId& id) {
+        if (LONG rc = ensureOpen(); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        return resolve(handle, needed, id);
+    }
+
+    int findChild(KeyId parent, std::string_view name, KeyId& child) {
+        sqlite3_stmt* s = statement(kFindChild);
+        if (s == nullptr) {
+            return SQLITE_ERROR;
+        }
+        ResetOnExit reset(s);
+        sqlite3_bind_int64(s, 1, parent);
+        bindText(s, 2, name);
+        int rc = stepRetrying(s);
+        if (rc == SQLITE_ROW) {
+            child = sqlite3_column_int64(s, 0);
+        }
+        return rc;
+    }
+
+    int insertKey(KeyId parent, std::string_view name, KeyId& child) {
+        sqlite3_stmt* s = statement(kInsertKey);
+        if (s == nullptr) {
+            return SQLITE_ERROR;
+        }
+        ResetOnExit reset(s);
+        sqlite3_bind_int64(s, 1, parent);
+        bindText(s, 2, name);
+        int rc = sqlite3_step(s);
+        if (rc == SQLITE_DONE) {
+            child = sqlite3_last_insert_rowid(m_db.get());
+        }
+        return rc;
+    }
+
+    bool keyExists(KeyId id) {
+        sqlite3_stmt* s = statement(kKeyExists);
+        if (s == nullptr) {
+            return true;
+        }
+        ResetOnExit reset(s);
+        sqlite3_bind_int64(s, 1, id);
+        return stepRetrying(s) != SQLITE_DONE;
+    }
+
+    bool stepSimple(Sql which) {
+        sqlite3_stmt* s = statement(which);
+        if (s == nullptr) {
+            return false;
+        }
+        ResetOnExit reset(s);
+        return sqlite3_step(s) == SQLITE_DONE;
+    }
+
+    // Runs `body` (which returns the SQLite code of its last step, SQLITE_DONE when
+    // all went well) inside one write transaction. When another process holds the
+    // database longer than the busy handler waits, or our snapshot went stale, the
+    // whole transaction is rolled back and run again.
+    template <class Body>
+    LONG writeTransaction(Body&& body) {
+        auto deadline = std::chrono::steady_clock::now() + kBusyDeadline;
+        for (int attempt = 0;; ++attempt) {
+            sqlite3_stmt* begin = statement(kBegin);
+            if (begin == nullptr) {
+                return ERROR_CANTWRITE;
+            }
+            int rc;
+            {
+                ResetOnExit reset(begin);
+                rc = sqlite3_step(begin);
+            }
+            if (rc == SQLITE_DONE) {
+                rc = body();
+                if (rc == SQLITE_DONE) {
+                    sqlite3_stmt* commit = statement(kCommit);
+                    if (commit == nullptr) {
+                        rc = SQLITE_ERROR;
+                    } else {
+                        ResetOnExit reset(commit);
+                        rc = sqlite3_step(commit);
+                    }
+                    if (rc == SQLITE_DONE) {
+                        return ERROR_SUCCESS;
+                    }
+                }
+                if (!sqlite3_get_autocommit(m_db.get())) {
+                    stepSimple(kRollback);
+                }
+            }
+            if (!isBusy(rc) || std::chrono::steady_clock::now() >= deadline) {
+                return codeForWrite(rc);
+            }
+            pauseBeforeRetry(attempt);
+        }
+    }
+
+    std::mutex m_mutex;
+    Database m_db;
+    Statement m_statements[kSqlCount];
+    std::string m_environment;
+    pid_t m_pid = 0;
+    std::uint64_t m_epoch = 0;
+    std::unordered_map<HKEY, OpenKey> m_handles;
+    // Handles of opened keys count up from here, far below the roots.
+    HKEY m_nextHandle = 0x1000;
+};
+
+std::string_view nameOf(const char* text) { return text != nullptr ? std::string_view(text) : std::string_view(); }
+
+}  // namespace
+
+RegistryKey::RegistryKey(RegistryKey&& other) noexcept : m_handle(other.m_handle) {
+    other.m_handle = 0;
+}
+
+RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
+    if (this != &other) {
+        close();
+        m_handle = other.m_handle;
+        other.m_handle = 0;
+    }
+    return *this;
+}
+
+RegistryKey::~RegistryKey() { close(); }
+
+LONG RegistryKey::open(HKEY parent, std::string_view path, REGSAM access, RegistryKey& out) {
+    return guarded([&] {
+        HKEY handle = 0;
+        LONG rc = Registry::instance().open(parent, path, access, false, &handle, nullptr);
+        if (rc == ERROR_SUCCESS) {
+            out = RegistryKey(handle);
+        }
+        return rc;
+    });
+}
+
+LONG RegistryKey::create(HKEY parent, std::string_view path, REGSAM access, RegistryKey& out,
+                         DWORD* disposition) {
+    return guarded([&] {
+        HKEY handle = 0;
+        LONG rc = Registry::instance().open(parent, path, access, true, &handle, disposition);
+        if (rc == ERROR_SUCCESS) {
+            out = RegistryKey(handle);
+        }
+        return rc;
+    });
+}
+
+HKEY RegistryKey::release() noexcept {
+    HKEY handle = m_handle;
+    m_handle = 0;
+    return handle;
+}
+
+LONG RegistryKey::close() noexcept {
+    if (m_handle == 0) {
+        return ERROR_SUCCESS;
+    }
+    HKEY handle = release();
+    return guarded([&] { return Registry::instance().close(handle); });
+}
+
+LONG RegistryKey::queryValue(std::string_view name, DWORD* type, BYTE* data, DWORD* size) const {
+    return guarded([&] { return Registry::instance().query(m_handle, name, type, data, size); });
+}
+
+LONG RegistryKey::readValue(std::string_view name, RegistryValue& out) const {
+    return guarded([&] { return Registry::instance().read(m_handle, name, out); });
+}
+
+LONG RegistryKey::setValue(std::string_view name, DWORD type, const BYTE* data, DWORD size) {
+    return guarded([&] { return Registry::instance().set(m_handle, name, type, data, size); });
+}
+
+LONG RegistryKey::deleteValue(std::string_view name) {
+    return guarded([&] { return Registry::instance().deleteValue(m_handle, name); });
+}
+
+LONG RegistryKey::deleteSubKey(std::string_view path) {
+    return guarded([&] { return Registry::instance().deleteKey(m_handle, path); });
+}
+
+LONG RegistryKey::enumSubKey(DWORD index, std::string& name) const {
+    return guarded([&] { return Registry::instance().enumKey(m_handle, index, name); });
+}
+
+LONG RegistryKey::enumValue(DWORD index, std::string& name, RegistryValue* value) const {
+    return guarded([&] { return Registry::instance().enumValue(m_handle, index, name, value); });
+}
+
+LONG RegCreateKeyEx(HKEY hKey, const char* subKey, DWORD, char*, DWORD, REGSAM samDesired,
+                    const void*, HKEY* result, DWORD* disposition) {
+    if (result == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return guarded([&] {
+        return Registry::instance().open(hKey, nameOf(subKey), samDesired, true, result,
+                                         disposition);
+    });
+}
+
+LONG RegOpenKeyEx(HKEY hKey, const char* subKey, DWORD, REGSAM samDesired, HKEY* result) {
+    if (result == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return guarded([&] {
+        return Registry::instance().open(hKey, nameOf(subKey), samDesired, false, result, nullptr);
+    });
+}
+
+LONG RegCloseKey(HKEY hKey) {
+    return guarded([&] { return Registry::instance().close(hKey); });
+}
+
+LONG RegQueryValueEx(HKEY hKey, const char* valueName, DWORD*, DWORD* type, BYTE* data,
+                     DWORD* cbData) {
+    return guarded(
+        [&] { return Registry::instance().query(hKey, nameOf(valueName), type, data, cbData); });
+}
+
+LONG RegSetValueEx(HKEY hKey, const char* valueName, DWORD, DWORD type, const BYTE* data,
+                   DWORD cbData) {
+    return guarded(
+        [&] { return Registry::instance().set(hKey, nameOf(valueName), type, data, cbData); });
+}
+
+LONG RegDeleteValue(HKEY hKey, const char* valueName) {
+    return guarded([&] { return Registry::instance().deleteValue(hKey, nameOf(valueName)); });
+}
+
+LONG RegDeleteKey(HKEY hKey, const char* subKey) {
+    return guarded([&] { return Registry::instance().deleteKey(hKey, nameOf(subKey)); });
+}
+
+namespace {
+
+// Copies a name into a character buffer of `*room` characters with its terminator.
+LONG copyName(const std::string& name, char* out, DWORD* room) {
+    if (name.size() + 1 > *room) {
+        *room = static_cast<DWORD>(name.size() + 1);
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(out, name.c_str(), name.size() + 1);
+    *room = static_cast<DWORD>(name.size());
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG RegEnumKeyEx(HKEY hKey, DWORD index, char* name, DWORD* cchName, DWORD*, char* keyClass,
+                  DWORD* cchClass, FILETIME* lastWriteTime) {
+    if (name == nullptr || cchName == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return guarded([&] {
+        std::string found;
+        LONG rc = Registry::instance().enumKey(hKey, index, found);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        if (rc = copyName(found, name, cchName); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        if (keyClass != nullptr && cchClass != nullptr && *cchClass > 0) {
+            keyClass[0] = '\0';
+        }
+        if (cchClass != nullptr) {
+            *cchClass = 0;
+        }
+        if (lastWriteTime != nullptr) {
+            *lastWriteTime = FILETIME{0, 0};
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegEnumValue(HKEY hKey, DWORD index, char* valueName, DWORD* cchValueName, DWORD*,
+                  DWORD* type, BYTE* data, DWORD* cbData) {
+    if (valueName == nullptr || cchValueName == nullptr || (data != nullptr && cbData == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return guarded([&] {
+        std::string found;
+        RegistryValue value;
+        LONG rc = Registry::instance().enumValue(hKey, index, found, &value);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        if (type != nullptr) {
+            *type = value.type;
+        }
+        DWORD stored = static_cast<DWORD>(value.data.size());
+        bool nameFits = found.size() + 1 <= *cchValueName;
+        bool dataFits = data == nullptr || stored <= *cbData;
+        if (!nameFits || !dataFits) {
+            if (!nameFits) {
+                *cchValueName = static_cast<DWORD>(found.size() + 1);
+            }
+            if (cbData != nullptr) {
+                *cbData = stored;
+            }
+            return ERROR_MORE_DATA;
+        }
+        copyName(found, valueName, cchValueName);
+        if (data != nullptr) {
+            if (stored > 0) {
+                std::memcpy(data, value.data.data(), stored);
+            }
+            if (value.type == REG_SZ && stored < *cbData &&
+                (stored == 0 || data[stored - 1] != 0)) {
+                data[stored] = 0;
+            }
+        }
+        if (cbData != nullptr) {
+            *cbData = stored;
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+}  // namespace platform

@@ -1,0 +1,512 @@
+#include "platform/registry.h"
+
+#include "platform/folders.h"
+#include "platform/testing/child_process.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+constexpr const char* kBase = "Software\\Quennel\\Velmoor\\1.000.0";
+
+std::vector<BYTE> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+
+RegistryKey createdKey(HKEY root, std::string_view path) {
+    RegistryKey key;
+    EXPECT_EQ(RegistryKey::create(root, path, KEY_ALL_ACCESS, key), ERROR_SUCCESS) << path;
+    return key;
+}
+
+struct ValueCase {
+    const char* what;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+std::vector<ValueCase> valueCases() {
+    std::vector<BYTE> big(5000);
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<BYTE>(i * 7);
+    }
+    return {
+        {"text without terminator", REG_SZ, bytesOf("abc")},
+        {"text with terminator", REG_SZ, bytesOf(std::string_view("abc\0", 4))},
+        {"empty text", REG_SZ, {}},
+        {"only a terminator", REG_SZ, {0}},
+        {"dword", REG_DWORD, {0x78, 0x56, 0x34, 0x12}},
+        {"binary with zeros", REG_BINARY, {0, 1, 0, 2, 0}},
+        {"empty binary", REG_BINARY, {}},
+        {"large binary", REG_BINARY, big},
+        {"untyped", REG_NONE, {9, 9}},
+    };
+}
+
+}  // namespace
+
+TEST(Registry, ValuesKeepTypeAndExactSize) {
+    RegistryKey key = createdKey(HKEY_CURRENT_USER, kBase);
+    for (const auto& c : valueCases()) {
+        SCOPED_TRACE(c.what);
+        DWORD size = static_cast<DWORD>(c.data.size());
+        ASSERT_EQ(key.setValue(c.what, c.type, c.data.data(), size), ERROR_SUCCESS);
+
+        // Null data: type and size only.
+        DWORD type = 99;
+        DWORD reported = 0;
+        ASSERT_EQ(key.queryValue(c.what, &type, nullptr, &reported), ERROR_SUCCESS);
+        EXPECT_EQ(type, c.type);
+        EXPECT_EQ(reported, size);
+
+        // Exact room: the same bytes.
+        std::vector<BYTE> out(size + 8, 0xEE);
+        reported = size;
+        ASSERT_EQ(key.queryValue(c.what, &type, out.data(), &reported), ERROR_SUCCESS);
+        EXPECT_EQ(reported, size);
+        EXPECT_TRUE(std::equal(c.data.begin(), c.data.end(), out.begin()));
+        EXPECT_EQ(out[size], 0xEE) << "wrote past the room it was given";
+
+        // One byte short: ERROR_MORE_DATA, the needed size, the buffer untouched.
+        if (size > 0) {
+            std::fill(out.begin(), out.end(), 0xEE);
+            reported = size - 1;
+            type = 99;
+            EXPECT_EQ(key.queryValue(c.what, &type, out.data(), &reported), ERROR_MORE_DATA);
+            EXPECT_EQ(reported, size);
+            EXPECT_EQ(type, c.type);
+            EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](BYTE b) { return b == 0xEE; }));
+        }
+
+        RegistryValue whole;
+        ASSERT_EQ(key.readValue(c.what, whole), ERROR_SUCCESS);
+        EXPECT_EQ(whole.type, c.type);
+        EXPECT_EQ(whole.data, c.data);
+    }
+}
+
+TEST(Registry, TextWithoutTerminatorIsTerminatedOnlyWhenThereIsRoom) {
+    RegistryKey key = createdKey(HKEY_CURRENT_USER, kBase);
+    ASSERT_EQ(key.setValue("Name", REG_SZ, reinterpret_cast<const BYTE*>("abc"), 3), ERROR_SUCCESS);
+    char room[8];
+    std::memset(room, 'x', sizeof room);
+    DWORD size = sizeof room;
+    ASSERT_EQ(RegQueryValueEx(key.handle(), "Name", nullptr, nullptr,
+                              reinterpret_cast<BYTE*>(room), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(size, 3u);
+    EXPECT_STREQ(room, "abc");
+
+    std::memset(room, 'x', sizeof room);
+    size = 3;
+    ASSERT_EQ(RegQueryValueEx(key.handle(), "Name", nullptr, nullptr,
+                              reinterpret_cast<BYTE*>(room), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::string(room, 4), "abcx");
+}
+
+TEST(Registry, RewriteReplacesTypeAndSize) {
+    RegistryKey key = createdKey(HKEY_CURRENT_USER, kBase);
+    ASSERT_EQ(key.setValue("V", REG_SZ, reinterpret_cast<const BYTE*>("long text"), 10), ERROR_SUCCESS);
+    DWORD number = 7;
+    ASSERT_EQ(key.setValue("V", REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4), ERROR_SUCCESS);
+    RegistryValue value;
+    ASSERT_EQ(key.readValue("V", value), ERROR_SUCCESS);
+    EXPECT_EQ(value.type, REG_DWORD);
+    EXPECT_EQ(value.data, (std::vector<BYTE>{7, 0, 0, 0}));
+}
+
+TEST(Registry, NamesAreCaseInsensitiveAndKeepTheirCase) {
+    {
+        RegistryKey key = createdKey(HKEY_CURRENT_USER, "Software\\Quennel\\Velmoor");
+        ASSERT_EQ(key.setValue("LastAccess", REG_BINARY, bytesOf("1").data(), 1), ERROR_SUCCESS);
+        ASSERT_EQ(key.setValue("LASTACCESS", REG_BINARY, bytesOf("2").data(), 1), ERROR_SUCCESS);
+    }
+    DWORD disposition = 0;
+    RegistryKey again;
+    ASSERT_EQ(RegistryKey::create(HKEY_CURRENT_USER, "SOFTWARE\\quennel\\VELMOOR", KEY_ALL_ACCESS,
+                                  again, &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    RegistryValue value;
+    ASSERT_EQ(again.readValue("lastaccess", value), ERROR_SUCCESS);
+    EXPECT_EQ(value.data, bytesOf("2"));
+
+    std::string name;
+    ASSERT_EQ(again.enumValue(0, name), ERROR_SUCCESS);
+    EXPECT_EQ(name, "LastAccess");
+    EXPECT_EQ(again.enumValue(1, name), ERROR_NO_MORE_ITEMS);
+
+    RegistryKey software;
+    ASSERT_EQ(RegistryKey::open(HKEY_CURRENT_USER, "software", KEY_READ, software), ERROR_SUCCESS);
+    ASSERT_EQ(software.enumSubKey(0, name), ERROR_SUCCESS);
+    EXPECT_EQ(name, "Quennel");
+    RegistryKey root;
+    ASSERT_EQ(RegistryKey::open(HKEY_CURRENT_USER, "", KEY_READ, root), ERROR_SUCCESS);
+    ASSERT_EQ(root.enumSubKey(0, name), ERROR_SUCCESS);
+    EXPECT_EQ(name, "Software");
+}
+
+TEST(Registry, EnumerationOrderIsStable) {
+    RegistryKey key = createdKey(HKEY_CURRENT_USER, kBase);
+    for (const char* sub : {"b", "A", "c", "B2", "a1"}) {
+        RegistryKey child = createdKey(key.handle(), sub);
+    }
+    std::vector<std::string> keys;
+    std::string name;
+    for (DWORD i = 0; key.enumSubKey(i, name) == ERROR_SUCCESS; ++i) {
+        keys.push_back(name);
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"A", "a1", "b", "B2", "c"}));
+
+    // Values: in the order first written; a rewrite keeps the place.
+    BYTE one = 1;
+    for (const char* v : {"zeta", "Alpha", "mid", "ALPHA"}) {
+        ASSERT_EQ(key.setValue(v, REG_BINARY, &one, 1), ERROR_SUCCESS);
+    }
+    ASSERT_EQ(key.deleteValue("mid"), ERROR_SUCCESS);
+    ASSERT_EQ(key.setValue("last", REG_BINARY, &one, 1), ERROR_SUCCESS);
+    std::vector<std::string> values;
+    for (DWORD i = 0; key.enumValue(i, name) == ERROR_SUCCESS; ++i) {
+        values.push_back(name);
+    }
+    EXPECT_EQ(values, (std::vector<std::string>{"zeta", "Alpha", "last"}));
+}
+
+TEST(Registry, WindowsShapedEnumerationReportsRoomNeeded) {
+    HKEY key = 0;
+    ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, kBase, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                             KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    HKEY child = 0;
+    ASSERT_EQ(RegCreateKeyEx(key, "Adapters", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child,
+                             nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegCloseKey(child), ERROR_SUCCESS);
+    DWORD number = 42;
+    ASSERT_EQ(RegSetValueEx(key, "Count", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4),
+              ERROR_SUCCESS);
+
+    char name[16];
+    DWORD room = 8;  // "Adapters" needs 9 with its terminator
+    EXPECT_EQ(RegEnumKeyEx(key, 0, name, &room, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    EXPECT_EQ(room, 9u);
+    FILETIME written{1, 1};
+    ASSERT_EQ(RegEnumKeyEx(key, 0, name, &room, nullptr, nullptr, nullptr, &written), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "Adapters");
+    EXPECT_EQ(room, 8u);
+    room = sizeof name;
+    EXPECT_EQ(RegEnumKeyEx(key, 1, name, &room, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
+
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD valueSize = 2;
+    room = sizeof name;
+    EXPECT_EQ(RegEnumValue(key, 0, name, &room, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                           &valueSize),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(valueSize, 4u);
+    room = sizeof name;
+    ASSERT_EQ(RegEnumValue(key, 0, name, &room, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                           &valueSize),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(name, "Count");
+    EXPECT_EQ(room, 5u);
+    EXPECT_EQ(type, REG_DWORD);
+    EXPECT_EQ(value, 42u);
+    room = sizeof name;
+    EXPECT_EQ(RegEnumValue(key, 1, name, &room, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST(Registry, DeleteValueAndSubtree) {
+    RegistryKey base = createdKey(HKEY_CURRENT_USER, kBase);
+    RegistryKey deep = createdKey(base.handle(), "Stations\\Local Servers\\{X}\\Adapters\\0");
+    DWORD n = 3;
+    ASSERT_EQ(deep.setValue("NumberOfCameras", REG_DWORD, reinterpret_cast<BYTE*>(&n), 4),
+              ERROR_SUCCESS);
+    RegistryKey sibling = createdKey(base.handle(), "StationsOther");
+    ASSERT_EQ(base.setValue("Keep", REG_DWORD, reinterpret_cast<BYTE*>(&n), 4), ERROR_SUCCESS);
+
+    EXPECT_EQ(base.deleteValue("Missing"), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(base.deleteValue("keep"), ERROR_SUCCESS);
+    EXPECT_EQ(base.queryValue("Keep", nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+
+    // Deleting a key takes its whole subtree with it.
+    ASSERT_EQ(base.deleteSubKey("stations\\local servers"), ERROR_SUCCESS);
+    RegistryKey gone;
+    EXPECT_EQ(RegistryKey::open(base.handle(), "Stations\\Local Servers\\{X}\\Adapters\\0",
+                                KEY_READ, gone),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegistryKey::open(base.handle(), "Stations\\Local Servers", KEY_READ, gone),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegistryKey::open(base.handle(), "Stations", KEY_READ, gone), ERROR_SUCCESS);
+    EXPECT_EQ(RegistryKey::open(base.handle(), "StationsOther", KEY_READ, gone), ERROR_SUCCESS);
+    EXPECT_EQ(base.deleteSubKey("Stations\\Local Servers"), ERROR_FILE_NOT_FOUND);
+
+    // A key still open when it is deleted reports it.
+    EXPECT_EQ(deep.queryValue("NumberOfCameras", nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+    EXPECT_EQ(deep.setValue("NumberOfCameras", REG_DWORD, reinterpret_cast<BYTE*>(&n), 4),
+              ERROR_KEY_DELETED);
+    std::string name;
+    EXPECT_EQ(deep.enumSubKey(0, name), ERROR_KEY_DELETED);
+    RegistryKey under;
+    EXPECT_EQ(RegistryKey::create(deep.handle(), "More", KEY_ALL_ACCESS, under), ERROR_KEY_DELETED);
+
+    // Re-created, the path is a fresh, empty key.
+    RegistryKey again = createdKey(base.handle(), "Stations\\Local Servers\\{X}\\Adapters\\0");
+    EXPECT_EQ(again.queryValue("NumberOfCameras", nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(deep.queryValue("NumberOfCameras", nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+}
+
+TEST(Registry, RootsAreSeparate) {
+    const HKEY roots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+    for (DWORD i = 0; i < 3; ++i) {
+        RegistryKey key = createdKey(roots[i], "Software\\Quennel");
+        ASSERT_EQ(key.setValue("Root", REG_DWORD, reinterpret_cast<BYTE*>(&i), 4), ERROR_SUCCESS);
+    }
+    for (DWORD i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        RegistryKey key;
+        ASSERT_EQ(RegistryKey::open(roots[i], "Software\\Quennel", KEY_READ, key), ERROR_SUCCESS);
+        RegistryValue value;
+        ASSERT_EQ(key.readValue("Root", value), ERROR_SUCCESS);
+        EXPECT_EQ(value.data, (std::vector<BYTE>{static_cast<BYTE>(i), 0, 0, 0}));
+    }
+    RegistryKey only = createdKey(HKEY_LOCAL_MACHINE, "Software\\Quennel\\ZOH263DEC");
+    RegistryKey other;
+    EXPECT_EQ(RegistryKey::open(HKEY_CURRENT_USER, "Software\\Quennel\\ZOH263DEC", KEY_READ, other),
+              ERROR_FILE_NOT_FOUND);
+    // Closing a root is harmless; a root cannot be deleted through an empty path.
+    EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, ""), ERROR_INVALID_PARAMETER);
+}
+
+TEST(Registry, PathsAndDispositions) {
+    struct PathCase {
+        const char* path;
+        LONG create;
+    };
+    const PathCase cases[] = {
+        {"Software\\Quennel\\ZOH263DEC\\", ERROR_SUCCESS},  // trailing backslash ignored
+        {"Software\\Quennel\\ZOH263DEC", ERROR_SUCCESS},
+        {"\\Software", ERROR_INVALID_PARAMETER},
+        {"Software\\\\Quennel", ERROR_INVALID_PARAMETER},
+        {"\\", ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        HKEY key = 0;
+        EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, c.path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                 &key, nullptr),
+                  c.create);
+        if (c.create == ERROR_SUCCESS) {
+            EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+        }
+    }
+    std::string tooLong(256, 'k');
+    RegistryKey key;
+    EXPECT_EQ(RegistryKey::create(HKEY_CURRENT_USER, tooLong, KEY_ALL_ACCESS, key),
+              ERROR_INVALID_PARAMETER);
+    tooLong.pop_back();
+    DWORD disposition = 0;
+    ASSERT_EQ(RegistryKey::create(HKEY_CURRENT_USER, tooLong, KEY_ALL_ACCESS, key, &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    ASSERT_EQ(RegistryKey::create(HKEY_CURRENT_USER, tooLong, KEY_ALL_ACCESS, key, &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    EXPECT_EQ(RegistryKey::open(HKEY_CURRENT_USER, "No\\Such\\Key", KEY_READ, key),
+              ERROR_FILE_NOT_FOUND);
+}
+
+TEST(Registry, BadHandlesAndArgumentsAreRefused) {
+    HKEY key = 0;
+    ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, kBase, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                             &key, nullptr),
+              ERROR_SUCCESS);
+    BYTE data[4] = {};
+    DWORD size = 4;
+    EXPECT_EQ(RegQueryValueEx(key, "X", nullptr, nullptr, data, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValueEx(key, "X", 0, REG_BINARY, nullptr, 4), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, kBase, 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegQueryValueEx(key, "X", nullptr, nullptr, data, &size), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegQueryValueEx(key, "X", nullptr, nullptr, data, &size), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegSetValueEx(0x1234567, "X", 0, REG_BINARY, data, 4), ERROR_INVALID_HANDLE);
+
+    // A key opened for reading cannot be written.
+    ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, kBase, 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueEx(key, "X", 0, REG_BINARY, data, 4), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegQueryValueEx(key, "X", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    HKEY child = 0;
+    EXPECT_EQ(RegCreateKeyEx(key, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
+              ERROR_ACCESS_DENIED);
+    ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST(Registry, AnotherHomeHasItsOwnRegistry) {
+    RegistryKey key = createdKey(HKEY_CURRENT_USER, kBase);
+    DWORD one = 1;
+    ASSERT_EQ(key.setValue("Here", REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), ERROR_SUCCESS);
+
+    std::string first = std::getenv("VELMOOR_HOME");
+    std::string second = first + "/other";
+    ::setenv("VELMOOR_HOME", second.c_str(), 1);
+    RegistryKey there;
+    EXPECT_EQ(RegistryKey::open(HKEY_CURRENT_USER, kBase, KEY_READ, there), ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(second) / "registry.db"));
+    // Keys opened in the earlier home are no longer valid.
+    EXPECT_EQ(key.queryValue("Here", nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+
+    ::setenv("VELMOOR_HOME", first.c_str(), 1);
+    RegistryKey back;
+    ASSERT_EQ(RegistryKey::open(HKEY_CURRENT_USER, kBase, KEY_READ, back), ERROR_SUCCESS);
+    EXPECT_EQ(back.queryValue("Here", nullptr, nullptr, nullptr), ERROR_SUCCESS);
+}
+
+// ---- Several processes at once -------------------------------------------------
+
+namespace {
+
+constexpr int kThreadsPerWriter = 2;
+constexpr int kValuesPerThread = 1500;
+constexpr int kKeysShared = 40;
+
+std::string keyPathFor(int i) { return std::string(kBase) + "\\Shared\\K" + std::to_string(i % kKeysShared); }
+
+std::string valueNameFor(const std::string& writer, int thread, int i) {
+    return writer + "-" + std::to_string(thread) + "-" + std::to_string(i);
+}
+
+// Each value goes through its own create/set/close, as the settings store does, into
+// keys that every writer creates at the same time.
+int writeValues(const std::string& writer) {
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreadsPerWriter; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kValuesPerThread; ++i) {
+                HKEY key = 0;
+                if (RegCreateKeyEx(HKEY_CURRENT_USER, keyPathFor(i).c_str(), 0, nullptr, 0,
+                                   KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+                    ++failures;
+                    continue;
+                }
+                std::string name = valueNameFor(writer, t, i);
+                if (RegSetValueEx(key, name.c_str(), 0, REG_SZ,
+                                  reinterpret_cast<const BYTE*>(name.c_str()),
+                                  static_cast<DWORD>(name.size() + 1)) != ERROR_SUCCESS) {
+                    ++failures;
+                }
+                RegCloseKey(key);
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+VELMOOR_TEST_CHILD(registry_writer) { return writeValues(args.at(0)); }
+
+VELMOOR_TEST_CHILD(registry_writer_killed) {
+    RegistryKey key;
+    if (RegistryKey::create(HKEY_CURRENT_USER, kBase, KEY_ALL_ACCESS, key) != ERROR_SUCCESS) {
+        return 1;
+    }
+    for (DWORD i = 0; i < 500; ++i) {
+        std::string name = "V" + std::to_string(i);
+        if (key.setValue(name, REG_DWORD, reinterpret_cast<BYTE*>(&i), 4) != ERROR_SUCCESS) {
+            return 1;
+        }
+    }
+    std::raise(SIGKILL);
+    return 2;
+}
+
+TEST(Registry, TwoProcessesWritingAtOnceLoseNothing) {
+    auto first = velmoor::testing::ChildProcess::start("registry_writer", {"first"});
+    auto second = velmoor::testing::ChildProcess::start("registry_writer", {"second"});
+    EXPECT_EQ(first.wait(std::chrono::seconds(100)), 0);
+    EXPECT_EQ(second.wait(std::chrono::seconds(100)), 0);
+
+    int found = 0;
+    for (const std::string writer : {"first", "second"}) {
+        for (int t = 0; t < kThreadsPerWriter; ++t) {
+            for (int i = 0; i < kValuesPerThread; ++i) {
+                HKEY key = 0;
+                ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, keyPathFor(i).c_str(), 0, KEY_READ, &key),
+                          ERROR_SUCCESS);
+                std::string name = valueNameFor(writer, t, i);
+                char text[64] = {};
+                DWORD size = sizeof text;
+                DWORD type = 0;
+                if (RegQueryValueEx(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(text),
+                                    &size) == ERROR_SUCCESS &&
+                    type == REG_SZ && size == name.size() + 1 && name == text) {
+                    ++found;
+                }
+                RegCloseKey(key);
+            }
+        }
+    }
+    EXPECT_EQ(found, 2 * kThreadsPerWriter * kValuesPerThread);
+
+    // Every shared key exists once, whatever the race to create it.
+    RegistryKey shared;
+    ASSERT_EQ(RegistryKey::open(HKEY_CURRENT_USER, std::string(kBase) + "\\Shared", KEY_READ, shared),
+              ERROR_SUCCESS);
+    std::string name;
+    DWORD keys = 0;
+    while (shared.enumSubKey(keys, name) == ERROR_SUCCESS) {
+        ++keys;
+    }
+    EXPECT_EQ(keys, static_cast<DWORD>(kKeysShared));
+}
+
+TEST(Registry, KilledWriterLeavesEverythingItWrote) {
+    auto child = velmoor::testing::ChildProcess::start("registry_writer_killed");
+    EXPECT_EQ(child.wait(std::chrono::seconds(60)), 128 + SIGKILL);
+
+    RegistryKey key;
+    ASSERT_EQ(RegistryKey::open(HKEY_CURRENT_USER, kBase, KEY_READ, key), ERROR_SUCCESS);
+    for (DWORD i = 0; i < 500; ++i) {
+        DWORD value = 0xFFFFFFFF;
+        DWORD size = 4;
+        ASSERT_EQ(key.queryValue("V" + std::to_string(i), nullptr, reinterpret_cast<BYTE*>(&value),
+                                 &size),
+                  ERROR_SUCCESS)
+            << i;
+        EXPECT_EQ(value, i);
+    }
+
+    sqlite3* db = nullptr;
+    std::string file = (homeFolder() / "registry.db").string();
+    ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    std::string verdict;
+    sqlite3_exec(
+        db, "PRAGMA integrity_check",
+        [](void* out, int, char** columns, char**) {
+            *static_cast<std::string*>(out) += columns[0] ? columns[0] : "";
+            return 0;
+        },
+        &verdict, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(verdict, "ok");
+}
