@@ -1,0 +1,133 @@
+#pragma once
+// What the station link needs of the program around it: the owner window it
+// notifies by private messages, the main frame's data and services, the users
+// manager's scrambling and this station's identity, the remote view, the audio
+// client and the chat and video windows. The link calls them from whatever
+// thread runs it (a transport's reader thread included): implementations post
+// to their own thread where they touch windows.
+
+#include "platform/types.h"
+#include "trennick/link/station_info.h"
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+namespace trennick {
+
+// Messages and commands the link posts to the owner window.
+inline constexpr UINT kMsgCommand = 0x0111;            // WM_COMMAND: wParam the command id
+inline constexpr UINT kMsgCommMessage = 0x040A;        // SendCommMessage
+inline constexpr UINT kMsgBytesWritten = 0x8017;       // (0, 1)
+inline constexpr UINT kMsgTokenRefused = 0x8018;       // (token id, 0)
+inline constexpr UINT kMsgTokenDone = 0x8019;          // (token id, 0)
+inline constexpr UINT kMsgFileRequest = 0x803E;        // (token id, 0)
+inline constexpr UINT kMsgFileReceivedKind1 = 0x8037;
+inline constexpr UINT kMsgFileReceivedKind2 = 0x803B;
+inline constexpr UINT kMsgFileReceivedKind3 = 0x8045;
+inline constexpr UINT kMsgFileReceivedKind4 = 0x8046;
+inline constexpr UINT kMsgRecordModeFixed = 0x8075;    // (96, 0)
+inline constexpr UINT kMsgMemoryFull = 0x8076;         // (98, 0)
+inline constexpr UINT kMsgMemoryFree = 0x8077;         // (99, 0)
+inline constexpr UINT kMsgLoginRefused = 0x807E;       // (0, 0 or 61416 for a wrong password)
+inline constexpr UINT kMsgDataLamp = 0x8082;           // (0, 1) after each dispatched bucket
+inline constexpr UINT kMsgAttendTimeout = 0x5A23;      // sent, not posted
+inline constexpr UINT kMsgAttendTimeoutReject = 0x5A25;
+inline constexpr LPARAM kWrongPasswordStringId = 61416;
+
+inline constexpr WPARAM kCmdGetMonkey = 29129;
+inline constexpr WPARAM kCmdRecordEvent = 32104;
+inline constexpr WPARAM kCmdRecordFinish = 32889;
+inline constexpr WPARAM kCmdCallRefused = 1057;
+
+// User messages (string resources) shown through CCommon::ShowMessage.
+inline constexpr UINT kStrStopSending = 5000;
+inline constexpr UINT kStrDoNotSend = 5010;
+inline constexpr UINT kStrReceiveTimedOut = 5090;
+// String resources the hello reads: the program title and its version.
+inline constexpr UINT kStrProgramTitle = 10000;
+inline constexpr UINT kStrProgramVersion = 501;
+
+// The owner (main) window. The platform layer's message window implements it
+// with PostMessage and SendMessage.
+class LinkWindow {
+public:
+    virtual ~LinkWindow() = default;
+    virtual void postMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+    virtual LRESULT sendMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+};
+
+using UserRecord = std::array<BYTE, kUserRecordBytes>;
+
+// The main frame's data and services as the link uses them.
+class LinkHost {
+public:
+    virtual ~LinkHost() = default;
+    // The logged-in user's 208-byte record (plain name at 0, password at 90).
+    virtual UserRecord loggedInUserRecord() { return {}; }
+    // The 876-byte station data block and the station byte sent in the hello.
+    virtual void localStationData(BYTE (&data)[kStationDataBytes], BYTE& stationByte) {
+        std::fill(std::begin(data), std::end(data), BYTE{0});
+        stationByte = 0;
+    }
+    // Capability bits this station sets besides layout and audio: 0x04 (copied
+    // into the peer's main frame) and 0x01 (takes no station-to-station calls).
+    virtual WORD localCapabilityFlags() { return 0; }
+    // The peer's station data from its hello, and its capability bit 0x04.
+    virtual void setRemoteStationData(const BYTE (&data)[kStationDataBytes], BYTE stationByte,
+                                      bool capabilityFlag) {}
+    // A valid site info of the peer (texts terminated within their fields).
+    virtual void recordRemoteSite(const SiteInfoBlock& site) {}
+    // The status panel's data lamp (ShowDataLamp).
+    virtual void showDataLamp(int on, DWORD durationMs) {}
+    // Activity-log entry of a received "<Attend TIMEOUT>".
+    virtual void logAttendTimeout() {}
+};
+
+// The users manager's scrambling and this station's identity.
+class LinkIdentity {
+public:
+    virtual ~LinkIdentity() = default;
+    // The users manager's Encrypt: the scrambled bytes of a name or password.
+    virtual std::string encrypt(std::string_view text) = 0;
+    // This station's GUID (created and stored when none exists yet), site name
+    // and phone; false when the identity cannot be read.
+    virtual bool thisSiteInfo(SiteInfoBlock& site) = 0;
+};
+
+// The remote view, when one exists.
+class RemoteViewSink {
+public:
+    virtual ~RemoteViewSink() = default;
+    virtual void holdChanged(int side, bool on) = 0;          // side 1 local, 2 remote
+    virtual void protocolVersionKnown(int protocolVersion) = 0; // 1 or 2
+    virtual void postMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+};
+
+// The audio codec client (CAudComp) as the link uses it.
+class LinkAudioClient {
+public:
+    virtual ~LinkAudioClient() = default;
+    // The client's own audio flag: refuses audio with peers of versions 2.5 to 2.81.
+    virtual bool audioFlag() const = 0;
+    virtual void ProcessRemoteAudio(const BYTE* bytes, DWORD length) = 0;
+};
+
+// The chat window.
+class LinkChatWindow {
+public:
+    virtual ~LinkChatWindow() = default;
+    virtual void chatText(std::string_view text) = 0;
+    virtual void UpdateTitle(std::string_view name) = 0;
+};
+
+// The remote video window.
+class LinkVideoWindow {
+public:
+    virtual ~LinkVideoWindow() = default;
+    virtual int UpdateVideoMgr() = 0;
+};
+
+}  // namespace trennick

@@ -1,0 +1,19 @@
+#pragma once
+// Trace output of the station link. Every line goes through one hook so that
+// the program can route it to its trace object and tests can read it.
+
+#include <string>
+
+namespace trennick {
+
+// Receives each finished trace line with its level (1 errors, 3 information,
+// 5 details). Called on whatever thread traced; must be thread-safe.
+using LinkTraceSink = void (*)(unsigned level, const char* line);
+
+// Installs the sink (nullptr: lines are dropped). Returns the previous one.
+LinkTraceSink setLinkTraceSink(LinkTraceSink sink);
+
+// printf-style trace line; never fails, never throws.
+void linkTrace(unsigned level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+}  // namespace trennick

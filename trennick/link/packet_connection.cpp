@@ -1,0 +1,987 @@
+#include "trennick/link/packet_connection.h"
+
+#include "trennick/link/link_trace.h"
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+namespace trennick {
+
+namespace {
+
+constexpr DWORD kLineSyncPeriodMs = 20000;
+constexpr DWORD kLineLostAfterMs = 60000;
+constexpr DWORD kFileIdleLimitMs = 60000;
+
+// Dispatch order of the token search: the first token found decides.
+constexpr WORD kDispatchOrder[] = {
+    ID_DSVD_LINE_SYNC, ID_DSVD_STOP_SENDING, ID_DSVD_DO_NOT_SEND, ID_DSVD_OK_FOR_SEND,
+    ID_DSVD_CRCOK, ID_DSVD_CRCNOTOK, ID_DSVD_FCRC,
+    ID_DSVD_SEND_NF, ID_DSVD_SEND_CF, ID_DSVD_SEND_CB, ID_DSVD_SNDEVNT, ID_DSVD_SEND_EV,
+    ID_DSVD_SNDEVLT, ID_DSVD_SEND_RS, ID_DSVD_SENDRSS,
+    ID_DSVD_FINISHUPGRADE, ID_DSVD_GETEVNTFILE, ID_DSVD_MY_CARD, ID_DSVD_NOTIFYRPC,
+    ID_DSVD_LUMORARPC, ID_DSVD_REFRESHDEBRIEF,
+    ID_DSVD_CANTTRANSFERFILEACK, ID_DSVD_NOEVENTSREC, ID_DSVD_EVTNOTFOUND, ID_DSVD_UPGRADEVER,
+    ID_DSVD_GETLOGFILES,
+    ID_DSVD_DISCONNECT,
+    ID_DSVD_VIDEOOPEN, ID_DSVD_NOVIDEOOPEN, ID_DSVD_CLOSEYOURVIDEO, ID_DSVD_CLOSEMYVIDEO,
+    ID_DSVD_MYVIDEOSETTINGS, ID_DSVD_YOURVIDEOSETTINGS, ID_DSVD_VIDEOPALETTE, ID_DSVD_VIDEORPAUSE,
+    ID_DSVD_VIDEORRESUME,
+    ID_DSVD_HOLDCALL, ID_DSVD_CANCELHOLDCALL,
+    ID_DSVD_HELLO_V1_2, ID_DSVD_YOURBCRECEIVED, ID_DSVD_GETMONKEY, ID_DSVD_OKHELLO,
+    ID_DSVD_HWPROFILE_V1_2, ID_DSVD_WRONGUSER, ID_DSVD_WRONGPWD,
+    ID_DSVD_ATTEND_TIMEOUT, ID_DSVD_ATTEND_TIMEOUT_REJECT,
+    ID_DSVD_SITEINFO,
+    ID_DSVD_UNLOCKSERVERREJECT, ID_DSVD_LOCKSERVERREJECT, ID_DSVD_LOCKSERVERACK,
+    ID_DSVD_UNLOCKSERVERACK, ID_DSVD_RECORDEVENT, ID_DSVD_RECORDEVENTACK, ID_DSVD_RECORDFINISH,
+    ID_DSVD_RECORDFINISHACK, ID_DSVD_AUDIOOUTMUTEACK, ID_DSVD_AUDIOOUTUNMUTEACK,
+    ID_DSVD_ENABLEPOLLTRIGGERS, ID_DSVD_DISABLEPOLLTRIGGERS,
+    ID_DSVD_ENABLEDISABLEALARMREJECT, ID_DSVD_GETSETTINGS, ID_DSVD_SETTINGS_ERROR,
+    ID_DSVD_SETTINGSERROR2,
+    ID_DSVD_CPISENABLED, ID_DSVD_CPISDISABLED, ID_DSVD_CPISARMED, ID_DSVD_CPISDISARMED,
+    ID_DSVD_RPCDISARMISIGNORED, ID_DSVD_RPCDISARMISACCEPT, ID_DSVD_SETRECMODECYC,
+    ID_DSVD_SETRECMODEFIX, ID_DSVD_MEMORYFULL, ID_DSVD_MEMORYFREE,
+    ID_DSVD_REMREJREM, ID_DSVD_LOCREJLOC, ID_DSVD_TRIGGERNOTIFICATION,
+    ID_DSVD_FINISHSENDING,
+};
+
+// Tokens followed by a body of the peer's data (file names, station records,
+// site names, request texts). When the payload starts with one of them it
+// decides, so that text inside the body can never pass for a token.
+constexpr WORD kBodyTokens[] = {
+    ID_DSVD_SEND_NF, ID_DSVD_SEND_CF, ID_DSVD_SEND_CB, ID_DSVD_SNDEVNT, ID_DSVD_SEND_EV,
+    ID_DSVD_SNDEVLT, ID_DSVD_SEND_RS, ID_DSVD_SENDRSS, ID_DSVD_FINISHUPGRADE, ID_DSVD_GETEVNTFILE,
+    ID_DSVD_MY_CARD, ID_DSVD_NOTIFYRPC, ID_DSVD_LUMORARPC, ID_DSVD_REFRESHDEBRIEF,
+    ID_DSVD_MYVIDEOSETTINGS, ID_DSVD_YOURVIDEOSETTINGS, ID_DSVD_HELLO_V1_2,
+    ID_DSVD_HWPROFILE_V1_2, ID_DSVD_SITEINFO, ID_DSVD_SETTINGS_ERROR, ID_DSVD_SETTINGSERROR2,
+    ID_DSVD_TRIGGERNOTIFICATION,
+};
+
+LONG findToken(WORD id, const BYTE* payload, DWORD length) {
+    const std::string_view text = tokenText(id);
+    return CCommon::FindDataNoCase(reinterpret_cast<const BYTE*>(text.data()), payload,
+                                   static_cast<DWORD>(text.size()), length);
+}
+
+// Allocates the nominal size, retrying with three quarters of the previous
+// size until an allocation succeeds.
+std::vector<BYTE> allocateBuffer(DWORD& length) {
+    while (length >= 64) {
+        try {
+            return std::vector<BYTE>(length, 0);
+        } catch (const std::bad_alloc&) {
+            length = length / 4 * 3;
+        }
+    }
+    length = 0;
+    return {};
+}
+
+std::string userName(const UserRecord& record) {
+    const char* text = reinterpret_cast<const char*>(record.data() + kUserNameOffset);
+    return std::string(text, strnlen(text, kUserTextFieldBytes));
+}
+
+}  // namespace
+
+DWORD systemTimerMs() {
+    using namespace std::chrono;
+    return static_cast<DWORD>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+LinkSettings readLinkSettings() {
+    // FIXME: read "Use Only QCIF Mode", "Syncs Verification" and "IsSendSyncs"
+    // with CKcReg (writing the defaults back) once the settings class exists.
+    return LinkSettings{};
+}
+
+CPacketConnection::CPacketConnection(const LinkServices& services)
+    : m_window(services.window),
+      m_host(services.host),
+      m_identity(services.identity),
+      m_clock(services.clock ? services.clock : LinkClock(systemTimerMs)),
+      m_settings(services.settings ? *services.settings : readLinkSettings()),
+      m_decoder(1) {
+    if (m_host == nullptr) {
+        m_host = &m_defaultHost;
+    }
+    DWORD sendLength = services.nominalBuffLen;
+    m_sendBuffer = allocateBuffer(sendLength);
+    DWORD receiveLength = services.nominalBuffLen;
+    m_receiveBuffer = allocateBuffer(receiveLength);
+    m_bucketBuffLen = std::min(sendLength, receiveLength);
+    m_decoder = BucketDecoder(m_bucketBuffLen);
+    m_decoder.setPeerProtocolNumber(0);
+    const DWORD t = now();
+    m_statsIntervalStartMs = t;
+    m_lastActivityMs = t;
+}
+
+CPacketConnection::~CPacketConnection() {
+    std::lock_guard lock(m_bucketLock);
+    // The transport is gone by now; FinishLink sent what had to be sent.
+    closeSendFile();
+    closeReceiveFile();
+}
+
+void CPacketConnection::FinishLink() {
+    std::lock_guard lock(m_bucketLock);
+    if (m_finished) {
+        return;
+    }
+    m_finished = true;
+    if (m_fileSendStatus == SEND_SENDING) {
+        closeSendFile();
+        sendToken(ID_DSVD_STOP_SENDING);
+    }
+    if (m_fileRecvStatus == REC_RECEIVING) {
+        closeReceiveFile();
+        sendToken(ID_DSVD_DO_NOT_SEND);
+    }
+    closeSendFile();
+    closeReceiveFile();
+}
+
+void CPacketConnection::closeSendFile() {
+    if (m_sendFile != nullptr) {
+        std::fclose(m_sendFile);
+        m_sendFile = nullptr;
+    }
+}
+
+void CPacketConnection::closeReceiveFile() {
+    if (m_recvFile != nullptr) {
+        std::fclose(m_recvFile);
+        m_recvFile = nullptr;
+    }
+}
+
+void CPacketConnection::post(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (m_window != nullptr) {
+        m_window->postMessage(message, wParam, lParam);
+    }
+}
+
+// ---- slots 1-3 ----
+
+void CPacketConnection::ResetHelloState() {
+    std::lock_guard lock(m_bucketLock);
+    m_lastSyncReceivedMs = 0;
+    m_lastSyncSentMs = 0;
+    m_helloAccepted = 0;
+}
+
+LONG CPacketConnection::SendLineSync() {
+    std::lock_guard lock(m_bucketLock);
+    const DWORD t = now();
+    if (m_helloAccepted == 0 || m_peerProtocolNumber < 4 || !m_settings.sendSyncs ||
+        t - m_lastSyncSentMs <= kLineSyncPeriodMs) {
+        return 0;
+    }
+    sendToken(ID_DSVD_LINE_SYNC);
+    m_lastSyncSentMs = t;
+    return 1;
+}
+
+LONG CPacketConnection::CheckSync() {
+    std::lock_guard lock(m_bucketLock);
+    if (m_helloAccepted == 0 || m_peerProtocolNumber <= 3 || !m_settings.syncsVerification ||
+        !IsReadQueueEnabled()) {
+        return 1;
+    }
+    return now() - m_lastSyncReceivedMs > kLineLostAfterMs ? 0 : 1;
+}
+
+// ---- transport slots: a transport that lacks the facility keeps these ----
+
+LONG CPacketConnection::FeedReceivedBytes(const BYTE*, DWORD) { return 0; }
+BOOL CPacketConnection::CanUseVoice() { return FALSE; }
+BOOL CPacketConnection::IsUnavailable() { return FALSE; }
+BOOL CPacketConnection::IsReadyToSend() { return FALSE; }
+DWORD CPacketConnection::GetLastActivity() { return m_lastActivityMs; }
+DWORD CPacketConnection::GetQueueSize(int) { return 0; }
+LONG CPacketConnection::FlushQueues() { return 0; }
+LONG CPacketConnection::ReadRaw(BYTE*, DWORD) { return 0; }
+std::string CPacketConnection::GetStatusText() { return {}; }
+LONG CPacketConnection::GetStatusCode() { return 0; }
+LONG CPacketConnection::ConnectToRemote(const char*, const char*) { return 0; }
+DWORD CPacketConnection::TouchActivity() {
+    m_lastActivityMs = now();
+    return m_lastActivityMs;
+}
+LONG CPacketConnection::SetModemOption(LONG, LONG) { return 0; }
+LONG CPacketConnection::PassThrough(LONG) { return 0; }
+DWORD CPacketConnection::GetConnectRate() { return 0; }
+std::string CPacketConnection::GetConnectInfoText() { return {}; }
+LONG CPacketConnection::CloseVoice() { return 0; }
+LONG CPacketConnection::SendModemText(const char*) { return 0; }
+BOOL CPacketConnection::HasStateChanged(LONG*) { return FALSE; }
+LONG CPacketConnection::DoMiddleRead() { return 0; }
+LONG CPacketConnection::ReadPort(BYTE*, DWORD) { return 0; }
+LONG CPacketConnection::GetDefaultMicLevel() { return 0; }
+LONG CPacketConnection::GetDefaultSpeakerLevel() { return 0; }
+DWORD CPacketConnection::GetBytesPerSecond() { return GetConnectRate() / 8; }
+LONG CPacketConnection::GetMaxMicLevel() { return 0; }
+LONG CPacketConnection::GetMaxSpeakerLevel() { return 0; }
+LONG CPacketConnection::GetMinMicLevel() { return 0; }
+LONG CPacketConnection::GetMinSpeakerLevel() { return 0; }
+LONG CPacketConnection::SelectVoiceTarget(LONG) { return 0; }
+LONG CPacketConnection::GoOnHook() { return 0; }
+LONG CPacketConnection::InitVoice() { return 0; }
+BOOL CPacketConnection::IsLinkUp() { return FALSE; }
+BOOL CPacketConnection::IsListeningFor(LONG) { return FALSE; }
+BOOL CPacketConnection::IsLinkDown() { return FALSE; }
+BOOL CPacketConnection::HasSpeakerphone() { return FALSE; }
+BOOL CPacketConnection::IsTargetConnected() { return FALSE; }
+BOOL CPacketConnection::IsTargetListeningFor(LONG) { return FALSE; }
+BOOL CPacketConnection::IsTargetReached() { return FALSE; }
+BOOL CPacketConnection::IsTargetNotConnected() { return FALSE; }
+BOOL CPacketConnection::IsRinging() { return FALSE; }
+BOOL CPacketConnection::IsConnecting() { return FALSE; }
+LONG CPacketConnection::OnAnswer() { return 0; }
+LONG CPacketConnection::HangUpVoice() { return 0; }
+LONG CPacketConnection::ToggleHandset() { return 0; }
+LONG CPacketConnection::SetMicLevel(LONG) { return 0; }
+LONG CPacketConnection::ToggleSpeakerMute() { return 0; }
+LONG CPacketConnection::SpeakerKey() { return 0; }
+LONG CPacketConnection::SetSpeakerLevel(LONG) { return 0; }
+DWORD CPacketConnection::GetQueueSizeUnchecked(int queue) { return 0; }
+LONG CPacketConnection::AppendVoiceChar(char) { return 0; }
+LONG CPacketConnection::AppendVoiceText(const char*) { return 0; }
+
+LRESULT CPacketConnection::SendCommMessage(WPARAM code, LPARAM parameter) {
+    return m_window != nullptr ? m_window->sendMessage(kMsgCommMessage, code, parameter) : 0;
+}
+
+LONG CPacketConnection::SetTransportOption(LONG, LONG) { return 0; }
+LONG CPacketConnection::SetListenOn(LONG) { return 0; }
+LONG CPacketConnection::SetCommsSettings(CommsSettingsRecord* settings) {
+    m_commsSettings = settings;
+    return 1;
+}
+LONG CPacketConnection::SetNotConnected() { return 0; }
+LONG CPacketConnection::StopListening() { return 0; }
+LONG CPacketConnection::TimeToRead() { return 0; }
+LONG CPacketConnection::Reserved64() { return 0; }
+LONG CPacketConnection::Reserved65() { return 0; }
+LONG CPacketConnection::EnableReadQueue(BOOL) { return 0; }
+BOOL CPacketConnection::IsReadQueueEnabled() { return TRUE; }
+DWORD CPacketConnection::GetMaxChunk() { return 1024; }
+void CPacketConnection::Reserved69() {}
+LONG CPacketConnection::Reserved70() { return 0; }
+
+// ---- slots 71-75 ----
+
+void CPacketConnection::SetDisconnectStatus() {
+    std::lock_guard lock(m_bucketLock);
+    m_fileRecvStatus = REC_USER_DISCONNECTING;
+    linkTrace(5, "%s, %s, LINE %d",
+              "CPacketConnection::SetDisconnectStatus() FileSendStatus=SEND_USER_DISCONNECTING\n",
+              "pakconn", __LINE__);
+    m_fileSendStatus = SEND_USER_DISCONNECTING;
+    if (m_lVideoStatus != VIDEO_NONE) m_lVideoStatus = VIDEO_CLOSED;
+    if (m_rVideoStatus != VIDEO_NONE) m_rVideoStatus = VIDEO_CLOSED;
+    closeSendFile();
+    closeReceiveFile();
+}
+
+DWORD CPacketConnection::GetDisconnectTime() {
+    std::lock_guard lock(m_bucketLock);
+    return m_disconnectTimeMs;
+}
+
+void CPacketConnection::ClearDisconnectTime() {
+    std::lock_guard lock(m_bucketLock);
+    m_disconnectTimeMs = 0;
+}
+
+LONG CPacketConnection::ReceiveSiteInfo(const BYTE* body, DWORD length) {
+    std::lock_guard lock(m_bucketLock);
+    const char* token = tokenText(ID_DSVD_SITEINFO).data();
+    linkTrace(3, "CPacketConnection::ReceiveSiteInfo() %s Recieved...", token);
+    const SiteInfoParse parse = parseSiteInfoBody(body, length);
+    if (parse.result != SiteInfoResult::Ok) {
+        if (parse.result == SiteInfoResult::BadLength) {
+            linkTrace(1, "%s Receive ERROR: Invalid SITE_INFO_GUID length", token);
+        } else {
+            linkTrace(1, "%s ERROR: Invalid CRC, read: %ld, calc: %ld", token,
+                      static_cast<long>(parse.readChecksum), static_cast<long>(parse.calcChecksum));
+        }
+        SetNotConnected();
+        m_host->showDataLamp(1, 3000);
+        return 0;
+    }
+    m_host->recordRemoteSite(parse.block);
+    linkTrace(3, "CPacketConnection::ReceiveSiteInfo(): chGUID=%s, chSiteName=%s chSitePhone=%s\n",
+              parse.block.guid, parse.block.siteName, parse.block.sitePhone);
+    return 1;
+}
+
+LONG CPacketConnection::SendSiteInfo() {
+    std::lock_guard lock(m_bucketLock);
+    SiteInfoBlock site{};
+    if (m_identity == nullptr || !m_identity->thisSiteInfo(site)) {
+        linkTrace(1, "CPacketConnection::SendSiteInfo() this station's identity cannot be read");
+        return 0;
+    }
+    terminateTexts(site);
+    const std::string_view token = tokenText(ID_DSVD_SITEINFO);
+    const std::vector<BYTE> payload = buildSiteInfoPayload(token, site);
+    const LONG written = SendBucket(kTokenBucket, payload.data(), static_cast<DWORD>(payload.size()));
+    linkTrace(3, "\t%s Sent...", token.data());
+    return written;
+}
+
+// ---- buckets ----
+
+bool CPacketConnection::GetBucket(BYTE* buffer, DWORD capacity, ParseCursor& cursor) {
+    std::lock_guard lock(m_bucketLock);
+    return m_decoder.getBucket(buffer, capacity, cursor);
+}
+
+LONG CPacketConnection::FilterPollBuff(std::span<BYTE> buffer, DWORD& length) {
+    std::lock_guard lock(m_bucketLock);
+    ParseCursor cursor;
+    cursor.dataLength = length;
+    const DWORD capacity = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 0xFFFFFFFFu));
+    for (;;) {
+        if (!m_decoder.getBucket(buffer.data(), capacity, cursor)) {
+            length = cursor.remaining;
+            return 1;
+        }
+        const DecodedBucket& bucket = m_decoder.current();
+        switch (bucket.kind()) {
+        case kTokenBucket:
+            CheckAcknowledgment(bucket.Payload, bucket.BucketLen);
+            if (m_fileSendStatus == SEND_USER_DISCONNECTING) {
+                linkTrace(5, "CPacketConnection::FilterPollBuff()\n\tFileSendStatus == SEND_USER_DISCONNECTING");
+                length = 0;
+                return -1;
+            }
+            if (m_fileRecvStatus == REC_USER_DISCONNECTING) {
+                linkTrace(5, "CPacketConnection::FilterPollBuff()\n\tFileSendStatus == REC_USER_DISCONNECTING\n");
+                length = 0;
+                return -1;
+            }
+            break;
+        case kFileBlockBucket:
+            ReceiveData(bucket);
+            break;
+        case kChatBucket:
+            ReceiveChatText(bucket);
+            break;
+        case kAudioBucket:
+            StoreAudioFrame(bucket);
+            break;
+        case kSerialOutBucket:
+            ReceiveSerialOutCommand(bucket);
+            break;
+        default:  // 4, 6, 10, 11
+            StoreNewFrame(bucket);
+            break;
+        }
+        post(kMsgDataLamp, 0, 1);
+    }
+}
+
+LONG CPacketConnection::SendBucket(WORD bucketType, const BYTE* payload, DWORD length, WORD bucketNo) {
+    std::lock_guard lock(m_bucketLock);
+    const DWORD bytes = buildBucket(m_sendBuffer, bucketType, payload, length, m_peerProtocolNumber,
+                                    bucketNo, m_bucketBuffLen);
+    if (bytes == 0) {
+        linkTrace(1, "CPacketConnection::SendBucket() type %u: payload of %lu bytes does not fit a bucket",
+                  static_cast<unsigned>(bucketType), static_cast<unsigned long>(length));
+        return 0;
+    }
+    LONG written;
+    {
+        std::lock_guard writeLock(m_writeLock);
+        written = ConnectWrite(m_sendBuffer.data(), bytes, 0, 0);
+    }
+    if (written != 0) {
+        post(kMsgBytesWritten, 0, 1);
+        if (written > 0) {
+            m_sentBytes += static_cast<ULONGLONG>(written);
+        }
+    }
+    return written;
+}
+
+bool CPacketConnection::sendToken(WORD tokenId) {
+    const std::string_view text = tokenText(tokenId);
+    if (text.empty()) {
+        return false;
+    }
+    return SendBucket(kTokenBucket, reinterpret_cast<const BYTE*>(text.data()),
+                      static_cast<DWORD>(text.size())) != 0;
+}
+
+// ---- tokens ----
+
+LONG CPacketConnection::SendAcknowledgment(WORD tokenId, BOOL) {
+    std::lock_guard lock(m_bucketLock);
+    const std::string_view text = tokenText(tokenId);
+    if (text.empty()) {
+        linkTrace(1, "CPacketConnection::SendAcknowledgment unknown token id %u", static_cast<unsigned>(tokenId));
+        return 0;
+    }
+    linkTrace(5, "CPacketConnection::SendAcknowledgment %s", text.data());
+    return SendBucket(kTokenBucket, reinterpret_cast<const BYTE*>(text.data()),
+                      static_cast<DWORD>(text.size()));
+}
+
+LONG CPacketConnection::SendDisconnect() { return SendAcknowledgment(ID_DSVD_DISCONNECT); }
+LONG CPacketConnection::SendGetMonkey() { return SendAcknowledgment(ID_DSVD_GETMONKEY); }
+LONG CPacketConnection::SendGetSettings() { return SendAcknowledgment(ID_DSVD_GETSETTINGS); }
+LONG CPacketConnection::SendGetSysSettings() { return SendAcknowledgment(ID_DSVD_GETSYSSETTINGS); }
+LONG CPacketConnection::SendFreeEventsForRec() { return SendAcknowledgment(ID_DSVD_FREEEVENTSFORREC); }
+
+LONG CPacketConnection::SendSetRecordMode(int mode) {
+    if (mode == 1) return SendAcknowledgment(ID_DSVD_SETRECMODECYC);
+    if (mode == 2) return SendAcknowledgment(ID_DSVD_SETRECMODEFIX);
+    return 0;
+}
+
+LONG CPacketConnection::SendChatString(std::string_view text) {
+    return SendBucket(kChatBucket, reinterpret_cast<const BYTE*>(text.data()),
+                      static_cast<DWORD>(text.size()));
+}
+
+void CPacketConnection::CheckAcknowledgment(const BYTE* payload, DWORD length) {
+    std::lock_guard lock(m_bucketLock);
+    for (WORD id : kBodyTokens) {
+        if (findToken(id, payload, std::min<DWORD>(length, static_cast<DWORD>(tokenText(id).size()))) == 0) {
+            const DWORD skip = static_cast<DWORD>(tokenText(id).size());
+            handleToken(id, payload + skip, length - skip);
+            return;
+        }
+    }
+    for (WORD id : kDispatchOrder) {
+        const LONG at = findToken(id, payload, length);
+        if (at >= 0) {
+            const DWORD skip = static_cast<DWORD>(at) + static_cast<DWORD>(tokenText(id).size());
+            handleToken(id, payload + skip, length - skip);
+            return;
+        }
+    }
+}
+
+void CPacketConnection::handleToken(WORD id, const BYTE* body, DWORD length) {
+    linkTrace(3, "CPacketConnection::CheckAcknowledgment() %s received", tokenName(id));
+    switch (id) {
+    case ID_DSVD_LINE_SYNC:
+        m_lastSyncReceivedMs = now();
+        if (peerVersionHoldsAny({"4.8.4", "4.6.2", "4.1.9"})) {
+            SendLineSync();
+        }
+        break;
+    case ID_DSVD_STOP_SENDING:
+        m_fileRecvStatus = REC_STOPPED;
+        ShowMessage(kStrStopSending, 0);
+        break;
+    case ID_DSVD_DO_NOT_SEND:
+        m_fileSendStatus = SEND_REFUSED;
+        ShowMessage(kStrDoNotSend, 0);
+        break;
+    case ID_DSVD_OK_FOR_SEND:
+        if (m_fileSendStatus == SEND_ANNOUNCED) {
+            m_fileSendStatus = SEND_SENDING;
+            m_sendOffset = 0;
+            m_confirmedOffset = 0;
+            m_sendBlocks = 0;
+            m_confirmedBlocks = 0;
+            m_retryCount = 0;
+            m_sendStartMs = now();
+        }
+        break;
+    case ID_DSVD_CRCOK:
+        if (m_fileSendStatus == WAIT_CRC_CONFIRM) {
+            OnHandlerToken(id, body, length);  // the next file block
+        } else {
+            linkTrace(3, "CPacketConnection::CheckAcknowledgment() FileSendStatus = %ld",
+                      static_cast<long>(m_fileSendStatus));
+        }
+        break;
+    case ID_DSVD_CRCNOTOK:
+        if (m_fileSendStatus == WAIT_CRC_CONFIRM) {
+            m_sendOffset = m_confirmedOffset;
+            m_sendBlocks = m_confirmedBlocks;
+            ++m_retryCount;
+            m_fileSendStatus = SEND_SENDING;
+            OnHandlerToken(id, body, length);  // resend from the last confirmed block
+        }
+        break;
+    case ID_DSVD_CANTTRANSFERFILEACK:
+    case ID_DSVD_NOEVENTSREC:
+    case ID_DSVD_EVTNOTFOUND:
+        post(kMsgTokenRefused, id, 0);
+        break;
+    case ID_DSVD_UPGRADEVER:
+    case ID_DSVD_GETLOGFILES:
+        post(kMsgFileRequest, id, 0);
+        break;
+    case ID_DSVD_DISCONNECT:
+        m_disconnectTimeMs = now();
+        m_fileRecvStatus = REC_USER_DISCONNECTING;
+        if (m_fileSendStatus != SEND_IDLE) m_fileSendStatus = SEND_USER_DISCONNECTING;
+        if (m_lVideoStatus != VIDEO_NONE) m_lVideoStatus = VIDEO_CLOSED;
+        if (m_rVideoStatus != VIDEO_NONE) m_rVideoStatus = VIDEO_CLOSED;
+        closeSendFile();
+        closeReceiveFile();
+        post(kMsgTokenDone, ID_DSVD_DISCONNECT, 0);
+        break;
+    case ID_DSVD_VIDEOOPEN:
+        OnHandlerToken(id, body, length);  // BeforeVideoOpen
+        sendToken(ID_DSVD_OKVIDEOOPEN);
+        m_rVideoStatus = VIDEO_OPEN;
+        break;
+    case ID_DSVD_HOLDCALL:
+        SetHoldCall(kHoldRemote, true);
+        break;
+    case ID_DSVD_CANCELHOLDCALL:
+        SetHoldCall(kHoldRemote, false);
+        break;
+    case ID_DSVD_HELLO_V1_2:
+        GetHello(body, length);
+        break;
+    case ID_DSVD_GETMONKEY:
+        post(kMsgCommand, kCmdGetMonkey, 0);
+        break;
+    case ID_DSVD_OKHELLO:
+        m_lastSyncReceivedMs = now();
+        m_helloAccepted = 1;
+        break;
+    case ID_DSVD_WRONGUSER:
+        ++m_failedLogins;
+        post(kMsgLoginRefused, 0, 0);
+        break;
+    case ID_DSVD_WRONGPWD:
+        ++m_failedLogins;
+        post(kMsgLoginRefused, 0, kWrongPasswordStringId);
+        break;
+    case ID_DSVD_ATTEND_TIMEOUT:
+        if (m_window != nullptr) {
+            m_window->sendMessage(kMsgAttendTimeout, 0, 0);
+        }
+        sendToken(ID_DSVD_ATTENDTIMEOUTACK);
+        m_host->logAttendTimeout();
+        break;
+    case ID_DSVD_ATTEND_TIMEOUT_REJECT:
+        post(kMsgAttendTimeoutReject, 0, 0);
+        if (m_remoteView != nullptr) {
+            m_remoteView->postMessage(kMsgAttendTimeoutReject, 0, 0);
+        }
+        break;
+    case ID_DSVD_SITEINFO:
+        ReceiveSiteInfo(body, length);
+        break;
+    case ID_DSVD_UNLOCKSERVERREJECT:
+    case ID_DSVD_LOCKSERVERREJECT:
+        post(kMsgTokenRefused, id, 0);
+        break;
+    case ID_DSVD_LOCKSERVERACK:
+    case ID_DSVD_UNLOCKSERVERACK:
+    case ID_DSVD_RECORDEVENTACK:
+    case ID_DSVD_RECORDFINISHACK:
+    case ID_DSVD_AUDIOOUTMUTEACK:
+    case ID_DSVD_AUDIOOUTUNMUTEACK:
+    case ID_DSVD_ENABLEPOLLTRIGGERS:
+    case ID_DSVD_DISABLEPOLLTRIGGERS:
+        post(kMsgTokenDone, id, 0);
+        break;
+    case ID_DSVD_RECORDEVENT:
+        post(kMsgCommand, kCmdRecordEvent, 0);
+        break;
+    case ID_DSVD_RECORDFINISH:
+        post(kMsgCommand, kCmdRecordFinish, 0);
+        break;
+    case ID_DSVD_GETSETTINGS:
+        break;  // traced only
+    case ID_DSVD_SETRECMODEFIX:
+        post(kMsgRecordModeFixed, id, 0);
+        break;
+    case ID_DSVD_MEMORYFULL:
+        post(kMsgMemoryFull, id, 0);
+        break;
+    case ID_DSVD_MEMORYFREE:
+        post(kMsgMemoryFree, id, 0);
+        break;
+    case ID_DSVD_REMREJREM:
+    case ID_DSVD_LOCREJLOC:
+        post(kMsgCommand, kCmdCallRefused, 0);
+        break;
+    case ID_DSVD_FINISHSENDING: {
+        closeReceiveFile();
+        m_fileRecvStatus = REC_COMPLETE;
+        static constexpr UINT kByKind[] = {0, kMsgFileReceivedKind1, kMsgFileReceivedKind2,
+                                           kMsgFileReceivedKind3, kMsgFileReceivedKind4};
+        if (m_recvFileKind >= 1 && m_recvFileKind <= 4) {
+            post(kByKind[m_recvFileKind], 0, 0);
+        }
+        break;
+    }
+    default:
+        // File announcements and confirmations, events, cards, requests, the
+        // video family, hardware profiles, settings errors, panel states and
+        // trigger notifications: their handlers.
+        OnHandlerToken(id, body, length);
+        break;
+    }
+}
+
+void CPacketConnection::OnHandlerToken(WORD tokenId, const BYTE*, DWORD length) {
+    linkTrace(5, "CPacketConnection: %s (%lu bytes behind it) has no handler in this link",
+              tokenName(tokenId), static_cast<unsigned long>(length));
+}
+
+void CPacketConnection::ReceiveData(const DecodedBucket& bucket) {
+    linkTrace(5, "CPacketConnection::ReceiveData() %lu bytes, no file transfer",
+              static_cast<unsigned long>(bucket.BucketLen));
+}
+
+void CPacketConnection::StoreNewFrame(const DecodedBucket& bucket) {
+    linkTrace(5, "CPacketConnection::StoreNewFrame() %lu bytes, no video target",
+              static_cast<unsigned long>(bucket.BucketLen));
+}
+
+void CPacketConnection::StoreAudioFrame(const DecodedBucket& bucket) {
+    linkTrace(5, "CPacketConnection::StoreAudioFrame() %lu bytes, no audio handling",
+              static_cast<unsigned long>(bucket.BucketLen));
+}
+
+void CPacketConnection::ReceiveSerialOutCommand(const DecodedBucket& bucket) {
+    linkTrace(5, "CPacketConnection::ReceiveSerialOutCommand() %lu bytes, no serial-out handling",
+              static_cast<unsigned long>(bucket.BucketLen));
+}
+
+void CPacketConnection::ReceiveChatText(const DecodedBucket& bucket) {
+    std::lock_guard lock(m_bucketLock);
+    if (m_chatWindow != nullptr) {
+        const char* text = reinterpret_cast<const char*>(bucket.Payload);
+        m_chatWindow->chatText(std::string_view(text, strnlen(text, bucket.BucketLen)));
+    }
+}
+
+// ---- hello ----
+
+bool CPacketConnection::peerVersionHoldsAny(std::initializer_list<const char*> versions) {
+    const std::string_view text(m_peerInfo.versionText, strnlen(m_peerInfo.versionText, sizeof m_peerInfo.versionText));
+    for (const char* v : versions) {
+        if (FindStringNoCase(v, text) >= 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CPacketConnection::audioRefusedByOldPeer() {
+    return m_audioClient != nullptr && m_audioClient->audioFlag() &&
+           peerVersionHoldsAny({"2.5", "2.6", "2.7", "2.8", "2.81"});
+}
+
+LONG CPacketConnection::SendHello() {
+    std::lock_guard lock(m_bucketLock);
+    StationInfoBlock block{};
+    block.length = kStationInfoBytes;
+    const std::string title = loadString(kStrProgramTitle);
+    copyText(block.title, sizeof block.title, title);
+    copyText(block.versionText, sizeof block.versionText, title + " " + loadString(kStrProgramVersion));
+    block.protocolNumber = kOwnProtocolNumber;
+    block.versionNumber = kOwnVersionNumber;
+
+    UserRecord user = m_host->loggedInUserRecord();
+    auto scrambleField = [&](DWORD offset) {
+        char* field = reinterpret_cast<char*>(user.data() + offset);
+        const std::string plain(field, strnlen(field, kUserTextFieldBytes));
+        const std::string scrambled = m_identity != nullptr ? m_identity->encrypt(plain) : std::string();
+        std::memset(field, 0, kUserTextFieldBytes);
+        std::memcpy(field, scrambled.data(), std::min<std::size_t>(scrambled.size(), kUserTextFieldBytes));
+    };
+    scrambleField(kUserNameOffset);
+    scrambleField(kUserPasswordOffset);
+    std::memcpy(block.userRecord, user.data(), sizeof block.userRecord);
+    m_host->localStationData(block.stationData, block.stationByte);
+
+    WORD capabilities = kCapNewLayout | (m_host->localCapabilityFlags() & (kCapMainFrameFlag | kCapRefusesStationCalls));
+    if (m_audioClient != nullptr && !audioRefusedByOldPeer()) {
+        capabilities |= kCapAudio;
+    }
+    block.capabilities = capabilities;
+
+    const bool newLayout = (m_peerCapabilities & kCapNewLayout) != 0;
+    const std::vector<BYTE> payload = buildHelloPayload(tokenText(ID_DSVD_HELLO_V1_2), block, newLayout);
+    const LONG written = SendBucket(kTokenBucket, payload.data(), static_cast<DWORD>(payload.size()));
+    m_helloStartMs = now();
+    ++m_helloAttempts;
+    linkTrace(3, "CPacketConnection::SendHello() Hello Sent");
+    return written;
+}
+
+void CPacketConnection::GetHello(const BYTE* body, DWORD length) {
+    static constexpr const char* kWho = "CPacketConnection::GetHello()";
+    const HelloParse parse = parseHelloBody(body, length);
+    if (parse.form != HelloForm::NewLayout) {
+        linkTrace(1, "%s ERROR: Invalid CRC, read: %ld, calc: %ld", kWho,
+                  static_cast<long>(parse.readChecksum), static_cast<long>(parse.calcChecksum));
+        if (parse.form == HelloForm::Invalid) {
+            linkTrace(1, "%s Receive ERROR: Invalid info length", kWho);
+            SetNotConnected();
+            return;
+        }
+        m_peerInfoOld = parse.oldBlock;
+    } else {
+        m_peerInfoOld.reset();
+    }
+    m_peerInfo = parse.block;
+    m_peerProtocolNumber = m_peerInfo.protocolNumber;
+    m_peerVersionNumber = m_peerInfo.versionNumber;
+    m_peerCapabilities = m_peerInfo.capabilities;
+    m_decoder.setPeerProtocolNumber(m_peerProtocolNumber);
+    m_host->setRemoteStationData(m_peerInfo.stationData, m_peerInfo.stationByte,
+                                 (m_peerCapabilities & kCapMainFrameFlag) != 0);
+
+    const bool outgoing = IsOutgoingCall() != FALSE;
+    linkTrace(3, "CPacketConnection::GetHello(): %s, %s, P:%d, V:%d, %s, %s, %s, 0x%x", m_peerInfo.title,
+              m_peerInfo.versionText, static_cast<int>(m_peerProtocolNumber),
+              static_cast<int>(m_peerVersionNumber),
+              parse.form == HelloForm::NewLayout ? "1609" : "1612",
+              (m_peerCapabilities & kCapAudio) ? "audio" : "no audio", outgoing ? "outgoing" : "incoming",
+              static_cast<unsigned>(m_peerCapabilities));
+    linkTrace(3, outgoing ? "CPacketConnection::GetHello() WE MADE THE CALL"
+                          : "CPacketConnection::GetHello() THEY MADE THE CALL");
+    if (!outgoing && m_peerProtocolNumber > 3 && (m_peerCapabilities & kCapRefusesStationCalls)) {
+        linkTrace(3, "Sending IDS_DSVD_REMOTEREJECTREMOTE");
+        sendToken(ID_DSVD_REMREJREM);
+        return;
+    }
+    if (m_peerCapabilities & kCapAudio) {
+        linkTrace(3, "CPacketConnection::GetHello() Audio is supported by other side...");
+        m_audioEnabled = 1;
+        if (audioRefusedByOldPeer()) {
+            m_audioEnabled = 0;
+            linkTrace(3, "CPacketConnection::GetHello() Audio is disabled due to Velmoor audio flag(Old Versions support)");
+        }
+    } else {
+        m_audioEnabled = 0;
+        linkTrace(3, "CPacketConnection::GetHello() Audio is not supported by other side...");
+    }
+    if (m_remoteView != nullptr) {
+        m_remoteView->protocolVersionKnown(GetProtocolVersion());
+    }
+    linkTrace(3, "CPacketConnection::GetHello() Got Hello Bucket O.K Send IDS_DSVD_OKHELLO");
+    sendToken(ID_DSVD_OKHELLO);
+    m_helloReceived = 1;
+}
+
+LONG CPacketConnection::CheckTimeOuts() {
+    std::lock_guard lock(m_bucketLock);
+    const DWORD t = now();
+    if (m_fileRecvStatus == REC_RECEIVING && t - m_lastFileActivityMs > kFileIdleLimitMs) {
+        m_fileRecvStatus = REC_TIMED_OUT;
+        linkTrace(1, "CPacketConnection::CheckTimeOuts() No data has been transfered for a while. The remote "
+                     "site may have disconnected.Video/Data transfer has been stopped");
+        closeReceiveFile();
+        ShowMessage(kStrReceiveTimedOut, 0);
+    }
+    if (m_helloReceived != 0 && m_failedLogins == 0 && m_helloAccepted == 0 &&
+        t - m_helloStartMs > m_helloRetryPeriodMs) {
+        if (m_helloAttempts >= m_helloRetryLimit) {
+            linkTrace(1, "CPacketConnection::CheckTimeOuts() Hello time out");
+            return -2;
+        }
+        SendHello();
+        SendSiteInfo();
+    }
+    return 1;
+}
+
+BOOL CPacketConnection::IsConnected() {
+    std::lock_guard lock(m_bucketLock);
+    return m_helloAccepted != 0 && m_helloReceived == 1;
+}
+
+LONG CPacketConnection::SetHoldCall(int side, bool on) {
+    std::lock_guard lock(m_bucketLock);
+    if (side == kHoldLocal) {
+        sendToken(on ? ID_DSVD_HOLDCALL : ID_DSVD_CANCELHOLDCALL);
+    }
+    const BYTE bit = side == kHoldLocal ? 1 : 2;
+    if (on) {
+        m_holdBits |= bit;
+    } else {
+        m_holdBits &= static_cast<BYTE>(~bit);
+    }
+    if (m_remoteView != nullptr) {
+        m_remoteView->holdChanged(side, on);
+    }
+    return 1;
+}
+
+int CPacketConnection::GetProtocolVersion() {
+    std::lock_guard lock(m_bucketLock);
+    return (m_peerCapabilities & kCapNewLayout) ? 2 : 1;
+}
+
+LONG CPacketConnection::GetPeerProtocolNumber() {
+    std::lock_guard lock(m_bucketLock);
+    return m_peerProtocolNumber;
+}
+
+// ---- resets ----
+
+void CPacketConnection::resetState(bool capabilityProtocol2) {
+    std::lock_guard lock(m_bucketLock);
+    m_recvFileKind = 0;
+    m_fileSendStatus = SEND_IDLE;
+    m_fileRecvStatus = REC_READY;
+    m_sendOffset = -1;
+    m_recvOffset = -1;
+    m_rVideoStatus = VIDEO_NONE;
+    m_lVideoStatus = 1;
+    m_holdBits = 0;
+    m_peerInfo = StationInfoBlock{};
+    m_peerInfoOld.reset();
+    m_peerProtocolNumber = 0;
+    m_peerVersionNumber = 0;
+    m_peerCapabilities = capabilityProtocol2 ? kCapNewLayout : 0;
+    m_decoder.setPeerProtocolNumber(0);
+    // A new call starts its hello exchange afresh.
+    m_helloReceived = 0;
+    m_helloAccepted = 0;
+    m_helloAttempts = 0;
+    m_helloStartMs = 0;
+    m_failedLogins = 0;
+    m_audioEnabled = 0;
+    TouchActivity();
+    if (m_chatWindow != nullptr) {
+        m_chatWindow->UpdateTitle("");
+    }
+    m_statsIntervalStartMs = now();
+    m_disconnectTimeMs = 0;
+    m_lastSyncReceivedMs = 0;
+    m_lastSyncSentMs = 0;
+    m_finished = false;
+}
+
+void CPacketConnection::InitializePakconnState() {
+    linkTrace(5, "CPacketConnection::InitializePakconnState()");
+    resetState(false);
+}
+
+void CPacketConnection::ResetLinkState() {
+    resetState(true);
+}
+
+// ---- accessors ----
+
+BYTE CPacketConnection::GetHoldStatus() {
+    std::lock_guard lock(m_bucketLock);
+    return m_holdBits;
+}
+
+LONG CPacketConnection::SetHelloRetry(DWORD periodMs, DWORD limit) {
+    std::lock_guard lock(m_bucketLock);
+    m_helloRetryPeriodMs = periodMs;
+    m_helloRetryLimit = limit;
+    return 1;
+}
+
+void CPacketConnection::SetAudComp(LinkAudioClient* client) {
+    std::lock_guard lock(m_bucketLock);
+    m_audioClient = client;
+}
+
+void CPacketConnection::SetChatWindow(LinkChatWindow* window) {
+    std::lock_guard lock(m_bucketLock);
+    m_chatWindow = window;
+}
+
+void CPacketConnection::SetVideoTarget(void* frameList) {
+    std::lock_guard lock(m_bucketLock);
+    m_videoTarget = frameList;
+}
+
+void CPacketConnection::SetVideoWindow(LinkVideoWindow* window) {
+    std::lock_guard lock(m_bucketLock);
+    m_videoWindow = window;
+}
+
+void CPacketConnection::SetRemoteView(RemoteViewSink* view) {
+    std::lock_guard lock(m_bucketLock);
+    m_remoteView = view;
+}
+
+void CPacketConnection::UpdateVideoWindow() {
+    std::lock_guard lock(m_bucketLock);
+    if (m_videoWindow != nullptr) {
+        m_videoWindow->UpdateVideoMgr();
+    }
+}
+
+void CPacketConnection::SetReceiveFolders(const char* receiveFolder, const char* specialFolder) {
+    std::lock_guard lock(m_bucketLock);
+    if (receiveFolder != nullptr) m_receiveFolder = receiveFolder;
+    if (specialFolder != nullptr) m_specialFolder = specialFolder;
+}
+
+StationInfoBlock CPacketConnection::GetRemoteStationInfo() {
+    std::lock_guard lock(m_bucketLock);
+    return m_peerInfo;
+}
+
+std::optional<OldStationInfoBlock> CPacketConnection::GetRemoteInfo() {
+    std::lock_guard lock(m_bucketLock);
+    if (GetProtocolVersion() == 2) {
+        return std::nullopt;
+    }
+    return m_peerInfoOld ? *m_peerInfoOld : toOldLayout(m_peerInfo);
+}
+
+bool CPacketConnection::IsAdminConnected() {
+    if (!IsOutgoingCall()) {
+        return false;
+    }
+    const std::string name = userName(m_host->loggedInUserRecord());
+    return name.size() == 5 && FindStringNoCase("ADMIN", name) == 0;
+}
+
+bool CPacketConnection::IsAudioEnabled(BOOL& enabled) {
+    std::lock_guard lock(m_bucketLock);
+    if (!IsConnected()) {
+        return false;
+    }
+    enabled = m_audioEnabled;
+    return true;
+}
+
+bool CPacketConnection::FileExists(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::exists(path, ignored);
+}
+
+LONG CPacketConnection::CheckReceiveCompletion() {
+    std::lock_guard lock(m_bucketLock);
+    if (m_fileRecvStatus == REC_RECEIVING && m_recvBytes >= m_recvAnnouncedBytes &&
+        now() - m_lastFileActivityMs > kFileIdleLimitMs) {
+        closeReceiveFile();
+        m_fileRecvStatus = REC_COMPLETE;
+    } else if (m_fileRecvStatus == REC_WAIT_USER) {
+        closeReceiveFile();
+    }
+    return 1;
+}
+
+LONG CPacketConnection::GetFileSendStatus() { std::lock_guard l(m_bucketLock); return m_fileSendStatus; }
+LONG CPacketConnection::GetFileReceiveStatus() { std::lock_guard l(m_bucketLock); return m_fileRecvStatus; }
+WORD CPacketConnection::GetLocalVideoStatus() { std::lock_guard l(m_bucketLock); return m_lVideoStatus; }
+WORD CPacketConnection::GetRemoteVideoStatus() { std::lock_guard l(m_bucketLock); return m_rVideoStatus; }
+BYTE CPacketConnection::GetHelloReceived() { std::lock_guard l(m_bucketLock); return m_helloReceived; }
+BYTE CPacketConnection::GetHelloAccepted() { std::lock_guard l(m_bucketLock); return m_helloAccepted; }
+DWORD CPacketConnection::GetFailedLogins() { std::lock_guard l(m_bucketLock); return m_failedLogins; }
+ULONGLONG CPacketConnection::GetSentBytes() { std::lock_guard l(m_bucketLock); return m_sentBytes; }
+ULONGLONG CPacketConnection::GetReceivedBytes() { std::lock_guard l(m_bucketLock); return m_decoder.receivedBytes(); }
+
+}  // namespace trennick

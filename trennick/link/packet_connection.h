@@ -1,0 +1,320 @@
+#pragma once
+// CPacketConnection: the transport-independent end of a station-to-station
+// link. One object exists per link; a transport (TCP, modem, serial) derives
+// from it and fills the transport operations (slots 4-68). Above the transport
+// this object does the hello and its answer, the control tokens and their
+// dispatch, line syncs, hold, the site info and the resets, on top of buckets.
+//
+// Threads: a transport's reader thread calls FilterPollBuff; the application's
+// thread calls the senders, CheckTimeOuts and the accessors. All state sits
+// behind the bucket lock (recursive: token handlers send while it is held);
+// the transport write runs under the write lock, taken inside the bucket lock.
+// Failures: senders return 0 when nothing was written; bad input from the peer
+// is traced and dropped; nothing throws.
+//
+// A transport's destructor must call FinishLink() first: the farewell tokens of
+// a running file transfer need the transport's write operation, which no
+// longer exists once this base class's destructor runs.
+
+#include "platform/types.h"
+#include "trennick/link/bucket.h"
+#include "trennick/link/common_base.h"
+#include "trennick/link/link_host.h"
+#include "trennick/link/prot_list.h"
+#include "trennick/link/station_info.h"
+
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+struct CommsSettingsRecord;
+
+namespace trennick {
+
+// Settings the link reads at construction (registry, section "Video" and "Comms").
+struct LinkSettings {
+    bool useOnlyQcif = false;        // "Use Only QCIF Mode"
+    bool syncsVerification = true;   // "Syncs Verification": check for a lost line
+    bool sendSyncs = true;           // "IsSendSyncs"
+};
+LinkSettings readLinkSettings();
+
+// Milliseconds of a monotonic clock, wrapping at 2^32 like the system timer.
+using LinkClock = std::function<DWORD()>;
+DWORD systemTimerMs();
+
+struct LinkServices {
+    LinkWindow* window = nullptr;      // owner window; may be null (nothing posted)
+    LinkHost* host = nullptr;          // may be null (defaults)
+    LinkIdentity* identity = nullptr;  // may be null (no scrambling, no site info)
+    LinkClock clock;                   // empty: systemTimerMs
+    std::optional<LinkSettings> settings;  // empty: readLinkSettings()
+    DWORD nominalBuffLen = kNominalBucketBuffLen;
+};
+
+// File transfer states.
+enum FileSendState : LONG {
+    SEND_IDLE = 0, SEND_ANNOUNCED = 2, SEND_SENDING = 3, SEND_REFUSED = 4, WAIT_CRC_CONFIRM = 5,
+    SEND_CANCELLED = 6, SEND_USER_DISCONNECTING = 9,
+};
+enum FileReceiveState : LONG {
+    REC_IDLE = 0, REC_READY = 1, REC_RECEIVING = 2, REC_COMPLETE = 3, REC_STOPPED = 4,
+    REC_WAIT_USER = 5, REC_TIMED_OUT = 7, REC_CANCEL = 8, REC_USER_DISCONNECTING = 9,
+};
+// Video states.
+inline constexpr WORD VIDEO_NONE = 0;
+inline constexpr WORD VIDEO_OPEN = 2;
+inline constexpr WORD VIDEO_CLOSED = 5;
+
+// Hold sides and bits.
+inline constexpr int kHoldLocal = 1;
+inline constexpr int kHoldRemote = 2;
+
+class CPacketConnection : public CCommon {
+public:
+    explicit CPacketConnection(const LinkServices& services);
+
+    // ---- virtual operations, in slot order ----
+    ~CPacketConnection() override;                                          // 0
+    virtual void ResetHelloState();                                         // 1
+    virtual LONG SendLineSync();                                            // 2
+    virtual LONG CheckSync();                                               // 3
+    virtual LONG FeedReceivedBytes(const BYTE* data, DWORD length);         // 4
+    virtual BOOL CanUseVoice();                                             // 5
+    virtual BOOL IsUnavailable();                                           // 6
+    virtual BOOL IsReadyToSend();                                           // 7
+    virtual DWORD GetLastActivity();                                        // 8
+    virtual DWORD GetQueueSize(int queue);                                  // 9
+    virtual LONG FlushQueues();                                             // 10
+    virtual LONG ReadRaw(BYTE* buffer, DWORD length);                       // 11
+    virtual std::string GetStatusText();                                    // 12
+    virtual LONG GetStatusCode();                                           // 13
+    virtual LONG ConnectToRemote(const char* address, const char* name);    // 14
+    virtual DWORD TouchActivity();                                          // 15
+    virtual LONG ConnectWrite(const BYTE* data, DWORD length, LONG mode, LONG queue) = 0;  // 16
+    virtual LONG SetModemOption(LONG option, LONG value);                   // 17
+    virtual LONG PassThrough(LONG value);                                   // 18
+    virtual DWORD GetConnectRate();                                         // 19
+    virtual std::string GetConnectInfoText();                               // 20
+    virtual LONG CloseVoice();                                              // 21
+    virtual LONG SendModemText(const char* text);                           // 22
+    virtual BOOL HasStateChanged(LONG* callerCopy);                         // 23
+    virtual LONG DoMiddleRead();                                            // 24
+    virtual LONG ReadPort(BYTE* buffer, DWORD length);                      // 25
+    virtual LONG GetDefaultMicLevel();                                      // 26
+    virtual LONG GetDefaultSpeakerLevel();                                  // 27
+    virtual DWORD GetBytesPerSecond();                                      // 28
+    virtual LONG GetMaxMicLevel();                                          // 29
+    virtual LONG GetMaxSpeakerLevel();                                      // 30
+    virtual LONG GetMinMicLevel();                                          // 31
+    virtual LONG GetMinSpeakerLevel();                                      // 32
+    virtual LONG SelectVoiceTarget(LONG target);                            // 33
+    virtual LONG GoOnHook();                                                // 34
+    virtual LONG InitVoice();                                               // 35
+    virtual BOOL IsLinkUp();                                                // 36
+    virtual BOOL IsListeningFor(LONG mode);                                 // 37
+    virtual BOOL IsLinkDown();                                              // 38
+    virtual BOOL HasSpeakerphone();                                         // 39
+    virtual BOOL IsTargetConnected();                                       // 40
+    virtual BOOL IsTargetListeningFor(LONG mode);                           // 41
+    virtual BOOL IsTargetReached();                                         // 42
+    virtual BOOL IsTargetNotConnected();                                    // 43
+    virtual BOOL IsOutgoingCall() = 0;                                      // 44
+    virtual BOOL IsRinging();                                               // 45
+    virtual BOOL IsConnecting();                                            // 46
+    virtual LONG OnAnswer();                                                // 47
+    virtual LONG HangUpVoice();                                             // 48
+    virtual LONG ToggleHandset();                                           // 49
+    virtual LONG SetMicLevel(LONG level);                                   // 50
+    virtual LONG ToggleSpeakerMute();                                       // 51
+    virtual LONG SpeakerKey();                                              // 52
+    virtual LONG SetSpeakerLevel(LONG level);                               // 53
+    virtual DWORD GetQueueSizeUnchecked(int queue);                         // 54
+    virtual LONG AppendVoiceChar(char c);                                   // 55
+    virtual LONG AppendVoiceText(const char* text);                         // 56
+    virtual LRESULT SendCommMessage(WPARAM code, LPARAM parameter);         // 57
+    virtual LONG SetTransportOption(LONG option, LONG value);               // 58
+    virtual LONG SetListenOn(LONG mode);                                    // 59
+    virtual LONG SetCommsSettings(CommsSettingsRecord* settings);           // 60
+    virtual LONG SetNotConnected();                                         // 61
+    virtual LONG StopListening();                                           // 62
+    virtual LONG TimeToRead();                                              // 63
+    virtual LONG Reserved64();                                              // 64
+    virtual LONG Reserved65();                                              // 65
+    virtual LONG EnableReadQueue(BOOL enable);                              // 66
+    virtual BOOL IsReadQueueEnabled();                                      // 67
+    virtual DWORD GetMaxChunk();                                            // 68
+    virtual void Reserved69();                                              // 69
+    virtual LONG Reserved70();                                              // 70
+    virtual void SetDisconnectStatus();                                     // 71
+    virtual DWORD GetDisconnectTime();                                      // 72
+    virtual void ClearDisconnectTime();                                     // 73
+    virtual LONG ReceiveSiteInfo(const BYTE* body, DWORD length);           // 74
+    virtual LONG SendSiteInfo();                                            // 75
+
+    // ---- buckets ----
+    // Cuts buffer[0, length) into buckets and dispatches each. On return
+    // `length` holds the bytes of a partial bucket left at the buffer's start.
+    // Returns 1, or -1 when a user disconnect was seen (the transport closes).
+    LONG FilterPollBuff(std::span<BYTE> buffer, DWORD& length);
+    bool GetBucket(BYTE* buffer, DWORD capacity, ParseCursor& cursor);
+    const DecodedBucket& CurrBucket() const { return m_decoder.current(); }
+    DWORD BucketBuffLen() const { return m_bucketBuffLen; }
+    // A receive buffer of BucketBuffLen bytes for transports that want one.
+    std::span<BYTE> ReceiveBuffer() { return m_receiveBuffer; }
+    // Builds and writes one bucket; returns the transport write's count.
+    LONG SendBucket(WORD bucketType, const BYTE* payload, DWORD length, WORD bucketNo = 0);
+
+    // ---- tokens, hello, time-outs ----
+    LONG SendAcknowledgment(WORD tokenId, BOOL flag = TRUE);
+    LONG SendHello();
+    LONG CheckTimeOuts();
+    BOOL IsConnected();
+    LONG SendDisconnect();
+    LONG SendGetMonkey();
+    LONG SendGetSettings();
+    LONG SendGetSysSettings();
+    LONG SendSetRecordMode(int mode);  // 1 cyclic, 2 fixed
+    LONG SendFreeEventsForRec();
+    LONG SendChatString(std::string_view text);
+    LONG SetHoldCall(int side, bool on);
+    int GetProtocolVersion();          // from the peer's capability bit: 1 or 2
+    LONG GetPeerProtocolNumber();      // "P" of the peer's hello; 0 before it
+    void InitializePakconnState();
+    void ResetLinkState();
+    void FinishLink();
+
+    // ---- accessors and small operations ----
+    BYTE GetHoldStatus();
+    LONG SetHelloRetry(DWORD periodMs, DWORD limit);
+    void SetAudComp(LinkAudioClient* client);
+    void SetChatWindow(LinkChatWindow* window);
+    void SetVideoTarget(void* frameList);
+    void SetVideoWindow(LinkVideoWindow* window);
+    void SetRemoteView(RemoteViewSink* view);
+    void UpdateVideoWindow();
+    void SetReceiveFolders(const char* receiveFolder, const char* specialFolder);
+    StationInfoBlock GetRemoteStationInfo();
+    std::optional<OldStationInfoBlock> GetRemoteInfo();
+    bool IsAdminConnected();
+    bool IsAudioEnabled(BOOL& enabled);
+    static bool FileExists(const std::string& path);
+    LONG CheckReceiveCompletion();
+
+    // State readers (tests and the application's status display).
+    LONG GetFileSendStatus();
+    LONG GetFileReceiveStatus();
+    WORD GetLocalVideoStatus();
+    WORD GetRemoteVideoStatus();
+    BYTE GetHelloReceived();
+    BYTE GetHelloAccepted();
+    DWORD GetFailedLogins();
+    ULONGLONG GetSentBytes();
+    ULONGLONG GetReceivedBytes();
+    const LinkSettings& Settings() const { return m_settings; }
+
+protected:
+    // The token dispatch of one token bucket (CheckAcknowledgment).
+    void CheckAcknowledgment(const BYTE* payload, DWORD length);
+    // The peer's hello: the bytes behind "<HELLO V1.2>".
+    void GetHello(const BYTE* body, DWORD length);
+
+    // Tokens whose handling belongs to file transfer, video, events, settings,
+    // cards and profiles. `body` is the payload behind the token. The link
+    // object itself only traces them.
+    virtual void OnHandlerToken(WORD tokenId, const BYTE* body, DWORD length);
+    // Data buckets; the link object itself only checks and traces them.
+    virtual void ReceiveData(const DecodedBucket& bucket);
+    virtual void StoreNewFrame(const DecodedBucket& bucket);
+    virtual void StoreAudioFrame(const DecodedBucket& bucket);
+    virtual void ReceiveSerialOutCommand(const DecodedBucket& bucket);
+    virtual void ReceiveChatText(const DecodedBucket& bucket);
+
+    DWORD now() const { return m_clock(); }
+    void post(UINT message, WPARAM wParam, LPARAM lParam);
+    void closeSendFile();
+    void closeReceiveFile();
+    void resetState(bool capabilityProtocol2);
+
+    std::recursive_mutex m_bucketLock;
+    std::recursive_mutex m_writeLock;
+
+private:
+    bool sendToken(WORD tokenId);
+    void handleToken(WORD tokenId, const BYTE* body, DWORD length);
+    bool peerVersionHoldsAny(std::initializer_list<const char*> versions);
+    bool audioRefusedByOldPeer();
+
+    LinkWindow* m_window;
+    LinkHost* m_host;
+    LinkIdentity* m_identity;
+    LinkClock m_clock;
+    LinkSettings m_settings;
+    LinkHost m_defaultHost;
+
+    DWORD m_bucketBuffLen = 0;
+    std::vector<BYTE> m_sendBuffer;
+    std::vector<BYTE> m_receiveBuffer;
+    BucketDecoder m_decoder;
+
+    // Hello state and the peer.
+    BYTE m_helloReceived = 0;
+    BYTE m_helloAccepted = 0;
+    StationInfoBlock m_peerInfo{};
+    std::optional<OldStationInfoBlock> m_peerInfoOld;
+    LONG m_peerProtocolNumber = 0;  // "P" of the peer's hello: bucket layout, syncs
+    LONG m_peerVersionNumber = 0;   // "V"
+    WORD m_peerCapabilities = 0;    // bit 0x20 gives the protocol version
+    BYTE m_audioEnabled = 0;
+    DWORD m_failedLogins = 0;
+
+    // Times (ms) and counters.
+    DWORD m_lastSyncReceivedMs = 0;
+    DWORD m_lastSyncSentMs = 0;
+    DWORD m_helloStartMs = 0;
+    DWORD m_helloAttempts = 0;
+    DWORD m_helloRetryPeriodMs = 3000;
+    DWORD m_helloRetryLimit = 20;
+    DWORD m_lastFileActivityMs = 0;
+    DWORD m_disconnectTimeMs = 0;
+    DWORD m_lastActivityMs = 0;
+    DWORD m_statsIntervalStartMs = 0;
+    DWORD m_blockConfirmPeriodMs = 6000;
+    ULONGLONG m_sentBytes = 0;
+
+    // File transfer.
+    LONG m_fileSendStatus = SEND_IDLE;
+    LONG m_fileRecvStatus = REC_READY;
+    int m_recvFileKind = 0;
+    std::FILE* m_sendFile = nullptr;
+    std::FILE* m_recvFile = nullptr;
+    LONGLONG m_sendOffset = -1;
+    LONGLONG m_recvOffset = -1;
+    LONGLONG m_confirmedOffset = 0;
+    DWORD m_sendBlocks = 0;
+    DWORD m_confirmedBlocks = 0;
+    DWORD m_retryCount = 0;
+    DWORD m_sendStartMs = 0;
+    ULONGLONG m_recvAnnouncedBytes = 0;
+    ULONGLONG m_recvBytes = 0;
+
+    // Video, hold, pointers handed in.
+    WORD m_lVideoStatus = 1;
+    WORD m_rVideoStatus = 0;
+    BYTE m_holdBits = 0;
+    LinkAudioClient* m_audioClient = nullptr;
+    LinkChatWindow* m_chatWindow = nullptr;
+    LinkVideoWindow* m_videoWindow = nullptr;
+    RemoteViewSink* m_remoteView = nullptr;
+    void* m_videoTarget = nullptr;
+    CommsSettingsRecord* m_commsSettings = nullptr;
+    std::string m_receiveFolder;
+    std::string m_specialFolder;
+    bool m_finished = false;
+};
+
+}  // namespace trennick

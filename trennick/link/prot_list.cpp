@@ -1,0 +1,137 @@
+#include "trennick/link/prot_list.h"
+
+namespace trennick {
+
+namespace {
+
+struct TokenEntry {
+    const char* text;
+    const char* name;
+};
+
+// Index = id - 1; the 111th slot is empty.
+constexpr TokenEntry kProtList[kProtListSlots] = {
+    {"<Send NF>", "ID_DSVD_SEND_NF"},
+    {"<Stop Sending>", "ID_DSVD_STOP_SENDING"},
+    {"<Size>", "ID_DSVD_SIZE"},
+    {"<FCRC>", "ID_DSVD_FCRC"},
+    {"<Name>", "ID_DSVD_NAME"},
+    {"<Date>", "ID_DSVD_DATE"},
+    {"<Disconnect>", "ID_DSVD_DISCONNECT"},
+    {"<Do Not Send>", "ID_DSVD_DO_NOT_SEND"},
+    {"<OK for Send>", "ID_DSVD_OK_FOR_SEND"},
+    {"<OK for Receiving>", "ID_DSVD_OK_FOR_RECEIVING"},
+    {"<CRCOK>", "ID_DSVD_CRCOK"},
+    {"<CRCnotOK>", "ID_DSVD_CRCNOTOK"},
+    {"<My Card>", "ID_DSVD_MY_CARD"},
+    {"<My ID>", "ID_DSVD_MY_ID"},
+    {"<HELLO V1.2>", "ID_DSVD_HELLO_V1_2"},
+    {"<Send CB>", "ID_DSVD_SEND_CB"},
+    {"<Send CF>", "ID_DSVD_SEND_CF"},
+    {"<BCRC>", "ID_DSVD_BCRC"},
+    {"<MyVideoSettings>", "ID_DSVD_MYVIDEOSETTINGS"},
+    {"<VFrame>", "ID_DSVD_VFRAME"},
+    {"<CloseYourVideo>", "ID_DSVD_CLOSEYOURVIDEO"},
+    {"<VideoOpen>", "ID_DSVD_VIDEOOPEN"},
+    {"<NoVideoOpen>", "ID_DSVD_NOVIDEOOPEN"},
+    {"<OkVideoOpen>", "ID_DSVD_OKVIDEOOPEN"},
+    {"<CloseMyVideo>", "ID_DSVD_CLOSEMYVIDEO"},
+    {"<YourVideoSettings>", "ID_DSVD_YOURVIDEOSETTINGS"},
+    {"<VIDEOPALETTE>", "ID_DSVD_VIDEOPALETTE"},
+    {"<VIDEORPAUSE>", "ID_DSVD_VIDEORPAUSE"},
+    {"<VIDEORRESUME>", "ID_DSVD_VIDEORRESUME"},
+    {"<CHATSTRING>", "ID_DSVD_CHATSTRING"},
+    {"<HOLDCALL>", "ID_DSVD_HOLDCALL"},
+    {"<CANCELHOLDCALL>", "ID_DSVD_CANCELHOLDCALL"},
+    {"<YOURBCRECEIVED>", "ID_DSVD_YOURBCRECEIVED"},
+    {"<GetMonkey>", "ID_DSVD_GETMONKEY"},
+    {"<OKHello>", "ID_DSVD_OKHELLO"},
+    {"<ErrorKVFrame>", "ID_DSVD_ERRORKVFRAME"},
+    {"<FinishSending>", "ID_DSVD_FINISHSENDING"},
+    {"<LumoraRPC>", "ID_DSVD_LUMORARPC"},
+    {"<HWProfile V1.2>", "ID_DSVD_HWPROFILE_V1_2"},
+    {"<WrongUser>", "ID_DSVD_WRONGUSER"},
+    {"<WrongPwd>", "ID_DSVD_WRONGPWD"},
+    {"<GETSNAP>", "ID_DSVD_GETSNAP"},
+    {"<Attend TIMEOUT>", "ID_DSVD_ATTEND_TIMEOUT"},
+    {"<Attend TIMEOUT Reject>", "ID_DSVD_ATTEND_TIMEOUT_REJECT"},
+    {"<Remote Is Attended>", "ID_DSVD_REMOTE_IS_ATTENDED"},
+    {"<Line Sync>", "ID_DSVD_LINE_SYNC"},
+    {"<SiteInfo>", "ID_DSVD_SITEINFO"},
+    {"<CIFF>", "ID_DSVD_CIFF"},
+    {"<QCIF>", "ID_DSVD_QCIF"},
+    {"<REMREJREM>", "ID_DSVD_REMREJREM"},
+    {"<LOCREJLOC>", "ID_DSVD_LOCREJLOC"},
+    {"<TriggerNotification>", "ID_DSVD_TRIGGERNOTIFICATION"},
+    {"<LOCKSERVER>", "ID_DSVD_LOCKSERVER"},
+    {"<LOCKSERVERACK>", "ID_DSVD_LOCKSERVERACK"},
+    {"<UNLOCKSERVER>", "ID_DSVD_UNLOCKSERVER"},
+    {"<UNLOCKSERVERACK>", "ID_DSVD_UNLOCKSERVERACK"},
+    {"<MANUALRECORD>", "ID_DSVD_MANUALRECORD"},
+    {"<MANUALRECORDACK>", "ID_DSVD_MANUALRECORDACK"},
+    {"<MANUALRECORDFINISHED>", "ID_DSVD_MANUALRECORDFINISHED"},
+    {"<MANUALRECORDFINISHEDACK>", "ID_DSVD_MANUALRECORDFINISHEDACK"},
+    {"<LOCKSERVERREJECT>", "ID_DSVD_LOCKSERVERREJECT"},
+    {"<UNLOCKSERVERREJECT>", "ID_DSVD_UNLOCKSERVERREJECT"},
+    {"<RECORDEVENT>", "ID_DSVD_RECORDEVENT"},
+    {"<RECORDEVENTACK>", "ID_DSVD_RECORDEVENTACK"},
+    {"<RECORDFINISH>", "ID_DSVD_RECORDFINISH"},
+    {"<RECORDFINISHACK>", "ID_DSVD_RECORDFINISHACK"},
+    {"<ENABLEPOLLTRIGGERS>", "ID_DSVD_ENABLEPOLLTRIGGERS"},
+    {"<DISABLEPOLLTRIGGERS>", "ID_DSVD_DISABLEPOLLTRIGGERS"},
+    {"<ENABLEDISABLEALARMREJECT>", "ID_DSVD_ENABLEDISABLEALARMREJECT"},
+    {"<SNDEVNT>", "ID_DSVD_SNDEVNT"},
+    {"<REFRESHDEBRIEF>", "ID_DSVD_REFRESHDEBRIEF"},
+    {"<SNDEVLT>", "ID_DSVD_SNDEVLT"},
+    {"<GETEVNTFILE>", "ID_DSVD_GETEVNTFILE"},
+    {"<CANTTRANSFERFILEACK>", "ID_DSVD_CANTTRANSFERFILEACK"},
+    {"<NOEVENTSREC>", "ID_DSVD_NOEVENTSREC"},
+    {"<UPGRADEVER>", "ID_DSVD_UPGRADEVER"},
+    {"<GETLOGFILES>", "ID_DSVD_GETLOGFILES"},
+    {"<SendRSS>", "ID_DSVD_SENDRSS"},
+    {"<Send RS>", "ID_DSVD_SEND_RS"},
+    {"<SETTINGS ERROR>", "ID_DSVD_SETTINGS_ERROR"},
+    {"<GETSETTINGS>", "ID_DSVD_GETSETTINGS"},
+    {"<Send SU>", "ID_DSVD_SEND_SU"},
+    {"<GETSYSSETTINGS>", "ID_DSVD_GETSYSSETTINGS"},
+    {"<FINISHUPGRADE>", "ID_DSVD_FINISHUPGRADE"},
+    {"<ARMSYS>", "ID_DSVD_ARMSYS"},
+    {"<DISARMSYS>", "ID_DSVD_DISARMSYS"},
+    {"<EVTNOTFOUND>", "ID_DSVD_EVTNOTFOUND"},
+    {"<Send EV>", "ID_DSVD_SEND_EV"},
+    {"<CPISENABLED>", "ID_DSVD_CPISENABLED"},
+    {"<CPISDISABLED>", "ID_DSVD_CPISDISABLED"},
+    {"<CPISARMED>", "ID_DSVD_CPISARMED"},
+    {"<CPISDISARMED>", "ID_DSVD_CPISDISARMED"},
+    {"<RPCDISARMISIGNORED>", "ID_DSVD_RPCDISARMISIGNORED"},
+    {"<RPCDISARMISACCEPT>", "ID_DSVD_RPCDISARMISACCEPT"},
+    {"<SETRECMODECYC>", "ID_DSVD_SETRECMODECYC"},
+    {"<SETRECMODEFIX>", "ID_DSVD_SETRECMODEFIX"},
+    {"<FREEEVENTSFORREC>", "ID_DSVD_FREEEVENTSFORREC"},
+    {"<MEMORYFULL>", "ID_DSVD_MEMORYFULL"},
+    {"<MEMORYFREE>", "ID_DSVD_MEMORYFREE"},
+    {"<IQINIT>", "ID_DSVD_IQINIT"},
+    {"<IQINITACK>", "ID_DSVD_IQINITACK"},
+    {"<IQTERM>", "ID_DSVD_IQTERM"},
+    {"<IQTERMACK>", "ID_DSVD_IQTERMACK"},
+    {"<IQSUPPORT>", "ID_DSVD_IQSUPPORT"},
+    {"<OKHWPROFILE>", "ID_DSVD_OKHWPROFILE"},
+    {"<ATTENDTIMEOUTACK>", "ID_DSVD_ATTENDTIMEOUTACK"},
+    {"<AUDIOOUTMUTEACK>", "ID_DSVD_AUDIOOUTMUTEACK"},
+    {"<AUDIOOUTUNMUTEACK>", "ID_DSVD_AUDIOOUTUNMUTEACK"},
+    {"<NOTIFYRPC>", "ID_DSVD_NOTIFYRPC"},
+    {"<SETTINGSERROR2>", "ID_DSVD_SETTINGSERROR2"},
+    {"", ""},
+};
+
+}  // namespace
+
+std::string_view tokenText(WORD id) {
+    return (id >= 1 && id <= kTokenCount) ? std::string_view(kProtList[id - 1].text) : std::string_view();
+}
+
+const char* tokenName(WORD id) {
+    return (id >= 1 && id <= kTokenCount) ? kProtList[id - 1].name : "ID_DSVD_UNKNOWN";
+}
+
+}  // namespace trennick
