@@ -68,7 +68,7 @@ void WriteVersionRecord(const char* key, const char* version) {
 const char* GetTimeStampString() {
     // One buffer per thread rather than one per module: a stamp taken on one
     // thread is never overwritten by another thread's call.
-    thread_local char stamp[40];
+    thread_local char stamp[48];  // room for any field values, though real ones need 25
     SYSTEMTIME now = platform::currentLocalTime();
     std::snprintf(stamp, sizeof stamp, "%04d/%02d/%02d - %02d:%02d:%02d.%04d", now.wYear, now.wMonth, now.wDay,
                   now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
