@@ -1,5 +1,6 @@
 #include "tavicore/users_manager.h"
 
+#include "common/lumo_deb.h"
 #include "platform/named_lock.h"
 
 #include <algorithm>
@@ -14,10 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-// FIXME: forward to the base library's trace entry point once it is in the tree.
-template <typename... Args>
-void LumoDebTrace(int, const char*, Args...) {}
 
 constexpr const char* kMutexName = "VlmUsrMgrMutex";
 constexpr const char* kUsersFileTag = "MXPL";
@@ -163,45 +160,45 @@ CUsersManager::~CUsersManager() {
 }
 
 int CUsersManager::Load() {
-    LumoDebTrace(3, "ENTER %s", "CUsersManager::Load()");
+    LUMO_TRACE(3, "ENTER %s", "CUsersManager::Load()");
     int result;
     {
         MutexHold hold(m_mutex.get());
-        LumoDebTrace(3, "CUsersManager::Load() After try to lock by Velmoor UserManager mutex");
+        LUMO_TRACE(3, "CUsersManager::Load() After try to lock by Velmoor UserManager mutex");
         result = hold.held() ? loadLocked() : E_USER_REFUSED;
     }
-    LumoDebTrace(3, "LEAVE %s", "CUsersManager::Load()");
+    LUMO_TRACE(3, "LEAVE %s", "CUsersManager::Load()");
     return result;
 }
 
 int CUsersManager::loadLocked() {
     DiscardUserList();
     m_filePath = (std::filesystem::path(m_folder) / kUsersFileName).string();
-    LumoDebTrace(5, "UsersManager: opening %s\n", m_filePath.c_str());
+    LUMO_TRACE(5, "UsersManager: opening %s\n", m_filePath.c_str());
 
     FdCloser file{::open(m_filePath.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0) {
-        LumoDebTrace(1, "UsersManager: file does not exists, aborting...");
+        LUMO_TRACE(1, "UsersManager: file does not exists, aborting...");
         return E_USER_NOFILE;
     }
-    LumoDebTrace(5, "UsersManager: File exists, loading users...");
+    LUMO_TRACE(5, "UsersManager: File exists, loading users...");
     tagUsersFileHead head{};
     if (!readFully(file.fd, &head, sizeof head) || head.magic != kUsersFileMagic ||
         head.version != 1 || std::memcmp(head.tag, kUsersFileTag, 4) != 0) {
-        LumoDebTrace(1, "UsersManager: File corrupted or not recorgnized...");
+        LUMO_TRACE(1, "UsersManager: File corrupted or not recorgnized...");
         return E_USER_BADFILE;
     }
     // Check every record before any is taken, so a file cut short or with a
     // length that overruns its field leaves nothing behind.
     std::vector<_tag_user> records(head.count);
     if (head.count > 0 && !readFully(file.fd, records.data(), records.size() * sizeof(_tag_user))) {
-        LumoDebTrace(1, "UsersManager: File corrupted or not recorgnized...");
+        LUMO_TRACE(1, "UsersManager: File corrupted or not recorgnized...");
         return E_USER_BADFILE;
     }
     for (auto& record : records) {
         if (!unscrambleFrom(record.name, record.nameLength) ||
             !unscrambleFrom(record.password, record.passwordLength)) {
-            LumoDebTrace(1, "UsersManager: File corrupted or not recorgnized...");
+            LUMO_TRACE(1, "UsersManager: File corrupted or not recorgnized...");
             return E_USER_BADFILE;
         }
     }
@@ -212,14 +209,14 @@ int CUsersManager::loadLocked() {
 }
 
 int CUsersManager::Save() {
-    LumoDebTrace(3, "ENTER %s", "CUsersManager::Save()");
+    LUMO_TRACE(3, "ENTER %s", "CUsersManager::Save()");
     int result;
     {
         MutexHold hold(m_mutex.get());
-        LumoDebTrace(3, "CUsersManager::Save() After try to lock by Velmoor UserManager mutex");
+        LUMO_TRACE(3, "CUsersManager::Save() After try to lock by Velmoor UserManager mutex");
         result = hold.held() ? saveLocked() : E_USER_REFUSED;
     }
-    LumoDebTrace(3, "LEAVE %s", "CUsersManager::Save()");
+    LUMO_TRACE(3, "LEAVE %s", "CUsersManager::Save()");
     return result;
 }
 
@@ -230,7 +227,7 @@ int CUsersManager::saveLocked() {
     if (m_users.size() > 0xFFFF) {
         return E_USER_REFUSED;  // the head counts users in 16 bits
     }
-    LumoDebTrace(3, "UsersManager: Saving users...");
+    LUMO_TRACE(3, "UsersManager: Saving users...");
 
     // The whole file is built in memory: random bytes, then the head and the
     // records over its start. It is written under a temporary name and renamed,
@@ -250,7 +247,7 @@ int CUsersManager::saveLocked() {
     std::memcpy(image.data(), &head, sizeof head);
     BYTE* out = image.data() + sizeof head;
     for (const auto& user : m_users) {
-        LumoDebTrace(5, "UsersManager: Saved user: %.*s", kUserTextMax, user.name);
+        LUMO_TRACE(5, "UsersManager: Saved user: %.*s", kUserTextMax, user.name);
         _tag_user record = user;
         if (!scrambleInto(user.name, record.name, record.nameLength) ||
             !scrambleInto(user.password, record.password, record.passwordLength)) {
@@ -264,11 +261,11 @@ int CUsersManager::saveLocked() {
     int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         if (errno == EMFILE || errno == ENFILE) {
-            LumoDebTrace(1, "UsersManager: E_USER_TOOMANYOPENFILES ERROR!");
+            LUMO_TRACE(1, "UsersManager: E_USER_TOOMANYOPENFILES ERROR!");
             return E_USER_TOOMANYOPENFILES;
         }
         if (errno == ENOSPC || errno == EDQUOT) {
-            LumoDebTrace(1, "UsersManager: E_USER_DISKFULL ERROR!");
+            LUMO_TRACE(1, "UsersManager: E_USER_DISKFULL ERROR!");
             return E_USER_DISKFULL;
         }
         return E_USER_REFUSED;
@@ -279,7 +276,7 @@ int CUsersManager::saveLocked() {
     if (!written || std::rename(temp.c_str(), m_filePath.c_str()) != 0) {
         ::unlink(temp.c_str());
         if (!written && (writeError == ENOSPC || writeError == EDQUOT)) {
-            LumoDebTrace(1, "UsersManager: E_USER_DISKFULL ERROR!");
+            LUMO_TRACE(1, "UsersManager: E_USER_DISKFULL ERROR!");
             return E_USER_DISKFULL;
         }
         return E_USER_REFUSED;
@@ -299,14 +296,14 @@ int CUsersManager::AddUser(const _tag_user* user) {
     _tag_user copy = *user;
     cutTexts(copy);
     if (find(copy.name) != m_users.end()) {
-        LumoDebTrace(5, "UsersManager: Added user ALREADY EXISTS: %s", copy.name);
+        LUMO_TRACE(5, "UsersManager: Added user ALREADY EXISTS: %s", copy.name);
         return E_USER_EXISTS;
     }
     if (m_users.size() >= 0xFFFF) {
         return E_USER_REFUSED;
     }
     m_users.insert(m_users.begin(), copy);
-    LumoDebTrace(5, "UsersManager: Added user: %s", copy.name);
+    LUMO_TRACE(5, "UsersManager: Added user: %s", copy.name);
     return USER_OK;
 }
 
@@ -315,14 +312,14 @@ int CUsersManager::RemoveUser(const char* name) {
         return E_USER_NOTFOUND;
     }
     if (sameName("admin", name)) {
-        LumoDebTrace(1, "UsersManager: Deleted user, no privileges!");
+        LUMO_TRACE(1, "UsersManager: Deleted user, no privileges!");
         return E_USER_REFUSED;
     }
     auto it = find(name);
     if (it == m_users.end()) {
         return E_USER_NOTFOUND;
     }
-    LumoDebTrace(5, "UsersManager: Deleted user: %.*s", kUserTextMax, it->name);
+    LUMO_TRACE(5, "UsersManager: Deleted user: %.*s", kUserTextMax, it->name);
     const auto index = static_cast<std::size_t>(it - m_users.begin());
     m_users.erase(it);
     if (m_enumPos > index) {
@@ -337,7 +334,7 @@ int CUsersManager::GetUser(const char* name, _tag_user* out) {
     if (it == m_users.end() || out == nullptr) {
         return E_USER_NOTFOUND;
     }
-    LumoDebTrace(5, "UsersManager: Get user found: %s\n", it->name);
+    LUMO_TRACE(5, "UsersManager: Get user found: %s\n", it->name);
     *out = *it;
     return USER_OK;
 }
@@ -347,7 +344,7 @@ int CUsersManager::PutUser(const char* name, const _tag_user* in) {
     if (it == m_users.end() || in == nullptr) {
         return E_USER_NOTFOUND;
     }
-    LumoDebTrace(5, "UsersManager: Put user found: %s", it->name);
+    LUMO_TRACE(5, "UsersManager: Put user found: %s", it->name);
     *it = *in;
     cutTexts(*it);
     return USER_OK;
@@ -364,10 +361,10 @@ int CUsersManager::ValidateUser(const _tag_user* typed) {
         return E_USER_NOTFOUND;
     }
     if (std::strncmp(it->password, given.password, kUserTextMax) != 0) {
-        LumoDebTrace(5, "UsersManager: Wrong password user: %s", given.name);
+        LUMO_TRACE(5, "UsersManager: Wrong password user: %s", given.name);
         return E_USER_WRONGPASSWORD;
     }
-    LumoDebTrace(5, "UsersManager: Validated OK user: %s", given.name);
+    LUMO_TRACE(5, "UsersManager: Validated OK user: %s", given.name);
     return USER_OK;
 }
 
@@ -430,7 +427,7 @@ int CUsersManager::AssertLoginUser(DWORD requiredRights, int) {
 int CUsersManager::DoLoginDialog(const char* caption) {
     DoUserLogout();
     if (m_users.empty()) {
-        LumoDebTrace(1, "UsersManager: LOGIN WITHOUT Load(), ERROR!!!");
+        LUMO_TRACE(1, "UsersManager: LOGIN WITHOUT Load(), ERROR!!!");
         if (m_ui != nullptr) {
             m_ui->ShowStopMessage(kStringNoUsers);
         }
@@ -440,13 +437,13 @@ int CUsersManager::DoLoginDialog(const char* caption) {
                                          [](const _tag_user& u) { return u.password[0] != '\0'; });
     _tag_user typed{};
     if (!anyPassword) {
-        LumoDebTrace(5, "UsersManager: Silent Admin login...");
+        LUMO_TRACE(5, "UsersManager: Silent Admin login...");
         std::strcpy(typed.name, "admin");
         if (m_ui != nullptr) {
             m_ui->RunDefaultPasswordWarning();
         }
     } else {
-        LumoDebTrace(5, "UsersManager: Not a silent login...");
+        LUMO_TRACE(5, "UsersManager: Not a silent login...");
         for (;;) {
             typed = _tag_user{};
             if (m_ui == nullptr || m_ui->RunLoginDialog(&typed, caption) != 1) {
