@@ -75,7 +75,10 @@ struct Document {
     std::vector<Line> lines;
     std::string eol = "\r\n";  // the file's own line end once one is seen
     bool finalEol = true;
+    bool byteOrderMark = false;  // a UTF-8 mark before the first line, kept on rewrite
 };
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 Line classify(std::string text) {
     Line line;
@@ -103,6 +106,10 @@ Line classify(std::string text) {
 
 Document parse(std::string_view content) {
     Document doc;
+    if (content.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
+        doc.byteOrderMark = true;
+        content.remove_prefix(kUtf8Mark.size());
+    }
     bool eolSeen = false;
     std::size_t start = 0;
     while (start < content.size()) {
@@ -127,7 +134,7 @@ Document parse(std::string_view content) {
 }
 
 std::string serialize(const Document& doc) {
-    std::string out;
+    std::string out(doc.byteOrderMark ? kUtf8Mark : std::string_view());
     for (std::size_t i = 0; i < doc.lines.size(); ++i) {
         out += doc.lines[i].text;
         if (i + 1 < doc.lines.size() || doc.finalEol) {

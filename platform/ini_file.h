@@ -10,7 +10,8 @@
 //   surrounding quotes ('...' or "...").
 // - A name without '/' or '\' is a file of the Windows folder; '\' in a name is
 //   a folder separator.
-// - A missing or unreadable file reads as empty.
+// - A missing or unreadable file reads as empty. A UTF-8 byte-order mark at
+//   the start is skipped, and kept when the file is rewritten.
 // - Comment lines (';'), blank lines and lines the reader does not understand
 //   are kept as they are when the file is rewritten.
 // - Every write re-reads the file and replaces it whole (temporary file in the

@@ -165,6 +165,13 @@ TEST(IniFile, NullValueRemovesKeyNullKeyRemovesSection) {
     EXPECT_EQ(iniSectionNames("remove.ini"), std::vector<std::string>{"B"});
 }
 
+TEST(IniFile, KeepsAByteOrderMark) {
+    fs::path path = writeFile("bom.ini", "\xEF\xBB\xBF[S]\r\na=1\r\n");
+    EXPECT_EQ(readString("bom.ini", "S", "a"), "1");
+    ASSERT_TRUE(iniWriteString("bom.ini", "S", "b", "2"));
+    EXPECT_EQ(fileText(path), "\xEF\xBB\xBF[S]\r\na=1\r\nb=2\r\n");
+}
+
 TEST(IniFile, RefusesTextThatWouldBreakTheFile) {
     struct Case {
         const char* section;
