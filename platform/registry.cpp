@@ -59,6 +59,7 @@ constexpr const char* kSchema =
 
 enum Sql : std::size_t {
     kBegin,
+    kBeginRead,
     kCommit,
     kRollback,
     kFindChild,
@@ -75,6 +76,7 @@ enum Sql : std::size_t {
 
 constexpr const char* kSqlText[kSqlCount] = {
     "BEGIN IMMEDIATE",
+    "BEGIN",
     "COMMIT",
     "ROLLBACK",
     "SELECT id FROM keys WHERE parent = ?1 AND name = ?2",
@@ -216,7 +218,8 @@ public:
         if (LONG rc = resolve(parent, 0, id, &parentAccess); rc != ERROR_SUCCESS) {
             return rc;
         }
-        // Walk down reading only; most opens find every key there.
+        // Walk down reading only, in one snapshot; most opens find every key there.
+        ReadScope snapshot(*this);
         std::size_t found = 0;
         for (; found < parts.size(); ++found) {
             KeyId child = 0;
@@ -233,6 +236,7 @@ public:
         if (found == 0 && !keyExists(id)) {
             return ERROR_KEY_DELETED;
         }
+        snapshot.end();
         if (found < parts.size()) {
             if (!create) {
                 return ERROR_FILE_NOT_FOUND;
@@ -371,21 +375,22 @@ public:
         if (LONG rc = openedKey(handle, KEY_SET_VALUE, id); rc != ERROR_SUCCESS) {
             return rc;
         }
-        return writeTransaction([&]() -> int {
-            sqlite3_stmt* s = statement(kUpsertValue);
-            if (s == nullptr) {
-                return SQLITE_ERROR;
-            }
-            ResetOnExit reset(s);
-            sqlite3_bind_int64(s, 1, id);
-            bindText(s, 2, name);
-            sqlite3_bind_int64(s, 3, type);
-            // A non-null pointer keeps an empty value an empty blob, not NULL.
-            static const BYTE kNothing = 0;
-            sqlite3_bind_blob(s, 4, size != 0 ? data : &kNothing, static_cast<int>(size),
-                              SQLITE_STATIC);
-            return sqlite3_step(s);
-        });
+        // One statement: it commits on its own, and a step that finds the database
+        // busy beyond the busy handler (or its snapshot stale) is simply run again.
+        sqlite3_stmt* s = statement(kUpsertValue);
+        if (s == nullptr) {
+            return ERROR_CANTWRITE;
+        }
+        ResetOnExit reset(s);
+        sqlite3_bind_int64(s, 1, id);
+        bindText(s, 2, name);
+        sqlite3_bind_int64(s, 3, type);
+        // A non-null pointer keeps an empty value an empty blob, not NULL.
+        static const BYTE kNothing = 0;
+        sqlite3_bind_blob(s, 4, size != 0 ? data : &kNothing, static_cast<int>(size),
+                          SQLITE_STATIC);
+        int rc = stepRetrying(s);
+        return rc == SQLITE_DONE ? ERROR_SUCCESS : codeForWrite(rc);
     }
 
     LONG deleteValue(HKEY handle, std::string_view name) {
@@ -513,6 +518,27 @@ public:
     }
 
 private:
+    // Groups the reads of one call into one read transaction, so the call takes
+    // the database's read lock once rather than once per statement.
+    class ReadScope {
+    public:
+        explicit ReadScope(Registry& registry)
+            : m_registry(registry), m_active(registry.stepSimple(kBeginRead)) {}
+        ~ReadScope() { end(); }
+        ReadScope(const ReadScope&) = delete;
+        ReadScope& operator=(const ReadScope&) = delete;
+        void end() {
+            if (m_active && !sqlite3_get_autocommit(m_registry.m_db.get())) {
+                m_registry.stepSimple(kCommit);
+            }
+            m_active = false;
+        }
+
+    private:
+        Registry& m_registry;
+        bool m_active;
+    };
+
     struct OpenKey {
         KeyId id;
         REGSAM access;
