@@ -1,0 +1,224 @@
+#pragma once
+// Test doubles for the station link: a recording owner window, host, identity
+// and remote view, a settable clock, and a link whose transport is an
+// in-memory byte queue, so two links can be joined back to back.
+
+#include "trennick/link/packet_connection.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace linktest {
+
+using namespace trennick;
+
+struct Posted {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    bool sent;
+    bool operator==(const Posted&) const = default;
+};
+
+class FakeWindow : public LinkWindow {
+public:
+    void postMessage(UINT m, WPARAM w, LPARAM l) override { messages.push_back({m, w, l, false}); }
+    LRESULT sendMessage(UINT m, WPARAM w, LPARAM l) override {
+        messages.push_back({m, w, l, true});
+        return 0;
+    }
+    // Messages other than the bytes-written and data-lamp notices.
+    std::vector<Posted> notices() const {
+        std::vector<Posted> out;
+        for (const auto& p : messages) {
+            if (p.message != kMsgBytesWritten && p.message != kMsgDataLamp) out.push_back(p);
+        }
+        return out;
+    }
+    int count(UINT message) const {
+        return static_cast<int>(std::count_if(messages.begin(), messages.end(),
+                                              [&](const Posted& p) { return p.message == message; }));
+    }
+    std::vector<Posted> messages;
+};
+
+class FakeHost : public LinkHost {
+public:
+    UserRecord loggedInUserRecord() override {
+        UserRecord r{};
+        std::memcpy(r.data() + kUserNameOffset, user.data(), std::min<std::size_t>(user.size(), 29));
+        std::memcpy(r.data() + kUserPasswordOffset, password.data(), std::min<std::size_t>(password.size(), 29));
+        return r;
+    }
+    void localStationData(BYTE (&data)[kStationDataBytes], BYTE& stationByte) override {
+        for (DWORD i = 0; i < kStationDataBytes; ++i) data[i] = static_cast<BYTE>(i * 7 + seed);
+        stationByte = static_cast<BYTE>(seed);
+    }
+    WORD localCapabilityFlags() override { return capabilityFlags; }
+    void setRemoteStationData(const BYTE (&data)[kStationDataBytes], BYTE stationByte, bool flag) override {
+        remoteData.assign(data, data + kStationDataBytes);
+        remoteStationByte = stationByte;
+        remoteFlag = flag;
+    }
+    void recordRemoteSite(const SiteInfoBlock& site) override { sites.push_back(site); }
+    void showDataLamp(int on, DWORD ms) override { lamps.push_back(ms); }
+    void logAttendTimeout() override { ++attendLogs; }
+
+    std::string user = "admin";
+    std::string password = "secret";
+    int seed = 1;
+    WORD capabilityFlags = 0;
+    std::vector<BYTE> remoteData;
+    BYTE remoteStationByte = 0;
+    bool remoteFlag = false;
+    std::vector<SiteInfoBlock> sites;
+    std::vector<DWORD> lamps;
+    int attendLogs = 0;
+};
+
+// Scrambles by reversing and flipping bits: enough to show the hello carries
+// the scrambled form, not the plain text.
+class FakeIdentity : public LinkIdentity {
+public:
+    std::string encrypt(std::string_view text) override {
+        std::string out(text.rbegin(), text.rend());
+        for (char& c : out) c = static_cast<char>(c ^ 0x5A);
+        return out;
+    }
+    bool thisSiteInfo(SiteInfoBlock& site) override {
+        if (!available) return false;
+        copyText(site.guid, sizeof site.guid, guid);
+        copyText(site.siteName, sizeof site.siteName, name);
+        copyText(site.sitePhone, sizeof site.sitePhone, phone);
+        return true;
+    }
+    bool available = true;
+    std::string guid = "{0A1B2C3D-0000-4000-8000-00000000000A}";
+    std::string name = "North Gate";
+    std::string phone = "555 0100";
+};
+
+class FakeRemoteView : public RemoteViewSink {
+public:
+    void holdChanged(int side, bool on) override { holds.push_back({side, on}); }
+    void protocolVersionKnown(int v) override { versions.push_back(v); }
+    void postMessage(UINT m, WPARAM w, LPARAM l) override { posts.push_back({m, w, l, false}); }
+    std::vector<std::pair<int, bool>> holds;
+    std::vector<int> versions;
+    std::vector<Posted> posts;
+};
+
+struct FakeClock {
+    DWORD ms = 1000000;
+    LinkClock fn() { return [this] { return ms; }; }
+};
+
+// A link whose transport writes into a byte queue.
+class LoopbackLink : public CPacketConnection {
+public:
+    LoopbackLink(const LinkServices& services, bool outgoing)
+        : CPacketConnection(services), m_outgoing(outgoing) {}
+    ~LoopbackLink() override { FinishLink(); }
+
+    LONG ConnectWrite(const BYTE* data, DWORD length, LONG, LONG) override {
+        wire.insert(wire.end(), data, data + length);
+        return static_cast<LONG>(length);
+    }
+    BOOL IsOutgoingCall() override { return m_outgoing ? TRUE : FALSE; }
+    LONG SetNotConnected() override {
+        ++dropped;
+        return 1;
+    }
+    void OnHandlerToken(WORD id, const BYTE* body, DWORD length) override {
+        handled.push_back(id);
+        CPacketConnection::OnHandlerToken(id, body, length);
+    }
+    void StoreNewFrame(const DecodedBucket& b) override { frames.push_back(copy(b)); }
+    void StoreAudioFrame(const DecodedBucket& b) override { frames.push_back(copy(b)); }
+    void ReceiveData(const DecodedBucket& b) override { frames.push_back(copy(b)); }
+    void ReceiveSerialOutCommand(const DecodedBucket& b) override { frames.push_back(copy(b)); }
+
+    // Test access to protected state changes.
+    void feedToken(std::string_view payload) {
+        CheckAcknowledgment(reinterpret_cast<const BYTE*>(payload.data()), static_cast<DWORD>(payload.size()));
+    }
+
+    struct Frame {
+        DWORD type;
+        DWORD bucketNo;
+        bool checksumOk;
+        std::vector<BYTE> payload;
+    };
+    static Frame copy(const DecodedBucket& b) {
+        return {b.BucketType, b.BucketNo, b.checksumMatches(), std::vector<BYTE>(b.Payload, b.Payload + b.BucketLen)};
+    }
+
+    std::vector<BYTE> wire;
+    std::vector<WORD> handled;
+    std::vector<Frame> frames;
+    int dropped = 0;
+
+private:
+    bool m_outgoing;
+};
+
+// Moves everything `from` wrote into `to`'s receive buffer, `chunk` bytes at a
+// time, and lets `to` cut and dispatch it. Returns the last FilterPollBuff result.
+inline LONG deliver(LoopbackLink& from, LoopbackLink& to, std::vector<BYTE>& pending, std::size_t chunk = 0) {
+    std::vector<BYTE> bytes;
+    bytes.swap(from.wire);
+    LONG result = 1;
+    std::size_t at = 0;
+    if (chunk == 0) chunk = bytes.size() == 0 ? 1 : bytes.size();
+    std::span<BYTE> buffer = to.ReceiveBuffer();
+    while (at < bytes.size()) {
+        const std::size_t n = std::min(chunk, bytes.size() - at);
+        DWORD length = static_cast<DWORD>(pending.size());
+        std::copy(pending.begin(), pending.end(), buffer.begin());
+        std::copy(bytes.begin() + at, bytes.begin() + at + n, buffer.begin() + length);
+        length += static_cast<DWORD>(n);
+        result = to.FilterPollBuff(buffer, length);
+        pending.assign(buffer.begin(), buffer.begin() + (result < 0 ? 0 : length));
+        at += n;
+    }
+    return result;
+}
+
+// Two links joined back to back, each with its own window, host and identity.
+struct LinkPair {
+    explicit LinkPair(bool aOutgoing = true, DWORD buffLen = 200000) {
+        LinkServices sa{&windowA, &hostA, &identityA, clock.fn(), LinkSettings{}, buffLen};
+        LinkServices sb{&windowB, &hostB, &identityB, clock.fn(), LinkSettings{}, buffLen};
+        hostB.seed = 2;
+        identityB.guid = "{0B000000-0000-4000-8000-00000000000B}";
+        identityB.name = "Control Room";
+        a = std::make_unique<LoopbackLink>(sa, aOutgoing);
+        b = std::make_unique<LoopbackLink>(sb, !aOutgoing);
+    }
+    // Delivers in both directions until nothing is left to move.
+    void pump(std::size_t chunk = 0) {
+        for (int round = 0; round < 20 && (!a->wire.empty() || !b->wire.empty()); ++round) {
+            lastB = deliver(*a, *b, pendingB, chunk);
+            lastA = deliver(*b, *a, pendingA, chunk);
+        }
+    }
+    void helloBothWays() {
+        a->SendHello();
+        a->SendSiteInfo();
+        b->SendHello();
+        b->SendSiteInfo();
+        pump();
+    }
+    FakeClock clock;
+    FakeWindow windowA, windowB;
+    FakeHost hostA, hostB;
+    FakeIdentity identityA, identityB;
+    std::unique_ptr<LoopbackLink> a, b;
+    std::vector<BYTE> pendingA, pendingB;
+    LONG lastA = 1, lastB = 1;
+};
+
+}  // namespace linktest
