@@ -93,7 +93,10 @@ static_assert(sizeof(BusAdvert) == 20);
 fs::path busFolder() {
     fs::path folder = runtimeFolder() / "bus";
     std::error_code ignored;
-    fs::create_directories(folder, ignored);
+    if (fs::create_directories(folder, ignored)) {
+        // Only this user may reach the windows' sockets.
+        ::chmod(folder.c_str(), 0700);
+    }
     return folder;
 }
 

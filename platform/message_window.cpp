@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimerEvent>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -257,7 +258,7 @@ public:
             return false;
         }
         killTimerId(id);
-        int qtId = startTimer(static_cast<int>(std::max<UINT>(elapseMs, 10)));
+        int qtId = startTimer(static_cast<int>(std::clamp<UINT>(elapseMs, 10, 0x7FFFFFFF)));
         if (qtId == 0) {
             return false;
         }

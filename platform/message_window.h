@@ -148,7 +148,7 @@ LRESULT SendMessageTimeoutFd(HWND hwnd, UINT msg, WPARAM wParam, int fd, UINT fl
 bool IsWindow(HWND hwnd);
 
 // Starts (or restarts with the new period) timer id of a window of this
-// process: WM_TIMER with wParam = id, lParam = 0 every elapseMs (at least 10).
+// process: WM_TIMER with wParam = id, lParam = 0 every elapseMs (10 to 0x7FFFFFFF).
 // Callable from any thread; from another thread the timer starts when the owner
 // thread next runs its loop. Returns id, or 1 for id 0; 0 when hwnd is no window
 // of this process.

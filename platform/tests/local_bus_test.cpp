@@ -519,3 +519,44 @@ TEST(LocalBus, RegisteredMessagesAgreeAcrossProcesses) {
     EXPECT_EQ(RegisterWindowMessage(std::string(256, 'n').c_str()), 0u);
     EXPECT_NE(RegisterWindowMessage(std::string(255, 'n').c_str()), 0u);
 }
+
+TEST(LocalBus, PublishChecksItsInput) {
+    FunctionWindow window;
+    ASSERT_TRUE(window.create());
+    struct Case {
+        const char* name;
+        HWND hwnd;
+        std::string className;
+        std::string title;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"plain", window.hwnd(), "VLM-A", "Title A", true},
+        {"again, renamed", window.hwnd(), "VLM-B", "Title B", true},
+        {"class too long", window.hwnd(), std::string(kMaxClassNameBytes + 1, 'c'), "t", false},
+        {"title too long", window.hwnd(), "VLM-C", std::string(kMaxWindowTitleBytes + 1, 't'), false},
+        {"no window", 0, "VLM-D", "t", false},
+        {"not a window of this process", window.hwnd() + 1000, "VLM-E", "t", false},
+        {"longest names", window.hwnd(), std::string(kMaxClassNameBytes, 'c'), std::string(kMaxWindowTitleBytes, 't'),
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(publishWindow(c.hwnd, c.className, c.title), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(FindWindow(c.className.c_str(), c.title.c_str()), window.hwnd());
+        }
+    }
+    EXPECT_EQ(FindWindow("VLM-A", nullptr), 0u);  // renamed
+
+    FunctionWindow refused;
+    EXPECT_FALSE(refused.create(std::string(kMaxClassNameBytes + 1, 'c'), "t"));
+    EXPECT_EQ(refused.hwnd(), 0u);
+
+    HWND hwnd = window.hwnd();
+    window.destroy();
+    EXPECT_EQ(FindWindow(nullptr, nullptr), 0u);
+    for (const auto& entry : std::filesystem::directory_iterator(runtimeFolder() / "bus")) {
+        EXPECT_TRUE(entry.path().filename() == "handles") << entry.path() << " left behind by " << hwnd;
+    }
+}
