@@ -410,3 +410,49 @@ TEST(MessageWindow, QuitBeforeRunEndsItAtOnce) {
     flushLoop();
     EXPECT_EQ(loop.run(), 3);
 }
+
+TEST(MessageWindow, OtherThreadsHammeringADyingWindowAreSafe) {
+    auto window = std::make_unique<TestWindow>();
+    ASSERT_TRUE(window->create());
+    const HWND hwnd = window->hwnd();
+    QEventLoop loop;
+    std::atomic<int> handled{0};
+    window->onMessage = [&](UINT msg, WPARAM, LPARAM) -> LRESULT {
+        if (msg == WM_COPYDATA && ++handled == 200) {
+            loop.quit();
+        }
+        return 1;
+    };
+    std::atomic<bool> stop{false};
+    std::atomic<int> failedAfterDestroy{0};
+    std::atomic<bool> destroyed{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            char text[] = "payload";
+            COPYDATASTRUCT cds{static_cast<ULONG_PTR>(t), sizeof text, text};
+            while (!stop) {
+                bool wasDestroyed = destroyed;
+                bool posted = PostMessage(hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+                SetTimer(hwnd, 1, 1000);
+                SendMessageTimeout(hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, 1, nullptr);
+                if (wasDestroyed && !posted) {
+                    ++failedAfterDestroy;
+                }
+            }
+        });
+    }
+    runLoop(loop);
+    window->destroy();
+    destroyed = true;
+    while (failedAfterDestroy < 40) {
+        std::this_thread::yield();
+    }
+    stop = true;
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    flushLoop();  // whatever was still queued for the dead window is dropped
+    window.reset();
+    EXPECT_FALSE(IsWindow(hwnd));
+}
