@@ -1,0 +1,531 @@
+#include "tavicore/event_file.h"
+
+#include "event_test_support.h"
+#include "platform/testing/child_process.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace eventtest;
+
+namespace {
+
+std::vector<Frame> sameSize(std::size_t count, std::size_t size) {
+    return std::vector<Frame>(count, Frame{size, false});
+}
+
+std::vector<long long> range(long long from, long long to) {
+    std::vector<long long> v;
+    for (long long i = from; i <= to; ++i) {
+        v.push_back(i);
+    }
+    return v;
+}
+
+}  // namespace
+
+TEST(EventFile, WrittenFramesReadBackWithTheirChecksums) {
+    useTestRoot();
+    std::vector<Frame> frames;
+    for (std::size_t i = 0; i < 40; ++i) {
+        frames.push_back(Frame{i == 7 ? 0 : 50 + i * 97, false, i < 5 ? "LPRE" : "XXXX"});
+    }
+    std::string path = writeEvent(key(EVENT_TYPE_AUTOMATIC, 0, 1, 3), frames);
+    EXPECT_NE(path.find("/triggers/Adapter_0/Camera_1/Automatic_Trigger/Event_3.trg"),
+              std::string::npos)
+        << path;
+
+    CEventFile file(9, nullptr, path.data(), "");
+    tagEventHeader h{};
+    file.GetEventHeader(&h);
+    EXPECT_EQ(std::memcmp(h.chMagic, "VHED", 4), 0);
+    EXPECT_EQ(+h.wState, 2);
+    EXPECT_EQ(+h.dwSnapShotNum, 40u);
+    EXPECT_EQ(+h.dwPreAlarmFrames, 5u);
+    EXPECT_EQ(+h.dwWrapped, 0u);
+    EXPECT_EQ(+h.dwEarliestOffset, 86u);
+    EXPECT_LE(CEventFile::evCompareTime(h.ftStartTime, h.ftEndTime), 0);
+    for (DWORD i = 0; i < 40; ++i) {
+        tagEventSnapshot snap{};
+        ASSERT_EQ(file.ReadSnapShotHeader(&snap), 1) << i;
+        // The reader fills in the ordinal; the writer stored 0 there.
+        tagEventSnapshot stored = snap;
+        stored.dwOrdinal = 0;
+        EXPECT_EQ(+snap.dwChkSum, file.CalculateChkSum(reinterpret_cast<BYTE*>(&stored), 28));
+        EXPECT_EQ(+snap.dwIndex, i);
+        EXPECT_EQ(+snap.dwOrdinal, std::min<DWORD>(i, h.dwSnapShotNum - 1));
+        // Any magic but the two special ones is stored as an ordinary frame.
+        EXPECT_EQ(std::string(snap.chMagic, 4), i < 5 ? "LPRE" : "LUMA");
+        EXPECT_EQ(+snap.dwSize, frames[i].size);
+        std::vector<BYTE> data(snap.dwSize + 1);
+        ASSERT_EQ(file.ReadSnapShotData(data.data(), snap.dwSize, 1), 1);
+        if (snap.dwSize >= 4) {
+            EXPECT_EQ(serialOf(data.data(), snap.dwSize), i);
+        }
+    }
+    // Past the newest, the newest comes again.
+    for (int again = 0; again < 2; ++again) {
+        tagEventSnapshot snap{};
+        ASSERT_EQ(file.ReadSnapShotHeader(&snap), 1);
+        EXPECT_EQ(+snap.dwIndex, 39u);
+        std::vector<BYTE> data(snap.dwSize);
+        ASSERT_EQ(file.ReadSnapShotData(data.data(), snap.dwSize, 1), 1);
+    }
+    // The file's last-write time carries the event's end.
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_GT(st.st_mtim.tv_sec, 0);
+    DWORD latest = 0;
+    tagEventHeader k = key(EVENT_TYPE_AUTOMATIC, 0, 1, 0);
+    ASSERT_EQ(CEventFile::evGetLatestEventIndex("", &k, &latest), 1);
+    EXPECT_EQ(latest, 3u);
+}
+
+TEST(EventFile, BitmapFramesCarryTheirHeaderAndSize) {
+    useTestRoot();
+    tagEventHeader h = key(EVENT_TYPE_MANUAL, 1, 2, 9);
+    std::string path;
+    {
+        CEventFile file(1, &h, static_cast<char*>(nullptr), "");
+        BITMAPINFOHEADER bmp{};
+        bmp.biSize = 40;
+        bmp.biWidth = 16;
+        bmp.biHeight = 8;
+        bmp.biSizeImage = 16 * 8 * 3;
+        auto image = payload(77, bmp.biSizeImage);
+        tagEventSnapshot snap{};
+        snap.dwSize = 5;  // wrong on purpose: the size must say what follows
+        ASSERT_EQ(file.AddSnapShot(&snap, &bmp, image.data(), 0), 1);
+        EXPECT_EQ(+snap.dwSize, 40u + bmp.biSizeImage);
+        char name[MAX_PATH] = {};
+        file.evGetFileName(name, sizeof name);
+        path = name;
+    }
+    CEventFile file(9, nullptr, path.data(), "");
+    tagEventHeader read{};
+    file.GetEventHeader(&read);
+    EXPECT_EQ(+read.dwWidth, 16u);
+    EXPECT_EQ(+read.dwHeight, 8u);
+    tagEventSnapshot snap{};
+    ASSERT_EQ(file.ReadSnapShotHeader(&snap), 1);
+    std::vector<BYTE> data(snap.dwSize);
+    ASSERT_EQ(file.ReadSnapShotData(data.data(), snap.dwSize, 1), 1);
+    BITMAPINFOHEADER stored{};
+    std::memcpy(&stored, data.data(), sizeof stored);
+    EXPECT_EQ(+stored.biWidth, 16);
+    EXPECT_EQ(serialOf(data.data() + 40, snap.dwSize - 40), 77);
+}
+
+struct CyclicCase {
+    const char* name;
+    std::vector<Frame> frames;
+    std::vector<long long> expected;  // serials from the earliest to the newest
+    bool wrapped;
+};
+
+TEST(EventFile, CyclicFilesReadInOrderFromTheEarliestSurvivor) {
+    useTestRoot();
+    std::vector<CyclicCase> cases;
+    {
+        // Three cycles of equal frames: the last ten frames survive.
+        std::vector<Frame> f = sameSize(25, 100);
+        f[9].wrapAfter = f[19].wrapAfter = true;
+        cases.push_back({"equal cycles", f, range(15, 24), true});
+    }
+    {
+        // The newer cycle has larger frames: it overwrote frames 0 to 5.
+        std::vector<Frame> f = sameSize(10, 100);
+        f[9].wrapAfter = true;
+        for (int i = 0; i < 4; ++i) {
+            f.push_back(Frame{150, false});
+        }
+        cases.push_back({"varying sizes", f, range(6, 13), true});
+    }
+    {
+        // The last cycle ended on the last snapshot: the file reads straight
+        // through that cycle, and no frame of the overwritten cycle shows.
+        std::vector<Frame> f = sameSize(10, 100);
+        f[6].wrapAfter = f[9].wrapAfter = true;
+        cases.push_back({"wraps on its last snapshot", f, range(7, 9), false});
+    }
+    {
+        // A long first cycle, a short second one, and a third with large frames
+        // that reaches past the second cycle's end: behind it lie only frames of
+        // the first cycle, which must not be taken for survivors.
+        std::vector<Frame> f = sameSize(25, 100);
+        f[19].wrapAfter = f[24].wrapAfter = true;
+        for (int i = 0; i < 3; ++i) {
+            f.push_back(Frame{400, false});
+        }
+        cases.push_back({"stale frames of an older cycle", f, range(25, 27), false});
+    }
+    {
+        // One frame wraps at once, every time.
+        std::vector<Frame> f(5, Frame{64, true});
+        cases.push_back({"every frame wraps", f, range(4, 4), false});
+    }
+    DWORD number = 100;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = writeEvent(key(EVENT_TYPE_AUTOMATIC, 0, 0, number++), c.frames);
+        tagEventHeader h{};
+        auto serials = readSerials(path, DWORD(c.expected.size()) + 3, &h);
+        EXPECT_EQ(+h.dwSnapShotNum, c.expected.size());
+        EXPECT_EQ(+h.dwWrapped != 0, c.wrapped);
+        // Every frame once, in order, then the newest again.
+        std::vector<long long> want = c.expected;
+        for (int i = 0; i < 3; ++i) {
+            want.push_back(c.expected.back());
+        }
+        EXPECT_EQ(serials, want);
+    }
+}
+
+TEST(EventFile, DamagedHeaderOrSnapshotBytesGiveTheirCodes) {
+    useTestRoot();
+    std::string path = writeEvent(key(EVENT_TYPE_AUTOMATIC, 0, 0, 1), sameSize(4, 60));
+    const auto good = readBytes(path);
+    ASSERT_EQ(good.size(), 86u + 4 * (32 + 60));
+
+    for (std::size_t at = 0; at < 86; ++at) {
+        SCOPED_TRACE(at);
+        auto bad = good;
+        bad[at] ^= 0x10;
+        writeBytes(path, bad);
+        CEventFile file(9, nullptr, path.data(), "");
+        WORD code = 0;
+        file.GetLastError(&code);
+        EXPECT_EQ(code, EVERR_HEADER_CHKSUM);
+    }
+    const std::size_t second = 86 + 32 + 60;
+    for (std::size_t at = 0; at < 32; ++at) {
+        SCOPED_TRACE(at);
+        auto bad = good;
+        bad[second + at] ^= 0x01;
+        writeBytes(path, bad);
+        CEventFile file(9, nullptr, path.data(), "");
+        tagEventSnapshot snap{};
+        std::vector<BYTE> data(60);
+        ASSERT_EQ(file.ReadSnapShotHeader(&snap), 1);
+        ASSERT_EQ(file.ReadSnapShotData(data.data(), snap.dwSize, 1), 1);
+        EXPECT_EQ(file.ReadSnapShotHeader(&snap), 0);
+        WORD code = 0;
+        file.GetLastError(&code);
+        EXPECT_EQ(code, EVERR_SNAPSHOT_HEADER);
+    }
+    {
+        // A size that passes the end of the file is refused before any read.
+        auto bad = good;
+        tagEventSnapshot snap{};
+        std::memcpy(&snap, &bad[second], sizeof snap);
+        snap.dwSize = 0x7FFFFFF0;
+        snap.dwChkSum = CEventFile().CalculateChkSum(reinterpret_cast<BYTE*>(&snap), 28);
+        std::memcpy(&bad[second], &snap, sizeof snap);
+        writeBytes(path, bad);
+        CEventFile file(9, nullptr, path.data(), "");
+        std::vector<BYTE> data(60);
+        ASSERT_EQ(file.ReadSnapShotHeader(&snap), 1);
+        ASSERT_EQ(file.ReadSnapShotData(data.data(), snap.dwSize, 1), 1);
+        EXPECT_EQ(file.ReadSnapShotHeader(&snap), 0);
+        WORD code = 0;
+        file.GetLastError(&code);
+        EXPECT_EQ(code, EVERR_SNAPSHOT_HEADER);
+    }
+    {
+        // Asking for more data than the snapshot holds fails with the data code.
+        writeBytes(path, good);
+        CEventFile file(9, nullptr, path.data(), "");
+        tagEventSnapshot snap{};
+        std::vector<BYTE> data(1000);
+        ASSERT_EQ(file.ReadSnapShotHeader(&snap), 1);
+        EXPECT_EQ(file.ReadSnapShotData(data.data(), 1000, 1), 0);
+        WORD code = 0;
+        file.GetLastError(&code);
+        EXPECT_EQ(code, EVERR_SNAPSHOT_DATA);
+    }
+    struct OpenCase {
+        const char* name;
+        std::vector<BYTE> bytes;
+        WORD code;
+    };
+    std::vector<OpenCase> opens = {
+        {"shorter than a header", std::vector<BYTE>(good.begin(), good.begin() + 40),
+         EVERR_READ_HEADER},
+        {"empty", {}, EVERR_READ_HEADER},
+    };
+    for (const auto& c : opens) {
+        SCOPED_TRACE(c.name);
+        writeBytes(path, c.bytes);
+        CEventFile file(9, nullptr, path.data(), "");
+        WORD code = 0;
+        file.GetLastError(&code);
+        EXPECT_EQ(code, c.code);
+    }
+    std::string missing = path + ".gone";
+    CEventFile file(9, nullptr, missing.data(), "");
+    WORD code = 0;
+    file.GetLastError(&code);
+    EXPECT_EQ(code, EVERR_OPEN_READ);
+}
+
+TEST(EventFile, ModesAndCloseRules) {
+    std::string root = useTestRoot();
+    struct ModeCase {
+        WORD mode;
+        WORD code;
+    };
+    for (auto c : {ModeCase{3, EVERR_MODE}, ModeCase{12, EVERR_MODE}, ModeCase{99, EVERR_MODE}}) {
+        SCOPED_TRACE(c.mode);
+        tagEventHeader h = key(EVENT_TYPE_AUTOMATIC, 0, 0, 1);
+        CEventFile file(c.mode, &h, static_cast<char*>(nullptr), "");
+        WORD code = 0;
+        file.GetLastError(&code);
+        EXPECT_EQ(code, c.code);
+        EXPECT_EQ(file.HandleMode(c.mode, &h, nullptr), 0);
+    }
+    {
+        CEventFile file(0, static_cast<tagEventHeader*>(nullptr), static_cast<char*>(nullptr), "");
+        WORD code = 0;
+        file.GetLastError(&code);
+        EXPECT_EQ(code, EVERR_NO_HEADER);
+        file.GetLastError(&code);
+        EXPECT_EQ(code, 0);  // reading the code resets it
+    }
+    // A file closed without a snapshot is erased.
+    tagEventHeader h = key(EVENT_TYPE_MANUAL, 0, 0, 5);
+    std::string emptyPath;
+    {
+        CEventFile file(1, &h, static_cast<char*>(nullptr), "");
+        char name[MAX_PATH] = {};
+        ASSERT_EQ(file.evGetFileName(name, sizeof name), 1);
+        emptyPath = name;
+        EXPECT_TRUE(fs::exists(emptyPath));
+    }
+    EXPECT_FALSE(fs::exists(emptyPath));
+    // The folder got its index at creation all the same.
+    DWORD index = 0;
+    EXPECT_EQ(CEventFile::evGetLstIdx(fs::path(emptyPath).parent_path().c_str(), &index), 1);
+    EXPECT_EQ(index, 5u);
+
+    // A clock that went back while recording: the frames stay, the end is
+    // clamped to the start.
+    std::string path;
+    {
+        CEventFile file(1, &h, static_cast<char*>(nullptr), "");
+        auto bytes = payload(0, 10);
+        tagEventSnapshot snap{};
+        snap.dwSize = 10;
+        FILETIME future{};
+        CEventFile::ZoGetTime(&future);
+        future.dwHighDateTime += 1000;  // about 5 days ahead
+        snap.ftTime = future;
+        ASSERT_EQ(file.AddSnapShot(&snap, nullptr, bytes.data(), 0), 1);
+        char name[MAX_PATH] = {};
+        file.evGetFileName(name, sizeof name);
+        path = name;
+    }
+    ASSERT_TRUE(fs::exists(path));
+    tagEventHeader read{};
+    readSerials(path, 1, &read);
+    EXPECT_EQ(CEventFile::evCompareTime(read.ftStartTime, read.ftEndTime), 0);
+
+    // Mode 8 reads the header only and closes; mode 11 gives the name; mode 2 erases.
+    {
+        CEventFile reader(8, path.data(), nullptr, "", nullptr);
+        WORD code = 0;
+        reader.GetLastError(&code);
+        EXPECT_EQ(code, 0);
+        tagEventHeader got{};
+        reader.GetEventHeader(&got);
+        EXPECT_EQ(+got.dwEventNumber, 5u);
+        EXPECT_EQ(reader.evGetFileName(nullptr, 0), 0);  // closed again
+    }
+    char name[MAX_PATH] = {};
+    { CEventFile names(11, &h, name, ""); }
+    EXPECT_EQ(std::string(name), path);
+    {
+        CEventFile eraser(2, &h, static_cast<char*>(nullptr), "");
+        WORD code = 0;
+        eraser.GetLastError(&code);
+        EXPECT_EQ(code, 0);
+    }
+    EXPECT_FALSE(fs::exists(path));
+    CEventFile eraser(2, &h, static_cast<char*>(nullptr), "");
+    WORD code = 0;
+    eraser.GetLastError(&code);
+    EXPECT_EQ(code, EVERR_ERASE);
+}
+
+TEST(EventFile, UnknownTypeNeverReachesAnyFolder) {
+    std::string root = useTestRoot();
+    // A file beside the tree that an erase on an empty folder would reach.
+    std::string bystander = root + "/keep.me";
+    writeBytes(bystander, {1, 2, 3});
+    fs::path cwdFile = fs::current_path() / "Event_0.trg";
+    for (DWORD type : {DWORD(0), DWORD(128), DWORD(0x1000), DWORD(0x20000)}) {
+        SCOPED_TRACE(type);
+        tagEventHeader h = key(type, 0, 0, 0);
+        char folder[MAX_PATH] = "untouched";
+        EXPECT_EQ(CEventFile::evMakePathName("", &h, folder, sizeof folder), 0);
+        for (WORD mode : {WORD(0), WORD(1), WORD(2), WORD(4), WORD(6)}) {
+            char dest[MAX_PATH] = {};
+            std::snprintf(dest, sizeof dest, "%s/copy", root.c_str());
+            CEventFile file(mode, &h, dest, "");
+            WORD code = 0;
+            file.GetLastError(&code);
+            EXPECT_NE(code, 0) << mode;
+        }
+    }
+    EXPECT_TRUE(fs::exists(bystander));
+    EXPECT_FALSE(fs::exists(cwdFile));
+}
+
+TEST(EventFile, EraseAllRemovesFilesButNeverFollowsLinks) {
+    std::string root = useTestRoot();
+    fs::path outside = fs::path(root).parent_path() / "outside";
+    fs::create_directories(outside / "sub");
+    writeBytes((outside / "precious.trg").string(), {9});
+    writeBytes((outside / "sub" / "deep.trg").string(), {9});
+
+    tagEventHeader h = key(EVENT_TYPE_AUTOMATIC, 0, 3, 1);
+    std::string path = writeEvent(h, sameSize(2, 10));
+    fs::path folder = fs::path(path).parent_path();
+    fs::create_symlink(outside / "precious.trg", folder / "Event_9.trg");
+    fs::create_directory_symlink(outside, folder / "linked");
+    {
+        CEventFile all(4, &h, static_cast<char*>(nullptr), "");
+        WORD code = 0;
+        all.GetLastError(&code);
+        EXPECT_EQ(code, 0);
+    }
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(fs::is_symlink(folder / "Event_9.trg"));
+    EXPECT_TRUE(fs::exists(outside / "precious.trg"));
+
+    // Erasing the whole tree takes the link, never what it points to.
+    fs::path tree = fs::path(root) / "triggers";
+    EXPECT_EQ(CEventFile::EraseDir(tree.c_str()), 1);
+    EXPECT_FALSE(fs::exists(tree));
+    EXPECT_TRUE(fs::exists(outside / "sub" / "deep.trg"));
+    EXPECT_TRUE(fs::exists(outside / "precious.trg"));
+
+    for (const char* refused : {"", "/", ".", "a/../..", "../x"}) {
+        SCOPED_TRACE(refused);
+        EXPECT_EQ(CEventFile::EraseDir(refused), 0);
+    }
+    // A link given as the folder itself is not followed either.
+    fs::create_directory_symlink(outside, fs::path(root) / "alias");
+    EXPECT_EQ(CEventFile::EraseDir((fs::path(root) / "alias").c_str()), 0);
+    EXPECT_TRUE(fs::exists(outside / "sub" / "deep.trg"));
+}
+
+TEST(EventFile, EditNeverDeletesAFileItCannotOpen) {
+    useTestRoot();
+    tagEventHeader h = key(EVENT_TYPE_AUTOMATIC, 0, 0, 2);
+    std::string path = writeEvent(h, sameSize(2, 10));
+    // Something in the file's place that cannot be opened for writing.
+    fs::remove(path);
+    fs::create_directory(path);
+    writeBytes(path + "/inside", {1});
+    CEventFile file(11, &h, static_cast<char*>(nullptr), "");
+    EXPECT_EQ(file.EditEventFile(), 0);
+    WORD code = 0;
+    file.GetLastError(&code);
+    EXPECT_EQ(code, EVERR_CREATE);
+    EXPECT_TRUE(fs::exists(path + "/inside"));
+}
+
+// --- a recording that dies mid-write ---------------------------------------------
+
+namespace {
+
+// Writes frames into event 1 of camera 0 until killed; after each frame the
+// number of frames written goes to the progress file. Frames wrap after every
+// `cycle` frames when cycle > 0; sizes vary so cycles differ in length.
+int recordForever(const std::vector<std::string>& args) {
+    useTestRoot();
+    int cycle = args.empty() ? 0 : std::stoi(args[0]);
+    std::string progress = (platform::homeFolder() / "progress").string();
+    int fd = ::open(progress.c_str(), O_RDWR | O_CREAT, 0644);
+    tagEventHeader h = key(EVENT_TYPE_AUTOMATIC, 0, 0, 1);
+    CEventFile file(1, &h, static_cast<char*>(nullptr), "");
+    for (DWORD i = 0;; ++i) {
+        auto bytes = payload(i, 3000 + (i % 7) * 1500);
+        tagEventSnapshot snap{};
+        snap.dwSize = DWORD(bytes.size());
+        bool wrap = cycle > 0 && (i + 1) % DWORD(cycle) == 0;
+        if (!file.AddSnapShot(&snap, nullptr, bytes.data(), wrap ? 1 : 0)) {
+            return 3;
+        }
+        DWORD done = i + 1;
+        if (::pwrite(fd, &done, 4, 0) != 4) {
+            return 4;
+        }
+    }
+}
+
+}  // namespace
+
+VELMOOR_TEST_CHILD(event_recorder) { return recordForever(args); }
+
+TEST(EventFile, RecordingKilledMidWriteYieldsEveryCompleteFrame) {
+    useTestRoot();
+    for (int cycle : {0, 37}) {
+        SCOPED_TRACE(cycle);
+        std::string progress = (platform::homeFolder() / "progress").string();
+        fs::remove(progress);
+        auto child = velmoor::testing::ChildProcess::start("event_recorder", {std::to_string(cycle)});
+        DWORD done = 0;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (done < 150 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            int fd = ::open(progress.c_str(), O_RDONLY);
+            if (fd >= 0) {
+                if (::pread(fd, &done, 4, 0) != 4) {
+                    done = 0;
+                }
+                ::close(fd);
+            }
+        }
+        ASSERT_GE(done, 150u) << "the recorder did not get going";
+        ::kill(child.pid(), SIGKILL);
+        EXPECT_EQ(child.wait(std::chrono::seconds(10)), 128 + SIGKILL);
+        int fd = ::open(progress.c_str(), O_RDONLY);
+        ASSERT_EQ(::pread(fd, &done, 4, 0), 4);
+        ::close(fd);
+
+        tagEventHeader h = key(EVENT_TYPE_AUTOMATIC, 0, 0, 1);
+        char name[MAX_PATH] = {};
+        { CEventFile names(11, &h, name, ""); }
+        tagEventHeader read{};
+        {
+            CEventFile header(8, name, nullptr, "", nullptr);
+            header.GetEventHeader(&read);
+        }
+        ASSERT_GE(+read.dwSnapShotNum, 1u);
+        auto serials = readSerials(name, read.dwSnapShotNum);
+        ASSERT_EQ(serials.size(), std::size_t(read.dwSnapShotNum));
+        // Whole frames, in order, without a gap, up to at least the last one
+        // the recorder reported done.
+        for (std::size_t i = 0; i < serials.size(); ++i) {
+            ASSERT_GE(serials[i], 0) << i;
+            if (i > 0) {
+                ASSERT_EQ(serials[i], serials[i - 1] + 1) << i;
+            }
+        }
+        EXPECT_GE(serials.back() + 1, (long long)done);
+        if (cycle == 0) {
+            EXPECT_EQ(serials.front(), 0);
+        } else {
+            EXPECT_GE(serials.size(), std::size_t(cycle) / 2);
+        }
+        fs::remove(name);
+    }
+}
