@@ -2,7 +2,9 @@
 
 #include "common/kc_ini.h"
 #include "platform/last_error.h"
+#include "platform/local_bus.h"
 #include "platform/mailslot.h"
+#include "platform/process.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -194,12 +196,27 @@ void CLumoDebMailslot::Output(const char* line) {
 
 namespace {
 
-// FIXME: the viewer is reached over the local bus, which is not in the tree yet;
-// until it is, no viewer window is ever found and every line is dropped.
-std::uintptr_t findViewerWindow() { return 0; }
-bool isViewerWindow(std::uintptr_t) { return false; }
-bool sendToViewer(std::uintptr_t, const char*, DWORD, DWORD) { return false; }
-void startViewer(DWORD) {}
+platform::HWND findViewerWindow() { return platform::FindWindow(CLumoDebWIN::kWindowClass, nullptr); }
+
+bool isViewerWindow(platform::HWND window) { return platform::IsWindow(window); }
+
+// One WM_COPYDATA with the line and its terminator. SMTO_BLOCK: a trace call
+// never runs other messages sent to this thread's windows while it waits.
+void sendToViewer(platform::HWND window, const char* line, DWORD bytes, DWORD timeoutMs) {
+    platform::COPYDATASTRUCT data{0, bytes, const_cast<char*>(line)};
+    platform::DWORD_PTR result = 0;
+    platform::SendMessageTimeout(window, platform::WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                                 platform::SMTO_BLOCK, timeoutMs, &result);
+}
+
+// Starts the viewer program and waits for its window; the process is left to run.
+void startViewer(DWORD timeoutMs) {
+    platform::Process viewer = platform::Process::start(CLumoDebWIN::kProgramName);
+    if (viewer.valid()) {
+        platform::waitUntilReady(viewer, CLumoDebWIN::kWindowClass, timeoutMs);
+        viewer.release();
+    }
+}
 
 }  // namespace
 
@@ -224,7 +241,7 @@ CLumoDebWIN::CLumoDebWIN() {
 CLumoDebWIN::~CLumoDebWIN() { m_window = 0; }
 
 void CLumoDebWIN::Output(const char* line) {
-    std::uintptr_t window = m_window.load();
+    platform::HWND window = m_window.load();
     if (window == 0 || !isViewerWindow(window)) {
         m_window = findViewerWindow();
         return;

@@ -23,6 +23,7 @@
 // caller and keeps the caller's errno and last error; the viewer window output
 // waits at most CLumoDebWIN's send time-out for a viewer that does not answer.
 
+#include "platform/message_window.h"
 #include "platform/types.h"
 
 #include <atomic>
@@ -131,7 +132,7 @@ public:
     static void SetStartTimeoutMs(DWORD timeoutMs);
 
 private:
-    std::atomic<std::uintptr_t> m_window{0};  // the viewer's window, 0 when none
+    std::atomic<platform::HWND> m_window{0};  // the viewer's window, 0 when none
     DWORD m_autoLoad = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "common/lumo_deb.h"
 #include "platform/folders.h"
+#include "platform/local_bus.h"
+#include "platform/process.h"
 #include "platform/last_error.h"
 #include "platform/mailslot.h"
 #include "platform/testing/child_process.h"
@@ -7,7 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QEventLoop>
+
 #include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <future>
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
@@ -347,4 +355,128 @@ TEST(LumoDeb, LinesThroughTheMailslotArriveWholeAndInOrder) {
         EXPECT_EQ(line, expected);
     }
     EXPECT_EQ(child.wait(20s), 0);
+}
+
+namespace {
+
+// A window of the viewer's class in this process; keeps what WM_COPYDATA brings.
+class FakeViewer : public platform::MessageWindow {
+public:
+    std::vector<std::string> lines;
+    int badRecords = 0;
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
+        if (msg != platform::WM_COPYDATA) {
+            return MessageWindow::WindowProc(msg, wParam, lParam);
+        }
+        const auto* data = reinterpret_cast<const platform::COPYDATASTRUCT*>(lParam);
+        const char* text = static_cast<const char*>(data->lpData);
+        // One record per line: dwData 0, the line and its terminator.
+        if (data->dwData != 0 || data->cbData == 0 || text[data->cbData - 1] != '\0' ||
+            std::strlen(text) + 1 != data->cbData) {
+            ++badRecords;
+        }
+        lines.emplace_back(text, ::strnlen(text, data->cbData));
+        return 1;
+    }
+};
+
+// Runs the event loop until `done` holds or 20 s pass.
+bool runUntil(const std::function<bool()>& done) {
+    auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+}  // namespace
+
+VELMOOR_TEST_CHILD(windowTracer) {
+    LumoDebCreate(kLumoDebFromFile);
+    for (int i = 0; i < 300; ++i) {
+        LUMO_TRACE(3, "line %d %s", i, lineOfLength(static_cast<std::size_t>(i * 7 % 1500)).c_str());
+    }
+    LumoDebDestroy();
+    return 0;
+}
+
+TEST(LumoDeb, LinesToTheViewerWindowOfAnotherProcessArriveWholeAndInOrder) {
+    writeIni("Output=2\nLevel=5\nPrefix=WIN|\n");
+    FakeViewer viewer;
+    ASSERT_TRUE(viewer.create(CLumoDebWIN::kWindowClass, "LumoDebWin"));
+    auto child = velmoor::testing::ChildProcess::start("windowTracer");
+    ASSERT_TRUE(runUntil([&] { return viewer.lines.size() >= 300; }));
+    EXPECT_EQ(child.wait(20s), 0);
+    EXPECT_EQ(viewer.badRecords, 0);
+    ASSERT_EQ(viewer.lines.size(), 300u);
+    for (int i = 0; i < 300; ++i) {
+        char expected[1600];
+        std::snprintf(expected, sizeof expected, "WIN|line %d %s\n", i,
+                      lineOfLength(static_cast<std::size_t>(i * 7 % 1500)).c_str());
+        ASSERT_EQ(viewer.lines[static_cast<std::size_t>(i)], expected);
+    }
+}
+
+TEST(LumoDeb, WindowOutputFindsAViewerThatAppearsLater) {
+    TraceReset reset;
+    writeIni("Output=2\nLevel=5\n");
+    LumoDebCreate(kLumoDebFromFile);  // no viewer and no auto-load: nothing is started
+    EXPECT_EQ(platform::FindWindow(CLumoDebWIN::kWindowClass, nullptr), 0u);
+    LUMO_TRACE(3, "lost");
+    FakeViewer viewer;
+    ASSERT_TRUE(viewer.create(CLumoDebWIN::kWindowClass, "LumoDebWin"));
+    LUMO_TRACE(3, "finds the window, is dropped");
+    LUMO_TRACE(3, "shown");
+    viewer.destroy();
+    LUMO_TRACE(3, "lost again");
+    EXPECT_EQ(viewer.lines, std::vector<std::string>{"shown\n"});
+}
+
+// Publishes the viewer's class but never handles a message.
+VELMOOR_TEST_CHILD(hungViewer) {
+    FakeViewer viewer;
+    if (!viewer.create(CLumoDebWIN::kWindowClass, "LumoDebWin")) {
+        return 3;
+    }
+    for (;;) {
+        ::pause();
+    }
+}
+
+TEST(LumoDeb, HungViewerCannotHangTheTracer) {
+    TraceReset reset;
+    writeIni("Output=2\nLevel=5\n");
+    auto child = velmoor::testing::ChildProcess::start("hungViewer");
+    ASSERT_TRUE(runUntil([] { return platform::FindWindow(CLumoDebWIN::kWindowClass, nullptr) != 0; }));
+    CLumoDebWIN::SetSendTimeoutMs(50);
+    LumoDebCreate(kLumoDebFromFile);
+    auto traced = std::async(std::launch::async, [] {
+        for (int i = 0; i < 3; ++i) {
+            LUMO_TRACE(3, "nobody takes line %d", i);
+        }
+    });
+    EXPECT_EQ(traced.wait_for(20s), std::future_status::ready);
+    CLumoDebWIN::SetSendTimeoutMs(2000);
+}
+
+TEST(LumoDeb, WindowOutputStartsTheViewerWhenAutoLoadIsSet) {
+    TraceReset reset;
+    ASSERT_TRUE(platform::findProgram(CLumoDebWIN::kProgramName).has_value());
+    writeIni("Output=2\nLevel=5\nLumoDebWinAutoLoad=1\n");
+    CLumoDebWIN::SetStartTimeoutMs(20000);
+    LumoDebCreate(kLumoDebFromFile);
+    platform::HWND window = platform::FindWindow(CLumoDebWIN::kWindowClass, nullptr);
+    ASSERT_NE(window, 0u);
+    pid_t viewer = static_cast<pid_t>(platform::windowProcessId(window));
+    EXPECT_NE(viewer, ::getpid());
+    LUMO_TRACE(3, "to the started viewer");
+    LumoDebDestroy();
+    // Only this test's viewer: it lives in this test's own home.
+    ASSERT_GT(viewer, 0);
+    ::kill(viewer, SIGTERM);
 }
