@@ -12,6 +12,7 @@ packages=(
   libsqlite3-dev
   libasound2-dev
   linux-libc-dev
+  zlib1g-dev
 )
 
 missing=()
