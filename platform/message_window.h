@@ -68,7 +68,7 @@ inline constexpr UINT SMTO_NORMAL = 0x0000;
 inline constexpr UINT SMTO_BLOCK = 0x0001;
 inline constexpr UINT SMTO_ABORTIFHUNG = 0x0002;
 
-// A wait without limit (SendMessageTimeout's timeoutMs).
+// A wait without limit (SendMessageTimeout's timeoutMs); the same value as INFINITE.
 inline constexpr UINT kWaitForever = 0xFFFFFFFF;
 
 // The record WM_COPYDATA points to with lParam (wParam: the sender's window).
