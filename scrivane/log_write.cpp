@@ -1,0 +1,447 @@
+#include "scrivane/log_write.h"
+
+#include "common/lumo_deb.h"
+#include "platform/last_error.h"
+#include "platform/time_convert.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace scrivane;
+
+namespace {
+
+// Holds the writers' mutex for one scope. A mutex whose last holder died is
+// taken as well: every append reads the file's state again, so a half-done
+// write of a dead writer does not mislead the next one.
+class MutexHold {
+public:
+    explicit MutexHold(platform::NamedMutex& mutex) : m_mutex(mutex) {
+        platform::LockResult result = mutex.wait(platform::INFINITE);
+        m_held = result == platform::LockResult::Acquired || result == platform::LockResult::Abandoned;
+    }
+    ~MutexHold() {
+        if (m_held) {
+            m_mutex.release();
+        }
+    }
+    bool held() const { return m_held; }
+
+private:
+    platform::NamedMutex& m_mutex;
+    bool m_held = false;
+};
+
+std::string_view textOf(BSTR text) { return platform::com::bstrView(text); }
+
+// A text up to its first NUL: what an 8-bit caller meant.
+std::string cText(BSTR text) {
+    std::string_view view = textOf(text);
+    return std::string(view.substr(0, view.find('\0')));
+}
+
+bool writeAll(int fd, const std::string& data, off_t offset) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done, offset + off_t(done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+// The bytes in front of the first entry: the header lines, then blanks and a
+// line end up to exactly `room` bytes, so no entry line is touched.
+std::string headerRegion(const LogHeader& header, std::size_t room) {
+    std::string text = headerText(header);
+    std::size_t extra = room - text.size();
+    if (extra >= 2) {
+        text.append(extra - 2, ' ');
+        text += "\r\n";
+    } else if (extra == 1) {
+        text += "\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+Czo_LogWrite::Czo_LogWrite() {
+    m_eventNames = loadEventNames();
+    auto mutex = std::make_unique<platform::NamedMutex>(kMutexName);
+    if (mutex->isOpen()) {
+        m_mutex = std::move(mutex);
+    }
+}
+
+Czo_LogWrite::~Czo_LogWrite() {
+    m_events.unadviseAll();
+    closeFile();
+}
+
+std::span<const platform::com::DispatchMember<Czo_LogWrite>> Czo_LogWrite::dispatchMembers() {
+    using platform::com::dispatchMethod;
+    static const platform::com::DispatchMember<Czo_LogWrite> table[] = {
+        {"CreateLogFile", 1, &dispatchMethod<&Czo_LogWrite::CreateLogFile>},
+        {"CloseLogFile", 2, &dispatchMethod<&Czo_LogWrite::CloseLogFile>},
+        {"AddLogEntry", 3, &dispatchMethod<&Czo_LogWrite::AddLogEntry>},
+        {"OpenLogFile", 4, &dispatchMethod<&Czo_LogWrite::OpenLogFile>},
+        {"AddLogEntryEx", 5, &dispatchMethod<&Czo_LogWrite::AddLogEntryEx>},
+    };
+    return table;
+}
+
+HRESULT Czo_LogWrite::fail(int code) {
+    LUMO_TRACE(1, "[E] Scrivane Error(%d)", code);
+    m_lastError = code;
+    return logEngineError(code);
+}
+
+void Czo_LogWrite::keepSystemError(int errnoValue) {
+    m_errorText = platform::systemMessage(platform::errorFromErrno(errnoValue)).substr(0, 255);
+}
+
+void Czo_LogWrite::closeFile() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+HRESULT Czo_LogWrite::CreateLogFile(BSTR szFormat, BSTR szVersion, BSTR szLogName, short nLogType,
+                                    short nCycleType, LONG nCycleParam1, BSTR szFilePath) {
+    if (!m_mutex) {
+        LUMO_TRACE(1, "[E] No Mutex object");
+        return fail(LEERR_NO_MUTEX_OBJECT);
+    }
+    // Every argument is checked before the file is touched: a refused call
+    // leaves an existing log as it was. The checks are those the open at the end
+    // applies, so a log that is created can also be opened.
+    const std::string name = cText(szLogName);
+    int refused = LEERR_NOERROR;
+    if (textOf(szFormat).size() > 5) {
+        refused = LEERR_INVALID_LOGSTAMP;
+    } else if (textOf(szVersion).size() > 6) {
+        refused = LEERR_INVALID_VERSION;
+    } else if (name.size() > 30 ||
+               std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+        refused = LEERR_INVALID_LOGNAME;
+    } else if (nLogType < 0 || nLogType > 5) {
+        refused = LEERR_INVALID_LOG_TYPE;
+    } else if (nCycleType < 0 || nCycleType > 4) {
+        refused = LEERR_INVALID_CYCTYPE;
+    }
+    if (refused != LEERR_NOERROR) {
+        fail(refused);
+        return hresult(0xFFFFFFFFu);
+    }
+    const std::string path = localLogPath(cText(szFilePath));
+
+    {
+        MutexHold hold(*m_mutex);
+        if (!hold.held()) {
+            return fail(LEERR_NO_MUTEX_OBJECT);
+        }
+        closeFile();
+        int fd = path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            keepSystemError(path.empty() ? ENOENT : errno);
+            return fail(LEERR_SYSTEM);
+        }
+        LogHeader header;
+        header.lines = {kLogStamp, kLogVersion, name, std::to_string(nLogType), "0",
+                        std::to_string(nCycleType == LOGCYCLE_MAX_KBSIZE ? nCycleParam1 : 100),
+                        std::to_string(int(LOGCYCLE_MAX_KBSIZE)), "0"};
+        header.lastEntryId = 0;
+        bool written = writeAll(fd, headerText(header) + "\r\n", 0);
+        ::close(fd);
+        if (!written) {
+            keepSystemError(errno);
+            return fail(LEERR_LOGFILE_WRITE_FAIL);
+        }
+        m_header = header;
+    }
+    return OpenLogFile(szFilePath);
+}
+
+HRESULT Czo_LogWrite::CloseLogFile() {
+    closeFile();
+    return S_OK;
+}
+
+HRESULT Czo_LogWrite::OpenLogFile(BSTR szFilePath) {
+    LUMO_TRACE(5, "ENTER Czo_LogWrite::OpenLogFile");
+    struct Leave {
+        ~Leave() { LUMO_TRACE(5, "LEAVE Czo_LogWrite::OpenLogFile"); }
+    } leave;
+    closeFile();
+    m_header = LogHeader{};
+    if (!m_mutex) {
+        return fail(LEERR_NO_MUTEX_OBJECT);
+    }
+    MutexHold hold(*m_mutex);
+    if (!hold.held()) {
+        return fail(LEERR_NO_MUTEX_OBJECT);
+    }
+    const std::string path = localLogPath(cText(szFilePath));
+    m_fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (m_fd < 0) {
+        keepSystemError(path.empty() ? ENOENT : errno);
+        return fail(LEERR_SYSTEM);
+    }
+    LogHeader header;
+    int code = readLogHeader(m_fd, header);
+    if (code == LEERR_SYSTEM) {
+        keepSystemError(errno);
+        LUMO_TRACE(1, "[E] Failed to read log header (%s)", m_errorText.c_str());
+        return fail(code);
+    }
+    if (code == LEERR_LOGFILE_READ_FAIL) {
+        LUMO_TRACE(1, "[E] Failed to read file header");
+        return fail(code);
+    }
+    if (code != LEERR_NOERROR) {
+        return fail(code);  // the file stays open; appends check the header again
+    }
+    m_header = header;
+    m_lastEntryId = header.lastEntryId;
+    m_cycleParam = header.cycleParam;
+    m_cycleType = header.cycleType;
+    // The cycling state belongs to the file just opened, not to a file this
+    // object wrote before.
+    m_cyclicStatus = 0;
+    m_firstEntryPos = findEntryStart(header.afterHeader);
+    LUMO_TRACE(3, "[I] Last entry ID in File header = %d", int(m_lastEntryId));
+    return S_OK;
+}
+
+HRESULT Czo_LogWrite::AddLogEntry(short nEntryID, short nFlags, BSTR szUserName, short nStatus, BSTR szInfo) {
+    if (m_fd < 0) {
+        LUMO_TRACE(1, "[E] Log file wasn't opened");
+        return fail(LEERR_LOGFILE_NOT_OPEN);
+    }
+    if (!m_mutex) {
+        return fail(LEERR_NO_MUTEX_OBJECT);
+    }
+    MutexHold hold(*m_mutex);
+    if (!hold.held()) {
+        return fail(LEERR_NO_MUTEX_OBJECT);
+    }
+    int code = appendLocked(Caller::AddLogEntry, nEntryID, nFlags, szUserName, nStatus, szInfo);
+    return code == LEERR_NOERROR ? S_OK : fail(code);
+}
+
+HRESULT Czo_LogWrite::AddLogEntryEx(BSTR szFilePath, short nEntryID, short nFlags, BSTR szUserName, short nStatus,
+                                    BSTR szInfo) {
+    if (m_fd < 0) {
+        OpenLogFile(szFilePath);
+    }
+    if (m_fd < 0) {
+        LUMO_TRACE(1, "[E] AddLogEntryEx() - Log file wasn't opened");
+        return fail(LEERR_LOGFILE_NOT_OPEN);
+    }
+    if (!m_mutex) {
+        closeFile();
+        return fail(LEERR_NO_MUTEX_OBJECT);
+    }
+    int code = LEERR_NO_MUTEX_OBJECT;
+    {
+        MutexHold hold(*m_mutex);
+        if (hold.held()) {
+            code = appendLocked(Caller::AddLogEntryEx, nEntryID, nFlags, szUserName, nStatus, szInfo);
+        }
+        // Closed on every way out, so the next call (often for another log)
+        // never writes into this one.
+        closeFile();
+    }
+    return code == LEERR_NOERROR ? S_OK : fail(code);
+}
+
+off_t Czo_LogWrite::findEntryStart(off_t afterHeader) {
+    LogLineReader reader(m_fd, afterHeader);
+    LogLine line;
+    DWORD index = 0;
+    while (reader.next(line)) {
+        if (lineIndex(line.text, index)) {
+            return line.start;
+        }
+    }
+    return reader.position();
+}
+
+int Czo_LogWrite::ensureHeaderRoom(LogHeader& header, off_t& entryStart) {
+    // The header is rewritten after every entry with the new last entry id, so
+    // it must be able to hold the longest id without reaching the first entry.
+    LogHeader next = header;
+    next.lastEntryId = header.lastEntryId + 1;
+    if (std::size_t(entryStart) >= headerText(next).size()) {
+        return LEERR_NOERROR;
+    }
+    // Grow it once to the room of the longest id.
+    LogHeader longest = header;
+    longest.lastEntryId = 0xFFFFFFFFu;
+    const std::size_t needed = headerText(longest).size();
+    // Move every line from the first entry on behind a larger header region
+    // (once in a log's life; logs of this writer start without that room).
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0) {
+        return LEERR_SYSTEM;
+    }
+    std::string tail(std::size_t(info.st_size > entryStart ? info.st_size - entryStart : 0), '\0');
+    std::size_t done = 0;
+    while (done < tail.size()) {
+        ssize_t n = ::pread(m_fd, tail.data() + done, tail.size() - done, entryStart + off_t(done));
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            return LEERR_LOGFILE_READ_FAIL;
+        }
+        done += std::size_t(n);
+    }
+    const std::size_t room = needed + 2;  // always ends with a separator line
+    if (!writeAll(m_fd, headerRegion(header, room) + tail, 0)) {
+        keepSystemError(errno);
+        return LEERR_LOGFILE_WRITE_FAIL;
+    }
+    header.afterHeader = off_t(headerText(header).size());
+    entryStart = off_t(room);
+    return LEERR_NOERROR;
+}
+
+int Czo_LogWrite::setFilePos(const LogHeader& header, off_t entryStart, off_t& position) {
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0) {
+        return LEERR_SYSTEM;
+    }
+    if (m_cyclicStatus != 1) {
+        switch (header.cycleType) {
+            case LOGCYCLE_MAX_KBSIZE:
+                if (LONG((info.st_size / 1024) % 65536) > header.cycleParam) {
+                    m_cyclicStatus = 1;
+                }
+                break;
+            case LOGCYCLE_MAX_ENTRIES: {
+                // The entry count of the file counts too: once ids have wrapped,
+                // the last id alone no longer tells that the log is full.
+                off_t lines = info.st_size > entryStart ? (info.st_size - entryStart) / off_t(kEntryLineBytes) : 0;
+                if (LONG(header.lastEntryId) >= header.cycleParam || lines >= header.cycleParam) {
+                    m_cyclicStatus = 1;
+                }
+                break;
+            }
+            default:
+                LUMO_TRACE(1, "[E] SetFilePos() - Failed to set Cyc status");
+                fail(LEERR_INVALID_CYCTYPE);
+                fail(LEERR_SET_CYCSTATUS_FAIL);
+                return LEERR_ADD_ENTRY_FAILED;
+        }
+    }
+    if (m_cyclicStatus == 0 || entryStart >= info.st_size) {
+        // Appending; a log that has no entry yet is appended to even when its
+        // limit is already passed, as there is nothing to overwrite.
+        position = info.st_size;
+        m_newEntryId = header.lastEntryId + 1;
+        return LEERR_NOERROR;
+    }
+    // Cycling: the entry after the newest one is the oldest; it is replaced.
+    LogLineReader reader(m_fd, entryStart);
+    LogLine line;
+    DWORD index = 0;
+    bool found = false;
+    while (reader.next(line)) {
+        if (lineIndex(line.text, index) && index == header.lastEntryId) {
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        if (reader.failed()) {
+            LUMO_TRACE(1, "SeekCycLogNewEntry() - Seek to first entry pos. failed");
+        }
+        LUMO_TRACE(1, "[E] SetFilePos() - Failed to seek to new entry position");
+        fail(LEERR_FIND_NEW_INDEX_FAILED);
+        return LEERR_ADD_ENTRY_FAILED;
+    }
+    LogLine following;
+    if (!reader.next(following)) {
+        LUMO_TRACE(3, "[I] Reached the end of file");
+        position = entryStart;
+        m_newEntryId = 0;
+    } else {
+        position = following.start;
+        m_newEntryId = header.lastEntryId + 1;
+    }
+    LUMO_TRACE(3, "[I] New CYC entry ID: (%d)", int(m_newEntryId));
+    return LEERR_NOERROR;
+}
+
+bool Czo_LogWrite::updateLogHeader(const LogHeader& header, off_t entryStart) {
+    if (!writeAll(m_fd, headerRegion(header, std::size_t(entryStart)), 0)) {
+        keepSystemError(errno);
+        LUMO_TRACE(1, "[E] Failed to update log header (%s)", m_errorText.c_str());
+        m_lastError = LEERR_LOGFILE_WRITE_FAIL;
+        return false;
+    }
+    return true;
+}
+
+int Czo_LogWrite::appendLocked(Caller caller, short eventId, short flags, BSTR user, short status, BSTR info) {
+    const bool ex = caller == Caller::AddLogEntryEx;
+    // The header is read again under the mutex: another process may have
+    // appended since this object last looked.
+    LogHeader header;
+    int code = readLogHeader(m_fd, header);
+    if (code != LEERR_NOERROR) {
+        if (code == LEERR_SYSTEM) {
+            keepSystemError(errno);
+        }
+        return code;
+    }
+    m_lastEntryId = header.lastEntryId;
+    m_cycleParam = header.cycleParam;
+    m_cycleType = header.cycleType;
+
+    EntryFields fields;
+    fields.eventId = eventId;
+    fields.flags = flags;
+    fields.status = status;
+    if (!entryFieldsFit(fields)) {
+        return LEERR_INVALID_ENTRY_STR;  // would not fit its field: refused, nothing written
+    }
+
+    off_t entryStart = findEntryStart(header.afterHeader);
+    if (int room = ensureHeaderRoom(header, entryStart); room != LEERR_NOERROR) {
+        return room;
+    }
+    m_firstEntryPos = entryStart;
+
+    off_t position = 0;
+    if (int pos = setFilePos(header, entryStart, position); pos != LEERR_NOERROR) {
+        LUMO_TRACE(1, ex ? "[E] AddLogEntryEx() - Failed to set file position" : "[E] Failed to set file position");
+        return pos;
+    }
+
+    fields.index = m_newEntryId;
+    fields.localTime = platform::currentLocalTime();
+    fields.user = cText(user);
+    fields.info = cText(info);
+    if (!writeAll(m_fd, entryLine(fields), position)) {
+        keepSystemError(errno);
+        LUMO_TRACE(1, ex ? "[E] AddLogEntryEx() - Failed to write (%s)" : "[E] Failed to write. (%s)",
+                   m_errorText.c_str());
+        return LEERR_LOGFILE_WRITE_FAIL;
+    }
+    m_lastEntryId = m_newEntryId;
+    header.lastEntryId = m_newEntryId;
+    updateLogHeader(header, entryStart);  // a failed rewrite does not fail the call
+    m_header = header;
+    return LEERR_NOERROR;
+}

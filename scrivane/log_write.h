@@ -1,0 +1,77 @@
+#pragma once
+// Czo_LogWrite: the activity log writer object (Scrivane.zo_LogWrite).
+//
+// It creates and opens activity log files and appends entries to them. Writers
+// in every process are serialised by the named mutex "zoLogWrite_Mutex"; while
+// holding it, a writer reads the file's header again, so the next entry id and
+// the cycling state always come from the file, never from a stale copy in one
+// process. An object is used on the thread that created it. Failures are
+// traced, kept as the last error and returned as 0x80040000 OR the code.
+
+#include "platform/com/com_object.h"
+#include "platform/com/connection_point.h"
+#include "platform/com/dispatch.h"
+#include "platform/named_lock.h"
+#include "scrivane/log_format.h"
+#include "scrivane/scrivane_lib.h"
+
+#include <array>
+#include <memory>
+#include <span>
+#include <string>
+
+class Czo_LogWrite
+    : public platform::com::ComObject<Czo_LogWrite, platform::com::DispatchImpl<Czo_LogWrite, Izo_LogWrite>,
+                                      platform::com::ConnectionPointContainerImpl<Czo_LogWrite>> {
+public:
+    Czo_LogWrite();
+    ~Czo_LogWrite() override;
+
+    static std::span<const platform::com::DispatchMember<Czo_LogWrite>> dispatchMembers();
+    std::span<platform::com::ConnectionPoint* const> connectionPoints() { return m_points; }
+
+    HRESULT CreateLogFile(BSTR szFormat, BSTR szVersion, BSTR szLogName, short nLogType, short nCycleType,
+                          LONG nCycleParam1, BSTR szFilePath) override;
+    HRESULT CloseLogFile() override;
+    HRESULT AddLogEntry(short nEntryID, short nFlags, BSTR szUserName, short nStatus, BSTR szInfo) override;
+    HRESULT OpenLogFile(BSTR szFilePath) override;
+    HRESULT AddLogEntryEx(BSTR szFilePath, short nEntryID, short nFlags, BSTR szUserName, short nStatus,
+                          BSTR szInfo) override;
+
+    // For tests: the last error code and the state read from the header.
+    int lastError() const { return m_lastError; }
+    DWORD lastEntryId() const { return m_lastEntryId; }
+    SHORT cyclicStatus() const { return m_cyclicStatus; }
+
+private:
+    enum class Caller { AddLogEntry, AddLogEntryEx };
+
+    HRESULT fail(int code);
+    void closeFile();
+    // Appends one entry; the mutex is held by the caller. Returns a TAG_LE_ERRORS code.
+    int appendLocked(Caller caller, short eventId, short flags, BSTR user, short status, BSTR info);
+    // Finds where the new entry goes (SetFilePos); returns a code.
+    int setFilePos(const scrivane::LogHeader& header, off_t entryStart, off_t& position);
+    // Makes room in front of the first entry when the header would grow into it.
+    int ensureHeaderRoom(scrivane::LogHeader& header, off_t& entryStart);
+    // Rewrites the header lines (and the separator up to the first entry).
+    bool updateLogHeader(const scrivane::LogHeader& header, off_t entryStart);
+    off_t findEntryStart(off_t afterHeader);
+    void keepSystemError(int errnoValue);
+
+    int m_fd = -1;
+    int m_lastError = LEERR_NOERROR;
+    std::string m_errorText;
+    LONG m_cycleParam = 0;
+    SHORT m_cycleType = 3;
+    SHORT m_cyclicStatus = 0;
+    DWORD m_lastEntryId = 0;
+    DWORD m_newEntryId = 0;
+    off_t m_firstEntryPos = 0;
+    scrivane::LogHeader m_header;
+    std::array<std::string, scrivane::kEventNameCount> m_eventNames;
+    std::unique_ptr<platform::NamedMutex> m_mutex;  // null when it could not be created
+
+    platform::com::ConnectionPoint m_events{*this, DIID__Izo_LogWriteEvents};
+    std::array<platform::com::ConnectionPoint*, 1> m_points{&m_events};
+};
