@@ -22,6 +22,13 @@ inline constexpr int kSettingsNameBytes = 30;
 // Bytes of an adapter block that the remote-station side fills; carried unchanged.
 inline constexpr int kAdapterDeviceDataBytes = 1805;
 
+// A count clamped to a record's capacity. Takes its arguments by value: fields of
+// packed records must not be bound to references.
+template <typename T>
+constexpr T capCount(T value, int capacity) {
+    return value > static_cast<T>(capacity) ? static_cast<T>(capacity) : value;
+}
+
 #pragma pack(push, 1)
 
 struct tagRelayBlock {

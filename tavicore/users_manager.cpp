@@ -249,10 +249,14 @@ int CUsersManager::saveLocked() {
     for (const auto& user : m_users) {
         LUMO_TRACE(5, "UsersManager: Saved user: %.*s", kUserTextMax, user.name);
         _tag_user record = user;
-        if (!scrambleInto(user.name, record.name, record.nameLength) ||
-            !scrambleInto(user.password, record.password, record.passwordLength)) {
+        WORD nameLength = 0;
+        WORD passwordLength = 0;
+        if (!scrambleInto(user.name, record.name, nameLength) ||
+            !scrambleInto(user.password, record.password, passwordLength)) {
             return E_USER_REFUSED;
         }
+        record.nameLength = nameLength;
+        record.passwordLength = passwordLength;
         std::memcpy(out, &record, sizeof record);
         out += sizeof record;
     }

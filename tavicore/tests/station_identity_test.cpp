@@ -220,8 +220,8 @@ TEST(CStationData, ReadsDefaultsWritesAndClampsAdapterCounts) {
     CStationData data;
     StationData got{};
     ASSERT_EQ(data.ReadData(kGuid1, &got), 1);
-    EXPECT_EQ(got.adapters, 1);
-    EXPECT_EQ(got.cameras[0], 16);
+    EXPECT_EQ(+got.adapters, 1);
+    EXPECT_EQ(+got.cameras[0], 16);
 
     StationData three{3, {4, 8, 16, 0, 0, 0, 0}};
     ASSERT_EQ(data.WriteData(kGuid1, three), 1);
@@ -238,14 +238,14 @@ TEST(CStationData, ReadsDefaultsWritesAndClampsAdapterCounts) {
     ASSERT_EQ(key.setValue("AdaptersNumber", platform::REG_DWORD, reinterpret_cast<BYTE*>(&fifty), 4),
               ERROR_SUCCESS);
     ASSERT_EQ(data.ReadData(kGuid1, &got), 1);
-    EXPECT_EQ(got.adapters, 7);
-    EXPECT_EQ(got.cameras[6], 16);
+    EXPECT_EQ(+got.adapters, 7);
+    EXPECT_EQ(+got.cameras[6], 16);
 
     StationData many{9, {1, 2, 3, 4, 5, 6, 7}};
     ASSERT_EQ(data.WriteData(kGuid2, many), 1);
     ASSERT_EQ(data.ReadData(kGuid2, &got), 1);
-    EXPECT_EQ(got.adapters, 7);
-    EXPECT_EQ(got.cameras[6], 7);
+    EXPECT_EQ(+got.adapters, 7);
+    EXPECT_EQ(+got.cameras[6], 7);
     EXPECT_EQ(data.WriteData("a\\b", many), 0);
 
     char out[300];

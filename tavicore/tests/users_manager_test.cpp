@@ -120,9 +120,9 @@ TEST(UsersFile, LoadSaveLoadReversesOrderAndKeepsEveryField) {
     _tag_user got{};
     ASSERT_EQ(m.GetUser("BOB", &got), USER_OK);
     EXPECT_STREQ(got.password, "Secret");
-    EXPECT_EQ(got.rights, 2u);
-    EXPECT_EQ(got.lastLogin, 123456u);
-    EXPECT_EQ(got.unused[15], 0xA5);
+    EXPECT_EQ(+got.rights, 2u);
+    EXPECT_EQ(+got.lastLogin, 123456u);
+    EXPECT_EQ(+got.unused[15], 0xA5);
 
     ASSERT_EQ(m.Save(), USER_OK);
     EXPECT_NE(readBytes(usersFile()), firstBytes);  // scrambled afresh each save
@@ -273,15 +273,15 @@ TEST(UsersLogin, SilentAdminWhenNoUserHasAPassword) {
     ScriptedUi ui;
     m.SetUi(&ui);
     ASSERT_EQ(m.DoLoginDialog("caption"), USER_OK);
-    EXPECT_EQ(ui.shown, 0u);
-    EXPECT_EQ(ui.warnings, 1);
+    EXPECT_EQ(+ui.shown, 0u);
+    EXPECT_EQ(+ui.warnings, 1);
     _tag_user who{};
     ASSERT_EQ(m.GetLoginUser(&who), 1);
     EXPECT_STREQ(who.name, "admin");
-    EXPECT_NE(who.lastLogin, 0u);
+    EXPECT_NE(+who.lastLogin, 0u);
     _tag_user stored{};
     m.GetUser("admin", &stored);
-    EXPECT_EQ(stored.lastLogin, who.lastLogin);  // stamped into the list
+    EXPECT_EQ(+stored.lastLogin, who.lastLogin);  // stamped into the list
 }
 
 TEST(UsersLogin, SilentLoginWithoutAdminFails) {
@@ -311,7 +311,7 @@ TEST(UsersLogin, DialogRepeatsUntilValidOrCancelled) {
     ui.typed = {makeUser("nobody", "pw", 0), makeUser("bob", "PW", 0), makeUser("BOB", "pw", 0)};
     m.SetUi(&ui);
     ASSERT_EQ(m.DoLoginDialog("Login"), USER_OK);
-    EXPECT_EQ(ui.shown, 3u);
+    EXPECT_EQ(+ui.shown, 3u);
     _tag_user who{};
     ASSERT_EQ(m.GetLoginUser(&who), 1);
     EXPECT_STREQ(who.name, "bob");
