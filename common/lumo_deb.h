@@ -18,6 +18,8 @@
 // points to a silent object, so tracing at those times is harmless. Trace,
 // TraceSysErr and IsLevelOn may be called from any thread at once; each line is
 // built in the caller's own buffer and handed to the output in one system call.
+// SetLevel and SetPrefix may be called at any time; a line traced at the moment
+// the prefix changes may carry part of the old one, never more than 31 characters.
 // LumoDebCreate, LumoDebDestroy and LumoDebSetIniName belong to start-up and
 // shut-down, while no other thread traces. A trace never fails towards its
 // caller and keeps the caller's errno and last error; the viewer window output
