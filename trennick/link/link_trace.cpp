@@ -1,5 +1,7 @@
 #include "trennick/link/link_trace.h"
 
+#include "common/lumo_deb.h"
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -16,7 +18,7 @@ LinkTraceSink setLinkTraceSink(LinkTraceSink sink) {
 
 void linkTrace(unsigned level, const char* format, ...) {
     LinkTraceSink sink = g_sink.load();
-    if (sink == nullptr) {
+    if (sink == nullptr && !gpLumoDeb->IsLevelOn(static_cast<int>(level))) {
         return;
     }
     char line[1024];
@@ -24,7 +26,11 @@ void linkTrace(unsigned level, const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    sink(level, line);
+    if (sink != nullptr) {
+        sink(level, line);
+    } else {
+        gpLumoDeb->Trace(static_cast<int>(level), "%s", line);
+    }
 }
 
 }  // namespace trennick

@@ -10,7 +10,8 @@ namespace trennick {
 // 5 details). Called on whatever thread traced; must be thread-safe.
 using LinkTraceSink = void (*)(unsigned level, const char* line);
 
-// Installs the sink (nullptr: lines are dropped). Returns the previous one.
+// Installs the sink (nullptr: lines go to the module's trace object). Returns
+// the previous one.
 LinkTraceSink setLinkTraceSink(LinkTraceSink sink);
 
 // printf-style trace line; never fails, never throws.

@@ -1,5 +1,7 @@
 #include "trennick/link/packet_connection.h"
 
+#include "common/kc_reg.h"
+#include "tavicore/tavicore_globals.h"
 #include "trennick/link/link_trace.h"
 
 #include <chrono>
@@ -93,9 +95,23 @@ DWORD systemTimerMs() {
 }
 
 LinkSettings readLinkSettings() {
-    // FIXME: read "Use Only QCIF Mode", "Syncs Verification" and "IsSendSyncs"
-    // with CKcReg (writing the defaults back) once the settings class exists.
-    return LinkSettings{};
+    const std::string product = "Velmoor" + gcsVlmInsID;
+    CKcReg reg("Quennel", product.c_str(), "1.000.0", "Comms");
+    // Each value is read with its default and written back at once, so that
+    // after a first run every value exists.
+    auto readFlag = [&reg](const char* section, const char* name, DWORD fallback) {
+        reg.SetSection(section);
+        reg.SetValueName(name);
+        reg.SetDefault(fallback);
+        const DWORD value = reg.ReadDword();
+        reg.Write(value);
+        return value != 0;
+    };
+    LinkSettings settings;
+    settings.useOnlyQcif = readFlag("Video", "Use Only QCIF Mode", 0);
+    settings.syncsVerification = readFlag("Comms", "Syncs Verification", 1);
+    settings.sendSyncs = readFlag("Comms", "IsSendSyncs", 1);
+    return settings;
 }
 
 CPacketConnection::CPacketConnection(const LinkServices& services)
