@@ -86,8 +86,8 @@ SIZE CLumora::GetGrabSize(WORD standard, WORD size) {
     return SIZE{width, height};
 }
 
-HWND CLumora::GetVFWHWND(WORD adapter) {
-    return adapter < kCaptureAdapters ? m_captureWindows[adapter] : nullptr;
+platform::HWND CLumora::GetVFWHWND(WORD adapter) {
+    return adapter < kCaptureAdapters ? m_captureWindows[adapter] : 0;
 }
 
 void CLumora::YieldProcess(WORD milliseconds) {

@@ -2,6 +2,7 @@
 // The capture object base shared by every capture card class, and the small
 // non-waiting lock that guards one capture at a time.
 
+#include "platform/message_window.h"
 #include "platform/types.h"
 #include "tavicore/tavicore_api.h"
 
@@ -32,9 +33,6 @@ private:
     };
     std::shared_ptr<State> m_state;
 };
-
-// Opaque handle of a capture window (one per adapter); set by the card classes.
-using HWND = void*;
 
 inline constexpr int kCaptureAdapters = 6;
 inline constexpr int kCaptureInputsPerAdapter = 10;
@@ -106,8 +104,8 @@ public:
     // Size 0 the small, 1 the medium, any other the full grab size of a video
     // standard (1, or any other value).
     SIZE GetGrabSize(WORD standard, WORD size);
-    // The capture window of an adapter; null for an adapter out of range.
-    HWND GetVFWHWND(WORD adapter);
+    // The capture window of an adapter; 0 for an adapter out of range.
+    platform::HWND GetVFWHWND(WORD adapter);
     // Handles the thread's waiting events for the given time, staying busy all the
     // while; returns at once when yield is disabled, or as soon as it becomes so.
     void YieldProcess(WORD milliseconds);
@@ -118,7 +116,7 @@ protected:
     }
 
     std::atomic<DWORD> m_cardDetected{0};
-    HWND m_captureWindows[kCaptureAdapters] = {};
+    platform::HWND m_captureWindows[kCaptureAdapters] = {};  // set by the card classes
     DWORD m_derivedValue = 0;
     CZoSync m_captureLocks[kCaptureAdapters * kCaptureInputsPerAdapter];
     WORD m_derivedWord = 0;

@@ -85,7 +85,7 @@ TEST(CLumora, RefusesIndexesThatWouldReachAnotherLock) {
     EXPECT_EQ(card.TryEnterCapCritical(1, 3), 1);
     card.ExitCapCritical(0, 13);
     EXPECT_EQ(card.TryEnterCapCritical(1, 3), 0);
-    EXPECT_EQ(card.GetVFWHWND(6), nullptr);
+    EXPECT_EQ(card.GetVFWHWND(6), 0u);
 }
 
 TEST(CLumora, GrabSizesByStandardAndSize) {
