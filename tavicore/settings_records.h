@@ -86,13 +86,13 @@ struct tagHWProfile {
     DWORD jpegCompression;           // "JPEG Compresion"
     DWORD automaticSwitchIntervalMs; // "Automatic Switch Interval"
     tagAdapterBlock adapters[kMaxAdapters];
-    WORD tail;
+    WORD reasonForCall;              // closes the record; 0 by default
 };
 static_assert(sizeof(tagHWProfile) == 21560);
 static_assert(offsetof(tagHWProfile, currentAdapter) == 34);
 static_assert(offsetof(tagHWProfile, jpegCompression) == 40);
 static_assert(offsetof(tagHWProfile, adapters) == 48);
-static_assert(offsetof(tagHWProfile, tail) == 21558);
+static_assert(offsetof(tagHWProfile, reasonForCall) == 21558);
 
 // Flag bits of a partial hardware-profile update.
 inline constexpr DWORD kMaskOneAdapter = 0x001;        // only the adapter named in the mask

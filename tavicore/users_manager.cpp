@@ -190,6 +190,12 @@ int CUsersManager::loadLocked() {
     }
     // Check every record before any is taken, so a file cut short or with a
     // length that overruns its field leaves nothing behind.
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0 ||
+        static_cast<std::size_t>(info.st_size) < sizeof head + std::size_t{head.count} * sizeof(_tag_user)) {
+        LUMO_TRACE(1, "UsersManager: File corrupted or not recorgnized...");
+        return E_USER_BADFILE;
+    }
     std::vector<_tag_user> records(head.count);
     if (head.count > 0 && !readFully(file.fd, records.data(), records.size() * sizeof(_tag_user))) {
         LUMO_TRACE(1, "UsersManager: File corrupted or not recorgnized...");

@@ -150,7 +150,7 @@ TEST(CDBLumo, DefaultsOfAFreshDatabase) {
     EXPECT_EQ(+p.jpegQuality, 70);
     EXPECT_EQ(+p.jpegCompression, 1u);
     EXPECT_EQ(+p.automaticSwitchIntervalMs, 3000u);
-    EXPECT_EQ(+p.tail, 0);
+    EXPECT_EQ(+p.reasonForCall, 0);
     for (int a = 0; a < kMaxAdapters; ++a) {
         SCOPED_TRACE(a);
         const tagAdapterBlock& ad = p.adapters[a];
