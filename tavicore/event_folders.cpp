@@ -518,6 +518,9 @@ int CEventFile::CopyAllEventsToFolder() {
             allCopied = false;
         }
     }
+    if (!allCopied) {
+        m_lastError = EVERR_MODE;
+    }
     return matched > 0 && allCopied ? 1 : 0;
 }
 

@@ -529,3 +529,71 @@ TEST(EventFile, RecordingKilledMidWriteYieldsEveryCompleteFrame) {
         fs::remove(name);
     }
 }
+
+TEST(EventFile, CopiesIntoTheDatabaseToAFolderAndForDispatch) {
+    std::string root = useTestRoot();
+    // A received file (kind 16) goes into the database as a manual event under
+    // the next number of its station's folder.
+    std::string received = writeEvent(key(EVENT_TYPE_REMOTE_MANUAL, 1, 1, 40), sameSize(3, 70));
+    std::string incoming = root + "/incoming.trg";
+    fs::rename(received, incoming);
+    writeEvent(key(EVENT_TYPE_MANUAL, 1, 1, 6), sameSize(1, 10), "{ST-9}");
+    tagEventHeader dest{};
+    char copy[MAX_PATH] = {};
+    {
+        CEventFile mover(7, incoming.data(), nullptr, "{ST-9}", nullptr);
+        WORD code = 0;
+        mover.GetLastError(&code);
+        ASSERT_EQ(code, 0);
+        mover.evGetLastDestinationHeader(&dest);
+        mover.evGetLastFileName(copy, sizeof copy);
+    }
+    EXPECT_EQ(+dest.dwType, EVENT_TYPE_MANUAL);
+    EXPECT_EQ(+dest.dwEventNumber, 7u);
+    EXPECT_EQ(std::string(copy),
+              root + "/TriggersMoviesDB/{ST-9}/triggers/Adapter_1/Camera_1/Manual_Trigger/Event_7.trg");
+    tagEventHeader h{};
+    EXPECT_EQ(readSerials(copy, 3, &h), (std::vector<long long>{0, 1, 2}));
+    EXPECT_EQ(+h.dwEventNumber, 7u);
+    EXPECT_TRUE(fs::exists(incoming));
+    {
+        CEventFile bad(7, (root + "/none.trg").data(), nullptr, "", nullptr);
+        WORD code = 0;
+        bad.GetLastError(&code);
+        EXPECT_EQ(code, EVERR_MODE);
+    }
+
+    // Dispatch checks that the file on disk is the event the caller means.
+    CEventFile dispatch;
+    char out[MAX_PATH] = {};
+    EXPECT_EQ(dispatch.evMakeFileForDispatch(&h, "{ST-9}", out), 1);
+    EXPECT_EQ(std::string(out), copy);
+    tagEventHeader other = h;
+    other.ftStartTime.dwLowDateTime ^= 1;
+    EXPECT_EQ(dispatch.evMakeFileForDispatch(&other, "{ST-9}", out), 0);
+
+    // Mode 6 copies a folder's events elsewhere; a remote manual event takes the
+    // fixed name.
+    tagEventHeader k = key(EVENT_TYPE_REMOTE_MANUAL, 2, 2, 1);
+    writeEvent(k, sameSize(1, 10));
+    std::string target = root + "/export/deep";
+    {
+        CEventFile exporter(6, &k, target.data(), "");
+        WORD code = 0;
+        exporter.GetLastError(&code);
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(exporter.HandleMode(6, &k, target.data()), 1);
+    }
+    EXPECT_TRUE(fs::exists(target + "/HDEvent.trg"));
+    tagEventHeader none = key(EVENT_TYPE_LAPSE_MANUAL, 2, 2, 1);
+    CEventFile nothing(6, &none, target.data(), "");
+    EXPECT_EQ(nothing.HandleMode(6, &none, target.data()), 0);  // nothing to copy
+
+    // Old files with times in seconds are brought forward frame by frame.
+    tagEventHeader old = key(EVENT_TYPE_AUTOMATIC, 3, 3, 1);
+    std::string oldPath = writeEvent(old, sameSize(2, 30));
+    CEventFile converter;
+    std::string newPath = root + "/converted.trg";
+    ASSERT_EQ(converter.evEventFileTimeConvert(oldPath.c_str(), newPath.c_str(), 1), 1);
+    EXPECT_EQ(readSerials(newPath, 2), (std::vector<long long>{0, 1}));
+}
