@@ -1,5 +1,7 @@
 #include "common/kc_reg.h"
 
+#include "common/lumo_deb.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -19,14 +21,15 @@ constexpr std::size_t kTraceBytes = 512;
 // module's trace object at level 1.
 void traceFailure(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void traceFailure(const char* format, ...) {
+    if (!gpLumoDeb->IsLevelOn(kTraceLevel)) {
+        return;
+    }
     char line[kTraceBytes];
     va_list args;
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    // FIXME: hand the line to the module's trace object once it is built.
-    (void)kTraceLevel;
-    (void)line;
+    gpLumoDeb->Trace(kTraceLevel, "%s", line);
 }
 
 // Copies at most `room - 1` characters of a text and terminates it.
@@ -154,7 +157,8 @@ BOOL CKcReg::GetString(const char* section, const char* name, char* buffer, DWOR
         text = whole.data.data();
     }
     if (rc != ERROR_SUCCESS || type != REG_SZ) {
-        traceQueryFailure(rc, name, type, stored);
+        bool found = rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA;
+        traceQueryFailure(rc, name, type, found ? stored : *size);
         return FALSE;
     }
     // The text ends at its first terminator or at the stored size.

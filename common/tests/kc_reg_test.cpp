@@ -1,5 +1,7 @@
 #include "common/kc_reg.h"
 
+#include "common/tests/trace_capture.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -378,4 +380,45 @@ TEST(CKcReg, NarrowNumbersAreExtendedByTheirType) {
     EXPECT_EQ(asShort, -1);
     EXPECT_EQ(asByte, 255);
     EXPECT_EQ(asLong, -1);
+}
+
+TEST(CKcReg, FailuresAreTracedAtLevelOne) {
+    store(kGeneral, "Text", REG_SZ, "12", 3);
+    ScopedTraceCapture capture;
+    CKcReg reg(kCompany, kProduct, kVersion, "General");
+    DWORD number = 0;
+    char text[8] = "";
+    DWORD size = sizeof text;
+    const BYTE block[2] = {1, 2};
+
+    EXPECT_FALSE(reg.GetDword("Missing", "Value", &number));
+    EXPECT_FALSE(reg.GetDword(nullptr, "Absent", &number));
+    EXPECT_FALSE(reg.GetDword(nullptr, "Text", &number));
+    EXPECT_FALSE(reg.GetString(nullptr, "Absent", text, &size));
+    EXPECT_FALSE(reg.SetBinary("\\bad", "Blob", block, 2));
+    std::string hugeName(20000, 'n');
+    EXPECT_FALSE(reg.SetDword(nullptr, hugeName.c_str(), &number));
+    RegistryKey readOnly;
+    ASSERT_EQ(RegistryKey::open(HKEY_CURRENT_USER, kGeneral, KEY_READ, readOnly), ERROR_SUCCESS);
+    reg.SetRootKey(readOnly.handle());
+    reg.SetSection("");
+    EXPECT_FALSE(reg.SetBinary("", "Blob", block, 2)) << "a key opened for reading takes no value";
+
+    // The texts of the system, each handed to the trace object as its own line.
+    const std::vector<std::string> expected = {
+        "RegOpen failed (2)\n",
+        "RegQueryValueEx failed(2) Name=\"Absent\" VarType=00000000, VarSize=4\n",
+        "RegQueryValueEx failed(0) Name=\"Text\" VarType=00000001, VarSize=3\n",
+        "RegQueryValueEx failed(2) Name=\"Absent\" VarType=00000000, VarSize=8\n",
+        "RegCreate failed (57)\n",
+        "RegSetValueEx failed(57) Name=\"nnnnnnnn",  // the line is cut to 512 characters
+    };
+    std::vector<std::string> lines = capture->lines();
+    ASSERT_GE(lines.size(), expected.size() + 1);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i]);
+        EXPECT_EQ(lines[i].rfind(expected[i], 0), 0u) << lines[i];
+    }
+    EXPECT_EQ(lines.back().rfind("RegCreate failed (5)\n", 0), 0u) << lines.back();
+    EXPECT_EQ(lines[5].size(), 511u + 1u) << "511 characters of the cut text and the line end";
 }
