@@ -510,3 +510,20 @@ TEST(Registry, KilledWriterLeavesEverythingItWrote) {
     sqlite3_close(db);
     EXPECT_EQ(verdict, "ok");
 }
+
+TEST(Registry, DamagedDatabaseFileIsReportedNotTrusted) {
+    {
+        std::FILE* file = std::fopen((homeFolder() / "registry.db").c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::string junk(8192, 'J');
+        std::fwrite(junk.data(), 1, junk.size(), file);
+        std::fclose(file);
+    }
+    HKEY key = 0;
+    EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, kBase, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                             nullptr),
+              ERROR_CANTOPEN);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueEx(HKEY_CURRENT_USER, "X", nullptr, nullptr, nullptr, &size),
+              ERROR_CANTOPEN);
+}
