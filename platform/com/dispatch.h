@@ -14,12 +14,14 @@
 //
 // GetIDsOfNames matches names without regard to case. Invoke converts the
 // positional arguments (given last-first, as DISPPARAMS holds them) to the
-// method's parameter types: SHORT, LONG, LONGLONG, double, VARIANT_BOOL, BSTR
-// and const char* (text), IUnknown* and IDispatch*; pointers to those types are
-// out-parameters passed by reference (VT_BYREF); any other pointer (a record or a
-// caller's buffer) is an address passed as an integer (VT_I8 or VT_I4). When the
-// caller passes one argument fewer than the method takes and the last parameter
-// is an out-parameter, its value comes back in the result (a "retval").
+// method's parameter types: SHORT, LONG, ULONG, LONGLONG, BYTE, double,
+// VARIANT_BOOL, BSTR (= char*) and const char* (text in), IUnknown* and
+// IDispatch*; pointers to those types are out-parameters passed by reference
+// (VT_BYREF); any other pointer (a record) is an address passed as an integer
+// (VT_I8 or VT_I4). A char* parameter is text in: a method that fills a
+// caller's char buffer does not belong in a dispatch table. When the caller
+// passes one argument fewer than the method takes and the last parameter is
+// an out-parameter, its value comes back in the result (a "retval").
 
 #include "platform/com/oleauto.h"
 
@@ -50,6 +52,7 @@ constexpr VARTYPE varTypeOf() {
     if constexpr (std::is_same_v<A, SHORT>) return VT_I2;
     else if constexpr (std::is_same_v<A, LONG>) return VT_I4;
     else if constexpr (std::is_same_v<A, LONGLONG>) return VT_I8;
+    else if constexpr (std::is_same_v<A, ULONG>) return VT_UI4;
     else if constexpr (std::is_same_v<A, BYTE>) return VT_UI1;
     else if constexpr (std::is_same_v<A, double>) return VT_R8;
     else if constexpr (std::is_same_v<A, BSTR>) return VT_BSTR;
@@ -119,6 +122,7 @@ struct Arg {
                 if constexpr (std::is_same_v<A, SHORT>) value = hold.iVal;
                 else if constexpr (std::is_same_v<A, LONG>) value = hold.lVal;
                 else if constexpr (std::is_same_v<A, LONGLONG>) value = hold.llVal;
+                else if constexpr (std::is_same_v<A, ULONG>) value = hold.ulVal;
                 else if constexpr (std::is_same_v<A, BYTE>) value = hold.bVal;
                 else if constexpr (std::is_same_v<A, double>) value = hold.dblVal;
             }
@@ -157,6 +161,7 @@ void storeRetval(P& slot, VARIANT* result) {
         if constexpr (std::is_same_v<P, SHORT>) result->iVal = slot;
         else if constexpr (std::is_same_v<P, LONG>) result->lVal = slot;
         else if constexpr (std::is_same_v<P, LONGLONG>) result->llVal = slot;
+        else if constexpr (std::is_same_v<P, ULONG>) result->ulVal = slot;
         else if constexpr (std::is_same_v<P, BYTE>) result->bVal = slot;
         else if constexpr (std::is_same_v<P, double>) result->dblVal = slot;
         else if constexpr (std::is_same_v<P, BSTR>) result->bstrVal = slot;
