@@ -1,0 +1,326 @@
+#include "trennick/net/nimbranet.h"
+
+#include "trennick/link/link_trace.h"
+
+#include <chrono>
+#include <cstring>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace trennick {
+
+namespace {
+
+constexpr DWORD kMaxBlocksPerSend = 256;
+constexpr DWORD kMaxBytesPerSend = 1u << 20;
+// Queue number 1-4 to its index in m_sendQueues, and the order of a round:
+// priority 1, then 4, then 3, then 2.
+constexpr int kRoundOrder[] = {0, 3, 2, 1};
+
+}  // namespace
+
+Nimbranet::Nimbranet(WORD listenPort, WORD connectPort, BOOL useTcp)
+    : m_listenPort(listenPort), m_connectPort(connectPort), m_useTcp(useTcp) {
+    m_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+Nimbranet::~Nimbranet() {
+    Close();
+    if (m_stopFd >= 0) ::close(m_stopFd);
+}
+
+void Nimbranet::netCallback(int event, void* user) { static_cast<Nimbranet*>(user)->onNetEvent(event); }
+
+BOOL Nimbranet::Open() {
+    if (m_opened == NIMINT_CS_OPEN) return TRUE;
+    m_fault = false;
+    m_connected = false;
+    m_listening = false;
+    m_readEnable = true;
+    m_net = NET_Init(&Nimbranet::netCallback, this);
+    if (m_net == nullptr || m_stopFd < 0) {
+        m_fault = true;
+    } else {
+        NET_SetConnectTimeout(m_net, m_connectTimeoutMs);
+    }
+    m_opened = NIMINT_CS_OPEN;
+    SetNotConnected();
+    return m_fault ? FALSE : TRUE;
+}
+
+void Nimbranet::SetConnectTimeout(DWORD timeoutMs) {
+    m_connectTimeoutMs = timeoutMs;
+    if (m_net != nullptr) NET_SetConnectTimeout(m_net, timeoutMs);
+}
+
+BOOL Nimbranet::SetListenOn(BOOL on, WORD port) {
+    linkTrace(5, "ENTER %s", "Nimbranet::SetListenOn");
+    BOOL result = FALSE;
+    if (m_opened == NIMINT_CS_CLOSE || m_net == nullptr) {
+        linkTrace(1, "Nimbranet::SetListenOn Error m_Opened==NIMINT_CS_CLOSE");
+    } else if ((on != 0) == m_listening.load()) {
+        result = TRUE;
+    } else if (NET_SetListen(m_net, on, port)) {
+        m_listening = on != 0;
+        result = TRUE;
+    }
+    linkTrace(5, "LEAVE %s", "Nimbranet::SetListenOn");
+    return result;
+}
+
+BOOL Nimbranet::Connect(const char* host, WORD port) {
+    if (m_connected || m_net == nullptr) return FALSE;
+    FlushQueues();
+    if (m_listening) {
+        NET_SetListen(m_net, FALSE, m_listenPort);
+        m_listening = false;
+    }
+    return NET_Connect(m_net, host, port);
+}
+
+void Nimbranet::Disconnect() {
+    SetNotConnected();
+    NET_Disconnect(m_net);
+}
+
+LONG Nimbranet::Read(BYTE* buffer, DWORD capacity) {
+    std::lock_guard lock(m_receiveLock);
+    if (m_receiveQueue.empty()) return 0;
+    Node& head = m_receiveQueue.front();
+    const DWORD length = static_cast<DWORD>(head.bytes.size());
+    if (length > capacity) return 0;
+    std::memcpy(buffer, head.bytes.data(), length);
+    m_receiveQueue.pop_front();
+    m_receiveBytes -= length;
+    m_receiveDrained.notify_all();
+    return static_cast<LONG>(length);
+}
+
+LONG Nimbranet::Write(int queue, const BYTE* data, DWORD length) {
+    if (queue < 1 || queue > 4) return 0;
+    Node node;
+    node.bytes.assign(data, data + length);
+    {
+        std::lock_guard lock(m_sendLock);
+        m_sendQueues[queue - 1].push_back(std::move(node));
+        m_sendBytes += length;
+    }
+    m_sendReady.notify_all();
+    return static_cast<LONG>(length);
+}
+
+void Nimbranet::FlushQueues() {
+    {
+        std::lock_guard lock(m_sendLock);
+        for (auto& q : m_sendQueues) q.clear();
+        m_sendBytes = 0;
+        m_partialQueue = -1;
+    }
+    {
+        std::lock_guard lock(m_receiveLock);
+        m_receiveQueue.clear();
+        m_receiveBytes = 0;
+    }
+    m_receiveDrained.notify_all();
+}
+
+DWORD Nimbranet::QueueSize(int which, DWORD* nodes) {
+    if (which == 1) {
+        std::lock_guard lock(m_sendLock);
+        if (nodes != nullptr) *nodes = static_cast<DWORD>(m_sendQueues[1].size());
+        return m_sendBytes;
+    }
+    std::lock_guard lock(m_receiveLock);
+    if (nodes != nullptr) *nodes = static_cast<DWORD>(m_receiveQueue.size());
+    return m_receiveBytes;
+}
+
+int Nimbranet::GetStatus() {
+    if (m_fault) {
+        if (m_net != nullptr) m_fault = false;
+        return NIMINT_CS_FAULT;
+    }
+    if (m_opened == NIMINT_CS_CLOSE) return NIMINT_CS_CLOSE;
+    if (m_connected) return NIMINT_CS_CONNECTED;
+    return m_listening ? NIMINT_CS_LISTENING : NIMINT_CS_NOT_CONNECTED;
+}
+
+void Nimbranet::SetNotConnected() {
+    linkTrace(5, "Nimbranet::SetNotConnected()");
+    m_stopThreads = true;
+    if (m_stopFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(m_stopFd, &one, sizeof one);
+    }
+    {
+        std::lock_guard lock(m_sendLock);
+    }
+    m_sendReady.notify_all();
+    {
+        std::lock_guard lock(m_receiveLock);
+    }
+    m_receiveDrained.notify_all();
+    // Both threads watch the stop descriptor in every wait, so they end
+    // promptly; there is no need (and no safe way) to kill one.
+    for (std::thread* t : {&m_writeThread, &m_readThread}) {
+        if (t->joinable() && t->get_id() != std::this_thread::get_id()) t->join();
+    }
+    m_connected = false;
+    m_listening = false;
+    FlushQueues();
+}
+
+void Nimbranet::Close() {
+    if (m_opened == NIMINT_CS_CLOSE && m_net == nullptr) return;
+    SetNotConnected();
+    NET_Close(m_net);
+    m_net = nullptr;
+    m_opened = NIMINT_CS_CLOSE;
+}
+
+void Nimbranet::onNetEvent(int event) {
+    switch (event) {
+    case kNetListenFailed:
+    case kNetConnectFailed:
+        Disconnect();
+        m_fault = true;
+        break;
+    case kNetStreamError:
+        SetNotConnected();
+        Disconnect();
+        m_fault = true;
+        break;
+    case kNetConnected:
+        m_connected = true;
+        NET_SetListen(m_net, FALSE, m_listenPort);
+        m_listening = false;
+        startThreads();
+        break;
+    case kNetClosed:
+    case 7:
+        Disconnect();
+        break;
+    default:
+        break;
+    }
+}
+
+void Nimbranet::startThreads() {
+    const bool readRunning = m_readThread.joinable();
+    const bool writeRunning = m_writeThread.joinable();
+    if (readRunning && writeRunning) return;
+    m_stopThreads = false;
+    std::uint64_t drained = 0;
+    [[maybe_unused]] auto n = ::read(m_stopFd, &drained, sizeof drained);
+    if (!readRunning) m_readThread = std::thread([this] { readThread(); });
+    if (!writeRunning) m_writeThread = std::thread([this] { writeThread(); });
+}
+
+void Nimbranet::readThread() {
+    std::vector<BYTE> buffer(kReadChunkBytes);
+    while (!m_stopThreads) {
+        {
+            std::unique_lock lock(m_receiveLock);
+            if (m_receiveBytes >= kReceiveQueueCapBytes) {
+                // Leave the rest in the socket: the peer's sending stalls
+                // instead of our memory growing.
+                m_receiveDrained.wait_for(lock, std::chrono::milliseconds(10));
+                continue;
+            }
+        }
+        const int ready = NET_WaitStream(m_net, false, m_stopFd, -1);
+        if (ready < 0) break;
+        if (ready == 0) continue;
+        const LONG got = NET_CheckRead(m_net, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (got == kNetStreamEnded || got < 0) break;
+        if (got == 0) continue;
+        if (!m_readEnable) {
+            linkTrace(3, "Nimbranet::ReadThread() is enable to add to read Q = FALSE");
+            continue;
+        }
+        Node node;
+        node.bytes.assign(buffer.data(), buffer.data() + got);
+        std::lock_guard lock(m_receiveLock);
+        m_receiveQueue.push_back(std::move(node));
+        m_receiveBytes += static_cast<DWORD>(got);
+    }
+}
+
+void Nimbranet::writeThread() {
+    std::unique_lock lock(m_sendLock);
+    while (!m_stopThreads) {
+        if (m_sendBytes == 0) {
+            m_sendReady.wait_for(lock, std::chrono::milliseconds(10),
+                                 [this] { return m_stopThreads || m_sendBytes > 0; });
+            continue;
+        }
+        if (!sendRound(lock)) {
+            // The socket is full: wait until it takes more (or we are stopped).
+            lock.unlock();
+            NET_WaitStream(m_net, true, m_stopFd, 100);
+            lock.lock();
+        }
+    }
+    linkTrace(3, "Nimbranet::WriteThread() signaled to exit setting bWriteThreadExit = TRUE");
+}
+
+bool Nimbranet::sendRound(std::unique_lock<std::mutex>& lock) {
+    struct Pick {
+        int queue;
+        Node* node;
+    };
+    std::vector<Pick> picks;
+    std::vector<NetBlock> blocks;
+    picks.reserve(kMaxBlocksPerSend);
+    blocks.reserve(kMaxBlocksPerSend);
+    DWORD total = 0;
+    auto add = [&](int queue, Node& node) {
+        picks.push_back({queue, &node});
+        const DWORD left = static_cast<DWORD>(node.bytes.size()) - node.offset;
+        blocks.push_back({node.bytes.data() + node.offset, left});
+        total += left;
+    };
+    // A block that went out in part is finished first, whatever its priority.
+    const int partial = m_partialQueue;
+    if (partial >= 0 && !m_sendQueues[partial].empty()) add(partial, m_sendQueues[partial].front());
+    for (int q : kRoundOrder) {
+        auto& queue = m_sendQueues[q];
+        for (std::size_t i = (q == partial && !picks.empty()) ? 1 : 0; i < queue.size(); ++i) {
+            if (blocks.size() >= kMaxBlocksPerSend || total >= kMaxBytesPerSend) break;
+            add(q, queue[i]);
+        }
+    }
+    if (blocks.empty()) {
+        m_sendBytes = 0;
+        return true;
+    }
+    const LONG sent = NET_SendBlocks(m_net, blocks.data(), static_cast<DWORD>(blocks.size()));
+    if (sent < 0) {
+        const Pick first = picks.front();
+        linkTrace(1, "Nimbranet::WriteNodeToNet() Failed to send data %d bytes",
+                  static_cast<int>(first.node->bytes.size() - first.node->offset));
+        m_sendBytes -= static_cast<DWORD>(first.node->bytes.size() - first.node->offset);
+        m_sendQueues[first.queue].pop_front();
+        if (first.queue == m_partialQueue) m_partialQueue = -1;
+        m_sendReady.wait_for(lock, std::chrono::milliseconds(10));
+        return true;
+    }
+    DWORD left = static_cast<DWORD>(sent);
+    for (const Pick& pick : picks) {
+        const DWORD rest = static_cast<DWORD>(pick.node->bytes.size()) - pick.node->offset;
+        const DWORD take = std::min(left, rest);
+        pick.node->offset += take;
+        m_sendBytes -= take;
+        left -= take;
+        if (take == rest) {
+            m_sendQueues[pick.queue].pop_front();
+            if (pick.queue == m_partialQueue) m_partialQueue = -1;
+            continue;
+        }
+        if (take > 0) m_partialQueue = pick.queue;
+        break;
+    }
+    return static_cast<DWORD>(sent) == total;
+}
+
+}  // namespace trennick

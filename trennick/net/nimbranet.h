@@ -1,0 +1,124 @@
+#pragma once
+// Nimbranet: the byte mover under the TCP link. It keeps one receive queue and
+// four prioritised send queues, and while a call is up runs a read thread
+// (socket to receive queue) and a write thread (send queues to socket) over
+// its CINet connection object.
+//
+// Threads: the owner thread (the one that called Open, with a running Qt
+// event loop) calls everything except that Read, Write, QueueSize and
+// FlushQueues may also come from other threads. The receive queue sits behind
+// the receive lock, the four send queues and their count behind the send lock.
+// Failures: results (0, -1, status 3) and trace lines; nothing throws.
+//
+// Sending: a block is written whole or not at all from the queues' point of
+// view. When the socket takes only part of it, the rest stays at the head of
+// its own queue and is the first thing written next, before any other block of
+// any priority, so no block is ever cut into by another. A send that would
+// block counts as nothing sent. Small blocks are gathered into one system call.
+
+#include "platform/types.h"
+#include "trennick/net/cinet.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace trennick {
+
+// Status values of GetStatus.
+inline constexpr int NIMINT_CS_NOT_CONNECTED = 0;
+inline constexpr int NIMINT_CS_LISTENING = 1;
+inline constexpr int NIMINT_CS_CONNECTED = 2;
+inline constexpr int NIMINT_CS_FAULT = 3;
+inline constexpr int NIMINT_CS_CLOSE = 4;
+inline constexpr int NIMINT_CS_OPEN = 5;
+
+class Nimbranet {
+public:
+    Nimbranet(WORD listenPort, WORD connectPort, BOOL useTcp);
+    ~Nimbranet();
+    Nimbranet(const Nimbranet&) = delete;
+    Nimbranet& operator=(const Nimbranet&) = delete;
+
+    // Creates the connection object; 1 unless that failed (1 when already open).
+    BOOL Open();
+    BOOL SetListenOn(BOOL on, WORD port);
+    // Starts a call; 0 when connected already or when it cannot be started.
+    BOOL Connect(const char* host, WORD port);
+    void Disconnect();
+    // Takes the head block of the receive queue when it fits `capacity`; its
+    // length, or 0 (nothing there, or the block does not fit and stays).
+    LONG Read(BYTE* buffer, DWORD capacity);
+    // Copies the bytes to the tail of send queue 1-4; the length, 0 for another queue.
+    LONG Write(int queue, const BYTE* data, DWORD length);
+    void FlushQueues();
+    // which 1: bytes waiting to be sent (*nodes: blocks in queue 2);
+    // which 0: bytes received and not yet read (*nodes: blocks).
+    DWORD QueueSize(int which, DWORD* nodes);
+    int GetStatus();
+    // Stops both threads, clears connected and listening, empties the queues.
+    void SetNotConnected();
+    void Close();
+
+    void EnableRead(BOOL enable) { m_readEnable = enable != 0; }
+    BOOL IsReadEnabled() const { return m_readEnable ? TRUE : FALSE; }
+    BOOL IsConnected() const { return m_connected ? TRUE : FALSE; }
+    BOOL IsListening() const { return m_listening ? TRUE : FALSE; }
+    // The port the listening socket is bound to (0 when not listening).
+    WORD BoundListenPort() const { return NET_GetListenPort(m_net); }
+    // How long a connect may stay pending (ms); taken by the next Open.
+    void SetConnectTimeout(DWORD timeoutMs);
+
+    // The read thread stops taking bytes from the socket while this many wait
+    // in the receive queue, so a peer can never make the queue grow without end.
+    static constexpr DWORD kReceiveQueueCapBytes = 8u << 20;
+    static constexpr DWORD kReadChunkBytes = 65536;
+
+private:
+    struct Node {
+        std::vector<BYTE> bytes;
+        DWORD offset = 0;  // bytes of it already sent
+    };
+
+    static void netCallback(int event, void* user);
+    void onNetEvent(int event);
+    void startThreads();
+    void readThread();
+    void writeThread();
+    // One sending round under the send lock; false when the socket would block.
+    bool sendRound(std::unique_lock<std::mutex>& lock);
+
+    WORD m_listenPort;
+    WORD m_connectPort;
+    BOOL m_useTcp;
+    CINet* m_net = nullptr;
+    int m_opened = NIMINT_CS_CLOSE;
+    DWORD m_connectTimeoutMs = kDefaultConnectTimeoutMs;
+
+    std::atomic<bool> m_fault{false};
+    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_listening{false};
+    std::atomic<bool> m_readEnable{true};
+
+    std::mutex m_receiveLock;
+    std::condition_variable m_receiveDrained;
+    std::deque<Node> m_receiveQueue;
+    DWORD m_receiveBytes = 0;
+
+    std::mutex m_sendLock;
+    std::condition_variable m_sendReady;
+    std::deque<Node> m_sendQueues[4];
+    DWORD m_sendBytes = 0;
+    int m_partialQueue = -1;  // queue whose head block is partly sent
+
+    std::atomic<bool> m_stopThreads{false};
+    int m_stopFd = -1;
+    std::thread m_readThread;
+    std::thread m_writeThread;
+};
+
+}  // namespace trennick
