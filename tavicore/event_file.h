@@ -296,6 +296,7 @@ private:
                            DWORD* earliestOffset, tagEventSnapshot* earliest);
     std::uint64_t forwardNext(std::uint64_t current, const tagEventSnapshot& snap) const;
     void loadThreadMain();
+    int loadRemoteHeaders(tagEventDirListCamera* list, const char* folder);
     void setStationName(const char* station);
 
     tagEventSnapshot m_snapshot{};

@@ -223,9 +223,16 @@ int CEventFile::evLoadEventsHeadersFromFile(tagEventDirListCamera* list) {
         return 0;
     }
     char folder[MAX_PATH] = {};
+    if (!recordFolder(list, folder)) {
+        trace(5, "CEventFile::evLoadEventsHeadersFromFile() Failed!!!");
+        return 0;
+    }
+    return loadRemoteHeaders(list, folder);
+}
+
+int CEventFile::loadRemoteHeaders(tagEventDirListCamera* list, const char* folder) {
     char path[MAX_PATH] = {};
-    if (!recordFolder(list, folder) ||
-        !formatText(path, sizeof path, "%s/%s", folder, kRemoteListName)) {
+    if (!formatText(path, sizeof path, "%s/%s", folder, kRemoteListName)) {
         trace(5, "CEventFile::evLoadEventsHeadersFromFile() Failed!!!");
         return 0;
     }
@@ -347,6 +354,12 @@ int CEventFile::evFillEventDirList(tagEventDirListCamera* list, EventWindowHandl
     if (!inThread) {
         return evLoadEvents(list, progress, station, stopEvent, notify, saveList);
     }
+    if (list != nullptr) {
+        tagEventHeader key = keyHeader(list);
+        if (!MakeFileName(5, &key, station, nullptr)) {
+            m_folderPath[0] = '\0';
+        }
+    }
     m_params = tagParamsForLoadThread{};
     m_params.pThis = this;
     m_params.pList = list;
@@ -413,7 +426,11 @@ int CEventFile::evLoadEvents(tagEventDirListCamera* list, EventWindowHandle prog
                (m_loadThread != nullptr && m_loadThread->stop.load());
     };
     tagEventHeader key = list != nullptr ? keyHeader(list) : tagEventHeader{};
-    if (list != nullptr && MakeFileName(5, &key, station, nullptr)) {
+    // On the scan thread the names were made by the caller's thread already:
+    // the stations directory belongs to that thread.
+    bool named = m_loadThread != nullptr ? m_folderPath[0] != '\0'
+                                         : MakeFileName(5, &key, station, nullptr) != 0;
+    if (list != nullptr && named) {
         post(progress, EVMSG_PROGRESS_SETRANGE, 0, 20);
         post(progress, EVMSG_PROGRESS_SETSTEP, 1, 0);
         evFree(&list->localList);
@@ -485,7 +502,7 @@ int CEventFile::evLoadEvents(tagEventDirListCamera* list, EventWindowHandle prog
         }
         list->dwEventCount = count;
         evWriteEarliest();
-        evLoadEventsHeadersFromFile(list);
+        loadRemoteHeaders(list, folder.c_str());
         if (saveList) {
             if (formatText(list->szListFile, sizeof list->szListFile, "%s/%s", folder.c_str(),
                            kLocalListName)) {
