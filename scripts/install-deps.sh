@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
-  libjpeg62-turbo-dev
+  libjpeg62-turbo-dev libjpeg-turbo-progs
   libavcodec-dev libavformat-dev libswscale-dev
   libsqlite3-dev
   libasound2-dev
