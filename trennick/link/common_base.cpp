@@ -234,6 +234,47 @@ int CCommon::ShowMessage(UINT stringId, UINT flags, ...) {
     return presenter ? presenter(stringId, flags, text) : 0;
 }
 
+CCommon::LanguageFont CCommon::CreateLanguageFont(int height, bool bold) {
+    LanguageFont font;
+    font.face = loadString(311);
+    if (height != 0) {
+        font.height = height;
+    } else {
+        const std::string text = loadString(321);
+        const int fromResource = text.empty() ? 0 : std::atoi(text.c_str());
+        font.height = fromResource > 0 ? fromResource : 8;
+    }
+    font.weight = bold ? 700 : 400;
+    font.japaneseCharset = QLocale::system().language() == QLocale::Japanese;
+    return font;
+}
+
+std::string CCommon::CompactPathToWindow(std::string_view path, int widthPx,
+                                         const std::function<int(std::string_view)>& measure) {
+    std::string shown(path);
+    if (!measure || measure(shown) <= widthPx) {
+        return shown;
+    }
+    // Keep the drive, then drop one folder after another behind "...".
+    std::string_view rest = path;
+    std::string head;
+    if (rest.size() >= 2 && rest[1] == ':') {
+        head = std::string(rest.substr(0, 2));
+        rest.remove_prefix(2);
+    }
+    if (!rest.empty() && rest.front() == '\\') {
+        rest.remove_prefix(1);
+    }
+    for (auto slash = rest.find('\\'); slash != std::string_view::npos; slash = rest.find('\\')) {
+        rest.remove_prefix(slash + 1);
+        shown = head + "\\...\\" + std::string(rest);
+        if (measure(shown) <= widthPx) {
+            return shown;
+        }
+    }
+    return shown;
+}
+
 bool CCommon::IsKeyFrameH263(const BYTE* frame, DWORD length) {
     if (frame == nullptr || length < 5 || frame[0] != 0 || frame[1] != 0 || frame[2] < 0x80 ||
         frame[2] > 0x83 || (frame[4] & 0x02) != 0) {

@@ -66,6 +66,24 @@ public:
     // messages are switched off or no presenter is set.
     int ShowMessage(UINT stringId, UINT flags, ...);
 
+    // The user-interface font: face from string 311, height from string 321 (8
+    // when absent) unless `height` is non-zero, weight 700 when bold else 400, the
+    // Japanese character set when the user's language is Japanese. The window
+    // layer turns this description into its font.
+    struct LanguageFont {
+        std::string face;
+        int height = 8;
+        int weight = 400;
+        bool japaneseCharset = false;
+    };
+    static LanguageFont CreateLanguageFont(int height, bool bold);
+
+    // Shortens a Windows-form path for a window `widthPx` wide: leading folders
+    // are replaced by "..." at backslashes until `measure` (the window's text
+    // width) fits; the shortest form when none fits.
+    static std::string CompactPathToWindow(std::string_view path, int widthPx,
+                                           const std::function<int(std::string_view)>& measure);
+
     // H.263 picture header tests.
     bool IsKeyFrameH263(const BYTE* frame, DWORD length);
     static bool GetH263SourceFormat(const BYTE* frame, DWORD length, int& format);

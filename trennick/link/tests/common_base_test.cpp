@@ -116,6 +116,25 @@ TEST(CCommon, ShowMessageFormatsThroughThePresenterUnlessSwitchedOff) {
     CCommon::setStringLoader(nullptr);
 }
 
+TEST(CCommon, CompactPathDropsLeadingFolders) {
+    auto width = [](std::string_view text) { return static_cast<int>(text.size()); };
+    const char* path = "C:\\Velmoor\\Events\\Camera 01\\alarm.trg";
+    EXPECT_EQ(CCommon::CompactPathToWindow(path, 100, width), path);
+    EXPECT_EQ(CCommon::CompactPathToWindow(path, 30, width), "C:\\...\\Camera 01\\alarm.trg");
+    EXPECT_EQ(CCommon::CompactPathToWindow(path, 5, width), "C:\\...\\alarm.trg");  // nothing fits: shortest
+}
+
+TEST(CCommon, LanguageFontFromResources) {
+    CCommon::setStringLoader([](UINT id) { return id == 311 ? std::string("Sans") : id == 321 ? std::string("11") : std::string(); });
+    const auto font = CCommon::CreateLanguageFont(0, true);
+    EXPECT_EQ(font.face, "Sans");
+    EXPECT_EQ(font.height, 11);
+    EXPECT_EQ(font.weight, 700);
+    EXPECT_EQ(CCommon::CreateLanguageFont(14, false).height, 14);
+    CCommon::setStringLoader(nullptr);
+    EXPECT_EQ(CCommon::CreateLanguageFont(0, false).height, 8);
+}
+
 TEST(CCommon, FileExceptionTexts) {
     EXPECT_STREQ(GetFileExceptionText(0), "No Error Occured");
     EXPECT_STREQ(GetFileExceptionText(13), "The disk is full.");
