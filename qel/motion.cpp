@@ -31,6 +31,10 @@ using qel::PastEnd;
 
 constexpr int kMaxBlocksInMcu = 10;
 constexpr int kMaxHistory = 4096;
+// Frames are held whole as coefficients: refuse sizes no camera gives, so a
+// forged header cannot make the library ask for gigabytes.
+constexpr JDIMENSION kMaxFrameSide = 4096;
+constexpr long kMaxCodecMemory = 256L * 1024 * 1024;
 
 struct MotionState {
     ErrorHook hook{};
@@ -160,12 +164,14 @@ bool openKeyStep(void* p) {
     key->err = &state->hook.pub;
     jpeg_create_decompress(key);
     state->keyCreated = true;
+    key->mem->max_memory_to_use = kMaxCodecMemory;
     qel::attachMemorySource(key, state->keySource, state->keyData.data(), state->keyData.size(),
                             PastEnd::Fail);
     if (jpeg_read_header(key, FALSE) != JPEG_HEADER_OK) {
         return false;  // tables only, no picture
     }
-    if (key->progressive_mode || key->arith_code || key->num_components < 1 ||
+    if (key->image_width > kMaxFrameSide || key->image_height > kMaxFrameSide ||
+        key->progressive_mode || key->arith_code || key->num_components < 1 ||
         key->num_components > MAX_COMPONENTS) {
         return false;
     }
@@ -467,6 +473,7 @@ bool decodeStep(void* p) {
     reader->err = &state->hook.pub;
     jpeg_create_decompress(reader);
     job->created = true;
+    reader->mem->max_memory_to_use = kMaxCodecMemory;
     // The sender writes no end-of-image marker: the end of the message ends it.
     qel::attachMemorySource(reader, job->source, job->stream, job->streamBytes, PastEnd::FakeEoi);
     if (jpeg_read_header(reader, FALSE) != JPEG_HEADER_OK) {
