@@ -12,16 +12,18 @@ const platform::com::ServerClass kClasses[] = {
                                                "ZoStationsMgr Class"),
 };
 
-// Builds the module's trace object when the library is loaded and deletes it
-// when the library goes.
+// The module's trace object: built before the first object is made (not when
+// the library is merely loaded) and deleted when the library goes.
 struct ModuleTrace {
     ModuleTrace() {
         LumoDebCreate(kLumoDebFromFile);
         gpLumoDeb->SetPrefix("NORDEL: ");
     }
     ~ModuleTrace() { LumoDebDestroy(); }
-} g_moduleTrace;
+};
+
+void startModule() { static ModuleTrace trace; }
 
 }  // namespace
 
-VELMOOR_COM_SERVER(kClasses)
+VELMOOR_COM_SERVER_INIT(kClasses, startModule)

@@ -15,16 +15,18 @@ const platform::com::ServerClass kClasses[] = {
                                             "zo_LogRead Class"),
 };
 
-// Builds the module's trace object when the library is loaded and deletes it
-// when the library goes.
+// The module's trace object: built before the first object is made (not when
+// the library is merely loaded) and deleted when the library goes.
 struct ModuleTrace {
     ModuleTrace() {
         LumoDebCreate(kLumoDebFromFile);
         gpLumoDeb->SetPrefix("SCRIVANE: ");
     }
     ~ModuleTrace() { LumoDebDestroy(); }
-} g_moduleTrace;
+};
+
+void startModule() { static ModuleTrace trace; }
 
 }  // namespace
 
-VELMOOR_COM_SERVER(kClasses)
+VELMOOR_COM_SERVER_INIT(kClasses, startModule)

@@ -54,6 +54,8 @@ HRESULT getClassObjectFrom(std::span<const ServerClass> classes, REFCLSID clsid,
 // The path of the shared object that holds the given address (empty on failure).
 std::string libraryPathOf(const void* address);
 
+inline void noModuleStart() {}
+
 // What VelmoorComClasses hands out: the class ids of a library.
 struct ServerClassList {
     const ServerClass* classes;
@@ -62,8 +64,15 @@ struct ServerClassList {
 
 }  // namespace platform::com
 
-#define VELMOOR_COM_SERVER(classTable)                                                          \
+#define VELMOOR_COM_SERVER(classTable) VELMOOR_COM_SERVER_INIT(classTable, ::platform::com::noModuleStart)
+
+// As VELMOOR_COM_SERVER, and startModule() runs before the first class object
+// is handed out (not when the library is loaded: programs load every server
+// library at start to see whether it is registered). A module that keeps a
+// function-local static there (its trace object) has it until it is unloaded.
+#define VELMOOR_COM_SERVER_INIT(classTable, startModule)                                        \
     VELMOOR_COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {  \
+        startModule();                                                                          \
         return ::platform::com::getClassObjectFrom(classTable, clsid, riid, object);            \
     }                                                                                           \
     VELMOOR_COM_EXPORT HRESULT DllCanUnloadNow() {                                              \
