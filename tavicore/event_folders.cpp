@@ -5,6 +5,7 @@
 
 #include "common/kc_reg.h"
 #include "tavicore/event_file_internal.h"
+#include "tavicore/stations_mgr.h"
 #include "tavicore/tavicore_globals.h"
 
 #include <algorithm>
@@ -155,11 +156,22 @@ int CEventFile::getWorkDirForEvents(char* out, const char* station) {
             return copyText(out, MAX_PATH, gStorageRoot) ? 1 : 0;
         }
     }
-    // FIXME: ask the stations manager for the station's storage working folder
-    // once the engine library has its front end.
-    (void)station;
-    trace(5, "[E] getWorkDirForEvents() failed!!! (no Nordel interface)");
-    return 0;
+    IZoStationsMgr* directory = stationsMgr != nullptr ? stationsMgr->Get() : nullptr;
+    if (directory == nullptr) {
+        trace(5, "[E] getWorkDirForEvents() failed!!! (no Nordel interface)");
+        return 0;
+    }
+    if (FAILED(directory->StartQueryStation(station != nullptr ? station : ""))) {
+        trace(1, "CEventFile::getWorkDirForEvents  pSM->StartQueryStation failed");
+        return 0;
+    }
+    char folder[MAX_PATH + 1] = {};
+    if (FAILED(directory->GetStorageWorkingFolder(folder))) {
+        trace(5, "CEventFile::getWorkDirForEvents pSM->GetStorageWorkingFolder failed");
+        return 0;
+    }
+    folder[MAX_PATH] = '\0';
+    return copyText(out, MAX_PATH, folder) ? 1 : 0;
 }
 
 int CEventFile::setWorkDirForEvents(const char*) { return 1; }

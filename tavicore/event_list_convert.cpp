@@ -4,6 +4,7 @@
 #include "tavicore/event_file.h"
 
 #include "tavicore/event_file_internal.h"
+#include "tavicore/record_convert.h"
 
 #include <cerrno>
 #include <cstring>
@@ -15,18 +16,16 @@ using namespace eventfile;
 
 namespace {
 
-constexpr std::int64_t kSecondsTo1970 = 11'644'473'600;
-constexpr std::int64_t kTicksPerSecond = 10'000'000;
-
-// FIXME: use the engine library's shared record converter once it is in place;
-// these are the same two formulas.
 FILETIME secondsToFileTime(LONG seconds) {
-    return fileTime(std::uint64_t((std::int64_t(seconds) + kSecondsTo1970) * kTicksPerSecond));
+    FILETIME out{};
+    CStructConvertor().Time_tToFileTime(seconds, &out);
+    return out;
 }
 
 LONG fileTimeToSeconds(FILETIME ft) {
-    std::int64_t value = std::int64_t(ticks(ft));
-    return LONG((value - kSecondsTo1970 * kTicksPerSecond) / kTicksPerSecond);
+    LONG out = 0;
+    CStructConvertor().FileTimeToTime_t(ft, &out);
+    return out;
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include "common/kc_reg.h"
 #include "event_test_support.h"
+#include "platform/com/com.h"
 #include "platform/message_window.h"
+#include "platform/registry.h"
 #include "platform/time_convert.h"
+#include "tavicore/stations_mgr.h"
 #include "tavicore/tavicore_globals.h"
 
 #include <QCoreApplication>
@@ -418,4 +421,37 @@ TEST(EventLists, DateFilterTakesWholeSecondsBetweenItsDates) {
     SYSTEMTIME now = platform::currentLocalTime();
     EXPECT_NE(std::string(text).find("/" + std::to_string(now.wYear) + " "), std::string::npos) << text;
     CEventFile::evFree(&list.localList);
+}
+
+TEST(EventFolders, StationStorageComesFromTheStationsDirectory) {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    platform::com::ensureServersRegistered();
+    const std::string storage = (platform::homeFolder() / "disk").string();
+    fs::create_directories(storage);
+    {
+        platform::RegistryKey key;
+        ASSERT_EQ(platform::RegistryKey::create(platform::HKEY_CURRENT_USER,
+                                                "Software\\Quennel\\Velmoor\\Common\\Storage",
+                                                platform::KEY_ALL_ACCESS, key),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(key.setValue("DefaultPath", platform::REG_SZ,
+                               reinterpret_cast<const BYTE*>(storage.c_str()), DWORD(storage.size() + 1)),
+                  ERROR_SUCCESS);
+    }
+    evSetEventsStorageRoot("");
+    tagEventHeader h = key(EVENT_TYPE_MANUAL, 1, 2, 3);
+    char out[MAX_PATH] = {};
+    EXPECT_EQ(CEventFile::evMakePathName("{AB-1}", &h, out, sizeof out), 0);  // no directory yet
+    {
+        CStationsMgr manager;
+        ASSERT_NE(manager.Get(), nullptr);
+        stationsMgr = &manager;
+        ASSERT_EQ(CEventFile::evMakePathName("{AB-1}", &h, out, sizeof out), 1);
+        EXPECT_EQ(std::string(out),
+                  storage + "/TriggersMoviesDB/{AB-1}/triggers/Adapter_1/Camera_2/Manual_Trigger");
+        // A station name that could leave the tree never reaches the directory.
+        EXPECT_EQ(CEventFile::evMakePathName("../x", &h, out, sizeof out), 0);
+        stationsMgr = nullptr;
+    }
+    CoUninitialize();
 }
