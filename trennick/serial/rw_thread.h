@@ -1,0 +1,67 @@
+#pragma once
+// CRWThread: the read thread and the write thread of one open COM port. The
+// read thread moves what the line brings into the port's receive queue; the
+// write thread empties the four send queues (priority 1, then 3, 4 and 2) onto
+// the line in pieces of CommPacketWriteSize bytes.
+//
+// Threads: Start and EndRW belong to the owning link's thread; the queues are
+// reached through CCComm, whose locks guard them. A line that hangs up is noted
+// (LineLost) and the read thread then only waits for its end.
+// Failures are traced; nothing throws.
+
+#include "trennick/serial/comm.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace trennick {
+
+class CRWThread {
+public:
+    explicit CRWThread(CCComm& comm);
+    virtual ~CRWThread();
+    CRWThread(const CRWThread&) = delete;
+    CRWThread& operator=(const CRWThread&) = delete;
+
+    // Starts both threads; false when they could not be created.
+    bool Start();
+    // Purges the port, stops both threads and waits for them.
+    void EndRW();
+    bool Running() const { return m_reader.joinable(); }
+
+    // Queues a block at priority 1-4 and wakes the write thread; returns the
+    // length (also for a priority that queues nothing).
+    LONG QueueBlock(int priority, const BYTE* data, DWORD length);
+    DWORD TakeReceived(BYTE* buffer, DWORD size) { return m_comm.TakeReceived(buffer, size); }
+    DWORD QueueSizes(int which, DWORD* nodes) { return m_comm.QueueSizes(which, nodes); }
+    // True once the line hung up under the read thread.
+    bool LineLost() const { return m_lineLost.load(); }
+
+    // Writes a block in pieces of CommPacketWriteSize bytes, the remainder last.
+    // Returns false when a piece failed.
+    bool WriteBlockInPackets(const BYTE* data, DWORD length);
+    void ReportCommError();
+    void ReportModemStatus();
+
+protected:
+    // Writes one piece to the port; true when all of it went.
+    virtual bool WriteBlock(const BYTE* data, DWORD length);
+
+private:
+    void readLoop();
+    void writeLoop();
+    bool waitForExit(DWORD timeoutMs);
+
+    CCComm& m_comm;
+    std::thread m_reader;
+    std::thread m_writer;
+    std::atomic<bool> m_exit{false};
+    std::atomic<bool> m_lineLost{false};
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wake;
+    bool m_dataSignalled = false;
+};
+
+}  // namespace trennick
