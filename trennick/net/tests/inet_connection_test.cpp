@@ -1,0 +1,253 @@
+#include "trennick/net/inet_connection.h"
+
+#include "link_station.h"
+#include "trennick/link/bucket.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+using namespace trennick;
+using namespace nettest;
+
+namespace {
+
+struct FakeClock {
+    std::shared_ptr<std::atomic<DWORD>> ms = std::make_shared<std::atomic<DWORD>>(1000);
+    LinkClock clock() const {
+        auto t = ms;
+        return [t] { return t->load(); };
+    }
+    void advance(DWORD by) { *ms += by; }
+};
+
+// A listening station with one raw caller accepted (the call is up, no hello yet).
+struct ListenerWithRawCaller {
+    FakeClock clock;
+    WORD port = freePort();
+    Station station{true, port, clock.clock()};
+    int caller = -1;
+
+    bool setUp() {
+        if (!station.open()) return false;
+        caller = connectRaw(port);
+        if (caller < 0) return false;
+        return station.runUntil([&] { return station.callsUp == 1; });
+    }
+    ~ListenerWithRawCaller() {
+        if (caller >= 0) ::close(caller);
+    }
+};
+
+}  // namespace
+
+struct AddressCase {
+    const char* address;
+    WORD port;
+    const char* host;
+};
+
+TEST(InetConnection, AddressPicksThePort) {
+    RecordingWindow window;
+    InetOptions options;
+    options.connectPortText = "4700";
+    CInetConnection link(servicesFor(&window), options);
+    const AddressCase cases[] = {
+        {"10.1.2.3:5000", 5000, "10.1.2.3"},
+        {"station.example", 4700, "station.example"},
+        {"10.1.2.3:", 4700, "10.1.2.3"},  // keeps the port of the call before
+        {"10.9.9.9:6000", 6000, "10.9.9.9"},
+        {"10.9.9.9:", 6000, "10.9.9.9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        EXPECT_EQ(link.ConnectToRemote(c.address, ""), 0);
+        EXPECT_EQ(link.GetConnectState(), CS_CONNECTING);
+        EXPECT_EQ(link.GetCallPort(), c.port);
+        EXPECT_EQ(link.GetCallHost(), c.host);
+        EXPECT_TRUE(link.IsOutgoingCall());
+    }
+}
+
+TEST(InetConnection, AddressWithABadPortPlacesNoCall) {
+    RecordingWindow window;
+    CInetConnection link(servicesFor(&window));
+    for (const char* address : {"host:0", "host:70000", "host:abc"}) {
+        SCOPED_TRACE(address);
+        EXPECT_EQ(link.ConnectToRemote(address, ""), 0);
+        EXPECT_EQ(link.GetConnectState(), CS_NOT_CONNECTED);
+    }
+}
+
+TEST(InetConnection, SettingsAreWrittenBackAndCommandLinePortsWin) {
+    RecordingWindow window;
+    {
+        CInetConnection link(servicesFor(&window));
+        EXPECT_EQ(link.GetListenPortSetting(), 4599);
+        EXPECT_EQ(link.GetConnectToPortSetting(), 4599);
+        EXPECT_TRUE(link.GetUseTcp());
+    }
+    InetOptions options;
+    options.listenPortText = "5100";
+    options.connectPortText = "5200";
+    CInetConnection link(servicesFor(&window), options);
+    EXPECT_EQ(link.GetListenPortSetting(), 5100);
+    EXPECT_EQ(link.GetConnectToPortSetting(), 5200);
+}
+
+TEST(InetConnection, StopListeningWhenNotListeningChangesNothing) {
+    RecordingWindow window;
+    CInetConnection link(servicesFor(&window), InetOptions{std::to_string(freePort()), "", nullptr});
+    ASSERT_TRUE(link.ConnectToLan());
+    EXPECT_EQ(link.StopListening(), 16);
+    EXPECT_TRUE(link.IsLinkDown());
+    ASSERT_EQ(link.SetListenOn(0), 1);
+    EXPECT_TRUE(link.IsListeningFor(2));
+    EXPECT_EQ(link.StopListening(), 0);
+    EXPECT_TRUE(link.IsLinkDown());
+    EXPECT_EQ(link.StopListening(), 16);
+}
+
+TEST(InetConnection, ListenPortZeroIsRefused) {
+    RecordingWindow window;
+    CInetConnection link(servicesFor(&window), InetOptions{"0", "", nullptr});
+    ASSERT_TRUE(link.ConnectToLan());
+    EXPECT_EQ(link.SetListenOn(0), 0);
+    EXPECT_TRUE(link.IsLinkDown());
+}
+
+// A caller that connects and says nothing holds the line only until the
+// hello should have been done; then the listener drops it and listens again.
+TEST(InetConnection, SilentCallerIsDroppedAndListeningResumes) {
+    ListenerWithRawCaller t;
+    ASSERT_TRUE(t.setUp());
+    EXPECT_TRUE(t.station.link.IsLinkUp());
+    EXPECT_EQ(t.station.window.count(kMsgIncomingAccepted, 2), 1);
+    EXPECT_EQ(t.station.pass(), 1);
+    t.clock.advance(kSessionSetupLimitMs + 1);
+    EXPECT_EQ(t.station.pass(), -5);
+    EXPECT_EQ(t.station.window.count(kMsgLinkNotice, kStrLinkTimedOut), 1);
+    EXPECT_TRUE(t.station.link.IsListeningFor(2));
+    // The caller's socket was closed by us.
+    char byte;
+    EXPECT_EQ(::recv(t.caller, &byte, 1, 0), 0);
+    // And the next caller is taken.
+    const int next = connectRaw(t.port);
+    ASSERT_GE(next, 0);
+    EXPECT_TRUE(t.station.runUntil([&] { return t.station.callsUp == 2; }));
+    ::close(next);
+}
+
+// Noise costs bounded memory: the read pass parses what arrives and the
+// queue never holds more than its cap; the hello limit ends the call.
+TEST(InetConnection, GarbageCallerCostsBoundedMemoryAndIsDropped) {
+    ListenerWithRawCaller t;
+    ASSERT_TRUE(t.setUp());
+    std::atomic<bool> stop{false};
+    std::atomic<std::size_t> sent{0};
+    std::thread noise([&] {
+        std::mt19937 random(7);
+        std::vector<unsigned char> junk(1 << 15);
+        while (!stop) {
+            for (auto& b : junk) b = static_cast<unsigned char>(random());
+            const ssize_t n = ::send(t.caller, junk.data(), junk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) sent += static_cast<std::size_t>(n);
+            else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    ASSERT_TRUE(t.station.runUntil([&] { return sent > (8u << 20); }));
+    for (int i = 0; i < 100; ++i) {
+        const LONG r = t.station.pass();
+        EXPECT_GE(r, 0);
+        EXPECT_LE(t.station.link.GetQueueSize(0), Nimbranet::kReceiveQueueCapBytes + Nimbranet::kReadChunkBytes);
+    }
+    EXPECT_FALSE(t.station.link.IsConnected());
+    t.clock.advance(kSessionSetupLimitMs + 1);
+    EXPECT_TRUE(t.station.runUntil([&] { return t.station.drops == 1; }));
+    stop = true;
+    noise.join();
+    EXPECT_TRUE(t.station.link.IsListeningFor(2));
+}
+
+TEST(InetConnection, CallerVanishingMidBucketEndsTheCall) {
+    ListenerWithRawCaller t;
+    ASSERT_TRUE(t.setUp());
+    std::vector<BYTE> bucket(2000);
+    const std::string text(1500, 'x');
+    const DWORD bytes = buildBucket(bucket, kChatBucket, reinterpret_cast<const BYTE*>(text.data()),
+                                    static_cast<DWORD>(text.size()), 0, 0, static_cast<DWORD>(bucket.size()));
+    ASSERT_GT(bytes, 1000u);
+    ASSERT_TRUE(writeAll(t.caller, bucket.data(), bytes / 2));
+    ASSERT_TRUE(t.station.runUntil([&] { return t.station.link.GetLastActivity() != 0 && t.station.link.GetQueueSize(0) == 0; }));
+    ::close(t.caller);
+    t.caller = -1;
+    EXPECT_TRUE(t.station.runUntil([&] { return t.station.drops == 1; }));
+    EXPECT_TRUE(t.station.chat.texts.empty());
+    EXPECT_TRUE(t.station.link.IsListeningFor(2));
+}
+
+TEST(InetConnection, ReadQueueAboveTheLimitIsFlushed) {
+    ListenerWithRawCaller t;
+    ASSERT_TRUE(t.setUp());
+    t.station.link.SetMaxReadQueueBytes(1000);
+    std::vector<unsigned char> junk(5000, 0x33);
+    ASSERT_TRUE(writeAll(t.caller, junk.data(), junk.size()));
+    ASSERT_TRUE(pumpUntil([&] { return t.station.link.GetQueueSize(0) >= junk.size(); }));
+    EXPECT_EQ(t.station.link.TimeToRead(), 1);
+    EXPECT_EQ(t.station.link.GetQueueSize(0), 0u);
+    EXPECT_TRUE(t.station.link.IsLinkUp());
+}
+
+TEST(InetConnection, RefusedCallEndsDown) {
+    RecordingWindow window;
+    Station caller(false, freePort());
+    ASSERT_TRUE(caller.open());
+    const std::string address = "127.0.0.1:" + std::to_string(freePort());
+    caller.link.ConnectToRemote(address.c_str(), "");
+    ASSERT_TRUE(caller.runUntil([&] { return caller.link.IsLinkDown(); }));
+    // Refused at once (the connect notice) or by the stack a moment later (a fault).
+    EXPECT_EQ(caller.window.count(kMsgLinkNotice, kStrConnectFailed) + caller.window.count(kMsgLinkNotice, kStrLinkFault), 1);
+    EXPECT_EQ(caller.callsUp, 0);
+}
+
+// A listener whose backlog is full never answers a further caller: the call
+// stays pending until the connect time-out ends it.
+TEST(InetConnection, UnansweredCallTimesOut) {
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(server, 0), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(server, reinterpret_cast<sockaddr*>(&a), &len);
+    const WORD port = ntohs(a.sin_port);
+    std::vector<int> fillers;
+    for (int i = 0; i < 2; ++i) fillers.push_back(connectRaw(port));
+
+    Station caller(false, freePort());
+    ASSERT_TRUE(caller.open());
+    caller.link.SetConnectTimeout(300);
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    caller.link.ConnectToRemote(address.c_str(), "");
+    caller.pass();
+    EXPECT_TRUE(caller.link.IsConnecting());
+    ASSERT_TRUE(caller.runUntil([&] { return caller.drops == 1; }));
+    EXPECT_EQ(caller.window.count(kMsgLinkNotice, kStrLinkFault), 1);
+    EXPECT_TRUE(caller.link.IsLinkDown());
+    EXPECT_EQ(caller.callsUp, 0);
+    for (int fd : fillers) if (fd >= 0) ::close(fd);
+    ::close(server);
+}
+
+TEST(InetConnection, WritesGoOutOnlyWhileConnected) {
+    RecordingWindow window;
+    CInetConnection link(servicesFor(&window));
+    const BYTE b[4] = {1, 2, 3, 4};
+    EXPECT_EQ(link.ConnectWrite(b, 4, 0, 2), 0);
+    EXPECT_EQ(link.GetQueueSize(1), 0u);
+    EXPECT_TRUE(link.IsReadyToSend());
+    EXPECT_EQ(link.GetMaxChunk(), 1024u);
+}
