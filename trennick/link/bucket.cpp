@@ -61,6 +61,13 @@ BucketDecoder::BucketDecoder(DWORD bucketBuffLen)
     m_current.Payload = m_payload.data();
 }
 
+void BucketDecoder::setBucketBuffLen(DWORD bucketBuffLen) {
+    m_bucketBuffLen = bucketBuffLen;
+    m_payload.assign(static_cast<std::size_t>(bucketBuffLen) + 1, 0);
+    m_current = DecodedBucket{};
+    m_current.Payload = m_payload.data();
+}
+
 void BucketDecoder::reportError(DecodeError error) {
     linkTrace(1, "CPacketConnection::PacketDecodeError ->PacketDecodeError %d", static_cast<int>(error));
     if (onDecodeError) {

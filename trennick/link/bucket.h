@@ -77,6 +77,11 @@ class BucketDecoder {
 public:
     // bucketBuffLen: the longest bucket accepted (framing included).
     explicit BucketDecoder(DWORD bucketBuffLen);
+    BucketDecoder(const BucketDecoder&) = delete;
+    BucketDecoder& operator=(const BucketDecoder&) = delete;
+
+    // Sets the longest bucket accepted and forgets the current bucket.
+    void setBucketBuffLen(DWORD bucketBuffLen);
 
     void setPeerProtocolNumber(LONG number) { m_peerProtocolNumber = number; }
     LONG peerProtocolNumber() const { return m_peerProtocolNumber; }

@@ -129,7 +129,7 @@ CPacketConnection::CPacketConnection(const LinkServices& services)
     DWORD receiveLength = services.nominalBuffLen;
     m_receiveBuffer = allocateBuffer(receiveLength);
     m_bucketBuffLen = std::min(sendLength, receiveLength);
-    m_decoder = BucketDecoder(m_bucketBuffLen);
+    m_decoder.setBucketBuffLen(m_bucketBuffLen);
     m_decoder.setPeerProtocolNumber(0);
     const DWORD t = now();
     m_statsIntervalStartMs = t;
