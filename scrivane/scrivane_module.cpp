@@ -2,6 +2,7 @@
 // the module's own trace object.
 
 #include "common/lumo_deb.h"
+#include "common/version_stamp.h"
 #include "platform/com/com_server.h"
 #include "scrivane/log_read.h"
 #include "scrivane/log_write.h"
@@ -15,8 +16,9 @@ const platform::com::ServerClass kClasses[] = {
                                             "zo_LogRead Class"),
 };
 
-// The module's trace object: built before the first object is made (not when
-// the library is merely loaded) and deleted when the library goes.
+// The module's trace object: built before the first object (not when the
+// library is merely loaded) and deleted when the library goes. The module's
+// version stamp is written at the same moment.
 struct ModuleTrace {
     ModuleTrace() {
         LumoDebCreate(kLumoDebFromFile);
@@ -25,7 +27,17 @@ struct ModuleTrace {
     ~ModuleTrace() { LumoDebDestroy(); }
 };
 
-void startModule() { static ModuleTrace trace; }
+// The file version the build puts in the module's version note.
+// FIXME: reading it back from the module file here (GetModuleVersionStrings)
+// makes LeakSanitizer's exit-time scan crash in processes that loaded this
+// library; until that is understood the stamp uses the same text directly.
+constexpr const char* kFileVersion = "1.0.0.0";
+
+void startModule() {
+    static ModuleTrace trace;
+    static const bool stamped = (WriteVersionRecord("Scrivane", kFileVersion), true);
+    (void)stamped;
+}
 
 }  // namespace
 
