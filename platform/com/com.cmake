@@ -15,7 +15,7 @@ function(velmoor_com_server target)
   add_dependencies(${target} velmoor-regsvr)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
-            $<TARGET_FILE:velmoor-regsvr> $<TARGET_FILE:${target}>
+            $<TARGET_FILE:velmoor-regsvr> --keep-going $<TARGET_FILE:${target}>
     VERBATIM)
 endfunction()
 

@@ -1,9 +1,11 @@
 // velmoor-regsvr: registers in-process server libraries in the user's registry.
 //
-//   velmoor-regsvr [/u] [library.so ...]
+//   velmoor-regsvr [/u] [--keep-going] [library.so ...]
 //
 // With no library named, every server library beside the program is registered.
-// /u unregisters instead. The exit code is 0 when every library succeeded.
+// /u unregisters instead. The exit code is 0 when every library succeeded;
+// with --keep-going (the build's own step: programs register again on a fresh
+// home anyway) failures are reported but the exit code stays 0.
 
 #include "platform/com/com.h"
 #include "platform/folders.h"
@@ -16,10 +18,13 @@
 
 int main(int argc, char** argv) {
     bool unregister = false;
+    bool keepGoing = false;
     std::vector<std::string> libraries;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "/u") == 0 || std::strcmp(argv[i], "-u") == 0) {
             unregister = true;
+        } else if (std::strcmp(argv[i], "--keep-going") == 0) {
+            keepGoing = true;
         } else {
             std::error_code error;
             auto path = std::filesystem::absolute(argv[i], error);
@@ -44,5 +49,5 @@ int main(int argc, char** argv) {
             ++failures;
         }
     }
-    return failures == 0 ? 0 : 1;
+    return failures == 0 || keepGoing ? 0 : 1;
 }
