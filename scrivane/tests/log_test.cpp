@@ -278,6 +278,27 @@ TEST_F(ScrivaneTest, CyclingReplacesTheOldestEntryInPlace) {
     EXPECT_EQ(fileLines(path).size(), lineCount);
 }
 
+TEST_F(ScrivaneTest, EntryCountLimitHoldsForEveryWriter) {
+    // A log limited to three entries (cycle type 2). Each entry comes from a
+    // new writer object, as from another process: once ids have wrapped, the
+    // entry count of the file still says that the log is full.
+    const std::string path = logPath();
+    writeFile(path, "VLM\r\n1.0.0\r\nCount\r\n0\r\n0\r\n3\r\n2\r\n0\r\n\r\n");
+    for (int i = 0; i < 8; ++i) {
+        ComPtr<Izo_LogWrite> one;
+        ASSERT_EQ(platform::com::createInstance(CLSID_zo_LogWrite, one), S_OK);
+        ASSERT_EQ(one->AddLogEntryEx(Bstr(path).get(), 1, 0, Bstr("u").get(), 0, Bstr("n" + std::to_string(i)).get()),
+                  S_OK);
+    }
+    EXPECT_EQ(lineIndexes(path).size(), 3u);
+    auto entries = readAll(reader.get(), path);
+    ASSERT_EQ(entries.size(), 3u);
+    std::vector<std::string> infos;
+    for (const auto& e : entries) infos.push_back(e.info);
+    std::sort(infos.begin(), infos.end());
+    EXPECT_EQ(infos, (std::vector<std::string>{"n5", "n6", "n7"}));
+}
+
 TEST_F(ScrivaneTest, HeaderRewriteNeverReachesTheFirstEntry) {
     // A log as written before: the empty line is all the room the header has,
     // and the id is about to need a fourth digit.
