@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (with AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs each for a bounded time.
+#   FUZZ_SECONDS   time per target (default 30)
+#   VELMOOR_FUZZ_BUILD  build folder (default build-fuzz)
+# A crash stops the script with the fuzzer's report and leaves the input that
+# caused it in the build folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if ! command -v clang++ >/dev/null; then
+    echo "fuzz.sh: clang++ is not installed; nothing to fuzz" >&2
+    exit 0
+fi
+
+build=${VELMOOR_FUZZ_BUILD:-build-fuzz}
+seconds=${FUZZ_SECONDS:-30}
+targets=(event_file_fuzz event_list_fuzz)
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DVELMOOR_SANITIZE=ON -DVELMOOR_TESTS=OFF -DVELMOOR_BENCH=OFF \
+    -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+cmake --build "$build" --target "${targets[@]}"
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export QT_QPA_PLATFORM=offscreen
+for target in "${targets[@]}"; do
+    corpus="$build/fuzz-corpus/$target"
+    mkdir -p "$corpus"
+    echo "fuzz.sh: $target for ${seconds}s"
+    (cd "$build" && "bin/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
+        -print_final_stats=1 "fuzz-corpus/$target")
+done
