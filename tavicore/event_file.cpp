@@ -85,6 +85,31 @@ CEventFile::CEventFile(WORD mode, char* fileName, tagEventHeader* header, const 
     HandleMode(mode, header, fileName);
 }
 
+CEventFile::CEventFile(WORD mode, tagEventDirListCamera* list, char* path, const char* station) {
+    InitializeMembers();
+    if (list == nullptr) {
+        m_mode = mode;
+        m_lastError = EVERR_NO_HEADER;
+        return;
+    }
+    char listStation[sizeof list->szStation] = {};
+    if (station == nullptr) {
+        std::size_t n = ::strnlen(list->szStation, sizeof list->szStation);
+        if (n == sizeof list->szStation) {
+            m_mode = mode;
+            m_lastError = nameFailureCode(mode);
+            return;
+        }
+        std::memcpy(listStation, list->szStation, n);
+        station = listStation;
+    }
+    tagEventHeader header{};
+    header.dwType = list->dwType;
+    header.wAdapter = list->wAdapter;
+    header.wCamera = list->wCamera;
+    evHandleEvents(mode, &header, path, station);
+}
+
 CEventFile::~CEventFile() {
     CloseEvent(m_mode);
     evCloseLoadThread();

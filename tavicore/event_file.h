@@ -12,6 +12,7 @@
 #include "tavicore/tavicore_api.h"
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -166,6 +167,13 @@ public:
     CEventFile(WORD mode, tagEventHeader* target, tagEventHeader* source, const char* station);
     CEventFile(WORD mode, tagEventHeader* header, char* fileName, const char* station);
     CEventFile(WORD mode, char* fileName, tagEventHeader* header, const char* station, CDBLumo* db);
+    // The operation on the events of one camera list: its kind, adapter and
+    // camera make the header (operation 4 erases them all). A null station
+    // takes the list's own.
+    CEventFile(WORD mode, tagEventDirListCamera* list, char* path, const char* station);
+    // Without a header or list (modes 9 and 10 by file name).
+    CEventFile(WORD mode, std::nullptr_t, char* fileName, const char* station)
+        : CEventFile(mode, static_cast<tagEventHeader*>(nullptr), fileName, station) {}
     CEventFile(tagEventDirListCamera* list, EventWindowHandle progress, const char* station,
                EventStopFlag* stopEvent, int inThread, EventWindowHandle notify, int saveList);
     virtual ~CEventFile();

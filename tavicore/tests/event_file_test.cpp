@@ -597,3 +597,29 @@ TEST(EventFile, CopiesIntoTheDatabaseToAFolderAndForDispatch) {
     ASSERT_EQ(converter.evEventFileTimeConvert(oldPath.c_str(), newPath.c_str(), 1), 1);
     EXPECT_EQ(readSerials(newPath, 2), (std::vector<long long>{0, 1}));
 }
+
+TEST(EventFile, CameraListOperationErasesThatCameraOnly) {
+    useTestRoot();
+    std::string mine = writeEvent(key(EVENT_TYPE_MANUAL, 0, 4, 1), sameSize(1, 10), "{S-1}");
+    std::string other = writeEvent(key(EVENT_TYPE_MANUAL, 0, 5, 1), sameSize(1, 10), "{S-1}");
+    tagEventDirListCamera list{};
+    list.dwType = EVENT_TYPE_MANUAL;
+    list.wCamera = 4;
+    std::strcpy(list.szStation, "{S-1}");
+    {
+        CEventFile eraser(4, &list, static_cast<char*>(nullptr), nullptr);
+        WORD code = 0;
+        eraser.GetLastError(&code);
+        EXPECT_EQ(code, 0);
+    }
+    EXPECT_FALSE(fs::exists(mine));
+    EXPECT_TRUE(fs::exists(other));
+    // A list of a kind the tree does not know erases nothing.
+    list.dwType = 0x300;
+    list.wCamera = 5;
+    CEventFile eraser(4, &list, static_cast<char*>(nullptr), nullptr);
+    WORD code = 0;
+    eraser.GetLastError(&code);
+    EXPECT_NE(code, 0);
+    EXPECT_TRUE(fs::exists(other));
+}
