@@ -90,8 +90,10 @@ struct Station {
             ++callsUp;
             link.SendHello();
         } else if (r == -4 || r == -5) {
+            // As the main frame's clean-up does: drop and stay off; a
+            // listener listens again below.
             ++drops;
-            link.SetNotConnected(FALSE);
+            link.SetNotConnected(TRUE);
         }
         if (listener && link.IsLinkDown()) link.SetListenOn(0);
         return r;
