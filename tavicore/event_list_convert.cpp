@@ -123,6 +123,13 @@ int CEventFile::evEventFileTimeConvert(const char* source, const char* target, s
             trace(5, "CEventFile::evTimeConverte Cant read header of %s", source);
             return 0;
         }
+        if (snap.dwOrdinal != i) {
+            // The walk is back on the newest snapshot: the count in the header
+            // promised more than the file holds.
+            trace(5, "CEventFile::evTimeConverte %s holds %lu of %lu snapshots", source,
+                  static_cast<unsigned long>(i), static_cast<unsigned long>(header.dwSnapShotNum));
+            break;
+        }
         data.resize(snap.dwSize);
         if (!in.ReadSnapShotData(data.data(), snap.dwSize, 1)) {
             trace(5, "CEventFile::evTimeConverte Cant read snapshot data of %s", source);

@@ -592,10 +592,20 @@ TEST(EventFile, CopiesIntoTheDatabaseToAFolderAndForDispatch) {
     // Old files with times in seconds are brought forward frame by frame.
     tagEventHeader old = key(EVENT_TYPE_AUTOMATIC, 3, 3, 1);
     std::string oldPath = writeEvent(old, sameSize(2, 30));
+    // Its header claims far more snapshots than it holds.
+    auto bytes = readBytes(oldPath);
+    tagEventHeader claimed{};
+    std::memcpy(&claimed, bytes.data(), sizeof claimed);
+    claimed.dwSnapShotNum = 1000000;
+    claimed.dwChkSum = CEventFile().CalculateChkSum(reinterpret_cast<BYTE*>(&claimed), 82);
+    std::memcpy(bytes.data(), &claimed, sizeof claimed);
+    writeBytes(oldPath, bytes);
     CEventFile converter;
     std::string newPath = root + "/converted.trg";
     ASSERT_EQ(converter.evEventFileTimeConvert(oldPath.c_str(), newPath.c_str(), 1), 1);
-    EXPECT_EQ(readSerials(newPath, 2), (std::vector<long long>{0, 1}));
+    tagEventHeader converted{};
+    EXPECT_EQ(readSerials(newPath, 3, &converted), (std::vector<long long>{0, 1, 1}));
+    EXPECT_EQ(+converted.dwSnapShotNum, 2u);
 }
 
 TEST(EventFile, CameraListOperationErasesThatCameraOnly) {
