@@ -471,9 +471,10 @@ int CEventFile::AddSnapShot(tagEventSnapshot* snapshot, BITMAPINFOHEADER* bitmap
     // Readers step over a snapshot by its size, so the size always says what follows.
     std::uint64_t dataBytes = bitmap != nullptr ? std::uint64_t(sizeof *bitmap) + bitmap->biSizeImage
                                                 : snap.dwSize;
+    const std::uint64_t imageBytes = bitmap != nullptr ? bitmap->biSizeImage : snap.dwSize;
     const std::uint64_t offset = m_filePos;
     if (dataBytes > 0xFFFFFFFFu - sizeof snap ||
-        offset + sizeof snap + dataBytes > 0xFFFFFFFFu || (dataBytes > 0 && data == nullptr)) {
+        offset + sizeof snap + dataBytes > 0xFFFFFFFFu || (imageBytes > 0 && data == nullptr)) {
         trace(5, "CEventFile::AddSnapshot %s", "snapshot does not fit the file's 32-bit offsets");
         m_lastError = EVERR_WRITE_SNAPSHOT;
         return 0;
