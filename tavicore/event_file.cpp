@@ -1083,8 +1083,9 @@ std::uint64_t CEventFile::forwardNext(std::uint64_t current, const tagEventSnaps
             return next > h.dwWrapOffset ? kFirstSnapshotOffset : next;
         }
     }
-    // Never beyond the newest: a walk that misses it stops on it.
-    return next > h.dwLastOffset ? h.dwLastOffset : next;
+    // Never beyond the newest: a walk that steps over it (the chain and the
+    // header disagree) stays on the last snapshot it could read.
+    return next > h.dwLastOffset ? current : next;
 }
 
 int CEventFile::ReadSnapShotData(BYTE* buffer, DWORD length, int forward) {

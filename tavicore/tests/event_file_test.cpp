@@ -633,3 +633,45 @@ TEST(EventFile, CameraListOperationErasesThatCameraOnly) {
     EXPECT_NE(code, 0);
     EXPECT_TRUE(fs::exists(other));
 }
+
+TEST(EventFile, AWalkThatMissesItsMarksStillEndsOnTheNewest) {
+    useTestRoot();
+    std::vector<Frame> frames = sameSize(12, 100);
+    frames[7].wrapAfter = true;  // frames 2..7 survive behind 8..11
+    std::string path = writeEvent(key(EVENT_TYPE_AUTOMATIC, 0, 0, 1), frames);
+    auto good = readBytes(path);
+    tagEventHeader h{};
+    std::memcpy(&h, good.data(), sizeof h);
+    ASSERT_EQ(+h.dwWrapped, 1u);
+    struct Lie {
+        const char* name;
+        DWORD wrapDelta;  // added to the wrap offset
+        DWORD lastDelta;  // added to the last offset
+    };
+    for (const Lie& lie : {Lie{"wrap between snapshots", DWORD(-50), 0}, Lie{"last between snapshots", 0, DWORD(-50)}}) {
+        SCOPED_TRACE(lie.name);
+        tagEventHeader bad = h;
+        bad.dwWrapOffset += lie.wrapDelta;
+        bad.dwLastOffset += lie.lastDelta;
+        bad.dwChkSum = CEventFile().CalculateChkSum(reinterpret_cast<BYTE*>(&bad), 82);
+        auto bytes = good;
+        std::memcpy(bytes.data(), &bad, sizeof bad);
+        writeBytes(path, bytes);
+        CEventFile file(9, nullptr, path.data(), "");
+        long long previous = -1;
+        int repeats = 0;
+        for (int step = 0; step < 60 && repeats < 5; ++step) {
+            tagEventSnapshot snap{};
+            if (!file.ReadSnapShotHeader(&snap)) {
+                break;  // a header that is not there ends the walk too
+            }
+            std::vector<BYTE> data(snap.dwSize);
+            ASSERT_EQ(file.ReadSnapShotData(data.data(), snap.dwSize, 1), 1);
+            long long serial = serialOf(data.data(), data.size());
+            ASSERT_GE(serial, previous) << "the walk went round";
+            repeats += serial == previous ? 1 : 0;
+            previous = serial;
+        }
+        EXPECT_EQ(repeats, 5) << "the walk never settled on one frame";
+    }
+}
