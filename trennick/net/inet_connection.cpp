@@ -383,6 +383,22 @@ LONG CInetConnection::CheckReads() {
 
     switch (m_transport->GetStatus()) {
     case NIMINT_CS_NOT_CONNECTED:
+        if (m_ConnectState == CS_CONNECTED) {
+            // What the peer sent before it closed is still queued: read it
+            // first, so its last words are not lost.
+            LONG last = 1;
+            DWORD queued = m_transport->QueueSize(0, nullptr);
+            while (last >= 0 && queued > 0) {
+                last = readLoop();
+                const DWORD left = m_transport->QueueSize(0, nullptr);
+                if (left >= queued) break;  // nothing more could be taken
+                queued = left;
+            }
+            if (last < 0) {
+                Disconnect();
+                return last;
+            }
+        }
         if (m_ConnectState == CS_LISTENING || m_ConnectState == CS_CONNECTED) {
             Disconnect();
             SetDisconnectStatus();

@@ -147,6 +147,26 @@ int Nimbranet::GetStatus() {
 
 void Nimbranet::SetNotConnected() {
     linkTrace(5, "Nimbranet::SetNotConnected()");
+    stopThreads();
+    m_connected = false;
+    m_listening = false;
+    FlushQueues();
+}
+
+void Nimbranet::endCallKeepingReceived() {
+    stopThreads();
+    m_connected = false;
+    m_listening = false;
+    {
+        std::lock_guard lock(m_sendLock);
+        for (auto& q : m_sendQueues) q.clear();
+        m_sendBytes = 0;
+        m_partialQueue = -1;
+    }
+    NET_Disconnect(m_net);
+}
+
+void Nimbranet::stopThreads() {
     m_stopThreads = true;
     if (m_stopFd >= 0) {
         const std::uint64_t one = 1;
@@ -165,9 +185,6 @@ void Nimbranet::SetNotConnected() {
     for (std::thread* t : {&m_writeThread, &m_readThread}) {
         if (t->joinable() && t->get_id() != std::this_thread::get_id()) t->join();
     }
-    m_connected = false;
-    m_listening = false;
-    FlushQueues();
 }
 
 void Nimbranet::Close() {
@@ -198,7 +215,7 @@ void Nimbranet::onNetEvent(int event) {
         break;
     case kNetClosed:
     case 7:
-        Disconnect();
+        endCallKeepingReceived();
         break;
     default:
         break;

@@ -86,6 +86,10 @@ private:
 
     static void netCallback(int event, void* user);
     void onNetEvent(int event);
+    void stopThreads();
+    // The peer closed the call: stop, but keep what it sent before closing
+    // for the next read (its last words: a chat line, "<Disconnect>").
+    void endCallKeepingReceived();
     void startThreads();
     void readThread();
     void writeThread();

@@ -68,6 +68,7 @@ struct Station {
     CInetConnection link;
     int callsUp = 0;
     int drops = 0;
+    LONG lastDrop = 0;  // -4: the peer said "<Disconnect>" or the read failed; -5: line lost
 
     Station(bool isListener, WORD listenPort, LinkClock clock = {})
         : listener(isListener),
@@ -93,6 +94,7 @@ struct Station {
             // As the main frame's clean-up does: drop and stay off; a
             // listener listens again below.
             ++drops;
+            lastDrop = r;
             link.SetNotConnected(TRUE);
         }
         if (listener && link.IsLinkDown()) link.SetListenOn(0);

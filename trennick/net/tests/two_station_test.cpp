@@ -1,0 +1,136 @@
+// Two stations in two processes on loopback: one listens, the other calls by
+// "host:port"; hello, chat, hang-up from either side, and a caller killed in
+// the middle of a stream.
+
+#include "link_station.h"
+#include "platform/testing/child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+using namespace trennick;
+using namespace nettest;
+using velmoor::testing::ChildProcess;
+
+namespace {
+
+constexpr const char* kCallerHello = "hello from the caller";
+constexpr const char* kListenerHello = "hello from the listener";
+
+// Each child keeps its settings in a home of its own below the parent's.
+void useOwnHome(const char* name) {
+    const std::filesystem::path home = std::filesystem::path(std::getenv("VELMOOR_HOME")) / name;
+    std::filesystem::create_directories(home);
+    ::setenv("VELMOOR_HOME", home.c_str(), 1);
+}
+
+bool heard(const Station& s, const std::string& text) {
+    for (const auto& t : s.chat.texts) {
+        if (t == text) return true;
+    }
+    return false;
+}
+
+std::filesystem::path readyFile() { return std::filesystem::path(std::getenv("VELMOOR_HOME")) / "listener.ready"; }
+
+}  // namespace
+
+// Calls 127.0.0.1:<port>. "hangup": greets, waits for the answer and says
+// "<Disconnect>", then waits for the listener to close the call. "stream": sends video-sized buckets until killed.
+VELMOOR_TEST_CHILD(tcp_caller) {
+    if (args.size() != 2) return 90;
+    useOwnHome("caller");
+    Station caller(false, freePort());
+    if (!caller.open()) return 91;
+    const std::string address = "127.0.0.1:" + args[0];
+    caller.link.ConnectToRemote(address.c_str(), "listener");
+    if (!caller.runUntil([&] { return caller.link.IsConnected(); })) return 92;
+    if (args[1] == "stream") {
+        std::vector<BYTE> frame(15000);
+        for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>(i * 13);
+        for (;;) {
+            if (caller.link.GetQueueSize(1) < (1u << 20)) {
+                caller.link.SendBucket(kVideoBucket, frame.data(), static_cast<DWORD>(frame.size()));
+            } else {
+                caller.pass();
+            }
+        }
+    }
+    caller.link.SendChatString(kCallerHello);
+    if (!caller.runUntil([&] { return heard(caller, kListenerHello); })) return 93;
+    // Say goodbye and let the listener close the call on hearing it.
+    caller.link.SendDisconnect();
+    if (!caller.runUntil([&] { return caller.drops == 1; })) return 94;
+    return caller.link.IsLinkDown() ? 0 : 95;
+}
+
+// Listens on <port>, answers a caller's greeting, hangs up itself and waits
+// until it listens again.
+VELMOOR_TEST_CHILD(tcp_listener) {
+    if (args.size() != 1) return 90;
+    const std::filesystem::path ready = readyFile();
+    useOwnHome("listener");
+    Station listener(true, static_cast<WORD>(std::stoi(args[0])));
+    if (!listener.open()) return 91;
+    std::ofstream(ready) << "ready";
+    if (!listener.runUntil([&] { return heard(listener, kCallerHello); })) return 92;
+    listener.link.SendChatString(kListenerHello);
+    listener.link.SendDisconnect();
+    if (!listener.runUntil([&] { return listener.link.IsReadyToSend() != FALSE; })) return 93;
+    listener.link.SetNotConnected(TRUE);
+    if (!listener.runUntil([&] { return listener.link.IsListeningFor(2) != FALSE; })) return 94;
+    return 0;
+}
+
+TEST(TwoStations, CallerGreetsAndHangsUp) {
+    const WORD port = freePort();
+    Station listener(true, port);
+    ASSERT_TRUE(listener.open());
+    auto child = ChildProcess::start("tcp_caller", {std::to_string(port), "hangup"});
+    ASSERT_TRUE(listener.runUntil([&] { return heard(listener, kCallerHello); }));
+    EXPECT_TRUE(listener.link.IsConnected());
+    EXPECT_EQ(listener.callsUp, 1);
+    EXPECT_FALSE(listener.link.IsOutgoingCall());
+    listener.link.SendChatString(kListenerHello);
+    ASSERT_TRUE(listener.runUntil([&] { return listener.drops == 1; }));
+    EXPECT_EQ(listener.lastDrop, -4) << "the caller's <Disconnect> was not seen";
+    EXPECT_TRUE(listener.runUntil([&] { return listener.link.IsListeningFor(2) != FALSE; }));
+    EXPECT_EQ(child.wait(std::chrono::seconds(20)), 0);
+}
+
+TEST(TwoStations, ListenerHangsUp) {
+    const WORD port = freePort();
+    auto child = ChildProcess::start("tcp_listener", {std::to_string(port)});
+    ASSERT_TRUE(pumpUntil([] { return std::filesystem::exists(readyFile()); }));
+    Station caller(false, freePort());
+    ASSERT_TRUE(caller.open());
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    caller.link.ConnectToRemote(address.c_str(), "listener");
+    ASSERT_TRUE(caller.runUntil([&] { return caller.link.IsConnected() != FALSE; }));
+    EXPECT_TRUE(caller.link.IsOutgoingCall());
+    caller.link.SendChatString(kCallerHello);
+    ASSERT_TRUE(caller.runUntil([&] { return caller.drops == 1; }));
+    EXPECT_TRUE(heard(caller, kListenerHello));
+    EXPECT_TRUE(caller.link.IsLinkDown());
+    EXPECT_EQ(child.wait(std::chrono::seconds(20)), 0);
+}
+
+TEST(TwoStations, KilledCallerIsSeenAndListeningResumes) {
+    const WORD port = freePort();
+    Station listener(true, port);
+    listener.link.SetMaxReadQueueBytes(16u << 20);
+    ASSERT_TRUE(listener.open());
+    auto child = ChildProcess::start("tcp_caller", {std::to_string(port), "stream"});
+    ASSERT_TRUE(listener.runUntil([&] { return listener.link.GetReceivedBytes() > (4u << 20); }));
+    child.kill();
+    ASSERT_TRUE(listener.runUntil([&] { return listener.drops == 1; }));
+    EXPECT_TRUE(listener.runUntil([&] { return listener.link.IsListeningFor(2) != FALSE; }));
+    // The next caller is taken.
+    const int next = connectRaw(port);
+    ASSERT_GE(next, 0);
+    EXPECT_TRUE(listener.runUntil([&] { return listener.callsUp == 2; }));
+    ::close(next);
+}
