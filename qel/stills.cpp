@@ -182,23 +182,23 @@ bool compressStep(void* state) {
         const BYTE* from =
             job->source + std::size_t(job->height - 1 - int(cinfo->next_scanline)) * stride;
         JSAMPLE* to = row[0];
-        for (int x = 0; x < job->width; ++x) {
-            switch (job->bytesPerPixel) {
-            case 3:
+        const int width = job->width;
+        if (job->bytesPerPixel == 3) {
+            for (int x = 0; x < width; ++x) {
                 to[3 * x] = from[3 * x + 2];
                 to[3 * x + 1] = from[3 * x + 1];
                 to[3 * x + 2] = from[3 * x];
-                break;
-            case 2: {
+            }
+        } else if (job->bytesPerPixel == 2) {
+            for (int x = 0; x < width; ++x) {
                 const unsigned pixel = from[2 * x] | (unsigned(from[2 * x + 1]) << 8);
                 to[3 * x] = JSAMPLE(((pixel >> 10) & 0x1F) << 3);
                 to[3 * x + 1] = JSAMPLE(((pixel >> 5) & 0x1F) << 3);
                 to[3 * x + 2] = JSAMPLE((pixel & 0x1F) << 3);
-                break;
             }
-            default:
+        } else {
+            for (int x = 0; x < width; ++x) {
                 to[3 * x] = to[3 * x + 1] = to[3 * x + 2] = from[x];
-                break;
             }
         }
         jpeg_write_scanlines(cinfo, row, 1);
