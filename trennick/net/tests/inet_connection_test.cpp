@@ -183,7 +183,9 @@ TEST(InetConnection, CallerVanishingMidBucketEndsTheCall) {
                                     static_cast<DWORD>(text.size()), 0, 0, static_cast<DWORD>(bucket.size()));
     ASSERT_GT(bytes, 1000u);
     ASSERT_TRUE(writeAll(t.caller, bucket.data(), bytes / 2));
-    ASSERT_TRUE(t.station.runUntil([&] { return t.station.link.GetLastActivity() != 0 && t.station.link.GetQueueSize(0) == 0; }));
+    ASSERT_TRUE(t.station.runUntil([&] { return t.station.link.GetQueueSize(0) == 0; }));
+    // The half bucket waits in the buffer; passes end at once.
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(t.station.link.TimeToRead(), 1);
     ::close(t.caller);
     t.caller = -1;
     EXPECT_TRUE(t.station.runUntil([&] { return t.station.drops == 1; }));
@@ -258,4 +260,25 @@ TEST(InetConnection, WritesGoOutOnlyWhileConnected) {
     EXPECT_EQ(link.GetQueueSize(1), 0u);
     EXPECT_TRUE(link.IsReadyToSend());
     EXPECT_EQ(link.GetMaxChunk(), 1024u);
+}
+
+// The caller's last bucket, sent just before it closes, still reaches the
+// link although the close is noticed first.
+TEST(InetConnection, LastWordsBeforeACloseAreRead) {
+    ListenerWithRawCaller t;
+    ASSERT_TRUE(t.setUp());
+    std::vector<BYTE> bucket(256);
+    const std::string text = "last words";
+    const DWORD bytes = buildBucket(bucket, kChatBucket, reinterpret_cast<const BYTE*>(text.data()),
+                                    static_cast<DWORD>(text.size()), 0, 0, static_cast<DWORD>(bucket.size()));
+    ASSERT_GT(bytes, 0u);
+    ASSERT_TRUE(writeAll(t.caller, bucket.data(), bytes));
+    // An orderly close (a close with our unread hello in its buffer would
+    // reset the call instead).
+    ::shutdown(t.caller, SHUT_WR);
+    // Only the event loop runs: the close notice arrives before any read pass.
+    ASSERT_TRUE(pumpUntil([&] { return t.station.link.Transport().GetStatus() == NIMINT_CS_NOT_CONNECTED; }));
+    EXPECT_EQ(t.station.pass(), -5);
+    ASSERT_EQ(t.station.chat.texts.size(), 1u);
+    EXPECT_EQ(t.station.chat.texts[0], text);
 }
