@@ -376,7 +376,7 @@ bool deltaStartStep(void* p) {
 bool deltaMcuStep(void* p) {
     auto* state = static_cast<MotionState*>(p);
     jpeg_compress_struct* encoder = &state->encoder;
-    if (encoder->blocks_in_MCU != state->blocksInMcu) {
+    if (encoder->global_state != CSTATE_SCANNING || encoder->blocks_in_MCU != state->blocksInMcu) {
         return false;
     }
     if (state->encodedMcus > 0) {
@@ -931,6 +931,8 @@ QEL_EXPORT int QEL_set_quality(QelMotionContext* context, int quality) {
     if (state == nullptr || quality < 0 || quality > 100 || !state->encoderCreated) {
         return 0;
     }
+    // A new quality restarts the compressor: a delta being built cannot go on.
+    state->deltaStarted = false;
     DeltaStartJob job{state, quality};
     return runStep(state,
                    [](void* p) -> bool {

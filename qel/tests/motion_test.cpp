@@ -288,3 +288,24 @@ TEST(QelMotion, EverythingFailsWhileTheLibraryIsClosed) {
     EXPECT_EQ(QEL_close_lib(&context), 0);
     EXPECT_EQ(QEL_get_block_coef(&context, 1, 2, 3), 0);
 }
+
+TEST(QelMotion, QualityChangeEndsTheDeltaBeingBuilt) {
+    const std::vector<BYTE> a = compress(scene(kWidth, kHeight, 32, 32));
+    const std::vector<BYTE> b = compress(scene(kWidth, kHeight, 96, 64));
+    Motion m(0);
+    ASSERT_EQ(QEL_set_history(&m.context, 2), 1);
+    changedMcus(&m.context, a);
+    ASSERT_EQ(QEL_open_image(&m.context, b.data(), DWORD(b.size())), 1);
+    std::vector<BYTE> message(8192);
+    DWORD length = 0;
+    ASSERT_EQ(QEL_build_message(&m.context, kQelDelta, -1, message.data(), &length, 8192, 50), 1);
+    int mcu = -1;
+    ASSERT_EQ(QEL_compare(&m.context, &mcu, 1), 1);
+    ASSERT_GE(mcu, 0);
+    EXPECT_EQ(QEL_set_quality(&m.context, 101), 0);
+    ASSERT_EQ(QEL_set_quality(&m.context, 60), 1);
+    EXPECT_EQ(QEL_build_message(&m.context, kQelDelta, mcu, message.data(), &length, 8192, -1), 0);
+    // A fresh delta with the new quality carries its quantisation tables and works.
+    ASSERT_EQ(QEL_build_message(&m.context, kQelDelta, -1, message.data(), &length, 8192, -1), 1);
+    EXPECT_EQ(QEL_build_message(&m.context, kQelDelta, mcu, message.data(), &length, 8192, -1), 1);
+}
