@@ -12,7 +12,7 @@
 #define STILLS_SOURCE "stillsdev"
 #define STILLS_ERROR(object, code) (object)._Error_((code), STILLS_SOURCE, __LINE__)
 
-TAVICORE_API const char* const gszStillsErrorMessages[11] = {
+const char* const gszStillsErrorMessages[11] = {
     "",
     "Unsupported Stills format or method",
     "Service not available due to previous error detected",

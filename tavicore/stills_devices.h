@@ -87,7 +87,7 @@ protected:
 
 // The JPEG codec bound to "qel.dll". While unbound every forwarding operation
 // answers code 2. One thread.
-class TAVICORE_API CStillsCodecQel : public CStillsCodecInterface {
+class TAVICORE_API CStillsCodecQel final : public CStillsCodecInterface {
 public:
     CStillsCodecQel() = default;
     ~CStillsCodecQel();
