@@ -1,0 +1,854 @@
+#include "trennick/kit/tess_integration.h"
+
+#include "platform/local_bus.h"
+#include "platform/shared_memory.h"
+#include "trennick/link/link_trace.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <unistd.h>
+
+namespace trennick {
+
+using platform::HWND;
+using platform::DWORD_PTR;
+using platform::UINT_PTR;
+
+struct CTessIntegration::Client {
+    DWORD id = 0;
+    std::shared_ptr<std::counting_semaphore<>> semaphore;
+    std::atomic<DWORD> missedSends{0};
+};
+
+struct CTessIntegration::SendRecord {
+    HWND target = 0;
+    TessBlock block{};
+    UINT timeoutMs = 0;
+    std::shared_ptr<std::counting_semaphore<>> semaphore;
+};
+
+struct CTessIntegration::Sender {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+};
+
+namespace {
+
+constexpr UINT_PTR kPurgeTimerId = 0;
+
+void putWord(TessBlock& block, std::size_t offset, WORD value) {
+    std::memcpy(block.payload + offset, &value, sizeof value);
+}
+
+void putDword(TessBlock& block, std::size_t offset, DWORD value) {
+    std::memcpy(block.payload + offset, &value, sizeof value);
+}
+
+// Copies a text of at most limit - 1 characters and its terminator.
+void putText(TessBlock& block, std::size_t offset, const char* text, std::size_t limit) {
+    if (text == nullptr || limit == 0) {
+        return;
+    }
+    const std::size_t length = strnlen(text, limit - 1);
+    std::memcpy(block.payload + offset, text, length);
+    block.payload[offset + length] = 0;
+}
+
+// A fresh shared block holding `block`; invalid when it cannot be made.
+platform::SharedMemory makeSharedBlock(const TessBlock& block) {
+    platform::SharedMemory memory = platform::SharedMemory::create(kTessBlockBytes);
+    if (!memory.valid()) {
+        linkTrace(1, "OSharedMemory<T>::OSharedMemory() CreateFileMapping failed win32 Error %d", errno);
+        return memory;
+    }
+    std::memcpy(memory.data(), &block, kTessBlockBytes);
+    return memory;
+}
+
+}  // namespace
+
+UINT CTessIntegration::OutMessage() {
+    static const UINT message = platform::RegisterWindowMessage(kTessOutMessageName);
+    return message;
+}
+
+UINT CTessIntegration::InMessage() {
+    static const UINT message = platform::RegisterWindowMessage(kTessInMessageName);
+    return message;
+}
+
+CTessIntegration::CTessIntegration(std::string_view instanceId)
+    : m_instanceId(instanceId), m_title(std::string(kTessWindowTitle) + std::string(instanceId)) {}
+
+CTessIntegration::~CTessIntegration() {
+    const HWND own = hwnd();
+    if (own != 0) {
+        platform::KillTimer(own, kPurgeTimerId);
+        SayGoodbye();
+    }
+    std::vector<DWORD> ids = ClientIds();
+    for (DWORD id : ids) {
+        std::lock_guard lock(m_clientsMutex);
+        m_clients.remove_if([id](const auto& c) { return c->id == id; });
+    }
+    m_ownerLock = 0;
+    m_secondOwnerLock = 0;
+    reapSenders(true);
+    destroy();
+}
+
+bool CTessIntegration::Create() {
+    if (!create("TessIntegrationWnd", m_title)) {
+        linkTrace(1, "CTessIntegration::Create() the window \"%s\" could not be made", m_title.c_str());
+        return false;
+    }
+    m_ownWindow = hwnd();
+    OutMessage();
+    InMessage();
+    m_timerRunning = platform::SetTimer(hwnd(), kPurgeTimerId, m_purgePeriodMs) != 0;
+    return true;
+}
+
+void CTessIntegration::SetPurgePeriod(UINT periodMs) {
+    m_purgePeriodMs = std::max<UINT>(periodMs, 10);
+    if (m_timerRunning && hwnd() != 0) {
+        platform::SetTimer(hwnd(), kPurgeTimerId, m_purgePeriodMs);
+    }
+}
+
+WORD CTessIntegration::CurrentMode() const {
+    WORD mode = 0;
+    std::memcpy(&mode, m_info + kTessInfoModeOffset, sizeof mode);
+    return mode;
+}
+
+void CTessIntegration::SetCurrentMode(WORD mode) {
+    std::memcpy(m_info + kTessInfoModeOffset, &mode, sizeof mode);
+}
+
+std::vector<DWORD> CTessIntegration::ClientIds() const {
+    std::lock_guard lock(m_clientsMutex);
+    std::vector<DWORD> ids;
+    for (const auto& client : m_clients) {
+        ids.push_back(client->id);
+    }
+    return ids;
+}
+
+DWORD CTessIntegration::MissedSends(DWORD clientId) const {
+    auto client = findClient(clientId);
+    return client ? client->missedSends.load() : 0;
+}
+
+std::shared_ptr<CTessIntegration::Client> CTessIntegration::findClient(DWORD clientId) const {
+    std::lock_guard lock(m_clientsMutex);
+    for (const auto& client : m_clients) {
+        if (client->id == clientId) {
+            return client;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<std::shared_ptr<CTessIntegration::Client>> CTessIntegration::clientsSnapshot() const {
+    std::lock_guard lock(m_clientsMutex);
+    return {m_clients.begin(), m_clients.end()};
+}
+
+// ---- window and requests ----
+
+LRESULT CTessIntegration::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == OutMessage()) {
+        return DispatchRequest(static_cast<DWORD>(wParam), static_cast<int>(lParam));
+    }
+    if (msg == platform::WM_TIMER) {
+        OnTimer();
+        return 0;
+    }
+    return MessageWindow::WindowProc(msg, wParam, lParam);
+}
+
+void CTessIntegration::OnTimer() {
+    PurgeClients();
+}
+
+LRESULT CTessIntegration::DispatchRequest(DWORD senderPid, int fd) {
+    // The layer hands over the receiver's own descriptor and closes it after
+    // this call; the mapping keeps a duplicate only while the request runs.
+    platform::SharedMemory memory = platform::SharedMemory::open(fd, kTessBlockBytes);
+    if (!memory.valid()) {
+        if (fd < 0) {
+            linkTrace(1, "OSharedMemory<T>::OSharedMemory DuplicateHandle Failed win32 Error %d ", errno);
+        } else {
+            linkTrace(1, "OSharedMemory<T>::OSharedMemory MapViewOfFile Failed win32 Error %d ", errno);
+        }
+        return kTessBlockRefused;
+    }
+    if (memory.size() != kTessBlockBytes) {
+        linkTrace(1, "CTessIntegration::DispatchRequest() block of %zu bytes refused, %zu expected",
+                  memory.size(), kTessBlockBytes);
+        return kTessBlockRefused;
+    }
+    return handleRequest(senderPid, *static_cast<TessBlock*>(memory.data()));
+}
+
+LRESULT CTessIntegration::handleRequest(DWORD senderPid, TessBlock& block) {
+    // The block lives in memory the sender can still write: read the header once.
+    const DWORD clientId = block.dwSenderId;
+    const WORD code = block.wCode;
+    // The client id names the client's window; a request that names a window
+    // of another process (or none) would act for a client that did not send it.
+    if (clientId == 0 || platform::windowProcessId(clientId) != senderPid || senderPid == 0) {
+        linkTrace(1, "CTessIntegration::DispatchRequest() request %u refused: sender 0x%lx is no window of process %lu",
+                  unsigned(code), static_cast<unsigned long>(clientId), static_cast<unsigned long>(senderPid));
+        return kTessBlockRefused;
+    }
+    BYTE* payload = block.payload;
+    switch (code) {
+    case kTessRequestRegister:
+        registerClient(clientId, payload);
+        OnClientsChanged();
+        PurgeClients();
+        return TESS_ERROR_NONE;
+    case kTessRequestUnregister:
+        RemoveClient(clientId);
+        PurgeClients();
+        return TESS_ERROR_NONE;
+    default:
+        return handleCode(code, clientId, payload);
+    }
+}
+
+void CTessIntegration::registerClient(DWORD clientId, BYTE* payload) {
+    auto client = std::make_shared<Client>();
+    client->id = clientId;
+    const LONG count = std::max<LONG>(GetClientSemaphoreCount(), 1);
+    client->semaphore = std::make_shared<std::counting_semaphore<>>(count);
+    {
+        std::lock_guard lock(m_clientsMutex);
+        // A client that registers again keeps one record: two would double
+        // every notification it gets.
+        m_clients.remove_if([clientId](const auto& c) { return c->id == clientId; });
+        m_clients.push_front(client);
+    }
+    FillClientInfo(payload);
+}
+
+LRESULT CTessIntegration::handleCode(WORD code, DWORD id, BYTE* p) {
+    auto firstDword = [p] {
+        DWORD value = 0;
+        std::memcpy(&value, p, sizeof value);
+        return value;
+    };
+    switch (code) {
+    case 2: return OLGetProperty(id, p);
+    case 3: return OLSetProperty(id, p);
+    case 4: return OLGetGroupProperty(id, p);
+    case 5: return OLSetGroupProperty(id, p);
+    case 6: return OLGetCameraInformation(id, p);
+    case 7: return OLSetCameraInformation(id, p);
+    case kTessRequestOwnerLock: return SetOwnerLock(id, firstDword());
+    case kTessRequestSecondOwnerLock: return SetSecondOwnerLock(id, firstDword());
+    case 10: return OLModeRequest(id, p);
+    case kTessRequestChangeMode: return OnChangeMode(id, p);
+    case 12: return OLDetectVideoStandard(id, p);
+    case 13: {
+        WORD group = 0;
+        std::memcpy(&group, p, sizeof group);
+        return OLRecordEvent(id, group);
+    }
+    case 14: return OLGetRelayInformation(id, p);
+    case 15: return OLSetRelayInformation(id, p);
+    case 16: return OLActivateAlarm(id, p);
+    case 17: return OLGetDayProperty(id, p);
+    case 18: return OLSetDayProperty(id, p);
+    case 19: return OLViewCamera(id, p);
+    case 20: return OLShowVideoSource(id, p);
+    case 21: return OLGetNightProperty(id, p);
+    case 22: return OLSetNightProperty(id, p);
+    case 23: return OLGetPhoneProperty(id, p);
+    case 24: return OLSetPhoneProperty(id, p);
+    case 25: return OLNightAction(id, p);
+    case 26: return OLGetRemoteProperty(id, p);
+    case 27: return OLSetRemoteProperty(id, p);
+    case 28: return OLRemoteAction(id, p);
+    case 29: return OLGetGroupWindow(id, p);
+    case 30: return OLSetGroupWindow(id, p);
+    case 31: return OLShowGroupToolbar(id, p);
+    case 32: return OLIsDeviceConnected(id, p);
+    case 33: return OLGetFileStatus(id, p);
+    case 34: return OLGetFileInformation(id, p);
+    case 35: return OLCancelFileReceiving(id);
+    case 36: return OLGetDeviceStatus(p);
+    case 37: return OLArmSys();
+    case 38: return OLDisarmSys();
+    case 39: return OLIsSysArm(p);
+    case kTessRequestReceiverId: {
+        // The text lies inside the payload; its room ends with the block.
+        // Terminate the room so a handler reading it as a text stays inside.
+        p[kTessPayloadBytes - 1] = 0;
+        return OLGetReceiverID(id, reinterpret_cast<char*>(p + kTessReceiverIdOffset));
+    }
+    case 41: return OLReserved41(id, p);
+    case 42: return OLSequenceMode(id, p);
+    case 43: return OLEventExpOpen(id, p);
+    case 44: return OLGetEventMode(id, p);
+    case 45: return OLSetEventMode(id, p);
+    case 46: return OLFreeEvents(id);
+    case 47: return OLSetSerialOutConfig(id, p);
+    case 48: return OLGetSerialOutConfig(id, p);
+    case 49: return OLSerialOutWrite(id, p);
+    case 50: return OLSerialOutDataWrite(id, p);
+    case 51: return OLSerialOutDataRead(id, p);
+    case 52: return OLTermSerialOut(id, p);
+    case 53: return OLGetActiveProtocol(id, p);
+    case 54: return OLActivateTask(id, p);
+    case 55: return OLEventExpOpenList(id, p);
+    case 56: return OLDownloadEventList(id);
+    case 57: return OLEventExpClose(id);
+    case 58: return OLGetEvent(id, p);
+    case 59: return OLFindFirstEvent(id, p);
+    case 60: return OLFindNextEvent(id, p);
+    case 61: return OLFindClose(id);
+    case 63: return OLGetEventInfo(id, p);
+    case 64: return OLEventExpCancel(id, p);
+    case 65: return OLGetDownloadState(id, p);
+    case 66: return OLGetAudioState(id, p);
+    case 67: return OLGetProfile(id, p);
+    case 68: return OLSetProfile(id, p);
+    case 69: return OLGetProfileState(id, p);
+    case 70: return OLCancelProfile(id, p);
+    default:
+        linkTrace(3, "CTessIntegration::DispatchRequest() request %u has no handler", unsigned(code));
+        return TESS_ERROR_METHOD_UNSUPPORTED;
+    }
+}
+
+// ---- clients and locks ----
+
+int CTessIntegration::RemoveClient(DWORD clientId) {
+    if (!findClient(clientId)) {
+        return 0;
+    }
+    SetOwnerLock(clientId, 0);
+    SetSecondOwnerLock(clientId, 0);
+    {
+        std::lock_guard lock(m_clientsMutex);
+        m_clients.remove_if([clientId](const auto& c) { return c->id == clientId; });
+    }
+    OnClientsChanged();
+    return 1;
+}
+
+void CTessIntegration::PurgeClients() {
+    const DWORD maxMissed = GetMaxMissedSends();
+    for (const auto& client : clientsSnapshot()) {
+        if (!platform::IsWindow(client->id) || client->missedSends.load() > maxMissed) {
+            linkTrace(3, "CTessIntegration::PurgeClients() client 0x%lx removed (%lu missed sends)",
+                      static_cast<unsigned long>(client->id),
+                      static_cast<unsigned long>(client->missedSends.load()));
+            RemoveClient(client->id);
+        }
+    }
+    if (m_ownerLock != 0 && !findClient(m_ownerLock)) {
+        m_ownerLock = 0;
+    }
+    if (m_secondOwnerLock != 0 && !findClient(m_secondOwnerLock)) {
+        m_secondOwnerLock = 0;
+    }
+}
+
+LONG CTessIntegration::SetOwnerLock(DWORD clientId, DWORD set) {
+    if (m_ownerLock != 0 && m_ownerLock != clientId) {
+        return TESS_ERROR_LOCKED;
+    }
+    m_ownerLock = set != 0 ? clientId : 0;
+    return TESS_ERROR_NONE;
+}
+
+LONG CTessIntegration::SetSecondOwnerLock(DWORD clientId, DWORD set) {
+    if (m_secondOwnerLock != 0 && m_secondOwnerLock != clientId) {
+        return TESS_ERROR_LOCKED;
+    }
+    m_secondOwnerLock = set != 0 ? clientId : 0;
+    return TESS_ERROR_NONE;
+}
+
+LONG CTessIntegration::OnChangeMode(DWORD, BYTE* payload) {
+    if (m_ownerLock != 0) {
+        return TESS_ERROR_NONE;
+    }
+    WORD oldMode = 0;
+    WORD newMode = 0;
+    std::memcpy(&oldMode, payload, sizeof oldMode);
+    std::memcpy(&newMode, payload + 2, sizeof newMode);
+    if (CurrentMode() == oldMode) {
+        NotifyBeforeModeChanged(oldMode, newMode);
+    }
+    return TESS_ERROR_NONE;
+}
+
+// ---- sending ----
+
+TessBlock CTessIntegration::notificationBlock(WORD code) const {
+    TessBlock block{};
+    block.dwSenderId = static_cast<DWORD>(m_ownWindow.load());
+    block.wCode = code;
+    return block;
+}
+
+void CTessIntegration::notifyAll(const TessBlock& block) {
+    for (const auto& client : clientsSnapshot()) {
+        DoBeginAsyncSendThread(client, block);
+    }
+}
+
+void CTessIntegration::DoBeginAsyncSendThread(const std::shared_ptr<Client>& client, const TessBlock& block) {
+    reapSenders(false);
+    if (!client->semaphore->try_acquire_for(std::chrono::milliseconds(100))) {
+        linkTrace(5, "CTessIntegration::DoBeginAsyncSendThread pSemaphore->Lock(10) Failed for Function %d",
+                  int(block.wCode));
+        ++client->missedSends;
+        return;
+    }
+    linkTrace(5, "CTessIntegration::DoBeginAsyncSendThread Before AfxBeginThread for function %d ",
+              int(block.wCode));
+    auto record = std::make_unique<SendRecord>();
+    record->target = client->id;
+    record->block = block;
+    record->timeoutMs = GetAnswerTimeout();
+    record->semaphore = client->semaphore;
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::lock_guard lock(m_sendersMutex);
+    m_senders.push_back(Sender{std::thread([record = std::move(record), done]() mutable {
+                                   SendTESSINAsyncProc(std::move(record));
+                                   done->store(true);
+                               }),
+                               done});
+}
+
+void CTessIntegration::SendTESSINAsyncProc(std::unique_ptr<SendRecord> record) {
+    const int code = record->block.wCode;
+    platform::SharedMemory memory = makeSharedBlock(record->block);
+    const HWND target = record->target;
+    const UINT timeoutMs = record->timeoutMs;
+    auto semaphore = std::move(record->semaphore);
+    record.reset();
+    if (!memory.valid()) {
+        semaphore->release();
+        return;
+    }
+    if (!platform::IsWindow(target)) {
+        // The count stays taken: the client goes with its window at the next purge.
+        linkTrace(3, "CTessIntegration::SendTESSINAsyncProc IsWindow(hTargetWnd) Failed function %d", code);
+        return;
+    }
+    linkTrace(1, "CTessIntegration::SendTESSINAsyncProc Before send Message for func %d with time out %d", code,
+              int(timeoutMs));
+    DWORD_PTR answer = 0;
+    LRESULT sent;
+    if (timeoutMs == 0) {
+        sent = platform::SendMessageFd(target, InMessage(), static_cast<WPARAM>(::getpid()), memory.fd());
+        answer = static_cast<DWORD_PTR>(sent);
+    } else {
+        sent = platform::SendMessageTimeoutFd(target, InMessage(), static_cast<WPARAM>(::getpid()), memory.fd(),
+                                              platform::SMTO_BLOCK, timeoutMs, &answer);
+    }
+    if (sent == 0 || answer == 0) {
+        linkTrace(1, "CTessIntegrationL::SendTESSINAsyncProc Send message failed ");
+    }
+    semaphore->release();
+    linkTrace(1, "CTessIntegration::SendTESSINAsyncProc After send Message for func %d with time out %d", code,
+              int(timeoutMs));
+}
+
+void CTessIntegration::sendSynchronous(const std::shared_ptr<Client>& client, const TessBlock& block) {
+    if (!client->semaphore->try_acquire_for(std::chrono::milliseconds(10))) {
+        linkTrace(5, "CTessIntegration::DoBeginAsyncSendThread pSemaphore->Lock(10) Failed for Function %d",
+                  int(block.wCode));
+        ++client->missedSends;
+        return;
+    }
+    auto record = std::make_unique<SendRecord>();
+    record->target = client->id;
+    record->block = block;
+    record->timeoutMs = GetSendTimeout();
+    record->semaphore = client->semaphore;
+    m_lastSendTimeoutMs = record->timeoutMs;
+    SendTESSINAsyncProc(std::move(record));
+}
+
+void CTessIntegration::reapSenders(bool all) {
+    std::list<Sender> finished;
+    {
+        std::lock_guard lock(m_sendersMutex);
+        for (auto it = m_senders.begin(); it != m_senders.end();) {
+            if (all || it->done->load()) {
+                auto next = std::next(it);
+                finished.splice(finished.end(), m_senders, it);
+                it = next;
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& sender : finished) {
+        if (sender.thread.joinable()) {
+            sender.thread.join();
+        }
+    }
+}
+
+void CTessIntegration::WaitForSends() {
+    reapSenders(true);
+}
+
+void CTessIntegration::fillInfoPayload(TessBlock& block) {
+    FillClientInfo(m_info);
+    std::memcpy(block.payload, m_info, kTessInfoBytes);
+    putDword(block, kTessInfoBytes, m_infoValue);
+}
+
+void CTessIntegration::Announce(HWND window, DWORD id) {
+    // One block per process, made on first use and kept until the process ends:
+    // posted messages may still be on their way when this call returns.
+    static platform::SharedMemory announceBlock;
+    static std::mutex announceMutex;
+    std::lock_guard lock(announceMutex);
+    if (!announceBlock.valid()) {
+        announceBlock = platform::SharedMemory::create(kTessBlockBytes);
+        if (!announceBlock.valid()) {
+            linkTrace(1, "OSharedMemory<T>::OSharedMemory() CreateFileMapping failed win32 Error %d", errno);
+            return;
+        }
+    }
+    TessBlock block{};
+    block.dwSenderId = id != 0 ? id : static_cast<DWORD>(m_ownWindow.load());
+    block.wCode = kTessAnnounce;
+    fillInfoPayload(block);
+    std::memcpy(announceBlock.data(), &block, kTessBlockBytes);
+    m_lastSendTimeoutMs = GetSendTimeout();
+    m_goodbyeAnswerTimeoutMs = GetAnswerTimeout();
+    if (window == platform::HWND_BROADCAST || platform::IsWindow(window)) {
+        platform::PostMessageFd(window, InMessage(), static_cast<WPARAM>(::getpid()), announceBlock.fd());
+    }
+}
+
+void CTessIntegration::SayGoodbye() {
+    static platform::SharedMemory goodbyeBlock;
+    static std::mutex goodbyeMutex;
+    std::lock_guard lock(goodbyeMutex);
+    if (!goodbyeBlock.valid()) {
+        goodbyeBlock = platform::SharedMemory::create(kTessBlockBytes);
+        if (!goodbyeBlock.valid()) {
+            linkTrace(1, "OSharedMemory<T>::OSharedMemory() CreateFileMapping failed win32 Error %d", errno);
+            return;
+        }
+    }
+    TessBlock block = notificationBlock(kTessGoodbye);
+    fillInfoPayload(block);
+    std::memcpy(goodbyeBlock.data(), &block, kTessBlockBytes);
+    if (m_goodbyeAnswerTimeoutMs == 0) {
+        platform::SendMessageFd(platform::HWND_BROADCAST, InMessage(), static_cast<WPARAM>(::getpid()),
+                                goodbyeBlock.fd());
+    } else {
+        DWORD_PTR answer = 0;
+        platform::SendMessageTimeoutFd(platform::HWND_BROADCAST, InMessage(), static_cast<WPARAM>(::getpid()),
+                                       goodbyeBlock.fd(), platform::SMTO_BLOCK, m_goodbyeAnswerTimeoutMs, &answer);
+    }
+}
+
+// ---- notifications ----
+
+void CTessIntegration::NotifyAlarmDetected(WORD a, WORD b, WORD c, const char* text) {
+    TessBlock block = notificationBlock(kTessAlarmDetected);
+    putWord(block, 0, CurrentMode());
+    putWord(block, 2, a);
+    putWord(block, 4, b);
+    putWord(block, 6, c);
+    putText(block, 8, text, 50);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyBeforeModeChanged(WORD oldMode, WORD newMode) {
+    TessBlock block = notificationBlock(kTessBeforeModeChanged);
+    putWord(block, 0, oldMode);
+    putWord(block, 2, newMode);
+    for (const auto& client : clientsSnapshot()) {
+        sendSynchronous(client, block);
+    }
+}
+
+void CTessIntegration::NotifyAuthorizationError(DWORD clientId, WORD value, const char* text) {
+    TessBlock block = notificationBlock(kTessAuthorizationError);
+    putWord(block, 0, value);
+    putText(block, 2, text, 100);
+    if (auto client = findClient(clientId)) {
+        sendSynchronous(client, block);
+    }
+}
+
+void CTessIntegration::NotifyAfterConnect(DWORD value) {
+    TessBlock block = notificationBlock(kTessAfterConnect);
+    putDword(block, 0, value);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyAfterDisconnect(WORD value) {
+    TessBlock block = notificationBlock(kTessAfterDisconnect);
+    putWord(block, 0, value);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyBeforeDialOnAlarm(WORD a, WORD b) {
+    TessBlock block = notificationBlock(kTessBeforeDialOnAlarm);
+    putWord(block, 0, a);
+    putWord(block, 2, b);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyCode8() { notifyAll(notificationBlock(kTessGroupsChanged)); }
+
+void CTessIntegration::NotifyVideoIsStreaming() {
+    TessBlock block = notificationBlock(kTessVideoIsStreaming);
+    putWord(block, 0, 0);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyFileAccepted(WORD value, const char* text) {
+    TessBlock block = notificationBlock(kTessFileAccepted);
+    putWord(block, 0, value);
+    putText(block, 2, text, 260);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyFileStarted() { notifyAll(notificationBlock(kTessFileStarted)); }
+
+void CTessIntegration::NotifyRecordStart(const char* text, DWORD a, DWORD b) {
+    TessBlock block = notificationBlock(kTessRecordStart);
+    putText(block, 0, text, 260);
+    putDword(block, 260, a);
+    putDword(block, 264, b);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyRecordFinish(const char* text, DWORD a, DWORD b) {
+    TessBlock block = notificationBlock(kTessRecordFinish);
+    putText(block, 0, text, 260);
+    putDword(block, 260, a);
+    putDword(block, 264, b);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyFullEvents() { notifyAll(notificationBlock(kTessFullEvents)); }
+
+void CTessIntegration::NotifyEventModeChanged(WORD mode) {
+    TessBlock block = notificationBlock(kTessEventModeChanged);
+    putWord(block, 0, mode);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyMemoryFree() { notifyAll(notificationBlock(kTessMemoryFree)); }
+
+void CTessIntegration::NotifySetSerialOutConfigAck(WORD a, WORD b) {
+    TessBlock block = notificationBlock(kTessSetSerialOutConfigAck);
+    putWord(block, 0, a);
+    putWord(block, 2, b);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyGetSerialOutConfigAck(WORD a, WORD b, WORD c, DWORD d, WORD e, WORD f, WORD g,
+                                                   WORD h, const char* text, WORD i) {
+    TessBlock block = notificationBlock(kTessGetSerialOutConfigAck);
+    putWord(block, 0, a);
+    putWord(block, 2, b);
+    putWord(block, 4, c);
+    putDword(block, 8, d);
+    putWord(block, 12, e);
+    putWord(block, 14, f);
+    putWord(block, 16, g);
+    putWord(block, 18, h);
+    putText(block, 20, text, 1000);
+    putWord(block, 1020, i);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifySerialOutDataWriteAck(WORD a, WORD b, WORD c) {
+    TessBlock block = notificationBlock(kTessSerialOutDataWriteAck);
+    putWord(block, 0, a);
+    putWord(block, 2, b);
+    putWord(block, 6, c);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifySerialOutDataRead(WORD a, const char* text, WORD b, WORD c) {
+    TessBlock block = notificationBlock(kTessSerialOutDataRead);
+    putWord(block, 0, a);
+    putText(block, 4, text, 1000);
+    putWord(block, 1004, b);
+    putWord(block, 1006, c);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyTermSerialOutAck(WORD a, WORD b) {
+    TessBlock block = notificationBlock(kTessTermSerialOutAck);
+    putWord(block, 0, a);
+    putWord(block, 1020, b);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifySerialOutDataReadAck(WORD a, WORD b) {
+    TessBlock block = notificationBlock(kTessSerialOutDataReadAck);
+    putWord(block, 0, a);
+    putWord(block, 1020, b);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifySerialOutError(WORD a, WORD b, WORD c) {
+    TessBlock block = notificationBlock(kTessSerialOutError);
+    putWord(block, 0, a);
+    putWord(block, 2, b);
+    putWord(block, 4, c);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifySetActiveProtocol(WORD a, const char* text, WORD b) {
+    TessBlock block = notificationBlock(kTessSetActiveProtocol);
+    putWord(block, 2, a);
+    putText(block, 20, text, 1000);
+    putWord(block, 1020, b);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyListDownloadStarted() { notifyAll(notificationBlock(kTessListDownloadStarted)); }
+
+void CTessIntegration::NotifyListDownloadFinished(DWORD value) {
+    TessBlock block = notificationBlock(kTessListDownloadFinished);
+    putDword(block, 0, value);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyEventDownloadStarted() { notifyAll(notificationBlock(kTessEventDownloadStarted)); }
+
+void CTessIntegration::NotifyEventDownloadFinished(const char* text, DWORD a, DWORD b, DWORD c) {
+    TessBlock block = notificationBlock(kTessEventDownloadFinished);
+    // Terminated within its 260 bytes, so the kit never reads the path into
+    // the numbers behind it.
+    putText(block, 0, text, 260);
+    putDword(block, 260, a);
+    putDword(block, 264, b);
+    putDword(block, 276, c);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyLineConnected(DWORD value, const char* text) {
+    TessBlock block = notificationBlock(kTessLineConnected);
+    putDword(block, 0, value);
+    putText(block, 4, text, 260);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyLineDisconnected(DWORD value, const char* text) {
+    TessBlock block = notificationBlock(kTessLineDisconnected);
+    putDword(block, 0, value);
+    putText(block, 4, text, 260);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyLineRing(DWORD value, const char* text) {
+    TessBlock block = notificationBlock(kTessLineRing);
+    putDword(block, 0, value);
+    putText(block, 4, text, 260);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifyGetProfileDone(const char* text, WORD value) {
+    TessBlock block = notificationBlock(kTessGetProfileDone);
+    putText(block, 0, text, 260);
+    putWord(block, 260, value);
+    notifyAll(block);
+}
+
+void CTessIntegration::NotifySetProfileDone(const char* text, WORD value) {
+    TessBlock block = notificationBlock(kTessSetProfileDone);
+    putText(block, 0, text, 260);
+    putWord(block, 260, value);
+    notifyAll(block);
+}
+
+// ---- request handlers of the base: every one answers 0 ----
+
+#define TESS_BASE_HANDLER(name) \
+    LONG CTessIntegration::name(DWORD, BYTE*) { return TESS_ERROR_NONE; }
+TESS_BASE_HANDLER(OLModeRequest)
+TESS_BASE_HANDLER(OLGetProperty)
+TESS_BASE_HANDLER(OLSetProperty)
+TESS_BASE_HANDLER(OLSetGroupProperty)
+TESS_BASE_HANDLER(OLGetGroupProperty)
+TESS_BASE_HANDLER(OLGetCameraInformation)
+TESS_BASE_HANDLER(OLSetCameraInformation)
+TESS_BASE_HANDLER(OLDetectVideoStandard)
+TESS_BASE_HANDLER(OLGetRelayInformation)
+TESS_BASE_HANDLER(OLSetRelayInformation)
+TESS_BASE_HANDLER(OLActivateAlarm)
+TESS_BASE_HANDLER(OLGetDayProperty)
+TESS_BASE_HANDLER(OLSetDayProperty)
+TESS_BASE_HANDLER(OLGetNightProperty)
+TESS_BASE_HANDLER(OLSetNightProperty)
+TESS_BASE_HANDLER(OLShowVideoSource)
+TESS_BASE_HANDLER(OLGetPhoneProperty)
+TESS_BASE_HANDLER(OLSetPhoneProperty)
+TESS_BASE_HANDLER(OLNightAction)
+TESS_BASE_HANDLER(OLViewCamera)
+TESS_BASE_HANDLER(OLGetRemoteProperty)
+TESS_BASE_HANDLER(OLSetRemoteProperty)
+TESS_BASE_HANDLER(OLIsDeviceConnected)
+TESS_BASE_HANDLER(OLGetFileStatus)
+TESS_BASE_HANDLER(OLGetFileInformation)
+TESS_BASE_HANDLER(OLRemoteAction)
+TESS_BASE_HANDLER(OLGetGroupWindow)
+TESS_BASE_HANDLER(OLSetGroupWindow)
+TESS_BASE_HANDLER(OLShowGroupToolbar)
+TESS_BASE_HANDLER(OLUnreachable144)
+TESS_BASE_HANDLER(OLReserved41)
+TESS_BASE_HANDLER(OLSequenceMode)
+TESS_BASE_HANDLER(OLEventExpOpen)
+TESS_BASE_HANDLER(OLSetSerialOutConfig)
+TESS_BASE_HANDLER(OLGetSerialOutConfig)
+TESS_BASE_HANDLER(OLSerialOutWrite)
+TESS_BASE_HANDLER(OLSerialOutDataWrite)
+TESS_BASE_HANDLER(OLSerialOutDataRead)
+TESS_BASE_HANDLER(OLTermSerialOut)
+TESS_BASE_HANDLER(OLGetActiveProtocol)
+TESS_BASE_HANDLER(OLSetEventMode)
+TESS_BASE_HANDLER(OLGetEventMode)
+TESS_BASE_HANDLER(OLActivateTask)
+TESS_BASE_HANDLER(OLEventExpOpenList)
+TESS_BASE_HANDLER(OLFindFirstEvent)
+TESS_BASE_HANDLER(OLFindNextEvent)
+TESS_BASE_HANDLER(OLGetEvent)
+TESS_BASE_HANDLER(OLGetEventInfo)
+TESS_BASE_HANDLER(OLEventExpCancel)
+TESS_BASE_HANDLER(OLGetDownloadState)
+TESS_BASE_HANDLER(OLGetAudioState)
+TESS_BASE_HANDLER(OLGetProfile)
+TESS_BASE_HANDLER(OLSetProfile)
+TESS_BASE_HANDLER(OLGetProfileState)
+TESS_BASE_HANDLER(OLCancelProfile)
+#undef TESS_BASE_HANDLER
+
+LONG CTessIntegration::OLRecordEvent(DWORD, WORD) { return TESS_ERROR_NONE; }
+LONG CTessIntegration::OLCancelFileReceiving(DWORD) { return TESS_ERROR_NONE; }
+LONG CTessIntegration::OLGetDeviceStatus(BYTE*) { return TESS_ERROR_NONE; }
+LONG CTessIntegration::OLIsSysArm(BYTE*) { return TESS_ERROR_NONE; }
+LONG CTessIntegration::OLArmSys() { return TESS_ERROR_NONE; }
+LONG CTessIntegration::OLDisarmSys() { return TESS_ERROR_NONE; }
+LONG CTessIntegration::OLGetReceiverID(DWORD, char*) { return TESS_ERROR_NONE; }
+LONG CTessIntegration::OLFreeEvents(DWORD) { return TESS_ERROR_NONE; }
+LONG CTessIntegration::OLDownloadEventList(DWORD) { return TESS_ERROR_NONE; }
+LONG CTessIntegration::OLEventExpClose(DWORD) { return TESS_ERROR_NONE; }
+LONG CTessIntegration::OLFindClose(DWORD) { return TESS_ERROR_NONE; }
+
+}  // namespace trennick
