@@ -15,11 +15,17 @@ fi
 
 build=${VELMOOR_FUZZ_BUILD:-build-fuzz}
 seconds=${FUZZ_SECONDS:-30}
-targets=(event_file_fuzz event_list_fuzz)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DVELMOOR_SANITIZE=ON -DVELMOOR_TESTS=OFF -DVELMOOR_BENCH=OFF \
     -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+# Every fuzz target of the tree: executables named fuzz_* or *_fuzz.
+mapfile -t targets < <(ninja -C "$build" -t targets all | sed -n 's/^\([A-Za-z0-9_]*\): phony$/\1/p' \
+    | grep -v '^cmake_' | grep -E '^(fuzz_[A-Za-z0-9_]+|[A-Za-z0-9_]+_fuzz)$' | sort -u)
+if [ ${#targets[@]} -eq 0 ]; then
+    echo "fuzz.sh: no fuzz targets" >&2
+    exit 0
+fi
 cmake --build "$build" --target "${targets[@]}"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}

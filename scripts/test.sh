@@ -14,4 +14,8 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:intercept_tl
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/scripts/lsan.supp:print_suppressions=0}
 export QT_QPA_PLATFORM=offscreen
+
+# The fuzz targets for a bounded time each (clang only; skipped without it).
+FUZZ_SECONDS=${FUZZ_SECONDS:-15} bash scripts/fuzz.sh
+
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
