@@ -598,14 +598,21 @@ DWORD SerialPort::setRts(bool on) {
 DWORD SerialPort::modemStatus(DWORD& status) const {
     status = 0;
     if (m_fd < 0) return ERROR_INVALID_HANDLE;
-    if (m_pty) {
-        if (peerGone()) return ERROR_SUCCESS;
-        const LineRecord r = readLineRecord(m_device);
+    return modemStatusOf(m_fd, m_device, m_pty, status);
+}
+
+DWORD SerialPort::modemStatusOf(int fd, const std::filesystem::path& device, bool pseudoTerminal, DWORD& status) {
+    status = 0;
+    if (fd < 0) return ERROR_INVALID_HANDLE;
+    if (pseudoTerminal) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) return ERROR_SUCCESS;
+        const LineRecord r = readLineRecord(device);
         status = r.hasStatus ? r.status : (MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
         return ERROR_SUCCESS;
     }
     int bits = 0;
-    if (::ioctl(m_fd, TIOCMGET, &bits) != 0) return codeFromErrno(errno);
+    if (::ioctl(fd, TIOCMGET, &bits) != 0) return codeFromErrno(errno);
     if (bits & TIOCM_CTS) status |= MS_CTS_ON;
     if (bits & TIOCM_DSR) status |= MS_DSR_ON;
     if (bits & TIOCM_RNG) status |= MS_RING_ON;

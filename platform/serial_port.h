@@ -194,6 +194,10 @@ public:
 
     int fd() const { return m_fd; }
 
+    // The status lines seen through another descriptor of an open port (a
+    // duplicate kept by a watcher while the owner uses the port).
+    static DWORD modemStatusOf(int fd, const std::filesystem::path& device, bool pseudoTerminal, DWORD& status);
+
 private:
     DWORD applySettings(const SerialSettings& s);
     bool peerGone() const;

@@ -19,6 +19,7 @@
 //   ATA               answer a ringing call (NO CARRIER when nothing rings);
 //   ATH               hang up (the other side gets NO CARRIER);
 //   ATO               back to data mode after an escape.
+// A command typed behind an escape ("+++ATH") is taken as the command.
 // In data mode bytes pass unchanged to the other modem. "+++" with a guard time
 // of silence before and after returns to command mode (OK). A station that
 // drops DTR, or closes its port, hangs up the call.
@@ -243,6 +244,9 @@ private:
     }
 
     void command(Modem& m, std::string text) {
+        // "+++ATH": an escape typed in front of a command is no part of it.
+        text.erase(0, text.find_first_not_of('+') == std::string::npos ? text.size() : text.find_first_not_of('+'));
+        if (text.empty()) return;
         std::string upper;
         for (char c : text) {
             if (c != ' ') upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
