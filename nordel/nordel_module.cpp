@@ -24,15 +24,11 @@ struct ModuleTrace {
     ~ModuleTrace() { LumoDebDestroy(); }
 };
 
-// The file version the build puts in the module's version note.
-// FIXME: reading it back from the module file here (GetModuleVersionStrings)
-// makes LeakSanitizer's exit-time scan crash in processes that loaded this
-// library; until that is understood the stamp uses the same text directly.
-constexpr const char* kFileVersion = "1.0.0.0";
-
 void startModule() {
     static ModuleTrace trace;
-    static const bool stamped = (WriteVersionRecord("Nordel", kFileVersion), true);
+    // The version comes from this library's own file, named by an address inside it.
+    static const bool stamped =
+        (RecordModuleVersion("Nordel", reinterpret_cast<const void*>(&startModule)), true);
     (void)stamped;
 }
 

@@ -330,3 +330,9 @@ TEST_F(StationsMgrTest, StorageOfAnyStationWithoutMakingItCurrent) {
     mgr->GetStationInfo(r);
     EXPECT_STREQ(r->stationId, "near");
 }
+
+TEST_F(StationsMgrTest, LibraryStampsTheVersionItsFileCarries) {
+    // The fixture has created an object, so the library has started and stamped.
+    EXPECT_EQ(platform::iniReadValue("Quennel.ini", "Version", "Nordel"), "1.0.0.0");
+    EXPECT_TRUE(platform::iniReadValue("Quennel.ini", "Last Access", "Nordel").has_value());
+}

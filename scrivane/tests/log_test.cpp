@@ -515,3 +515,9 @@ TEST_F(ScrivaneTest, FourProcessesAppendWhileTheLogCycles) {
         EXPECT_EQ(seen.back(), 999);
     }
 }
+
+TEST_F(ScrivaneTest, LibraryStampsTheVersionItsFileCarries) {
+    // The fixture has created objects, so the library has started and stamped.
+    EXPECT_EQ(platform::iniReadValue("Quennel.ini", "Version", "Scrivane"), "1.0.0.0");
+    EXPECT_TRUE(platform::iniReadValue("Quennel.ini", "Last Access", "Scrivane").has_value());
+}
