@@ -1,6 +1,7 @@
 #include "nordel/stations_mgr.h"
 
 #include "common/lumo_deb.h"
+#include "nordel/event_header.h"
 #include "platform/folders.h"
 #include "platform/last_error.h"
 #include "platform/time_convert.h"
@@ -514,11 +515,15 @@ void CZoStationsMgr::fillEvent(ZoStationEventInfo* event, const std::string& fil
     event->camera = m_cursor.camera;
     event->streamType = m_cursor.stream;
     event->eventType = m_cursor.eventType;
-    struct statx info {};
-    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &info) == 0) {
-        event->lastWriteTime = fileTimeOf(info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec);
-        event->creationTime = (info.stx_mask & STATX_BTIME) ? fileTimeOf(info.stx_btime.tv_sec, info.stx_btime.tv_nsec)
-                                                             : event->lastWriteTime;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        event->lastWriteTime = fileTimeOf(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+        // A file's creation time cannot be set on every file system (a copied or
+        // restored event file gets a new one), so the event's start comes from the
+        // file's own header; a file that is not an event file, or whose header is
+        // damaged, reports its last write.
+        auto start = nordel::eventStartTime(path);
+        event->creationTime = start ? *start : event->lastWriteTime;
     } else {
         event->creationTime = FILETIME{0, 0};
         event->lastWriteTime = FILETIME{0, 0};

@@ -3,12 +3,15 @@
 #include "platform/com/com_ptr.h"
 #include "platform/folders.h"
 #include "platform/ini_file.h"
+#include "platform/time_convert.h"
 
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -335,4 +338,94 @@ TEST_F(StationsMgrTest, LibraryStampsTheVersionItsFileCarries) {
     // The fixture has created an object, so the library has started and stamped.
     EXPECT_EQ(platform::iniReadValue("Quennel.ini", "Version", "Nordel"), "1.0.0.0");
     EXPECT_TRUE(platform::iniReadValue("Quennel.ini", "Last Access", "Nordel").has_value());
+}
+
+namespace {
+
+// An event file's 86-byte header: magic, the local start time at byte 6, the
+// byte sum of bytes 0..81 at byte 82.
+std::string eventHeader(const char* magic, ULONGLONG localStart, int checksumError = 0) {
+    std::string bytes(86, '\0');
+    std::memcpy(bytes.data(), magic, 4);
+    for (int i = 0; i < 8; ++i) {
+        bytes[6 + i] = char(localStart >> (8 * i));
+    }
+    bytes[14] = 3;  // an adapter number, so the sum covers more than the time
+    DWORD sum = 0;
+    for (int i = 0; i < 82; ++i) {
+        sum += BYTE(bytes[i]);
+    }
+    sum += DWORD(checksumError);
+    for (int i = 0; i < 4; ++i) {
+        bytes[82 + i] = char(sum >> (8 * i));
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(StationsMgrTest, EventStartTimeComesFromTheEventHeader) {
+    ASSERT_EQ(mgr->StartQueryStation(kStation), S_FALSE);
+    std::vector<char> block;
+    ZoStationRecord* r = fresh(block);
+    mgr->GetStationInfo(r);
+    mgr->SetStationInfo(r);
+    ASSERT_EQ(mgr->WriteStationInfo(), S_OK);
+
+    SYSTEMTIME st{};
+    st.wYear = 2020;
+    st.wMonth = 5;
+    st.wDay = 6;
+    st.wHour = 7;
+    st.wMinute = 8;
+    st.wSecond = 9;
+    FILETIME localStart{};
+    ASSERT_TRUE(platform::systemTimeToFileTime(st, localStart));
+    FILETIME utcStart{};
+    ASSERT_TRUE(platform::localFileTimeToFileTime(localStart, utcStart));
+    const ULONGLONG start = platform::fileTimeValue(localStart);
+
+    struct Case {
+        const char* name;
+        std::string content;
+        bool fromHeader;
+    };
+    const Case cases[] = {
+        {"Event_1.trg", eventHeader("VHED", start) + "snapshots follow", true},
+        {"Event_2.trg", eventHeader("VHED", start), true},                       // header only
+        {"Event_3.trg", eventHeader("VHED", start, 1), false},                   // checksum off by one
+        {"Event_4.trg", eventHeader("LUMA", start), false},                      // not an event header
+        {"Event_5.trg", eventHeader("VHED", start).substr(0, 85), false},        // cut short
+        {"Event_6.trg", eventHeader("VHED", 0), false},                          // no start time yet
+        {"Event_7.trg", "", false},
+    };
+    const std::string folder = storage + "/TriggersMoviesDB/" + kStation + "/Triggers/Adapter_0/Camera_0/Manual_Trigger/";
+    fs::create_directories(folder);
+    for (const auto& c : cases) {
+        std::ofstream(folder + c.name, std::ios::binary) << c.content;
+        // A last write far from the header's time, so each source is told apart.
+        const timespec old[2] = {{978307200, 0}, {978307200, 0}};  // 2001-01-01 UTC
+        ASSERT_EQ(::utimensat(AT_FDCWD, (folder + c.name).c_str(), old, 0), 0);
+    }
+    const FILETIME oldWrite = platform::fileTimeFrom(platform::kFileTimeOf1970 + 978307200ULL * platform::kFileTicksPerSecond);
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZoStationEventInfo in{}, out{};
+        in.streamType = 1;
+        std::strcpy(in.fileName, c.name);
+        ASSERT_EQ(mgr->GetEventInfo(&in, &out), S_OK);
+        EXPECT_EQ(platform::fileTimeValue(out.lastWriteTime), platform::fileTimeValue(oldWrite));
+        EXPECT_EQ(platform::fileTimeValue(out.creationTime),
+                  platform::fileTimeValue(c.fromHeader ? utcStart : oldWrite));
+    }
+
+    // The search reports the same time as the single look-up.
+    ZoStationEventInfo first{};
+    ASSERT_EQ(mgr->FindFirstEvent(kStation, 0, &first), S_OK);
+    EXPECT_STREQ(first.fileName, "Event_1.trg");
+    EXPECT_EQ(platform::fileTimeValue(first.creationTime), platform::fileTimeValue(utcStart));
+    WIN32_FIND_DATA fd{};
+    ASSERT_EQ(mgr->QueryFirstEvent(0, &fd), S_OK);
+    EXPECT_EQ(platform::fileTimeValue(fd.ftCreationTime), platform::fileTimeValue(utcStart));
 }
