@@ -1,0 +1,54 @@
+#include "platform/testing/test_main_common.h"
+
+#include "platform/testing/child_process.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+
+namespace velmoor::testing {
+namespace {
+
+std::string makeFreshHome() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vlm-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        std::exit(2);
+    }
+    return pattern;
+}
+
+}  // namespace
+
+int runTestMain(int argc, char** argv, const ApplicationFactory& makeApplication) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    int childExit = 0;
+    if (std::getenv("VELMOOR_TEST_CHILD_OF") != nullptr) {
+        auto app = makeApplication(argc, argv);
+        if (runChildRole(argc, argv, childExit)) {
+            return childExit;
+        }
+    }
+
+    std::string home = makeFreshHome();
+    ::setenv("VELMOOR_HOME", home.c_str(), 1);
+    ::setenv("VELMOOR_TEST_CHILD_OF", std::to_string(::getpid()).c_str(), 1);
+
+    auto app = makeApplication(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    int result = RUN_ALL_TESTS();
+    app.reset();
+
+    if (std::getenv("VELMOOR_KEEP_HOME") == nullptr) {
+        std::error_code ignored;
+        std::filesystem::remove_all(home, ignored);
+    } else {
+        std::fprintf(stderr, "VELMOOR_HOME kept: %s\n", home.c_str());
+    }
+    return result;
+}
+
+}  // namespace velmoor::testing
