@@ -270,24 +270,7 @@ void CEventFile::ZoGetTime(FILETIME* out) {
 }
 
 std::string CEventFile::zoGetFileExceptionError(int cause, char* buffer, DWORD size) {
-    static const char* const kTexts[] = {
-        "No Error Occured",
-        "An unspecified error occurred",
-        "The file could not be located",
-        "All or part of the path is invalid",
-        "The permitted number of open files was exceeded",
-        "The file could not be accessed.",
-        "There was an attempt to use an invalid file handle.",
-        "The current working directory cannot be removed.",
-        "There are no more directory entries.",
-        "There was an error trying to set the file pointer.",
-        "There was a hardware error.",
-        "SHARE.EXE was not loaded, or a shared region was locked.",
-        "There was an attempt to lock a region that was already locked.",
-        "The disk is full.",
-        "The end of file was reached.",
-    };
-    std::string text = cause >= 0 && cause < int(std::size(kTexts)) ? kTexts[cause] : "Uknown error";
+    std::string text = platform::fileCauseText(cause);
     if (buffer != nullptr && size > 0) {
         std::size_t n = std::min<std::size_t>(text.size(), size - 1);
         std::memcpy(buffer, text.data(), n);
@@ -412,16 +395,16 @@ int CEventFile::OpenEventWrite(tagEventHeader* header) {
     if (m_fd < 0) {
         int err = errno;
         trace(5, "CEventFile::OpenEventWrite() %s",
-              zoGetFileExceptionError(causeFromErrno(err)).c_str());
-        m_lastError = causeFromErrno(err) == kCauseDiskFull ? EVERR_DISK_FULL : EVERR_CREATE;
+              zoGetFileExceptionError(platform::fileCauseFromErrno(err)).c_str());
+        m_lastError = platform::fileCauseFromErrno(err) == kCauseDiskFull ? EVERR_DISK_FULL : EVERR_CREATE;
         return 0;
     }
     m_readOnly = false;
     if (!pwriteAll(m_fd, &m_header, sizeof m_header, 0)) {
         int err = errno;
         trace(5, "CEventFile::OpenEventWrite() %s",
-              zoGetFileExceptionError(causeFromErrno(err)).c_str());
-        m_lastError = causeFromErrno(err) == kCauseDiskFull ? EVERR_DISK_FULL : EVERR_WRITE_HEADER;
+              zoGetFileExceptionError(platform::fileCauseFromErrno(err)).c_str());
+        m_lastError = platform::fileCauseFromErrno(err) == kCauseDiskFull ? EVERR_DISK_FULL : EVERR_WRITE_HEADER;
         closeFile();
         return 0;
     }
@@ -501,8 +484,8 @@ int CEventFile::AddSnapShot(tagEventSnapshot* snapshot, BITMAPINFOHEADER* bitmap
         dataTotal += snap.dwSize;
     }
     auto fail = [&](int err) {
-        trace(5, "CEventFile::AddSnapshot %s", zoGetFileExceptionError(causeFromErrno(err)).c_str());
-        m_lastError = causeFromErrno(err) == kCauseDiskFull ? EVERR_DISK_FULL : EVERR_WRITE_SNAPSHOT;
+        trace(5, "CEventFile::AddSnapshot %s", zoGetFileExceptionError(platform::fileCauseFromErrno(err)).c_str());
+        m_lastError = platform::fileCauseFromErrno(err) == kCauseDiskFull ? EVERR_DISK_FULL : EVERR_WRITE_SNAPSHOT;
         // The header keeps describing the snapshots that are whole; the next
         // snapshot overwrites what was partly written.
         return 0;
@@ -751,7 +734,7 @@ int CEventFile::evUpdateEarliestSnapshot() {
     tagEventSnapshot first{};
     if (!readSnapshotHeaderAt(m_header.dwEarliestOffset, &first)) {
         trace(5, "evUpdateEarliestSnapshot() Failed!!!!! m_cFile.Read failed m_cause=%ld!!!",
-              long(causeFromErrno(errno == 0 ? EIO : errno)));
+              long(platform::fileCauseFromErrno(errno == 0 ? EIO : errno)));
         return 0;
     }
     m_header.ftStartTime = first.ftTime;
@@ -879,7 +862,7 @@ int CEventFile::ReadEventHeader(tagEventHeader* out) {
     tagEventHeader header{};
     if (!readAt(0, &header, sizeof header)) {
         trace(5, "CEventFile::ReadEventHeader() %s",
-              zoGetFileExceptionError(errno == 0 ? kCauseEndOfFile : causeFromErrno(errno)).c_str());
+              zoGetFileExceptionError(errno == 0 ? kCauseEndOfFile : platform::fileCauseFromErrno(errno)).c_str());
         m_lastError = EVERR_READ_HEADER;
         return 0;
     }
@@ -985,7 +968,7 @@ int CEventFile::OpenEventRead(tagEventHeader* out) {
     closeFile();
     m_fd = ::open(m_filePath, O_RDONLY | O_CLOEXEC);
     if (m_fd < 0) {
-        m_openCause = causeFromErrno(errno);
+        m_openCause = platform::fileCauseFromErrno(errno);
         trace(5, "CEventFile::OpenEventRead() %s: %s", m_filePath,
               zoGetFileExceptionError(m_openCause).c_str());
         m_lastError = EVERR_OPEN_READ;
@@ -1100,7 +1083,7 @@ int CEventFile::ReadSnapShotData(BYTE* buffer, DWORD length, int forward) {
     }
     if (length > 0 && !readAt(std::uint64_t(m_currentOffset) + sizeof m_snapshot, buffer, length)) {
         trace(5, "CEventFile::ReadSnapShotData() %s",
-              zoGetFileExceptionError(errno == 0 ? kCauseEndOfFile : causeFromErrno(errno)).c_str());
+              zoGetFileExceptionError(errno == 0 ? kCauseEndOfFile : platform::fileCauseFromErrno(errno)).c_str());
         m_lastError = EVERR_SNAPSHOT_DATA;
         return 0;
     }

@@ -135,32 +135,6 @@ bool formatText(char* out, std::size_t size, const char* format, ...) {
     return true;
 }
 
-int causeFromErrno(int err) {
-    switch (err) {
-    case 0: return kCauseNone;
-    case ENOENT: return kCauseNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP: return kCauseBadPath;
-    case EMFILE:
-    case ENFILE: return kCauseTooManyOpen;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR: return kCauseAccessDenied;
-    case EBADF: return kCauseInvalidFile;
-    case ESPIPE:
-    case EINVAL: return kCauseBadSeek;
-    case EIO: return kCauseHardIO;
-    case EBUSY:
-    case ETXTBSY: return kCauseSharingViolation;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG: return kCauseDiskFull;
-    default: return kCauseGeneric;
-    }
-}
-
 bool preadAll(int fd, void* out, std::size_t bytes, std::uint64_t offset) {
     auto* p = static_cast<char*>(out);
     while (bytes > 0) {

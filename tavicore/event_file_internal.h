@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the event file, folder, list and filter sources; not exported.
 
+#include "platform/file_exception.h"
 #include "tavicore/event_file.h"
 
 #include <cstdarg>
@@ -61,21 +62,7 @@ bool formatText(char* out, std::size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
 // File-exception causes, as the texts of zoGetFileExceptionError number them.
-enum FileCause : int {
-    kCauseNone = 0,
-    kCauseGeneric = 1,
-    kCauseNotFound = 2,
-    kCauseBadPath = 3,
-    kCauseTooManyOpen = 4,
-    kCauseAccessDenied = 5,
-    kCauseInvalidFile = 6,
-    kCauseBadSeek = 9,
-    kCauseHardIO = 10,
-    kCauseSharingViolation = 11,
-    kCauseDiskFull = 13,
-    kCauseEndOfFile = 14,
-};
-int causeFromErrno(int err);
+using enum platform::FileCause;
 
 // Whole-buffer positional I/O on a descriptor; false on failure or a short
 // transfer (errno is set; 0 for a short read at the end of the file).

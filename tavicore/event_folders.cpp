@@ -633,7 +633,7 @@ int CEventFile::evMakeFileForDispatch(const tagEventHeader* header, const char* 
     int fd = ::open(m_filePath, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         trace(5, "CEventFile::evMakeFileForDispatch Failed!!! Open the file failed reason=%s",
-              zoGetFileExceptionError(causeFromErrno(errno)).c_str());
+              zoGetFileExceptionError(platform::fileCauseFromErrno(errno)).c_str());
         return 0;
     }
     tagEventHeader onDisk{};

@@ -182,7 +182,7 @@ int CEventFile::evAddHdrsToHdrFile(tagEventDirListCamera* list, const char* path
     int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         trace(5, "evAddHdrsToHdrFile()  chdrfile.Open failed reason=%s",
-              zoGetFileExceptionError(causeFromErrno(errno)).c_str());
+              zoGetFileExceptionError(platform::fileCauseFromErrno(errno)).c_str());
         list->szListFile[0] = '\0';
         return 0;
     }
@@ -287,7 +287,7 @@ int CEventFile::evCopyEventListHeaderFileToDataBase(const char* path, tagEventDi
     if (fd < 0) {
         trace(5, "CEventFile::evCopyEventListHeaderFileToDataBaseFile() Failed!!!! Read File %s "
                  "failed reason=%s",
-              path, zoGetFileExceptionError(causeFromErrno(errno)).c_str());
+              path, zoGetFileExceptionError(platform::fileCauseFromErrno(errno)).c_str());
         return 0;
     }
     BYTE head[kEventDirListRecordSize];

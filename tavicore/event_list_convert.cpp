@@ -53,7 +53,7 @@ int CEventFile::evEventFileHeaderListTimeConvert(const char* path, short directi
     if (fd < 0) {
         trace(5, "CEventFile::evEventFileHeaderListTimeConverte Failed!!!! Read File %s failed "
                  "reason=%s\n",
-              path != nullptr ? path : "", zoGetFileExceptionError(causeFromErrno(errno)).c_str());
+              path != nullptr ? path : "", zoGetFileExceptionError(platform::fileCauseFromErrno(errno)).c_str());
         return 0;
     }
     BYTE head[kEventDirListRecordSize];
