@@ -183,6 +183,13 @@ bool BucketDecoder::getBucket(BYTE* buffer, DWORD capacity, ParseCursor& cursor)
 
 DWORD buildBucket(std::span<BYTE> out, WORD bucketType, const BYTE* payload, DWORD length,
                   LONG peerProtocolNumber, WORD bucketNo, DWORD maxBucketBytes) {
+    return buildBucketWithCheck(out, bucketType, payload, length, peerProtocolNumber, bucketNo,
+                                maxBucketBytes, nullptr);
+}
+
+DWORD buildBucketWithCheck(std::span<BYTE> out, WORD bucketType, const BYTE* payload, DWORD length,
+                           LONG peerProtocolNumber, WORD bucketNo, DWORD maxBucketBytes,
+                           const char* checkHeader) {
     const BYTE kind = static_cast<BYTE>(bucketType & 0xFF);
     const DWORD headerBytes = bucketHeaderBytes(kind, peerProtocolNumber);
     const ULONGLONG bucketBytes = static_cast<ULONGLONG>(headerBytes) + length + 1;
@@ -203,8 +210,12 @@ DWORD buildBucket(std::span<BYTE> out, WORD bucketType, const BYTE* payload, DWO
             writeU16(p + at, bucketNo);
             at += 2;
         }
-        std::snprintf(reinterpret_cast<char*>(p + at), kCheckHeaderBytes, "%ld",
-                      static_cast<long>(WireChecksum({payload, length})));
+        if (checkHeader != nullptr) {
+            std::snprintf(reinterpret_cast<char*>(p + at), kCheckHeaderBytes, "%s", checkHeader);
+        } else {
+            std::snprintf(reinterpret_cast<char*>(p + at), kCheckHeaderBytes, "%ld",
+                          static_cast<long>(WireChecksum({payload, length})));
+        }
         at += kCheckHeaderBytes;
     }
     if (length != 0) {

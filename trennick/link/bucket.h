@@ -116,5 +116,11 @@ private:
 // payload does not fit a bucket, `out` or `maxBucketBytes`.
 DWORD buildBucket(std::span<BYTE> out, WORD bucketType, const BYTE* payload, DWORD length,
                   LONG peerProtocolNumber, WORD bucketNo, DWORD maxBucketBytes);
+// The same with the caller's text in the check header of a guarded bucket (at
+// most 15 characters are kept) instead of the payload's checksum: file blocks
+// carry the checksum of the file bytes before escaping.
+DWORD buildBucketWithCheck(std::span<BYTE> out, WORD bucketType, const BYTE* payload, DWORD length,
+                           LONG peerProtocolNumber, WORD bucketNo, DWORD maxBucketBytes,
+                           const char* checkHeader);
 
 }  // namespace trennick

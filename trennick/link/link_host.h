@@ -7,10 +7,12 @@
 // to their own thread where they touch windows.
 
 #include "platform/types.h"
+#include "tavicore/settings_records.h"
 #include "trennick/link/station_info.h"
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -36,6 +38,20 @@ inline constexpr UINT kMsgDataLamp = 0x8082;           // (0, 1) after each disp
 inline constexpr UINT kMsgAttendTimeout = 0x5A23;      // sent, not posted
 inline constexpr UINT kMsgAttendTimeoutReject = 0x5A25;
 inline constexpr LPARAM kWrongPasswordStringId = 61416;
+// Notices of the link's services (file transfer, profiles, requests, cards).
+inline constexpr UINT kMsgRemoteProfiles = 0x5980;     // sent: (adapters detected, 0)
+inline constexpr UINT kMsgProfilesWeCalled = 0x5A31;   // posted when we placed the call
+inline constexpr UINT kMsgTriggerNotified = 0x8015;    // to the remote view
+inline constexpr UINT kMsgTrigger = 0x8013;            // (adapter, camera)
+inline constexpr UINT kMsgRpcDone = 0x801D;            // to the remote view: (result code, 0)
+inline constexpr UINT kMsgEventListRequest = 0x8039;   // lParam: 576-byte record, receiver frees it
+inline constexpr UINT kMsgEventFileRequest = 0x803D;   // lParam: 86-byte header, receiver frees it
+inline constexpr UINT kMsgSettingsError = 0x8048;      // (length, block), receiver frees the block
+inline constexpr UINT kMsgSettingsError2 = 0x8083;     // (length, block), receiver frees the block
+inline constexpr UINT kMsgFinishUpgrade = 0x8049;
+inline constexpr UINT kMsgNotificationShown = 0x806B;
+inline constexpr WPARAM kCmdProfilesTheyCalled = 32891;
+inline constexpr WPARAM kCmdOpenChat = 32804;           // sent, not posted
 
 inline constexpr WPARAM kCmdGetMonkey = 29129;
 inline constexpr WPARAM kCmdRecordEvent = 32104;
@@ -46,6 +62,17 @@ inline constexpr WPARAM kCmdCallRefused = 1057;
 inline constexpr UINT kStrStopSending = 5000;
 inline constexpr UINT kStrDoNotSend = 5010;
 inline constexpr UINT kStrReceiveTimedOut = 5090;
+inline constexpr UINT kStrFileNotFound = 4050;         // bad path or file not found
+inline constexpr UINT kStrFileReadFailed = 4060;       // with the file's path
+inline constexpr UINT kStrFileAccessDenied = 4070;
+inline constexpr UINT kStrDiskFull = 4080;
+inline constexpr UINT kStrTooManyOpenFiles = 4110;
+inline constexpr UINT kStrReceiverSilent = 5030;
+inline constexpr UINT kStrFileCheckFailed = 5050;      // with the file's name
+// Notices a peer's notification request shows (type 1, codes 1-3).
+inline constexpr UINT kStrNotice1 = 65259;
+inline constexpr UINT kStrNotice2 = 65260;
+inline constexpr UINT kStrNotice3 = 65263;
 // String resources the hello reads: the program title and its version.
 inline constexpr UINT kStrProgramTitle = 10000;
 inline constexpr UINT kStrProgramVersion = 501;
@@ -84,6 +111,18 @@ public:
     virtual void showDataLamp(int on, DWORD durationMs) {}
     // Activity-log entry of a received "<Attend TIMEOUT>".
     virtual void logAttendTimeout() {}
+    // The site information the main frame holds for the connected station;
+    // false when it holds none.
+    virtual bool remoteSiteInfo(SiteInfoBlock& site) { return false; }
+    // Stores the peer's hardware profile in the remote station's settings database.
+    virtual void storeRemoteHWProfile(const tagHWProfile& profile) {}
+    // Runs `edit` on this station's hardware profile under the settings
+    // database's lock and writes the profile back when `edit` returns true.
+    // False when there is no settings database.
+    virtual bool editLocalHWProfile(const std::function<bool(tagHWProfile&)>& edit) { return false; }
+    // Shows a string resource in the main frame's timed message box (empty
+    // caption, kind 10); false when there is no main window.
+    virtual bool showTimedNotice(UINT stringId) { return false; }
 };
 
 // The users manager's scrambling and this station's identity.
@@ -104,6 +143,16 @@ public:
     virtual void holdChanged(int side, bool on) = 0;          // side 1 local, 2 remote
     virtual void protocolVersionKnown(int protocolVersion) = 0; // 1 or 2
     virtual void postMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+    // The peer's hardware profiles arrived: `adapters` were detected.
+    virtual void hwProfilesReceived(int adapters) {}
+};
+
+// The kit channel object that drives the serial-out device with the messages
+// received over the link.
+class LinkSerialOutSink {
+public:
+    virtual ~LinkSerialOutSink() = default;
+    virtual void serialOutMessage(const BYTE* message, DWORD length) = 0;
 };
 
 // The audio codec client (CAudComp) as the link uses it.

@@ -129,6 +129,9 @@ CPacketConnection::CPacketConnection(const LinkServices& services)
     DWORD receiveLength = services.nominalBuffLen;
     m_receiveBuffer = allocateBuffer(receiveLength);
     m_bucketBuffLen = std::min(sendLength, receiveLength);
+    m_workRead.assign(0x10000, 0);
+    m_workEscaped.assign(0x10000, 0);
+    m_workLineSync.assign(8192, 0);
     m_decoder.setBucketBuffLen(m_bucketBuffLen);
     m_decoder.setPeerProtocolNumber(0);
     const DWORD t = now();
@@ -172,6 +175,13 @@ void CPacketConnection::closeReceiveFile() {
     if (m_recvFile != nullptr) {
         std::fclose(m_recvFile);
         m_recvFile = nullptr;
+    }
+    // A file still under its temporary name never passed its whole-file
+    // check: it must not survive as if it had arrived.
+    if (!m_recvTempPath.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(m_recvTempPath, ignored);
+        m_recvTempPath.clear();
     }
 }
 
@@ -404,9 +414,14 @@ LONG CPacketConnection::FilterPollBuff(std::span<BYTE> buffer, DWORD& length) {
 }
 
 LONG CPacketConnection::SendBucket(WORD bucketType, const BYTE* payload, DWORD length, WORD bucketNo) {
+    return SendBucketWithCheck(bucketType, payload, length, bucketNo, nullptr);
+}
+
+LONG CPacketConnection::SendBucketWithCheck(WORD bucketType, const BYTE* payload, DWORD length, WORD bucketNo,
+                                            const char* checkHeader) {
     std::lock_guard lock(m_bucketLock);
-    const DWORD bytes = buildBucket(m_sendBuffer, bucketType, payload, length, m_peerProtocolNumber,
-                                    bucketNo, m_bucketBuffLen);
+    const DWORD bytes = buildBucketWithCheck(m_sendBuffer, bucketType, payload, length, m_peerProtocolNumber,
+                                             bucketNo, m_bucketBuffLen, checkHeader);
     if (bytes == 0) {
         linkTrace(1, "CPacketConnection::SendBucket() type %u: payload of %lu bytes does not fit a bucket",
                   static_cast<unsigned>(bucketType), static_cast<unsigned long>(length));
@@ -462,8 +477,13 @@ LONG CPacketConnection::SendSetRecordMode(int mode) {
 }
 
 LONG CPacketConnection::SendChatString(std::string_view text) {
+    std::lock_guard lock(m_bucketLock);
+    if (text.size() + 6 >= 1023999) {
+        linkTrace(1, "CPacketConnection::SendChatString() %zu bytes do not fit a bucket", text.size());
+        return 0;
+    }
     return SendBucket(kChatBucket, reinterpret_cast<const BYTE*>(text.data()),
-                      static_cast<DWORD>(text.size()));
+                      static_cast<DWORD>(text.size())) != 0 ? 1 : 0;
 }
 
 void CPacketConnection::CheckAcknowledgment(const BYTE* payload, DWORD length) {
@@ -495,6 +515,10 @@ void CPacketConnection::handleToken(WORD id, const BYTE* body, DWORD length) {
         }
         break;
     case ID_DSVD_STOP_SENDING:
+        if (m_fileRecvStatus == REC_RECEIVING) {
+            closeReceiveFile();  // the unfinished file goes
+            m_recvFinalPath.clear();
+        }
         m_fileRecvStatus = REC_STOPPED;
         ShowMessage(kStrStopSending, 0);
         break;
@@ -525,6 +549,7 @@ void CPacketConnection::handleToken(WORD id, const BYTE* body, DWORD length) {
         if (m_fileSendStatus == WAIT_CRC_CONFIRM) {
             m_sendOffset = m_confirmedOffset;
             m_sendBlocks = m_confirmedBlocks;
+            m_sendFileChecksum = m_confirmedFileChecksum;
             ++m_retryCount;
             m_fileSendStatus = SEND_SENDING;
             OnHandlerToken(id, body, length);  // resend from the last confirmed block
@@ -547,6 +572,7 @@ void CPacketConnection::handleToken(WORD id, const BYTE* body, DWORD length) {
         if (m_rVideoStatus != VIDEO_NONE) m_rVideoStatus = VIDEO_CLOSED;
         closeSendFile();
         closeReceiveFile();
+        m_recvFinalPath.clear();
         post(kMsgTokenDone, ID_DSVD_DISCONNECT, 0);
         break;
     case ID_DSVD_VIDEOOPEN:
@@ -629,16 +655,9 @@ void CPacketConnection::handleToken(WORD id, const BYTE* body, DWORD length) {
     case ID_DSVD_LOCREJLOC:
         post(kMsgCommand, kCmdCallRefused, 0);
         break;
-    case ID_DSVD_FINISHSENDING: {
-        closeReceiveFile();
-        m_fileRecvStatus = REC_COMPLETE;
-        static constexpr UINT kByKind[] = {0, kMsgFileReceivedKind1, kMsgFileReceivedKind2,
-                                           kMsgFileReceivedKind3, kMsgFileReceivedKind4};
-        if (m_recvFileKind >= 1 && m_recvFileKind <= 4) {
-            post(kByKind[m_recvFileKind], 0, 0);
-        }
+    case ID_DSVD_FINISHSENDING:
+        OnFinishSending();
         break;
-    }
     default:
         // File announcements and confirmations, events, cards, requests, the
         // video family, hardware profiles, settings errors, panel states and
@@ -648,14 +667,33 @@ void CPacketConnection::handleToken(WORD id, const BYTE* body, DWORD length) {
     }
 }
 
-void CPacketConnection::OnHandlerToken(WORD tokenId, const BYTE*, DWORD length) {
-    linkTrace(5, "CPacketConnection: %s (%lu bytes behind it) has no handler in this link",
-              tokenName(tokenId), static_cast<unsigned long>(length));
-}
-
-void CPacketConnection::ReceiveData(const DecodedBucket& bucket) {
-    linkTrace(5, "CPacketConnection::ReceiveData() %lu bytes, no file transfer",
-              static_cast<unsigned long>(bucket.BucketLen));
+void CPacketConnection::OnHandlerToken(WORD tokenId, const BYTE* body, DWORD length) {
+    switch (tokenId) {
+    case ID_DSVD_FCRC: ConfirmOnCRC(body, length); break;
+    case ID_DSVD_SEND_NF: case ID_DSVD_SEND_CF: case ID_DSVD_SEND_CB: case ID_DSVD_SNDEVNT:
+    case ID_DSVD_SEND_EV: case ID_DSVD_SNDEVLT: case ID_DSVD_SEND_RS: case ID_DSVD_SENDRSS:
+        ConfirmOnSending(tokenId, body, length);
+        break;
+    case ID_DSVD_CRCOK: OnBlockConfirmed(); break;
+    case ID_DSVD_CRCNOTOK: OnBlockRefused(); break;
+    case ID_DSVD_FINISHUPGRADE: OnFinishUpgrade(); break;
+    case ID_DSVD_GETEVNTFILE: DispatchEventRequest(body, length); break;
+    case ID_DSVD_MY_CARD: ReceiveMyCard(body, length); break;
+    case ID_DSVD_YOURBCRECEIVED:
+        m_myCardStatus = static_cast<WORD>((m_myCardStatus & ~(kCardConfirmed | kCardSent)) | kCardConfirmed);
+        break;
+    case ID_DSVD_NOTIFYRPC: ReceiveNotificationRPC(body, length); break;
+    case ID_DSVD_LUMORARPC: ReceiveLumoraRPC(body, length); break;
+    case ID_DSVD_REFRESHDEBRIEF: DispatchEventDirListCameraRequest(body, length); break;
+    case ID_DSVD_HWPROFILE_V1_2: ReceiveLumoraHWProfile(body, length); break;
+    case ID_DSVD_SETTINGS_ERROR: ReceiveSettingsError(body, length); break;
+    case ID_DSVD_SETTINGSERROR2: ReceiveSettingsError2(body, length); break;
+    case ID_DSVD_TRIGGERNOTIFICATION: ReceiveTriggerNotification(body, length); break;
+    default:
+        linkTrace(5, "CPacketConnection: %s (%lu bytes behind it) has no handler in this link",
+                  tokenName(tokenId), static_cast<unsigned long>(length));
+        break;
+    }
 }
 
 void CPacketConnection::StoreNewFrame(const DecodedBucket& bucket) {
@@ -669,12 +707,33 @@ void CPacketConnection::StoreAudioFrame(const DecodedBucket& bucket) {
 }
 
 void CPacketConnection::ReceiveSerialOutCommand(const DecodedBucket& bucket) {
-    linkTrace(5, "CPacketConnection::ReceiveSerialOutCommand() %lu bytes, no serial-out handling",
-              static_cast<unsigned long>(bucket.BucketLen));
+    std::lock_guard lock(m_bucketLock);
+    if (bucket.BucketLen == 0) {
+        linkTrace(5, "CPacketConnection::ReceiveSerialOutCommand() CurrBucket.BucketLen =0");
+        return;
+    }
+    if (bucket.BucketLen > kMaxBucketBytes) {
+        linkTrace(1, "CPacketConnection::ReceiveSerialOutCommand() Error Bucket ;en %d", static_cast<int>(bucket.BucketLen));
+        return;
+    }
+    if (!bucket.checksumMatches()) {
+        m_host->showDataLamp(1, 3000);
+        linkTrace(1, "CPacketConnection::ReceiveSerialOutCommand() Failed!!! CRC Error!!!!");
+        return;
+    }
+    if (m_serialOutSink == nullptr) {
+        linkTrace(1, "CPacketConnection::ReceiveSerialOutCommand() Failed !!! pNightTessIntegration Error");
+        return;
+    }
+    m_serialOutSink->serialOutMessage(bucket.Payload, bucket.BucketLen);
 }
 
 void CPacketConnection::ReceiveChatText(const DecodedBucket& bucket) {
     std::lock_guard lock(m_bucketLock);
+    if (m_chatWindow == nullptr && m_window != nullptr) {
+        // The main frame opens the chat window and hands it to the link.
+        m_window->sendMessage(kMsgCommand, kCmdOpenChat, 0);
+    }
     if (m_chatWindow != nullptr) {
         const char* text = reinterpret_cast<const char*>(bucket.Payload);
         m_chatWindow->chatText(std::string_view(text, strnlen(text, bucket.BucketLen)));
@@ -800,6 +859,7 @@ LONG CPacketConnection::CheckTimeOuts() {
         linkTrace(1, "CPacketConnection::CheckTimeOuts() No data has been transfered for a while. The remote "
                      "site may have disconnected.Video/Data transfer has been stopped");
         closeReceiveFile();
+        m_recvFinalPath.clear();
         ShowMessage(kStrReceiveTimedOut, 0);
     }
     if (m_helloReceived != 0 && m_failedLogins == 0 && m_helloAccepted == 0 &&
@@ -880,6 +940,7 @@ void CPacketConnection::resetState(bool capabilityProtocol2) {
     m_lastSyncReceivedMs = 0;
     m_lastSyncSentMs = 0;
     m_finished = false;
+    resetServices();
 }
 
 void CPacketConnection::InitializePakconnState() {
@@ -982,8 +1043,13 @@ LONG CPacketConnection::CheckReceiveCompletion() {
     std::lock_guard lock(m_bucketLock);
     if (m_fileRecvStatus == REC_RECEIVING && m_recvBytes >= m_recvAnnouncedBytes &&
         now() - m_lastFileActivityMs > kFileIdleLimitMs) {
+        // Every byte arrived but the sender never closed the file with its
+        // whole-file check: without that check the file is not complete.
+        linkTrace(1, "CPacketConnection::CheckReceiveCompletion() %s: no whole-file check arrived, file dropped",
+                  m_recvName.c_str());
         closeReceiveFile();
-        m_fileRecvStatus = REC_COMPLETE;
+        m_recvFinalPath.clear();
+        m_fileRecvStatus = REC_FAILED;
     } else if (m_fileRecvStatus == REC_WAIT_USER) {
         closeReceiveFile();
     }

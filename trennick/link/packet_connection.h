@@ -17,8 +17,14 @@
 // longer exists once this base class's destructor runs.
 
 #include "platform/types.h"
+#include "tavicore/event_file.h"
+#include "tavicore/record_convert.h"
+#include "tavicore/settings_records.h"
 #include "trennick/link/bucket.h"
+#include "trennick/link/cards.h"
 #include "trennick/link/common_base.h"
+#include "trennick/link/event_requests.h"
+#include "trennick/link/file_transfer.h"
 #include "trennick/link/link_host.h"
 #include "trennick/link/prot_list.h"
 #include "trennick/link/station_info.h"
@@ -168,6 +174,9 @@ public:
     std::span<BYTE> ReceiveBuffer() { return m_receiveBuffer; }
     // Builds and writes one bucket; returns the transport write's count.
     LONG SendBucket(WORD bucketType, const BYTE* payload, DWORD length, WORD bucketNo = 0);
+    // The same with the caller's text in the check header of a guarded bucket.
+    LONG SendBucketWithCheck(WORD bucketType, const BYTE* payload, DWORD length, WORD bucketNo,
+                             const char* checkHeader);
 
     // ---- tokens, hello, time-outs ----
     LONG SendAcknowledgment(WORD tokenId, BOOL flag = TRUE);
@@ -205,6 +214,52 @@ public:
     static bool FileExists(const std::string& path);
     LONG CheckReceiveCompletion();
 
+    // ---- file transfer (file_transfer.cpp) ----
+    // One send and one receive transfer at a time. The application calls
+    // ProcessSending periodically; it opens and announces a started file,
+    // sends the first block, resends after a silent period and closes ended
+    // transfers. Received files are written under a temporary name in the
+    // folder of their kind and appear under their own name only after the
+    // whole-file check passed.
+    LONG ProcessSending();
+    LONG SetSendStatus(LONG command, LONG value, const char* text);
+    LONG SetReceiveStatus(LONG command, const char* text);
+    LONG CancelSending();
+    // Outputs may be null.
+    LONG GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LONG* kind, LONG* rate, std::string* name);
+    LONG GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
+                          std::string* name);
+    void GetTransferProgress(int which, ULONGLONG& bytes, DWORD& elapsedMs);
+    void GetErrorCounts(DWORD& sendRetries, DWORD& receiveErrors);
+    // The path of the last file that arrived whole; false when none did.
+    bool GetReceivedFileName(std::string& path);
+
+    // ---- site info, hardware profiles, text requests (link_services.cpp) ----
+    LONG SendLumoraRPC(const char* request, WORD length);
+    tagHWProfile GetRemoteHWProfile();
+    WORD GetRemoteAdapterCount();
+    // Writes the connected site with its adapters and cameras into the
+    // station directory (the stations manager's server); false without it.
+    bool UpdateStationDataBase();
+
+    // ---- event requests and trigger notifications ----
+    LONG SendEventDirListCameraRequest(const EventListRequest& request);
+    LONG SendEventRequest(const tagEventHeader* header);
+    tagTrigger GetTriggerNotification();
+
+    // ---- settings reports ----
+    LONG SendSettingsError(const BYTE* report, WORD length);
+
+    // ---- cards, snapshot and notification requests ----
+    WORD GetCardStatus(int which);
+    LONG GetRemoteCard(tagBusinessCard& card);
+    LONG SendMyCard(const tagBusinessCard* card);
+    LONG SendGetSnapshot(WORD first, DWORD second, WORD third);
+
+    // ---- serial-out commands ----
+    LONG SendSerialOutCommand(const BYTE* message, WORD length);
+    void SetSerialOutSink(LinkSerialOutSink* sink);
+
     // State readers (tests and the application's status display).
     LONG GetFileSendStatus();
     LONG GetFileReceiveStatus();
@@ -234,6 +289,31 @@ protected:
     virtual void ReceiveSerialOutCommand(const DecodedBucket& bucket);
     virtual void ReceiveChatText(const DecodedBucket& bucket);
 
+    // Service handlers behind OnHandlerToken.
+    void ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD length);
+    void ConfirmOnCRC(const BYTE* body, DWORD length);
+    void OnFinishSending();
+    LONG SendFileAnnouncement();
+    LONG SendFileBlock();
+    void OnBlockConfirmed();
+    void OnBlockRefused();
+    LONG ReceiveLumoraHWProfile(const BYTE* body, DWORD length);
+    int DispatchHWProfileList(const BYTE* list, DWORD length);
+    LONG ReceiveLumoraRPC(const BYTE* body, DWORD length);
+    // 0 when refused, else the request's result code (1 video input, 2
+    // digital output, 3 and 4 accepted, 5 page).
+    int DispatchLumoraRPC(const BYTE* text, DWORD length);
+    LONG ReceiveTriggerNotification(const BYTE* body, DWORD length);
+    LONG DispatchEventDirListCameraRequest(const BYTE* body, DWORD length);
+    LONG DispatchEventRequest(const BYTE* body, DWORD length);
+    LONG ReceiveSettingsError(const BYTE* body, DWORD length);
+    LONG ReceiveSettingsError2(const BYTE* body, DWORD length);
+    LONG OnFinishUpgrade();
+    LONG ReceiveMyCard(const BYTE* body, DWORD length);
+    LONG ReceiveNotificationRPC(const BYTE* body, DWORD length);
+    bool DispatchNotificationRPC(const BYTE* body, DWORD length);
+    bool HandleNotificationRPC(long type, long code, long value);
+
     DWORD now() const { return m_clock(); }
     void post(UINT message, WPARAM wParam, LPARAM lParam);
     void closeSendFile();
@@ -245,6 +325,13 @@ protected:
 
 private:
     bool sendToken(WORD tokenId);
+    LONG receiveSettingsReport(WORD tokenId, UINT message, const BYTE* body, DWORD length);
+    std::string receiveTargetFolder(int kind, bool& ok);
+    void failReceive(LONG state, bool tellPeer);
+    bool commitReceivedFile();
+    void finishSend(LONG state);
+    void resendFromConfirmed(const char* why);
+    void resetServices();
     void handleToken(WORD tokenId, const BYTE* body, DWORD length);
     bool peerVersionHoldsAny(std::initializer_list<const char*> versions);
     bool audioRefusedByOldPeer();
@@ -301,6 +388,47 @@ private:
     DWORD m_sendStartMs = 0;
     ULONGLONG m_recvAnnouncedBytes = 0;
     ULONGLONG m_recvBytes = 0;
+    // Send side beyond the core's fields.
+    std::string m_sendPath;
+    int m_sendKind = 0;
+    ULONGLONG m_sendFileLength = 0;
+    DWORD m_sendFileChecksum = 0;       // sum of the block checksums sent
+    DWORD m_confirmedFileChecksum = 0;  // the same up to the last confirmed block
+    DWORD m_blockSentMs = 0;
+    DWORD m_announcedMs = 0;
+    bool m_awaitingFileCheck = false;   // "<FCRC>" sent, its answer not yet in
+    DWORD m_fileCheckTries = 0;
+    RateInterval m_sendRate;
+    // Receive side.
+    std::string m_recvName;             // the announced name, checked
+    std::string m_recvFinalPath;
+    std::string m_recvTempPath;
+    std::string m_receivedFilePath;     // the last file that arrived whole
+    WORD m_recvPacketNo = 0;
+    bool m_recvFirstBlock = true;
+    DWORD m_recvFileChecksum = 0;
+    bool m_recvChecked = false;         // the whole-file check passed
+    bool m_recvFinishSeen = false;
+    bool m_recvNotified = false;
+    DWORD m_recvErrors = 0;
+    RateInterval m_recvRate;
+    LONG m_lastRecvRate = -1;
+    // Work buffers of a file block: the bytes read and their escaped form.
+    std::vector<BYTE> m_workRead;
+    std::vector<BYTE> m_workEscaped;
+    std::vector<BYTE> m_workLineSync;
+    // Peer's hardware, triggers, cards.
+    tagHWProfile m_remoteHWProfile{};
+    WORD m_remoteAdapters = 0;
+    DWORD m_profilesReceived = 0;
+    DWORD m_rpcReceived = 0;
+    tagTrigger m_triggerNotification{};
+    tagBusinessCard m_myCard{};
+    tagBusinessCard m_peerCard{};
+    WORD m_myCardStatus = 0;
+    WORD m_peerCardStatus = 0;
+    DWORD m_myCardSentMs = 0;
+    LinkSerialOutSink* m_serialOutSink = nullptr;
 
     // Video, hold, pointers handed in.
     WORD m_lVideoStatus = 1;

@@ -1,0 +1,678 @@
+// File transfer over the link: the sending steps, the receiving of file
+// blocks, the whole-file check and the status operations of CPacketConnection.
+
+#include "trennick/link/packet_connection.h"
+
+#include "platform/folders.h"
+#include "trennick/link/link_trace.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace trennick {
+
+namespace {
+
+constexpr DWORD kAnnounceWaitMs = 60000;
+constexpr DWORD kBlockConfirmMs = 6000;
+constexpr DWORD kFileCheckTries = 10;
+
+UINT openFailureMessage(int error) {
+    switch (error) {
+    case EMFILE: case ENFILE: return kStrTooManyOpenFiles;
+    case EACCES: case EPERM: case EBUSY: case ETXTBSY: return kStrFileAccessDenied;
+    default: return kStrFileNotFound;
+    }
+}
+
+UINT writeFailureMessage(int error) {
+    return (error == EMFILE || error == ENFILE) ? kStrTooManyOpenFiles : kStrDiskFull;
+}
+
+ULONGLONG fileTimeOf(const struct stat& st) {
+    // 100-ns intervals since 1601, as a FILETIME holds them.
+    constexpr ULONGLONG kEpochDifference = 116444736000000000ull;
+    return kEpochDifference + static_cast<ULONGLONG>(st.st_mtim.tv_sec) * 10000000ull +
+           static_cast<ULONGLONG>(st.st_mtim.tv_nsec) / 100;
+}
+
+}  // namespace
+
+// ---- sending ----
+
+LONG CPacketConnection::SetSendStatus(LONG command, LONG value, const char* text) {
+    std::lock_guard lock(m_bucketLock);
+    switch (command) {
+    case 1:
+        if (m_fileSendStatus > 0 || text == nullptr) {
+            return 0;
+        }
+        m_sendPath = text;
+        m_sendKind = value;
+        m_sendOffset = 0;
+        m_fileSendStatus = SEND_START;
+        return 1;
+    case 0:
+        if (m_fileSendStatus == SEND_ANNOUNCED || m_fileSendStatus == SEND_SENDING ||
+            m_fileSendStatus == WAIT_CRC_CONFIRM) {
+            sendToken(ID_DSVD_STOP_SENDING);
+            closeSendFile();
+        }
+        m_fileSendStatus = SEND_STOPPED;
+        return 1;
+    case 7:
+        if (m_fileSendStatus == SEND_SENDING) {
+            m_fileSendStatus = SEND_FAILED;
+        }
+        return 0;
+    case 9:
+        closeSendFile();
+        linkTrace(5, "CPacketConnection::SetSendStatus() SendAcknowledgment(ID_DSVD_DISCONNECT,CONTROLPACKET)");
+        sendToken(ID_DSVD_DISCONNECT);
+        m_fileSendStatus = SEND_CLOSED;
+        return 1;
+    case -2:
+        m_fileSendStatus = SEND_CLOSED;
+        return 1;
+    case -3:
+        closeSendFile();
+        m_fileSendStatus = SEND_STOPPED;
+        return 1;
+    case -1:
+        closeSendFile();
+        m_fileSendStatus = SEND_IDLE;
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+LONG CPacketConnection::CancelSending() {
+    std::lock_guard lock(m_bucketLock);
+    m_fileSendStatus = SEND_CANCELLED;
+    return 1;
+}
+
+void CPacketConnection::finishSend(LONG state) {
+    closeSendFile();
+    m_awaitingFileCheck = false;
+    m_fileSendStatus = state;
+}
+
+LONG CPacketConnection::SendFileAnnouncement() {
+    std::lock_guard lock(m_bucketLock);
+    struct stat st {};
+    if (m_sendFile == nullptr || ::fstat(::fileno(m_sendFile), &st) != 0) {
+        return 0;
+    }
+    const WORD token = announcementToken(m_sendKind, GetProtocolVersion() == 2);
+    const std::string name = GetFileNameFromPath(m_sendPath, kBaseName | kExtension);
+    const std::vector<BYTE> payload = buildAnnouncement(token, name, m_sendFileLength, fileTimeOf(st));
+    const LONG written = SendBucket(kTokenBucket, payload.data(), static_cast<DWORD>(payload.size()));
+    m_fileSendStatus = SEND_ANNOUNCED;
+    m_sendRate = {now(), 0};
+    return written;
+}
+
+LONG CPacketConnection::ProcessSending() {
+    std::lock_guard lock(m_bucketLock);
+    const DWORD t = now();
+    switch (m_fileSendStatus) {
+    case SEND_START: {
+        closeSendFile();
+        m_sendFile = std::fopen(m_sendPath.c_str(), "rb");
+        struct stat st {};
+        if (m_sendFile == nullptr || ::fstat(::fileno(m_sendFile), &st) != 0 || !S_ISREG(st.st_mode)) {
+            const int error = m_sendFile == nullptr ? errno : EISDIR;
+            closeSendFile();
+            m_fileSendStatus = SEND_FAILED;
+            const UINT message = openFailureMessage(error);
+            if (message == kStrTooManyOpenFiles) {
+                linkTrace(1, "CPacketConnection::ProcessSending() Failed!!! File = %s e.m_cause = CFileException ::tooManyOpenFiles\n", m_sendPath.c_str());
+            } else if (message == kStrFileAccessDenied) {
+                linkTrace(1, "CPacketConnection::ProcessSending() Failed!!! File = %s e.m_cause = CFileException::accessDenied|| sharingViolation\n", m_sendPath.c_str());
+            } else {
+                linkTrace(1, "CPacketConnection::ProcessSending() Failed!!! File = %s e.m_cause = CFileException::badPath || notFound\n", m_sendPath.c_str());
+            }
+            ShowMessage(message, 0, m_sendPath.c_str());
+            break;
+        }
+        m_sendFileLength = static_cast<ULONGLONG>(st.st_size);
+        if (m_sendFileLength == 0) {
+            // An empty file is never announced.
+            finishSend(SEND_CANCELLED);
+            break;
+        }
+        m_sendOffset = 0;
+        m_confirmedOffset = 0;
+        m_sendBlocks = 0;
+        m_confirmedBlocks = 0;
+        m_sendFileChecksum = 0;
+        m_confirmedFileChecksum = 0;
+        m_awaitingFileCheck = false;
+        m_fileCheckTries = 0;
+        SendFileAnnouncement();
+        m_announcedMs = t;
+        break;
+    }
+    case SEND_ANNOUNCED:
+        if (t - m_announcedMs > kAnnounceWaitMs) {
+            finishSend(SEND_FAILED);
+            linkTrace(1, "CPacketConnection::ProcessSending() Failed!!!    Receiver did not confirm on sending\n");
+            ShowMessage(kStrReceiverSilent, 0);
+        }
+        break;
+    case SEND_SENDING:
+        SendFileBlock();
+        break;
+    case WAIT_CRC_CONFIRM:
+        if (t - m_blockSentMs > kBlockConfirmMs) {
+            if (m_awaitingFileCheck) {
+                if (++m_fileCheckTries >= kFileCheckTries) {
+                    linkTrace(1, "CPacketConnection::ProcessSending() the receiver never answered the whole-file check");
+                    finishSend(SEND_FAILED);
+                } else {
+                    ++m_retryCount;
+                    m_fileSendStatus = SEND_SENDING;
+                    SendFileBlock();  // sends the check again
+                }
+            } else {
+                resendFromConfirmed("time-out");
+            }
+        }
+        break;
+    case SEND_CANCELLED:
+    case SEND_STOPPED:
+        closeSendFile();
+        break;
+    default:
+        break;
+    }
+    // Our card is sent again until the peer confirms it.
+    if ((m_myCardStatus & kCardSent) && t - m_myCardSentMs > kBlockConfirmMs) {
+        SendMyCard(nullptr);
+    }
+    return m_fileSendStatus;
+}
+
+void CPacketConnection::resendFromConfirmed(const char* why) {
+    linkTrace(3, "CRC confirmation waiting timeout, Sending again from FileSending.CurrStatus=%ld offset (%s)",
+              static_cast<long>(m_confirmedOffset), why);
+    m_sendOffset = m_confirmedOffset;
+    m_sendBlocks = m_confirmedBlocks;
+    // The running checksum goes back with the offset, or the resent block
+    // would be counted twice in the whole-file check.
+    m_sendFileChecksum = m_confirmedFileChecksum;
+    ++m_retryCount;
+    m_fileSendStatus = SEND_SENDING;
+    SendFileBlock();
+}
+
+LONG CPacketConnection::SendFileBlock() {
+    std::lock_guard lock(m_bucketLock);
+    if (m_sendFile == nullptr) {
+        linkTrace(1, "CPacketConnection::SendFileBlock() no file open");
+        finishSend(SEND_FAILED);
+        return 0;
+    }
+    const DWORD t = now();
+    if (static_cast<ULONGLONG>(m_sendOffset) >= m_sendFileLength) {
+        // Every block is confirmed: the whole-file check closes the file,
+        // and "<FinishSending>" follows once the receiver accepted it.
+        std::string payload(tokenText(ID_DSVD_FCRC));
+        payload += fileChecksumText(m_sendFileChecksum);
+        SendBucket(kTokenBucket, reinterpret_cast<const BYTE*>(payload.data()), static_cast<DWORD>(payload.size()));
+        m_awaitingFileCheck = true;
+        m_fileSendStatus = WAIT_CRC_CONFIRM;
+        m_blockSentMs = t;
+        return 1;
+    }
+    if (::fseeko(m_sendFile, static_cast<off_t>(m_sendOffset), SEEK_SET) != 0) {
+        linkTrace(1, "CPacketConnection::SendFileBlock() Failed!!!    e->m_cause == CFileException ::invalidFile || CFileException::badSeek\n");
+        finishSend(SEND_FAILED);
+        ShowMessage(kStrFileReadFailed, 0, m_sendPath.c_str());
+        return 0;
+    }
+    const DWORD chunk = std::clamp<DWORD>(GetMaxChunk(), 4, static_cast<DWORD>(m_workEscaped.size() - 1));
+    const std::size_t got = std::fread(m_workRead.data(), 1, chunk, m_sendFile);
+    if (got == 0) {
+        // A read error, or the file shrank under us: it cannot arrive whole.
+        linkTrace(1, "CPacketConnection::SendFileBlock() Failed!!!    e->m_cause == invalidFile | badSeek | accessDenied | sharingViaolation\n");
+        finishSend(SEND_FAILED);
+        ShowMessage(kStrFileReadFailed, 0, m_sendPath.c_str());
+        return 0;
+    }
+    DWORD used = 0;
+    const DWORD escaped = escapeBlock(m_workRead.data(), static_cast<DWORD>(got), chunk - 2, m_workEscaped.data(), used);
+    const LONG checksum = WireChecksum({m_workRead.data(), used});
+    char check[kCheckHeaderBytes];
+    std::snprintf(check, sizeof check, "%14ld", static_cast<long>(checksum));
+    const WORD bucketNo = static_cast<WORD>(m_peerProtocolNumber >= 3 ? m_sendBlocks : m_sendBlocks + 1);
+    const LONG written = SendBucketWithCheck(kFileBlockBucket, m_workEscaped.data(), escaped, bucketNo, check);
+    if (written >= static_cast<LONG>(escaped)) {
+        linkTrace(5, "CPacketConnection::SendFileBlock() FileSendStatus=WAIT_CRC_CONFIRM\n\tCurrBucket.BucketNo = %ld",
+                  static_cast<long>(bucketNo));
+        m_sendOffset += used;
+        m_sendFileChecksum += static_cast<DWORD>(checksum);
+        m_sendRate.bytes += used;
+        ++m_sendBlocks;
+        m_fileSendStatus = WAIT_CRC_CONFIRM;
+    }
+    m_blockSentMs = t;
+    return written;
+}
+
+void CPacketConnection::OnBlockConfirmed() {
+    if (m_awaitingFileCheck) {
+        // The receiver's whole-file check passed: the file is done.
+        sendToken(ID_DSVD_FINISHSENDING);
+        finishSend(SEND_CANCELLED);
+        if (m_sendKind == kFileKindCardPicture) {
+            m_myCardStatus |= kCardPictureSent;
+        }
+        return;
+    }
+    m_confirmedOffset = m_sendOffset;
+    m_confirmedBlocks = m_sendBlocks;
+    m_confirmedFileChecksum = m_sendFileChecksum;
+    m_fileSendStatus = SEND_SENDING;
+    SendFileBlock();
+}
+
+void CPacketConnection::OnBlockRefused() {
+    if (m_awaitingFileCheck) {
+        linkTrace(1, "CPacketConnection::OnBlockRefused() the receiver's whole-file check failed for %s",
+                  m_sendPath.c_str());
+        finishSend(SEND_FAILED);
+        return;
+    }
+    SendFileBlock();
+}
+
+LONG CPacketConnection::GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LONG* kind, LONG* rate,
+                                      std::string* name) {
+    std::lock_guard lock(m_bucketLock);
+    const LONG state = m_fileSendStatus;
+    switch (state) {
+    case SEND_IDLE: case SEND_USER_DISCONNECTING: case SEND_CLOSED:
+        return state;
+    case SEND_START:
+        if (name) *name = m_sendPath;
+        if (kind) *kind = m_sendKind;
+        if (totalBytes) *totalBytes = 0;
+        if (sentBytes) *sentBytes = 0;
+        if (rate) *rate = 0;
+        return 1;
+    case SEND_ANNOUNCED: case SEND_SENDING: case WAIT_CRC_CONFIRM:
+        if (totalBytes) *totalBytes = m_sendFileLength == 0 ? 1 : m_sendFileLength;
+        if (sentBytes) *sentBytes = static_cast<ULONGLONG>(std::max<LONGLONG>(m_sendOffset, 0));
+        if (kind) *kind = m_sendKind;
+        if (name) *name = m_sendPath;
+        if (rate) *rate = sendRate(m_sendRate, now());
+        return 3;
+    case SEND_REFUSED: case SEND_CANCELLED: case SEND_FAILED: case SEND_STOPPED:
+        closeSendFile();
+        if (name) *name = m_sendPath;
+        if (kind) *kind = m_sendKind;
+        return state;
+    default:
+        return 0;
+    }
+}
+
+// ---- receiving ----
+
+std::string CPacketConnection::receiveTargetFolder(int kind, bool& ok) {
+    ok = false;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (kind == kFileKindRemoteSettings) {
+        fs::path folder = platform::programFolder() / "RSettings";
+        fs::create_directories(folder, error);
+        SiteInfoBlock site{};
+        if (m_host->remoteSiteInfo(site)) {
+            const std::string station(site.siteName, strnlen(site.siteName, sizeof site.siteName));
+            if (!station.empty()) {
+                if (!isSafeWireFileName(station)) {
+                    linkTrace(1, "CPacketConnection::ConfirmOnSending() station name \"%s\" cannot name a folder",
+                              station.c_str());
+                    return {};
+                }
+                folder /= station;
+                fs::create_directories(folder, error);
+            }
+        }
+        ok = fs::is_directory(folder, error);
+        return folder.string();
+    }
+    const std::string& folder =
+        (kind == kFileKindCardPicture || kind == kFileKindSystemSettings) ? m_specialFolder : m_receiveFolder;
+    ok = !folder.empty() && fs::is_directory(folder, error);
+    return folder;
+}
+
+void CPacketConnection::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD length) {
+    std::lock_guard lock(m_bucketLock);
+    if (m_fileRecvStatus == REC_USER_DISCONNECTING) {
+        return;
+    }
+    const auto announcement = parseAnnouncement(body, length);
+    if (!announcement) {
+        linkTrace(1, "CPacketConnection::ConfirmOnSending() %s without its name or size: dropped", tokenName(tokenId));
+        return;
+    }
+    int kind = kFileKindAny;
+    switch (tokenId) {
+    case ID_DSVD_SEND_CF: kind = kFileKindCardPicture; break;
+    case ID_DSVD_SEND_CB: kind = static_cast<int>(GetClipboardFormatOfFile(announcement->name)); break;
+    case ID_DSVD_SNDEVNT: case ID_DSVD_SEND_EV: kind = kFileKindEvent; break;
+    case ID_DSVD_SNDEVLT: kind = kFileKindEventList; break;
+    case ID_DSVD_SEND_RS: kind = kFileKindRemoteSettings; break;
+    case ID_DSVD_SENDRSS: kind = kFileKindSystemSettings; break;
+    default: break;
+    }
+    if (!isSafeWireFileName(announcement->name)) {
+        linkTrace(1, "CPacketConnection::ConfirmOnSending() refused file name \"%.64s\": a plain name is required",
+                  announcement->name.c_str());
+        sendToken(ID_DSVD_DO_NOT_SEND);
+        return;
+    }
+    bool folderOk = false;
+    const std::string folder = receiveTargetFolder(kind, folderOk);
+    if (!folderOk) {
+        linkTrace(1, "CPacketConnection::ConfirmOnSending() no folder to receive %s into", announcement->name.c_str());
+        sendToken(ID_DSVD_DO_NOT_SEND);
+        return;
+    }
+    if (m_fileRecvStatus == REC_RECEIVING) {
+        linkTrace(3, "CPacketConnection::ConfirmOnSending() a new announcement ends the unfinished %s", m_recvName.c_str());
+    }
+    closeReceiveFile();
+    const std::filesystem::path finalPath =
+        std::filesystem::path(folder) / (kind == kFileKindRemoteSettings ? std::string("SetList.Bin") : announcement->name);
+    const std::string tempPath = finalPath.string() + ".part";
+    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    std::FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (file == nullptr) {
+        const int error = errno;
+        if (fd >= 0) ::close(fd);
+        linkTrace(1, "CPacketConnection::ConfirmOnSending() cannot create %s: %s", tempPath.c_str(), std::strerror(error));
+        ShowMessage(writeFailureMessage(error), 0, announcement->name.c_str());
+        sendToken(ID_DSVD_DO_NOT_SEND);
+        return;
+    }
+    m_recvFile = file;
+    m_recvTempPath = tempPath;
+    m_recvFinalPath = finalPath.string();
+    m_recvName = announcement->name;
+    m_recvFileKind = kind;
+    m_recvAnnouncedBytes = announcement->size;
+    m_recvBytes = 0;
+    m_recvOffset = 0;
+    m_recvPacketNo = 0;
+    m_recvFirstBlock = true;
+    m_recvFileChecksum = 0;
+    m_recvChecked = false;
+    m_recvFinishSeen = false;
+    m_recvNotified = false;
+    m_lastFileActivityMs = now();
+    m_recvRate = {m_lastFileActivityMs, 0};
+    m_lastRecvRate = -1;
+    m_fileRecvStatus = REC_RECEIVING;
+    sendToken(ID_DSVD_OK_FOR_SEND);
+}
+
+void CPacketConnection::failReceive(LONG state, bool tellPeer) {
+    closeReceiveFile();
+    m_recvFinalPath.clear();
+    m_fileRecvStatus = state;
+    if (tellPeer) {
+        sendToken(ID_DSVD_DO_NOT_SEND);
+    }
+}
+
+void CPacketConnection::ReceiveData(const DecodedBucket& bucket) {
+    std::lock_guard lock(m_bucketLock);
+    if (m_fileRecvStatus != REC_RECEIVING || m_recvFile == nullptr) {
+        linkTrace(5, "CPacketConnection::ReceiveData() %lu bytes while no file is arriving: dropped",
+                  static_cast<unsigned long>(bucket.BucketLen));
+        return;
+    }
+    // Undo the escaping into the work buffer (never longer than the payload).
+    DWORD n = 0;
+    for (DWORD i = 0; i < bucket.BucketLen && n < m_workRead.size(); ++i) {
+        m_workRead[n++] = bucket.Payload[i];
+        if (bucket.Payload[i] == 0x01 && i + 1 < bucket.BucketLen && bucket.Payload[i + 1] == 0x01) {
+            ++i;
+        }
+    }
+    const LONG checksum = WireChecksum({m_workRead.data(), n});
+    m_lastFileActivityMs = now();
+    if (checksum != bucket.checkHeaderValue()) {
+        linkTrace(1, "CPacketConnection::ReceiveData() ttCRC1 != tCRC2 CurrBucket.BucketNo=%ld",
+                  static_cast<long>(bucket.BucketNo));
+        sendToken(ID_DSVD_CRCNOTOK);
+        ++m_recvErrors;
+        return;
+    }
+    const WORD number = static_cast<WORD>(bucket.BucketNo);
+    if (m_peerProtocolNumber >= 2) {
+        if (m_recvFirstBlock && number == 0) {
+            linkTrace(5, "CPacketConnection::ReceiveData() FileReceiving.PacketNo=%ld NEW packet:CurrBucket.BucketNo=0",
+                      static_cast<long>(m_recvPacketNo));
+        } else if (!m_recvFirstBlock && number == m_recvPacketNo) {
+            linkTrace(5, "CPacketConnection::ReceiveData() received again CurrBucket.BucketNo=%ld", static_cast<long>(number));
+            sendToken(ID_DSVD_CRCOK);
+            return;
+        } else if (number != static_cast<WORD>(m_recvPacketNo + 1)) {
+            // The numbers wrap at 16 bits on both sides alike.
+            linkTrace(1, "CPacketConnection::ReceiveData() NEW packet:CurrBucket.BucketNo - 1=%ld != OLD PACKET:FileReceiving.PacketNo = %ld",
+                      static_cast<long>(static_cast<WORD>(number - 1)), static_cast<long>(m_recvPacketNo));
+            sendToken(ID_DSVD_CRCNOTOK);
+            return;
+        } else {
+            linkTrace(5, "CPacketConnection::ReceiveData() SUCCESS: CurrBucket.BucketNo=%ld", static_cast<long>(number));
+        }
+    }
+    if (m_recvBytes + n > m_recvAnnouncedBytes) {
+        linkTrace(1, "CPacketConnection::ReceiveData() %s: more bytes than the %llu announced: refused",
+                  m_recvName.c_str(), static_cast<unsigned long long>(m_recvAnnouncedBytes));
+        failReceive(REC_FAILED, true);
+        return;
+    }
+    errno = 0;
+    const bool written = ::fseeko(m_recvFile, static_cast<off_t>(m_recvBytes), SEEK_SET) == 0 &&
+                         std::fwrite(m_workRead.data(), 1, n, m_recvFile) == n && std::fflush(m_recvFile) == 0;
+    if (!written) {
+        const int error = errno;
+        linkTrace(1, "CPacketConnection::ReceiveData() writing %s failed: %s", m_recvTempPath.c_str(), std::strerror(error));
+        ShowMessage(writeFailureMessage(error), 0, m_recvName.c_str());
+        // A failed write is a failed transfer: the partial file goes.
+        failReceive(REC_FAILED, true);
+        return;
+    }
+    m_recvBytes += n;
+    m_recvOffset = static_cast<LONGLONG>(m_recvBytes);
+    m_recvPacketNo = number;
+    m_recvFirstBlock = false;
+    sendToken(ID_DSVD_CRCOK);
+    m_recvFileChecksum += static_cast<DWORD>(checksum);
+    m_recvRate.bytes += n;
+}
+
+bool CPacketConnection::commitReceivedFile() {
+    std::FILE* file = m_recvFile;
+    m_recvFile = nullptr;
+    const bool closed = file != nullptr && std::fclose(file) == 0;
+    std::error_code error;
+    if (closed) {
+        std::filesystem::rename(m_recvTempPath, m_recvFinalPath, error);
+    }
+    if (!closed || error) {
+        linkTrace(1, "CPacketConnection::ConfirmOnCRC() %s cannot be stored: %s", m_recvFinalPath.c_str(),
+                  error ? error.message().c_str() : "close failed");
+        return false;
+    }
+    m_recvTempPath.clear();
+    m_receivedFilePath = m_recvFinalPath;
+    return true;
+}
+
+void CPacketConnection::ConfirmOnCRC(const BYTE* body, DWORD length) {
+    std::lock_guard lock(m_bucketLock);
+    const auto value = readFileChecksum(body, length);
+    if (m_fileRecvStatus == REC_COMPLETE && m_recvChecked) {
+        // The sender repeats its check when our answer was lost.
+        sendToken(value && *value == m_recvFileChecksum ? ID_DSVD_CRCOK : ID_DSVD_CRCNOTOK);
+        return;
+    }
+    if (m_fileRecvStatus != REC_RECEIVING) {
+        linkTrace(3, "CPacketConnection::ConfirmOnCRC() no file is arriving");
+        return;
+    }
+    if (!value) {
+        linkTrace(1, "CPacketConnection::ConfirmOnCRC() no checksum behind the token: dropped");
+        return;
+    }
+    const bool whole = *value == m_recvFileChecksum && m_recvBytes == m_recvAnnouncedBytes;
+    if (!whole || !commitReceivedFile()) {
+        sendToken(ID_DSVD_CRCNOTOK);
+        linkTrace(1, "CPacketConnection::ConfirmOnCRC() CRC err in receiving\n");
+        const std::string name = m_recvName;
+        failReceive(REC_FAILED, false);
+        ShowMessage(kStrFileCheckFailed, 0, name.c_str());
+        return;
+    }
+    sendToken(ID_DSVD_CRCOK);
+    m_fileRecvStatus = REC_COMPLETE;
+    m_recvChecked = true;
+    if (m_recvFinishSeen) {
+        OnFinishSending();
+    }
+}
+
+void CPacketConnection::OnFinishSending() {
+    std::lock_guard lock(m_bucketLock);
+    switch (m_fileRecvStatus) {
+    case REC_RECEIVING:
+        // The whole-file check has not come yet; the file completes with it.
+        m_recvFinishSeen = true;
+        return;
+    case REC_COMPLETE:
+        if (!m_recvChecked || m_recvNotified) {
+            return;
+        }
+        break;
+    case REC_IDLE:
+    case REC_READY:
+        closeReceiveFile();
+        m_fileRecvStatus = REC_COMPLETE;
+        break;
+    default:
+        linkTrace(3, "CPacketConnection::OnFinishSending() receive state %ld: ignored", static_cast<long>(m_fileRecvStatus));
+        return;
+    }
+    m_recvNotified = true;
+    static constexpr UINT kByKind[] = {0, kMsgFileReceivedKind1, kMsgFileReceivedKind2, kMsgFileReceivedKind3,
+                                       kMsgFileReceivedKind4};
+    if (m_recvFileKind >= 1 && m_recvFileKind <= 4) {
+        post(kByKind[m_recvFileKind], 0, 0);
+    }
+    if (m_recvFileKind == kFileKindCardPicture && m_recvChecked) {
+        m_peerCardStatus |= kCardPictureReceived;
+        copyText(m_peerCard.picture, sizeof m_peerCard.picture, m_receivedFilePath);
+    }
+}
+
+LONG CPacketConnection::SetReceiveStatus(LONG command, const char* text) {
+    std::lock_guard lock(m_bucketLock);
+    switch (command) {
+    case 1:
+        if (m_fileRecvStatus == REC_RECEIVING) {
+            return 0;
+        }
+        m_fileRecvStatus = REC_READY;
+        if (text != nullptr && text[0] != 0) {
+            m_receiveFolder = text;
+        }
+        return 1;
+    case 0:
+        if (m_fileRecvStatus == REC_RECEIVING) {
+            failReceive(REC_WAIT_USER, true);
+        }
+        return 1;
+    case 9:
+        closeReceiveFile();
+        m_recvFinalPath.clear();
+        m_fileRecvStatus = REC_CANCEL;
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+LONG CPacketConnection::GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
+                                         std::string* name) {
+    std::lock_guard lock(m_bucketLock);
+    const LONG state = m_fileRecvStatus;
+    auto outputs = [&] {
+        if (totalBytes) *totalBytes = m_recvAnnouncedBytes == 0 ? 1 : m_recvAnnouncedBytes;
+        if (receivedBytes) *receivedBytes = m_recvBytes;
+        if (kind) *kind = m_recvFileKind;
+        if (name) *name = m_recvName;
+    };
+    switch (state) {
+    case REC_READY: case 6: case REC_CANCEL: case REC_USER_DISCONNECTING:
+        return state;
+    case REC_RECEIVING:
+        outputs();
+        receiveRate(m_recvRate, now(), m_lastRecvRate);
+        if (rate) *rate = m_lastRecvRate;
+        return REC_RECEIVING;
+    case REC_COMPLETE: case REC_STOPPED: case REC_WAIT_USER: case REC_FAILED:
+        // A final state is reported once (as found), then the link is ready again.
+        closeReceiveFile();
+        m_fileRecvStatus = REC_READY;
+        outputs();
+        if (rate) *rate = m_lastRecvRate;
+        return state;
+    default:
+        return 0;
+    }
+}
+
+void CPacketConnection::GetTransferProgress(int which, ULONGLONG& bytes, DWORD& elapsedMs) {
+    std::lock_guard lock(m_bucketLock);
+    bytes = 0;
+    elapsedMs = 0;
+    if (which == 0) {
+        if (m_fileSendStatus == SEND_ANNOUNCED || m_fileSendStatus == SEND_SENDING || m_fileSendStatus == WAIT_CRC_CONFIRM) {
+            bytes = m_sendRate.bytes;
+            elapsedMs = now() - m_sendRate.startMs;
+        }
+    } else if (m_fileRecvStatus == REC_RECEIVING) {
+        bytes = m_recvRate.bytes;
+        elapsedMs = now() - m_recvRate.startMs;
+    }
+}
+
+void CPacketConnection::GetErrorCounts(DWORD& sendRetries, DWORD& receiveErrors) {
+    std::lock_guard lock(m_bucketLock);
+    sendRetries = m_retryCount;
+    receiveErrors = m_recvErrors;
+}
+
+bool CPacketConnection::GetReceivedFileName(std::string& path) {
+    std::lock_guard lock(m_bucketLock);
+    if (m_receivedFilePath.empty()) {
+        return false;
+    }
+    path = m_receivedFilePath;
+    return true;
+}
+
+}  // namespace trennick
