@@ -180,6 +180,17 @@ bool splitPath(std::string_view path, std::vector<std::string_view>& parts) {
     }
 }
 
+// Copies a value's bytes into room known to hold them; a REG_SZ stored without
+// its terminator gets one after it when the room allows (not counted in its size).
+void placeValue(DWORD type, const void* bytes, DWORD stored, BYTE* data, DWORD room) {
+    if (stored > 0) {
+        std::memcpy(data, bytes, stored);
+    }
+    if (type == REG_SZ && stored < room && (stored == 0 || data[stored - 1] != 0)) {
+        data[stored] = 0;
+    }
+}
+
 // Catches what a call inside the registry may throw (only allocation) and turns it
 // into the code the caller expects.
 template <class Body>
@@ -221,16 +232,8 @@ public:
         // Walk down reading only, in one snapshot; most opens find every key there.
         ReadScope snapshot(*this);
         std::size_t found = 0;
-        for (; found < parts.size(); ++found) {
-            KeyId child = 0;
-            int rc = findChild(id, parts[found], child);
-            if (rc == SQLITE_DONE) {
-                break;
-            }
-            if (rc != SQLITE_ROW) {
-                return codeForRead(rc);
-            }
-            id = child;
+        if (int rc = walkDown(id, parts, found); rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            return codeForRead(rc);
         }
         DWORD outcome = REG_OPENED_EXISTING_KEY;
         if (found == 0 && !keyExists(id)) {
@@ -293,77 +296,44 @@ public:
         if (!validName(name, kMaxValueNameChars)) {
             return ERROR_INVALID_PARAMETER;
         }
-        std::lock_guard lock(m_mutex);
-        KeyId id = 0;
-        if (LONG rc = openedKey(handle, KEY_QUERY_VALUE, id); rc != ERROR_SUCCESS) {
-            return rc;
-        }
-        sqlite3_stmt* s = statement(kQueryValue);
-        if (s == nullptr) {
-            return ERROR_CANTREAD;
-        }
-        ResetOnExit reset(s);
-        sqlite3_bind_int64(s, 1, id);
-        bindText(s, 2, name);
-        int rc = stepRetrying(s);
-        if (rc == SQLITE_DONE) {
-            return keyExists(id) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
-        }
-        if (rc != SQLITE_ROW) {
-            return codeForRead(rc);
-        }
-        DWORD storedType = static_cast<DWORD>(sqlite3_column_int64(s, 0));
-        const void* bytes = sqlite3_column_blob(s, 1);
-        DWORD stored = static_cast<DWORD>(sqlite3_column_bytes(s, 1));
-        if (type != nullptr) {
-            *type = storedType;
-        }
-        if (data == nullptr) {
-            if (size != nullptr) {
+        return readRow(
+            handle, KEY_QUERY_VALUE, kQueryValue, ERROR_FILE_NOT_FOUND,
+            [&](sqlite3_stmt* s) { bindText(s, 2, name); },
+            [&](sqlite3_stmt* s) -> LONG {
+                DWORD storedType = static_cast<DWORD>(sqlite3_column_int64(s, 0));
+                const void* bytes = sqlite3_column_blob(s, 1);
+                DWORD stored = static_cast<DWORD>(sqlite3_column_bytes(s, 1));
+                if (type != nullptr) {
+                    *type = storedType;
+                }
+                if (data == nullptr) {
+                    if (size != nullptr) {
+                        *size = stored;
+                    }
+                    return ERROR_SUCCESS;
+                }
+                if (stored > *size) {
+                    *size = stored;
+                    return ERROR_MORE_DATA;
+                }
+                placeValue(storedType, bytes, stored, data, *size);
                 *size = stored;
-            }
-            return ERROR_SUCCESS;
-        }
-        if (stored > *size) {
-            *size = stored;
-            return ERROR_MORE_DATA;
-        }
-        if (stored > 0) {
-            std::memcpy(data, bytes, stored);
-        }
-        if (storedType == REG_SZ && stored < *size && (stored == 0 || data[stored - 1] != 0)) {
-            data[stored] = 0;
-        }
-        *size = stored;
-        return ERROR_SUCCESS;
+                return ERROR_SUCCESS;
+            });
     }
 
     LONG read(HKEY handle, std::string_view name, RegistryValue& out) {
         if (!validName(name, kMaxValueNameChars)) {
             return ERROR_INVALID_PARAMETER;
         }
-        std::lock_guard lock(m_mutex);
-        KeyId id = 0;
-        if (LONG rc = openedKey(handle, KEY_QUERY_VALUE, id); rc != ERROR_SUCCESS) {
-            return rc;
-        }
-        sqlite3_stmt* s = statement(kQueryValue);
-        if (s == nullptr) {
-            return ERROR_CANTREAD;
-        }
-        ResetOnExit reset(s);
-        sqlite3_bind_int64(s, 1, id);
-        bindText(s, 2, name);
-        int rc = stepRetrying(s);
-        if (rc == SQLITE_DONE) {
-            return keyExists(id) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
-        }
-        if (rc != SQLITE_ROW) {
-            return codeForRead(rc);
-        }
-        out.type = static_cast<DWORD>(sqlite3_column_int64(s, 0));
-        copyBlob(s, 1, out.data);
-        return ERROR_SUCCESS;
+        return readRow(
+            handle, KEY_QUERY_VALUE, kQueryValue, ERROR_FILE_NOT_FOUND,
+            [&](sqlite3_stmt* s) { bindText(s, 2, name); },
+            [&](sqlite3_stmt* s) -> LONG {
+                out.type = static_cast<DWORD>(sqlite3_column_int64(s, 0));
+                copyBlob(s, 1, out.data);
+                return ERROR_SUCCESS;
+            });
     }
 
     LONG set(HKEY handle, std::string_view name, DWORD type, const BYTE* data, DWORD size) {
@@ -438,18 +408,11 @@ public:
         bool missing = false;
         LONG rc = writeTransaction([&]() -> int {
             id = start;
-            missing = false;
-            for (auto part : parts) {
-                KeyId child = 0;
-                int step = findChild(id, part, child);
-                if (step == SQLITE_DONE) {
-                    missing = true;
-                    return SQLITE_DONE;
-                }
-                if (step != SQLITE_ROW) {
-                    return step;
-                }
-                id = child;
+            std::size_t found = 0;
+            int step = walkDown(id, parts, found);
+            missing = step == SQLITE_DONE;
+            if (step != SQLITE_ROW) {
+                return step;
             }
             sqlite3_stmt* s = statement(kDeleteKey);
             if (s == nullptr) {
@@ -466,55 +429,27 @@ public:
     }
 
     LONG enumKey(HKEY handle, DWORD index, std::string& name) {
-        std::lock_guard lock(m_mutex);
-        KeyId id = 0;
-        if (LONG rc = openedKey(handle, KEY_ENUMERATE_SUB_KEYS, id); rc != ERROR_SUCCESS) {
-            return rc;
-        }
-        sqlite3_stmt* s = statement(kEnumKey);
-        if (s == nullptr) {
-            return ERROR_CANTREAD;
-        }
-        ResetOnExit reset(s);
-        sqlite3_bind_int64(s, 1, id);
-        sqlite3_bind_int64(s, 2, index);
-        int rc = stepRetrying(s);
-        if (rc == SQLITE_DONE) {
-            return keyExists(id) ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
-        }
-        if (rc != SQLITE_ROW) {
-            return codeForRead(rc);
-        }
-        copyText(s, 0, name);
-        return ERROR_SUCCESS;
+        return readRow(
+            handle, KEY_ENUMERATE_SUB_KEYS, kEnumKey, ERROR_NO_MORE_ITEMS,
+            [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 2, index); },
+            [&](sqlite3_stmt* s) -> LONG {
+                copyText(s, 0, name);
+                return ERROR_SUCCESS;
+            });
     }
 
     LONG enumValue(HKEY handle, DWORD index, std::string& name, RegistryValue* value) {
-        std::lock_guard lock(m_mutex);
-        KeyId id = 0;
-        if (LONG rc = openedKey(handle, KEY_QUERY_VALUE, id); rc != ERROR_SUCCESS) {
-            return rc;
-        }
-        sqlite3_stmt* s = statement(kEnumValue);
-        if (s == nullptr) {
-            return ERROR_CANTREAD;
-        }
-        ResetOnExit reset(s);
-        sqlite3_bind_int64(s, 1, id);
-        sqlite3_bind_int64(s, 2, index);
-        int rc = stepRetrying(s);
-        if (rc == SQLITE_DONE) {
-            return keyExists(id) ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
-        }
-        if (rc != SQLITE_ROW) {
-            return codeForRead(rc);
-        }
-        copyText(s, 0, name);
-        if (value != nullptr) {
-            value->type = static_cast<DWORD>(sqlite3_column_int64(s, 1));
-            copyBlob(s, 2, value->data);
-        }
-        return ERROR_SUCCESS;
+        return readRow(
+            handle, KEY_QUERY_VALUE, kEnumValue, ERROR_NO_MORE_ITEMS,
+            [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 2, index); },
+            [&](sqlite3_stmt* s) -> LONG {
+                copyText(s, 0, name);
+                if (value != nullptr) {
+                    value->type = static_cast<DWORD>(sqlite3_column_int64(s, 1));
+                    copyBlob(s, 2, value->data);
+                }
+                return ERROR_SUCCESS;
+            });
     }
 
 private:
@@ -694,6 +629,49 @@ private:
         return resolve(handle, needed, id);
     }
 
+    // Runs the read `which` for the key behind `handle` (checked for `needed`):
+    // the key id is bound first, `bind` binds the rest, and the row found goes
+    // to `take`, whose code is returned. No row gives `missing` while the key
+    // still exists, ERROR_KEY_DELETED once it is gone.
+    template <class Bind, class Take>
+    LONG readRow(HKEY handle, REGSAM needed, Sql which, LONG missing, Bind&& bind, Take&& take) {
+        std::lock_guard lock(m_mutex);
+        KeyId id = 0;
+        if (LONG rc = openedKey(handle, needed, id); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        sqlite3_stmt* s = statement(which);
+        if (s == nullptr) {
+            return ERROR_CANTREAD;
+        }
+        ResetOnExit reset(s);
+        sqlite3_bind_int64(s, 1, id);
+        bind(s);
+        int rc = stepRetrying(s);
+        if (rc == SQLITE_DONE) {
+            return keyExists(id) ? missing : ERROR_KEY_DELETED;
+        }
+        if (rc != SQLITE_ROW) {
+            return codeForRead(rc);
+        }
+        return take(s);
+    }
+
+    // Follows `parts` down from `id` as far as the keys exist: `id` ends on the
+    // deepest key found and `found` counts the parts followed. SQLITE_ROW when
+    // every key exists, SQLITE_DONE when one is missing, else the error.
+    int walkDown(KeyId& id, const std::vector<std::string_view>& parts, std::size_t& found) {
+        for (found = 0; found < parts.size(); ++found) {
+            KeyId child = 0;
+            int rc = findChild(id, parts[found], child);
+            if (rc != SQLITE_ROW) {
+                return rc;
+            }
+            id = child;
+        }
+        return SQLITE_ROW;
+    }
+
     int findChild(KeyId parent, std::string_view name, KeyId& child) {
         sqlite3_stmt* s = statement(kFindChild);
         if (s == nullptr) {
@@ -815,10 +793,13 @@ RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
 
 RegistryKey::~RegistryKey() { close(); }
 
-LONG RegistryKey::open(HKEY parent, std::string_view path, REGSAM access, RegistryKey& out) {
+namespace {
+
+LONG openInto(HKEY parent, std::string_view path, REGSAM access, bool create, RegistryKey& out,
+              DWORD* disposition) {
     return guarded([&] {
         HKEY handle = 0;
-        LONG rc = Registry::instance().open(parent, path, access, false, &handle, nullptr);
+        LONG rc = Registry::instance().open(parent, path, access, create, &handle, disposition);
         if (rc == ERROR_SUCCESS) {
             out = RegistryKey(handle);
         }
@@ -826,16 +807,15 @@ LONG RegistryKey::open(HKEY parent, std::string_view path, REGSAM access, Regist
     });
 }
 
+}  // namespace
+
+LONG RegistryKey::open(HKEY parent, std::string_view path, REGSAM access, RegistryKey& out) {
+    return openInto(parent, path, access, false, out, nullptr);
+}
+
 LONG RegistryKey::create(HKEY parent, std::string_view path, REGSAM access, RegistryKey& out,
                          DWORD* disposition) {
-    return guarded([&] {
-        HKEY handle = 0;
-        LONG rc = Registry::instance().open(parent, path, access, true, &handle, disposition);
-        if (rc == ERROR_SUCCESS) {
-            out = RegistryKey(handle);
-        }
-        return rc;
-    });
+    return openInto(parent, path, access, true, out, disposition);
 }
 
 HKEY RegistryKey::release() noexcept {
@@ -995,13 +975,7 @@ LONG RegEnumValue(HKEY hKey, DWORD index, char* valueName, DWORD* cchValueName, 
         }
         copyName(found, valueName, cchValueName);
         if (data != nullptr) {
-            if (stored > 0) {
-                std::memcpy(data, value.data.data(), stored);
-            }
-            if (value.type == REG_SZ && stored < *cbData &&
-                (stored == 0 || data[stored - 1] != 0)) {
-                data[stored] = 0;
-            }
+            placeValue(value.type, value.data.data(), stored, data, *cbData);
         }
         if (cbData != nullptr) {
             *cbData = stored;
