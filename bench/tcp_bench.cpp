@@ -98,19 +98,31 @@ void BM_LinkToLinkVideoBuckets(benchmark::State& state) {
         pass(listener);
         pass(caller);
     }
-    std::vector<BYTE> frame(kFrameBytes);
-    for (DWORD i = 0; i < kFrameBytes; ++i) frame[i] = static_cast<BYTE>(i * 31);
-    for (auto _ : state) {
-        const std::uint64_t target = listener.frames + kFramesPerIteration;
-        int sent = 0;
-        while (listener.frames < target) {
-            while (sent < kFramesPerIteration && caller.GetQueueSize(1) < (4u << 20)) {
+    // The two stations are two machines: the caller's sender runs on a thread
+    // of its own (a link's senders may run on any thread), the listener's read
+    // pass on this one.
+    std::atomic<std::uint64_t> budget{0};
+    std::atomic<bool> stop{false};
+    std::thread sender([&] {
+        std::vector<BYTE> frame(kFrameBytes);
+        for (DWORD i = 0; i < kFrameBytes; ++i) frame[i] = static_cast<BYTE>(i * 31);
+        std::uint64_t sent = 0;
+        while (!stop) {
+            if (sent < budget && caller.GetQueueSize(1) < (4u << 20)) {
                 caller.SendBucket(kVideoBucket, frame.data(), kFrameBytes);
                 ++sent;
+            } else {
+                std::this_thread::yield();
             }
-            listener.TimeToRead();
         }
+    });
+    for (auto _ : state) {
+        const std::uint64_t target = listener.frames + kFramesPerIteration;
+        budget += kFramesPerIteration;
+        while (listener.frames < target) listener.TimeToRead();
     }
+    stop = true;
+    sender.join();
     state.SetBytesProcessed(state.iterations() * kFramesPerIteration * kFrameBytes);
     state.SetItemsProcessed(state.iterations() * kFramesPerIteration);
     caller.SetNotConnected(TRUE);

@@ -282,3 +282,33 @@ TEST(InetConnection, LastWordsBeforeACloseAreRead) {
     ASSERT_EQ(t.station.chat.texts.size(), 1u);
     EXPECT_EQ(t.station.chat.texts[0], text);
 }
+
+TEST(InetConnection, StatusFollowsTheCall) {
+    CCommon::setStringLoader([](UINT id) { return "text " + std::to_string(id); });
+    ListenerWithRawCaller t;
+    CInetConnection& link = t.station.link;
+    LONG seen = -1;
+    ASSERT_TRUE(t.station.open());
+    EXPECT_TRUE(link.HasStateChanged(&seen));
+    EXPECT_EQ(seen, CS_LISTENING);
+    EXPECT_FALSE(link.HasStateChanged(&seen));
+    EXPECT_EQ(link.GetStatusText(), "text 61303");
+    EXPECT_EQ(link.GetStatusCode(), 4);
+    EXPECT_TRUE(link.IsTargetListeningFor(0));
+    EXPECT_FALSE(link.IsListeningFor(0));
+
+    t.caller = connectRaw(t.port);
+    ASSERT_GE(t.caller, 0);
+    ASSERT_TRUE(t.station.runUntil([&] { return t.station.callsUp == 1; }));
+    EXPECT_TRUE(link.HasStateChanged(&seen));
+    EXPECT_EQ(seen, CS_CONNECTED);
+    EXPECT_EQ(link.GetStatusText(), "text 61307");
+    EXPECT_EQ(link.GetStatusCode(), 1);
+    EXPECT_EQ(t.station.window.count(kMsgLinkUp, 0), 1);
+    EXPECT_EQ(t.station.window.count(kMsgCommMessage, kCommStatusTextIndex), 2);
+
+    // Listening asked for while a call is up: the owner is told, the call ends.
+    EXPECT_EQ(link.SetListenOn(0), 1);
+    EXPECT_EQ(t.station.window.count(kMsgLinkNotice, 0), 1);
+    EXPECT_TRUE(link.IsListeningFor(2));
+}
