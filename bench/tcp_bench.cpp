@@ -101,7 +101,9 @@ void BM_LinkToLinkVideoBuckets(benchmark::State& state) {
     // The two stations are two machines: the caller's sender runs on a thread
     // of its own (a link's senders may run on any thread), the listener's read
     // pass on this one.
-    std::atomic<std::uint64_t> budget{0};
+    // The sender stays one iteration ahead, so the pipe never runs dry
+    // between iterations.
+    std::atomic<std::uint64_t> budget{kFramesPerIteration};
     std::atomic<bool> stop{false};
     std::thread sender([&] {
         std::vector<BYTE> frame(kFrameBytes);
