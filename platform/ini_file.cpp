@@ -1,5 +1,6 @@
 #include "platform/ini_file.h"
 
+#include "platform/fd.h"
 #include "platform/folders.h"
 
 #include <algorithm>
@@ -179,18 +180,6 @@ const Line* findEntry(const Document& doc, std::string_view section, std::string
 
 // ---- file access --------------------------------------------------------------
 
-struct Fd {
-    int fd = -1;
-    explicit Fd(int value) : fd(value) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
-
 bool readAll(int fd, std::string& content) {
     char buffer[16384];
     for (;;) {
@@ -212,7 +201,7 @@ bool readAll(int fd, std::string& content) {
 std::string loadText(const std::filesystem::path& path) {
     std::string content;
     Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.fd < 0 || !readAll(file.fd, content)) {
+    if (!file.valid() || !readAll(file.get(), content)) {
         content.clear();
     }
     return content;
@@ -239,7 +228,7 @@ bool writeAll(int fd, std::string_view data) {
 bool replaceFile(const std::filesystem::path& path, std::string_view content) {
     std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
     Fd temp(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (temp.fd < 0) {
+    if (!temp.valid()) {
         return false;
     }
     struct stat old {};
@@ -247,7 +236,7 @@ bool replaceFile(const std::filesystem::path& path, std::string_view content) {
     if (::stat(path.c_str(), &old) == 0) {
         mode = old.st_mode & 07777;
     }
-    bool ok = ::fchmod(temp.fd, mode) == 0 && writeAll(temp.fd, content) &&
+    bool ok = ::fchmod(temp.get(), mode) == 0 && writeAll(temp.get(), content) &&
               ::rename(pattern.c_str(), path.c_str()) == 0;
     if (!ok) {
         ::unlink(pattern.c_str());
@@ -263,8 +252,8 @@ public:
     explicit WriteLock(const std::filesystem::path& path)
         : m_file(::open((path.parent_path() / ("." + path.filename().string() + ".lock")).c_str(),
                         O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
-        if (m_file.fd >= 0) {
-            while (::flock(m_file.fd, LOCK_EX) != 0 && errno == EINTR) {
+        if (m_file.valid()) {
+            while (::flock(m_file.get(), LOCK_EX) != 0 && errno == EINTR) {
             }
         }
     }

@@ -25,13 +25,6 @@
 namespace platform {
 namespace detail {
 
-void Fd::reset(int fd) {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-    m_fd = fd;
-}
-
 Fd duplicateFd(int fd) {
     if (fd < 0) {
         return Fd();

@@ -1,6 +1,7 @@
 #pragma once
 // Internal: what message_window.cpp and local_bus.cpp share. Not for callers.
 
+#include "platform/fd.h"
 #include "platform/message_window.h"
 
 #include <chrono>
@@ -12,32 +13,6 @@
 #include <vector>
 
 namespace platform::detail {
-
-// A move-only owned descriptor.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    int release() { return std::exchange(m_fd, -1); }
-    void reset(int fd = -1);
-
-private:
-    int m_fd = -1;
-};
 
 // A duplicate of fd (close-on-exec); invalid on failure.
 Fd duplicateFd(int fd);

@@ -1,5 +1,6 @@
 #include "platform/named_lock.h"
 
+#include "platform/fd.h"
 #include "platform/folders.h"
 #include "platform/last_error.h"
 
@@ -23,33 +24,6 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A move-only owned descriptor.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    ~Fd() { reset(); }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    void reset() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-
-private:
-    int m_fd = -1;
-};
 
 constexpr LONG kMaxSemaphoreCount = 1024;
 
