@@ -279,6 +279,9 @@ void Nimbranet::writeThread() {
         }
     }
     linkTrace(3, "Nimbranet::WriteThread() signaled to exit setting bWriteThreadExit = TRUE");
+    // What was queued just before the stop (a farewell token) goes out if the
+    // socket takes it now; nothing waits for a socket that does not.
+    if (m_sendBytes > 0) sendRound(lock);
 }
 
 bool Nimbranet::sendRound(std::unique_lock<std::mutex>& lock) {

@@ -194,3 +194,19 @@ TEST(Nimbranet, ReceiveQueueStopsGrowingAtItsCap) {
     stop = true;
     writer.join();
 }
+
+TEST(Nimbranet, AFarewellQueuedJustBeforeAHangUpGoesOut) {
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        AcceptedPair pair;
+        ASSERT_TRUE(pair.setUp());
+        const char bye[] = "<Disconnect>";
+        ASSERT_EQ(pair.net.Write(2, reinterpret_cast<const BYTE*>(bye), sizeof bye), static_cast<LONG>(sizeof bye));
+        pair.net.Disconnect();
+        std::vector<unsigned char> got;
+        ASSERT_TRUE(readExactly(pair.client, got, sizeof bye));
+        EXPECT_EQ(std::memcmp(got.data(), bye, sizeof bye), 0);
+        char more;
+        EXPECT_EQ(::recv(pair.client, &more, 1, 0), 0);
+    }
+}
