@@ -7,6 +7,7 @@
 // 400 frames a second the cameras deliver the recording runs.
 // Files go to a temporary folder removed at exit.
 
+#include "bench/bench_support.h"
 #include "tavicore/event_file.h"
 #include "tavicore/frame_rtv.h"
 
@@ -28,23 +29,12 @@ constexpr int kFramesPerCycle = 250;  // 10 s at 25 frames a second
 constexpr int kPlaybackFrames = 2000;
 
 const std::string& storage() {
-    // Kept for the whole run (never destroyed), so the exit handler can use it.
-    static const std::string* folder = [] {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vlm-event-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(2);
-        }
-        evSetEventsStorageRoot(pattern.c_str());
-        auto* kept = new std::string(pattern);
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(storage(), ignored);
-        });
-        return kept;
+    static const std::string folder = [] {
+        std::string made = bench::temporaryFolder("vlm-event-bench");
+        evSetEventsStorageRoot(made.c_str());
+        return made;
     }();
-    return *folder;
+    return folder;
 }
 
 std::vector<BYTE> frameBytes() {

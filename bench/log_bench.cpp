@@ -5,6 +5,7 @@
 // Reported as items_per_second (entries). Runs in a fresh temporary home,
 // removed at exit; the server is registered there from beside the program.
 
+#include "bench/bench_support.h"
 #include "platform/com/com.h"
 #include "platform/com/com_ptr.h"
 #include "platform/com/oleauto.h"
@@ -31,17 +32,7 @@ constexpr int kEntriesPerWriter = 250;
 // Points VELMOOR_HOME at a fresh temporary folder and registers the servers.
 const std::string& benchHome() {
     static const std::string* home = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vlm-log-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(2);
-        }
-        auto* kept = new std::string(pattern);
-        ::setenv("VELMOOR_HOME", kept->c_str(), 1);
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(*home, ignored);
-        });
+        const std::string* kept = &bench::temporaryHome();
         CoInitialize(nullptr);
         platform::com::ensureServersRegistered();
         return kept;

@@ -2,6 +2,7 @@
 // through CKcReg, each with its default, and writes each one back at once.
 // Reported as time per value (time_per_value). Runs in a fresh temporary home, removed at exit.
 
+#include "bench/bench_support.h"
 #include "common/kc_reg.h"
 
 #include <benchmark/benchmark.h>
@@ -20,25 +21,6 @@ constexpr int kSections = 40;
 constexpr int kNumbersPerSection = 20;
 constexpr int kTextsPerSection = 20;
 constexpr int kValues = kSections * (kNumbersPerSection + kTextsPerSection);  // 1,600
-
-// Points VELMOOR_HOME at a fresh temporary folder for the whole run.
-void useTemporaryHome() {
-    static const bool done = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vlm-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(2);
-        }
-        static std::string home = pattern;
-        ::setenv("VELMOOR_HOME", home.c_str(), 1);
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(home, ignored);
-        });
-        return true;
-    }();
-    (void)done;
-}
 
 struct Names {
     std::vector<std::string> sections;
@@ -113,7 +95,7 @@ void report(benchmark::State& state) {
 }
 
 void prepared(Pass first) {
-    useTemporaryHome();
+    bench::temporaryHome();
     deleteBenchKeys();
     settingsPass(first, 0);
 }
@@ -160,7 +142,7 @@ BENCHMARK(BM_RegistryReadThenWriteBack)->Unit(benchmark::kMillisecond);
 
 // The first start: every value missing, so every key and value is created.
 void BM_RegistryFirstStart(benchmark::State& state) {
-    useTemporaryHome();
+    bench::temporaryHome();
     for (auto _ : state) {
         state.PauseTiming();
         deleteBenchKeys();

@@ -3,6 +3,7 @@
 // load, a full store, and both, with the time per value. Runs in a fresh
 // temporary home.
 
+#include "bench/bench_support.h"
 #include "tavicore/db_lumo.h"
 
 #include <benchmark/benchmark.h>
@@ -27,17 +28,7 @@ constexpr int kLoadedValues = kStoredValues + 2;
 
 void useSettingsHome() {
     static const bool done = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vlm-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(2);
-        }
-        static std::string home = pattern;
-        ::setenv("VELMOOR_HOME", home.c_str(), 1);
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(home, ignored);
-        });
+        bench::temporaryHome();
         // A first run writes every value, so the measured runs find them all.
         CDBLumoLocal first(nullptr, 0);
         return true;

@@ -3,6 +3,7 @@
 // "ENTER %s" / "LEAVE %s" lines at level 5. Also shown: a line that is formatted
 // in full and handed to an output that drops it. Runs in a fresh temporary home.
 
+#include "bench/bench_support.h"
 #include "common/lumo_deb.h"
 #include "platform/folders.h"
 
@@ -16,27 +17,9 @@
 
 namespace {
 
-void useTraceHome() {
-    static const bool done = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vlm-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(2);
-        }
-        static std::string home = pattern;
-        ::setenv("VELMOOR_HOME", home.c_str(), 1);
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(home, ignored);
-        });
-        return true;
-    }();
-    (void)done;
-}
-
 // Builds the trace object from a configuration with this body.
 void createTrace(const char* section) {
-    useTraceHome();
+    bench::temporaryHome();
     std::ofstream(platform::windowsFolder() / "LUMODEBWIN.INI") << "[LumoDeb]\n" << section;
     LumoDebCreate(kLumoDebFromFile);
 }
