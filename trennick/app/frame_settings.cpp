@@ -1,0 +1,321 @@
+#include "trennick/app/frame_settings.h"
+
+#include "common/kc_reg.h"
+#include "common/lumo_deb.h"
+#include "platform/folders.h"
+#include "platform/registry.h"
+#include "tavicore/station_identity.h"
+#include "tavicore/tavicore_globals.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace trennick {
+
+namespace {
+
+constexpr const char* kCompany = "Quennel";
+constexpr const char* kVersion = "1.000.0";
+
+CKcReg reg(const char* section) {
+    return CKcReg(kCompany, CFrameSettings::ProductWord().c_str(), kVersion, section);
+}
+
+// Reads a number with its default and writes it back at once.
+void dwordRW(CKcReg& r, const char* name, DWORD& value) {
+    DWORD stored = 0;
+    if (r.GetDword(nullptr, name, &stored)) value = stored;
+    r.SetDword(nullptr, name, &value);
+}
+
+// Reads a text of at most `size` - 1 characters with its default; written back.
+void textRW(CKcReg& r, const char* name, char* text, std::size_t size) {
+    std::vector<char> buffer(size, '\0');
+    DWORD room = static_cast<DWORD>(size);
+    if (r.GetString(nullptr, name, buffer.data(), &room)) {
+        std::memcpy(text, buffer.data(), size);
+        text[size - 1] = '\0';
+    }
+    r.SetString(nullptr, name, text);
+}
+
+// Reads a block of exactly `size` bytes; false (and the block unchanged) otherwise.
+bool binaryRead(CKcReg& r, const char* name, void* block, std::size_t size) {
+    std::vector<BYTE> buffer(size);
+    DWORD got = static_cast<DWORD>(size);
+    if (!r.GetBinary(nullptr, name, buffer.data(), &got) || got != size) return false;
+    std::memcpy(block, buffer.data(), size);
+    return true;
+}
+
+void copyText(char* to, std::size_t size, const std::string& from) {
+    const std::size_t n = std::min(size - 1, from.size());
+    std::memcpy(to, from.data(), n);
+    to[n] = '\0';
+}
+
+void makeFolder(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+}
+
+DWORD clampOr(DWORD value, DWORD low, DWORD high, DWORD otherwise) {
+    return value >= low && value <= high ? value : otherwise;
+}
+
+bool sectionExists(const char* section) {
+    const std::string path = std::string("Software\\") + kCompany + "\\" + CFrameSettings::ProductWord() + "\\" +
+                             kVersion + "\\" + section;
+    platform::HKEY key = 0;
+    if (platform::RegOpenKeyEx(platform::HKEY_CURRENT_USER, path.c_str(), 0, platform::KEY_READ, &key) != 0) {
+        return false;
+    }
+    platform::RegCloseKey(key);
+    return true;
+}
+
+}  // namespace
+
+std::string CFrameSettings::ProductWord() { return "Velmoor" + gcsVlmInsID; }
+
+void CFrameSettings::ReadScreenSettings(int captionHeight, int menuHeight, int frameHeight) {
+    CKcReg r = reg("General");
+    ScreenPlacement stored;
+    if (binaryRead(r, "ScreenSettings", &stored, sizeof stored)) {
+        screen = stored;
+    } else {
+        screen.x = 10;
+        screen.y = 0;
+        screen.expanded = 0;
+    }
+    screen.width = 322;
+    screen.height = captionHeight + menuHeight + 2 * frameHeight + 102 + (screen.expanded ? 272 : 0);
+    screen.topMargin = 5;
+    screen.leftMargin = 5;
+    screen.layout3 = 62;
+    screen.layout4 = 1;
+}
+
+void CFrameSettings::WriteScreenSettings() {
+    CKcReg r = reg("General");
+    r.SetBinary(nullptr, "ScreenSettings", reinterpret_cast<const BYTE*>(&screen), sizeof screen);
+}
+
+void CFrameSettings::ReadGenSettings() {
+    CKcReg r = reg("General");
+    // The program's folder under the home is this station's working folder.
+    const std::string home = platform::programFolder().string();
+    copyText(general.HomeDir, sizeof general.HomeDir, home);
+    textRW(r, "HomeDir", general.HomeDir, sizeof general.HomeDir);
+    LUMO_TRACE(5, "CMainFrame::ReadGenSettings() HomeDir = %s", general.HomeDir);
+    dwordRW(r, "TimeSlice", general.TimeSlice);
+    dwordRW(r, "CommandTimeOut", general.CommandTimeOut);
+    binaryRead(r, "Flags", general.Flags, sizeof general.Flags);
+    general.Flags[1] &= 1;
+    if (!binaryRead(r, "Business Card", general.BusinessCard, sizeof general.BusinessCard)) {
+        LUMO_TRACE(5, "CMainFrame::ReadGenSettings() RegQueryValueEx(hkey,'Business Card'.....) failed");
+        std::memset(general.BusinessCard, 0, sizeof general.BusinessCard);
+    }
+    if (!binaryRead(r, "Chat Settings", &general.Chat, sizeof general.Chat)) {
+        general.Chat = ChatSettingsRecord{};
+    }
+    general.Chat.capturePath[sizeof general.Chat.capturePath - 1] = '\0';
+    dwordRW(r, "TimeOutForMesageBoxesMS", general.TimeOutForMesageBoxesMS);
+    dwordRW(r, "MaxReadQ_Bytes", general.MaxReadQ_Bytes);
+    {
+        CKcReg alarm = reg("Alarm");
+        dwordRW(alarm, "UnattendedDisconnect", general.UnattendedDisconnect);
+    }
+    for (const char* sub : {"/Data", "/Business Cards", "/Temp"}) {
+        makeFolder(std::string(general.HomeDir) + sub);
+    }
+}
+
+void CFrameSettings::WriteGenSettings() {
+    CKcReg r = reg("General");
+    r.SetString(nullptr, "HomeDir", general.HomeDir);
+    r.SetDword(nullptr, "TimeSlice", &general.TimeSlice);
+    r.SetDword(nullptr, "CommandTimeOut", &general.CommandTimeOut);
+    r.SetBinary(nullptr, "Flags", general.Flags, sizeof general.Flags);
+    r.SetBinary(nullptr, "Business Card", general.BusinessCard, sizeof general.BusinessCard);
+    r.SetBinary(nullptr, "Chat Settings", reinterpret_cast<const BYTE*>(&general.Chat), sizeof general.Chat);
+    r.SetDword(nullptr, "TimeOutForMesageBoxesMS", &general.TimeOutForMesageBoxesMS);
+    r.SetDword(nullptr, "MaxReadQ_Bytes", &general.MaxReadQ_Bytes);
+
+    // This station's identity: a GUID when it has none yet, and the card's
+    // name and phone as its information.
+    CUUIDdb ids;
+    char guid[kGuidTextBytes] = {};
+    if (!ids.dbGUIDThisReadKey(guid, sizeof guid)) {
+        if (ids.dbGUIDCreateKey(guid, sizeof guid)) ids.dbGUIDThisWriteKey(guid);
+    }
+}
+
+void CFrameSettings::ReadCommsSettings(DWORD appNetInUse) {
+    commsSectionMissing = !sectionExists("Comms");
+    CKcReg r = reg("Comms");
+    if (commsSectionMissing) {
+        LUMO_TRACE(5, "CMainFrame::ReadCommsSettings()  Open Key failed, %s, LINE %d", "MainFrm", __LINE__);
+        comms.BaudRate = 57600;
+        comms.RingsCount = 1;
+    }
+    textRW(r, "ModemName", comms.ModemName, sizeof comms.ModemName);
+    textRW(r, "ModemFile", comms.ModemFile, sizeof comms.ModemFile);
+    textRW(r, "PortName", comms.PortName, sizeof comms.PortName);
+    textRW(r, "Outsidelineprefix", comms.Outsidelineprefix, sizeof comms.Outsidelineprefix);
+    struct {
+        const char* name;
+        DWORD* value;
+    } const numbers[] = {
+        {"CommandTimeOut", &comms.CommandTimeOut}, {"FileInActive", &comms.FileInActive},
+        {"ForcedBandwidth", &comms.ForcedBandwidth}, {"BaudRate", &comms.BaudRate},
+        {"StopBits", &comms.StopBits}, {"Parity", &comms.Parity}, {"ByteSize", &comms.ByteSize},
+        {"RingsCount", &comms.RingsCount}, {"PromptBeforeAnswer_R", &comms.PromptBeforeAnswer_R},
+        {"BlockCalls_R", &comms.BlockCalls_R}, {"SpeakerOff", &comms.SpeakerOff}, {"UseSVD", &comms.UseSVD},
+        {"PlayRings", &comms.PlayRings}, {"x_pos", &comms.x_pos}, {"y_pos", &comms.y_pos},
+        {"InetStartSpeed", &comms.InetStartSpeed}, {"Hello Timeout", &comms.HelloTimeout},
+        {"Hello MaxTimeRetry", &comms.HelloMaxTimeRetry},
+    };
+    for (const auto& n : numbers) dwordRW(r, n.name, *n.value);
+    if (binaryRead(r, "NumbersDialed", comms.NumbersDialed, sizeof comms.NumbersDialed)) {
+        for (auto& number : comms.NumbersDialed) number[sizeof number - 1] = '\0';
+    }
+    comms.NetInUse = appNetInUse;
+    dwordRW(r, "NetInUse", comms.NetInUse);
+    textRW(r, "PhoneBookName", comms.PhoneBookName, sizeof comms.PhoneBookName);
+    dwordRW(r, "UseDialUp", comms.UseDialUp);
+    textRW(r, "DialUpUser", comms.DialUpUser, sizeof comms.DialUpUser);
+    dwordRW(r, "UseServerIp", comms.UseServerIp);
+    dwordRW(r, "DialUpRemoteIsAttended", comms.DialUpRemoteIsAttended);
+}
+
+void CFrameSettings::WriteCommsSettings() {
+    CKcReg r = reg("Comms");
+    r.SetString(nullptr, "ModemName", comms.ModemName);
+    r.SetString(nullptr, "ModemFile", comms.ModemFile);
+    r.SetString(nullptr, "PortName", comms.PortName);
+    r.SetString(nullptr, "Outsidelineprefix", comms.Outsidelineprefix);
+    struct {
+        const char* name;
+        const DWORD* value;
+    } const numbers[] = {
+        {"CommandTimeOut", &comms.CommandTimeOut}, {"FileInActive", &comms.FileInActive},
+        {"ForcedBandwidth", &comms.ForcedBandwidth}, {"BaudRate", &comms.BaudRate},
+        {"StopBits", &comms.StopBits}, {"Parity", &comms.Parity}, {"ByteSize", &comms.ByteSize},
+        {"RingsCount", &comms.RingsCount}, {"PromptBeforeAnswer_R", &comms.PromptBeforeAnswer_R},
+        {"BlockCalls_R", &comms.BlockCalls_R}, {"SpeakerOff", &comms.SpeakerOff}, {"UseSVD", &comms.UseSVD},
+        {"PlayRings", &comms.PlayRings}, {"x_pos", &comms.x_pos}, {"y_pos", &comms.y_pos},
+        {"InetStartSpeed", &comms.InetStartSpeed}, {"Hello Timeout", &comms.HelloTimeout},
+        {"Hello MaxTimeRetry", &comms.HelloMaxTimeRetry}, {"NetInUse", &comms.NetInUse},
+        {"UseDialUp", &comms.UseDialUp}, {"UseServerIp", &comms.UseServerIp},
+        {"DialUpRemoteIsAttended", &comms.DialUpRemoteIsAttended},
+    };
+    for (const auto& n : numbers) r.SetDword(nullptr, n.name, n.value);
+    r.SetBinary(nullptr, "NumbersDialed", reinterpret_cast<const BYTE*>(&comms.NumbersDialed[0][0]), sizeof comms.NumbersDialed);
+    r.SetString(nullptr, "PhoneBookName", comms.PhoneBookName);
+    r.SetString(nullptr, "DialUpUser", comms.DialUpUser);
+}
+
+void CFrameSettings::ReadCaldrinSettings() {
+    CKcReg r = reg("Caldrin");
+    copyText(caldrin.HomeDir, sizeof caldrin.HomeDir, general.HomeDir);
+    textRW(r, "HomeDir", caldrin.HomeDir, sizeof caldrin.HomeDir);
+    copyText(caldrin.RecDir, sizeof caldrin.RecDir, std::string(caldrin.HomeDir) + "/Receive");
+    textRW(r, "RecDir", caldrin.RecDir, sizeof caldrin.RecDir);
+    std::string rec = caldrin.RecDir;
+    if (rec.empty() || rec.back() != '/') {
+        if (rec.size() + 1 < sizeof caldrin.RecDir) rec += '/';
+        copyText(caldrin.RecDir, sizeof caldrin.RecDir, rec);
+    }
+    makeFolder(caldrin.RecDir);
+    dwordRW(r, "TimeSlice", caldrin.TimeSlice);
+    dwordRW(r, "CommandTimeOut", caldrin.CommandTimeOut);
+    binaryRead(r, "Flags", caldrin.Flags, sizeof caldrin.Flags);
+    const std::string data = std::string(caldrin.HomeDir) + "/data/";
+    makeFolder(data);
+    caldrin.queueFile = data + "KivQFile.kiv";
+    caldrin.sentFile = data + "KivSFile.kiv";
+    caldrin.receivedFile = data + "KivRFile.kiv";
+    if (general.Chat.capturePath[0] == '\0') {
+        copyText(general.Chat.capturePath, sizeof general.Chat.capturePath, std::string(caldrin.RecDir) + "chat.txt");
+    }
+    caldrin.chatFile = general.Chat.capturePath;
+}
+
+void CFrameSettings::WriteCaldrinSettings() {
+    CKcReg r = reg("Caldrin");
+    r.SetString(nullptr, "HomeDir", caldrin.HomeDir);
+    r.SetString(nullptr, "RecDir", caldrin.RecDir);
+    r.SetDword(nullptr, "TimeSlice", &caldrin.TimeSlice);
+    r.SetDword(nullptr, "CommandTimeOut", &caldrin.CommandTimeOut);
+    r.SetBinary(nullptr, "Flags", caldrin.Flags, sizeof caldrin.Flags);
+}
+
+namespace {
+
+struct VideoValue {
+    const char* name;
+    DWORD VideoRecord::*field;
+};
+constexpr VideoValue kVideoValues[] = {
+    {"slowContrast", &VideoRecord::slowContrast}, {"fastContrast", &VideoRecord::fastContrast},
+    {"slowTracking", &VideoRecord::slowTracking}, {"fastTracking", &VideoRecord::fastTracking},
+    {"BytesPerFrame", &VideoRecord::BytesPerFrame}, {"Background", &VideoRecord::Background},
+    {"KeyFrameContrast", &VideoRecord::KeyFrameContrast}, {"KeyFrameTracking", &VideoRecord::KeyFrameTracking},
+    {"DefaultRateOnDOA", &VideoRecord::DefaultRateOnDOA},
+    {"CompressPacketLength", &VideoRecord::CompressPacketLength},
+    {"rParam_AllowChangeSize", &VideoRecord::rParam_AllowChangeSize}, {"rParam_mono", &VideoRecord::rParam_mono},
+    {"rParam_use256pal", &VideoRecord::rParam_use256pal}, {"rParam_QQual", &VideoRecord::rParam_QQual},
+    {"rParam_StarStart", &VideoRecord::rParam_StarStart}, {"rParam_CQual", &VideoRecord::rParam_CQual},
+    {"rParam_imagewidth", &VideoRecord::rParam_imagewidth},
+    {"rParam_imageheight", &VideoRecord::rParam_imageheight},
+    {"PromptWhenReceive", &VideoRecord::PromptWhenReceive}, {"RemoteAlwaysOnTop", &VideoRecord::RemoteAlwaysOnTop},
+    {"RemoteDoubleSize", &VideoRecord::RemoteDoubleSize}, {"MaxFrameRate", &VideoRecord::MaxFrameRate},
+    {"RemotePreferRate", &VideoRecord::RemotePreferRate},
+    {"EnablePerfectCompression", &VideoRecord::EnablePerfectCompression},
+    {"VideoStreamMode", &VideoRecord::VideoStreamMode},
+};
+
+}  // namespace
+
+void CFrameSettings::ReadVideoSettings() {
+    {
+        CKcReg rs = reg("Video\\Rs232");
+        dwordRW(rs, "Rs232Out", video.Rs232Out);
+        dwordRW(rs, "Rs232OutPort", video.Rs232OutPort);
+    }
+    CKcReg r = reg("Video");
+    for (const auto& v : kVideoValues) {
+        DWORD& value = video.*(v.field);
+        DWORD stored = 0;
+        if (r.GetDword(nullptr, v.name, &stored)) value = stored;
+        // Clamp before writing back, so a bad stored value is repaired.
+        if (v.field == &VideoRecord::CompressPacketLength) value = std::min(value, kMaxCompressPacketLength);
+        if (v.field == &VideoRecord::rParam_QQual || v.field == &VideoRecord::rParam_CQual) {
+            value = clampOr(value, 1, 100, 40);
+        }
+        if (v.field == &VideoRecord::rParam_imagewidth) value = clampOr(value, 1, 352, 176);
+        if (v.field == &VideoRecord::rParam_imageheight) value = clampOr(value, 1, 288, 144);
+        r.SetDword(nullptr, v.name, &value);
+    }
+    binaryRead(r, "lPos", video.lPos, sizeof video.lPos);
+    binaryRead(r, "rPos", video.rPos, sizeof video.rPos);
+    makeFolder(std::string(general.HomeDir) + "/Snapshots");
+}
+
+void CFrameSettings::WriteVideoSettings() {
+    CKcReg r = reg("Video");
+    for (const auto& v : kVideoValues) r.SetDword(nullptr, v.name, &(video.*(v.field)));
+    r.SetDword(nullptr, "AutoSend", &video.AutoSend);
+    r.SetDword(nullptr, "ShowVideoWhenRun", &video.ShowVideoWhenRun);
+    r.SetBinary(nullptr, "lPos", video.lPos, sizeof video.lPos);
+    r.SetBinary(nullptr, "rPos", video.rPos, sizeof video.rPos);
+    CKcReg rs = reg("Video\\Rs232");
+    rs.SetDword(nullptr, "Rs232Out", &video.Rs232Out);
+    rs.SetDword(nullptr, "Rs232OutPort", &video.Rs232OutPort);
+}
+
+}  // namespace trennick

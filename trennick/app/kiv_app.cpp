@@ -1,0 +1,349 @@
+#include "trennick/app/kiv_app.h"
+
+#include "common/kc_reg.h"
+#include "common/lumo_deb.h"
+#include "common/version_stamp.h"
+#include "platform/com/com.h"
+#include "platform/folders.h"
+#include "platform/named_lock.h"
+#include "platform/shipped_defaults.h"
+#include "tavicore/db_lumo.h"
+#include "tavicore/log_write.h"
+#include "tavicore/stations_mgr.h"
+#include "tavicore/tavicore_globals.h"
+#include "tavicore/ui_resources.h"
+#include "tavicore/ui_user_dialogs.h"
+#include "tavicore/ui_window.h"
+#include "tavicore/users_manager.h"
+#include "trennick/app/frame_messages.h"
+#include "trennick/app/main_frame.h"
+#include "trennick/link/common_base.h"
+#include "trennick/link/packet_connection.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+namespace trennick {
+
+namespace {
+
+CKivApp* g_app = nullptr;
+
+constexpr UINT kStrAppName = 10000;
+constexpr UINT kStrMainTitle = 57347;
+constexpr UINT kStrUsersFileBad = 61410;
+constexpr UINT kStrVersion = 501;
+constexpr UINT kLogoBitmap = 288;
+constexpr short kLogUsersFileCreated = 18;  // a user was added
+
+// The program's own message boxes and the users manager's dialogs.
+class DefaultAppUi : public AppUi {
+public:
+    int ShowMessage(const std::string& text, const std::string& caption, int kind) override {
+        const UINT style = kind >= kMsgKindQuestion ? (MB_YESNO | MB_ICONQUESTION)
+                           : kind == kMsgKindInfo  ? (MB_OK | MB_ICONINFORMATION)
+                                                   : (MB_OK | MB_ICONSTOP);
+        const int answer = UiMessageBox(nullptr, text, caption, style);
+        return answer == IDYES || answer == IDOK ? kAnswerYes : kAnswerTimedOut;
+    }
+    void ShowStopBox(const std::string& text, const std::string& caption) override {
+        UiMessageBox(nullptr, text, caption, MB_OK | MB_ICONSTOP);
+    }
+    CUsersManagerUi* UsersUi() override { return &m_dialogs; }
+
+private:
+    CUserDialogs m_dialogs;
+};
+
+DWORD systemMs() {
+    using namespace std::chrono;
+    return static_cast<DWORD>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace
+
+std::unique_ptr<AppUi> makeDefaultAppUi() { return std::make_unique<DefaultAppUi>(); }
+
+CKivApp* KivApp() { return g_app; }
+
+std::string InstanceSemaphoreName(const std::string& instanceId) { return "VELMOOR" + instanceId; }
+
+CKivApp::CKivApp(std::vector<std::string> args, std::string programPath, AppServices services)
+    : m_services(std::move(services)), m_args(std::move(args)), m_programPath(std::move(programPath)) {
+    g_app = this;
+    RecordModuleVersion("trennick", reinterpret_cast<const void*>(&KivApp));
+    LumoDebCreate(6);
+    LUMO_TRACE(5, "VELMOOR started ....");
+    stationsMgr = nullptr;
+    m_logoShown = TRUE;
+    m_idleStep = 0;
+    m_title = "Velmoor";
+    if (m_services.ui == nullptr) {
+        m_ownUi = makeDefaultAppUi();
+        m_ui = m_ownUi.get();
+    } else {
+        m_ui = m_services.ui;
+    }
+    m_windows = m_services.windows != nullptr ? m_services.windows : &m_noWindows;
+    m_comInitialised = SUCCEEDED(CoInitialize(nullptr));
+}
+
+CKivApp::~CKivApp() {
+    if (!m_exited) ExitInstance();
+    if (m_comInitialised) CoUninitialize();
+    LUMO_TRACE(3, "ENTER CKivApp::~CKivApp()");
+    LumoDebDestroy();
+    if (g_app == this) g_app = nullptr;
+}
+
+DWORD CKivApp::Now() const { return m_services.clock ? m_services.clock() : systemMs(); }
+
+BOOL CKivApp::LoadLanguageResources() {
+    UiFreeLanguageLibrary();
+    if (UiInstallLanguageLibrary() == 0) return FALSE;
+    // The link and the program's other parts take their texts from the same set.
+    CCommon::setStringLoader([](UINT id) { return UiString(id); });
+    CCommon::setMessagePresenter([](UINT, UINT flags, const std::string& text) {
+        CKivApp* app = KivApp();
+        if (app == nullptr) return kAnswerTimedOut;
+        return app->Ui().ShowMessage(text, app->Title(), static_cast<int>(flags & 3));
+    });
+    return TRUE;
+}
+
+BOOL CKivApp::IsSecondInstance() {
+    const std::string name = InstanceSemaphoreName(m_strInstanceId);
+    auto lock = std::make_unique<platform::NamedSemaphore>(name, 1);
+    if (!lock->isOpen()) {
+        LUMO_TRACE(1, "CKivApp::IsSecondInstance error create Semaphore");
+        return FALSE;
+    }
+    // A lock file held with flock: the kernel frees it when this process ends,
+    // however it ends, so a crashed instance never blocks the next start.
+    switch (lock->wait(0)) {
+    case platform::LockResult::Acquired:
+    case platform::LockResult::Abandoned:
+        m_instanceLock = std::move(lock);
+        return FALSE;
+    case platform::LockResult::TimedOut:
+        return TRUE;
+    case platform::LockResult::Failed:
+        break;
+    }
+    return FALSE;
+}
+
+bool CKivApp::LoadUsers() {
+    std::string folder = m_programFolder;
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    m_pUsersManager = std::make_unique<CUsersManager>(folder.c_str(), "software\\Quennel\\Velmoor\\1.000.0");
+    m_pUsersManager->SetUi(m_ui->UsersUi());
+    int result = m_pUsersManager->Load();
+    if (result == E_USER_NOFILE) {
+        // A fresh home: create the users file with the administrator and an
+        // empty password, as an installer would.
+        _tag_user admin{};
+        std::strcpy(admin.name, "admin");
+        admin.rights = 1;
+        if (m_pUsersManager->AddUser(&admin) == USER_OK && m_pUsersManager->Save() == USER_OK) {
+            m_createdUsersFile = true;
+            LUMO_TRACE(3, "CKivApp::InitInstance() users file created with the administrator");
+            result = m_pUsersManager->Load();
+        }
+    }
+    if (result == E_USER_NOFILE || result == E_USER_BADFILE) {
+        std::string text = UiString(kStrUsersFileBad);
+        char formatted[512];
+        std::snprintf(formatted, sizeof formatted, text.empty() ? "%s.%s" : text.c_str(), "MXRTPC32", "DLL");
+        m_ui->ShowStopBox(formatted, "Velmoor");
+        m_pUsersManager.reset();
+        return false;
+    }
+    return true;
+}
+
+void CKivApp::ShowLogoWindow() {
+    m_logoStep.start(Now());
+    if (!m_cmdInfo.m_bNoSplash) {
+        m_logoShown = TRUE;
+        if (m_services.showWindows) {
+            m_logo = std::make_unique<QLabel>();
+            m_logo->setObjectName("id33333");
+            m_logo->setWindowFlags(Qt::SplashScreen | Qt::WindowStaysOnTopHint);
+            m_logo->setFixedSize(505, 335);
+            m_logo->setAlignment(Qt::AlignCenter);
+            m_logo->setPixmap(UiBitmap(kLogoBitmap));
+            UiCentreOnDesktop(m_logo.get());
+            m_logo->show();
+            m_logo->repaint();
+        }
+        m_logoStep.start(Now());
+    }
+    m_idleStep = 1;
+}
+
+void CKivApp::DestroyLogo() {
+    if (m_logo != nullptr) {
+        m_logo->hide();
+        m_logo.reset();
+    }
+    m_logoShown = FALSE;
+}
+
+int CKivApp::CloseLogoWindow() {
+    DestroyLogo();
+    m_idleStep = 0;
+    return 0;
+}
+
+void CKivApp::SetupLogWriter() {
+    std::string storage = m_pMainFrame != nullptr ? m_pMainFrame->Settings().general.HomeDir : "";
+    if (storage.empty()) storage = m_programFolder;
+    CKcReg reg("Quennel", "Velmoor", nullptr, "Common\\Log");
+    char path[260] = {};
+    DWORD size = sizeof path;
+    if (!reg.GetString(nullptr, "Path", path, &size) || path[0] == '\0') {
+        std::snprintf(path, sizeof path, "%s", storage.c_str());
+    }
+    reg.SetString(nullptr, "Path", path);
+    logWrite = new CLogWrite(path, "Velmoor.log", m_strInstanceId.c_str());
+}
+
+BOOL CKivApp::InitInstance() {
+    if (!LoadLanguageResources()) return FALSE;
+
+    m_cmdInfo.ParseCommandLine(m_args);
+    m_strD = m_cmdInfo.m_strD;
+    if (m_cmdInfo.m_bP) m_strP = m_cmdInfo.m_strP;
+    if (m_cmdInfo.m_bT) m_strT = m_cmdInfo.m_strT;
+    m_bC = m_cmdInfo.m_bC;
+    if (m_cmdInfo.m_bS) m_strS = m_cmdInfo.m_strS;
+    m_bG = m_cmdInfo.m_bG;
+    m_strInstanceId = m_cmdInfo.m_strU;
+
+    if (!m_strInstanceId.empty()) {
+        gcsVlmInsID = "\\Velmoor" + m_strInstanceId;
+        LUMO_TRACE(3, "CKivApp::InitInstance() Velmoor registry path was set to  %s", gcsVlmInsID.c_str());
+    } else {
+        gcsVlmInsID.clear();
+    }
+    gpLumoDeb->SetPrefix(("VELMOOR" + m_strInstanceId + " :").c_str());
+
+    if (IsSecondInstance()) return FALSE;
+
+    {
+        CKcReg comms("Quennel", ("Velmoor" + gcsVlmInsID).c_str(), "1.000.0", "Comms");
+        DWORD netInUse = 0;
+        if (!comms.GetDword(nullptr, "NetInUse", &netInUse)) netInUse = 0;
+        comms.SetDword(nullptr, "NetInUse", &netInUse);
+        m_linkChoice.NetInUse = netInUse;
+    }
+
+    std::error_code ec;
+    LUMO_TRACE(3, "CKivApp::InitInstance() Current directory %s ", std::filesystem::current_path(ec).c_str());
+    m_programFolder = platform::programFolder().string();
+    // First start of a home: the shipped defaults and the COM servers.
+    platform::installShippedDefaults();
+    platform::com::ensureServersRegistered();
+
+    if (QCoreApplication::instance() != nullptr) {
+        QCoreApplication::setApplicationName(QString::fromStdString(UiString(kStrAppName, "Velmoor")));
+    }
+    stationsMgr = new CStationsMgr();
+
+    if (!LoadUsers()) return FALSE;
+
+    m_title = UiString(kStrMainTitle, "Velmoor");
+    if (m_cmdInfo.m_bNoSplash) m_logoShown = FALSE;
+    if (m_cmdInfo.m_bI) m_linkChoice.NetInUse = 1;
+    if (m_cmdInfo.m_bM) m_linkChoice.NetInUse = 0;
+
+    ShowLogoWindow();
+
+    m_pMainFrame = std::make_unique<CMainFrame>(*this, m_linkChoice);
+    if (!m_strInstanceId.empty()) m_title += " " + m_strInstanceId;
+    if (!m_pMainFrame->Create(m_title)) return FALSE;
+
+    m_startTick = Now();
+    SetupLogWriter();
+    if (m_createdUsersFile && logWrite != nullptr) {
+        logWrite->AddEntryEx(nullptr, kLogUsersFileCreated, 0, "admin", 0,
+                             "Users file created with the administrator and an empty password");
+    }
+    return TRUE;
+}
+
+BOOL CKivApp::OnIdle(LONG) {
+    if (m_idleStep <= 0) return FALSE;
+    DWORD sleepMs = 0;
+    const auto action = m_logoStep.step(Now(), m_cmdInfo.m_bNoSplash != FALSE, m_logoShown != FALSE, sleepMs);
+    if (sleepMs != 0) {
+        if (m_services.sleep) {
+            m_services.sleep(sleepMs);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
+        }
+    }
+    switch (action) {
+    case LogoIdleStep::Action::Wait:
+        return TRUE;
+    case LogoIdleStep::Action::RunStep:
+        if (!m_cmdInfo.m_bNoSplash) DestroyLogo();
+        if (m_pMainFrame != nullptr) m_pMainFrame->DoIdleStep();
+        return TRUE;
+    case LogoIdleStep::Action::ClockFault:
+        m_idleStep = -1;
+        DestroyLogo();
+        LUMO_TRACE(1, "CKivApp::OnIdle() the system clock ran backwards, the program ends");
+        QCoreApplication::exit(0);
+        return TRUE;
+    }
+    return TRUE;
+}
+
+int CKivApp::ExitInstance() {
+    if (m_exited) return 0;
+    m_exited = true;
+    LUMO_TRACE(3, "ENTER %s", "CKivApp::ExitInstance()");
+    m_idleTimer.stop();
+    m_pMainFrame.reset();
+    DestroyLogo();
+    m_pUsersManager.reset();
+    delete logWrite;
+    logWrite = nullptr;
+    delete stationsMgr;
+    stationsMgr = nullptr;
+    if (m_instanceLock != nullptr) {
+        m_instanceLock->release();
+        m_instanceLock.reset();
+    }
+    CCommon::setMessagePresenter(nullptr);
+    UiFreeLanguageLibrary();
+    LUMO_TRACE(3, "LEAVE %s", "CKivApp::ExitInstance()");
+    return 0;
+}
+
+int CKivApp::Run() {
+    if (!InitInstance()) {
+        ExitInstance();
+        return 0;
+    }
+    m_idleTimer.setInterval(10);
+    QObject::connect(&m_idleTimer, &QTimer::timeout, [this] {
+        if (!OnIdle(0)) m_idleTimer.stop();
+    });
+    m_idleTimer.start();
+    const int code = QCoreApplication::exec();
+    ExitInstance();
+    return code;
+}
+
+std::string CKivApp::FormatRemoteStationCaption() const {
+    return "Remote Station " + UiString(kStrVersion);
+}
+
+}  // namespace trennick

@@ -1,0 +1,66 @@
+#pragma once
+// Test doubles for the recorder program: a user interface that answers every
+// message with "yes" and logs in as the administrator, and helpers that run
+// the Qt loop until a condition holds (with a guard, so a hang fails fast).
+
+#include "tavicore/users_manager.h"
+#include "trennick/app/app_services.h"
+
+#include <QCoreApplication>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace apptest {
+
+class AnsweringUsersUi : public CUsersManagerUi {
+public:
+    int RunLoginDialog(_tag_user* typed, const char*) override {
+        ++logins;
+        std::strcpy(typed->name, "admin");
+        typed->password[0] = '\0';
+        return 1;
+    }
+    void RunDefaultPasswordWarning() override {}
+    void ShowStopMessage(UINT) override {}
+    int RunUsersDialog(CUsersManager&) override { return 0; }
+    int logins = 0;
+};
+
+class AnsweringUi : public trennick::AppUi {
+public:
+    int ShowMessage(const std::string& text, const std::string&, int) override {
+        messages.push_back(text);
+        return answer;
+    }
+    void ShowStopBox(const std::string& text, const std::string&) override { stops.push_back(text); }
+    CUsersManagerUi* UsersUi() override { return &users; }
+
+    int answer = 512;
+    std::vector<std::string> messages;
+    std::vector<std::string> stops;
+    AnsweringUsersUi users;
+};
+
+template <typename F>
+bool pumpUntil(F done, std::chrono::milliseconds guard = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + guard;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+inline trennick::AppServices quietServices(trennick::AppUi* ui) {
+    trennick::AppServices s;
+    s.ui = ui;
+    s.sleep = [](DWORD) {};
+    s.showWindows = false;
+    return s;
+}
+
+}  // namespace apptest

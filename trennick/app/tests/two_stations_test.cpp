@@ -1,0 +1,143 @@
+// Two recorder programs in separate processes on loopback: one listens, the
+// other connects by /D and /C, logs in, chats and disconnects; both close in
+// order. Each child drives its program with a small script on its own loop.
+
+#include "app_test_support.h"
+#include "platform/folders.h"
+#include "platform/testing/child_process.h"
+#include "trennick/app/frame_messages.h"
+#include "trennick/app/kiv_app.h"
+#include "trennick/app/main_frame.h"
+#include "trennick/link/packet_connection.h"
+#include "trennick/net/tests/net_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+using namespace trennick;
+using namespace apptest;
+
+namespace {
+
+class ChatRecorder : public LinkChatWindow {
+public:
+    void chatText(std::string_view text) override {
+        std::lock_guard l(m_lock);
+        m_texts.emplace_back(text);
+    }
+    void UpdateTitle(std::string_view) override {}
+    bool has(const std::string& text) {
+        std::lock_guard l(m_lock);
+        for (const auto& t : m_texts) {
+            if (t == text) return true;
+        }
+        return false;
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> m_texts;
+};
+
+class ChatWindows : public LaterWindows {
+public:
+    LinkChatWindow* OpenChat(CMainFrame&) override {
+        ++opened;
+        return &chat;
+    }
+    ChatRecorder chat;
+    int opened = 0;
+};
+
+constexpr const char* kFromCaller = "hello from the caller";
+constexpr const char* kFromListener = "hello from the listener";
+
+// args: role, own port, peer port, result file.
+int runStation(const std::vector<std::string>& args) {
+    const bool caller = args.at(0) == "caller";
+    AnsweringUi ui;
+    ChatWindows windows;
+    AppServices services = quietServices(&ui);
+    services.windows = &windows;
+    std::vector<std::string> line = {"/NOSPLASH", "/I", caller ? "/U2" : "/U1", "/P=" + args.at(1)};
+    if (caller) {
+        line.push_back("/D=127.0.0.1:" + args.at(2));
+        line.push_back("/C");
+    }
+    CKivApp app(line, "", services);
+
+    int step = 0;
+    std::string failure;
+    QTimer script;
+    script.setInterval(10);
+    QObject::connect(&script, &QTimer::timeout, [&] {
+        CMainFrame* frame = app.MainFrame();
+        if (frame == nullptr || !frame->PostCreateDone() || frame->IsDestroyed()) return;
+        CPacketConnection& link = *frame->Connection();
+        switch (step) {
+        case 0:  // connected: the caller speaks first
+            if (!link.IsConnected()) return;
+            if (caller) link.SendChatString(kFromCaller);
+            step = 1;
+            break;
+        case 1:  // the peer's text arrived in the chat window the link asked for
+            if (!windows.chat.has(caller ? kFromListener : kFromCaller)) return;
+            if (!caller) link.SendChatString(kFromListener);
+            step = 2;
+            break;
+        case 2:  // the caller hangs up; the listener sees the line go
+            if (caller) {
+                if (!frame->MakeDisconnect(kReasonAskDisconnect, 0)) failure = "disconnect refused";
+                step = 3;
+            } else if (!link.IsConnected()) {
+                step = 3;
+            }
+            break;
+        case 3:
+            if (link.IsConnected()) return;
+            platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+            step = 4;
+            break;
+        default:
+            break;
+        }
+    });
+    script.start();
+    QTimer::singleShot(60000, [] { QCoreApplication::exit(9); });
+    const int code = app.Run();
+
+    std::ofstream out(args.at(3));
+    out << "code=" << code << " step=" << step << " opened=" << windows.opened << " logins=" << ui.users.logins
+        << " " << failure << "\n";
+    if (code != 0 || step != 4 || windows.opened != 1 || !failure.empty()) return 10 + step;
+    if (caller && ui.users.logins != 1) return 20;
+    return 0;
+}
+
+}  // namespace
+
+VELMOOR_TEST_CHILD(station) { return runStation(args); }
+
+TEST(TwoStations, ListenConnectLoginChatDisconnectAndClose) {
+    const std::string listenerPort = std::to_string(nettest::freePort());
+    const std::string callerPort = std::to_string(nettest::freePort());
+    const auto dir = platform::homeFolder();
+    const std::string listenerOut = (dir / ("listener-" + listenerPort)).string();
+    const std::string callerOut = (dir / ("caller-" + callerPort)).string();
+    auto listener = velmoor::testing::ChildProcess::start("station", {"listener", listenerPort, "", listenerOut});
+    auto caller = velmoor::testing::ChildProcess::start("station", {"caller", callerPort, listenerPort, callerOut});
+    const int callerCode = caller.wait(std::chrono::seconds(90));
+    const int listenerCode = listener.wait(std::chrono::seconds(30));
+    auto report = [](const std::string& path) {
+        std::ifstream in(path);
+        std::string line;
+        std::getline(in, line);
+        return line;
+    };
+    EXPECT_EQ(callerCode, 0) << report(callerOut);
+    EXPECT_EQ(listenerCode, 0) << report(listenerOut);
+}
