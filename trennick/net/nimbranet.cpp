@@ -60,9 +60,13 @@ BOOL Nimbranet::SetListenOn(BOOL on, WORD port) {
         linkTrace(1, "Nimbranet::SetListenOn Error m_Opened==NIMINT_CS_CLOSE");
     } else if ((on != 0) == m_listening.load()) {
         result = TRUE;
-    } else if (NET_SetListen(m_net, on, port)) {
-        m_listening = on != 0;
-        result = TRUE;
+    } else {
+        // Listening drops any call; its threads stop before its socket goes.
+        if (on && m_connected) SetNotConnected();
+        if (NET_SetListen(m_net, on, port)) {
+            m_listening = on != 0;
+            result = TRUE;
+        }
     }
     linkTrace(5, "LEAVE %s", "Nimbranet::SetListenOn");
     return result;
