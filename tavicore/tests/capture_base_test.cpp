@@ -1,51 +1,12 @@
 #include "tavicore/capture_base.h"
+#include "card_test_support.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <thread>
 
-namespace {
-
-// A card with nothing behind it: every card operation fails.
-class NullCard : public CLumora {
-public:
-    int GetAdaptersCount(WORD*) override { return 0; }
-    int GetCamerasCount(WORD, WORD*) override { return 0; }
-    int GetRelaysCount(WORD, WORD*) override { return 0; }
-    int SetVideoInput(WORD, WORD, int) override { return 0; }
-    int CardQuery8(WORD, WORD*) override { return 0; }
-    int SetDigitalOutput(WORD, WORD, int) override { return 0; }
-    int CardQuery10(WORD, WORD*) override { return 0; }
-    int CardQuery11(WORD, WORD*, WORD*, WORD*, WORD*) override { return 0; }
-    int SendRpc3(WORD, WORD, WORD, WORD, WORD) override { return 0; }
-    int SendRpc4(WORD, WORD) override { return 0; }
-    int CardQuery14(WORD, WORD*) override { return 0; }
-    int CardQuery15(WORD, WORD*) override { return 0; }
-    int CardQuery16(WORD*) override { return 0; }
-    int CardQuery17(WORD*) override { return 0; }
-    int CardSet18(WORD, DWORD) override { return 0; }
-    int CardSet19(WORD) override { return 0; }
-    int CardSet20(WORD) override { return 0; }
-    int CardSet21(WORD, WORD, WORD, WORD, WORD) override { return 0; }
-    int CardSet22(WORD, DWORD) override { return 0; }
-    int CardSet23(WORD, DWORD) override { return 0; }
-    int CardSet24(WORD, WORD, WORD, WORD) override { return 0; }
-    int CardAction25() override { return 0; }
-    int CardSet26(WORD, DWORD) override { return 0; }
-    int CardSet27(WORD, DWORD) override { return 0; }
-    int CardSet28(WORD, DWORD) override { return 0; }
-    int CardAction29() override { return 0; }
-    int CardSet30(WORD) override { return 0; }
-    int CardSet31(WORD, WORD, WORD, WORD) override { return 0; }
-    int CardSet32(WORD) override { return 0; }
-    int CardSet33(WORD, WORD, DWORD) override { return 0; }
-    int CardSet34(WORD, WORD, DWORD) override { return 0; }
-    int CardSet35(WORD) override { return 0; }
-    int CardSet36(WORD) override { return 0; }
-};
-
-}  // namespace
+using cardtest::FakeCard;
 
 TEST(CZoSync, TakesOnceUntilFreedAndCopiesShareTheLock) {
     CZoSync lock;
@@ -60,7 +21,7 @@ TEST(CZoSync, TakesOnceUntilFreedAndCopiesShareTheLock) {
 }
 
 TEST(CLumora, CaptureLocksAreIndependentPerAdapterAndInput) {
-    NullCard card;
+    FakeCard card;
     EXPECT_EQ(card.TryEnterCapCritical(0, 3), 1);
     EXPECT_EQ(card.TryEnterCapCritical(0, 3), 0);
     EXPECT_EQ(card.TryEnterCapCritical(0, 4), 1);
@@ -75,7 +36,7 @@ TEST(CLumora, CaptureLocksAreIndependentPerAdapterAndInput) {
 TEST(CLumora, RefusesIndexesThatWouldReachAnotherLock) {
     struct Case { WORD adapter; WORD input; };
     constexpr Case kOutside[] = {{0, 10}, {0, 13}, {1, 65535}, {6, 0}, {65535, 0}};
-    NullCard card;
+    FakeCard card;
     for (const auto& c : kOutside) {
         SCOPED_TRACE(testing::Message() << c.adapter << "," << c.input);
         EXPECT_EQ(card.TryEnterCapCritical(c.adapter, c.input), 0);
@@ -94,7 +55,7 @@ TEST(CLumora, GrabSizesByStandardAndSize) {
         {1, 0, 176, 144}, {0, 0, 176, 120}, {0, 1, 352, 240}, {1, 2, 720, 576},
         {2, 7, 720, 480}, {1, 1, 352, 288}, {0, 2, 720, 480},
     };
-    NullCard card;
+    FakeCard card;
     for (const auto& c : kCases) {
         SCOPED_TRACE(testing::Message() << c.standard << "," << c.size);
         SIZE s = card.GetGrabSize(c.standard, c.size);
@@ -104,7 +65,7 @@ TEST(CLumora, GrabSizesByStandardAndSize) {
 }
 
 TEST(CLumora, BaseOperations) {
-    NullCard card;
+    FakeCard card;
     EXPECT_EQ(card.IsCardDetected(), 0);
     EXPECT_EQ(card.GetBufferLengthForGrab(), 0);
     EXPECT_EQ(card.EnableCall(0), 1);
@@ -114,7 +75,7 @@ TEST(CLumora, BaseOperations) {
 }
 
 TEST(CLumora, YieldZeroHandlesWaitingEventsOnce) {
-    NullCard card;
+    FakeCard card;
     int handled = 0;
     QTimer::singleShot(0, [&] { ++handled; });
     QMetaObject::invokeMethod(QCoreApplication::instance(), [&] { ++handled; }, Qt::QueuedConnection);
@@ -123,7 +84,7 @@ TEST(CLumora, YieldZeroHandlesWaitingEventsOnce) {
 }
 
 TEST(CLumora, YieldDisabledReturnsWithoutHandling) {
-    NullCard card;
+    FakeCard card;
     int handled = 0;
     QMetaObject::invokeMethod(QCoreApplication::instance(), [&] { ++handled; }, Qt::QueuedConnection);
     card.DisableYield();

@@ -2,6 +2,7 @@
 
 #include "platform/registry.h"
 #include "tavicore/capture_base.h"
+#include "card_test_support.h"
 #include "tavicore/station_identity.h"
 #include "tavicore/tavicore_globals.h"
 #include "tavicore/users_manager.h"
@@ -65,51 +66,6 @@ void storeText(const std::string& section, const char* name, const std::string& 
 }
 
 std::string name30(const char (&field)[kSettingsNameBytes]) { return std::string(field, ::strnlen(field, 30)); }
-
-// A capture card that reports fixed counts.
-class CountingCard : public CLumora {
-public:
-    CountingCard(int detected, WORD adapters, WORD cameras, WORD relays)
-        : m_adapters(adapters), m_cameras(cameras), m_relays(relays) {
-        m_cardDetected = static_cast<DWORD>(detected);
-    }
-    int GetAdaptersCount(WORD* n) override { *n = m_adapters; return 1; }
-    int GetCamerasCount(WORD, WORD* n) override { *n = m_cameras; return 1; }
-    int GetRelaysCount(WORD, WORD* n) override { *n = m_relays; return 1; }
-    int SetVideoInput(WORD, WORD, int) override { return 0; }
-    int CardQuery8(WORD, WORD*) override { return 0; }
-    int SetDigitalOutput(WORD, WORD, int) override { return 0; }
-    int CardQuery10(WORD, WORD*) override { return 0; }
-    int CardQuery11(WORD, WORD*, WORD*, WORD*, WORD*) override { return 0; }
-    int SendRpc3(WORD, WORD, WORD, WORD, WORD) override { return 0; }
-    int SendRpc4(WORD, WORD) override { return 0; }
-    int CardQuery14(WORD, WORD*) override { return 0; }
-    int CardQuery15(WORD, WORD*) override { return 0; }
-    int CardQuery16(WORD*) override { return 0; }
-    int CardQuery17(WORD*) override { return 0; }
-    int CardSet18(WORD, DWORD) override { return 0; }
-    int CardSet19(WORD) override { return 0; }
-    int CardSet20(WORD) override { return 0; }
-    int CardSet21(WORD, WORD, WORD, WORD, WORD) override { return 0; }
-    int CardSet22(WORD, DWORD) override { return 0; }
-    int CardSet23(WORD, DWORD) override { return 0; }
-    int CardSet24(WORD, WORD, WORD, WORD) override { return 0; }
-    int CardAction25() override { return 0; }
-    int CardSet26(WORD, DWORD) override { return 0; }
-    int CardSet27(WORD, DWORD) override { return 0; }
-    int CardSet28(WORD, DWORD) override { return 0; }
-    int CardAction29() override { return 0; }
-    int CardSet30(WORD) override { return 0; }
-    int CardSet31(WORD, WORD, WORD, WORD) override { return 0; }
-    int CardSet32(WORD) override { return 0; }
-    int CardSet33(WORD, WORD, DWORD) override { return 0; }
-    int CardSet34(WORD, WORD, DWORD) override { return 0; }
-    int CardSet35(WORD) override { return 0; }
-    int CardSet36(WORD) override { return 0; }
-
-private:
-    WORD m_adapters, m_cameras, m_relays;
-};
 
 }  // namespace
 
@@ -628,7 +584,7 @@ TEST(CDBLumoLocal, CardCountsAreTakenAndClamped) {
     for (const auto& c : kCases) {
         SCOPED_TRACE(testing::Message() << c.detected << " " << c.report << " " << c.adapters);
         storeDword("VideoDevices", "IsReportNumOfCamerasAndRelays", c.report);
-        CountingCard card(c.detected, c.adapters, c.cameras, c.relays);
+        cardtest::FakeCard card(c.detected, c.adapters, c.cameras, c.relays);
         CDBLumoLocal db(&card, 1);
         tagHWProfile p;
         db.GetHWProfiles(&p);
