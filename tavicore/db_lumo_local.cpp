@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 using settings_store::Store;
@@ -30,6 +31,22 @@ std::string cellSection(int a, int c, int r) {
 }
 
 bool validAdapter(int adapter) { return adapter >= 0 && adapter < kMaxAdapters; }
+
+// A copy of a record the settings lock guards, taken under the lock.
+template <class T>
+T lockedCopy(std::mutex& lock, const T& record) {
+    std::lock_guard hold(lock);
+    return record;
+}
+
+// Reads a name field; its default is a field of the same size that may fill it
+// without a terminator.
+void readName(Store& store, const std::string& section, const char* key, char (&field)[kSettingsNameBytes],
+              const char (&def)[kSettingsNameBytes]) {
+    char defName[kSettingsNameBytes + 1] = {};
+    std::memcpy(defName, def, sizeof def);
+    store.readText(section, key, field, sizeof field, kSettingsNameBytes, defName);
+}
 
 }  // namespace
 
@@ -155,11 +172,7 @@ int CDBLumoLocal::ReadAdapterValues(int adapter) {
     Store store;
     const std::string section = sub(m_adaptersSection, adapter);
     const tagAdapterBlock& def = m_defaultHWProfile.adapters[adapter];
-    tagAdapterBlock values;
-    {
-        std::lock_guard lock(m_lock);
-        values = m_hwProfile.adapters[adapter];
-    }
+    tagAdapterBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter]);
     auto word = [&](const char* name, WORD d) { return static_cast<WORD>(store.readDword(section, name, d)); };
     values.selectedInput = word("Selected Input", def.selectedInput);
     values.videoStandard = word("Video Standard", def.videoStandard);
@@ -170,9 +183,7 @@ int CDBLumoLocal::ReadAdapterValues(int adapter) {
     values.camerasNumber = capCount<WORD>(word("CamerasNumber", def.camerasNumber), kCamerasPerAdapter);
     values.relaysNumber = capCount<WORD>(word("RelaysNumber", def.relaysNumber), kRelaysPerAdapter);
     values.automaticSwitch = store.readDword(section, "Automatic Switch", def.automaticSwitch);
-    char defName[kSettingsNameBytes + 1] = {};
-    std::memcpy(defName, def.name, sizeof def.name);
-    store.readText(section, "Adapter Name", values.name, sizeof values.name, kSettingsNameBytes, defName);
+    readName(store, section, "Adapter Name", values.name, def.name);
     std::lock_guard lock(m_lock);
     tagAdapterBlock& to = m_hwProfile.adapters[adapter];
     std::memcpy(to.name, values.name, sizeof to.name);
@@ -194,11 +205,7 @@ int CDBLumoLocal::WriteAdapterValues(int adapter) {
     }
     Store store;
     const std::string section = sub(m_adaptersSection, adapter);
-    tagAdapterBlock values;
-    {
-        std::lock_guard lock(m_lock);
-        values = m_hwProfile.adapters[adapter];
-    }
+    tagAdapterBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter]);
     store.writeDword(section, "Selected Input", values.selectedInput);
     store.writeDword(section, "Video Standard", values.videoStandard);
     store.writeDword(section, "Brightness", values.brightness);
@@ -220,11 +227,7 @@ int CDBLumoLocal::ReadCameraKeyValues(void*, WORD adapter, WORD camera, int) {
     const std::string section = sub(sub(m_adaptersSection, adapter) + "\\Cameras", camera);
     const tagCameraBlock& def = m_defaultHWProfile.adapters[adapter].cameras[camera];
     const int index = adapter * kCamerasPerAdapter + camera;
-    tagCameraBlock values;
-    {
-        std::lock_guard lock(m_lock);
-        values = m_hwProfile.adapters[adapter].cameras[camera];
-    }
+    tagCameraBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter].cameras[camera]);
     values.maxEventNumber = store.readDword(section, "Max Event Number", def.maxEventNumber);
     values.lastEventIndex = store.readDword(section, "Last Event Index", def.lastEventIndex);
     values.snapshotNum = store.readDword(section, "Snapshot Num", def.snapshotNum);
@@ -235,9 +238,7 @@ int CDBLumoLocal::ReadCameraKeyValues(void*, WORD adapter, WORD camera, int) {
     values.automaticSwitch = store.readDword(section, "Automatic Switch", def.automaticSwitch);
     values.dialOnAlarm = store.readDword(section, "DialOnAlarm", def.dialOnAlarm);
     const DWORD recordMode = store.readDword(section, "Record Mode", m_defaultRecordMode.mode[index]);
-    char defName[kSettingsNameBytes + 1] = {};
-    std::memcpy(defName, def.name, sizeof def.name);
-    store.readText(section, "Camera Name", values.name, sizeof values.name, kSettingsNameBytes, defName);
+    readName(store, section, "Camera Name", values.name, def.name);
     m_recordMode.mode[index] = recordMode;
     std::lock_guard lock(m_lock);
     m_hwProfile.adapters[adapter].cameras[camera] = values;
@@ -250,11 +251,7 @@ int CDBLumoLocal::WriteCameraKeyValues(void*, WORD adapter, WORD camera, int) {
     }
     Store store;
     const std::string section = sub(sub(m_adaptersSection, adapter) + "\\Cameras", camera);
-    tagCameraBlock values;
-    {
-        std::lock_guard lock(m_lock);
-        values = m_hwProfile.adapters[adapter].cameras[camera];
-    }
+    tagCameraBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter].cameras[camera]);
     store.writeDword(section, "Max Event Number", values.maxEventNumber);
     store.writeDword(section, "Last Event Index", values.lastEventIndex);
     store.writeDword(section, "Snapshot Num", values.snapshotNum);
@@ -276,17 +273,11 @@ int CDBLumoLocal::ReadRelayKeyValues(void*, WORD adapter, WORD relay, int) {
     Store store;
     const std::string section = sub(sub(m_adaptersSection, adapter) + "\\Relays", relay);
     const tagRelayBlock& def = m_defaultHWProfile.adapters[adapter].relays[relay];
-    tagRelayBlock values;
-    {
-        std::lock_guard lock(m_lock);
-        values = m_hwProfile.adapters[adapter].relays[relay];
-    }
+    tagRelayBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter].relays[relay]);
     values.state = static_cast<WORD>(store.readDword(section, "Relay State", def.state));
     values.type = static_cast<WORD>(store.readDword(section, "Relay Type", def.type));
     values.status = store.readDword(section, "Relay Status", def.status);
-    char defName[kSettingsNameBytes + 1] = {};
-    std::memcpy(defName, def.name, sizeof def.name);
-    store.readText(section, "Relay Name", values.name, sizeof values.name, kSettingsNameBytes, defName);
+    readName(store, section, "Relay Name", values.name, def.name);
     std::lock_guard lock(m_lock);
     m_hwProfile.adapters[adapter].relays[relay] = values;
     return 1;
@@ -298,11 +289,7 @@ int CDBLumoLocal::WriteRelayKeyValues(void*, WORD adapter, WORD relay, int) {
     }
     Store store;
     const std::string section = sub(sub(m_adaptersSection, adapter) + "\\Relays", relay);
-    tagRelayBlock values;
-    {
-        std::lock_guard lock(m_lock);
-        values = m_hwProfile.adapters[adapter].relays[relay];
-    }
+    tagRelayBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter].relays[relay]);
     store.writeDword(section, "Relay State", values.state);
     store.writeDword(section, "Relay Type", values.type);
     store.writeDword(section, "Relay Status", values.status);
