@@ -317,8 +317,8 @@ void CMainFrame::DoLoopProcess() {
             m_sendInfo = (m_settings.general.Flags[0] & 1) != 0;
             LUMO_TRACE(5, m_sendInfo ? "----- INFO WILL BE SENT ------" : "----- INFO WILL NOT BE SENT ------");
             m_statusShown = false;
-            logEntry(1, "Connected");
         } else {
+            FileTransferStep();
             m_app.Windows().RemoteWindowStep(*this);
             if (!link.IsLinkUp() && m_autoConnect) {
                 m_autoConnect = false;
@@ -734,6 +734,33 @@ void CMainFrame::OnHardwareProfilesReceived(WPARAM) {
     }
 }
 
+BOOL CMainFrame::SendFile(const std::string& path, const std::string& typeText) {
+    if (m_app.Windows().SendFile(*this, path, typeText)) return TRUE;
+    return m_pConnection->SetSendStatus(1, 0, path.c_str()) == 1 ? TRUE : FALSE;
+}
+
+void CMainFrame::FileTransferStep() {
+    CPacketConnection& link = *m_pConnection;
+    if (!link.IsLinkUp() || !link.IsConnected()) return;
+    link.ProcessSending();
+    std::string name;
+    const LONG sent = link.GetSendStatus(nullptr, nullptr, nullptr, nullptr, &name);
+    if (sent == 4 || sent == 6 || sent == 7 || sent == 8) {
+        // The transfer ended: record it and make the link ready for the next file.
+        m_lastSendResult = sent;
+        LUMO_TRACE(3, "CMainFrame::FileTransferStep() %s ended with %ld", name.c_str(), static_cast<long>(sent));
+        link.SetSendStatus(-1, 0, nullptr);
+    }
+    const LONG received = link.GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, &name);
+    if (received == REC_COMPLETE) {
+        std::string path;
+        if (link.GetReceivedFileName(path)) {
+            m_lastReceivedFile = path;
+            LUMO_TRACE(3, "CMainFrame::FileTransferStep() received %s", path.c_str());
+        }
+    }
+}
+
 void CMainFrame::OnOpenChat() {
     if (m_chat == nullptr) {
         m_chat = m_app.Windows().OpenChat(*this);
@@ -862,6 +889,14 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case kMsgRemoteProfiles:
         OnHardwareProfilesReceived(wParam);
+        return 0;
+    case kMsgEventListRequest:
+    case kMsgEventFileRequest:
+    case kMsgSettingsError:
+    case kMsgSettingsError2:
+        // The block is ours to free; the parts that act on it are not here yet.
+        LUMO_TRACE(3, "CMainFrame: request 0x%X from the site not served", msg);
+        GlobalMemFree(reinterpret_cast<void*>(lParam));
         return 0;
     default:
         return 0;

@@ -133,6 +133,16 @@ public:
     void SetLoginGrace(int count) { m_loginGrace = count; }
     // Text of the status control.
     std::string StatusText() const;
+    // Queues a file for the peer: through the file transfer window when it
+    // exists, else straight on the link as an ordinary file. False when the
+    // link refuses (another send is under way).
+    BOOL SendFile(const std::string& path, const std::string& typeText);
+    // The file transfer step of a loop pass while no transfer window drives it.
+    void FileTransferStep();
+    // The last send that ended (the link's final state, 0 while none ended) and
+    // the path of the last file that arrived whole.
+    LONG LastSendResult() const { return m_lastSendResult; }
+    const std::string& LastReceivedFile() const { return m_lastReceivedFile; }
     // The chat window handed to the link, when one is open.
     LinkChatWindow* ChatWindow() const { return m_chat; }
     void OnOpenChat();
@@ -210,6 +220,8 @@ private:
     int m_siteArmed = 0;
     int m_siteLock = 0;
     int m_uiHidden = 0;
+    LONG m_lastSendResult = 0;
+    std::string m_lastReceivedFile;
 };
 
 }  // namespace trennick

@@ -1,5 +1,5 @@
 // Two recorder programs in separate processes on loopback: one listens, the
-// other connects by /D and /C, logs in, chats and disconnects; both close in
+// other connects by /D and /C, logs in, chats, sends a file and disconnects; both close in
 // order. Each child drives its program with a small script on its own loop.
 
 #include "app_test_support.h"
@@ -53,10 +53,15 @@ public:
     int opened = 0;
 };
 
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 constexpr const char* kFromCaller = "hello from the caller";
 constexpr const char* kFromListener = "hello from the listener";
 
-// args: role, own port, peer port, result file.
+// args: role, own port, peer port, result file, the file the caller sends.
 int runStation(const std::vector<std::string>& args) {
     const bool caller = args.at(0) == "caller";
     AnsweringUi ui;
@@ -89,18 +94,34 @@ int runStation(const std::vector<std::string>& args) {
             if (!caller) link.SendChatString(kFromListener);
             step = 2;
             break;
-        case 2:  // the caller hangs up; the listener sees the line go
+        case 2:  // the caller sends a file; the listener receives it whole
             if (caller) {
-                if (!frame->MakeDisconnect(kReasonAskDisconnect, 0)) failure = "disconnect refused";
-                step = 3;
-            } else if (!link.IsConnected()) {
-                step = 3;
+                if (!frame->SendFile(args.at(4), "")) failure = "file refused";
             }
+            step = 3;
             break;
         case 3:
+            if (caller) {
+                if (frame->LastSendResult() == 0) return;
+                if (frame->LastSendResult() != 6) failure = "send ended with " + std::to_string(frame->LastSendResult());
+            } else {
+                if (frame->LastReceivedFile().empty()) return;
+                if (readAll(frame->LastReceivedFile()) != readAll(args.at(4))) failure = "received file differs";
+            }
+            step = 4;
+            break;
+        case 4:  // the caller hangs up; the listener sees the line go
+            if (caller) {
+                if (!frame->MakeDisconnect(kReasonAskDisconnect, 0)) failure = "disconnect refused";
+                step = 5;
+            } else if (!link.IsConnected()) {
+                step = 5;
+            }
+            break;
+        case 5:
             if (link.IsConnected()) return;
             platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
-            step = 4;
+            step = 6;
             break;
         default:
             break;
@@ -113,7 +134,7 @@ int runStation(const std::vector<std::string>& args) {
     std::ofstream out(args.at(3));
     out << "code=" << code << " step=" << step << " opened=" << windows.opened << " logins=" << ui.users.logins
         << " " << failure << "\n";
-    if (code != 0 || step != 4 || windows.opened != 1 || !failure.empty()) return 10 + step;
+    if (code != 0 || step != 6 || windows.opened != 1 || !failure.empty()) return 10 + step;
     if (caller && ui.users.logins != 1) return 20;
     return 0;
 }
@@ -122,14 +143,20 @@ int runStation(const std::vector<std::string>& args) {
 
 VELMOOR_TEST_CHILD(station) { return runStation(args); }
 
-TEST(TwoStations, ListenConnectLoginChatDisconnectAndClose) {
+TEST(TwoStations, ListenConnectLoginChatSendFileDisconnectAndClose) {
     const std::string listenerPort = std::to_string(nettest::freePort());
     const std::string callerPort = std::to_string(nettest::freePort());
     const auto dir = platform::homeFolder();
     const std::string listenerOut = (dir / ("listener-" + listenerPort)).string();
     const std::string callerOut = (dir / ("caller-" + callerPort)).string();
-    auto listener = velmoor::testing::ChildProcess::start("station", {"listener", listenerPort, "", listenerOut});
-    auto caller = velmoor::testing::ChildProcess::start("station", {"caller", callerPort, listenerPort, callerOut});
+    // A file of several blocks with every byte value in it.
+    const std::string sent = (dir / "outgoing.bin").string();
+    {
+        std::ofstream out(sent, std::ios::binary);
+        for (int i = 0; i < 300000; ++i) out.put(static_cast<char>((i * 7 + i / 251) & 0xFF));
+    }
+    auto listener = velmoor::testing::ChildProcess::start("station", {"listener", listenerPort, "", listenerOut, sent});
+    auto caller = velmoor::testing::ChildProcess::start("station", {"caller", callerPort, listenerPort, callerOut, sent});
     const int callerCode = caller.wait(std::chrono::seconds(90));
     const int listenerCode = listener.wait(std::chrono::seconds(30));
     auto report = [](const std::string& path) {

@@ -1,0 +1,86 @@
+#include "trennick/app/keep_alive.h"
+
+#include "app_test_support.h"
+#include "tavicore/ui_resources.h"
+#include "trennick/app/frame_messages.h"
+#include "trennick/app/kiv_app.h"
+#include "trennick/app/main_frame.h"
+#include "trennick/net/tests/link_station.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+using namespace trennick;
+using namespace apptest;
+
+namespace {
+
+struct FakeClock {
+    std::shared_ptr<std::atomic<DWORD>> ms = std::make_shared<std::atomic<DWORD>>(500000);
+    AppClock clock() const {
+        auto t = ms;
+        return [t] { return t->load(); };
+    }
+    void advance(DWORD by) { *ms += by; }
+};
+
+}  // namespace
+
+// A peer that stops sending its line syncs is dropped by the keep-alive
+// thread within one period: the frame disconnects, tells the user, and
+// listens again; the peer sees its line go.
+TEST(KeepAlive, SilentPeerIsDroppedWithinOnePeriod) {
+    AnsweringUi ui;
+    FakeClock clock;
+    AppServices services = quietServices(&ui);
+    services.clock = clock.clock();
+    services.keepAlivePeriodMs = 50;
+    const WORD port = nettest::freePort();
+    CKivApp app({"/NOSPLASH", "/I", "/U3", "/P=" + std::to_string(port)}, "", services);
+    ASSERT_TRUE(app.InitInstance());
+    CMainFrame* frame = app.MainFrame();
+    ASSERT_TRUE(pumpUntil([&] { return frame->PostCreateDone() && frame->Connection()->IsListeningFor(2); }));
+
+    nettest::Station caller(false, nettest::freePort());
+    ASSERT_TRUE(caller.open());
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    caller.link.ConnectToRemote(address.c_str(), "");
+    CPacketConnection& link = *frame->Connection();
+    ASSERT_TRUE(caller.runUntil([&] { return link.IsConnected() && caller.link.IsConnected(); }));
+
+    // Periods pass while the peer is in time: nothing happens.
+    CKeepAliveThread& keepAlive = *frame->KeepAlive();
+    const DWORD checks = keepAlive.ChecksDone();
+    ASSERT_TRUE(caller.runUntil([&] { return keepAlive.ChecksDone() > checks + 2; }));
+    EXPECT_TRUE(link.IsConnected());
+    EXPECT_TRUE(ui.messages.empty());
+
+    // The peer has been silent for longer than the line allows.
+    clock.advance(61000);
+    ASSERT_TRUE(caller.runUntil([&] { return !link.IsConnected(); }, std::chrono::seconds(10)));
+    ASSERT_EQ(ui.messages.size(), 1u);  // the lost-line notice
+    EXPECT_EQ(ui.messages[0], UiString(kReasonSyncLost, "The connection was lost."));
+    ASSERT_TRUE(caller.runUntil([&] { return caller.drops == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return link.IsListeningFor(2) != FALSE; }));
+
+    platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }));
+    app.ExitInstance();
+}
+
+// Closing stops a worker that waits in its period at once, and a second
+// start while it runs does nothing.
+TEST(KeepAlive, StartIsIdempotentAndCloseIsPrompt) {
+    nettest::RecordingWindow window;
+    CInetConnection link(nettest::servicesFor(&window));
+    CKeepAliveThread thread(link, 0, 3600 * 1000);
+    thread.Start();
+    thread.Start();
+    EXPECT_TRUE(thread.IsRunning());
+    thread.Cancel();
+    EXPECT_TRUE(thread.Close(5000));
+    EXPECT_FALSE(thread.IsRunning());
+    EXPECT_EQ(thread.ChecksDone(), 0u);  // the link was never up
+}
