@@ -472,6 +472,7 @@ LONG CInetConnection::CheckReads() {
     }
 
     if (IsConnected()) {
+        ProcessSending();
         CheckReceiveCompletion();
     }
     return readLoop();

@@ -3,13 +3,16 @@
 // the middle of a stream.
 
 #include "link_station.h"
+#include "platform/folders.h"
 #include "platform/testing/child_process.h"
+#include "trennick/link/file_transfer.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 using namespace trennick;
 using namespace nettest;
@@ -36,10 +39,16 @@ bool heard(const Station& s, const std::string& text) {
 
 std::filesystem::path readyFile() { return std::filesystem::path(std::getenv("VELMOOR_HOME")) / "listener.ready"; }
 
+std::vector<char> fileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+}
+
 }  // namespace
 
 // Calls 127.0.0.1:<port>. "hangup": greets, waits for the answer and says
-// "<Disconnect>", then waits for the listener to close the call. "stream": sends video-sized buckets until killed.
+// "<Disconnect>", then waits for the listener to close the call. "send": sends
+// a file the parent wrote, then says "<Disconnect>".
 VELMOOR_TEST_CHILD(tcp_caller) {
     if (args.size() != 2) return 90;
     useOwnHome("caller");
@@ -48,16 +57,14 @@ VELMOOR_TEST_CHILD(tcp_caller) {
     const std::string address = "127.0.0.1:" + args[0];
     caller.link.ConnectToRemote(address.c_str(), "listener");
     if (!caller.runUntil([&] { return caller.link.IsConnected(); })) return 92;
-    if (args[1] == "stream") {
-        std::vector<BYTE> frame(15000);
-        for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>(i * 13);
-        for (;;) {
-            if (caller.link.GetQueueSize(1) < (1u << 20)) {
-                caller.link.SendBucket(kVideoBucket, frame.data(), static_cast<DWORD>(frame.size()));
-            } else {
-                caller.pass();
-            }
-        }
+    if (args[1] == "send") {
+        // Sends the file <parent home>/outgoing/report.bin, then hangs up.
+        const std::filesystem::path file =
+            std::filesystem::path(std::getenv("VELMOOR_HOME")).parent_path() / "outgoing" / "report.bin";
+        if (caller.link.SetSendStatus(1, kFileKindAny, file.c_str()) != 1) return 96;
+        if (!caller.runUntil([&] { return caller.link.GetFileSendStatus() == SEND_CANCELLED; })) return 97;
+        caller.link.SendDisconnect();
+        return caller.runUntil([&] { return caller.drops == 1; }) ? 0 : 98;
     }
     caller.link.SendChatString(kCallerHello);
     if (!caller.runUntil([&] { return heard(caller, kListenerHello); })) return 93;
@@ -118,19 +125,54 @@ TEST(TwoStations, ListenerHangsUp) {
     EXPECT_EQ(child.wait(std::chrono::seconds(20)), 0);
 }
 
-TEST(TwoStations, KilledCallerIsSeenAndListeningResumes) {
+TEST(TwoStations, CallerKilledMidTransferIsSeenAndListeningResumes) {
+    const auto home = platform::homeFolder();
+    std::filesystem::create_directories(home / "outgoing");
+    std::filesystem::create_directories(home / "incoming");
+    std::vector<char> bytes(64u << 20, 'v');
+    std::ofstream(home / "outgoing" / "report.bin", std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+
     const WORD port = freePort();
     Station listener(true, port);
-    listener.link.SetMaxReadQueueBytes(16u << 20);
+    listener.link.SetReceiveFolders((home / "incoming").c_str(), (home / "incoming").c_str());
     ASSERT_TRUE(listener.open());
-    auto child = ChildProcess::start("tcp_caller", {std::to_string(port), "stream"});
-    ASSERT_TRUE(listener.runUntil([&] { return listener.link.GetReceivedBytes() > (4u << 20); }));
+    auto child = ChildProcess::start("tcp_caller", {std::to_string(port), "send"});
+    ASSERT_TRUE(listener.runUntil([&] {
+        ULONGLONG received = 0;
+        const LONG state = listener.link.GetReceiveStatus(nullptr, &received, nullptr, nullptr, nullptr);
+        return state == REC_RECEIVING && received > 200000;
+    }));
     child.kill();
     ASSERT_TRUE(listener.runUntil([&] { return listener.drops == 1; }));
     EXPECT_TRUE(listener.runUntil([&] { return listener.link.IsListeningFor(2) != FALSE; }));
+    std::string received;
+    EXPECT_FALSE(listener.link.GetReceivedFileName(received));
+    EXPECT_FALSE(std::filesystem::exists(home / "incoming" / "report.bin"));
     // The next caller is taken.
     const int next = connectRaw(port);
     ASSERT_GE(next, 0);
     EXPECT_TRUE(listener.runUntil([&] { return listener.callsUp == 2; }));
     ::close(next);
+}
+
+TEST(TwoStations, CallerSendsAFile) {
+    const auto home = platform::homeFolder();
+    std::filesystem::create_directories(home / "outgoing");
+    std::filesystem::create_directories(home / "incoming");
+    std::vector<char> bytes(300000);
+    std::mt19937 random(3);
+    for (auto& b : bytes) b = static_cast<char>(random() % 4);  // plenty of 0x01 bytes to escape
+    std::ofstream(home / "outgoing" / "report.bin", std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+
+    const WORD port = freePort();
+    Station listener(true, port);
+    listener.link.SetReceiveFolders((home / "incoming").c_str(), (home / "incoming").c_str());
+    ASSERT_TRUE(listener.open());
+    auto child = ChildProcess::start("tcp_caller", {std::to_string(port), "send"});
+    ASSERT_TRUE(listener.runUntil([&] { return listener.drops == 1; }, std::chrono::seconds(60)));
+    std::string received;
+    ASSERT_TRUE(listener.link.GetReceivedFileName(received));
+    EXPECT_EQ(received, (home / "incoming" / "report.bin").string());
+    EXPECT_EQ(fileBytes(received), bytes);
+    EXPECT_EQ(child.wait(std::chrono::seconds(20)), 0);
 }
