@@ -279,7 +279,7 @@ bool CRSMain::readRound() {
     DWORD code;
     {
         std::lock_guard lock(m_portLock);
-        code = port->read(buffer, kChunk, got);
+        code = port->readAvailable(buffer, kChunk, got);
     }
     if (got == 0) {
         if (code == ERROR_READ_FAULT) {

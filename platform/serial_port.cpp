@@ -523,6 +523,26 @@ DWORD SerialPort::read(void* buffer, DWORD size, DWORD& got) {
     }
 }
 
+DWORD SerialPort::readAvailable(void* buffer, DWORD size, DWORD& got) {
+    got = 0;
+    if (m_fd < 0) return ERROR_INVALID_HANDLE;
+    if (size == 0) return ERROR_SUCCESS;
+    if (!buffer) return ERROR_INVALID_PARAMETER;
+    auto* out = static_cast<BYTE*>(buffer);
+    while (got < size) {
+        const ssize_t n = ::read(m_fd, out + got, size - got);
+        if (n > 0) {
+            got += static_cast<DWORD>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) break;
+        // 0 or EIO: the other side hung up.
+        return got > 0 ? ERROR_SUCCESS : ERROR_READ_FAULT;
+    }
+    return ERROR_SUCCESS;
+}
+
 DWORD SerialPort::write(const void* data, DWORD size, DWORD& written) {
     written = 0;
     if (m_fd < 0) return ERROR_INVALID_HANDLE;

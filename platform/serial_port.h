@@ -171,6 +171,10 @@ public:
     // line gives ERROR_READ_FAULT once nothing is left; cancel() gives
     // ERROR_OPERATION_ABORTED.
     DWORD read(void* buffer, DWORD size, DWORD& got);
+    // Reads what is there now, up to `size`, without waiting (for a reader
+    // that has waited with waitReadable). A hung-up line with nothing left
+    // gives ERROR_READ_FAULT.
+    DWORD readAvailable(void* buffer, DWORD size, DWORD& got);
     // Writes under the write time-outs; `written` is what went. A time-out gives
     // ERROR_TIMEOUT with the part written.
     DWORD write(const void* data, DWORD size, DWORD& written);

@@ -110,7 +110,7 @@ void CRWThread::readLoop() {
             continue;
         }
         DWORD got = 0;
-        const DWORD code = port->read(buffer, kReadChunk, got);
+        const DWORD code = port->readAvailable(buffer, kReadChunk, got);
         if (got > 0) {
             if (got == 1) linkTrace(5, "CRWThread::OnReadThread() 1 Bytes received %0x", buffer[0]);
             m_comm.QueueReceived(buffer, got);

@@ -176,6 +176,28 @@ LONG CWinComms::StartComm_NULLModem(std::unique_ptr<platform::SerialPort> port, 
     return WinAttach(std::move(port), true);
 }
 
+void CWinComms::QueueCableEvent(CableEvent event, std::unique_ptr<platform::SerialPort> port, DWORD baudRate) {
+    std::lock_guard lock(m_cableLock);
+    m_cableEvents.push_back({event, std::move(port), baudRate});
+}
+
+void CWinComms::HandleCableEvents() {
+    for (;;) {
+        QueuedCableEvent e;
+        {
+            std::lock_guard lock(m_cableLock);
+            if (m_cableEvents.empty()) return;
+            e = std::move(m_cableEvents.front());
+            m_cableEvents.pop_front();
+        }
+        switch (e.event) {
+        case CableEvent::PortOpen: StartComm_NULLModem(std::move(e.port), e.baudRate); break;
+        case CableEvent::LineDropped: OnNullModemLineDropped(); break;
+        case CableEvent::CallArrived: OnNullModemCallArrived(); break;
+        }
+    }
+}
+
 void CWinComms::OnNullModemLineDropped() {}
 void CWinComms::OnNullModemCallArrived() {}
 void CWinComms::StopCommunication() { WinUnSetupComm(); }

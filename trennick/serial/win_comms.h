@@ -14,6 +14,7 @@
 
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace trennick {
@@ -57,6 +58,12 @@ public:
     void ClearLoopBack();
 
     // ---- what the cable link (CNULLModem) tells its owning link ----
+    // The cable link's worker thread queues its news (any thread); the owning
+    // link's thread carries them out in order with HandleCableEvents (the
+    // modem link does so at the start of each TimeToRead).
+    enum class CableEvent { PortOpen, LineDropped, CallArrived };
+    void QueueCableEvent(CableEvent event, std::unique_ptr<platform::SerialPort> port = {}, DWORD baudRate = 0);
+    void HandleCableEvents();
     // The handshake is done: the open port and its rate start the link.
     virtual LONG StartComm_NULLModem(std::unique_ptr<platform::SerialPort> port, DWORD baudRate);
     // The cable's DSR went off.
@@ -77,6 +84,14 @@ protected:
 
 private:
     LONG readLoopBack(BYTE* buffer, DWORD size);
+
+    struct QueuedCableEvent {
+        CableEvent event;
+        std::unique_ptr<platform::SerialPort> port;
+        DWORD baudRate;
+    };
+    std::mutex m_cableLock;
+    std::deque<QueuedCableEvent> m_cableEvents;
 
     bool m_loopBack = false;
     std::deque<std::vector<BYTE>> m_loopQueue;

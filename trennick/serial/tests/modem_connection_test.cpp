@@ -1,0 +1,205 @@
+#include "trennick/serial/modem_connection.h"
+
+#include "platform/folders.h"
+#include "platform/shipped_defaults.h"
+#include "trennick/link/link_trace.h"
+#include "trennick/link/tests/link_fakes.h"
+#include "trennick/serial/tests/fake_modem_process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace trennick;
+using namespace linktest;
+using serialtest::FakeModemProcess;
+
+TEST(ModemScript, CommandTextIsTranslatedBeforeSending) {
+    struct Case {
+        const char* text;
+        const char* sent;
+        DWORD pauseMs;
+    };
+    const Case cases[] = {
+        {"ATZ|", "ATZ\r", 0},
+        {"AT~~H|", "ATH\r", 2000},   // each tilde: a second of pause, not sent
+        {"^M", "\r", 0},             // caret and a letter: that control character
+        {"AT^1", "AT^1", 0},         // caret and a digit: sent as it is
+        {"^", "^", 0},
+        {"~+++~", "+++", 2000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        DWORD pause = 0;
+        EXPECT_EQ(CModemConnection::TranslateCommand(c.text, pause), c.sent);
+        EXPECT_EQ(pause, c.pauseMs);
+    }
+    DWORD pause = 0;
+    EXPECT_EQ(CModemConnection::TranslateCommand(CModemConnection::InsertPhoneNumber("ATDT%PhoneNumber%", "0", "5551234"),
+                                                 pause),
+              "ATDT05551234\r");
+    EXPECT_EQ(CModemConnection::InsertPhoneNumber("ATDT%PhoneNumber%;", "", "77"), "ATDT77|");
+    EXPECT_EQ(CModemConnection::InsertPhoneNumber("ATDT%PhoneNumber%", "9", ""), "ATDT%PhoneNumber%");
+}
+
+// A station: the modem link with the owner window the main loop serves.
+struct Station {
+    explicit Station(int seed) {
+        host.seed = seed;
+        identity.guid = "{0B000000-0000-4000-8000-00000000000" + std::to_string(seed) + "}";
+        link = std::make_unique<CModemConnection>(
+            LinkServices{&window, &host, &identity, {}, LinkSettings{}, 200000}, false);
+    }
+    // One pass of the main loop: the link reads, and a link that came up gets
+    // this station's hello.
+    void pass() {
+        link->TimeToRead();
+        const int ups = window.count(kMsgLinkUp);
+        if (ups > m_upsSeen) {
+            m_upsSeen = ups;
+            link->SendHello();
+            link->SendSiteInfo();
+        }
+    }
+    bool posted(UINT message, WPARAM w) const {
+        for (const auto& p : window.messages) {
+            if (p.message == message && p.wParam == w) return true;
+        }
+        return false;
+    }
+    FakeWindow window;
+    FakeHost host;
+    FakeIdentity identity;
+    std::unique_ptr<CModemConnection> link;
+    int m_upsSeen = 0;
+};
+
+// Runs passes of every station until `done` or the guard time.
+bool runUntil(std::initializer_list<Station*> stations, const std::function<bool()>& done, int seconds = 30) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (Station* s : stations) s->pass();
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+class ModemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_GE(platform::installShippedDefaults(), 1);
+        if (getenv("SERIAL_DEBUG")) setLinkTraceSink([](unsigned l, const char* t) { fprintf(stderr, "%u %s\n", l, t); });
+    }
+    ModemLineSettings lineFor(const std::string& device, const char* script = "Standard Modem.ini") {
+        ModemLineSettings s;
+        s.ModemFile = script;
+        s.PortName = device;
+        s.RingsCount = 2;
+        return s;
+    }
+};
+
+TEST_F(ModemTest, StepsWithoutTimeOutDoNotWaitAndPausesDo) {
+    const auto script = platform::programFolder() / "modems" / "Quick.ini";
+    std::ofstream(script) << "[Modem]\nType=DATA\n[Init Commands]\nCommand1=ATZ|\nCommand2=AT~~E0|\n"
+                             "[Init Commands Success]\nCommand1=OK\nCommand2=OK\n"
+                             "[Init Commands TimeOut]\nCommand1=0\nCommand2=0\n[Listen Commands]\nWaitCommand=RING\n";
+    auto pty = platform::openPseudoTerminal();
+    ASSERT_TRUE(pty);
+    Station s(1);
+    s.link->SetModemLineSettings(lineFor(pty->device.string(), "Quick.ini"));
+    ASSERT_EQ(s.link->SetListenOn(0), 1);
+    // Nothing answered, yet both commands went out: a zero time-out awaits nothing.
+    std::string sent;
+    char buffer[64];
+    while (sent.size() < 9) {
+        const ssize_t n = ::read(pty->master, buffer, sizeof buffer);
+        ASSERT_GT(n, 0);
+        sent.append(buffer, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(sent, "ATZ\rATE0\r");
+    // The second command's two seconds of pause are still being kept.
+    EXPECT_EQ(s.link->FuncWaitRead(), MW_INIT);
+    EXPECT_TRUE(runUntil({&s}, [&] { return s.link->FuncWaitRead() == MW_DETECTCON; }));
+    EXPECT_EQ(s.link->ModemState(), CS_LISTENING);
+    ::close(pty->master);
+}
+
+TEST_F(ModemTest, DummyModemTalksToItselfAtItsRate) {
+    Station s(1);
+    s.link->SetModemLineSettings(lineFor("", "Local Dummy Modem.ini"));
+    EXPECT_EQ(s.link->InitModem(), 0);
+    EXPECT_TRUE(s.link->IsLinkUp());
+    EXPECT_TRUE(s.link->LoopBack());
+    EXPECT_EQ(s.link->GetBytesPerSecond(), 3600u);
+}
+
+TEST_F(ModemTest, TwoStationsDialRingAnswerTalkAndHangUp) {
+    FakeModemProcess modems({"--number", "5550001", "--number", "5550002", "--ring-ms", "200"});
+    ASSERT_TRUE(modems.ok());
+    Station caller(1), callee(2);
+    caller.link->SetModemLineSettings(lineFor(modems.device("5550001")));
+    callee.link->SetModemLineSettings(lineFor(modems.device("5550002")));
+
+    ASSERT_EQ(callee.link->SetListenOn(0), 1);
+    ASSERT_TRUE(runUntil({&callee}, [&] { return callee.link->IsListeningFor(2); }));
+    ASSERT_EQ(caller.link->DialNumber("555-0002"), 1);
+    ASSERT_TRUE(runUntil({&caller, &callee}, [&] { return caller.link->IsConnected() && callee.link->IsConnected(); }));
+    EXPECT_TRUE(callee.posted(kMsgRing, 2));   // it rang before it answered
+    EXPECT_TRUE(caller.link->IsOutgoingCall());
+    EXPECT_FALSE(callee.link->IsOutgoingCall());
+    EXPECT_EQ(caller.host.remoteStationByte, 2);
+    EXPECT_EQ(callee.host.remoteStationByte, 1);
+
+    // Chat crosses the line.
+    FakeRemoteView unused;
+    struct Chat : LinkChatWindow {
+        void chatText(std::string_view t) override { text += t; }
+        void UpdateTitle(std::string_view) override {}
+        std::string text;
+    } chat;
+    callee.link->SetChatWindow(&chat);
+    caller.link->SendChatString("hello over the modem");
+    ASSERT_TRUE(runUntil({&caller, &callee}, [&] { return chat.text.find("hello over the modem") != std::string::npos; }));
+
+    // The caller hangs up: its modem drops the call, the callee sees the carrier go.
+    caller.link->SetNotConnected();
+    ASSERT_TRUE(runUntil({&caller, &callee}, [&] {
+        return caller.link->IsLinkDown() && caller.link->FuncWaitRead() == MW_DONTWAIT &&
+               callee.posted(kMsgLinkFailed, kStrCallNormal);
+    }));
+    EXPECT_FALSE(caller.link->IsPortOpen());
+    callee.link->SetChatWindow(nullptr);
+}
+
+TEST_F(ModemTest, BusyAndUnansweredCallsEndTheAttempt) {
+    FakeModemProcess modems({"--number", "5550001", "--number", "5550002", "--busy", "5550009", "--ring-ms", "100",
+                             "--max-rings", "3"});
+    ASSERT_TRUE(modems.ok());
+    Station caller(1);
+    caller.link->SetModemLineSettings(lineFor(modems.device("5550001")));
+
+    ASSERT_EQ(caller.link->DialNumber("5550009"), 1);
+    ASSERT_TRUE(runUntil({&caller}, [&] { return caller.link->LastCallResult() != 0; }));
+    EXPECT_EQ(caller.link->LastCallResult(), kStrCallBusy);
+    EXPECT_TRUE(caller.posted(kMsgLinkFailed, kStrCallBusy));
+    EXPECT_TRUE(caller.link->IsLinkDown());
+    EXPECT_FALSE(caller.link->IsPortOpen());
+
+    // The other modem's station has its port open but never answers.
+    platform::SerialPort idle;
+    ASSERT_EQ(idle.open(modems.device("5550002")), DWORD(ERROR_SUCCESS));
+    ASSERT_EQ(caller.link->DialNumber("5550002"), 1);
+    ASSERT_TRUE(runUntil({&caller}, [&] { return caller.link->LastCallResult() != 0; }));
+    EXPECT_EQ(caller.link->LastCallResult(), kStrCallNoAnswer);
+    EXPECT_TRUE(caller.posted(kMsgLinkFailed, kStrCallNoAnswer));
+}
+
+}  // namespace
