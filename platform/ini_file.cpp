@@ -422,9 +422,9 @@ std::size_t iniReadSectionText(std::string_view file, std::string_view section, 
         std::string text = entry.key + "=" + entry.value;
         // Room for the text, its terminator and the list's final terminator.
         if (used + text.size() + 2 > out.size()) {
-            std::size_t room = out.size() - 2 - used;
+            // An entry that ended right at the limit leaves no room at all.
+            std::size_t room = used < out.size() - 2 ? out.size() - 2 - used : 0;
             std::memcpy(out.data() + used, text.data(), room);
-            used += room;
             cut = true;
             break;
         }

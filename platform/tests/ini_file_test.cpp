@@ -6,8 +6,10 @@
 #include <array>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <span>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 using platform::iniReadSection;
@@ -216,6 +218,28 @@ TEST(IniFile, ReadsAWholeSection) {
     EXPECT_EQ(std::string(small.data(), 7), std::string("a=1\0b\0\0", 7));
 
     EXPECT_EQ(iniSectionNames("section.ini"), (std::vector<std::string>{"S", "T", "U"}));
+}
+
+TEST(IniFile, SectionTextStaysInsideEveryBufferSize) {
+    writeFile("cut.ini", "[S]\na=1\nb=\nflag=\n");
+    const std::string full("a=1\0b=\0flag=\0\0", 14);
+    for (std::size_t size = 2; size <= 16; ++size) {
+        SCOPED_TRACE(size);
+        // Guard bytes after the buffer catch a copy past its end.
+        std::vector<char> room(size + 8, '#');
+        std::size_t n = iniReadSectionText("cut.ini", "S", std::span<char>(room.data(), size));
+        EXPECT_EQ(std::string(room.data() + size, 8), std::string(8, '#'));
+        if (size >= full.size()) {
+            EXPECT_EQ(n, 13u);
+            EXPECT_EQ(std::string(room.data(), full.size()), full);
+        } else {
+            // Cut short: size - 2 characters of the list, then two terminators.
+            EXPECT_EQ(n, size - 2);
+            EXPECT_EQ(std::string(room.data(), size - 2), full.substr(0, size - 2));
+            EXPECT_EQ(room[size - 2], '\0');
+            EXPECT_EQ(room[size - 1], '\0');
+        }
+    }
 }
 
 TEST(IniFile, WriteLeavesNoTemporaryFiles) {
