@@ -972,7 +972,10 @@ LONG CModemConnection::TimeToRead() {
     if (m_ModemConnected != CS_CONNECTED) return 0;
     LONG result = CheckTimeOuts();
     if (result == -2) result = -5;
-    if (IsConnected()) CheckReceiveCompletion();
+    if (IsConnected()) {
+        ProcessSending();
+        CheckReceiveCompletion();
+    }
     // The carrier going off ends a modem call.
     if (!LoopBack() && m_lineKind == LINE_MODEM && Comm().Port() != nullptr) {
         DWORD status = 0;

@@ -5,6 +5,7 @@
 #include "trennick/link/link_trace.h"
 #include "trennick/link/tests/link_fakes.h"
 #include "trennick/serial/tests/fake_modem_process.h"
+#include "trennick/serial/tests/transfer.h"
 
 #include <gtest/gtest.h>
 
@@ -168,6 +169,12 @@ TEST_F(ModemTest, TwoStationsDialRingAnswerTalkAndHangUp) {
     callee.link->SetChatWindow(&chat);
     caller.link->SendChatString("hello over the modem");
     ASSERT_TRUE(runUntil({&caller, &callee}, [&] { return chat.text.find("hello over the modem") != std::string::npos; }));
+
+    // A file crosses the line whole.
+    EXPECT_TRUE(serialtest::transferFile(*caller.link, *callee.link, [&] {
+        caller.pass();
+        callee.pass();
+    }));
 
     // The caller hangs up: its modem drops the call, the callee sees the carrier go.
     caller.link->SetNotConnected();

@@ -8,6 +8,7 @@
 #include "trennick/serial/tapi_binding.h"
 #include "trennick/serial/tapi_connection.h"
 #include "trennick/serial/tests/pty_cable.h"
+#include "trennick/serial/tests/transfer.h"
 
 #include <gtest/gtest.h>
 
@@ -156,6 +157,11 @@ TEST_F(CableTest, TwoStationsHandshakeTalkAndSeeTheCableCut) {
     b.link->SendChatString("over the cable");
     ASSERT_TRUE(runUntil({&a, &b}, [&] { return chat.text.find("over the cable") != std::string::npos; }));
     a.link->SetChatWindow(nullptr);
+
+    EXPECT_TRUE(serialtest::transferFile(*b.link, *a.link, [&] {
+        a.pass();
+        b.pass();
+    }));
 
     // The cable is pulled: both ends report the dropped line, and nothing waits on.
     cable.cut();
