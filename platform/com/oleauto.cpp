@@ -99,7 +99,10 @@ HRESULT fitInteger(double real, long long whole, bool isWhole, T& out) {
     if (!isWhole) {
         if (!std::isfinite(real)) return DISP_E_OVERFLOW;
         double rounded = std::nearbyint(real);  // banker's rounding under the default mode
-        if (rounded < double(std::numeric_limits<T>::min()) || rounded > double(std::numeric_limits<T>::max())) {
+        // The largest value plus one is a power of two, exact in a double; the
+        // largest value itself is not for 64 bits (it rounds up to that power).
+        const double pastMax = std::ldexp(1.0, std::numeric_limits<T>::digits);
+        if (rounded < double(std::numeric_limits<T>::min()) || rounded >= pastMax) {
             return DISP_E_OVERFLOW;
         }
         out = T(rounded);

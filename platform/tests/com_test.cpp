@@ -122,6 +122,12 @@ TEST(ComVariant, ChangeTypeConvertsOrRefuses) {
         {Variant::i2(7), VT_BSTR, S_OK, "7"},
         {Variant::i8(1LL << 40), VT_I4, DISP_E_OVERFLOW, ""},
         {Variant::text("False"), VT_BOOL, S_OK, "False"},
+        // The edges of 64 bits: 2^63 does not fit, -2^63 does.
+        {Variant::r8(9223372036854775808.0), VT_I8, DISP_E_OVERFLOW, ""},
+        {Variant::text("9223372036854775807.5"), VT_I8, DISP_E_OVERFLOW, ""},
+        {Variant::r8(-9223372036854775808.0), VT_I8, S_OK, "-9223372036854775808"},
+        {Variant::r8(4294967295.4), VT_UI4, S_OK, "4294967295"},
+        {Variant::r8(4294967295.6), VT_UI4, DISP_E_OVERFLOW, ""},
     };
     for (auto& c : cases) {
         Variant out;
