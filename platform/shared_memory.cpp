@@ -44,35 +44,24 @@ void SharedMemory::reset() {
 }
 
 SharedMemory SharedMemory::create(std::size_t bytes) {
-    SharedMemory block;
     if (bytes == 0) {
         errno = EINVAL;
-        return block;
+        return SharedMemory();
     }
     int fd = ::memfd_create("velmoor-block", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0) {
-        return block;
+        return SharedMemory();
     }
-    block.m_fd = fd;
     // Seal the size, so no process holding the descriptor can shrink the file
     // under another's mapping (touching a truncated page is a crash).
     if (::ftruncate(fd, static_cast<off_t>(bytes)) != 0 ||
         ::fcntl(fd, F_ADD_SEALS, kSizeSeals | F_SEAL_SEAL) != 0) {
         int saved = errno;
-        block.reset();
+        ::close(fd);
         errno = saved;
-        return block;
+        return SharedMemory();
     }
-    void* data = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (data == MAP_FAILED) {
-        int saved = errno;
-        block.reset();
-        errno = saved;
-        return block;
-    }
-    block.m_data = data;
-    block.m_bytes = bytes;
-    return block;
+    return mapped(fd, bytes);
 }
 
 SharedMemory SharedMemory::open(int fd, std::size_t minBytes) {
@@ -100,9 +89,13 @@ SharedMemory SharedMemory::open(int fd, std::size_t minBytes) {
     if (own < 0) {
         return block;
     }
-    block.m_fd = own;
-    auto bytes = static_cast<std::size_t>(info.st_size);
-    void* data = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, own, 0);
+    return mapped(own, static_cast<std::size_t>(info.st_size));
+}
+
+SharedMemory SharedMemory::mapped(int ownedFd, std::size_t bytes) {
+    SharedMemory block;
+    block.m_fd = ownedFd;
+    void* data = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, ownedFd, 0);
     if (data == MAP_FAILED) {
         int saved = errno;
         block.reset();

@@ -40,6 +40,9 @@ public:
     void reset();
 
 private:
+    // Maps `bytes` of a descriptor the block takes over (closed on failure).
+    static SharedMemory mapped(int ownedFd, std::size_t bytes);
+
     int m_fd = -1;
     void* m_data = nullptr;
     std::size_t m_bytes = 0;
