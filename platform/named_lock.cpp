@@ -132,6 +132,17 @@ public:
         }
         return state;
     }
+    // Hands out this process's state of an object already open under `key`,
+    // reporting ERROR_ALREADY_EXISTS as every later opener sees it.
+    bool reuse(const std::string& key, std::shared_ptr<State>& out) {
+        auto state = find(key);
+        if (!state) {
+            return false;
+        }
+        out = std::move(state);
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return true;
+    }
     void add(const std::string& key, const std::shared_ptr<State>& state) { m_states[key] = state; }
     std::mutex& mutex() { return m_mutex; }
 
@@ -193,10 +204,8 @@ NamedMutex::NamedMutex(std::string_view name) {
     auto base = locksFolder() / ("mutex." + lockFileName(name));
     auto& table = mutexTable();
     std::lock_guard lock(table.mutex());
-    if (auto state = table.find(base.string())) {
-        m_state = std::move(state);
+    if (table.reuse(base.string(), m_state)) {
         m_alreadyExisted = true;
-        SetLastError(ERROR_ALREADY_EXISTS);
         return;
     }
     auto state = std::make_shared<State>();
@@ -352,10 +361,8 @@ NamedSemaphore::NamedSemaphore(std::string_view name, LONG maxCount) {
     auto base = locksFolder() / ("sem." + lockFileName(name));
     auto& table = semaphoreTable();
     std::lock_guard lock(table.mutex());
-    if (auto state = table.find(base.string())) {
-        m_state = std::move(state);
+    if (table.reuse(base.string(), m_state)) {
         m_alreadyExisted = true;
-        SetLastError(ERROR_ALREADY_EXISTS);
         return;
     }
     auto state = std::make_shared<State>();
