@@ -530,6 +530,23 @@ bool runStep(MotionState* state, qel::GuardedStep step, void* job) {
     return qel::runGuarded(state->hook, step, job);
 }
 
+// Starts a comparison pass: moves to the newest image when asked, makes sure its
+// coefficients are read, and clears the pass's counts. False when the history
+// is not ready or the coefficients cannot be read.
+bool beginPass(QelMotionContext* context, MotionState* state, bool advance) {
+    if (advance) {
+        advanceIndices(context, state);
+    }
+    if (!entriesReady(state)) {
+        return false;
+    }
+    if (state->keyArrays == nullptr && !runStep(state, readCoefficientsStep, state)) {
+        return false;
+    }
+    resetPassStatistics(state);
+    return true;
+}
+
 void writeWord(BYTE* at, uint32_t value) {
     at[0] = BYTE(value);
     at[1] = BYTE(value >> 8);
@@ -730,16 +747,9 @@ QEL_EXPORT int QEL_compare(QelMotionContext* context, int* mcuNumber, int advanc
         return 0;
     }
     if (state->restart) {
-        if (advance) {
-            advanceIndices(context, state);
-        }
-        if (!entriesReady(state)) {
+        if (!beginPass(context, state, advance != 0)) {
             return 0;
         }
-        if (state->keyArrays == nullptr && !runStep(state, readCoefficientsStep, state)) {
-            return 0;
-        }
-        resetPassStatistics(state);
         state->resumeMcu = 0;
         state->restart = false;
     }
@@ -761,14 +771,9 @@ QEL_EXPORT int QEL_start_coef(QelMotionContext* context) {
     if (state == nullptr || !context->imageOpen || context->historySize <= 0) {
         return 0;
     }
-    advanceIndices(context, state);
-    if (!entriesReady(state)) {
+    if (!beginPass(context, state, true)) {
         return 0;
     }
-    if (state->keyArrays == nullptr && !runStep(state, readCoefficientsStep, state)) {
-        return 0;
-    }
-    resetPassStatistics(state);
     const int resume = state->resumeMcu;
     state->resumeMcu = 0;
     PassJob job{context, state, false, -1};
