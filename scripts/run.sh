@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds the system and starts it on its built-in defaults.
+# Installs the dependencies, builds the system and starts it on its built-in
+# defaults: a pair of recorder programs on this machine, instance 1 listening
+# on the default port and instance 2 calling it over loopback. With arguments,
+# starts one recorder program with them instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -8,11 +11,56 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
 
 bin=build/bin
-if [ -x "$bin/trennick" ]; then
-  exec "$bin/trennick" "$@"
-fi
-# Until the recorder program exists: the trace viewer, and a program that traces to it.
+headless=0
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+  headless=1
 fi
-exec "$bin/velmoor-demo" "$@"
+
+if [ ! -x "$bin/trennick" ]; then
+  # Until the recorder program exists: the trace viewer, and a program that traces to it.
+  exec "$bin/velmoor-demo" "$@"
+fi
+if [ $# -gt 0 ]; then
+  exec "$bin/trennick" "$@"
+fi
+
+home=${VELMOOR_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/velmoor}
+log() { find "$home" -name Velmoor.log 2>/dev/null | head -n 1; }
+lines() { local f; f=$(log); if [ -n "$f" ]; then wc -l <"$f"; else echo 0; fi; }
+before=$(lines)
+
+"$bin/trennick" /U1 /I &
+listener=$!
+sleep 2
+"$bin/trennick" /U2 /I /P=4600 /D=127.0.0.1:4599 /C &
+caller=$!
+stop() {
+  kill "$listener" "$caller" 2>/dev/null || true
+  wait "$listener" "$caller" 2>/dev/null || true
+}
+
+# The activity log tells when both sides see the connection.
+for _ in $(seq 1 60); do
+  f=$(log)
+  if [ -n "$f" ] && [ "$(tail -n +$((before + 1)) "$f" | grep -c ',10,.*Connected to')" -ge 2 ]; then
+    echo "Velmoor: instance 1 (listening on port 4599) and instance 2 (calling 127.0.0.1:4599) are connected:"
+    tail -n +$((before + 1)) "$f" | grep ',10,.*Connected to' | sed 's/ *$//'
+    if [ "$headless" = 1 ]; then
+      stop
+      exit 0
+    fi
+    echo "Close both windows to end."
+    wait "$listener" "$caller" || true
+    exit 0
+  fi
+  if ! kill -0 "$listener" 2>/dev/null || ! kill -0 "$caller" 2>/dev/null; then
+    echo "Velmoor: a recorder program ended before the pair connected (is another pair still running?)" >&2
+    stop
+    exit 1
+  fi
+  sleep 1
+done
+echo "Velmoor: the pair did not connect within 60 seconds" >&2
+stop
+exit 1

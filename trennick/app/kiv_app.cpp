@@ -272,7 +272,7 @@ BOOL CKivApp::InitInstance() {
     SetupLogWriter();
     if (m_createdUsersFile && logWrite != nullptr) {
         logWrite->AddEntryEx(nullptr, kLogUsersFileCreated, 0, "admin", 0,
-                             "Users file created with the administrator and an empty password");
+                             "Users file created");
     }
     return TRUE;
 }

@@ -51,6 +51,8 @@ void copyBounded(char* to, std::size_t size, const std::string& from) {
 
 constexpr const char* kNotAvailableText = "%s is not available in this version of the program.";
 constexpr UINT kStrLoginTitle = 61417;
+constexpr short kLogConnect = 10;
+constexpr short kLogDisconnect = 11;
 constexpr UINT kStrPrivilegeRefused = 65120;
 constexpr UINT kStrLoginPrompt0 = 65090;
 constexpr UINT kStrLoginPrompt1 = 65100;
@@ -89,7 +91,7 @@ public:
         std::memcpy(block, &copy, sizeof block);
         m_frame.SetSiteInfo(block);
     }
-    void logAttendTimeout() override { m_frame.logEntry(39, "Attend time-out"); }
+    void logAttendTimeout() override { m_frame.logEntry(45, "Attend time-out"); }
 
 private:
     CMainFrame& m_frame;
@@ -317,6 +319,7 @@ void CMainFrame::DoLoopProcess() {
             m_sendInfo = (m_settings.general.Flags[0] & 1) != 0;
             LUMO_TRACE(5, m_sendInfo ? "----- INFO WILL BE SENT ------" : "----- INFO WILL NOT BE SENT ------");
             m_statusShown = false;
+            logEntry(kLogConnect, "Connected to " + peerText());
         } else {
             FileTransferStep();
             m_app.Windows().RemoteWindowStep(*this);
@@ -338,7 +341,7 @@ void CMainFrame::DoLoopProcess() {
                 LUMO_TRACE(5, "CMainFrame::WriteRemoteStationDB() Update the remote station %s DB",
                            fieldText(m_siteInfo + 256, 256).c_str());
                 LUMO_TRACE(5, "LEAVE %s", "CMainFrame::WriteRemoteStationDB()");
-                logEntry(11, "Disconnected");
+                logEntry(kLogDisconnect, "Disconnected");
                 InitializeSiteInfo();
                 m_connectionSeen = false;
             }
@@ -567,14 +570,38 @@ BOOL CMainFrame::ConnectToInternet() {
 
 void CMainFrame::AutoConnect(const std::string& target) {
     if (m_netInUse != 0 && !ConnectToInternet()) return;
-    CUsersManager* users = m_app.UsersManager();
-    if (users == nullptr) return;
-    m_loginRecord = _tag_user{};
-    const std::string title = UiString(kStrLoginTitle, "Login");
-    if (users->DoLoginDialogIndirect(&m_loginRecord, title.c_str()) == 1) {
+    if (LoginForCall()) {
         const LONG r = m_pConnection->ConnectToRemote(target.c_str(), "");
         LUMO_TRACE(3, "m_Comms->ConnectToRemote() ret = %d", static_cast<int>(r));
     }
+}
+
+bool CMainFrame::LoginForCall() {
+    CUsersManager* users = m_app.UsersManager();
+    if (users == nullptr) return false;
+    m_loginRecord = _tag_user{};
+    // With no password set for anyone (the administrator of a fresh home)
+    // there is nothing to ask: the call goes out as the administrator, as the
+    // users manager's own login does.
+    bool anyPassword = false;
+    int count = 0;
+    _tag_user user{};
+    for (int r = users->ReadFirstUser(&user); r == USER_OK; r = users->ReadNextUser(&user)) {
+        ++count;
+        if (user.password[0] != '\0') anyPassword = true;
+    }
+    if (count > 0 && !anyPassword) {
+        LUMO_TRACE(5, "CMainFrame::LoginForCall() no passwords set, calling as the administrator");
+        std::strcpy(m_loginRecord.name, "admin");
+        return true;
+    }
+    const std::string title = UiString(kStrLoginTitle, "Login");
+    return users->DoLoginDialogIndirect(&m_loginRecord, title.c_str()) == 1;
+}
+
+std::string CMainFrame::peerText() const {
+    std::string text = m_inet != nullptr ? m_inet->GetPeerAddress() : m_pConnection->GetConnectInfoText();
+    return text.empty() ? "a calling station" : text;
 }
 
 void CMainFrame::OnConnectConnect() {
@@ -604,11 +631,7 @@ void CMainFrame::OnTVN_DoConnect(const char* name, const char* number) {
         LUMO_TRACE(5, "CMainFrame::OnTVN_DoConnect already connected");
         return;
     }
-    CUsersManager* users = m_app.UsersManager();
-    if (users == nullptr) return;
-    m_loginRecord = _tag_user{};
-    const std::string title = UiString(kStrLoginTitle, "Login");
-    if (users->DoLoginDialogIndirect(&m_loginRecord, title.c_str()) == 1) {
+    if (LoginForCall()) {
         const LONG r = link.ConnectToRemote(number != nullptr ? number : "", name != nullptr ? name : "");
         LUMO_TRACE(3, "m_Comms->ConnectToRemote() ret = %d", static_cast<int>(r));
     }

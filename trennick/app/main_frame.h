@@ -105,6 +105,8 @@ public:
     void OnConnectConnect();
     void CleanupAfterDisconnect(BOOL flag);
     void OnTVN_DoConnect(const char* name, const char* number);
+    // The login before a call: fills the login record the hello carries.
+    bool LoginForCall();
 
     // Site and kit services.
     void OnTogglePollTriggers();
@@ -155,6 +157,7 @@ private:
     class FrameInetHooks;
 
     void buildWidgets();
+    std::string peerText() const;
     void notAvailable(const char* what);
     int message(UINT stringId, int kind, const std::string& fallback);
     void logEntry(short eventId, const std::string& info);

@@ -146,6 +146,10 @@ public:
     LRESULT OnAlarmToTess(WPARAM wParam, LPARAM lParam);
     LRESULT OnInputAlarm(WPARAM adapter, LPARAM input);
 
+    // The work of the two above once the link named the received file.
+    void FileReceivedEvent(std::string received);
+    bool FileReceivedEventList(const std::string& path);
+
     // Files a received event into the event folder of the connected station.
     // newPath gets the filed copy's path (empty on failure); header its header.
     BOOL DispatchEventToFolder(const std::string& received, std::string& newPath, tagEventHeader& header);

@@ -274,3 +274,22 @@ TEST(KivApp, SecondStartOfTheSameInstanceEndsQuietly) {
     EXPECT_TRUE(app.HoldsInstanceLock());
     app.ExitInstance();
 }
+
+// The login before a call asks only when some user has a password.
+TEST(MainFrame, CallLoginAsksOnlyWhenPasswordsExist) {
+    AnsweringUi ui;
+    CKivApp app({"/NOSPLASH", "/I", "/U12", "/P=" + std::to_string(nettest::freePort())}, "", quietServices(&ui));
+    ASSERT_TRUE(app.InitInstance());
+    CMainFrame* frame = app.MainFrame();
+    EXPECT_TRUE(frame->LoginForCall());
+    EXPECT_EQ(ui.users.logins, 0);
+    EXPECT_STREQ(frame->LoginRecord().name, "admin");
+
+    _tag_user admin{};
+    ASSERT_EQ(app.UsersManager()->GetUser("admin", &admin), USER_OK);
+    std::strcpy(admin.password, "secret");
+    ASSERT_EQ(app.UsersManager()->PutUser("admin", &admin), USER_OK);
+    EXPECT_TRUE(frame->LoginForCall());
+    EXPECT_EQ(ui.users.logins, 1);
+    app.ExitInstance();
+}
