@@ -5,6 +5,7 @@
 #include "trennick/link/av_video_settings.h"
 #include "trennick/link/bucket.h"
 #include "trennick/link/prot_list.h"
+#include "link_fakes.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -475,6 +476,45 @@ TEST(VideoStates, PauseCloseAndResumeTellThePeerOnlyOnRealChanges) {
         EXPECT_EQ(states.local(), s.local);
         EXPECT_EQ(states.remote(), s.remote);
     }
+}
+
+// Over two real links: the sender numbers its video buckets, a bucket lost
+// on the wire shows as a gap at the receiver, and exactly one key-frame
+// request goes back over the link.
+TEST(VideoOverTheLink, ALostBucketBringsOneKeyFrameRequestBack) {
+    linktest::LinkPair pair;
+    pair.helloBothWays();
+    ASSERT_GE(pair.a->GetPeerProtocolNumber(), 2);
+    pair.a->wire.clear();
+    pair.b->wire.clear();
+    int written = 0;
+    pair.a->writeHook = [&](std::vector<BYTE>& wire, const BYTE* data, DWORD length) {
+        if (++written != 3) wire.insert(wire.end(), data, data + length);  // the third bucket is lost
+    };
+    PacketConnectionAvLink sender(*pair.a);
+    VideoSender video;
+    for (int i = 0; i < 5; ++i) {
+        Bytes frame = h263(0, i == 0, 40);
+        ASSERT_NE(video.SendFrame(sender, i == 0 ? kVideoKeyBucket : kVideoBucket, frame.data(), DWORD(frame.size())), 0);
+    }
+    pair.a->writeHook = nullptr;
+    pair.pump();
+    ASSERT_EQ(pair.b->frames.size(), 4u);
+
+    // The receiving side as the link will run it, its video running.
+    struct RunningVideo : PacketConnectionAvLink {
+        using PacketConnectionAvLink::PacketConnectionAvLink;
+        WORD remoteVideoStatus() override { return kVideoInProcess; }
+    } receiverLink(*pair.b);
+    VideoReceiver receiver(receiverLink);
+    pair.b->wire.clear();
+    for (const auto& f : pair.b->frames) {
+        Bucket b(static_cast<WORD>(f.type), f.bucketNo, f.payload);
+        ASSERT_TRUE(f.checksumOk);
+        receiver.StoreNewFrame(b.decoded);
+    }
+    EXPECT_EQ(linktest::tokenTexts(pair.b->wire, pair.b->GetPeerProtocolNumber()),
+              std::vector<std::string>{"<ErrorKVFrame>"});
 }
 
 }  // namespace
