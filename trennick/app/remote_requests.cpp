@@ -96,16 +96,6 @@ BITMAPFILEHEADER bitmapFileHeader(DWORD dataBytes, DWORD pixelOffset) {
     return h;
 }
 
-// A header that carries only the last 16-bit field of the given one: the
-// event's identification, all a request needs.
-tagEventHeader identificationOnly(const tagEventHeader& given) {
-    tagEventHeader out{};
-    const auto* from = reinterpret_cast<const BYTE*>(&given);
-    auto* to = reinterpret_cast<BYTE*>(&out);
-    std::memcpy(to + sizeof out - 2, from + sizeof given - 2, 2);
-    return out;
-}
-
 }  // namespace
 
 // ---- the whole-file check ----
@@ -443,14 +433,15 @@ void CRemoteRequests::OnRequestEvent(char* station, tagEventHeader* header) {
     if (header == nullptr) return;
     bool connected = false;
     if (!stationMatches(blockText(station, 256), connected)) return;
-    const tagEventHeader sent = identificationOnly(*header);
-    m_host.link()->SendEventRequest(&sent);
+    // The whole header travels: the serving station finds the file by kind,
+    // adapter, camera, number and start time, which the link puts on the wire.
+    m_host.link()->SendEventRequest(header);
 }
 
 void CRemoteRequests::OnSendEventToRemote(tagEventHeader* header) {
     Block<tagEventHeader> owned(header);
     if (header == nullptr) return;
-    tagEventHeader request = identificationOnly(*header);
+    tagEventHeader request = *header;
     std::string guid;
     if (!m_host.thisStationGuid(guid)) {
         LUMO_TRACE(5, "CMainFrame::OnSendEventToRemote() Failed!!! Read this GUID failed\n");

@@ -8,6 +8,8 @@
 
 namespace trennick {
 
+CZoSerial* gZoSerial = nullptr;
+
 CZoSerial::CZoSerial() {
     m_comInitialised = SUCCEEDED(CoInitialize(nullptr));
     const HRESULT hr = CoCreateInstance(CLSID_ZoSerial, nullptr, CLSCTX_ALL, IID_IZoSerial, m_serial.putVoid());

@@ -39,4 +39,9 @@ private:
     int m_state = kZoSerialClosed;
 };
 
+// The process's serial-port client for the serial video output: made by the
+// main frame when the video settings' "Rs232Out" is on, null otherwise. The
+// video receiver of the link takes it as its serial port.
+extern CZoSerial* gZoSerial;
+
 }  // namespace trennick
