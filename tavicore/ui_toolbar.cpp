@@ -227,7 +227,10 @@ QRect CQbBar::GetItemRect(int index) const {
         return {};
     }
     const auto& b = m_buttons[static_cast<std::size_t>(index)];
-    return b.widget != nullptr && b.widget->isVisibleTo(this) ? b.widget->geometry() : QRect();
+    if (b.widget == nullptr || (b.state & TBSTATE_HIDDEN) != 0 || !b.widget->isVisibleTo(this)) {
+        return {};
+    }
+    return b.widget->geometry();
 }
 
 QToolButton* CQbBar::buttonWidget(UINT id) const {

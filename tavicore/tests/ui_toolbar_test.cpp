@@ -308,3 +308,36 @@ TEST_F(Toolbar, SmallButtonsWithoutTexts) {
     EXPECT_TRUE(control->GetToolBar()->GetButtonText(0).isEmpty());
     uitest::saveScreenshot(control.get(), "video_toolbar_small");
 }
+
+TEST_F(Toolbar, PrivateMessagesQuadButtonAndBarState) {
+    auto control = makeControl();
+    CQbBar* bar = control->GetToolBar();
+    platform::PostMessage(control->messageHandle(), kMsgPushCameraButton, 3, 0);
+    WORD pressed = 0;
+    while (control->GetPressedCamera(&pressed) == 0) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    EXPECT_EQ(pressed, 3);
+
+    // SetQuadButton puts the button at the mode position and presses it as a user would.
+    control->SetQuadButton(1);
+    EXPECT_EQ(bar->CommandToIndex(kCmdQuad), 4);
+    EXPECT_TRUE(bar->IsButtonPressed(kCmdQuad));
+    EXPECT_EQ(control->GetPressedCamera(&pressed), 0);
+    tagSplitProfiles split{};
+    db->GetSplitProfiles(&split);
+    EXPECT_EQ(split.quadOrSplitActive[0], 1u);
+
+    control->HideQuadSwitchButton();
+    EXPECT_TRUE(bar->GetItemRect(4).isEmpty());
+
+    control->move(40, 50);
+    control->HideControlBar();
+    EXPECT_FALSE(control->isVisible());
+    auto other = makeControl();
+    other->move(0, 0);
+    other->hide();
+    other->RestoreToolBar(nullptr, 1);
+    EXPECT_TRUE(other->isVisible());
+    EXPECT_EQ(other->pos(), QPoint(40, 50));
+}

@@ -150,3 +150,21 @@ TEST_F(AboutAndIdentity, NewNameAsksForANewIdentity) {
     }
     EXPECT_NE(thisKey(identity), original);
 }
+
+TEST_F(AboutAndIdentity, IdentityPageTakesTheStationsIdentityWhenTheRecordIsEmpty) {
+    writeRegistration("Ada Lovelace", "");
+    CUUIDdb identity;
+    char key[256] = {};
+    ASSERT_NE(identity.dbGUIDCreateKey(key, sizeof key), 0);
+    ASSERT_NE(identity.dbGUIDThisWriteKey(key), 0);
+    tagSiteInfo info{};
+    std::strcpy(info.name, "Harbour office");
+    std::strcpy(info.phone, "0123");
+    ASSERT_NE(identity.dbGUIDThisWriteInfo(&info), 0);
+    tagIdentityRecord record{};
+    CIdentifyPage page(&record, identity);
+    page.OnInitDialog();
+    EXPECT_EQ(UiControl<QLineEdit>(&page, 353)->text(), "Harbour office");
+    EXPECT_EQ(UiControl<QLineEdit>(&page, 1193)->text(), "0123");
+    EXPECT_EQ(UiControl<QPlainTextEdit>(&page, 1088)->toPlainText(), " ");  // no company: its default
+}
