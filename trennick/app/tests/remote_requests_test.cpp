@@ -1,6 +1,7 @@
 #include "trennick/app/remote_requests.h"
 
 #include "platform/folders.h"
+#include "tavicore/stills_devices.h"
 #include "tavicore/tests/event_test_support.h"
 #include "trennick/link/common_base.h"
 
@@ -371,6 +372,53 @@ TEST(RemoteRequests, FirstSnapshotIsExpandedIntoAPictureBesideTheEvent) {
         }
         fs::remove(requests.ReceivedFilePath());
     }
+}
+
+TEST(RemoteRequests, JpegStillBecomesABitmapFileWithPaddedRows) {
+    CStillsDevices stills;
+    const tagSTILLCODEC kind = STILLCODEC_JPEG;
+    if (stills.InitDevices(&kind, 1) != STILLS_NO_ERROR) {
+        GTEST_SKIP() << "the stills library is not built beside the tests";
+    }
+    // A 5 x 3 picture: rows of 15 bytes, 16 in a bitmap file.
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = 5;
+    info.biHeight = 3;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biSizeImage = 100000;  // the codec's room for the stream
+    std::vector<BYTE> source(sizeof info + 16 * 3, 0x80);
+    std::memcpy(source.data(), &info, sizeof info);
+    std::vector<BYTE> compressed(sizeof info + 100000);
+    ASSERT_EQ(stills[STILLCODEC_JPEG]->Compress(reinterpret_cast<BITMAPINFOHEADER*>(source.data()),
+                                                 reinterpret_cast<BITMAPINFOHEADER*>(compressed.data()), 90),
+              STILLS_NO_ERROR);
+    BITMAPINFOHEADER out{};
+    std::memcpy(&out, compressed.data(), sizeof out);
+    const fs::path folder = platform::homeFolder() / "card";
+    fs::create_directories(folder);
+    {
+        std::ofstream jpg(folder / "QbSnap.jpg", std::ios::binary);
+        jpg.write(reinterpret_cast<const char*>(compressed.data() + sizeof out), out.biSizeImage);
+    }
+    FakeHost host;
+    CRemoteRequests requests(host);
+    ASSERT_TRUE(requests.JpegFileToDIBFile((folder / "QbSnap.jpg").string(), (folder / "QbSnap.BMP").string()));
+    const auto bytes = readBytes((folder / "QbSnap.BMP").string());
+    ASSERT_EQ(bytes.size(), 14u + 40u + 16u * 3u);
+    BITMAPINFOHEADER written{};
+    std::memcpy(&written, bytes.data() + 14, sizeof written);
+    EXPECT_EQ(+written.biWidth, 5);
+    EXPECT_EQ(std::abs(+written.biHeight), 3);
+    EXPECT_EQ(+written.biBitCount, 24);
+    EXPECT_EQ(bytes[0], 'B');
+    EXPECT_EQ(bytes[1], 'M');
+    // A grey picture stays grey through the codec, and the padding is zero.
+    EXPECT_NEAR(bytes[54], 0x80, 8);
+    EXPECT_EQ(bytes[54 + 15], 0);
+
+    EXPECT_FALSE(requests.JpegFileToDIBFile((folder / "missing.jpg").string(), (folder / "x.BMP").string()));
 }
 
 }  // namespace
