@@ -275,6 +275,84 @@ TEST(TessIntegration, ClientThatNeverAnswersIsDroppedAfterTooManyMissedSends) {
     clientThread.join();
 }
 
+TEST(TessIntegration, NotificationPayloadsFollowTheirLayouts) {
+    TestKit kit;
+    ASSERT_TRUE(kit.Create());
+    ProxyWindow client;
+    ASSERT_TRUE(client.create());
+    ASSERT_EQ(request(kit.hwnd(), client.hwnd(), kTessRequestRegister), 0);
+    kit.SetCurrentMode(4);
+    const std::string longText(300, 'p');
+    kit.NotifyAlarmDetected(1, 2, 3, longText.c_str());
+    ASSERT_TRUE(runUntil([&] { return client.received.size() == 1; }));
+    kit.NotifyGetSerialOutConfigAck(1, 2, 3, 0x11223344, 5, 6, 7, 8, "proto", 9);
+    ASSERT_TRUE(runUntil([&] { return client.received.size() == 2; }));
+    kit.NotifyEventDownloadFinished(longText.c_str(), 10, 11, 12);
+    ASSERT_TRUE(runUntil([&] { return client.received.size() == 3; }));
+    kit.WaitForSends();
+
+    auto word = [](const std::vector<BYTE>& p, std::size_t at) {
+        WORD v;
+        std::memcpy(&v, p.data() + at, 2);
+        return v;
+    };
+    auto dword = [](const std::vector<BYTE>& p, std::size_t at) {
+        DWORD v;
+        std::memcpy(&v, p.data() + at, 4);
+        return v;
+    };
+    const auto& alarm = client.received[0];
+    EXPECT_EQ(alarm.code, kTessAlarmDetected);
+    EXPECT_EQ(alarm.sender, kit.hwnd());
+    EXPECT_EQ(word(alarm.payload, 0), 4);  // the current mode
+    EXPECT_EQ(word(alarm.payload, 6), 3);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(alarm.payload.data() + 8)), std::string(49, 'p'));
+
+    const auto& config = client.received[1];
+    EXPECT_EQ(config.code, kTessGetSerialOutConfigAck);
+    EXPECT_EQ(word(config.payload, 4), 3);
+    EXPECT_EQ(dword(config.payload, 8), 0x11223344u);
+    EXPECT_EQ(word(config.payload, 18), 8);
+    EXPECT_STREQ(reinterpret_cast<const char*>(config.payload.data() + 20), "proto");
+    EXPECT_EQ(word(config.payload, 1020), 9);
+
+    const auto& download = client.received[2];
+    EXPECT_EQ(download.code, kTessEventDownloadFinished);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(download.payload.data())), std::string(259, 'p'));
+    EXPECT_EQ(dword(download.payload, 260), 10u);
+    EXPECT_EQ(dword(download.payload, 264), 11u);
+    EXPECT_EQ(dword(download.payload, 276), 12u);
+}
+
+TEST(TessIntegration, AnnouncementAndGoodbyeCarryTheRecorderInformation) {
+    ProxyWindow client;
+    ASSERT_TRUE(client.create("CorvastaProxy", "Corvasta proxy window"));
+    HWND recorder = 0;
+    {
+        TestKit kit;
+        ASSERT_TRUE(kit.Create());
+        recorder = kit.hwnd();
+        kit.SetCurrentMode(3);
+        kit.SetInfoValue(0xABCD);
+        kit.Announce(client.hwnd(), 0);
+        ASSERT_TRUE(runUntil([&] { return !client.received.empty(); }));
+        const auto& hello = client.received[0];
+        EXPECT_EQ(hello.code, kTessAnnounce);
+        EXPECT_EQ(hello.sender, recorder);
+        EXPECT_STREQ(reinterpret_cast<const char*>(hello.payload.data()), "kit-test");
+        WORD mode = 0;
+        std::memcpy(&mode, hello.payload.data() + 50, 2);
+        EXPECT_EQ(mode, 3);
+        DWORD value = 0;
+        std::memcpy(&value, hello.payload.data() + 56, 4);
+        EXPECT_EQ(value, 0xABCDu);
+    }
+    // The goodbye goes to every window when the channel closes.
+    ASSERT_EQ(client.received.size(), 2u);
+    EXPECT_EQ(client.received[1].code, kTessGoodbye);
+    EXPECT_EQ(client.received[1].sender, recorder);
+}
+
 // The kit client of the two-process tests. Args: recorder title, "stay" to
 // finish normally or "die" to leave without unregistering while holding the lock.
 VELMOOR_TEST_CHILD(kit_client) {
