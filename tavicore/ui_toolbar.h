@@ -68,6 +68,10 @@ struct tagTrigger {
 #pragma pack(pop)
 static_assert(sizeof(tagTrigger) == 4);
 
+// The bar of the toolbar control: keeps each button's id, style, image and state
+// (checked, pressed, enabled, hidden) and shows them; tool tips come from the
+// station's names and the string resources; a press on a pulse relay fires it.
+// User-interface thread only.
 class TAVICORE_API CQbBar : public QToolBar {
 public:
     CQbBar(CDBLumo* database, CLumora* capture, CLumoraToolBarControl* owner, WORD adapter);
@@ -131,6 +135,10 @@ private:
     QPixmap m_strip;
 };
 
+// The floating frame of the video toolbar. Its buttons follow the current
+// adapter's hardware profile; presses switch the capture object's input and
+// relays and are written back through the settings database, or are posted to
+// the notify window as WM_COMMAND when one is given. User-interface thread only.
 class TAVICORE_API CLumoraToolBarControl : public QWidget {
 public:
     CLumoraToolBarControl(platform::HWND owner, WORD adapter, CLumora* capture, CDBLumo* database, int ptz,
