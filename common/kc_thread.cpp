@@ -90,6 +90,14 @@ BOOL CKcThread::Create() {
 }
 
 BOOL CKcThread::Destroy() {
+    // The body may call this before Create has even stored the thread object,
+    // so the own-thread test uses the id the thread recorded itself.
+    if (m_threadId != 0 && m_threadId == static_cast<DWORD>(::gettid())) {
+        LUMO_TRACE(5, "CKcThread::Destroy()");
+        LUMO_TRACE(5, "CKcThread::Destroy(): Request to destroy myself!");
+        m_stop = 1;
+        return TRUE;
+    }
     if (!m_thread.joinable()) {
         // A thread given up earlier may still run on this object, and the owner
         // frees the object when Destroy returns: wait for it, however long.
@@ -100,11 +108,6 @@ BOOL CKcThread::Destroy() {
         return m_exitCode != kNotEnded ? TRUE : FALSE;
     }
     LUMO_TRACE(5, "CKcThread::Destroy()");
-    if (m_thread.get_id() == std::this_thread::get_id()) {
-        LUMO_TRACE(5, "CKcThread::Destroy(): Request to destroy myself!");
-        m_stop = 1;
-        return TRUE;
-    }
     try {
         m_stop = 1;
         SignalEvent();
