@@ -311,6 +311,50 @@ DWORD SerialPort::open(std::string_view portName) {
     return ERROR_SUCCESS;
 }
 
+int SerialPort::releaseDescriptor() {
+    if (m_fd < 0) return -1;
+    const int fd = m_fd;
+    m_fd = -1;
+    if (m_lockFd >= 0) {
+        ::flock(m_lockFd, LOCK_UN);
+        ::close(m_lockFd);
+        m_lockFd = -1;
+    }
+    m_pty = false;
+    return fd;
+}
+
+DWORD SerialPort::adopt(int fd, const std::filesystem::path& device) {
+    if (m_fd >= 0 || fd < 0 || !::isatty(fd)) return ERROR_INVALID_HANDLE;
+    std::error_code ec;
+    const std::filesystem::path canonical = std::filesystem::canonical(device, ec);
+    if (ec) return ERROR_FILE_NOT_FOUND;
+    const std::filesystem::path lockPath = serialFolder() / (flatName(canonical) + ".lock");
+    const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0) return ERROR_ACCESS_DENIED;
+    if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(lockFd);
+        return ERROR_ACCESS_DENIED;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    m_fd = fd;
+    m_lockFd = lockFd;
+    m_pty = isPtyDevice(fd);
+    m_device = canonical;
+    m_lockPath = lockPath;
+    m_settings = SerialSettings{};
+    m_timeouts = SerialTimeouts{};
+    termios t {};
+    if (tcgetattr(fd, &t) == 0) {
+        const speed_t sp = cfgetospeed(&t);
+        for (const auto& b : kBauds) {
+            if (b.speed == sp) m_settings.baudRate = b.rate;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
 void SerialPort::close() {
     if (m_fd < 0) return;
     if (m_pty) {

@@ -152,6 +152,13 @@ public:
     // when there is no such device, ERROR_ACCESS_DENIED when it is in use.
     DWORD open(std::string_view portName);
     void close();
+    // Hands the open descriptor over to another owner (in this process)
+    // without closing it and without touching the lines: DTR stays as it is.
+    // The exclusive claim on the device is given up with it. -1 when closed.
+    int releaseDescriptor();
+    // Takes over a descriptor that releaseDescriptor handed out, for the
+    // device at `device`; ERROR_ACCESS_DENIED when another opener has the device.
+    DWORD adopt(int fd, const std::filesystem::path& device);
     bool isOpen() const { return m_fd >= 0; }
     bool isPseudoTerminal() const { return m_pty; }
     const std::filesystem::path& device() const { return m_device; }

@@ -242,3 +242,28 @@ TEST(SerialPort, PseudoTerminalLinesFollowTheTestPortAndTheHangUp) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SerialPort, AnOpenPortChangesHandsWithItsLinesKept) {
+    PtyPort p;
+    ASSERT_TRUE(p.ok);
+    ASSERT_EQ(p.port.setDtr(true), DWORD(ERROR_SUCCESS));
+    const int fd = p.port.releaseDescriptor();
+    ASSERT_GE(fd, 0);
+    EXPECT_FALSE(p.port.isOpen());
+    EXPECT_TRUE(platform::testPortOutputs(p.pty.device).dtr);  // no hang-up in between
+
+    platform::SerialPort taker;
+    ASSERT_EQ(taker.adopt(fd, p.pty.device), DWORD(ERROR_SUCCESS));
+    EXPECT_TRUE(taker.isPseudoTerminal());
+    platform::SerialPort third;
+    EXPECT_EQ(third.open(p.pty.device.string()), DWORD(ERROR_ACCESS_DENIED));
+    DWORD written = 0;
+    ASSERT_EQ(taker.write("ok", 2, written), DWORD(ERROR_SUCCESS));
+    EXPECT_EQ(p.masterRead(2), "ok");
+    taker.close();
+    EXPECT_FALSE(platform::testPortOutputs(p.pty.device).dtr);
+}
+
+}  // namespace

@@ -639,6 +639,7 @@ LONG CModemConnection::ConnectToRemote(const char* address, const char* name) {
 }
 
 LONG CModemConnection::DialNumber(const char* number) {
+    m_lastCallResult = 0;
     if (m_tapi && !m_line.TapiLine.empty()) {
         // The telephony line dials only from the listening state.
         if (m_Target != CS_LISTENING) SetListenOn(0);

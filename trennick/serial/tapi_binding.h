@@ -145,7 +145,7 @@ struct LineCallInfo {
 };
 // A variable-size answer: the header, then `stringSize` bytes at `stringOffset`
 // from the record's start. For "comm/datamodem" the bytes are the open port's
-// descriptor (a 32-bit number, duplicated for the caller) and its device path.
+// descriptor (a 32-bit number, from then on the caller's) and its device path.
 struct VarString {
     DWORD totalSize = 0;
     DWORD neededSize = 0;

@@ -475,7 +475,7 @@ void CTAPIConnection::DoLineCallState(const Callback& c) {
         HangupCall();
         break;
     case LINECALLSTATE_CONNECTED: {
-        m_owner.post(kMsgLinkUp, 0, 0);
+        // The link's connected handling posts the link-up notice (32895).
         if (m_connectedOnce) break;
         m_connectedOnce = true;
         std::vector<BYTE> buffer(1048);
@@ -497,10 +497,13 @@ void CTAPIConnection::DoLineCallState(const Callback& c) {
             const std::string device(reinterpret_cast<const char*>(buffer.data() + id->stringOffset + 4),
                                      strnlen(reinterpret_cast<const char*>(buffer.data() + id->stringOffset + 4),
                                              id->stringSize - 4));
-            ::close(static_cast<int>(fd));  // the port is opened again by its device path
             linkTrace(3, "CTAPIConnection::DoLineCallState Connected Starting communications");
             auto port = std::make_unique<platform::SerialPort>();
-            if (port->open(device) == ERROR_SUCCESS && StartComm(std::move(port)) == 0) ok = true;
+            if (port->adopt(static_cast<int>(fd), device) == ERROR_SUCCESS) {
+                if (StartComm(std::move(port)) == 0) ok = true;
+            } else if (static_cast<int>(fd) >= 0) {
+                ::close(static_cast<int>(fd));
+            }
         }
         LineCallInfo info;
         const DWORD rate = lineGetCallInfo(m_call, &info) == 0 && info.rate != 0 ? info.rate : 28800;
@@ -616,6 +619,8 @@ LONG CTAPIConnection::HangupCall() {
         return 0;
     }
     m_StoppingCall = true;
+    // The port goes back first: the line needs it to hang the modem up.
+    StopComm();
     if (m_call != 0) {
         const LONG r = WaitForReply(lineDrop(m_call, nullptr, 0));
         if (r == 2) linkTrace(1, "CTAPIConnection::HangupCall() lineDrop time out");
@@ -624,7 +629,6 @@ LONG CTAPIConnection::HangupCall() {
         m_call = 0;
     }
     closeLine();
-    StopComm();
     if (m_nullModem && DirectLineNumber(m_settings.TapiLine) != 0) m_nullModem->HangUp();
     if (m_owner.m_ModemConnected == CS_CONNECTED) LogConnection(false);
     m_owner.m_Target = CS_NOTCONNECTED;

@@ -1,0 +1,549 @@
+// libvelmoortapi: a small telephony library. It offers the line functions the
+// station link binds at run time (see trennick/serial/tapi_binding.h) over AT
+// modems on serial ports.
+//
+// Lines: the environment variable VELMOOR_TAPI_LINES ("Name=PORT;Name=PORT",
+// tests) or else the REG_SZ values of HKEY_CURRENT_USER\Software\Quennel\
+// Velmoor\Common\TelephonyLines (value name: the line name; data: the port,
+// "COM<n>" or a device path). Each line is an AT modem with the common result
+// words (OK, RING, CONNECT <rate>, BUSY, NO ANSWER, NO CARRIER, NO DIALTONE).
+//
+// One application at a time. lineInitialize starts an engine thread that reads
+// the open lines' modems and sends the callbacks (LINE_CALLSTATE with the call
+// handle as the device, LINE_LINEDEVSTATE with the ring count as the third
+// parameter, LINE_REPLY for the asynchronous requests). The callbacks come on
+// that thread; the application hands them to its own. lineGetID for
+// "comm/datamodem" hands the connected port over: the record holds the open
+// descriptor (now the application's, to adopt with SerialPort::adopt) and the
+// device path. lineDrop takes the port back (once the application has closed
+// it) to send the hang-up.
+
+#include "platform/registry.h"
+#include "platform/serial_port.h"
+#include "trennick/serial/tapi_binding.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#define TAPI_EXPORT extern "C" __attribute__((visibility("default")))
+
+using namespace trennick::tapi;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr DWORD kApiVersion = 0x00020000;
+constexpr DWORD kCallBase = 0x100;
+
+enum class Job { None, Dialing, Answering, Connected, HandedOver };
+
+struct Line {
+    std::string name;
+    std::string portName;
+    std::unique_ptr<platform::SerialPort> port;
+    std::string device;
+    bool open = false;
+    DWORD privileges = 0;
+    std::uintptr_t instance = 0;
+    HCALL call = 0;
+    DWORD callState = 0;
+    DWORD rate = 0;
+    DWORD rings = 0;
+    Clock::time_point lastRing{};
+    std::string answers;
+    Job job = Job::None;
+};
+
+struct Request {
+    enum Kind { MakeCall, Dial, Answer, Drop } kind;
+    DWORD line;
+    LONG id;
+    std::string address;
+};
+
+struct App {
+    LINECALLBACK callback = nullptr;
+    std::vector<Line> lines;
+    std::thread engine;
+    std::atomic<bool> stop{false};
+    std::deque<Request> requests;
+    LONG nextRequest = 1;
+    DWORD nextCall = kCallBase;
+};
+
+std::mutex g_lock;
+std::unique_ptr<App> g_app;
+
+std::vector<std::pair<std::string, std::string>> configuredLines() {
+    std::vector<std::pair<std::string, std::string>> out;
+    if (const char* env = std::getenv("VELMOOR_TAPI_LINES"); env && *env) {
+        std::string all = env;
+        std::size_t at = 0;
+        while (at <= all.size()) {
+            const std::size_t end = std::min(all.find(';', at), all.size());
+            const std::string item = all.substr(at, end - at);
+            const auto eq = item.find('=');
+            if (eq != std::string::npos && eq > 0) out.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+            at = end + 1;
+        }
+        return out;
+    }
+    platform::RegistryKey key;
+    if (platform::RegistryKey::open(platform::HKEY_CURRENT_USER, "Software\\Quennel\\Velmoor\\Common\\TelephonyLines",
+                                    platform::KEY_READ, key) != ERROR_SUCCESS) {
+        return out;
+    }
+    for (DWORD i = 0;; ++i) {
+        std::string name;
+        platform::RegistryValue value;
+        if (key.enumValue(i, name, &value) != ERROR_SUCCESS) break;
+        if (value.type != platform::REG_SZ || name.empty()) continue;
+        std::string port(value.data.begin(), value.data.end());
+        port.erase(std::find(port.begin(), port.end(), '\0'), port.end());
+        if (!port.empty()) out.emplace_back(name, port);
+    }
+    return out;
+}
+
+void send(Line& l, const std::string& text) {
+    if (!l.port) return;
+    DWORD written = 0;
+    l.port->write(text.data(), static_cast<DWORD>(text.size()), written);
+}
+
+// Reads the modem's words until one of `words` (or the time) comes; the word
+// found, or empty.
+std::string waitWord(Line& l, std::initializer_list<const char*> words, int ms) {
+    const auto until = Clock::now() + std::chrono::milliseconds(ms);
+    std::string seen;
+    while (Clock::now() < until && l.port) {
+        char buffer[256];
+        DWORD got = 0;
+        if (l.port->waitReadable(50)) l.port->readAvailable(buffer, sizeof buffer, got);
+        seen.append(buffer, got);
+        for (const char* w : words) {
+            if (seen.find(w) != std::string::npos) return w;
+        }
+    }
+    return {};
+}
+
+bool openPort(Line& l) {
+    auto port = std::make_unique<platform::SerialPort>();
+    if (port->open(l.portName) != ERROR_SUCCESS) return false;
+    platform::SerialSettings s;
+    port->getSettings(s);
+    s.baudRate = 57600;
+    port->setSettings(s);
+    port->setTimeouts({0, 0, 0, 0, 2000});
+    l.device = port->device().string();
+    l.port = std::move(port);
+    return true;
+}
+
+void notify(DWORD device, DWORD message, std::uintptr_t instance, std::uintptr_t p1, std::uintptr_t p2,
+            std::uintptr_t p3) {
+    LINECALLBACK cb = g_app ? g_app->callback : nullptr;
+    if (cb) cb(device, message, instance, p1, p2, p3);
+}
+
+void callState(Line& l, DWORD state, DWORD mode = 0) {
+    l.callState = state;
+    notify(l.call, LINE_CALLSTATE, l.instance, state, mode, 0);
+}
+
+void endCall(Line& l, DWORD mode) {
+    callState(l, LINECALLSTATE_DISCONNECTED, mode);
+    l.job = Job::None;
+    l.rings = 0;
+}
+
+// One word of a modem on a line that is not handed over.
+void word(Line& l, const std::string& w) {
+    if (w == "RING") {
+        if (!(l.privileges & LINECALLPRIVILEGE_OWNER)) return;
+        if (l.call == 0) {
+            l.call = g_app->nextCall++;
+            l.rings = 0;
+            callState(l, LINECALLSTATE_OFFERING);
+        }
+        l.lastRing = Clock::now();
+        ++l.rings;
+        notify(0, LINE_LINEDEVSTATE, l.instance, LINEDEVSTATE_RINGING, 0, l.rings);
+        return;
+    }
+    if (w.rfind("CONNECT", 0) == 0 && (l.job == Job::Dialing || l.job == Job::Answering)) {
+        l.rate = static_cast<DWORD>(std::strtoul(w.c_str() + 7, nullptr, 10));
+        l.job = Job::Connected;
+        callState(l, LINECALLSTATE_CONNECTED);
+        return;
+    }
+    if (l.job == Job::None && l.call == 0) return;
+    if (w == "BUSY") {
+        callState(l, LINECALLSTATE_BUSY);
+        l.job = Job::None;
+    } else if (w == "NO ANSWER") {
+        endCall(l, LINEDISCONNECTMODE_NOANSWER);
+    } else if (w == "NO DIALTONE" || w == "NO DIAL TONE") {
+        endCall(l, LINEDISCONNECTMODE_NODIALTONE);
+    } else if (w == "NO CARRIER") {
+        endCall(l, l.job == Job::Dialing ? LINEDISCONNECTMODE_UNAVAIL : LINEDISCONNECTMODE_NORMAL);
+    } else if (w == "ERROR" && l.job != Job::None) {
+        endCall(l, LINEDISCONNECTMODE_UNKNOWN);
+    }
+}
+
+void runRequest(const Request& r) {
+    Line& l = g_app->lines[r.line];
+    switch (r.kind) {
+    case Request::MakeCall:
+    case Request::Dial:
+        l.job = Job::Dialing;
+        send(l, "ATDT" + r.address + "\r");
+        notify(0, LINE_REPLY, l.instance, static_cast<std::uintptr_t>(r.id), 0, 0);
+        callState(l, LINECALLSTATE_DIALING);
+        break;
+    case Request::Answer:
+        l.job = Job::Answering;
+        send(l, "ATA\r");
+        notify(0, LINE_REPLY, l.instance, static_cast<std::uintptr_t>(r.id), 0, 0);
+        break;
+    case Request::Drop: {
+        if (!l.port && l.open) {
+            // The application had the port: it may still be closing it.
+            for (int i = 0; i < 40 && !openPort(l); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (l.port) {
+            // A modem still on line needs the escape first; one in command mode ignores it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            send(l, "+++");
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            send(l, "ATH\r");
+            waitWord(l, {"OK", "ERROR"}, 3000);
+        }
+        l.job = Job::None;
+        l.call = 0;
+        l.callState = LINECALLSTATE_IDLE;
+        l.rings = 0;
+        l.answers.clear();
+        notify(0, LINE_REPLY, l.instance, static_cast<std::uintptr_t>(r.id), 0, 0);
+        break;
+    }
+    }
+}
+
+void engineLoop() {
+    while (!g_app->stop) {
+        bool busy = false;
+        {
+            std::unique_lock lock(g_lock);
+            while (!g_app->requests.empty()) {
+                const Request r = g_app->requests.front();
+                g_app->requests.pop_front();
+                runRequest(r);
+                busy = true;
+            }
+            for (auto& l : g_app->lines) {
+                // A connected call's bytes belong to the application.
+                if (!l.open || !l.port || l.job == Job::Connected || l.job == Job::HandedOver) continue;
+                char buffer[512];
+                DWORD got = 0;
+                l.port->readAvailable(buffer, sizeof buffer, got);
+                l.answers.append(buffer, got);
+                std::size_t end;
+                while ((end = l.answers.find_first_of("\r\n")) != std::string::npos) {
+                    const std::string w = l.answers.substr(0, end);
+                    l.answers.erase(0, end + 1);
+                    if (!w.empty()) word(l, w);
+                }
+                if (l.answers.size() > 4096) l.answers.clear();
+                // An offered call whose rings stopped was answered elsewhere or given up.
+                if (l.call != 0 && l.job == Job::None && l.callState == LINECALLSTATE_OFFERING &&
+                    Clock::now() - l.lastRing > std::chrono::seconds(8)) {
+                    callState(l, LINECALLSTATE_IDLE);
+                    l.call = 0;
+                }
+            }
+        }
+        if (!busy) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+Line* lineOf(HLINE handle) {
+    if (!g_app || handle == 0 || handle > g_app->lines.size()) return nullptr;
+    Line& l = g_app->lines[handle - 1];
+    return l.open ? &l : nullptr;
+}
+
+Line* lineOfCall(HCALL call) {
+    if (!g_app || call == 0) return nullptr;
+    for (auto& l : g_app->lines) {
+        if (l.open && l.call == call) return &l;
+    }
+    return nullptr;
+}
+
+LONG queue(Request::Kind kind, DWORD line, const std::string& address = {}) {
+    const LONG id = g_app->nextRequest++;
+    if (g_app->nextRequest <= 0) g_app->nextRequest = 1;
+    g_app->requests.push_back({kind, line, id, address});
+    return id;
+}
+
+template <class T>
+bool fits(const T* record) {
+    return record != nullptr && record->totalSize >= sizeof(T);
+}
+
+}  // namespace
+
+TAPI_EXPORT LONG lineInitialize(HLINEAPP* app, void*, LINECALLBACK callback, const char*, DWORD* numDevs) {
+    if (!app || !numDevs || !callback) return LINEERR_INVALPOINTER;
+    std::lock_guard lock(g_lock);
+    if (g_app) return LINEERR_NOMULTIPLEINSTANCE;
+    g_app = std::make_unique<App>();
+    g_app->callback = callback;
+    for (auto& [name, port] : configuredLines()) {
+        Line l;
+        l.name = name;
+        l.portName = port;
+        g_app->lines.push_back(std::move(l));
+    }
+    g_app->engine = std::thread(engineLoop);
+    *app = 1;
+    *numDevs = static_cast<DWORD>(g_app->lines.size());
+    return 0;
+}
+
+TAPI_EXPORT LONG lineShutdown(HLINEAPP) {
+    std::unique_ptr<App> app;
+    {
+        std::lock_guard lock(g_lock);
+        if (!g_app) return LINEERR_OPERATIONFAILED;
+        g_app->stop = true;
+    }
+    g_app->engine.join();
+    std::lock_guard lock(g_lock);
+    for (auto& l : g_app->lines) {
+        if (l.port) l.port->close();
+    }
+    g_app.reset();
+    return 0;
+}
+
+TAPI_EXPORT LONG lineNegotiateAPIVersion(HLINEAPP, DWORD deviceId, DWORD low, DWORD high, DWORD* version, void*) {
+    std::lock_guard lock(g_lock);
+    if (!g_app || !version) return LINEERR_INVALPOINTER;
+    if (deviceId >= g_app->lines.size()) return LINEERR_BADDEVICEID;
+    if (low > kApiVersion || high < 0x00010004) return LINEERR_INCOMPATIBLEAPIVERSION;
+    *version = std::min(high, kApiVersion);
+    return 0;
+}
+
+TAPI_EXPORT LONG lineGetDevCaps(HLINEAPP, DWORD deviceId, DWORD, DWORD, LineDevCaps* caps) {
+    std::lock_guard lock(g_lock);
+    if (!g_app || !fits(caps)) return LINEERR_STRUCTURETOOSMALL;
+    if (deviceId >= g_app->lines.size()) return LINEERR_BADDEVICEID;
+    const Line& l = g_app->lines[deviceId];
+    caps->neededSize = caps->usedSize = sizeof(LineDevCaps);
+    caps->bearerModes = LINEBEARERMODE_VOICE;
+    caps->mediaModes = LINEMEDIAMODE_DATAMODEM;
+    // An AT modem waits for a dial tone ("W") and for quiet ("@") itself.
+    caps->devCapFlags = LINEDEVCAPFLAGS_DIALDIALTONE | LINEDEVCAPFLAGS_DIALQUIET;
+    caps->lineFeatures = LINEFEATURE_MAKECALL;
+    caps->maxRate = 57600;
+    std::snprintf(caps->lineName, sizeof caps->lineName, "%s", l.name.c_str());
+    return 0;
+}
+
+TAPI_EXPORT LONG lineGetAddressCaps(HLINEAPP, DWORD deviceId, DWORD, DWORD, DWORD, LineAddressCaps* caps) {
+    std::lock_guard lock(g_lock);
+    if (!g_app || !fits(caps)) return LINEERR_STRUCTURETOOSMALL;
+    if (deviceId >= g_app->lines.size()) return LINEERR_BADDEVICEID;
+    caps->neededSize = caps->usedSize = sizeof(LineAddressCaps);
+    caps->addrCapFlags = LINEADDRCAPFLAGS_PARTIALDIAL;
+    return 0;
+}
+
+TAPI_EXPORT LONG lineOpen(HLINEAPP, DWORD deviceId, HLINE* line, DWORD, DWORD, std::uintptr_t instance,
+                          DWORD privileges, DWORD mediaModes, const void*) {
+    std::lock_guard lock(g_lock);
+    if (!g_app || !line) return LINEERR_INVALPOINTER;
+    if (deviceId >= g_app->lines.size()) return LINEERR_BADDEVICEID;
+    Line& l = g_app->lines[deviceId];
+    if (l.open) return LINEERR_ALLOCATED;
+    if (!openPort(l)) return LINEERR_ALLOCATED;
+    send(l, "ATZ\r");
+    if (waitWord(l, {"OK"}, 5000).empty()) {
+        l.port.reset();
+        return LINEERR_OPERATIONFAILED;
+    }
+    send(l, "ATE0V1\r");
+    waitWord(l, {"OK"}, 5000);
+    l.open = true;
+    l.privileges = privileges;
+    l.instance = instance;
+    l.job = Job::None;
+    l.call = 0;
+    l.answers.clear();
+    *line = deviceId + 1;
+    return 0;
+}
+
+TAPI_EXPORT LONG lineClose(HLINE handle) {
+    std::lock_guard lock(g_lock);
+    Line* l = lineOf(handle);
+    if (!l) return LINEERR_INVALLINEHANDLE;
+    if (l->port) l->port->close();
+    l->port.reset();
+    l->open = false;
+    l->call = 0;
+    l->job = Job::None;
+    return 0;
+}
+
+TAPI_EXPORT LONG lineSetStatusMessages(HLINE handle, DWORD, DWORD) {
+    std::lock_guard lock(g_lock);
+    return lineOf(handle) ? 0 : LINEERR_INVALLINEHANDLE;
+}
+
+TAPI_EXPORT LONG lineGetAddressStatus(HLINE handle, DWORD, LineAddressStatus* status) {
+    std::lock_guard lock(g_lock);
+    Line* l = lineOf(handle);
+    if (!l) return LINEERR_INVALLINEHANDLE;
+    if (!fits(status)) return LINEERR_STRUCTURETOOSMALL;
+    status->neededSize = status->usedSize = sizeof(LineAddressStatus);
+    status->addressFeatures = l->call == 0 ? LINEADDRFEATURE_MAKECALL : 0;
+    return 0;
+}
+
+TAPI_EXPORT LONG lineMakeCall(HLINE handle, HCALL* call, const char* address, DWORD, const void*) {
+    std::lock_guard lock(g_lock);
+    Line* l = lineOf(handle);
+    if (!l) return LINEERR_INVALLINEHANDLE;
+    if (!call || !address) return LINEERR_INVALPOINTER;
+    if (l->call != 0) return LINEERR_INVALCALLSTATE;
+    // Only what a modem dials goes into the command.
+    std::string digits;
+    for (const char* p = address; *p && digits.size() < 64; ++p) {
+        if (std::strchr("0123456789*#,WwPpTt@!$;", *p)) digits.push_back(*p);
+    }
+    l->call = g_app->nextCall++;
+    *call = l->call;
+    return queue(Request::MakeCall, handle - 1, digits);
+}
+
+TAPI_EXPORT LONG lineDial(HCALL call, const char* address, DWORD) {
+    std::lock_guard lock(g_lock);
+    Line* l = lineOfCall(call);
+    if (!l) return LINEERR_INVALCALLHANDLE;
+    std::string digits;
+    for (const char* p = address ? address : ""; *p && digits.size() < 64; ++p) {
+        if (std::strchr("0123456789*#,WwPpTt@!$;", *p)) digits.push_back(*p);
+    }
+    return queue(Request::Dial, static_cast<DWORD>(l - g_app->lines.data()), digits);
+}
+
+TAPI_EXPORT LONG lineAnswer(HCALL call, const char*, DWORD) {
+    std::lock_guard lock(g_lock);
+    Line* l = lineOfCall(call);
+    if (!l) return LINEERR_INVALCALLHANDLE;
+    return queue(Request::Answer, static_cast<DWORD>(l - g_app->lines.data()));
+}
+
+TAPI_EXPORT LONG lineDrop(HCALL call, const char*, DWORD) {
+    std::lock_guard lock(g_lock);
+    Line* l = lineOfCall(call);
+    if (!l) return LINEERR_INVALCALLHANDLE;
+    return queue(Request::Drop, static_cast<DWORD>(l - g_app->lines.data()));
+}
+
+TAPI_EXPORT LONG lineDeallocateCall(HCALL) { return 0; }
+
+TAPI_EXPORT LONG lineGetCallStatus(HCALL call, LineCallStatus* status) {
+    std::lock_guard lock(g_lock);
+    Line* l = lineOfCall(call);
+    if (!l) return LINEERR_INVALCALLHANDLE;
+    if (!fits(status)) return LINEERR_STRUCTURETOOSMALL;
+    status->neededSize = status->usedSize = sizeof(LineCallStatus);
+    status->callState = l->callState;
+    status->callFeatures = l->callState == LINECALLSTATE_DIALING ? LINECALLFEATURE_DIAL : 0;
+    return 0;
+}
+
+TAPI_EXPORT LONG lineGetCallInfo(HCALL call, LineCallInfo* info) {
+    std::lock_guard lock(g_lock);
+    Line* l = lineOfCall(call);
+    if (!l) return LINEERR_INVALCALLHANDLE;
+    if (!fits(info)) return LINEERR_STRUCTURETOOSMALL;
+    info->neededSize = info->usedSize = sizeof(LineCallInfo);
+    info->rate = l->rate;
+    info->privilege = l->privileges;
+    return 0;
+}
+
+TAPI_EXPORT LONG lineGetID(HLINE handle, DWORD, HCALL call, DWORD, VarString* id, const char* deviceClass) {
+    std::lock_guard lock(g_lock);
+    Line* l = call ? lineOfCall(call) : lineOf(handle);
+    if (!l) return LINEERR_INVALCALLHANDLE;
+    if (!id || id->totalSize < sizeof(VarString)) return LINEERR_STRUCTURETOOSMALL;
+    if (!deviceClass || std::strcmp(deviceClass, "comm/datamodem") != 0) return LINEERR_OPERATIONUNAVAIL;
+    const DWORD needed = static_cast<DWORD>(sizeof(VarString) + 4 + l->device.size() + 1);
+    id->neededSize = needed;
+    if (id->totalSize < needed) {
+        id->usedSize = sizeof(VarString);
+        id->stringSize = 0;
+        return 0;
+    }
+    // The port changes hands with the call still up: the descriptor goes to
+    // the application as it is (its DTR kept), and the library lets go of it.
+    const DWORD fd = l->port ? static_cast<DWORD>(l->port->releaseDescriptor()) : 0xFFFFFFFF;
+    l->port.reset();
+    l->job = Job::HandedOver;
+    auto* bytes = reinterpret_cast<BYTE*>(id);
+    std::memcpy(bytes + sizeof(VarString), &fd, 4);
+    std::memcpy(bytes + sizeof(VarString) + 4, l->device.c_str(), l->device.size() + 1);
+    id->stringOffset = sizeof(VarString);
+    id->stringSize = static_cast<DWORD>(4 + l->device.size() + 1);
+    id->usedSize = needed;
+    return 0;
+}
+
+TAPI_EXPORT LONG lineTranslateAddress(HLINEAPP, DWORD deviceId, DWORD, const char* address, DWORD, DWORD,
+                                      VarString* out) {
+    if (!address || !out || out->totalSize < sizeof(VarString)) return LINEERR_STRUCTURETOOSMALL;
+    const std::string text(address);
+    const DWORD needed = static_cast<DWORD>(sizeof(VarString) + text.size() + 1);
+    out->neededSize = needed;
+    if (out->totalSize < needed) return LINEERR_STRUCTURETOOSMALL;
+    std::memcpy(reinterpret_cast<BYTE*>(out) + sizeof(VarString), text.c_str(), text.size() + 1);
+    out->stringOffset = sizeof(VarString);
+    out->stringSize = static_cast<DWORD>(text.size() + 1);
+    out->usedSize = needed;
+    return 0;
+}
+
+TAPI_EXPORT LONG lineGetDevConfig(DWORD, VarString* config, const char*) {
+    if (!config || config->totalSize < sizeof(VarString)) return LINEERR_STRUCTURETOOSMALL;
+    config->neededSize = config->usedSize = sizeof(VarString);
+    config->stringOffset = sizeof(VarString);
+    config->stringSize = 0;
+    return 0;
+}
+
+TAPI_EXPORT LONG lineSetDevConfig(DWORD, const void*, DWORD, const char*) { return 0; }
+
+// No configuration dialogs: a line's settings are its modem's.
+TAPI_EXPORT LONG lineConfigDialogEdit(DWORD, void*, const char*, const void*, DWORD, VarString*) {
+    return LINEERR_OPERATIONUNAVAIL;
+}
+TAPI_EXPORT LONG lineTranslateDialog(HLINEAPP, DWORD, DWORD, void*, const char*) { return LINEERR_OPERATIONUNAVAIL; }

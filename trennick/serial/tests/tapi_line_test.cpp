@@ -1,0 +1,147 @@
+// The telephony line layer with our telephony library over the fake modem.
+// The library serves one application per process, so the called station runs
+// in a child process, as a second station on another machine would.
+
+#include "common/kc_reg.h"
+#include "platform/testing/child_process.h"
+#include "trennick/link/link_trace.h"
+#include "trennick/link/tests/link_fakes.h"
+#include "trennick/serial/comm.h"
+#include "trennick/serial/modem_connection.h"
+#include "trennick/serial/tapi_binding.h"
+#include "trennick/serial/tapi_connection.h"
+#include "trennick/serial/tests/fake_modem_process.h"
+#include "trennick/serial/tests/transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+namespace {
+
+using namespace trennick;
+using namespace linktest;
+using serialtest::FakeModemProcess;
+
+struct TapiStation {
+    TapiStation(int seed, const char* line) {
+        host.seed = seed;
+        link = std::make_unique<CModemConnection>(LinkServices{&window, &host, &identity, {}, LinkSettings{}, 200000},
+                                                  true);
+        ModemLineSettings s;
+        s.TapiLine = line;
+        s.RingsCount = 2;
+        link->SetModemLineSettings(s);
+    }
+    void pass() {
+        link->TimeToRead();
+        const int ups = window.count(kMsgLinkUp);
+        if (ups > upsSeen) {
+            upsSeen = ups;
+            link->SendHello();
+            link->SendSiteInfo();
+        }
+    }
+    bool posted(UINT message, WPARAM w) const {
+        for (const auto& p : window.messages) {
+            if (p.message == message && p.wParam == w) return true;
+        }
+        return false;
+    }
+    FakeWindow window;
+    FakeHost host;
+    FakeIdentity identity;
+    std::unique_ptr<CModemConnection> link;
+    int upsSeen = 0;
+};
+
+bool runUntil(TapiStation& s, const std::function<bool()>& done, int seconds = 40) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        s.pass();
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+void noWaitBetweenCalls() {
+    CKcReg reg("Quennel", instanceProduct().c_str(), "1.000.0", "Comms");
+    reg.SetValueName("MinTimeBetweenConnect");
+    reg.Write(static_cast<DWORD>(0));
+}
+
+// The called station: listens on "Line B", answers, takes the file, and ends
+// when the caller has hung up. Exit codes say where it stopped.
+VELMOOR_TEST_CHILD(tapi_callee) {
+    TapiStation s(2, "Line B");
+    std::filesystem::create_directories(platform::homeFolder() / "callee");
+    s.link->SetReceiveFolders((platform::homeFolder() / "callee").c_str(), (platform::homeFolder() / "callee").c_str());
+    if (s.link->SetListenOn(0) != 1) return 10;
+    if (!runUntil(s, [&] { return s.link->IsConnected(); })) return 11;
+    if (s.link->IsOutgoingCall()) return 12;
+    std::string path;
+    if (!runUntil(s, [&] { return s.link->GetReceivedFileName(path); })) return 13;
+    if (!runUntil(s, [&] { return s.posted(kMsgLinkFailed, kStrCallNormal); })) return 14;
+    return 0;
+}
+
+class TapiLineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (getenv("SERIAL_DEBUG")) setLinkTraceSink([](unsigned l, const char* t) { fprintf(stderr, "%u %s\n", l, t); });
+        tapi::setLibraryName("velmoortapi");
+        noWaitBetweenCalls();
+    }
+};
+
+TEST_F(TapiLineTest, CallPlacedAndAnsweredThroughTheTelephonyLibrary) {
+    FakeModemProcess modems({"--number", "5550001", "--number", "5550002", "--ring-ms", "200"});
+    ASSERT_TRUE(modems.ok());
+    ::setenv("VELMOOR_TAPI_LINES",
+             ("Line A=" + modems.device("5550001") + ";Line B=" + modems.device("5550002")).c_str(), 1);
+    ASSERT_TRUE(tapi::libraryPresent());
+    auto callee = velmoor::testing::ChildProcess::start("tapi_callee");
+
+    TapiStation caller(1, "Line A");
+    // The callee's line must be open before the call; it rings until answered.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_EQ(caller.link->DialNumber("5550002"), 1);
+    ASSERT_TRUE(runUntil(caller, [&] { return caller.link->IsConnected(); }));
+    EXPECT_TRUE(caller.link->IsOutgoingCall());
+    EXPECT_EQ(caller.host.remoteStationByte, 2);
+
+    // A file goes to the callee; the transfer ends confirmed.
+    const auto file = platform::homeFolder() / "report.bin";
+    std::ofstream(file, std::ios::binary) << std::string(5000, '\x01') << "end";
+    ASSERT_EQ(caller.link->SetSendStatus(1, 0, file.c_str()), 1);
+    ASSERT_TRUE(runUntil(caller, [&] { return caller.link->GetFileSendStatus() == SEND_CANCELLED; }));
+
+    caller.link->SetNotConnected();
+    EXPECT_EQ(callee.wait(std::chrono::seconds(60)), 0);
+}
+
+TEST_F(TapiLineTest, BusyAndUnansweredCallsAreReported) {
+    FakeModemProcess modems({"--number", "5550001", "--number", "5550002", "--busy", "5550009", "--ring-ms", "100",
+                             "--max-rings", "3"});
+    ASSERT_TRUE(modems.ok());
+    ::setenv("VELMOOR_TAPI_LINES", ("Line A=" + modems.device("5550001")).c_str(), 1);
+    TapiStation caller(1, "Line A");
+    ASSERT_EQ(caller.link->DialNumber("5550009"), 1);
+    ASSERT_TRUE(runUntil(caller, [&] { return caller.link->LastCallResult() != 0; }));
+    EXPECT_EQ(caller.link->LastCallResult(), kStrCallBusy);
+    EXPECT_TRUE(caller.posted(kMsgLinkFailed, kStrCallBusy));
+
+    platform::SerialPort idle;  // a station that never answers
+    ASSERT_EQ(idle.open(modems.device("5550002")), DWORD(ERROR_SUCCESS));
+    runUntil(caller, [] { return false; }, 1);  // the line settles after the hang-up
+    ASSERT_EQ(caller.link->DialNumber("5550002"), 1);
+    ASSERT_TRUE(runUntil(caller, [&] { return caller.link->LastCallResult() == kStrCallNoAnswer; }));
+    EXPECT_TRUE(caller.posted(kMsgLinkFailed, kStrCallNoAnswer));
+}
+
+}  // namespace
