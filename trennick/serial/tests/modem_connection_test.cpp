@@ -133,6 +133,47 @@ TEST_F(ModemTest, StepsWithoutTimeOutDoNotWaitAndPausesDo) {
     ::close(pty->master);
 }
 
+TEST_F(ModemTest, VoiceModemGoesToVoiceModeAndWorksTheSpeakerphone) {
+    FakeModemProcess modems({"--number", "5550001"});
+    ASSERT_TRUE(modems.ok());
+    Station s(1);
+    s.link->SetModemLineSettings(lineFor(modems.device("5550001"), "Voice Modem.ini"));
+    // Voice commands the owner hears of (notice 40 with the command's number).
+    auto voiceCommands = [&] {
+        std::vector<LPARAM> out;
+        for (const auto& p : s.window.messages) {
+            if (p.message == kMsgCommMessage && p.wParam == 40) out.push_back(p.lParam);
+        }
+        return out;
+    };
+    ASSERT_EQ(s.link->InitVoice(), 0);
+    ASSERT_TRUE(runUntil({&s}, [&] { return s.link->ModemState() == CS_VOICE; }));
+    EXPECT_TRUE(s.link->HasSpeakerphone());
+    EXPECT_TRUE(s.link->CanUseVoice());
+    EXPECT_TRUE(s.link->IsListeningFor(3));
+    // The levels in steps: the speaker counts down from its largest attenuation.
+    EXPECT_EQ(s.link->GetDefaultMicLevel(), 2);
+    EXPECT_EQ(s.link->GetMaxMicLevel(), 3);
+    EXPECT_EQ(s.link->GetMinMicLevel(), 0);
+    EXPECT_EQ(s.link->GetDefaultSpeakerLevel(), 6);
+    EXPECT_EQ(s.link->GetMaxSpeakerLevel(), 0);
+    EXPECT_EQ(s.link->GetMinSpeakerLevel(), 16);
+    EXPECT_EQ(voiceCommands(), (std::vector<LPARAM>{0, VC_SetHandset}));  // InitVoice's own notice, then the handset
+
+    EXPECT_EQ(s.link->SpeakerKey(), 6);  // voice mode: the speakerphone is taken
+    EXPECT_EQ(s.link->Target(), CS_VOICECALL);
+    ASSERT_TRUE(runUntil({&s}, [&] { return s.link->FuncWaitRead() == MW_VOICEMODE; }));
+    s.link->GoOnHook();
+    EXPECT_EQ(s.link->Target(), CS_VOICE);
+    EXPECT_EQ(voiceCommands(), (std::vector<LPARAM>{0, VC_SetHandset, VC_SetSpeaker, VC_OnHook}));
+
+    // A data-only script has no voice.
+    Station data(2);
+    data.link->SetModemLineSettings(lineFor(modems.device("5550001")));
+    EXPECT_FALSE(data.link->HasSpeakerphone());
+    EXPECT_EQ(data.link->SendVoiceCommand(VC_OnHook), -1);
+}
+
 TEST_F(ModemTest, DummyModemTalksToItselfAtItsRate) {
     Station s(1);
     s.link->SetModemLineSettings(lineFor("", "Local Dummy Modem.ini"));
