@@ -11,6 +11,7 @@
 #include "tavicore/log_write.h"
 #include "tavicore/stations_mgr.h"
 #include "tavicore/tavicore_globals.h"
+#include "tavicore/ui_prog_manager.h"
 #include "tavicore/ui_resources.h"
 #include "tavicore/ui_user_dialogs.h"
 #include "tavicore/ui_window.h"
@@ -250,9 +251,15 @@ BOOL CKivApp::InitInstance() {
     platform::installShippedDefaults();
     platform::com::ensureServersRegistered();
 
+    {
+        std::string folder = m_programFolder;
+        if (folder.empty() || folder.back() != '/') folder += '/';
+        m_pProgManager = std::make_unique<CProgManager>(folder.c_str(), m_strInstanceId.c_str());
+    }
     if (QCoreApplication::instance() != nullptr) {
         QCoreApplication::setApplicationName(QString::fromStdString(UiString(kStrAppName, "Velmoor")));
     }
+    m_installedModes = m_pProgManager->GetInstalledModes();
     stationsMgr = new CStationsMgr();
 
     if (!LoadUsers()) return FALSE;
@@ -313,6 +320,7 @@ int CKivApp::ExitInstance() {
     m_pMainFrame.reset();
     DestroyLogo();
     m_pUsersManager.reset();
+    m_pProgManager.reset();
     delete logWrite;
     logWrite = nullptr;
     delete stationsMgr;

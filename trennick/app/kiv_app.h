@@ -20,6 +20,7 @@
 #include <vector>
 
 class CUsersManager;
+class CProgManager;
 class CDBLumoRemote;
 class QLabel;
 
@@ -72,6 +73,8 @@ public:
     BOOL GFlag() const { return m_bG; }
     const LinkChoice& GetLinkChoice() const { return m_linkChoice; }
     CUsersManager* UsersManager() const { return m_pUsersManager.get(); }
+    CProgManager* ProgManager() const { return m_pProgManager.get(); }
+    WORD InstalledModes() const { return m_installedModes; }
     CMainFrame* MainFrame() const { return m_pMainFrame.get(); }
     const std::string& ProgramFolder() const { return m_programFolder; }
     int IdleStepFlag() const { return m_idleStep; }
@@ -108,6 +111,7 @@ private:
     BOOL m_bC = FALSE;
     BOOL m_bG = FALSE;
     std::string m_programFolder;
+    std::unique_ptr<CProgManager> m_pProgManager;
     std::unique_ptr<CUsersManager> m_pUsersManager;
     WORD m_installedModes = 0;
     CKivCommandLineInfo m_cmdInfo;

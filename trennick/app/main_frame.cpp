@@ -8,10 +8,12 @@
 #include "tavicore/station_identity.h"
 #include "tavicore/tavicore_globals.h"
 #include "tavicore/ui_resources.h"
+#include "tavicore/ui_time_msg_box.h"
 #include "tavicore/ui_window.h"
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/keep_alive.h"
 #include "trennick/app/kiv_app.h"
+#include "trennick/app/modem_link.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/core_identity.h"
 #include "trennick/link/packet_connection.h"
@@ -117,8 +119,8 @@ CMainFrame::CMainFrame(CKivApp& app, const LinkChoice& choice) : m_app(app), m_n
     services.host = m_linkHost.get();
     services.identity = m_identity.get();
     if (m_app.Services().clock) services.clock = m_app.Services().clock;
-    if (m_netInUse == 0 && g_modemLinkFactory != nullptr) {
-        m_pConnection = g_modemLinkFactory(services);
+    if (m_netInUse == 0) {
+        m_pConnection = g_modemLinkFactory != nullptr ? g_modemLinkFactory(services) : MakeModemLink(services);
     }
     if (m_pConnection == nullptr) {
         if (m_netInUse == 0) {
@@ -196,6 +198,7 @@ void CMainFrame::buildWidgets() {
 }
 
 int CMainFrame::OnCreate() {
+    m_pTimeMsgBox = std::make_unique<CTimeMsgBox>();
     m_settings.ReadGenSettings();
     // This station's identity: its GUID, created at the first start.
     {
@@ -236,6 +239,7 @@ void CMainFrame::PostCreate() {
     copyBounded(m_linkComms.PhoneBookName, sizeof m_linkComms.PhoneBookName, comms.PhoneBookName);
     m_linkComms.InetStartSpeed = comms.InetStartSpeed;
     m_pConnection->SetCommsSettings(&m_linkComms);
+    ApplyModemSettings(*m_pConnection, comms);
     m_pConnection->SetHelloRetry(comms.HelloTimeout, comms.HelloMaxTimeRetry);
     m_pConnection->SetChatWindow(nullptr);
     m_pConnection->SetReceiveFolders(m_settings.caldrin.RecDir, m_settings.caldrin.RecDir);
@@ -537,7 +541,7 @@ BOOL CMainFrame::Login(DWORD flags, const char* prompt) {
     if (users == nullptr) return FALSE;
     if (users->DoLoginDialog(caption.c_str()) == USER_OK) {
         if (users->AssertLoginUser(flags, 1) == USER_OK) return TRUE;
-        message(kStrPrivilegeRefused, kMsgKindError, "You have no right to do this.");
+        ShowTimedMessage(UiString(kStrPrivilegeRefused, "You have no right to do this."), m_app.Title(), 30000);
     }
     return FALSE;
 }
@@ -784,6 +788,11 @@ void CMainFrame::FileTransferStep() {
     }
 }
 
+void CMainFrame::ShowTimedMessage(const std::string& text, const std::string& title, DWORD ms) {
+    if (m_pTimeMsgBox == nullptr || m_destroyed) return;
+    m_pTimeMsgBox->DisplayMessage(QString::fromStdString(text), QString::fromStdString(title), 0, ms);
+}
+
 void CMainFrame::OnOpenChat() {
     if (m_chat == nullptr) {
         m_chat = m_app.Windows().OpenChat(*this);
@@ -999,6 +1008,7 @@ void CMainFrame::OnDestroy() {
     CLogWrite::SetMainWindow(0);
     m_app.m_pRemoteDB = nullptr;
     m_pRemoteDB.reset();
+    m_pTimeMsgBox.reset();
     // Tell the watchdog that the recorder is going down.
     const platform::HWND watchdog = platform::FindWindow("GANTREL-CLASS", nullptr);
     if (watchdog != 0) {

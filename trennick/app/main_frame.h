@@ -31,6 +31,7 @@
 #include <string>
 
 class CDBLumoRemote;
+class CTimeMsgBox;
 class QLabel;
 class QPushButton;
 class UiMessageTarget;
@@ -59,8 +60,7 @@ extern int gbIsSystemArmed;
 DWORD TransferPercent(ULONGLONG done, ULONGLONG total);
 DWORD TransferRate(ULONGLONG bytes, DWORD elapsedMs);
 
-// The modem link, when the serial transports provide one; without it a modem
-// choice falls back to the TCP link (traced).
+// Replaces the modem link the frame makes when NetInUse is 0 (tests).
 using ModemLinkFactory = std::unique_ptr<CPacketConnection> (*)(const LinkServices&);
 void SetModemLinkFactory(ModemLinkFactory factory);
 
@@ -148,6 +148,8 @@ public:
     // The chat window handed to the link, when one is open.
     LinkChatWindow* ChatWindow() const { return m_chat; }
     void OnOpenChat();
+    // The engine's self-closing notice, when the frame window exists.
+    void ShowTimedMessage(const std::string& text, const std::string& title, DWORD ms);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -178,6 +180,7 @@ private:
     std::unique_ptr<CPacketConnection> m_pConnection;
     CInetConnection* m_inet = nullptr;
     std::unique_ptr<CDBLumoRemote> m_pRemoteDB;
+    std::unique_ptr<CTimeMsgBox> m_pTimeMsgBox;
     std::unique_ptr<CKeepAliveThread> m_keepAlive;
     LinkChatWindow* m_chat = nullptr;
     _tag_user m_loginRecord{};

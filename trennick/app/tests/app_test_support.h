@@ -3,12 +3,16 @@
 // message with "yes" and logs in as the administrator, and helpers that run
 // the Qt loop until a condition holds (with a guard, so a hang fails fast).
 
+#include "platform/com/com.h"
+#include "platform/folders.h"
 #include "tavicore/users_manager.h"
 #include "trennick/app/app_services.h"
 
 #include <QCoreApplication>
 #include <chrono>
 #include <cstring>
+#include <dlfcn.h>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +48,21 @@ public:
     AnsweringUsersUi users;
 };
 
+// Loads the server libraries and the language library for good before a
+// program starts. FIXME: the program loads and unloads them (registration
+// checks, the language library at exit); unloading a library that has
+// thread-local data leaves the leak checker a stale thread-local block that
+// it sometimes crashes on at exit. Pinned libraries are never unloaded.
+inline void pinLoadedLibraries() {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(platform::executableFolder(), error)) {
+        const std::string path = entry.path().string();
+        if (entry.path().extension() != ".so") continue;
+        if (entry.path().filename() != "libglossel.so" && !platform::com::isServerLibrary(path)) continue;
+        ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    }
+}
+
 template <typename F>
 bool pumpUntil(F done, std::chrono::milliseconds guard = std::chrono::seconds(20)) {
     const auto deadline = std::chrono::steady_clock::now() + guard;
@@ -56,6 +75,8 @@ bool pumpUntil(F done, std::chrono::milliseconds guard = std::chrono::seconds(20
 }
 
 inline trennick::AppServices quietServices(trennick::AppUi* ui) {
+    static const bool pinned = (pinLoadedLibraries(), true);
+    (void)pinned;
     trennick::AppServices s;
     s.ui = ui;
     s.sleep = [](DWORD) {};

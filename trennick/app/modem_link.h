@@ -1,0 +1,20 @@
+#pragma once
+// The modem link for the main frame, kept in a unit of its own: the modem and
+// the TCP transports share state names that must not meet in one unit.
+// Thread: the user-interface thread. Failure: null / false, never thrown.
+
+#include "trennick/app/frame_settings.h"
+#include "trennick/link/packet_connection.h"
+
+#include <memory>
+
+namespace trennick {
+
+// A modem link owned by the frame (its telephony line is bound on first use).
+std::unique_ptr<CPacketConnection> MakeModemLink(const LinkServices& services);
+// Hands the Comms group to a modem link; false when `link` is not one.
+bool ApplyModemSettings(CPacketConnection& link, const CommsRecord& comms);
+// True when the link's line has a speakerphone (never for TCP).
+bool IsModemLink(CPacketConnection& link);
+
+}  // namespace trennick
