@@ -398,6 +398,7 @@ TEST_F(StationsMgrTest, EventStartTimeComesFromTheEventHeader) {
         {"Event_5.trg", eventHeader("VHED", start).substr(0, 85), false},        // cut short
         {"Event_6.trg", eventHeader("VHED", 0), false},                          // no start time yet
         {"Event_7.trg", "", false},
+        {"Event_8.trg", eventHeader("VHED", ~0ULL), false},                      // no calendar time
     };
     const std::string folder = storage + "/TriggersMoviesDB/" + kStation + "/Triggers/Adapter_0/Camera_0/Manual_Trigger/";
     fs::create_directories(folder);
