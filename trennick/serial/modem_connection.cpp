@@ -8,7 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -411,7 +411,41 @@ void CModemConnection::startListening() {
     m_answers.clear();
 }
 
-LONG CModemConnection::SendVoiceCommand(int command, ...) {
+std::optional<std::string> formatVoiceCommand(const std::string& format, const std::vector<VoiceArg>& args) {
+    std::string out;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%') {
+            out.push_back(format[i]);
+            continue;
+        }
+        if (i + 1 < format.size() && format[i + 1] == '%') {
+            out.push_back('%');
+            ++i;
+            continue;
+        }
+        std::size_t j = i + 1;
+        while (j < format.size() && std::strchr("-+ 0#", format[j])) ++j;
+        while (j < format.size() && std::isdigit(static_cast<unsigned char>(format[j])) && j - i < 6) ++j;
+        if (j >= format.size() || next >= args.size()) return std::nullopt;
+        const std::string spec = format.substr(i, j - i);
+        const char conversion = format[j];
+        const VoiceArg& arg = args[next++];
+        char piece[64];
+        if (std::strchr("diux", conversion) && !arg.isText) {
+            std::snprintf(piece, sizeof piece, (spec + "l" + conversion).c_str(), arg.number);
+            out += piece;
+        } else if (conversion == 's' && arg.isText) {
+            out += arg.text;
+        } else {
+            return std::nullopt;
+        }
+        i = j;
+    }
+    return out;
+}
+
+LONG CModemConnection::SendVoiceCommand(int command, const std::vector<VoiceArg>& args) {
     if (!m_Voice || command < 0 || command > VC_OnHook) {
         linkTrace(3, "> SendVoiceCommand() Ends (Error).");
         return -1;
@@ -422,13 +456,12 @@ LONG CModemConnection::SendVoiceCommand(int command, ...) {
         linkTrace(3, "> SendVoiceCommand() Ends (Error).");
         return -1;
     }
-    // The script's text is a format of our own shipped file or the user's;
-    // only numbers and texts of our own are passed to it.
-    char text[512];
-    va_list args;
-    va_start(args, command);
-    std::vsnprintf(text, sizeof text, format.c_str(), args);
-    va_end(args);
+    const std::optional<std::string> text = formatVoiceCommand(format, args);
+    if (!text) {
+        linkTrace(1, "CModemConnection: voice command %s does not fit its arguments: %s", key, format.c_str());
+        linkTrace(3, "> SendVoiceCommand() Ends (Error).");
+        return -1;
+    }
     Step step;
     step.success = readScript("Voice Commands Success", key);
     if (step.success == kMissing) step.success.clear();
@@ -444,7 +477,7 @@ LONG CModemConnection::SendVoiceCommand(int command, ...) {
         step.success.clear();
     }
     SendCommMessage(40, command);
-    step.text = TranslateCommand(text, step.pauseMs);
+    step.text = TranslateCommand(*text, step.pauseMs);
     m_FuncWaitRead = MW_VOICEMODE;
     m_answers.clear();
     sendText(step.text);
@@ -691,8 +724,7 @@ LONG CModemConnection::SendModemText(const char* text) {
     if (m_ModemConnected == CS_VOICE || m_ModemConnected == CS_ANSWERING) {
         m_Target = CS_VOICECALL;
         m_dialText = text ? text : "";
-        return SendVoiceCommand(VC_SetSpeaker, static_cast<int>(std::lround(m_curMic)),
-                                static_cast<int>(std::lround(m_curSpk)));
+        return SendVoiceCommand(VC_SetSpeaker, {std::lround(m_curMic), std::lround(m_curSpk)});
     }
     return 0;
 }
@@ -742,8 +774,7 @@ LONG CModemConnection::SelectVoiceTarget(LONG selection) {
             SendVoiceCommand(VC_SetHandset);
         } else if (selection == 6) {
             m_voiceSelection = 6;
-            SendVoiceCommand(VC_SetSpeaker, static_cast<int>(std::lround(m_curMic)),
-                             static_cast<int>(std::lround(m_curSpk)));
+            SendVoiceCommand(VC_SetSpeaker, {std::lround(m_curMic), std::lround(m_curSpk)});
         }
         return m_voiceSelection;
     }
@@ -854,8 +885,7 @@ LONG CModemConnection::SpeakerKey() {
         return SelectVoiceTarget(6);
     }
     if (m_voiceSelection == 6) return GoOnHookFor(6);
-    return SendVoiceCommand(VC_SetSpeaker, static_cast<int>(std::lround(m_curMic)),
-                            static_cast<int>(std::lround(m_curSpk)));
+    return SendVoiceCommand(VC_SetSpeaker, {std::lround(m_curMic), std::lround(m_curSpk)});
 }
 
 LONG CModemConnection::AppendVoiceChar(char c) {

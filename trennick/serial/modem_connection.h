@@ -16,7 +16,9 @@
 #include "trennick/serial/win_comms.h"
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 struct CommsSettingsRecord;
 
@@ -58,6 +60,20 @@ enum : LONG {
 // Voice commands of the script's "Voice Commands " section.
 enum VoiceCommand : int { VC_SetSpeaker = 0, VC_SetHandset, VC_DTMF, VC_Volume, VC_OffHook, VC_VoiceDial,
                           VC_Answer, VC_OnHook };
+// An argument of a voice command: a number or a text.
+struct VoiceArg {
+    VoiceArg(long n) : isText(false), number(n) {}
+    VoiceArg(std::string t) : isText(true), text(std::move(t)) {}
+    bool isText;
+    long number = 0;
+    std::string text;
+};
+// Fills a voice command's format (from the script, which the user may edit)
+// with typed arguments: "%d", "%i", "%u", "%x" (with flags and a width) take a
+// number, "%s" a text, "%%" is a percent sign. A conversion of another kind,
+// or one whose argument is missing or of the other type, fails the whole text.
+std::optional<std::string> formatVoiceCommand(const std::string& format, const std::vector<VoiceArg>& args);
+
 // Line kinds (the script's Type).
 enum : int { LINE_MODEM = 0, LINE_DIRECT = 1, LINE_SERIAL_CABLE = 2, LINE_DUMMY = 3, LINE_TCPIP = 4 };
 
@@ -157,7 +173,8 @@ public:
     LONG ProcessInitCommand();
     LONG ProcessConnectCommand();
     LONG ProcessDisconnectCommand();
-    LONG SendVoiceCommand(int command, ...);
+    // Sends a voice command of the script, its text filled with the arguments.
+    LONG SendVoiceCommand(int command, const std::vector<VoiceArg>& args = {});
     LONG GoOnHookFor(LONG target);
     LONG SetNotConnectedEx(BOOL keepListening, BOOL quiet);
 

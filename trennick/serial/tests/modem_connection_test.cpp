@@ -49,6 +49,29 @@ TEST(ModemScript, CommandTextIsTranslatedBeforeSending) {
     EXPECT_EQ(CModemConnection::InsertPhoneNumber("ATDT%PhoneNumber%", "9", ""), "ATDT%PhoneNumber%");
 }
 
+TEST(ModemScript, VoiceCommandFormatsTakeOnlyArgumentsOfTheirKind) {
+    struct Case {
+        const char* format;
+        std::vector<VoiceArg> args;
+        std::optional<std::string> text;
+    };
+    const Case cases[] = {
+        {"AT#SPK=1,%d,%d|", {2L, 10L}, "AT#SPK=1,2,10|"},
+        {"AT#VTS=%s|", {std::string("123#")}, "AT#VTS=123#|"},
+        {"AT#VGT=%03d|", {7L}, "AT#VGT=007|"},
+        {"100%%|", {}, "100%|"},
+        {"AT#VTS=%s|", {5L}, std::nullopt},        // a number where a text is asked
+        {"AT#SPK=%d,%d|", {1L}, std::nullopt},     // an argument missing
+        {"AT%n|", {1L}, std::nullopt},             // a conversion no command has
+        {"AT#VGT=%d", {std::string("x")}, std::nullopt},
+        {"AT%", {}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        EXPECT_EQ(formatVoiceCommand(c.format, c.args), c.text);
+    }
+}
+
 // A station: the modem link with the owner window the main loop serves.
 struct Station {
     explicit Station(int seed) {
