@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,18 @@ namespace {
 constexpr DWORD kAnnounceWaitMs = 60000;
 constexpr DWORD kBlockConfirmMs = 6000;
 constexpr DWORD kFileCheckTries = 10;
+// A block refused or unanswered this often ends the transfer as failed.
+constexpr DWORD kBlockRetryLimit = 30;
+
+// The number behind an answer token ("<CRCOK><12>"), when there is one.
+std::optional<WORD> answerNumber(const BYTE* body, DWORD length) {
+    if (body == nullptr || length < 3 || body[0] != '<') return std::nullopt;
+    DWORD i = 1;
+    long value = 0;
+    while (i < length && i < 8 && body[i] >= '0' && body[i] <= '9') value = value * 10 + (body[i++] - '0');
+    if (i == 1 || i >= length || body[i] != '>') return std::nullopt;
+    return static_cast<WORD>(value);
+}
 
 UINT openFailureMessage(int error) {
     switch (error) {
@@ -155,6 +168,8 @@ LONG CPacketConnection::ProcessSending() {
         m_confirmedFileChecksum = 0;
         m_awaitingFileCheck = false;
         m_fileCheckTries = 0;
+        m_blockRetries = 0;
+        m_inFlightNo = 0;
         SendFileAnnouncement();
         m_announcedMs = t;
         break;
@@ -202,6 +217,12 @@ LONG CPacketConnection::ProcessSending() {
 void CPacketConnection::resendFromConfirmed(const char* why) {
     linkTrace(3, "CRC confirmation waiting timeout, Sending again from FileSending.CurrStatus=%ld offset (%s)",
               static_cast<long>(m_confirmedOffset), why);
+    if (++m_blockRetries > kBlockRetryLimit) {
+        linkTrace(1, "CPacketConnection::ProcessSending() block at offset %ld failed %lu times: transfer ended",
+                  static_cast<long>(m_confirmedOffset), static_cast<unsigned long>(kBlockRetryLimit));
+        finishSend(SEND_FAILED);
+        return;
+    }
     m_sendOffset = m_confirmedOffset;
     m_sendBlocks = m_confirmedBlocks;
     // The running checksum goes back with the offset, or the resent block
@@ -256,6 +277,7 @@ LONG CPacketConnection::SendFileBlock() {
     if (written >= static_cast<LONG>(escaped)) {
         linkTrace(5, "CPacketConnection::SendFileBlock() FileSendStatus=WAIT_CRC_CONFIRM\n\tCurrBucket.BucketNo = %ld",
                   static_cast<long>(bucketNo));
+        m_inFlightNo = bucketNo;
         m_sendOffset += used;
         m_sendFileChecksum += static_cast<DWORD>(checksum);
         m_sendRate.bytes += used;
@@ -266,7 +288,34 @@ LONG CPacketConnection::SendFileBlock() {
     return written;
 }
 
-void CPacketConnection::OnBlockConfirmed() {
+bool CPacketConnection::peerNumbersAnswers() {
+    // Stations of this program number their answers after the block they
+    // answer; what older ones put there is not known, so they are taken by
+    // the token alone.
+    return m_peerProtocolNumber >= kOwnProtocolNumber;
+}
+
+void CPacketConnection::sendBlockAnswer(WORD tokenId, WORD number) {
+    std::string text(tokenText(tokenId));
+    text += "<" + std::to_string(number) + ">";
+    SendBucket(kTokenBucket, reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size()));
+}
+
+void CPacketConnection::OnBlockConfirmed(const BYTE* body, DWORD length) {
+    // A peer that numbers its blocks answers with the block's number (the
+    // whole-file check with the number after the last block): an answer to
+    // another block is late or repeated and confirms nothing, or the
+    // sender would run ahead of what really arrived.
+    const std::optional<WORD> number = answerNumber(body, length);
+    if (number && peerNumbersAnswers()) {
+        const WORD expected = m_awaitingFileCheck ? static_cast<WORD>(m_inFlightNo + 1) : m_inFlightNo;
+        if (*number != expected) {
+            linkTrace(5, "CPacketConnection::OnBlockConfirmed() answer for block %u while %u is in flight: ignored",
+                      static_cast<unsigned>(*number), static_cast<unsigned>(expected));
+            return;
+        }
+    }
+    m_blockRetries = 0;
     if (m_awaitingFileCheck) {
         // The receiver's whole-file check passed: the file is done.
         sendToken(ID_DSVD_FINISHSENDING);
@@ -283,10 +332,19 @@ void CPacketConnection::OnBlockConfirmed() {
     SendFileBlock();
 }
 
-void CPacketConnection::OnBlockRefused() {
-    if (m_awaitingFileCheck) {
+void CPacketConnection::OnBlockRefused(const BYTE* body, DWORD length) {
+    const std::optional<WORD> number = answerNumber(body, length);
+    const bool forFileCheck = !number || !peerNumbersAnswers() || *number == static_cast<WORD>(m_inFlightNo + 1);
+    if (m_awaitingFileCheck && forFileCheck) {
         linkTrace(1, "CPacketConnection::OnBlockRefused() the receiver's whole-file check failed for %s",
                   m_sendPath.c_str());
+        finishSend(SEND_FAILED);
+        return;
+    }
+    // The link core went back to the last confirmed block; send it again.
+    if (++m_blockRetries > kBlockRetryLimit) {
+        linkTrace(1, "CPacketConnection::OnBlockRefused() block at offset %ld refused %lu times: transfer ended",
+                  static_cast<long>(m_confirmedOffset), static_cast<unsigned long>(kBlockRetryLimit));
         finishSend(SEND_FAILED);
         return;
     }
@@ -455,7 +513,7 @@ void CPacketConnection::ReceiveData(const DecodedBucket& bucket) {
     if (checksum != bucket.checkHeaderValue()) {
         linkTrace(1, "CPacketConnection::ReceiveData() ttCRC1 != tCRC2 CurrBucket.BucketNo=%ld",
                   static_cast<long>(bucket.BucketNo));
-        sendToken(ID_DSVD_CRCNOTOK);
+        sendBlockAnswer(ID_DSVD_CRCNOTOK, static_cast<WORD>(bucket.BucketNo));
         ++m_recvErrors;
         return;
     }
@@ -466,13 +524,13 @@ void CPacketConnection::ReceiveData(const DecodedBucket& bucket) {
                       static_cast<long>(m_recvPacketNo));
         } else if (!m_recvFirstBlock && number == m_recvPacketNo) {
             linkTrace(5, "CPacketConnection::ReceiveData() received again CurrBucket.BucketNo=%ld", static_cast<long>(number));
-            sendToken(ID_DSVD_CRCOK);
+            sendBlockAnswer(ID_DSVD_CRCOK, number);
             return;
         } else if (number != static_cast<WORD>(m_recvPacketNo + 1)) {
             // The numbers wrap at 16 bits on both sides alike.
             linkTrace(1, "CPacketConnection::ReceiveData() NEW packet:CurrBucket.BucketNo - 1=%ld != OLD PACKET:FileReceiving.PacketNo = %ld",
                       static_cast<long>(static_cast<WORD>(number - 1)), static_cast<long>(m_recvPacketNo));
-            sendToken(ID_DSVD_CRCNOTOK);
+            sendBlockAnswer(ID_DSVD_CRCNOTOK, number);
             return;
         } else {
             linkTrace(5, "CPacketConnection::ReceiveData() SUCCESS: CurrBucket.BucketNo=%ld", static_cast<long>(number));
@@ -499,7 +557,7 @@ void CPacketConnection::ReceiveData(const DecodedBucket& bucket) {
     m_recvOffset = static_cast<LONGLONG>(m_recvBytes);
     m_recvPacketNo = number;
     m_recvFirstBlock = false;
-    sendToken(ID_DSVD_CRCOK);
+    sendBlockAnswer(ID_DSVD_CRCOK, number);
     m_recvFileChecksum += static_cast<DWORD>(checksum);
     m_recvRate.bytes += n;
 }
@@ -527,7 +585,8 @@ void CPacketConnection::ConfirmOnCRC(const BYTE* body, DWORD length) {
     const auto value = readFileChecksum(body, length);
     if (m_fileRecvStatus == REC_COMPLETE && m_recvChecked) {
         // The sender repeats its check when our answer was lost.
-        sendToken(value && *value == m_recvFileChecksum ? ID_DSVD_CRCOK : ID_DSVD_CRCNOTOK);
+        sendBlockAnswer(value && *value == m_recvFileChecksum ? ID_DSVD_CRCOK : ID_DSVD_CRCNOTOK,
+                        static_cast<WORD>(m_recvPacketNo + 1));
         return;
     }
     if (m_fileRecvStatus != REC_RECEIVING) {
@@ -540,14 +599,14 @@ void CPacketConnection::ConfirmOnCRC(const BYTE* body, DWORD length) {
     }
     const bool whole = *value == m_recvFileChecksum && m_recvBytes == m_recvAnnouncedBytes;
     if (!whole || !commitReceivedFile()) {
-        sendToken(ID_DSVD_CRCNOTOK);
+        sendBlockAnswer(ID_DSVD_CRCNOTOK, static_cast<WORD>(m_recvPacketNo + 1));
         linkTrace(1, "CPacketConnection::ConfirmOnCRC() CRC err in receiving\n");
         const std::string name = m_recvName;
         failReceive(REC_FAILED, false);
         ShowMessage(kStrFileCheckFailed, 0, name.c_str());
         return;
     }
-    sendToken(ID_DSVD_CRCOK);
+    sendBlockAnswer(ID_DSVD_CRCOK, static_cast<WORD>(m_recvPacketNo + 1));
     m_fileRecvStatus = REC_COMPLETE;
     m_recvChecked = true;
     if (m_recvFinishSeen) {

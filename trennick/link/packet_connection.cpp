@@ -674,8 +674,8 @@ void CPacketConnection::OnHandlerToken(WORD tokenId, const BYTE* body, DWORD len
     case ID_DSVD_SEND_EV: case ID_DSVD_SNDEVLT: case ID_DSVD_SEND_RS: case ID_DSVD_SENDRSS:
         ConfirmOnSending(tokenId, body, length);
         break;
-    case ID_DSVD_CRCOK: OnBlockConfirmed(); break;
-    case ID_DSVD_CRCNOTOK: OnBlockRefused(); break;
+    case ID_DSVD_CRCOK: OnBlockConfirmed(body, length); break;
+    case ID_DSVD_CRCNOTOK: OnBlockRefused(body, length); break;
     case ID_DSVD_FINISHUPGRADE: OnFinishUpgrade(); break;
     case ID_DSVD_GETEVNTFILE: DispatchEventRequest(body, length); break;
     case ID_DSVD_MY_CARD: ReceiveMyCard(body, length); break;

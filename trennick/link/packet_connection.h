@@ -295,8 +295,11 @@ protected:
     void OnFinishSending();
     LONG SendFileAnnouncement();
     LONG SendFileBlock();
-    void OnBlockConfirmed();
-    void OnBlockRefused();
+    void OnBlockConfirmed(const BYTE* body, DWORD length);
+    void OnBlockRefused(const BYTE* body, DWORD length);
+    // "<CRCOK>" or "<CRCnotOK>" with the number of the block they answer.
+    void sendBlockAnswer(WORD tokenId, WORD number);
+    bool peerNumbersAnswers();
     LONG ReceiveLumoraHWProfile(const BYTE* body, DWORD length);
     int DispatchHWProfileList(const BYTE* list, DWORD length);
     LONG ReceiveLumoraRPC(const BYTE* body, DWORD length);
@@ -397,6 +400,8 @@ private:
     DWORD m_blockSentMs = 0;
     DWORD m_announcedMs = 0;
     bool m_awaitingFileCheck = false;   // "<FCRC>" sent, its answer not yet in
+    WORD m_inFlightNo = 0;              // number of the block last sent
+    DWORD m_blockRetries = 0;           // resends of the block in flight
     DWORD m_fileCheckTries = 0;
     RateInterval m_sendRate;
     // Receive side.

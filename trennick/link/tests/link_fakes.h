@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +68,22 @@ public:
     void recordRemoteSite(const SiteInfoBlock& site) override { sites.push_back(site); }
     void showDataLamp(int on, DWORD ms) override { lamps.push_back(ms); }
     void logAttendTimeout() override { ++attendLogs; }
+    bool remoteSiteInfo(SiteInfoBlock& site) override {
+        if (sites.empty()) return false;
+        site = sites.back();
+        return true;
+    }
+    void storeRemoteHWProfile(const tagHWProfile& profile) override { storedProfiles.push_back(profile); }
+    bool editLocalHWProfile(const std::function<bool(tagHWProfile&)>& edit) override {
+        if (!hasSettings) return false;
+        tagHWProfile copy = localProfile;
+        if (edit(copy)) localProfile = copy;
+        return true;
+    }
+    bool showTimedNotice(UINT stringId) override {
+        timedNotices.push_back(stringId);
+        return true;
+    }
 
     std::string user = "admin";
     std::string password = "secret";
@@ -78,6 +95,10 @@ public:
     std::vector<SiteInfoBlock> sites;
     std::vector<DWORD> lamps;
     int attendLogs = 0;
+    std::vector<tagHWProfile> storedProfiles;
+    bool hasSettings = true;
+    tagHWProfile localProfile{};
+    std::vector<UINT> timedNotices;
 };
 
 // Scrambles by reversing and flipping bits: enough to show the hello carries
@@ -125,9 +146,14 @@ public:
     ~LoopbackLink() override { FinishLink(); }
 
     LONG ConnectWrite(const BYTE* data, DWORD length, LONG, LONG) override {
-        wire.insert(wire.end(), data, data + length);
+        if (writeHook) {
+            writeHook(wire, data, length);
+        } else {
+            wire.insert(wire.end(), data, data + length);
+        }
         return static_cast<LONG>(length);
     }
+    DWORD GetMaxChunk() override { return maxChunk; }
     BOOL IsOutgoingCall() override { return m_outgoing ? TRUE : FALSE; }
     LONG SetNotConnected() override {
         ++dropped;
@@ -139,8 +165,14 @@ public:
     }
     void StoreNewFrame(const DecodedBucket& b) override { frames.push_back(copy(b)); }
     void StoreAudioFrame(const DecodedBucket& b) override { frames.push_back(copy(b)); }
-    void ReceiveData(const DecodedBucket& b) override { frames.push_back(copy(b)); }
-    void ReceiveSerialOutCommand(const DecodedBucket& b) override { frames.push_back(copy(b)); }
+    void ReceiveData(const DecodedBucket& b) override {
+        if (captureData) frames.push_back(copy(b));
+        else CPacketConnection::ReceiveData(b);
+    }
+    void ReceiveSerialOutCommand(const DecodedBucket& b) override {
+        if (captureData) frames.push_back(copy(b));
+        else CPacketConnection::ReceiveSerialOutCommand(b);
+    }
 
     // Test access to protected state changes.
     void feedToken(std::string_view payload) {
@@ -158,6 +190,12 @@ public:
     }
 
     std::vector<BYTE> wire;
+    // Each written bucket passes through the hook when one is set (it may
+    // change, drop or repeat it); file blocks and serial-out buckets go to the
+    // link's own handlers when captureData is false.
+    std::function<void(std::vector<BYTE>& wire, const BYTE* data, DWORD length)> writeHook;
+    bool captureData = true;
+    DWORD maxChunk = 1024;
     std::vector<WORD> handled;
     std::vector<Frame> frames;
     int dropped = 0;
@@ -186,6 +224,26 @@ inline LONG deliver(LoopbackLink& from, LoopbackLink& to, std::vector<BYTE>& pen
         at += n;
     }
     return result;
+}
+
+// The token texts (up to the first ">") of the token buckets in written bytes.
+inline std::vector<std::string> tokenTexts(const std::vector<BYTE>& wire, LONG peerProtocolNumber = 0) {
+    BucketDecoder decoder(200000);
+    decoder.setPeerProtocolNumber(peerProtocolNumber);
+    std::vector<BYTE> buffer(wire);
+    buffer.resize(std::max<std::size_t>(buffer.size(), 16));
+    ParseCursor cursor;
+    cursor.dataLength = static_cast<DWORD>(wire.size());
+    std::vector<std::string> out;
+    while (decoder.getBucket(buffer.data(), static_cast<DWORD>(buffer.size()), cursor)) {
+        const auto& b = decoder.current();
+        if (b.kind() == kTokenBucket) {
+            const char* text = reinterpret_cast<const char*>(b.Payload);
+            const char* close = static_cast<const char*>(std::memchr(text, '>', b.BucketLen));
+            out.emplace_back(text, close ? close + 1 - text : b.BucketLen);
+        }
+    }
+    return out;
 }
 
 // Two links joined back to back, each with its own window, host and identity.

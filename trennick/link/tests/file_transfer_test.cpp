@@ -1,0 +1,330 @@
+// File transfer between two links joined back to back: files of every
+// awkward size, blocks lost, repeated and corrupted on the way, a failing
+// whole-file check, block numbers that wrap, names from the wire that try to
+// leave the receive folder, and a disk that fills up.
+
+#include "trennick/link/tests/link_fakes.h"
+
+#include "platform/folders.h"
+#include "trennick/link/file_transfer.h"
+#include "trennick/link/link_payloads.h"
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/resource.h>
+
+namespace {
+
+using namespace linktest;
+namespace fs = std::filesystem;
+
+std::vector<BYTE> randomBytes(std::size_t size, unsigned seed, bool withOnes = true) {
+    std::mt19937 generator(seed);
+    std::vector<BYTE> bytes(size);
+    for (auto& b : bytes) {
+        b = static_cast<BYTE>(generator());
+        if (!withOnes && b == 0x01) b = 0x02;
+    }
+    return bytes;
+}
+
+void writeFile(const fs::path& path, const std::vector<BYTE>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<BYTE> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<BYTE>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> filesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+BYTE bucketKind(const BYTE* data) { return data[1]; }
+
+// Two connected links, A sending to B, with real receive folders.
+class Transfer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CCommon::setMessagePresenter([this](UINT id, UINT, const std::string&) {
+            shown.push_back(id);
+            return 0;
+        });
+        source = platform::homeFolder() / "outgoing";
+        receive = platform::homeFolder() / "incoming";
+        special = platform::homeFolder() / "special";
+        fs::create_directories(source);
+        fs::create_directories(receive);
+        fs::create_directories(special);
+        p.a->captureData = false;
+        p.b->captureData = false;
+        p.helloBothWays();
+        ASSERT_TRUE(p.a->IsConnected());
+        p.a->SetReceiveFolders(receive.c_str(), special.c_str());
+        p.b->SetReceiveFolders(receive.c_str(), special.c_str());
+    }
+    void TearDown() override { CCommon::setMessagePresenter(nullptr); }
+
+    // Moves bytes both ways until neither link has anything left to say.
+    void drain() {
+        for (long guard = 0; guard < 10'000'000 && (!p.a->wire.empty() || !p.b->wire.empty()); ++guard) {
+            deliver(*p.a, *p.b, p.pendingB);
+            deliver(*p.b, *p.a, p.pendingA);
+        }
+    }
+    // Runs the sending side until its transfer ended; a silent line lets
+    // the clock jump past the confirmation period.
+    LONG run(int kind, const fs::path& file) {
+        EXPECT_EQ(p.a->SetSendStatus(1, kind, file.c_str()), 1);
+        for (int step = 0; step < 2000; ++step) {
+            p.a->ProcessSending();
+            const bool moved = !p.a->wire.empty() || !p.b->wire.empty();
+            drain();
+            const LONG state = p.a->GetFileSendStatus();
+            if (state == SEND_REFUSED || state == SEND_CANCELLED || state == SEND_FAILED || state == SEND_STOPPED) {
+                return state;
+            }
+            if (!moved) p.clock.ms += 7000;
+        }
+        ADD_FAILURE() << "the transfer never ended";
+        return -100;
+    }
+
+    LinkPair p;
+    fs::path source, receive, special;
+    std::vector<UINT> shown;
+};
+
+TEST_F(Transfer, FilesOfEveryAwkwardSizeArriveWhole) {
+    struct Case {
+        const char* name;
+        std::size_t size;
+        bool withOnes;
+    };
+    const Case cases[] = {{"one.bin", 1, true}, {"edge22.bin", 1022, false}, {"edge23.bin", 1023, true},
+                          {"ones.bin", 3000, true}, {"plain.bin", 3000, false}};
+    unsigned seed = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto bytes = randomBytes(c.size, seed++, c.withOnes);
+        writeFile(source / c.name, bytes);
+        std::vector<DWORD> blocks;
+        p.a->writeHook = [&](std::vector<BYTE>& wire, const BYTE* data, DWORD length) {
+            if (bucketKind(data) == kFileBlockBucket) blocks.push_back(readLe16(data + 3));
+            wire.insert(wire.end(), data, data + length);
+        };
+        EXPECT_EQ(run(kFileKindAny, source / c.name), SEND_CANCELLED);  // 6: ended, confirmed
+        EXPECT_EQ(readFile(receive / c.name), bytes);
+        std::string path;
+        ASSERT_TRUE(p.b->GetReceivedFileName(path));
+        EXPECT_EQ(path, (receive / c.name).string());
+        // The final state is reported once, then the link is ready again.
+        ULONGLONG total = 0, received = 0;
+        EXPECT_EQ(p.b->GetReceiveStatus(&total, &received, nullptr, nullptr, nullptr), REC_COMPLETE);
+        EXPECT_EQ(received, c.size);
+        EXPECT_EQ(p.b->GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr), REC_READY);
+        EXPECT_EQ(p.a->SetSendStatus(-1, 0, nullptr), 1);
+        if (std::string(c.name) == "plain.bin") {
+            EXPECT_EQ(blocks, (std::vector<DWORD>{1022, 1022, 956}));
+        }
+        if (std::string(c.name) == "edge22.bin") {
+            EXPECT_EQ(blocks, (std::vector<DWORD>{1022}));
+        }
+    }
+    EXPECT_TRUE(shown.empty());
+    // No temporary file is left behind.
+    for (const auto& name : filesIn(receive)) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+}
+
+TEST_F(Transfer, EmptyFileIsNeverAnnounced) {
+    writeFile(source / "empty.bin", {});
+    ASSERT_EQ(p.a->SetSendStatus(1, kFileKindAny, (source / "empty.bin").c_str()), 1);
+    p.a->ProcessSending();
+    EXPECT_EQ(p.a->GetFileSendStatus(), SEND_CANCELLED);
+    EXPECT_TRUE(p.a->wire.empty());
+}
+
+TEST_F(Transfer, EscapedBlockTravelsDoubledAndIsStoredOnce) {
+    writeFile(source / "esc.bin", {0x01, 0x02});
+    std::vector<std::vector<BYTE>> payloads;
+    p.a->writeHook = [&](std::vector<BYTE>& wire, const BYTE* data, DWORD length) {
+        if (bucketKind(data) == kFileBlockBucket) payloads.emplace_back(data + 23, data + length - 2);
+        wire.insert(wire.end(), data, data + length);
+    };
+    EXPECT_EQ(run(kFileKindAny, source / "esc.bin"), SEND_CANCELLED);
+    ASSERT_EQ(payloads.size(), 1u);
+    EXPECT_EQ(payloads[0], (std::vector<BYTE>{0x01, 0x01, 0x02}));
+    EXPECT_EQ(readFile(receive / "esc.bin"), (std::vector<BYTE>{0x01, 0x02}));
+}
+
+TEST_F(Transfer, LostRepeatedAndCorruptedBlocksStillGiveTheWholeFile) {
+    const auto bytes = randomBytes(40 * 1024, 7);
+    writeFile(source / "faults.bin", bytes);
+    int block = 0;
+    p.a->writeHook = [&](std::vector<BYTE>& wire, const BYTE* data, DWORD length) {
+        if (bucketKind(data) != kFileBlockBucket) {
+            wire.insert(wire.end(), data, data + length);
+            return;
+        }
+        ++block;
+        if (block == 3) return;  // lost: the sender times out and resends
+        if (block == 5 || block == 12) {
+            wire.insert(wire.end(), data, data + length);  // arrives twice
+        }
+        std::vector<BYTE> copy(data, data + length);
+        if (block == 8) copy[30] ^= 0x5A;  // corrupted on the line
+        wire.insert(wire.end(), copy.begin(), copy.end());
+    };
+    int confirmations = 0;
+    p.b->writeHook = [&](std::vector<BYTE>& wire, const BYTE* data, DWORD length) {
+        const std::string_view text(reinterpret_cast<const char*>(data + 5), std::min<DWORD>(length - 5, 7));
+        if (text == "<CRCOK>" && ++confirmations == 20) return;  // a lost confirmation
+        wire.insert(wire.end(), data, data + length);
+    };
+    EXPECT_EQ(run(kFileKindAny, source / "faults.bin"), SEND_CANCELLED);
+    EXPECT_EQ(readFile(receive / "faults.bin"), bytes);
+    DWORD retries = 0, errors = 0;
+    p.a->GetErrorCounts(retries, errors);
+    EXPECT_GE(retries, 3u);  // the lost block, the corrupted one, the lost confirmation
+    p.b->GetErrorCounts(retries, errors);
+    EXPECT_EQ(errors, 1u);
+}
+
+TEST_F(Transfer, FailedWholeFileCheckNeverReportsSuccessAndLeavesNoFile) {
+    writeFile(source / "check.bin", randomBytes(5000, 3));
+    p.a->writeHook = [&](std::vector<BYTE>& wire, const BYTE* data, DWORD length) {
+        std::vector<BYTE> copy(data, data + length);
+        const std::string_view fcrc = tokenText(ID_DSVD_FCRC);
+        if (bucketKind(data) == kTokenBucket && std::string_view(reinterpret_cast<const char*>(data + 5), fcrc.size()) == fcrc) {
+            copy[5 + fcrc.size() + 15] ^= 0x01;  // the last digit of the checksum
+        }
+        wire.insert(wire.end(), copy.begin(), copy.end());
+    };
+    EXPECT_EQ(run(kFileKindAny, source / "check.bin"), SEND_FAILED);
+    EXPECT_EQ(p.b->GetFileReceiveStatus(), REC_FAILED);
+    EXPECT_EQ(shown, std::vector<UINT>{kStrFileCheckFailed});
+    EXPECT_TRUE(filesIn(receive).empty());
+    std::string path;
+    EXPECT_FALSE(p.b->GetReceivedFileName(path));
+    EXPECT_EQ(p.b->GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr), REC_FAILED);
+}
+
+TEST_F(Transfer, BlockNumbersWrapOnBothSides) {
+    // Blocks of 14 bytes: the 16-bit block number wraps after 917,504 bytes.
+    p.a->maxChunk = 16;
+    const auto bytes = randomBytes(65536 * 14 + 5000, 11, false);
+    writeFile(source / "wrap.bin", bytes);
+    DWORD lost = 0;
+    int block = 0;
+    p.a->writeHook = [&](std::vector<BYTE>& wire, const BYTE* data, DWORD length) {
+        // One block lost just after the wrap: the resend must carry the same number.
+        if (bucketKind(data) == kFileBlockBucket && ++block == 65540 && lost++ == 0) return;
+        wire.insert(wire.end(), data, data + length);
+    };
+    EXPECT_EQ(run(kFileKindAny, source / "wrap.bin"), SEND_CANCELLED);
+    EXPECT_EQ(lost, 1u);
+    EXPECT_EQ(readFile(receive / "wrap.bin"), bytes);
+}
+
+TEST_F(Transfer, LargeFileArrivesWhole) {
+    const auto bytes = randomBytes(100u * 1024 * 1024, 5);
+    writeFile(source / "large.bin", bytes);
+    EXPECT_EQ(run(kFileKindEventList, source / "large.bin"), SEND_CANCELLED);
+    EXPECT_TRUE(readFile(receive / "large.bin") == bytes);
+    EXPECT_EQ(p.windowB.count(kMsgFileReceivedKind2), 1);
+}
+
+TEST_F(Transfer, NamesFromTheWireStayPlainNamesInTheReceiveFolder) {
+    struct Case {
+        const char* name;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"report.txt", true},   {"../escape.txt", false}, {"..", false},       {"a/b.txt", false},
+        {"a\\b.txt", false},    {"/etc/passwd", false},   {"C:x.txt", false},  {"", false},
+        {"CON", false},         {"com1.txt", false},      {"nul.bin", false},  {"tab\tname", false},
+        {"LPT10.txt", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(isSafeWireFileName(c.name), c.accepted);
+        const auto announcement = buildAnnouncement(ID_DSVD_SEND_NF, c.name, 10, 0);
+        p.b->wire.clear();
+        p.b->feedToken(std::string_view(reinterpret_cast<const char*>(announcement.data()), announcement.size()));
+        const auto replies = tokenTexts(p.b->wire);
+        ASSERT_EQ(replies.size(), 1u);
+        EXPECT_EQ(replies[0], c.accepted ? "<OK for Send>" : "<Do Not Send>");
+        p.b->SetReceiveStatus(0, nullptr);  // ends an accepted one
+    }
+    // Nothing was created outside the receive folder, and nothing stayed in it.
+    EXPECT_FALSE(fs::exists(platform::homeFolder() / "escape.txt"));
+    EXPECT_TRUE(filesIn(receive).empty());
+    // A malformed announcement is dropped without an answer.
+    p.b->wire.clear();
+    p.b->feedToken("<Send NF><Name>x.txt<Size>3");
+    EXPECT_TRUE(p.b->wire.empty());
+}
+
+TEST_F(Transfer, RemoteSettingsGoUnderTheStationsFolderOnlyWithAPlainStationName) {
+    const auto announce = [&] {
+        const auto a = buildAnnouncement(ID_DSVD_SEND_RS, "whatever.bin", 4, 0);
+        p.b->wire.clear();
+        p.b->feedToken(std::string_view(reinterpret_cast<const char*>(a.data()), a.size()));
+        return tokenTexts(p.b->wire);
+    };
+    // B's host knows A's site as "North Gate" from the hello exchange.
+    EXPECT_EQ(announce(), std::vector<std::string>{"<OK for Send>"});
+    EXPECT_TRUE(fs::exists(platform::programFolder() / "RSettings" / "North Gate" / "SetList.Bin.part"));
+    SiteInfoBlock evil{};
+    copyText(evil.siteName, sizeof evil.siteName, "../../outside");
+    p.hostB.sites.push_back(evil);
+    EXPECT_EQ(announce(), std::vector<std::string>{"<Do Not Send>"});
+}
+
+TEST_F(Transfer, FullDiskFailsTheReceiveAndLeavesNoPartialFile) {
+    const auto bytes = randomBytes(64 * 1024, 9);
+    writeFile(source / "big.bin", bytes);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{16 * 1024, 16 * 1024};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    EXPECT_EQ(run(kFileKindAny, source / "big.bin"), SEND_REFUSED);
+    EXPECT_EQ(p.b->GetFileReceiveStatus(), REC_FAILED);
+    EXPECT_NE(std::find(shown.begin(), shown.end(), kStrDiskFull), shown.end());
+    EXPECT_TRUE(filesIn(receive).empty());
+}
+
+TEST(TransferFormat, AnnouncementAndRates) {
+    const auto bytes = buildAnnouncement(ID_DSVD_SEND_NF, "a.txt", 3000, (ULONGLONG{1} << 32) | 7);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text, "<Send NF><Name><a.txt><Size><    3000><Date><               1,               7>");
+    const auto parsed = parseAnnouncement(bytes.data() + 9, static_cast<DWORD>(bytes.size() - 9));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->name, "a.txt");
+    EXPECT_EQ(parsed->size, 3000u);
+    EXPECT_EQ(announcementToken(kFileKindEvent, true), ID_DSVD_SEND_EV);
+    EXPECT_EQ(announcementToken(kFileKindEvent, false), ID_DSVD_SNDEVNT);
+    EXPECT_EQ(announcementToken(49163, true), ID_DSVD_SEND_CB);
+
+    RateInterval interval{1000, 0};
+    EXPECT_EQ(sendRate(interval, 7000), -1);  // no bytes
+    interval.bytes = 10000;
+    EXPECT_EQ(sendRate(interval, 4000), -1);  // before 5000 ms
+    EXPECT_EQ(sendRate(interval, 6000), 2000);
+    EXPECT_EQ(interval.startMs, 6000u);
+    LONG rate = 77;
+    interval = {0, 9000};
+    receiveRate(interval, 4999, rate);
+    EXPECT_EQ(rate, 77);  // unchanged before 5000 ms
+    receiveRate(interval, 6500, rate);
+    EXPECT_EQ(rate, 1500);  // bytes per whole second
+}
+
+}  // namespace
