@@ -13,7 +13,7 @@ inline constexpr UINT WM_COMMAND = 0x0111;
 
 // Private messages.
 inline constexpr UINT kMsgDeleteObject = 0x040B;       // lParam: a heap object to free
-inline constexpr UINT kMsgDisconnectMessage = 0x5970;  // the link was disconnected
+inline constexpr UINT kMsgDisconnectMessage = 0x5970;  // (string id or 0, text or 0): the link ended
 inline constexpr UINT kMsgSyncLost = 0x8016;           // keep-alive: the peer went silent
 inline constexpr UINT kMsgSendLamp = 0x8017;
 inline constexpr UINT kMsgUserActionRej = 0x8018;      // wParam: the refused token
@@ -34,6 +34,7 @@ inline constexpr UINT kMsgCpArmed = 0x8070;
 inline constexpr UINT kMsgCpDisarmed = 0x8071;
 inline constexpr UINT kMsgSiteBookConnect = 0x8078;    // wParam name text, lParam number text
 inline constexpr UINT kMsgMakeDisconnect = 0x807E;     // lParam: the reason
+inline constexpr UINT kMsgAttendedTimeout = 0x5A23;
 // Ends the dropping of 0x8051 messages queued before a pass (see OnMainTimerTick).
 inline constexpr UINT kMsgTickFence = 0x80F0;
 
@@ -74,6 +75,7 @@ inline constexpr WPARAM kTokLockAck = 54;
 inline constexpr WPARAM kTokUnlockAck = 56;
 inline constexpr WORD kTokEnablePollTriggers = 67;
 inline constexpr WORD kTokDisablePollTriggers = 68;
+inline constexpr WORD kTokAttendTimeoutAnswered = 44;
 
 // Answers of the message dialog.
 inline constexpr int kAnswerYes = 512;

@@ -323,6 +323,7 @@ void CMainFrame::DoLoopProcess() {
             m_sendInfo = (m_settings.general.Flags[0] & 1) != 0;
             LUMO_TRACE(5, m_sendInfo ? "----- INFO WILL BE SENT ------" : "----- INFO WILL NOT BE SENT ------");
             m_statusShown = false;
+            m_disconnectShown = false;
             logEntry(kLogConnect, "Connected to " + peerText());
         } else {
             FileTransferStep();
@@ -575,6 +576,7 @@ BOOL CMainFrame::ConnectToInternet() {
 void CMainFrame::AutoConnect(const std::string& target) {
     if (m_netInUse != 0 && !ConnectToInternet()) return;
     if (LoginForCall()) {
+        m_disconnectShown = false;
         const LONG r = m_pConnection->ConnectToRemote(target.c_str(), "");
         LUMO_TRACE(3, "m_Comms->ConnectToRemote() ret = %d", static_cast<int>(r));
     }
@@ -636,6 +638,7 @@ void CMainFrame::OnTVN_DoConnect(const char* name, const char* number) {
         return;
     }
     if (LoginForCall()) {
+        m_disconnectShown = false;
         const LONG r = link.ConnectToRemote(number != nullptr ? number : "", name != nullptr ? name : "");
         LUMO_TRACE(3, "m_Comms->ConnectToRemote() ret = %d", static_cast<int>(r));
     }
@@ -793,6 +796,47 @@ void CMainFrame::ShowTimedMessage(const std::string& text, const std::string& ti
     m_pTimeMsgBox->DisplayMessage(QString::fromStdString(text), QString::fromStdString(title), 0, ms);
 }
 
+void CMainFrame::OnDisconnectMessage(WPARAM, LPARAM text) {
+    LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnDisconnectMessage");
+    m_pConnection->UpdateVideoWindow();
+    if (m_chat != nullptr) {
+        m_pConnection->SetChatWindow(nullptr);
+        m_app.Windows().CloseChat(*this);
+        m_chat = nullptr;
+    }
+    if (text == 0) {
+        LUMO_TRACE(3, "CMainFrame::OnDisconnectMessage No Message");
+    } else if (!m_disconnectShown) {
+        // The link's text (it lives as long as the process) says why.
+        m_disconnectShown = true;
+        m_app.Ui().ShowMessage(reinterpret_cast<const char*>(text), m_app.Title(), kMsgKindInfo);
+    }
+    setWindowTitle(QString::fromStdString(m_strTitle));
+    LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnDisconnectMessage");
+}
+
+void CMainFrame::OnConnectDisconnectAttendedTimeout() {
+    LUMO_TRACE(1, "ENTER %s", "CMainFrame::OnConnectDisconnectAttendedTimeout");
+    CKcReg reg("Quennel", CFrameSettings::ProductWord().c_str(), "1.000.0", "General");
+    DWORD unattended = 1;
+    if (!reg.GetDword(nullptr, "UnattendedDisconnect", &unattended)) unattended = 1;
+    if (unattended == 0) {
+        LUMO_TRACE(3, "CMainFrame::OnConnectDisconnectAttendedTimeout automatic disconnect disabled");
+        return;
+    }
+    if (!MakeDisconnect(kReasonAttendTimeout, 0)) {
+        // Somebody answered: the site keeps the line.
+        m_pConnection->SendAcknowledgment(kTokAttendTimeoutAnswered, TRUE);
+    }
+}
+
+LRESULT CMainFrame::CancleFileReceiving() {
+    LUMO_TRACE(5, "ENTER %s", "CMainFrame::CancleFileReceiving");
+    const LONG agreed = m_pConnection->SetReceiveStatus(0, nullptr);
+    LUMO_TRACE(5, "LEAVE %s", "CMainFrame::CancleFileReceiving");
+    return agreed == 1 ? 0 : 1;
+}
+
 void CMainFrame::OnOpenChat() {
     if (m_chat == nullptr) {
         m_chat = m_app.Windows().OpenChat(*this);
@@ -919,6 +963,14 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case kMsgTessDisconnect:
         MakeDisconnect(kReasonNone, 0);
         return 0;
+    case kMsgDisconnectMessage:
+        OnDisconnectMessage(wParam, lParam);
+        return 0;
+    case kMsgAttendedTimeout:
+        OnConnectDisconnectAttendedTimeout();
+        return 0;
+    case kMsgCancelFileReceive:
+        return CancleFileReceiving();
     case kMsgRemoteProfiles:
         OnHardwareProfilesReceived(wParam);
         return 0;

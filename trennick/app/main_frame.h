@@ -118,6 +118,12 @@ public:
     void SetSiteInfo(const BYTE (&in)[kSiteInfoBytes]);
     void InitializeSiteInfo();
     void OnHardwareProfilesReceived(WPARAM wParam);
+    // The link ended or failed (wParam: the string id of the cause, lParam: its
+    // text or 0): closes the chat and tells the user once per connection.
+    void OnDisconnectMessage(WPARAM cause, LPARAM text);
+    void OnConnectDisconnectAttendedTimeout();
+    // Stops a file that is arriving; 0 when the link agreed, 1 otherwise.
+    LRESULT CancleFileReceiving();
 
     // Accessors for the other parts and tests.
     CPacketConnection* Connection() const { return m_pConnection.get(); }
@@ -226,6 +232,7 @@ private:
     int m_siteArmed = 0;
     int m_siteLock = 0;
     int m_uiHidden = 0;
+    bool m_disconnectShown = false;
     LONG m_lastSendResult = 0;
     std::string m_lastReceivedFile;
 };

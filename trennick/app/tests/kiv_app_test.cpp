@@ -314,3 +314,25 @@ TEST(KivApp, ModemChoiceStartsAndClosesInOrder) {
     EXPECT_EQ(app.ExitInstance(), 0);
     EXPECT_FALSE(app.HoldsInstanceLock());
 }
+
+// /C connects once after start-up to the /D station; a refused call is told
+// to the user once, and the program listens again.
+TEST(KivApp, AutomaticCallRefusedIsToldOnce) {
+    AnsweringUi ui;
+    const std::string closed = std::to_string(nettest::freePort());
+    CKivApp app({"/NOSPLASH", "/I", "/U14", "/P=" + std::to_string(nettest::freePort()), "/D=127.0.0.1:" + closed, "/C"},
+                "", quietServices(&ui));
+    ASSERT_TRUE(app.InitInstance());
+    EXPECT_TRUE(app.CFlag());
+    EXPECT_EQ(app.DValue(), "127.0.0.1:" + closed);
+    CMainFrame* frame = app.MainFrame();
+    ASSERT_TRUE(pumpUntil([&] { return !ui.messages.empty(); }));
+    ASSERT_TRUE(pumpUntil([&] { return frame->Connection()->IsListeningFor(2) != FALSE; }));
+    const DWORD passes = frame->LoopPasses();
+    ASSERT_TRUE(pumpUntil([&] { return frame->LoopPasses() > passes + 20; }));
+    EXPECT_EQ(ui.messages.size(), 1u);  // once: the automatic call is not repeated
+    EXPECT_FALSE(frame->Connection()->IsConnected());
+    platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }));
+    app.ExitInstance();
+}
