@@ -81,7 +81,7 @@ public:
         return static_cast<DWORD>(std::strtoul(t->c_str() + 1, nullptr, 10));
     }
     std::optional<WORD> u16() {
-        if (m_length - m_at < 2 || m_at > m_length) return std::nullopt;
+        if (m_at > m_length || m_length - m_at < 2) return std::nullopt;
         const WORD v = static_cast<WORD>(m_m[m_at] | (m_m[m_at + 1] << 8));
         m_at += 2;
         return v;
