@@ -20,6 +20,7 @@
 #include "trennick/app/main_frame.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/packet_connection.h"
+#include "trennick/ui/message.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -44,12 +45,10 @@ constexpr short kLogUsersFileCreated = 18;  // a user was added
 // The program's own message boxes and the users manager's dialogs.
 class DefaultAppUi : public AppUi {
 public:
-    int ShowMessage(const std::string& text, const std::string& caption, int kind) override {
-        const UINT style = kind >= kMsgKindQuestion ? (MB_YESNO | MB_ICONQUESTION)
-                           : kind == kMsgKindInfo  ? (MB_OK | MB_ICONINFORMATION)
-                                                   : (MB_OK | MB_ICONSTOP);
-        const int answer = UiMessageBox(nullptr, text, caption, style);
-        return answer == IDYES || answer == IDOK ? kAnswerYes : kAnswerTimedOut;
+    // The program's own self-closing message box: 512 for the positive
+    // answer, 16 for "no" and when it closed itself.
+    int ShowMessage(const std::string& text, const std::string&, int kind) override {
+        return ShowKindMessage(nullptr, static_cast<UINT>(kind), text);
     }
     void ShowStopBox(const std::string& text, const std::string& caption) override {
         UiMessageBox(nullptr, text, caption, MB_OK | MB_ICONSTOP);
@@ -272,7 +271,7 @@ BOOL CKivApp::InitInstance() {
     ShowLogoWindow();
 
     m_pMainFrame = std::make_unique<CMainFrame>(*this, m_linkChoice);
-    if (!m_strInstanceId.empty()) m_title += " " + m_strInstanceId;
+    if (!m_strInstanceId.empty()) m_title += m_strInstanceId;
     if (!m_pMainFrame->Create(m_title)) return FALSE;
 
     m_startTick = Now();

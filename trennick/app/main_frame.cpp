@@ -15,6 +15,7 @@
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/modem_link.h"
 #include "trennick/link/common_base.h"
+#include "trennick/ui/lcd_panel.h"
 #include "trennick/link/core_identity.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/net/inet_connection.h"
@@ -193,6 +194,10 @@ void CMainFrame::buildWidgets() {
     column->addLayout(row);
     m_status = UiSetControlId(new QLabel(central), 1277);
     column->addWidget(m_status);
+    m_pLcdPanel = new CLcdPanel(central);
+    m_pLcdPanel->SetClock([this] { return now(); });
+    m_pLcdPanel->setVisible(false);
+    column->addWidget(m_pLcdPanel);
     setCentralWidget(central);
     m_buttons[ID_CONNECT_DISCONNECT]->setEnabled(false);
 }
@@ -248,7 +253,10 @@ void CMainFrame::PostCreate() {
     CLogWrite::SetMainWindow(Hwnd());
 
     DoActivate(TRUE);
-    if (m_netInUse != 0) ConnectToInternet();
+    if (m_netInUse != 0) {
+        m_pLcdPanel->setVisible(true);
+        ConnectToInternet();
+    }
     m_keepAlive = std::make_unique<CKeepAliveThread>(*m_pConnection, Hwnd(), m_app.Services().keepAlivePeriodMs);
     m_keepAlive->Start();
     m_autoConnect = m_app.CFlag() != FALSE;
@@ -439,6 +447,8 @@ void CMainFrame::UpdateStatus() {
     enable(ID_FILE_TRANSFER, up);
     enable(ID_OPEN_CHAT, up);
     enable(ID_OPTIONS, !(up || link.IsTargetConnected()));
+    m_pLcdPanel->ShowLinkLamp(up ? 1 : 0);
+    if (m_inet != nullptr) m_pLcdPanel->ShowNetConnectedLamp(link.IsConnected() ? 1 : 0);
     if (link.IsConnected()) {
         UpdateCaption(true);
         enable(ID_TOGGLE_ARM, !m_waitForArmAck && m_siteArmed == 0);
@@ -973,6 +983,12 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return CancleFileReceiving();
     case kMsgRemoteProfiles:
         OnHardwareProfilesReceived(wParam);
+        return 0;
+    case kMsgDataLamp:
+        m_pLcdPanel->ShowDataLamp(static_cast<int>(lParam), 3000);
+        return 0;
+    case kMsgSendLamp:
+        m_pLcdPanel->SetSendLamp(static_cast<int>(lParam), 200);
         return 0;
     case kMsgEventListRequest:
     case kMsgEventFileRequest:

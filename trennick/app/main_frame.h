@@ -32,6 +32,7 @@
 
 class CDBLumoRemote;
 class CTimeMsgBox;
+class CLcdPanel;
 class QLabel;
 class QPushButton;
 class UiMessageTarget;
@@ -197,6 +198,7 @@ private:
 
     // Widgets.
     QLabel* m_status = nullptr;
+    CLcdPanel* m_pLcdPanel = nullptr;
     std::map<WPARAM, QPushButton*> m_buttons;
 
     // Loop state.
