@@ -19,6 +19,7 @@ namespace {
 
 constexpr DWORD kPollMs = 300;
 constexpr std::size_t kBufferLimit = 2047;
+constexpr int kDsrGraceMs = 2000;
 
 }  // namespace
 
@@ -194,6 +195,7 @@ void CNULLModem::handOver(bool callArrived) {
         return;
     }
     m_wState = NULL_MODEM_STATE_CONNECTED;
+    m_dsrOffSince.reset();
     m_watchPty = m_open->isPseudoTerminal();
     m_watchDevice = m_open->device();
     m_watchFd = ::dup(m_open->fd());
@@ -215,7 +217,17 @@ void CNULLModem::HandleState() {
         // dropped is reported once.
         DWORD status = 0;
         const DWORD code = platform::SerialPort::modemStatusOf(m_watchFd, m_watchDevice, m_watchPty, status);
-        if (code != ERROR_SUCCESS || !(status & platform::MS_DSR_ON)) {
+        const bool off = code != ERROR_SUCCESS || !(status & platform::MS_DSR_ON);
+        // The other station's DTR drops for a moment while its port changes
+        // hands after the handshake: only a DSR that stays off is a dropped line.
+        const auto now = std::chrono::steady_clock::now();
+        if (!off) {
+            m_dsrOffSince.reset();
+        } else if (!m_dsrOffSince) {
+            m_dsrOffSince = now;
+        }
+        if (off && now - *m_dsrOffSince >= std::chrono::milliseconds(kDsrGraceMs)) {
+            m_dsrOffSince.reset();
             linkTrace(1, "CNULLModem::HandleState() DSR is off: the line dropped");
             CloseCOMPort();
             m_wState = NULL_MODEM_STATE_NONE;

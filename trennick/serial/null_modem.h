@@ -11,7 +11,8 @@
 // cable is connected. The owning link hears of the open port, a dropped line
 // and an arrived call through CWinComms::QueueCableEvent, which it handles on
 // its own thread. A port that cannot be opened leaves the state as it was
-// (the caller keeps dialling); nothing throws.
+// (the caller keeps dialling); nothing throws. A DSR that stays off for two
+// seconds while connected is reported once as a dropped line.
 
 #include "common/kc_thread.h"
 #include "platform/com/com_ptr.h"
@@ -19,6 +20,8 @@
 #include "pelmo/zo_serial.h"
 
 #include <atomic>
+#include <chrono>
+#include <optional>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -102,6 +105,7 @@ private:
     int m_watchFd = -1;
     bool m_watchPty = false;
     std::filesystem::path m_watchDevice;
+    std::optional<std::chrono::steady_clock::time_point> m_dsrOffSince;
 };
 
 }  // namespace trennick

@@ -163,7 +163,21 @@ TEST_F(CableTest, TwoStationsHandshakeTalkAndSeeTheCableCut) {
         b.pass();
     }));
 
-    // The cable is pulled: both ends report the dropped line, and nothing waits on.
+    // a hangs up: b sees its DSR go (the cable carries a's DTR) and reports it.
+    a.link->SetNotConnected();
+    ASSERT_TRUE(runUntil({&a, &b}, [&] { return b.posted(kMsgLinkFailed, kStrCallNormal); }));
+    EXPECT_TRUE(b.link->IsLinkDown());
+    EXPECT_FALSE(a.link->IsPortOpen());
+
+    // They call again; then the cable is pulled: both ends report the dropped
+    // line, and nothing waits on.
+    a.window.messages.clear();
+    b.window.messages.clear();
+    a.upsSeen = b.upsSeen = 0;
+    ASSERT_EQ(a.link->SetListenOn(0), 1);
+    ASSERT_EQ(b.link->SetListenOn(0), 1);
+    ASSERT_EQ(a.link->ConnectToRemote("", "North Gate"), 1);
+    ASSERT_TRUE(runUntil({&a, &b}, [&] { return a.link->IsConnected() && b.link->IsConnected(); }));
     cable.cut();
     ASSERT_TRUE(runUntil({&a, &b}, [&] {
         return a.posted(kMsgLinkFailed, kStrCallNormal) && b.posted(kMsgLinkFailed, kStrCallNormal);

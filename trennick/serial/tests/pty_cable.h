@@ -1,7 +1,9 @@
 #pragma once
 // A null-modem cable between two pseudo-terminals: each end is a device path a
 // station opens as its COM port; a relay thread copies the bytes between the
-// two masters. Cutting the cable closes both masters, so both ends hang up.
+// two masters and crosses the lines as the cable's wiring does (one end's DTR
+// is the other's DSR and carrier, RTS the other's CTS). Cutting the cable
+// closes both masters, so both ends hang up.
 
 #include "platform/serial_port.h"
 
@@ -51,8 +53,10 @@ private:
         char buffer[4096];
         for (;;) {
             pollfd fds[3] = {{m_a.master, POLLIN, 0}, {m_b.master, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
-            if (::poll(fds, 3, 1000) < 0) continue;
+            if (::poll(fds, 3, 20) < 0) continue;
             if (fds[2].revents) return;
+            crossLines(m_a.device, m_b.device);
+            crossLines(m_b.device, m_a.device);
             for (int i = 0; i < 2; ++i) {
                 if (!(fds[i].revents & POLLIN)) {
                     // A master whose device side is not open yet reports a
@@ -71,6 +75,14 @@ private:
                 }
             }
         }
+    }
+
+    static void crossLines(const std::filesystem::path& from, const std::filesystem::path& to) {
+        const platform::TestPortOutputs out = platform::testPortOutputs(from);
+        DWORD lines = 0;
+        if (out.dtr) lines |= platform::MS_DSR_ON | platform::MS_RLSD_ON;
+        if (out.rts) lines |= platform::MS_CTS_ON;
+        platform::setTestPortLines(to, lines);
     }
 
     platform::PseudoTerminal m_a, m_b;
