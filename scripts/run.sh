@@ -27,8 +27,10 @@ fi
 
 home=${VELMOOR_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/velmoor}
 log() { find "$home" -name Velmoor.log 2>/dev/null | head -n 1; }
-lines() { local f; f=$(log); if [ -n "$f" ]; then wc -l <"$f"; else echo 0; fi; }
-before=$(lines)
+# Connection entries (event 10) stamped at or after this start; the log is a
+# ring of entries, so they are told by their time, not their place.
+since=$(date +%Y%m%d%H%M%S)
+connected() { awk -F, -v since="$since" '$2 == 10 && ($3 $4) >= since { sub(/[[:space:]]+$/, ""); print }' "$1"; }
 
 "$bin/trennick" /U1 /I &
 listener=$!
@@ -43,9 +45,9 @@ stop() {
 # The activity log tells when both sides see the connection.
 for _ in $(seq 1 60); do
   f=$(log)
-  if [ -n "$f" ] && [ "$(tail -n +$((before + 1)) "$f" | grep -c ',10,.*Connected to')" -ge 2 ]; then
+  if [ -n "$f" ] && [ "$(connected "$f" | wc -l)" -ge 2 ]; then
     echo "Velmoor: instance 1 (listening on port 4599) and instance 2 (calling 127.0.0.1:4599) are connected:"
-    tail -n +$((before + 1)) "$f" | grep ',10,.*Connected to' | sed 's/ *$//'
+    connected "$f"
     if [ "$headless" = 1 ]; then
       stop
       exit 0
