@@ -336,3 +336,39 @@ TEST(KivApp, AutomaticCallRefusedIsToldOnce) {
     ASSERT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }));
     app.ExitInstance();
 }
+
+// Commands whose windows other parts provide tell the user that the part is
+// not there; queued loop ticks run one pass.
+TEST(MainFrame, MissingPartsAreReportedAndQueuedTicksRunOnce) {
+    AnsweringUi ui;
+    CKivApp app({"/NOSPLASH", "/I", "/U15", "/P=" + std::to_string(nettest::freePort())}, "", quietServices(&ui));
+    ASSERT_TRUE(app.InitInstance());
+    CMainFrame* frame = app.MainFrame();
+    ASSERT_TRUE(pumpUntil([&] { return frame->PostCreateDone(); }));
+    const WPARAM commands[] = {ID_FILE_TRANSFER, ID_OPEN_DEBRIEF, ID_OPTIONS, ID_SETUP_WIZARD, ID_OPEN_CHAT,
+                               ID_OPTIONS_PAGE4};
+    for (WPARAM id : commands) {
+        SCOPED_TRACE(id);
+        const std::size_t before = ui.messages.size();
+        platform::SendMessage(frame->Hwnd(), WM_COMMAND, id, 0);
+        ASSERT_EQ(ui.messages.size(), before + 1);
+        EXPECT_NE(ui.messages.back().find("not available"), std::string::npos);
+    }
+    EXPECT_EQ(frame->ChatWindow(), nullptr);
+
+    frame->DoActivate(FALSE);  // the timer stops; only posted ticks run passes
+    pumpUntil([] { return false; }, std::chrono::milliseconds(50));
+    const DWORD passes = frame->LoopPasses();
+    platform::PostMessage(frame->Hwnd(), kMsgMainTimerTick, kMainTimerId, 0);
+    platform::PostMessage(frame->Hwnd(), kMsgMainTimerTick, kMainTimerId, 0);
+    platform::PostMessage(frame->Hwnd(), kMsgMainTimerTick, kMainTimerId, 0);
+    pumpUntil([] { return false; }, std::chrono::milliseconds(100));
+    EXPECT_EQ(frame->LoopPasses(), passes + 1);
+    platform::PostMessage(frame->Hwnd(), kMsgMainTimerTick, kMainTimerId, 0);  // a later tick runs again
+    ASSERT_TRUE(pumpUntil([&] { return frame->LoopPasses() == passes + 2; }));
+
+    frame->DoActivate(TRUE);
+    platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }));
+    app.ExitInstance();
+}
