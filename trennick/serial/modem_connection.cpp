@@ -428,12 +428,12 @@ std::optional<std::string> formatVoiceCommand(const std::string& format, const s
         while (j < format.size() && std::strchr("-+ 0#", format[j])) ++j;
         while (j < format.size() && std::isdigit(static_cast<unsigned char>(format[j])) && j - i < 6) ++j;
         if (j >= format.size() || next >= args.size()) return std::nullopt;
-        const std::string spec = format.substr(i, j - i);
+        const std::string flags = format.substr(i, j - i);
         const char conversion = format[j];
         const VoiceArg& arg = args[next++];
         char piece[64];
         if (std::strchr("diux", conversion) && !arg.isText) {
-            std::snprintf(piece, sizeof piece, (spec + "l" + conversion).c_str(), arg.number);
+            std::snprintf(piece, sizeof piece, (flags + "l" + conversion).c_str(), arg.number);
             out += piece;
         } else if (conversion == 's' && arg.isText) {
             out += arg.text;

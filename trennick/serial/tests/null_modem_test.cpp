@@ -90,6 +90,28 @@ TEST_F(CableTest, ListenerAnswersARingTextBehindNoise) {
     ::close(pty->master);
 }
 
+TEST_F(CableTest, CallerRepeatsItsDialTextUntilAnswered) {
+    auto pty = platform::openPseudoTerminal();
+    ASSERT_TRUE(pty);
+    ::setenv("VELMOOR_COM3", pty->device.c_str(), 1);
+    CNULLModem modem(nullptr);
+    modem.SetPort(3);
+    ASSERT_EQ(modem.SetListenOn(), 1);
+    modem.Connect();
+    const std::string dial = modem.Texts().dial;
+    std::string got;
+    char buffer[128];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (got.size() < 3 * dial.size() && std::chrono::steady_clock::now() < deadline) {
+        const ssize_t n = ::read(pty->master, buffer, sizeof buffer);
+        if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(got.substr(0, 3 * dial.size()), dial + dial + dial);
+    EXPECT_EQ(modem.State(), NULL_MODEM_STATE_CONNECTING);
+    modem.HangUp();
+    ::close(pty->master);
+}
+
 // A station whose modem link runs a direct line (the cable).
 struct CableStation {
     CableStation(int seed, const char* line) {
