@@ -714,12 +714,16 @@ DWORD TransferRate(ULONGLONG bytes, DWORD elapsedMs) {
     return static_cast<DWORD>(std::min<ULONGLONG>(bytes * 1000 / elapsedMs, 0xFFFFFFFFull));
 }
 
-DWORD CMainFrame::GetFileStatus(LONG* status, DWORD* percent, ULONGLONG total, ULONGLONG done) {
-    const LONG s = m_pConnection->GetFileReceiveStatus();
+DWORD CMainFrame::GetFileStatus(std::string* fileName, LONG* status, DWORD* percent, ULONGLONG* total,
+                                ULONGLONG* done, LONG* kind, LONG* rate) {
+    ULONGLONG t = 0, d = 0;
+    const LONG s = m_pConnection->GetReceiveStatus(&t, &d, kind, rate, fileName);
     if (status != nullptr) *status = s;
+    if (total != nullptr) *total = t;
+    if (done != nullptr) *done = d;
     // A total of 0 leaves the percent as it was.
-    if (total != 0 && percent != nullptr) {
-        *percent = TransferPercent(done, total);
+    if (t != 0 && percent != nullptr) {
+        *percent = TransferPercent(d, t);
         LUMO_TRACE(5, "CMainFrame::GetFileStatus Percent %d", static_cast<int>(*percent));
     }
     return 0;

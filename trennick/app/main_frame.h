@@ -112,8 +112,10 @@ public:
     // Site and kit services.
     void OnTogglePollTriggers();
     void OnUserActionAck(WPARAM token);
-    // The receive status, and the percent of `done` in `total` (unchanged when total is 0).
-    DWORD GetFileStatus(LONG* status, DWORD* percent, ULONGLONG total, ULONGLONG done);
+    // The link's file-receive state with its figures; the percent is left as
+    // it was while the total is 0. Outputs may be null. Returns 0.
+    DWORD GetFileStatus(std::string* fileName, LONG* status, DWORD* percent, ULONGLONG* total, ULONGLONG* done,
+                        LONG* kind, LONG* rate);
     int GetRemoteVersion(int* kind, char* text, std::size_t size);
     BOOL GetSiteInfo(BYTE (&out)[kSiteInfoBytes]) const;
     void SetSiteInfo(const BYTE (&in)[kSiteInfoBytes]);

@@ -218,6 +218,16 @@ TEST(MainFrame, ArmTimesOutSiteNameBoundedAndArmedStateQuery) {
     platform::SendMessage(frame->Hwnd(), kMsgRemoteProfiles, 0, 0);
     EXPECT_EQ(frame->windowTitle().toStdString(), app.Title() + "-" + std::string(30, 'N'));
 
+    // Nothing arriving: the receive state is "ready" and the percent stays.
+    DWORD percent = 77;
+    LONG status = -9;
+    frame->GetFileStatus(nullptr, &status, &percent, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(status, REC_READY);
+    EXPECT_EQ(percent, 77u);
+    int kind = 0;
+    char version[64] = "x";
+    EXPECT_EQ(frame->GetRemoteVersion(&kind, version, sizeof version), 0);  // no link up
+
     platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
     ASSERT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }));
     app.ExitInstance();
