@@ -14,6 +14,7 @@
 #include "trennick/app/keep_alive.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/modem_link.h"
+#include "trennick/app/remote_requests.h"
 #include "trennick/link/common_base.h"
 #include "trennick/ui/lcd_panel.h"
 #include "trennick/link/core_identity.h"
@@ -100,6 +101,46 @@ private:
     CMainFrame& m_frame;
 };
 
+// What the handlers of the connected station's requests and replies need of
+// the frame.
+class CMainFrame::FrameRequestsHost : public RemoteRequestsHost {
+public:
+    explicit FrameRequestsHost(CMainFrame& frame) : m_frame(frame) {}
+    CPacketConnection* link() override { return m_frame.m_pConnection.get(); }
+    std::string connectedStationName() override { return fieldText(m_frame.m_siteInfo + 256, 256); }
+    CDBLumo* remoteSettings() override { return m_frame.m_pRemoteDB.get(); }
+    void showMessage(UINT stringId, const std::string& argument) override {
+        const std::string format = UiString(stringId);
+        std::string text = argument;
+        if (!format.empty()) {
+            char buffer[1024];
+            std::snprintf(buffer, sizeof buffer, format.c_str(), argument.c_str());
+            text = buffer;
+        }
+        m_frame.m_app.Ui().ShowMessage(text, m_frame.m_app.Title(), kMsgKindInfo);
+    }
+    void showTimedMessage(UINT stringId) override {
+        m_frame.ShowTimedMessage(UiString(stringId), m_frame.m_app.Title(),
+                                 m_frame.m_settings.general.TimeOutForMesageBoxesMS);
+    }
+    void postToFrame(UINT message, WPARAM wParam, LPARAM lParam) override {
+        platform::PostMessage(m_frame.Hwnd(), message, wParam, lParam);
+    }
+    bool sendFile(const std::string& path, const std::string& title) override {
+        return m_frame.SendFile(path, title) != FALSE;
+    }
+    bool thisStationGuid(std::string& guid) override {
+        CUUIDdb ids;
+        char text[kGuidTextBytes] = {};
+        if (!ids.dbGUIDThisReadKey(text, sizeof text)) return false;
+        guid = text;
+        return true;
+    }
+
+private:
+    CMainFrame& m_frame;
+};
+
 class CMainFrame::FrameInetHooks : public InetFrameHooks {
 public:
     void showConnectionWindow() override { LUMO_TRACE(5, "CMainFrame: incoming call accepted"); }
@@ -114,6 +155,8 @@ CMainFrame::CMainFrame(CKivApp& app, const LinkChoice& choice) : m_app(app), m_n
     m_linkHost = std::make_unique<FrameLinkHost>(*this);
     m_inetHooks = std::make_unique<FrameInetHooks>();
     m_identity = std::make_unique<CoreLinkIdentity>();
+    m_requestsHost = std::make_unique<FrameRequestsHost>(*this);
+    m_requests = std::make_unique<CRemoteRequests>(*m_requestsHost);
 
     LinkServices services;
     services.window = m_linkWindow.get();
@@ -908,6 +951,11 @@ void CMainFrame::OnCommand(WPARAM id) {
 }
 
 LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    // The connected station's requests and replies first.
+    if (LRESULT handled = 0; msg != WM_COMMAND && m_requests != nullptr && !m_destroyed &&
+                             m_requests->Handle(msg, wParam, lParam, handled)) {
+        return handled;
+    }
     switch (msg) {
     case platform::WM_TIMER:
         MainTimerProc(wParam);

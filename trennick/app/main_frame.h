@@ -41,6 +41,7 @@ namespace trennick {
 
 class CKivApp;
 class CKeepAliveThread;
+class CRemoteRequests;
 class CPacketConnection;
 class CInetConnection;
 class LinkIdentity;
@@ -166,6 +167,7 @@ protected:
 private:
     class FrameLinkHost;
     class FrameInetHooks;
+    class FrameRequestsHost;
 
     void buildWidgets();
     std::string peerText() const;
@@ -191,6 +193,8 @@ private:
     std::unique_ptr<CDBLumoRemote> m_pRemoteDB;
     std::unique_ptr<CTimeMsgBox> m_pTimeMsgBox;
     std::unique_ptr<CKeepAliveThread> m_keepAlive;
+    std::unique_ptr<FrameRequestsHost> m_requestsHost;
+    std::unique_ptr<CRemoteRequests> m_requests;
     LinkChatWindow* m_chat = nullptr;
     _tag_user m_loginRecord{};
     BYTE m_siteInfo[kSiteInfoBytes] = {};
