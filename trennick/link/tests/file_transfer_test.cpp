@@ -301,6 +301,70 @@ TEST_F(Transfer, FullDiskFailsTheReceiveAndLeavesNoPartialFile) {
     EXPECT_TRUE(filesIn(receive).empty());
 }
 
+TEST_F(Transfer, StopsRefusalsAndSilenceEndTransfersWithoutPartialFiles) {
+    writeFile(source / "s.bin", randomBytes(50000, 4));
+    const auto path = (source / "s.bin").string();
+    // The receiver never answers the announcement.
+    p.b->writeHook = [](std::vector<BYTE>&, const BYTE*, DWORD) {};
+    ASSERT_EQ(p.a->SetSendStatus(1, kFileKindAny, path.c_str()), 1);
+    EXPECT_EQ(p.a->SetSendStatus(1, kFileKindAny, path.c_str()), 0);  // one send at a time
+    p.a->ProcessSending();
+    drain();
+    EXPECT_EQ(p.a->GetSendStatus(nullptr, nullptr, nullptr, nullptr, nullptr), 3);
+    p.clock.ms += 60001;
+    p.a->ProcessSending();
+    EXPECT_EQ(p.a->GetFileSendStatus(), SEND_FAILED);
+    EXPECT_EQ(shown, std::vector<UINT>{kStrReceiverSilent});
+    // The sender falls silent: after 60 s the receiver drops the partial file.
+    EXPECT_EQ(p.b->GetFileReceiveStatus(), REC_RECEIVING);
+    EXPECT_EQ(filesIn(receive), std::vector<std::string>{"s.bin.part"});
+    p.b->CheckTimeOuts();
+    EXPECT_EQ(p.b->GetFileReceiveStatus(), REC_TIMED_OUT);
+    EXPECT_TRUE(filesIn(receive).empty());
+    p.b->writeHook = nullptr;
+
+    // Stopped by the sender in the middle: the receiver keeps nothing.
+    EXPECT_EQ(p.a->SetSendStatus(-1, 0, nullptr), 1);
+    EXPECT_EQ(p.b->GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr), REC_TIMED_OUT);
+    ASSERT_EQ(p.a->SetSendStatus(1, kFileKindAny, path.c_str()), 1);
+    int blocks = 0;
+    p.b->writeHook = [&](std::vector<BYTE>& wire, const BYTE* data, DWORD length) {
+        // The tenth confirmation is lost, so the send waits there.
+        if (std::string_view(reinterpret_cast<const char*>(data + 5), 7) == "<CRCOK>" && ++blocks == 10) return;
+        wire.insert(wire.end(), data, data + length);
+    };
+    for (int i = 0; i < 3; ++i) {
+        p.a->ProcessSending();
+        drain();
+    }
+    EXPECT_EQ(p.a->GetFileSendStatus(), WAIT_CRC_CONFIRM);
+    EXPECT_EQ(p.a->SetSendStatus(0, 0, nullptr), 1);
+    drain();
+    EXPECT_EQ(p.a->GetFileSendStatus(), SEND_STOPPED);
+    EXPECT_EQ(p.b->GetFileReceiveStatus(), REC_STOPPED);
+    EXPECT_TRUE(filesIn(receive).empty());
+    p.b->writeHook = nullptr;
+
+    // Refused by the receiver in the middle.
+    EXPECT_EQ(p.a->SetSendStatus(-1, 0, nullptr), 1);
+    p.b->GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_EQ(p.a->SetSendStatus(1, kFileKindAny, path.c_str()), 1);
+    blocks = 0;
+    p.b->writeHook = [&](std::vector<BYTE>& wire, const BYTE* data, DWORD length) {
+        wire.insert(wire.end(), data, data + length);
+        if (std::string_view(reinterpret_cast<const char*>(data + 5), 7) == "<CRCOK>" && ++blocks == 5) {
+            p.b->SetReceiveStatus(0, nullptr);
+        }
+    };
+    for (int i = 0; i < 3; ++i) {
+        p.a->ProcessSending();
+        drain();
+    }
+    EXPECT_EQ(p.a->GetFileSendStatus(), SEND_REFUSED);
+    EXPECT_EQ(p.b->GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr), REC_WAIT_USER);
+    EXPECT_TRUE(filesIn(receive).empty());
+}
+
 TEST(TransferFormat, AnnouncementAndRates) {
     const auto bytes = buildAnnouncement(ID_DSVD_SEND_NF, "a.txt", 3000, (ULONGLONG{1} << 32) | 7);
     const std::string text(bytes.begin(), bytes.end());
