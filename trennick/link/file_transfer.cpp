@@ -628,9 +628,11 @@ void CPacketConnection::OnFinishSending() {
         break;
     case REC_IDLE:
     case REC_READY:
+        // No file is arriving: the state moves on, but a stray token never
+        // announces a file the application would then look for.
         closeReceiveFile();
         m_fileRecvStatus = REC_COMPLETE;
-        break;
+        return;
     default:
         linkTrace(3, "CPacketConnection::OnFinishSending() receive state %ld: ignored", static_cast<long>(m_fileRecvStatus));
         return;

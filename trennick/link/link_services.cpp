@@ -99,6 +99,13 @@ LONG CPacketConnection::ReceiveLumoraHWProfile(const BYTE* body, DWORD length) {
     } else {
         DispatchHWProfileList(record.bytes, record.length);
     }
+    // Counts the peer sent are kept to what the profile holds, so no reader
+    // of the stored profile walks past its arrays.
+    m_remoteHWProfile.adaptersNumber = capCount<WORD>(m_remoteHWProfile.adaptersNumber, kMaxAdapters);
+    for (tagAdapterBlock& adapter : m_remoteHWProfile.adapters) {
+        adapter.camerasNumber = capCount<WORD>(adapter.camerasNumber, kCamerasPerAdapter);
+        adapter.relaysNumber = capCount<WORD>(adapter.relaysNumber, kRelaysPerAdapter);
+    }
     m_host->storeRemoteHWProfile(m_remoteHWProfile);
     m_remoteAdapters = capCount<WORD>(m_remoteHWProfile.adaptersNumber, kMaxAdapters);
     UpdateStationDataBase();

@@ -98,11 +98,17 @@ TEST(HWProfiles, OldLayoutIsConvertedAndAWrongLengthDropsTheLink) {
     EXPECT_EQ(peer.window.count(kMsgProfilesWeCalled), 1);  // this side placed the call
     EXPECT_EQ(peer.link.dropped, 0);
 
+    // Counts beyond the profile's arrays are kept to them.
+    old.adaptersNumber = 40;
+    peer.feed(guarded(ID_DSVD_HWPROFILE_V1_2, &old, sizeof old));
+    ASSERT_EQ(peer.host.storedProfiles.size(), 2u);
+    EXPECT_EQ(+peer.host.storedProfiles[1].adaptersNumber, 6);
+
     std::vector<BYTE> shortProfile(sizeof old - 1, 0);
     peer.feed(guarded(ID_DSVD_HWPROFILE_V1_2, shortProfile.data(), static_cast<DWORD>(shortProfile.size())));
     EXPECT_EQ(peer.link.dropped, 1);
     EXPECT_EQ(peer.host.lamps, std::vector<DWORD>{3000});
-    EXPECT_EQ(peer.host.storedProfiles.size(), 1u);
+    EXPECT_EQ(peer.host.storedProfiles.size(), 2u);
 }
 
 std::vector<BYTE> deviceRecord(WORD kind, WORD adapter, WORD index, std::vector<BYTE> fields) {
