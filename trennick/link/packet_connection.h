@@ -4,6 +4,10 @@
 // from it and fills the transport operations (slots 4-68). Above the transport
 // this object does the hello and its answer, the control tokens and their
 // dispatch, line syncs, hold, the site info and the resets, on top of buckets.
+// Its services live beside it: file transfer in file_transfer.cpp; hardware
+// profiles, text, event and settings requests, trigger notifications, cards,
+// notification requests and serial-out commands in link_services.cpp (their
+// payload formats and parsers in their own files, usable without a link).
 //
 // Threads: a transport's reader thread calls FilterPollBuff; the application's
 // thread calls the senders, CheckTimeOuts and the accessors. All state sits
