@@ -3,16 +3,16 @@
 // against a plain TCP socket pair on loopback moving the same bytes with one
 // send per bucket.
 
+#include "bench/bench_support.h"
 #include "trennick/link/bucket.h"
 #include "trennick/net/inet_connection.h"
+#include "trennick/net/tests/net_test_util.h"
 
 #include <QCoreApplication>
 #include <arpa/inet.h>
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -29,10 +29,7 @@ constexpr int kFramesPerIteration = 256;
 
 void prepareProcess() {
     static const bool done = [] {
-        if (std::getenv("VELMOOR_HOME") == nullptr) {
-            std::string pattern = (std::filesystem::temp_directory_path() / "vlm-tcpbench-XXXXXX").string();
-            if (::mkdtemp(pattern.data()) != nullptr) ::setenv("VELMOOR_HOME", pattern.c_str(), 1);
-        }
+        bench::temporaryHome();
         if (QCoreApplication::instance() == nullptr) {
             static int argc = 1;
             static char name[] = "velmoor_bench";
@@ -42,18 +39,6 @@ void prepareProcess() {
         return true;
     }();
     (void)done;
-}
-
-WORD freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 LinkServices quietServices() {
@@ -78,6 +63,7 @@ void pass(CountingLink& link) {
 
 void BM_LinkToLinkVideoBuckets(benchmark::State& state) {
     prepareProcess();
+    using nettest::freePort;
     const WORD port = freePort();
     CountingLink listener(quietServices(), InetOptions{std::to_string(port), "", nullptr});
     CountingLink caller(quietServices(), InetOptions{std::to_string(freePort()), "", nullptr});
@@ -88,15 +74,16 @@ void BM_LinkToLinkVideoBuckets(benchmark::State& state) {
     }
     const std::string address = "127.0.0.1:" + std::to_string(port);
     caller.ConnectToRemote(address.c_str(), "");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!(listener.IsConnected() && caller.IsConnected())) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            state.SkipWithError("the links did not connect");
-            return;
-        }
-        QCoreApplication::processEvents();
-        pass(listener);
-        pass(caller);
+    const bool connected = nettest::pumpUntil(
+        [&] {
+            pass(listener);
+            pass(caller);
+            return listener.IsConnected() && caller.IsConnected();
+        },
+        std::chrono::seconds(10));
+    if (!connected) {
+        state.SkipWithError("the links did not connect");
+        return;
     }
     // The two stations are two machines: the caller's sender runs on a thread
     // of its own (a link's senders may run on any thread), the listener's read
@@ -165,14 +152,7 @@ void BM_RawSocketPairSameBytes(benchmark::State& state) {
     });
     std::uint64_t expected = 0;
     for (auto _ : state) {
-        for (int i = 0; i < kFramesPerIteration; ++i) {
-            std::size_t off = 0;
-            while (off < wireBytes) {
-                const ssize_t n = ::send(writer, bucket.data() + off, wireBytes - off, MSG_NOSIGNAL);
-                if (n <= 0) break;
-                off += static_cast<std::size_t>(n);
-            }
-        }
+        for (int i = 0; i < kFramesPerIteration; ++i) nettest::writeAll(writer, bucket.data(), wireBytes);
         expected += static_cast<std::uint64_t>(kFramesPerIteration) * wireBytes;
         while (received < expected) std::this_thread::yield();
     }

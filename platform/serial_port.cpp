@@ -173,6 +173,54 @@ speed_t speedFor(DWORD rate) {
     return best;
 }
 
+// Exclusive use among our processes: a lock file per device. The lock's
+// descriptor, or -1 when another holder has the device.
+int lockDevice(const std::filesystem::path& canonical, std::filesystem::path& lockPath) {
+    lockPath = serialFolder() / (flatName(canonical) + ".lock");
+    const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0) return -1;
+    if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(lockFd);
+        return -1;
+    }
+    return lockFd;
+}
+
+void unlockDevice(int& lockFd) {
+    if (lockFd < 0) return;
+    ::flock(lockFd, LOCK_UN);
+    ::close(lockFd);
+    lockFd = -1;
+}
+
+// The rate the device runs at, or `fallback` when it is none of ours.
+DWORD baudRateOf(int fd, DWORD fallback) {
+    termios t {};
+    if (tcgetattr(fd, &t) != 0) return fallback;
+    const speed_t sp = cfgetospeed(&t);
+    for (const auto& b : kBauds) {
+        if (b.speed == sp) return b.rate;
+    }
+    return fallback;
+}
+
+// A pty has no lines to drive: its outputs go to its line file.
+void writePtyOutputs(const std::filesystem::path& device, bool dtr, bool rts) {
+    updateLineRecord(device, [&](LineRecord& r) {
+        r.hasOutputs = true;
+        r.dtr = dtr;
+        r.rts = rts;
+    });
+}
+
+// Raw bytes, receiver on, no modem control, a read returns what is there.
+void makeRawSettings(termios& t) {
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+}
+
 }  // namespace
 
 std::filesystem::path serialDevicePath(std::string_view portName) {
@@ -215,10 +263,7 @@ void clearTestPortLines(const std::filesystem::path& device) {
 bool makeRaw(int fd) {
     termios t {};
     if (tcgetattr(fd, &t) != 0) return false;
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
+    makeRawSettings(t);
     return tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
@@ -262,64 +307,46 @@ DWORD SerialPort::open(std::string_view portName) {
     std::filesystem::path canonical = std::filesystem::canonical(device, ec);
     if (ec) return ERROR_FILE_NOT_FOUND;
 
-    // Exclusive use among our processes: a lock file per device.
-    const std::filesystem::path lockPath = serialFolder() / (flatName(canonical) + ".lock");
-    const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    std::filesystem::path lockPath;
+    int lockFd = lockDevice(canonical, lockPath);
     if (lockFd < 0) return ERROR_ACCESS_DENIED;
-    if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(lockFd);
-        return ERROR_ACCESS_DENIED;
-    }
     const int fd = ::open(canonical.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const DWORD code = codeFromErrno(errno);
-        ::flock(lockFd, LOCK_UN);
-        ::close(lockFd);
+        unlockDevice(lockFd);
         return code;
     }
     if (!::isatty(fd)) {
         ::close(fd);
-        ::flock(lockFd, LOCK_UN);
-        ::close(lockFd);
+        unlockDevice(lockFd);
         return ERROR_FILE_NOT_FOUND;
     }
     makeRaw(fd);
+    takeOver(fd, lockFd, canonical, lockPath);
+    m_inQueueBytes = 4096;
+    m_outQueueBytes = 4096;
+    if (m_pty) writePtyOutputs(m_device, false, false);
+    return ERROR_SUCCESS;
+}
+
+void SerialPort::takeOver(int fd, int lockFd, const std::filesystem::path& device,
+                          const std::filesystem::path& lockPath) {
     m_fd = fd;
     m_lockFd = lockFd;
     m_pty = isPtyDevice(fd);
-    m_device = canonical;
+    m_device = device;
     m_lockPath = lockPath;
     m_settings = SerialSettings{};
     m_timeouts = SerialTimeouts{};
-    m_inQueueBytes = 4096;
-    m_outQueueBytes = 4096;
     // Read back what the device runs at, so getSettings starts from the truth.
-    termios t {};
-    if (tcgetattr(fd, &t) == 0) {
-        const speed_t sp = cfgetospeed(&t);
-        for (const auto& b : kBauds) {
-            if (b.speed == sp) m_settings.baudRate = b.rate;
-        }
-    }
-    if (m_pty) {
-        updateLineRecord(m_device, [](LineRecord& r) {
-            r.hasOutputs = true;
-            r.dtr = false;
-            r.rts = false;
-        });
-    }
-    return ERROR_SUCCESS;
+    m_settings.baudRate = baudRateOf(fd, m_settings.baudRate);
 }
 
 int SerialPort::releaseDescriptor() {
     if (m_fd < 0) return -1;
     const int fd = m_fd;
     m_fd = -1;
-    if (m_lockFd >= 0) {
-        ::flock(m_lockFd, LOCK_UN);
-        ::close(m_lockFd);
-        m_lockFd = -1;
-    }
+    unlockDevice(m_lockFd);
     m_pty = false;
     return fd;
 }
@@ -329,29 +356,12 @@ DWORD SerialPort::adopt(int fd, const std::filesystem::path& device) {
     std::error_code ec;
     const std::filesystem::path canonical = std::filesystem::canonical(device, ec);
     if (ec) return ERROR_FILE_NOT_FOUND;
-    const std::filesystem::path lockPath = serialFolder() / (flatName(canonical) + ".lock");
-    const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    std::filesystem::path lockPath;
+    const int lockFd = lockDevice(canonical, lockPath);
     if (lockFd < 0) return ERROR_ACCESS_DENIED;
-    if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(lockFd);
-        return ERROR_ACCESS_DENIED;
-    }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    m_fd = fd;
-    m_lockFd = lockFd;
-    m_pty = isPtyDevice(fd);
-    m_device = canonical;
-    m_lockPath = lockPath;
-    m_settings = SerialSettings{};
-    m_timeouts = SerialTimeouts{};
-    termios t {};
-    if (tcgetattr(fd, &t) == 0) {
-        const speed_t sp = cfgetospeed(&t);
-        for (const auto& b : kBauds) {
-            if (b.speed == sp) m_settings.baudRate = b.rate;
-        }
-    }
+    takeOver(fd, lockFd, canonical, lockPath);
     return ERROR_SUCCESS;
 }
 
@@ -359,19 +369,11 @@ void SerialPort::close() {
     if (m_fd < 0) return;
     if (m_pty) {
         // The opener's outputs go down with the handle, as on a real port.
-        updateLineRecord(m_device, [](LineRecord& r) {
-            r.hasOutputs = true;
-            r.dtr = false;
-            r.rts = false;
-        });
+        writePtyOutputs(m_device, false, false);
     }
     ::close(m_fd);
     m_fd = -1;
-    if (m_lockFd >= 0) {
-        ::flock(m_lockFd, LOCK_UN);
-        ::close(m_lockFd);
-        m_lockFd = -1;
-    }
+    unlockDevice(m_lockFd);
     m_pty = false;
 }
 
@@ -397,10 +399,7 @@ DWORD SerialPort::setSettings(const SerialSettings& settings) {
 DWORD SerialPort::applySettings(const SerialSettings& s) {
     termios t {};
     if (tcgetattr(m_fd, &t) != 0) return codeFromErrno(errno);
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
+    makeRawSettings(t);
     cfsetspeed(&t, speedFor(s.baudRate));
     t.c_cflag &= ~CSIZE;
     t.c_cflag |= s.byteSize == 5 ? CS5 : s.byteSize == 6 ? CS6 : s.byteSize == 7 ? CS7 : CS8;
@@ -425,11 +424,7 @@ DWORD SerialPort::applySettings(const SerialSettings& s) {
     const bool dtr = s.dtrControl != DtrControl::Disable;
     const bool rts = s.rtsControl != RtsControl::Disable;
     if (m_pty) {
-        updateLineRecord(m_device, [&](LineRecord& r) {
-            r.hasOutputs = true;
-            r.dtr = dtr;
-            r.rts = rts;
-        });
+        writePtyOutputs(m_device, dtr, rts);
     } else {
         int bits = TIOCM_DTR;
         ::ioctl(m_fd, dtr ? TIOCMBIS : TIOCMBIC, &bits);
@@ -631,31 +626,23 @@ bool SerialPort::peerGone() const {
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
 }
 
-DWORD SerialPort::setDtr(bool on) {
-    if (m_fd < 0) return ERROR_INVALID_HANDLE;
-    if (m_pty) {
-        updateLineRecord(m_device, [&](LineRecord& r) {
-            if (!r.hasOutputs) r.rts = false;
-            r.hasOutputs = true;
-            r.dtr = on;
-        });
-        return ERROR_SUCCESS;
-    }
-    int bits = TIOCM_DTR;
-    return ::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0 ? ERROR_SUCCESS : codeFromErrno(errno);
-}
+DWORD SerialPort::setDtr(bool on) { return setOutputLine(TIOCM_DTR, on); }
 
-DWORD SerialPort::setRts(bool on) {
+DWORD SerialPort::setRts(bool on) { return setOutputLine(TIOCM_RTS, on); }
+
+// Raises or drops one output line (TIOCM_DTR or TIOCM_RTS); on a pty the
+// other output keeps what the line file says (down when it says nothing).
+DWORD SerialPort::setOutputLine(int line, bool on) {
     if (m_fd < 0) return ERROR_INVALID_HANDLE;
     if (m_pty) {
         updateLineRecord(m_device, [&](LineRecord& r) {
-            if (!r.hasOutputs) r.dtr = false;
+            if (!r.hasOutputs) r.dtr = r.rts = false;
             r.hasOutputs = true;
-            r.rts = on;
+            (line == TIOCM_DTR ? r.dtr : r.rts) = on;
         });
         return ERROR_SUCCESS;
     }
-    int bits = TIOCM_RTS;
+    int bits = line;
     return ::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0 ? ERROR_SUCCESS : codeFromErrno(errno);
 }
 

@@ -211,6 +211,8 @@ public:
 
 private:
     DWORD applySettings(const SerialSettings& s);
+    void takeOver(int fd, int lockFd, const std::filesystem::path& device, const std::filesystem::path& lockPath);
+    DWORD setOutputLine(int line, bool on);
     bool peerGone() const;
     int waitFor(short events, int timeoutMs);
 

@@ -79,6 +79,17 @@ QPushButton* button(UINT dialogId, int controlId, const char* fallback, QWidget*
     return b;
 }
 
+// The OK and Cancel buttons at the right of a row.
+QHBoxLayout* okCancelRow(UINT dialogId, QWidget* parent, QPushButton*& ok, QPushButton*& cancel) {
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    ok = button(dialogId, IDOK, "OK", parent);
+    cancel = button(dialogId, IDCANCEL, "Cancel", parent);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    return buttons;
+}
+
 std::string formatLastLogin(DWORD seconds) {
     if (seconds == 0) {
         return {};
@@ -117,12 +128,8 @@ CUserLoginDlg::CUserLoginDlg(_tag_user* record, const char* caption, QWidget* pa
     m_password = UiSetControlId(new QLineEdit(this), kPasswordEditId);
     m_password->setEchoMode(QLineEdit::Password);
     grid->addWidget(m_password, 1, 2);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    m_ok = button(kDialogId, IDOK, "OK", this);
-    auto* cancel = button(kDialogId, IDCANCEL, "Cancel", this);
-    buttons->addWidget(m_ok);
-    buttons->addWidget(cancel);
+    QPushButton* cancel = nullptr;
+    auto* buttons = okCancelRow(kDialogId, this, m_ok, cancel);
     grid->addLayout(buttons, 2, 0, 1, 3);
 
     connect(m_name, &QLineEdit::textChanged, this, [this] { updateOk(); });
@@ -308,12 +315,8 @@ CUserDlg::CUserDlg(_tag_user* record, int mode, QWidget* parent)
                                      kRightsIds[i]);
         grid->addWidget(m_rights[i], 3 + i, 1, 1, 2);
     }
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    m_ok = button(kDialogId, IDOK, "OK", this);
-    auto* cancel = button(kDialogId, IDCANCEL, "Cancel", this);
-    buttons->addWidget(m_ok);
-    buttons->addWidget(cancel);
+    QPushButton* cancel = nullptr;
+    auto* buttons = okCancelRow(kDialogId, this, m_ok, cancel);
     grid->addLayout(buttons, 6, 0, 1, 3);
     connect(m_ok, &QPushButton::clicked, this, [this] { OnOK(); });
     connect(cancel, &QPushButton::clicked, this, [this] { done(IDCANCEL); });

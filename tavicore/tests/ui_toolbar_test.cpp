@@ -2,6 +2,7 @@
 
 #include "common/kc_reg.h"
 #include "tavicore/capture_base.h"
+#include "tavicore/tests/card_test_support.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/tests/ui_test_support.h"
 
@@ -13,52 +14,21 @@
 
 namespace {
 
-// A card that records what the toolbar asks of it.
-class RecordingCard : public CLumora {
+// A card that records what the toolbar asks of it; every other operation fails.
+class RecordingCard : public cardtest::FakeCard {
 public:
     RecordingCard() { m_cardDetected = 1; }
     std::vector<std::tuple<WORD, WORD, int>> inputs;
     std::vector<std::tuple<WORD, WORD, int>> relays;
 
-    int GetAdaptersCount(WORD*) override { return 0; }
-    int GetCamerasCount(WORD, WORD*) override { return 0; }
-    int GetRelaysCount(WORD, WORD*) override { return 0; }
     int SetVideoInput(WORD a, WORD c, int f) override {
         inputs.emplace_back(a, c, f);
         return 1;
     }
-    int CardQuery8(WORD, WORD*) override { return 0; }
     int SetDigitalOutput(WORD a, WORD r, int s) override {
         relays.emplace_back(a, r, s);
         return 1;
     }
-    int CardQuery10(WORD, WORD*) override { return 0; }
-    int CardQuery11(WORD, WORD*, WORD*, WORD*, WORD*) override { return 0; }
-    int SendRpc3(WORD, WORD, WORD, WORD, WORD) override { return 0; }
-    int SendRpc4(WORD, WORD) override { return 0; }
-    int CardQuery14(WORD, WORD*) override { return 0; }
-    int CardQuery15(WORD, WORD*) override { return 0; }
-    int CardQuery16(WORD*) override { return 0; }
-    int CardQuery17(WORD*) override { return 0; }
-    int CardSet18(WORD, DWORD) override { return 0; }
-    int CardSet19(WORD) override { return 0; }
-    int CardSet20(WORD) override { return 0; }
-    int CardSet21(WORD, WORD, WORD, WORD, WORD) override { return 0; }
-    int CardSet22(WORD, DWORD) override { return 0; }
-    int CardSet23(WORD, DWORD) override { return 0; }
-    int CardSet24(WORD, WORD, WORD, WORD) override { return 0; }
-    int CardAction25() override { return 0; }
-    int CardSet26(WORD, DWORD) override { return 0; }
-    int CardSet27(WORD, DWORD) override { return 0; }
-    int CardSet28(WORD, DWORD) override { return 0; }
-    int CardAction29() override { return 0; }
-    int CardSet30(WORD) override { return 0; }
-    int CardSet31(WORD, WORD, WORD, WORD) override { return 0; }
-    int CardSet32(WORD) override { return 0; }
-    int CardSet33(WORD, WORD, DWORD) override { return 0; }
-    int CardSet34(WORD, WORD, DWORD) override { return 0; }
-    int CardSet35(WORD) override { return 0; }
-    int CardSet36(WORD) override { return 0; }
 };
 
 void setName(char (&field)[kSettingsNameBytes], const char* text) {

@@ -224,6 +224,20 @@ LONG CModemConnection::InitModem() {
     return 0;
 }
 
+// An init step whose answer the script names under the step's own key
+// ("<key>Success", "<key>TimeOut" in seconds): the step awaits that answer
+// until the time-out, or nothing when either is missing or the time is none.
+void CModemConnection::awaitInitAnswerUnder(const std::string& key) {
+    m_step.success = readScript("Init Commands Success", key + "Success");
+    const std::string t = readScript("Init Commands TimeOut", key + "TimeOut");
+    if (m_step.success == kMissing || t == kMissing || std::strtol(t.c_str(), nullptr, 10) <= 0) {
+        m_step.success.clear();
+    } else {
+        m_step.hasDeadline = true;
+        m_step.deadline = now() + static_cast<DWORD>(std::strtol(t.c_str(), nullptr, 10)) * 1000;
+    }
+}
+
 LONG CModemConnection::ProcessInitCommand() {
     linkTrace(5, "> ProcessInitCommand() Starts.");
     const bool voice = m_Target == CS_VOICE;
@@ -249,15 +263,7 @@ LONG CModemConnection::ProcessInitCommand() {
         m_index = 100;
         if (runStep("Init Commands", "Init Commands Success", nullptr, "Init Commands TimeOut", "SpeakerOff", nullptr,
                     {}) == StepResult::Waiting) {
-            // The answer is awaited under the key's own names.
-            m_step.success = readScript("Init Commands Success", "SpeakerOffSuccess");
-            const std::string t = readScript("Init Commands TimeOut", "SpeakerOffTimeOut");
-            if (m_step.success == kMissing || t == kMissing || std::strtol(t.c_str(), nullptr, 10) <= 0) {
-                m_step.success.clear();
-            } else {
-                m_step.hasDeadline = true;
-                m_step.deadline = now() + static_cast<DWORD>(std::strtol(t.c_str(), nullptr, 10)) * 1000;
-            }
+            awaitInitAnswerUnder("SpeakerOff");
         }
         m_FuncWaitRead = MW_INIT;
         linkTrace(5, "> ProcessInitCommand() Ends (disabling speaker).");
@@ -267,14 +273,7 @@ LONG CModemConnection::ProcessInitCommand() {
     if (dataTarget && m_index <= 199 && m_line.UseSVD && scriptHas("Init Commands", "UseSVD")) {
         m_index = 200;
         runStep("Init Commands", "Init Commands Success", nullptr, "Init Commands TimeOut", "UseSVD", nullptr, {});
-        m_step.success = readScript("Init Commands Success", "UseSVDSuccess");
-        const std::string t = readScript("Init Commands TimeOut", "UseSVDTimeOut");
-        if (m_step.success == kMissing || t == kMissing || std::strtol(t.c_str(), nullptr, 10) <= 0) {
-            m_step.success.clear();
-        } else {
-            m_step.hasDeadline = true;
-            m_step.deadline = now() + static_cast<DWORD>(std::strtol(t.c_str(), nullptr, 10)) * 1000;
-        }
+        awaitInitAnswerUnder("UseSVD");
         m_FuncWaitRead = MW_INIT;
         if (m_step.success.empty() && m_step.pauseMs == 0) return ProcessInitCommand();
         return 0;

@@ -219,6 +219,7 @@ protected:
                        const char* timeoutSection, const std::string& key, const char* busyKey,
                        const std::string& number);
     void readModemSection();
+    void awaitInitAnswerUnder(const std::string& key);
     void sendText(const std::string& text);
     void startListening();
     void readAnswers();

@@ -5,6 +5,7 @@
 #include "trennick/link/link_trace.h"
 #include "trennick/link/tests/link_fakes.h"
 #include "trennick/serial/tests/fake_modem_process.h"
+#include "trennick/serial/tests/link_station.h"
 #include "trennick/serial/tests/transfer.h"
 
 #include <gtest/gtest.h>
@@ -72,48 +73,8 @@ TEST(ModemScript, VoiceCommandFormatsTakeOnlyArgumentsOfTheirKind) {
     }
 }
 
-// A station: the modem link with the owner window the main loop serves.
-struct Station {
-    explicit Station(int seed) {
-        host.seed = seed;
-        identity.guid = "{0B000000-0000-4000-8000-00000000000" + std::to_string(seed) + "}";
-        link = std::make_unique<CModemConnection>(
-            LinkServices{&window, &host, &identity, {}, LinkSettings{}, 200000}, false);
-    }
-    // One pass of the main loop: the link reads, and a link that came up gets
-    // this station's hello.
-    void pass() {
-        link->TimeToRead();
-        const int ups = window.count(kMsgLinkUp);
-        if (ups > m_upsSeen) {
-            m_upsSeen = ups;
-            link->SendHello();
-            link->SendSiteInfo();
-        }
-    }
-    bool posted(UINT message, WPARAM w) const {
-        for (const auto& p : window.messages) {
-            if (p.message == message && p.wParam == w) return true;
-        }
-        return false;
-    }
-    FakeWindow window;
-    FakeHost host;
-    FakeIdentity identity;
-    std::unique_ptr<CModemConnection> link;
-    int m_upsSeen = 0;
-};
-
-// Runs passes of every station until `done` or the guard time.
-bool runUntil(std::initializer_list<Station*> stations, const std::function<bool()>& done, int seconds = 30) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        for (Station* s : stations) s->pass();
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
+using Station = serialtest::LinkStation;
+using serialtest::runUntil;
 
 class ModemTest : public ::testing::Test {
 protected:

@@ -8,6 +8,7 @@
 #include "trennick/serial/tapi_binding.h"
 #include "trennick/serial/tapi_connection.h"
 #include "trennick/serial/tests/pty_cable.h"
+#include "trennick/serial/tests/link_station.h"
 #include "trennick/serial/tests/transfer.h"
 
 #include <gtest/gtest.h>
@@ -113,46 +114,8 @@ TEST_F(CableTest, CallerRepeatsItsDialTextUntilAnswered) {
 }
 
 // A station whose modem link runs a direct line (the cable).
-struct CableStation {
-    CableStation(int seed, const char* line) {
-        host.seed = seed;
-        link = std::make_unique<CModemConnection>(LinkServices{&window, &host, &identity, {}, LinkSettings{}, 200000},
-                                                  true);
-        ModemLineSettings s;
-        s.TapiLine = line;
-        link->SetModemLineSettings(s);
-    }
-    void pass() {
-        link->TimeToRead();
-        const int ups = window.count(kMsgLinkUp);
-        if (ups > upsSeen) {
-            upsSeen = ups;
-            link->SendHello();
-            link->SendSiteInfo();
-        }
-    }
-    bool posted(UINT message, WPARAM w) const {
-        for (const auto& p : window.messages) {
-            if (p.message == message && p.wParam == w) return true;
-        }
-        return false;
-    }
-    FakeWindow window;
-    FakeHost host;
-    FakeIdentity identity;
-    std::unique_ptr<CModemConnection> link;
-    int upsSeen = 0;
-};
-
-bool runUntil(std::initializer_list<CableStation*> stations, const std::function<bool()>& done, int seconds = 30) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        for (auto* s : stations) s->pass();
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
+using CableStation = serialtest::LinkStation;
+using serialtest::runUntil;
 
 TEST_F(CableTest, TwoStationsHandshakeTalkAndSeeTheCableCut) {
     PtyCable cable;

@@ -11,6 +11,7 @@
 #include "trennick/serial/tapi_binding.h"
 #include "trennick/serial/tapi_connection.h"
 #include "trennick/serial/tests/fake_modem_process.h"
+#include "trennick/serial/tests/link_station.h"
 #include "trennick/serial/tests/transfer.h"
 
 #include <gtest/gtest.h>
@@ -27,46 +28,10 @@ using namespace trennick;
 using namespace linktest;
 using serialtest::FakeModemProcess;
 
-struct TapiStation {
-    TapiStation(int seed, const char* line) {
-        host.seed = seed;
-        link = std::make_unique<CModemConnection>(LinkServices{&window, &host, &identity, {}, LinkSettings{}, 200000},
-                                                  true);
-        ModemLineSettings s;
-        s.TapiLine = line;
-        s.RingsCount = 2;
-        link->SetModemLineSettings(s);
-    }
-    void pass() {
-        link->TimeToRead();
-        const int ups = window.count(kMsgLinkUp);
-        if (ups > upsSeen) {
-            upsSeen = ups;
-            link->SendHello();
-            link->SendSiteInfo();
-        }
-    }
-    bool posted(UINT message, WPARAM w) const {
-        for (const auto& p : window.messages) {
-            if (p.message == message && p.wParam == w) return true;
-        }
-        return false;
-    }
-    FakeWindow window;
-    FakeHost host;
-    FakeIdentity identity;
-    std::unique_ptr<CModemConnection> link;
-    int upsSeen = 0;
-};
+using TapiStation = serialtest::LinkStation;
 
 bool runUntil(TapiStation& s, const std::function<bool()>& done, int seconds = 40) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        s.pass();
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
+    return serialtest::runUntil({&s}, done, seconds);
 }
 
 void noWaitBetweenCalls() {
