@@ -315,6 +315,14 @@ HDIB ReadDIBFile(const char* fileName) {
         }
         done += chunk;
     }
+    // The header's own size must lie inside what the file holds before the
+    // header is read at that size.
+    DWORD headerBytes = 0;
+    std::memcpy(&headerBytes, dib, sizeof headerBytes);
+    if (headerBytes > bytes) {
+        DestroyDIB(dib);
+        return nullptr;
+    }
     const std::size_t needed = DIBTotalBytes(dib);
     if (needed == 0 || needed > bytes) {
         DestroyDIB(dib);

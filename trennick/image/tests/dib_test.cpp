@@ -102,9 +102,11 @@ TEST(Dib, ReadRefusesWhatIsNotAWholeBitmap) {
     std::memcpy(hugeWidth.data() + 14 + 4, &width, 4);
     std::vector<BYTE> badSize = file;
     badSize[14] = 99;
+    // The header's size says 40 bytes, the file holds 12 behind its header.
+    std::vector<BYTE> shortInfo(file.begin(), file.begin() + 14 + 12);
     const Case cases[] = {
         {"not BM", notBm}, {"cut short", cut}, {"rows missing for the width", hugeWidth},
-        {"unknown header", badSize}, {"empty", {}},
+        {"unknown header", badSize}, {"empty", {}}, {"header longer than the file", shortInfo},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
