@@ -123,6 +123,10 @@ public:
     // Shows a string resource in the main frame's timed message box (empty
     // caption, kind 10); false when there is no main window.
     virtual bool showTimedNotice(UINT stringId) { return false; }
+    // The main frame's video settings as a video opening sends them: the
+    // 52-byte record, the remote window's frame rate and the default quality.
+    // False when there are none (a zero record, rate and quality are sent).
+    virtual bool mainVideoSettings(std::array<BYTE, 52>& record, int& frameRate, WORD& quality) { return false; }
 };
 
 // The users manager's scrambling and this station's identity.
@@ -177,6 +181,10 @@ class LinkVideoWindow {
 public:
     virtual ~LinkVideoWindow() = default;
     virtual int UpdateVideoMgr() = 0;
+    // The peer's video settings: its video state and three 32-bit values.
+    virtual void OnNewVideoSettings(WORD remoteVideoState, DWORD a, DWORD b, DWORD c) {}
+    // Frame rate 1 to 100 when the peer placed the call.
+    virtual void SetFrameRate(int rate) {}
 };
 
 }  // namespace trennick

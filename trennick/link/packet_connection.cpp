@@ -308,8 +308,7 @@ void CPacketConnection::SetDisconnectStatus() {
               "CPacketConnection::SetDisconnectStatus() FileSendStatus=SEND_USER_DISCONNECTING\n",
               "pakconn", __LINE__);
     m_fileSendStatus = SEND_USER_DISCONNECTING;
-    if (m_lVideoStatus != VIDEO_NONE) m_lVideoStatus = VIDEO_CLOSED;
-    if (m_rVideoStatus != VIDEO_NONE) m_rVideoStatus = VIDEO_CLOSED;
+    closeVideoStates();
     closeSendFile();
     closeReceiveFile();
 }
@@ -568,17 +567,11 @@ void CPacketConnection::handleToken(WORD id, const BYTE* body, DWORD length) {
         m_disconnectTimeMs = now();
         m_fileRecvStatus = REC_USER_DISCONNECTING;
         if (m_fileSendStatus != SEND_IDLE) m_fileSendStatus = SEND_USER_DISCONNECTING;
-        if (m_lVideoStatus != VIDEO_NONE) m_lVideoStatus = VIDEO_CLOSED;
-        if (m_rVideoStatus != VIDEO_NONE) m_rVideoStatus = VIDEO_CLOSED;
+        closeVideoStates();
         closeSendFile();
         closeReceiveFile();
         m_recvFinalPath.clear();
         post(kMsgTokenDone, ID_DSVD_DISCONNECT, 0);
-        break;
-    case ID_DSVD_VIDEOOPEN:
-        OnHandlerToken(id, body, length);  // BeforeVideoOpen
-        sendToken(ID_DSVD_OKVIDEOOPEN);
-        m_rVideoStatus = VIDEO_OPEN;
         break;
     case ID_DSVD_HOLDCALL:
         SetHoldCall(kHoldRemote, true);
@@ -689,6 +682,24 @@ void CPacketConnection::OnHandlerToken(WORD tokenId, const BYTE* body, DWORD len
     case ID_DSVD_SETTINGS_ERROR: ReceiveSettingsError(body, length); break;
     case ID_DSVD_SETTINGSERROR2: ReceiveSettingsError2(body, length); break;
     case ID_DSVD_TRIGGERNOTIFICATION: ReceiveTriggerNotification(body, length); break;
+    case ID_DSVD_VIDEOOPEN: {
+        VideoSettingsRecord record{};
+        int frameRate = 0;
+        WORD quality = 0;
+        m_host->mainVideoSettings(record, frameRate, quality);
+        BeforeVideoOpen(m_av, m_videoSettings, IsOutgoingCall() != FALSE, m_videoTarget, videoWindow(), frameRate,
+                        record, quality);
+        m_videoStates.OnVideoOpen(m_av);
+        break;
+    }
+    case ID_DSVD_NOVIDEOOPEN: m_videoStates.OnNoVideoOpen(); break;
+    case ID_DSVD_CLOSEMYVIDEO: m_videoStates.OnCloseMyVideo(); break;
+    case ID_DSVD_MYVIDEOSETTINGS:
+        m_videoSettings.NewVideoSettings(m_av, 0, body, length, m_videoStates, videoWindow());
+        break;
+    case ID_DSVD_YOURVIDEOSETTINGS:
+        m_videoSettings.NewVideoSettings(m_av, 1, body, length, m_videoStates, videoWindow());
+        break;
     default:
         linkTrace(5, "CPacketConnection: %s (%lu bytes behind it) has no handler in this link",
                   tokenName(tokenId), static_cast<unsigned long>(length));
@@ -697,13 +708,50 @@ void CPacketConnection::OnHandlerToken(WORD tokenId, const BYTE* body, DWORD len
 }
 
 void CPacketConnection::StoreNewFrame(const DecodedBucket& bucket) {
-    linkTrace(5, "CPacketConnection::StoreNewFrame() %lu bytes, no video target",
-              static_cast<unsigned long>(bucket.BucketLen));
+    std::lock_guard lock(m_bucketLock);
+    m_videoRx.StoreNewFrame(bucket);
 }
 
 void CPacketConnection::StoreAudioFrame(const DecodedBucket& bucket) {
-    linkTrace(5, "CPacketConnection::StoreAudioFrame() %lu bytes, no audio handling",
-              static_cast<unsigned long>(bucket.BucketLen));
+    std::lock_guard lock(m_bucketLock);
+    m_audioRx.StoreAudioFrame(bucket);
+}
+
+// ---- live audio and video ----
+
+RemoteVideoWindow* CPacketConnection::videoWindow() {
+    return m_videoWindow.window() != nullptr ? &m_videoWindow : nullptr;
+}
+
+void CPacketConnection::closeVideoStates() {
+    const WORD local = m_videoStates.local();
+    const WORD remote = m_videoStates.remote();
+    m_videoStates.reset(local != VIDEO_NONE ? VIDEO_CLOSED : local, remote != VIDEO_NONE ? VIDEO_CLOSED : remote);
+}
+
+bool CPacketConnection::SendAudioFrame(const BYTE* payload, DWORD length) {
+    std::lock_guard lock(m_bucketLock);
+    return trennick::SendAudioFrame(m_av, m_audioEnabled != 0, payload, length);
+}
+
+LONG CPacketConnection::SendFrame(WORD bucketType, const BYTE* frame, DWORD length) {
+    std::lock_guard lock(m_bucketLock);
+    return m_videoTx.SendFrame(m_av, bucketType, frame, length);
+}
+
+void CPacketConnection::SetVideoStatus(BYTE kind, WORD status) {
+    std::lock_guard lock(m_bucketLock);
+    m_videoStates.SetVideoStatus(m_av, kind, status);
+}
+
+WORD CPacketConnection::GetVideoSettings(int selector, VideoSettingsRecord& out) {
+    std::lock_guard lock(m_bucketLock);
+    return m_videoSettings.GetVideoSettings(selector, out, m_videoStates);
+}
+
+LONG CPacketConnection::SendVideoSettings(int selector, const BYTE* shortForm, const VideoSettingsRecord& record) {
+    std::lock_guard lock(m_bucketLock);
+    return m_videoSettings.SendVideoSettings(m_av, selector, shortForm, record);
 }
 
 void CPacketConnection::ReceiveSerialOutCommand(const DecodedBucket& bucket) {
@@ -915,8 +963,9 @@ void CPacketConnection::resetState(bool capabilityProtocol2) {
     m_fileRecvStatus = REC_READY;
     m_sendOffset = -1;
     m_recvOffset = -1;
-    m_rVideoStatus = VIDEO_NONE;
-    m_lVideoStatus = 1;
+    m_videoStates.reset(1, VIDEO_NONE);
+    m_videoRx.reset();
+    m_videoTx.reset();
     m_holdBits = 0;
     m_peerInfo = StationInfoBlock{};
     m_peerInfoOld.reset();
@@ -969,6 +1018,7 @@ LONG CPacketConnection::SetHelloRetry(DWORD periodMs, DWORD limit) {
 void CPacketConnection::SetAudComp(LinkAudioClient* client) {
     std::lock_guard lock(m_bucketLock);
     m_audioClient = client;
+    m_audioRx.setCodec(client);
 }
 
 void CPacketConnection::SetChatWindow(LinkChatWindow* window) {
@@ -976,14 +1026,31 @@ void CPacketConnection::SetChatWindow(LinkChatWindow* window) {
     m_chatWindow = window;
 }
 
-void CPacketConnection::SetVideoTarget(void* frameList) {
+void CPacketConnection::SetVideoTarget(RemoteFrameList* frameList) {
     std::lock_guard lock(m_bucketLock);
     m_videoTarget = frameList;
+    m_videoRx.setFrameList(frameList);
 }
 
 void CPacketConnection::SetVideoWindow(LinkVideoWindow* window) {
     std::lock_guard lock(m_bucketLock);
-    m_videoWindow = window;
+    m_videoWindow.setWindow(window);
+    m_videoRx.setVideoWindow(videoWindow());
+}
+
+void CPacketConnection::SetNetworkVideoOutput(VideoOutNet* output) {
+    std::lock_guard lock(m_bucketLock);
+    m_videoRx.setNetworkOutput(output);
+}
+
+void CPacketConnection::SetSerialVideoPort(SerialVideoPort* port) {
+    std::lock_guard lock(m_bucketLock);
+    m_videoRx.setSerialPort(port);
+}
+
+void CPacketConnection::SetSelectedCamera(std::function<int()> camera) {
+    std::lock_guard lock(m_bucketLock);
+    m_videoRx.setSelectedCamera(std::move(camera));
 }
 
 void CPacketConnection::SetRemoteView(RemoteViewSink* view) {
@@ -993,8 +1060,8 @@ void CPacketConnection::SetRemoteView(RemoteViewSink* view) {
 
 void CPacketConnection::UpdateVideoWindow() {
     std::lock_guard lock(m_bucketLock);
-    if (m_videoWindow != nullptr) {
-        m_videoWindow->UpdateVideoMgr();
+    if (m_videoWindow.window() != nullptr) {
+        m_videoWindow.UpdateVideoMgr();
     }
 }
 
@@ -1058,8 +1125,8 @@ LONG CPacketConnection::CheckReceiveCompletion() {
 
 LONG CPacketConnection::GetFileSendStatus() { std::lock_guard l(m_bucketLock); return m_fileSendStatus; }
 LONG CPacketConnection::GetFileReceiveStatus() { std::lock_guard l(m_bucketLock); return m_fileRecvStatus; }
-WORD CPacketConnection::GetLocalVideoStatus() { std::lock_guard l(m_bucketLock); return m_lVideoStatus; }
-WORD CPacketConnection::GetRemoteVideoStatus() { std::lock_guard l(m_bucketLock); return m_rVideoStatus; }
+WORD CPacketConnection::GetLocalVideoStatus() { std::lock_guard l(m_bucketLock); return m_videoStates.local(); }
+WORD CPacketConnection::GetRemoteVideoStatus() { std::lock_guard l(m_bucketLock); return m_videoStates.remote(); }
 BYTE CPacketConnection::GetHelloReceived() { std::lock_guard l(m_bucketLock); return m_helloReceived; }
 BYTE CPacketConnection::GetHelloAccepted() { std::lock_guard l(m_bucketLock); return m_helloAccepted; }
 DWORD CPacketConnection::GetFailedLogins() { std::lock_guard l(m_bucketLock); return m_failedLogins; }

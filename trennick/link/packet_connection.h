@@ -24,6 +24,10 @@
 #include "tavicore/event_file.h"
 #include "tavicore/record_convert.h"
 #include "tavicore/settings_records.h"
+#include "trennick/link/av_audio.h"
+#include "trennick/link/av_ports.h"
+#include "trennick/link/av_video_receiver.h"
+#include "trennick/link/av_video_settings.h"
 #include "trennick/link/bucket.h"
 #include "trennick/link/cards.h"
 #include "trennick/link/common_base.h"
@@ -79,6 +83,24 @@ enum FileReceiveState : LONG {
 inline constexpr WORD VIDEO_NONE = 0;
 inline constexpr WORD VIDEO_OPEN = 2;
 inline constexpr WORD VIDEO_CLOSED = 5;
+
+// The link's video window seen as the remote window of the receiving video
+// code. Calls reach the window on the link's reader thread.
+class LinkVideoWindowAdapter : public RemoteVideoWindow {
+public:
+    void setWindow(LinkVideoWindow* window) { m_window = window; }
+    LinkVideoWindow* window() const { return m_window; }
+    int UpdateVideoMgr() override { return m_window != nullptr ? m_window->UpdateVideoMgr() : 1; }
+    void OnNewVideoSettings(WORD remoteVideoState, DWORD a, DWORD b, DWORD c) override {
+        if (m_window != nullptr) m_window->OnNewVideoSettings(remoteVideoState, a, b, c);
+    }
+    void SetFrameRate(int rate) override {
+        if (m_window != nullptr) m_window->SetFrameRate(rate);
+    }
+
+private:
+    LinkVideoWindow* m_window = nullptr;
+};
 
 // Hold sides and bits.
 inline constexpr int kHoldLocal = 1;
@@ -206,8 +228,15 @@ public:
     LONG SetHelloRetry(DWORD periodMs, DWORD limit);
     void SetAudComp(LinkAudioClient* client);
     void SetChatWindow(LinkChatWindow* window);
-    void SetVideoTarget(void* frameList);
+    // The remote view's list of received frames; null: frames are not kept.
+    void SetVideoTarget(RemoteFrameList* frameList);
     void SetVideoWindow(LinkVideoWindow* window);
+    // The network video output; null: none.
+    void SetNetworkVideoOutput(VideoOutNet* output);
+    // The serial video output port (the process's serial-port client); null: none.
+    void SetSerialVideoPort(SerialVideoPort* port);
+    // The adapter's selected camera, for video buckets that carry none.
+    void SetSelectedCamera(std::function<int()> camera);
     void SetRemoteView(RemoteViewSink* view);
     void UpdateVideoWindow();
     void SetReceiveFolders(const char* receiveFolder, const char* specialFolder);
@@ -259,6 +288,17 @@ public:
     LONG GetRemoteCard(tagBusinessCard& card);
     LONG SendMyCard(const tagBusinessCard* card);
     LONG SendGetSnapshot(WORD first, DWORD second, WORD third);
+
+    // ---- live audio and video ----
+    // Sends one audio frame while the peer announced audio; false when nothing was written.
+    bool SendAudioFrame(const BYTE* payload, DWORD length);
+    // Sends one video frame (type word: kind low byte, camera high byte).
+    LONG SendFrame(WORD bucketType, const BYTE* frame, DWORD length);
+    // kind 0: our video towards the peer; 1: the peer's video towards us.
+    void SetVideoStatus(BYTE kind, WORD status);
+    // The video settings record of one direction (0 ours, else the peer's); returns its state.
+    WORD GetVideoSettings(int selector, VideoSettingsRecord& out);
+    LONG SendVideoSettings(int selector, const BYTE* shortForm, const VideoSettingsRecord& record);
 
     // ---- serial-out commands ----
     LONG SendSerialOutCommand(const BYTE* message, WORD length);
@@ -339,6 +379,10 @@ private:
     void finishSend(LONG state);
     void resendFromConfirmed(const char* why);
     void resetServices();
+    // The video window as the receiving video code sees it; null without one.
+    RemoteVideoWindow* videoWindow();
+    // Both video directions to closed, unless they were never opened.
+    void closeVideoStates();
     void handleToken(WORD tokenId, const BYTE* body, DWORD length);
     bool peerVersionHoldsAny(std::initializer_list<const char*> versions);
     bool audioRefusedByOldPeer();
@@ -439,19 +483,26 @@ private:
     DWORD m_myCardSentMs = 0;
     LinkSerialOutSink* m_serialOutSink = nullptr;
 
-    // Video, hold, pointers handed in.
-    WORD m_lVideoStatus = 1;
-    WORD m_rVideoStatus = 0;
+    // Hold, pointers handed in.
     BYTE m_holdBits = 0;
     LinkAudioClient* m_audioClient = nullptr;
     LinkChatWindow* m_chatWindow = nullptr;
-    LinkVideoWindow* m_videoWindow = nullptr;
+    LinkVideoWindowAdapter m_videoWindow;
     RemoteViewSink* m_remoteView = nullptr;
-    void* m_videoTarget = nullptr;
+    RemoteFrameList* m_videoTarget = nullptr;
     CommsSettingsRecord* m_commsSettings = nullptr;
     std::string m_receiveFolder;
     std::string m_specialFolder;
     bool m_finished = false;
+
+    // Live audio and video: the link as they see it, the receivers, the
+    // numbering sender, the two video directions and their settings.
+    PacketConnectionAvLink m_av{*this};
+    VideoReceiver m_videoRx{m_av};
+    AudioReceiver m_audioRx;
+    VideoSender m_videoTx;
+    VideoStates m_videoStates;
+    VideoSettingsExchange m_videoSettings;
 };
 
 }  // namespace trennick

@@ -517,4 +517,98 @@ TEST(VideoOverTheLink, ALostBucketBringsOneKeyFrameRequestBack) {
               std::vector<std::string>{"<ErrorKVFrame>"});
 }
 
+// The link object itself: video buckets reach its receiver only while the
+// peer's video runs, good frames join the remote view's list, and a bucket
+// lost on the wire brings exactly one key-frame request back.
+TEST(VideoOverTheLink, TheLinkObjectAsksOnceForAKeyFrameAfterAGap) {
+    linktest::LinkPair pair;
+    pair.helloBothWays();
+    FakeFrames frames;
+    pair.b->captureFrames = false;
+    pair.b->SetVideoTarget(&frames);
+    pair.b->feedToken("<VideoOpen>");
+    pair.pump();
+    pair.a->wire.clear();
+    pair.b->wire.clear();
+    std::vector<BYTE> pending;
+
+    pair.b->SetVideoStatus(1, kVideoStateInProcess);
+    int written = 0;
+    pair.a->writeHook = [&](std::vector<BYTE>& wire, const BYTE* data, DWORD length) {
+        if (++written != 3) wire.insert(wire.end(), data, data + length);  // the third bucket is lost
+    };
+    for (int i = 0; i < 5; ++i) {
+        Bytes frame = h263(0, i == 0, 40);
+        ASSERT_NE(pair.a->SendFrame(i == 0 ? kVideoKeyBucket : kVideoBucket, frame.data(), DWORD(frame.size())), 0);
+    }
+    pair.a->writeHook = nullptr;
+    linktest::deliver(*pair.a, *pair.b, pending);
+    EXPECT_EQ(frames.frames.size(), 4u);
+    EXPECT_EQ(linktest::tokenTexts(pair.b->wire, pair.b->GetPeerProtocolNumber()),
+              std::vector<std::string>{"<ErrorKVFrame>"});
+
+    // Paused: frames are no longer taken.
+    pair.b->SetVideoStatus(1, kVideoStatePaused);
+    Bytes more = h263(0, false, 40);
+    ASSERT_NE(pair.a->SendFrame(kVideoBucket, more.data(), DWORD(more.size())), 0);
+    linktest::deliver(*pair.a, *pair.b, pending);
+    EXPECT_EQ(frames.frames.size(), 4u);
+}
+
+class FakeLinkVideoWindow : public LinkVideoWindow {
+public:
+    int UpdateVideoMgr() override { return ++updates; }
+    void OnNewVideoSettings(WORD state, DWORD a, DWORD b, DWORD c) override { settings.push_back({state, a, b, c}); }
+    void SetFrameRate(int rate) override { rates.push_back(rate); }
+    int updates = 0;
+    std::vector<std::vector<DWORD>> settings;
+    std::vector<int> rates;
+};
+
+// "<VideoOpen>" empties the waiting frames and sends our default quality; it
+// is answered with "<OkVideoOpen>" only when the peer's video already runs,
+// and otherwise opens the peer's video unless that state is 4.
+TEST(VideoOverTheLink, VideoOpenIsAnsweredByTheStateOfThePeersVideo) {
+    struct Case {
+        WORD before;
+        std::vector<std::string> replies;
+        WORD after;
+    };
+    const Case cases[] = {
+        {0, {"<YourVideoSettings>"}, kVideoStateOpen},
+        {kVideoStateInProcess, {"<YourVideoSettings>", "<OkVideoOpen>"}, kVideoStateInProcess},
+        {4, {"<YourVideoSettings>"}, 4},
+        {kVideoStateClosed, {"<YourVideoSettings>"}, kVideoStateOpen},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        linktest::LinkPair pair;  // a placed the call
+        pair.helloBothWays();
+        FakeFrames frames;
+        FakeLinkVideoWindow windowA, windowB;
+        pair.a->SetVideoWindow(&windowA);
+        pair.b->SetVideoWindow(&windowB);
+        pair.b->SetVideoTarget(&frames);
+        pair.hostB.frameRate = 12;
+        pair.hostB.quality = 7;
+        const DWORD width = 176, height = 144;
+        std::memcpy(pair.hostB.videoRecord.data() + 12, &width, 4);
+        std::memcpy(pair.hostB.videoRecord.data() + 16, &height, 4);
+        if (c.before != 0) pair.b->SetVideoStatus(1, c.before);
+        pair.b->wire.clear();
+
+        pair.b->feedToken("<VideoOpen>");
+        EXPECT_EQ(linktest::tokenTexts(pair.b->wire, pair.b->GetPeerProtocolNumber()), c.replies);
+        EXPECT_EQ(pair.b->GetRemoteVideoStatus(), c.after);
+        EXPECT_EQ(frames.clears, 1);
+        EXPECT_EQ(windowB.rates, std::vector<int>{12});  // the peer placed the call
+
+        // Our quality reaches the caller's remote window in its short form.
+        pair.pump();
+        ASSERT_EQ(windowA.settings.size(), 1u);
+        EXPECT_EQ(windowA.settings[0], (std::vector<DWORD>{pair.a->GetRemoteVideoStatus(), width, height, 7}));
+        EXPECT_TRUE(windowA.rates.empty());
+    }
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include "trennick/link/packet_connection.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -84,6 +85,12 @@ public:
         timedNotices.push_back(stringId);
         return true;
     }
+    bool mainVideoSettings(std::array<BYTE, 52>& record, int& rate, WORD& q) override {
+        record = videoRecord;
+        rate = frameRate;
+        q = quality;
+        return true;
+    }
 
     std::string user = "admin";
     std::string password = "secret";
@@ -99,6 +106,9 @@ public:
     bool hasSettings = true;
     tagHWProfile localProfile{};
     std::vector<UINT> timedNotices;
+    std::array<BYTE, 52> videoRecord{};
+    int frameRate = 0;
+    WORD quality = 0;
 };
 
 // Scrambles by reversing and flipping bits: enough to show the hello carries
@@ -163,8 +173,14 @@ public:
         handled.push_back(id);
         CPacketConnection::OnHandlerToken(id, body, length);
     }
-    void StoreNewFrame(const DecodedBucket& b) override { frames.push_back(copy(b)); }
-    void StoreAudioFrame(const DecodedBucket& b) override { frames.push_back(copy(b)); }
+    void StoreNewFrame(const DecodedBucket& b) override {
+        if (captureFrames) frames.push_back(copy(b));
+        else CPacketConnection::StoreNewFrame(b);
+    }
+    void StoreAudioFrame(const DecodedBucket& b) override {
+        if (captureFrames) frames.push_back(copy(b));
+        else CPacketConnection::StoreAudioFrame(b);
+    }
     void ReceiveData(const DecodedBucket& b) override {
         if (captureData) frames.push_back(copy(b));
         else CPacketConnection::ReceiveData(b);
@@ -195,6 +211,8 @@ public:
     // link's own handlers when captureData is false.
     std::function<void(std::vector<BYTE>& wire, const BYTE* data, DWORD length)> writeHook;
     bool captureData = true;
+    // Video and audio buckets go to the link's own receivers when false.
+    bool captureFrames = true;
     DWORD maxChunk = 1024;
     std::vector<WORD> handled;
     std::vector<Frame> frames;

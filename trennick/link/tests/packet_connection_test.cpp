@@ -297,7 +297,9 @@ TEST_F(LinkTest, TokenEffects) {
          [](LoopbackLink& l, LinkTest&) { EXPECT_EQ(l.GetFailedLogins(), 1u); }},
         {"<Attend TIMEOUT>", {{kMsgAttendTimeout, 0, 0, true}}, {"<ATTENDTIMEOUTACK>"}, {}, {}},
         {"<Attend TIMEOUT Reject>", {post(kMsgAttendTimeoutReject, 0)}, {}, {}, {}},
-        {"<VideoOpen>", {}, {"<OkVideoOpen>"}, {ID_DSVD_VIDEOOPEN},
+        // Our default video quality goes back; the video was not running, so
+        // it is marked open and no "<OkVideoOpen>" is sent.
+        {"<VideoOpen>", {}, {"<YourVideoSettings>"}, {ID_DSVD_VIDEOOPEN},
          [](LoopbackLink& l, LinkTest&) { EXPECT_EQ(l.GetRemoteVideoStatus(), VIDEO_OPEN); }},
         {"<HOLDCALL>", {}, {}, {}, [](LoopbackLink& l, LinkTest&) { EXPECT_EQ(l.GetHoldStatus(), 2); }},
         {"<CANCELHOLDCALL>", {}, {}, {}, [](LoopbackLink& l, LinkTest&) { EXPECT_EQ(l.GetHoldStatus(), 0); }},
