@@ -17,6 +17,17 @@ namespace trennick {
 namespace {
 
 constexpr const char* kMissing = "???";
+
+// A script's time-out (whole seconds) as milliseconds; 0 for none. The script
+// is a file the user may edit: a time longer than the tick counter can compare
+// (about 24 days) is kept to that, so it never reads as already passed.
+DWORD scriptTimeoutMs(const std::string& text) {
+    if (text == kMissing) return 0;
+    const long seconds = std::strtol(text.c_str(), nullptr, 10);
+    if (seconds <= 0) return 0;
+    constexpr long kMaxSeconds = 0x7FFFFFFF / 1000;
+    return static_cast<DWORD>(std::min(seconds, kMaxSeconds)) * 1000;
+}
 constexpr DWORD kReceiveBytes = 1024000;
 constexpr std::size_t kAnswerLimit = 8192;
 
@@ -124,11 +135,10 @@ CModemConnection::StepResult CModemConnection::runStep(const char* section, cons
         step.busy = readScript(errorSection, busyKey);
         if (step.busy == kMissing) step.busy.clear();
     }
-    const std::string timeout = readScript(timeoutSection, key);
-    const long seconds = timeout == kMissing ? 0 : std::strtol(timeout.c_str(), nullptr, 10);
-    if (seconds > 0) {
+    const DWORD timeoutMs = scriptTimeoutMs(readScript(timeoutSection, key));
+    if (timeoutMs > 0) {
         step.hasDeadline = true;
-        step.deadline = now() + static_cast<DWORD>(seconds) * 1000;
+        step.deadline = now() + timeoutMs;
     } else {
         step.success.clear();
     }
@@ -229,12 +239,12 @@ LONG CModemConnection::InitModem() {
 // until the time-out, or nothing when either is missing or the time is none.
 void CModemConnection::awaitInitAnswerUnder(const std::string& key) {
     m_step.success = readScript("Init Commands Success", key + "Success");
-    const std::string t = readScript("Init Commands TimeOut", key + "TimeOut");
-    if (m_step.success == kMissing || t == kMissing || std::strtol(t.c_str(), nullptr, 10) <= 0) {
+    const DWORD timeoutMs = scriptTimeoutMs(readScript("Init Commands TimeOut", key + "TimeOut"));
+    if (m_step.success == kMissing || timeoutMs == 0) {
         m_step.success.clear();
     } else {
         m_step.hasDeadline = true;
-        m_step.deadline = now() + static_cast<DWORD>(std::strtol(t.c_str(), nullptr, 10)) * 1000;
+        m_step.deadline = now() + timeoutMs;
     }
 }
 
@@ -298,8 +308,7 @@ LONG CModemConnection::ProcessInitCommand() {
         SendCommMessage(45, 0);
         SendCommMessage(41, 0);
         const std::string ring = readScript("Voice Commands TimeOut", "Ring");
-        const long ringSeconds = ring == kMissing ? 30 : std::strtol(ring.c_str(), nullptr, 10);
-        m_ringDeadline = now() + static_cast<DWORD>(ringSeconds) * 1000;
+        m_ringDeadline = now() + (ring == kMissing ? 30000 : scriptTimeoutMs(ring));
         const char* names[4] = {"Ring", "Busy", "NoDialTone", "NoCarrier"};
         for (int i = 0; i < 4; ++i) {
             m_voiceResponses[i] = readScript("Voice Commands Response", names[i]);
@@ -466,12 +475,11 @@ LONG CModemConnection::SendVoiceCommand(int command, const std::vector<VoiceArg>
     if (step.success == kMissing) step.success.clear();
     step.error = readScript("Voice Commands Error", key);
     if (step.error == kMissing) step.error.clear();
-    const std::string timeout = readScript("Voice Commands TimeOut", key);
-    const long seconds = timeout == kMissing ? 0 : std::strtol(timeout.c_str(), nullptr, 10);
+    const DWORD timeoutMs = scriptTimeoutMs(readScript("Voice Commands TimeOut", key));
     step.echo = true;
-    if (seconds > 0) {
+    if (timeoutMs > 0) {
         step.hasDeadline = true;
-        step.deadline = now() + static_cast<DWORD>(seconds) * 1000;
+        step.deadline = now() + timeoutMs;
     } else {
         step.success.clear();
     }

@@ -117,6 +117,32 @@ TEST_F(ModemTest, StepsWithoutTimeOutDoNotWaitAndPausesDo) {
     ::close(pty->master);
 }
 
+TEST_F(ModemTest, ALongScriptTimeOutIsWaitedNotTakenAsPassed) {
+    // 3,000,000 seconds: more milliseconds than the tick counter can compare.
+    const auto script = platform::programFolder() / "modems" / "Patient.ini";
+    std::ofstream(script) << "[Modem]\nType=DATA\n[Init Commands]\nCommand1=ATZ|\n"
+                             "[Init Commands Success]\nCommand1=OK\n"
+                             "[Init Commands TimeOut]\nCommand1=3000000\n[Listen Commands]\nWaitCommand=RING\n";
+    auto pty = platform::openPseudoTerminal();
+    ASSERT_TRUE(pty);
+    Station s(1);
+    s.link->SetModemLineSettings(lineFor(pty->device.string(), "Patient.ini"));
+    ASSERT_EQ(s.link->SetListenOn(0), 1);
+    std::string sent;
+    char buffer[64];
+    while (sent.size() < 4) {
+        const ssize_t n = ::read(pty->master, buffer, sizeof buffer);
+        ASSERT_GT(n, 0);
+        sent.append(buffer, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(sent, "ATZ\r");
+    // The modem has not answered: the step still waits, and no call failed.
+    for (int i = 0; i < 20; ++i) s.pass();
+    EXPECT_EQ(s.link->FuncWaitRead(), MW_INIT);
+    EXPECT_EQ(s.link->LastCallResult(), 0u);
+    ::close(pty->master);
+}
+
 TEST_F(ModemTest, VoiceModemGoesToVoiceModeAndWorksTheSpeakerphone) {
     FakeModemProcess modems({"--number", "5550001"});
     ASSERT_TRUE(modems.ok());
