@@ -74,7 +74,9 @@ TEST_F(TapiLineTest, CallPlacedAndAnsweredThroughTheTelephonyLibrary) {
 
     TapiStation caller(1, "Line A");
     // The callee's line must be open before the call; it rings until answered.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // Opening the port sets its outputs in the line file the two share.
+    const std::string calleeDevice = modems.device("5550002");
+    ASSERT_TRUE(runUntil(caller, [&] { return platform::testPortOutputs(calleeDevice).known; }, 60));
     ASSERT_EQ(caller.link->DialNumber("5550002"), 1);
     ASSERT_TRUE(runUntil(caller, [&] { return caller.link->IsConnected(); }));
     EXPECT_TRUE(caller.link->IsOutgoingCall());
@@ -103,7 +105,9 @@ TEST_F(TapiLineTest, BusyAndUnansweredCallsAreReported) {
 
     platform::SerialPort idle;  // a station that never answers
     ASSERT_EQ(idle.open(modems.device("5550002")), DWORD(ERROR_SUCCESS));
-    runUntil(caller, [] { return false; }, 1);  // the line settles after the hang-up
+    // The hang-up ended with the result; calls at the same tick are refused.
+    const DWORD hungUpMs = systemTimerMs();
+    ASSERT_TRUE(runUntil(caller, [&] { return systemTimerMs() != hungUpMs; }));
     ASSERT_EQ(caller.link->DialNumber("5550002"), 1);
     ASSERT_TRUE(runUntil(caller, [&] { return caller.link->LastCallResult() == kStrCallNoAnswer; }));
     EXPECT_TRUE(caller.posted(kMsgLinkFailed, kStrCallNoAnswer));
