@@ -75,6 +75,39 @@ static_assert(offsetof(tagAdapterBlock, relays) == 52);
 static_assert(offsetof(tagAdapterBlock, cameras) == 660);
 static_assert(offsetof(tagAdapterBlock, deviceData) == 1780);
 
+// The adapter block's device data (its last 1,805 bytes), as the station
+// link fills and reads it.
+struct tagSerialOutSettings {
+    WORD portId;
+    WORD commandType;
+    WORD portStyle;
+    DWORD baudRate;
+    WORD parity;
+    WORD dataBits;
+    WORD stopBits;
+    WORD furtherSetting;
+    char protocolName[40];
+};
+static_assert(sizeof(tagSerialOutSettings) == 58);
+
+inline constexpr int kQuadInputsPerAdapter = 6;
+inline constexpr int kQuadInputNameBytes = 260;
+
+struct tagAdapterDeviceData {
+    WORD maxUsers;
+    DWORD maxFrames;
+    tagSerialOutSettings serialOut;
+    WORD quadInputCount;                                     // cameras of type 1 or 2
+    char quadInputs[kQuadInputsPerAdapter][kQuadInputNameBytes];  // each beginning with a name
+    WORD keyLockCount;
+    WORD selectedPage;                                       // page chosen by a text request
+    WORD pageSelected;                                       // 1: the adapter shows a page
+    BYTE reserved[169];
+    DWORD swCapability;                                      // last word of the adapter block
+};
+static_assert(sizeof(tagAdapterDeviceData) == kAdapterDeviceDataBytes);
+static_assert(offsetof(tagAdapterBlock, deviceData) + offsetof(tagAdapterDeviceData, swCapability) == 3581);
+
 // The hardware profile of a station; also exchanged between stations.
 struct tagHWProfile {
     WORD version;                    // hardware profile version

@@ -1,5 +1,6 @@
 #include "trennick/link/common_base.h"
 
+#include "platform/file_exception.h"
 #include "trennick/link/link_trace.h"
 
 #include <QDateTime>
@@ -297,25 +298,7 @@ bool CCommon::GetH263SourceFormat(const BYTE* frame, DWORD length, int& format) 
 }
 
 const char* GetFileExceptionText(int cause, std::string* buffer) {
-    static constexpr const char* kTexts[] = {
-        "No Error Occured",
-        "An unspecified error occurred",
-        "The file could not be located",
-        "All or part of the path is invalid",
-        "The permitted number of open files was exceeded",
-        "The file could not be accessed.",
-        "There was an attempt to use an invalid file handle.",
-        "The current working directory cannot be removed.",
-        "There are no more directory entries.",
-        "There was an error trying to set the file pointer.",
-        "There was a hardware error.",
-        "SHARE.EXE was not loaded, or a shared region was locked.",
-        "There was an attempt to lock a region that was already locked.",
-        "The disk is full.",
-        "The end of file was reached.",
-    };
-    const char* text = (cause >= 0 && cause < static_cast<int>(std::size(kTexts))) ? kTexts[cause]
-                                                                                 : "Uknown error";
+    const char* text = platform::fileCauseText(cause);
     if (buffer != nullptr) {
         *buffer = text;
     }

@@ -17,43 +17,6 @@
 
 namespace trennick {
 
-#pragma pack(push, 1)
-
-// The adapter block's device data (its last 1,805 bytes), as this side fills
-// and reads it.
-struct tagSerialOutSettings {
-    WORD portId;
-    WORD commandType;
-    WORD portStyle;
-    DWORD baudRate;
-    WORD parity;
-    WORD dataBits;
-    WORD stopBits;
-    WORD furtherSetting;
-    char protocolName[40];
-};
-static_assert(sizeof(tagSerialOutSettings) == 58);
-
-inline constexpr int kQuadInputsPerAdapter = 6;
-inline constexpr int kQuadInputNameBytes = 260;
-
-struct tagAdapterDeviceData {
-    WORD maxUsers;
-    DWORD maxFrames;
-    tagSerialOutSettings serialOut;
-    WORD quadInputCount;                                     // cameras of type 1 or 2
-    char quadInputs[kQuadInputsPerAdapter][kQuadInputNameBytes];  // each beginning with a name
-    WORD keyLockCount;
-    WORD selectedPage;                                       // page chosen by a text request
-    WORD pageSelected;                                       // 1: the adapter shows a page
-    BYTE reserved[169];
-    DWORD swCapability;                                      // last word of the adapter block
-};
-static_assert(sizeof(tagAdapterDeviceData) == kAdapterDeviceDataBytes);
-static_assert(offsetof(tagAdapterBlock, deviceData) + offsetof(tagAdapterDeviceData, swCapability) == 3581);
-
-#pragma pack(pop)
-
 tagAdapterDeviceData readDeviceData(const tagAdapterBlock& adapter);
 void writeDeviceData(tagAdapterBlock& adapter, const tagAdapterDeviceData& data);
 

@@ -429,7 +429,7 @@ LONG CPacketConnection::SendBucketWithCheck(WORD bucketType, const BYTE* payload
     LONG written;
     {
         std::lock_guard writeLock(m_writeLock);
-        written = ConnectWrite(m_sendBuffer.data(), bytes, 0, 0);
+        written = ConnectWrite(m_sendBuffer.data(), bytes, 0, kBucketWriteQueue);
     }
     if (written != 0) {
         post(kMsgBytesWritten, 0, 1);
@@ -846,14 +846,17 @@ LONG CPacketConnection::SendHello() {
 void CPacketConnection::GetHello(const BYTE* body, DWORD length) {
     static constexpr const char* kWho = "CPacketConnection::GetHello()";
     const HelloParse parse = parseHelloBody(body, length);
-    if (parse.form != HelloForm::NewLayout) {
+    if (parse.form == HelloForm::Invalid) {
         linkTrace(1, "%s ERROR: Invalid CRC, read: %ld, calc: %ld", kWho,
                   static_cast<long>(parse.readChecksum), static_cast<long>(parse.calcChecksum));
-        if (parse.form == HelloForm::Invalid) {
-            linkTrace(1, "%s Receive ERROR: Invalid info length", kWho);
-            SetNotConnected();
-            return;
-        }
+        linkTrace(1, "%s Receive ERROR: Invalid info length", kWho);
+        SetNotConnected();
+        return;
+    }
+    if (parse.form == HelloForm::OldLayout) {
+        // Every first hello comes in the older block (its sender does not
+        // know our layout yet): its check failed only for the newer layout.
+        linkTrace(5, "%s the block came in the older 1612-byte layout", kWho);
         m_peerInfoOld = parse.oldBlock;
     } else {
         m_peerInfoOld.reset();

@@ -102,6 +102,9 @@ private:
     LinkVideoWindow* m_window = nullptr;
 };
 
+// The transport write queue (1-4) every bucket goes to.
+inline constexpr LONG kBucketWriteQueue = 2;
+
 // Hold sides and bits.
 inline constexpr int kHoldLocal = 1;
 inline constexpr int kHoldRemote = 2;

@@ -155,7 +155,8 @@ public:
         : CPacketConnection(services), m_outgoing(outgoing) {}
     ~LoopbackLink() override { FinishLink(); }
 
-    LONG ConnectWrite(const BYTE* data, DWORD length, LONG, LONG) override {
+    LONG ConnectWrite(const BYTE* data, DWORD length, LONG, LONG queue) override {
+        queues.push_back(queue);
         if (writeHook) {
             writeHook(wire, data, length);
         } else {
@@ -215,6 +216,7 @@ public:
     bool captureFrames = true;
     DWORD maxChunk = 1024;
     std::vector<WORD> handled;
+    std::vector<LONG> queues;  // the write queue of each write
     std::vector<Frame> frames;
     int dropped = 0;
 

@@ -1,3 +1,4 @@
+#include "trennick/link/link_trace.h"
 #include "trennick/link/tests/link_fakes.h"
 
 #include <gtest/gtest.h>
@@ -111,6 +112,44 @@ TEST_F(LinkTest, HelloAndOkHelloBothWaysInBothBlockForms) {
         EXPECT_GT(p.windowA.count(kMsgBytesWritten), 0);
         EXPECT_GT(p.windowB.count(kMsgDataLamp), 0);
     }
+}
+
+std::vector<std::string>& errorTraces() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+// The first hello each side sends comes in the older block layout (the sender
+// does not know the peer's yet); taking it is no error. Every bucket goes to
+// one of the transport's write queues 1-4.
+TEST_F(LinkTest, HelloExchangeTracesNoErrorAndUsesAWriteQueue) {
+    errorTraces().clear();
+    const LinkTraceSink previous = setLinkTraceSink([](unsigned level, const char* line) {
+        if (level == 1) errorTraces().emplace_back(line);
+    });
+    LinkPair p;
+    p.helloBothWays();
+    p.a->SendGetMonkey();
+    p.pump();
+    setLinkTraceSink(previous);
+    EXPECT_TRUE(p.a->IsConnected());
+    EXPECT_TRUE(p.b->IsConnected());
+    EXPECT_EQ(errorTraces(), std::vector<std::string>{});
+    for (const auto* link : {p.a.get(), p.b.get()}) {
+        ASSERT_FALSE(link->queues.empty());
+        for (LONG q : link->queues) EXPECT_TRUE(q >= 1 && q <= 4) << q;
+    }
+
+    // A hello that passes neither layout's check is still reported.
+    errorTraces().clear();
+    setLinkTraceSink([](unsigned level, const char* line) {
+        if (level == 1) errorTraces().emplace_back(line);
+    });
+    p.b->feedToken(std::string("<HELLO V1.2>") + std::string(1700, 'x'));
+    setLinkTraceSink(previous);
+    EXPECT_EQ(p.b->dropped, 1);
+    ASSERT_FALSE(errorTraces().empty());
+    EXPECT_NE(errorTraces()[0].find("Invalid CRC"), std::string::npos);
 }
 
 TEST_F(LinkTest, HelloSurvivesAnySplitOfTheStream) {
