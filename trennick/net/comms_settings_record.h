@@ -1,8 +1,9 @@
 #pragma once
 // CommsSettingsRecord: the connection settings record. The main frame owns it
 // (its Comms settings group) and hands it to the link with SetCommsSettings;
-// the transports read their switches from it and write the connect rate back.
-// Only the fields the transports use are here. One thread: the main frame's.
+// the transports read their switches and the modem line from it and write the
+// connect rate back. Only the fields the transports use are here. One thread:
+// the main frame's.
 
 #include "platform/types.h"
 
@@ -15,4 +16,19 @@ struct CommsSettingsRecord {
     DWORD InetStartSpeed = 0;          // configured line rate (bits per second), 0: none
     DWORD ConnectRate = 0;             // the rate of the current call, written by the link
     char ConnectRateText[32] = {};     // the same as decimal text
+    // The modem line (the modem link's ModemLineSettings).
+    char ModemFile[260] = {};          // the modem script; a bare name lies in <program folder>/modems
+    char PortName[64] = {};            // empty: the modem link's own default port
+    char Outsidelineprefix[20] = {};   // the dial prefix
+    DWORD BaudRate = 57600;
+    DWORD ByteSize = 8;
+    DWORD Parity = 0;
+    DWORD StopBits = 0;
+    DWORD RingsCount = 2;              // rings before the modem answers
+    DWORD SpeakerOff = 0;
+    DWORD UseSVD = 0;
+    char TapiLine[128] = {};           // the telephony line; empty: the script drives the modem
+    DWORD AutoAnswer = 1;              // answer when the rings are counted
+    DWORD AutoListen = 0;              // listening is automatic
+    DWORD DirectLine = 0;              // a direct cable line
 };
