@@ -4,9 +4,22 @@
 
 #include <QBitmap>
 #include <QImage>
+#include <algorithm>
+#include <climits>
+#include <cstring>
 #include <mutex>
 
 namespace {
+
+// The length of a text the library copied into `text`: what it reports, but
+// never past the room it was given nor past the text's terminator. The library
+// is a replaceable file, so its answer is checked before it is used.
+std::size_t copiedLength(const char* text, std::size_t room, int reported) {
+    if (reported <= 0) {
+        return 0;
+    }
+    return std::min(static_cast<std::size_t>(reported), strnlen(text, room));
+}
 
 using SetResourceFn = int (*)();
 using LoadStringFn = int (*)(UINT, char*, int);
@@ -71,9 +84,9 @@ std::string UiString(UINT id) {
     if (g_installed.loadString == nullptr) {
         return {};
     }
-    char text[1024];
+    char text[1024] = {};
     const int length = g_installed.loadString(id, text, sizeof text);
-    return length > 0 ? std::string(text, static_cast<std::size_t>(length)) : std::string();
+    return std::string(text, copiedLength(text, sizeof text, length));
 }
 
 std::string UiString(UINT id, const char* fallback) {
@@ -84,10 +97,10 @@ std::string UiString(UINT id, const char* fallback) {
 QString UiDialogText(UINT dialog, UINT control, const char* fallback) {
     std::lock_guard lock(g_lock);
     if (g_installed.loadDialogText != nullptr) {
-        char text[1024];
+        char text[1024] = {};
         const int length = g_installed.loadDialogText(dialog, control, text, sizeof text);
         if (length > 0) {
-            return QString::fromUtf8(text, length);
+            return QString::fromUtf8(text, static_cast<qsizetype>(copiedLength(text, sizeof text, length)));
         }
     }
     return QString::fromUtf8(fallback != nullptr ? fallback : "");
@@ -103,7 +116,9 @@ QPixmap UiBitmap(UINT id) {
         }
     }
     QImage image;
-    if (data == nullptr || !image.loadFromData(data, static_cast<int>(bytes), "BMP")) {
+    // A size no int holds is no picture the library really has.
+    if (data == nullptr || bytes > static_cast<DWORD>(INT_MAX) ||
+        !image.loadFromData(data, static_cast<int>(bytes), "BMP")) {
         return {};
     }
     return QPixmap::fromImage(image);

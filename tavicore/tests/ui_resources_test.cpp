@@ -43,3 +43,13 @@ TEST(LanguageLibrary, ServesStringsDialogTextsAndBitmaps) {
     const QImage masked = UiMaskedBitmap(171).toImage();
     EXPECT_EQ(qAlpha(masked.pixel(0, 0)), 0);  // the magenta corner is transparent
 }
+
+TEST(LanguageLibrary, LengthsTheLibraryReportsAreKeptToWhatItCopied) {
+    // The library copies "short" but reports a length beyond the room it got,
+    // and a bitmap larger than it holds.
+    ASSERT_EQ(UiInstallLanguageLibrary("OVERLONG_LANGUAGE.DLL"), 1);
+    EXPECT_EQ(UiString(59406), "short");
+    EXPECT_EQ(UiDialogText(103, 1), "short");
+    EXPECT_TRUE(UiBitmap(129).isNull());
+    UiFreeLanguageLibrary();
+}
