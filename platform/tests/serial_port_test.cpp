@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -173,13 +175,21 @@ TEST(SerialPort, CancelWakesABlockedRead) {
     PtyPort p;
     ASSERT_TRUE(p.ok);
     DWORD result = 0;
+    std::atomic<bool> returned{false};
     std::thread reader([&] {
         char buffer[8];
         DWORD got = 0;
         result = p.port.read(buffer, sizeof buffer, got);  // no limits: waits for ever
+        returned = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    p.port.cancel();
+    // A cancel wakes only a read already under way: cancel until the reader
+    // has returned, however late its thread starts.
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!returned && std::chrono::steady_clock::now() < guard) {
+        p.port.cancel();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(returned) << "the read was never woken";
     reader.join();
     EXPECT_EQ(result, DWORD(ERROR_OPERATION_ABORTED));
     // The port works normally afterwards.
@@ -211,13 +221,20 @@ TEST(SerialPort, PseudoTerminalLinesFollowTheTestPortAndTheHangUp) {
     EXPECT_FALSE(testPortOutputs(p.pty.device).dtr);
     EXPECT_TRUE(testPortOutputs(p.pty.device).rts);
 
-    // A change made by another thread (or process) is seen by a waiter.
+    // A change made by another thread (or process) is seen by a waiter. The
+    // ring comes and goes until the waiter has returned, so a change falls in
+    // the wait however the two threads are scheduled.
+    std::atomic<bool> waited{false};
     std::thread ring([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        setTestPortLines(p.pty.device, MS_CTS_ON | MS_RING_ON);
+        for (bool on = true; !waited; on = !on) {
+            setTestPortLines(p.pty.device, on ? MS_CTS_ON | MS_RING_ON : MS_CTS_ON);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
     });
-    EXPECT_TRUE(p.port.waitModemChange(MS_RING_ON, 5000));
+    EXPECT_TRUE(p.port.waitModemChange(MS_RING_ON, 30000));
+    waited = true;
     ring.join();
+    setTestPortLines(p.pty.device, MS_CTS_ON);
     EXPECT_FALSE(p.port.waitModemChange(MS_DSR_ON, 50));
 
     // The other side hangs up: no lines, and a read fails once nothing is left.
