@@ -190,6 +190,10 @@ void CFrameSettings::ReadCommsSettings(DWORD appNetInUse) {
     textRW(r, "DialUpUser", comms.DialUpUser, sizeof comms.DialUpUser);
     dwordRW(r, "UseServerIp", comms.UseServerIp);
     dwordRW(r, "DialUpRemoteIsAttended", comms.DialUpRemoteIsAttended);
+    textRW(r, "TapiLine", comms.TapiLine, sizeof comms.TapiLine);
+    dwordRW(r, "AutoAnswer", comms.AutoAnswer);
+    dwordRW(r, "AutoListen", comms.AutoListen);
+    dwordRW(r, "DirectLine", comms.DirectLine);
 }
 
 void CFrameSettings::WriteCommsSettings() {
@@ -212,11 +216,14 @@ void CFrameSettings::WriteCommsSettings() {
         {"Hello MaxTimeRetry", &comms.HelloMaxTimeRetry}, {"NetInUse", &comms.NetInUse},
         {"UseDialUp", &comms.UseDialUp}, {"UseServerIp", &comms.UseServerIp},
         {"DialUpRemoteIsAttended", &comms.DialUpRemoteIsAttended},
+        {"AutoAnswer", &comms.AutoAnswer}, {"AutoListen", &comms.AutoListen},
+        {"DirectLine", &comms.DirectLine},
     };
     for (const auto& n : numbers) r.SetDword(nullptr, n.name, n.value);
     r.SetBinary(nullptr, "NumbersDialed", reinterpret_cast<const BYTE*>(&comms.NumbersDialed[0][0]), sizeof comms.NumbersDialed);
     r.SetString(nullptr, "PhoneBookName", comms.PhoneBookName);
     r.SetString(nullptr, "DialUpUser", comms.DialUpUser);
+    r.SetString(nullptr, "TapiLine", comms.TapiLine);
 }
 
 void CFrameSettings::ReadCaldrinSettings() {

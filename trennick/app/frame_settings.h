@@ -80,6 +80,11 @@ struct CommsRecord {
     char DialUpUser[128] = {};
     DWORD UseServerIp = 0;
     DWORD DialUpRemoteIsAttended = 0;
+    // The modem link's line beyond the values above.
+    char TapiLine[128] = {};           // the telephony line; empty: the script drives the modem
+    DWORD AutoAnswer = 1;
+    DWORD AutoListen = 0;
+    DWORD DirectLine = 0;
 };
 
 struct CaldrinRecord {

@@ -18,6 +18,7 @@
 #include "tavicore/users_manager.h"
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/main_frame.h"
+#include "trennick/kit/tess_integration.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/ui/message.h"
@@ -274,6 +275,13 @@ BOOL CKivApp::InitInstance() {
     if (!m_strInstanceId.empty()) m_title += m_strInstanceId;
     if (!m_pMainFrame->Create(m_title)) return FALSE;
 
+    // The kit channel: the automation kit's clients find it by its title.
+    m_pTessIntegration = std::make_unique<CTessIntegration>(m_strInstanceId);
+    if (!m_pTessIntegration->Create()) {
+        LUMO_TRACE(1, "CKivApp::InitInstance() the kit channel window could not be made");
+        m_pTessIntegration.reset();
+    }
+
     m_startTick = Now();
     SetupLogWriter();
     if (m_createdUsersFile && logWrite != nullptr) {
@@ -320,6 +328,10 @@ int CKivApp::ExitInstance() {
     DestroyLogo();
     m_pUsersManager.reset();
     m_pProgManager.reset();
+    // The kit channel says goodbye to its clients as its window goes.
+    if (m_pTessIntegration != nullptr) {
+        m_pTessIntegration.reset();
+    }
     delete logWrite;
     logWrite = nullptr;
     delete stationsMgr;

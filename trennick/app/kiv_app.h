@@ -31,6 +31,7 @@ class NamedSemaphore;
 namespace trennick {
 
 class CMainFrame;
+class CTessIntegration;
 
 // The link choice handed to the main frame: a word for the frame and NetInUse
 // (1 the TCP link, 0 the modem link).
@@ -57,7 +58,8 @@ public:
     // The whole life: InitInstance, the message loop, ExitInstance. The exit code.
     int Run();
 
-    void* GetTessIntegration() const { return nullptr; }
+    // The kit channel; null before the main frame exists or when its window could not be made.
+    CTessIntegration* GetTessIntegration() const { return m_pTessIntegration.get(); }
     std::string GetInstanceId() const { return m_strInstanceId; }
     std::string FormatRemoteStationCaption() const;
     int CloseLogoWindow();
@@ -123,6 +125,7 @@ private:
     LinkChoice m_linkChoice;
     std::unique_ptr<platform::NamedSemaphore> m_instanceLock;
     std::unique_ptr<CMainFrame> m_pMainFrame;
+    std::unique_ptr<CTessIntegration> m_pTessIntegration;
     QTimer m_idleTimer;
     bool m_createdUsersFile = false;
     bool m_comInitialised = false;

@@ -15,6 +15,7 @@
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/modem_link.h"
 #include "trennick/app/remote_requests.h"
+#include "trennick/clients/zo_serial_client.h"
 #include "trennick/link/common_base.h"
 #include "trennick/ui/lcd_panel.h"
 #include "trennick/link/core_identity.h"
@@ -274,20 +275,22 @@ int CMainFrame::OnCreate() {
 
 void CMainFrame::PostCreate() {
     if (m_app.Services().showWindows) show();
-    if (m_settings.video.Rs232Out != 0) {
-        LUMO_TRACE(5, "CMainFrame::PostCreate()  Error!!!! Serial Port Initialize Failed \n");
+    if (m_settings.video.Rs232Out != 0 && gZoSerial == nullptr) {
+        gZoSerial = new CZoSerial;
+        gZoSerial->Open();
+        if (!gZoSerial->HasServer()) {
+            LUMO_TRACE(5, "CMainFrame::PostCreate()  Error!!!! Serial Port Initialize Failed \n");
+        }
     }
+    m_pConnection->SetSerialVideoPort(gZoSerial);
     // Link set-up.
     CommsRecord& comms = m_settings.comms;
     if (m_inet != nullptr && m_netInUse != 0) {
         if (!m_inet->LinkDialUp() && comms.UseDialUp != 0) comms.UseDialUp = 0;
     }
-    m_linkComms.UseDialUp = comms.UseDialUp;
-    m_linkComms.UseServerIp = comms.UseServerIp;
-    copyBounded(m_linkComms.PhoneBookName, sizeof m_linkComms.PhoneBookName, comms.PhoneBookName);
-    m_linkComms.InetStartSpeed = comms.InetStartSpeed;
+    FillLinkComms(comms, m_linkComms);
     m_pConnection->SetCommsSettings(&m_linkComms);
-    ApplyModemSettings(*m_pConnection, comms);
+    ApplyModemSettings(*m_pConnection, m_linkComms);
     m_pConnection->SetHelloRetry(comms.HelloTimeout, comms.HelloMaxTimeRetry);
     m_pConnection->SetChatWindow(nullptr);
     m_pConnection->SetReceiveFolders(m_settings.caldrin.RecDir, m_settings.caldrin.RecDir);
@@ -838,6 +841,7 @@ void CMainFrame::FileTransferStep() {
         LUMO_TRACE(3, "CMainFrame::FileTransferStep() %s ended with %ld", name.c_str(), static_cast<long>(sent));
         link.SetSendStatus(-1, 0, nullptr);
     }
+    CardStep();
     const LONG received = link.GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, &name);
     if (received == REC_COMPLETE) {
         std::string path;
@@ -846,6 +850,24 @@ void CMainFrame::FileTransferStep() {
             LUMO_TRACE(3, "CMainFrame::FileTransferStep() received %s", path.c_str());
         }
     }
+}
+
+void CMainFrame::CardStep() {
+    CPacketConnection& link = *m_pConnection;
+    const WORD status = link.GetCardStatus(1);
+    if ((status & (kCardReceived | kCardPictureReceived)) == 0) return;
+    tagBusinessCard card{};
+    link.GetRemoteCard(card);
+    // The link names the picture by its received path; a bare name lies in
+    // the receive folder.
+    std::string picture = fieldText(card.picture, sizeof card.picture);
+    if (!picture.empty() && picture.find('/') == std::string::npos) {
+        picture = std::string(m_settings.caldrin.RecDir) + picture;
+    }
+    m_requests->SetReceivedFilePath(picture);
+    m_requests->DisplayHisCard(status);
+    LUMO_TRACE(5, "CMainFrame::CardStep() card of %s received",
+               fieldText(card.name, sizeof card.name).c_str());
 }
 
 void CMainFrame::ShowTimedMessage(const std::string& text, const std::string& title, DWORD ms) {
@@ -1125,6 +1147,12 @@ void CMainFrame::OnDestroy() {
     m_settings.WriteCommsSettings();
     m_settings.WriteCaldrinSettings();
     m_settings.WriteVideoSettings();
+    m_pConnection->SetSerialVideoPort(nullptr);
+    if (gZoSerial != nullptr) {
+        gZoSerial->Finish();
+        delete gZoSerial;
+        gZoSerial = nullptr;
+    }
     CLogWrite::SetMainWindow(0);
     m_app.m_pRemoteDB = nullptr;
     m_pRemoteDB.reset();

@@ -151,6 +151,8 @@ public:
     BOOL SendFile(const std::string& path, const std::string& typeText);
     // The file transfer step of a loop pass while no transfer window drives it.
     void FileTransferStep();
+    // A card (or its picture) the peer sent: shown through the requests' DisplayHisCard.
+    void CardStep();
     // The last send that ended (the link's final state, 0 while none ended) and
     // the path of the last file that arrived whole.
     LONG LastSendResult() const { return m_lastSendResult; }

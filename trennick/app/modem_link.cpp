@@ -2,7 +2,27 @@
 
 #include "trennick/serial/modem_connection.h"
 
+#include <cstring>
+#include <string>
+
 namespace trennick {
+
+namespace {
+
+template <std::size_t N>
+void copyField(char (&to)[N], const char* from, std::size_t fromSize) {
+    const std::size_t length = strnlen(from, fromSize);
+    const std::size_t n = length < N - 1 ? length : N - 1;
+    std::memcpy(to, from, n);
+    std::memset(to + n, 0, N - n);
+}
+
+template <std::size_t N>
+std::string fieldText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
+}  // namespace
 
 std::unique_ptr<CPacketConnection> MakeModemLink(const LinkServices& services) {
     return std::make_unique<CModemConnection>(services, true);
@@ -10,20 +30,46 @@ std::unique_ptr<CPacketConnection> MakeModemLink(const LinkServices& services) {
 
 bool IsModemLink(CPacketConnection& link) { return dynamic_cast<CModemConnection*>(&link) != nullptr; }
 
-bool ApplyModemSettings(CPacketConnection& link, const CommsRecord& comms) {
+void FillLinkComms(const CommsRecord& comms, CommsSettingsRecord& record) {
+    record.UseDialUp = comms.UseDialUp;
+    record.UseServerIp = comms.UseServerIp;
+    copyField(record.PhoneBookName, comms.PhoneBookName, sizeof comms.PhoneBookName);
+    record.InetStartSpeed = comms.InetStartSpeed;
+    copyField(record.ModemFile, comms.ModemFile, sizeof comms.ModemFile);
+    copyField(record.PortName, comms.PortName, sizeof comms.PortName);
+    copyField(record.Outsidelineprefix, comms.Outsidelineprefix, sizeof comms.Outsidelineprefix);
+    record.BaudRate = comms.BaudRate;
+    record.ByteSize = comms.ByteSize;
+    record.Parity = comms.Parity;
+    record.StopBits = comms.StopBits;
+    record.RingsCount = comms.RingsCount;
+    record.SpeakerOff = comms.SpeakerOff;
+    record.UseSVD = comms.UseSVD;
+    copyField(record.TapiLine, comms.TapiLine, sizeof comms.TapiLine);
+    record.AutoAnswer = comms.AutoAnswer;
+    record.AutoListen = comms.AutoListen;
+    record.DirectLine = comms.DirectLine;
+}
+
+bool ApplyModemSettings(CPacketConnection& link, const CommsSettingsRecord& record) {
     auto* modem = dynamic_cast<CModemConnection*>(&link);
     if (modem == nullptr) return false;
     ModemLineSettings line = modem->LineSettings();
-    line.ModemFile = comms.ModemFile;
-    if (comms.PortName[0] != '\0') line.PortName = comms.PortName;
-    line.Outsidelineprefix = comms.Outsidelineprefix;
-    line.BaudRate = comms.BaudRate;
-    line.ByteSize = static_cast<BYTE>(comms.ByteSize);
-    line.Parity = static_cast<BYTE>(comms.Parity);
-    line.StopBits = static_cast<BYTE>(comms.StopBits);
-    line.RingsCount = comms.RingsCount;
-    line.SpeakerOff = comms.SpeakerOff != 0;
-    line.UseSVD = comms.UseSVD != 0;
+    line.ModemFile = fieldText(record.ModemFile);
+    if (record.PortName[0] != '\0') line.PortName = fieldText(record.PortName);
+    line.Outsidelineprefix = fieldText(record.Outsidelineprefix);
+    line.BaudRate = record.BaudRate;
+    line.ByteSize = static_cast<BYTE>(record.ByteSize);
+    line.Parity = static_cast<BYTE>(record.Parity);
+    line.StopBits = static_cast<BYTE>(record.StopBits);
+    line.RingsCount = record.RingsCount;
+    line.SpeakerOff = record.SpeakerOff != 0;
+    line.UseSVD = record.UseSVD != 0;
+    line.TapiLine = fieldText(record.TapiLine);
+    line.AutoAnswer = record.AutoAnswer != 0;
+    line.AutoListen = record.AutoListen != 0;
+    line.DirectLine = record.DirectLine != 0;
+    line.ListenAfterDisconnect = record.ListenAfterDisconnect != 0;
     modem->SetModemLineSettings(line);
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include "trennick/app/frame_settings.h"
 #include "trennick/link/packet_connection.h"
+#include "trennick/net/comms_settings_record.h"
 
 #include <memory>
 
@@ -12,8 +13,11 @@ namespace trennick {
 
 // A modem link owned by the frame (its telephony line is bound on first use).
 std::unique_ptr<CPacketConnection> MakeModemLink(const LinkServices& services);
-// Hands the Comms group to a modem link; false when `link` is not one.
-bool ApplyModemSettings(CPacketConnection& link, const CommsRecord& comms);
+// Copies what the transports read of the frame's Comms group into the record
+// handed to the link (texts cut to their fields).
+void FillLinkComms(const CommsRecord& comms, CommsSettingsRecord& record);
+// Hands the modem line of `record` to a modem link; false when `link` is not one.
+bool ApplyModemSettings(CPacketConnection& link, const CommsSettingsRecord& record);
 // True when the link's line has a speakerphone (never for TCP).
 bool IsModemLink(CPacketConnection& link);
 

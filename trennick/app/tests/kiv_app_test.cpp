@@ -3,6 +3,7 @@
 #include "app_test_support.h"
 #include "common/kc_reg.h"
 #include "platform/folders.h"
+#include "platform/local_bus.h"
 #include "platform/named_lock.h"
 #include "platform/testing/child_process.h"
 #include "tavicore/db_lumo.h"
@@ -72,11 +73,16 @@ TEST(KivApp, FirstStartListensAndClosesInOrder) {
         EXPECT_EQ(inet->GetBoundListenPort(), port);
         ASSERT_TRUE(pumpUntil([&] { return frame->LoopPasses() > 5; }));
         EXPECT_TRUE(frame->KeepAlive()->IsRunning());
+        // The kit channel is up and findable by its title with the instance id.
+        ASSERT_NE(app.GetTessIntegration(), nullptr);
+        EXPECT_NE(platform::FindWindow(nullptr, "TESS integration module7"), 0u);
 
         platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
         ASSERT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }));
         EXPECT_FALSE(frame->KeepAlive()->IsRunning());
         EXPECT_EQ(app.ExitInstance(), 0);
+        EXPECT_EQ(app.GetTessIntegration(), nullptr);
+        EXPECT_EQ(platform::FindWindow(nullptr, "TESS integration module7"), 0u);
         EXPECT_EQ(stationsMgr, nullptr);
         EXPECT_EQ(logWrite, nullptr);
         EXPECT_FALSE(app.HoldsInstanceLock());
