@@ -115,8 +115,14 @@ bool readAt(int fd, std::uint64_t offset, void* buffer, std::size_t size) {
     return true;
 }
 
+// Registration loads a library only to call one entry point, but the library
+// stays mapped for the rest of the process (RTLD_NODELETE): unloading a
+// library whose code ran leaves thread-local blocks behind that a leak
+// checker at exit may read after they are gone.
+constexpr int kRegistrationLoadFlags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
+
 HRESULT callEntry(const std::string& path, const char* entry) {
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = ::dlopen(path.c_str(), kRegistrationLoadFlags);
     if (!handle) {
         return CO_E_DLLNOTFOUND;
     }
@@ -358,7 +364,7 @@ int ensureServersRegistered() {
         if (!isServerLibrary(path)) {
             continue;
         }
-        void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* handle = ::dlopen(path.c_str(), kRegistrationLoadFlags);
         if (!handle) {
             continue;
         }

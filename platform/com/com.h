@@ -115,6 +115,7 @@ std::string inprocServerPath(REFCLSID clsid);
 // running executable whose classes are not yet registered to that very file.
 // Programs call it at start, and test programs before they create servers, so
 // a fresh home needs no manual step. Returns the number of libraries registered.
+// Each library it looks into stays loaded until the process ends.
 int ensureServersRegistered();
 
 // Loads one server library and calls its DllRegisterServer (or

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
+#include <dlfcn.h>
 
 using platform::com::Bstr;
 using platform::com::ComPtr;
@@ -199,6 +200,13 @@ TEST(ComCreate, NeedsInitialisationAndRegistration) {
               REGDB_E_CLASSNOTREG);
     EXPECT_GE(platform::com::ensureServersRegistered(), 1);
     EXPECT_EQ(platform::com::ensureServersRegistered(), 0);  // nothing left to do
+    // The libraries registration looked into stay loaded: none is unloaded
+    // after its code ran.
+    const std::string library = platform::com::inprocServerPath(CLSID_VlmTestThing);
+    ASSERT_FALSE(library.empty());
+    void* stillLoaded = ::dlopen(library.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_NE(stillLoaded, nullptr);
+    if (stillLoaded != nullptr) ::dlclose(stillLoaded);
     ASSERT_EQ(CoCreateInstance(CLSID_VlmTestThing, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object), S_OK);
     static_cast<IUnknown*>(object)->Release();
     CoUninitialize();

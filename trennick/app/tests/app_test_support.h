@@ -48,19 +48,14 @@ public:
     AnsweringUsersUi users;
 };
 
-// Loads the server libraries and the language library for good before a
-// program starts. FIXME: the program loads and unloads them (registration
-// checks, the language library at exit); unloading a library that has
-// thread-local data leaves the leak checker a stale thread-local block that
-// it sometimes crashes on at exit. Pinned libraries are never unloaded.
+// Loads the language library for good before a program starts. FIXME: the
+// program unloads it at exit; unloading a library that has thread-local data
+// leaves the leak checker a stale thread-local block that it sometimes
+// crashes on at exit. A pinned library is never unloaded. (The server
+// libraries need no pin: registration keeps each one it loads.)
 inline void pinLoadedLibraries() {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(platform::executableFolder(), error)) {
-        const std::string path = entry.path().string();
-        if (entry.path().extension() != ".so") continue;
-        if (entry.path().filename() != "libglossel.so" && !platform::com::isServerLibrary(path)) continue;
-        ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    }
+    const std::string path = (platform::executableFolder() / "libglossel.so").string();
+    ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
 }
 
 template <typename F>
