@@ -97,6 +97,17 @@ public:
         m_frame.SetSiteInfo(block);
     }
     void logAttendTimeout() override { m_frame.logEntry(45, "Attend time-out"); }
+    // The picture size at 12 and 16 (what a peer's remote window applies), the
+    // rate on a call the peer placed and the quality of the Video group.
+    bool mainVideoSettings(std::array<BYTE, 52>& record, int& frameRate, WORD& quality) override {
+        const VideoRecord& video = m_frame.m_settings.video;
+        record.fill(0);
+        std::memcpy(record.data() + 12, &video.rParam_imagewidth, 4);
+        std::memcpy(record.data() + 16, &video.rParam_imageheight, 4);
+        frameRate = static_cast<int>(video.DefaultRateOnDOA);
+        quality = static_cast<WORD>(video.rParam_QQual);
+        return true;
+    }
 
 private:
     CMainFrame& m_frame;

@@ -14,6 +14,6 @@ int PacketConnectionAvLink::protocolVersion() { return m_link.GetProtocolVersion
 LONG PacketConnectionAvLink::peerProtocolNumber() { return m_link.GetPeerProtocolNumber(); }
 BYTE PacketConnectionAvLink::holdBits() { return m_link.GetHoldStatus(); }
 WORD PacketConnectionAvLink::remoteVideoStatus() { return m_link.GetRemoteVideoStatus(); }
-DWORD PacketConnectionAvLink::nowMs() { return systemTimerMs(); }
+DWORD PacketConnectionAvLink::nowMs() { return m_link.now(); }
 
 }  // namespace trennick

@@ -110,6 +110,9 @@ inline constexpr int kHoldLocal = 1;
 inline constexpr int kHoldRemote = 2;
 
 class CPacketConnection : public CCommon {
+    // The audio and video code's view of the link reads the link's own clock.
+    friend class PacketConnectionAvLink;
+
 public:
     explicit CPacketConnection(const LinkServices& services);
 
