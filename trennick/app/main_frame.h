@@ -135,6 +135,7 @@ public:
     CFrameSettings& Settings() { return m_settings; }
     CommsSettingsRecord& LinkComms() { return m_linkComms; }
     CDBLumoRemote* RemoteDB() const { return m_pRemoteDB.get(); }
+    CRemoteRequests* Requests() const { return m_requests.get(); }
     CKivApp& App() { return m_app; }
     _tag_user& LoginRecord() { return m_loginRecord; }
     CKeepAliveThread* KeepAlive() const { return m_keepAlive.get(); }
