@@ -474,7 +474,8 @@ class FakeAudio : public LinkAudioClient {
 public:
     explicit FakeAudio(bool flag) : m_flag(flag) {}
     bool audioFlag() const override { return m_flag; }
-    void ProcessRemoteAudio(const BYTE*, DWORD) override {}
+    void ProcessRemoteAudio(const BYTE*, DWORD length) override { received.push_back(length); }
+    std::vector<DWORD> received;
 
 private:
     bool m_flag;
@@ -505,6 +506,16 @@ TEST_F(LinkTest, AudioFollowsThePeersBitAndOldVersions) {
         p.helloBothWays();
         ASSERT_TRUE(p.b->IsAudioEnabled(enabled));
         EXPECT_EQ(enabled, c.expected);
+
+        // Audio goes out only while the peer announced it, and reaches the
+        // peer's codec through its link.
+        BOOL aEnabled = 0;
+        ASSERT_TRUE(p.a->IsAudioEnabled(aEnabled));
+        p.b->captureFrames = false;
+        const BYTE frame[24] = {1, 2, 3, 4, 5, 6, 7, 8};
+        EXPECT_EQ(p.a->SendAudioFrame(frame, sizeof frame), aEnabled != 0);
+        p.pump();
+        EXPECT_EQ(audioB.received, aEnabled ? std::vector<DWORD>{24} : std::vector<DWORD>{});
     }
 }
 
