@@ -58,6 +58,7 @@ struct CINet {
     bool listenWanted = false;
     bool listenActive = false;
     std::string hostName;
+    std::string peerAddress;  // dotted address of the station that called in
     DWORD connectTimeoutMs = kDefaultConnectTimeoutMs;
 
     // Generation of the current listening and stream sockets: notices about an
@@ -325,7 +326,10 @@ void CINet::onNotice(UINT message, WPARAM generation, LPARAM lParam) {
             return;
         }
         if (watcher.joinable()) watcher.join();
-        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        sockaddr_in caller{};
+        socklen_t callerLength = sizeof caller;
+        const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&caller), &callerLength,
+                                 SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED || errno == EINTR) {
                 // The caller gave up before we took the call: keep listening.
@@ -342,6 +346,13 @@ void CINet::onNotice(UINT message, WPARAM generation, LPARAM lParam) {
         closeNoticePosted = false;
         ++streamGeneration;
         streamFd = fd;
+        char dotted[INET_ADDRSTRLEN] = "";
+        if (callerLength >= sizeof caller && caller.sin_family == AF_INET &&
+            ::inet_ntop(AF_INET, &caller.sin_addr, dotted, sizeof dotted) != nullptr) {
+            peerAddress = dotted;
+        } else {
+            peerAddress.clear();
+        }
         linkTrace(3, "WndProc Accept call from remote StreamSocket which is binded to = %ld ",
                   static_cast<long>(fd));
         state = kNetStateConnected;
@@ -533,6 +544,8 @@ int NET_GetLastError(const CINet* net, std::string* text) {
 }
 
 std::string NET_GetHostName(const CINet* net) { return net != nullptr ? net->hostName : std::string(); }
+
+std::string NET_GetPeerAddress(const CINet* net) { return net != nullptr ? net->peerAddress : std::string(); }
 
 DWORD NET_HostToAddress(const char* host) {
     if (host == nullptr || host[0] == '\0') return 0;

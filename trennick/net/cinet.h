@@ -86,6 +86,8 @@ void NET_SetConnectTimeout(CINet* net, DWORD timeoutMs);
 int NET_GetLastError(const CINet* net, std::string* text);
 // This host's name as read at NET_Init.
 std::string NET_GetHostName(const CINet* net);
+// The dotted address of the station whose call was last accepted; empty when unknown.
+std::string NET_GetPeerAddress(const CINet* net);
 
 // The IPv4 address of a host text in network order: "" gives 0, dotted form
 // is taken as it is, a name is looked up (0 when unknown).

@@ -424,6 +424,7 @@ LONG CInetConnection::CheckReads() {
             if (incoming) {
                 if (m_ownerWindow != nullptr) m_ownerWindow->postMessage(kMsgIncomingAccepted, 2, 0);
                 m_outgoingCall = false;
+                m_peerAddress = m_transport->CallerAddress();
             }
             m_ConnectState = CS_CONNECTED;
             if (m_comms != nullptr && m_comms->InetStartSpeed != 0) m_comms->ConnectRate = m_comms->InetStartSpeed;

@@ -70,6 +70,7 @@ public:
     BOOL IsListening() const { return m_listening ? TRUE : FALSE; }
     // The port the listening socket is bound to (0 when not listening).
     WORD BoundListenPort() const { return NET_GetListenPort(m_net); }
+    std::string CallerAddress() const { return NET_GetPeerAddress(m_net); }
     // How long a connect may stay pending (ms); taken by the next Open.
     void SetConnectTimeout(DWORD timeoutMs);
 

@@ -120,6 +120,12 @@ TEST(InetConnection, ListenPortZeroIsRefused) {
 
 // A caller that connects and says nothing holds the line only until the
 // hello should have been done; then the listener drops it and listens again.
+TEST(InetConnection, AcceptedCallKnowsTheCallersAddress) {
+    ListenerWithRawCaller t;
+    ASSERT_TRUE(t.setUp());
+    EXPECT_EQ(t.station.link.GetPeerAddress(), "127.0.0.1");
+}
+
 TEST(InetConnection, SilentCallerIsDroppedAndListeningResumes) {
     ListenerWithRawCaller t;
     ASSERT_TRUE(t.setUp());
