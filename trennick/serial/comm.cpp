@@ -5,6 +5,7 @@
 #include "trennick/link/link_trace.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <span>
 #include <utility>
@@ -298,6 +299,7 @@ DWORD CCComm::TakeReceived(BYTE* buffer, DWORD size) {
         }
     }
     m_receiveBytes -= taken;
+    if (taken > 0) m_receiveRoom.notify_all();
     return taken;
 }
 
@@ -317,7 +319,20 @@ DWORD CCComm::CleanReceived() {
     const DWORD count = static_cast<DWORD>(m_receive.size());
     m_receive.clear();
     m_receiveBytes = 0;
+    m_receiveRoom.notify_all();
     return count;
+}
+
+void CCComm::SetMaxReceiveQueueBytes(DWORD bytes) {
+    std::lock_guard lock(m_receiveLock);
+    m_maxReceiveBytes = bytes;
+    m_receiveRoom.notify_all();
+}
+
+bool CCComm::WaitReceiveRoom(DWORD timeoutMs) {
+    std::unique_lock lock(m_receiveLock);
+    return m_receiveRoom.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [this] { return m_receiveBytes < m_maxReceiveBytes.load(); });
 }
 
 void CCComm::CleanSend() {

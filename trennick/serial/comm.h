@@ -5,7 +5,10 @@
 //
 // Threads: open, attach, reset and close belong to the owning link's thread;
 // the queues have their own locks and are used by the link's thread and the
-// two worker threads; the error and status queries share a third lock.
+// two worker threads; the error and status queries share a third lock. The
+// receive queue has a cap: the read thread takes nothing from the line while
+// that many bytes wait, so the rest stays in the driver, whose flow control
+// (a pty's always, a line's when handshaking is set) holds the sender.
 // Failures: the open calls return -1 and trace; nothing throws.
 
 #include "platform/serial_port.h"
@@ -13,6 +16,8 @@
 #include "trennick/link/link_host.h"
 
 #include <array>
+#include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -79,6 +84,8 @@ public:
 
     static constexpr DWORD kOwnInQueue = 8192;
     static constexpr DWORD kOwnOutQueue = 16384;
+    // Bytes the receive queue may hold before the read thread stops reading.
+    static constexpr DWORD kDefaultMaxReceiveQueueBytes = 8u * 1024 * 1024;
 
     // Opens the port and applies the line settings and the time-outs 1, 0, 0, 0, 0;
     // 0 on success, -1 on failure (the port is then closed).
@@ -123,6 +130,14 @@ public:
     DWORD CleanReceived();
     void CleanSend();
 
+    // The receive cap; the read thread reads only while fewer bytes are queued
+    // (so 0 stops reading). Any thread.
+    void SetMaxReceiveQueueBytes(DWORD bytes);
+    DWORD MaxReceiveQueueBytes() const { return m_maxReceiveBytes.load(); }
+    // True when the receive queue is below its cap; otherwise waits up to
+    // `timeoutMs` for a take that makes room and says whether one did.
+    bool WaitReceiveRoom(DWORD timeoutMs);
+
     std::mutex& StatusLock() { return m_statusLock; }
 
 private:
@@ -134,6 +149,8 @@ private:
     std::mutex m_receiveLock;
     std::deque<std::vector<BYTE>> m_receive;
     DWORD m_receiveBytes = 0;
+    std::atomic<DWORD> m_maxReceiveBytes{kDefaultMaxReceiveQueueBytes};
+    std::condition_variable m_receiveRoom;  // with m_receiveLock: bytes were taken
     std::mutex m_sendLock;
     std::array<std::deque<std::vector<BYTE>>, 4> m_send;
     DWORD m_sendBytes = 0;

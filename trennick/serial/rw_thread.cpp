@@ -29,7 +29,9 @@ const ErrorText kErrorTexts[] = {
     {platform::CE_TXFULL, "The application tried to transmit a character, but the output buffer was full"},
 };
 
-constexpr DWORD kReadChunk = 2048;
+// How long the read thread waits for room in the receive queue before it
+// looks at the exit flag again.
+constexpr DWORD kRoomWaitStepMs = 50;
 
 }  // namespace
 
@@ -42,6 +44,7 @@ bool CRWThread::Start() {
     if (!m_comm.IsOpen()) return false;
     m_exit = false;
     m_lineLost = false;
+    m_readPaused = false;
     try {
         m_reader = std::thread([this] { readLoop(); });
         m_writer = std::thread([this] { writeLoop(); });
@@ -90,12 +93,25 @@ bool CRWThread::waitForExit(DWORD timeoutMs) {
 void CRWThread::readLoop() {
     linkTrace(3, "Read Thread created, ID: %lx", static_cast<unsigned long>(::syscall(SYS_gettid)));
     platform::SerialPort* port = m_comm.Port();
-    BYTE buffer[kReadChunk];
+    BYTE buffer[kReadChunkBytes];
     while (!m_exit) {
         if (m_lineLost) {
             waitForExit(1000);
             continue;
         }
+        // A full queue: leave the bytes in the driver, whose flow control
+        // holds the sender, until the link has taken some. Memory stays
+        // bounded however fast the peer sends.
+        if (!m_comm.WaitReceiveRoom(0)) {
+            if (!m_readPaused.exchange(true)) {
+                DWORD nodes = 0;
+                const DWORD queued = m_comm.QueueSizes(0, &nodes);
+                linkTrace(3, "CRWThread::OnReadThread() rQueue holds %u bytes, reading paused", queued);
+            }
+            m_comm.WaitReceiveRoom(kRoomWaitStepMs);
+            continue;
+        }
+        if (m_readPaused.exchange(false)) linkTrace(3, "CRWThread::OnReadThread() reading resumed");
         {
             DWORD errors = 0;
             platform::SerialQueueCounts counts;
@@ -110,7 +126,7 @@ void CRWThread::readLoop() {
             continue;
         }
         DWORD got = 0;
-        const DWORD code = port->readAvailable(buffer, kReadChunk, got);
+        const DWORD code = port->readAvailable(buffer, kReadChunkBytes, got);
         if (got > 0) {
             if (got == 1) linkTrace(5, "CRWThread::OnReadThread() 1 Bytes received %0x", buffer[0]);
             m_comm.QueueReceived(buffer, got);

@@ -2,7 +2,9 @@
 // CRWThread: the read thread and the write thread of one open COM port. The
 // read thread moves what the line brings into the port's receive queue; the
 // write thread empties the four send queues (priority 1, then 3, 4 and 2) onto
-// the line in pieces of CommPacketWriteSize bytes.
+// the line in pieces of CommPacketWriteSize bytes. While the receive queue is
+// at its cap the read thread reads nothing: it waits for room in short steps,
+// so it still sees the end promptly, and the line's bytes wait in the driver.
 //
 // Threads: Start and EndRW belong to the owning link's thread; the queues are
 // reached through CCComm, whose locks guard them. A line that hangs up is noted
@@ -20,6 +22,9 @@ namespace trennick {
 
 class CRWThread {
 public:
+    // The most the read thread takes from the line at a time.
+    static constexpr DWORD kReadChunkBytes = 2048;
+
     explicit CRWThread(CCComm& comm);
     virtual ~CRWThread();
     CRWThread(const CRWThread&) = delete;
@@ -38,6 +43,9 @@ public:
     DWORD QueueSizes(int which, DWORD* nodes) { return m_comm.QueueSizes(which, nodes); }
     // True once the line hung up under the read thread.
     bool LineLost() const { return m_lineLost.load(); }
+    // True while the read thread leaves the line alone because the receive
+    // queue is at its cap.
+    bool ReadPaused() const { return m_readPaused.load(); }
 
     // Writes a block in pieces of CommPacketWriteSize bytes, the remainder last.
     // Returns false when a piece failed.
@@ -59,6 +67,7 @@ private:
     std::thread m_writer;
     std::atomic<bool> m_exit{false};
     std::atomic<bool> m_lineLost{false};
+    std::atomic<bool> m_readPaused{false};
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;
     bool m_dataSignalled = false;
