@@ -31,6 +31,26 @@ void dwordRW(CKcReg& r, const char* name, DWORD& value) {
     r.SetDword(nullptr, name, &value);
 }
 
+// The numbers of the Comms group, read and written under these names.
+struct CommsNumber {
+    const char* name;
+    DWORD CommsRecord::*member;
+};
+constexpr CommsNumber kCommsNumbers[] = {
+    {"CommandTimeOut", &CommsRecord::CommandTimeOut}, {"FileInActive", &CommsRecord::FileInActive},
+    {"ForcedBandwidth", &CommsRecord::ForcedBandwidth}, {"BaudRate", &CommsRecord::BaudRate},
+    {"StopBits", &CommsRecord::StopBits}, {"Parity", &CommsRecord::Parity}, {"ByteSize", &CommsRecord::ByteSize},
+    {"RingsCount", &CommsRecord::RingsCount}, {"PromptBeforeAnswer_R", &CommsRecord::PromptBeforeAnswer_R},
+    {"BlockCalls_R", &CommsRecord::BlockCalls_R}, {"SpeakerOff", &CommsRecord::SpeakerOff},
+    {"UseSVD", &CommsRecord::UseSVD}, {"PlayRings", &CommsRecord::PlayRings}, {"x_pos", &CommsRecord::x_pos},
+    {"y_pos", &CommsRecord::y_pos}, {"InetStartSpeed", &CommsRecord::InetStartSpeed},
+    {"Hello Timeout", &CommsRecord::HelloTimeout}, {"Hello MaxTimeRetry", &CommsRecord::HelloMaxTimeRetry},
+    {"NetInUse", &CommsRecord::NetInUse}, {"UseDialUp", &CommsRecord::UseDialUp},
+    {"UseServerIp", &CommsRecord::UseServerIp}, {"DialUpRemoteIsAttended", &CommsRecord::DialUpRemoteIsAttended},
+    {"AutoAnswer", &CommsRecord::AutoAnswer}, {"AutoListen", &CommsRecord::AutoListen},
+    {"DirectLine", &CommsRecord::DirectLine},
+};
+
 // Reads a text of at most `size` - 1 characters with its default; written back.
 void textRW(CKcReg& r, const char* name, char* text, std::size_t size) {
     std::vector<char> buffer(size, '\0');
@@ -166,34 +186,14 @@ void CFrameSettings::ReadCommsSettings(DWORD appNetInUse) {
     textRW(r, "ModemFile", comms.ModemFile, sizeof comms.ModemFile);
     textRW(r, "PortName", comms.PortName, sizeof comms.PortName);
     textRW(r, "Outsidelineprefix", comms.Outsidelineprefix, sizeof comms.Outsidelineprefix);
-    struct {
-        const char* name;
-        DWORD* value;
-    } const numbers[] = {
-        {"CommandTimeOut", &comms.CommandTimeOut}, {"FileInActive", &comms.FileInActive},
-        {"ForcedBandwidth", &comms.ForcedBandwidth}, {"BaudRate", &comms.BaudRate},
-        {"StopBits", &comms.StopBits}, {"Parity", &comms.Parity}, {"ByteSize", &comms.ByteSize},
-        {"RingsCount", &comms.RingsCount}, {"PromptBeforeAnswer_R", &comms.PromptBeforeAnswer_R},
-        {"BlockCalls_R", &comms.BlockCalls_R}, {"SpeakerOff", &comms.SpeakerOff}, {"UseSVD", &comms.UseSVD},
-        {"PlayRings", &comms.PlayRings}, {"x_pos", &comms.x_pos}, {"y_pos", &comms.y_pos},
-        {"InetStartSpeed", &comms.InetStartSpeed}, {"Hello Timeout", &comms.HelloTimeout},
-        {"Hello MaxTimeRetry", &comms.HelloMaxTimeRetry},
-    };
-    for (const auto& n : numbers) dwordRW(r, n.name, *n.value);
+    comms.NetInUse = appNetInUse;
+    for (const CommsNumber& n : kCommsNumbers) dwordRW(r, n.name, comms.*n.member);
     if (binaryRead(r, "NumbersDialed", comms.NumbersDialed, sizeof comms.NumbersDialed)) {
         for (auto& number : comms.NumbersDialed) number[sizeof number - 1] = '\0';
     }
-    comms.NetInUse = appNetInUse;
-    dwordRW(r, "NetInUse", comms.NetInUse);
     textRW(r, "PhoneBookName", comms.PhoneBookName, sizeof comms.PhoneBookName);
-    dwordRW(r, "UseDialUp", comms.UseDialUp);
     textRW(r, "DialUpUser", comms.DialUpUser, sizeof comms.DialUpUser);
-    dwordRW(r, "UseServerIp", comms.UseServerIp);
-    dwordRW(r, "DialUpRemoteIsAttended", comms.DialUpRemoteIsAttended);
     textRW(r, "TapiLine", comms.TapiLine, sizeof comms.TapiLine);
-    dwordRW(r, "AutoAnswer", comms.AutoAnswer);
-    dwordRW(r, "AutoListen", comms.AutoListen);
-    dwordRW(r, "DirectLine", comms.DirectLine);
 }
 
 void CFrameSettings::WriteCommsSettings() {
@@ -202,24 +202,7 @@ void CFrameSettings::WriteCommsSettings() {
     r.SetString(nullptr, "ModemFile", comms.ModemFile);
     r.SetString(nullptr, "PortName", comms.PortName);
     r.SetString(nullptr, "Outsidelineprefix", comms.Outsidelineprefix);
-    struct {
-        const char* name;
-        const DWORD* value;
-    } const numbers[] = {
-        {"CommandTimeOut", &comms.CommandTimeOut}, {"FileInActive", &comms.FileInActive},
-        {"ForcedBandwidth", &comms.ForcedBandwidth}, {"BaudRate", &comms.BaudRate},
-        {"StopBits", &comms.StopBits}, {"Parity", &comms.Parity}, {"ByteSize", &comms.ByteSize},
-        {"RingsCount", &comms.RingsCount}, {"PromptBeforeAnswer_R", &comms.PromptBeforeAnswer_R},
-        {"BlockCalls_R", &comms.BlockCalls_R}, {"SpeakerOff", &comms.SpeakerOff}, {"UseSVD", &comms.UseSVD},
-        {"PlayRings", &comms.PlayRings}, {"x_pos", &comms.x_pos}, {"y_pos", &comms.y_pos},
-        {"InetStartSpeed", &comms.InetStartSpeed}, {"Hello Timeout", &comms.HelloTimeout},
-        {"Hello MaxTimeRetry", &comms.HelloMaxTimeRetry}, {"NetInUse", &comms.NetInUse},
-        {"UseDialUp", &comms.UseDialUp}, {"UseServerIp", &comms.UseServerIp},
-        {"DialUpRemoteIsAttended", &comms.DialUpRemoteIsAttended},
-        {"AutoAnswer", &comms.AutoAnswer}, {"AutoListen", &comms.AutoListen},
-        {"DirectLine", &comms.DirectLine},
-    };
-    for (const auto& n : numbers) r.SetDword(nullptr, n.name, n.value);
+    for (const CommsNumber& n : kCommsNumbers) r.SetDword(nullptr, n.name, &(comms.*n.member));
     r.SetBinary(nullptr, "NumbersDialed", reinterpret_cast<const BYTE*>(&comms.NumbersDialed[0][0]), sizeof comms.NumbersDialed);
     r.SetString(nullptr, "PhoneBookName", comms.PhoneBookName);
     r.SetString(nullptr, "DialUpUser", comms.DialUpUser);

@@ -1,6 +1,6 @@
 #pragma once
-// The modem link for the main frame, kept in a unit of its own: the modem and
-// the TCP transports share state names that must not meet in one unit.
+// The modem link for the main frame: making one, handing it the Comms group's
+// line settings and telling it from the TCP link.
 // Thread: the user-interface thread. Failure: null / false, never thrown.
 
 #include "trennick/app/frame_settings.h"

@@ -12,6 +12,7 @@
 // window and trace lines; nothing throws.
 
 #include "platform/types.h"
+#include "trennick/link/link_states.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/net/comms_settings_record.h"
 #include "trennick/net/inet_frame.h"
@@ -23,16 +24,12 @@
 
 namespace trennick {
 
-// Link states.
+// Link states (the others are shared by every transport: link_states.h).
 inline constexpr LONG CS_NOT_CONNECTED = 0;
-inline constexpr LONG CS_LISTENING = 2;
-inline constexpr LONG CS_CONNECTED = 5;
-inline constexpr LONG CS_CONNECTING = 6;
 
 // Owner-window notices of the TCP link.
 inline constexpr UINT kMsgLinkNotice = 22896;       // (string id or 0, text or 0)
 inline constexpr UINT kMsgIncomingAccepted = 23091; // (2, 0)
-inline constexpr UINT kMsgLinkUp = 32895;           // (0, 0)
 inline constexpr UINT kStrLinkReadFailed = 65010;
 inline constexpr UINT kStrLinkTimedOut = 65018;
 inline constexpr UINT kStrLinkFault = 65023;

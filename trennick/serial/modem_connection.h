@@ -13,6 +13,7 @@
 // call attempt, tells the owner window (message 22896 with the reason's string
 // id) and leaves the link not connected; nothing throws.
 
+#include "trennick/link/link_states.h"
 #include "trennick/serial/win_comms.h"
 
 #include <memory>
@@ -47,10 +48,11 @@ struct ModemLineSettings {
     DWORD Rate = 28800;             // the line's rate, bits per second
 };
 
-// Modem states (m_ModemConnected) and targets (m_Command.Target).
+// Modem states (m_ModemConnected) and targets (m_Command.Target); listening,
+// connected and connecting are the states every transport shares
+// (link_states.h).
 enum : LONG {
-    CS_NOTCONNECTED = 0, CS_LOCAL = 1, CS_LISTENING = 2, CS_VOICE = 3, CS_ANSWERING = 4, CS_CONNECTED = 5,
-    CS_CONNECTING = 6, CS_VOICECALL = 4,
+    CS_NOTCONNECTED = 0, CS_LOCAL = 1, CS_VOICE = 3, CS_ANSWERING = 4, CS_VOICECALL = 4,
 };
 // What answer a step awaits (m_Command.FuncWaitRead).
 enum : LONG {
@@ -81,7 +83,6 @@ enum : int { LINE_MODEM = 0, LINE_DIRECT = 1, LINE_SERIAL_CABLE = 2, LINE_DUMMY 
 inline constexpr UINT kMsgLinkFailed = 22896;   // (string id, 0) or (0, 0) after a hang-up
 inline constexpr UINT kMsgRing = 23091;         // (2, 0) on each ring
 inline constexpr UINT kMsgAskAnswer = 32844;    // the rings reached the count, answer is the user's
-inline constexpr UINT kMsgLinkUp = 32895;       // a call connected
 inline constexpr WPARAM kCmdSpeakerCallDone = 32871;
 // Reasons (string ids) of a failed or ended call.
 inline constexpr WPARAM kStrCallNormal = 65010;

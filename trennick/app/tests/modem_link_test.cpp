@@ -3,6 +3,7 @@
 #include "common/kc_reg.h"
 #include "tavicore/tavicore_globals.h"
 #include "trennick/app/frame_settings.h"
+#include "trennick/net/inet_connection.h"
 #include "trennick/serial/modem_connection.h"
 
 #include <gtest/gtest.h>
@@ -74,4 +75,19 @@ TEST(ModemLink, EmptyPortKeepsTheDefaultAndLongTextsAreCut) {
     ASSERT_TRUE(ApplyModemSettings(modem, record));
     EXPECT_EQ(modem.LineSettings().PortName, "COM1");
     EXPECT_EQ(modem.LineSettings().ModemFile.size(), sizeof record.ModemFile - 1);
+}
+
+// Both transports live in one unit: a TCP link is not taken for a modem link
+// and its line is not handed modem settings; both report the same link-up
+// notice and connected state.
+TEST(ModemLink, TcpLinkIsNotAModemLink) {
+    CInetConnection tcp(LinkServices{});
+    CModemConnection modem(LinkServices{}, false);
+    CommsSettingsRecord record;
+    std::strcpy(record.PortName, "COM4");
+    EXPECT_FALSE(IsModemLink(tcp));
+    EXPECT_FALSE(ApplyModemSettings(tcp, record));
+    EXPECT_TRUE(IsModemLink(modem));
+    EXPECT_TRUE(ApplyModemSettings(modem, record));
+    EXPECT_EQ(modem.LineSettings().PortName, "COM4");
 }

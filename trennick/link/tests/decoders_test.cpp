@@ -7,6 +7,7 @@
 #include "trennick/link/link_trace.h"
 #include "trennick/link/serial_out_command.h"
 #include "trennick/link/trigger_list.h"
+#include "trennick/link/tests/link_fakes.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -17,26 +18,8 @@
 namespace {
 
 using namespace trennick;
+using namespace linktest;
 
-std::vector<std::string>& traces() {
-    static std::vector<std::string> lines;
-    return lines;
-}
-void collect(unsigned, const char* line) { traces().push_back(line); }
-int tracesHolding(const std::string& text) {
-    int n = 0;
-    for (const auto& line : traces()) n += line.find(text) != std::string::npos;
-    return n;
-}
-
-struct TraceCapture {
-    TraceCapture() {
-        traces().clear();
-        previous = setLinkTraceSink(collect);
-    }
-    ~TraceCapture() { setLinkTraceSink(previous); }
-    LinkTraceSink previous;
-};
 
 // ---- trigger list ----
 

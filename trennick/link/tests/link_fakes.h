@@ -3,6 +3,7 @@
 // and remote view, a settable clock, and a link whose transport is an
 // in-memory byte queue, so two links can be joined back to back.
 
+#include "trennick/link/link_trace.h"
 #include "trennick/link/packet_connection.h"
 
 #include <algorithm>
@@ -298,6 +299,30 @@ struct LinkPair {
     std::unique_ptr<LoopbackLink> a, b;
     std::vector<BYTE> pendingA, pendingB;
     LONG lastA = 1, lastB = 1;
+};
+
+// Trace lines of the link, captured while a TraceCapture lives (or while
+// `collect` is the link's trace sink).
+inline std::vector<std::string>& traces() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+inline void collect(unsigned, const char* line) { traces().push_back(line); }
+// How many captured lines hold `text`.
+inline int tracesHolding(const std::string& text) {
+    int n = 0;
+    for (const auto& line : traces()) n += line.find(text) != std::string::npos;
+    return n;
+}
+struct TraceCapture {
+    TraceCapture() {
+        traces().clear();
+        previous = setLinkTraceSink(collect);
+    }
+    ~TraceCapture() { setLinkTraceSink(previous); }
+    TraceCapture(const TraceCapture&) = delete;
+    TraceCapture& operator=(const TraceCapture&) = delete;
+    LinkTraceSink previous;
 };
 
 }  // namespace linktest

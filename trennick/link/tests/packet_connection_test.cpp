@@ -9,24 +9,6 @@ namespace {
 
 using namespace linktest;
 
-// Token texts found in the bytes a link wrote.
-std::vector<std::string> tokensOn(const std::vector<BYTE>& wire) {
-    BucketDecoder decoder(200000);
-    std::vector<BYTE> buffer(wire);
-    buffer.resize(std::max<std::size_t>(buffer.size(), 16));
-    ParseCursor cursor;
-    cursor.dataLength = static_cast<DWORD>(wire.size());
-    std::vector<std::string> out;
-    while (decoder.getBucket(buffer.data(), static_cast<DWORD>(buffer.size()), cursor)) {
-        const auto& b = decoder.current();
-        if (b.kind() == kTokenBucket) {
-            const char* text = reinterpret_cast<const char*>(b.Payload);
-            const char* close = static_cast<const char*>(std::memchr(text, '>', b.BucketLen));
-            out.emplace_back(text, close ? close + 1 - text : b.BucketLen);
-        }
-    }
-    return out;
-}
 
 class LinkTest : public ::testing::Test {
 protected:
@@ -206,7 +188,7 @@ TEST_F(LinkTest, LineSyncEvery20SecondsAndLossAfter60) {
     p.clock.ms = t0 + 20001;
     EXPECT_EQ(p.a->SendLineSync(), 1);
     EXPECT_EQ(p.a->SendLineSync(), 0);  // not due again yet
-    EXPECT_EQ(tokensOn(p.a->wire), std::vector<std::string>{"<Line Sync>"});
+    EXPECT_EQ(tokenTexts(p.a->wire), std::vector<std::string>{"<Line Sync>"});
     p.pump();
 
     p.clock.ms = t0 + 40001;
@@ -377,7 +359,7 @@ TEST_F(LinkTest, TokenEffects) {
         link.SetRemoteView(&view);
         link.feedToken(c.payload);
         EXPECT_EQ(window.notices(), c.notices);
-        EXPECT_EQ(tokensOn(link.wire), c.replies);
+        EXPECT_EQ(tokenTexts(link.wire), c.replies);
         EXPECT_EQ(link.handled, c.handled);
         if (c.check) c.check(link, *this);
         if (c.payload == "<Attend TIMEOUT>") {
@@ -406,7 +388,7 @@ TEST_F(LinkTest, HelloRetriesEndAfterTheLimit) {
     for (int step = 0; step < 40 && result == 1; ++step) {
         p.clock.ms += 3001;
         result = p.b->CheckTimeOuts();
-        const auto tokens = tokensOn(p.b->wire);
+        const auto tokens = tokenTexts(p.b->wire);
         hellos += static_cast<int>(std::count(tokens.begin(), tokens.end(), "<HELLO V1.2>"));
         p.b->wire.clear();
     }
@@ -425,7 +407,7 @@ TEST_F(LinkTest, HelloRetriesEndAfterTheLimit) {
     EXPECT_TRUE(q.b->wire.empty());
     q.clock.ms += 1;
     EXPECT_EQ(q.b->CheckTimeOuts(), 1);
-    EXPECT_EQ(tokensOn(q.b->wire), (std::vector<std::string>{"<HELLO V1.2>", "<SiteInfo>"}));
+    EXPECT_EQ(tokenTexts(q.b->wire), (std::vector<std::string>{"<HELLO V1.2>", "<SiteInfo>"}));
     q.clock.ms += 1001;
     EXPECT_EQ(q.b->CheckTimeOuts(), 1);
     q.clock.ms += 1001;
@@ -604,7 +586,7 @@ TEST_F(LinkTest, MalformedHelloOrSiteInfoDropsTheLink) {
         link.feedToken(c.payload);
         EXPECT_EQ(link.dropped, 1);
         EXPECT_EQ(link.GetHelloReceived(), 0);
-        EXPECT_TRUE(tokensOn(link.wire).empty());
+        EXPECT_TRUE(tokenTexts(link.wire).empty());
         EXPECT_TRUE(host.sites.empty());
         EXPECT_EQ(host.lamps, c.lamp ? std::vector<DWORD>{3000} : std::vector<DWORD>{});
     }

@@ -24,16 +24,6 @@ namespace {
 using namespace linktest;
 namespace fs = std::filesystem;
 
-std::vector<std::string>& traces() {
-    static std::vector<std::string> lines;
-    return lines;
-}
-void collect(unsigned, const char* line) { traces().push_back(line); }
-int tracesHolding(const std::string& text) {
-    int n = 0;
-    for (const auto& line : traces()) n += line.find(text) != std::string::npos;
-    return n;
-}
 
 std::vector<BYTE> guarded(WORD tokenId, const void* bytes, DWORD length) {
     return buildGuardedPayload(tokenText(tokenId), static_cast<const BYTE*>(bytes), length);
