@@ -558,7 +558,12 @@ LONG CPacketConnection::ReceiveMyCard(const BYTE* body, DWORD length) {
     copyText(m_peerCard.name, sizeof m_peerCard.name, texts->name);
     copyText(m_peerCard.text2, sizeof m_peerCard.text2, texts->text2);
     copyText(m_peerCard.text3, sizeof m_peerCard.text3, texts->text3);
-    copyText(m_peerCard.picture, sizeof m_peerCard.picture, texts->picture);
+    // The picture field is handed out only as the path of a received picture
+    // file; while one is waiting to be fetched, a card's wire name (which
+    // could name any path) never replaces it.
+    if ((m_peerCardStatus & kCardPictureReceived) == 0) {
+        copyText(m_peerCard.picture, sizeof m_peerCard.picture, texts->picture);
+    }
     m_peerCardStatus |= kCardReceived;
     sendToken(ID_DSVD_YOURBCRECEIVED);
     return 1;

@@ -495,6 +495,38 @@ TEST_F(Services, CardPictureTravelsAsAFile) {
     EXPECT_EQ(p.b->GetCardStatus(1), 0);
 }
 
+// A card that arrives after its picture file (or a second card) never puts
+// its wire picture name where the received file's path is handed out: the
+// name could point anywhere on this station.
+TEST_F(Services, LaterCardKeepsTheReceivedPicturePath) {
+    const fs::path special = platform::homeFolder() / "special";
+    fs::create_directories(special);
+    p.b->SetReceiveFolders(special.c_str(), special.c_str());
+    const fs::path picture = platform::homeFolder() / "me.jpg";
+    eventtest::writeBytes(picture.string(), {0xFF, 0xD8, 0xFF, 0xD9});
+    const tagBusinessCard mine = card("Ann", picture.c_str());
+    p.a->SendMyCard(&mine);
+    ASSERT_EQ(p.a->SetSendStatus(1, kFileKindCardPicture, picture.c_str()), 1);
+    for (int step = 0; step < 50 && p.a->GetFileSendStatus() != SEND_CANCELLED; ++step) {
+        p.a->ProcessSending();
+        p.pump();
+    }
+    ASSERT_EQ(p.b->GetCardStatus(1), kCardReceived | kCardPictureReceived);
+    for (const char* hostile : {"/etc/passwd", "../../outside.jpg", "me.jpg"}) {
+        SCOPED_TRACE(hostile);
+        using namespace std::string_literals;
+        p.b->feedToken(std::string(tokenText(ID_DSVD_MY_CARD)) + "<Eve\0><\0><\0><"s + hostile + "\0>"s);
+    }
+    tagBusinessCard got{};
+    p.b->GetRemoteCard(got);
+    EXPECT_EQ(std::string(got.name), "Eve");
+    EXPECT_EQ(std::string(got.picture), (special / "me.jpg").string());
+    // With no picture file pending, a card's wire name is never handed out.
+    p.b->feedToken(std::string(tokenText(ID_DSVD_MY_CARD)) + std::string("<Eve\0><\0><\0></etc/passwd\0>", 26));
+    p.b->GetRemoteCard(got);
+    EXPECT_EQ(got.picture[0], '\0');
+}
+
 // ---- snapshot, notification, chat, serial-out ----
 
 TEST_F(Services, SnapshotRequestCarriesItsCheckedRecord) {
