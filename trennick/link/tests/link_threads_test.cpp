@@ -109,7 +109,7 @@ TEST(LinkThreads, ReaderThreadsAndTheSenderShareEachLink) {
         clockMs += 100;
     }
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while ((chatB.texts < kChats || !a.IsConnected() || !b.IsConnected()) &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
