@@ -205,8 +205,8 @@ int CPacketConnection::DispatchLumoraRPC(const BYTE* text, DWORD length) {
         if (fieldHoldsPage(*camera)) {
             result = 5;
             value = trailingNumber(*camera);
-            if (value < 0) {
-                linkTrace(1, "CPacketConnection::DispatchLumoraRPC RPC_SETVIDEOINPUT: page field without a number");
+            if (value < 0 || value > 0xFFFF) {
+                linkTrace(1, "CPacketConnection::DispatchLumoraRPC RPC_SETVIDEOINPUT: page field without a number or out of range");
                 return 0;
             }
         } else {
@@ -269,7 +269,8 @@ int CPacketConnection::DispatchLumoraRPC(const BYTE* text, DWORD length) {
         return 0;
     }
     linkTrace(3, "Received RPC_SETDIGITALOUTPUT: Adapter=%ld, Bit=%ld, Value=%ld", *adapter, *bit, *value);
-    if (*adapter < 0 || *adapter >= kMaxAdapters || *bit < 0 || *bit >= kRelaysPerAdapter) {
+    if (*adapter < 0 || *adapter >= kMaxAdapters || *bit < 0 || *bit >= kRelaysPerAdapter || *value < 0 ||
+        *value > 0xFFFF) {
         linkTrace(1, "CPacketConnection::DispatchLumoraRPC RPC_SETDIGITALOUTPUT: output outside the profile");
         return 0;
     }

@@ -210,6 +210,11 @@ TEST_F(Services, TextRequestsChangeTheLocalProfileOrAreRefused) {
         {"<1><0><16>", 0, nullptr, nullptr},  // no such camera
         {"<2><0><16><1>", 0, nullptr, nullptr},
         {"<3>", 0, nullptr, nullptr},
+        // Numbers that do not fit the profile's 16-bit fields are refused,
+        // not cut to some other page or output state.
+        {"<1><1><PAGE65537>", 0, nullptr, nullptr},
+        {"<2><1><4><65537>", 0, nullptr, nullptr},
+        {"<2><1><4><-1>", 0, nullptr, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.request);
