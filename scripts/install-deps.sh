@@ -13,6 +13,7 @@ packages=(
   libasound2-dev
   linux-libc-dev
   zlib1g-dev
+  clang
 )
 
 missing=()
