@@ -14,6 +14,7 @@ packages=(
   linux-libc-dev
   zlib1g-dev
   clang
+  ffmpeg
 )
 
 missing=()

@@ -1,0 +1,172 @@
+// H.263 and H.261 streams encoded by the ffmpeg program, decoded by this
+// decoder and by libavcodec, compared picture by picture.
+
+#include "kcexpand/kc_context.h"
+#include "kcexpand/kcexpand.h"
+#include "kcexpand/testing/ffmpeg_streams.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+using namespace kcexpand::testing;
+
+std::filesystem::path streamFolder() {
+    const char* home = std::getenv("VELMOOR_HOME");
+    return std::filesystem::path(home != nullptr ? home : "/tmp") / "streams";
+}
+
+struct StreamCase {
+    const char* codec;
+    const char* size;
+    int qscale;
+    int width, height;
+};
+
+std::string caseName(const ::testing::TestParamInfo<StreamCase>& info) {
+    return std::string(info.param.codec) + "_" + info.param.size + "_q" + std::to_string(info.param.qscale);
+}
+
+// Decodes every picture with both decoders; returns the per-picture PSNR of
+// the three planes and of the painted 24-bit image.
+struct Comparison {
+    std::vector<double> luma, cb, cr, painted;
+};
+
+Comparison compare(const StreamCase& c, bool ituH261 = false) {
+    Comparison result;
+    const bool h261 = std::string(c.codec) == "h261";
+    const Bytes stream = encodeStream(streamFolder(), c.codec, c.size, c.qscale, 24);
+    EXPECT_FALSE(stream.empty()) << "the ffmpeg program did not encode the stream";
+    const std::vector<Bytes> pictures = splitPictures(stream, h261);
+    EXPECT_EQ(pictures.size(), 24u);
+
+    KcExpandContext* ctx = KcExpandOpen();
+    kcexpand::data(ctx).ituH261 = ituH261;
+    BITMAPINFOHEADER format{};
+    format.biSize = 40;
+    format.biWidth = c.width;
+    format.biHeight = -c.height;  // top-down
+    format.biPlanes = 1;
+    format.biBitCount = 24;
+    const MetaItem items[] = {
+        {KCATTR_FORMAT, 40, reinterpret_cast<std::uintptr_t>(&format)},
+        {KCATTR_OUTPUT_MODE, 2, KCMODE_BGR24},
+    };
+    EXPECT_EQ(KcExpandSetAttributes(ctx, items, 2), 1);
+    Bytes image(std::size_t(c.width) * std::size_t(c.height) * 3);
+    AvDecoder reference(h261);
+    Picture ours;
+    ours.y.resize(std::size_t(c.width) * std::size_t(c.height));
+    ours.cb.resize(ours.y.size() / 4);
+    ours.cr.resize(ours.y.size() / 4);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        const std::uint32_t r = KcExpandBuffer(ctx, pictures[i].data(), std::uint32_t(pictures[i].size()), image.data());
+        EXPECT_EQ(r & kKcNotPainted, 0u) << "picture " << i << " error " << kcexpand::lastError(ctx);
+        EXPECT_EQ((r & kKcFormatChanged) != 0, i == 0) << "picture " << i;
+        EXPECT_EQ(KcExpandGetAttribute(ctx, kKcAttrWidth), std::uint32_t(c.width));
+        EXPECT_EQ(KcExpandGetAttribute(ctx, kKcAttrHeight), std::uint32_t(c.height));
+        const AVFrame* frame = reference.decode(pictures[i]);
+        if (frame == nullptr) {
+            ADD_FAILURE() << "libavcodec decoded no picture " << i;
+            break;
+        }
+        const Picture theirs = AvDecoder::planes(frame);
+        EXPECT_TRUE(kcexpand::copyPlanes(ctx, ours.y.data(), ours.cb.data(), ours.cr.data()));
+        result.luma.push_back(psnr(ours.y, theirs.y));
+        result.cb.push_back(psnr(ours.cb, theirs.cb));
+        result.cr.push_back(psnr(ours.cr, theirs.cr));
+        // The painted image against libavcodec's planes through the same conversion.
+        Bytes expected(image.size());
+        for (int y = 0; y < c.height; ++y) {
+            for (int x = 0; x < c.width; ++x) {
+                const std::size_t ci = std::size_t(y / 2) * std::size_t(c.width / 2) + std::size_t(x / 2);
+                kcexpand::convertPixel(theirs.y[std::size_t(y * c.width + x)], theirs.cb[ci], theirs.cr[ci],
+                                       &expected[(std::size_t(y) * std::size_t(c.width) + std::size_t(x)) * 3]);
+            }
+        }
+        result.painted.push_back(psnr(image, expected));
+    }
+    KcExpandClose(ctx);
+    return result;
+}
+
+void report(const char* what, const std::vector<double>& values) {
+    if (values.empty()) {
+        return;
+    }
+    double sum = 0;
+    for (double v : values) sum += v;
+    std::printf("  %-8s min %.2f dB  mean %.2f dB\n", what, *std::min_element(values.begin(), values.end()),
+                sum / double(values.size()));
+}
+
+class H263Streams : public ::testing::TestWithParam<StreamCase> {};
+
+// Both inverse transforms differ only in rounding: every picture stays within
+// 40 dB of libavcodec's, in every plane and in the painted image.
+TEST_P(H263Streams, MatchLibavcodecOnEveryPicture) {
+    const Comparison c = compare(GetParam());
+    ASSERT_EQ(c.luma.size(), 24u);
+    report("luma", c.luma);
+    report("cb", c.cb);
+    report("cr", c.cr);
+    report("painted", c.painted);
+    for (std::size_t i = 0; i < c.luma.size(); ++i) {
+        EXPECT_GE(c.luma[i], 40.0) << "picture " << i;
+        EXPECT_GE(c.cb[i], 40.0) << "picture " << i;
+        EXPECT_GE(c.cr[i], 40.0) << "picture " << i;
+        EXPECT_GE(c.painted[i], 40.0) << "picture " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ffmpeg, H263Streams,
+                         ::testing::Values(StreamCase{"h263", "cif", 2, 352, 288}, StreamCase{"h263", "cif", 8, 352, 288},
+                                           StreamCase{"h263", "qcif", 4, 176, 144},
+                                           StreamCase{"h263", "qcif", 16, 176, 144},
+                                           StreamCase{"h263", "sqcif", 5, 128, 96}),
+                         caseName);
+
+class H261Streams : public ::testing::TestWithParam<StreamCase> {};
+
+// H.261 keeps its own intra DC (8 x level + 4) and chroma vector rounding
+// ((v + 1) / 2): luma stays within 40 dB of libavcodec's on every picture; the
+// chroma figures are reported.
+TEST_P(H261Streams, LumaMatchesLibavcodecOnEveryPicture) {
+    const Comparison c = compare(GetParam());
+    ASSERT_EQ(c.luma.size(), 24u);
+    report("luma", c.luma);
+    report("cb", c.cb);
+    report("cr", c.cr);
+    report("painted", c.painted);
+    for (std::size_t i = 0; i < c.luma.size(); ++i) {
+        EXPECT_GE(c.luma[i], 40.0) << "picture " << i;
+    }
+}
+
+// With the ITU intra DC and chroma vector rounding in place of this decoder's
+// own, every plane matches: the two departures explain the chroma figures.
+TEST_P(H261Streams, TheTwoDeparturesExplainTheDifferences) {
+    const Comparison c = compare(GetParam(), true);
+    ASSERT_EQ(c.luma.size(), 24u);
+    report("luma", c.luma);
+    report("cb", c.cb);
+    report("cr", c.cr);
+    for (std::size_t i = 0; i < c.luma.size(); ++i) {
+        EXPECT_GE(c.luma[i], 50.0) << "picture " << i;
+        EXPECT_GE(c.cb[i], 50.0) << "picture " << i;
+        EXPECT_GE(c.cr[i], 50.0) << "picture " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ffmpeg, H261Streams,
+                         ::testing::Values(StreamCase{"h261", "cif", 3, 352, 288}, StreamCase{"h261", "cif", 10, 352, 288},
+                                           StreamCase{"h261", "qcif", 6, 176, 144}),
+                         caseName);
+
+}  // namespace
