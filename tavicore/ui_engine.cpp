@@ -6,6 +6,7 @@
 #include "platform/message_window.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -28,7 +29,18 @@ constexpr const char* kThreadErrorTexts[] = {
 };
 static_assert(std::size(kThreadErrorTexts) == CMxException::kLastCode - CMxException::kFirstCode + 1);
 
+using StartupHook = void (*)(DWORD reason);
+constexpr std::size_t kMaxStartupHooks = 4;
+StartupHook gStartupHooks[kMaxStartupHooks] = {};
+std::size_t gStartupHookCount = 0;
+
 }  // namespace
+
+extern "C" void TavicoreJoinStartup(void (*hook)(DWORD reason)) {
+    if (hook != nullptr && gStartupHookCount < kMaxStartupHooks) {
+        gStartupHooks[gStartupHookCount++] = hook;
+    }
+}
 
 extern "C" BOOL TavicoreDllMain(DWORD reason) {
     switch (reason) {
@@ -37,8 +49,14 @@ extern "C" BOOL TavicoreDllMain(DWORD reason) {
         LumoDebCreate(kLumoDebFromFile);
         gpLumoDeb->SetPrefix("Tavicore: ");
         LUMO_TRACE(5, "Tavicore started ....");
+        for (std::size_t i = 0; i < gStartupHookCount; ++i) {
+            gStartupHooks[i](reason);
+        }
         break;
     case DLL_PROCESS_DETACH:
+        for (std::size_t i = gStartupHookCount; i > 0; --i) {
+            gStartupHooks[i - 1](reason);
+        }
         LumoDebDestroy();
         break;
     default:

@@ -1,12 +1,11 @@
 #pragma once
-// The engine library's start-up and shut-down, the error report of the event
-// explorer's user-interface thread (CMxException) and a plain button class
-// (CMxNfsBtn).
+// The engine library's start-up and shut-down and the error report of the event
+// explorer's user-interface thread (CMxException). The plain button class
+// (CMxNfsBtn) is in the window library (tavicore/ui/ui_button.h).
 
 #include "platform/types.h"
 #include "tavicore/tavicore_api.h"
 
-#include <QPushButton>
 #include <string>
 
 inline constexpr DWORD DLL_PROCESS_DETACH = 0;
@@ -22,6 +21,13 @@ inline constexpr DWORD DLL_THREAD_DETACH = 3;
 // (A load-time constructor cannot do this: the library is loaded before the
 // program has chosen its home folder.)
 extern "C" TAVICORE_API BOOL TavicoreDllMain(DWORD reason);
+
+// A library built on the engine (its window library) joins the engine's start-up
+// while it is loaded: `hook` runs with DLL_PROCESS_ATTACH after the engine's own
+// attach and with DLL_PROCESS_DETACH before the engine's own detach, so the
+// joined library builds and destroys its trace object with the engine's. Called
+// from load-time constructors, before any TavicoreDllMain; at most 4 hooks.
+extern "C" TAVICORE_API void TavicoreJoinStartup(void (*hook)(DWORD reason));
 
 // The error report of a user-interface thread: keeps the last error code and
 // sends "MxException <text>" to the trace viewer's window when one runs. One
@@ -45,11 +51,4 @@ public:
 private:
     DWORD m_code = 0;
     const char* m_texts[kLastCode - kFirstCode + 1];
-};
-
-// A plain push button of the engine; no behaviour of its own.
-class TAVICORE_API CMxNfsBtn : public QPushButton {
-public:
-    explicit CMxNfsBtn(QWidget* parent = nullptr) : QPushButton(parent) {}
-    ~CMxNfsBtn() override = default;
 };

@@ -4,7 +4,7 @@
 #include "common/lumo_deb.h"
 #include "tavicore/stills_devices.h"
 #include "tavicore/tavicore_globals.h"
-#include "tavicore/text_bitmap.h"
+#include "tavicore/ui/text_bitmap.h"
 
 #include <QApplication>
 #include <QClipboard>

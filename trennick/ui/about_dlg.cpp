@@ -2,8 +2,8 @@
 
 #include "platform/registry.h"
 #include "tavicore/station_identity.h"
-#include "tavicore/ui_resources.h"
-#include "tavicore/ui_window.h"
+#include "tavicore/ui/ui_resources.h"
+#include "tavicore/ui/ui_window.h"
 #include "trennick/image/image_wnd.h"
 
 #include <QGridLayout>

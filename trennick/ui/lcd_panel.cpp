@@ -1,6 +1,6 @@
 #include "trennick/ui/lcd_panel.h"
 
-#include "tavicore/ui_resources.h"
+#include "tavicore/ui/ui_resources.h"
 
 #include <QLabel>
 #include <QThread>

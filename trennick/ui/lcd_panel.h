@@ -10,7 +10,7 @@
 // picture leaves its element empty.
 
 #include "platform/types.h"
-#include "tavicore/ui_window.h"
+#include "tavicore/ui/ui_window.h"
 
 #include <QWidget>
 #include <array>

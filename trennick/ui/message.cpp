@@ -3,7 +3,7 @@
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
 #include "tavicore/tavicore_globals.h"
-#include "tavicore/ui_resources.h"
+#include "tavicore/ui/ui_resources.h"
 
 #include <QCloseEvent>
 #include <QFrame>

@@ -9,7 +9,7 @@
 // box has a result.
 
 #include "platform/types.h"
-#include "tavicore/ui_window.h"
+#include "tavicore/ui/ui_window.h"
 
 #include <QDialog>
 #include <QPixmap>

@@ -1,7 +1,7 @@
 #include "trennick/app/keep_alive.h"
 
 #include "app_test_support.h"
-#include "tavicore/ui_resources.h"
+#include "tavicore/ui/ui_resources.h"
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"

@@ -1,11 +1,11 @@
 #include "tavicore/ui_engine.h"
-#include "tavicore/ui_prog_manager.h"
-#include "tavicore/ui_time_msg_box.h"
+#include "tavicore/ui/ui_prog_manager.h"
+#include "tavicore/ui/ui_time_msg_box.h"
 
 #include "platform/folders.h"
 #include "platform/local_bus.h"
 #include "platform/testing/child_process.h"
-#include "tavicore/tests/ui_test_support.h"
+#include "tavicore/ui/tests/ui_test_support.h"
 
 #include <QLabel>
 #include <QPushButton>

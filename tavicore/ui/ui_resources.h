@@ -8,7 +8,7 @@
 // library, export or resource gives 0, an empty text or a null picture.
 
 #include "platform/types.h"
-#include "tavicore/tavicore_api.h"
+#include "tavicore/ui/tavicore_ui_api.h"
 
 #include <QPixmap>
 #include <string>
@@ -20,18 +20,18 @@ inline constexpr const char* kLanguageLibraryName = "GLOSSEL.DLL";
 // "lngSetResourceDLL" and calls it; returns that call's result, 0 when the
 // library or the export is missing or the call refuses (then nothing stays
 // installed).
-TAVICORE_API int UiInstallLanguageLibrary(const char* fileName = kLanguageLibraryName);
+TAVICORE_UI_API int UiInstallLanguageLibrary(const char* fileName = kLanguageLibraryName);
 // Drops the installed library.
-TAVICORE_API void UiFreeLanguageLibrary();
-TAVICORE_API bool UiIsLanguageInstalled();
+TAVICORE_UI_API void UiFreeLanguageLibrary();
+TAVICORE_UI_API bool UiIsLanguageInstalled();
 
 // String resource `id`; empty when there is none.
-TAVICORE_API std::string UiString(UINT id);
+TAVICORE_UI_API std::string UiString(UINT id);
 // String resource `id`, or `fallback` when there is none.
-TAVICORE_API std::string UiString(UINT id, const char* fallback);
+TAVICORE_UI_API std::string UiString(UINT id, const char* fallback);
 // Text of control `control` of dialog `dialog` (0: the caption); `fallback` when none.
-TAVICORE_API QString UiDialogText(UINT dialog, UINT control, const char* fallback = "");
+TAVICORE_UI_API QString UiDialogText(UINT dialog, UINT control, const char* fallback = "");
 // Bitmap resource `id`; null when there is none.
-TAVICORE_API QPixmap UiBitmap(UINT id);
+TAVICORE_UI_API QPixmap UiBitmap(UINT id);
 // The same with the magenta (255, 0, 255) pixels made transparent.
-TAVICORE_API QPixmap UiMaskedBitmap(UINT id);
+TAVICORE_UI_API QPixmap UiMaskedBitmap(UINT id);

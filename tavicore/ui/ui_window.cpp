@@ -1,4 +1,4 @@
-#include "tavicore/ui_window.h"
+#include "tavicore/ui/ui_window.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>

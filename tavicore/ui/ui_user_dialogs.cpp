@@ -1,9 +1,9 @@
-#include "tavicore/ui_user_dialogs.h"
+#include "tavicore/ui/ui_user_dialogs.h"
 
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
 #include "tavicore/tavicore_globals.h"
-#include "tavicore/ui_resources.h"
+#include "tavicore/ui/ui_resources.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

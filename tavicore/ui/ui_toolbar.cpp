@@ -1,11 +1,11 @@
-#include "tavicore/ui_toolbar.h"
+#include "tavicore/ui/ui_toolbar.h"
 
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
 #include "tavicore/capture_base.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/tavicore_globals.h"
-#include "tavicore/ui_resources.h"
+#include "tavicore/ui/ui_resources.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,6 +1,6 @@
-#include "tavicore/ui_time_msg_box.h"
+#include "tavicore/ui/ui_time_msg_box.h"
 
-#include "tavicore/ui_resources.h"
+#include "tavicore/ui/ui_resources.h"
 
 #include <QApplication>
 #include <QCloseEvent>

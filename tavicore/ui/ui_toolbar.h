@@ -11,8 +11,8 @@
 #include "platform/message_window.h"
 #include "platform/types.h"
 #include "tavicore/settings_records.h"
-#include "tavicore/tavicore_api.h"
-#include "tavicore/ui_window.h"
+#include "tavicore/ui/tavicore_ui_api.h"
+#include "tavicore/ui/ui_window.h"
 
 #include <QToolBar>
 #include <QWidget>
@@ -56,7 +56,7 @@ inline constexpr UINT kMsgPushCameraButton = platform::WM_USER + 0x101;
 // The room of a tool tip's text, terminator included.
 inline constexpr std::size_t kToolTipTextBytes = 80;
 // Copies `text` into a tool tip's text field, cut so that its terminator fits.
-TAVICORE_API void CopyToolTipText(char (&field)[kToolTipTextBytes], std::string_view text);
+TAVICORE_UI_API void CopyToolTipText(char (&field)[kToolTipTextBytes], std::string_view text);
 
 // One trigger entry per camera of every adapter: the first word of each pair
 // tells whether the camera is triggered (1) or normal (0).
@@ -72,7 +72,7 @@ static_assert(sizeof(tagTrigger) == 4);
 // (checked, pressed, enabled, hidden) and shows them; tool tips come from the
 // station's names and the string resources; a press on a pulse relay fires it.
 // User-interface thread only.
-class TAVICORE_API CQbBar : public QToolBar {
+class TAVICORE_UI_API CQbBar : public QToolBar {
 public:
     CQbBar(CDBLumo* database, CLumora* capture, CLumoraToolBarControl* owner, WORD adapter);
     ~CQbBar() override;
@@ -139,7 +139,7 @@ private:
 // adapter's hardware profile; presses switch the capture object's input and
 // relays and are written back through the settings database, or are posted to
 // the notify window as WM_COMMAND when one is given. User-interface thread only.
-class TAVICORE_API CLumoraToolBarControl : public QWidget {
+class TAVICORE_UI_API CLumoraToolBarControl : public QWidget {
 public:
     CLumoraToolBarControl(platform::HWND owner, WORD adapter, CLumora* capture, CDBLumo* database, int ptz,
                           WORD mode);

@@ -3,8 +3,8 @@
 // answered as a user would, a guard that ends a hung modal loop, and pictures
 // of the windows saved under the build tree.
 
-#include "tavicore/ui_resources.h"
-#include "tavicore/ui_window.h"
+#include "tavicore/ui/ui_resources.h"
+#include "tavicore/ui/ui_window.h"
 
 #include <QApplication>
 #include <QDir>

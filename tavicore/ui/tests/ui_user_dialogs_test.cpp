@@ -1,8 +1,8 @@
-#include "tavicore/ui_user_dialogs.h"
+#include "tavicore/ui/ui_user_dialogs.h"
 
 #include "common/kc_reg.h"
 #include "platform/folders.h"
-#include "tavicore/tests/ui_test_support.h"
+#include "tavicore/ui/tests/ui_test_support.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -7,15 +7,15 @@
 // answers 1.
 
 #include "platform/types.h"
-#include "tavicore/tavicore_api.h"
-#include "tavicore/ui_window.h"
+#include "tavicore/ui/tavicore_ui_api.h"
+#include "tavicore/ui/ui_window.h"
 
 #include <QDialog>
 #include <memory>
 
 class QLabel;
 
-class TAVICORE_API CTimeMsgBox : public QDialog {
+class TAVICORE_UI_API CTimeMsgBox : public QDialog {
 public:
     static constexpr UINT kDialogId = 499;
     static constexpr int kTextId = 1047;

@@ -11,7 +11,7 @@
 
 #include "platform/message_window.h"
 #include "platform/types.h"
-#include "tavicore/tavicore_api.h"
+#include "tavicore/ui/tavicore_ui_api.h"
 
 #include <QString>
 #include <QWidget>
@@ -38,7 +38,7 @@ inline constexpr UINT MB_ICONINFORMATION = 0x40;
 // The message window a widget owns for its private messages and timers: every
 // message is handed to the handler given at construction. Created at once; the
 // handler runs on the creating thread only.
-class TAVICORE_API UiMessageTarget : public platform::MessageWindow {
+class TAVICORE_UI_API UiMessageTarget : public platform::MessageWindow {
 public:
     using Handler = std::function<LRESULT(UINT msg, WPARAM wParam, LPARAM lParam)>;
     explicit UiMessageTarget(Handler handler);
@@ -52,7 +52,7 @@ private:
 };
 
 // The object name that marks a control with its resource number.
-TAVICORE_API QString UiControlName(int controlId);
+TAVICORE_UI_API QString UiControlName(int controlId);
 // Names `widget` by its resource number; returns it.
 template <typename T>
 T* UiSetControlId(T* widget, int controlId) {
@@ -68,10 +68,10 @@ T* UiControl(const QWidget* parent, int controlId) {
 // A modal message box over `parent` (the desktop when null): the caption, the
 // text, the buttons and the icon of `type`; answers IDOK, IDCANCEL, IDYES or
 // IDNO. Closing it by its close box answers IDCANCEL (IDNO for Yes/No).
-TAVICORE_API int UiMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
+TAVICORE_UI_API int UiMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
                               UINT type);
 // The object name of every such box, for those that look for it.
 inline constexpr const char* kUiMessageBoxName = "UiMessageBox";
 
 // Centres a top-level widget on the desktop (the primary screen).
-TAVICORE_API void UiCentreOnDesktop(QWidget* widget);
+TAVICORE_UI_API void UiCentreOnDesktop(QWidget* widget);

@@ -1,4 +1,4 @@
-#include "tavicore/drawer.h"
+#include "tavicore/ui/drawer.h"
 
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"

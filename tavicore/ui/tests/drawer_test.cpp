@@ -1,7 +1,7 @@
-#include "tavicore/drawer.h"
+#include "tavicore/ui/drawer.h"
 
 #include "common/kc_reg.h"
-#include "tavicore/text_bitmap.h"
+#include "tavicore/ui/text_bitmap.h"
 
 #include <QClipboard>
 #include <QCoreApplication>

@@ -1,10 +1,10 @@
-#include "tavicore/ui_prog_manager.h"
+#include "tavicore/ui/ui_prog_manager.h"
 
 #include "common/lumo_deb.h"
 #include "platform/named_lock.h"
 #include "platform/process.h"
-#include "tavicore/ui_resources.h"
-#include "tavicore/ui_window.h"
+#include "tavicore/ui/ui_resources.h"
+#include "tavicore/ui/ui_window.h"
 
 #include <QButtonGroup>
 #include <QDesktopServices>

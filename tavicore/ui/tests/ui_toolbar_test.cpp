@@ -1,10 +1,10 @@
-#include "tavicore/ui_toolbar.h"
+#include "tavicore/ui/ui_toolbar.h"
 
 #include "common/kc_reg.h"
 #include "tavicore/capture_base.h"
 #include "tavicore/tests/card_test_support.h"
 #include "tavicore/db_lumo.h"
-#include "tavicore/tests/ui_test_support.h"
+#include "tavicore/ui/tests/ui_test_support.h"
 
 #include <QTest>
 #include <QToolButton>

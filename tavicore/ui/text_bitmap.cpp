@@ -1,4 +1,4 @@
-#include "tavicore/text_bitmap.h"
+#include "tavicore/ui/text_bitmap.h"
 
 #include <QCoreApplication>
 #include <QFont>
@@ -201,25 +201,25 @@ BOOL stamp(BITMAPINFOHEADER* dib, const char* text, int x, int y, const TextFont
 
 }  // namespace
 
-TAVICORE_API std::size_t DibRowBytes(const BITMAPINFOHEADER* dib) {
+TAVICORE_UI_API std::size_t DibRowBytes(const BITMAPINFOHEADER* dib) {
     if (dib == nullptr || dib->biWidth <= 0 || (dib->biBitCount != 24 && dib->biBitCount != 32)) {
         return 0;
     }
     return ((std::size_t(dib->biWidth) * dib->biBitCount + 31) / 32) * 4;
 }
 
-TAVICORE_API BOOL CopyTextToBitmap(BITMAPINFOHEADER* dib, void*, const char* text, int x, int y,
+TAVICORE_UI_API BOOL CopyTextToBitmap(BITMAPINFOHEADER* dib, void*, const char* text, int x, int y,
                                    const TextFont* font, COLORREF colour) {
     const COLORREF black = 0;
     return stamp(dib, text, x, y, font, &black, colour);
 }
 
-TAVICORE_API BOOL CopyTextToBitmap2(BITMAPINFOHEADER* dib, void*, const char* text, int x, int y,
+TAVICORE_UI_API BOOL CopyTextToBitmap2(BITMAPINFOHEADER* dib, void*, const char* text, int x, int y,
                                     const TextFont* font, COLORREF outline, COLORREF colour, int) {
     return stamp(dib, text, x, y, font, &outline, colour);
 }
 
-TAVICORE_API BOOL FillBmpWithColor(BITMAPINFOHEADER* dib, void*, COLORREF colour) {
+TAVICORE_UI_API BOOL FillBmpWithColor(BITMAPINFOHEADER* dib, void*, COLORREF colour) {
     DibView view;
     if (!viewOf(dib, view)) {
         return FALSE;

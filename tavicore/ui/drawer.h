@@ -4,8 +4,8 @@
 #include "platform/com/oleauto.h"
 #include "platform/types.h"
 #include "tavicore/stills_devices.h"
-#include "tavicore/tavicore_api.h"
-#include "tavicore/text_bitmap.h"
+#include "tavicore/ui/tavicore_ui_api.h"
+#include "tavicore/ui/text_bitmap.h"
 
 #include <string>
 #include <vector>
@@ -52,7 +52,7 @@ inline constexpr DWORD kCompressionJpeg = 0x4745504A;
 // stamped in. Belongs to the thread that created it (the window's). A missing
 // codec or decoder leaves those frames undecoded; every failure is traced and
 // the operation ends without an exception.
-class TAVICORE_API CDrawer {
+class TAVICORE_UI_API CDrawer {
 public:
     CDrawer();
     virtual ~CDrawer();

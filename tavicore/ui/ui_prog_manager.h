@@ -8,7 +8,7 @@
 
 #include "platform/message_window.h"
 #include "platform/types.h"
-#include "tavicore/tavicore_api.h"
+#include "tavicore/ui/tavicore_ui_api.h"
 
 #include <QDialog>
 #include <memory>
@@ -25,7 +25,7 @@ class QRadioButton;
 inline constexpr WORD kModeDayRecorder = 1;   // "pallomar.exe" is in the folder
 inline constexpr WORD kModeMainRecorder = 2;  // "trennick.exe" is in the folder
 
-class TAVICORE_API CProgManager {
+class TAVICORE_UI_API CProgManager {
 public:
     // Sets the engine library's trace prefix to "TAVICORE" + traceName + " :" and
     // keeps the folder (at most 259 characters; it ends in a separator).
@@ -56,7 +56,7 @@ private:
 
 // The two-choice options dialog (resource 1403). OK posts message 23081 to the
 // parent window with the two choices (1 or 0) in wParam and lParam.
-class TAVICORE_API COptions : public QDialog {
+class TAVICORE_UI_API COptions : public QDialog {
 public:
     static constexpr UINT kDialogId = 1403;
     static constexpr UINT kChoicesMessage = 23081;

@@ -1,4 +1,4 @@
-#include "tavicore/ui_resources.h"
+#include "tavicore/ui/ui_resources.h"
 
 #include "platform/library.h"
 

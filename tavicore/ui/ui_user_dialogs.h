@@ -7,8 +7,8 @@
 // message boxes (string resources) and never thrown.
 
 #include "platform/types.h"
-#include "tavicore/tavicore_api.h"
-#include "tavicore/ui_window.h"
+#include "tavicore/ui/tavicore_ui_api.h"
+#include "tavicore/ui/ui_window.h"
 #include "tavicore/users_manager.h"
 
 #include <QDialog>
@@ -26,7 +26,7 @@ class QTreeWidget;
 // (other fields empty). Set by whoever owns the log client; without it nothing
 // is logged.
 using UserDialogLogWriter = std::function<void(DWORD eventId, const std::string& userName)>;
-TAVICORE_API void SetUserDialogLogWriter(UserDialogLogWriter writer);
+TAVICORE_UI_API void SetUserDialogLogWriter(UserDialogLogWriter writer);
 
 // Activity-log event ids of the dialogs.
 inline constexpr DWORD kLogUserLogin = 43;
@@ -38,7 +38,7 @@ inline constexpr DWORD kLogUserEdited = 20;
 
 // The login dialog (resource 103). Fills the caller's record on OK; cancels
 // itself when nobody answers within its time-out (45 s).
-class TAVICORE_API CUserLoginDlg : public QDialog {
+class TAVICORE_UI_API CUserLoginDlg : public QDialog {
 public:
     static constexpr UINT kDialogId = 103;
     static constexpr UINT kTimeoutMs = 45000;
@@ -74,7 +74,7 @@ private:
 // The default-password warning (resource 104): ends at once when the user asked
 // not to see it again, else after 30 s or on OK; remembers the check box in the
 // product's "Users" settings ("DontShowWarning").
-class TAVICORE_API CUserPwdWarn : public QDialog {
+class TAVICORE_UI_API CUserPwdWarn : public QDialog {
 public:
     static constexpr UINT kDialogId = 104;
     static constexpr UINT kTimeoutMs = 30000;
@@ -102,7 +102,7 @@ private:
 
 // The dialog of one user (resource 102), new (mode 0) or edit (mode 1). Return
 // and Escape do not end it.
-class TAVICORE_API CUserDlg : public QDialog {
+class TAVICORE_UI_API CUserDlg : public QDialog {
 public:
     static constexpr UINT kDialogId = 102;
     static constexpr int kModeNew = 0;
@@ -130,7 +130,7 @@ private:
 // The users list (resource 105): adds, edits and removes users of the manager.
 // OK saves the list; Cancel reloads the file, dropping additions and edits (a
 // removal is saved at once).
-class TAVICORE_API CUsersDlg : public QDialog {
+class TAVICORE_UI_API CUsersDlg : public QDialog {
 public:
     static constexpr UINT kDialogId = 105;
 
@@ -155,7 +155,7 @@ private:
 
 // The users manager's user-interface layer: runs the dialogs above over the
 // given parent (the desktop when null).
-class TAVICORE_API CUserDialogs : public CUsersManagerUi {
+class TAVICORE_UI_API CUserDialogs : public CUsersManagerUi {
 public:
     explicit CUserDialogs(QWidget* parent = nullptr) : m_parent(parent) {}
     int RunLoginDialog(_tag_user* typed, const char* caption) override;

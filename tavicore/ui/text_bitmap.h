@@ -7,7 +7,7 @@
 // never depend on a display. Any thread; nothing is kept between calls.
 
 #include "platform/types.h"
-#include "tavicore/tavicore_api.h"
+#include "tavicore/ui/tavicore_ui_api.h"
 
 #include <string>
 
@@ -23,18 +23,18 @@ struct TextFont {
 
 // Bytes of one row of the DIB (padded to 4 bytes); 0 for a bit count the text
 // functions do not draw on.
-TAVICORE_API std::size_t DibRowBytes(const BITMAPINFOHEADER* dib);
+TAVICORE_UI_API std::size_t DibRowBytes(const BITMAPINFOHEADER* dib);
 
 // Stamps `text` at (x, y) from the top-left: a black outline (the text at
 // (x + d, y) and (x, y + d), d = -1..2), then the text in `colour` (COLORREF,
 // 0x00BBGGRR). FALSE only when there is no DIB or it has no drawable format.
 // `window` is unused (kept for the callers' shape); a null font is the default.
-TAVICORE_API BOOL CopyTextToBitmap(BITMAPINFOHEADER* dib, void* window, const char* text, int x,
+TAVICORE_UI_API BOOL CopyTextToBitmap(BITMAPINFOHEADER* dib, void* window, const char* text, int x,
                                    int y, const TextFont* font, COLORREF colour = 0xFFFFFF);
 // The same with its own colours: `outline` for the outline, `colour` for the
 // text; `flags` is reserved (0).
-TAVICORE_API BOOL CopyTextToBitmap2(BITMAPINFOHEADER* dib, void* window, const char* text, int x,
+TAVICORE_UI_API BOOL CopyTextToBitmap2(BITMAPINFOHEADER* dib, void* window, const char* text, int x,
                                     int y, const TextFont* font, COLORREF outline, COLORREF colour,
                                     int flags);
 // Fills every pixel with the colour.
-TAVICORE_API BOOL FillBmpWithColor(BITMAPINFOHEADER* dib, void* window, COLORREF colour);
+TAVICORE_UI_API BOOL FillBmpWithColor(BITMAPINFOHEADER* dib, void* window, COLORREF colour);
