@@ -83,6 +83,7 @@ public:
     COPYDATASTRUCT cds{};
     std::vector<char> data;
     Fd fd;
+    std::unique_ptr<PostedData> owned;
 };
 
 // A call to run on the owner thread of the receiving object (dropped with it).
@@ -297,6 +298,13 @@ protected:
             } else if (message->fd.valid()) {
                 lParam = message->fd.get();
             }
+            // A block stays the event's: what WindowProc does not take is
+            // freed with the event. A message without one hides any block of
+            // an outer delivery (a modal loop inside WindowProc).
+            PostedDataScope scope(message->owned.get());
+            if (message->owned != nullptr) {
+                lParam = scope.lParam();
+            }
             dispatch(message->msg, message->wParam, lParam);
             return true;
         }
@@ -498,6 +506,8 @@ bool postLocal(HWND hwnd, std::unique_ptr<MessageEvent> event) {
     postToHost(found->second.host, event.release());
     return true;
 }
+
+thread_local PostedData* t_currentPosted = nullptr;
 
 bool postImpl(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, int fd) {
     if (hwnd == HWND_BROADCAST) {
@@ -780,6 +790,26 @@ LRESULT MessageWindow::WindowProc(UINT msg, WPARAM, LPARAM) {
 
 bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return postImpl(hwnd, msg, wParam, lParam, -1);
+}
+
+bool PostMessageData(HWND hwnd, UINT msg, WPARAM wParam, std::unique_ptr<PostedData> data) {
+    if (hwnd == 0 || hwnd == HWND_BROADCAST || !detail::isLocalWindow(hwnd)) {
+        return false;
+    }
+    auto event = std::make_unique<MessageEvent>(msg, wParam, 0);
+    event->owned = std::move(data);
+    return postLocal(hwnd, std::move(event));
+}
+
+PostedDataScope::PostedDataScope(PostedData* data) : m_data(data), m_previous(detail::t_currentPosted) {
+    detail::t_currentPosted = data;
+}
+
+PostedDataScope::~PostedDataScope() { detail::t_currentPosted = m_previous; }
+
+PostedData* CurrentPostedData(LPARAM lParam) {
+    PostedData* current = detail::t_currentPosted;
+    return current != nullptr && reinterpret_cast<LPARAM>(current) == lParam ? current : nullptr;
 }
 
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -144,6 +144,61 @@ LRESULT SendMessageFd(HWND hwnd, UINT msg, WPARAM wParam, int fd);
 LRESULT SendMessageTimeoutFd(HWND hwnd, UINT msg, WPARAM wParam, int fd, UINT flags,
                              UINT timeoutMs, DWORD_PTR* result);
 
+// A block of data a posted message owns (see PostMessageOwned).
+class PostedData {
+public:
+    virtual ~PostedData() = default;
+};
+
+template <class T>
+class PostedBlock final : public PostedData {
+public:
+    explicit PostedBlock(std::unique_ptr<T> value) : value(std::move(value)) {}
+    std::unique_ptr<T> value;
+};
+
+// Posts a message that owns `data` to a window of this process. The receiver's
+// WindowProc gets lParam naming the block and takes the data with
+// TakePostedData<T>(lParam); whatever nobody takes (the message is not
+// handled, the window is destroyed first, the post fails) is freed with the
+// message. False when hwnd is no window of this process (the data is freed).
+bool PostMessageData(HWND hwnd, UINT msg, WPARAM wParam, std::unique_ptr<PostedData> data);
+
+template <class T>
+bool PostMessageOwned(HWND hwnd, UINT msg, WPARAM wParam, std::unique_ptr<T> value) {
+    return PostMessageData(hwnd, msg, wParam, std::make_unique<PostedBlock<T>>(std::move(value)));
+}
+
+// Marks `data` as the block of the message being handled on this thread, for
+// as long as the scope lives (scopes nest: a modal loop inside WindowProc
+// delivers further messages). The layer opens one around each delivery of a
+// message posted with data; a test that calls a handler directly may too.
+class PostedDataScope {
+public:
+    explicit PostedDataScope(PostedData* data);
+    ~PostedDataScope();
+    PostedDataScope(const PostedDataScope&) = delete;
+    PostedDataScope& operator=(const PostedDataScope&) = delete;
+    LPARAM lParam() const { return reinterpret_cast<LPARAM>(m_data); }
+
+private:
+    PostedData* m_data;
+    PostedData* m_previous;
+};
+
+// The block of the message being handled on this thread when lParam names it;
+// null otherwise (lParam is a plain number, the message carried no data, the
+// data was already taken). Never dereferences lParam.
+PostedData* CurrentPostedData(LPARAM lParam);
+
+// Takes the data of the message being handled: null when lParam names no
+// block of this delivery, the block holds another type, or it was taken.
+template <class T>
+std::unique_ptr<T> TakePostedData(LPARAM lParam) {
+    auto* block = dynamic_cast<PostedBlock<T>*>(CurrentPostedData(lParam));
+    return block != nullptr ? std::move(block->value) : nullptr;
+}
+
 // True while hwnd is a live window of this process or of a reachable process.
 bool IsWindow(HWND hwnd);
 

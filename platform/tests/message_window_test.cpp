@@ -456,3 +456,100 @@ TEST(MessageWindow, OtherThreadsHammeringADyingWindowAreSafe) {
     window.reset();
     EXPECT_FALSE(IsWindow(hwnd));
 }
+
+namespace {
+
+// Counts its own destruction, so a test sees that nothing leaks or is freed twice.
+struct Tracked {
+    explicit Tracked(int value, std::atomic<int>& freed) : value(value), freed(freed) {}
+    ~Tracked() { ++freed; }
+    int value;
+    std::atomic<int>& freed;
+};
+
+}  // namespace
+
+TEST(MessageWindow, PostedDataIsTakenOnceAndFreedWhenNobodyTakesIt) {
+    TestWindow window;
+    ASSERT_TRUE(window.create());
+    std::atomic<int> freed{0};
+    std::vector<int> taken;
+    int wrongTypeNulls = 0;
+    QEventLoop loop;
+    window.onMessage = [&](UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        switch (msg) {
+        case WM_USER: {  // takes its block; a second take gets nothing
+            auto value = TakePostedData<Tracked>(lParam);
+            EXPECT_EQ(TakePostedData<Tracked>(lParam), nullptr);
+            if (value != nullptr) taken.push_back(value->value);
+            break;
+        }
+        case WM_USER + 1:  // asks for another type: gets nothing, the block is still freed
+            if (TakePostedData<std::string>(lParam) == nullptr) ++wrongTypeNulls;
+            break;
+        case WM_USER + 2:  // a plain number is never taken for a block
+            EXPECT_EQ(TakePostedData<Tracked>(lParam), nullptr);
+            break;
+        case WM_USER + 99:
+            loop.quit();
+            break;
+        default:  // not handled: the block goes with the message
+            break;
+        }
+        (void)wParam;
+        return 0;
+    };
+    ASSERT_TRUE(PostMessageOwned(window.hwnd(), WM_USER, 0, std::make_unique<Tracked>(7, freed)));
+    ASSERT_TRUE(PostMessageOwned(window.hwnd(), WM_USER + 1, 0, std::make_unique<Tracked>(8, freed)));
+    ASSERT_TRUE(PostMessageOwned(window.hwnd(), WM_USER + 5, 0, std::make_unique<Tracked>(9, freed)));
+    ASSERT_TRUE(PostMessage(window.hwnd(), WM_USER + 2, 0, 12345));
+    // From another thread, as the link's reader threads post.
+    std::thread poster([&] {
+        EXPECT_TRUE(PostMessageOwned(window.hwnd(), WM_USER, 0, std::make_unique<Tracked>(10, freed)));
+    });
+    poster.join();
+    ASSERT_TRUE(PostMessage(window.hwnd(), WM_USER + 99, 0, 0));
+    runLoop(loop);
+
+    EXPECT_EQ(taken, (std::vector<int>{7, 10}));
+    EXPECT_EQ(wrongTypeNulls, 1);
+    EXPECT_EQ(freed.load(), 4);
+    // Outside a delivery nothing names a block.
+    EXPECT_EQ(CurrentPostedData(window.received.back().lParam), nullptr);
+}
+
+TEST(MessageWindow, PostedDataOfADeadWindowIsFreed) {
+    std::atomic<int> freed{0};
+    {
+        auto window = std::make_unique<TestWindow>();
+        ASSERT_TRUE(window->create());
+        const HWND hwnd = window->hwnd();
+        ASSERT_TRUE(PostMessageOwned(hwnd, WM_USER, 0, std::make_unique<Tracked>(1, freed)));
+        window.reset();  // destroyed before delivery
+        flushLoop();
+        EXPECT_EQ(freed.load(), 1);
+        // A post to a window that is gone fails and frees the data at once.
+        EXPECT_FALSE(PostMessageOwned(hwnd, WM_USER, 0, std::make_unique<Tracked>(2, freed)));
+        EXPECT_EQ(freed.load(), 2);
+    }
+    EXPECT_FALSE(PostMessageOwned(HWND(0), WM_USER, 0, std::make_unique<Tracked>(3, freed)));
+    EXPECT_EQ(freed.load(), 3);
+    flushLoop();
+    EXPECT_EQ(freed.load(), 3);
+}
+
+TEST(MessageWindow, PostedDataScopeLetsAHandlerBeCalledDirectly) {
+    std::atomic<int> freed{0};
+    PostedBlock<Tracked> block(std::make_unique<Tracked>(4, freed));
+    {
+        PostedDataScope scope(&block);
+        {
+            PostedDataScope inner(nullptr);  // a nested delivery without data hides the outer block
+            EXPECT_EQ(TakePostedData<Tracked>(scope.lParam()), nullptr);
+        }
+        auto value = TakePostedData<Tracked>(scope.lParam());
+        ASSERT_NE(value, nullptr);
+        EXPECT_EQ(value->value, 4);
+    }
+    EXPECT_EQ(freed.load(), 1);
+}
