@@ -7,13 +7,15 @@
 #include "platform/types.h"
 #include "trennick/link/link_host.h"
 
+#include <string>
+
 namespace trennick {
 
 inline constexpr UINT WM_COMMAND = 0x0111;
 
 // Private messages.
 inline constexpr UINT kMsgDeleteObject = 0x040B;       // lParam: a heap object to free
-inline constexpr UINT kMsgDisconnectMessage = 0x5970;  // (string id or 0, text or 0): the link ended
+inline constexpr UINT kMsgDisconnectMessage = 0x5970;  // (string id or 0, std::string text or none): the link ended
 inline constexpr UINT kMsgSyncLost = 0x8016;           // keep-alive: the peer went silent
 inline constexpr UINT kMsgSendLamp = 0x8017;
 inline constexpr UINT kMsgUserActionRej = 0x8018;      // wParam: the refused token
@@ -32,11 +34,17 @@ inline constexpr UINT kMsgCpEnabled = 0x806E;
 inline constexpr UINT kMsgCpDisabled = 0x806F;
 inline constexpr UINT kMsgCpArmed = 0x8070;
 inline constexpr UINT kMsgCpDisarmed = 0x8071;
-inline constexpr UINT kMsgSiteBookConnect = 0x8078;    // wParam name text, lParam number text
+inline constexpr UINT kMsgSiteBookConnect = 0x8078;    // SiteBookStation
 inline constexpr UINT kMsgMakeDisconnect = 0x807E;     // lParam: the reason
 inline constexpr UINT kMsgAttendedTimeout = 0x5A23;
 // Ends the dropping of 0x8051 messages queued before a pass (see OnMainTimerTick).
 inline constexpr UINT kMsgTickFence = 0x80F0;
+
+// The station the site book chose to call.
+struct SiteBookStation {
+    std::string name;
+    std::string number;
+};
 
 // Child windows that report their closing.
 inline constexpr WORD kChildProfile = 307;

@@ -896,10 +896,10 @@ void CMainFrame::OnDisconnectMessage(WPARAM, LPARAM text) {
     }
     if (text == 0) {
         LUMO_TRACE(3, "CMainFrame::OnDisconnectMessage No Message");
-    } else if (!m_disconnectShown) {
-        // The link's text (it lives as long as the process) says why.
+    } else if (auto why = platform::TakePostedData<std::string>(text); why != nullptr && !m_disconnectShown) {
+        // The link's text says why.
         m_disconnectShown = true;
-        m_app.Ui().ShowMessage(reinterpret_cast<const char*>(text), m_app.Title(), kMsgKindInfo);
+        m_app.Ui().ShowMessage(*why, m_app.Title(), kMsgKindInfo);
     }
     setWindowTitle(QString::fromStdString(m_strTitle));
     LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnDisconnectMessage");
@@ -1053,7 +1053,9 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     case kMsgSiteBookConnect:
-        OnTVN_DoConnect(reinterpret_cast<const char*>(wParam), reinterpret_cast<const char*>(lParam));
+        if (auto station = platform::TakePostedData<SiteBookStation>(lParam)) {
+            OnTVN_DoConnect(station->name.c_str(), station->number.c_str());
+        }
         return 0;
     case kMsgTessDisconnect:
         MakeDisconnect(kReasonNone, 0);
@@ -1079,9 +1081,8 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case kMsgEventFileRequest:
     case kMsgSettingsError:
     case kMsgSettingsError2:
-        // The block is ours to free; the parts that act on it are not here yet.
+        // Its data goes with the message.
         LUMO_TRACE(3, "CMainFrame: request 0x%X from the site not served", msg);
-        GlobalMemFree(reinterpret_cast<void*>(lParam));
         return 0;
     default:
         return 0;

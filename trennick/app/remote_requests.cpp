@@ -1,6 +1,7 @@
 #include "trennick/app/remote_requests.h"
 
 #include "common/lumo_deb.h"
+#include "platform/message_window.h"
 #include "tavicore/stills_devices.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/event_requests.h"
@@ -26,12 +27,6 @@ namespace {
 
 constexpr WORD kMaxAdapters = 6;
 constexpr WORD kMaxCameras = 16;
-
-struct BlockFree {
-    void operator()(void* block) const { GlobalMemFree(block); }
-};
-template <class T>
-using Block = std::unique_ptr<T, BlockFree>;
 
 bool readAll(int fd, void* out, std::size_t bytes, off_t offset) {
     auto* at = static_cast<BYTE*>(out);
@@ -180,16 +175,20 @@ bool CRemoteRequests::Handle(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         OnEventListReceived();
         return true;
     case kMsgCmdToDispatch:
-        OnCmdToDispatch(wParam, reinterpret_cast<char*>(lParam));
+        if (auto command = platform::TakePostedData<std::string>(lParam)) {
+            OnCmdToDispatch(wParam, *command);
+        } else {
+            LUMO_TRACE(3, "CMainFrame: command to dispatch without its text: ignored");
+        }
         return true;
     case kMsgRequestEventList:
-        OnRequestEventList(reinterpret_cast<BYTE*>(lParam));
+        if (auto block = platform::TakePostedData<EventListRequestBlock>(lParam)) OnRequestEventList(*block);
         return true;
     case kMsgRequestEvent:
-        OnRequestEvent(reinterpret_cast<char*>(wParam), reinterpret_cast<tagEventHeader*>(lParam));
+        if (auto request = platform::TakePostedData<EventFileRequest>(lParam)) OnRequestEvent(*request);
         return true;
     case kMsgSendEventToRemote:
-        OnSendEventToRemote(reinterpret_cast<tagEventHeader*>(lParam));
+        if (auto header = platform::TakePostedData<tagEventHeader>(lParam)) OnSendEventToRemote(*header);
         return true;
     case kMsgAlarmToTess:
         result = OnAlarmToTess(wParam, lParam);
@@ -198,18 +197,18 @@ bool CRemoteRequests::Handle(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         result = OnInputAlarm(wParam, lParam);
         return true;
     case kMsgPeerEventListRequest: {
-        Block<BYTE> record(reinterpret_cast<BYTE*>(lParam));
-        if (record == nullptr || !m_host.peerEventListRequest(record.get())) {
-            LUMO_TRACE(3, "CMainFrame: the station's event list request is not served here; block freed");
+        auto record = platform::TakePostedData<EventListRequestBlock>(lParam);
+        if (record == nullptr || !m_host.peerEventListRequest(record->data())) {
+            LUMO_TRACE(3, "CMainFrame: the station's event list request is not served here");
         }
         return true;
     }
     case kMsgSettingsErrorReport:
     case kMsgSettingsErrorReport2: {
-        Block<BYTE> block(reinterpret_cast<BYTE*>(lParam));
-        if (block == nullptr ||
-            !m_host.settingsErrorReport(message, block.get(), static_cast<DWORD>(wParam))) {
-            LUMO_TRACE(3, "CMainFrame: settings error report 0x%X of %lu bytes not taken; block freed", message,
+        auto report = platform::TakePostedData<SettingsReport>(lParam);
+        if (report == nullptr ||
+            !m_host.settingsErrorReport(message, report->data(), static_cast<DWORD>(report->size()))) {
+            LUMO_TRACE(3, "CMainFrame: settings error report 0x%X of %lu bytes not taken", message,
                        static_cast<unsigned long>(wParam));
         }
         return true;
@@ -400,9 +399,8 @@ bool CRemoteRequests::stationMatches(const std::string& requested, bool& connect
     return true;
 }
 
-void CRemoteRequests::OnCmdToDispatch(WPARAM kind, char* text) {
-    Block<char> owned(text);
-    const std::string command = blockText(text, 1024);
+void CRemoteRequests::OnCmdToDispatch(WPARAM kind, const std::string& text) {
+    const std::string command = blockText(text.c_str(), std::min<std::size_t>(text.size(), 1024));
     LUMO_TRACE(5, "CMainFrame::OnCmdToDispatch received %s\n", command.c_str());
     CPacketConnection* link = m_host.link();
     if (link != nullptr && link->IsLinkUp() && link->IsTargetConnected()) {
@@ -412,11 +410,9 @@ void CRemoteRequests::OnCmdToDispatch(WPARAM kind, char* text) {
     }
 }
 
-void CRemoteRequests::OnRequestEventList(BYTE* block) {
-    Block<BYTE> owned(block);
-    if (block == nullptr) return;
+void CRemoteRequests::OnRequestEventList(const EventListRequestBlock& block) {
     tagEventDirListCamera request{};
-    CEventFile::evListRecordFromBytes(block, &request);
+    CEventFile::evListRecordFromBytes(block.data(), &request);
     const std::string station = blockText(request.szStation, sizeof request.szStation);
     bool connected = false;
     if (!stationMatches(station, connected)) return;
@@ -427,21 +423,19 @@ void CRemoteRequests::OnRequestEventList(BYTE* block) {
     m_host.link()->SendEventDirListCameraRequest(wire);
 }
 
-void CRemoteRequests::OnRequestEvent(char* station, tagEventHeader* header) {
-    Block<char> ownedStation(station);
-    Block<tagEventHeader> ownedHeader(header);
-    if (header == nullptr) return;
+void CRemoteRequests::OnRequestEvent(const EventFileRequest& request) {
     bool connected = false;
-    if (!stationMatches(blockText(station, 256), connected)) return;
+    if (!stationMatches(blockText(request.station.c_str(), std::min<std::size_t>(request.station.size(), 256)),
+                        connected)) {
+        return;
+    }
     // The whole header travels: the serving station finds the file by kind,
     // adapter, camera, number and start time, which the link puts on the wire.
-    m_host.link()->SendEventRequest(header);
+    m_host.link()->SendEventRequest(&request.header);
 }
 
-void CRemoteRequests::OnSendEventToRemote(tagEventHeader* header) {
-    Block<tagEventHeader> owned(header);
-    if (header == nullptr) return;
-    tagEventHeader request = *header;
+void CRemoteRequests::OnSendEventToRemote(const tagEventHeader& header) {
+    tagEventHeader request = header;
     std::string guid;
     if (!m_host.thisStationGuid(guid)) {
         LUMO_TRACE(5, "CMainFrame::OnSendEventToRemote() Failed!!! Read this GUID failed\n");

@@ -8,8 +8,9 @@
 //
 // Threads: the user-interface thread (the main frame's message window).
 // Failure: each handler traces its failure and leaves the connection as it
-// is; memory blocks that come with a message (allocated by their senders with
-// GlobalMemReAlloc) are always freed here with GlobalMemFree.
+// is. Messages that carry data are posted with it (platform::PostMessageOwned,
+// LinkWindow::postOwned) and Handle takes it with platform::TakePostedData;
+// data nobody takes is freed with its message.
 //
 // The frame hands every private message to Handle() first; the parts of the
 // program this needs (link, settings, windows, kit channel) come through
@@ -17,6 +18,7 @@
 
 #include "platform/types.h"
 #include "tavicore/event_file.h"
+#include "trennick/link/link_host.h"
 
 #include <string>
 
@@ -26,18 +28,25 @@ namespace trennick {
 
 class CPacketConnection;
 
-// Messages handled here.
+// Messages handled here, with the data they are posted with.
 inline constexpr UINT kMsgAlarmToTess = 0x8013;
 inline constexpr UINT kMsgInputAlarm = 0x8014;
-inline constexpr UINT kMsgCmdToDispatch = 0x801C;
+inline constexpr UINT kMsgCmdToDispatch = 0x801C;         // (kind, std::string command)
 inline constexpr UINT kMsgEventReceived = 0x8037;
-inline constexpr UINT kMsgRequestEventList = 0x8038;
-inline constexpr UINT kMsgPeerEventListRequest = 0x8039;
+inline constexpr UINT kMsgRequestEventList = 0x8038;      // EventListRequestBlock
+inline constexpr UINT kMsgPeerEventListRequest = 0x8039;  // EventListRequestBlock
 inline constexpr UINT kMsgEventListReceived = 0x803B;
-inline constexpr UINT kMsgRequestEvent = 0x803C;
-inline constexpr UINT kMsgSendEventToRemote = 0x803D;
-inline constexpr UINT kMsgSettingsErrorReport = 0x8048;
-inline constexpr UINT kMsgSettingsErrorReport2 = 0x8083;
+inline constexpr UINT kMsgRequestEvent = 0x803C;          // EventFileRequest
+inline constexpr UINT kMsgSendEventToRemote = 0x803D;     // tagEventHeader
+inline constexpr UINT kMsgSettingsErrorReport = 0x8048;   // (length, SettingsReport)
+inline constexpr UINT kMsgSettingsErrorReport2 = 0x8083;  // (length, SettingsReport)
+
+// An event asked of the connected station: the station it is meant for and
+// the event's header.
+struct EventFileRequest {
+    std::string station;
+    tagEventHeader header{};
+};
 inline constexpr UINT kMsgEventFilingFailed = 0x8062;  // posted with lParam 1
 // Video manager commands that announce a received event and a received list.
 inline constexpr WPARAM kCmdAnnounceEvent = 32823;
@@ -99,11 +108,11 @@ public:
     virtual void showCardPicture(const std::string& /*picturePath*/) {}
     // Whether alarm input (adapter, input) of the remote station is enabled.
     virtual bool inputAlarmEnabled(WPARAM /*adapter*/, LPARAM /*input*/) { return false; }
-    // A settings error report of the peer (0x8048, 0x8083); the block is
-    // freed after the call. False: nobody takes it yet.
+    // A settings error report of the peer (0x8048, 0x8083). False: nobody
+    // takes it yet.
     virtual bool settingsErrorReport(UINT /*message*/, const BYTE* /*block*/, DWORD /*length*/) { return false; }
     // The peer asked for our event list (0x8039, a 576-byte record); false:
-    // nobody serves it yet. The record is freed after the call.
+    // nobody serves it yet.
     virtual bool peerEventListRequest(const BYTE* /*record*/) { return false; }
 
     // The kit channel's notifications.
@@ -139,10 +148,10 @@ public:
     void OnUserActionRej(WPARAM token);
     void OnEventRecived();
     void OnEventListReceived();
-    void OnCmdToDispatch(WPARAM kind, char* text);
-    void OnRequestEventList(BYTE* block);
-    void OnRequestEvent(char* station, tagEventHeader* header);
-    void OnSendEventToRemote(tagEventHeader* header);
+    void OnCmdToDispatch(WPARAM kind, const std::string& command);
+    void OnRequestEventList(const EventListRequestBlock& block);
+    void OnRequestEvent(const EventFileRequest& request);
+    void OnSendEventToRemote(const tagEventHeader& header);
     LRESULT OnAlarmToTess(WPARAM wParam, LPARAM lParam);
     LRESULT OnInputAlarm(WPARAM adapter, LPARAM input);
 

@@ -2,11 +2,20 @@
 // What the station link needs of the program around it: the owner window it
 // notifies by private messages, the main frame's data and services, the users
 // manager's scrambling and this station's identity, the remote view, the audio
-// client and the chat and video windows. The link calls them from whatever
-// thread runs it (a transport's reader thread included): implementations post
-// to their own thread where they touch windows.
+// client and the chat and video windows.
+//
+// Threads: the owner window is reached by post, from any thread; nothing the
+// link does waits for it (SendCommMessage, a transport's own call, aside). Every other interface here (host, identity,
+// remote view, chat, video and audio clients, serial-out sink) is called on
+// the thread that runs the link's read pass and CheckTimeOuts, with the
+// bucket lock held: in the program that is the main frame's thread, so those
+// implementations touch the frame's data directly, and none of them may open a
+// modal box or wait (what a user must see is posted). The keep-alive worker
+// only sends line syncs, which call none of them.
 
+#include "platform/message_window.h"
 #include "platform/types.h"
+#include "tavicore/event_file.h"
 #include "tavicore/settings_records.h"
 #include "trennick/link/station_info.h"
 
@@ -14,8 +23,10 @@
 #include <array>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace trennick {
 
@@ -35,23 +46,25 @@ inline constexpr UINT kMsgMemoryFull = 0x8076;         // (98, 0)
 inline constexpr UINT kMsgMemoryFree = 0x8077;         // (99, 0)
 inline constexpr UINT kMsgLoginRefused = 0x807E;       // (0, 0 or 61416 for a wrong password)
 inline constexpr UINT kMsgDataLamp = 0x8082;           // (0, 1) after each dispatched bucket
-inline constexpr UINT kMsgAttendTimeout = 0x5A23;      // sent, not posted
+inline constexpr UINT kMsgAttendTimeout = 0x5A23;
 inline constexpr UINT kMsgAttendTimeoutReject = 0x5A25;
 inline constexpr LPARAM kWrongPasswordStringId = 61416;
 // Notices of the link's services (file transfer, profiles, requests, cards).
-inline constexpr UINT kMsgRemoteProfiles = 0x5980;     // sent: (adapters detected, 0)
+inline constexpr UINT kMsgRemoteProfiles = 0x5980;     // (adapters detected, 0)
 inline constexpr UINT kMsgProfilesWeCalled = 0x5A31;   // posted when we placed the call
 inline constexpr UINT kMsgTriggerNotified = 0x8015;    // to the remote view
 inline constexpr UINT kMsgTrigger = 0x8013;            // (adapter, camera)
 inline constexpr UINT kMsgRpcDone = 0x801D;            // to the remote view: (result code, 0)
-inline constexpr UINT kMsgEventListRequest = 0x8039;   // lParam: 576-byte record, receiver frees it
-inline constexpr UINT kMsgEventFileRequest = 0x803D;   // lParam: 86-byte header, receiver frees it
-inline constexpr UINT kMsgSettingsError = 0x8048;      // (length, block), receiver frees the block
-inline constexpr UINT kMsgSettingsError2 = 0x8083;     // (length, block), receiver frees the block
+// These carry posted data (LinkWindow::postOwned), taken with
+// platform::TakePostedData of the type named.
+inline constexpr UINT kMsgEventListRequest = 0x8039;   // EventListRequestBlock
+inline constexpr UINT kMsgEventFileRequest = 0x803D;   // tagEventHeader
+inline constexpr UINT kMsgSettingsError = 0x8048;      // (length, SettingsReport)
+inline constexpr UINT kMsgSettingsError2 = 0x8083;     // (length, SettingsReport)
 inline constexpr UINT kMsgFinishUpgrade = 0x8049;
 inline constexpr UINT kMsgNotificationShown = 0x806B;
 inline constexpr WPARAM kCmdProfilesTheyCalled = 32891;
-inline constexpr WPARAM kCmdOpenChat = 32804;           // sent, not posted
+inline constexpr WPARAM kCmdOpenChat = 32804;           // chat text waits in the link for the window
 
 inline constexpr WPARAM kCmdGetMonkey = 29129;
 inline constexpr WPARAM kCmdRecordEvent = 32104;
@@ -77,6 +90,10 @@ inline constexpr UINT kStrNotice3 = 65263;
 inline constexpr UINT kStrProgramTitle = 10000;
 inline constexpr UINT kStrProgramVersion = 501;
 
+// The data of the messages above.
+using EventListRequestBlock = std::array<BYTE, kEventDirListRecordSize>;  // an event list record
+using SettingsReport = std::vector<BYTE>;
+
 // The owner (main) window. The platform layer's message window implements it
 // with PostMessage and SendMessage.
 class LinkWindow {
@@ -84,6 +101,13 @@ public:
     virtual ~LinkWindow() = default;
     virtual void postMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
     virtual LRESULT sendMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+    // Posts a message that owns its data (see platform::PostMessageData):
+    // whatever the receiver does not take is freed with the message.
+    virtual void postData(UINT message, WPARAM wParam, std::unique_ptr<platform::PostedData> data) = 0;
+    template <class T>
+    void postOwned(UINT message, WPARAM wParam, std::unique_ptr<T> value) {
+        postData(message, wParam, std::make_unique<platform::PostedBlock<T>>(std::move(value)));
+    }
 };
 
 using UserRecord = std::array<BYTE, kUserRecordBytes>;

@@ -113,9 +113,7 @@ LONG CPacketConnection::ReceiveLumoraHWProfile(const BYTE* body, DWORD length) {
     const WORD current = m_remoteHWProfile.currentAdapter;
     linkTrace(3, "CPacketConnection::ReceiveLumoraHWProfile() wAdapter=%ld wSelectedInput=%ld\n", static_cast<long>(current),
               current < kMaxAdapters ? static_cast<long>(m_remoteHWProfile.adapters[current].selectedInput) : -1L);
-    if (m_window != nullptr) {
-        m_window->sendMessage(kMsgRemoteProfiles, m_remoteAdapters, 0);
-    }
+    post(kMsgRemoteProfiles, m_remoteAdapters, 0);
     linkTrace(3, "%s Received, %d remote Lumora adapters detected", token, static_cast<int>(m_remoteAdapters));
     if (m_remoteView != nullptr) {
         m_remoteView->hwProfilesReceived(m_remoteAdapters);
@@ -325,15 +323,13 @@ LONG CPacketConnection::DispatchEventDirListCameraRequest(const BYTE* body, DWOR
     if (m_window == nullptr) {
         return 1;
     }
-    BYTE* record = static_cast<BYTE*>(GlobalMemReAlloc(nullptr, kEventDirListRecordSize));
-    if (record == nullptr) {
-        return 0;
-    }
+    auto record = std::make_unique<EventListRequestBlock>();
+    record->fill(0);
     const DWORD type = request->eventType | EVENT_TYPE_FROM_REMOTE;
-    std::memcpy(record + offsetof(tagEventDirListCamera, dwType), &type, sizeof type);
-    std::memcpy(record + offsetof(tagEventDirListCamera, wAdapter), &request->adapter, sizeof(WORD));
-    std::memcpy(record + offsetof(tagEventDirListCamera, wCamera), &request->selectedInput, sizeof(WORD));
-    post(kMsgEventListRequest, 0, reinterpret_cast<LPARAM>(record));
+    std::memcpy(record->data() + offsetof(tagEventDirListCamera, dwType), &type, sizeof type);
+    std::memcpy(record->data() + offsetof(tagEventDirListCamera, wAdapter), &request->adapter, sizeof(WORD));
+    std::memcpy(record->data() + offsetof(tagEventDirListCamera, wCamera), &request->selectedInput, sizeof(WORD));
+    m_window->postOwned(kMsgEventListRequest, 0, std::move(record));
     return 1;
 }
 
@@ -351,12 +347,7 @@ LONG CPacketConnection::DispatchEventRequest(const BYTE* body, DWORD length) {
     if (m_window == nullptr) {
         return 1;
     }
-    auto* copy = static_cast<tagEventHeader*>(GlobalMemReAlloc(nullptr, sizeof(tagEventHeader)));
-    if (copy == nullptr) {
-        return 0;
-    }
-    std::memcpy(copy, &*header, sizeof *copy);
-    post(kMsgEventFileRequest, 0, reinterpret_cast<LPARAM>(copy));
+    m_window->postOwned(kMsgEventFileRequest, 0, std::make_unique<tagEventHeader>(*header));
     return 1;
 }
 
@@ -444,13 +435,8 @@ LONG CPacketConnection::receiveSettingsReport(WORD tokenId, UINT message, const 
         return 0;
     }
     if (m_window != nullptr) {
-        // At least one byte, so an empty report still arrives as a block.
-        BYTE* block = static_cast<BYTE*>(GlobalMemReAlloc(nullptr, std::max<DWORD>(record.length, 1)));
-        if (block == nullptr) {
-            return 0;
-        }
-        if (record.length != 0) std::memcpy(block, record.bytes, record.length);
-        post(message, record.length, reinterpret_cast<LPARAM>(block));
+        m_window->postOwned(message, record.length,
+                            std::make_unique<SettingsReport>(record.bytes, record.bytes + record.length));
     }
     linkTrace(5, " %s Settings Error Bucket Received", token);
     return 1;

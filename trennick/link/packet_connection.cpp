@@ -598,9 +598,9 @@ void CPacketConnection::handleToken(WORD id, const BYTE* body, DWORD length) {
         post(kMsgLoginRefused, 0, kWrongPasswordStringId);
         break;
     case ID_DSVD_ATTEND_TIMEOUT:
-        if (m_window != nullptr) {
-            m_window->sendMessage(kMsgAttendTimeout, 0, 0);
-        }
+        // The window asks its user (for up to 30 s) on its own time; its
+        // answer to the peer goes out from there, with no lock of ours held.
+        post(kMsgAttendTimeout, 0, 0);
         sendToken(ID_DSVD_ATTENDTIMEOUTACK);
         m_host->logAttendTimeout();
         break;
@@ -778,13 +778,26 @@ void CPacketConnection::ReceiveSerialOutCommand(const DecodedBucket& bucket) {
 
 void CPacketConnection::ReceiveChatText(const DecodedBucket& bucket) {
     std::lock_guard lock(m_bucketLock);
-    if (m_chatWindow == nullptr && m_window != nullptr) {
-        // The main frame opens the chat window and hands it to the link.
-        m_window->sendMessage(kMsgCommand, kCmdOpenChat, 0);
-    }
+    const char* text = reinterpret_cast<const char*>(bucket.Payload);
+    const std::string_view line(text, strnlen(text, bucket.BucketLen));
     if (m_chatWindow != nullptr) {
-        const char* text = reinterpret_cast<const char*>(bucket.Payload);
-        m_chatWindow->chatText(std::string_view(text, strnlen(text, bucket.BucketLen)));
+        m_chatWindow->chatText(line);
+        return;
+    }
+    if (m_window == nullptr) {
+        return;
+    }
+    // The main frame opens the chat window and hands it to the link; the
+    // text waits for it (a bounded amount: a window that never comes must
+    // not let a peer grow the queue without end).
+    if (m_pendingChat.empty()) {
+        post(kMsgCommand, kCmdOpenChat, 0);
+    }
+    if (m_pendingChatBytes + line.size() <= kMaxPendingChatBytes) {
+        m_pendingChat.emplace_back(line);
+        m_pendingChatBytes += line.size();
+    } else {
+        linkTrace(1, "CPacketConnection::ReceiveChatText() no chat window yet: %zu bytes dropped", line.size());
     }
 }
 
@@ -1027,6 +1040,11 @@ void CPacketConnection::SetAudComp(LinkAudioClient* client) {
 void CPacketConnection::SetChatWindow(LinkChatWindow* window) {
     std::lock_guard lock(m_bucketLock);
     m_chatWindow = window;
+    if (window != nullptr) {
+        for (const std::string& line : m_pendingChat) window->chatText(line);
+    }
+    m_pendingChat.clear();
+    m_pendingChatBytes = 0;
 }
 
 void CPacketConnection::SetVideoTarget(RemoteFrameList* frameList) {

@@ -9,10 +9,14 @@
 // notification requests and serial-out commands in link_services.cpp (their
 // payload formats and parsers in their own files, usable without a link).
 //
-// Threads: a transport's reader thread calls FilterPollBuff; the application's
-// thread calls the senders, CheckTimeOuts and the accessors. All state sits
-// behind the bucket lock (recursive: token handlers send while it is held);
-// the transport write runs under the write lock, taken inside the bucket lock.
+// Threads: the owner thread (the main frame's, in the program) runs the read
+// pass (FilterPollBuff), CheckTimeOuts, the senders and the accessors; the
+// keep-alive worker sends line syncs. All state sits behind the bucket lock
+// (recursive: token handlers send while it is held); the transport write runs
+// under the write lock, taken inside the bucket lock. What the owner window
+// must learn is posted, never sent, so nothing waits on a window with the
+// lock held (SendCommMessage, a transport's own explicit call, is the one
+// send). The interfaces of link_host.h say who calls what on which thread.
 // Failures: senders return 0 when nothing was written; bad input from the peer
 // is traced and dropped; nothing throws.
 //
@@ -493,6 +497,10 @@ private:
     BYTE m_holdBits = 0;
     LinkAudioClient* m_audioClient = nullptr;
     LinkChatWindow* m_chatWindow = nullptr;
+    // Chat text that arrived before the chat window was handed in.
+    static constexpr std::size_t kMaxPendingChatBytes = 64 * 1024;
+    std::vector<std::string> m_pendingChat;
+    std::size_t m_pendingChatBytes = 0;
     LinkVideoWindowAdapter m_videoWindow;
     RemoteViewSink* m_remoteView = nullptr;
     RemoteFrameList* m_videoTarget = nullptr;

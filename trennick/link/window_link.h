@@ -18,6 +18,9 @@ public:
     LRESULT sendMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
         return platform::SendMessage(m_window, message, wParam, lParam);
     }
+    void postData(UINT message, WPARAM wParam, std::unique_ptr<platform::PostedData> data) override {
+        platform::PostMessageData(m_window, message, wParam, std::move(data));
+    }
 
 private:
     platform::HWND m_window;

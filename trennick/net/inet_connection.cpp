@@ -333,19 +333,8 @@ void CInetConnection::postNotice(UINT stringId) {
         m_ownerWindow->postMessage(kMsgLinkNotice, 0, 0);
         return;
     }
-    // The texts live for the whole process, so a posted pointer stays valid.
-    static std::string texts[4];
-    static const UINT ids[4] = {kStrLinkReadFailed, kStrLinkTimedOut, kStrLinkFault, kStrConnectFailed};
-    static bool loaded = false;
-    if (!loaded) {
-        for (int i = 0; i < 4; ++i) texts[i] = loadString(ids[i]);
-        loaded = true;
-    }
-    const char* text = nullptr;
-    for (int i = 0; i < 4; ++i) {
-        if (ids[i] == stringId) text = texts[i].c_str();
-    }
-    m_ownerWindow->postMessage(kMsgLinkNotice, stringId, reinterpret_cast<LPARAM>(text));
+    // The text travels with the notice (the window takes it or it is freed).
+    m_ownerWindow->postOwned(kMsgLinkNotice, stringId, std::make_unique<std::string>(loadString(stringId)));
 }
 
 void CInetConnection::banner(bool connect) {

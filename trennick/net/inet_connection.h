@@ -28,7 +28,7 @@ namespace trennick {
 inline constexpr LONG CS_NOT_CONNECTED = 0;
 
 // Owner-window notices of the TCP link.
-inline constexpr UINT kMsgLinkNotice = 22896;       // (string id or 0, text or 0)
+inline constexpr UINT kMsgLinkNotice = 22896;       // (string id or 0, std::string text or none)
 inline constexpr UINT kMsgIncomingAccepted = 23091; // (2, 0)
 inline constexpr UINT kStrLinkReadFailed = 65010;
 inline constexpr UINT kStrLinkTimedOut = 65018;

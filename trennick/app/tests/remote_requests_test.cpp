@@ -1,6 +1,7 @@
 #include "trennick/app/remote_requests.h"
 
 #include "platform/folders.h"
+#include "platform/message_window.h"
 #include "tavicore/stills_devices.h"
 #include "tavicore/tests/event_test_support.h"
 #include "trennick/link/common_base.h"
@@ -267,33 +268,43 @@ TEST(RemoteRequests, RefusalsTellTheUserAndTheKit) {
     }
 }
 
-TEST(RemoteRequests, BlocksThatComeWithMessagesAreFreedWhetherServedOrNot) {
+// Hands a message to Handle as the window layer delivers one posted with data.
+template <class T>
+bool handleWithData(CRemoteRequests& requests, UINT message, WPARAM wParam, std::unique_ptr<T> value,
+                    LRESULT& result) {
+    platform::PostedBlock<T> block(std::move(value));
+    platform::PostedDataScope scope(&block);
+    return requests.Handle(message, wParam, scope.lParam(), result);
+}
+
+TEST(RemoteRequests, DataThatComesWithMessagesIsTakenWhetherServedOrNot) {
     FakeHost host;
     CRemoteRequests requests(host);
     LRESULT result = 0;
     // Without a connection, a request for the connected station's events is
-    // refused with the message, and its block is freed (the leak check of the
-    // sanitizer build would report it otherwise).
-    auto* record = static_cast<BYTE*>(GlobalMemReAlloc(nullptr, kEventListRequestBlockBytes));
-    std::memcpy(record + 20, kStation, sizeof kStation);
-    ASSERT_TRUE(requests.Handle(kMsgRequestEventList, 0, reinterpret_cast<LPARAM>(record), result));
-    auto* name = static_cast<char*>(GlobalMemReAlloc(nullptr, 64));
-    std::strcpy(name, "Elsewhere");
-    auto* header = static_cast<tagEventHeader*>(GlobalMemReAlloc(nullptr, sizeof(tagEventHeader)));
-    ASSERT_TRUE(requests.Handle(kMsgRequestEvent, reinterpret_cast<WPARAM>(name), reinterpret_cast<LPARAM>(header),
-                                result));
+    // refused with the message (the leak check of the sanitizer build reports
+    // any data left behind).
+    auto record = std::make_unique<EventListRequestBlock>();
+    record->fill(0);
+    std::memcpy(record->data() + 20, kStation, sizeof kStation);
+    ASSERT_TRUE(handleWithData(requests, kMsgRequestEventList, 0, std::move(record), result));
+    auto request = std::make_unique<EventFileRequest>();
+    request->station = "Elsewhere";
+    ASSERT_TRUE(handleWithData(requests, kMsgRequestEvent, 0, std::move(request), result));
     EXPECT_EQ(host.messages, (std::vector<FakeHost::Message>{{5370, ""}, {5370, ""}}));
 
-    auto* report = static_cast<BYTE*>(GlobalMemReAlloc(nullptr, 5));
-    std::memcpy(report, "oops!", 5);
-    ASSERT_TRUE(requests.Handle(kMsgSettingsErrorReport, 5, reinterpret_cast<LPARAM>(report), result));
+    ASSERT_TRUE(handleWithData(requests, kMsgSettingsErrorReport, 5,
+                               std::make_unique<SettingsReport>(SettingsReport{'o', 'o', 'p', 's', '!'}), result));
     EXPECT_EQ(host.reports, std::vector<std::string>{"oops!"});
-    // Nobody serves the peer's list request yet: freed all the same.
-    auto* peer = static_cast<BYTE*>(GlobalMemReAlloc(nullptr, kEventListRequestBlockBytes));
-    ASSERT_TRUE(requests.Handle(kMsgPeerEventListRequest, 0, reinterpret_cast<LPARAM>(peer), result));
-    auto* text = static_cast<char*>(GlobalMemReAlloc(nullptr, 16));
-    std::strcpy(text, "<Command>");
-    ASSERT_TRUE(requests.Handle(kMsgCmdToDispatch, 1, reinterpret_cast<LPARAM>(text), result));
+    // Nobody serves the peer's list request yet.
+    ASSERT_TRUE(handleWithData(requests, kMsgPeerEventListRequest, 0, std::make_unique<EventListRequestBlock>(),
+                               result));
+    ASSERT_TRUE(handleWithData(requests, kMsgCmdToDispatch, 1, std::make_unique<std::string>("<Command>"), result));
+    // A message that names no data (a plain number, data of another type) is
+    // handled without touching memory it does not own.
+    ASSERT_TRUE(requests.Handle(kMsgSettingsErrorReport, 5, 0x1234, result));
+    ASSERT_TRUE(handleWithData(requests, kMsgSettingsErrorReport, 5, std::make_unique<std::string>("oops!"), result));
+    EXPECT_EQ(host.reports, std::vector<std::string>{"oops!"});
     EXPECT_FALSE(requests.Handle(0x8051, 0, 0, result));
 }
 

@@ -24,12 +24,25 @@ struct Posted {
     WPARAM wParam;
     LPARAM lParam;
     bool sent;
-    bool operator==(const Posted&) const = default;
+    std::shared_ptr<platform::PostedData> data = {};
+    bool operator==(const Posted& o) const {
+        return message == o.message && wParam == o.wParam && lParam == o.lParam && sent == o.sent;
+    }
 };
+
+// The data of type T a message was posted with; null when it carries none of that type.
+template <class T>
+const T* dataOf(const Posted& p) {
+    auto* block = dynamic_cast<platform::PostedBlock<T>*>(p.data.get());
+    return block != nullptr ? block->value.get() : nullptr;
+}
 
 class FakeWindow : public LinkWindow {
 public:
     void postMessage(UINT m, WPARAM w, LPARAM l) override { messages.push_back({m, w, l, false}); }
+    void postData(UINT m, WPARAM w, std::unique_ptr<platform::PostedData> data) override {
+        messages.push_back({m, w, 0, false, std::shared_ptr<platform::PostedData>(std::move(data))});
+    }
     LRESULT sendMessage(UINT m, WPARAM w, LPARAM l) override {
         messages.push_back({m, w, l, true});
         return 0;

@@ -316,7 +316,9 @@ TEST_F(LinkTest, TokenEffects) {
          [](LoopbackLink& l, LinkTest&) { EXPECT_EQ(l.GetFailedLogins(), 1u); }},
         {"<WrongPwd>", {post(kMsgLoginRefused, 0, kWrongPasswordStringId)}, {}, {},
          [](LoopbackLink& l, LinkTest&) { EXPECT_EQ(l.GetFailedLogins(), 1u); }},
-        {"<Attend TIMEOUT>", {{kMsgAttendTimeout, 0, 0, true}}, {"<ATTENDTIMEOUTACK>"}, {}, {}},
+        // Posted, never sent: the window's 30-second question must not hold
+        // the read pass or the bucket lock.
+        {"<Attend TIMEOUT>", {post(kMsgAttendTimeout, 0)}, {"<ATTENDTIMEOUTACK>"}, {}, {}},
         {"<Attend TIMEOUT Reject>", {post(kMsgAttendTimeoutReject, 0)}, {}, {}, {}},
         // Our default video quality goes back; the video was not running, so
         // it is marked open and no "<OkVideoOpen>" is sent.

@@ -84,7 +84,7 @@ TEST(HWProfiles, OldLayoutIsConvertedAndAWrongLengthDropsTheLink) {
     EXPECT_EQ(+stored.adaptersNumber, 2);
     EXPECT_STREQ(stored.adapters[1].name, "Yard");
     EXPECT_STREQ(stored.adapters[1].cameras[0].name, "Gate cam");
-    EXPECT_EQ(postsOf(peer.window, kMsgRemoteProfiles), (std::vector<Posted>{{kMsgRemoteProfiles, 2, 0, true}}));
+    EXPECT_EQ(postsOf(peer.window, kMsgRemoteProfiles), (std::vector<Posted>{{kMsgRemoteProfiles, 2, 0, false}}));
     EXPECT_EQ(peer.window.count(kMsgProfilesWeCalled), 1);  // this side placed the call
     EXPECT_EQ(peer.link.dropped, 0);
 
@@ -158,7 +158,7 @@ TEST_F(Services, ProfileListFillsTheStationDirectory) {
     EXPECT_EQ(p.a->GetRemoteAdapterCount(), 3);
     ASSERT_EQ(p.hostA.storedProfiles.size(), 1u);
     EXPECT_EQ(+p.hostA.storedProfiles[0].adapters[1].camerasNumber, 16);
-    EXPECT_EQ(postsOf(p.windowA, kMsgRemoteProfiles), (std::vector<Posted>{{kMsgRemoteProfiles, 3, 0, true}}));
+    EXPECT_EQ(postsOf(p.windowA, kMsgRemoteProfiles), (std::vector<Posted>{{kMsgRemoteProfiles, 3, 0, false}}));
 
     auto after = std::make_unique<ZoStationRecord>();
     std::memset(after.get(), 0, sizeof *after);
@@ -265,13 +265,13 @@ TEST_F(Services, EventListRequestInBothForms) {
         q.pump();
         const auto posted = postsOf(q.windowB, kMsgEventListRequest);
         ASSERT_EQ(posted.size(), 1u);
-        BYTE* record = reinterpret_cast<BYTE*>(posted[0].lParam);
+        const EventListRequestBlock* record = dataOf<EventListRequestBlock>(posted[0]);
+        ASSERT_NE(record, nullptr);
         tagEventDirListCamera head{};
-        std::memcpy(&head, record, kEventDirListHeadBytes);
+        std::memcpy(&head, record->data(), kEventDirListHeadBytes);
         EXPECT_EQ(head.dwType, 0x20005u);
         EXPECT_EQ(head.wAdapter, 1);
         EXPECT_EQ(head.wCamera, 3);
-        GlobalMemFree(record);
     }
     // Malformed requests are dropped.
     for (const char* bad : {"<5><1>", "<x><1><2>", "", "1234567", "<5><1><23"}) {
@@ -294,7 +294,8 @@ TEST_F(Services, EventFileRequestIsAnsweredWithTheEventFile) {
     p.pump();
     const auto requests = postsOf(p.windowB, kMsgEventFileRequest);
     ASSERT_EQ(requests.size(), 1u);
-    auto* asked = reinterpret_cast<tagEventHeader*>(requests[0].lParam);
+    const tagEventHeader* asked = dataOf<tagEventHeader>(requests[0]);
+    ASSERT_NE(asked, nullptr);
     EXPECT_EQ(+asked->wAdapter, 1);
     EXPECT_EQ(+asked->wCamera, 2);
     EXPECT_EQ(+asked->dwEventNumber, 7u);
@@ -302,7 +303,6 @@ TEST_F(Services, EventFileRequestIsAnsweredWithTheEventFile) {
 
     // B plays its main frame: the event file is written and sent back.
     const std::string path = eventtest::writeEvent(*asked, {{1000, false}, {2000, false}, {1500, false}});
-    GlobalMemFree(asked);
     ASSERT_EQ(p.b->SetSendStatus(1, kFileKindEvent, path.c_str()), 1);
     for (int step = 0; step < 100 && p.b->GetFileSendStatus() != SEND_CANCELLED; ++step) {
         p.b->ProcessSending();
@@ -402,8 +402,8 @@ TEST_F(Services, SettingsReportsArriveWholeOrNotAtAll) {
     auto reports = postsOf(p.windowB, kMsgSettingsError);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].wParam, 0u);
-    ASSERT_NE(reports[0].lParam, 0);
-    GlobalMemFree(reinterpret_cast<void*>(reports[0].lParam));
+    ASSERT_NE(dataOf<SettingsReport>(reports[0]), nullptr);
+    EXPECT_TRUE(dataOf<SettingsReport>(reports[0])->empty());
 
     const BYTE text[] = {'b', 'a', 'd', ' ', 'f', 'p', 's'};
     ASSERT_EQ(p.a->SendSettingsError(text, sizeof text), 1);
@@ -411,8 +411,8 @@ TEST_F(Services, SettingsReportsArriveWholeOrNotAtAll) {
     reports = postsOf(p.windowB, kMsgSettingsError);
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[1].wParam, sizeof text);
-    EXPECT_EQ(std::memcmp(reinterpret_cast<BYTE*>(reports[1].lParam), text, sizeof text), 0);
-    GlobalMemFree(reinterpret_cast<void*>(reports[1].lParam));
+    ASSERT_NE(dataOf<SettingsReport>(reports[1]), nullptr);
+    EXPECT_EQ(*dataOf<SettingsReport>(reports[1]), SettingsReport(text, text + sizeof text));
 
     auto wrong = guarded(ID_DSVD_SETTINGSERROR2, text, sizeof text);
     wrong.back() ^= 0x20;
@@ -428,7 +428,8 @@ TEST_F(Services, SettingsReportsArriveWholeOrNotAtAll) {
     reports = postsOf(p.windowB, kMsgSettingsError2);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].wParam, 3u);
-    GlobalMemFree(reinterpret_cast<void*>(reports[0].lParam));
+    ASSERT_NE(dataOf<SettingsReport>(reports[0]), nullptr);
+    EXPECT_EQ(*dataOf<SettingsReport>(reports[0]), SettingsReport(text, text + 3));
 
     p.a->SendAcknowledgment(ID_DSVD_FINISHUPGRADE);
     p.pump();
@@ -579,9 +580,32 @@ TEST_F(Services, ChatTextsFitOrAreRefusedAndOpenTheWindow) {
     EXPECT_EQ(p.a->SendChatString(std::string(1023993, 'x')), 0);
     EXPECT_TRUE(p.a->wire.empty());
     EXPECT_EQ(p.a->SendChatString("good evening"), 1);
+    EXPECT_EQ(p.a->SendChatString("anyone there?"), 1);
     p.pump();
+    // The open request is posted once; the texts wait in the link for the
+    // window the frame opens on its own time.
     const auto opened = postsOf(p.windowB, kMsgCommand);
-    EXPECT_EQ(opened, (std::vector<Posted>{{kMsgCommand, kCmdOpenChat, 0, true}}));
+    EXPECT_EQ(opened, (std::vector<Posted>{{kMsgCommand, kCmdOpenChat, 0, false}}));
+    struct Chat : LinkChatWindow {
+        void chatText(std::string_view t) override { texts.emplace_back(t); }
+        void UpdateTitle(std::string_view) override {}
+        std::vector<std::string> texts;
+    } chat;
+    p.b->SetChatWindow(&chat);
+    EXPECT_EQ(chat.texts, (std::vector<std::string>{"good evening", "anyone there?"}));
+    p.a->SendChatString("yes");
+    p.pump();
+    EXPECT_EQ(chat.texts.back(), "yes");
+    p.b->SetChatWindow(nullptr);
+
+    // Without a window the waiting text is bounded.
+    const std::string big(40000, 'y');
+    for (int i = 0; i < 4; ++i) p.a->SendChatString(big);
+    p.pump();
+    Chat late;
+    p.b->SetChatWindow(&late);
+    EXPECT_EQ(late.texts.size(), 1u);
+    p.b->SetChatWindow(nullptr);
 }
 
 class SerialSink : public LinkSerialOutSink {

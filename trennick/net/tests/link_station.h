@@ -33,6 +33,7 @@ public:
         postMessage(m, w, l);
         return 0;
     }
+    void postData(UINT m, WPARAM w, std::unique_ptr<platform::PostedData>) override { postMessage(m, w, 0); }
     int count(UINT message, WPARAM wParam) {
         std::lock_guard lock(m_lock);
         int n = 0;
