@@ -1,7 +1,11 @@
 // File transfer over the link: the sending steps, the receiving of file
-// blocks, the whole-file check and the status operations of CPacketConnection.
+// blocks, the whole-file check and the status operations.
 
-#include "trennick/link/packet_connection.h"
+#include "trennick/link/link_file_transfer.h"
+
+#include "trennick/link/common_base.h"
+#include "trennick/link/link_host.h"
+#include "trennick/link/prot_list.h"
 
 #include "platform/folders.h"
 #include "trennick/link/link_trace.h"
@@ -19,6 +23,7 @@ namespace trennick {
 namespace {
 
 constexpr DWORD kAnnounceWaitMs = 60000;
+constexpr DWORD kFileIdleLimitMs = 60000;
 constexpr DWORD kBlockConfirmMs = 6000;
 constexpr DWORD kFileCheckTries = 10;
 // A block refused or unanswered this often ends the transfer as failed.
@@ -55,86 +60,235 @@ ULONGLONG fileTimeOf(const struct stat& st) {
 
 }  // namespace
 
+FileTransfer::FileTransfer(FileTransferLink& link) : m_link(link) {
+    m_workRead.assign(0x10000, 0);
+    m_workEscaped.assign(0x10000, 0);
+}
+
+FileTransfer::~FileTransfer() {
+    closeSendFile();
+    closeReceiveFile();
+}
+
+void FileTransfer::closeSendFile() {
+    if (m_sendFile != nullptr) {
+        std::fclose(m_sendFile);
+        m_sendFile = nullptr;
+    }
+}
+
+void FileTransfer::closeReceiveFile() {
+    if (m_recvFile != nullptr) {
+        std::fclose(m_recvFile);
+        m_recvFile = nullptr;
+    }
+    // A file still under its temporary name never passed its whole-file
+    // check: it must not survive as if it had arrived.
+    if (!m_recvTempPath.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(m_recvTempPath, ignored);
+        m_recvTempPath.clear();
+    }
+}
+
+// ---- the link's lifecycle ----
+
+void FileTransfer::Finish() {
+    if (m_sendState == SEND_SENDING) {
+        closeSendFile();
+        m_link.sendToken(ID_DSVD_STOP_SENDING);
+    }
+    if (m_recvState == REC_RECEIVING) {
+        closeReceiveFile();
+        m_link.sendToken(ID_DSVD_DO_NOT_SEND);
+    }
+    closeSendFile();
+    closeReceiveFile();
+}
+
+void FileTransfer::ResetStates() {
+    m_recvFileKind = 0;
+    m_sendState = SEND_IDLE;
+    m_recvState = REC_READY;
+    m_sendOffset = -1;
+    m_recvOffset = -1;
+}
+
+void FileTransfer::ResetFiles() {
+    closeSendFile();
+    closeReceiveFile();
+    m_recvFinalPath.clear();
+    m_awaitingFileCheck = false;
+    m_recvChecked = false;
+    m_recvFinishSeen = false;
+    m_recvNotified = false;
+}
+
+bool FileTransfer::UserDisconnecting() const {
+    return m_sendState == SEND_USER_DISCONNECTING || m_recvState == REC_USER_DISCONNECTING;
+}
+
+void FileTransfer::OnPeerDisconnect() {
+    m_recvState = REC_USER_DISCONNECTING;
+    if (m_sendState != SEND_IDLE) m_sendState = SEND_USER_DISCONNECTING;
+    closeSendFile();
+    closeReceiveFile();
+    m_recvFinalPath.clear();
+}
+
+void FileTransfer::OnLineDropped() {
+    m_recvState = REC_USER_DISCONNECTING;
+    m_sendState = SEND_USER_DISCONNECTING;
+    closeSendFile();
+    closeReceiveFile();
+}
+
+void FileTransfer::CheckReceiveTimeOut() {
+    if (m_recvState == REC_RECEIVING && m_link.nowMs() - m_lastFileActivityMs > kFileIdleLimitMs) {
+        m_recvState = REC_TIMED_OUT;
+        linkTrace(1, "CPacketConnection::CheckTimeOuts() No data has been transfered for a while. The remote "
+                     "site may have disconnected.Video/Data transfer has been stopped");
+        closeReceiveFile();
+        m_recvFinalPath.clear();
+        m_link.notice(kStrReceiveTimedOut, {});
+    }
+}
+
+LONG FileTransfer::CheckReceiveCompletion() {
+    if (m_recvState == REC_RECEIVING && m_recvBytes >= m_recvAnnouncedBytes &&
+        m_link.nowMs() - m_lastFileActivityMs > kFileIdleLimitMs) {
+        // Every byte arrived but the sender never closed the file with its
+        // whole-file check: without that check the file is not complete.
+        linkTrace(1, "CPacketConnection::CheckReceiveCompletion() %s: no whole-file check arrived, file dropped",
+                  m_recvName.c_str());
+        closeReceiveFile();
+        m_recvFinalPath.clear();
+        m_recvState = REC_FAILED;
+    } else if (m_recvState == REC_WAIT_USER) {
+        closeReceiveFile();
+    }
+    return 1;
+}
+
+void FileTransfer::SetReceiveFolders(const char* receiveFolder, const char* specialFolder) {
+    if (receiveFolder != nullptr) m_receiveFolder = receiveFolder;
+    if (specialFolder != nullptr) m_specialFolder = specialFolder;
+}
+
+// ---- the peer's control tokens ----
+
+void FileTransfer::OnStopSending() {
+    if (m_recvState == REC_RECEIVING) {
+        closeReceiveFile();  // the unfinished file goes
+        m_recvFinalPath.clear();
+    }
+    m_recvState = REC_STOPPED;
+    m_link.notice(kStrStopSending, {});
+}
+
+void FileTransfer::OnDoNotSend() {
+    m_sendState = SEND_REFUSED;
+    m_link.notice(kStrDoNotSend, {});
+}
+
+void FileTransfer::OnOkForSend() {
+    if (m_sendState == SEND_ANNOUNCED) {
+        m_sendState = SEND_SENDING;
+        m_sendOffset = 0;
+        m_confirmedOffset = 0;
+        m_sendBlocks = 0;
+        m_confirmedBlocks = 0;
+        m_retryCount = 0;
+        m_sendStartMs = m_link.nowMs();
+    }
+}
+
+bool FileTransfer::WaitsForAnswer() const { return m_sendState == WAIT_CRC_CONFIRM; }
+
+void FileTransfer::OnCrcNotOkRewind() {
+    m_sendOffset = m_confirmedOffset;
+    m_sendBlocks = m_confirmedBlocks;
+    m_sendFileChecksum = m_confirmedFileChecksum;
+    ++m_retryCount;
+    m_sendState = SEND_SENDING;
+}
+
 // ---- sending ----
 
-LONG CPacketConnection::SetSendStatus(LONG command, LONG value, const char* text) {
-    std::lock_guard lock(m_bucketLock);
+LONG FileTransfer::SetSendStatus(LONG command, LONG value, const char* text) {
     switch (command) {
     case 1:
-        if (m_fileSendStatus > 0 || text == nullptr) {
+        if (m_sendState > 0 || text == nullptr) {
             return 0;
         }
         m_sendPath = text;
         m_sendKind = value;
         m_sendOffset = 0;
-        m_fileSendStatus = SEND_START;
+        m_sendState = SEND_START;
         return 1;
     case 0:
-        if (m_fileSendStatus == SEND_ANNOUNCED || m_fileSendStatus == SEND_SENDING ||
-            m_fileSendStatus == WAIT_CRC_CONFIRM) {
-            sendToken(ID_DSVD_STOP_SENDING);
+        if (m_sendState == SEND_ANNOUNCED || m_sendState == SEND_SENDING ||
+            m_sendState == WAIT_CRC_CONFIRM) {
+            m_link.sendToken(ID_DSVD_STOP_SENDING);
             closeSendFile();
         }
-        m_fileSendStatus = SEND_STOPPED;
+        m_sendState = SEND_STOPPED;
         return 1;
     case 7:
-        if (m_fileSendStatus == SEND_SENDING) {
-            m_fileSendStatus = SEND_FAILED;
+        if (m_sendState == SEND_SENDING) {
+            m_sendState = SEND_FAILED;
         }
         return 0;
     case 9:
         closeSendFile();
         linkTrace(5, "CPacketConnection::SetSendStatus() SendAcknowledgment(ID_DSVD_DISCONNECT,CONTROLPACKET)");
-        sendToken(ID_DSVD_DISCONNECT);
-        m_fileSendStatus = SEND_CLOSED;
+        m_link.sendToken(ID_DSVD_DISCONNECT);
+        m_sendState = SEND_CLOSED;
         return 1;
     case -2:
-        m_fileSendStatus = SEND_CLOSED;
+        m_sendState = SEND_CLOSED;
         return 1;
     case -3:
         closeSendFile();
-        m_fileSendStatus = SEND_STOPPED;
+        m_sendState = SEND_STOPPED;
         return 1;
     case -1:
         closeSendFile();
-        m_fileSendStatus = SEND_IDLE;
+        m_sendState = SEND_IDLE;
         return 1;
     default:
         return 0;
     }
 }
 
-LONG CPacketConnection::CancelSending() {
-    std::lock_guard lock(m_bucketLock);
-    m_fileSendStatus = SEND_CANCELLED;
+LONG FileTransfer::CancelSending() {
+    m_sendState = SEND_CANCELLED;
     return 1;
 }
 
-void CPacketConnection::finishSend(LONG state) {
+void FileTransfer::finishSend(LONG state) {
     closeSendFile();
     m_awaitingFileCheck = false;
-    m_fileSendStatus = state;
+    m_sendState = state;
 }
 
-LONG CPacketConnection::SendFileAnnouncement() {
-    std::lock_guard lock(m_bucketLock);
+LONG FileTransfer::sendAnnouncement() {
     struct stat st {};
     if (m_sendFile == nullptr || ::fstat(::fileno(m_sendFile), &st) != 0) {
         return 0;
     }
-    const WORD token = announcementToken(m_sendKind, GetProtocolVersion() == 2);
-    const std::string name = GetFileNameFromPath(m_sendPath, kBaseName | kExtension);
+    const WORD token = announcementToken(m_sendKind, m_link.peerNewLayout());
+    const std::string name = CCommon::GetFileNameFromPath(m_sendPath, CCommon::kBaseName | CCommon::kExtension);
     const std::vector<BYTE> payload = buildAnnouncement(token, name, m_sendFileLength, fileTimeOf(st));
-    const LONG written = SendBucket(kTokenBucket, payload.data(), static_cast<DWORD>(payload.size()));
-    m_fileSendStatus = SEND_ANNOUNCED;
-    m_sendRate = {now(), 0};
+    const LONG written = m_link.sendBucket(kTokenBucket, payload.data(), static_cast<DWORD>(payload.size()), 0, nullptr);
+    m_sendState = SEND_ANNOUNCED;
+    m_sendRate = {m_link.nowMs(), 0};
     return written;
 }
 
-LONG CPacketConnection::ProcessSending() {
-    std::lock_guard lock(m_bucketLock);
-    const DWORD t = now();
-    switch (m_fileSendStatus) {
+LONG FileTransfer::ProcessSending() {
+    const DWORD t = m_link.nowMs();
+    switch (m_sendState) {
     case SEND_START: {
         closeSendFile();
         m_sendFile = std::fopen(m_sendPath.c_str(), "rb");
@@ -142,7 +296,7 @@ LONG CPacketConnection::ProcessSending() {
         if (m_sendFile == nullptr || ::fstat(::fileno(m_sendFile), &st) != 0 || !S_ISREG(st.st_mode)) {
             const int error = m_sendFile == nullptr ? errno : EISDIR;
             closeSendFile();
-            m_fileSendStatus = SEND_FAILED;
+            m_sendState = SEND_FAILED;
             const UINT message = openFailureMessage(error);
             if (message == kStrTooManyOpenFiles) {
                 linkTrace(1, "CPacketConnection::ProcessSending() Failed!!! File = %s e.m_cause = CFileException ::tooManyOpenFiles\n", m_sendPath.c_str());
@@ -151,7 +305,7 @@ LONG CPacketConnection::ProcessSending() {
             } else {
                 linkTrace(1, "CPacketConnection::ProcessSending() Failed!!! File = %s e.m_cause = CFileException::badPath || notFound\n", m_sendPath.c_str());
             }
-            ShowMessage(message, 0, m_sendPath.c_str());
+            m_link.notice(message, m_sendPath);
             break;
         }
         m_sendFileLength = static_cast<ULONGLONG>(st.st_size);
@@ -170,7 +324,7 @@ LONG CPacketConnection::ProcessSending() {
         m_fileCheckTries = 0;
         m_blockRetries = 0;
         m_inFlightNo = 0;
-        SendFileAnnouncement();
+        sendAnnouncement();
         m_announcedMs = t;
         break;
     }
@@ -178,11 +332,11 @@ LONG CPacketConnection::ProcessSending() {
         if (t - m_announcedMs > kAnnounceWaitMs) {
             finishSend(SEND_FAILED);
             linkTrace(1, "CPacketConnection::ProcessSending() Failed!!!    Receiver did not confirm on sending\n");
-            ShowMessage(kStrReceiverSilent, 0);
+            m_link.notice(kStrReceiverSilent, {});
         }
         break;
     case SEND_SENDING:
-        SendFileBlock();
+        sendBlock();
         break;
     case WAIT_CRC_CONFIRM:
         if (t - m_blockSentMs > kBlockConfirmMs) {
@@ -192,8 +346,8 @@ LONG CPacketConnection::ProcessSending() {
                     finishSend(SEND_FAILED);
                 } else {
                     ++m_retryCount;
-                    m_fileSendStatus = SEND_SENDING;
-                    SendFileBlock();  // sends the check again
+                    m_sendState = SEND_SENDING;
+                    sendBlock();  // sends the check again
                 }
             } else {
                 resendFromConfirmed("time-out");
@@ -207,14 +361,10 @@ LONG CPacketConnection::ProcessSending() {
     default:
         break;
     }
-    // Our card is sent again until the peer confirms it.
-    if ((m_myCardStatus & kCardSent) && t - m_myCardSentMs > kBlockConfirmMs) {
-        SendMyCard(nullptr);
-    }
-    return m_fileSendStatus;
+    return m_sendState;
 }
 
-void CPacketConnection::resendFromConfirmed(const char* why) {
+void FileTransfer::resendFromConfirmed(const char* why) {
     linkTrace(3, "CRC confirmation waiting timeout, Sending again from FileSending.CurrStatus=%ld offset (%s)",
               static_cast<long>(m_confirmedOffset), why);
     if (++m_blockRetries > kBlockRetryLimit) {
@@ -229,42 +379,41 @@ void CPacketConnection::resendFromConfirmed(const char* why) {
     // would be counted twice in the whole-file check.
     m_sendFileChecksum = m_confirmedFileChecksum;
     ++m_retryCount;
-    m_fileSendStatus = SEND_SENDING;
-    SendFileBlock();
+    m_sendState = SEND_SENDING;
+    sendBlock();
 }
 
-LONG CPacketConnection::SendFileBlock() {
-    std::lock_guard lock(m_bucketLock);
+LONG FileTransfer::sendBlock() {
     if (m_sendFile == nullptr) {
-        linkTrace(1, "CPacketConnection::SendFileBlock() no file open");
+        linkTrace(1, "CPacketConnection::sendBlock() no file open");
         finishSend(SEND_FAILED);
         return 0;
     }
-    const DWORD t = now();
+    const DWORD t = m_link.nowMs();
     if (static_cast<ULONGLONG>(m_sendOffset) >= m_sendFileLength) {
         // Every block is confirmed: the whole-file check closes the file,
         // and "<FinishSending>" follows once the receiver accepted it.
         std::string payload(tokenText(ID_DSVD_FCRC));
         payload += fileChecksumText(m_sendFileChecksum);
-        SendBucket(kTokenBucket, reinterpret_cast<const BYTE*>(payload.data()), static_cast<DWORD>(payload.size()));
+        m_link.sendBucket(kTokenBucket, reinterpret_cast<const BYTE*>(payload.data()), static_cast<DWORD>(payload.size()), 0, nullptr);
         m_awaitingFileCheck = true;
-        m_fileSendStatus = WAIT_CRC_CONFIRM;
+        m_sendState = WAIT_CRC_CONFIRM;
         m_blockSentMs = t;
         return 1;
     }
     if (::fseeko(m_sendFile, static_cast<off_t>(m_sendOffset), SEEK_SET) != 0) {
-        linkTrace(1, "CPacketConnection::SendFileBlock() Failed!!!    e->m_cause == CFileException ::invalidFile || CFileException::badSeek\n");
+        linkTrace(1, "CPacketConnection::sendBlock() Failed!!!    e->m_cause == CFileException ::invalidFile || CFileException::badSeek\n");
         finishSend(SEND_FAILED);
-        ShowMessage(kStrFileReadFailed, 0, m_sendPath.c_str());
+        m_link.notice(kStrFileReadFailed, m_sendPath);
         return 0;
     }
-    const DWORD chunk = std::clamp<DWORD>(GetMaxChunk(), 4, static_cast<DWORD>(m_workEscaped.size() - 1));
+    const DWORD chunk = std::clamp<DWORD>(m_link.maxChunk(), 4, static_cast<DWORD>(m_workEscaped.size() - 1));
     const std::size_t got = std::fread(m_workRead.data(), 1, chunk, m_sendFile);
     if (got == 0) {
         // A read error, or the file shrank under us: it cannot arrive whole.
-        linkTrace(1, "CPacketConnection::SendFileBlock() Failed!!!    e->m_cause == invalidFile | badSeek | accessDenied | sharingViaolation\n");
+        linkTrace(1, "CPacketConnection::sendBlock() Failed!!!    e->m_cause == invalidFile | badSeek | accessDenied | sharingViaolation\n");
         finishSend(SEND_FAILED);
-        ShowMessage(kStrFileReadFailed, 0, m_sendPath.c_str());
+        m_link.notice(kStrFileReadFailed, m_sendPath);
         return 0;
     }
     DWORD used = 0;
@@ -272,36 +421,36 @@ LONG CPacketConnection::SendFileBlock() {
     const LONG checksum = WireChecksum({m_workRead.data(), used});
     char check[kCheckHeaderBytes];
     std::snprintf(check, sizeof check, "%14ld", static_cast<long>(checksum));
-    const WORD bucketNo = static_cast<WORD>(m_peerProtocolNumber >= 3 ? m_sendBlocks : m_sendBlocks + 1);
-    const LONG written = SendBucketWithCheck(kFileBlockBucket, m_workEscaped.data(), escaped, bucketNo, check);
+    const WORD bucketNo = static_cast<WORD>(m_link.peerProtocolNumber() >= 3 ? m_sendBlocks : m_sendBlocks + 1);
+    const LONG written = m_link.sendBucket(kFileBlockBucket, m_workEscaped.data(), escaped, bucketNo, check);
     if (written >= static_cast<LONG>(escaped)) {
-        linkTrace(5, "CPacketConnection::SendFileBlock() FileSendStatus=WAIT_CRC_CONFIRM\n\tCurrBucket.BucketNo = %ld",
+        linkTrace(5, "CPacketConnection::sendBlock() FileSendStatus=WAIT_CRC_CONFIRM\n\tCurrBucket.BucketNo = %ld",
                   static_cast<long>(bucketNo));
         m_inFlightNo = bucketNo;
         m_sendOffset += used;
         m_sendFileChecksum += static_cast<DWORD>(checksum);
         m_sendRate.bytes += used;
         ++m_sendBlocks;
-        m_fileSendStatus = WAIT_CRC_CONFIRM;
+        m_sendState = WAIT_CRC_CONFIRM;
     }
     m_blockSentMs = t;
     return written;
 }
 
-bool CPacketConnection::peerNumbersAnswers() {
+bool FileTransfer::peerNumbersAnswers() {
     // Stations of this program number their answers after the block they
     // answer; what older ones put there is not known, so they are taken by
     // the token alone.
-    return m_peerProtocolNumber >= kOwnProtocolNumber;
+    return m_link.peerProtocolNumber() >= kOwnProtocolNumber;
 }
 
-void CPacketConnection::sendBlockAnswer(WORD tokenId, WORD number) {
+void FileTransfer::sendBlockAnswer(WORD tokenId, WORD number) {
     std::string text(tokenText(tokenId));
     text += "<" + std::to_string(number) + ">";
-    SendBucket(kTokenBucket, reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size()));
+    m_link.sendBucket(kTokenBucket, reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size()), 0, nullptr);
 }
 
-void CPacketConnection::OnBlockConfirmed(const BYTE* body, DWORD length) {
+void FileTransfer::OnBlockConfirmed(const BYTE* body, DWORD length) {
     // A peer that numbers its blocks answers with the block's number (the
     // whole-file check with the number after the last block): an answer to
     // another block is late or repeated and confirms nothing, or the
@@ -318,21 +467,21 @@ void CPacketConnection::OnBlockConfirmed(const BYTE* body, DWORD length) {
     m_blockRetries = 0;
     if (m_awaitingFileCheck) {
         // The receiver's whole-file check passed: the file is done.
-        sendToken(ID_DSVD_FINISHSENDING);
+        m_link.sendToken(ID_DSVD_FINISHSENDING);
         finishSend(SEND_CANCELLED);
         if (m_sendKind == kFileKindCardPicture) {
-            m_myCardStatus |= kCardPictureSent;
+            m_link.cardPictureSent();
         }
         return;
     }
     m_confirmedOffset = m_sendOffset;
     m_confirmedBlocks = m_sendBlocks;
     m_confirmedFileChecksum = m_sendFileChecksum;
-    m_fileSendStatus = SEND_SENDING;
-    SendFileBlock();
+    m_sendState = SEND_SENDING;
+    sendBlock();
 }
 
-void CPacketConnection::OnBlockRefused(const BYTE* body, DWORD length) {
+void FileTransfer::OnBlockRefused(const BYTE* body, DWORD length) {
     const std::optional<WORD> number = answerNumber(body, length);
     const bool forFileCheck = !number || !peerNumbersAnswers() || *number == static_cast<WORD>(m_inFlightNo + 1);
     if (m_awaitingFileCheck && forFileCheck) {
@@ -348,13 +497,12 @@ void CPacketConnection::OnBlockRefused(const BYTE* body, DWORD length) {
         finishSend(SEND_FAILED);
         return;
     }
-    SendFileBlock();
+    sendBlock();
 }
 
-LONG CPacketConnection::GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LONG* kind, LONG* rate,
+LONG FileTransfer::GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LONG* kind, LONG* rate,
                                       std::string* name) {
-    std::lock_guard lock(m_bucketLock);
-    const LONG state = m_fileSendStatus;
+    const LONG state = m_sendState;
     switch (state) {
     case SEND_IDLE: case SEND_USER_DISCONNECTING: case SEND_CLOSED:
         return state;
@@ -370,7 +518,7 @@ LONG CPacketConnection::GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentByte
         if (sentBytes) *sentBytes = static_cast<ULONGLONG>(std::max<LONGLONG>(m_sendOffset, 0));
         if (kind) *kind = m_sendKind;
         if (name) *name = m_sendPath;
-        if (rate) *rate = sendRate(m_sendRate, now());
+        if (rate) *rate = sendRate(m_sendRate, m_link.nowMs());
         return 3;
     case SEND_REFUSED: case SEND_CANCELLED: case SEND_FAILED: case SEND_STOPPED:
         closeSendFile();
@@ -384,7 +532,7 @@ LONG CPacketConnection::GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentByte
 
 // ---- receiving ----
 
-std::string CPacketConnection::receiveTargetFolder(int kind, bool& ok) {
+std::string FileTransfer::receiveTargetFolder(int kind, bool& ok) {
     ok = false;
     namespace fs = std::filesystem;
     std::error_code error;
@@ -392,7 +540,7 @@ std::string CPacketConnection::receiveTargetFolder(int kind, bool& ok) {
         fs::path folder = platform::programFolder() / "RSettings";
         fs::create_directories(folder, error);
         SiteInfoBlock site{};
-        if (m_host->remoteSiteInfo(site)) {
+        if (m_link.remoteSiteInfo(site)) {
             const std::string station(site.siteName, strnlen(site.siteName, sizeof site.siteName));
             if (!station.empty()) {
                 if (!isSafeWireFileName(station)) {
@@ -413,9 +561,8 @@ std::string CPacketConnection::receiveTargetFolder(int kind, bool& ok) {
     return folder;
 }
 
-void CPacketConnection::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD length) {
-    std::lock_guard lock(m_bucketLock);
-    if (m_fileRecvStatus == REC_USER_DISCONNECTING) {
+void FileTransfer::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD length) {
+    if (m_recvState == REC_USER_DISCONNECTING) {
         return;
     }
     const auto announcement = parseAnnouncement(body, length);
@@ -426,7 +573,7 @@ void CPacketConnection::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD l
     int kind = kFileKindAny;
     switch (tokenId) {
     case ID_DSVD_SEND_CF: kind = kFileKindCardPicture; break;
-    case ID_DSVD_SEND_CB: kind = static_cast<int>(GetClipboardFormatOfFile(announcement->name)); break;
+    case ID_DSVD_SEND_CB: kind = static_cast<int>(CCommon::GetClipboardFormatOfFile(announcement->name)); break;
     case ID_DSVD_SNDEVNT: case ID_DSVD_SEND_EV: kind = kFileKindEvent; break;
     case ID_DSVD_SNDEVLT: kind = kFileKindEventList; break;
     case ID_DSVD_SEND_RS: kind = kFileKindRemoteSettings; break;
@@ -436,17 +583,17 @@ void CPacketConnection::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD l
     if (!isSafeWireFileName(announcement->name)) {
         linkTrace(1, "CPacketConnection::ConfirmOnSending() refused file name \"%.64s\": a plain name is required",
                   announcement->name.c_str());
-        sendToken(ID_DSVD_DO_NOT_SEND);
+        m_link.sendToken(ID_DSVD_DO_NOT_SEND);
         return;
     }
     bool folderOk = false;
     const std::string folder = receiveTargetFolder(kind, folderOk);
     if (!folderOk) {
         linkTrace(1, "CPacketConnection::ConfirmOnSending() no folder to receive %s into", announcement->name.c_str());
-        sendToken(ID_DSVD_DO_NOT_SEND);
+        m_link.sendToken(ID_DSVD_DO_NOT_SEND);
         return;
     }
-    if (m_fileRecvStatus == REC_RECEIVING) {
+    if (m_recvState == REC_RECEIVING) {
         linkTrace(3, "CPacketConnection::ConfirmOnSending() a new announcement ends the unfinished %s", m_recvName.c_str());
     }
     closeReceiveFile();
@@ -459,8 +606,8 @@ void CPacketConnection::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD l
         const int error = errno;
         if (fd >= 0) ::close(fd);
         linkTrace(1, "CPacketConnection::ConfirmOnSending() cannot create %s: %s", tempPath.c_str(), std::strerror(error));
-        ShowMessage(writeFailureMessage(error), 0, announcement->name.c_str());
-        sendToken(ID_DSVD_DO_NOT_SEND);
+        m_link.notice(writeFailureMessage(error), announcement->name);
+        m_link.sendToken(ID_DSVD_DO_NOT_SEND);
         return;
     }
     m_recvFile = file;
@@ -477,25 +624,24 @@ void CPacketConnection::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD l
     m_recvChecked = false;
     m_recvFinishSeen = false;
     m_recvNotified = false;
-    m_lastFileActivityMs = now();
+    m_lastFileActivityMs = m_link.nowMs();
     m_recvRate = {m_lastFileActivityMs, 0};
     m_lastRecvRate = -1;
-    m_fileRecvStatus = REC_RECEIVING;
-    sendToken(ID_DSVD_OK_FOR_SEND);
+    m_recvState = REC_RECEIVING;
+    m_link.sendToken(ID_DSVD_OK_FOR_SEND);
 }
 
-void CPacketConnection::failReceive(LONG state, bool tellPeer) {
+void FileTransfer::failReceive(LONG state, bool tellPeer) {
     closeReceiveFile();
     m_recvFinalPath.clear();
-    m_fileRecvStatus = state;
+    m_recvState = state;
     if (tellPeer) {
-        sendToken(ID_DSVD_DO_NOT_SEND);
+        m_link.sendToken(ID_DSVD_DO_NOT_SEND);
     }
 }
 
-void CPacketConnection::ReceiveData(const DecodedBucket& bucket) {
-    std::lock_guard lock(m_bucketLock);
-    if (m_fileRecvStatus != REC_RECEIVING || m_recvFile == nullptr) {
+void FileTransfer::ReceiveData(const DecodedBucket& bucket) {
+    if (m_recvState != REC_RECEIVING || m_recvFile == nullptr) {
         linkTrace(5, "CPacketConnection::ReceiveData() %lu bytes while no file is arriving: dropped",
                   static_cast<unsigned long>(bucket.BucketLen));
         return;
@@ -509,7 +655,7 @@ void CPacketConnection::ReceiveData(const DecodedBucket& bucket) {
         }
     }
     const LONG checksum = WireChecksum({m_workRead.data(), n});
-    m_lastFileActivityMs = now();
+    m_lastFileActivityMs = m_link.nowMs();
     if (checksum != bucket.checkHeaderValue()) {
         linkTrace(1, "CPacketConnection::ReceiveData() ttCRC1 != tCRC2 CurrBucket.BucketNo=%ld",
                   static_cast<long>(bucket.BucketNo));
@@ -518,7 +664,7 @@ void CPacketConnection::ReceiveData(const DecodedBucket& bucket) {
         return;
     }
     const WORD number = static_cast<WORD>(bucket.BucketNo);
-    if (m_peerProtocolNumber >= 2) {
+    if (m_link.peerProtocolNumber() >= 2) {
         if (m_recvFirstBlock && number == 0) {
             linkTrace(5, "CPacketConnection::ReceiveData() FileReceiving.PacketNo=%ld NEW packet:CurrBucket.BucketNo=0",
                       static_cast<long>(m_recvPacketNo));
@@ -548,7 +694,7 @@ void CPacketConnection::ReceiveData(const DecodedBucket& bucket) {
     if (!written) {
         const int error = errno;
         linkTrace(1, "CPacketConnection::ReceiveData() writing %s failed: %s", m_recvTempPath.c_str(), std::strerror(error));
-        ShowMessage(writeFailureMessage(error), 0, m_recvName.c_str());
+        m_link.notice(writeFailureMessage(error), m_recvName);
         // A failed write is a failed transfer: the partial file goes.
         failReceive(REC_FAILED, true);
         return;
@@ -562,7 +708,7 @@ void CPacketConnection::ReceiveData(const DecodedBucket& bucket) {
     m_recvRate.bytes += n;
 }
 
-bool CPacketConnection::commitReceivedFile() {
+bool FileTransfer::commitReceivedFile() {
     std::FILE* file = m_recvFile;
     m_recvFile = nullptr;
     const bool closed = file != nullptr && std::fclose(file) == 0;
@@ -580,16 +726,15 @@ bool CPacketConnection::commitReceivedFile() {
     return true;
 }
 
-void CPacketConnection::ConfirmOnCRC(const BYTE* body, DWORD length) {
-    std::lock_guard lock(m_bucketLock);
+void FileTransfer::ConfirmOnCRC(const BYTE* body, DWORD length) {
     const auto value = readFileChecksum(body, length);
-    if (m_fileRecvStatus == REC_COMPLETE && m_recvChecked) {
+    if (m_recvState == REC_COMPLETE && m_recvChecked) {
         // The sender repeats its check when our answer was lost.
         sendBlockAnswer(value && *value == m_recvFileChecksum ? ID_DSVD_CRCOK : ID_DSVD_CRCNOTOK,
                         static_cast<WORD>(m_recvPacketNo + 1));
         return;
     }
-    if (m_fileRecvStatus != REC_RECEIVING) {
+    if (m_recvState != REC_RECEIVING) {
         linkTrace(3, "CPacketConnection::ConfirmOnCRC() no file is arriving");
         return;
     }
@@ -603,20 +748,19 @@ void CPacketConnection::ConfirmOnCRC(const BYTE* body, DWORD length) {
         linkTrace(1, "CPacketConnection::ConfirmOnCRC() CRC err in receiving\n");
         const std::string name = m_recvName;
         failReceive(REC_FAILED, false);
-        ShowMessage(kStrFileCheckFailed, 0, name.c_str());
+        m_link.notice(kStrFileCheckFailed, name);
         return;
     }
     sendBlockAnswer(ID_DSVD_CRCOK, static_cast<WORD>(m_recvPacketNo + 1));
-    m_fileRecvStatus = REC_COMPLETE;
+    m_recvState = REC_COMPLETE;
     m_recvChecked = true;
     if (m_recvFinishSeen) {
         OnFinishSending();
     }
 }
 
-void CPacketConnection::OnFinishSending() {
-    std::lock_guard lock(m_bucketLock);
-    switch (m_fileRecvStatus) {
+void FileTransfer::OnFinishSending() {
+    switch (m_recvState) {
     case REC_RECEIVING:
         // The whole-file check has not come yet; the file completes with it.
         m_recvFinishSeen = true;
@@ -631,55 +775,52 @@ void CPacketConnection::OnFinishSending() {
         // No file is arriving: the state moves on, but a stray token never
         // announces a file the application would then look for.
         closeReceiveFile();
-        m_fileRecvStatus = REC_COMPLETE;
+        m_recvState = REC_COMPLETE;
         return;
     default:
-        linkTrace(3, "CPacketConnection::OnFinishSending() receive state %ld: ignored", static_cast<long>(m_fileRecvStatus));
+        linkTrace(3, "CPacketConnection::OnFinishSending() receive state %ld: ignored", static_cast<long>(m_recvState));
         return;
     }
     m_recvNotified = true;
     static constexpr UINT kByKind[] = {0, kMsgFileReceivedKind1, kMsgFileReceivedKind2, kMsgFileReceivedKind3,
                                        kMsgFileReceivedKind4};
     if (m_recvFileKind >= 1 && m_recvFileKind <= 4) {
-        post(kByKind[m_recvFileKind], 0, 0);
+        m_link.post(kByKind[m_recvFileKind], 0, 0);
     }
     if (m_recvFileKind == kFileKindCardPicture && m_recvChecked) {
-        m_peerCardStatus |= kCardPictureReceived;
-        copyText(m_peerCard.picture, sizeof m_peerCard.picture, m_receivedFilePath);
+        m_link.cardPictureReceived(m_receivedFilePath);
     }
 }
 
-LONG CPacketConnection::SetReceiveStatus(LONG command, const char* text) {
-    std::lock_guard lock(m_bucketLock);
+LONG FileTransfer::SetReceiveStatus(LONG command, const char* text) {
     switch (command) {
     case 1:
-        if (m_fileRecvStatus == REC_RECEIVING) {
+        if (m_recvState == REC_RECEIVING) {
             return 0;
         }
-        m_fileRecvStatus = REC_READY;
+        m_recvState = REC_READY;
         if (text != nullptr && text[0] != 0) {
             m_receiveFolder = text;
         }
         return 1;
     case 0:
-        if (m_fileRecvStatus == REC_RECEIVING) {
+        if (m_recvState == REC_RECEIVING) {
             failReceive(REC_WAIT_USER, true);
         }
         return 1;
     case 9:
         closeReceiveFile();
         m_recvFinalPath.clear();
-        m_fileRecvStatus = REC_CANCEL;
+        m_recvState = REC_CANCEL;
         return 0;
     default:
         return 0;
     }
 }
 
-LONG CPacketConnection::GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
+LONG FileTransfer::GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
                                          std::string* name) {
-    std::lock_guard lock(m_bucketLock);
-    const LONG state = m_fileRecvStatus;
+    const LONG state = m_recvState;
     auto outputs = [&] {
         if (totalBytes) *totalBytes = m_recvAnnouncedBytes == 0 ? 1 : m_recvAnnouncedBytes;
         if (receivedBytes) *receivedBytes = m_recvBytes;
@@ -691,13 +832,13 @@ LONG CPacketConnection::GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* recei
         return state;
     case REC_RECEIVING:
         outputs();
-        receiveRate(m_recvRate, now(), m_lastRecvRate);
+        receiveRate(m_recvRate, m_link.nowMs(), m_lastRecvRate);
         if (rate) *rate = m_lastRecvRate;
         return REC_RECEIVING;
     case REC_COMPLETE: case REC_STOPPED: case REC_WAIT_USER: case REC_FAILED:
         // A final state is reported once (as found), then the link is ready again.
         closeReceiveFile();
-        m_fileRecvStatus = REC_READY;
+        m_recvState = REC_READY;
         outputs();
         if (rate) *rate = m_lastRecvRate;
         return state;
@@ -706,29 +847,26 @@ LONG CPacketConnection::GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* recei
     }
 }
 
-void CPacketConnection::GetTransferProgress(int which, ULONGLONG& bytes, DWORD& elapsedMs) {
-    std::lock_guard lock(m_bucketLock);
+void FileTransfer::GetTransferProgress(int which, ULONGLONG& bytes, DWORD& elapsedMs) {
     bytes = 0;
     elapsedMs = 0;
     if (which == 0) {
-        if (m_fileSendStatus == SEND_ANNOUNCED || m_fileSendStatus == SEND_SENDING || m_fileSendStatus == WAIT_CRC_CONFIRM) {
+        if (m_sendState == SEND_ANNOUNCED || m_sendState == SEND_SENDING || m_sendState == WAIT_CRC_CONFIRM) {
             bytes = m_sendRate.bytes;
-            elapsedMs = now() - m_sendRate.startMs;
+            elapsedMs = m_link.nowMs() - m_sendRate.startMs;
         }
-    } else if (m_fileRecvStatus == REC_RECEIVING) {
+    } else if (m_recvState == REC_RECEIVING) {
         bytes = m_recvRate.bytes;
-        elapsedMs = now() - m_recvRate.startMs;
+        elapsedMs = m_link.nowMs() - m_recvRate.startMs;
     }
 }
 
-void CPacketConnection::GetErrorCounts(DWORD& sendRetries, DWORD& receiveErrors) {
-    std::lock_guard lock(m_bucketLock);
+void FileTransfer::GetErrorCounts(DWORD& sendRetries, DWORD& receiveErrors) {
     sendRetries = m_retryCount;
     receiveErrors = m_recvErrors;
 }
 
-bool CPacketConnection::GetReceivedFileName(std::string& path) {
-    std::lock_guard lock(m_bucketLock);
+bool FileTransfer::GetReceivedFileName(std::string& path) {
     if (m_receivedFilePath.empty()) {
         return false;
     }

@@ -1,9 +1,8 @@
 #pragma once
 // The pieces of file transfer over the link that do not need a link: the
-// announcement and its parser, the escaping of file blocks, the check of a
-// file name that came from the wire, and the transfer rate. The transfer
-// itself is driven by CPacketConnection (ProcessSending, ReceiveData,
-// ConfirmOnSending, ConfirmOnCRC and the status operations).
+// transfer states, the announcement and its parser, the escaping of file
+// blocks, the check of a file name that came from the wire, and the transfer
+// rate. The transfer itself is FileTransfer (link_file_transfer.h).
 
 #include "platform/types.h"
 
@@ -22,7 +21,16 @@ inline constexpr int kFileKindRemoteSettings = 3;
 inline constexpr int kFileKindSystemSettings = 4;
 inline constexpr int kFileKindCardPicture = -1;
 
-// Send states beyond those of the link core.
+// File transfer states.
+enum FileSendState : LONG {
+    SEND_IDLE = 0, SEND_ANNOUNCED = 2, SEND_SENDING = 3, SEND_REFUSED = 4, WAIT_CRC_CONFIRM = 5,
+    SEND_CANCELLED = 6, SEND_USER_DISCONNECTING = 9,
+};
+enum FileReceiveState : LONG {
+    REC_IDLE = 0, REC_READY = 1, REC_RECEIVING = 2, REC_COMPLETE = 3, REC_STOPPED = 4,
+    REC_WAIT_USER = 5, REC_TIMED_OUT = 7, REC_CANCEL = 8, REC_USER_DISCONNECTING = 9,
+};
+// Send states beyond those above.
 inline constexpr LONG SEND_CLOSED = -1;
 inline constexpr LONG SEND_START = 1;
 inline constexpr LONG SEND_FAILED = 7;

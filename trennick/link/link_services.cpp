@@ -53,13 +53,7 @@ long trailingNumber(std::string_view field) {
 }  // namespace
 
 void CPacketConnection::resetServices() {
-    closeSendFile();
-    closeReceiveFile();
-    m_recvFinalPath.clear();
-    m_awaitingFileCheck = false;
-    m_recvChecked = false;
-    m_recvFinishSeen = false;
-    m_recvNotified = false;
+    m_files.ResetFiles();
     m_myCard = tagBusinessCard{};
     m_peerCard = tagBusinessCard{};
     m_myCardStatus = 0;

@@ -15,51 +15,7 @@ namespace {
 
 constexpr DWORD kLineSyncPeriodMs = 20000;
 constexpr DWORD kLineLostAfterMs = 60000;
-constexpr DWORD kFileIdleLimitMs = 60000;
-
-// Dispatch order of the token search: the first token found decides.
-constexpr WORD kDispatchOrder[] = {
-    ID_DSVD_LINE_SYNC, ID_DSVD_STOP_SENDING, ID_DSVD_DO_NOT_SEND, ID_DSVD_OK_FOR_SEND,
-    ID_DSVD_CRCOK, ID_DSVD_CRCNOTOK, ID_DSVD_FCRC,
-    ID_DSVD_SEND_NF, ID_DSVD_SEND_CF, ID_DSVD_SEND_CB, ID_DSVD_SNDEVNT, ID_DSVD_SEND_EV,
-    ID_DSVD_SNDEVLT, ID_DSVD_SEND_RS, ID_DSVD_SENDRSS,
-    ID_DSVD_FINISHUPGRADE, ID_DSVD_GETEVNTFILE, ID_DSVD_MY_CARD, ID_DSVD_NOTIFYRPC,
-    ID_DSVD_LUMORARPC, ID_DSVD_REFRESHDEBRIEF,
-    ID_DSVD_CANTTRANSFERFILEACK, ID_DSVD_NOEVENTSREC, ID_DSVD_EVTNOTFOUND, ID_DSVD_UPGRADEVER,
-    ID_DSVD_GETLOGFILES,
-    ID_DSVD_DISCONNECT,
-    ID_DSVD_VIDEOOPEN, ID_DSVD_NOVIDEOOPEN, ID_DSVD_CLOSEYOURVIDEO, ID_DSVD_CLOSEMYVIDEO,
-    ID_DSVD_MYVIDEOSETTINGS, ID_DSVD_YOURVIDEOSETTINGS, ID_DSVD_VIDEOPALETTE, ID_DSVD_VIDEORPAUSE,
-    ID_DSVD_VIDEORRESUME,
-    ID_DSVD_HOLDCALL, ID_DSVD_CANCELHOLDCALL,
-    ID_DSVD_HELLO_V1_2, ID_DSVD_YOURBCRECEIVED, ID_DSVD_GETMONKEY, ID_DSVD_OKHELLO,
-    ID_DSVD_HWPROFILE_V1_2, ID_DSVD_WRONGUSER, ID_DSVD_WRONGPWD,
-    ID_DSVD_ATTEND_TIMEOUT, ID_DSVD_ATTEND_TIMEOUT_REJECT,
-    ID_DSVD_SITEINFO,
-    ID_DSVD_UNLOCKSERVERREJECT, ID_DSVD_LOCKSERVERREJECT, ID_DSVD_LOCKSERVERACK,
-    ID_DSVD_UNLOCKSERVERACK, ID_DSVD_RECORDEVENT, ID_DSVD_RECORDEVENTACK, ID_DSVD_RECORDFINISH,
-    ID_DSVD_RECORDFINISHACK, ID_DSVD_AUDIOOUTMUTEACK, ID_DSVD_AUDIOOUTUNMUTEACK,
-    ID_DSVD_ENABLEPOLLTRIGGERS, ID_DSVD_DISABLEPOLLTRIGGERS,
-    ID_DSVD_ENABLEDISABLEALARMREJECT, ID_DSVD_GETSETTINGS, ID_DSVD_SETTINGS_ERROR,
-    ID_DSVD_SETTINGSERROR2,
-    ID_DSVD_CPISENABLED, ID_DSVD_CPISDISABLED, ID_DSVD_CPISARMED, ID_DSVD_CPISDISARMED,
-    ID_DSVD_RPCDISARMISIGNORED, ID_DSVD_RPCDISARMISACCEPT, ID_DSVD_SETRECMODECYC,
-    ID_DSVD_SETRECMODEFIX, ID_DSVD_MEMORYFULL, ID_DSVD_MEMORYFREE,
-    ID_DSVD_REMREJREM, ID_DSVD_LOCREJLOC, ID_DSVD_TRIGGERNOTIFICATION,
-    ID_DSVD_FINISHSENDING,
-};
-
-// Tokens followed by a body of the peer's data (file names, station records,
-// site names, request texts). When the payload starts with one of them it
-// decides, so that text inside the body can never pass for a token.
-constexpr WORD kBodyTokens[] = {
-    ID_DSVD_SEND_NF, ID_DSVD_SEND_CF, ID_DSVD_SEND_CB, ID_DSVD_SNDEVNT, ID_DSVD_SEND_EV,
-    ID_DSVD_SNDEVLT, ID_DSVD_SEND_RS, ID_DSVD_SENDRSS, ID_DSVD_FINISHUPGRADE, ID_DSVD_GETEVNTFILE,
-    ID_DSVD_MY_CARD, ID_DSVD_NOTIFYRPC, ID_DSVD_LUMORARPC, ID_DSVD_REFRESHDEBRIEF,
-    ID_DSVD_MYVIDEOSETTINGS, ID_DSVD_YOURVIDEOSETTINGS, ID_DSVD_HELLO_V1_2,
-    ID_DSVD_HWPROFILE_V1_2, ID_DSVD_SITEINFO, ID_DSVD_SETTINGS_ERROR, ID_DSVD_SETTINGSERROR2,
-    ID_DSVD_TRIGGERNOTIFICATION,
-};
+constexpr DWORD kCardResendMs = 6000;
 
 LONG findToken(WORD id, const BYTE* payload, DWORD length) {
     const std::string_view text = tokenText(id);
@@ -114,13 +70,41 @@ LinkSettings readLinkSettings() {
     return settings;
 }
 
+// The link as its file transfer sees it.
+class CPacketConnection::FileLink : public FileTransferLink {
+public:
+    explicit FileLink(CPacketConnection& link) : m_link(link) {}
+    bool sendToken(WORD tokenId) override { return m_link.sendToken(tokenId); }
+    LONG sendBucket(WORD bucketType, const BYTE* payload, DWORD length, WORD bucketNo,
+                    const char* checkHeader) override {
+        return m_link.SendBucketWithCheck(bucketType, payload, length, bucketNo, checkHeader);
+    }
+    DWORD nowMs() override { return m_link.now(); }
+    LONG peerProtocolNumber() override { return m_link.m_peerProtocolNumber; }
+    bool peerNewLayout() override { return m_link.GetProtocolVersion() == 2; }
+    DWORD maxChunk() override { return m_link.GetMaxChunk(); }
+    void notice(UINT stringId, const std::string& argument) override { m_link.notice(stringId, argument); }
+    void post(UINT message, WPARAM wParam, LPARAM lParam) override { m_link.post(message, wParam, lParam); }
+    bool remoteSiteInfo(SiteInfoBlock& site) override { return m_link.m_host->remoteSiteInfo(site); }
+    void cardPictureSent() override { m_link.m_myCardStatus |= kCardPictureSent; }
+    void cardPictureReceived(const std::string& path) override {
+        m_link.m_peerCardStatus |= kCardPictureReceived;
+        copyText(m_link.m_peerCard.picture, sizeof m_link.m_peerCard.picture, path);
+    }
+
+private:
+    CPacketConnection& m_link;
+};
+
 CPacketConnection::CPacketConnection(const LinkServices& services)
     : m_window(services.window),
       m_host(services.host),
       m_identity(services.identity),
       m_clock(services.clock ? services.clock : LinkClock(systemTimerMs)),
       m_settings(services.settings ? *services.settings : readLinkSettings()),
-      m_decoder(1) {
+      m_decoder(1),
+      m_fileLink(std::make_unique<FileLink>(*this)),
+      m_files(*m_fileLink) {
     if (m_host == nullptr) {
         m_host = &m_defaultHost;
     }
@@ -129,9 +113,6 @@ CPacketConnection::CPacketConnection(const LinkServices& services)
     DWORD receiveLength = services.nominalBuffLen;
     m_receiveBuffer = allocateBuffer(receiveLength);
     m_bucketBuffLen = std::min(sendLength, receiveLength);
-    m_workRead.assign(0x10000, 0);
-    m_workEscaped.assign(0x10000, 0);
-    m_workLineSync.assign(8192, 0);
     m_decoder.setBucketBuffLen(m_bucketBuffLen);
     m_decoder.setPeerProtocolNumber(0);
     const DWORD t = now();
@@ -141,9 +122,8 @@ CPacketConnection::CPacketConnection(const LinkServices& services)
 
 CPacketConnection::~CPacketConnection() {
     std::lock_guard lock(m_bucketLock);
-    // The transport is gone by now; FinishLink sent what had to be sent.
-    closeSendFile();
-    closeReceiveFile();
+    // The transport is gone by now; FinishLink sent what had to be sent, and
+    // the file transfer closes its files as it goes.
 }
 
 void CPacketConnection::FinishLink() {
@@ -152,43 +132,17 @@ void CPacketConnection::FinishLink() {
         return;
     }
     m_finished = true;
-    if (m_fileSendStatus == SEND_SENDING) {
-        closeSendFile();
-        sendToken(ID_DSVD_STOP_SENDING);
-    }
-    if (m_fileRecvStatus == REC_RECEIVING) {
-        closeReceiveFile();
-        sendToken(ID_DSVD_DO_NOT_SEND);
-    }
-    closeSendFile();
-    closeReceiveFile();
-}
-
-void CPacketConnection::closeSendFile() {
-    if (m_sendFile != nullptr) {
-        std::fclose(m_sendFile);
-        m_sendFile = nullptr;
-    }
-}
-
-void CPacketConnection::closeReceiveFile() {
-    if (m_recvFile != nullptr) {
-        std::fclose(m_recvFile);
-        m_recvFile = nullptr;
-    }
-    // A file still under its temporary name never passed its whole-file
-    // check: it must not survive as if it had arrived.
-    if (!m_recvTempPath.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove(m_recvTempPath, ignored);
-        m_recvTempPath.clear();
-    }
+    m_files.Finish();
 }
 
 void CPacketConnection::post(UINT message, WPARAM wParam, LPARAM lParam) {
     if (m_window != nullptr) {
         m_window->postMessage(message, wParam, lParam);
     }
+}
+
+void CPacketConnection::notice(UINT stringId, const std::string& argument) {
+    ShowMessage(stringId, 0, argument.c_str());
 }
 
 // ---- slots 1-3 ----
@@ -303,14 +257,11 @@ LONG CPacketConnection::Reserved70() { return 0; }
 
 void CPacketConnection::SetDisconnectStatus() {
     std::lock_guard lock(m_bucketLock);
-    m_fileRecvStatus = REC_USER_DISCONNECTING;
     linkTrace(5, "%s, %s, LINE %d",
               "CPacketConnection::SetDisconnectStatus() FileSendStatus=SEND_USER_DISCONNECTING\n",
               "pakconn", __LINE__);
-    m_fileSendStatus = SEND_USER_DISCONNECTING;
     closeVideoStates();
-    closeSendFile();
-    closeReceiveFile();
+    m_files.OnLineDropped();
 }
 
 DWORD CPacketConnection::GetDisconnectTime() {
@@ -381,12 +332,12 @@ LONG CPacketConnection::FilterPollBuff(std::span<BYTE> buffer, DWORD& length) {
         switch (bucket.kind()) {
         case kTokenBucket:
             CheckAcknowledgment(bucket.Payload, bucket.BucketLen);
-            if (m_fileSendStatus == SEND_USER_DISCONNECTING) {
+            if (m_files.SendStatus() == SEND_USER_DISCONNECTING) {
                 linkTrace(5, "CPacketConnection::FilterPollBuff()\n\tFileSendStatus == SEND_USER_DISCONNECTING");
                 length = 0;
                 return -1;
             }
-            if (m_fileRecvStatus == REC_USER_DISCONNECTING) {
+            if (m_files.ReceiveStatus() == REC_USER_DISCONNECTING) {
                 linkTrace(5, "CPacketConnection::FilterPollBuff()\n\tFileSendStatus == REC_USER_DISCONNECTING\n");
                 length = 0;
                 return -1;
@@ -485,226 +436,239 @@ LONG CPacketConnection::SendChatString(std::string_view text) {
                       static_cast<DWORD>(text.size())) != 0 ? 1 : 0;
 }
 
-void CPacketConnection::CheckAcknowledgment(const BYTE* payload, DWORD length) {
-    std::lock_guard lock(m_bucketLock);
-    for (WORD id : kBodyTokens) {
-        if (findToken(id, payload, std::min<DWORD>(length, static_cast<DWORD>(tokenText(id).size()))) == 0) {
-            const DWORD skip = static_cast<DWORD>(tokenText(id).size());
-            handleToken(id, payload + skip, length - skip);
-            return;
-        }
-    }
-    for (WORD id : kDispatchOrder) {
-        const LONG at = findToken(id, payload, length);
-        if (at >= 0) {
-            const DWORD skip = static_cast<DWORD>(at) + static_cast<DWORD>(tokenText(id).size());
-            handleToken(id, payload + skip, length - skip);
-            return;
-        }
-    }
+// ---- token dispatch ----
+
+std::span<const CPacketConnection::TokenRoute> CPacketConnection::tokenTable() {
+    using L = CPacketConnection;
+    // Hands the token to the services' handlers (OnHandlerToken).
+    static constexpr auto service = [](L& l, WORD id, const BYTE* body, DWORD length) {
+        l.OnHandlerToken(id, body, length);
+    };
+    static constexpr TokenRoute kTable[] = {
+        {ID_DSVD_LINE_SYNC, false, [](L& l, WORD, const BYTE*, DWORD) {
+             l.m_lastSyncReceivedMs = l.now();
+             if (l.peerVersionHoldsAny({"4.8.4", "4.6.2", "4.1.9"})) l.SendLineSync();
+         }},
+        {ID_DSVD_STOP_SENDING, false, [](L& l, WORD, const BYTE*, DWORD) { l.m_files.OnStopSending(); }},
+        {ID_DSVD_DO_NOT_SEND, false, [](L& l, WORD, const BYTE*, DWORD) { l.m_files.OnDoNotSend(); }},
+        {ID_DSVD_OK_FOR_SEND, false, [](L& l, WORD, const BYTE*, DWORD) { l.m_files.OnOkForSend(); }},
+        {ID_DSVD_CRCOK, false, [](L& l, WORD id, const BYTE* body, DWORD length) {
+             if (l.m_files.WaitsForAnswer()) {
+                 l.OnHandlerToken(id, body, length);  // the next file block
+             } else {
+                 linkTrace(3, "CPacketConnection::CheckAcknowledgment() FileSendStatus = %ld",
+                           static_cast<long>(l.m_files.SendStatus()));
+             }
+         }},
+        {ID_DSVD_CRCNOTOK, false, [](L& l, WORD id, const BYTE* body, DWORD length) {
+             if (l.m_files.WaitsForAnswer()) {
+                 l.m_files.OnCrcNotOkRewind();
+                 l.OnHandlerToken(id, body, length);  // resend from the last confirmed block
+             }
+         }},
+        {ID_DSVD_FCRC, false, service},
+        {ID_DSVD_SEND_NF, true, service},
+        {ID_DSVD_SEND_CF, true, service},
+        {ID_DSVD_SEND_CB, true, service},
+        {ID_DSVD_SNDEVNT, true, service},
+        {ID_DSVD_SEND_EV, true, service},
+        {ID_DSVD_SNDEVLT, true, service},
+        {ID_DSVD_SEND_RS, true, service},
+        {ID_DSVD_SENDRSS, true, service},
+        {ID_DSVD_FINISHUPGRADE, true, service},
+        {ID_DSVD_GETEVNTFILE, true, service},
+        {ID_DSVD_MY_CARD, true, service},
+        {ID_DSVD_NOTIFYRPC, true, service},
+        {ID_DSVD_LUMORARPC, true, service},
+        {ID_DSVD_REFRESHDEBRIEF, true, service},
+        {ID_DSVD_CANTTRANSFERFILEACK, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenRefused, id, 0); }},
+        {ID_DSVD_NOEVENTSREC, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenRefused, id, 0); }},
+        {ID_DSVD_EVTNOTFOUND, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenRefused, id, 0); }},
+        {ID_DSVD_UPGRADEVER, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgFileRequest, id, 0); }},
+        {ID_DSVD_GETLOGFILES, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgFileRequest, id, 0); }},
+        {ID_DSVD_DISCONNECT, false, [](L& l, WORD, const BYTE*, DWORD) {
+             l.m_disconnectTimeMs = l.now();
+             l.closeVideoStates();
+             l.m_files.OnPeerDisconnect();
+             l.post(kMsgTokenDone, ID_DSVD_DISCONNECT, 0);
+         }},
+        {ID_DSVD_VIDEOOPEN, false, service},
+        {ID_DSVD_NOVIDEOOPEN, false, service},
+        {ID_DSVD_CLOSEYOURVIDEO, false, service},
+        {ID_DSVD_CLOSEMYVIDEO, false, service},
+        {ID_DSVD_MYVIDEOSETTINGS, true, service},
+        {ID_DSVD_YOURVIDEOSETTINGS, true, service},
+        {ID_DSVD_VIDEOPALETTE, false, service},
+        {ID_DSVD_VIDEORPAUSE, false, service},
+        {ID_DSVD_VIDEORRESUME, false, service},
+        {ID_DSVD_HOLDCALL, false, [](L& l, WORD, const BYTE*, DWORD) { l.SetHoldCall(kHoldRemote, true); }},
+        {ID_DSVD_CANCELHOLDCALL, false, [](L& l, WORD, const BYTE*, DWORD) { l.SetHoldCall(kHoldRemote, false); }},
+        {ID_DSVD_HELLO_V1_2, true, [](L& l, WORD, const BYTE* body, DWORD length) { l.GetHello(body, length); }},
+        {ID_DSVD_YOURBCRECEIVED, false, service},
+        {ID_DSVD_GETMONKEY, false, [](L& l, WORD, const BYTE*, DWORD) { l.post(kMsgCommand, kCmdGetMonkey, 0); }},
+        {ID_DSVD_OKHELLO, false, [](L& l, WORD, const BYTE*, DWORD) {
+             l.m_lastSyncReceivedMs = l.now();
+             l.m_helloAccepted = 1;
+         }},
+        {ID_DSVD_HWPROFILE_V1_2, true, service},
+        {ID_DSVD_WRONGUSER, false, [](L& l, WORD, const BYTE*, DWORD) {
+             ++l.m_failedLogins;
+             l.post(kMsgLoginRefused, 0, 0);
+         }},
+        {ID_DSVD_WRONGPWD, false, [](L& l, WORD, const BYTE*, DWORD) {
+             ++l.m_failedLogins;
+             l.post(kMsgLoginRefused, 0, kWrongPasswordStringId);
+         }},
+        {ID_DSVD_ATTEND_TIMEOUT, false, [](L& l, WORD, const BYTE*, DWORD) {
+             // The window asks its user (for up to 30 s) on its own time; its
+             // answer to the peer goes out from there, with no lock of ours held.
+             l.post(kMsgAttendTimeout, 0, 0);
+             l.sendToken(ID_DSVD_ATTENDTIMEOUTACK);
+             l.m_host->logAttendTimeout();
+         }},
+        {ID_DSVD_ATTEND_TIMEOUT_REJECT, false, [](L& l, WORD, const BYTE*, DWORD) {
+             l.post(kMsgAttendTimeoutReject, 0, 0);
+             if (l.m_remoteView != nullptr) l.m_remoteView->postMessage(kMsgAttendTimeoutReject, 0, 0);
+         }},
+        {ID_DSVD_SITEINFO, true, [](L& l, WORD, const BYTE* body, DWORD length) { l.ReceiveSiteInfo(body, length); }},
+        {ID_DSVD_UNLOCKSERVERREJECT, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenRefused, id, 0); }},
+        {ID_DSVD_LOCKSERVERREJECT, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenRefused, id, 0); }},
+        {ID_DSVD_LOCKSERVERACK, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenDone, id, 0); }},
+        {ID_DSVD_UNLOCKSERVERACK, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenDone, id, 0); }},
+        {ID_DSVD_RECORDEVENT, false, [](L& l, WORD, const BYTE*, DWORD) { l.post(kMsgCommand, kCmdRecordEvent, 0); }},
+        {ID_DSVD_RECORDEVENTACK, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenDone, id, 0); }},
+        {ID_DSVD_RECORDFINISH, false, [](L& l, WORD, const BYTE*, DWORD) { l.post(kMsgCommand, kCmdRecordFinish, 0); }},
+        {ID_DSVD_RECORDFINISHACK, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenDone, id, 0); }},
+        {ID_DSVD_AUDIOOUTMUTEACK, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenDone, id, 0); }},
+        {ID_DSVD_AUDIOOUTUNMUTEACK, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenDone, id, 0); }},
+        {ID_DSVD_ENABLEPOLLTRIGGERS, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenDone, id, 0); }},
+        {ID_DSVD_DISABLEPOLLTRIGGERS, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenDone, id, 0); }},
+        {ID_DSVD_ENABLEDISABLEALARMREJECT, false, service},
+        {ID_DSVD_GETSETTINGS, false, [](L&, WORD, const BYTE*, DWORD) {}},  // traced only
+        {ID_DSVD_SETTINGS_ERROR, true, service},
+        {ID_DSVD_SETTINGSERROR2, true, service},
+        {ID_DSVD_CPISENABLED, false, service},
+        {ID_DSVD_CPISDISABLED, false, service},
+        {ID_DSVD_CPISARMED, false, service},
+        {ID_DSVD_CPISDISARMED, false, service},
+        {ID_DSVD_RPCDISARMISIGNORED, false, service},
+        {ID_DSVD_RPCDISARMISACCEPT, false, service},
+        {ID_DSVD_SETRECMODECYC, false, service},
+        {ID_DSVD_SETRECMODEFIX, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgRecordModeFixed, id, 0); }},
+        {ID_DSVD_MEMORYFULL, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgMemoryFull, id, 0); }},
+        {ID_DSVD_MEMORYFREE, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgMemoryFree, id, 0); }},
+        {ID_DSVD_REMREJREM, false, [](L& l, WORD, const BYTE*, DWORD) { l.post(kMsgCommand, kCmdCallRefused, 0); }},
+        {ID_DSVD_LOCREJLOC, false, [](L& l, WORD, const BYTE*, DWORD) { l.post(kMsgCommand, kCmdCallRefused, 0); }},
+        {ID_DSVD_TRIGGERNOTIFICATION, true, service},
+        {ID_DSVD_FINISHSENDING, false, [](L& l, WORD, const BYTE*, DWORD) { l.m_files.OnFinishSending(); }},
+    };
+    return kTable;
 }
 
-void CPacketConnection::handleToken(WORD id, const BYTE* body, DWORD length) {
-    linkTrace(3, "CPacketConnection::CheckAcknowledgment() %s received", tokenName(id));
-    switch (id) {
-    case ID_DSVD_LINE_SYNC:
-        m_lastSyncReceivedMs = now();
-        if (peerVersionHoldsAny({"4.8.4", "4.6.2", "4.1.9"})) {
-            SendLineSync();
+void CPacketConnection::CheckAcknowledgment(const BYTE* payload, DWORD length) {
+    std::lock_guard lock(m_bucketLock);
+    const std::span<const TokenRoute> table = tokenTable();
+    const TokenRoute* route = nullptr;
+    DWORD skip = 0;
+    // A token followed by the peer's data decides when the payload starts
+    // with it, so that text inside the data can never pass for a token.
+    for (const TokenRoute& r : table) {
+        const DWORD size = static_cast<DWORD>(tokenText(r.id).size());
+        if (r.body && findToken(r.id, payload, std::min(length, size)) == 0) {
+            route = &r;
+            skip = size;
+            break;
         }
-        break;
-    case ID_DSVD_STOP_SENDING:
-        if (m_fileRecvStatus == REC_RECEIVING) {
-            closeReceiveFile();  // the unfinished file goes
-            m_recvFinalPath.clear();
-        }
-        m_fileRecvStatus = REC_STOPPED;
-        ShowMessage(kStrStopSending, 0);
-        break;
-    case ID_DSVD_DO_NOT_SEND:
-        m_fileSendStatus = SEND_REFUSED;
-        ShowMessage(kStrDoNotSend, 0);
-        break;
-    case ID_DSVD_OK_FOR_SEND:
-        if (m_fileSendStatus == SEND_ANNOUNCED) {
-            m_fileSendStatus = SEND_SENDING;
-            m_sendOffset = 0;
-            m_confirmedOffset = 0;
-            m_sendBlocks = 0;
-            m_confirmedBlocks = 0;
-            m_retryCount = 0;
-            m_sendStartMs = now();
-        }
-        break;
-    case ID_DSVD_CRCOK:
-        if (m_fileSendStatus == WAIT_CRC_CONFIRM) {
-            OnHandlerToken(id, body, length);  // the next file block
-        } else {
-            linkTrace(3, "CPacketConnection::CheckAcknowledgment() FileSendStatus = %ld",
-                      static_cast<long>(m_fileSendStatus));
-        }
-        break;
-    case ID_DSVD_CRCNOTOK:
-        if (m_fileSendStatus == WAIT_CRC_CONFIRM) {
-            m_sendOffset = m_confirmedOffset;
-            m_sendBlocks = m_confirmedBlocks;
-            m_sendFileChecksum = m_confirmedFileChecksum;
-            ++m_retryCount;
-            m_fileSendStatus = SEND_SENDING;
-            OnHandlerToken(id, body, length);  // resend from the last confirmed block
-        }
-        break;
-    case ID_DSVD_CANTTRANSFERFILEACK:
-    case ID_DSVD_NOEVENTSREC:
-    case ID_DSVD_EVTNOTFOUND:
-        post(kMsgTokenRefused, id, 0);
-        break;
-    case ID_DSVD_UPGRADEVER:
-    case ID_DSVD_GETLOGFILES:
-        post(kMsgFileRequest, id, 0);
-        break;
-    case ID_DSVD_DISCONNECT:
-        m_disconnectTimeMs = now();
-        m_fileRecvStatus = REC_USER_DISCONNECTING;
-        if (m_fileSendStatus != SEND_IDLE) m_fileSendStatus = SEND_USER_DISCONNECTING;
-        closeVideoStates();
-        closeSendFile();
-        closeReceiveFile();
-        m_recvFinalPath.clear();
-        post(kMsgTokenDone, ID_DSVD_DISCONNECT, 0);
-        break;
-    case ID_DSVD_HOLDCALL:
-        SetHoldCall(kHoldRemote, true);
-        break;
-    case ID_DSVD_CANCELHOLDCALL:
-        SetHoldCall(kHoldRemote, false);
-        break;
-    case ID_DSVD_HELLO_V1_2:
-        GetHello(body, length);
-        break;
-    case ID_DSVD_GETMONKEY:
-        post(kMsgCommand, kCmdGetMonkey, 0);
-        break;
-    case ID_DSVD_OKHELLO:
-        m_lastSyncReceivedMs = now();
-        m_helloAccepted = 1;
-        break;
-    case ID_DSVD_WRONGUSER:
-        ++m_failedLogins;
-        post(kMsgLoginRefused, 0, 0);
-        break;
-    case ID_DSVD_WRONGPWD:
-        ++m_failedLogins;
-        post(kMsgLoginRefused, 0, kWrongPasswordStringId);
-        break;
-    case ID_DSVD_ATTEND_TIMEOUT:
-        // The window asks its user (for up to 30 s) on its own time; its
-        // answer to the peer goes out from there, with no lock of ours held.
-        post(kMsgAttendTimeout, 0, 0);
-        sendToken(ID_DSVD_ATTENDTIMEOUTACK);
-        m_host->logAttendTimeout();
-        break;
-    case ID_DSVD_ATTEND_TIMEOUT_REJECT:
-        post(kMsgAttendTimeoutReject, 0, 0);
-        if (m_remoteView != nullptr) {
-            m_remoteView->postMessage(kMsgAttendTimeoutReject, 0, 0);
-        }
-        break;
-    case ID_DSVD_SITEINFO:
-        ReceiveSiteInfo(body, length);
-        break;
-    case ID_DSVD_UNLOCKSERVERREJECT:
-    case ID_DSVD_LOCKSERVERREJECT:
-        post(kMsgTokenRefused, id, 0);
-        break;
-    case ID_DSVD_LOCKSERVERACK:
-    case ID_DSVD_UNLOCKSERVERACK:
-    case ID_DSVD_RECORDEVENTACK:
-    case ID_DSVD_RECORDFINISHACK:
-    case ID_DSVD_AUDIOOUTMUTEACK:
-    case ID_DSVD_AUDIOOUTUNMUTEACK:
-    case ID_DSVD_ENABLEPOLLTRIGGERS:
-    case ID_DSVD_DISABLEPOLLTRIGGERS:
-        post(kMsgTokenDone, id, 0);
-        break;
-    case ID_DSVD_RECORDEVENT:
-        post(kMsgCommand, kCmdRecordEvent, 0);
-        break;
-    case ID_DSVD_RECORDFINISH:
-        post(kMsgCommand, kCmdRecordFinish, 0);
-        break;
-    case ID_DSVD_GETSETTINGS:
-        break;  // traced only
-    case ID_DSVD_SETRECMODEFIX:
-        post(kMsgRecordModeFixed, id, 0);
-        break;
-    case ID_DSVD_MEMORYFULL:
-        post(kMsgMemoryFull, id, 0);
-        break;
-    case ID_DSVD_MEMORYFREE:
-        post(kMsgMemoryFree, id, 0);
-        break;
-    case ID_DSVD_REMREJREM:
-    case ID_DSVD_LOCREJLOC:
-        post(kMsgCommand, kCmdCallRefused, 0);
-        break;
-    case ID_DSVD_FINISHSENDING:
-        OnFinishSending();
-        break;
-    default:
-        // File announcements and confirmations, events, cards, requests, the
-        // video family, hardware profiles, settings errors, panel states and
-        // trigger notifications: their handlers.
-        OnHandlerToken(id, body, length);
-        break;
     }
+    for (std::size_t i = 0; route == nullptr && i < table.size(); ++i) {
+        const LONG at = findToken(table[i].id, payload, length);
+        if (at >= 0) {
+            route = &table[i];
+            skip = static_cast<DWORD>(at) + static_cast<DWORD>(tokenText(route->id).size());
+        }
+    }
+    if (route == nullptr) {
+        return;  // no token of the table: ignored
+    }
+    linkTrace(3, "CPacketConnection::CheckAcknowledgment() %s received", tokenName(route->id));
+    route->handle(*this, route->id, payload + skip, length - skip);
+}
+
+std::span<const CPacketConnection::TokenRoute> CPacketConnection::serviceTable() {
+    using L = CPacketConnection;
+    static constexpr auto files = [](L& l, WORD id, const BYTE* body, DWORD length) {
+        switch (id) {
+        case ID_DSVD_FCRC: l.m_files.ConfirmOnCRC(body, length); break;
+        case ID_DSVD_CRCOK: l.m_files.OnBlockConfirmed(body, length); break;
+        case ID_DSVD_CRCNOTOK: l.m_files.OnBlockRefused(body, length); break;
+        default: l.m_files.ConfirmOnSending(id, body, length); break;  // an announcement
+        }
+    };
+    static constexpr TokenRoute kTable[] = {
+        {ID_DSVD_FCRC, false, files},
+        {ID_DSVD_CRCOK, false, files},
+        {ID_DSVD_CRCNOTOK, false, files},
+        {ID_DSVD_SEND_NF, true, files},
+        {ID_DSVD_SEND_CF, true, files},
+        {ID_DSVD_SEND_CB, true, files},
+        {ID_DSVD_SNDEVNT, true, files},
+        {ID_DSVD_SEND_EV, true, files},
+        {ID_DSVD_SNDEVLT, true, files},
+        {ID_DSVD_SEND_RS, true, files},
+        {ID_DSVD_SENDRSS, true, files},
+        {ID_DSVD_FINISHUPGRADE, true, [](L& l, WORD, const BYTE*, DWORD) { l.OnFinishUpgrade(); }},
+        {ID_DSVD_GETEVNTFILE, true, [](L& l, WORD, const BYTE* body, DWORD length) { l.DispatchEventRequest(body, length); }},
+        {ID_DSVD_MY_CARD, true, [](L& l, WORD, const BYTE* body, DWORD length) { l.ReceiveMyCard(body, length); }},
+        {ID_DSVD_YOURBCRECEIVED, false, [](L& l, WORD, const BYTE*, DWORD) {
+             l.m_myCardStatus = static_cast<WORD>((l.m_myCardStatus & ~(kCardConfirmed | kCardSent)) | kCardConfirmed);
+         }},
+        {ID_DSVD_NOTIFYRPC, true, [](L& l, WORD, const BYTE* body, DWORD length) { l.ReceiveNotificationRPC(body, length); }},
+        {ID_DSVD_LUMORARPC, true, [](L& l, WORD, const BYTE* body, DWORD length) { l.ReceiveLumoraRPC(body, length); }},
+        {ID_DSVD_REFRESHDEBRIEF, true, [](L& l, WORD, const BYTE* body, DWORD length) {
+             l.DispatchEventDirListCameraRequest(body, length);
+         }},
+        {ID_DSVD_HWPROFILE_V1_2, true, [](L& l, WORD, const BYTE* body, DWORD length) {
+             l.ReceiveLumoraHWProfile(body, length);
+         }},
+        {ID_DSVD_SETTINGS_ERROR, true, [](L& l, WORD, const BYTE* body, DWORD length) {
+             l.ReceiveSettingsError(body, length);
+         }},
+        {ID_DSVD_SETTINGSERROR2, true, [](L& l, WORD, const BYTE* body, DWORD length) {
+             l.ReceiveSettingsError2(body, length);
+         }},
+        {ID_DSVD_TRIGGERNOTIFICATION, true, [](L& l, WORD, const BYTE* body, DWORD length) {
+             l.ReceiveTriggerNotification(body, length);
+         }},
+        {ID_DSVD_VIDEOOPEN, false, [](L& l, WORD, const BYTE*, DWORD) {
+             VideoSettingsRecord record{};
+             int frameRate = 0;
+             WORD quality = 0;
+             l.m_host->mainVideoSettings(record, frameRate, quality);
+             BeforeVideoOpen(l.m_av, l.m_videoSettings, l.IsOutgoingCall() != FALSE, l.m_videoTarget, l.videoWindow(),
+                             frameRate, record, quality);
+             l.m_videoStates.OnVideoOpen(l.m_av);
+         }},
+        {ID_DSVD_NOVIDEOOPEN, false, [](L& l, WORD, const BYTE*, DWORD) { l.m_videoStates.OnNoVideoOpen(); }},
+        {ID_DSVD_CLOSEMYVIDEO, false, [](L& l, WORD, const BYTE*, DWORD) { l.m_videoStates.OnCloseMyVideo(); }},
+        {ID_DSVD_MYVIDEOSETTINGS, true, [](L& l, WORD, const BYTE* body, DWORD length) {
+             l.m_videoSettings.NewVideoSettings(l.m_av, 0, body, length, l.m_videoStates, l.videoWindow());
+         }},
+        {ID_DSVD_YOURVIDEOSETTINGS, true, [](L& l, WORD, const BYTE* body, DWORD length) {
+             l.m_videoSettings.NewVideoSettings(l.m_av, 1, body, length, l.m_videoStates, l.videoWindow());
+         }},
+    };
+    return kTable;
 }
 
 void CPacketConnection::OnHandlerToken(WORD tokenId, const BYTE* body, DWORD length) {
-    switch (tokenId) {
-    case ID_DSVD_FCRC: ConfirmOnCRC(body, length); break;
-    case ID_DSVD_SEND_NF: case ID_DSVD_SEND_CF: case ID_DSVD_SEND_CB: case ID_DSVD_SNDEVNT:
-    case ID_DSVD_SEND_EV: case ID_DSVD_SNDEVLT: case ID_DSVD_SEND_RS: case ID_DSVD_SENDRSS:
-        ConfirmOnSending(tokenId, body, length);
-        break;
-    case ID_DSVD_CRCOK: OnBlockConfirmed(body, length); break;
-    case ID_DSVD_CRCNOTOK: OnBlockRefused(body, length); break;
-    case ID_DSVD_FINISHUPGRADE: OnFinishUpgrade(); break;
-    case ID_DSVD_GETEVNTFILE: DispatchEventRequest(body, length); break;
-    case ID_DSVD_MY_CARD: ReceiveMyCard(body, length); break;
-    case ID_DSVD_YOURBCRECEIVED:
-        m_myCardStatus = static_cast<WORD>((m_myCardStatus & ~(kCardConfirmed | kCardSent)) | kCardConfirmed);
-        break;
-    case ID_DSVD_NOTIFYRPC: ReceiveNotificationRPC(body, length); break;
-    case ID_DSVD_LUMORARPC: ReceiveLumoraRPC(body, length); break;
-    case ID_DSVD_REFRESHDEBRIEF: DispatchEventDirListCameraRequest(body, length); break;
-    case ID_DSVD_HWPROFILE_V1_2: ReceiveLumoraHWProfile(body, length); break;
-    case ID_DSVD_SETTINGS_ERROR: ReceiveSettingsError(body, length); break;
-    case ID_DSVD_SETTINGSERROR2: ReceiveSettingsError2(body, length); break;
-    case ID_DSVD_TRIGGERNOTIFICATION: ReceiveTriggerNotification(body, length); break;
-    case ID_DSVD_VIDEOOPEN: {
-        VideoSettingsRecord record{};
-        int frameRate = 0;
-        WORD quality = 0;
-        m_host->mainVideoSettings(record, frameRate, quality);
-        BeforeVideoOpen(m_av, m_videoSettings, IsOutgoingCall() != FALSE, m_videoTarget, videoWindow(), frameRate,
-                        record, quality);
-        m_videoStates.OnVideoOpen(m_av);
-        break;
+    for (const TokenRoute& route : serviceTable()) {
+        if (route.id == tokenId) {
+            route.handle(*this, tokenId, body, length);
+            return;
+        }
     }
-    case ID_DSVD_NOVIDEOOPEN: m_videoStates.OnNoVideoOpen(); break;
-    case ID_DSVD_CLOSEMYVIDEO: m_videoStates.OnCloseMyVideo(); break;
-    case ID_DSVD_MYVIDEOSETTINGS:
-        m_videoSettings.NewVideoSettings(m_av, 0, body, length, m_videoStates, videoWindow());
-        break;
-    case ID_DSVD_YOURVIDEOSETTINGS:
-        m_videoSettings.NewVideoSettings(m_av, 1, body, length, m_videoStates, videoWindow());
-        break;
-    default:
-        linkTrace(5, "CPacketConnection: %s (%lu bytes behind it) has no handler in this link",
-                  tokenName(tokenId), static_cast<unsigned long>(length));
-        break;
-    }
+    linkTrace(5, "CPacketConnection: %s (%lu bytes behind it) has no handler in this link", tokenName(tokenId),
+              static_cast<unsigned long>(length));
 }
 
 void CPacketConnection::StoreNewFrame(const DecodedBucket& bucket) {
@@ -918,14 +882,7 @@ void CPacketConnection::GetHello(const BYTE* body, DWORD length) {
 LONG CPacketConnection::CheckTimeOuts() {
     std::lock_guard lock(m_bucketLock);
     const DWORD t = now();
-    if (m_fileRecvStatus == REC_RECEIVING && t - m_lastFileActivityMs > kFileIdleLimitMs) {
-        m_fileRecvStatus = REC_TIMED_OUT;
-        linkTrace(1, "CPacketConnection::CheckTimeOuts() No data has been transfered for a while. The remote "
-                     "site may have disconnected.Video/Data transfer has been stopped");
-        closeReceiveFile();
-        m_recvFinalPath.clear();
-        ShowMessage(kStrReceiveTimedOut, 0);
-    }
+    m_files.CheckReceiveTimeOut();
     if (m_helloReceived != 0 && m_failedLogins == 0 && m_helloAccepted == 0 &&
         t - m_helloStartMs > m_helloRetryPeriodMs) {
         if (m_helloAttempts >= m_helloRetryLimit) {
@@ -974,11 +931,7 @@ LONG CPacketConnection::GetPeerProtocolNumber() {
 
 void CPacketConnection::resetState(bool capabilityProtocol2) {
     std::lock_guard lock(m_bucketLock);
-    m_recvFileKind = 0;
-    m_fileSendStatus = SEND_IDLE;
-    m_fileRecvStatus = REC_READY;
-    m_sendOffset = -1;
-    m_recvOffset = -1;
+    m_files.ResetStates();
     m_videoStates.reset(1, VIDEO_NONE);
     m_videoRx.reset();
     m_videoTx.reset();
@@ -1088,8 +1041,7 @@ void CPacketConnection::UpdateVideoWindow() {
 
 void CPacketConnection::SetReceiveFolders(const char* receiveFolder, const char* specialFolder) {
     std::lock_guard lock(m_bucketLock);
-    if (receiveFolder != nullptr) m_receiveFolder = receiveFolder;
-    if (specialFolder != nullptr) m_specialFolder = specialFolder;
+    m_files.SetReceiveFolders(receiveFolder, specialFolder);
 }
 
 StationInfoBlock CPacketConnection::GetRemoteStationInfo() {
@@ -1127,25 +1079,72 @@ bool CPacketConnection::FileExists(const std::string& path) {
     return std::filesystem::exists(path, ignored);
 }
 
+// ---- file transfer ----
+
 LONG CPacketConnection::CheckReceiveCompletion() {
     std::lock_guard lock(m_bucketLock);
-    if (m_fileRecvStatus == REC_RECEIVING && m_recvBytes >= m_recvAnnouncedBytes &&
-        now() - m_lastFileActivityMs > kFileIdleLimitMs) {
-        // Every byte arrived but the sender never closed the file with its
-        // whole-file check: without that check the file is not complete.
-        linkTrace(1, "CPacketConnection::CheckReceiveCompletion() %s: no whole-file check arrived, file dropped",
-                  m_recvName.c_str());
-        closeReceiveFile();
-        m_recvFinalPath.clear();
-        m_fileRecvStatus = REC_FAILED;
-    } else if (m_fileRecvStatus == REC_WAIT_USER) {
-        closeReceiveFile();
-    }
-    return 1;
+    return m_files.CheckReceiveCompletion();
 }
 
-LONG CPacketConnection::GetFileSendStatus() { std::lock_guard l(m_bucketLock); return m_fileSendStatus; }
-LONG CPacketConnection::GetFileReceiveStatus() { std::lock_guard l(m_bucketLock); return m_fileRecvStatus; }
+LONG CPacketConnection::ProcessSending() {
+    std::lock_guard lock(m_bucketLock);
+    m_files.ProcessSending();
+    // Our card is sent again until the peer confirms it.
+    if ((m_myCardStatus & kCardSent) && now() - m_myCardSentMs > kCardResendMs) {
+        SendMyCard(nullptr);
+    }
+    return m_files.SendStatus();
+}
+
+LONG CPacketConnection::SetSendStatus(LONG command, LONG value, const char* text) {
+    std::lock_guard lock(m_bucketLock);
+    return m_files.SetSendStatus(command, value, text);
+}
+
+LONG CPacketConnection::SetReceiveStatus(LONG command, const char* text) {
+    std::lock_guard lock(m_bucketLock);
+    return m_files.SetReceiveStatus(command, text);
+}
+
+LONG CPacketConnection::CancelSending() {
+    std::lock_guard lock(m_bucketLock);
+    return m_files.CancelSending();
+}
+
+LONG CPacketConnection::GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LONG* kind, LONG* rate,
+                                      std::string* name) {
+    std::lock_guard lock(m_bucketLock);
+    return m_files.GetSendStatus(totalBytes, sentBytes, kind, rate, name);
+}
+
+LONG CPacketConnection::GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
+                                         std::string* name) {
+    std::lock_guard lock(m_bucketLock);
+    return m_files.GetReceiveStatus(totalBytes, receivedBytes, kind, rate, name);
+}
+
+void CPacketConnection::GetTransferProgress(int which, ULONGLONG& bytes, DWORD& elapsedMs) {
+    std::lock_guard lock(m_bucketLock);
+    m_files.GetTransferProgress(which, bytes, elapsedMs);
+}
+
+void CPacketConnection::GetErrorCounts(DWORD& sendRetries, DWORD& receiveErrors) {
+    std::lock_guard lock(m_bucketLock);
+    m_files.GetErrorCounts(sendRetries, receiveErrors);
+}
+
+bool CPacketConnection::GetReceivedFileName(std::string& path) {
+    std::lock_guard lock(m_bucketLock);
+    return m_files.GetReceivedFileName(path);
+}
+
+void CPacketConnection::ReceiveData(const DecodedBucket& bucket) {
+    std::lock_guard lock(m_bucketLock);
+    m_files.ReceiveData(bucket);
+}
+
+LONG CPacketConnection::GetFileSendStatus() { std::lock_guard l(m_bucketLock); return m_files.SendStatus(); }
+LONG CPacketConnection::GetFileReceiveStatus() { std::lock_guard l(m_bucketLock); return m_files.ReceiveStatus(); }
 WORD CPacketConnection::GetLocalVideoStatus() { std::lock_guard l(m_bucketLock); return m_videoStates.local(); }
 WORD CPacketConnection::GetRemoteVideoStatus() { std::lock_guard l(m_bucketLock); return m_videoStates.remote(); }
 BYTE CPacketConnection::GetHelloReceived() { std::lock_guard l(m_bucketLock); return m_helloReceived; }

@@ -3,8 +3,9 @@
 // link. One object exists per link; a transport (TCP, modem, serial) derives
 // from it and fills the transport operations (slots 4-68). Above the transport
 // this object does the hello and its answer, the control tokens and their
-// dispatch, line syncs, hold, the site info and the resets, on top of buckets.
-// Its services live beside it: file transfer in file_transfer.cpp; hardware
+// dispatch (a table from token to handler), line syncs, hold, the site info
+// and the resets, on top of buckets. Its services live beside it: file
+// transfer in its own class (FileTransfer, which it owns); hardware
 // profiles, text, event and settings requests, trigger notifications, cards,
 // notification requests and serial-out commands in link_services.cpp (their
 // payload formats and parsers in their own files, usable without a link).
@@ -36,13 +37,14 @@
 #include "trennick/link/cards.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/event_requests.h"
-#include "trennick/link/file_transfer.h"
+#include "trennick/link/link_file_transfer.h"
 #include "trennick/link/link_host.h"
 #include "trennick/link/prot_list.h"
 #include "trennick/link/station_info.h"
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -74,15 +76,6 @@ struct LinkServices {
     DWORD nominalBuffLen = kNominalBucketBuffLen;
 };
 
-// File transfer states.
-enum FileSendState : LONG {
-    SEND_IDLE = 0, SEND_ANNOUNCED = 2, SEND_SENDING = 3, SEND_REFUSED = 4, WAIT_CRC_CONFIRM = 5,
-    SEND_CANCELLED = 6, SEND_USER_DISCONNECTING = 9,
-};
-enum FileReceiveState : LONG {
-    REC_IDLE = 0, REC_READY = 1, REC_RECEIVING = 2, REC_COMPLETE = 3, REC_STOPPED = 4,
-    REC_WAIT_USER = 5, REC_TIMED_OUT = 7, REC_CANCEL = 8, REC_USER_DISCONNECTING = 9,
-};
 // Video states.
 inline constexpr WORD VIDEO_NONE = 0;
 inline constexpr WORD VIDEO_OPEN = 2;
@@ -257,13 +250,8 @@ public:
     static bool FileExists(const std::string& path);
     LONG CheckReceiveCompletion();
 
-    // ---- file transfer (file_transfer.cpp) ----
-    // One send and one receive transfer at a time. The application calls
-    // ProcessSending periodically; it opens and announces a started file,
-    // sends the first block, resends after a silent period and closes ended
-    // transfers. Received files are written under a temporary name in the
-    // folder of their kind and appear under their own name only after the
-    // whole-file check passed.
+    // ---- file transfer (FileTransfer, link_file_transfer.h) ----
+    // ProcessSending also sends our card again until the peer confirms it.
     LONG ProcessSending();
     LONG SetSendStatus(LONG command, LONG value, const char* text);
     LONG SetReceiveStatus(LONG command, const char* text);
@@ -344,16 +332,6 @@ protected:
     virtual void ReceiveChatText(const DecodedBucket& bucket);
 
     // Service handlers behind OnHandlerToken.
-    void ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD length);
-    void ConfirmOnCRC(const BYTE* body, DWORD length);
-    void OnFinishSending();
-    LONG SendFileAnnouncement();
-    LONG SendFileBlock();
-    void OnBlockConfirmed(const BYTE* body, DWORD length);
-    void OnBlockRefused(const BYTE* body, DWORD length);
-    // "<CRCOK>" or "<CRCnotOK>" with the number of the block they answer.
-    void sendBlockAnswer(WORD tokenId, WORD number);
-    bool peerNumbersAnswers();
     LONG ReceiveLumoraHWProfile(const BYTE* body, DWORD length);
     int DispatchHWProfileList(const BYTE* list, DWORD length);
     LONG ReceiveLumoraRPC(const BYTE* body, DWORD length);
@@ -373,27 +351,34 @@ protected:
 
     DWORD now() const { return m_clock(); }
     void post(UINT message, WPARAM wParam, LPARAM lParam);
-    void closeSendFile();
-    void closeReceiveFile();
+    // A notice for the user (string resource, one text argument).
+    void notice(UINT stringId, const std::string& argument);
     void resetState(bool capabilityProtocol2);
 
     std::recursive_mutex m_bucketLock;
     std::recursive_mutex m_writeLock;
 
 private:
+    // One entry of the token table: the token, whether a body of the peer's
+    // data follows it, and its handler (the body is what follows the token).
+    struct TokenRoute {
+        WORD id;
+        bool body;
+        void (*handle)(CPacketConnection& link, WORD id, const BYTE* body, DWORD length);
+    };
+    // The tokens in dispatch order: the first one found in a payload decides.
+    static std::span<const TokenRoute> tokenTable();
+    // The handlers of the services' tokens, behind OnHandlerToken.
+    static std::span<const TokenRoute> serviceTable();
+    class FileLink;
+
     bool sendToken(WORD tokenId);
     LONG receiveSettingsReport(WORD tokenId, UINT message, const BYTE* body, DWORD length);
-    std::string receiveTargetFolder(int kind, bool& ok);
-    void failReceive(LONG state, bool tellPeer);
-    bool commitReceivedFile();
-    void finishSend(LONG state);
-    void resendFromConfirmed(const char* why);
     void resetServices();
     // The video window as the receiving video code sees it; null without one.
     RemoteVideoWindow* videoWindow();
     // Both video directions to closed, unless they were never opened.
     void closeVideoStates();
-    void handleToken(WORD tokenId, const BYTE* body, DWORD length);
     bool peerVersionHoldsAny(std::initializer_list<const char*> versions);
     bool audioRefusedByOldPeer();
 
@@ -427,59 +412,11 @@ private:
     DWORD m_helloAttempts = 0;
     DWORD m_helloRetryPeriodMs = 3000;
     DWORD m_helloRetryLimit = 20;
-    DWORD m_lastFileActivityMs = 0;
     DWORD m_disconnectTimeMs = 0;
     DWORD m_lastActivityMs = 0;
     DWORD m_statsIntervalStartMs = 0;
-    DWORD m_blockConfirmPeriodMs = 6000;
     ULONGLONG m_sentBytes = 0;
 
-    // File transfer.
-    LONG m_fileSendStatus = SEND_IDLE;
-    LONG m_fileRecvStatus = REC_READY;
-    int m_recvFileKind = 0;
-    std::FILE* m_sendFile = nullptr;
-    std::FILE* m_recvFile = nullptr;
-    LONGLONG m_sendOffset = -1;
-    LONGLONG m_recvOffset = -1;
-    LONGLONG m_confirmedOffset = 0;
-    DWORD m_sendBlocks = 0;
-    DWORD m_confirmedBlocks = 0;
-    DWORD m_retryCount = 0;
-    DWORD m_sendStartMs = 0;
-    ULONGLONG m_recvAnnouncedBytes = 0;
-    ULONGLONG m_recvBytes = 0;
-    // Send side beyond the core's fields.
-    std::string m_sendPath;
-    int m_sendKind = 0;
-    ULONGLONG m_sendFileLength = 0;
-    DWORD m_sendFileChecksum = 0;       // sum of the block checksums sent
-    DWORD m_confirmedFileChecksum = 0;  // the same up to the last confirmed block
-    DWORD m_blockSentMs = 0;
-    DWORD m_announcedMs = 0;
-    bool m_awaitingFileCheck = false;   // "<FCRC>" sent, its answer not yet in
-    WORD m_inFlightNo = 0;              // number of the block last sent
-    DWORD m_blockRetries = 0;           // resends of the block in flight
-    DWORD m_fileCheckTries = 0;
-    RateInterval m_sendRate;
-    // Receive side.
-    std::string m_recvName;             // the announced name, checked
-    std::string m_recvFinalPath;
-    std::string m_recvTempPath;
-    std::string m_receivedFilePath;     // the last file that arrived whole
-    WORD m_recvPacketNo = 0;
-    bool m_recvFirstBlock = true;
-    DWORD m_recvFileChecksum = 0;
-    bool m_recvChecked = false;         // the whole-file check passed
-    bool m_recvFinishSeen = false;
-    bool m_recvNotified = false;
-    DWORD m_recvErrors = 0;
-    RateInterval m_recvRate;
-    LONG m_lastRecvRate = -1;
-    // Work buffers of a file block: the bytes read and their escaped form.
-    std::vector<BYTE> m_workRead;
-    std::vector<BYTE> m_workEscaped;
-    std::vector<BYTE> m_workLineSync;
     // Peer's hardware, triggers, cards.
     tagHWProfile m_remoteHWProfile{};
     WORD m_remoteAdapters = 0;
@@ -505,8 +442,6 @@ private:
     RemoteViewSink* m_remoteView = nullptr;
     RemoteFrameList* m_videoTarget = nullptr;
     CommsSettingsRecord* m_commsSettings = nullptr;
-    std::string m_receiveFolder;
-    std::string m_specialFolder;
     bool m_finished = false;
 
     // Live audio and video: the link as they see it, the receivers, the
@@ -517,6 +452,10 @@ private:
     VideoSender m_videoTx;
     VideoStates m_videoStates;
     VideoSettingsExchange m_videoSettings;
+
+    // File transfer and its view of this link.
+    std::unique_ptr<FileLink> m_fileLink;
+    FileTransfer m_files;
 };
 
 }  // namespace trennick
