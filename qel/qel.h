@@ -22,9 +22,17 @@
 
 #define QEL_EXPORT extern "C" __attribute__((visibility("default")))
 
-// The window argument of Draw: the paint device to draw into (a QWidget while
-// it paints, or a QImage), passed untyped so callers need no Qt headers.
-using QelWindow = void*;
+// The window argument of Draw: the caller's canvas of 32-bit pixels (0xAARRGGBB
+// in one uint32_t, rows top-down, `stride` bytes from one row to the next). Draw
+// lays a 24-bit picture on it centred, as opaque pixels, and leaves the rest as
+// it was; the caller shows the canvas in its window.
+struct QelCanvas {
+    uint32_t* pixels;
+    int32_t width;
+    int32_t height;
+    int32_t stride;
+};
+using QelWindow = QelCanvas*;
 
 // Receives one rendered row of samples (output components per pixel), the row
 // width in pixels and the row number counted from the bottom starting at 1.
@@ -120,6 +128,8 @@ QEL_EXPORT int QEL_Decompress(BITMAPINFOHEADER* source, BITMAPINFOHEADER* target
 // written past the room and the target's biSizeImage tells the size needed.
 QEL_EXPORT int QEL_Compress(BITMAPINFOHEADER* source, BITMAPINFOHEADER* target, char** errorText,
                             int quality);
+// Refuses (0) a picture that is not 24-bit bottom-up and a canvas whose rows do
+// not hold its width; a picture larger than the canvas loses its edges.
 QEL_EXPORT int QEL_Draw(BITMAPINFOHEADER* image, QelWindow window);
 QEL_EXPORT int QEL_AddHuffman(const char* sourcePath, const char* targetPath);
 

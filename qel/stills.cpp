@@ -4,10 +4,7 @@
 #include "qel/qel.h"
 #include "qel/stills_internal.h"
 
-#include <QImage>
-#include <QPaintDevice>
-#include <QPainter>
-
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -447,22 +444,29 @@ QEL_EXPORT int QEL_Compress(BITMAPINFOHEADER* source, BITMAPINFOHEADER* target, 
 }
 
 QEL_EXPORT int QEL_Draw(BITMAPINFOHEADER* image, QelWindow window) {
-    if (image == nullptr || window == nullptr || image->biWidth <= 0 || image->biHeight <= 0) {
+    if (image == nullptr || window == nullptr || window->pixels == nullptr || image->biWidth <= 0 ||
+        image->biHeight <= 0 || image->biBitCount != 24 || window->width < 0 ||
+        window->height < 0 || window->stride / 4 < window->width) {
         return 0;
     }
-    auto* device = static_cast<QPaintDevice*>(window);
     const int width = image->biWidth;
     const int height = image->biHeight;
-    QImage rows(recordData(image), width, height, width * 3, QImage::Format_BGR888);
-    const QImage picture = rows.mirrored(false, true);  // stored bottom-up
-    QPainter painter(device);
-    if (!painter.isActive()) {
-        return 0;
+    // Centred, the odd pixel to the left and top (floor of a half).
+    const auto floorHalf = [](int64_t d) { return static_cast<int>(d >= 0 ? d / 2 : -((1 - d) / 2)); };
+    const int left = floorHalf(int64_t(window->width) - width);
+    const int top = floorHalf(int64_t(window->height) - height);
+    const BYTE* data = recordData(image);
+    const int64_t firstRow = std::max(0, top), endRow = std::min<int64_t>(window->height, int64_t(top) + height);
+    const int64_t firstColumn = std::max(0, left), endColumn = std::min<int64_t>(window->width, int64_t(left) + width);
+    for (int64_t y = firstRow; y < endRow; ++y) {
+        const BYTE* row = data + std::size_t(height - 1 - (y - top)) * std::size_t(width) * 3;  // bottom-up
+        auto* out = reinterpret_cast<uint32_t*>(reinterpret_cast<BYTE*>(window->pixels) +
+                                                std::size_t(y) * std::size_t(window->stride));
+        for (int64_t x = firstColumn; x < endColumn; ++x) {
+            const BYTE* pixel = row + std::size_t(x - left) * 3;
+            out[x] = 0xFF000000u | uint32_t(pixel[2]) << 16 | uint32_t(pixel[1]) << 8 | pixel[0];
+        }
     }
-    painter.setBackgroundMode(Qt::TransparentMode);
-    const int left = static_cast<int>(std::floor((device->width() - width) / 2.0));
-    const int top = static_cast<int>(std::floor((device->height() - height) / 2.0));
-    painter.drawImage(QPoint(left, top), picture);
     return 1;
 }
 

@@ -175,11 +175,14 @@ tagSTILLSERROR CStillsCodecQel::Compress(BITMAPINFOHEADER* source, BITMAPINFOHEA
     return STILLS_ERROR(*this, STILLS_NO_ERROR);
 }
 
-tagSTILLSERROR CStillsCodecQel::Draw(BITMAPINFOHEADER* image, void* window) {
+tagSTILLSERROR CStillsCodecQel::Draw(BITMAPINFOHEADER* image, StillCanvas* window) {
     if (m_api == nullptr) {
         return STILLS_ERROR(*this, STILLS_ERROR_NOT_AVAILABLE);
     }
-    m_api->Draw(image, window);
+    if (window != nullptr) {
+        QelCanvas canvas{window->pixels, window->width, window->height, window->stride};
+        m_api->Draw(image, &canvas);
+    }
     return STILLS_ERROR(*this, STILLS_NO_ERROR);
 }
 

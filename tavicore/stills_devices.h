@@ -65,6 +65,17 @@ protected:
     char m_errorText[kErrorTextBytes];
 };
 
+// The window of Draw: a canvas of 32-bit pixels (0xAARRGGBB in one DWORD, rows
+// top-down, `stride` bytes from one row to the next) on which the codec lays the
+// picture centred; showing it is the caller's (the window library's PaintStill
+// paints it into a window).
+struct StillCanvas {
+    DWORD* pixels;
+    LONG width;
+    LONG height;
+    LONG stride;
+};
+
 // An abstract stills codec. Operations return a code and leave it, with its
 // text, in the object. Destroyed only through its concrete class.
 class TAVICORE_API CStillsCodecInterface : public CStillsBase {
@@ -77,8 +88,7 @@ public:
     virtual tagSTILLSERROR Decompress(BITMAPINFOHEADER* source, BITMAPINFOHEADER* target) = 0;
     virtual tagSTILLSERROR Compress(BITMAPINFOHEADER* source, BITMAPINFOHEADER* target,
                                     int quality) = 0;
-    // `window`: the paint device to draw into (see qel's Draw).
-    virtual tagSTILLSERROR Draw(BITMAPINFOHEADER* image, void* window) = 0;
+    virtual tagSTILLSERROR Draw(BITMAPINFOHEADER* image, StillCanvas* window) = 0;
     virtual tagSTILLSERROR AddHuffman(const char* source, const char* target) = 0;
 
 protected:
@@ -102,7 +112,7 @@ public:
     tagSTILLSERROR Decompress(BITMAPINFOHEADER* source, BITMAPINFOHEADER* target) override;
     tagSTILLSERROR Compress(BITMAPINFOHEADER* source, BITMAPINFOHEADER* target,
                             int quality) override;
-    tagSTILLSERROR Draw(BITMAPINFOHEADER* image, void* window) override;
+    tagSTILLSERROR Draw(BITMAPINFOHEADER* image, StillCanvas* window) override;
     tagSTILLSERROR AddHuffman(const char* source, const char* target) override;
 
     tagSTILLSERROR CreateInterface();

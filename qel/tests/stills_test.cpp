@@ -5,6 +5,7 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -317,16 +318,77 @@ TEST(QelStills, AddHuffmanPlacesTheTablesBehindTheLeadingSegments) {
     EXPECT_FALSE(decompress(stripped, 32, 32).empty());
 }
 
-TEST(QelStills, DrawCentresThePicture) {
-    std::vector<BYTE> record = makeRecord(4, 2);
-    std::memset(pixelsOf(record), 0xFF, 4 * 2 * 3);
-    QImage canvas(10, 6, QImage::Format_RGB32);
-    canvas.fill(Qt::black);
-    EXPECT_EQ(QEL_Draw(headerOf(record), &canvas), 1);
-    EXPECT_EQ(canvas.pixel(3, 2), qRgb(255, 255, 255));
-    EXPECT_EQ(canvas.pixel(6, 3), qRgb(255, 255, 255));
-    EXPECT_EQ(canvas.pixel(2, 2), qRgb(0, 0, 0));
-    EXPECT_EQ(canvas.pixel(7, 2), qRgb(0, 0, 0));
+namespace {
+
+// A canvas of w x h pixels with two spare pixels at the end of each row.
+struct TestCanvas {
+    static constexpr uint32_t kUntouched = 0x11223344;
+    int width, height;
+    std::vector<uint32_t> pixels;
+    TestCanvas(int w, int h) : width(w), height(h), pixels(std::size_t(w + 2) * h, kUntouched) {}
+    QelCanvas view() { return QelCanvas{pixels.data(), width, height, (width + 2) * 4}; }
+    uint32_t at(int x, int y) const { return pixels[std::size_t(y) * (width + 2) + x]; }
+};
+
+// Each picture pixel its own colour: blue = x, green = y counted from the top.
+std::vector<BYTE> numberedRecord(int width, int height) {
+    std::vector<BYTE> record = makeRecord(width, height);
+    for (int y = 0; y < height; ++y) {
+        BYTE* row = pixelsOf(record) + std::size_t(height - 1 - y) * width * 3;
+        for (int x = 0; x < width; ++x) {
+            row[3 * x] = BYTE(x);
+            row[3 * x + 1] = BYTE(y);
+            row[3 * x + 2] = 0x80;
+        }
+    }
+    return record;
+}
+
+uint32_t numbered(int x, int y) { return 0xFF800000u | uint32_t(y) << 8 | uint32_t(x); }
+
+}  // namespace
+
+TEST(QelStills, DrawLaysThePictureCentredOnTheCanvas) {
+    std::vector<BYTE> record = numberedRecord(4, 2);
+    TestCanvas canvas(10, 6);
+    QelCanvas view = canvas.view();
+    ASSERT_EQ(QEL_Draw(headerOf(record), &view), 1);
+    for (int y = 0; y < 6; ++y) {
+        for (int x = 0; x < 12; ++x) {
+            SCOPED_TRACE(testing::Message() << x << "," << y);
+            const bool inside = x >= 3 && x < 7 && y >= 2 && y < 4;
+            EXPECT_EQ(canvas.pixels[std::size_t(y) * 12 + x],
+                      inside ? numbered(x - 3, y - 2) : TestCanvas::kUntouched);
+        }
+    }
+}
+
+TEST(QelStills, DrawCutsAPictureLargerThanTheCanvas) {
+    std::vector<BYTE> record = numberedRecord(7, 9);  // left -2 (floor of -1.5), top -2
+    TestCanvas canvas(4, 5);
+    QelCanvas view = canvas.view();
+    ASSERT_EQ(QEL_Draw(headerOf(record), &view), 1);
+    EXPECT_EQ(canvas.at(0, 0), numbered(2, 2));
+    EXPECT_EQ(canvas.at(3, 4), numbered(5, 6));
+    EXPECT_EQ(canvas.at(4, 0), TestCanvas::kUntouched);  // the spare pixels of a row
+}
+
+TEST(QelStills, DrawRefusesWhatItCannotLayOut) {
+    std::vector<BYTE> record = numberedRecord(4, 2);
+    std::vector<BYTE> grey = makeRecord(4, 2, 8);
+    TestCanvas canvas(10, 6);
+    QelCanvas view = canvas.view();
+    QelCanvas narrow{canvas.pixels.data(), 10, 6, 36};
+    QelCanvas noPixels{nullptr, 10, 6, 48};
+    EXPECT_EQ(QEL_Draw(headerOf(grey), &view), 0);
+    EXPECT_EQ(QEL_Draw(headerOf(record), &narrow), 0);
+    EXPECT_EQ(QEL_Draw(headerOf(record), &noPixels), 0);
+    EXPECT_EQ(QEL_Draw(headerOf(record), nullptr), 0);
+    EXPECT_EQ(QEL_Draw(nullptr, &view), 0);
+    headerOf(record)->biHeight = -2;  // top-down records are not drawn
+    EXPECT_EQ(QEL_Draw(headerOf(record), &view), 0);
+    EXPECT_EQ(std::count(canvas.pixels.begin(), canvas.pixels.end(), TestCanvas::kUntouched),
+              long(canvas.pixels.size()));
 }
 
 TEST(QelApi, ObjectIsSharedCountedAndBoundByItsWindowsName) {
