@@ -3,6 +3,7 @@
 
 #include "platform/com/oleauto.h"
 #include "platform/types.h"
+#include "ranvic/ranvic_lib.h"
 #include "tavicore/stills_devices.h"
 #include "tavicore/ui/tavicore_ui_api.h"
 #include "tavicore/ui/text_bitmap.h"
@@ -12,36 +13,6 @@
 
 class QPainter;
 class QWidget;
-
-// The H.263 decoder server (in-process COM class ZOH263DEC). Dual interface;
-// operations in slot order after IDispatch's.
-inline constexpr CLSID CLSID_ZOH263DEC = {0x940384FA, 0x7619, 0x4BD4,
-                                         {0x8C, 0xD1, 0x97, 0x19, 0x81, 0xD8, 0xD5, 0x33}};
-inline constexpr IID IID_IZOH263DEC = {0x59DAEFF0, 0x44C3, 0x4E73,
-                                      {0x81, 0x0A, 0xD9, 0x97, 0xEE, 0x8C, 0x74, 0xD6}};
-
-struct IZOH263DEC : IDispatch {
-    static constexpr IID iid = IID_IZOH263DEC;
-    using Base = IDispatch;
-    virtual HRESULT Init(DWORD type) = 0;
-    virtual HRESULT Finish() = 0;
-    virtual HRESULT Go() = 0;
-    virtual HRESULT Stop() = 0;
-    virtual HRESULT Clean() = 0;
-    virtual HRESULT AddBuffer(BYTE* buffer, DWORD size) = 0;
-    virtual HRESULT GetBuffer(BYTE* buffer, DWORD size) = 0;
-    virtual HRESULT GetData(BYTE* buffer, DWORD size) = 0;
-    virtual HRESULT IsUpdated(DWORD* updated) = 0;
-    virtual HRESULT GetLastErr(DWORD* error) = 0;
-    virtual HRESULT GetState(DWORD* state) = 0;
-    virtual HRESULT GetBufferSize(DWORD* size) = 0;
-    virtual HRESULT SetAttribute(SHORT width, SHORT height) = 0;
-    virtual HRESULT IsReady(DWORD* ready) = 0;
-    virtual HRESULT SetType(DWORD type) = 0;
-
-protected:
-    ~IZOH263DEC() = default;
-};
 
 // The compression value of JPEG frames: "JPEG" as a little-endian word.
 inline constexpr DWORD kCompressionJpeg = 0x4745504A;

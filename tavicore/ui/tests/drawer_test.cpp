@@ -1,6 +1,7 @@
 #include "tavicore/ui/drawer.h"
 
 #include "common/kc_reg.h"
+#include "platform/com/com.h"
 #include "tavicore/ui/text_bitmap.h"
 
 #include <QClipboard>
@@ -288,4 +289,34 @@ TEST(Drawer, CopyToClipboardPutsTheStampedPicture) {
     ASSERT_FALSE(copied.isNull());
     EXPECT_EQ(copied.width(), 40);
     EXPECT_GT(countNot(copied.convertToFormat(QImage::Format_RGB32), qRgb(0, 0, 0), QRect(0, 0, 40, 20)), 0);
+}
+
+// With the servers registered, the drawer creates the H.263 decoder server and
+// a block-transform frame comes back as a picture.
+TEST(Drawer, BlockTransformFramesDecodeThroughTheDecoderServer) {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    platform::com::ensureServersRegistered();
+    {
+        CDrawer drawer;
+        ASSERT_TRUE(drawer.HasDecoder());
+        BITMAPINFOHEADER format{40, 16, 16, 1, 24, 4, 0, 0, 0, 0, 0};
+        EXPECT_EQ(drawer.PrepareFrame(&format), 1);
+        // One grey block packet of 2 x 2 blocks, each DC level 90, last of its picture.
+        std::vector<BYTE> packet = {1, 0, 16, 4 | 2, 1, 2, 2, 0, 0, 0, 4};
+        std::uint64_t bits = 0;
+        for (int b = 0; b < 4; ++b) bits = (bits << 10) | (0b01u << 8) | 90u;
+        bits <<= 64 - 40;
+        for (int i = 0; i < 5; ++i) packet.push_back(BYTE(bits >> (56 - 8 * i)));
+        int ready = 0;
+        EXPECT_EQ(drawer.DecodeFrame(reinterpret_cast<BITMAPINFOHEADER*>(packet.data()), DWORD(packet.size()), &ready),
+                  1);
+        EXPECT_EQ(ready, 1);
+        const BITMAPINFOHEADER* picture = drawer.Picture();
+        ASSERT_NE(picture, nullptr);
+        EXPECT_EQ(picture->biWidth, 16);
+        const BYTE* pixels = reinterpret_cast<const BYTE*>(picture) + 40;
+        EXPECT_EQ(pixels[0], 90);
+        EXPECT_EQ(pixels[16 * 16 * 3 - 1], 90);
+    }
+    CoUninitialize();
 }
