@@ -51,7 +51,7 @@ void decodeCoded(KcExpandContextData& ctx, const std::uint8_t* payload, std::uin
         std::memset(coef, 0, 64 * sizeof(std::int16_t));
         coef[0] = std::int16_t(8 * dc);
         if (!dcOnly) {
-            readTcoef(br, coef, 1, quant);
+            readTcoef(br, coef, 1, quant, tables().h263Tcoef);
         }
         ctx.changed[std::size_t(index)] |= 1;
         ++coded;

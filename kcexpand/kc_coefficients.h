@@ -14,8 +14,7 @@ inline int dequantise(int level, int quant) {
 
 // Reads TCOEF codes from zig-zag position `start` until a code with LAST set,
 // a position past 63 or a prefix that is no code.
-inline void readTcoef(BitReader& br, std::int16_t* coef, int start, int quant) {
-    const VlcTable& table = tables().h263Tcoef;
+inline void readTcoef(BitReader& br, std::int16_t* coef, int start, int quant, const VlcTable& table) {
     int i = start;
     for (;;) {
         const int symbol = table.read(br);
@@ -23,16 +22,16 @@ inline void readTcoef(BitReader& br, std::int16_t* coef, int start, int quant) {
             return;
         }
         int last, run, level;
-        if (symbol == kH263Escape) {
+        if (symbol == 2 * kH263Escape) {
             last = int(br.get1());
             run = int(br.get(6));
             const int raw = int(br.get(8));
             level = raw >= 128 ? raw - 256 : raw;
         } else {
-            const RunLevel& rl = kH263RunLevel[symbol];
+            const RunLevel& rl = kH263RunLevel[symbol >> 1];
             last = rl.last;
             run = rl.run;
-            level = br.get1() ? -int(rl.level) : int(rl.level);
+            level = (symbol & 1) ? -int(rl.level) : int(rl.level);
         }
         i += run;
         if (i > 63) {

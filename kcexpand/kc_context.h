@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace kcexpand {
 
@@ -145,6 +146,18 @@ public:
 
 private:
     void refill() {
+        if (m_next + 8 <= m_length) {
+            // Eight bytes at once; only the whole bytes that fit are taken.
+            std::uint64_t v;
+            std::memcpy(&v, m_data + m_next, 8);
+            v = __builtin_bswap64(v);
+            const int bytes = (64 - m_cached) >> 3;
+            v &= ~std::uint64_t(0) << (64 - bytes * 8);
+            m_cache |= v >> m_cached;
+            m_cached += bytes * 8;
+            m_next += std::size_t(bytes);
+            return;
+        }
         while (m_cached <= 56) {
             const std::uint64_t byte = m_next < m_length ? m_data[m_next] : 0;
             ++m_next;
@@ -186,7 +199,7 @@ struct VlcTable {
 };
 
 struct Tables {
-    VlcTable h263Tcoef;     // symbol: index 0..101, 102 escape
+    VlcTable h263Tcoef;     // symbol: 2 x index (0..101) + sign bit; 2 x 102 escape
     VlcTable mcbpcIntra;    // symbol: cbpc | type << 2; 8 stuffing
     VlcTable mcbpcInter;    // symbol: cbpc | type << 2; 20 stuffing
     VlcTable cbpy;          // symbol: the intra pattern

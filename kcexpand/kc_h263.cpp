@@ -51,6 +51,7 @@ private:
     KcExpandContextData& m_ctx;
     PacketOutcome& m_out;
     BitReader& m_br;
+    const Tables& m_tables = tables();
     bool m_inter = false;
     int m_quant = 1;
     int m_gobStartRow = 0;  // top row of the GOB whose header was present
@@ -269,7 +270,7 @@ int H263Decoder::predictVector(int mbx, int mby, int component) const {
 }
 
 bool H263Decoder::readVectorComponent(int prediction, int& v) {
-    const int code = tables().mvd.read(m_br);
+    const int code = m_tables.mvd.read(m_br);
     if (code < 0) {
         return fail(KCERR_MVD);
     }
@@ -283,7 +284,7 @@ bool H263Decoder::readVectorComponent(int prediction, int& v) {
 
 bool H263Decoder::macroblock(int mbx, int mby) {
     KcExpandContextData& ctx = m_ctx;
-    const Tables& t = tables();
+    const Tables& t = m_tables;
     const int mb = mby * ctx.layout.mbWidth + mbx;
     std::int8_t* vector = &ctx.vectors[std::size_t(mb) * 2];
     int type = 0;
@@ -351,7 +352,7 @@ bool H263Decoder::macroblock(int mbx, int mby) {
             }
             coef[0] = std::int16_t(8 * dc);
             if (cbp & (32 >> b)) {
-                readTcoef(m_br, coef, 1, m_quant);
+                readTcoef(m_br, coef, 1, m_quant, m_tables.h263Tcoef);
             }
             inverseTransformReplace(coef, blocks[b]);
         }
@@ -372,7 +373,7 @@ bool H263Decoder::macroblock(int mbx, int mby) {
     for (int b = 0; b < 6; ++b) {
         if (cbp & (32 >> b)) {
             std::memset(coef, 0, sizeof coef);
-            readTcoef(m_br, coef, 0, m_quant);
+            readTcoef(m_br, coef, 0, m_quant, m_tables.h263Tcoef);
             inverseTransformAdd(coef, blocks[b]);
         }
     }

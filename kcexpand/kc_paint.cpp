@@ -15,7 +15,9 @@ namespace {
 
 struct ConversionTables {
     std::array<int, 256> red{}, blue{}, greenCb{}, greenCr{};
+    std::array<std::uint8_t, 1024> clamp{};  // entry 384 + v: v clamped to 0..255
     ConversionTables() {
+        for (int v = -384; v < 640; ++v) clamp[std::size_t(v + 384)] = std::uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
         for (int i = 0; i < 256; ++i) {
             const int c = i - 128;
             red[std::size_t(i)] = (91881 * c + 32768) >> 16;
@@ -108,6 +110,37 @@ void convertPixel(int y, int cb, int cr, std::uint8_t* bgr) {
     bgr[2] = clampByte(y + t.red[std::size_t(cr)]);
 }
 
+namespace {
+
+// One 8x8 block of a 4:2:0 colour picture as 24-bit BGR: each chroma pair's
+// three terms are worked out once for its 2x2 pixels.
+void paintBlock420(const ConversionTables& t, const BlockPixels& p, std::uint8_t* const* rows) {
+    const std::uint8_t* clamp = t.clamp.data() + 384;
+    for (int r = 0; r < 8; r += 2) {
+        const std::uint8_t* cbRow = p.cb + (p.chromaRow0 + r / 2) * 8 + p.chromaCol0;
+        const std::uint8_t* crRow = p.cr + (p.chromaRow0 + r / 2) * 8 + p.chromaCol0;
+        const std::uint8_t* y0 = p.y + r * 8;
+        const std::uint8_t* y1 = y0 + 8;
+        std::uint8_t* d0 = rows[r];
+        std::uint8_t* d1 = rows[r + 1];
+        for (int c = 0; c < 8; c += 2) {
+            const int cb = cbRow[c / 2], cr = crRow[c / 2];
+            const int db = t.blue[std::size_t(cb)];
+            const int dg = (t.greenCb[std::size_t(cb)] + t.greenCr[std::size_t(cr)]) >> 16;
+            const int dr = t.red[std::size_t(cr)];
+            const int ys[4] = {y0[c], y0[c + 1], y1[c], y1[c + 1]};
+            std::uint8_t* ds[4] = {d0 + 3 * c, d0 + 3 * c + 3, d1 + 3 * c, d1 + 3 * c + 3};
+            for (int k = 0; k < 4; ++k) {
+                ds[k][0] = clamp[ys[k] + db];
+                ds[k][1] = clamp[ys[k] + dg];
+                ds[k][2] = clamp[ys[k] + dr];
+            }
+        }
+    }
+}
+
+}  // namespace
+
 void paint(KcExpandContextData& ctx, std::uint8_t* output) {
     const Settings& s = ctx.settings;
     const Layout& l = ctx.layout;
@@ -127,6 +160,16 @@ void paint(KcExpandContextData& ctx, std::uint8_t* output) {
                 continue;
             }
             const BlockPixels p = blockPixels(ctx, index);
+            if (s.mode == KCMODE_BGR24 && p.cb != nullptr && p.chroma420) {
+                std::uint8_t* rows[8];
+                for (int r = 0; r < 8; ++r) {
+                    const int row = br * 8 + r;
+                    const int outRow = s.topDown ? row : s.outHeight - 1 - row;
+                    rows[r] = output + std::size_t(outRow) * stride + std::size_t(bc) * 24;
+                }
+                paintBlock420(conversion(), p, rows);
+                continue;
+            }
             for (int r = 0; r < 8; ++r) {
                 const int row = br * 8 + r;
                 const int outRow = s.topDown ? row : s.outHeight - 1 - row;

@@ -196,6 +196,14 @@ namespace {
 void fetch(const std::uint8_t* plane, const int* rowPart, const int* colPart, int planeWidth, int planeHeight, int x0,
            int y0, int w, int h, std::uint8_t* out) {
     int cols[17];
+    if (x0 >= 0 && x0 + w <= planeWidth && y0 >= 0 && y0 + h <= planeHeight) {
+        for (int c = 0; c < w; ++c) cols[c] = colPart[x0 + c];
+        for (int r = 0; r < h; ++r) {
+            const std::uint8_t* row = plane + rowPart[y0 + r];
+            for (int c = 0; c < w; ++c) out[r * w + c] = row[cols[c]];
+        }
+        return;
+    }
     for (int c = 0; c < w; ++c) {
         cols[c] = colPart[std::clamp(x0 + c, 0, planeWidth - 1)];
     }

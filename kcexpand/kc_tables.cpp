@@ -101,12 +101,18 @@ private:
 };
 
 struct AllTables {
-    Builder tcoef{12}, mcbpcIntra{9}, mcbpcInter{9}, cbpy{6}, mvd{12}, mba{11}, mtype{10}, h261Mvd{10},
+    Builder tcoef{13}, mcbpcIntra{9}, mcbpcInter{9}, cbpy{6}, mvd{12}, mba{11}, mtype{10}, h261Mvd{10},
         cbp{9}, h261Tcoeff{13};
     Tables tables;
 
     AllTables() {
-        for (int i = 0; i < 103; ++i) tcoef.add(kH263TcoefCodes[i].code, kH263TcoefCodes[i].length, i);
+        // TCOEF with its sign bit: symbol 2 x index + sign; ESCAPE has no sign.
+        for (int i = 0; i < 102; ++i) {
+            const std::uint32_t code = std::uint32_t(kH263TcoefCodes[i].code) << 1;
+            tcoef.add(code, kH263TcoefCodes[i].length + 1, 2 * i);
+            tcoef.add(code | 1, kH263TcoefCodes[i].length + 1, 2 * i + 1);
+        }
+        tcoef.add(kH263TcoefCodes[102].code, kH263TcoefCodes[102].length, 2 * kH263Escape);
         for (int i = 0; i < 9; ++i) mcbpcIntra.add(kMcbpcIntraCodes[i].code, kMcbpcIntraCodes[i].length, i);
         for (int i = 0; i < 21; ++i) mcbpcInter.add(kMcbpcInterCodes[i].code, kMcbpcInterCodes[i].length, i);
         for (int i = 0; i < 16; ++i) cbpy.add(kCbpyCodes[i].code, kCbpyCodes[i].length, i);
