@@ -1,6 +1,7 @@
 #include "pelmo/rs_main.h"
 
 #include "common/lumo_deb.h"
+#include "common/serial_port_map.h"
 #include "platform/ini_file.h"
 
 #include <algorithm>
@@ -124,7 +125,7 @@ HRESULT CRSMain::GetConfig(ZoSerialConfig* config) {
 
 int CRSMain::openPort() {
     auto serial = std::make_unique<platform::SerialPort>();
-    const DWORD opened = serial->open("COM" + std::to_string(m_port));
+    const DWORD opened = serial->open("COM" + std::to_string(m_port), ReadSerialPortMap());
     LUMO_TRACE(3, "Open com%d return %ld", m_port, static_cast<long>(opened == ERROR_SUCCESS ? 0 : -1));
     if (opened != ERROR_SUCCESS) return -1;
     if (serial->setQueueSizes(8192, 1024) != ERROR_SUCCESS) return -5;

@@ -4,7 +4,7 @@
 // process of the user shares.
 //
 // - Key and value names are case-insensitive (ASCII letters) and keep the case they
-//   were created with. Key paths are backslash-separated ("Software\Quennel\Velmoor").
+//   were created with. Key paths are backslash-separated ("Software\Maker\Program").
 // - A value keeps its type and its exact bytes: a REG_SZ written with or without its
 //   terminator reads back with the same size.
 // - Subkeys enumerate by index in case-insensitive name order; values in the order

@@ -1,7 +1,6 @@
 #include "platform/serial_port.h"
 
 #include "platform/folders.h"
-#include "platform/registry.h"
 
 #include <algorithm>
 #include <cctype>
@@ -46,22 +45,6 @@ DWORD codeFromErrno(int e) {
     default:
         return ERROR_READ_FAULT;
     }
-}
-
-// "COM<n>" with n >= 1, any case; 0 for any other name.
-unsigned comNumber(std::string_view name) {
-    if (name.size() < 4 || name.size() > 7) return 0;
-    if (std::toupper(static_cast<unsigned char>(name[0])) != 'C' ||
-        std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
-        std::toupper(static_cast<unsigned char>(name[2])) != 'M') {
-        return 0;
-    }
-    unsigned n = 0;
-    for (char c : name.substr(3)) {
-        if (c < '0' || c > '9') return 0;
-        n = n * 10 + static_cast<unsigned>(c - '0');
-    }
-    return n;
 }
 
 // Unix98 pseudo-terminal device sides have majors 136..143.
@@ -223,23 +206,27 @@ void makeRawSettings(termios& t) {
 
 }  // namespace
 
-std::filesystem::path serialDevicePath(std::string_view portName) {
-    const unsigned n = comNumber(portName);
+unsigned comPortNumber(std::string_view name) {
+    if (name.size() < 4 || name.size() > 7) return 0;
+    if (std::toupper(static_cast<unsigned char>(name[0])) != 'C' ||
+        std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
+        std::toupper(static_cast<unsigned char>(name[2])) != 'M') {
+        return 0;
+    }
+    unsigned n = 0;
+    for (char c : name.substr(3)) {
+        if (c < '0' || c > '9') return 0;
+        n = n * 10 + static_cast<unsigned>(c - '0');
+    }
+    return n;
+}
+
+std::filesystem::path serialDevicePath(std::string_view portName, const SerialPortMap& ports) {
+    const unsigned n = comPortNumber(portName);
     if (n == 0) return std::filesystem::path(std::string(portName));
     const std::string var = "VELMOOR_COM" + std::to_string(n);
     if (const char* env = std::getenv(var.c_str()); env && *env) return env;
-    {
-        RegistryKey key;
-        if (RegistryKey::open(HKEY_CURRENT_USER, "Software\\Quennel\\Velmoor\\Common\\SerialPorts", KEY_QUERY_VALUE,
-                              key) == ERROR_SUCCESS) {
-            RegistryValue value;
-            if (key.readValue("COM" + std::to_string(n), value) == ERROR_SUCCESS && value.type == REG_SZ) {
-                std::string path(value.data.begin(), value.data.end());
-                path.erase(std::find(path.begin(), path.end(), '\0'), path.end());
-                if (!path.empty()) return path;
-            }
-        }
-    }
+    if (const auto it = ports.find(n); it != ports.end() && !it->second.empty()) return it->second;
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 
@@ -300,9 +287,9 @@ SerialPort::~SerialPort() {
     }
 }
 
-DWORD SerialPort::open(std::string_view portName) {
+DWORD SerialPort::open(std::string_view portName, const SerialPortMap& ports) {
     if (m_fd >= 0) return ERROR_ACCESS_DENIED;
-    const std::filesystem::path device = serialDevicePath(portName);
+    const std::filesystem::path device = serialDevicePath(portName, ports);
     std::error_code ec;
     std::filesystem::path canonical = std::filesystem::canonical(device, ec);
     if (ec) return ERROR_FILE_NOT_FOUND;

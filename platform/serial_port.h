@@ -5,8 +5,7 @@
 //
 // Port names. "COM<n>" (any case, n >= 1) maps to a device by a setting:
 //   1. the environment variable VELMOOR_COM<n> (tests point it at a pty);
-//   2. the registry value HKEY_CURRENT_USER\Software\Quennel\Velmoor\Common\SerialPorts,
-//      value "COM<n>" (REG_SZ, the device path);
+//   2. the caller's port map (SerialPortMap: the program's own settings);
 //   3. else /dev/ttyS<n-1>.
 // Any other name (a path) is opened as it is.
 //
@@ -39,6 +38,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -116,8 +116,15 @@ struct SerialQueueCounts {
     DWORD outQueue = 0;
 };
 
+// n of a port name "COM<n>" (n >= 1, any case); 0 for any other name.
+unsigned comPortNumber(std::string_view name);
+
+// The device path of each COM port number the caller's settings name; numbers
+// it leaves out (or maps to an empty path) take the default device.
+using SerialPortMap = std::map<unsigned, std::string>;
+
 // The device a port name stands for (see the file comment).
-std::filesystem::path serialDevicePath(std::string_view portName);
+std::filesystem::path serialDevicePath(std::string_view portName, const SerialPortMap& ports = {});
 
 // The pty side of the line file: the status bits a test port reports (MS_* bits),
 // and DTR/RTS as the opener set them. `device` is the device path.
@@ -148,9 +155,10 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens the port for reading and writing, exclusively. ERROR_FILE_NOT_FOUND
-    // when there is no such device, ERROR_ACCESS_DENIED when it is in use.
-    DWORD open(std::string_view portName);
+    // Opens the port for reading and writing, exclusively; a COM name maps
+    // through `ports` (see the file comment). ERROR_FILE_NOT_FOUND when there is
+    // no such device, ERROR_ACCESS_DENIED when it is in use.
+    DWORD open(std::string_view portName, const SerialPortMap& ports = {});
     void close();
     // Hands the open descriptor over to another owner (in this process)
     // without closing it and without touching the lines: DTR stays as it is.

@@ -6,7 +6,7 @@
 #include "common/kc_reg.h"
 #include "platform/time_convert.h"
 #include "tavicore/event_file_internal.h"
-#include "tavicore/tavicore_globals.h"
+#include "tavicore/product_key.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,10 +19,7 @@ namespace {
 constexpr const char* kFilterSection = "Filter";
 constexpr const char* kDateSection = "Filter\\DateFilter";
 
-CKcReg settings(const char* section) {
-    const std::string product = "Velmoor" + gcsVlmInsID;
-    return CKcReg("Quennel", product.c_str(), "1.000.0", section);
-}
+CKcReg settings(const char* section) { return ProductKey(section); }
 
 // Parses "%ld/%ld/%ld %ld:%ld:%ld" (day, month, year, hour, minute, second);
 // every field must be there and be a number.

@@ -1,5 +1,6 @@
 #include "tavicore/db_lumo.h"
 
+#include "common/product_registry.h"
 #include "platform/registry.h"
 #include "tavicore/settings_store.h"
 #include "tavicore/tavicore_globals.h"
@@ -124,17 +125,7 @@ CDBLumo::~CDBLumo() {
 }
 
 int CDBLumo::BuildRegPath(const char* instanceId, const char* section, char* out, DWORD outBytes) {
-    std::string path = "software\\Quennel\\Velmoor";
-    if (instanceId != nullptr && *instanceId != '\0') {
-        path += instanceId;
-    }
-    path += "\\1.000.0\\";
-    path += section ? section : "";
-    if (out == nullptr || path.size() >= outBytes) {
-        return 0;
-    }
-    std::memcpy(out, path.c_str(), path.size() + 1);
-    return 1;
+    return CopyInstanceKeyPath(instanceId, section, out, outBytes) ? 1 : 0;
 }
 
 void CDBLumo::WriteDebriefProfiles() {

@@ -5,6 +5,7 @@
 
 #include "common/kc_reg.h"
 #include "tavicore/event_file_internal.h"
+#include "tavicore/product_key.h"
 #include "tavicore/stations_mgr.h"
 #include "tavicore/tavicore_globals.h"
 
@@ -183,10 +184,7 @@ bool isFolder(const char* path) {
     return path != nullptr && path[0] != '\0' && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-CKcReg generalSettings() {
-    const std::string product = "Velmoor" + gcsVlmInsID;
-    return CKcReg("Quennel", product.c_str(), "1.000.0", "General");
-}
+CKcReg generalSettings() { return ProductKey("General"); }
 
 }  // namespace
 

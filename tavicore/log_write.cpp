@@ -2,6 +2,7 @@
 
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
+#include "common/product_registry.h"
 #include "platform/com/com.h"
 #include "platform/named_lock.h"
 
@@ -48,7 +49,7 @@ CLogWrite::CLogWrite(const char* workDir, const char* logFileName, const char* s
     : m_workDir(workDir ? workDir : ""), m_logFileName(logFileName ? logFileName : ""),
       m_sourceName(sourceName ? sourceName : "") {
     CoInitialize(nullptr);
-    CKcReg reg("Quennel", "Velmoor", "Common", "Log");
+    CKcReg reg = CommonKey("Log");
     char backup[MAX_PATH] = "VelmoorB.log";
     DWORD size = sizeof backup;
     reg.GetStringDefault(nullptr, "BackUpLogName", backup, &size);

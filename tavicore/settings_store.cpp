@@ -1,5 +1,6 @@
 #include "tavicore/settings_store.h"
 
+#include "common/product_registry.h"
 #include "tavicore/tavicore_globals.h"
 
 #include <algorithm>
@@ -8,7 +9,7 @@
 
 namespace settings_store {
 
-Store::Store() : m_product("Velmoor" + gcsVlmInsID), m_reg("Quennel", m_product.c_str(), "1.000.0", "") {}
+Store::Store() : m_instanceId(gcsVlmInsID), m_reg(InstanceKey(m_instanceId, "")) {}
 
 DWORD Store::readDword(const std::string& section, const char* name, DWORD def) {
     DWORD value = def;
@@ -62,7 +63,7 @@ void Store::writeBinary(const std::string& section, const char* name, const void
 
 void Store::createKey(const std::string& section) {
     platform::RegistryKey key;
-    (void)platform::RegistryKey::create(platform::HKEY_CURRENT_USER, "Software\\Quennel\\" + m_product + "\\1.000.0\\" + section,
+    (void)platform::RegistryKey::create(platform::HKEY_CURRENT_USER, InstanceKeyPath(m_instanceId, section),
                                         platform::KEY_ALL_ACCESS, key);
 }
 

@@ -9,8 +9,8 @@
 
 namespace settings_store {
 
-// One group of reads and writes under "Software\Quennel\Velmoor<instance
-// id>\1.000.0"; the instance id is taken when the object is built. Failures are
+// One group of reads and writes under the instance's product key
+// (common/product_registry.h); the instance id is taken when the object is built. Failures are
 // traced by the settings class and leave the caller's default.
 class Store {
 public:
@@ -35,7 +35,7 @@ public:
     void createKey(const std::string& section);
 
 private:
-    std::string m_product;
+    std::string m_instanceId;
     CKcReg m_reg;
 };
 

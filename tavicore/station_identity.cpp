@@ -3,7 +3,7 @@
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
 #include "platform/uuid.h"
-#include "tavicore/tavicore_globals.h"
+#include "tavicore/product_key.h"
 
 #include <algorithm>
 #include <cstring>
@@ -47,9 +47,7 @@ void copyText(const std::string& text, char* buffer, DWORD size) {
     buffer[n] = '\0';
 }
 
-std::string productPath(const std::string& subKey) {
-    return "software\\Quennel\\Velmoor" + gcsVlmInsID + "\\1.000.0\\" + subKey;
-}
+std::string productPath(const std::string& subKey) { return ProductKeyPath("") + "\\" + subKey; }
 
 // Reads a text value into a 256-byte field; a longer text is cut, not dropped.
 bool readText(const RegistryKey& key, const char* name, char (&field)[256]) {
@@ -83,17 +81,7 @@ CUUIDdb::~CUUIDdb() = default;
 int CUUIDdb::dbIsNullPointer(const char* text) { return text == nullptr || *text == '\0'; }
 
 int CUUIDdb::BuildRegPath(const char* instanceId, const char* subKey, char* out, DWORD outBytes) {
-    std::string path = "software\\Quennel\\Velmoor";
-    if (!dbIsNullPointer(instanceId)) {
-        path += instanceId;
-    }
-    path += "\\1.000.0\\";
-    path += subKey ? subKey : "";
-    if (out == nullptr || path.size() >= outBytes) {
-        return 0;
-    }
-    copyText(path, out, outBytes);
-    return 1;
+    return CopyInstanceKeyPath(instanceId, subKey, out, outBytes) ? 1 : 0;
 }
 
 int CUUIDdb::dbGUIDCreateKey(char* buffer, DWORD size) {
@@ -393,8 +381,7 @@ int CStationData::WriteData(const char* guid, StationData data) {
     if (!BuildRegStationKey(guid, m_key, sizeof m_key)) {
         return 0;
     }
-    const std::string product = "Velmoor" + gcsVlmInsID;
-    CKcReg reg("Quennel", product.c_str(), "1.000.0", m_key);
+    CKcReg reg = ProductKey(m_key);
     const int adapters = std::min<int>(data.adapters, kStationDataAdapters);
     DWORD value = static_cast<DWORD>(adapters);
     reg.SetDword(nullptr, "AdaptersNumber", &value);
@@ -410,8 +397,7 @@ int CStationData::ReadData(const char* guid, StationData* out) {
     if (out == nullptr || !BuildRegStationKey(guid, m_key, sizeof m_key)) {
         return 0;
     }
-    const std::string product = "Velmoor" + gcsVlmInsID;
-    CKcReg reg("Quennel", product.c_str(), "1.000.0", m_key);
+    CKcReg reg = ProductKey(m_key);
     std::memset(out, 0, sizeof *out);
     DWORD value = 1;
     if (!reg.GetDword(nullptr, "AdaptersNumber", &value)) {

@@ -1,6 +1,7 @@
 #include "tavicore/stations_mgr.h"
 
 #include "common/kc_reg.h"
+#include "common/product_registry.h"
 #include "platform/com/com.h"
 #include "platform/folders.h"
 
@@ -24,7 +25,7 @@ CStationsMgr::CStationsMgr() {
     CoInitialize(nullptr);
     // The program folder is where the program runs: its "current folder".
     const std::string current = platform::programFolder().string();
-    CKcReg reg("Quennel", "Velmoor", "Common", "Storage");
+    CKcReg reg = CommonKey("Storage");
     const std::string storage = folderSetting(reg, "DefaultPath", current);
     const std::string stations = folderSetting(reg, "StationsDBFolder", current);
     void* object = nullptr;

@@ -50,7 +50,7 @@ struct PtyPort {
     bool ok = false;
 };
 
-TEST(SerialPort, ComNamesMapByEnvironmentRegistryOrDefault) {
+TEST(SerialPort, ComNamesMapByEnvironmentCallersMapOrDefault) {
     ::unsetenv("VELMOOR_COM3");
     ::unsetenv("VELMOOR_COM4");
     EXPECT_EQ(serialDevicePath("COM3"), "/dev/ttyS2");
@@ -58,16 +58,13 @@ TEST(SerialPort, ComNamesMapByEnvironmentRegistryOrDefault) {
     EXPECT_EQ(serialDevicePath("/dev/pts/7"), "/dev/pts/7");
     EXPECT_EQ(serialDevicePath("COMX"), "COMX");
 
-    RegistryKey key;
-    ASSERT_EQ(RegistryKey::create(HKEY_CURRENT_USER, "Software\\Quennel\\Velmoor\\Common\\SerialPorts", KEY_ALL_ACCESS,
-                                  key),
-              ERROR_SUCCESS);
-    const std::string path = "/dev/ttyUSB0";
-    ASSERT_EQ(key.setValue("COM4", REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()), DWORD(path.size() + 1)),
-              ERROR_SUCCESS);
-    EXPECT_EQ(serialDevicePath("COM4"), "/dev/ttyUSB0");
+    const SerialPortMap ports{{4, "/dev/ttyUSB0"}, {5, ""}};
+    EXPECT_EQ(serialDevicePath("COM4", ports), "/dev/ttyUSB0");
+    EXPECT_EQ(serialDevicePath("COM3", ports), "/dev/ttyS2");  // not in the map
+    EXPECT_EQ(serialDevicePath("COM5", ports), "/dev/ttyS4");  // an empty path is no setting
+    EXPECT_EQ(serialDevicePath("/dev/pts/7", ports), "/dev/pts/7");
     ::setenv("VELMOOR_COM4", "/dev/pts/9", 1);
-    EXPECT_EQ(serialDevicePath("COM4"), "/dev/pts/9");  // the environment wins
+    EXPECT_EQ(serialDevicePath("COM4", ports), "/dev/pts/9");  // the environment wins
     ::unsetenv("VELMOOR_COM4");
 }
 

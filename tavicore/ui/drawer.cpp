@@ -3,7 +3,7 @@
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
 #include "platform/com/com.h"
-#include "tavicore/tavicore_globals.h"
+#include "tavicore/product_key.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -97,10 +97,7 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-CKcReg mainSettings(const char* section) {
-    const std::string product = "Velmoor" + gcsVlmInsID;
-    return CKcReg("Quennel", product.c_str(), "1.000.0", section);
-}
+CKcReg mainSettings(const char* section) { return ProductKey(section); }
 
 }  // namespace
 

@@ -4,7 +4,7 @@
 #include "common/lumo_deb.h"
 #include "tavicore/capture_base.h"
 #include "tavicore/db_lumo.h"
-#include "tavicore/tavicore_globals.h"
+#include "tavicore/product_key.h"
 #include "tavicore/ui/ui_resources.h"
 
 #include <QApplication>
@@ -378,7 +378,7 @@ CLumoraToolBarControl::CLumoraToolBarControl(platform::HWND owner, WORD adapter,
         m_ids.push_back(kCmdPtz);
     }
     DWORD large = 1;
-    CKcReg reg("Quennel", ("Velmoor" + gcsVlmInsID).c_str(), "1.000.0", "General");
+    CKcReg reg = ProductKey("General");
     reg.GetDwordDefault(nullptr, "UseLargeToolbar", &large);
     m_large = large != 0;
     m_baseStyle = m_large ? 0x200000 : 0;
@@ -887,9 +887,10 @@ int CLumoraToolBarControl::IsToolBarVisible() const {
     return m_bar != nullptr && m_bar->isVisible() ? 1 : 0;
 }
 
+// The bar's placement lies under the first instance's key whatever the instance.
 void CLumoraToolBarControl::saveBarState() {
     const std::string section = "Adapters\\" + std::to_string(m_adapter);
-    CKcReg reg("Quennel", "Velmoor", "1.000.0", section.c_str());
+    CKcReg reg = InstanceKey(product_registry::kFirstInstance, section.c_str());
     const DWORD visible = isVisible() ? 1 : 0;
     const DWORD x = static_cast<DWORD>(pos().x());
     const DWORD y = static_cast<DWORD>(pos().y());
@@ -918,7 +919,7 @@ void CLumoraToolBarControl::showEvent(QShowEvent* event) {
 void CLumoraToolBarControl::RestoreToolBar(QWidget* near, int load) {
     if (load != 0) {
         const std::string section = "Adapters\\" + std::to_string(m_adapter);
-        CKcReg reg("Quennel", "Velmoor", "1.000.0", section.c_str());
+        CKcReg reg = InstanceKey(product_registry::kFirstInstance, section.c_str());
         DWORD visible = 1, x = 0, y = 0;
         if (reg.GetDword(nullptr, "BarX", &x) && reg.GetDword(nullptr, "BarY", &y)) {
             move(static_cast<int>(x), static_cast<int>(y));

@@ -2,6 +2,7 @@
 
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
+#include "tavicore/product_key.h"
 #include "tavicore/tavicore_globals.h"
 #include "tavicore/ui/ui_resources.h"
 
@@ -49,10 +50,6 @@ void logEntry(DWORD eventId, const std::string& userName) {
     if (writer) {
         writer(eventId, userName);
     }
-}
-
-std::string productName() {
-    return "Velmoor" + gcsVlmInsID;
 }
 
 // Copies at most 90 characters typed into a record field, then cuts it to the
@@ -152,7 +149,7 @@ CUserLoginDlg::CUserLoginDlg(_tag_user* record, const char* caption, QWidget* pa
     // The last name typed, "admin" the first time.
     char last[kUserFieldBytes + 1] = "admin";
     DWORD size = sizeof last;
-    CKcReg reg("Quennel", productName().c_str(), "1.000.0", "Login");
+    CKcReg reg = ProductKey("Login");
     reg.GetStringDefault(nullptr, "Username", last, &size);
     m_name->setText(QString::fromLatin1(last));
     updateOk();
@@ -204,7 +201,7 @@ void CUserLoginDlg::OnOK() {
         storeField(m_record->password, m_password->text());
     }
     const QByteArray typed = m_name->text().left(kUserFieldBytes).toLatin1();
-    CKcReg reg("Quennel", productName().c_str(), "1.000.0", "Login");
+    CKcReg reg = ProductKey("Login");
     reg.SetString(nullptr, "Username", typed.constData());
     logEntry(kLogUserLogin, typed.toStdString());
     done(IDOK);
@@ -244,7 +241,7 @@ CUserPwdWarn::CUserPwdWarn(QWidget* parent) : QDialog(parent) {
         [this](UINT msg, WPARAM wParam, LPARAM lParam) { return onMessage(msg, wParam, lParam); });
 
     DWORD dontShow = 0;
-    CKcReg reg("Quennel", productName().c_str(), "1.000.0", "Users");
+    CKcReg reg = ProductKey("Users");
     reg.GetDwordDefault(nullptr, "DontShowWarning", &dontShow);
     m_dontShow->setChecked(dontShow != 0);
 }
@@ -267,7 +264,7 @@ void CUserPwdWarn::finish() {
     m_finished = true;
     platform::KillTimer(m_target->hwnd(), kTimerId);
     const DWORD dontShow = m_dontShow->isChecked() ? 1 : 0;
-    CKcReg reg("Quennel", productName().c_str(), "1.000.0", "Users");
+    CKcReg reg = ProductKey("Users");
     reg.SetDword(nullptr, "DontShowWarning", &dontShow);
     done(IDOK);
 }

@@ -4,8 +4,8 @@
 #include "common/lumo_deb.h"
 #include "platform/folders.h"
 #include "platform/registry.h"
+#include "tavicore/product_key.h"
 #include "tavicore/station_identity.h"
-#include "tavicore/tavicore_globals.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,12 +17,7 @@ namespace trennick {
 
 namespace {
 
-constexpr const char* kCompany = "Quennel";
-constexpr const char* kVersion = "1.000.0";
-
-CKcReg reg(const char* section) {
-    return CKcReg(kCompany, CFrameSettings::ProductWord().c_str(), kVersion, section);
-}
+CKcReg reg(const char* section) { return ProductKey(section); }
 
 // Reads a number with its default and writes it back at once.
 void dwordRW(CKcReg& r, const char* name, DWORD& value) {
@@ -87,8 +82,7 @@ DWORD clampOr(DWORD value, DWORD low, DWORD high, DWORD otherwise) {
 }
 
 bool sectionExists(const char* section) {
-    const std::string path = std::string("Software\\") + kCompany + "\\" + CFrameSettings::ProductWord() + "\\" +
-                             kVersion + "\\" + section;
+    const std::string path = ProductKeyPath(section);
     platform::HKEY key = 0;
     if (platform::RegOpenKeyEx(platform::HKEY_CURRENT_USER, path.c_str(), 0, platform::KEY_READ, &key) != 0) {
         return false;
@@ -98,8 +92,6 @@ bool sectionExists(const char* section) {
 }
 
 }  // namespace
-
-std::string CFrameSettings::ProductWord() { return "Velmoor" + gcsVlmInsID; }
 
 void CFrameSettings::ReadScreenSettings(int captionHeight, int menuHeight, int frameHeight) {
     CKcReg r = reg("General");

@@ -115,9 +115,6 @@ inline constexpr DWORD kMaxCompressPacketLength = 32768;
 
 class CFrameSettings {
 public:
-    // The product word of the instance: "Velmoor" followed by gcsVlmInsID.
-    static std::string ProductWord();
-
     // Readers, in the frame's order. ReadScreenSettings runs before the window
     // exists; the metrics are the frame's caption, menu and border heights.
     void ReadScreenSettings(int captionHeight, int menuHeight, int frameHeight);

@@ -9,6 +9,7 @@
 #include "platform/shipped_defaults.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/log_write.h"
+#include "tavicore/product_key.h"
 #include "tavicore/stations_mgr.h"
 #include "tavicore/tavicore_globals.h"
 #include "tavicore/ui/ui_prog_manager.h"
@@ -141,7 +142,8 @@ BOOL CKivApp::IsSecondInstance() {
 bool CKivApp::LoadUsers() {
     std::string folder = m_programFolder;
     if (folder.empty() || folder.back() != '/') folder += '/';
-    m_pUsersManager = std::make_unique<CUsersManager>(folder.c_str(), "software\\Quennel\\Velmoor\\1.000.0");
+    m_pUsersManager = std::make_unique<CUsersManager>(
+        folder.c_str(), InstanceKeyPath(product_registry::kFirstInstance, "").c_str());
     m_pUsersManager->SetUi(m_ui->UsersUi());
     int result = m_pUsersManager->Load();
     if (result == E_USER_NOFILE) {
@@ -204,7 +206,7 @@ int CKivApp::CloseLogoWindow() {
 void CKivApp::SetupLogWriter() {
     std::string storage = m_pMainFrame != nullptr ? m_pMainFrame->Settings().general.HomeDir : "";
     if (storage.empty()) storage = m_programFolder;
-    CKcReg reg("Quennel", "Velmoor", nullptr, "Common\\Log");
+    CKcReg reg = CommonKey("Log");
     char path[260] = {};
     DWORD size = sizeof path;
     if (!reg.GetString(nullptr, "Path", path, &size) || path[0] == '\0') {
@@ -237,7 +239,7 @@ BOOL CKivApp::InitInstance() {
     if (IsSecondInstance()) return FALSE;
 
     {
-        CKcReg comms("Quennel", ("Velmoor" + gcsVlmInsID).c_str(), "1.000.0", "Comms");
+        CKcReg comms = ProductKey("Comms");
         DWORD netInUse = 0;
         if (!comms.GetDword(nullptr, "NetInUse", &netInUse)) netInUse = 0;
         comms.SetDword(nullptr, "NetInUse", &netInUse);

@@ -5,6 +5,7 @@
 #include "platform/local_bus.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/log_write.h"
+#include "tavicore/product_key.h"
 #include "tavicore/station_identity.h"
 #include "tavicore/tavicore_globals.h"
 #include "tavicore/ui/ui_resources.h"
@@ -907,7 +908,7 @@ void CMainFrame::OnDisconnectMessage(WPARAM, LPARAM text) {
 
 void CMainFrame::OnConnectDisconnectAttendedTimeout() {
     LUMO_TRACE(1, "ENTER %s", "CMainFrame::OnConnectDisconnectAttendedTimeout");
-    CKcReg reg("Quennel", CFrameSettings::ProductWord().c_str(), "1.000.0", "General");
+    CKcReg reg = ProductKey("General");
     DWORD unattended = 1;
     if (!reg.GetDword(nullptr, "UnattendedDisconnect", &unattended)) unattended = 1;
     if (unattended == 0) {

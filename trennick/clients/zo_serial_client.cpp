@@ -1,7 +1,7 @@
 #include "trennick/clients/zo_serial_client.h"
 
 #include "common/kc_reg.h"
-#include "tavicore/tavicore_globals.h"
+#include "tavicore/product_key.h"
 #include "trennick/link/link_trace.h"
 
 #include <string>
@@ -34,8 +34,7 @@ void CZoSerial::Open() {
     }
     ZoSerialConfig config{};
     m_serial->GetConfig(reinterpret_cast<LONG*>(&config));
-    const std::string product = "Velmoor" + gcsVlmInsID;
-    CKcReg reg("Quennel", product.c_str(), "1.000.0", "Video\\Rs232");
+    CKcReg reg = ProductKey("Video\\Rs232");
     // The time-outs are kept with the settings; the server takes the line's
     // own from its settings file.
     DWORD timeouts[5] = {0, 0, 0, 1, 1};

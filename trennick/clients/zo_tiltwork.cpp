@@ -1,7 +1,7 @@
 #include "trennick/clients/zo_tiltwork.h"
 
 #include "common/kc_reg.h"
-#include "tavicore/tavicore_globals.h"
+#include "tavicore/product_key.h"
 #include "trennick/link/link_trace.h"
 
 #include <cstring>
@@ -20,8 +20,6 @@ struct BstrHolder {
         text = nullptr;
     }
 };
-
-std::string productWord() { return "Velmoor" + gcsVlmInsID; }
 
 }  // namespace
 
@@ -48,8 +46,7 @@ CZoTiltwork::~CZoTiltwork() {
 }
 
 void CZoTiltwork::readSettings() {
-    const std::string product = productWord();
-    CKcReg reg("Quennel", product.c_str(), "1.000.0", "Ptz");
+    CKcReg reg = ProductKey("Ptz");
     DWORD portId = 1;
     DWORD portStyle = 2;
     DWORD enabled = 0;

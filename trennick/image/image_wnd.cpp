@@ -2,8 +2,8 @@
 
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
+#include "tavicore/product_key.h"
 #include "tavicore/stills_devices.h"
-#include "tavicore/tavicore_globals.h"
 #include "tavicore/ui/text_bitmap.h"
 
 #include <QApplication>
@@ -28,10 +28,7 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-CKcReg mainSettings(const char* section) {
-    const std::string product = "Velmoor" + gcsVlmInsID;
-    return CKcReg("Quennel", product.c_str(), "1.000.0", section);
-}
+CKcReg mainSettings(const char* section) { return ProductKey(section); }
 
 }  // namespace
 

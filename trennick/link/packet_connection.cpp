@@ -1,7 +1,7 @@
 #include "trennick/link/packet_connection.h"
 
 #include "common/kc_reg.h"
-#include "tavicore/tavicore_globals.h"
+#include "tavicore/product_key.h"
 #include "trennick/link/link_trace.h"
 
 #include <chrono>
@@ -51,8 +51,7 @@ DWORD systemTimerMs() {
 }
 
 LinkSettings readLinkSettings() {
-    const std::string product = "Velmoor" + gcsVlmInsID;
-    CKcReg reg("Quennel", product.c_str(), "1.000.0", "Comms");
+    CKcReg reg = ProductKey("Comms");
     // Each value is read with its default and written back at once, so that
     // after a first run every value exists.
     auto readFlag = [&reg](const char* section, const char* name, DWORD fallback) {

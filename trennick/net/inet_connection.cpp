@@ -2,7 +2,7 @@
 
 #include "common/kc_reg.h"
 #include "dialvo/dialvo.h"
-#include "tavicore/tavicore_globals.h"
+#include "tavicore/product_key.h"
 #include "trennick/link/link_trace.h"
 
 #include <algorithm>
@@ -64,8 +64,7 @@ CInetConnection::~CInetConnection() {
 }
 
 void CInetConnection::readSettings(const InetOptions& options) {
-    const std::string product = "Velmoor" + gcsVlmInsID;
-    CKcReg reg("Quennel", product.c_str(), "1.000.0", "Comms");
+    CKcReg reg = ProductKey("Comms");
     auto readValue = [&reg](const char* name, DWORD fallback) {
         reg.SetValueName(name);
         reg.SetDefault(fallback);

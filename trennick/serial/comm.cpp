@@ -1,7 +1,8 @@
 #include "trennick/serial/comm.h"
 
 #include "common/kc_reg.h"
-#include "tavicore/tavicore_globals.h"
+#include "common/serial_port_map.h"
+#include "tavicore/product_key.h"
 #include "trennick/link/link_trace.h"
 
 #include <algorithm>
@@ -11,8 +12,6 @@
 #include <utility>
 
 namespace trennick {
-
-std::string instanceProduct() { return "Velmoor" + gcsVlmInsID; }
 
 namespace {
 
@@ -45,8 +44,7 @@ constexpr DWORD EV_RXFLAG = 2;
 
 TTYInfo readTTYInfo() {
     TTYInfo t;
-    const std::string product = instanceProduct();
-    CKcReg reg("Quennel", product.c_str(), "1.000.0", "Comms\\TTYInfo");
+    CKcReg reg = ProductKey("Comms\\TTYInfo");
     auto rw = [&reg](const char* section, const char* name, DWORD& value) {
         reg.SetSection(section);
         reg.SetValueName(name);
@@ -117,7 +115,7 @@ LONG CCComm::Open(const char* portName, DWORD baudRate, BYTE byteSize, BYTE pari
     Close();
     if (portName == nullptr) return -1;
     auto port = std::make_unique<platform::SerialPort>();
-    const DWORD code = port->open(portName);
+    const DWORD code = port->open(portName, ReadSerialPortMap());
     if (code != ERROR_SUCCESS) {
         linkTrace(1, "CCComm::Open() open %s failed, error %u", portName, code);
         return -1;

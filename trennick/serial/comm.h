@@ -72,9 +72,6 @@ struct TTYInfo {
 // name tables for the settings editor (Comms\TTYInfo\MACROS\<name>).
 TTYInfo readTTYInfo();
 
-// The registry product word of this instance: "Velmoor" and the instance id.
-std::string instanceProduct();
-
 class CCComm {
 public:
     CCComm();

@@ -1,7 +1,9 @@
 #include "trennick/serial/null_modem.h"
 
 #include "common/kc_reg.h"
+#include "common/serial_port_map.h"
 #include "platform/com/com.h"
+#include "tavicore/product_key.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/link_trace.h"
 #include "trennick/serial/comm.h"
@@ -34,8 +36,7 @@ DWORD clampNullModemPort(DWORD port) { return std::clamp<DWORD>(port, 1, 4); }
 
 NullModemSettings readNullModemSettings() {
     NullModemSettings s;
-    const std::string product = instanceProduct();
-    CKcReg reg("Quennel", product.c_str(), "1.000.0", "Comms\\NULLModem");
+    CKcReg reg = ProductKey("Comms\\NULLModem");
     auto number = [&reg](const char* name, DWORD fallback) {
         reg.SetValueName(name);
         reg.SetDefault(fallback);
@@ -79,8 +80,7 @@ CNULLModem::CNULLModem(CWinComms* owner) : m_owner(owner), m_settings(readNullMo
 CNULLModem::~CNULLModem() {
     linkTrace(5, "ENTER %s", "CNULLModem::~CNULLModem()");
     {
-        const std::string product = instanceProduct();
-        CKcReg reg("Quennel", product.c_str(), "1.000.0", "Comms\\NULLModem");
+        CKcReg reg = ProductKey("Comms\\NULLModem");
         reg.SetValueName("COMPortNumber_1-4");
         reg.Write(m_port);
         reg.SetValueName("BaudRate_BPS");
@@ -280,7 +280,7 @@ BOOL CNULLModem::OpenCOMPort() {
     }
     const std::string name = "COM" + std::to_string(port);
     auto serial = std::make_unique<platform::SerialPort>();
-    if (serial->open(name) != ERROR_SUCCESS) return FALSE;
+    if (serial->open(name, ReadSerialPortMap()) != ERROR_SUCCESS) return FALSE;
     if (serial->setQueueSizes(1024, 10240) != ERROR_SUCCESS) {
         linkTrace(1, "CNULLModem::SetupComm() EscapeCommFunction() Failed SETDTR failed");
     }

@@ -1,6 +1,7 @@
 #include "trennick/serial/tapi_connection.h"
 
 #include "common/kc_reg.h"
+#include "tavicore/product_key.h"
 #include "trennick/link/link_trace.h"
 #include "trennick/serial/comm.h"
 
@@ -48,8 +49,7 @@ constexpr ModeString kDisconnectModes[] = {
 };
 
 DWORD readCommsDword(const char* name, DWORD fallback) {
-    const std::string product = instanceProduct();
-    CKcReg reg("Quennel", product.c_str(), "1.000.0", "Comms");
+    CKcReg reg = ProductKey("Comms");
     reg.SetValueName(name);
     reg.SetDefault(fallback);
     const DWORD v = reg.ReadDword();

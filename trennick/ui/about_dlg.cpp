@@ -1,5 +1,6 @@
 #include "trennick/ui/about_dlg.h"
 
+#include "common/product_registry.h"
 #include "platform/registry.h"
 #include "tavicore/station_identity.h"
 #include "tavicore/ui/ui_resources.h"
@@ -15,8 +16,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr const char* kRegistrationKey = "software\\Quennel\\Velmoor\\1.000.0";
 
 std::string readText(platform::HKEY key, const char* name) {
     char text[256] = {};
@@ -45,7 +44,9 @@ QString fieldText(const char* field, std::size_t size) {
 RegistrationValues ReadRegistrationValues() {
     RegistrationValues values;
     platform::HKEY key = 0;
-    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, kRegistrationKey, 0, platform::KEY_READ, &key) !=
+    // The installation writes them under the first instance's key, machine-wide.
+    const std::string path = InstanceKeyPath(product_registry::kFirstInstance, "");
+    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, path.c_str(), 0, platform::KEY_READ, &key) !=
         ERROR_SUCCESS) {
         return values;
     }

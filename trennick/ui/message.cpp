@@ -2,7 +2,7 @@
 
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
-#include "tavicore/tavicore_globals.h"
+#include "tavicore/product_key.h"
 #include "tavicore/ui/ui_resources.h"
 
 #include <QCloseEvent>
@@ -41,7 +41,7 @@ constexpr int kGap = 10;
 
 DWORD messageTimeoutMs() {
     DWORD timeout = CMessage::kDefaultTimeoutMs;
-    CKcReg reg("Quennel", ("Velmoor" + gcsVlmInsID).c_str(), "1.000.0", "General");
+    CKcReg reg = ProductKey("General");
     if (!reg.GetDword(nullptr, "TimeOutForMesageBoxesMS", &timeout)) {
         timeout = CMessage::kDefaultTimeoutMs;
     }

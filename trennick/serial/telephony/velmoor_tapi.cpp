@@ -3,7 +3,7 @@
 // modems on serial ports.
 //
 // Lines: the environment variable VELMOOR_TAPI_LINES ("Name=PORT;Name=PORT",
-// tests) or else the REG_SZ values of HKEY_CURRENT_USER\Software\Quennel\
+// tests) or else the REG_SZ values of HKEY_CURRENT_USER\software\Quennel\
 // Velmoor\Common\TelephonyLines (value name: the line name; data: the port,
 // "COM<n>" or a device path). Each line is an AT modem with the common result
 // words (OK, RING, CONNECT <rate>, BUSY, NO ANSWER, NO CARRIER, NO DIALTONE).
@@ -18,6 +18,8 @@
 // device path. lineDrop takes the port back (once the application has closed
 // it) to send the hang-up.
 
+#include "common/product_registry.h"
+#include "common/serial_port_map.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
 #include "trennick/serial/tapi_binding.h"
@@ -98,8 +100,8 @@ std::vector<std::pair<std::string, std::string>> configuredLines() {
         return out;
     }
     platform::RegistryKey key;
-    if (platform::RegistryKey::open(platform::HKEY_CURRENT_USER, "Software\\Quennel\\Velmoor\\Common\\TelephonyLines",
-                                    platform::KEY_READ, key) != ERROR_SUCCESS) {
+    if (platform::RegistryKey::open(platform::HKEY_CURRENT_USER, CommonKeyPath("TelephonyLines"), platform::KEY_READ,
+                                    key) != ERROR_SUCCESS) {
         return out;
     }
     for (DWORD i = 0;; ++i) {
@@ -139,7 +141,7 @@ std::string waitWord(Line& l, std::initializer_list<const char*> words, int ms) 
 
 bool openPort(Line& l) {
     auto port = std::make_unique<platform::SerialPort>();
-    if (port->open(l.portName) != ERROR_SUCCESS) return false;
+    if (port->open(l.portName, ReadSerialPortMap()) != ERROR_SUCCESS) return false;
     platform::SerialSettings s;
     port->getSettings(s);
     s.baudRate = 57600;

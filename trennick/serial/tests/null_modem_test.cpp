@@ -2,6 +2,7 @@
 
 #include "common/kc_reg.h"
 #include "platform/com/com.h"
+#include "tavicore/product_key.h"
 #include "trennick/link/link_trace.h"
 #include "trennick/link/tests/link_fakes.h"
 #include "trennick/serial/modem_connection.h"
@@ -25,7 +26,7 @@ using namespace linktest;
 using serialtest::PtyCable;
 
 void setCommsValue(const char* section, const char* name, DWORD value) {
-    CKcReg reg("Quennel", instanceProduct().c_str(), "1.000.0", section);
+    CKcReg reg = ProductKey(section);
     reg.SetValueName(name);
     reg.Write(value);
 }
@@ -59,7 +60,7 @@ TEST_F(CableTest, SettingsAreClampedAndWrittenBack) {
     }
     const NullModemSettings s = readNullModemSettings();
     EXPECT_EQ(s.dial, s.ring);  // the defaults let two stations find each other
-    CKcReg reg("Quennel", instanceProduct().c_str(), "1.000.0", "Comms\\NULLModem");
+    CKcReg reg = ProductKey("Comms\\NULLModem");
     char text[64] = {};
     DWORD size = sizeof text;
     ASSERT_TRUE(reg.GetString(nullptr, "DISCONNECT", text, &size));

@@ -4,6 +4,7 @@
 
 #include "common/kc_reg.h"
 #include "platform/testing/child_process.h"
+#include "tavicore/product_key.h"
 #include "trennick/link/link_trace.h"
 #include "trennick/link/tests/link_fakes.h"
 #include "trennick/serial/comm.h"
@@ -35,7 +36,7 @@ bool runUntil(TapiStation& s, const std::function<bool()>& done, int seconds = 4
 }
 
 void noWaitBetweenCalls() {
-    CKcReg reg("Quennel", instanceProduct().c_str(), "1.000.0", "Comms");
+    CKcReg reg = ProductKey("Comms");
     reg.SetValueName("MinTimeBetweenConnect");
     reg.Write(static_cast<DWORD>(0));
 }
