@@ -18,6 +18,16 @@ constexpr const char* kGeneral = "General";
 constexpr const char* kVideo = "Video";
 constexpr const char* kDebriefValue = "Debrief Profiles";
 
+// The sound settings in section "General", in the order they are read and written.
+constexpr settings_store::Field<tagSBProfiles> kSBFields[] = {
+    SETTINGS_NUMBER(tagSBProfiles, alarmEnable, "Wav Alarm Enable", 1),
+    SETTINGS_NUMBER(tagSBProfiles, ringEnable, "Wav Ring Enable", 1),
+    SETTINGS_NUMBER(tagSBProfiles, playAlarmTimeMs, "PlayAlarmTime", 10000),
+    SETTINGS_NUMBER(tagSBProfiles, playRingTimeMs, "PlayRingTime", 10000),
+    SETTINGS_TEXT(tagSBProfiles, alarmFile, "Wav Alarm File Name", 255, "siren.wav"),
+    SETTINGS_TEXT(tagSBProfiles, ringFile, "Wav Ring File Name", 255, "resource"),
+};
+
 void setName(char (&field)[kSettingsNameBytes], const char* format, int n) {
     char text[64];
     std::snprintf(text, sizeof text, format, n);
@@ -145,24 +155,12 @@ void CDBLumo::WriteDebriefProfiles() {
 
 void CDBLumo::ReadSBProfiles() {
     Store store;
-    m_sbProfiles.alarmEnable = store.readDword(kGeneral, "Wav Alarm Enable", 1);
-    m_sbProfiles.ringEnable = store.readDword(kGeneral, "Wav Ring Enable", 1);
-    m_sbProfiles.playAlarmTimeMs = store.readDword(kGeneral, "PlayAlarmTime", 10000);
-    m_sbProfiles.playRingTimeMs = store.readDword(kGeneral, "PlayRingTime", 10000);
-    store.readText(kGeneral, "Wav Alarm File Name", m_sbProfiles.alarmFile, sizeof m_sbProfiles.alarmFile, 255,
-                   "siren.wav");
-    store.readText(kGeneral, "Wav Ring File Name", m_sbProfiles.ringFile, sizeof m_sbProfiles.ringFile, 255,
-                   "resource");
+    store.readFields<tagSBProfiles>(kGeneral, kSBFields, m_sbProfiles, nullptr, settings_store::Missing::UseDefault);
 }
 
 void CDBLumo::WriteSBProfiles() {
     Store store;
-    store.writeDword(kGeneral, "Wav Alarm Enable", m_sbProfiles.alarmEnable);
-    store.writeDword(kGeneral, "Wav Ring Enable", m_sbProfiles.ringEnable);
-    store.writeDword(kGeneral, "PlayAlarmTime", m_sbProfiles.playAlarmTimeMs);
-    store.writeDword(kGeneral, "PlayRingTime", m_sbProfiles.playRingTimeMs);
-    store.writeText(kGeneral, "Wav Alarm File Name", m_sbProfiles.alarmFile, 255);
-    store.writeText(kGeneral, "Wav Ring File Name", m_sbProfiles.ringFile, 255);
+    store.writeFields<tagSBProfiles>(kGeneral, kSBFields, m_sbProfiles);
 }
 
 int CDBLumo::GetHWProfiles(tagHWProfile* out, int) {

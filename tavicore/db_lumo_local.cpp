@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 
+using settings_store::Missing;
 using settings_store::Store;
 using settings_store::sub;
 
@@ -32,20 +34,104 @@ std::string cellSection(int a, int c, int r) {
 
 bool validAdapter(int adapter) { return adapter >= 0 && adapter < kMaxAdapters; }
 
+// The values of each record, in the order they are read and written. Numbers
+// without a default of their own take the default record's.
+
+// Section "Adapters".
+constexpr settings_store::Field<tagHWProfile> kHWProfileFields[] = {
+    SETTINGS_NUMBER(tagHWProfile, snapshotResolution, "Snapshot Resolution", 0),
+    SETTINGS_NUMBER(tagHWProfile, jpegCompression, "JPEG Compresion", 0),
+    SETTINGS_NUMBER(tagHWProfile, jpegQuality, "JPEG Quality", 0),
+    SETTINGS_NUMBER(tagHWProfile, automaticSwitchIntervalMs, "Automatic Switch Interval", 0),
+};
+
+// Section "Adapters\<a>".
+constexpr settings_store::Field<tagAdapterBlock> kAdapterFields[] = {
+    SETTINGS_NUMBER(tagAdapterBlock, selectedInput, "Selected Input", 0),
+    SETTINGS_NUMBER(tagAdapterBlock, videoStandard, "Video Standard", 0),
+    SETTINGS_NUMBER(tagAdapterBlock, brightness, "Brightness", 0),
+    SETTINGS_NUMBER(tagAdapterBlock, contrast, "Contrast", 0),
+    SETTINGS_NUMBER(tagAdapterBlock, hue, "Hue", 0),
+    SETTINGS_NUMBER(tagAdapterBlock, saturation, "Saturation", 0),
+    SETTINGS_NUMBER(tagAdapterBlock, camerasNumber, "CamerasNumber", 0),
+    SETTINGS_NUMBER(tagAdapterBlock, relaysNumber, "RelaysNumber", 0),
+    SETTINGS_NUMBER(tagAdapterBlock, automaticSwitch, "Automatic Switch", 0),
+    SETTINGS_TEXT(tagAdapterBlock, name, "Adapter Name", kSettingsNameBytes, nullptr),
+};
+
+// Section "Adapters\<a>\Cameras\<c>"; "Record Mode" (of another record) and
+// "Camera Name" follow.
+constexpr settings_store::Field<tagCameraBlock> kCameraFields[] = {
+    SETTINGS_NUMBER(tagCameraBlock, maxEventNumber, "Max Event Number", 0),
+    SETTINGS_NUMBER(tagCameraBlock, lastEventIndex, "Last Event Index", 0),
+    SETTINGS_NUMBER(tagCameraBlock, snapshotNum, "Snapshot Num", 0),
+    SETTINGS_NUMBER(tagCameraBlock, snapshotDelayMs, "Snapshot Delay", 0),
+    SETTINGS_NUMBER(tagCameraBlock, popupAlarm, "Popup Alarm", 0),
+    SETTINGS_NUMBER(tagCameraBlock, activeHigh, "Active High", 0),
+    SETTINGS_NUMBER(tagCameraBlock, captureSnapshots, "Capture Snapshots", 0),
+    SETTINGS_NUMBER(tagCameraBlock, automaticSwitch, "Automatic Switch", 0),
+    SETTINGS_NUMBER(tagCameraBlock, dialOnAlarm, "DialOnAlarm", 0),
+};
+constexpr settings_store::Field<tagCameraBlock> kCameraNameField[] = {
+    SETTINGS_TEXT(tagCameraBlock, name, "Camera Name", kSettingsNameBytes, nullptr),
+};
+
+// Section "Adapters\<a>\Relays\<r>".
+constexpr settings_store::Field<tagRelayBlock> kRelayFields[] = {
+    SETTINGS_NUMBER(tagRelayBlock, state, "Relay State", 0),
+    SETTINGS_NUMBER(tagRelayBlock, type, "Relay Type", 0),
+    SETTINGS_NUMBER(tagRelayBlock, status, "Relay Status", 0),
+    SETTINGS_TEXT(tagRelayBlock, name, "Relay Name", kSettingsNameBytes, nullptr),
+};
+
+// Section "Adapters", then per adapter in "Adapters\<a>".
+constexpr settings_store::Field<tagSplitProfiles> kSplitFields[] = {
+    SETTINGS_NUMBER(tagSplitProfiles, splitDelay, "SplitDelay", 0),
+    SETTINGS_NUMBER(tagSplitProfiles, splitDelayForRecord, "SplitDelayForRecord", 0),
+    SETTINGS_NUMBER(tagSplitProfiles, minimumSplitDelay, "MinimumSplitDelay", 0),
+    SETTINGS_NUMBER(tagSplitProfiles, minimumSplitDelayForRecord, "MinimumSplitDelayForRecord", 0),
+    SETTINGS_NUMBER(tagSplitProfiles, useMinimumDelay, "UseMinimumDelay", 0),
+    SETTINGS_NUMBER(tagSplitProfiles, useMinimumDelayForRecord, "UseMinimumDelayForRecord", 0),
+};
+constexpr settings_store::Field<tagSplitProfiles> kSplitAdapterFields[] = {
+    SETTINGS_NUMBER_AT(tagSplitProfiles, splitEnable, "Split Enable"),
+    SETTINGS_NUMBER_AT(tagSplitProfiles, quadOrSplitActive, "Quad or Split Active "),
+};
+
+// Section "PreAlarm\Adapters\<a>", written back on reading; "PreAlarmFrames"
+// follows, clamped to the maximum.
+constexpr settings_store::Field<tagPreAlarmAdapter> kPreAlarmFields[] = {
+    SETTINGS_NUMBER(tagPreAlarmAdapter, isActive, "IsActive", 0),
+    SETTINGS_NUMBER(tagPreAlarmAdapter, cameraInput, "CameraInput", 0),
+};
+
+// Section "TriggerRelayMTX\Adapter_<a>\Camera_<c>\Relay_<r>", written back on reading.
+constexpr settings_store::Field<tagRelayTriggerCell> kRelayTriggerFields[] = {
+    SETTINGS_NUMBER(tagRelayTriggerCell, action, "Action", 3),
+    SETTINGS_NUMBER(tagRelayTriggerCell, delayForToggleMs, "DelayForToggle", 1000),
+    SETTINGS_NUMBER(tagRelayTriggerCell, isDelayForToggleSet, "IsDelayForToggleSet", 0),
+};
+
+// Section "HistoryRecording", written back on reading.
+constexpr settings_store::Field<tagHistoryRec> kHistoryFields[] = {
+    SETTINGS_NUMBER(tagHistoryRec, framesNumber, "FramesNumber", 20),
+    SETTINGS_NUMBER(tagHistoryRec, framesInterval, "FramesInterval", 1000),
+    SETTINGS_NUMBER(tagHistoryRec, splitToFiles, "SplitToFiles", 1),
+    SETTINGS_NUMBER(tagHistoryRec, isHistoryRecordingMode, "IsHistoryRecordingMode", 0),
+    SETTINGS_NUMBER(tagHistoryRec, isLastRecordModeIsQuad, "IsLastRecordModeIsQUAD", 0),
+    SETTINGS_NUMBER(tagHistoryRec, lastInputForCycRecording, "LastInputForCycRecording", 0),
+};
+
+// Section "TriggerProfiles", written back on reading.
+constexpr settings_store::Field<tagTriggerProfiles> kTriggerFields[] = {
+    SETTINGS_NUMBER(tagTriggerProfiles, isEnablePollingTriggers, "IsEnablePollingTriggers", 1),
+};
+
 // A copy of a record the settings lock guards, taken under the lock.
 template <class T>
 T lockedCopy(std::mutex& lock, const T& record) {
     std::lock_guard hold(lock);
     return record;
-}
-
-// Reads a name field; its default is a field of the same size that may fill it
-// without a terminator.
-void readName(Store& store, const std::string& section, const char* key, char (&field)[kSettingsNameBytes],
-              const char (&def)[kSettingsNameBytes]) {
-    char defName[kSettingsNameBytes + 1] = {};
-    std::memcpy(defName, def, sizeof def);
-    store.readText(section, key, field, sizeof field, kSettingsNameBytes, defName);
 }
 
 }  // namespace
@@ -113,18 +199,12 @@ CDBLumoLocal::~CDBLumoLocal() {
 
 int CDBLumoLocal::ReadHWProfiles() {
     Store store;
-    const std::string section = m_adaptersSection;
-    const tagHWProfile& def = m_defaultHWProfile;
-    const WORD resolution = static_cast<WORD>(store.readDword(section, "Snapshot Resolution", def.snapshotResolution));
-    const DWORD compression = store.readDword(section, "JPEG Compresion", def.jpegCompression);
-    const WORD quality = static_cast<WORD>(store.readDword(section, "JPEG Quality", def.jpegQuality));
-    const DWORD interval = store.readDword(section, "Automatic Switch Interval", def.automaticSwitchIntervalMs);
     {
+        auto values = std::make_unique<tagHWProfile>(m_defaultHWProfile);
+        store.readFields<tagHWProfile>(m_adaptersSection, kHWProfileFields, *values, &m_defaultHWProfile,
+                                       Missing::UseDefault);
         std::lock_guard lock(m_lock);
-        m_hwProfile.snapshotResolution = resolution;
-        m_hwProfile.jpegCompression = compression;
-        m_hwProfile.jpegQuality = quality;
-        m_hwProfile.automaticSwitchIntervalMs = interval;
+        settings_store::copyFields<tagHWProfile>(kHWProfileFields, *values, m_hwProfile);
     }
     for (int a = 0; a < kMaxAdapters; ++a) {
         ReadAdapterValues(a);
@@ -143,13 +223,11 @@ int CDBLumoLocal::ReadHWProfiles() {
 
 int CDBLumoLocal::WriteHWProfiles(int) {
     Store store;
-    const std::string section = m_adaptersSection;
-    tagHWProfile profile;
-    GetHWProfiles(&profile);
-    store.writeDword(section, "Snapshot Resolution", profile.snapshotResolution);
-    store.writeDword(section, "JPEG Compresion", profile.jpegCompression);
-    store.writeDword(section, "JPEG Quality", profile.jpegQuality);
-    store.writeDword(section, "Automatic Switch Interval", profile.automaticSwitchIntervalMs);
+    {
+        auto profile = std::make_unique<tagHWProfile>();
+        GetHWProfiles(profile.get());
+        store.writeFields<tagHWProfile>(m_adaptersSection, kHWProfileFields, *profile);
+    }
     for (int a = 0; a < kMaxAdapters; ++a) {
         WriteAdapterValues(a);
         for (WORD c = 0; c < kCamerasPerAdapter; ++c) {
@@ -173,29 +251,11 @@ int CDBLumoLocal::ReadAdapterValues(int adapter) {
     const std::string section = sub(m_adaptersSection, adapter);
     const tagAdapterBlock& def = m_defaultHWProfile.adapters[adapter];
     tagAdapterBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter]);
-    auto word = [&](const char* name, WORD d) { return static_cast<WORD>(store.readDword(section, name, d)); };
-    values.selectedInput = word("Selected Input", def.selectedInput);
-    values.videoStandard = word("Video Standard", def.videoStandard);
-    values.brightness = word("Brightness", def.brightness);
-    values.contrast = word("Contrast", def.contrast);
-    values.hue = word("Hue", def.hue);
-    values.saturation = word("Saturation", def.saturation);
-    values.camerasNumber = capCount<WORD>(word("CamerasNumber", def.camerasNumber), kCamerasPerAdapter);
-    values.relaysNumber = capCount<WORD>(word("RelaysNumber", def.relaysNumber), kRelaysPerAdapter);
-    values.automaticSwitch = store.readDword(section, "Automatic Switch", def.automaticSwitch);
-    readName(store, section, "Adapter Name", values.name, def.name);
+    store.readFields<tagAdapterBlock>(section, kAdapterFields, values, &def, Missing::UseDefault);
+    values.camerasNumber = capCount<WORD>(values.camerasNumber, kCamerasPerAdapter);
+    values.relaysNumber = capCount<WORD>(values.relaysNumber, kRelaysPerAdapter);
     std::lock_guard lock(m_lock);
-    tagAdapterBlock& to = m_hwProfile.adapters[adapter];
-    std::memcpy(to.name, values.name, sizeof to.name);
-    to.selectedInput = values.selectedInput;
-    to.videoStandard = values.videoStandard;
-    to.brightness = values.brightness;
-    to.contrast = values.contrast;
-    to.hue = values.hue;
-    to.saturation = values.saturation;
-    to.camerasNumber = values.camerasNumber;
-    to.relaysNumber = values.relaysNumber;
-    to.automaticSwitch = values.automaticSwitch;
+    settings_store::copyFields<tagAdapterBlock>(kAdapterFields, values, m_hwProfile.adapters[adapter]);
     return 1;
 }
 
@@ -205,17 +265,8 @@ int CDBLumoLocal::WriteAdapterValues(int adapter) {
     }
     Store store;
     const std::string section = sub(m_adaptersSection, adapter);
-    tagAdapterBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter]);
-    store.writeDword(section, "Selected Input", values.selectedInput);
-    store.writeDword(section, "Video Standard", values.videoStandard);
-    store.writeDword(section, "Brightness", values.brightness);
-    store.writeDword(section, "Contrast", values.contrast);
-    store.writeDword(section, "Hue", values.hue);
-    store.writeDword(section, "Saturation", values.saturation);
-    store.writeDword(section, "CamerasNumber", values.camerasNumber);
-    store.writeDword(section, "RelaysNumber", values.relaysNumber);
-    store.writeDword(section, "Automatic Switch", values.automaticSwitch);
-    store.writeText(section, "Adapter Name", values.name, kSettingsNameBytes);
+    const tagAdapterBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter]);
+    store.writeFields<tagAdapterBlock>(section, kAdapterFields, values);
     return 1;
 }
 
@@ -228,17 +279,9 @@ int CDBLumoLocal::ReadCameraKeyValues(void*, WORD adapter, WORD camera, int) {
     const tagCameraBlock& def = m_defaultHWProfile.adapters[adapter].cameras[camera];
     const int index = adapter * kCamerasPerAdapter + camera;
     tagCameraBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter].cameras[camera]);
-    values.maxEventNumber = store.readDword(section, "Max Event Number", def.maxEventNumber);
-    values.lastEventIndex = store.readDword(section, "Last Event Index", def.lastEventIndex);
-    values.snapshotNum = store.readDword(section, "Snapshot Num", def.snapshotNum);
-    values.snapshotDelayMs = store.readDword(section, "Snapshot Delay", def.snapshotDelayMs);
-    values.popupAlarm = store.readDword(section, "Popup Alarm", def.popupAlarm);
-    values.activeHigh = store.readDword(section, "Active High", def.activeHigh);
-    values.captureSnapshots = store.readDword(section, "Capture Snapshots", def.captureSnapshots);
-    values.automaticSwitch = store.readDword(section, "Automatic Switch", def.automaticSwitch);
-    values.dialOnAlarm = store.readDword(section, "DialOnAlarm", def.dialOnAlarm);
+    store.readFields<tagCameraBlock>(section, kCameraFields, values, &def, Missing::UseDefault);
     const DWORD recordMode = store.readDword(section, "Record Mode", m_defaultRecordMode.mode[index]);
-    readName(store, section, "Camera Name", values.name, def.name);
+    store.readFields<tagCameraBlock>(section, kCameraNameField, values, &def, Missing::UseDefault);
     m_recordMode.mode[index] = recordMode;
     std::lock_guard lock(m_lock);
     m_hwProfile.adapters[adapter].cameras[camera] = values;
@@ -251,18 +294,10 @@ int CDBLumoLocal::WriteCameraKeyValues(void*, WORD adapter, WORD camera, int) {
     }
     Store store;
     const std::string section = sub(sub(m_adaptersSection, adapter) + "\\Cameras", camera);
-    tagCameraBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter].cameras[camera]);
-    store.writeDword(section, "Max Event Number", values.maxEventNumber);
-    store.writeDword(section, "Last Event Index", values.lastEventIndex);
-    store.writeDword(section, "Snapshot Num", values.snapshotNum);
-    store.writeDword(section, "Snapshot Delay", values.snapshotDelayMs);
-    store.writeDword(section, "Popup Alarm", values.popupAlarm);
-    store.writeDword(section, "Active High", values.activeHigh);
-    store.writeDword(section, "Capture Snapshots", values.captureSnapshots);
-    store.writeDword(section, "Automatic Switch", values.automaticSwitch);
-    store.writeDword(section, "DialOnAlarm", values.dialOnAlarm);
+    const tagCameraBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter].cameras[camera]);
+    store.writeFields<tagCameraBlock>(section, kCameraFields, values);
     store.writeDword(section, "Record Mode", m_recordMode.mode[adapter * kCamerasPerAdapter + camera]);
-    store.writeText(section, "Camera Name", values.name, kSettingsNameBytes);
+    store.writeFields<tagCameraBlock>(section, kCameraNameField, values);
     return 1;
 }
 
@@ -274,10 +309,7 @@ int CDBLumoLocal::ReadRelayKeyValues(void*, WORD adapter, WORD relay, int) {
     const std::string section = sub(sub(m_adaptersSection, adapter) + "\\Relays", relay);
     const tagRelayBlock& def = m_defaultHWProfile.adapters[adapter].relays[relay];
     tagRelayBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter].relays[relay]);
-    values.state = static_cast<WORD>(store.readDword(section, "Relay State", def.state));
-    values.type = static_cast<WORD>(store.readDword(section, "Relay Type", def.type));
-    values.status = store.readDword(section, "Relay Status", def.status);
-    readName(store, section, "Relay Name", values.name, def.name);
+    store.readFields<tagRelayBlock>(section, kRelayFields, values, &def, Missing::UseDefault);
     std::lock_guard lock(m_lock);
     m_hwProfile.adapters[adapter].relays[relay] = values;
     return 1;
@@ -289,11 +321,8 @@ int CDBLumoLocal::WriteRelayKeyValues(void*, WORD adapter, WORD relay, int) {
     }
     Store store;
     const std::string section = sub(sub(m_adaptersSection, adapter) + "\\Relays", relay);
-    tagRelayBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter].relays[relay]);
-    store.writeDword(section, "Relay State", values.state);
-    store.writeDword(section, "Relay Type", values.type);
-    store.writeDword(section, "Relay Status", values.status);
-    store.writeText(section, "Relay Name", values.name, kSettingsNameBytes);
+    const tagRelayBlock values = lockedCopy(m_lock, m_hwProfile.adapters[adapter].relays[relay]);
+    store.writeFields<tagRelayBlock>(section, kRelayFields, values);
     return 1;
 }
 
@@ -303,17 +332,10 @@ int CDBLumoLocal::ReadSplitProfiles() {
     const tagSplitProfiles& def = m_defaultSplitProfiles;
     tagSplitProfiles split;
     GetSplitProfiles(&split);
-    split.splitDelay = store.readDword(section, "SplitDelay", def.splitDelay);
-    split.splitDelayForRecord = store.readDword(section, "SplitDelayForRecord", def.splitDelayForRecord);
-    split.minimumSplitDelay = store.readDword(section, "MinimumSplitDelay", def.minimumSplitDelay);
-    split.minimumSplitDelayForRecord =
-        store.readDword(section, "MinimumSplitDelayForRecord", def.minimumSplitDelayForRecord);
-    split.useMinimumDelay = store.readDword(section, "UseMinimumDelay", def.useMinimumDelay);
-    split.useMinimumDelayForRecord = store.readDword(section, "UseMinimumDelayForRecord", def.useMinimumDelayForRecord);
+    store.readFields<tagSplitProfiles>(section, kSplitFields, split, &def, Missing::UseDefault);
     for (int a = 0; a < kMaxAdapters; ++a) {
-        const std::string adapter = sub(section, a);
-        split.splitEnable[a] = store.readDword(adapter, "Split Enable", def.splitEnable[a]);
-        split.quadOrSplitActive[a] = store.readDword(adapter, "Quad or Split Active ", def.quadOrSplitActive[a]);
+        store.readFields<tagSplitProfiles>(sub(section, a), kSplitAdapterFields, split, &def, Missing::UseDefault,
+                                           static_cast<std::size_t>(a));
     }
     std::lock_guard lock(m_lock);
     m_splitProfiles = split;
@@ -325,16 +347,9 @@ int CDBLumoLocal::WriteSplitProfiles(int) {
     const std::string section = m_adaptersSection;
     tagSplitProfiles split;
     GetSplitProfiles(&split);
-    store.writeDword(section, "SplitDelay", split.splitDelay);
-    store.writeDword(section, "SplitDelayForRecord", split.splitDelayForRecord);
-    store.writeDword(section, "MinimumSplitDelay", split.minimumSplitDelay);
-    store.writeDword(section, "MinimumSplitDelayForRecord", split.minimumSplitDelayForRecord);
-    store.writeDword(section, "UseMinimumDelay", split.useMinimumDelay);
-    store.writeDword(section, "UseMinimumDelayForRecord", split.useMinimumDelayForRecord);
+    store.writeFields<tagSplitProfiles>(section, kSplitFields, split);
     for (int a = 0; a < kMaxAdapters; ++a) {
-        const std::string adapter = sub(section, a);
-        store.writeDword(adapter, "Split Enable", split.splitEnable[a]);
-        store.writeDword(adapter, "Quad or Split Active ", split.quadOrSplitActive[a]);
+        store.writeFields<tagSplitProfiles>(sub(section, a), kSplitAdapterFields, split, static_cast<std::size_t>(a));
     }
     return 1;
 }
@@ -376,8 +391,7 @@ int CDBLumoLocal::ReadPreAlarmSettings() {
     for (int a = 0; a < kMaxAdapters; ++a) {
         const std::string section = sub("PreAlarm\\Adapters", a);
         tagPreAlarmAdapter& entry = pre.adapters[a];
-        entry.isActive = store.readDwordBack(section, "IsActive", 0);
-        entry.cameraInput = static_cast<WORD>(store.readDwordBack(section, "CameraInput", 0));
+        store.readFields<tagPreAlarmAdapter>(section, kPreAlarmFields, entry, nullptr, Missing::WriteDefault);
         const DWORD frames = store.readDword(section, "PreAlarmFrames", 100);
         const DWORD maxFrames = pre.maxPreAlarmFrames;
         entry.preAlarmFrames = frames > maxFrames ? maxFrames : frames;
@@ -397,8 +411,7 @@ int CDBLumoLocal::WritePreAlarmSettings() {
         const DWORD frames = entry.preAlarmFrames;
         const DWORD maxFrames = pre.maxPreAlarmFrames;
         entry.preAlarmFrames = frames > maxFrames ? maxFrames : frames;
-        store.writeDword(section, "IsActive", entry.isActive);
-        store.writeDword(section, "CameraInput", entry.cameraInput);
+        store.writeFields<tagPreAlarmAdapter>(section, kPreAlarmFields, entry);
         store.writeDword(section, "PreAlarmFrames", entry.preAlarmFrames);
     }
     return 1;
@@ -411,10 +424,8 @@ int CDBLumoLocal::ReadRelayTriggerMtx() {
         for (int c = 0; c < kCamerasPerAdapter; ++c) {
             for (int r = 0; r < kRelaysPerAdapter; ++r) {
                 const std::string section = cellSection(a, c, r);
-                tagRelayTriggerCell& cell = m_relayTriggerMtx.cells[a][c][r];
-                cell.action = store.readDwordBack(section, "Action", 3);
-                cell.delayForToggleMs = store.readDwordBack(section, "DelayForToggle", 1000);
-                cell.isDelayForToggleSet = store.readDwordBack(section, "IsDelayForToggleSet", 0);
+                store.readFields<tagRelayTriggerCell>(section, kRelayTriggerFields, m_relayTriggerMtx.cells[a][c][r],
+                                                      nullptr, Missing::WriteDefault);
             }
         }
     }
@@ -428,10 +439,7 @@ int CDBLumoLocal::WriteRelayTriggerMtx() {
         for (int c = 0; c < kCamerasPerAdapter; ++c) {
             for (int r = 0; r < kRelaysPerAdapter; ++r) {
                 const std::string section = cellSection(a, c, r);
-                const tagRelayTriggerCell& cell = m_relayTriggerMtx.cells[a][c][r];
-                store.writeDword(section, "Action", cell.action);
-                store.writeDword(section, "DelayForToggle", cell.delayForToggleMs);
-                store.writeDword(section, "IsDelayForToggleSet", cell.isDelayForToggleSet);
+                store.writeFields<tagRelayTriggerCell>(section, kRelayTriggerFields, m_relayTriggerMtx.cells[a][c][r]);
             }
         }
     }
@@ -440,31 +448,21 @@ int CDBLumoLocal::WriteRelayTriggerMtx() {
 
 void CDBLumoLocal::ReadHistoryProfiles() {
     Store store;
-    m_historyRec.framesNumber = store.readDwordBack(kHistory, "FramesNumber", 20);
-    m_historyRec.framesInterval = store.readDwordBack(kHistory, "FramesInterval", 1000);
-    m_historyRec.splitToFiles = store.readDwordBack(kHistory, "SplitToFiles", 1);
-    m_historyRec.isHistoryRecordingMode = store.readDwordBack(kHistory, "IsHistoryRecordingMode", 0);
-    m_historyRec.isLastRecordModeIsQuad = store.readDwordBack(kHistory, "IsLastRecordModeIsQUAD", 0);
-    m_historyRec.lastInputForCycRecording =
-        static_cast<WORD>(store.readDwordBack(kHistory, "LastInputForCycRecording", 0));
+    store.readFields<tagHistoryRec>(kHistory, kHistoryFields, m_historyRec, nullptr, Missing::WriteDefault);
 }
 
 void CDBLumoLocal::WriteHistoryProfiles() {
     Store store;
-    store.writeDword(kHistory, "FramesNumber", m_historyRec.framesNumber);
-    store.writeDword(kHistory, "FramesInterval", m_historyRec.framesInterval);
-    store.writeDword(kHistory, "SplitToFiles", m_historyRec.splitToFiles);
-    store.writeDword(kHistory, "IsHistoryRecordingMode", m_historyRec.isHistoryRecordingMode);
-    store.writeDword(kHistory, "IsLastRecordModeIsQUAD", m_historyRec.isLastRecordModeIsQuad);
-    store.writeDword(kHistory, "LastInputForCycRecording", m_historyRec.lastInputForCycRecording);
+    store.writeFields<tagHistoryRec>(kHistory, kHistoryFields, m_historyRec);
 }
 
 void CDBLumoLocal::ReadTriggerProfiles() {
     Store store;
-    m_triggerProfiles.isEnablePollingTriggers = store.readDwordBack(kTriggerProfiles, "IsEnablePollingTriggers", 1);
+    store.readFields<tagTriggerProfiles>(kTriggerProfiles, kTriggerFields, m_triggerProfiles, nullptr,
+                                         Missing::WriteDefault);
 }
 
 void CDBLumoLocal::WriteTriggerProfiles() {
     Store store;
-    store.writeDword(kTriggerProfiles, "IsEnablePollingTriggers", m_triggerProfiles.isEnablePollingTriggers);
+    store.writeFields<tagTriggerProfiles>(kTriggerProfiles, kTriggerFields, m_triggerProfiles);
 }

@@ -3,7 +3,15 @@
 #include "tavicore/settings_store.h"
 
 namespace {
+
 constexpr const char* kHistory = "HistoryRecording\\";
+
+// The remote station keeps only these two history values, written back on reading.
+constexpr settings_store::Field<tagHistoryRec> kRemoteHistoryFields[] = {
+    SETTINGS_NUMBER(tagHistoryRec, framesNumber, "FramesNumber", 20),
+    SETTINGS_NUMBER(tagHistoryRec, framesInterval, "FramesInterval", 1),
+};
+
 }  // namespace
 
 CDBLumoRemote::CDBLumoRemote() = default;
@@ -24,12 +32,11 @@ void CDBLumoRemote::WriteTriggerProfiles() {}
 
 void CDBLumoRemote::ReadHistoryProfiles() {
     settings_store::Store store;
-    m_historyRec.framesNumber = store.readDwordBack(kHistory, "FramesNumber", 20);
-    m_historyRec.framesInterval = store.readDwordBack(kHistory, "FramesInterval", 1);
+    store.readFields<tagHistoryRec>(kHistory, kRemoteHistoryFields, m_historyRec, nullptr,
+                                    settings_store::Missing::WriteDefault);
 }
 
 void CDBLumoRemote::WriteHistoryProfiles() {
     settings_store::Store store;
-    store.writeDword(kHistory, "FramesNumber", m_historyRec.framesNumber);
-    store.writeDword(kHistory, "FramesInterval", m_historyRec.framesInterval);
+    store.writeFields<tagHistoryRec>(kHistory, kRemoteHistoryFields, m_historyRec);
 }
