@@ -22,16 +22,15 @@ inline void readTcoef(BitReader& br, std::int16_t* coef, int start, int quant, c
             return;
         }
         int last, run, level;
-        if (symbol == 2 * kH263Escape) {
+        if (symbol == kTcoefEscapeSymbol) {
             last = int(br.get1());
             run = int(br.get(6));
             const int raw = int(br.get(8));
             level = raw >= 128 ? raw - 256 : raw;
         } else {
-            const RunLevel& rl = kH263RunLevel[symbol >> 1];
-            last = rl.last;
-            run = rl.run;
-            level = (symbol & 1) ? -int(rl.level) : int(rl.level);
+            last = symbol >> 13;
+            run = (symbol >> 7) & 63;
+            level = (symbol & 127) - 64;
         }
         i += run;
         if (i > 63) {
@@ -39,7 +38,7 @@ inline void readTcoef(BitReader& br, std::int16_t* coef, int start, int quant, c
         }
         coef[kZigZag[i]] = std::int16_t(dequantise(level, quant));
         ++i;
-        if (last || br.overrun()) {
+        if (last) {
             return;
         }
     }

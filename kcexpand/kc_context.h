@@ -199,7 +199,7 @@ struct VlcTable {
 };
 
 struct Tables {
-    VlcTable h263Tcoef;     // symbol: 2 x index (0..101) + sign bit; 2 x 102 escape
+    VlcTable h263Tcoef;     // symbol: tcoefSymbol of the code with its sign; kTcoefEscapeSymbol
     VlcTable mcbpcIntra;    // symbol: cbpc | type << 2; 8 stuffing
     VlcTable mcbpcInter;    // symbol: cbpc | type << 2; 20 stuffing
     VlcTable cbpy;          // symbol: the intra pattern
@@ -211,6 +211,10 @@ struct Tables {
     VlcTable h261Tcoeff;    // symbol: index; kH261Eob, kH261Escape
 };
 const Tables& tables();
+
+// A TCOEF code with its sign bit: LAST, RUN and the signed LEVEL in one symbol.
+inline constexpr int tcoefSymbol(int last, int run, int level) { return (last << 13) | (run << 7) | (level + 64); }
+inline constexpr int kTcoefEscapeSymbol = 0x3FFF;
 
 struct RunLevel {
     std::uint8_t last, run, level;

@@ -36,20 +36,21 @@ inline std::int64_t descale(std::int64_t x, int n) { return (x + (std::int64_t(1
 inline std::uint8_t clampByte(std::int64_t v) { return std::uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 // One 1-D pass over 8 values at stride `step`, results to out[0..7 * outStep].
-template <typename In>
-inline void idct1d(const In* in, int step, std::int64_t* out, int outStep, int shift, std::int64_t even0,
-                   std::int64_t even4) {
-    std::int64_t z2 = in[2 * step];
-    std::int64_t z3 = in[6 * step];
-    std::int64_t z1 = (z2 + z3) * kFix0541196100;
-    std::int64_t tmp2 = z1 - z3 * kFix1847759065;
-    std::int64_t tmp3 = z1 + z2 * kFix0765366865;
-    std::int64_t tmp0 = (even0 + even4) << kConstBits;
-    std::int64_t tmp1 = (even0 - even4) << kConstBits;
-    const std::int64_t tmp10 = tmp0 + tmp3;
-    const std::int64_t tmp13 = tmp0 - tmp3;
-    const std::int64_t tmp11 = tmp1 + tmp2;
-    const std::int64_t tmp12 = tmp1 - tmp2;
+// T is the accumulator: 32 bits hold the first pass (coefficients stay within
+// 8 x 255 + 4 and the dequantised range of 31 x 257), the second takes 64.
+template <typename T, typename In, typename Out>
+inline void idct1d(const In* in, int step, Out* out, int outStep, int shift, T even0, T even4) {
+    T z2 = in[2 * step];
+    T z3 = in[6 * step];
+    T z1 = (z2 + z3) * T(kFix0541196100);
+    T tmp2 = z1 - z3 * T(kFix1847759065);
+    T tmp3 = z1 + z2 * T(kFix0765366865);
+    T tmp0 = (even0 + even4) * T(1 << kConstBits);
+    T tmp1 = (even0 - even4) * T(1 << kConstBits);
+    const T tmp10 = tmp0 + tmp3;
+    const T tmp13 = tmp0 - tmp3;
+    const T tmp11 = tmp1 + tmp2;
+    const T tmp12 = tmp1 - tmp2;
 
     tmp0 = in[7 * step];
     tmp1 = in[5 * step];
@@ -58,16 +59,16 @@ inline void idct1d(const In* in, int step, std::int64_t* out, int outStep, int s
     z1 = tmp0 + tmp3;
     z2 = tmp1 + tmp2;
     z3 = tmp0 + tmp2;
-    std::int64_t z4 = tmp1 + tmp3;
-    const std::int64_t z5 = (z3 + z4) * kFix1175875602;
-    tmp0 *= kFix0298631336;
-    tmp1 *= kFix2053119869;
-    tmp2 *= kFix3072711026;
-    tmp3 *= kFix1501321110;
-    z1 *= -kFix0899976223;
-    z2 *= -kFix2562915447;
-    z3 *= -kFix1961570560;
-    z4 *= -kFix0390180644;
+    T z4 = tmp1 + tmp3;
+    const T z5 = (z3 + z4) * T(kFix1175875602);
+    tmp0 *= T(kFix0298631336);
+    tmp1 *= T(kFix2053119869);
+    tmp2 *= T(kFix3072711026);
+    tmp3 *= T(kFix1501321110);
+    z1 *= -T(kFix0899976223);
+    z2 *= -T(kFix2562915447);
+    z3 *= -T(kFix1961570560);
+    z4 *= -T(kFix0390180644);
     z3 += z5;
     z4 += z5;
     tmp0 += z1 + z3;
@@ -75,31 +76,32 @@ inline void idct1d(const In* in, int step, std::int64_t* out, int outStep, int s
     tmp2 += z2 + z3;
     tmp3 += z1 + z4;
 
-    out[0 * outStep] = descale(tmp10 + tmp3, shift);
-    out[7 * outStep] = descale(tmp10 - tmp3, shift);
-    out[1 * outStep] = descale(tmp11 + tmp2, shift);
-    out[6 * outStep] = descale(tmp11 - tmp2, shift);
-    out[2 * outStep] = descale(tmp12 + tmp1, shift);
-    out[5 * outStep] = descale(tmp12 - tmp1, shift);
-    out[3 * outStep] = descale(tmp13 + tmp0, shift);
-    out[4 * outStep] = descale(tmp13 - tmp0, shift);
+    const T round = T(1) << (shift - 1);
+    out[0 * outStep] = Out((tmp10 + tmp3 + round) >> shift);
+    out[7 * outStep] = Out((tmp10 - tmp3 + round) >> shift);
+    out[1 * outStep] = Out((tmp11 + tmp2 + round) >> shift);
+    out[6 * outStep] = Out((tmp11 - tmp2 + round) >> shift);
+    out[2 * outStep] = Out((tmp12 + tmp1 + round) >> shift);
+    out[5 * outStep] = Out((tmp12 - tmp1 + round) >> shift);
+    out[3 * outStep] = Out((tmp13 + tmp0 + round) >> shift);
+    out[4 * outStep] = Out((tmp13 - tmp0 + round) >> shift);
 }
 
 // The transform into a work array of 64 output values (before clamping).
 inline void idct(const std::int16_t* in, std::int64_t* result) {
-    std::int64_t ws[64];
+    std::int32_t ws[64];
     for (int c = 0; c < 8; ++c) {
         const std::int16_t* col = in + c;
         if (col[8] == 0 && col[16] == 0 && col[24] == 0 && col[32] == 0 && col[40] == 0 && col[48] == 0 &&
             col[56] == 0) {
-            const std::int64_t dc = std::int64_t(col[0]) * (1 << kPass1Bits);
+            const std::int32_t dc = std::int32_t(col[0]) * (1 << kPass1Bits);
             for (int r = 0; r < 8; ++r) ws[r * 8 + c] = dc;
             continue;
         }
-        idct1d(col, 8, ws + c, 8, kConstBits - kPass1Bits, col[0], col[32]);
+        idct1d<std::int32_t>(col, 8, ws + c, 8, kConstBits - kPass1Bits, col[0], col[32]);
     }
     for (int r = 0; r < 8; ++r) {
-        const std::int64_t* row = ws + r * 8;
+        const std::int32_t* row = ws + r * 8;
         std::int64_t* out = result + r * 8;
         if (row[1] == 0 && row[2] == 0 && row[3] == 0 && row[4] == 0 && row[5] == 0 && row[6] == 0 &&
             row[7] == 0) {
@@ -107,19 +109,45 @@ inline void idct(const std::int16_t* in, std::int64_t* result) {
             for (int c = 0; c < 8; ++c) out[c] = v;
             continue;
         }
-        idct1d(row, 1, out, 1, kConstBits + kPass1Bits + 3, row[0], row[4]);
+        idct1d<std::int64_t>(row, 1, out, 1, kConstBits + kPass1Bits + 3, row[0], row[4]);
     }
 }
 
 }  // namespace
 
+namespace {
+
+// A block with only its DC coefficient transforms to 64 equal samples.
+inline bool dcOnly(const std::int16_t* coefficients) {
+    std::uint64_t words[16];
+    std::memcpy(words, coefficients, sizeof words);
+    std::uint64_t any = words[0] & ~std::uint64_t(0xFFFF);
+    for (int i = 1; i < 16; ++i) any |= words[i];
+    return any == 0;
+}
+
+inline std::int64_t dcValue(const std::int16_t* coefficients) {
+    return descale(std::int64_t(coefficients[0]) * (1 << kPass1Bits), kPass1Bits + 3);
+}
+
+}  // namespace
+
 void inverseTransformReplace(const std::int16_t* coefficients, std::uint8_t* out) {
+    if (dcOnly(coefficients)) {
+        std::memset(out, clampByte(dcValue(coefficients)), 64);
+        return;
+    }
     std::int64_t v[64];
     idct(coefficients, v);
     for (int i = 0; i < 64; ++i) out[i] = clampByte(v[i]);
 }
 
 void inverseTransformAdd(const std::int16_t* coefficients, std::uint8_t* out) {
+    if (dcOnly(coefficients)) {
+        const std::int64_t dc = dcValue(coefficients);
+        for (int i = 0; i < 64; ++i) out[i] = clampByte(dc + out[i]);
+        return;
+    }
     std::int64_t v[64];
     idct(coefficients, v);
     for (int i = 0; i < 64; ++i) out[i] = clampByte(v[i] + out[i]);

@@ -109,10 +109,11 @@ struct AllTables {
         // TCOEF with its sign bit: symbol 2 x index + sign; ESCAPE has no sign.
         for (int i = 0; i < 102; ++i) {
             const std::uint32_t code = std::uint32_t(kH263TcoefCodes[i].code) << 1;
-            tcoef.add(code, kH263TcoefCodes[i].length + 1, 2 * i);
-            tcoef.add(code | 1, kH263TcoefCodes[i].length + 1, 2 * i + 1);
+            const RunLevel& rl = kH263RunLevel[i];
+            tcoef.add(code, kH263TcoefCodes[i].length + 1, tcoefSymbol(rl.last, rl.run, rl.level));
+            tcoef.add(code | 1, kH263TcoefCodes[i].length + 1, tcoefSymbol(rl.last, rl.run, -int(rl.level)));
         }
-        tcoef.add(kH263TcoefCodes[102].code, kH263TcoefCodes[102].length, 2 * kH263Escape);
+        tcoef.add(kH263TcoefCodes[102].code, kH263TcoefCodes[102].length, kTcoefEscapeSymbol);
         for (int i = 0; i < 9; ++i) mcbpcIntra.add(kMcbpcIntraCodes[i].code, kMcbpcIntraCodes[i].length, i);
         for (int i = 0; i < 21; ++i) mcbpcInter.add(kMcbpcInterCodes[i].code, kMcbpcInterCodes[i].length, i);
         for (int i = 0; i < 16; ++i) cbpy.add(kCbpyCodes[i].code, kCbpyCodes[i].length, i);
