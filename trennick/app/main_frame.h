@@ -18,10 +18,10 @@
 #include "tavicore/users_manager.h"
 #include "trennick/app/app_services.h"
 #include "trennick/app/frame_settings.h"
+#include "trennick/link/comms_settings_record.h"
 #include "trennick/link/link_host.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/link/window_link.h"
-#include "trennick/net/comms_settings_record.h"
 #include "trennick/net/inet_frame.h"
 
 #include <QMainWindow>

@@ -4,8 +4,8 @@
 // Thread: the user-interface thread. Failure: null / false, never thrown.
 
 #include "trennick/app/frame_settings.h"
+#include "trennick/link/comms_settings_record.h"
 #include "trennick/link/packet_connection.h"
-#include "trennick/net/comms_settings_record.h"
 
 #include <memory>
 

@@ -12,9 +12,9 @@
 // window and trace lines; nothing throws.
 
 #include "platform/types.h"
+#include "trennick/link/comms_settings_record.h"
 #include "trennick/link/link_states.h"
 #include "trennick/link/packet_connection.h"
-#include "trennick/net/comms_settings_record.h"
 #include "trennick/net/inet_frame.h"
 #include "trennick/net/nimbranet.h"
 

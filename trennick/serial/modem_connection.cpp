@@ -2,8 +2,8 @@
 
 #include "platform/folders.h"
 #include "platform/ini_file.h"
+#include "trennick/link/comms_settings_record.h"
 #include "trennick/link/link_trace.h"
-#include "trennick/net/comms_settings_record.h"
 #include "trennick/serial/tapi_connection.h"
 
 #include <algorithm>
