@@ -163,3 +163,32 @@ function(_velmoor_check_link_graph)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL _velmoor_check_link_graph)
+
+# velmoor_add_com_server(<name> DESCRIPTION <text> [VERSION <version>]
+#                        [SOURCES <files...>] [LIBS <targets...>] [TEST_LIBS <targets...>])
+# An in-process COM server of the system: the shared library <name> of SOURCES
+# (default: every .cpp of the calling folder) with the base library and LIBS
+# linked privately, made a server (velmoor_com_server: hidden symbols but its
+# entry points, registered when built) with its version note; and its tests,
+# <name>_tests, linking the platform layer, the base library and TEST_LIBS. The
+# tests create the server through the registry as every client does, so it is
+# built before them.
+function(velmoor_add_com_server name)
+  cmake_parse_arguments(ARG "" "DESCRIPTION;VERSION" "SOURCES;LIBS;TEST_LIBS" ${ARGN})
+  if(NOT ARG_SOURCES)
+    file(GLOB ARG_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  endif()
+  if(NOT ARG_VERSION)
+    set(ARG_VERSION "${PROJECT_VERSION}.0")
+  endif()
+  add_library(${name} SHARED ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} velmoor_common)
+  velmoor_com_server(${name})
+  velmoor_version_note(${name} DESCRIPTION "${ARG_DESCRIPTION}" VERSION "${ARG_VERSION}")
+
+  velmoor_add_tests(${name}_tests LIBS ${ARG_TEST_LIBS} velmoor_platform velmoor_common)
+  if(TARGET ${name}_tests)
+    add_dependencies(${name}_tests ${name})
+  endif()
+endfunction()
