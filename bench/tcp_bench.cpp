@@ -6,7 +6,7 @@
 #include "bench/bench_support.h"
 #include "trennick/link/bucket.h"
 #include "trennick/net/inet_connection.h"
-#include "trennick/net/tests/net_test_util.h"
+#include "trennick/net/testing/net_test_util.h"
 
 #include <QCoreApplication>
 #include <arpa/inet.h>

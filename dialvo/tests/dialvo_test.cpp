@@ -1,6 +1,6 @@
 #include "dialvo/dialvo.h"
 
-#include "dialvo/tests/fake_nmcli.h"
+#include "dialvo/testing/fake_nmcli.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "tavicore/capture_base.h"
-#include "card_test_support.h"
+#include "tavicore/testing/card_test_support.h"
 
 #include <QCoreApplication>
 #include <QTimer>

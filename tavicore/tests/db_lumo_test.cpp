@@ -2,7 +2,7 @@
 
 #include "platform/registry.h"
 #include "tavicore/capture_base.h"
-#include "card_test_support.h"
+#include "tavicore/testing/card_test_support.h"
 #include "tavicore/station_identity.h"
 #include "tavicore/tavicore_globals.h"
 #include "tavicore/users_manager.h"

@@ -1,6 +1,6 @@
 #include "tavicore/event_file.h"
 
-#include "event_test_support.h"
+#include "tavicore/testing/event_test_support.h"
 #include "platform/testing/child_process.h"
 
 #include <chrono>

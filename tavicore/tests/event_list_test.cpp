@@ -1,7 +1,7 @@
 #include "tavicore/event_file.h"
 
 #include "common/kc_reg.h"
-#include "event_test_support.h"
+#include "tavicore/testing/event_test_support.h"
 #include "platform/com/com.h"
 #include "platform/message_window.h"
 #include "platform/registry.h"

@@ -1,6 +1,6 @@
 #include "tavicore/frame_rtv.h"
 
-#include "event_test_support.h"
+#include "tavicore/testing/event_test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "platform/folders.h"
 #include "platform/local_bus.h"
 #include "platform/testing/child_process.h"
-#include "tavicore/ui/tests/ui_test_support.h"
+#include "tavicore/ui/testing/ui_test_support.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,6 +1,6 @@
 #include "tavicore/ui/ui_resources.h"
 
-#include "tavicore/ui/tests/ui_test_support.h"
+#include "tavicore/ui/testing/ui_test_support.h"
 
 TEST(LanguageLibrary, MissingLibraryOrExportIsRefusedAndLeavesNothingInstalled) {
     struct Case {

@@ -2,9 +2,9 @@
 
 #include "common/kc_reg.h"
 #include "tavicore/capture_base.h"
-#include "tavicore/tests/card_test_support.h"
+#include "tavicore/testing/card_test_support.h"
 #include "tavicore/db_lumo.h"
-#include "tavicore/ui/tests/ui_test_support.h"
+#include "tavicore/ui/testing/ui_test_support.h"
 
 #include <QTest>
 #include <QToolButton>

@@ -2,7 +2,7 @@
 
 #include "common/kc_reg.h"
 #include "platform/folders.h"
-#include "tavicore/ui/tests/ui_test_support.h"
+#include "tavicore/ui/testing/ui_test_support.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -5,7 +5,7 @@
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
-#include "trennick/net/tests/link_station.h"
+#include "trennick/net/testing/link_station.h"
 
 #include <gtest/gtest.h>
 

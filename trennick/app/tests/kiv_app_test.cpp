@@ -14,7 +14,7 @@
 #include "trennick/app/main_frame.h"
 #include "trennick/app/modem_link.h"
 #include "trennick/net/inet_connection.h"
-#include "trennick/net/tests/net_test_util.h"
+#include "trennick/net/testing/net_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "platform/folders.h"
 #include "platform/message_window.h"
 #include "tavicore/stills_devices.h"
-#include "tavicore/tests/event_test_support.h"
+#include "tavicore/testing/event_test_support.h"
 #include "trennick/link/common_base.h"
 
 #include <cstring>

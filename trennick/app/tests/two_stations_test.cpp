@@ -9,7 +9,7 @@
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/link/packet_connection.h"
-#include "trennick/net/tests/net_test_util.h"
+#include "trennick/net/testing/net_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "trennick/link/av_video_settings.h"
 #include "trennick/link/bucket.h"
 #include "trennick/link/prot_list.h"
-#include "link_fakes.h"
+#include "trennick/link/testing/link_fakes.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -7,7 +7,7 @@
 #include "trennick/link/link_trace.h"
 #include "trennick/link/serial_out_command.h"
 #include "trennick/link/trigger_list.h"
-#include "trennick/link/tests/link_fakes.h"
+#include "trennick/link/testing/link_fakes.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // whole-file check, block numbers that wrap, names from the wire that try to
 // leave the receive folder, and a disk that fills up.
 
-#include "trennick/link/tests/link_fakes.h"
+#include "trennick/link/testing/link_fakes.h"
 
 #include "platform/folders.h"
 #include "trennick/link/file_transfer.h"

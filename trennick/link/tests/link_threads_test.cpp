@@ -1,7 +1,7 @@
 // Two links whose bytes travel through channels read by a reader thread each,
 // as the TCP and serial transports do, while the application thread sends.
 
-#include "trennick/link/tests/link_fakes.h"
+#include "trennick/link/testing/link_fakes.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,5 +1,5 @@
 #include "trennick/link/link_trace.h"
-#include "trennick/link/tests/link_fakes.h"
+#include "trennick/link/testing/link_fakes.h"
 
 #include <gtest/gtest.h>
 #include <functional>

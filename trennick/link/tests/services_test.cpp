@@ -4,13 +4,13 @@
 // settings reports, business cards, snapshot and notification requests,
 // chat and serial-out buckets; malformed forms are dropped.
 
-#include "trennick/link/tests/link_fakes.h"
+#include "trennick/link/testing/link_fakes.h"
 
 #include "platform/com/com.h"
 #include "platform/folders.h"
 #include "tavicore/stations_mgr.h"
 #include "tavicore/tavicore_globals.h"
-#include "tavicore/tests/event_test_support.h"
+#include "tavicore/testing/event_test_support.h"
 #include "trennick/link/hw_profile_list.h"
 #include "trennick/link/link_payloads.h"
 #include "trennick/link/link_trace.h"

@@ -6,7 +6,7 @@
 
 #include "trennick/net/inet_connection.h"
 
-#include "net_test_util.h"
+#include "trennick/net/testing/net_test_util.h"
 
 #include <atomic>
 #include <mutex>

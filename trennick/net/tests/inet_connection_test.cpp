@@ -1,6 +1,6 @@
 #include "trennick/net/inet_connection.h"
 
-#include "link_station.h"
+#include "trennick/net/testing/link_station.h"
 #include "trennick/link/bucket.h"
 
 #include <gtest/gtest.h>

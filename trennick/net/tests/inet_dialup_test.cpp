@@ -2,8 +2,8 @@
 
 #include "trennick/net/inet_connection.h"
 
-#include "dialvo/tests/fake_nmcli.h"
-#include "link_station.h"
+#include "dialvo/testing/fake_nmcli.h"
+#include "trennick/net/testing/link_station.h"
 
 #include <gtest/gtest.h>
 

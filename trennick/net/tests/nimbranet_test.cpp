@@ -1,6 +1,6 @@
 #include "trennick/net/nimbranet.h"
 
-#include "net_test_util.h"
+#include "trennick/net/testing/net_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // "host:port"; hello, chat, hang-up from either side, and a caller killed in
 // the middle of a stream.
 
-#include "link_station.h"
+#include "trennick/net/testing/link_station.h"
 #include "platform/folders.h"
 #include "platform/testing/child_process.h"
 #include "trennick/link/file_transfer.h"

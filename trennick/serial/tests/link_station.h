@@ -3,7 +3,7 @@
 // main loop serves, and a loop that runs passes of several stations until a
 // condition holds or a guard time runs out. Used on the test's thread.
 
-#include "trennick/link/tests/link_fakes.h"
+#include "trennick/link/testing/link_fakes.h"
 #include "trennick/serial/modem_connection.h"
 
 #include <chrono>

@@ -3,7 +3,7 @@
 #include "platform/folders.h"
 #include "platform/shipped_defaults.h"
 #include "trennick/link/link_trace.h"
-#include "trennick/link/tests/link_fakes.h"
+#include "trennick/link/testing/link_fakes.h"
 #include "trennick/serial/tests/fake_modem_process.h"
 #include "trennick/serial/tests/link_station.h"
 #include "trennick/serial/tests/transfer.h"

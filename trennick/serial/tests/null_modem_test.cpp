@@ -4,7 +4,7 @@
 #include "platform/com/com.h"
 #include "tavicore/product_key.h"
 #include "trennick/link/link_trace.h"
-#include "trennick/link/tests/link_fakes.h"
+#include "trennick/link/testing/link_fakes.h"
 #include "trennick/serial/modem_connection.h"
 #include "trennick/serial/tapi_binding.h"
 #include "trennick/serial/tapi_connection.h"

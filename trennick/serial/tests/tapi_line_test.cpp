@@ -6,7 +6,7 @@
 #include "platform/testing/child_process.h"
 #include "tavicore/product_key.h"
 #include "trennick/link/link_trace.h"
-#include "trennick/link/tests/link_fakes.h"
+#include "trennick/link/testing/link_fakes.h"
 #include "trennick/serial/comm.h"
 #include "trennick/serial/modem_connection.h"
 #include "trennick/serial/tapi_binding.h"

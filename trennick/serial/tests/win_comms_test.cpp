@@ -1,7 +1,7 @@
 #include "trennick/serial/win_comms.h"
 
 #include "trennick/link/link_trace.h"
-#include "trennick/link/tests/link_fakes.h"
+#include "trennick/link/testing/link_fakes.h"
 #include "trennick/serial/tests/pty_cable.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 
 #include "platform/registry.h"
 #include "tavicore/station_identity.h"
-#include "tavicore/ui/tests/ui_test_support.h"
+#include "tavicore/ui/testing/ui_test_support.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 #include "trennick/ui/lcd_panel.h"
 
-#include "tavicore/ui/tests/ui_test_support.h"
+#include "tavicore/ui/testing/ui_test_support.h"
 
 #include <thread>
 

@@ -1,7 +1,7 @@
 #include "trennick/ui/message.h"
 
 #include "common/kc_reg.h"
-#include "tavicore/ui/tests/ui_test_support.h"
+#include "tavicore/ui/testing/ui_test_support.h"
 
 #include <QLabel>
 #include <QPushButton>
