@@ -1,28 +1,33 @@
 # Shared build helpers of the project.
 
-# velmoor_add_tests(<name> [GUI] LIBS <targets...>)
+# velmoor_add_tests(<name> [GUI] [GMOCK] LIBS <targets...>)
 # Builds every tests/*_test.cpp of the calling folder into one test program <name>
 # and registers each of its test cases with CTest, so ctest -j runs them side by side.
 # Each test case runs in its own process with a fresh temporary VELMOOR_HOME.
 # GUI: the program runs a widget application on the off-screen platform, links Qt
 # Widgets and Qt Test, and gets VELMOOR_SCREENSHOT_DIR, the folder of the build
 # tree where its tests save pictures of their windows.
+# GMOCK: the program links GoogleMock too (only programs that use its mocks or
+# matchers; the others link GoogleTest alone).
 function(velmoor_add_tests name)
   if(NOT VELMOOR_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "GUI" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI;GMOCK" "" "LIBS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
   if(NOT sources)
     return()
   endif()
   add_executable(${name} ${sources})
   if(ARG_GUI)
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} velmoor_test_main_gui GTest::gmock)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} velmoor_test_main_gui)
     target_compile_definitions(${name} PRIVATE
       VELMOOR_SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screenshots")
   else()
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} velmoor_test_main GTest::gmock)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} velmoor_test_main)
+  endif()
+  if(ARG_GMOCK)
+    target_link_libraries(${name} PRIVATE GTest::gmock)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
