@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <initializer_list>
+#include <iterator>
 #include <unistd.h>
 
 namespace trennick {
@@ -38,22 +40,126 @@ namespace {
 
 constexpr UINT_PTR kPurgeTimerId = 0;
 
-void putWord(TessBlock& block, std::size_t offset, WORD value) {
-    std::memcpy(block.payload + offset, &value, sizeof value);
-}
+// The payload layouts of the notifications: each argument of a Notify... call,
+// in the call's order, is a 16- or 32-bit number or a text (at most limit - 1
+// characters and its terminator) at its payload offset. The kit reads these
+// offsets; they never move.
+struct Slot {
+    enum class Kind : BYTE { End, Word, Dword, Text };
+    Kind kind = Kind::End;
+    WORD offset = 0;
+    WORD limit = 0;
+};
+constexpr Slot w(WORD at) { return {Slot::Kind::Word, at, 0}; }
+constexpr Slot d(WORD at) { return {Slot::Kind::Dword, at, 0}; }
+constexpr Slot t(WORD at, WORD limit) { return {Slot::Kind::Text, at, limit}; }
 
-void putDword(TessBlock& block, std::size_t offset, DWORD value) {
-    std::memcpy(block.payload + offset, &value, sizeof value);
-}
+constexpr std::size_t kMaxSlots = 10;
+struct Layout {
+    WORD code;
+    Slot slots[kMaxSlots];
+};
 
-// Copies a text of at most limit - 1 characters and its terminator.
-void putText(TessBlock& block, std::size_t offset, const char* text, std::size_t limit) {
-    if (text == nullptr || limit == 0) {
-        return;
+// Codes 2 to 33 in order (the announcement and the goodbye carry the recorder
+// information instead).
+constexpr WORD kFirstLaidOut = kTessBeforeModeChanged;
+constexpr Layout kLayouts[] = {
+    {kTessBeforeModeChanged, {w(0), w(2)}},                 // old mode, new mode
+    {kTessAuthorizationError, {w(0), t(2, 100)}},
+    {kTessAlarmDetected, {w(0), w(2), w(4), w(6), t(8, 50)}},  // the current mode first
+    {kTessAfterConnect, {d(0)}},
+    {kTessAfterDisconnect, {w(0)}},
+    {kTessBeforeDialOnAlarm, {w(0), w(2)}},
+    {kTessGroupsChanged, {}},
+    {kTessVideoIsStreaming, {w(0)}},
+    {kTessFileAccepted, {w(0), t(2, 260)}},
+    {kTessFileStarted, {}},
+    {kTessRecordStart, {t(0, 260), d(260), d(264)}},
+    {kTessRecordFinish, {t(0, 260), d(260), d(264)}},
+    {kTessFullEvents, {}},
+    {kTessEventModeChanged, {w(0)}},
+    {kTessMemoryFree, {}},
+    {kTessSetSerialOutConfigAck, {w(0), w(2)}},
+    {kTessGetSerialOutConfigAck, {w(0), w(2), w(4), d(8), w(12), w(14), w(16), w(18), t(20, 1000), w(1020)}},
+    {kTessSerialOutDataWriteAck, {w(0), w(2), w(6)}},
+    {kTessSerialOutDataRead, {w(0), t(4, 1000), w(1004), w(1006)}},
+    {kTessTermSerialOutAck, {w(0), w(1020)}},
+    {kTessSerialOutError, {w(0), w(2), w(4)}},
+    {kTessSerialOutDataReadAck, {w(0), w(1020)}},
+    {kTessSetActiveProtocol, {w(2), t(20, 1000), w(1020)}},
+    {kTessListDownloadStarted, {}},
+    {kTessListDownloadFinished, {d(0)}},
+    {kTessEventDownloadStarted, {}},
+    // The path is terminated within its 260 bytes, so the kit never reads it
+    // into the numbers behind it.
+    {kTessEventDownloadFinished, {t(0, 260), d(260), d(264), d(276)}},
+    {kTessLineConnected, {d(0), t(4, 260)}},
+    {kTessLineDisconnected, {d(0), t(4, 260)}},
+    {kTessLineRing, {d(0), t(4, 260)}},
+    {kTessGetProfileDone, {t(0, 260), w(260)}},
+    {kTessSetProfileDone, {t(0, 260), w(260)}},
+};
+
+// Every layout sits at its code's place and stays inside the payload.
+constexpr bool layoutsAreSound() {
+    for (std::size_t i = 0; i < std::size(kLayouts); ++i) {
+        if (kLayouts[i].code != kFirstLaidOut + i) return false;
+        for (const Slot& s : kLayouts[i].slots) {
+            const std::size_t bytes = s.kind == Slot::Kind::Word    ? sizeof(WORD)
+                                      : s.kind == Slot::Kind::Dword ? sizeof(DWORD)
+                                                                    : s.limit;
+            if (s.offset + bytes > kTessPayloadBytes) return false;
+        }
     }
-    const std::size_t length = strnlen(text, limit - 1);
-    std::memcpy(block.payload + offset, text, length);
-    block.payload[offset + length] = 0;
+    return true;
+}
+static_assert(layoutsAreSound());
+static_assert(std::size(kLayouts) == kTessSetProfileDone - kFirstLaidOut + 1);
+
+// One argument of a notification: a number (16-bit slots take its low word) or a text.
+struct Arg {
+    DWORD number = 0;
+    const char* text = nullptr;
+    constexpr Arg(DWORD n) : number(n) {}
+    constexpr Arg(const char* s) : text(s) {}
+};
+
+// Fills the payload of a notification block from its arguments by the layout
+// of its code.
+TessBlock laidOut(TessBlock block, std::initializer_list<Arg> args) {
+    const Layout& layout = kLayouts[block.wCode - kFirstLaidOut];
+    std::size_t slots = 0;
+    while (slots < kMaxSlots && layout.slots[slots].kind != Slot::Kind::End) ++slots;
+    if (args.size() != slots) {
+        linkTrace(1, "CTessIntegration: notification %u takes %zu arguments, %zu given", unsigned(block.wCode), slots,
+                  args.size());
+    }
+    const Slot* slot = layout.slots;
+    for (const Arg& arg : args) {
+        if (slot == layout.slots + slots) break;
+        BYTE* at = block.payload + slot->offset;
+        switch (slot->kind) {
+        case Slot::Kind::Word: {
+            const WORD value = static_cast<WORD>(arg.number);
+            std::memcpy(at, &value, sizeof value);
+            break;
+        }
+        case Slot::Kind::Dword:
+            std::memcpy(at, &arg.number, sizeof arg.number);
+            break;
+        case Slot::Kind::Text:
+            if (arg.text != nullptr) {
+                const std::size_t length = strnlen(arg.text, slot->limit - 1u);
+                std::memcpy(at, arg.text, length);
+                at[length] = 0;
+            }
+            break;
+        case Slot::Kind::End:
+            break;
+        }
+        ++slot;
+    }
+    return block;
 }
 
 // A fresh shared block holding `block`; invalid when it cannot be made.
@@ -508,7 +614,7 @@ void CTessIntegration::WaitForSends() {
 void CTessIntegration::fillInfoPayload(TessBlock& block) {
     FillClientInfo(m_info);
     std::memcpy(block.payload, m_info, kTessInfoBytes);
-    putDword(block, kTessInfoBytes, m_infoValue);
+    std::memcpy(block.payload + kTessInfoBytes, &m_infoValue, sizeof m_infoValue);
 }
 
 void CTessIntegration::Announce(HWND window, DWORD id) {
@@ -563,219 +669,129 @@ void CTessIntegration::SayGoodbye() {
 // ---- notifications ----
 
 void CTessIntegration::NotifyAlarmDetected(WORD a, WORD b, WORD c, const char* text) {
-    TessBlock block = notificationBlock(kTessAlarmDetected);
-    putWord(block, 0, CurrentMode());
-    putWord(block, 2, a);
-    putWord(block, 4, b);
-    putWord(block, 6, c);
-    putText(block, 8, text, 50);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessAlarmDetected), {CurrentMode(), a, b, c, text}));
 }
 
 void CTessIntegration::NotifyBeforeModeChanged(WORD oldMode, WORD newMode) {
-    TessBlock block = notificationBlock(kTessBeforeModeChanged);
-    putWord(block, 0, oldMode);
-    putWord(block, 2, newMode);
+    const TessBlock block = laidOut(notificationBlock(kTessBeforeModeChanged), {oldMode, newMode});
     for (const auto& client : clientsSnapshot()) {
         sendSynchronous(client, block);
     }
 }
 
 void CTessIntegration::NotifyAuthorizationError(DWORD clientId, WORD value, const char* text) {
-    TessBlock block = notificationBlock(kTessAuthorizationError);
-    putWord(block, 0, value);
-    putText(block, 2, text, 100);
     if (auto client = findClient(clientId)) {
-        sendSynchronous(client, block);
+        sendSynchronous(client, laidOut(notificationBlock(kTessAuthorizationError), {value, text}));
     }
 }
 
 void CTessIntegration::NotifyAfterConnect(DWORD value) {
-    TessBlock block = notificationBlock(kTessAfterConnect);
-    putDword(block, 0, value);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessAfterConnect), {value}));
 }
 
 void CTessIntegration::NotifyAfterDisconnect(WORD value) {
-    TessBlock block = notificationBlock(kTessAfterDisconnect);
-    putWord(block, 0, value);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessAfterDisconnect), {value}));
 }
 
 void CTessIntegration::NotifyBeforeDialOnAlarm(WORD a, WORD b) {
-    TessBlock block = notificationBlock(kTessBeforeDialOnAlarm);
-    putWord(block, 0, a);
-    putWord(block, 2, b);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessBeforeDialOnAlarm), {a, b}));
 }
 
-void CTessIntegration::NotifyCode8() { notifyAll(notificationBlock(kTessGroupsChanged)); }
+void CTessIntegration::NotifyCode8() { notifyAll(laidOut(notificationBlock(kTessGroupsChanged), {})); }
 
 void CTessIntegration::NotifyVideoIsStreaming() {
-    TessBlock block = notificationBlock(kTessVideoIsStreaming);
-    putWord(block, 0, 0);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessVideoIsStreaming), {DWORD{0}}));
 }
 
 void CTessIntegration::NotifyFileAccepted(WORD value, const char* text) {
-    TessBlock block = notificationBlock(kTessFileAccepted);
-    putWord(block, 0, value);
-    putText(block, 2, text, 260);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessFileAccepted), {value, text}));
 }
 
-void CTessIntegration::NotifyFileStarted() { notifyAll(notificationBlock(kTessFileStarted)); }
+void CTessIntegration::NotifyFileStarted() { notifyAll(laidOut(notificationBlock(kTessFileStarted), {})); }
 
 void CTessIntegration::NotifyRecordStart(const char* text, DWORD a, DWORD b) {
-    TessBlock block = notificationBlock(kTessRecordStart);
-    putText(block, 0, text, 260);
-    putDword(block, 260, a);
-    putDword(block, 264, b);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessRecordStart), {text, a, b}));
 }
 
 void CTessIntegration::NotifyRecordFinish(const char* text, DWORD a, DWORD b) {
-    TessBlock block = notificationBlock(kTessRecordFinish);
-    putText(block, 0, text, 260);
-    putDword(block, 260, a);
-    putDword(block, 264, b);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessRecordFinish), {text, a, b}));
 }
 
-void CTessIntegration::NotifyFullEvents() { notifyAll(notificationBlock(kTessFullEvents)); }
+void CTessIntegration::NotifyFullEvents() { notifyAll(laidOut(notificationBlock(kTessFullEvents), {})); }
 
 void CTessIntegration::NotifyEventModeChanged(WORD mode) {
-    TessBlock block = notificationBlock(kTessEventModeChanged);
-    putWord(block, 0, mode);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessEventModeChanged), {mode}));
 }
 
-void CTessIntegration::NotifyMemoryFree() { notifyAll(notificationBlock(kTessMemoryFree)); }
+void CTessIntegration::NotifyMemoryFree() { notifyAll(laidOut(notificationBlock(kTessMemoryFree), {})); }
 
 void CTessIntegration::NotifySetSerialOutConfigAck(WORD a, WORD b) {
-    TessBlock block = notificationBlock(kTessSetSerialOutConfigAck);
-    putWord(block, 0, a);
-    putWord(block, 2, b);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessSetSerialOutConfigAck), {a, b}));
 }
 
 void CTessIntegration::NotifyGetSerialOutConfigAck(WORD a, WORD b, WORD c, DWORD d, WORD e, WORD f, WORD g,
                                                    WORD h, const char* text, WORD i) {
-    TessBlock block = notificationBlock(kTessGetSerialOutConfigAck);
-    putWord(block, 0, a);
-    putWord(block, 2, b);
-    putWord(block, 4, c);
-    putDword(block, 8, d);
-    putWord(block, 12, e);
-    putWord(block, 14, f);
-    putWord(block, 16, g);
-    putWord(block, 18, h);
-    putText(block, 20, text, 1000);
-    putWord(block, 1020, i);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessGetSerialOutConfigAck), {a, b, c, d, e, f, g, h, text, i}));
 }
 
 void CTessIntegration::NotifySerialOutDataWriteAck(WORD a, WORD b, WORD c) {
-    TessBlock block = notificationBlock(kTessSerialOutDataWriteAck);
-    putWord(block, 0, a);
-    putWord(block, 2, b);
-    putWord(block, 6, c);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessSerialOutDataWriteAck), {a, b, c}));
 }
 
 void CTessIntegration::NotifySerialOutDataRead(WORD a, const char* text, WORD b, WORD c) {
-    TessBlock block = notificationBlock(kTessSerialOutDataRead);
-    putWord(block, 0, a);
-    putText(block, 4, text, 1000);
-    putWord(block, 1004, b);
-    putWord(block, 1006, c);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessSerialOutDataRead), {a, text, b, c}));
 }
 
 void CTessIntegration::NotifyTermSerialOutAck(WORD a, WORD b) {
-    TessBlock block = notificationBlock(kTessTermSerialOutAck);
-    putWord(block, 0, a);
-    putWord(block, 1020, b);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessTermSerialOutAck), {a, b}));
 }
 
 void CTessIntegration::NotifySerialOutDataReadAck(WORD a, WORD b) {
-    TessBlock block = notificationBlock(kTessSerialOutDataReadAck);
-    putWord(block, 0, a);
-    putWord(block, 1020, b);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessSerialOutDataReadAck), {a, b}));
 }
 
 void CTessIntegration::NotifySerialOutError(WORD a, WORD b, WORD c) {
-    TessBlock block = notificationBlock(kTessSerialOutError);
-    putWord(block, 0, a);
-    putWord(block, 2, b);
-    putWord(block, 4, c);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessSerialOutError), {a, b, c}));
 }
 
 void CTessIntegration::NotifySetActiveProtocol(WORD a, const char* text, WORD b) {
-    TessBlock block = notificationBlock(kTessSetActiveProtocol);
-    putWord(block, 2, a);
-    putText(block, 20, text, 1000);
-    putWord(block, 1020, b);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessSetActiveProtocol), {a, text, b}));
 }
 
-void CTessIntegration::NotifyListDownloadStarted() { notifyAll(notificationBlock(kTessListDownloadStarted)); }
+void CTessIntegration::NotifyListDownloadStarted() {
+    notifyAll(laidOut(notificationBlock(kTessListDownloadStarted), {}));
+}
 
 void CTessIntegration::NotifyListDownloadFinished(DWORD value) {
-    TessBlock block = notificationBlock(kTessListDownloadFinished);
-    putDword(block, 0, value);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessListDownloadFinished), {value}));
 }
 
-void CTessIntegration::NotifyEventDownloadStarted() { notifyAll(notificationBlock(kTessEventDownloadStarted)); }
+void CTessIntegration::NotifyEventDownloadStarted() {
+    notifyAll(laidOut(notificationBlock(kTessEventDownloadStarted), {}));
+}
 
 void CTessIntegration::NotifyEventDownloadFinished(const char* text, DWORD a, DWORD b, DWORD c) {
-    TessBlock block = notificationBlock(kTessEventDownloadFinished);
-    // Terminated within its 260 bytes, so the kit never reads the path into
-    // the numbers behind it.
-    putText(block, 0, text, 260);
-    putDword(block, 260, a);
-    putDword(block, 264, b);
-    putDword(block, 276, c);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessEventDownloadFinished), {text, a, b, c}));
 }
 
 void CTessIntegration::NotifyLineConnected(DWORD value, const char* text) {
-    TessBlock block = notificationBlock(kTessLineConnected);
-    putDword(block, 0, value);
-    putText(block, 4, text, 260);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessLineConnected), {value, text}));
 }
 
 void CTessIntegration::NotifyLineDisconnected(DWORD value, const char* text) {
-    TessBlock block = notificationBlock(kTessLineDisconnected);
-    putDword(block, 0, value);
-    putText(block, 4, text, 260);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessLineDisconnected), {value, text}));
 }
 
 void CTessIntegration::NotifyLineRing(DWORD value, const char* text) {
-    TessBlock block = notificationBlock(kTessLineRing);
-    putDword(block, 0, value);
-    putText(block, 4, text, 260);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessLineRing), {value, text}));
 }
 
 void CTessIntegration::NotifyGetProfileDone(const char* text, WORD value) {
-    TessBlock block = notificationBlock(kTessGetProfileDone);
-    putText(block, 0, text, 260);
-    putWord(block, 260, value);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessGetProfileDone), {text, value}));
 }
 
 void CTessIntegration::NotifySetProfileDone(const char* text, WORD value) {
-    TessBlock block = notificationBlock(kTessSetProfileDone);
-    putText(block, 0, text, 260);
-    putWord(block, 260, value);
-    notifyAll(block);
+    notifyAll(laidOut(notificationBlock(kTessSetProfileDone), {text, value}));
 }
 
 // ---- request handlers of the base: every one answers 0 ----

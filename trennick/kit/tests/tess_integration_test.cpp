@@ -324,6 +324,110 @@ TEST(TessIntegration, NotificationPayloadsFollowTheirLayouts) {
     EXPECT_EQ(dword(download.payload, 276), 12u);
 }
 
+// Every notification's arguments land at the offsets the kit reads, numbers
+// little-endian in their width and texts cut to their room and terminated.
+TEST(TessIntegration, EveryNotificationPutsItsArgumentsWhereTheKitReadsThem) {
+    struct Expect {
+        char kind;  // 'w' 16-bit, 'd' 32-bit, 't' text
+        std::size_t offset;
+        DWORD number;
+        std::string text;
+    };
+    struct Case {
+        WORD code;
+        std::function<void(CTessIntegration&)> notify;
+        std::vector<Expect> expect;
+    };
+    const std::string t300(300, 'x');
+    const std::string t1100(1100, 'y');
+    const std::vector<Case> cases = {
+        {kTessAuthorizationError, nullptr, {{'w', 0, 0x0102, ""}, {'t', 2, 0, std::string(99, 'x')}}},
+        {kTessAlarmDetected, [&](auto& k) { k.NotifyAlarmDetected(0x11, 0x12, 0x13, t300.c_str()); },
+         {{'w', 0, 7, ""}, {'w', 2, 0x11, ""}, {'w', 4, 0x12, ""}, {'w', 6, 0x13, ""}, {'t', 8, 0, std::string(49, 'x')}}},
+        {kTessAfterConnect, [](auto& k) { k.NotifyAfterConnect(0xA1B2C3D4); }, {{'d', 0, 0xA1B2C3D4, ""}}},
+        {kTessAfterDisconnect, [](auto& k) { k.NotifyAfterDisconnect(0xBEEF); }, {{'w', 0, 0xBEEF, ""}}},
+        {kTessBeforeDialOnAlarm, [](auto& k) { k.NotifyBeforeDialOnAlarm(3, 4); }, {{'w', 0, 3, ""}, {'w', 2, 4, ""}}},
+        {kTessGroupsChanged, [](auto& k) { k.NotifyCode8(); }, {}},
+        {kTessVideoIsStreaming, [](auto& k) { k.NotifyVideoIsStreaming(); }, {{'w', 0, 0, ""}}},
+        {kTessFileAccepted, [&](auto& k) { k.NotifyFileAccepted(5, t300.c_str()); },
+         {{'w', 0, 5, ""}, {'t', 2, 0, std::string(259, 'x')}}},
+        {kTessFileStarted, [](auto& k) { k.NotifyFileStarted(); }, {}},
+        {kTessRecordStart, [](auto& k) { k.NotifyRecordStart("a.trg", 6, 7); },
+         {{'t', 0, 0, "a.trg"}, {'d', 260, 6, ""}, {'d', 264, 7, ""}}},
+        {kTessRecordFinish, [&](auto& k) { k.NotifyRecordFinish(t300.c_str(), 8, 9); },
+         {{'t', 0, 0, std::string(259, 'x')}, {'d', 260, 8, ""}, {'d', 264, 9, ""}}},
+        {kTessFullEvents, [](auto& k) { k.NotifyFullEvents(); }, {}},
+        {kTessEventModeChanged, [](auto& k) { k.NotifyEventModeChanged(2); }, {{'w', 0, 2, ""}}},
+        {kTessMemoryFree, [](auto& k) { k.NotifyMemoryFree(); }, {}},
+        {kTessSetSerialOutConfigAck, [](auto& k) { k.NotifySetSerialOutConfigAck(1, 2); },
+         {{'w', 0, 1, ""}, {'w', 2, 2, ""}}},
+        {kTessGetSerialOutConfigAck,
+         [&](auto& k) { k.NotifyGetSerialOutConfigAck(1, 2, 3, 0x01020304, 5, 6, 7, 8, t1100.c_str(), 9); },
+         {{'w', 0, 1, ""}, {'w', 2, 2, ""}, {'w', 4, 3, ""}, {'d', 8, 0x01020304, ""}, {'w', 12, 5, ""},
+          {'w', 14, 6, ""}, {'w', 16, 7, ""}, {'w', 18, 8, ""}, {'t', 20, 0, std::string(999, 'y')}, {'w', 1020, 9, ""}}},
+        {kTessSerialOutDataWriteAck, [](auto& k) { k.NotifySerialOutDataWriteAck(1, 2, 3); },
+         {{'w', 0, 1, ""}, {'w', 2, 2, ""}, {'w', 6, 3, ""}}},
+        {kTessSerialOutDataRead, [](auto& k) { k.NotifySerialOutDataRead(1, "data", 2, 3); },
+         {{'w', 0, 1, ""}, {'t', 4, 0, "data"}, {'w', 1004, 2, ""}, {'w', 1006, 3, ""}}},
+        {kTessTermSerialOutAck, [](auto& k) { k.NotifyTermSerialOutAck(1, 2); }, {{'w', 0, 1, ""}, {'w', 1020, 2, ""}}},
+        {kTessSerialOutError, [](auto& k) { k.NotifySerialOutError(1, 2, 3); },
+         {{'w', 0, 1, ""}, {'w', 2, 2, ""}, {'w', 4, 3, ""}}},
+        {kTessSerialOutDataReadAck, [](auto& k) { k.NotifySerialOutDataReadAck(1, 2); },
+         {{'w', 0, 1, ""}, {'w', 1020, 2, ""}}},
+        {kTessSetActiveProtocol, [](auto& k) { k.NotifySetActiveProtocol(1, "proto", 2); },
+         {{'w', 0, 0, ""}, {'w', 2, 1, ""}, {'t', 20, 0, "proto"}, {'w', 1020, 2, ""}}},
+        {kTessListDownloadStarted, [](auto& k) { k.NotifyListDownloadStarted(); }, {}},
+        {kTessListDownloadFinished, [](auto& k) { k.NotifyListDownloadFinished(0x10203040); },
+         {{'d', 0, 0x10203040, ""}}},
+        {kTessEventDownloadStarted, [](auto& k) { k.NotifyEventDownloadStarted(); }, {}},
+        {kTessEventDownloadFinished, [](auto& k) { k.NotifyEventDownloadFinished("e", 1, 2, 3); },
+         {{'t', 0, 0, "e"}, {'d', 260, 1, ""}, {'d', 264, 2, ""}, {'d', 276, 3, ""}}},
+        {kTessLineConnected, [](auto& k) { k.NotifyLineConnected(0x11223344, "line 1"); },
+         {{'d', 0, 0x11223344, ""}, {'t', 4, 0, "line 1"}}},
+        {kTessLineDisconnected, [&](auto& k) { k.NotifyLineDisconnected(2, t300.c_str()); },
+         {{'d', 0, 2, ""}, {'t', 4, 0, std::string(259, 'x')}}},
+        {kTessLineRing, [](auto& k) { k.NotifyLineRing(3, "ring"); }, {{'d', 0, 3, ""}, {'t', 4, 0, "ring"}}},
+        {kTessGetProfileDone, [](auto& k) { k.NotifyGetProfileDone("p.ini", 4); },
+         {{'t', 0, 0, "p.ini"}, {'w', 260, 4, ""}}},
+        {kTessSetProfileDone, [](auto& k) { k.NotifySetProfileDone("q.ini", 5); },
+         {{'t', 0, 0, "q.ini"}, {'w', 260, 5, ""}}},
+        {kTessBeforeModeChanged, [](auto& k) { k.NotifyBeforeModeChanged(6, 7); }, {{'w', 0, 6, ""}, {'w', 2, 7, ""}}},
+    };
+
+    TestKit kit;
+    ASSERT_TRUE(kit.Create());
+    ProxyWindow client;
+    ASSERT_TRUE(client.create());
+    ASSERT_EQ(request(kit.hwnd(), client.hwnd(), kTessRequestRegister), 0);
+    kit.SetCurrentMode(7);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        const std::size_t before = client.received.size();
+        if (c.notify) {
+            c.notify(kit);
+        } else {
+            kit.NotifyAuthorizationError(static_cast<DWORD>(client.hwnd()), 0x0102, t300.c_str());
+        }
+        ASSERT_TRUE(runUntil([&] { return client.received.size() == before + 1; }));
+        kit.WaitForSends();
+        const auto& got = client.received.back();
+        EXPECT_EQ(got.code, c.code);
+        std::vector<BYTE> expected(kTessPayloadBytes, 0);
+        for (const Expect& e : c.expect) {
+            if (e.kind == 'w') {
+                const WORD v = static_cast<WORD>(e.number);
+                std::memcpy(expected.data() + e.offset, &v, sizeof v);
+            } else if (e.kind == 'd') {
+                std::memcpy(expected.data() + e.offset, &e.number, sizeof e.number);
+            } else {
+                std::memcpy(expected.data() + e.offset, e.text.data(), e.text.size());
+            }
+        }
+        // Nothing but the arguments: every other byte stays zero.
+        EXPECT_EQ(got.payload, expected);
+    }
+}
+
 TEST(TessIntegration, AnnouncementAndGoodbyeCarryTheRecorderInformation) {
     ProxyWindow client;
     ASSERT_TRUE(client.create("CorvastaProxy", "Corvasta proxy window"));
