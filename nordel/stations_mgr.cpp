@@ -5,6 +5,7 @@
 #include "platform/folders.h"
 #include "platform/last_error.h"
 #include "platform/time_convert.h"
+#include "platform/com/guarded.h"
 
 #include <algorithm>
 #include <cctype>
@@ -208,32 +209,40 @@ DWORD CZoStationsMgr::cameraCount(DWORD adapter) const {
     return adapter < adapterCount() ? std::min<DWORD>(m_record.adapters[adapter].cameraNum, kZoMaxCameras) : 0;
 }
 
-HRESULT CZoStationsMgr::SetWorkingFolder(const char* chWorkFolder) {
+HRESULT CZoStationsMgr::SetWorkingFolder(const char* chWorkFolder) try {
     m_error = ZO_SM_ERR_NOERROR;
     m_chStationsDBPath = joined(chWorkFolder ? chWorkFolder : "", "StationsDB").substr(0, kText - 1);
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::SetWorkingFolder");
 }
 
-HRESULT CZoStationsMgr::GetWorkingFolder(char* chWorkFolder) {
+HRESULT CZoStationsMgr::GetWorkingFolder(char* chWorkFolder) try {
     m_error = ZO_SM_ERR_NOERROR;
     if (!chWorkFolder) {
         return E_POINTER;
     }
     copyOut(chWorkFolder, m_chStationsDBPath);
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::GetWorkingFolder");
 }
 
-HRESULT CZoStationsMgr::StartEnumStations() {
+HRESULT CZoStationsMgr::StartEnumStations() try {
     m_error = ZO_SM_ERR_NOERROR;
     return FirstStation();
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::StartEnumStations");
 }
 
-HRESULT CZoStationsMgr::FinishEnumStations() {
+HRESULT CZoStationsMgr::FinishEnumStations() try {
     m_error = ZO_SM_ERR_NOERROR;
     m_stationSearchOpen = false;
     m_stationFiles.clear();
     m_stationNext = 0;
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::FinishEnumStations");
 }
 
 void CZoStationsMgr::loadStation(const std::string& fileName) {
@@ -246,7 +255,7 @@ void CZoStationsMgr::loadStation(const std::string& fileName) {
     ReadStationInfo();
 }
 
-HRESULT CZoStationsMgr::FirstStation() {
+HRESULT CZoStationsMgr::FirstStation() try {
     m_error = ZO_SM_ERR_NOERROR;
     FinishEnumStations();
     std::vector<std::string> files;
@@ -266,9 +275,11 @@ HRESULT CZoStationsMgr::FirstStation() {
     m_stationNext = 1;
     loadStation(m_stationFiles.front());
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::FirstStation");
 }
 
-HRESULT CZoStationsMgr::NextStation() {
+HRESULT CZoStationsMgr::NextStation() try {
     if (!m_stationSearchOpen) {
         LUMO_TRACE(5, "NextStation() Failed!!! m_hFind = INVALID_HANDLE_VALUE\n");
         return failWith(ZO_SM_ERR_ENUM_STATION_NOT_STARTED);
@@ -285,9 +296,11 @@ HRESULT CZoStationsMgr::NextStation() {
     platform::SetLastError(ERROR_NO_MORE_ITEMS);
     LUMO_TRACE(5, "NextStation() Failed!!! FindNextFile() Failed GLE=%s\n", lastErrorText().c_str());
     return failWith(ZO_SM_ERR_STATION_NOT_EXIST);
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::NextStation");
 }
 
-HRESULT CZoStationsMgr::StartQueryStation(const char* chUUID) {
+HRESULT CZoStationsMgr::StartQueryStation(const char* chUUID) try {
     if (!chUUID || !*chUUID) {
         return S_FALSE;
     }
@@ -313,14 +326,18 @@ HRESULT CZoStationsMgr::StartQueryStation(const char* chUUID) {
     m_ini.Open(m_iniPath.c_str(), "General");
     ReadStationInfo();
     return failWith(ZO_SM_ERR_STATION_NOT_EXIST);
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::StartQueryStation");
 }
 
-HRESULT CZoStationsMgr::GetLatestError(LONG* pErr) {
+HRESULT CZoStationsMgr::GetLatestError(LONG* pErr) try {
     if (!pErr) {
         return E_POINTER;
     }
     *pErr = m_error;
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::GetLatestError");
 }
 
 bool CZoStationsMgr::buildEventPath(const char* storage, const char* uuid, LONG zost, ULONG adapter, ULONG camera,
@@ -351,7 +368,7 @@ bool CZoStationsMgr::buildEventPath(const char* storage, const char* uuid, LONG 
 }
 
 HRESULT CZoStationsMgr::GetPathEvent(const char* chStorageWorkFolder, const char* chUUID, LONG zost, ULONG dwAdapter,
-                                     ULONG dwCamera, LONG zoet, char* chPath) {
+                                     ULONG dwCamera, LONG zoet, char* chPath) try {
     std::string path;
     if (!buildEventPath(chStorageWorkFolder, chUUID, zost, dwAdapter, dwCamera, zoet, path)) {
         return S_FALSE;
@@ -360,9 +377,11 @@ HRESULT CZoStationsMgr::GetPathEvent(const char* chStorageWorkFolder, const char
         copyOut(chPath, path);
     }
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::GetPathEvent");
 }
 
-HRESULT CZoStationsMgr::GetStationInfo(ZoStationRecord* lpStationInfo) {
+HRESULT CZoStationsMgr::GetStationInfo(ZoStationRecord* lpStationInfo) try {
     m_error = ZO_SM_ERR_NOERROR;
     if (!lpStationInfo) {
         return failWith(ZO_SM_ERR_GENERAL);
@@ -374,9 +393,11 @@ HRESULT CZoStationsMgr::GetStationInfo(ZoStationRecord* lpStationInfo) {
     }
     std::memcpy(lpStationInfo, &m_record, sizeof m_record);
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::GetStationInfo");
 }
 
-HRESULT CZoStationsMgr::SetStationInfo(const ZoStationRecord* lpStationInfo) {
+HRESULT CZoStationsMgr::SetStationInfo(const ZoStationRecord* lpStationInfo) try {
     m_error = ZO_SM_ERR_NOERROR;
     if (!lpStationInfo) {
         return failWith(ZO_SM_ERR_GENERAL);
@@ -392,9 +413,11 @@ HRESULT CZoStationsMgr::SetStationInfo(const ZoStationRecord* lpStationInfo) {
     std::memcpy(&m_record, lpStationInfo, sizeof m_record);
     std::memcpy(m_record.stationId, keep, kText);
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::SetStationInfo");
 }
 
-HRESULT CZoStationsMgr::ReadStationInfo() {
+HRESULT CZoStationsMgr::ReadStationInfo() try {
     if (m_iniPath.empty()) {
         return S_OK;  // no station is bound: the record keeps what it has
     }
@@ -433,9 +456,11 @@ HRESULT CZoStationsMgr::ReadStationInfo() {
     }
     m_ini.SetSection("General");
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::ReadStationInfo");
 }
 
-HRESULT CZoStationsMgr::WriteStationInfo() {
+HRESULT CZoStationsMgr::WriteStationInfo() try {
     m_error = ZO_SM_ERR_NOERROR;
     if (m_iniPath.empty()) {
         return failWith(ZO_SM_ERR_STATION_NOT_EXIST);  // nothing to write to
@@ -467,14 +492,18 @@ HRESULT CZoStationsMgr::WriteStationInfo() {
     // A text the file cannot hold (a line break) or a file that cannot be
     // written is reported, not passed over.
     return ok ? S_OK : failWith(ZO_SM_ERR_GENERAL);
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::WriteStationInfo");
 }
 
-HRESULT CZoStationsMgr::SetStorageWorkFolder(const char* chStorageWorkFolder) {
+HRESULT CZoStationsMgr::SetStorageWorkFolder(const char* chStorageWorkFolder) try {
     setField(m_record.storage, chStorageWorkFolder ? chStorageWorkFolder : "");
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::SetStorageWorkFolder");
 }
 
-HRESULT CZoStationsMgr::DeleteStation() {
+HRESULT CZoStationsMgr::DeleteStation() try {
     // Only the file of a real station is deleted: with no station bound, or a
     // record without a station id, nothing is touched.
     if (m_iniPath.empty() || !nordel::isSafeStationId(fieldText(m_record.stationId).c_str())) {
@@ -483,14 +512,18 @@ HRESULT CZoStationsMgr::DeleteStation() {
     std::error_code error;
     fs::remove(m_iniPath, error);
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::DeleteStation");
 }
 
-HRESULT CZoStationsMgr::GetStorageWorkingFolder(char* chStorageWorkFolder) {
+HRESULT CZoStationsMgr::GetStorageWorkingFolder(char* chStorageWorkFolder) try {
     if (!chStorageWorkFolder) {
         return E_POINTER;
     }
     copyOut(chStorageWorkFolder, fieldText(m_record.storage));
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::GetStorageWorkingFolder");
 }
 
 bool CZoStationsMgr::normalize(Cursor& c) const {
@@ -555,7 +588,7 @@ HRESULT CZoStationsMgr::searchEvents(ZoStationEventInfo* event) {
     return failWith(ZO_SM_ERR_NO_EVENT_FILES_FOUND);
 }
 
-HRESULT CZoStationsMgr::FindFirstEvent(const char* chUUID, ULONG, ZoStationEventInfo* lpEventStruct) {
+HRESULT CZoStationsMgr::FindFirstEvent(const char* chUUID, ULONG, ZoStationEventInfo* lpEventStruct) try {
     if (StartQueryStation(chUUID) != S_OK) {
         return S_FALSE;
     }
@@ -566,9 +599,11 @@ HRESULT CZoStationsMgr::FindFirstEvent(const char* chUUID, ULONG, ZoStationEvent
     m_eventSearchOpen = false;
     m_eventFiles.clear();
     return searchEvents(lpEventStruct);
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::FindFirstEvent");
 }
 
-HRESULT CZoStationsMgr::FindNext(ZoStationEventInfo* lpEventStruct) {
+HRESULT CZoStationsMgr::FindNext(ZoStationEventInfo* lpEventStruct) try {
     if (!m_eventSearchOpen) {
         return S_OK;  // no search: the argument is left as it was
     }
@@ -587,9 +622,11 @@ HRESULT CZoStationsMgr::FindNext(ZoStationEventInfo* lpEventStruct) {
     m_eventSearchOpen = false;
     ++m_cursor.eventType;
     return searchEvents(lpEventStruct);
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::FindNext");
 }
 
-HRESULT CZoStationsMgr::GetEventInfo(const ZoStationEventInfo* lpInEventStruct, ZoStationEventInfo* lpOutEventStruct) {
+HRESULT CZoStationsMgr::GetEventInfo(const ZoStationEventInfo* lpInEventStruct, ZoStationEventInfo* lpOutEventStruct) try {
     if (!lpInEventStruct || !lpOutEventStruct) {
         return failWith(ZO_SM_ERR_GENERAL);
     }
@@ -619,19 +656,23 @@ HRESULT CZoStationsMgr::GetEventInfo(const ZoStationEventInfo* lpInEventStruct, 
     m_cursor = keep;
     *lpOutEventStruct = out;
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::GetEventInfo");
 }
 
 HRESULT CZoStationsMgr::GetNextGroup(char*) { return S_OK; }
 
 HRESULT CZoStationsMgr::FindFirstGroup(const char*, char*) { return S_OK; }
 
-HRESULT CZoStationsMgr::SetActiveStation(const char* szStationID) {
+HRESULT CZoStationsMgr::SetActiveStation(const char* szStationID) try {
     if (!szStationID || (*szStationID && !nordel::isSafeStationId(szStationID))) {
         return E_FAIL;
     }
     m_activeStation = std::string(szStationID).substr(0, kText - 1);
     StartQueryStation(szStationID);
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::GetNextGroup");
 }
 
 namespace {
@@ -644,25 +685,29 @@ void fillFindData(WIN32_FIND_DATA* out, const ZoStationEventInfo& event) {
 
 }  // namespace
 
-HRESULT CZoStationsMgr::QueryFirstEvent(ULONG dwFilter, WIN32_FIND_DATA* win32FindData) {
+HRESULT CZoStationsMgr::QueryFirstEvent(ULONG dwFilter, WIN32_FIND_DATA* win32FindData) try {
     ZoStationEventInfo event{};
     HRESULT hr = FindFirstEvent(fieldText(m_record.stationId).c_str(), dwFilter, &event);
     if (hr == S_OK && win32FindData) {
         fillFindData(win32FindData, event);
     }
     return hr;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::QueryFirstEvent");
 }
 
-HRESULT CZoStationsMgr::QueryNextEvent(ULONG, WIN32_FIND_DATA* win32FindData) {
+HRESULT CZoStationsMgr::QueryNextEvent(ULONG, WIN32_FIND_DATA* win32FindData) try {
     ZoStationEventInfo event{};
     HRESULT hr = FindNext(&event);
     if (win32FindData) {
         fillFindData(win32FindData, event);
     }
     return hr;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::QueryNextEvent");
 }
 
-HRESULT CZoStationsMgr::TranslateFileName(const char* chFileID, char* chFilePath) {
+HRESULT CZoStationsMgr::TranslateFileName(const char* chFileID, char* chFilePath) try {
     if (!chFileID || !chFilePath) {
         return failWith(ZO_SM_ERR_GENERAL);
     }
@@ -674,9 +719,11 @@ HRESULT CZoStationsMgr::TranslateFileName(const char* chFileID, char* chFilePath
     }
     copyOut(chFilePath, fieldText(event.fileName));
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::TranslateFileName");
 }
 
-HRESULT CZoStationsMgr::GetEventFilePath(const char* szFileID, char* szFilePath) {
+HRESULT CZoStationsMgr::GetEventFilePath(const char* szFileID, char* szFilePath) try {
     if (!szFileID || !szFilePath) {
         return failWith(ZO_SM_ERR_GENERAL);
     }
@@ -692,9 +739,11 @@ HRESULT CZoStationsMgr::GetEventFilePath(const char* szFileID, char* szFilePath)
     }
     copyOut(szFilePath, joined(folder, name));
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::GetEventFilePath");
 }
 
-HRESULT CZoStationsMgr::Get_NAStationStorage(const char* chUUID, char* szStoragePath) {
+HRESULT CZoStationsMgr::Get_NAStationStorage(const char* chUUID, char* szStoragePath) try {
     LUMO_TRACE(5, "ENTER %s", "Get_NAStationStorage()");
     struct Leave {
         ~Leave() { LUMO_TRACE(5, "LEAVE %s", "Get_NAStationStorage()"); }
@@ -719,14 +768,18 @@ HRESULT CZoStationsMgr::Get_NAStationStorage(const char* chUUID, char* szStorage
     }
     copyOut(szStoragePath, storage);
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::Get_NAStationStorage");
 }
 
-HRESULT CZoStationsMgr::SetDefaultStorageWorkFolder(const char* chWorkFolder) {
+HRESULT CZoStationsMgr::SetDefaultStorageWorkFolder(const char* chWorkFolder) try {
     m_defaultStorage = std::string(chWorkFolder ? chWorkFolder : "").substr(0, kText - 1);
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::SetDefaultStorageWorkFolder");
 }
 
-HRESULT CZoStationsMgr::SetStationsDBFolder(const char* chWorkFolder) {
+HRESULT CZoStationsMgr::SetStationsDBFolder(const char* chWorkFolder) try {
     std::string folder = chWorkFolder ? chWorkFolder : "";
     if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) {
         folder.pop_back();
@@ -734,4 +787,6 @@ HRESULT CZoStationsMgr::SetStationsDBFolder(const char* chWorkFolder) {
     m_chStationsDBPath = joined(folder, "StationsDB").substr(0, kText - 1);
     ::mkdir(m_chStationsDBPath.c_str(), 0755);  // only this folder: its parent must exist
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZoStationsMgr::SetStationsDBFolder");
 }

@@ -5,6 +5,7 @@
 #include "pelmo/zo_serial.h"
 #include "platform/com/com_server.h"
 #include "platform/com/dispatch.h"
+#include "platform/com/guarded.h"
 
 #include <new>
 
@@ -38,35 +39,67 @@ public:
     }
 
     HRESULT SetConfig(LONG* info) override {
-        return m_engine ? m_engine->SetConfig(reinterpret_cast<const ZoSerialConfig*>(info)) : ZOSERIAL_E_FAIL;
+        return platform::com::guarded("CZoSerial::SetConfig", [&] {
+            return m_engine ? m_engine->SetConfig(reinterpret_cast<const ZoSerialConfig*>(info)) : ZOSERIAL_E_FAIL;
+        });
     }
     HRESULT GetConfig(LONG* info) override {
-        return m_engine ? m_engine->GetConfig(reinterpret_cast<ZoSerialConfig*>(info)) : ZOSERIAL_E_FAIL;
+        return platform::com::guarded("CZoSerial::GetConfig", [&] {
+            return m_engine ? m_engine->GetConfig(reinterpret_cast<ZoSerialConfig*>(info)) : ZOSERIAL_E_FAIL;
+        });
     }
-    HRESULT Connect() override { return m_engine ? m_engine->Connect() : ZOSERIAL_E_FAIL; }
-    HRESULT Disconnect() override { return m_engine ? m_engine->Disconnect() : ZOSERIAL_E_FAIL; }
+    HRESULT Connect() override {
+        return platform::com::guarded("CZoSerial::Connect", [&] { return m_engine ? m_engine->Connect() : ZOSERIAL_E_FAIL; });
+    }
+    HRESULT Disconnect() override {
+        return platform::com::guarded("CZoSerial::Disconnect", [&] { return m_engine ? m_engine->Disconnect() : ZOSERIAL_E_FAIL; });
+    }
     HRESULT SendData(BYTE* data, ULONG size, ULONG* sent) override {
-        return m_engine ? m_engine->SendData(data, size, sent) : ZOSERIAL_E_FAIL;
+        return platform::com::guarded("CZoSerial::SendData", [&] {
+            return m_engine ? m_engine->SendData(data, size, sent) : ZOSERIAL_E_FAIL;
+        });
     }
     HRESULT ReadData(BYTE* data, ULONG size, ULONG* read) override {
-        return m_engine ? m_engine->ReadData(data, size, read) : ZOSERIAL_E_FAIL;
+        return platform::com::guarded("CZoSerial::ReadData", [&] {
+            return m_engine ? m_engine->ReadData(data, size, read) : ZOSERIAL_E_FAIL;
+        });
     }
     HRESULT GetFIFOSize(ULONG fifo, ULONG* size) override {
-        return m_engine ? m_engine->GetFIFOSize(fifo, size) : ZOSERIAL_E_FAIL;
+        return platform::com::guarded("CZoSerial::GetFIFOSize", [&] {
+            return m_engine ? m_engine->GetFIFOSize(fifo, size) : ZOSERIAL_E_FAIL;
+        });
     }
-    HRESULT GetFIFOSizeLeft(ULONG fifo, ULONG* size) override { return GetFIFOSize(fifo, size); }
-    HRESULT GetMaxFIFOSize(ULONG fifo, ULONG* size) override { return GetFIFOSize(fifo, size); }
+    HRESULT GetFIFOSizeLeft(ULONG fifo, ULONG* size) override {
+        return platform::com::guarded("CZoSerial::GetFIFOSizeLeft", [&] { return GetFIFOSize(fifo, size); });
+    }
+    HRESULT GetMaxFIFOSize(ULONG fifo, ULONG* size) override {
+        return platform::com::guarded("CZoSerial::GetMaxFIFOSize", [&] { return GetFIFOSize(fifo, size); });
+    }
     HRESULT IsOverflow(ULONG fifo, LONG* overflow) override {
-        return m_engine ? m_engine->IsOverflow(fifo, overflow) : ZOSERIAL_E_FAIL;
+        return platform::com::guarded("CZoSerial::IsOverflow", [&] {
+            return m_engine ? m_engine->IsOverflow(fifo, overflow) : ZOSERIAL_E_FAIL;
+        });
     }
-    HRESULT Clean(ULONG fifo) override { return m_engine ? m_engine->Clean(fifo) : ZOSERIAL_E_FAIL; }
-    HRESULT GetLatestError(ULONG*) override { return ZOSERIAL_E_FAIL; }
+    HRESULT Clean(ULONG fifo) override {
+        return platform::com::guarded("CZoSerial::Clean", [&] { return m_engine ? m_engine->Clean(fifo) : ZOSERIAL_E_FAIL; });
+    }
+    HRESULT GetLatestError(ULONG*) override {
+        return platform::com::guarded("CZoSerial::GetLatestError", [&] { return ZOSERIAL_E_FAIL; });
+    }
     HRESULT IsConnected(LONG* connected) override {
-        return m_engine ? m_engine->IsConnected(connected) : ZOSERIAL_E_FAIL;
+        return platform::com::guarded("CZoSerial::IsConnected", [&] {
+            return m_engine ? m_engine->IsConnected(connected) : ZOSERIAL_E_FAIL;
+        });
     }
-    HRESULT StopReading() override { return m_engine ? m_engine->StopReading() : ZOSERIAL_E_FAIL; }
-    HRESULT ContinueReading() override { return m_engine ? m_engine->ContinueReading() : ZOSERIAL_E_FAIL; }
-    HRESULT IsDSROn(LONG* on) override { return m_engine ? m_engine->IsDSROn(on) : ZOSERIAL_E_FAIL; }
+    HRESULT StopReading() override {
+        return platform::com::guarded("CZoSerial::StopReading", [&] { return m_engine ? m_engine->StopReading() : ZOSERIAL_E_FAIL; });
+    }
+    HRESULT ContinueReading() override {
+        return platform::com::guarded("CZoSerial::ContinueReading", [&] { return m_engine ? m_engine->ContinueReading() : ZOSERIAL_E_FAIL; });
+    }
+    HRESULT IsDSROn(LONG* on) override {
+        return platform::com::guarded("CZoSerial::IsDSROn", [&] { return m_engine ? m_engine->IsDSROn(on) : ZOSERIAL_E_FAIL; });
+    }
 
 private:
     std::unique_ptr<pelmo::CRSMain> m_engine;

@@ -6,6 +6,7 @@
 #include "platform/com/com.h"
 #include "ranvic/tmn_expand.h"
 #include "ranvic/vt_fifo.h"
+#include "platform/com/guarded.h"
 
 #include <algorithm>
 #include <atomic>
@@ -293,7 +294,7 @@ void CZOH263DEC::ReadRegParams() {
     }
 }
 
-HRESULT CZOH263DEC::Init(DWORD type) {
+HRESULT CZOH263DEC::Init(DWORD type) try {
     LUMO_TRACE(5, "ENTER %s", "CZOH263DEC::Init()");
     DecoderShared& s = *m_shared;
     ReadRegParams();
@@ -321,9 +322,11 @@ HRESULT CZOH263DEC::Init(DWORD type) {
     m_state = ZOH263DEC_IDLE;
     LUMO_TRACE(5, "LEAVE %s", "CZOH263DEC::Init()");
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::Init");
 }
 
-HRESULT CZOH263DEC::SetType(DWORD type) {
+HRESULT CZOH263DEC::SetType(DWORD type) try {
     DecoderShared& s = *m_shared;
     s.type = type;
     if (type == kZoStreamBlockTransform) {
@@ -340,6 +343,8 @@ HRESULT CZOH263DEC::SetType(DWORD type) {
         StartWorkThread();
     }
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::SetType");
 }
 
 void CZOH263DEC::StartWorkThread() {
@@ -359,7 +364,7 @@ void CZOH263DEC::CloseWorkThread() {
     }
 }
 
-HRESULT CZOH263DEC::SetAttribute(SHORT width, SHORT height) {
+HRESULT CZOH263DEC::SetAttribute(SHORT width, SHORT height) try {
     LUMO_TRACE(5, "ENTER %s", "CZOH263DEC::SetAttribute");
     DecoderShared& s = *m_shared;
     // The image holds 720 x 576 pixels: larger sizes are refused.
@@ -395,9 +400,11 @@ HRESULT CZOH263DEC::SetAttribute(SHORT width, SHORT height) {
     s.height = height;
     LUMO_TRACE(5, "LEAVE %s", "CZOH263DEC::SetAttribute");
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::SetAttribute");
 }
 
-HRESULT CZOH263DEC::Finish() {
+HRESULT CZOH263DEC::Finish() try {
     LUMO_TRACE(5, "ENTER %s", "CZOH263DEC::Finish()");
     CloseWorkThread();
     std::lock_guard lock(m_shared->imageLock);
@@ -405,19 +412,25 @@ HRESULT CZOH263DEC::Finish() {
     m_shared->standard.reset();
     LUMO_TRACE(5, "LEAVE %s", "CZOH263DEC::Finish()");
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::Finish");
 }
 
-HRESULT CZOH263DEC::Go() {
+HRESULT CZOH263DEC::Go() try {
     m_state = ZOH263DEC_RUNNING;
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::Go");
 }
 
-HRESULT CZOH263DEC::Stop() {
+HRESULT CZOH263DEC::Stop() try {
     m_state = ZOH263DEC_STOPPED;
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::Stop");
 }
 
-HRESULT CZOH263DEC::Clean() {
+HRESULT CZOH263DEC::Clean() try {
     LUMO_TRACE(5, "ENTER %s", "CZOH263DEC::Clean()");
     DecoderShared& s = *m_shared;
     {
@@ -435,9 +448,11 @@ HRESULT CZOH263DEC::Clean() {
     m_state = ZOH263DEC_IDLE;
     LUMO_TRACE(5, "LEAVE %s", "CZOH263DEC::Clean()");
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::Clean");
 }
 
-HRESULT CZOH263DEC::AddBuffer(BYTE* buffer, DWORD size) {
+HRESULT CZOH263DEC::AddBuffer(BYTE* buffer, DWORD size) try {
     LUMO_TRACE(5, "ENTER %s", "CZOH263DEC::AddBuffer()");
     DecoderShared& s = *m_shared;
     HRESULT hr = S_OK;
@@ -466,6 +481,8 @@ HRESULT CZOH263DEC::AddBuffer(BYTE* buffer, DWORD size) {
     }
     LUMO_TRACE(5, "LEAVE %s", "CZOH263DEC::AddBuffer()");
     return hr;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::AddBuffer");
 }
 
 void CZOH263DEC::DecodeNimbraSyncrony(const BYTE* data, DWORD size) {
@@ -510,7 +527,7 @@ void CZOH263DEC::DecodeStandartSyncrony(const BYTE* data, DWORD size) {
     });
 }
 
-HRESULT CZOH263DEC::GetBuffer(BYTE* buffer, DWORD size) {
+HRESULT CZOH263DEC::GetBuffer(BYTE* buffer, DWORD size) try {
     DecoderShared& s = *m_shared;
     if (!s.fifoCreated || buffer == nullptr) {
         return S_FALSE;
@@ -529,9 +546,11 @@ HRESULT CZOH263DEC::GetBuffer(BYTE* buffer, DWORD size) {
     }
     LUMO_TRACE(5, "[I] Read from FIFO successes!");
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::GetBuffer");
 }
 
-HRESULT CZOH263DEC::GetData(BYTE* buffer, DWORD size) {
+HRESULT CZOH263DEC::GetData(BYTE* buffer, DWORD size) try {
     DecoderShared& s = *m_shared;
     if (buffer == nullptr) {
         return S_FALSE;
@@ -544,36 +563,48 @@ HRESULT CZOH263DEC::GetData(BYTE* buffer, DWORD size) {
     LUMO_TRACE(5, "[I] Read from DIB Buffer successes! Read %d BYTES", int(n));
     s.updated = 0;
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::GetData");
 }
 
-HRESULT CZOH263DEC::IsUpdated(DWORD* updated) {
+HRESULT CZOH263DEC::IsUpdated(DWORD* updated) try {
     if (updated == nullptr) return E_POINTER;
     *updated = m_shared->updated;
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::IsUpdated");
 }
 
-HRESULT CZOH263DEC::GetLastErr(DWORD* error) {
+HRESULT CZOH263DEC::GetLastErr(DWORD* error) try {
     if (error == nullptr) return E_POINTER;
     *error = m_shared->lastError;
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::GetLastErr");
 }
 
-HRESULT CZOH263DEC::GetState(DWORD* state) {
+HRESULT CZOH263DEC::GetState(DWORD* state) try {
     if (state == nullptr) return E_POINTER;
     *state = m_state;
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::GetState");
 }
 
-HRESULT CZOH263DEC::GetBufferSize(DWORD* size) {
+HRESULT CZOH263DEC::GetBufferSize(DWORD* size) try {
     if (size == nullptr) return E_POINTER;
     *size = m_shared->fifoCreated ? DWORD(vt_fifo_size(&m_shared->fifo)) : 0;
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::GetBufferSize");
 }
 
-HRESULT CZOH263DEC::IsReady(DWORD* ready) {
+HRESULT CZOH263DEC::IsReady(DWORD* ready) try {
     LUMO_TRACE(5, "ENTER %s", "IsReady");
     if (ready == nullptr) return E_POINTER;
     *ready = m_shared->ready;
     LUMO_TRACE(5, "LEAVE %s", "IsReady");
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("CZOH263DEC::IsReady");
 }

@@ -1,6 +1,7 @@
 #include "scrivane/log_read.h"
 
 #include "common/lumo_deb.h"
+#include "platform/com/guarded.h"
 
 #include <cstdlib>
 #include <fcntl.h>
@@ -55,7 +56,7 @@ HRESULT Czo_LogRead::fail(int code) {
 
 HRESULT Czo_LogRead::CloseLogFile() { return S_OK; }
 
-HRESULT Czo_LogRead::OpenLogFile(BSTR szFilePath) {
+HRESULT Czo_LogRead::OpenLogFile(BSTR szFilePath) try {
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -79,21 +80,29 @@ HRESULT Czo_LogRead::OpenLogFile(BSTR szFilePath) {
         if (i == 3) m_logType = numberOf(line.text);
     }
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("Czo_LogRead::CloseLogFile");
 }
 
-HRESULT Czo_LogRead::GetLogFormat(BSTR* pszLogFormat) {
+HRESULT Czo_LogRead::GetLogFormat(BSTR* pszLogFormat) try {
     if (pszLogFormat) *pszLogFormat = SysAllocString(m_stamp.c_str());
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("Czo_LogRead::GetLogFormat");
 }
 
-HRESULT Czo_LogRead::GetLogName(BSTR* pszLogName) {
+HRESULT Czo_LogRead::GetLogName(BSTR* pszLogName) try {
     if (pszLogName) *pszLogName = SysAllocString(m_name.c_str());
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("Czo_LogRead::GetLogName");
 }
 
-HRESULT Czo_LogRead::GetLogType(short* nLogType) {
+HRESULT Czo_LogRead::GetLogType(short* nLogType) try {
     if (nLogType) *nLogType = m_logType;
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("Czo_LogRead::GetLogType");
 }
 
 HRESULT Czo_LogRead::give(const ParsedEntry& entry, short* nEventID, BSTR* pszDate, BSTR* pszTime, short* nFlags,
@@ -109,7 +118,7 @@ HRESULT Czo_LogRead::give(const ParsedEntry& entry, short* nEventID, BSTR* pszDa
 }
 
 HRESULT Czo_LogRead::GetFirstLogEntry(short* nEventID, BSTR* pszDate, BSTR* pszTime, short* nFlags,
-                                      BSTR* pszUserName, short* nStatus, BSTR* pszInfo) {
+                                      BSTR* pszUserName, short* nStatus, BSTR* pszInfo) try {
     if (m_fd < 0) {
         return fail(LEERR_LOGFILE_NOT_OPEN);
     }
@@ -136,17 +145,21 @@ HRESULT Czo_LogRead::GetFirstLogEntry(short* nEventID, BSTR* pszDate, BSTR* pszT
     }
     m_cursor = 1;
     return give(m_entries.front(), nEventID, pszDate, pszTime, nFlags, pszUserName, nStatus, pszInfo);
+} catch (...) {
+    return platform::com::entryFault("Czo_LogRead::GetFirstLogEntry");
 }
 
 HRESULT Czo_LogRead::GetNextLogEntry(short* nEventID, BSTR* pszDate, BSTR* pszTime, short* nFlags,
-                                     BSTR* pszUserName, short* nStatus, BSTR* pszInfo) {
+                                     BSTR* pszUserName, short* nStatus, BSTR* pszInfo) try {
     if (m_cursor == 0 || m_cursor >= m_entries.size()) {
         return fail(LEERR_NO_MORE_ENTRIES);
     }
     return give(m_entries[m_cursor++], nEventID, pszDate, pszTime, nFlags, pszUserName, nStatus, pszInfo);
+} catch (...) {
+    return platform::com::entryFault("Czo_LogRead::GetNextLogEntry");
 }
 
-HRESULT Czo_LogRead::GetEventName(short nEventID, BSTR* szEventName) {
+HRESULT Czo_LogRead::GetEventName(short nEventID, BSTR* szEventName) try {
     if (!szEventName) {
         return E_POINTER;
     }
@@ -154,4 +167,6 @@ HRESULT Czo_LogRead::GetEventName(short nEventID, BSTR* szEventName) {
                                                                      : "No description";
     *szEventName = SysAllocString(text);
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("Czo_LogRead::GetEventName");
 }

@@ -3,6 +3,7 @@
 #include "common/lumo_deb.h"
 #include "platform/last_error.h"
 #include "platform/time_convert.h"
+#include "platform/com/guarded.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -118,7 +119,7 @@ void Czo_LogWrite::closeFile() {
 }
 
 HRESULT Czo_LogWrite::CreateLogFile(BSTR szFormat, BSTR szVersion, BSTR szLogName, short nLogType,
-                                    short nCycleType, LONG nCycleParam1, BSTR szFilePath) {
+                                    short nCycleType, LONG nCycleParam1, BSTR szFilePath) try {
     if (!m_mutex) {
         LUMO_TRACE(1, "[E] No Mutex object");
         return fail(LEERR_NO_MUTEX_OBJECT);
@@ -171,14 +172,18 @@ HRESULT Czo_LogWrite::CreateLogFile(BSTR szFormat, BSTR szVersion, BSTR szLogNam
         m_header = header;
     }
     return OpenLogFile(szFilePath);
+} catch (...) {
+    return platform::com::entryFault("Czo_LogWrite::CreateLogFile");
 }
 
-HRESULT Czo_LogWrite::CloseLogFile() {
+HRESULT Czo_LogWrite::CloseLogFile() try {
     closeFile();
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("Czo_LogWrite::CloseLogFile");
 }
 
-HRESULT Czo_LogWrite::OpenLogFile(BSTR szFilePath) {
+HRESULT Czo_LogWrite::OpenLogFile(BSTR szFilePath) try {
     LUMO_TRACE(5, "ENTER Czo_LogWrite::OpenLogFile");
     struct Leave {
         ~Leave() { LUMO_TRACE(5, "LEAVE Czo_LogWrite::OpenLogFile"); }
@@ -222,9 +227,11 @@ HRESULT Czo_LogWrite::OpenLogFile(BSTR szFilePath) {
     m_firstEntryPos = findEntryStart(header.afterHeader);
     LUMO_TRACE(3, "[I] Last entry ID in File header = %d", int(m_lastEntryId));
     return S_OK;
+} catch (...) {
+    return platform::com::entryFault("Czo_LogWrite::OpenLogFile");
 }
 
-HRESULT Czo_LogWrite::AddLogEntry(short nEntryID, short nFlags, BSTR szUserName, short nStatus, BSTR szInfo) {
+HRESULT Czo_LogWrite::AddLogEntry(short nEntryID, short nFlags, BSTR szUserName, short nStatus, BSTR szInfo) try {
     if (m_fd < 0) {
         LUMO_TRACE(1, "[E] Log file wasn't opened");
         return fail(LEERR_LOGFILE_NOT_OPEN);
@@ -238,10 +245,12 @@ HRESULT Czo_LogWrite::AddLogEntry(short nEntryID, short nFlags, BSTR szUserName,
     }
     int code = appendLocked(Caller::AddLogEntry, nEntryID, nFlags, szUserName, nStatus, szInfo);
     return code == LEERR_NOERROR ? S_OK : fail(code);
+} catch (...) {
+    return platform::com::entryFault("Czo_LogWrite::AddLogEntry");
 }
 
 HRESULT Czo_LogWrite::AddLogEntryEx(BSTR szFilePath, short nEntryID, short nFlags, BSTR szUserName, short nStatus,
-                                    BSTR szInfo) {
+                                    BSTR szInfo) try {
     if (m_fd < 0) {
         OpenLogFile(szFilePath);
     }
@@ -264,6 +273,8 @@ HRESULT Czo_LogWrite::AddLogEntryEx(BSTR szFilePath, short nEntryID, short nFlag
         closeFile();
     }
     return code == LEERR_NOERROR ? S_OK : fail(code);
+} catch (...) {
+    return platform::com::entryFault("Czo_LogWrite::AddLogEntryEx");
 }
 
 off_t Czo_LogWrite::findEntryStart(off_t afterHeader) {

@@ -13,6 +13,7 @@
 // may be touched from others.
 
 #include "platform/com/com.h"
+#include "platform/com/guarded.h"
 
 #include <atomic>
 #include <new>
@@ -135,7 +136,8 @@ public:
         if (outer) {
             return CLASS_E_NOAGGREGATION;
         }
-        return T::createInstance(riid, object);
+        // A constructor that throws is answered with a code, as every entry is.
+        return guarded("IClassFactory::CreateInstance", [&] { return T::createInstance(riid, object); });
     }
     HRESULT LockServer(BOOL lock) override {
         if (lock) {

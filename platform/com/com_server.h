@@ -10,7 +10,9 @@
 //
 // The macro exports DllGetClassObject, DllCanUnloadNow, DllRegisterServer,
 // DllUnregisterServer and VelmoorComClasses (the class list, so a program can
-// tell whether the library is registered without asking it to register).
+// tell whether the library is registered without asking it to register). No
+// exception leaves them (platform/com/guarded.h); the server's own interface
+// methods guard themselves the same way.
 // Registration writes under HKEY_CLASSES_ROOT:
 //   CLSID\{clsid}                      (default) = description
 //   CLSID\{clsid}\InprocServer32       (default) = library path, ThreadingModel = "Apartment"
@@ -20,6 +22,7 @@
 
 #include "platform/com/com.h"
 #include "platform/com/com_object.h"
+#include "platform/com/guarded.h"
 
 #include <cstddef>
 #include <dlfcn.h>
@@ -72,21 +75,26 @@ struct ServerClassList {
 // function-local static there (its trace object) has it until it is unloaded.
 #define VELMOOR_COM_SERVER_INIT(classTable, startModule)                                        \
     VELMOOR_COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {  \
-        startModule();                                                                          \
-        return ::platform::com::getClassObjectFrom(classTable, clsid, riid, object);            \
+        return ::platform::com::guarded("DllGetClassObject", [&] {                              \
+            startModule();                                                                      \
+            return ::platform::com::getClassObjectFrom(classTable, clsid, riid, object);        \
+        });                                                                                     \
     }                                                                                           \
     VELMOOR_COM_EXPORT HRESULT DllCanUnloadNow() {                                              \
         return ::platform::com::moduleCanUnload() ? S_OK : S_FALSE;                             \
     }                                                                                           \
     VELMOOR_COM_EXPORT HRESULT DllRegisterServer() {                                            \
-        std::string path = ::platform::com::libraryPathOf(reinterpret_cast<const void*>(&DllCanUnloadNow)); \
-        if (path.empty()) {                                                                     \
-            return SELFREG_E_CLASS;                                                             \
-        }                                                                                       \
-        return ::platform::com::registerClasses(path.c_str(), classTable);                      \
+        return ::platform::com::guarded("DllRegisterServer", [] {                               \
+            std::string path = ::platform::com::libraryPathOf(reinterpret_cast<const void*>(&DllCanUnloadNow)); \
+            if (path.empty()) {                                                                 \
+                return SELFREG_E_CLASS;                                                         \
+            }                                                                                   \
+            return ::platform::com::registerClasses(path.c_str(), classTable);                  \
+        });                                                                                     \
     }                                                                                           \
     VELMOOR_COM_EXPORT HRESULT DllUnregisterServer() {                                          \
-        return ::platform::com::unregisterClasses(classTable);                                  \
+        return ::platform::com::guarded("DllUnregisterServer",                                  \
+                                        [] { return ::platform::com::unregisterClasses(classTable); }); \
     }                                                                                           \
     VELMOOR_COM_EXPORT ::platform::com::ServerClassList VelmoorComClasses() {                   \
         return {std::data(classTable), std::size(classTable)};                                  \
