@@ -34,7 +34,7 @@ inline Bytes encodeStream(const std::filesystem::path& folder, const std::string
                           int qscale, int frames, const std::string& extra = "") {
     std::filesystem::create_directories(folder);
     const std::filesystem::path out = folder / (codec + "_" + size + "_q" + std::to_string(qscale) + "_" +
-                                                std::to_string(frames) + "." + codec);
+                                                std::to_string(frames) + (extra.empty() ? "" : "_x") + "." + codec);
     const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=" + size +
                                 ":rate=25 -frames:v " + std::to_string(frames) + " -c:v " + codec +
                                 " -g 12 -qscale:v " + std::to_string(qscale) + " " + extra + " -f " + codec + " '" +

@@ -26,10 +26,12 @@ struct StreamCase {
     const char* size;
     int qscale;
     int width, height;
+    const char* extra = "";  // more encoder options
 };
 
 std::string caseName(const ::testing::TestParamInfo<StreamCase>& info) {
-    return std::string(info.param.codec) + "_" + info.param.size + "_q" + std::to_string(info.param.qscale);
+    return std::string(info.param.codec) + "_" + info.param.size + "_q" + std::to_string(info.param.qscale) +
+           (info.param.extra[0] != '\0' ? "_gobs" : "");
 }
 
 // Decodes every picture with both decoders; returns the per-picture PSNR of
@@ -41,7 +43,7 @@ struct Comparison {
 Comparison compare(const StreamCase& c, bool ituH261 = false) {
     Comparison result;
     const bool h261 = std::string(c.codec) == "h261";
-    const Bytes stream = encodeStream(streamFolder(), c.codec, c.size, c.qscale, 24);
+    const Bytes stream = encodeStream(streamFolder(), c.codec, c.size, c.qscale, 24, c.extra);
     EXPECT_FALSE(stream.empty()) << "the ffmpeg program did not encode the stream";
     const std::vector<Bytes> pictures = splitPictures(stream, h261);
     EXPECT_EQ(pictures.size(), 24u);
@@ -129,7 +131,9 @@ INSTANTIATE_TEST_SUITE_P(Ffmpeg, H263Streams,
                          ::testing::Values(StreamCase{"h263", "cif", 2, 352, 288}, StreamCase{"h263", "cif", 8, 352, 288},
                                            StreamCase{"h263", "qcif", 4, 176, 144},
                                            StreamCase{"h263", "qcif", 16, 176, 144},
-                                           StreamCase{"h263", "sqcif", 5, 128, 96}),
+                                           StreamCase{"h263", "sqcif", 5, 128, 96},
+                                           // GOB headers in every picture (payload size for packetisation).
+                                           StreamCase{"h263", "cif", 6, 352, 288, "-ps 600"}),
                          caseName);
 
 class H261Streams : public ::testing::TestWithParam<StreamCase> {};
@@ -168,5 +172,57 @@ INSTANTIATE_TEST_SUITE_P(Ffmpeg, H261Streams,
                          ::testing::Values(StreamCase{"h261", "cif", 3, 352, 288}, StreamCase{"h261", "cif", 10, 352, 288},
                                            StreamCase{"h261", "qcif", 6, 176, 144}),
                          caseName);
+
+}  // namespace
+
+namespace {
+
+// Packets as a payload format carries them: each picture cut at its GOB start
+// codes, each piece behind a 4-byte header (F 0, P 0, no skipped bits, the
+// source format, the picture type, TR). Only the packet with the last GOB
+// finishes the picture.
+TEST(H263PayloadHeaders, GobPacketsRebuildEveryPicture) {
+    const Bytes stream = encodeStream(streamFolder(), "h263", "cif", 6, 24, "-ps 600");
+    const std::vector<Bytes> pictures = splitPictures(stream, false);
+    ASSERT_EQ(pictures.size(), 24u);
+    KcExpandContext* ctx = KcExpandOpen();
+    BITMAPINFOHEADER format{40, 352, -288, 1, 24, 0, 0, 0, 0, 0, 0};
+    const MetaItem items[] = {{KCATTR_FORMAT, 40, reinterpret_cast<std::uintptr_t>(&format)},
+                              {KCATTR_OUTPUT_MODE, 2, KCMODE_BGR24},
+                              {KCATTR_PAYLOAD_HEADER, 2, 1},
+                              {KCATTR_STREAM_KIND, 2, 2}};
+    ASSERT_EQ(KcExpandSetAttributes(ctx, items, 4), 1);
+    Bytes image(352 * 288 * 3);
+    AvDecoder reference(false);
+    Picture ours;
+    ours.y.resize(352 * 288);
+    ours.cb.resize(352 * 288 / 4);
+    ours.cr.resize(352 * 288 / 4);
+    for (std::size_t n = 0; n < pictures.size(); ++n) {
+        const Bytes& p = pictures[n];
+        const bool intra = ((p[4] >> 1) & 1) == 0;
+        std::vector<std::size_t> cuts = {0};
+        for (std::size_t i = 3; i + 2 < p.size(); ++i) {
+            if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] >= 0x84 && p[i + 2] < 0xFC) cuts.push_back(i);
+        }
+        ASSERT_GT(cuts.size(), 1u) << "no GOB headers in picture " << n;
+        cuts.push_back(p.size());
+        for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+            Bytes packet = {0x00, 0x60, std::uint8_t(intra ? 0x80 : 0x00), p[2]};
+            packet.insert(packet.end(), p.begin() + std::ptrdiff_t(cuts[k]), p.begin() + std::ptrdiff_t(cuts[k + 1]));
+            const std::uint32_t r = KcExpandBuffer(ctx, packet.data(), std::uint32_t(packet.size()), image.data());
+            const bool lastPacket = k + 2 == cuts.size();
+            EXPECT_EQ((r & kKcNotPainted) == 0, lastPacket) << "picture " << n << " packet " << k;
+            EXPECT_EQ(kcexpand::lastError(ctx), 0u) << "picture " << n << " packet " << k;
+        }
+        const AVFrame* frame = reference.decode(p);
+        ASSERT_NE(frame, nullptr);
+        const Picture theirs = AvDecoder::planes(frame);
+        ASSERT_TRUE(kcexpand::copyPlanes(ctx, ours.y.data(), ours.cb.data(), ours.cr.data()));
+        EXPECT_GE(psnr(ours.y, theirs.y), 40.0) << "picture " << n;
+        EXPECT_GE(psnr(ours.cb, theirs.cb), 40.0) << "picture " << n;
+    }
+    KcExpandClose(ctx);
+}
 
 }  // namespace
