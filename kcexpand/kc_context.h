@@ -85,8 +85,9 @@ struct KcExpandContextData {
     std::uint32_t errorDetail = 0;
     std::array<std::int8_t, kMaxMacroblocks * 2> vectors{};
     int h261Format = 3;  // source format of the last H.261 picture (2 QCIF, 3 CIF)
-    // H.261 intra DC and chroma vectors as the ITU reconstruction has them, in
-    // place of this decoder's own; only comparisons with other decoders set it.
+    // H.261 intra DC, chroma vectors and loop filter rounding as the ITU
+    // reconstruction has them, in place of this decoder's own; only
+    // comparisons with other decoders set it.
     bool ituH261 = false;
 
     // Conversion layout: bit 1 grey, bit 0 4:2:0.

@@ -1,8 +1,9 @@
 // H.261 pictures (QCIF, CIF), with an optional 4-byte payload header in front.
 //
-// Two results differ from the ITU reconstruction on purpose, because stored
+// Three results differ from the ITU reconstruction on purpose, because stored
 // streams and peers carry pictures made this way: the intra DC coefficient is
-// 8 x level + 4, and chroma moves by (v + 1) / 2 truncated toward zero.
+// 8 x level + 4, chroma moves by (v + 1) / 2 truncated toward zero, and the
+// loop filter truncates after each direction.
 
 #include "kcexpand/kc_coefficients.h"
 #include "kcexpand/kc_context.h"

@@ -290,6 +290,24 @@ void filterBlock(std::uint8_t* b) {
     }
 }
 
+// The ITU form of the filter: both directions at full precision, one rounding.
+void filterBlockItu(std::uint8_t* b) {
+    int t[64];
+    for (int r = 0; r < 8; ++r) {
+        for (int c = 0; c < 8; ++c) {
+            const int s = b[r * 8 + c];
+            t[r * 8 + c] = c == 0 || c == 7 ? 4 * s : b[r * 8 + c - 1] + 2 * s + b[r * 8 + c + 1];
+        }
+    }
+    for (int r = 0; r < 8; ++r) {
+        for (int c = 0; c < 8; ++c) {
+            const int s = t[r * 8 + c];
+            const int v = r == 0 || r == 7 ? 4 * s : t[(r - 1) * 8 + c] + 2 * s + t[(r + 1) * 8 + c];
+            b[r * 8 + c] = std::uint8_t((v + 8) >> 4);
+        }
+    }
+}
+
 }  // namespace
 
 void predictH263(KcExpandContextData& ctx, int mbx, int mby, int mvx, int mvy) {
@@ -341,10 +359,11 @@ void predictH261(KcExpandContextData& ctx, int mbx, int mby, int mvx, int mvy, b
         }
     }
     if (filter) {
-        for (int b = 0; b < 4; ++b) filterBlock(ctx.storeA + macroblockLuma(ctx, mb) + b * 64);
+        void (*const apply)(std::uint8_t*) = ctx.ituH261 ? filterBlockItu : filterBlock;
+        for (int b = 0; b < 4; ++b) apply(ctx.storeA + macroblockLuma(ctx, mb) + b * 64);
         if (l.colour) {
-            filterBlock(ctx.storeA + macroblockCb(ctx, mb));
-            filterBlock(ctx.storeA + macroblockCr(ctx, mb));
+            apply(ctx.storeA + macroblockCb(ctx, mb));
+            apply(ctx.storeA + macroblockCr(ctx, mb));
         }
     }
 }
