@@ -8,6 +8,7 @@
 #include "ranvic/ranvic_lib.h"
 #include "ranvic/tmn_expand.h"
 #include "ranvic/vt_fifo.h"
+#include "ranvic/zoh263dec.h"
 
 #include <gtest/gtest.h>
 
@@ -266,6 +267,26 @@ TEST_F(Server, ThreadedBlockPacketsAreDecodedOnlyWhenWhole) {
     // Setting the same type keeps the thread; another type replaces it.
     EXPECT_EQ(dec->SetType(kZoStreamBlockTransform), S_OK);
     EXPECT_EQ(dec->SetType(kZoStreamStandardH263), S_OK);
+}
+
+// With its decoder thread gone, a full FIFO does not hold the caller: the data
+// that do not fit are refused at once.
+TEST_F(Server, AFullFifoWithoutItsThreadRefusesInsteadOfWaiting) {
+    CKcReg reg("Quennel", "ZOH263DEC", nullptr, "", platform::HKEY_LOCAL_MACHINE);
+    const DWORD capacity = 100;
+    reg.SetDword(nullptr, "H263FifoZise", &capacity);
+    create(1, kZoStreamBlockTransform);
+    dec->Go();
+    dec->Finish();  // the thread ends; the FIFO stays
+    Bytes data(60, 1);
+    EXPECT_EQ(dec->AddBuffer(data.data(), 60), S_OK);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(dec->AddBuffer(data.data(), 60), S_FALSE);
+    EXPECT_EQ(dec->AddBuffer(data.data(), 1000), S_FALSE);  // more than the FIFO holds
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(CZOH263DEC::kWriteWaitMs));
+    DWORD stored = 0;
+    dec->GetBufferSize(&stored);
+    EXPECT_EQ(stored, 60u);
 }
 
 class ServerStandard : public Server, public ::testing::WithParamInterface<DWORD> {};
