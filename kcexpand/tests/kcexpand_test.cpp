@@ -343,6 +343,36 @@ TEST(StreamErrors, CorruptAndTruncatedPicturesGiveTheirCodes) {
     EXPECT_EQ(errorOf(qcifGob2), KCERR_GOB_NUMBER);
 }
 
+// A QCIF P-picture: an intra macroblock, then one of the unsupported INTER4V type.
+TEST(StreamErrors, Inter4vStopsThePictureAndKeepsWhatCameBefore) {
+    BitWriter bits;
+    bits.put(0x20, 22);             // PSC
+    bits.put(0, 8);                 // TR
+    bits.put(0b1000001010000, 13);  // PTYPE: QCIF, INTER
+    bits.put(5, 5);                 // PQUANT
+    bits.put(0, 2);                 // CPM, PEI
+    bits.put(0, 1);                 // COD: coded
+    bits.put(0b00011, 5);           // MCBPC: INTRA, no chroma coefficients
+    bits.put(0b0011, 4);            // CBPY: no luma coefficients
+    for (int b = 0; b < 6; ++b) bits.put(200, 8);
+    bits.put(0, 1);
+    bits.put(0b010, 3);  // MCBPC: INTER4V
+    bits.put(0xFFFF, 16);
+    Context c;
+    ASSERT_TRUE(c.output(176, 144));
+    Bytes image(176 * 144 * 3);
+    const Bytes packet = bits.bytes();
+    EXPECT_EQ(KcExpandBuffer(c.ctx, packet.data(), std::uint32_t(packet.size()), image.data()),
+              kKcNotPainted | kKcFormatChanged);
+    EXPECT_EQ(kcexpand::lastError(c.ctx), KCERR_MB_TYPE);
+    Bytes y(176 * 144), cb(88 * 72), cr(88 * 72);
+    kcexpand::copyPlanes(c.ctx, y.data(), cb.data(), cr.data());
+    EXPECT_EQ(y[0], 200);
+    EXPECT_EQ(y[15 * 176 + 15], 200);
+    EXPECT_EQ(cb[0], 200);
+    EXPECT_EQ(y[16], 0);  // the second macroblock was not decoded
+}
+
 TEST(StreamErrors, ErrorTextsGoToTheMessageWindow) {
     TextWindow window;
     ASSERT_TRUE(window.create());
