@@ -14,6 +14,3 @@ inline CKcReg ProductKey(const char* section) { return InstanceKey(gcsVlmInsID, 
 // The same key as a path for the registry calls: software\Quennel\Velmoor<id>\1.000.0
 // and "\<section>" unless the section is empty.
 inline std::string ProductKeyPath(std::string_view section) { return InstanceKeyPath(gcsVlmInsID, section); }
-
-// "Velmoor" followed by the instance id.
-inline std::string ProductWord() { return InstanceProductWord(gcsVlmInsID); }
