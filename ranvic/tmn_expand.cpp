@@ -53,8 +53,10 @@ CPictureCollector::CPictureCollector()
     : m_current(kBufferBytes), m_completed(kBufferBytes), m_work(kBufferBytes) {}
 
 void CPictureCollector::append(const BYTE* bytes, std::size_t count) {
-    if (m_overflow) {
-        return;  // the rest of an over-long picture is dropped up to the next start code
+    // Bytes before the first start code belong to no picture; the rest of an
+    // over-long picture is dropped up to the next start code.
+    if (m_overflow || m_currentLength == 0) {
+        return;
     }
     if (std::size_t(m_currentLength) + count > kBufferBytes) {
         m_currentLength = 0;

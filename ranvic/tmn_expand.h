@@ -37,8 +37,9 @@ private:
 
 // Cuts pictures out of a byte stream. A picture begins with its start code
 // (00 00 and a byte 0x80 to 0x83) and ends where the next one begins; it is
-// handed out when the next start code arrives. A picture longer than 65,536
-// bytes is dropped; chunks of any length are taken in slices.
+// handed out when the next start code arrives. Bytes before the first start
+// code and pictures longer than 65,536 bytes are dropped; chunks of any length
+// are taken in slices.
 class CPictureCollector {
 public:
     static constexpr std::size_t kBufferBytes = 65536;

@@ -108,6 +108,15 @@ TEST(PictureCollector, CutsAtStartCodesAcrossChunks) {
     EXPECT_EQ(got.pictures[1], second);
 }
 
+TEST(PictureCollector, BytesBeforeTheFirstStartCodeAreNoPicture) {
+    CPictureCollector collector;
+    Collected got;
+    const Bytes stream = {0x12, 0x00, 0x34, 0x00, 0x00, 0x80, 0x55, 0x00, 0x00, 0x81, 0x66};
+    collector.Add(stream.data(), stream.size(), got.sink());
+    ASSERT_EQ(got.pictures.size(), 1u);
+    EXPECT_EQ(got.pictures[0], Bytes({0x00, 0x00, 0x80, 0x55}));
+}
+
 TEST(PictureCollector, SlicesLongChunksAndDropsOverlongPictures) {
     // Pictures of 30,000 bytes in one 200,000-byte chunk, then one of 70,000.
     Bytes stream;
