@@ -2,6 +2,7 @@
 // use, and kept as bitmap files in memory for the library's lifetime.
 
 #include "resources/glossel.h"
+#include "resources/glossel_ids.h"
 
 #include <QBuffer>
 #include <QGuiApplication>
@@ -171,11 +172,103 @@ QImage plain(int w, int h, const QColor& colour) {
     return image;
 }
 
+enum class Face { Up, Down, Focus, Disabled };
+
+// A picture button's face: raised, pressed, focused or greyed, with its label.
+QImage buttonFace(const QString& label, Face face, const QColor& ink) {
+    constexpr int kW = 36, kH = 28;
+    QImage image(kW, kH, QImage::Format_RGB32);
+    const QColor back(0xC0, 0xC0, 0xC0);
+    image.fill(face == Face::Down ? back.darker(115) : back);
+    QPainter p(&image);
+    const bool down = face == Face::Down;
+    p.setPen(down ? QColor(0x40, 0x40, 0x40) : Qt::white);
+    p.drawLine(0, 0, kW - 1, 0);
+    p.drawLine(0, 0, 0, kH - 1);
+    p.setPen(down ? Qt::white : QColor(0x40, 0x40, 0x40));
+    p.drawLine(kW - 1, 0, kW - 1, kH - 1);
+    p.drawLine(0, kH - 1, kW - 1, kH - 1);
+    if (face == Face::Focus) {
+        p.setPen(QPen(Qt::black, 1, Qt::DotLine));
+        p.drawRect(3, 3, kW - 7, kH - 7);
+    }
+    const QColor colour = face == Face::Disabled ? QColor(0x80, 0x80, 0x80) : ink;
+    const int shift = down ? 1 : 0;
+    drawText(p, QRect(1 + shift, 1 + shift, kW - 2, kH - 2), label, 9, true, colour);
+    return image;
+}
+
+struct ButtonBitmap {
+    UINT id;
+    const char* label;
+    Face face;
+    unsigned ink;  // 0xRRGGBB
+};
+
+// The main window's button row, four faces per button (up, down, focus,
+// disabled) where the button has them.
+constexpr ButtonBitmap kButtonBitmaps[] = {
+    {173, "Call", Face::Up, 0x206020},       {175, "Call", Face::Down, 0x206020},
+    {176, "Call", Face::Focus, 0x206020},    {177, "Call", Face::Disabled, 0x206020},
+    {344, "Phone", Face::Up, 0x206020},      {341, "Phone", Face::Down, 0x206020},
+    {342, "Phone", Face::Focus, 0x206020},   {343, "Phone", Face::Disabled, 0x206020},
+    {283, "Hang up", Face::Up, 0xA02020},    {280, "Hang up", Face::Down, 0xA02020},
+    {281, "Hang up", Face::Focus, 0xA02020}, {282, "Hang up", Face::Disabled, 0xA02020},
+    {180, "Video", Face::Up, 0x203080},      {178, "Video", Face::Down, 0x203080},
+    {179, "Video", Face::Focus, 0x203080},   {181, "Video", Face::Disabled, 0x203080},
+    {182, "Files", Face::Up, 0x203080},      {183, "Files", Face::Down, 0x203080},
+    {184, "Files", Face::Focus, 0x203080},   {185, "Files", Face::Disabled, 0x203080},
+    {186, "Chat", Face::Up, 0x203080},       {189, "Chat", Face::Down, 0x203080},
+    {187, "Chat", Face::Focus, 0x203080},    {188, "Chat", Face::Disabled, 0x203080},
+    {306, "Setup", Face::Up, 0x404040},      {301, "Setup", Face::Down, 0x404040},
+    {302, "Setup", Face::Focus, 0x404040},   {304, "Setup", Face::Disabled, 0x404040},
+    {206, "Less", Face::Up, 0x404040},       {207, "Less", Face::Down, 0x404040},
+    {205, "More", Face::Up, 0x404040},       {204, "More", Face::Down, 0x404040},
+    {231, "Cards", Face::Up, 0x604020},      {233, "Cards", Face::Down, 0x604020},
+    {232, "Cards", Face::Focus, 0x604020},   {234, "Cards", Face::Disabled, 0x604020},
+    {IDB_SMYIMAGEU, "My video", Face::Up, 0x203080},
+    {IDB_SMYIMAGED, "My video", Face::Down, 0x203080},
+    {IDB_SMYIMAGEF, "My video", Face::Focus, 0x203080},
+    {IDB_SMYIMAGEX, "My video", Face::Disabled, 0x203080},
+    {IDB_BTN_ARMU, "Arm", Face::Up, 0xA02020},
+    {IDB_BTN_ARMD, "Arm", Face::Down, 0xA02020},
+    {IDB_BTN_ARM_DISABLED, "Arm", Face::Disabled, 0xA02020},
+    {IDB_BTN_DISARMU, "Arm", Face::Up, 0x206020},
+    {IDB_BTN_AUDU, "Talk", Face::Up, 0x206020},
+    {IDB_BTN_AUDD, "Talk", Face::Down, 0x206020},
+    {IDB_BTN_AUDX, "Talk", Face::Disabled, 0x206020},
+    {IDI_DEBRIEF, "Events", Face::Up, 0x203080},
+};
+
+// The video toolbar's six check buttons: four single views, quad, automatic switching.
+QImage videoToolbarStrip() {
+    QImage image(16 * 6, 15, QImage::Format_RGB32);
+    image.fill(QColor(0xC0, 0xC0, 0xC0));
+    QPainter p(&image);
+    const char* labels[] = {"1", "2", "3", "4", "Q", "A"};
+    for (int i = 0; i < 6; ++i) {
+        p.fillRect(QRect(i * 16 + 1, 1, 14, 13), QColor(0x30, 0x50, 0x90));
+        drawText(p, QRect(i * 16 + 1, 1, 14, 13), labels[i], 9, true, Qt::white);
+    }
+    return image;
+}
+
+QImage logo() {
+    QImage image(505, 335, QImage::Format_RGB32);
+    image.fill(QColor(0x20, 0x30, 0x50));
+    QPainter p(&image);
+    drawText(p, QRect(0, 100, 505, 80), "Velmoor", 56, true, Qt::white);
+    drawText(p, QRect(0, 190, 505, 30), "Video surveillance and alarm verification", 16, false,
+             QColor(0xC0, 0xD0, 0xE0));
+    return image;
+}
+
 QImage drawBitmap(UINT id) {
     switch (id) {
     case 114: return badge(QColor(0x20, 0x60, 0xC0), "?");
     case 115: return badge(QColor(0x20, 0x60, 0xC0), "i");
     case 116: return badge(QColor(0xC0, 0x20, 0x20), "x");
+    case IDI_MAINFRAME: return badge(QColor(0x20, 0x30, 0x50), "V");
     case 129: return toolbarStrip();
     case 167: return padlock();
     case 168: return person(48, QColor(0x30, 0x50, 0x90), QColor(0xC0, 0xC0, 0xC0));
@@ -183,7 +276,9 @@ QImage drawBitmap(UINT id) {
     case 171: return person(16, QColor(0xC0, 0x20, 0x20), kMask);
     case 172: return person(16, QColor(0x70, 0x70, 0x70), kMask);
     case 174: return person(16, QColor(0x20, 0x60, 0xC0), kMask);
+    case 288: return logo();
     case 324: return plain(22, 22, QColor(0xC0, 0xC0, 0xC0));
+    case IDR_VIDEO_TOOLBAR: return videoToolbarStrip();
     case 366: return lcdBackground();
     case 367: return lcdLamp(15, 10, "L");
     case 368: return lcdLamp(18, 9, "V");
@@ -206,6 +301,9 @@ QImage drawBitmap(UINT id) {
     case 497: return lcdLamp(30, 11, "MK-E");
     case 502: return lcdLamp(18, 11, "B");
     default: break;
+    }
+    for (const ButtonBitmap& b : kButtonBitmaps) {
+        if (b.id == id) return buttonFace(b.label, b.face, QColor::fromRgb(b.ink));
     }
     if (id >= 379 && id <= 388) {
         return lcdMeter(62, static_cast<int>(id - 378));  // line meter levels 1 to 10

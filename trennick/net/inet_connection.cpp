@@ -44,6 +44,7 @@ bool equalNoCase(const std::string& a, const std::string& b) {
 CInetConnection::CInetConnection(const LinkServices& services, const InetOptions& options)
     : CPacketConnection(services), m_ownerWindow(services.window), m_frame(options.frame) {
     if (m_frame == nullptr) m_frame = &m_noFrame;
+    // resource strings: 61300-61309
     for (int i = 0; i < 10; ++i) m_statusTexts[i] = loadString(kStrFirstStatusText + i);
     for (auto& buffer : m_buffers) buffer.assign(kInetBufferBytes, 0);
     readSettings(options);

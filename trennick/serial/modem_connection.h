@@ -91,7 +91,7 @@ inline constexpr WPARAM kStrCallBusy = 65015;
 inline constexpr WPARAM kStrCallNoAnswer = 65016;
 inline constexpr WPARAM kStrCallNoDialTone = 65022;
 inline constexpr WPARAM kStrCallProblem = 65023;
-inline constexpr UINT kStrStatusBase = 61300;   // status texts 61300-61310
+inline constexpr UINT kStrStatusBase = 61300;   // status texts; resource strings: 61300-61310
 
 class CModemConnection : public CWinComms {
 public:

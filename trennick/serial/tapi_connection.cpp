@@ -38,6 +38,7 @@ struct ModeString {
     DWORD mode;
     WPARAM id;
 };
+// resource strings: 65010-65023
 constexpr ModeString kDisconnectModes[] = {
     {LINEDISCONNECTMODE_NORMAL, 65010},      {LINEDISCONNECTMODE_UNKNOWN, 65011},
     {LINEDISCONNECTMODE_REJECTED, 65012},    {LINEDISCONNECTMODE_PICKUP, 65013},

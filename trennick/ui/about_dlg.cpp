@@ -173,7 +173,7 @@ void CIdentifyPage::OnClose() {
 bool CIdentifyPage::OnApply() {
     giveDefaults();
     if (m_name->text() != m_shownName || m_phone->text() != m_shownPhone) {
-        if (UiMessageBox(this, UiString(kNewIdentityQuestion), UiString(10000, "Velmoor"),
+        if (UiMessageBox(this, UiString(kStrNewIdentityQuestion), UiString(10000, "Velmoor"),
                          MB_YESNO | MB_ICONEXCLAMATION) == IDYES) {
             char key[256] = {};
             if (m_identity.dbGUIDCreateKey(key, sizeof key) != 0) {

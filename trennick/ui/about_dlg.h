@@ -71,7 +71,7 @@ static_assert(offsetof(tagIdentityRecord, description) == 104);
 class CIdentifyPage : public QWidget {
 public:
     static constexpr UINT kTemplateId = 409;
-    static constexpr UINT kNewIdentityQuestion = 65008;
+    static constexpr UINT kStrNewIdentityQuestion = 65008;
     static constexpr int kNameChars = 60;
     static constexpr int kPhoneChars = 28;
     static constexpr int kDescriptionChars = 512;

@@ -57,6 +57,7 @@ CLcdPanel::CLcdPanel(QWidget* parent) : QWidget(parent) {
     // The line meter: slot 0 bitmap 400, levels 1 to 10 bitmaps 379 to 388. The
     // frame-rate meter: slot 0 bitmap 399, levels 1 to 9 bitmaps 389 to 397; its
     // level 10 has no bitmap of its own and shows the fullest one, 397.
+    // resource bitmaps: 366-377 379-397 399 400 463-465 493 496 497 502
     m_lineSlots[0] = 400;
     m_frameSlots[0] = 399;
     for (int level = 1; level <= 10; ++level) {

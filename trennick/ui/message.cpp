@@ -70,6 +70,7 @@ UINT MessageTypeForKind(UINT kind) {
     }
 }
 
+// The captions by kind; resource strings: 306-308
 UINT MessageCaptionForKind(UINT kind) {
     switch (kind) {
     case kMessageKindError: return 306;
