@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace velmoor::testing {
@@ -20,6 +21,27 @@ std::string makeFreshHome() {
     }
     return pattern;
 }
+
+// Each test case gets a fresh home of its own, as it does when CTest runs it
+// in a process of its own, so the whole program run as one process sees the
+// same truth. The homes are removed at the end.
+class FreshHomePerTest : public ::testing::EmptyTestEventListener {
+public:
+    void OnTestStart(const ::testing::TestInfo&) override {
+        m_homes.push_back(makeFreshHome());
+        ::setenv("VELMOOR_HOME", m_homes.back().c_str(), 1);
+    }
+    void removeAll() {
+        for (const auto& home : m_homes) {
+            std::error_code ignored;
+            std::filesystem::remove_all(home, ignored);
+        }
+        m_homes.clear();
+    }
+
+private:
+    std::vector<std::string> m_homes;
+};
 
 }  // namespace
 
@@ -39,8 +61,12 @@ int runTestMain(int argc, char** argv, const ApplicationFactory& makeApplication
 
     auto app = makeApplication(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    auto* perTest = new FreshHomePerTest;  // the listener list owns it
+    ::testing::UnitTest::GetInstance()->listeners().Append(perTest);
     int result = RUN_ALL_TESTS();
     app.reset();
+    const bool keep = std::getenv("VELMOOR_KEEP_HOME") != nullptr;
+    if (!keep) perTest->removeAll();
 
     if (std::getenv("VELMOOR_KEEP_HOME") == nullptr) {
         std::error_code ignored;
