@@ -2,6 +2,8 @@
 
 #include "common/lumo_deb.h"
 #include "platform/named_lock.h"
+#include "tavicore/log_write.h"
+#include "tavicore/tavicore_globals.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -434,6 +436,11 @@ int CUsersManager::AssertLoginUser(DWORD requiredRights, int) {
     return 0;
 }
 
+namespace {
+// The activity log's event of a login.
+constexpr short kLogLogin = 43;
+}  // namespace
+
 int CUsersManager::DoLoginDialog(const char* caption) {
     DoUserLogout();
     if (m_users.empty()) {
@@ -474,6 +481,8 @@ int CUsersManager::DoLoginDialog(const char* caption) {
     }
     StampUser(&m_loginUser);
     PutUser(m_loginUser.name, &m_loginUser);
+    // Logged only now that the user is known and the password checked.
+    if (logWrite != nullptr) logWrite->AddEntryEx(nullptr, kLogLogin, 0, m_loginUser.name, 0, "");
     return USER_OK;
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
+#include "tavicore/log_write.h"
 #include "tavicore/product_key.h"
 #include "tavicore/tavicore_globals.h"
 #include "tavicore/ui/ui_resources.h"
@@ -49,6 +50,10 @@ void logEntry(DWORD eventId, const std::string& userName) {
     }
     if (writer) {
         writer(eventId, userName);
+    } else if (logWrite != nullptr) {
+        // The program's activity log: the current log, empty texts and zeros
+        // in the fields the entry does not name.
+        logWrite->AddEntryEx(nullptr, static_cast<short>(eventId), 0, userName.c_str(), 0, "");
     }
 }
 
@@ -64,6 +69,7 @@ QString fieldText(const char (&field)[kUserFieldBytes]) {
     return QString::fromLatin1(field, static_cast<int>(strnlen(field, kUserTextMax)));
 }
 
+// The dialogs' pictures and the users list's icons; resource bitmaps: 167 168 170-172 174
 QLabel* picture(UINT bitmapId, int controlId, QWidget* parent) {
     auto* label = UiSetControlId(new QLabel(parent), controlId);
     label->setPixmap(UiBitmap(bitmapId));
@@ -203,7 +209,7 @@ void CUserLoginDlg::OnOK() {
     const QByteArray typed = m_name->text().left(kUserFieldBytes).toLatin1();
     CKcReg reg = ProductKey("Login");
     reg.SetString(nullptr, "Username", typed.constData());
-    logEntry(kLogUserLogin, typed.toStdString());
+    // The login is logged by the users manager once the password is checked.
     done(IDOK);
 }
 
@@ -372,7 +378,6 @@ void CUserDlg::OnOK() {
         storeField(m_record->name, m_name->text());
         storeField(m_record->password, m_password->text());
         m_record->rights = m_rights[0]->isChecked() ? 1 : m_rights[1]->isChecked() ? 2 : 4;
-        logEntry(kLogUserLogin, m_record->name);
     }
     done(IDOK);
 }
