@@ -1,6 +1,8 @@
 // The in-process server: coclass ZoSerial (CZoSerial), a thin shell that
 // forwards every method of IZoSerial to its engine.
 
+#include "common/lumo_deb.h"
+#include "common/version_stamp.h"
 #include "pelmo/rs_main.h"
 #include "pelmo/zo_serial.h"
 #include "platform/com/com_server.h"
@@ -109,6 +111,24 @@ const platform::com::ServerClass kClasses[] = {
     platform::com::serverClass<CZoSerial>(CLSID_ZoSerial, kZoSerialProgId, kZoSerialViProgId, "ZoSerial Class"),
 };
 
+// The module's own trace object, from the same trace configuration as every
+// other module of the process: built before the first object and deleted
+// when the library goes. The version stamp is written at the same moment.
+struct ModuleTrace {
+    ModuleTrace() {
+        LumoDebCreate(kLumoDebFromFile);
+        gpLumoDeb->SetPrefix("PELMO: ");
+    }
+    ~ModuleTrace() { LumoDebDestroy(); }
+};
+
+void startModule() {
+    static ModuleTrace trace;
+    static const bool stamped =
+        (RecordModuleVersion("Pelmo", reinterpret_cast<const void*>(&startModule)), true);
+    (void)stamped;
+}
+
 }  // namespace
 
-VELMOOR_COM_SERVER(kClasses)
+VELMOOR_COM_SERVER_INIT(kClasses, startModule)

@@ -13,8 +13,40 @@ namespace trennick {
 
 inline constexpr UINT WM_COMMAND = 0x0111;
 
+// A heap object handed to the frame by 0x040B; the handler deletes it.
+class PostedObject {
+public:
+    virtual ~PostedObject() = default;
+};
+
 // Private messages.
-inline constexpr UINT kMsgDeleteObject = 0x040B;       // lParam: a heap object to free
+inline constexpr UINT kMsgDeleteObject = 0x040B;       // posted PostedObject: deleted; returns 1
+inline constexpr UINT kMsgTrayIcon = 0x0464;           // lParam 514: the left button was released
+inline constexpr UINT kMsgQueueFile = 0x0900;          // posted std::string: the path; returns 1
+inline constexpr UINT kMsgActivate = 0x5945;           // wParam: DoActivate's flag
+inline constexpr UINT kMsgLinkSend = 0x5955;           // posted std::vector<BYTE>: written to the link
+inline constexpr UINT kMsgDataLamp3000 = 0x5960;       // the data lamp for 3000 ms; returns 1
+inline constexpr UINT kMsgVideoStreaming = 0x5A32;
+inline constexpr UINT kMsgLineRing = 0x5A33;
+inline constexpr UINT kMsgLockSite = 0x801A;
+inline constexpr UINT kMsgUnlockSite = 0x801B;
+inline constexpr UINT kMsgPointerActivity = 0x804C;
+inline constexpr UINT kMsgDebriefStart = 0x804E;       // posted 264-byte record or none
+inline constexpr UINT kMsgVideoWindowRecord = 0x804F;  // posted 20-byte record or none
+inline constexpr UINT kMsgFileOfferConfirmed = 0x8065;
+inline constexpr UINT kMsgRecModeCyclic = 0x8074;
+inline constexpr UINT kMsgListDownloadStarted = 0x807C;
+inline constexpr UINT kMsgEventDownloadStarted = 0x807D;
+inline constexpr UINT kMsgLineConnected = 0x807F;
+inline constexpr UINT kMsgHelpKey = 0x8081;
+// The link's host asks for a lamp or a notice from the link's thread:
+// (on, hold ms) for the data lamp, (string id, 0) for a timed notice.
+inline constexpr UINT kMsgHostDataLamp = 0x80F1;
+inline constexpr UINT kMsgHostNotice = 0x80F2;
+// A serial-out message the link received: posted std::vector<BYTE>.
+inline constexpr UINT kMsgSerialOutMessage = 0x80F3;
+// The peer's chat text went to the capture file (once per connection).
+inline constexpr UINT kMsgChatCaptured = 0x80F5;
 inline constexpr UINT kMsgDisconnectMessage = 0x5970;  // (string id or 0, std::string text or none): the link ended
 inline constexpr UINT kMsgSyncLost = 0x8016;           // keep-alive: the peer went silent
 inline constexpr UINT kMsgSendLamp = 0x8017;
@@ -65,6 +97,36 @@ inline constexpr WPARAM ID_OPEN_DEBRIEF = 32890;
 inline constexpr WPARAM ID_TOGGLE_ARM = 32909;
 inline constexpr WPARAM ID_SEND_SITE_INFO = 29128;
 inline constexpr WPARAM ID_DIAL_40 = 32875;
+inline constexpr WPARAM ID_APP_ABOUT = 32795;
+inline constexpr WPARAM ID_RESTART_VIDEO = 4600;
+inline constexpr WPARAM ID_SITE_BOOK = 4900;
+inline constexpr WPARAM ID_COLLAPSE = 29122;
+inline constexpr WPARAM ID_EXPAND = 29123;
+inline constexpr WPARAM ID_ADDRESS_BOOK = 29127;
+inline constexpr WPARAM ID_PHONE = 32871;
+inline constexpr WPARAM ID_SEND_MY_VIDEO = 32802;
+inline constexpr WPARAM ID_CALL_STORED = 32843;
+inline constexpr WPARAM ID_STATISTICS = 32856;
+inline constexpr WPARAM ID_DISPLAY_ON = 32857;
+inline constexpr WPARAM ID_DISPLAY_OFF = 32858;
+inline constexpr WPARAM ID_LINK_REQUEST = 32859;
+inline constexpr WPARAM ID_FULL_SCREEN = 32862;
+inline constexpr WPARAM ID_START_PROFILE = 32864;
+inline constexpr WPARAM ID_END_PROFILE = 32865;
+inline constexpr WPARAM ID_USERS = 32882;
+inline constexpr WPARAM ID_RECORD_STOP = 32889;
+inline constexpr WPARAM ID_RECORD_START = 32891;
+inline constexpr WPARAM ID_UNLOCK_SITE = 32901;
+inline constexpr WPARAM ID_LOCK_SITE = 32902;
+inline constexpr WPARAM ID_UPGRADE_SITE = 32914;
+inline constexpr WPARAM ID_GET_LOG_FILES = 32916;
+inline constexpr WPARAM ID_HELP = 57670;
+inline constexpr WPARAM ID_TALK = 65240;
+inline constexpr WPARAM ID_DEBRIEF_BUTTON = 1186;
+inline constexpr WPARAM ID_TOOLBAR_FIRST = 32892;  // to 32897: the video toolbar's six buttons
+inline constexpr int kToolbarButtons = 6;
+// Commands the frame's menu is built with and then loses.
+inline constexpr WPARAM kRemovedMenuItems[] = {32859, 32843, 32145, 32883, 32914, 32916, 32104};
 
 // Timer of the main loop.
 inline constexpr platform::UINT_PTR kMainTimerId = 999;
@@ -76,6 +138,22 @@ inline constexpr LONG kReasonAskKeep = 5180;
 inline constexpr LONG kReasonAskDisconnect = 5190;
 inline constexpr LONG kReasonAttendTimeout = 5250;
 inline constexpr LONG kReasonSyncLost = 5360;
+inline constexpr LONG kReasonWrongUser = 61415;
+inline constexpr LONG kReasonWrongPassword = 61416;
+
+// Messages of the resource library the frame shows.
+inline constexpr UINT kStrSerialPortFailed = 5450;
+inline constexpr UINT kStrRequestPending = 5280;
+inline constexpr UINT kStrDisconnectedCalled = 5300;
+inline constexpr UINT kStrDisconnected = 5230;
+inline constexpr UINT kStrRestartNeeded = 5310;
+inline constexpr UINT kStrUpgradeSite = 5430;
+inline constexpr UINT kStrListenOn = 61250;
+inline constexpr UINT kStrListenOff = 61251;
+inline constexpr UINT kStrSendVideoOff = 61260;
+inline constexpr UINT kStrSendVideoOn = 61261;
+inline constexpr UINT kStrConnectText = 65059;
+inline constexpr UINT kStrChatCaptured = 5470;
 
 // Tokens of the site's acknowledgements (the link's token numbers).
 inline constexpr WPARAM kTokDisconnect = 7;
@@ -84,6 +162,10 @@ inline constexpr WPARAM kTokUnlockAck = 56;
 inline constexpr WORD kTokEnablePollTriggers = 67;
 inline constexpr WORD kTokDisablePollTriggers = 68;
 inline constexpr WORD kTokAttendTimeoutAnswered = 44;
+inline constexpr WORD kTokLockServer = 53;
+inline constexpr WORD kTokUnlockServer = 55;
+inline constexpr WORD kTokUpgradeVersion = 76;
+inline constexpr WORD kTokGetLogFiles = 77;
 
 // Answers of the message dialog.
 inline constexpr int kAnswerYes = 512;

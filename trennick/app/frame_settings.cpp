@@ -8,6 +8,7 @@
 #include "tavicore/station_identity.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -133,6 +134,8 @@ void CFrameSettings::ReadGenSettings() {
     }
     if (!binaryRead(r, "Chat Settings", &general.Chat, sizeof general.Chat)) {
         general.Chat = ChatSettingsRecord{};
+        // The window's outer height: the client height with its caption and frame.
+        general.Chat.height = 484 + kCaptionHeight + 2 * kFrameHeight;
     }
     general.Chat.capturePath[sizeof general.Chat.capturePath - 1] = '\0';
     dwordRW(r, "TimeOutForMesageBoxesMS", general.TimeOutForMesageBoxesMS);
@@ -164,6 +167,26 @@ void CFrameSettings::WriteGenSettings() {
     if (!ids.dbGUIDThisReadKey(guid, sizeof guid)) {
         if (ids.dbGUIDCreateKey(guid, sizeof guid)) ids.dbGUIDThisWriteKey(guid);
     }
+    // A card without a name leaves the identity's texts as they are (the
+    // identity page may have set them).
+    const char* name = reinterpret_cast<const char*>(general.BusinessCard + kCardNameOffset);
+    const char* phone = reinterpret_cast<const char*>(general.BusinessCard + kCardPhoneOffset);
+    if (name[0] != '\0') {
+        tagSiteInfo info{};
+        std::snprintf(info.name, sizeof info.name, "%.*s", static_cast<int>(kCardNameBytes - 1), name);
+        std::snprintf(info.phone, sizeof info.phone, "%.*s", static_cast<int>(kCardPhoneBytes - 1), phone);
+        ids.dbGUIDThisWriteInfo(&info);
+    }
+}
+
+std::vector<std::string> CFrameSettings::DialledNumbers() const {
+    // Each stored number goes to the head of the list, as it is read.
+    std::vector<std::string> list;
+    for (const auto& number : comms.NumbersDialed) {
+        const std::string text(number, strnlen(number, sizeof number));
+        if (!text.empty()) list.insert(list.begin(), text);
+    }
+    return list;
 }
 
 void CFrameSettings::ReadCommsSettings(DWORD appNetInUse) {

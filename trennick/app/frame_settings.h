@@ -12,6 +12,7 @@
 #include "platform/types.h"
 
 #include <string>
+#include <vector>
 
 namespace trennick {
 
@@ -36,6 +37,11 @@ static_assert(sizeof(ChatSettingsRecord) == 280);
 #pragma pack(pop)
 
 inline constexpr std::size_t kBusinessCardBytes = 877;
+// The card's name and phone fields.
+inline constexpr std::size_t kCardNameOffset = 8, kCardNameBytes = 64;
+inline constexpr std::size_t kCardPhoneOffset = 72, kCardPhoneBytes = 32;
+// The window metrics the frame's sizes are built from.
+inline constexpr int kCaptionHeight = 22, kMenuHeight = 20, kFrameHeight = 3;
 inline constexpr std::size_t kGeneralFlagBytes = 100;
 
 struct GeneralRecord {
@@ -129,6 +135,9 @@ public:
     void WriteCommsSettings();
     void WriteCaldrinSettings();
     void WriteVideoSettings();
+
+    // The dialled-numbers list: the stored numbers, the last one first.
+    std::vector<std::string> DialledNumbers() const;
 
     ScreenPlacement screen;
     GeneralRecord general;

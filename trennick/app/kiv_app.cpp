@@ -12,6 +12,7 @@
 #include "tavicore/product_key.h"
 #include "tavicore/stations_mgr.h"
 #include "tavicore/tavicore_globals.h"
+#include "tavicore/ui_engine.h"
 #include "tavicore/ui/ui_prog_manager.h"
 #include "tavicore/ui/ui_resources.h"
 #include "tavicore/ui/ui_user_dialogs.h"
@@ -25,8 +26,10 @@
 #include "trennick/ui/message.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -44,6 +47,40 @@ constexpr UINT kStrVersion = 501;
 constexpr UINT kLogoBitmap = 288;
 constexpr short kLogUsersFileCreated = 18;  // a user was added
 
+// Whether a person can see windows: the off-screen and minimal platforms
+// have nobody to close a box.
+bool hasDisplay() {
+    if (QGuiApplication::instance() == nullptr) return false;
+    const QString platform = QGuiApplication::platformName();
+    return platform != "offscreen" && platform != "minimal";
+}
+
+// The text of the default-password warning.
+std::string defaultPasswordText() {
+    return UiDialogText(104, 1000,
+                        "The administrator still has the default password. Change it in the users list.")
+        .toStdString();
+}
+
+// The users manager's dialogs; without a display the default-password
+// warning is printed instead of a box that would wait for nobody.
+class ProgramUserDialogs : public CUserDialogs {
+public:
+    void RunDefaultPasswordWarning() override {
+        if (hasDisplay()) {
+            CUserDialogs::RunDefaultPasswordWarning();
+            return;
+        }
+        if (!m_printed) {
+            std::fprintf(stderr, "Velmoor: %s\n", defaultPasswordText().c_str());
+            m_printed = true;
+        }
+    }
+
+private:
+    bool m_printed = false;
+};
+
 // The program's own message boxes and the users manager's dialogs.
 class DefaultAppUi : public AppUi {
 public:
@@ -58,7 +95,7 @@ public:
     CUsersManagerUi* UsersUi() override { return &m_dialogs; }
 
 private:
-    CUserDialogs m_dialogs;
+    ProgramUserDialogs m_dialogs;
 };
 
 DWORD systemMs() {
@@ -80,6 +117,11 @@ CKivApp::CKivApp(std::vector<std::string> args, std::string programPath, AppServ
     RecordModuleVersion("trennick", reinterpret_cast<const void*>(&KivApp));
     LumoDebCreate(6);
     LUMO_TRACE(5, "VELMOOR started ....");
+    // Each library keeps its own trace object, built from the same trace
+    // configuration, so all of them write to the one chosen output. The
+    // engine library's is made by its entry point, which also stamps its
+    // version; the servers make theirs when their first object is created.
+    TavicoreDllMain(DLL_PROCESS_ATTACH);
     stationsMgr = nullptr;
     m_logoShown = TRUE;
     m_idleStep = 0;
@@ -98,6 +140,7 @@ CKivApp::~CKivApp() {
     if (!m_exited) ExitInstance();
     if (m_comInitialised) CoUninitialize();
     LUMO_TRACE(3, "ENTER CKivApp::~CKivApp()");
+    TavicoreDllMain(DLL_PROCESS_DETACH);
     LumoDebDestroy();
     if (g_app == this) g_app = nullptr;
 }
@@ -167,6 +210,18 @@ bool CKivApp::LoadUsers() {
         return false;
     }
     return true;
+}
+
+// While nobody has a password (a fresh home's administrator), anyone can
+// work and call as the administrator: say so at every start.
+void CKivApp::WarnDefaultPassword() {
+    _tag_user user{};
+    for (int r = m_pUsersManager->ReadFirstUser(&user); r == USER_OK; r = m_pUsersManager->ReadNextUser(&user)) {
+        if (user.password[0] != '\0') return;
+    }
+    LUMO_TRACE(3, "CKivApp::InitInstance() the administrator has the default (empty) password");
+    m_defaultPasswordWarned = true;
+    if (CUsersManagerUi* users = m_ui->UsersUi()) users->RunDefaultPasswordWarning();
 }
 
 void CKivApp::ShowLogoWindow() {
@@ -265,6 +320,7 @@ BOOL CKivApp::InitInstance() {
     stationsMgr = new CStationsMgr();
 
     if (!LoadUsers()) return FALSE;
+    WarnDefaultPassword();
 
     m_title = UiString(kStrMainTitle, "Velmoor");
     if (m_cmdInfo.m_bNoSplash) m_logoShown = FALSE;

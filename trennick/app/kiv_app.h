@@ -84,6 +84,7 @@ public:
     bool HoldsInstanceLock() const { return m_instanceLock != nullptr; }
     // True when this start created the users file.
     bool CreatedUsersFile() const { return m_createdUsersFile; }
+    bool DefaultPasswordWarned() const { return m_defaultPasswordWarned; }
 
     AppUi& Ui() { return *m_ui; }
     LaterWindows& Windows() { return *m_windows; }
@@ -96,6 +97,8 @@ private:
     BOOL LoadLanguageResources();
     BOOL IsSecondInstance();
     bool LoadUsers();
+    // Shows the default-password warning while no user has a password.
+    void WarnDefaultPassword();
     void ShowLogoWindow();
     void SetupLogWriter();
     void DestroyLogo();
@@ -128,6 +131,7 @@ private:
     std::unique_ptr<CTessIntegration> m_pTessIntegration;
     QTimer m_idleTimer;
     bool m_createdUsersFile = false;
+    bool m_defaultPasswordWarned = false;
     bool m_comInitialised = false;
     bool m_exited = false;
 };

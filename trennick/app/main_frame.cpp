@@ -4,6 +4,7 @@
 #include "common/lumo_deb.h"
 #include "platform/local_bus.h"
 #include "tavicore/db_lumo.h"
+#include "tavicore/event_file.h"
 #include "tavicore/log_write.h"
 #include "tavicore/product_key.h"
 #include "tavicore/station_identity.h"
@@ -17,14 +18,28 @@
 #include "trennick/app/modem_link.h"
 #include "trennick/app/remote_requests.h"
 #include "trennick/clients/zo_serial_client.h"
+#include "trennick/image/image_wnd.h"
+#include "trennick/kit/tess_integration.h"
+#include "trennick/link/serial_out_command.h"
+#include "resources/glossel_ids.h"
 #include "trennick/link/common_base.h"
+#include "trennick/ui/about_dlg.h"
 #include "trennick/ui/lcd_panel.h"
 #include "trennick/link/core_identity.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/net/inet_connection.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QToolBar>
+#include <QUrl>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -32,6 +47,9 @@
 #include <QWidget>
 #include <algorithm>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 
 namespace trennick {
 
@@ -98,6 +116,41 @@ public:
         m_frame.SetSiteInfo(block);
     }
     void logAttendTimeout() override { m_frame.logEntry(45, "Attend time-out"); }
+    // The connected station's identity as the frame holds it: the station
+    // directory's record and the folder of its received settings are named by it.
+    bool remoteSiteInfo(SiteInfoBlock& site) override {
+        BYTE block[kSiteInfoBytes];
+        if (!m_frame.GetSiteInfo(block)) return false;
+        std::memcpy(&site, block, sizeof site);
+        terminateTexts(site);
+        return true;
+    }
+    // The settings database takes its own lock.
+    void storeRemoteHWProfile(const tagHWProfile& profile) override {
+        if (CDBLumoRemote* db = m_frame.m_pRemoteDB.get()) db->UpdateHWProfiles(&profile, nullptr);
+    }
+    bool editLocalHWProfile(const std::function<bool(tagHWProfile&)>& edit) override {
+        std::lock_guard lock(m_frame.m_localProfileLock);
+        CDBLumoLocal* db = m_frame.m_pLocalDB.get();
+        if (db == nullptr) return false;
+        auto profile = std::make_unique<tagHWProfile>();
+        db->GetHWProfiles(profile.get());
+        if (edit(*profile)) {
+            db->UpdateHWProfiles(profile.get(), nullptr);
+            db->WriteHWProfiles();
+        }
+        return true;
+    }
+    // Both may come from a transport's thread: the frame's thread shows them.
+    bool showTimedNotice(UINT stringId) override {
+        const platform::HWND hwnd = m_frame.Hwnd();
+        return hwnd != 0 && platform::PostMessage(hwnd, kMsgHostNotice, stringId, 0);
+    }
+    void showDataLamp(int on, DWORD durationMs) override {
+        if (const platform::HWND hwnd = m_frame.Hwnd()) {
+            platform::PostMessage(hwnd, kMsgHostDataLamp, static_cast<WPARAM>(on), static_cast<LPARAM>(durationMs));
+        }
+    }
     // The picture size at 12 and 16 (what a peer's remote window applies), the
     // rate on a call the peer placed and the quality of the Video group.
     bool mainVideoSettings(std::array<BYTE, 52>& record, int& frameRate, WORD& quality) override {
@@ -149,9 +202,84 @@ public:
         guid = text;
         return true;
     }
+    // A peer of the second protocol keeps the times of its events in the
+    // second kind; those are converted when they arrive.
+    int peerTimeKind() override {
+        CPacketConnection* l = m_frame.m_pConnection.get();
+        return l != nullptr && l->IsLinkUp() && l->GetProtocolVersion() == 2 ? 2 : 0;
+    }
+    void beep() override { QApplication::beep(); }
+    // The card's picture in the local picture window, with the date and time.
+    void showCardPicture(const std::string& picturePath) override {
+        if (m_frame.m_localImage == nullptr) return;
+        char caption[64];
+        const std::time_t t = std::time(nullptr);
+        std::strftime(caption, sizeof caption, "%x, %X", std::localtime(&t));
+        m_frame.m_localImage->ShowImageFile(picturePath.c_str(), caption, FALSE);
+        m_frame.m_localImage->setVisible(true);
+        m_frame.m_cardPicture = picturePath;
+    }
+    void kitNoEvents() override {
+        if (CTessIntegration* kit = m_frame.m_pTessIntegration) kit->NotifyListDownloadFinished(1);
+    }
+    void kitEventNotFound() override {
+        if (CTessIntegration* kit = m_frame.m_pTessIntegration) kit->NotifyEventDownloadFinished("", 8, 0, 0);
+    }
+    void kitEventFiled(const std::string& newPath) override {
+        if (CTessIntegration* kit = m_frame.m_pTessIntegration) kit->NotifyEventDownloadFinished(newPath.c_str(), 0, 0, 0);
+    }
+    void kitAlarm(WPARAM a, LPARAM b, int source, const std::string& time) override {
+        if (CTessIntegration* kit = m_frame.m_pTessIntegration) {
+            kit->NotifyAlarmDetected(static_cast<WORD>(a), static_cast<WORD>(b), static_cast<WORD>(source), time.c_str());
+        }
+    }
 
 private:
     CMainFrame& m_frame;
+};
+
+// Serial-out messages the link received (the answers of the peer's serial-out
+// device): copied and handed to the frame's thread, which raises the kit's
+// serial-out notifications.
+class CMainFrame::FrameSerialOutSink : public LinkSerialOutSink {
+public:
+    explicit FrameSerialOutSink(CMainFrame& frame) : m_frame(frame) {}
+    void serialOutMessage(const BYTE* message, DWORD length) override {
+        if (message == nullptr || length == 0) return;
+        platform::PostMessageOwned(m_frame.Hwnd(), kMsgSerialOutMessage, 0,
+                                   std::make_unique<std::vector<BYTE>>(message, message + length));
+    }
+
+private:
+    CMainFrame& m_frame;
+};
+
+// Keeps the peer's chat text in the capture file while no chat window is
+// open, and has the frame tell the user once per connection. Called by the
+// link on whatever thread reads it.
+class CMainFrame::ChatCapture : public LinkChatWindow {
+public:
+    explicit ChatCapture(CMainFrame& frame) : m_frame(frame) {}
+    void chatText(std::string_view text) override {
+        std::lock_guard lock(m_lock);
+        std::ofstream out(m_frame.ChatCapturePath(), std::ios::app | std::ios::binary);
+        out << "<< " << text << "\r\n";
+        if (!out) LUMO_TRACE(1, "CMainFrame: chat text could not be kept in %s", m_frame.ChatCapturePath().c_str());
+        if (!m_told) {
+            m_told = true;
+            platform::PostMessage(m_frame.Hwnd(), kMsgChatCaptured, 0, 0);
+        }
+    }
+    void UpdateTitle(std::string_view) override {}
+    void newConnection() {
+        std::lock_guard lock(m_lock);
+        m_told = false;
+    }
+
+private:
+    CMainFrame& m_frame;
+    std::mutex m_lock;
+    bool m_told = false;
 };
 
 class CMainFrame::FrameInetHooks : public InetFrameHooks {
@@ -170,6 +298,8 @@ CMainFrame::CMainFrame(CKivApp& app, const LinkChoice& choice) : m_app(app), m_n
     m_identity = std::make_unique<CoreLinkIdentity>();
     m_requestsHost = std::make_unique<FrameRequestsHost>(*this);
     m_requests = std::make_unique<CRemoteRequests>(*m_requestsHost);
+    m_serialOutSink = std::make_unique<FrameSerialOutSink>(*this);
+    m_chatCapture = std::make_unique<ChatCapture>(*this);
 
     LinkServices services;
     services.window = m_linkWindow.get();
@@ -230,32 +360,75 @@ BOOL CMainFrame::Create(const std::string& title) {
 void CMainFrame::buildWidgets() {
     auto* central = new QWidget(this);
     auto* column = new QVBoxLayout(central);
-    auto* row = new QHBoxLayout();
-    struct ButtonSpec {
-        WPARAM id;
-        const char* text;
-    };
-    const ButtonSpec specs[] = {
-        {ID_CONNECT_CONNECT, "Connect"}, {ID_CONNECT_DISCONNECT, "Disconnect"}, {ID_FILE_TRANSFER, "Files"},
-        {ID_OPEN_CHAT, "Chat"}, {ID_OPTIONS, "Options"}, {ID_TOGGLE_ARM, "Arm"}, {ID_OPEN_DEBRIEF, "Events"},
-    };
-    for (const auto& s : specs) {
-        auto* button = new QPushButton(QString::fromLatin1(s.text), central);
-        UiSetControlId(button, static_cast<int>(s.id));
-        const WPARAM id = s.id;
-        QObject::connect(button, &QPushButton::clicked, button, [this, id] { OnCommand(id); });
-        row->addWidget(button);
-        m_buttons[s.id] = button;
+    column->setContentsMargins(3, 3, 3, 3);
+    column->setSpacing(2);
+    m_buttonRow = std::make_unique<CFrameButtonRow>(central, [this](WPARAM id) { OnCommand(id); });
+    m_buttonRow->Build(m_pConnection->HasSpeakerphone() != FALSE, m_settings.screen.expanded != 0);
+    // Two rows: the call and its windows, then the views and the site.
+    auto* first = new QHBoxLayout();
+    auto* second = new QHBoxLayout();
+    first->setSpacing(2);
+    second->setSpacing(2);
+    for (WPARAM id : {ID_CONNECT_CONNECT, ID_PHONE, ID_CONNECT_DISCONNECT, ID_RESTART_VIDEO, ID_FILE_TRANSFER,
+                      ID_OPEN_CHAT, ID_OPTIONS, ID_TOGGLE_ARM}) {
+        first->addWidget(m_buttonRow->Button(id));
     }
-    column->addLayout(row);
+    first->addStretch(1);
+    for (WPARAM id : {ID_COLLAPSE, ID_EXPAND, ID_SEND_MY_VIDEO, ID_DEBRIEF_BUTTON, ID_TALK, ID_ADDRESS_BOOK}) {
+        second->addWidget(m_buttonRow->Button(id));
+    }
+    second->addStretch(1);
+    column->addLayout(first);
+    column->addLayout(second);
     m_status = UiSetControlId(new QLabel(central), 1277);
     column->addWidget(m_status);
     m_pLcdPanel = new CLcdPanel(central);
     m_pLcdPanel->SetClock([this] { return now(); });
     m_pLcdPanel->setVisible(false);
     column->addWidget(m_pLcdPanel);
+    // The local picture window under the buttons: shown while the frame is expanded.
+    m_localImage = new CLocalImage(central);
+    m_localImage->setFixedHeight(115);
+    m_localImage->setVisible(m_settings.screen.expanded != 0);
+    column->addWidget(m_localImage);
+    column->addStretch(1);
     setCentralWidget(central);
-    m_buttons[ID_CONNECT_DISCONNECT]->setEnabled(false);
+
+    m_menu = std::make_unique<CFrameMenu>(
+        *this, [this](WPARAM id) { OnCommand(id); }, [this](WPARAM id) { return UpdateCommand(id); });
+    m_menu->Build();
+    buildToolBar();
+    m_menu->Remove(kRemovedMenuItems);
+    setAcceptDrops(true);
+    setFixedWidth(m_settings.screen.width > 0 ? m_settings.screen.width : 322);
+}
+
+// The video toolbar: six check buttons (commands 32892 to 32897) over the
+// strip of toolbar bitmap 433; it starts hidden.
+void CMainFrame::buildToolBar() {
+    if (m_wndToolBar != nullptr) return;
+    m_wndToolBar = new QToolBar(this);
+    m_wndToolBar->setObjectName("VideoToolBar");
+    addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+    const QPixmap strip = UiBitmap(IDR_VIDEO_TOOLBAR);
+    for (int i = 0; i < kToolbarButtons; ++i) {
+        const WPARAM id = ID_TOOLBAR_FIRST + static_cast<WPARAM>(i);
+        QAction* action = m_wndToolBar->addAction(QString::number(i + 1));
+        if (!strip.isNull()) action->setIcon(QIcon(strip.copy(i * 16, 0, 16, 15)));
+        action->setCheckable(true);
+        action->setData(QVariant::fromValue<qulonglong>(id));
+        QObject::connect(action, &QAction::triggered, action, [this, id] { OnCommand(id); });
+    }
+    m_wndToolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    m_wndToolBar->hide();
+}
+
+void CMainFrame::setButtonShown(WPARAM id, bool on) {
+    if (m_buttonRow != nullptr) m_buttonRow->ShowEnabled(id, on);
+}
+
+void CMainFrame::enableButton(WPARAM id, bool on) {
+    if (m_buttonRow != nullptr) m_buttonRow->Enable(id, on);
 }
 
 int CMainFrame::OnCreate() {
@@ -279,7 +452,11 @@ int CMainFrame::OnCreate() {
 
     m_pRemoteDB = std::make_unique<CDBLumoRemote>();
     m_app.m_pRemoteDB = m_pRemoteDB.get();
+    // This station's own settings: the peer's text requests switch its inputs
+    // and outputs.
+    m_pLocalDB = std::make_unique<CDBLumoLocal>(nullptr, 0);
     buildWidgets();
+    resize(width(), std::max(m_settings.screen.height, sizeHint().height()));
     platform::PostMessage(Hwnd(), kMsgPostCreate, 0, 0);
     m_strTitle = m_app.Title();
     return 0;
@@ -292,6 +469,7 @@ void CMainFrame::PostCreate() {
         gZoSerial->Open();
         if (!gZoSerial->HasServer()) {
             LUMO_TRACE(5, "CMainFrame::PostCreate()  Error!!!! Serial Port Initialize Failed \n");
+            m_pConnection->ShowMessage(kStrSerialPortFailed, 0);
         }
     }
     m_pConnection->SetSerialVideoPort(gZoSerial);
@@ -309,6 +487,9 @@ void CMainFrame::PostCreate() {
     if (m_inet != nullptr) m_inet->SetMaxReadQueueBytes(m_settings.general.MaxReadQ_Bytes);
     m_chat = nullptr;
     CLogWrite::SetMainWindow(Hwnd());
+    // The kit channel: it hears of the frame's events from now on.
+    m_pTessIntegration = m_app.GetTessIntegration();
+    m_pConnection->SetSerialOutSink(m_serialOutSink.get());
 
     DoActivate(TRUE);
     if (m_netInUse != 0) {
@@ -366,6 +547,15 @@ void CMainFrame::DoLoopProcess() {
     } else {
         m_passRunning = true;
         ++m_loopPasses;
+        if (m_firstPass) {
+            m_firstPass = false;
+            if (m_wndToolBar != nullptr) {
+                removeToolBar(m_wndToolBar);
+                m_wndToolBar->setParent(this, Qt::Tool);
+                m_wndToolBar->move(50, 50);
+                m_wndToolBar->hide();
+            }
+        }
         CPacketConnection& link = *m_pConnection;
         const LONG read = link.TimeToRead();
         if (read == -3) {
@@ -390,6 +580,11 @@ void CMainFrame::DoLoopProcess() {
             LUMO_TRACE(5, m_sendInfo ? "----- INFO WILL BE SENT ------" : "----- INFO WILL NOT BE SENT ------");
             m_statusShown = false;
             m_disconnectShown = false;
+            m_cardSent = false;
+            m_localHangUp = false;
+            m_chatCapture->newConnection();
+            // This station tells the peer who it is right after the hello.
+            link.SendSiteInfo();
             logEntry(kLogConnect, "Connected to " + peerText());
         } else {
             FileTransferStep();
@@ -413,7 +608,15 @@ void CMainFrame::DoLoopProcess() {
                            fieldText(m_siteInfo + 256, 256).c_str());
                 LUMO_TRACE(5, "LEAVE %s", "CMainFrame::WriteRemoteStationDB()");
                 logEntry(kLogDisconnect, "Disconnected");
+                // Tell the user once, unless this station hung up itself.
+                if (m_localHangUp) {
+                    platform::PostMessage(Hwnd(), kMsgDisconnectMessage, 0, 0);
+                } else {
+                    platform::PostMessageOwned(Hwnd(), kMsgDisconnectMessage, 0,
+                                               std::make_unique<std::string>(peerText()));
+                }
                 InitializeSiteInfo();
+                SnapshotIsRemove();
                 m_connectionSeen = false;
             }
         }
@@ -451,9 +654,7 @@ void CMainFrame::checkArmAckTimeout() {
     if (static_cast<DWORD>(now() - m_armRequestMs) >= kArmAckTimeoutMs) {
         LUMO_TRACE(3, "CMainFrame::OnTogglePollTriggers() no acknowledgement from the site, arm/disarm enabled again");
         m_waitForArmAck = false;
-        if (auto it = m_buttons.find(ID_TOGGLE_ARM); it != m_buttons.end()) {
-            it->second->setEnabled(m_pConnection->IsLinkUp() != FALSE);
-        }
+        enableButton(ID_TOGGLE_ARM, m_pConnection->IsLinkUp() != FALSE);
     }
 }
 
@@ -497,21 +698,63 @@ void CMainFrame::UpdateStatus() {
     CPacketConnection& link = *m_pConnection;
     const bool up = link.IsLinkUp() != FALSE;
     const bool active = link.IsTargetConnected() || link.IsConnecting();
-    auto enable = [&](WPARAM id, bool on) {
-        if (auto it = m_buttons.find(id); it != m_buttons.end()) it->second->setEnabled(on);
-    };
-    enable(ID_CONNECT_CONNECT, !active);
-    enable(ID_CONNECT_DISCONNECT, active);
-    enable(ID_FILE_TRANSFER, up);
-    enable(ID_OPEN_CHAT, up);
-    enable(ID_OPTIONS, !(up || link.IsTargetConnected()));
+    // The dial button: the phone on a line with a speakerphone, else connect.
+    const bool phone = link.HasSpeakerphone() != FALSE;
+    const WPARAM dial = phone ? ID_PHONE : ID_CONNECT_CONNECT;
+    const WPARAM other = phone ? ID_CONNECT_CONNECT : ID_PHONE;
+    if (active) {
+        setButtonShown(ID_CONNECT_CONNECT, false);
+    } else {
+        setButtonShown(dial, true);
+    }
+    setButtonShown(other, false);
+    setButtonShown(ID_CONNECT_DISCONNECT, active);
+    enableButton(ID_SEND_MY_VIDEO, active && up);
+    enableButton(ID_ADDRESS_BOOK, true);
+    setButtonShown(ID_FILE_TRANSFER, up);
+    setButtonShown(ID_OPEN_CHAT, up);
     m_pLcdPanel->ShowLinkLamp(up ? 1 : 0);
     if (m_inet != nullptr) m_pLcdPanel->ShowNetConnectedLamp(link.IsConnected() ? 1 : 0);
     if (link.IsConnected()) {
+        // The line meter shows the file bytes per second in both directions,
+        // read without disturbing the transfer's own rate intervals.
+        ULONGLONG sent = 0, received = 0;
+        DWORD sendMs = 0, receiveMs = 0;
+        link.GetTransferProgress(0, sent, sendMs);
+        link.GetTransferProgress(1, received, receiveMs);
+        const ULONGLONG perSecond = static_cast<ULONGLONG>(TransferRate(sent, sendMs)) + TransferRate(received, receiveMs);
+        m_pLcdPanel->SetLineRateMeter(static_cast<long>(std::min<ULONGLONG>(perSecond * 10, 0x7FFFFFFF)), 2000);
         UpdateCaption(true);
-        enable(ID_TOGGLE_ARM, !m_waitForArmAck && m_siteArmed == 0);
+        m_pLcdPanel->ShowMarkA(gbIsSystemArmed ? 1 : 0);
+        m_pLcdPanel->ShowMarkB(gbIsSystemArmed ? 0 : 1);
+        // Peers of these versions do not take the arm and disarm tokens.
+        bool oldPeer = false;
+        if (const auto info = link.GetRemoteInfo(); info.has_value()) {
+            const std::string text = fieldText(info->versionText, sizeof info->versionText);
+            for (const char* v : {"4.8.4", "4.6.2", "4.1.9"}) {
+                if (CCommon::FindStringNoCase(v, text) >= 0) oldPeer = true;
+            }
+        }
+        enableButton(ID_TOGGLE_ARM, !m_waitForArmAck && m_siteArmed == 0 && !oldPeer);
     } else {
-        enable(ID_TOGGLE_ARM, false);
+        enableButton(ID_TOGGLE_ARM, false);
+        m_pLcdPanel->ShowMarkA(0);
+        m_pLcdPanel->ShowMarkB(0);
+        m_pLcdPanel->SetSendLamp(0, 200);
+        m_pLcdPanel->SetReceiveLamp(0, 200);
+        m_pLcdPanel->ShowMarkC(0);
+    }
+    const bool optionsOn = !(up || link.IsTargetConnected());
+    if (m_buttonRow != nullptr && m_buttonRow->IsEnabled(ID_OPTIONS) != optionsOn) {
+        LUMO_TRACE(3, optionsOn ? "CMainFrame::UpdateStatus() before m_OptionsBtn.EnableWindow(TRUE)"
+                                : "CMainFrame::UpdateStatus() before m_OptionsBtn.EnableWindow(FALSE)");
+        enableButton(ID_OPTIONS, optionsOn);
+    }
+    if (!up) {
+        m_receivedEvents = 0;
+        m_receivedEventLists = 0;
+        m_pLcdPanel->ShowMarkD(0);
+        m_pLcdPanel->ShowMarkE(0);
     }
 }
 
@@ -581,6 +824,7 @@ BOOL CMainFrame::MakeDisconnect(LONG reason, LONG listen) {
         }
     }
     m_bDisconnecting = true;
+    if (link.IsLinkUp()) m_localHangUp = true;
     if (link.IsLinkUp() && link.IsTargetConnected()) link.SendDisconnect();
     SetListenOn(listen);
     m_bDisconnecting = false;
@@ -725,7 +969,7 @@ void CMainFrame::OnTogglePollTriggers() {
     }
     m_armRequestMs = now();
     m_waitForArmAck = true;
-    if (auto it = m_buttons.find(ID_TOGGLE_ARM); it != m_buttons.end()) it->second->setEnabled(false);
+    enableButton(ID_TOGGLE_ARM, false);
 }
 
 void CMainFrame::OnUserActionAck(WPARAM token) {
@@ -734,10 +978,8 @@ void CMainFrame::OnUserActionAck(WPARAM token) {
     case kTokDisablePollTriggers:
         gbIsSystemArmed = token == kTokEnablePollTriggers ? 1 : 0;
         m_waitForArmAck = false;
-        if (auto it = m_buttons.find(ID_TOGGLE_ARM); it != m_buttons.end()) {
-            it->second->setText(gbIsSystemArmed ? "Disarm" : "Arm");
-            it->second->setEnabled(true);
-        }
+        if (m_buttonRow != nullptr) m_buttonRow->SetArmFaces(gbIsSystemArmed != 0);
+        enableButton(ID_TOGGLE_ARM, true);
         break;
     case kTokLockAck:
         m_siteLock = 1;
@@ -756,9 +998,9 @@ void CMainFrame::OnUserActionAck(WPARAM token) {
 
 void CMainFrame::recomputeSiteArmed() {
     m_siteArmed = (m_cpEnabled && m_cpArmed && gbIsSystemArmed) ? 1 : 0;
-    if (auto it = m_buttons.find(ID_TOGGLE_ARM); it != m_buttons.end()) {
-        it->second->setEnabled(m_siteArmed == 0 && m_pConnection->IsLinkUp());
-    }
+    // The site-armed lamp.
+    m_pLcdPanel->ShowMarkC(m_siteArmed);
+    enableButton(ID_TOGGLE_ARM, m_siteArmed == 0 && m_pConnection->IsLinkUp());
 }
 
 DWORD TransferPercent(ULONGLONG done, ULONGLONG total) {
@@ -811,6 +1053,7 @@ int CMainFrame::GetRemoteVersion(int* kind, char* text, std::size_t size) {
 }
 
 BOOL CMainFrame::GetSiteInfo(BYTE (&out)[kSiteInfoBytes]) const {
+    std::lock_guard lock(m_siteInfoLock);
     if (m_siteInfo[0] == 0 && m_siteInfo[256] == 0 && m_siteInfo[512] == 0) {
         std::memset(out, 0, sizeof out);
         return FALSE;
@@ -820,12 +1063,16 @@ BOOL CMainFrame::GetSiteInfo(BYTE (&out)[kSiteInfoBytes]) const {
 }
 
 void CMainFrame::SetSiteInfo(const BYTE (&in)[kSiteInfoBytes]) {
+    std::lock_guard lock(m_siteInfoLock);
     std::memcpy(m_siteInfo, in, sizeof m_siteInfo);
     // Each of the three texts ends within its 256-byte field.
     m_siteInfo[255] = m_siteInfo[511] = m_siteInfo[767] = 0;
 }
 
-void CMainFrame::InitializeSiteInfo() { std::memset(m_siteInfo, 0, sizeof m_siteInfo); }
+void CMainFrame::InitializeSiteInfo() {
+    std::lock_guard lock(m_siteInfoLock);
+    std::memset(m_siteInfo, 0, sizeof m_siteInfo);
+}
 
 void CMainFrame::OnHardwareProfilesReceived(WPARAM) {
     tagHWProfile profile{};
@@ -853,6 +1100,7 @@ void CMainFrame::FileTransferStep() {
         LUMO_TRACE(3, "CMainFrame::FileTransferStep() %s ended with %ld", name.c_str(), static_cast<long>(sent));
         link.SetSendStatus(-1, 0, nullptr);
     }
+    cardStepSend();
     CardStep();
     const LONG received = link.GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, &name);
     if (received == REC_COMPLETE) {
@@ -878,6 +1126,12 @@ void CMainFrame::CardStep() {
     }
     m_requests->SetReceivedFilePath(picture);
     m_requests->DisplayHisCard(status);
+    m_settings.general.Flags[1] |= 4;
+    const std::string name = fieldText(card.name, sizeof card.name);
+    if (!name.empty()) {
+        m_peerCardName = name;
+        if (m_chat != nullptr) m_chat->UpdateTitle(name);
+    }
     LUMO_TRACE(5, "CMainFrame::CardStep() card of %s received",
                fieldText(card.name, sizeof card.name).c_str());
 }
@@ -887,20 +1141,40 @@ void CMainFrame::ShowTimedMessage(const std::string& text, const std::string& ti
     m_pTimeMsgBox->DisplayMessage(QString::fromStdString(text), QString::fromStdString(title), 0, ms);
 }
 
-void CMainFrame::OnDisconnectMessage(WPARAM, LPARAM text) {
+void CMainFrame::OnDisconnectMessage(WPARAM cause, LPARAM text) {
     LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnDisconnectMessage");
+    if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyLineDisconnected(0, "");
+    if (m_loggedStart) {
+        if (logWrite != nullptr) {
+            const std::string user = fieldText(m_loginRecord.name, sizeof m_loginRecord.name);
+            logWrite->AddEntryEx(nullptr, kLogDisconnect, 0, user.c_str(), 0, peerText().c_str());
+        }
+        m_loggedStart = false;
+    }
     m_pConnection->UpdateVideoWindow();
     if (m_chat != nullptr) {
         m_pConnection->SetChatWindow(nullptr);
         m_app.Windows().CloseChat(*this);
         m_chat = nullptr;
     }
-    if (text == 0) {
+    if (text == 0 && cause == 0) {
         LUMO_TRACE(3, "CMainFrame::OnDisconnectMessage No Message");
-    } else if (auto why = platform::TakePostedData<std::string>(text); why != nullptr && !m_disconnectShown) {
-        // The link's text says why.
-        m_disconnectShown = true;
-        m_app.Ui().ShowMessage(*why, m_app.Title(), kMsgKindInfo);
+    } else if (!m_disconnectShown) {
+        // The cause: the posted text, else the resource text of the cause's id.
+        auto posted = platform::TakePostedData<std::string>(text);
+        const std::string why = posted != nullptr ? *posted : UiString(static_cast<UINT>(cause));
+        if (!why.empty()) {
+            m_disconnectShown = true;
+            const bool called = m_pConnection->IsOutgoingCall() != FALSE;
+            const std::string format = UiString(called ? kStrDisconnectedCalled : kStrDisconnected);
+            std::string shown = why;
+            if (!format.empty()) {
+                char buffer[1024];
+                std::snprintf(buffer, sizeof buffer, format.c_str(), why.c_str());
+                shown = buffer;
+            }
+            m_app.Ui().ShowMessage(shown, m_app.Title(), kMsgKindInfo);
+        }
     }
     setWindowTitle(QString::fromStdString(m_strTitle));
     LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnDisconnectMessage");
@@ -928,18 +1202,40 @@ LRESULT CMainFrame::CancleFileReceiving() {
     return agreed == 1 ? 0 : 1;
 }
 
-void CMainFrame::OnOpenChat() {
-    if (m_chat == nullptr) {
-        m_chat = m_app.Windows().OpenChat(*this);
-        if (m_chat == nullptr) {
+void CMainFrame::OnOpenChat(ChatOpener opener) {
+    if (m_chat == nullptr || m_chat == m_chatCapture.get()) {
+        if (LinkChatWindow* window = m_app.Windows().OpenChat(*this)) {
+            m_chat = window;
+            m_pConnection->SetChatWindow(m_chat);
+            return;
+        }
+        if (opener == ChatOpener::User) {
             notAvailable("The chat window");
             return;
         }
+        // No chat window: what the peer writes is kept in the capture file,
+        // never shown line by line in boxes, never dropped.
+        m_chat = m_chatCapture.get();
         m_pConnection->SetChatWindow(m_chat);
     }
 }
 
+std::string CMainFrame::ChatCapturePath() const {
+    const char* path = m_settings.general.Chat.capturePath;
+    if (path[0] != '\0') return path;
+    std::string folder = m_settings.caldrin.RecDir;
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder + "chat.txt";
+}
+
 void CMainFrame::OnCommand(WPARAM id) {
+    CPacketConnection& link = *m_pConnection;
+    if (id >= ID_TOOLBAR_FIRST && id < ID_TOOLBAR_FIRST + kToolbarButtons) {
+        // The video display's choice of view; the video display is not here yet.
+        LUMO_TRACE(5, "CMainFrame: toolbar entry %u", static_cast<unsigned>(id - ID_TOOLBAR_FIRST));
+        notAvailable("The video display");
+        return;
+    }
     switch (id) {
     case ID_CONNECT_CONNECT:
         OnConnectConnect();
@@ -952,7 +1248,7 @@ void CMainFrame::OnCommand(WPARAM id) {
         SetListenOn(0);
         break;
     case ID_OPEN_CHAT:
-        OnOpenChat();
+        OnOpenChat(ChatOpener::User);
         break;
     case ID_FILE_TRANSFER:
         if (!m_app.Windows().OpenFileTransfer(*this)) notAvailable("The file transfer window");
@@ -976,12 +1272,219 @@ void CMainFrame::OnCommand(WPARAM id) {
         OnClose();
         break;
     case ID_DIAL_40:
-        m_pConnection->ConnectToRemote("40", "");
+        if (link.ConnectToRemote("40", "") == 512) link.ConnectToRemote("40", "");
+        break;
+    case ID_APP_ABOUT: {
+        // The version text of the installation, the same key for every instance.
+        CKcReg reg("Quennel", "Velmoor", "1.000.0", "");
+        char version[256] = {};
+        DWORD size = sizeof version;
+        reg.GetString(nullptr, "VersionClient", version, &size);
+        LUMO_TRACE(5, "CMainFrame::OnAppAbout() VersionClient = %s", version);
+        CAboutDlg about(nullptr, Hwnd(), this);
+        m_aboutShown = true;
+        if (m_app.Services().showWindows) {
+            DoActivate(FALSE);
+            about.DoModal();
+            DoActivate(TRUE);
+        }
+        break;
+    }
+    case ID_RESTART_VIDEO:
+    case ID_DISPLAY_ON:
+    case ID_DISPLAY_OFF:
+    case ID_FULL_SCREEN:
+        notAvailable("The video display");
+        break;
+    case ID_SITE_BOOK:
+        if (!m_app.Windows().OpenSiteBook(*this)) notAvailable("The site book");
+        break;
+    case ID_COLLAPSE:
+    case ID_EXPAND: {
+        const bool expand = id == ID_EXPAND;
+        if ((m_settings.screen.expanded != 0) == expand) break;
+        setButtonShown(ID_COLLAPSE, expand);
+        setButtonShown(ID_EXPAND, !expand);
+        m_settings.screen.expanded = expand ? 1 : 0;
+        m_localImage->setVisible(expand);
+        resize(width(), std::max(0, height() + (expand ? 272 : -272)));
+        UpdateCaption(true);
+        break;
+    }
+    case ID_ADDRESS_BOOK:
+        notAvailable("The address book");
+        break;
+    case ID_SEND_SITE_INFO:
+        OnSendSiteInfo();
+        break;
+    case ID_SEND_MY_VIDEO:
+        // The own video goes to the peer through the video display.
+        m_sendMyVideo = !m_sendMyVideo;
+        notAvailable("The video display");
+        break;
+    case ID_CALL_STORED:
+        if (m_inet != nullptr) {
+            OnConnectConnect();
+        } else if (!link.IsLinkUp() && m_settings.comms.NumbersDialed[0][0] != '\0') {
+            const std::string number = fieldText(m_settings.comms.NumbersDialed[0], 32);
+            if (link.ConnectToRemote(number.c_str(), "") == 512) link.ConnectToRemote(number.c_str(), "");
+        }
+        break;
+    case ID_STATISTICS:
+        notAvailable("The statistics window");
+        break;
+    case ID_LINK_REQUEST:
+        if (link.IsLinkUp()) LUMO_TRACE(3, "CMainFrame: link request %u", static_cast<unsigned>(id));
+        break;
+    case ID_START_PROFILE:
+        LUMO_TRACE(5, "CMainFrame::OnStartprofile() commsSettings.ModemName = %s, %s, LINE %d",
+                   m_settings.comms.ModemName, "MainFrm", __LINE__);
+        notAvailable("The link statistics window");
+        break;
+    case ID_END_PROFILE:
+        // No link statistics window is ever open: nothing to destroy.
+        break;
+    case ID_USERS:
+        if (Login(1)) {
+            if (CUsersManager* users = m_app.UsersManager()) users->DoUsersDialog();
+        }
+        break;
+    case ID_RECORD_START:
+        OnMovieRecordStart();
+        break;
+    case ID_RECORD_STOP:
+        m_recording = false;
+        break;
+    case ID_UNLOCK_SITE:
+        link.SendAcknowledgment(kTokUnlockServer, TRUE);
+        break;
+    case ID_LOCK_SITE:
+        link.SendAcknowledgment(kTokLockServer, TRUE);
+        break;
+    case ID_UPGRADE_SITE:
+        if (Login(1) && message(kStrUpgradeSite, kMsgKindInfo, "Upgrade the site?") == kAnswerYes) {
+            link.SendAcknowledgment(kTokUpgradeVersion, TRUE);
+        }
+        break;
+    case ID_GET_LOG_FILES:
+        link.SendAcknowledgment(kTokGetLogFiles, TRUE);
+        break;
+    case ID_HELP:
+        notAvailable("The help file");
+        break;
+    case ID_TALK:
+        SetAudioOutMute(m_audioOutMuted ? 0 : 1);
+        break;
+    case ID_DEBRIEF_BUTTON:
+        OnCommand(ID_OPEN_DEBRIEF);
+        break;
+    case ID_PHONE:
+    case 32796:
+    case 32840:
+    case 29129:
+    case 32860:
+    case 32876:
+    case 32877:
+    case 32872:
         break;
     default:
         LUMO_TRACE(5, "CMainFrame::OnCommand %u: no action", static_cast<unsigned>(id));
         break;
     }
+}
+
+CommandUi CMainFrame::UpdateCommand(WPARAM id) {
+    CPacketConnection& link = *m_pConnection;
+    const bool up = link.IsLinkUp() != FALSE;
+    const bool connected = up && link.IsConnected() != FALSE;
+    CommandUi ui;
+    switch (id) {
+    case ID_OPEN_CHAT:
+    case ID_CONNECT_DISCONNECT:
+    case ID_LINK_REQUEST:
+    case ID_FILE_TRANSFER:
+    case ID_SEND_SITE_INFO:
+        ui.enabled = up;
+        break;
+    case ID_CONNECT_CONNECT:
+        ui.text = link.HasSpeakerphone() ? "Ph&one" : UiString(kStrConnectText, "&Connect");
+        ui.enabled = !up;
+        break;
+    case ID_SEND_MY_VIDEO:
+        ui.enabled = up;
+        if (up) ui.text = UiString(m_sendMyVideo ? kStrSendVideoOn : kStrSendVideoOff);
+        break;
+    case ID_LISTEN:
+        ui.text = UiString(link.IsListeningFor(2) ? kStrListenOn : kStrListenOff);
+        ui.enabled = !link.IsTargetConnected();
+        break;
+    case ID_CALL_STORED:
+        ui.enabled = m_inet == nullptr;
+        break;
+    case ID_RECORD_START:
+        ui.enabled = connected && !m_recording;
+        break;
+    case ID_RECORD_STOP:
+        ui.enabled = m_recording;
+        break;
+    case ID_UNLOCK_SITE:
+        ui.enabled = connected;
+        ui.checkable = connected;
+        ui.checked = m_siteLock != 0;
+        break;
+    case ID_LOCK_SITE:
+        ui.enabled = connected;
+        break;
+    case ID_UPGRADE_SITE:
+        ui.enabled = false;
+        break;
+    case ID_TOGGLE_ARM:
+        ui.enabled = connected && !m_waitForArmAck && m_siteArmed == 0;
+        break;
+    case ID_OPTIONS:
+        ui.enabled = !(up || link.IsTargetConnected());
+        break;
+    case ID_DIAL_40:
+    case 32872:
+        ui.enabled = !up && !link.IsTargetConnected();
+        break;
+    case ID_COLLAPSE:
+        ui.enabled = m_settings.screen.expanded != 0;
+        break;
+    case ID_EXPAND:
+        ui.enabled = m_settings.screen.expanded == 0;
+        break;
+    default:
+        break;
+    }
+    return ui;
+}
+
+void CMainFrame::OnSendSiteInfo() {
+    tagBusinessCard card{};
+    static_assert(sizeof card == kBusinessCardBytes);
+    std::memcpy(&card, m_settings.general.BusinessCard, sizeof card);
+    card.name[sizeof card.name - 1] = '\0';
+    card.text2[sizeof card.text2 - 1] = '\0';
+    card.text3[sizeof card.text3 - 1] = '\0';
+    card.picture[sizeof card.picture - 1] = '\0';
+    CPacketConnection& link = *m_pConnection;
+    if (card.name[0] != '\0') link.SendMyCard(&card);
+    if (card.picture[0] != '\0') {
+        const LONG state = link.GetSendStatus(nullptr, nullptr, nullptr, nullptr, nullptr);
+        if ((state == 1 || state == 3 || state <= 0) && SendFile(card.picture, "Site Information")) return;
+        // Another file is on its way: the picture follows later.
+        m_settings.general.Flags[1] |= 2;
+    }
+}
+
+void CMainFrame::cardStepSend() {
+    // This station's card goes to the peer once per connection, when the
+    // General switch asks for it.
+    if (!m_sendInfo || m_cardSent) return;
+    m_sendInfo = false;
+    m_cardSent = true;
+    OnSendSiteInfo();
 }
 
 LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -1004,8 +1507,21 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         PostCreate();
         return 0;
     case WM_COMMAND:
-        OnCommand(wParam & 0xFFFF);
+        // The link asks for the chat window when the peer's text arrives.
+        if ((wParam & 0xFFFF) == ID_OPEN_CHAT && lParam == kOpenChatForPeerText) {
+            OnOpenChat(ChatOpener::Peer);
+        } else {
+            OnCommand(wParam & 0xFFFF);
+        }
         return 0;
+    case kMsgChatCaptured: {
+        const std::string format = UiString(kStrChatCaptured, "Chat text from the site is kept in %s.");
+        char text[1024];
+        std::snprintf(text, sizeof text, format.c_str(), ChatCapturePath().c_str());
+        m_lastNotice = text;
+        ShowTimedMessage(text, m_app.Title(), m_settings.general.TimeOutForMesageBoxesMS);
+        return 0;
+    }
     case platform::WM_CLOSE:
         OnClose();
         return 0;
@@ -1059,7 +1575,7 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     case kMsgTessDisconnect:
-        MakeDisconnect(kReasonNone, 0);
+        OnTessDisconnect(wParam);
         return 0;
     case kMsgDisconnectMessage:
         OnDisconnectMessage(wParam, lParam);
@@ -1075,6 +1591,111 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case kMsgDataLamp:
         m_pLcdPanel->ShowDataLamp(static_cast<int>(lParam), 3000);
         return 0;
+    case kMsgHostDataLamp:
+        m_pLcdPanel->ShowDataLamp(static_cast<int>(wParam), static_cast<DWORD>(lParam));
+        return 0;
+    case kMsgHostNotice:
+        showTimedString(static_cast<UINT>(wParam));
+        return 0;
+    case kMsgSerialOutMessage:
+        if (auto bytes = platform::TakePostedData<std::vector<BYTE>>(lParam); bytes != nullptr) {
+            serialOutMessage(bytes->data(), static_cast<DWORD>(bytes->size()));
+        }
+        return 0;
+    case kMsgDeleteObject:
+        platform::TakePostedData<PostedObject>(lParam).reset();
+        return 1;
+    case kMsgCommMessage:
+        m_statusShown = false;
+        return 1;
+    case kMsgActivate:
+        DoActivate(static_cast<BOOL>(wParam));
+        return 0;
+    case kMsgQueueFile:
+        if (auto path = platform::TakePostedData<std::string>(lParam); path != nullptr) SendFile(*path, "");
+        return 1;
+    case kMsgLinkSend:
+        if (auto bytes = platform::TakePostedData<std::vector<BYTE>>(lParam);
+            bytes != nullptr && !bytes->empty() && m_pConnection->IsLinkUp()) {
+            m_pConnection->ConnectWrite(bytes->data(), static_cast<DWORD>(bytes->size()), 0, 2);
+        }
+        return 1;
+    case kMsgDataLamp3000:
+        m_pLcdPanel->ShowDataLamp(1, 3000);
+        return 1;
+    case kMsgLineRing:
+        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyLineRing(0, "");
+        PlayEventSound(2);
+        return 0;
+    case kMsgLineConnected:
+        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyLineConnected(0, "");
+        return 0;
+    case kMsgUnlockSite:
+        m_pConnection->SendAcknowledgment(kTokUnlockServer, TRUE);
+        return 0;
+    case kMsgLockSite:
+        m_pConnection->SendAcknowledgment(kTokLockServer, TRUE);
+        return 0;
+    case kMsgTrayIcon:
+        if (lParam == 514) {
+            // The notification-area menu: the menu bar's first menu, at the cursor.
+            if (QMenu* first = menuBar()->findChild<QMenu*>()) first->popup(QCursor::pos());
+            platform::PostMessage(Hwnd(), 0, 0, 0);
+            return 1;
+        }
+        return 0;
+    case kMsgProfilesWeCalled:
+        onConnectionStarted(wParam);
+        return 1;
+    case kMsgVideoStreaming:
+        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyVideoIsStreaming();
+        return 0;
+    case kMsgPointerActivity:
+        m_pointerActivity = 1;
+        return 0;
+    case kMsgDebriefStart:
+    case kMsgVideoWindowRecord:
+        // The event player and the video display are not here yet; the
+        // record goes with the message.
+        LUMO_TRACE(3, "CMainFrame: message 0x%X for the video display not served", msg);
+        return 0;
+    case kMsgSetQuality:
+        SetQuality(wParam);
+        return 0;
+    case kMsgFileOfferConfirmed:
+        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyFileStarted();
+        return 0;
+    case kMsgListDownloadStarted:
+        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyListDownloadStarted();
+        return 0;
+    case kMsgEventDownloadStarted:
+        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyEventDownloadStarted();
+        return 0;
+    case kMsgRecModeCyclic:
+        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyEventModeChanged(0);
+        m_recordMode = 1;
+        LUMO_TRACE(5, "CMainFrame::OnAckRecModeCyc %d", 1);
+        m_pLcdPanel->ShowMarkD(0);
+        m_pLcdPanel->ShowMarkE(0);
+        return 0;
+    case kMsgRecordModeFixed:
+        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyEventModeChanged(1);
+        m_recordMode = 2;
+        LUMO_TRACE(5, "CMainFrame::OnAckRecModeFix %d", 2);
+        m_pLcdPanel->ShowMarkD(1);
+        return 0;
+    case kMsgMemoryFull:
+        m_pLcdPanel->ShowMarkE(1);
+        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyFullEvents();
+        return 0;
+    case kMsgMemoryFree:
+        m_pLcdPanel->ShowMarkE(0);
+        LUMO_TRACE(5, "CMainFrame::OnAckRecBufFree %d", m_recordMode);
+        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyMemoryFree();
+        return 0;
+    case kMsgHelpKey:
+        notAvailable("The help file");
+        return 0;
     case kMsgSendLamp:
         m_pLcdPanel->SetSendLamp(static_cast<int>(lParam), 200);
         return 0;
@@ -1088,6 +1709,227 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     default:
         return 0;
     }
+}
+
+void CMainFrame::showTimedString(UINT stringId) {
+    m_lastNotice = UiString(stringId);
+    LUMO_TRACE(3, "CMainFrame: notice %u: %s", stringId, m_lastNotice.c_str());
+    ShowTimedMessage(m_lastNotice, "", m_settings.general.TimeOutForMesageBoxesMS);
+}
+
+// The answers of the peer's serial-out device become the kit's serial-out
+// notifications.
+void CMainFrame::serialOutMessage(const BYTE* message, DWORD length) {
+    if (message == nullptr || length == 0) return;
+    ++m_serialOutMessages;
+    CSerialOutCommand parser;
+    SerialOutMessage answer;
+    if (!parser.DispatchSerialOutMessage(message, length, answer)) {
+        LUMO_TRACE(3, "CMainFrame::SerialOutMessage() a message of %lu bytes without a known command",
+                   static_cast<unsigned long>(length));
+        return;
+    }
+    CTessIntegration* kit = m_pTessIntegration;
+    if (kit == nullptr) return;
+    const WORD result = static_cast<WORD>(answer.resultCode < 0 ? 0 : answer.resultCode);
+    switch (answer.type) {
+    case SO_INITACK:
+        kit->NotifySetSerialOutConfigAck(answer.port, result);
+        break;
+    case SO_GETCONFIGACK:
+        kit->NotifyGetSerialOutConfigAck(answer.port, result, static_cast<WORD>(answer.direction), answer.baudRate,
+                                         static_cast<WORD>(answer.dataBits), static_cast<WORD>(answer.parity),
+                                         static_cast<WORD>(answer.stopBits), static_cast<WORD>(answer.portType), "",
+                                         static_cast<WORD>(answer.workMode));
+        break;
+    case SO_DATAWRITEACK:
+        kit->NotifySerialOutDataWriteAck(answer.port, result, 0);
+        break;
+    case SO_DATAREADACK: {
+        const std::string data(answer.data.begin(), answer.data.end());
+        kit->NotifySerialOutDataRead(answer.port, data.c_str(), static_cast<WORD>(answer.data.size()), result);
+        break;
+    }
+    case SO_DATAREADCMDACK:
+        kit->NotifySerialOutDataReadAck(answer.port, result);
+        break;
+    case SO_TERMINATEACK:
+        kit->NotifyTermSerialOutAck(answer.port, result);
+        break;
+    case SO_ERRORACK:
+        kit->NotifySerialOutError(answer.port, answer.second, result);
+        break;
+    default:
+        break;
+    }
+}
+
+// The start of a connection's bookkeeping, once per connection.
+void CMainFrame::onConnectionStarted(WPARAM value) {
+    if (m_loggedStart) return;
+    if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyAfterConnect(static_cast<DWORD>(value));
+    tagHWProfile* profile = new tagHWProfile{};
+    std::string station;
+    if (m_pRemoteDB != nullptr && m_pRemoteDB->GetHWProfiles(profile, 0)) {
+        station = fieldText(reinterpret_cast<const BYTE*>(profile) + 4, 30);
+    }
+    delete profile;
+    if (station.empty()) station = peerText();
+    logEntry(kLogConnect, "Connection with " + station);
+    logEntry(kLogConnect, "Profiles of " + station + " received");
+    m_loggedStart = true;
+}
+
+bool CMainFrame::deleteFiles(const std::string& folder, std::initializer_list<const char*> names, const char* who,
+                             const char* keep) {
+    bool all = true;
+    for (const char* name : names) {
+        const std::string path = folder + name;
+        std::error_code ec;
+        if (!std::filesystem::exists(path, ec)) continue;
+        if (!std::filesystem::remove(path, ec) || ec) {
+            all = false;
+            std::string cause;
+            GetFileExceptionText(ec.value() == EACCES || ec.value() == EPERM ? 5 : 1, &cause);
+            LUMO_TRACE(5, "%s CFileException::m_cause = %s File=%s", who, cause.c_str(), path.c_str());
+            if (keep == nullptr || std::strcmp(name, keep) != 0) LUMO_TRACE(5, "%s DISCARDED", path.c_str());
+        }
+    }
+    return all;
+}
+
+void CMainFrame::SnapshotIsRemove() {
+    LUMO_TRACE(5, "ENTER %s", "CMainFrame::SnapshotIsRemove()");
+    if ((m_settings.general.Flags[0] & 1) != 0) {
+        const std::string folder = std::string(m_settings.general.HomeDir) + "/Snapshots";
+        deleteFiles(folder,
+                    {"/QbSnap.bmp", "/QbSnap.JPG", "/DOAEvent.TRG", "/HDSnap.bmp", "/HDSnap.JPG", "/HDEvent.TRG"},
+                    "CMainFrame::SnapshotIsRemove()", "/DOAEvent.TRG");
+    }
+    LUMO_TRACE(5, "LEAVE %s", "CMainFrame::SnapshotIsRemove()");
+}
+
+void CMainFrame::RemoveRemoteSnap(const std::string& receivedPath) {
+    LUMO_TRACE(5, "ENTER %s", "CMainFrame::RemoveRemoteSnap()");
+    const std::string folder = std::filesystem::path(receivedPath).parent_path().string();
+    deleteFiles(folder, {"/QbSnap.bmp", "/QbSnap.JPG"}, "CMainFrame::RemoveRemoteSnap()", nullptr);
+    deleteFiles(folder, {"/HDSnap.bmp", "/HDSnap.JPG"}, "CMainFrame::RemoveRemoteSnap()", nullptr);
+    LUMO_TRACE(5, "LEAVE %s", "CMainFrame::RemoveRemoteSnap()");
+}
+
+int CMainFrame::GetFileDetails(const char* path, WORD* adapter, WORD* camera, DWORD* snapshots,
+                               DWORD (&eventTime)[2], DWORD (&endValues)[2]) {
+    if (path == nullptr) return 1;
+    std::string name = path;
+    tagEventHeader header{};
+    auto file = std::make_unique<CEventFile>(9, &header, name.data(), nullptr);
+    WORD error = 0;
+    file->GetLastError(&error);
+    if (error != 0) {
+        LUMO_TRACE(1, "CMainFrame::GetFileDetails [E] Failed to create CEventFile");
+        return 1;
+    }
+    file->GetEventHeader(&header);
+    LUMO_TRACE(5, "CMainFrame::GetFileDetails [I] FileName %s", path);
+    if (adapter != nullptr) *adapter = header.wAdapter;
+    if (camera != nullptr) *camera = header.wCamera;
+    if (snapshots != nullptr) *snapshots = header.dwSnapShotNum;
+    eventTime[0] = header.ftStartTime.dwLowDateTime;
+    eventTime[1] = header.ftStartTime.dwHighDateTime;
+    endValues[0] = header.ftEndTime.dwLowDateTime;
+    endValues[1] = header.ftEndTime.dwHighDateTime;
+    LUMO_TRACE(5, "CMainFrame::GetFileDetails [I] Adapter %d Camera %d Snapshots %d ", header.wAdapter,
+               header.wCamera, static_cast<int>(header.dwSnapShotNum));
+    return 0;
+}
+
+namespace {
+DWORD recordKind(DWORD kind) { return kind == 1 ? 2 : kind == 2 ? 41 : 0; }
+}  // namespace
+
+int CMainFrame::NotifyRecordStart(const char* fileName, DWORD type, DWORD kind) {
+    if ((type == 1 || type == 2) && m_pTessIntegration != nullptr) {
+        m_pTessIntegration->NotifyRecordStart(fileName != nullptr ? fileName : "", type, recordKind(kind));
+    }
+    return 1;
+}
+
+int CMainFrame::NotifyRecordFinish(const char* fileName, DWORD type, DWORD kind) {
+    if ((type == 1 || type == 2) && m_pTessIntegration != nullptr) {
+        m_pTessIntegration->NotifyRecordFinish(fileName != nullptr ? fileName : "", type, recordKind(kind));
+    }
+    return 1;
+}
+
+int CMainFrame::NotifyGetProfileDone(const char* profile, WORD result) {
+    if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyGetProfileDone(profile, result);
+    return 1;
+}
+
+int CMainFrame::NotifySetProfileDone(const char* profile, WORD result) {
+    if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifySetProfileDone(profile, result);
+    return 1;
+}
+
+// The audio codec client is not here yet: there is no audio state to report.
+int CMainFrame::GetAudioState(int kind, DWORD* value) {
+    if (value != nullptr) *value = 0;
+    LUMO_TRACE(5, "CMainFrame::GetAudioState %d: no audio client", kind);
+    return 0;
+}
+
+int CMainFrame::SetAudioOutMute(int muted) {
+    if ((muted != 0) != m_audioOutMuted) {
+        m_audioOutMuted = muted != 0;
+        if (CBitmapButton* talk = m_buttonRow != nullptr ? m_buttonRow->Button(ID_TALK) : nullptr) {
+            talk->setToolTip(QString::fromStdString(m_audioOutMuted ? UiString(65262, "Audio out is muted")
+                                                                    : UiString(ID_TALK, "Talk")));
+        }
+    }
+    return 1;
+}
+
+int CMainFrame::GetProtocolVersion() { return m_pConnection != nullptr ? m_pConnection->GetProtocolVersion() : 0; }
+
+void CMainFrame::SetQuality(WPARAM quality) {
+    LUMO_TRACE(5, "ENTER %s", "CMainFrame::SetQuality");
+    LUMO_TRACE(5, "CMainFrame::SetQuality Quality %d", static_cast<int>(quality));
+    // The video main window takes it; it is not here yet.
+    LUMO_TRACE(5, "LEAVE %s", "CMainFrame::SetQuality");
+}
+
+int CMainFrame::PlayEventSound(int kind) {
+    // The sounds of the remote station's settings: a beep stands in for the files.
+    if (kind == 1 || kind == 2) QApplication::beep();
+    return 1;
+}
+
+void CMainFrame::OnMovieRecordStart() {
+    LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnMovieRecordStart");
+    CPacketConnection& link = *m_pConnection;
+    if (link.IsLinkUp() && link.IsConnected()) {
+        link.SendAcknowledgment(36, TRUE);
+        m_recording = true;
+    }
+    LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnMovieRecordStart");
+}
+
+void CMainFrame::OnTessDisconnect(WPARAM reason) {
+    LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnTessDisconnect");
+    MakeDisconnect(static_cast<LONG>(reason), 1);
+    LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnTessDisconnect");
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+// Dropped files are queued for the peer.
+void CMainFrame::dropEvent(QDropEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) SendFile(url.toLocalFile().toStdString(), "");
+    }
+    event->acceptProposedAction();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
@@ -1144,6 +1986,16 @@ void CMainFrame::OnDestroy() {
     if (m_destroyed) return;
     m_destroyed = true;
     LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnDestroy");
+    // The kit hears that the frame goes, then lets go of it.
+    if (m_pTessIntegration != nullptr) {
+        m_pTessIntegration->NotifyAuthorizationError(0, 0, "");
+        m_pTessIntegration = nullptr;
+    }
+    m_pConnection->SetSerialOutSink(nullptr);
+    if (m_wndToolBar != nullptr) {
+        delete m_wndToolBar;
+        m_wndToolBar = nullptr;
+    }
     platform::KillTimer(Hwnd(), kMainTimerId);
     m_timerActive = false;
     if (m_keepAlive != nullptr) m_keepAlive->Close();
@@ -1153,8 +2005,17 @@ void CMainFrame::OnDestroy() {
         m_app.Windows().CloseChat(*this);
         m_chat = nullptr;
     }
-    m_settings.screen.x = x();
-    m_settings.screen.y = y();
+    // A minimised frame keeps the placement it had; otherwise the window's
+    // rectangle is stored.
+    if (isMinimized()) {
+        m_restoreFlag = false;
+    } else {
+        m_settings.screen.x = x();
+        m_settings.screen.y = y();
+        m_settings.screen.width = width();
+        m_settings.screen.height = height();
+        m_restoreFlag = true;
+    }
     m_settings.WriteScreenSettings();
     m_settings.WriteGenSettings();
     m_settings.WriteCommsSettings();
@@ -1166,7 +2027,12 @@ void CMainFrame::OnDestroy() {
         delete gZoSerial;
         gZoSerial = nullptr;
     }
+    OnCommand(ID_END_PROFILE);
     CLogWrite::SetMainWindow(0);
+    {
+        std::lock_guard lock(m_localProfileLock);
+        m_pLocalDB.reset();
+    }
     m_app.m_pRemoteDB = nullptr;
     m_pRemoteDB.reset();
     m_pTimeMsgBox.reset();

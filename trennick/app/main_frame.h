@@ -17,6 +17,8 @@
 #include "platform/types.h"
 #include "tavicore/users_manager.h"
 #include "trennick/app/app_services.h"
+#include "trennick/app/frame_buttons.h"
+#include "trennick/app/frame_menu.h"
 #include "trennick/app/frame_settings.h"
 #include "trennick/link/comms_settings_record.h"
 #include "trennick/link/link_host.h"
@@ -28,9 +30,13 @@
 #include <array>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
+class CDBLumoLocal;
 class CDBLumoRemote;
+class CLocalImage;
+class QToolBar;
 class CTimeMsgBox;
 class CLcdPanel;
 class QLabel;
@@ -40,6 +46,7 @@ class UiMessageTarget;
 namespace trennick {
 
 class CKivApp;
+class CTessIntegration;
 class CKeepAliveThread;
 class CRemoteRequests;
 class CPacketConnection;
@@ -129,12 +136,54 @@ public:
     // Stops a file that is arriving; 0 when the link agreed, 1 otherwise.
     LRESULT CancleFileReceiving();
 
+    // The state of a command for its menu item or button (its update handler).
+    CommandUi UpdateCommand(WPARAM id);
+    // Received snapshots: the pictures and event files a connection left in
+    // the Snapshots folder, and those beside a received file.
+    void SnapshotIsRemove();
+    void RemoveRemoteSnap(const std::string& receivedPath);
+    // Services of the main window for the kit and the remote view.
+    int GetFileDetails(const char* path, WORD* adapter, WORD* camera, DWORD* snapshots, DWORD (&eventTime)[2],
+                       DWORD (&endValues)[2]);
+    int NotifyRecordStart(const char* fileName, DWORD type, DWORD kind);
+    int NotifyRecordFinish(const char* fileName, DWORD type, DWORD kind);
+    int NotifyGetProfileDone(const char* profile, WORD result);
+    int NotifySetProfileDone(const char* profile, WORD result);
+    int GetAudioState(int kind, DWORD* value);
+    int SetAudioOutMute(int muted);
+    int GetProtocolVersion();
+    void SetQuality(WPARAM quality);
+    int PlayEventSound(int kind);
+    void OnMovieRecordStart();
+    void OnTessDisconnect(WPARAM reason);
+    void OnSendSiteInfo();
+    CommsRecord* GetCommsSettings() { return &m_settings.comms; }
+    VideoRecord* GetVideoSettings() { return &m_settings.video; }
+
     // Accessors for the other parts and tests.
     CPacketConnection* Connection() const { return m_pConnection.get(); }
     bool IsInetLink() const { return m_inet != nullptr; }
     CFrameSettings& Settings() { return m_settings; }
     CommsSettingsRecord& LinkComms() { return m_linkComms; }
     CDBLumoRemote* RemoteDB() const { return m_pRemoteDB.get(); }
+    CDBLumoLocal* LocalDB() const { return m_pLocalDB.get(); }
+    CFrameMenu* Menu() const { return m_menu.get(); }
+    CFrameButtonRow* ButtonRow() const { return m_buttonRow.get(); }
+    QToolBar* ToolBar() const { return m_wndToolBar; }
+    CLcdPanel* LcdPanel() const { return m_pLcdPanel; }
+    CLocalImage* LocalImage() const { return m_localImage; }
+    CTessIntegration* TessIntegration() const { return m_pTessIntegration; }
+    // The last timed notice shown and how many serial-out messages the link handed over.
+    const std::string& LastNotice() const { return m_lastNotice; }
+    DWORD SerialOutMessages() const { return m_serialOutMessages; }
+    bool SiteLocked() const { return m_siteLock != 0; }
+    int RecordMode() const { return m_recordMode; }
+    bool CardSentThisConnection() const { return m_cardSent; }
+    bool AboutShown() const { return m_aboutShown; }
+    // The name on the card the peer sent in this program's life; empty while none came.
+    const std::string& PeerCardName() const { return m_peerCardName; }
+    // The peer card's picture shown in the local picture window; empty while none.
+    const std::string& CardPicture() const { return m_cardPicture; }
     CRemoteRequests* Requests() const { return m_requests.get(); }
     CKivApp& App() { return m_app; }
     _tag_user& LoginRecord() { return m_loginRecord; }
@@ -160,17 +209,26 @@ public:
     const std::string& LastReceivedFile() const { return m_lastReceivedFile; }
     // The chat window handed to the link, when one is open.
     LinkChatWindow* ChatWindow() const { return m_chat; }
-    void OnOpenChat();
+    // Who asks for the chat window: the user (told when there is none) or the
+    // peer's text (kept in the capture file, quietly).
+    enum class ChatOpener { User, Peer };
+    void OnOpenChat(ChatOpener opener);
+    // Where the peer's chat text is kept while no chat window shows it.
+    std::string ChatCapturePath() const;
     // The engine's self-closing notice, when the frame window exists.
     void ShowTimedMessage(const std::string& text, const std::string& title, DWORD ms);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     class FrameLinkHost;
     class FrameInetHooks;
     class FrameRequestsHost;
+    class FrameSerialOutSink;
+    class ChatCapture;
 
     void buildWidgets();
     std::string peerText() const;
@@ -181,6 +239,15 @@ private:
     void destroyWindow();
     void checkArmAckTimeout();
     void recomputeSiteArmed();
+    void buildToolBar();
+    void showTimedString(UINT stringId);
+    void serialOutMessage(const BYTE* message, DWORD length);
+    void onConnectionStarted(WPARAM value);
+    void cardStepSend();
+    void setButtonShown(WPARAM id, bool on);
+    void enableButton(WPARAM id, bool on);
+    bool deleteFiles(const std::string& folder, std::initializer_list<const char*> names, const char* who,
+                     const char* keep);
 
     CKivApp& m_app;
     DWORD m_netInUse = 0;
@@ -197,6 +264,14 @@ private:
     std::unique_ptr<CTimeMsgBox> m_pTimeMsgBox;
     std::unique_ptr<CKeepAliveThread> m_keepAlive;
     std::unique_ptr<FrameRequestsHost> m_requestsHost;
+    std::unique_ptr<FrameSerialOutSink> m_serialOutSink;
+    std::unique_ptr<ChatCapture> m_chatCapture;
+    std::unique_ptr<CDBLumoLocal> m_pLocalDB;
+    // The link reads the site information and edits the local profile from
+    // whatever thread runs it.
+    mutable std::mutex m_siteInfoLock;
+    std::mutex m_localProfileLock;
+    CTessIntegration* m_pTessIntegration = nullptr;
     std::unique_ptr<CRemoteRequests> m_requests;
     LinkChatWindow* m_chat = nullptr;
     _tag_user m_loginRecord{};
@@ -208,7 +283,12 @@ private:
     // Widgets.
     QLabel* m_status = nullptr;
     CLcdPanel* m_pLcdPanel = nullptr;
-    std::map<WPARAM, QPushButton*> m_buttons;
+    std::unique_ptr<CFrameButtonRow> m_buttonRow;
+    std::unique_ptr<CFrameMenu> m_menu;
+    QToolBar* m_wndToolBar = nullptr;
+    CLocalImage* m_localImage = nullptr;
+    std::string m_lastNotice;
+    DWORD m_serialOutMessages = 0;
 
     // Loop state.
     bool m_timerOutstanding = false;
@@ -245,6 +325,22 @@ private:
     int m_uiHidden = 0;
     bool m_disconnectShown = false;
     LONG m_lastSendResult = 0;
+    bool m_cardSent = false;
+    bool m_loggedStart = false;
+    bool m_sendMyVideo = false;
+    bool m_audioOutMuted = false;
+    int m_pointerActivity = 0;
+    int m_recordMode = 0;
+    bool m_recording = false;
+    bool m_firstPass = true;
+    bool m_restoreFlag = true;
+    bool m_aboutShown = false;
+    std::string m_peerCardName;
+    std::string m_cardPicture;
+    bool m_localHangUp = false;
+    std::string m_disconnectCause;
+    DWORD m_receivedEvents = 0;
+    DWORD m_receivedEventLists = 0;
     std::string m_lastReceivedFile;
 };
 

@@ -62,9 +62,13 @@ inline constexpr UINT kMsgEventFileRequest = 0x803D;   // tagEventHeader
 inline constexpr UINT kMsgSettingsError = 0x8048;      // (length, SettingsReport)
 inline constexpr UINT kMsgSettingsError2 = 0x8083;     // (length, SettingsReport)
 inline constexpr UINT kMsgFinishUpgrade = 0x8049;
-inline constexpr UINT kMsgNotificationShown = 0x806B;
+// Not 0x806B: the main window takes that one as the automation kit's hang-up,
+// and a peer's notice must not end the call.
+inline constexpr UINT kMsgNotificationShown = 0x80F4;
 inline constexpr WPARAM kCmdProfilesTheyCalled = 32891;
 inline constexpr WPARAM kCmdOpenChat = 32804;           // chat text waits in the link for the window
+// lParam of kCmdOpenChat when the peer's chat text asks for the window.
+inline constexpr LPARAM kOpenChatForPeerText = 1;
 
 inline constexpr WPARAM kCmdGetMonkey = 29129;
 inline constexpr WPARAM kCmdRecordEvent = 32104;

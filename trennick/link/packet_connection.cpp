@@ -754,7 +754,7 @@ void CPacketConnection::ReceiveChatText(const DecodedBucket& bucket) {
     // text waits for it (a bounded amount: a window that never comes must
     // not let a peer grow the queue without end).
     if (m_pendingChat.empty()) {
-        post(kMsgCommand, kCmdOpenChat, 0);
+        post(kMsgCommand, kCmdOpenChat, kOpenChatForPeerText);
     }
     if (m_pendingChatBytes + line.size() <= kMaxPendingChatBytes) {
         m_pendingChat.emplace_back(line);

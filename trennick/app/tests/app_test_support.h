@@ -27,10 +27,11 @@ public:
         typed->password[0] = '\0';
         return 1;
     }
-    void RunDefaultPasswordWarning() override {}
+    void RunDefaultPasswordWarning() override { ++warnings; }
     void ShowStopMessage(UINT) override {}
     int RunUsersDialog(CUsersManager&) override { return 0; }
     int logins = 0;
+    int warnings = 0;
 };
 
 class AnsweringUi : public trennick::AppUi {

@@ -308,7 +308,23 @@ TEST(MainFrame, CallLoginAsksOnlyWhenPasswordsExist) {
     ASSERT_EQ(app.UsersManager()->PutUser("admin", &admin), USER_OK);
     EXPECT_TRUE(frame->LoginForCall());
     EXPECT_EQ(ui.users.logins, 1);
+    // The fresh home's administrator without a password was warned of at the start.
+    EXPECT_TRUE(app.DefaultPasswordWarned());
+    EXPECT_GE(ui.users.warnings, 1);
+    app.UsersManager()->Save();
     app.ExitInstance();
+
+    // Once someone has a password there is no warning, and a call asks who calls.
+    gcsVlmInsID.clear();
+    AnsweringUi again;
+    CKivApp second({"/NOSPLASH", "/I", "/U12", "/P=" + std::to_string(nettest::freePort())}, "",
+                   quietServices(&again));
+    ASSERT_TRUE(second.InitInstance());
+    EXPECT_FALSE(second.DefaultPasswordWarned());
+    EXPECT_EQ(again.users.warnings, 0);
+    EXPECT_TRUE(second.MainFrame()->LoginForCall());
+    EXPECT_EQ(again.users.logins, 1);
+    second.ExitInstance();
 }
 
 // Without /I the stored choice (the modem link on a fresh home) is taken; the

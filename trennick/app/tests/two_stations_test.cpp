@@ -5,7 +5,10 @@
 #include "app_test_support.h"
 #include "platform/folders.h"
 #include "platform/testing/child_process.h"
+#include "common/kc_reg.h"
+#include "tavicore/ui/ui_resources.h"
 #include "trennick/app/frame_messages.h"
+#include "trennick/ui/lcd_panel.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/link/packet_connection.h"
@@ -13,12 +16,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QTimer>
 #include <cstdio>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <set>
+#include <thread>
 
 using namespace trennick;
 using namespace apptest;
@@ -60,12 +66,32 @@ std::string readAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// This station's business card and the switch that sends it on every call,
+// as the settings editor stores them.
+void storeCard(const std::string& instance, const std::string& name, const std::string& phone) {
+    BYTE card[877] = {};
+    std::memcpy(card + 8, name.data(), name.size());
+    std::memcpy(card + 72, phone.data(), phone.size());
+    BYTE flags[100] = {};
+    flags[0] = 1;
+    CKcReg reg("Quennel", ("Velmoor\\Velmoor" + instance).c_str(), "1.000.0", "General");
+    reg.SetBinary(nullptr, "Business Card", card, sizeof card);
+    reg.SetBinary(nullptr, "Flags", flags, sizeof flags);
+}
+
+// A picture of the main window for the test's artefacts.
+void screenshot(CMainFrame& frame, const char* name) {
+    QDir().mkpath(VELMOOR_SCREENSHOT_DIR);
+    frame.grab().save(QString(VELMOOR_SCREENSHOT_DIR) + "/" + name + ".png");
+}
+
 constexpr const char* kFromCaller = "hello from the caller";
 constexpr const char* kFromListener = "hello from the listener";
 
 // args: role, own port, peer port, result file, the file the caller sends.
 int runStation(const std::vector<std::string>& args) {
     const bool caller = args.at(0) == "caller";
+    storeCard(caller ? "2" : "1", caller ? "Control Room" : "North Gate", caller ? "555-0102" : "555-0101");
     AnsweringUi ui;
     ChatWindows windows;
     AppServices services = quietServices(&ui);
@@ -80,12 +106,34 @@ int runStation(const std::vector<std::string>& args) {
     int step = 0;
     std::string failure;
     std::string loginName;
+    std::set<std::string> statusTexts;
+    int maxLineMeter = 0;
+    bool idleShot = false, callingShot = false, connectedShot = false;
+    std::string listening;  // the language library's text, read while it is installed
+    bool readySaid = false;
     QTimer script;
     script.setInterval(10);
     QObject::connect(&script, &QTimer::timeout, [&] {
         CMainFrame* frame = app.MainFrame();
         if (frame == nullptr || !frame->PostCreateDone() || frame->IsDestroyed()) return;
         CPacketConnection& link = *frame->Connection();
+        if (listening.empty()) listening = UiString(61303);
+        statusTexts.insert(frame->StatusText());
+        // The caller is started once this station listens.
+        if (!caller && !readySaid && frame->StatusText() == listening) {
+            std::ofstream(args.at(3) + ".ready") << "listening\n";
+            readySaid = true;
+        }
+        maxLineMeter = std::max(maxLineMeter, frame->LcdPanel()->MeterLevel(LcdElement::LineMeter));
+        if (!link.IsLinkUp() && !frame->StatusText().empty()) {
+            if (!caller && !idleShot) {
+                screenshot(*frame, "main_window_idle");
+                idleShot = true;
+            } else if (caller && !callingShot && link.IsConnecting()) {
+                screenshot(*frame, "main_window_calling");
+                callingShot = true;
+            }
+        }
         switch (step) {
         case 0:  // connected: the caller speaks first
             if (!link.IsConnected()) return;
@@ -115,6 +163,14 @@ int runStation(const std::vector<std::string>& args) {
             step = 4;
             break;
         case 4:  // the caller hangs up; the listener sees the line go
+            // Each station's card went once and the peer's arrived.
+            if (frame->PeerCardName() != (caller ? "North Gate" : "Control Room")) return;
+            if (!frame->CardSentThisConnection()) failure = "own card not sent";
+            if (caller && !connectedShot) {
+                frame->UpdateStatus();
+                screenshot(*frame, "main_window_connected");
+                connectedShot = true;
+            }
             if (caller) {
                 if (!frame->MakeDisconnect(kReasonAskDisconnect, 0)) failure = "disconnect refused";
                 step = 5;
@@ -136,8 +192,18 @@ int runStation(const std::vector<std::string>& args) {
     const int code = app.Run();
 
     std::ofstream out(args.at(3));
+    // The status line went through the link's states: listening, then the
+    // peer's address while connected.
+    bool sawPeer = false;
+    for (const auto& t : statusTexts) sawPeer = sawPeer || t.find("TCP/IP") != std::string::npos;
+    if (failure.empty() && !caller && (listening.empty() || statusTexts.count(listening) == 0)) {
+        failure = "never showed \"" + listening + "\"";
+    }
+    if (failure.empty() && !sawPeer) failure = "never showed the peer's address";
+    // The line meter moved while the file went over.
+    if (failure.empty() && maxLineMeter == 0) failure = "the line meter never moved";
     out << "code=" << code << " step=" << step << " opened=" << windows.opened << " logins=" << ui.users.logins
-        << " " << failure << "\n";
+        << " meter=" << maxLineMeter << " " << failure << "\n";
     if (code != 0 || step != 6 || windows.opened != 1 || !failure.empty()) return 10 + step;
     // A fresh home's administrator has no password: the call goes out as the
     // administrator without a dialog.
@@ -165,6 +231,13 @@ TEST(TwoStations, ListenConnectLoginChatSendFileDisconnectAndClose) {
         for (int i = 0; i < 300000; ++i) out.put(static_cast<char>((i * 7 + i / 251) & 0xFF));
     }
     auto listener = velmoor::testing::ChildProcess::start("station", {"listener", listenerPort, "", listenerOut, sent});
+    // A call placed before the listener listens would be refused, and the
+    // caller calls only once.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!std::filesystem::exists(listenerOut + ".ready") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(std::filesystem::exists(listenerOut + ".ready")) << "the listener never listened";
     auto caller = velmoor::testing::ChildProcess::start("station", {"caller", callerPort, listenerPort, callerOut, sent});
     const int callerCode = caller.wait(std::chrono::seconds(90));
     const int listenerCode = listener.wait(std::chrono::seconds(30));

@@ -585,7 +585,7 @@ TEST_F(Services, ChatTextsFitOrAreRefusedAndOpenTheWindow) {
     // The open request is posted once; the texts wait in the link for the
     // window the frame opens on its own time.
     const auto opened = postsOf(p.windowB, kMsgCommand);
-    EXPECT_EQ(opened, (std::vector<Posted>{{kMsgCommand, kCmdOpenChat, 0, false}}));
+    EXPECT_EQ(opened, (std::vector<Posted>{{kMsgCommand, kCmdOpenChat, kOpenChatForPeerText, false}}));
     struct Chat : LinkChatWindow {
         void chatText(std::string_view t) override { texts.emplace_back(t); }
         void UpdateTitle(std::string_view) override {}

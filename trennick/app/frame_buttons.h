@@ -1,0 +1,73 @@
+#pragma once
+// CFrameButtonRow: the main window's row of picture buttons. Each button shows
+// the language library's bitmaps for its up, down, focus and disabled faces
+// (a face the library lacks falls back to the up face, a button with no
+// bitmaps at all to a text), sends its command id when clicked, and is shown,
+// hidden, enabled and disabled by that id.
+//
+// Thread: the user-interface thread. Failure: a missing bitmap is traced and
+// the button keeps working with what it has.
+
+#include "platform/types.h"
+
+#include <QPixmap>
+#include <QPushButton>
+#include <functional>
+#include <map>
+
+class QWidget;
+
+namespace trennick {
+
+// The four faces of a picture button; 0: none.
+struct ButtonBitmaps {
+    UINT up = 0, down = 0, focus = 0, disabled = 0;
+};
+
+// A push button drawn with bitmaps.
+class CBitmapButton : public QPushButton {
+public:
+    CBitmapButton(WPARAM id, const char* fallbackText, QWidget* parent);
+    // Loads the faces; false when the up face is missing.
+    bool LoadBitmaps(const ButtonBitmaps& bitmaps);
+    WPARAM Id() const { return m_id; }
+    const ButtonBitmaps& Bitmaps() const { return m_bitmaps; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    WPARAM m_id;
+    ButtonBitmaps m_bitmaps;
+    QPixmap m_up, m_down, m_focus, m_disabled;
+};
+
+class CFrameButtonRow {
+public:
+    using CommandSink = std::function<void(WPARAM)>;
+    CFrameButtonRow(QWidget* parent, CommandSink sink);
+
+    // Builds the row with its initial states; `speakerphone`: the line has
+    // one (its phone button replaces the connect button); `expanded`: the
+    // stored expand toggle.
+    void Build(bool speakerphone, bool expanded);
+
+    CBitmapButton* Button(WPARAM id) const;
+    // Shows (and enables) or hides (and disables) a button.
+    void ShowEnabled(WPARAM id, bool on);
+    void Enable(WPARAM id, bool on);
+    bool IsEnabled(WPARAM id) const;
+    bool IsShown(WPARAM id) const;
+    // The arm button's faces: armed or disarmed.
+    void SetArmFaces(bool armed);
+    const std::map<WPARAM, CBitmapButton*>& Buttons() const { return m_buttons; }
+
+private:
+    CBitmapButton* add(WPARAM id, const char* text, const ButtonBitmaps& bitmaps);
+
+    QWidget* m_parent;
+    CommandSink m_sink;
+    std::map<WPARAM, CBitmapButton*> m_buttons;
+};
+
+}  // namespace trennick
