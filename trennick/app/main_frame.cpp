@@ -388,6 +388,7 @@ void CMainFrame::buildWidgets() {
     column->addWidget(m_pLcdPanel);
     // The local picture window under the buttons: shown while the frame is expanded.
     m_localImage = new CLocalImage(central);
+    m_localImage->setWindowFlags(Qt::Widget);  // a child of the frame, not a floating window
     m_localImage->setFixedHeight(115);
     m_localImage->setVisible(m_settings.screen.expanded != 0);
     column->addWidget(m_localImage);

@@ -35,7 +35,7 @@ CKcReg mainSettings(const char* section) { return ProductKey(section); }
 // ---- CImageWnd
 
 CImageWnd::CImageWnd(int maxWidth, int maxHeight, QWidget* parent)
-    : QWidget(parent), m_maxWidth(maxWidth), m_maxHeight(maxHeight) {
+    : CCntrlWnd(parent), m_maxWidth(maxWidth), m_maxHeight(maxHeight) {
     setWindowTitle("Event Image");
     setAutoFillBackground(false);
 }

@@ -2,6 +2,7 @@
 // Small windows that show single still images.
 
 #include "platform/types.h"
+#include "trennick/image/ctrl_windows.h"
 #include "trennick/image/dib.h"
 
 #include <QWidget>
@@ -13,7 +14,7 @@ class QPushButton;
 // Shows one DIB, stretched to the window, with optional text stamped into it
 // or drawn over it, and the no-video text. GUI thread only. A file that cannot
 // be read leaves the window empty.
-class CImageWnd : public QWidget {
+class CImageWnd : public CCntrlWnd {
 public:
     CImageWnd(int maxWidth, int maxHeight, QWidget* parent = nullptr);
     ~CImageWnd() override;

@@ -110,6 +110,11 @@ TEST(KivApp, FirstStartListensAndClosesInOrder) {
     }
     EXPECT_TRUE(found);
 
+    // The program ran the engine library's entry point: both versions are stamped.
+    const std::string stamps = readFile(platform::windowsFolder() / "Quennel.ini");
+    EXPECT_NE(stamps.find("trennick"), std::string::npos);
+    EXPECT_NE(stamps.find("Tavicore"), std::string::npos);
+
     // A second start finds the file and creates nothing.
     gcsVlmInsID.clear();
     CKivApp again({"/NOSPLASH", "/I", "/U7", "/P=" + std::to_string(port)}, "", quietServices(&ui));
