@@ -171,7 +171,7 @@ constexpr StringEntry kStrings[] = {
     {65090, "Log in as an administrator"},
     {65100, "Log in as an operator"},
     {65110, "Log in"},
-    {65120, "You have no right to do this."},
+    {65120, "This is not allowed for your user."},
     {65259, "The site asks you to call back."},
     {65260, "The site is recording an alarm."},
     {65262, "Audio out is muted"},

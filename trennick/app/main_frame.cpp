@@ -131,8 +131,11 @@ public:
     }
     bool editLocalHWProfile(const std::function<bool(tagHWProfile&)>& edit) override {
         std::lock_guard lock(m_frame.m_localProfileLock);
+        if (m_frame.m_destroyed) return false;
+        // This station's own settings, read on the first request only: the
+        // whole local database is a long read that a start need not wait for.
+        if (m_frame.m_pLocalDB == nullptr) m_frame.m_pLocalDB = std::make_unique<CDBLumoLocal>(nullptr, 0);
         CDBLumoLocal* db = m_frame.m_pLocalDB.get();
-        if (db == nullptr) return false;
         auto profile = std::make_unique<tagHWProfile>();
         db->GetHWProfiles(profile.get());
         if (edit(*profile)) {
@@ -453,9 +456,6 @@ int CMainFrame::OnCreate() {
 
     m_pRemoteDB = std::make_unique<CDBLumoRemote>();
     m_app.m_pRemoteDB = m_pRemoteDB.get();
-    // This station's own settings: the peer's text requests switch its inputs
-    // and outputs.
-    m_pLocalDB = std::make_unique<CDBLumoLocal>(nullptr, 0);
     buildWidgets();
     resize(width(), std::max(m_settings.screen.height, sizeHint().height()));
     platform::PostMessage(Hwnd(), kMsgPostCreate, 0, 0);

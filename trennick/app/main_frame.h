@@ -166,6 +166,7 @@ public:
     CFrameSettings& Settings() { return m_settings; }
     CommsSettingsRecord& LinkComms() { return m_linkComms; }
     CDBLumoRemote* RemoteDB() const { return m_pRemoteDB.get(); }
+    // This station's settings database once a peer's text request has read it; null before.
     CDBLumoLocal* LocalDB() const { return m_pLocalDB.get(); }
     CFrameMenu* Menu() const { return m_menu.get(); }
     CFrameButtonRow* ButtonRow() const { return m_buttonRow.get(); }

@@ -25,7 +25,7 @@ TEST(LanguageLibrary, MissingLibraryOrExportIsRefusedAndLeavesNothingInstalled) 
 
 TEST(LanguageLibrary, ServesStringsDialogTextsAndBitmaps) {
     uitest::installLanguage();
-    EXPECT_EQ(UiString(65120), "The administrator cannot be removed.");
+    EXPECT_EQ(UiString(65120), "This is not allowed for your user.");
     EXPECT_TRUE(UiString(1).empty());
     EXPECT_EQ(UiDialogText(103, 1), "OK");
     EXPECT_EQ(UiDialogText(103, 4242, "none"), "none");
