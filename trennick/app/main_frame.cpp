@@ -1,6 +1,7 @@
 #include "trennick/app/main_frame.h"
 
 #include "common/kc_reg.h"
+#include "common/product_registry.h"
 #include "common/lumo_deb.h"
 #include "platform/local_bus.h"
 #include "tavicore/db_lumo.h"
@@ -1277,7 +1278,7 @@ void CMainFrame::OnCommand(WPARAM id) {
         break;
     case ID_APP_ABOUT: {
         // The version text of the installation, the same key for every instance.
-        CKcReg reg("Quennel", "Velmoor", "1.000.0", "");
+        CKcReg reg = InstanceKey(product_registry::kFirstInstance, nullptr);
         char version[256] = {};
         DWORD size = sizeof version;
         reg.GetString(nullptr, "VersionClient", version, &size);

@@ -6,6 +6,7 @@
 #include "platform/folders.h"
 #include "platform/testing/child_process.h"
 #include "common/kc_reg.h"
+#include "common/product_registry.h"
 #include "tavicore/ui/ui_resources.h"
 #include "trennick/app/frame_messages.h"
 #include "trennick/ui/lcd_panel.h"
@@ -74,7 +75,7 @@ void storeCard(const std::string& instance, const std::string& name, const std::
     std::memcpy(card + 72, phone.data(), phone.size());
     BYTE flags[100] = {};
     flags[0] = 1;
-    CKcReg reg("Quennel", ("Velmoor\\Velmoor" + instance).c_str(), "1.000.0", "General");
+    CKcReg reg = InstanceKey("\\Velmoor" + instance, "General");
     reg.SetBinary(nullptr, "Business Card", card, sizeof card);
     reg.SetBinary(nullptr, "Flags", flags, sizeof flags);
 }
