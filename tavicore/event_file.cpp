@@ -466,9 +466,12 @@ int CEventFile::AddSnapShot(tagEventSnapshot* snapshot, BITMAPINFOHEADER* bitmap
     snap.dwPrevOffset = m_prevOffset;
     snap.dwChkSum = snapshotChecksum(snap);
 
-    // The data go first and the snapshot header last: a writer that dies between
-    // the two leaves the old header in place, so a reader never takes half-new
-    // data for a whole frame where an older cycle is being overwritten.
+    // Three steps, so that a writer killed at any point never leaves a header
+    // that vouches for bytes it does not describe: first the header marked
+    // pending (its checksum complemented, which no reader accepts) replaces
+    // whatever lay at this offset, an older cycle's header included; then the
+    // data; the whole header last. The pending header keeps the real previous
+    // offset, so a reader can still find the cycle before it.
     iovec parts[2];
     int count = 0;
     std::size_t dataTotal = 0;
@@ -490,6 +493,11 @@ int CEventFile::AddSnapShot(tagEventSnapshot* snapshot, BITMAPINFOHEADER* bitmap
         // snapshot overwrites what was partly written.
         return 0;
     };
+    tagEventSnapshot pending = snap;
+    pending.dwChkSum = ~snap.dwChkSum;
+    if (!pwriteAll(m_fd, &pending, sizeof pending, offset)) {
+        return fail(errno == 0 ? ENOSPC : errno);
+    }
     const std::uint64_t dataOffset = offset + sizeof snap;
     std::size_t done = 0;
     while (done < dataTotal) {
@@ -623,17 +631,20 @@ void CEventFile::evCloseEventForWriteMode(WORD mode) {
     closeFile();
 }
 
-bool CEventFile::findEarliestAfter(DWORD lastOffset, DWORD lastIndex, DWORD wrapOffset,
-                                   DWORD wrapIndex, DWORD* earliestOffset,
-                                   tagEventSnapshot* earliest) {
-    (void)lastIndex;
+bool CEventFile::findEarliestAfter(DWORD lastOffset, DWORD wrapOffset, DWORD wrapIndex,
+                                   DWORD* earliestOffset, tagEventSnapshot* earliest) {
     tagEventSnapshot last{};
     if (!readSnapshotHeaderAt(lastOffset, &last)) {
         return false;
     }
-    std::uint64_t start = std::uint64_t(lastOffset) + sizeof last + last.dwSize;
+    return findEarliestFrom(std::uint64_t(lastOffset) + sizeof last + last.dwSize, wrapOffset,
+                            wrapIndex, earliestOffset, earliest);
+}
+
+bool CEventFile::findEarliestFrom(std::uint64_t start, DWORD wrapOffset, DWORD wrapIndex,
+                                  DWORD* earliestOffset, tagEventSnapshot* earliest) {
     refreshFileSize();
-    if (start > wrapOffset || std::uint64_t(wrapOffset) + sizeof last > m_fileSize) {
+    if (start > wrapOffset || std::uint64_t(wrapOffset) + sizeof(tagEventSnapshot) > m_fileSize) {
         return false;
     }
     // Checks that the snapshots from `at` run without a gap, index after index,
@@ -708,8 +719,8 @@ int CEventFile::evUpdateEarliestSnapshot() {
     } else {
         DWORD offset = 0;
         tagEventSnapshot earliest{};
-        if (findEarliestAfter(m_header.dwLastOffset, m_header.dwLastIndex, m_header.dwWrapOffset,
-                              m_header.dwWrapIndex, &offset, &earliest)) {
+        if (findEarliestAfter(m_header.dwLastOffset, m_header.dwWrapOffset, m_header.dwWrapIndex,
+                              &offset, &earliest)) {
             m_earliestIndex = earliest.dwIndex;
             m_header.dwSnapShotNum =
                 m_header.dwWrapIndex + m_header.dwLastIndex - earliest.dwIndex + 2;
@@ -929,6 +940,9 @@ void CEventFile::recoverHeaderFromSnapshots() {
     h.dwWrapIndex = 0;
     h.dwEarliestIndex = 0;
     h.dwEarliestOffset = kFirstSnapshotOffset;
+    if (expected == 0 && recoverCycleBeforePending()) {
+        return;
+    }
     if (expected == 0) {
         h.dwSnapShotNum = 0;
         h.dwLastIndex = 0;
@@ -949,8 +963,8 @@ void CEventFile::recoverHeaderFromSnapshots() {
         snapshotChecksum(wrap) == wrap.dwChkSum && isKnownMagic(wrap.chMagic)) {
         DWORD earliestOffset = 0;
         tagEventSnapshot earliest{};
-        if (findEarliestAfter(DWORD(lastPos), last.dwIndex, wrapOffset, wrap.dwIndex,
-                              &earliestOffset, &earliest)) {
+        if (findEarliestAfter(DWORD(lastPos), wrapOffset, wrap.dwIndex, &earliestOffset,
+                              &earliest)) {
             h.dwWrapped = 1;
             h.dwWrapOffset = wrapOffset;
             h.dwWrapIndex = wrap.dwIndex;
@@ -961,6 +975,44 @@ void CEventFile::recoverHeaderFromSnapshots() {
         }
     }
     h.dwChkSum = headerChecksum(h);
+}
+
+bool CEventFile::recoverCycleBeforePending() {
+    // The writer died while the first snapshot of a new cycle was pending: no
+    // snapshot of the new cycle is whole, but the pending header still points
+    // at the last snapshot of the cycle before, whose survivors read on their own.
+    tagEventHeader& h = m_header;
+    tagEventSnapshot pending{};
+    if (!readSnapshotHeaderAt(kFirstSnapshotOffset, &pending) ||
+        pending.dwChkSum != ~snapshotChecksum(pending) || pending.dwIndex != 0 ||
+        pending.dwPrevOffset <= kFirstSnapshotOffset) {
+        return false;
+    }
+    const DWORD wrapOffset = pending.dwPrevOffset;
+    tagEventSnapshot wrap{};
+    if (!readSnapshotHeaderAt(wrapOffset, &wrap) || snapshotChecksum(wrap) != wrap.dwChkSum ||
+        !isKnownMagic(wrap.chMagic)) {
+        return false;
+    }
+    DWORD earliestOffset = 0;
+    tagEventSnapshot earliest{};
+    if (!findEarliestFrom(kFirstSnapshotOffset + sizeof pending, wrapOffset, wrap.dwIndex,
+                          &earliestOffset, &earliest)) {
+        return false;
+    }
+    // Read as one wrapped cycle whose newest snapshot is the one it wrapped at.
+    h.dwWrapped = 1;
+    h.dwWrapOffset = wrapOffset;
+    h.dwWrapIndex = wrap.dwIndex;
+    h.dwLastOffset = wrapOffset;
+    h.dwLastIndex = wrap.dwIndex;
+    h.dwEarliestOffset = earliestOffset;
+    h.dwEarliestIndex = earliest.dwIndex;
+    h.dwSnapShotNum = wrap.dwIndex - earliest.dwIndex + 1;
+    h.ftStartTime = earliest.ftTime;
+    h.ftEndTime = wrap.ftTime;
+    h.dwChkSum = headerChecksum(h);
+    return true;
 }
 
 int CEventFile::OpenEventRead(tagEventHeader* out) {

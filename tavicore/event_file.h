@@ -300,8 +300,11 @@ private:
     bool readSnapshotHeaderAt(std::uint64_t offset, tagEventSnapshot* out);
     bool headerLooksConsistent() const;
     void recoverHeaderFromSnapshots();
-    bool findEarliestAfter(DWORD lastOffset, DWORD lastIndex, DWORD wrapOffset, DWORD wrapIndex,
+    bool recoverCycleBeforePending();
+    bool findEarliestAfter(DWORD lastOffset, DWORD wrapOffset, DWORD wrapIndex,
                            DWORD* earliestOffset, tagEventSnapshot* earliest);
+    bool findEarliestFrom(std::uint64_t start, DWORD wrapOffset, DWORD wrapIndex,
+                          DWORD* earliestOffset, tagEventSnapshot* earliest);
     std::uint64_t forwardNext(std::uint64_t current, const tagEventSnapshot& snap) const;
     void loadThreadMain();
     int loadRemoteHeaders(tagEventDirListCamera* list, const char* folder);

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using namespace eventfile;
@@ -501,19 +502,58 @@ int CEventFile::EraseDir(const char* folder) {
     return 1;
 }
 
+namespace {
+
+// The time of an event, to order events by: its header's end time (the start
+// time of a file that was never closed; 0 when the header does not read), then
+// the file's last write.
+std::pair<std::uint64_t, std::uint64_t> eventTimeOf(const std::string& path,
+                                                    const struct stat& st) {
+    tagEventHeader h{};
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    bool ok = fd >= 0 && preadAll(fd, &h, sizeof h, 0) && headerChecksum(h) == h.dwChkSum &&
+              magicIs(h.chMagic, "VHED");
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    std::uint64_t headerTime = 0;
+    if (ok) {
+        headerTime = ticks(h.ftEndTime) != 0 ? ticks(h.ftEndTime) : ticks(h.ftStartTime);
+    }
+    std::uint64_t written = std::uint64_t(st.st_mtim.tv_sec) * 1000000000ULL +
+                            std::uint64_t(st.st_mtim.tv_nsec);
+    return {headerTime, written};
+}
+
+}  // namespace
+
 int CEventFile::CopyAllEventsToFolder() {
     std::string pattern = fileNameOf(m_filePath);
     std::vector<FolderEntry> entries;
     if (m_folderPath[0] == '\0' || m_destFolder[0] == '\0' || !listFolder(m_folderPath, &entries)) {
         return 0;
     }
-    int matched = 0;
-    bool allCopied = true;
+    std::vector<const FolderEntry*> events;
     for (const auto& e : entries) {
-        if (!S_ISREG(e.st.st_mode) || !matchesPattern(e.name, pattern)) {
-            continue;
+        if (S_ISREG(e.st.st_mode) && matchesPattern(e.name, pattern)) {
+            events.push_back(&e);
         }
-        ++matched;
+    }
+    const int matched = int(events.size());
+    // These kinds keep one file under a fixed name: it must be the newest event,
+    // chosen by its time, since name order puts "Event_9" after "Event_10".
+    const bool singleTarget =
+        m_header.dwType == EVENT_TYPE_DOA || m_header.dwType == EVENT_TYPE_REMOTE_MANUAL;
+    if (singleTarget && events.size() > 1) {
+        auto newer = [&](const FolderEntry* a, const FolderEntry* b) {
+            return eventTimeOf(std::string(m_folderPath) + "/" + a->name, a->st) <
+                   eventTimeOf(std::string(m_folderPath) + "/" + b->name, b->st);
+        };
+        events = {*std::max_element(events.begin(), events.end(), newer)};
+    }
+    bool allCopied = true;
+    for (const FolderEntry* entry : events) {
+        const FolderEntry& e = *entry;
         std::string target = e.name;
         if (m_header.dwType == EVENT_TYPE_DOA) {
             target = "DOAEvent.trg";

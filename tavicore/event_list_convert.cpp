@@ -48,7 +48,10 @@ int CEventFile::evEventHeaderTimeConvert(tagEventHeader* header, short direction
 }
 
 int CEventFile::evEventFileHeaderListTimeConvert(const char* path, short direction) {
-    (void)direction;  // list files are only ever brought forward
+    if (direction != 1 && direction != 2) {
+        trace(5, "CEventFile::evEventHeaderTimeConvert Failed!!!!");
+        return 0;
+    }
     int fd = path != nullptr ? ::open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW) : -1;
     if (fd < 0) {
         trace(5, "CEventFile::evEventFileHeaderListTimeConverte Failed!!!! Read File %s failed "
@@ -79,7 +82,7 @@ int CEventFile::evEventFileHeaderListTimeConvert(const char* path, short directi
         }
         trace(3, "CEventFile::evEventFileHeaderListTimeConvert Start:%d Finish %d",
               int(h.ftStartTime.dwLowDateTime), int(h.ftEndTime.dwLowDateTime));
-        if (!evEventHeaderTimeConvert(&h, 1)) {
+        if (!evEventHeaderTimeConvert(&h, direction)) {
             trace(5, "CEventFile::evEventHeaderTimeConvert Failed!!!!");
             result = 0;
             break;
@@ -109,7 +112,10 @@ int CEventFile::evEventFileTimeConvert(const char* source, const char* target, s
     }
     tagEventHeader header{};
     in.GetEventHeader(&header);
-    evEventHeaderTimeConvert(&header, 1);
+    if (!evEventHeaderTimeConvert(&header, direction)) {
+        trace(5, "CEventFile::evEventHeaderTimeConvert Failed!!!!");
+        return 0;
+    }
     CEventFile out(10, &header, const_cast<char*>(target), m_station);
     out.GetLastError(&code);
     if (code != 0) {
@@ -137,6 +143,8 @@ int CEventFile::evEventFileTimeConvert(const char* source, const char* target, s
         }
         if (direction == 1) {
             snap.ftTime = secondsToFileTime(LONG(snap.ftTime.dwLowDateTime));
+        } else {
+            snap.ftTime = FILETIME{DWORD(fileTimeToSeconds(snap.ftTime)), 0};
         }
         snap.dwOrdinal = 0;
         if (!out.AddSnapShot(&snap, nullptr, data.data(), 0)) {

@@ -9,7 +9,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/user.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -446,87 +450,209 @@ TEST(EventFile, EditNeverDeletesAFileItCannotOpen) {
 
 namespace {
 
-// Writes frames into event 1 of camera 0 until killed; after each frame the
-// number of frames written goes to the progress file. Frames wrap after every
-// `cycle` frames when cycle > 0; sizes vary so cycles differ in length.
-int recordForever(const std::vector<std::string>& args) {
+// Frame sizes repeat every 7 frames, so within a cycle every 7th snapshot lands
+// exactly where the cycle before had one (as the first of a cycle always does):
+// the places where an older cycle's header could vouch for new bytes.
+std::size_t recordedFrameSize(DWORD serial) { return 500 + (serial % 7) * 60; }
+
+// The size of the recorder's mark that a frame is done: no other write has it.
+constexpr std::size_t kFrameMarkBytes = 13;
+
+// Writes `frames` frames into event 1 of camera 0 under the parent's trace,
+// wrapping after every `cycle` frames when cycle > 0. After each frame it writes
+// a mark of its own size to the progress file: the parent's sign that the frame
+// is whole. Then it waits to be killed.
+int recordUnderTrace(const std::vector<std::string>& args) {
     useTestRoot();
-    int cycle = args.empty() ? 0 : std::stoi(args[0]);
+    const int cycle = std::stoi(args.at(0));
+    const DWORD frames = DWORD(std::stoul(args.at(1)));
     std::string progress = (platform::homeFolder() / "progress").string();
     int fd = ::open(progress.c_str(), O_RDWR | O_CREAT, 0644);
+    if (fd < 0 || ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
+        return 5;
+    }
+    ::raise(SIGSTOP);
     tagEventHeader h = key(EVENT_TYPE_AUTOMATIC, 0, 0, 1);
     CEventFile file(1, &h, static_cast<char*>(nullptr), "");
-    for (DWORD i = 0;; ++i) {
-        auto bytes = payload(i, 3000 + (i % 7) * 1500);
+    for (DWORD i = 0; i < frames; ++i) {
+        auto bytes = payload(i, recordedFrameSize(i));
         tagEventSnapshot snap{};
         snap.dwSize = DWORD(bytes.size());
         bool wrap = cycle > 0 && (i + 1) % DWORD(cycle) == 0;
         if (!file.AddSnapShot(&snap, nullptr, bytes.data(), wrap ? 1 : 0)) {
             return 3;
         }
-        DWORD done = i + 1;
-        if (::pwrite(fd, &done, 4, 0) != 4) {
+        char mark[kFrameMarkBytes] = {};
+        std::snprintf(mark, sizeof mark, "frame %u", unsigned(i));
+        if (::pwrite(fd, mark, sizeof mark, 0) != ssize_t(sizeof mark)) {
             return 4;
         }
     }
+    for (;;) {
+        ::pause();
+    }
+}
+
+// What a reader makes of the file as a writer killed right now leaves it, with
+// `done` frames finished: whole frames only, in order, without a gap, ending
+// with the newest finished one; a wrapping file keeps at least half a cycle.
+::testing::AssertionResult readsWholeFrames(const std::string& path, DWORD done, int cycle) {
+    if (done == 0) {
+        return ::testing::AssertionSuccess();
+    }
+    tagEventHeader read{};
+    {
+        CEventFile header(8, const_cast<char*>(path.c_str()), nullptr, "", nullptr);
+        header.GetEventHeader(&read);
+    }
+    auto serials = readSerials(path, read.dwSnapShotNum);
+    std::string seen;
+    for (long long v : serials) {
+        seen += " " + std::to_string(v);
+    }
+    auto failure = [&](const char* what) {
+        return ::testing::AssertionFailure()
+               << what << " after " << done << " frames; read:" << seen;
+    };
+    if (serials.empty() || serials.size() != read.dwSnapShotNum) {
+        return failure("not every counted frame reads");
+    }
+    for (std::size_t i = 0; i < serials.size(); ++i) {
+        if (serials[i] < 0) {
+            return failure("a frame that was never whole");
+        }
+        if (i > 0 && serials[i] != serials[i - 1] + 1) {
+            return failure("frames out of order");
+        }
+    }
+    if (serials.back() != (long long)done - 1) {
+        return failure("the newest whole frame is missing");
+    }
+    if (cycle == 0 ? serials.front() != 0
+                   : serials.size() < std::min<std::size_t>(done, std::size_t(cycle) / 2)) {
+        return failure("whole frames were lost");
+    }
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace
 
-VELMOOR_TEST_CHILD(event_recorder) { return recordForever(args); }
+VELMOOR_TEST_CHILD(event_recorder) { return recordUnderTrace(args); }
 
-TEST(EventFile, RecordingKilledMidWriteYieldsEveryCompleteFrame) {
+// The recorder is stopped before each of its writes to the event file, and the
+// file is read as a kill at that moment would leave it; at the end it is killed
+// for real in the middle of a frame.
+TEST(EventFile, RecordingKilledAtAnyWriteYieldsEveryCompleteFrame) {
+#if !defined(__x86_64__)
+    GTEST_SKIP() << "the write stops read x86-64 registers";
+#else
     useTestRoot();
-    for (int cycle : {0, 37}) {
+    for (int cycle : {0, 11}) {
         SCOPED_TRACE(cycle);
-        std::string progress = (platform::homeFolder() / "progress").string();
-        fs::remove(progress);
-        auto child = velmoor::testing::ChildProcess::start("event_recorder", {std::to_string(cycle)});
-        DWORD done = 0;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (done < 150 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            int fd = ::open(progress.c_str(), O_RDONLY);
-            if (fd >= 0) {
-                if (::pread(fd, &done, 4, 0) != 4) {
-                    done = 0;
-                }
-                ::close(fd);
-            }
-        }
-        ASSERT_GE(done, 150u) << "the recorder did not get going";
-        ::kill(child.pid(), SIGKILL);
-        EXPECT_EQ(child.wait(std::chrono::seconds(10)), 128 + SIGKILL);
-        int fd = ::open(progress.c_str(), O_RDONLY);
-        ASSERT_EQ(::pread(fd, &done, 4, 0), 4);
-        ::close(fd);
-
+        const DWORD frames = cycle == 0 ? 12 : 4 * DWORD(cycle) + 9;
         tagEventHeader h = key(EVENT_TYPE_AUTOMATIC, 0, 0, 1);
         char name[MAX_PATH] = {};
         { CEventFile names(11, &h, name, ""); }
-        tagEventHeader read{};
-        {
-            CEventFile header(8, name, nullptr, "", nullptr);
-            header.GetEventHeader(&read);
+        fs::remove(name);
+        auto child = velmoor::testing::ChildProcess::start(
+            "event_recorder", {std::to_string(cycle), std::to_string(frames)});
+        int status = 0;
+        ASSERT_EQ(::waitpid(child.pid(), &status, 0), child.pid());
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 5) {
+            GTEST_SKIP() << "tracing a child process is not permitted here";
         }
-        ASSERT_GE(+read.dwSnapShotNum, 1u);
-        auto serials = readSerials(name, read.dwSnapShotNum);
-        ASSERT_EQ(serials.size(), std::size_t(read.dwSnapShotNum));
-        // Whole frames, in order, without a gap, up to at least the last one
-        // the recorder reported done.
-        for (std::size_t i = 0; i < serials.size(); ++i) {
-            ASSERT_GE(serials[i], 0) << i;
-            if (i > 0) {
-                ASSERT_EQ(serials[i], serials[i - 1] + 1) << i;
+        ASSERT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == SIGSTOP);
+        ASSERT_EQ(::ptrace(PTRACE_SETOPTIONS, child.pid(), nullptr,
+                           PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL),
+                  0);
+        DWORD done = 0;
+        int points = 0;
+        int inFrame = 0;
+        bool entering = false;
+        bool killed = false;
+        int deliver = 0;
+        while (!killed) {
+            ASSERT_EQ(::ptrace(PTRACE_SYSCALL, child.pid(), nullptr, deliver), 0);
+            deliver = 0;
+            ASSERT_EQ(::waitpid(child.pid(), &status, 0), child.pid());
+            ASSERT_TRUE(WIFSTOPPED(status)) << "the recorder ended after " << done << " frames";
+            if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+                deliver = WSTOPSIG(status);
+                continue;
+            }
+            entering = !entering;
+            user_regs_struct regs{};
+            ASSERT_EQ(::ptrace(PTRACE_GETREGS, child.pid(), nullptr, &regs), 0);
+            if (!entering || (regs.orig_rax != SYS_pwrite64 && regs.orig_rax != SYS_pwritev)) {
+                continue;
+            }
+            if (regs.orig_rax == SYS_pwrite64 && regs.rdx == kFrameMarkBytes) {
+                done += 1;  // the mark that the frame before it is whole
+                inFrame = 0;
+                if (done == frames) {
+                    ASSERT_EQ(::kill(child.pid(), SIGKILL), 0);
+                    killed = true;
+                }
+                continue;
+            }
+            ++points;
+            ++inFrame;
+            ASSERT_TRUE(readsWholeFrames(name, done, cycle)) << "stopped before write " << points;
+            if (done + 1 == frames && inFrame == 2) {
+                // The last frame is killed for real between two of its writes.
+                ASSERT_EQ(::kill(child.pid(), SIGKILL), 0);
+                killed = true;
             }
         }
-        EXPECT_GE(serials.back() + 1, (long long)done);
-        if (cycle == 0) {
-            EXPECT_EQ(serials.front(), 0);
-        } else {
-            EXPECT_GE(serials.size(), std::size_t(cycle) / 2);
-        }
+        EXPECT_EQ(child.wait(std::chrono::seconds(10)), 128 + SIGKILL);
+        EXPECT_GE(points, int(frames) * 2);
+        EXPECT_TRUE(readsWholeFrames(name, done, cycle)) << "after the kill";
         fs::remove(name);
+    }
+#endif
+}
+
+// Kinds 8 and 16 export one file under a fixed name: the newest event by its
+// time, whatever the order of the names ("Event_9" sorts after "Event_10").
+TEST(EventFile, ExportOfASingleNameKeepsTheNewestEvent) {
+    std::string root = useTestRoot();
+    struct Case {
+        DWORD type;
+        const char* fixedName;
+        DWORD newest;
+    };
+    const Case cases[] = {{EVENT_TYPE_DOA, "DOAEvent.trg", 10},
+                          {EVENT_TYPE_DOA, "DOAEvent.trg", 9},
+                          {EVENT_TYPE_REMOTE_MANUAL, "HDEvent.trg", 10},
+                          {EVENT_TYPE_REMOTE_MANUAL, "HDEvent.trg", 9}};
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.type) + " newest " + std::to_string(c.newest));
+        const WORD camera = WORD(4 + n);
+        std::string target = root + "/single/" + std::to_string(n++);
+        for (DWORD number : {9u, 10u}) {
+            // The event's frame count tells which one was copied.
+            std::string path =
+                writeEvent(key(c.type, 0, camera, number), sameSize(number == c.newest ? 3 : 1, 10));
+            auto bytes = readBytes(path);
+            tagEventHeader h{};
+            std::memcpy(&h, bytes.data(), sizeof h);
+            h.ftEndTime.dwHighDateTime = number == c.newest ? 0x01E00000 : 0x01D00000;
+            h.dwChkSum = CEventFile().CalculateChkSum(reinterpret_cast<BYTE*>(&h), 82);
+            std::memcpy(bytes.data(), &h, sizeof h);
+            writeBytes(path, bytes);
+        }
+        tagEventHeader k = key(c.type, 0, camera, 1);
+        {
+            CEventFile exporter(6, &k, target.data(), "");
+            WORD code = 0;
+            exporter.GetLastError(&code);
+            EXPECT_EQ(code, 0);
+        }
+        tagEventHeader copied{};
+        readSerials(target + "/" + c.fixedName, 0, &copied);
+        EXPECT_EQ(+copied.dwSnapShotNum, 3u);
+        EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator{}), 1);
     }
 }
 

@@ -374,6 +374,37 @@ TEST(EventLists, ListTimeConversionStopsAtTheFileEnd) {
     EXPECT_EQ(converter.evEventHeaderTimeConvert(&back, 3), 0);
 }
 
+// A list converted one way and back holds its seconds again; a direction that
+// is neither leaves the file as it was.
+TEST(EventLists, ListTimeConversionHonoursItsDirection) {
+    std::string root = useTestRoot();
+    tagEventDirListCamera head = cameraList(EVENT_TYPE_AUTOMATIC, 0, 0);
+    head.dwEventCount = 1;
+    tagEventHeader a = key(EVENT_TYPE_AUTOMATIC, 0, 0, 1);
+    a.ftStartTime = FILETIME{1000, 0};
+    a.ftEndTime = FILETIME{1060, 0};
+    std::string path = root + "/round.hdr";
+    writeBytes(path, listFile(head, {a}));
+    auto original = readBytes(path);
+    CEventFile converter;
+    EXPECT_EQ(converter.evEventFileHeaderListTimeConvert(path.c_str(), 0), 0);
+    EXPECT_EQ(converter.evEventFileHeaderListTimeConvert(path.c_str(), 3), 0);
+    EXPECT_EQ(readBytes(path), original);
+    ASSERT_EQ(converter.evEventFileHeaderListTimeConvert(path.c_str(), 1), 1);
+    tagEventHeader got{};
+    auto bytes = readBytes(path);
+    std::memcpy(&got, bytes.data() + 576, 86);
+    EXPECT_EQ(((ULONGLONG)got.ftStartTime.dwHighDateTime << 32) | got.ftStartTime.dwLowDateTime,
+              116444736000000000ULL + 1000 * 10000000ULL);
+    ASSERT_EQ(converter.evEventFileHeaderListTimeConvert(path.c_str(), 2), 1);
+    bytes = readBytes(path);
+    std::memcpy(&got, bytes.data() + 576, 86);
+    EXPECT_EQ(+got.ftStartTime.dwLowDateTime, 1000u);
+    EXPECT_EQ(+got.ftStartTime.dwHighDateTime, 0u);
+    EXPECT_EQ(+got.ftEndTime.dwLowDateTime, 1060u);
+    EXPECT_EQ(+got.dwChkSum, CEventFile().CalculateChkSum(reinterpret_cast<BYTE*>(&got), 82));
+}
+
 TEST(EventLists, DateFilterTakesWholeSecondsBetweenItsDates) {
     useTestRoot();
     const std::string product = "Velmoor" + gcsVlmInsID;
