@@ -403,6 +403,9 @@ QEL_EXPORT int QEL_Compress(BITMAPINFOHEADER* source, BITMAPINFOHEADER* target, 
     const WORD bitCount = source->biBitCount;
     const int width = source->biWidth;
     const int height = source->biHeight;
+    // The room the caller gave for the stream is the source's size as it came:
+    // the size rewritten below for a 8- or 16-bit source is not the caller's.
+    const std::size_t room = source->biSizeImage;
     std::memmove(target, source, sizeof *target);
     if (bitCount == 16 || bitCount == 8) {
         target->biBitCount = 24;
@@ -425,7 +428,7 @@ QEL_EXPORT int QEL_Compress(BITMAPINFOHEADER* source, BITMAPINFOHEADER* target, 
     job->bytesPerPixel = bitCount / 8;
     job->quality = quality;
     job->out = recordData(target);
-    job->capacity = source->biSizeImage;
+    job->capacity = room;
     bool ok = runGuarded(job->hook, compressStep, job);
     if (ok && overflowed(job->destination)) {
         const std::size_t needed = bytesNeeded(job->destination);

@@ -74,14 +74,41 @@ TEST(QelStills, EightAndSixteenBitSourcesBecomeTwentyFourBit) {
     struct Case { WORD bits; BYTE fill; };
     for (const Case c : {Case{8, 0x80}, Case{16, 0x42}}) {
         SCOPED_TRACE(c.bits);
-        std::vector<BYTE> source = makeRecord(32, 16, c.bits);
-        std::memset(pixelsOf(source), c.fill, 32 * 16 * (c.bits / 8));
-        std::vector<BYTE> target(40 + 32 * 16 * 3);
+        // Room for the stream is the source's own size: large enough here.
+        std::vector<BYTE> source = makeRecord(64, 32, c.bits);
+        std::memset(pixelsOf(source), c.fill, 64 * 32 * (c.bits / 8));
+        std::vector<BYTE> target(40 + 64 * 32 * 3);
         char* text = nullptr;
         ASSERT_EQ(QEL_Compress(headerOf(source), reinterpret_cast<BITMAPINFOHEADER*>(target.data()),
                                &text, 80), 1) << text;
         EXPECT_EQ(reinterpret_cast<BITMAPINFOHEADER*>(target.data())->biBitCount, 24);
-        EXPECT_EQ(headerOf(source)->biSizeImage, 32u * 16 * 3);
+        EXPECT_EQ(headerOf(source)->biSizeImage, 64u * 32 * 3);
+    }
+}
+
+// The caller's room is the source's size as given, whatever its bit depth: an
+// 8- or 16-bit picture whose stream needs more is refused, nothing written past.
+TEST(QelStills, CompressOfNarrowSourcesKeepsToTheCallersRoom) {
+    for (WORD bits : {WORD(8), WORD(16)}) {
+        SCOPED_TRACE(bits);
+        const int width = 32, height = 32;
+        std::vector<BYTE> source = makeRecord(width, height, bits);
+        unsigned seed = 7;
+        for (std::size_t i = 40; i < source.size(); ++i) {
+            seed = seed * 1103515245u + 12345u;
+            source[i] = BYTE(seed >> 16);  // noise: a stream far larger than the room
+        }
+        const std::size_t room = std::size_t(width) * height * (bits / 8);
+        ASSERT_EQ(headerOf(source)->biSizeImage, room);
+        std::vector<BYTE> target(40 + std::size_t(width) * height * 4, 0xCD);
+        char* text = nullptr;
+        auto* out = reinterpret_cast<BITMAPINFOHEADER*>(target.data());
+        EXPECT_EQ(QEL_Compress(headerOf(source), out, &text, 100), 0);
+        EXPECT_NE(std::string(text).find("needs"), std::string::npos) << text;
+        EXPECT_GT(out->biSizeImage, room);
+        for (std::size_t i = 40 + room; i < target.size(); ++i) {
+            ASSERT_EQ(target[i], 0xCD) << "written past the room at " << i;
+        }
     }
 }
 

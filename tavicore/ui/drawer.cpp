@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -26,6 +27,12 @@ namespace {
 constexpr COLORREF kNoVideoColour = 0x2B15FD;
 constexpr std::size_t kHeaderBytes = sizeof(BITMAPINFOHEADER);
 
+// The number of rows of a DIB height (negative: top-down), the lowest height
+// included.
+std::size_t rowsOf(LONG height) {
+    return height < 0 ? std::size_t(-std::int64_t(height)) : std::size_t(height);
+}
+
 std::size_t rowBytes24(int width) { return ((std::size_t(width) * 24 + 31) / 32) * 4; }
 
 BYTE* pixelsOf(BITMAPINFOHEADER* dib) { return reinterpret_cast<BYTE*>(dib) + kHeaderBytes; }
@@ -33,8 +40,27 @@ BYTE* pixelsOf(BITMAPINFOHEADER* dib) { return reinterpret_cast<BYTE*>(dib) + kH
 // Bytes of a DIB's pixels by its header (biSizeImage may be 0 for BI_RGB).
 std::size_t dibImageBytes(const BITMAPINFOHEADER* dib) {
     const std::size_t stride = DibRowBytes(dib);
-    const std::size_t computed = stride * std::size_t(std::abs(dib->biHeight));
+    const std::size_t computed = stride * rowsOf(dib->biHeight);
     return computed;
+}
+
+// Whether a frame of `size` bytes holds what its header says: a header of its
+// own size inside the frame, then the JPEG bytes, or the pixels of a 24- or
+// 32-bit picture.
+bool frameFitsItsSize(const BITMAPINFOHEADER* frame, DWORD size) {
+    if (size < kHeaderBytes || frame->biSize < kHeaderBytes || frame->biSize > size) {
+        return false;
+    }
+    const std::size_t room = size - frame->biSize;
+    if (frame->biCompression == kCompressionJpeg) {
+        return frame->biSizeImage <= room;
+    }
+    const std::size_t stride = DibRowBytes(frame);
+    if (stride == 0 || frame->biHeight == 0) {
+        return false;
+    }
+    const std::size_t rows = rowsOf(frame->biHeight);
+    return rows <= room / stride;
 }
 
 // A top-down QImage of a 24- or 32-bit DIB.
@@ -194,7 +220,7 @@ int CDrawer::PrepareFrame(BITMAPINFOHEADER* format) {
         return 1;
     }
     const std::size_t width = std::size_t(std::max<LONG>(format->biWidth, 0));
-    const std::size_t height = std::size_t(std::abs(format->biHeight));
+    const std::size_t height = rowsOf(format->biHeight);
     if (format->biCompression == 3 || format->biCompression == 4) {
         m_imageType = int(format->biCompression);
         AllocDIBMem(width * height * 4 + kHeaderBytes);
@@ -225,10 +251,21 @@ int CDrawer::DecodeFrame(BITMAPINFOHEADER* frame, DWORD size, int* ready) {
         return 1;
     }
     if (m_imageType != 3 && m_imageType != 4) {
+        // The frame's own header is believed only as far as the frame's real
+        // size holds what it claims: nothing is copied or drawn past the block.
+        if (!frameFitsItsSize(frame, size)) {
+            LUMO_TRACE(5, "CDrawer::DecodeFrame() the frame's header claims more than its %lu bytes",
+                       static_cast<unsigned long>(size));
+            m_frame = nullptr;
+            m_imageSize = 0;
+            m_jpegSize = 0;
+            isReady = 0;
+            return 1;
+        }
         m_frame = frame;
         if (frame->biCompression != kCompressionJpeg) {
             if (m_imageType == 1) {
-                m_imageSize = frame->biSizeImage != 0 ? frame->biSizeImage : dibImageBytes(frame);
+                m_imageSize = dibImageBytes(frame);
             }
             return 1;
         }
@@ -277,7 +314,7 @@ int CDrawer::DecodeFrame(BITMAPINFOHEADER* frame, DWORD size, int* ready) {
     m_decoder->IsUpdated(&updated);
     const BITMAPINFOHEADER* block = imageBlock();
     m_imageSize = std::size_t(std::max<LONG>(block->biWidth, 0)) *
-                  std::size_t(std::abs(block->biHeight)) * 3;
+                  rowsOf(block->biHeight) * 3;
     if (updated != 0) {
         m_decoder->GetData(m_image.data(), DWORD(std::min(m_imageSize + kHeaderBytes, m_image.size())));
     } else {
@@ -294,8 +331,10 @@ void CDrawer::DrawFrame(QPainter* dc, BITMAPINFOHEADER* frame, QWidget* window) 
     if (dc == nullptr) {
         return;
     }
-    const BITMAPINFOHEADER* picture = m_imageType == 1 ? frame : imageBlock();
-    if (picture == nullptr) {
+    // An uncompressed frame is drawn only as the one whose size was checked.
+    const BITMAPINFOHEADER* picture = m_imageType == 1 ? m_frame : imageBlock();
+    if (picture == nullptr || (m_imageType == 1 && frame != m_frame)) {
+        LUMO_TRACE(5, "CDrawer::DrawFrame()->no checked frame to draw");
         return;
     }
     const QImage image = imageOfDib(picture);

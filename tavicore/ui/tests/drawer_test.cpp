@@ -320,3 +320,64 @@ TEST(Drawer, BlockTransformFramesDecodeThroughTheDecoderServer) {
     }
     CoUninitialize();
 }
+
+// A frame's header is believed only as far as the frame's real size holds it:
+// a small frame that claims a large picture (or more JPEG bytes than it has) is
+// refused, and nothing is drawn, copied or saved from past its end.
+TEST(Drawer, FrameHeaderClaimingMoreThanItsSizeIsRefused) {
+    struct Case {
+        const char* what;
+        LONG width, height;
+        WORD bits;
+        DWORD compression, sizeImage, headerSize;
+        std::size_t frameBytes;
+    };
+    const Case cases[] = {
+        {"2000 x 2000 in 340 bytes", 2000, 2000, 24, 0, 0, 40, 340},
+        {"size-image field small, picture large", 2000, 2000, 24, 0, 300, 40, 340},
+        {"top-down height out of range", 10, LONG(0x80000000), 24, 0, 0, 40, 340},
+        {"one row too many", 10, 11, 24, 0, 0, 40, 40 + 32 * 10},
+        {"header size past the frame", 4, 4, 24, 0, 0, 4000, 340},
+        {"JPEG bytes past the frame", 64, 48, 24, kCompressionJpeg, 100000, 40, 340},
+        {"8-bit picture", 16, 16, 8, 0, 0, 40, 340},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CDrawer drawer;
+        std::vector<BYTE> good = dib(8, 8, 0, 0, 255);
+        drawer.PrepareFrame(header(good));
+        int ready = 0;
+        drawer.DecodeFrame(header(good), DWORD(good.size()), &ready);
+        ASSERT_EQ(ready, 1);
+
+        std::vector<BYTE> frame(c.frameBytes, 0x55);
+        *header(frame) = BITMAPINFOHEADER{c.headerSize, c.width, c.height, 1, c.bits,
+                                          c.compression, c.sizeImage, 0, 0, 0, 0};
+        drawer.PrepareFrame(header(frame));
+        ready = 1;
+        EXPECT_EQ(drawer.DecodeFrame(header(frame), DWORD(frame.size()), &ready), 1);
+        EXPECT_EQ(ready, 0);
+        QImage canvas(16, 16, QImage::Format_RGB32);
+        canvas.fill(Qt::green);
+        {
+            QPainter painter(&canvas);
+            drawer.DrawFrame(&painter, header(frame), nullptr);
+        }
+        if (c.compression != kCompressionJpeg) {
+            EXPECT_EQ(drawer.Picture(), nullptr);
+            EXPECT_EQ(countNot(canvas, qRgb(0, 255, 0), QRect(0, 0, 16, 16)), 0);
+            EXPECT_FALSE(drawer.SaveFrame((home() / "refused.bmp").c_str(), CDrawer::kFormatBmp));
+        }
+        // Under the sanitizers any read past the frame stops the test here.
+        drawer.SaveFrame((home() / "refused.jpg").c_str(), CDrawer::kFormatJpeg);
+        drawer.CopyToClipboard(0);
+    }
+    // The same picture with room for every row is taken.
+    CDrawer drawer;
+    std::vector<BYTE> whole = dib(10, 11, 0, 0, 255);
+    drawer.PrepareFrame(header(whole));
+    int ready = 0;
+    drawer.DecodeFrame(header(whole), DWORD(whole.size()), &ready);
+    EXPECT_EQ(ready, 1);
+    EXPECT_EQ(drawer.Picture(), header(whole));
+}
