@@ -137,6 +137,7 @@ struct ThreadState {
 namespace {
 
 thread_local SentMessage* t_currentSent = nullptr;
+thread_local PostedMessageWatch::Watcher* t_postedWatcher = nullptr;
 
 void processInbox(ThreadState& state);
 void quitLoop(ThreadState& state, int code, bool orApplication);
@@ -304,6 +305,9 @@ protected:
             PostedDataScope scope(message->owned.get());
             if (message->owned != nullptr) {
                 lParam = scope.lParam();
+            }
+            if (t_postedWatcher != nullptr && m_window != nullptr) {
+                (*t_postedWatcher)(m_window->hwnd(), message->msg, message->wParam, lParam);
             }
             dispatch(message->msg, message->wParam, lParam);
             return true;
@@ -934,5 +938,12 @@ void MessageLoop::quit(int exitCode) {
         QCoreApplication::postEvent(state.pump, new QuitEvent(exitCode, false));
     }
 }
+
+PostedMessageWatch::PostedMessageWatch(Watcher watcher)
+    : m_watcher(std::move(watcher)), m_previous(t_postedWatcher) {
+    t_postedWatcher = &m_watcher;
+}
+
+PostedMessageWatch::~PostedMessageWatch() { t_postedWatcher = m_previous; }
 
 }  // namespace platform

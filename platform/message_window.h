@@ -39,6 +39,7 @@
 #include "platform/types.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -224,6 +225,22 @@ bool ReplyMessage(LRESULT result);
 // application's main thread with no MessageLoop running: the application's loop).
 // A quit that arrives while no loop runs ends the next one at once.
 void PostQuitMessage(int exitCode);
+
+// Sees every posted message the calling thread takes from its queue, before
+// its window handles it, while the object lives (one per thread; the newest
+// wins). For a pump that must notice particular messages as they pass.
+class PostedMessageWatch {
+public:
+    using Watcher = std::function<void(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)>;
+    explicit PostedMessageWatch(Watcher watcher);
+    ~PostedMessageWatch();
+    PostedMessageWatch(const PostedMessageWatch&) = delete;
+    PostedMessageWatch& operator=(const PostedMessageWatch&) = delete;
+
+private:
+    Watcher m_watcher;
+    Watcher* m_previous;
+};
 
 // The message loop of a thread that owns windows but runs no Qt loop of its own
 // (a std::thread worker). Create it on that thread before its windows (that also

@@ -1,5 +1,8 @@
 #include "tavicore/capture_base.h"
 
+#include "common/lumo_deb.h"
+#include "platform/message_window.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -27,6 +30,7 @@ void CZoSync::ExitCS() {
 }
 
 namespace {
+constexpr UINT kMsgYieldExit = 32154;  // the program's exit command
 constexpr WORD kGrabSizeTable[12] = {
     480, 720, 240, 352, 120, 176,  // standards other than 1
     576, 720, 288, 352, 144, 176,  // standard 1
@@ -96,6 +100,12 @@ void CLumora::YieldProcess(WORD milliseconds) {
     if (!m_yieldEnabled) {
         return;
     }
+    // The program's exit command is told in the trace as it passes through.
+    platform::PostedMessageWatch watch([](platform::HWND, UINT msg, WPARAM, LPARAM) {
+        if (msg == kMsgYieldExit) {
+            LUMO_TRACE(5, "  CLumora::YieldProcess Message ID_EXIT Received");
+        }
+    });
     for (;;) {
         // Handle what is waiting now; a handler may disable yield meanwhile.
         QCoreApplication::processEvents(QEventLoop::AllEvents);

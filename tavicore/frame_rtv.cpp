@@ -5,6 +5,7 @@
 #include "tavicore/event_file_internal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -78,10 +79,19 @@ CFrmRtvZO::CFrmRtvZO(WORD adapter, WORD camera, DWORD eventNumber, DWORD type, c
 
 CFrmRtvZO::~CFrmRtvZO() = default;
 
+namespace {
+std::atomic<RtvNoticePresenter> g_rtvPresenter{nullptr};
+}  // namespace
+
+void SetRtvNoticePresenter(RtvNoticePresenter presenter) { g_rtvPresenter = presenter; }
+
+RtvNoticePresenter GetRtvNoticePresenter() { return g_rtvPresenter; }
+
 void CFrmRtvZO::report(UINT textId) {
-    // FIXME: show the text in a message box once the engine library can reach
-    // the player's window; until then it goes to the trace only.
     trace(1, "CFrmRtvZO: %s", messageText(textId));
+    if (RtvNoticePresenter show = g_rtvPresenter.load()) {
+        show(textId, messageText(textId));
+    }
 }
 
 int CFrmRtvZO::rtvOpenEvent(const char*) { return 1; }

@@ -44,6 +44,13 @@ public:
     virtual WORD rtvGetEventSize() = 0;
 };
 
+// Shows one of the player's failures to its user: the text's number and the
+// text. The user-interface part of the engine sets it when it is loaded (a box,
+// or standard error without a display); without one a failure is only traced.
+using RtvNoticePresenter = void (*)(UINT textId, const char* text);
+TAVICORE_API void SetRtvNoticePresenter(RtvNoticePresenter presenter);
+TAVICORE_API RtvNoticePresenter GetRtvNoticePresenter();
+
 // Message texts of the player's failures.
 inline constexpr UINT IDS_RTV_READ_FAILED = 59414;
 inline constexpr UINT IDS_RTV_OPEN_FAILED = 59415;

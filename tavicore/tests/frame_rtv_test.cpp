@@ -2,7 +2,14 @@
 
 #include "tavicore/testing/event_test_support.h"
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
 
 using namespace eventtest;
 
@@ -22,6 +29,23 @@ std::string wrappedEvent(DWORD number) {
     frames[7].wrapAfter = true;
     return writeEvent(key(EVENT_TYPE_AUTOMATIC, 0, 0, number), frames);
 }
+
+// The player's failures shown to the user while it lives: (text id, text).
+class ShownNotices {
+public:
+    ShownNotices() : m_previous(GetRtvNoticePresenter()) {
+        shown().clear();
+        SetRtvNoticePresenter([](UINT id, const char* text) { shown().emplace_back(id, text); });
+    }
+    ~ShownNotices() { SetRtvNoticePresenter(m_previous); }
+    static std::vector<std::pair<UINT, std::string>>& shown() {
+        static std::vector<std::pair<UINT, std::string>> notices;
+        return notices;
+    }
+
+private:
+    RtvNoticePresenter m_previous;
+};
 
 }  // namespace
 
@@ -77,6 +101,7 @@ TEST(FrameRtv, StepsBothWaysWithoutSkippingOrRepeating) {
 }
 
 TEST(FrameRtv, AnswersWithoutAnOpenEventAndRefusesAnEmptyOne) {
+    ShownNotices notices;
     std::string root = useTestRoot();
     CFrmRtvZO closed(0, 0, 1, EVENT_TYPE_AUTOMATIC, "");
     EXPECT_EQ(closed.rtvGetEventType(), 0x80u);
@@ -98,6 +123,52 @@ TEST(FrameRtv, AnswersWithoutAnOpenEventAndRefusesAnEmptyOne) {
     writeBytes(path, std::vector<BYTE>(reinterpret_cast<BYTE*>(&h), reinterpret_cast<BYTE*>(&h) + 86));
     CFrmRtvZO empty(path.c_str());
     EXPECT_EQ(empty.rtvOpenEvent(), 0);
+    ASSERT_EQ(ShownNotices::shown().size(), 2u);
+    EXPECT_EQ(ShownNotices::shown()[0].first, IDS_RTV_OPEN_FAILED);
+    EXPECT_EQ(ShownNotices::shown()[1].first, IDS_RTV_EMPTY_EVENT);
+}
+
+// Each failure reaches the user with its own text: a file that does not open,
+// an event without frames, a frame that does not read.
+TEST(FrameRtv, FailuresAreShownWithTheirTexts) {
+    ShownNotices notices;
+    std::string root = useTestRoot();
+    std::string good = writeEvent(key(EVENT_TYPE_AUTOMATIC, 0, 0, 21), std::vector<Frame>(3, Frame{100, false}));
+    // The second snapshot's header is damaged: the first frame reads, the next does not.
+    auto bytes = readBytes(good);
+    bytes[86 + 32 + 100 + 5] ^= 0xFF;
+    std::string broken = root + "/broken.trg";
+    writeBytes(broken, bytes);
+    CFrmRtvZO reader(broken.c_str());
+    ASSERT_EQ(reader.rtvOpenEvent(), 1);
+    EXPECT_NE(reader.rtvGetFirstFrame(), nullptr);
+    EXPECT_TRUE(ShownNotices::shown().empty());
+    EXPECT_EQ(reader.rtvGetNextFrame(), nullptr);
+    CFrmRtvZO missing((root + "/none.trg").c_str());
+    EXPECT_EQ(missing.rtvOpenEvent(), 0);
+    const auto& shown = ShownNotices::shown();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].first, IDS_RTV_READ_FAILED);
+    EXPECT_EQ(shown[0].second, "The frame could not be read from the event file.");
+    EXPECT_EQ(shown[1].first, IDS_RTV_OPEN_FAILED);
+    EXPECT_EQ(shown[1].second, "The event file could not be opened.");
+}
+
+// With the engine's own presenter the failure is a box with its text.
+TEST(FrameRtv, FailureOpensABoxWithItsText) {
+    std::string root = useTestRoot();
+    ASSERT_NE(GetRtvNoticePresenter(), nullptr);
+    std::string text;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr) {
+            text = box->text().toStdString();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    CFrmRtvZO missing((root + "/none.trg").c_str());
+    EXPECT_EQ(missing.rtvOpenEvent(), 0);
+    EXPECT_FALSE(text.empty());
 }
 
 TEST(FrameRtv, OpensByKeyAndReadsAFrameLargerThanItsBuffer) {

@@ -887,10 +887,15 @@ int CLumoraToolBarControl::IsToolBarVisible() const {
     return m_bar != nullptr && m_bar->isVisible() ? 1 : 0;
 }
 
-// The bar's placement lies under the first instance's key whatever the instance.
-void CLumoraToolBarControl::saveBarState() {
+// The bar's place is kept per instance and adapter: two instances side by side
+// each find their own bar where they left it.
+CKcReg CLumoraToolBarControl::barStateKey() const {
     const std::string section = "Adapters\\" + std::to_string(m_adapter);
-    CKcReg reg = InstanceKey(product_registry::kFirstInstance, section.c_str());
+    return ProductKey(section.c_str());
+}
+
+void CLumoraToolBarControl::saveBarState() {
+    CKcReg reg = barStateKey();
     const DWORD visible = isVisible() ? 1 : 0;
     const DWORD x = static_cast<DWORD>(pos().x());
     const DWORD y = static_cast<DWORD>(pos().y());
@@ -918,8 +923,7 @@ void CLumoraToolBarControl::showEvent(QShowEvent* event) {
 
 void CLumoraToolBarControl::RestoreToolBar(QWidget* near, int load) {
     if (load != 0) {
-        const std::string section = "Adapters\\" + std::to_string(m_adapter);
-        CKcReg reg = InstanceKey(product_registry::kFirstInstance, section.c_str());
+        CKcReg reg = barStateKey();
         DWORD visible = 1, x = 0, y = 0;
         if (reg.GetDword(nullptr, "BarX", &x) && reg.GetDword(nullptr, "BarY", &y)) {
             move(static_cast<int>(x), static_cast<int>(y));

@@ -21,6 +21,7 @@
 #include <vector>
 
 class CDBLumo;
+class CKcReg;
 class CLumora;
 class CLumoraToolBarControl;
 class QToolButton;
@@ -214,6 +215,7 @@ private:
     int relayImage(const tagRelayBlock& relay) const;
     QString buttonText(const char* name) const;
     void fireRelay(WORD relay, int state);
+    CKcReg barStateKey() const;
     void saveBarState();
     void postCommand(UINT id);
     void retitle();

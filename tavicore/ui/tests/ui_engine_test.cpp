@@ -6,6 +6,8 @@
 #include "platform/local_bus.h"
 #include "platform/testing/child_process.h"
 #include "tavicore/ui/testing/ui_test_support.h"
+#include "common/kc_ini.h"
+#include "tavicore/testing/card_test_support.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -203,4 +205,37 @@ TEST(EngineStartup, RecordsItsVersionAndBuildsItsTrace) {
     EXPECT_NE(text.str().find("Tavicore="), std::string::npos) << text.str();
     EXPECT_EQ(TavicoreDllMain(DLL_THREAD_ATTACH), 1);
     EXPECT_EQ(TavicoreDllMain(DLL_PROCESS_DETACH), 1);
+}
+
+// The program's exit command (32154) passing through a capture object's yield
+// is told in the engine's trace.
+TEST(EngineStartup, YieldTracesTheExitCommandAsItPasses) {
+    Recorder viewer;
+    ASSERT_TRUE(viewer.create("LUMODEBWIN-CLASS", "LumoDebWin"));
+    {
+        CKcIni ini("LUMODEBWIN.INI", "LumoDeb");
+        ASSERT_TRUE(ini.WriteInt("Output", 2));
+        ASSERT_TRUE(ini.WriteInt("Level", 5));
+    }
+    ASSERT_EQ(TavicoreDllMain(DLL_PROCESS_ATTACH), 1);
+    Recorder target;
+    ASSERT_TRUE(target.create());
+    cardtest::FakeCard card;
+    auto told = [&] {
+        for (const auto& m : viewer.messages) {
+            if (m.data.find("CLumora::YieldProcess Message ID_EXIT Received") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
+    platform::PostMessage(target.hwnd(), 32153, 0, 0);
+    card.YieldProcess(0);
+    EXPECT_FALSE(told());
+    platform::PostMessage(target.hwnd(), 32154, 0, 0);
+    card.YieldProcess(0);
+    EXPECT_TRUE(told());
+    ASSERT_EQ(target.messages.size(), 2u);  // both handled as usual
+    EXPECT_EQ(target.messages[1].msg, 32154u);
+    TavicoreDllMain(DLL_PROCESS_DETACH);
 }

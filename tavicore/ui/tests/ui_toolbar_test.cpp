@@ -4,6 +4,7 @@
 #include "tavicore/capture_base.h"
 #include "tavicore/testing/card_test_support.h"
 #include "tavicore/db_lumo.h"
+#include "tavicore/tavicore_globals.h"
 #include "tavicore/ui/testing/ui_test_support.h"
 
 #include <QTest>
@@ -310,4 +311,32 @@ TEST_F(Toolbar, PrivateMessagesQuadButtonAndBarState) {
     other->RestoreToolBar(nullptr, 1);
     EXPECT_TRUE(other->isVisible());
     EXPECT_EQ(other->pos(), QPoint(40, 50));
+}
+
+// The bar's place is kept per instance: another instance's bar does not move to
+// where this one was left, and each finds its own again.
+TEST_F(Toolbar, BarStateIsKeptPerInstance) {
+    const std::string saved = gcsVlmInsID;
+    struct Instance {
+        const char* id;
+        QPoint place;
+    };
+    const Instance instances[] = {{"\\Velmoor31", QPoint(40, 50)}, {"\\Velmoor32", QPoint(70, 20)}};
+    for (const Instance& i : instances) {
+        gcsVlmInsID = i.id;
+        auto control = makeControl();
+        control->show();
+        control->move(i.place);
+        control->HideControlBar();
+    }
+    for (const Instance& i : instances) {
+        SCOPED_TRACE(i.id);
+        gcsVlmInsID = i.id;
+        auto control = makeControl();
+        control->move(0, 0);
+        control->RestoreToolBar(nullptr, 1);
+        EXPECT_TRUE(control->isVisible());
+        EXPECT_EQ(control->pos(), i.place);
+    }
+    gcsVlmInsID = saved;
 }
