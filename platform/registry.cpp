@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -13,9 +14,66 @@
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
+#include <utility>
 
 namespace platform {
 namespace {
+
+// Where the last damaged database found at open was kept, until someone asks.
+std::mutex g_noticeMutex;
+std::string g_damagedRegistry;
+
+// Checks the database file before it is used. A file that cannot be read as a
+// database, or that the quick check finds damaged, is moved aside under a dated
+// name (with its write-ahead log), so that a fresh registry starts from the
+// defaults instead of the program running on settings it cannot read. Returns
+// the name it was kept under; empty when the file is sound, absent, or busy.
+std::string setAsideIfDamaged(const std::string& file) {
+    if (::access(file.c_str(), F_OK) != 0) {
+        return {};
+    }
+    bool damaged = false;
+    {
+        sqlite3* raw = nullptr;
+        int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+        std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close_v2);
+        if (rc != SQLITE_OK) {
+            return {};  // not ours to judge: the open after this one reports it
+        }
+        sqlite3_busy_timeout(db.get(), 2000);
+        sqlite3_stmt* check = nullptr;
+        rc = sqlite3_prepare_v2(db.get(), "PRAGMA quick_check(1)", -1, &check, nullptr);
+        if (rc == SQLITE_OK) {
+            rc = sqlite3_step(check);
+            if (rc == SQLITE_ROW) {
+                const auto* answer = sqlite3_column_text(check, 0);
+                damaged = answer == nullptr || std::strcmp(reinterpret_cast<const char*>(answer), "ok") != 0;
+            }
+        }
+        sqlite3_finalize(check);
+        const int primary = rc & 0xFF;
+        damaged = damaged || primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+    }
+    if (!damaged) {
+        return {};
+    }
+    char stamp[32] = {};
+    std::time_t now = std::time(nullptr);
+    std::tm local {};
+    ::localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    std::string kept = file + ".damaged-" + stamp;
+    for (int n = 2; ::access(kept.c_str(), F_OK) == 0; ++n) {
+        kept = file + ".damaged-" + stamp + "-" + std::to_string(n);
+    }
+    if (::rename(file.c_str(), kept.c_str()) != 0) {
+        return {};
+    }
+    ::rename((file + "-wal").c_str(), (kept + "-wal").c_str());
+    ::unlink((file + "-shm").c_str());
+    return kept;
+}
 
 struct DbClose {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -540,6 +598,10 @@ private:
         m_environment = homeEnvironment();
 
         std::string file = (homeFolder() / "registry.db").string();
+        if (std::string keptAs = setAsideIfDamaged(file); !keptAs.empty()) {
+            std::lock_guard noticeLock(g_noticeMutex);
+            g_damagedRegistry = keptAs;
+        }
         sqlite3* raw = nullptr;
         int rc = sqlite3_open_v2(file.c_str(), &raw,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -982,6 +1044,11 @@ LONG RegEnumValue(HKEY hKey, DWORD index, char* valueName, DWORD* cchValueName, 
         }
         return ERROR_SUCCESS;
     });
+}
+
+std::string TakeDamagedRegistryNotice() {
+    std::lock_guard lock(g_noticeMutex);
+    return std::exchange(g_damagedRegistry, std::string());
 }
 
 }  // namespace platform

@@ -159,4 +159,9 @@ LONG RegEnumKeyEx(HKEY hKey, DWORD index, char* name, DWORD* cchName, DWORD* res
 LONG RegEnumValue(HKEY hKey, DWORD index, char* valueName, DWORD* cchValueName,
                   DWORD* reserved, DWORD* type, BYTE* data, DWORD* cbData);
 
+// When the registry's database was found damaged as it was opened, it was kept
+// aside and a fresh one started from the defaults: the name it was kept under,
+// once (empty otherwise). The program tells its user.
+std::string TakeDamagedRegistryNotice();
+
 }  // namespace platform

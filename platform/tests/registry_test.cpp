@@ -511,19 +511,58 @@ TEST(Registry, KilledWriterLeavesEverythingItWrote) {
     EXPECT_EQ(verdict, "ok");
 }
 
-TEST(Registry, DamagedDatabaseFileIsReportedNotTrusted) {
-    {
-        std::FILE* file = std::fopen((homeFolder() / "registry.db").c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::string junk(8192, 'J');
-        std::fwrite(junk.data(), 1, junk.size(), file);
-        std::fclose(file);
+// A damaged database is never used: at open it is kept aside under a dated
+// name, a fresh registry starts from the defaults, and the notice says where
+// the damaged file went (once).
+TEST(Registry, DamagedDatabaseIsKeptAsideAndAFreshOneStarts) {
+    namespace fs = std::filesystem;
+    const std::string home = std::getenv("VELMOOR_HOME");
+    struct Case {
+        const char* what;
+        long offset;      // where the damage goes
+        std::size_t bytes;
+    };
+    const Case cases[] = {{"not a database at all", 0, 8192},
+                          {"a table page overwritten", 4096, 4096}};
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string here = home + "/damaged" + std::to_string(n++);
+        fs::create_directories(here);
+        ::setenv("VELMOOR_HOME", here.c_str(), 1);
+        {
+            RegistryKey key = createdKey(HKEY_CURRENT_USER, kBase);
+            for (int i = 0; i < 200; ++i) {
+                DWORD v = DWORD(i);
+                ASSERT_EQ(key.setValue("V" + std::to_string(i), REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
+                          ERROR_SUCCESS);
+            }
+        }
+        EXPECT_EQ(TakeDamagedRegistryNotice(), "");
+        // Away and back: the database is closed (and its log folded in) meanwhile.
+        ::setenv("VELMOOR_HOME", home.c_str(), 1);
+        RegistryKey elsewhere = createdKey(HKEY_CURRENT_USER, kBase);
+        ASSERT_FALSE(fs::exists(here + "/registry.db-wal"));
+        {
+            std::FILE* file = std::fopen((here + "/registry.db").c_str(), "r+b");
+            ASSERT_NE(file, nullptr);
+            std::fseek(file, c.offset, SEEK_SET);
+            std::string junk(c.bytes, 'J');
+            std::fwrite(junk.data(), 1, junk.size(), file);
+            std::fclose(file);
+        }
+        ::setenv("VELMOOR_HOME", here.c_str(), 1);
+        RegistryKey key;
+        ASSERT_EQ(RegistryKey::open(HKEY_CURRENT_USER, "Software", KEY_READ, key), ERROR_FILE_NOT_FOUND);
+        const std::string kept = TakeDamagedRegistryNotice();
+        EXPECT_EQ(kept.rfind(here + "/registry.db.damaged-", 0), 0u) << kept;
+        EXPECT_TRUE(fs::exists(kept));
+        EXPECT_EQ(TakeDamagedRegistryNotice(), "");
+        // The fresh one works and keeps what is written.
+        RegistryKey fresh = createdKey(HKEY_CURRENT_USER, kBase);
+        DWORD one = 1;
+        EXPECT_EQ(fresh.setValue("Fresh", REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), ERROR_SUCCESS);
+        EXPECT_EQ(fresh.queryValue("Fresh", nullptr, nullptr, nullptr), ERROR_SUCCESS);
+        ::setenv("VELMOOR_HOME", home.c_str(), 1);
     }
-    HKEY key = 0;
-    EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, kBase, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                             nullptr),
-              ERROR_CANTOPEN);
-    DWORD size = 0;
-    EXPECT_EQ(RegQueryValueEx(HKEY_CURRENT_USER, "X", nullptr, nullptr, nullptr, &size),
-              ERROR_CANTOPEN);
 }
