@@ -535,11 +535,21 @@ void CUsersDlg::OnCancel() {
 // ---------------------------------------------------------------------------
 
 int CUserDialogs::RunLoginDialog(_tag_user* typed, const char* caption) {
+    if (UiUnattended()) {
+        // Nobody can type a password: the login is cancelled at once.
+        UiReportBox("a login was asked for and cancelled: no display",
+                    caption != nullptr && caption[0] != '\0' ? caption : "Velmoor");
+        return IDCANCEL;
+    }
     CUserLoginDlg dialog(typed, caption, m_parent);
     return dialog.DoModal();
 }
 
 void CUserDialogs::RunDefaultPasswordWarning() {
+    if (UiUnattended()) {
+        UiReportBox("the administrator has no password", UiString(10000, "Velmoor"));
+        return;
+    }
     CUserPwdWarn warning(nullptr);
     warning.DoModal();
 }

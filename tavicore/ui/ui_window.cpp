@@ -1,9 +1,17 @@
 #include "tavicore/ui/ui_window.h"
 
+#include "common/lumo_deb.h"
+#include "tavicore/frame_rtv.h"
+#include "tavicore/ui_resources.h"
+
+#include <QApplication>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <atomic>
+#include <cstdio>
 
 UiMessageTarget::UiMessageTarget(Handler handler) : m_handler(std::move(handler)) {
     create();
@@ -23,7 +31,48 @@ QString UiControlName(int controlId) {
     return QStringLiteral("id%1").arg(controlId);
 }
 
+namespace {
+std::atomic<bool> g_unattended{false};
+
+// The player's failures: a box for its user; written out instead when nobody
+// can answer one, and only traced where there is no widget application at all.
+void showRtvNotice(UINT textId, const char* text) {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+        return;
+    }
+    UiMessageBox(nullptr, UiString(textId, text), UiString(10000, "Velmoor"), MB_OK | MB_ICONEXCLAMATION);
+}
+
+[[maybe_unused]] const bool g_rtvNoticeShown = (SetRtvNoticePresenter(&showRtvNotice), true);
+}  // namespace
+
+void UiSetUnattended(bool unattended) { g_unattended = unattended; }
+
+bool UiUnattended() { return g_unattended; }
+
+bool UiPlatformHasNoDisplay() {
+    const QString name = QGuiApplication::platformName();
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr ||
+           name == QLatin1String("offscreen") || name == QLatin1String("minimal");
+}
+
+void UiReportBox(const std::string& text, const std::string& caption) {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    std::fflush(stderr);
+    LUMO_TRACE(1, "%s: %s", caption.c_str(), text.c_str());
+}
+
 int UiMessageBox(QWidget* parent, const std::string& text, const std::string& caption, UINT type) {
+    const bool yesNoBox = (type & 0x0F) == MB_YESNO;
+    if ((type & 0xF0) == MB_ICONSTOP || g_unattended) {
+        UiReportBox(text, caption);
+    }
+    if (g_unattended) {
+        if (yesNoBox) {
+            return IDNO;
+        }
+        return (type & 0x0F) == MB_OKCANCEL ? IDCANCEL : IDOK;
+    }
     QMessageBox box(parent);
     box.setObjectName(kUiMessageBoxName);
     box.setWindowTitle(QString::fromStdString(caption));

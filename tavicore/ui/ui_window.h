@@ -70,6 +70,16 @@ T* UiControl(const QWidget* parent, int controlId) {
 // IDNO. Closing it by its close box answers IDCANCEL (IDNO for Yes/No).
 TAVICORE_UI_API int UiMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
                               UINT type);
+// Without a display nobody can answer a box. A program that finds none sets
+// itself unattended: every box then goes to standard error and the trace and
+// answers at once (OK, Cancel or No) instead of waiting. Stop boxes go to
+// standard error and the trace in any case.
+TAVICORE_API void UiSetUnattended(bool unattended);
+TAVICORE_API bool UiUnattended();
+// True when the Qt platform in use shows nothing (offscreen, minimal).
+TAVICORE_API bool UiPlatformHasNoDisplay();
+// Writes a box's caption and text to standard error and the trace.
+TAVICORE_API void UiReportBox(const std::string& text, const std::string& caption);
 // The object name of every such box, for those that look for it.
 inline constexpr const char* kUiMessageBoxName = "UiMessageBox";
 

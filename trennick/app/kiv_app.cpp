@@ -6,7 +6,9 @@
 #include "platform/com/com.h"
 #include "platform/folders.h"
 #include "platform/named_lock.h"
+#include "platform/registry.h"
 #include "platform/shipped_defaults.h"
+#include "platform/termination_signals.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/log_write.h"
 #include "tavicore/product_key.h"
@@ -46,6 +48,7 @@ constexpr UINT kStrUsersFileBad = 61410;
 constexpr UINT kStrVersion = 501;
 constexpr UINT kLogoBitmap = 288;
 constexpr short kLogUsersFileCreated = 18;  // a user was added
+constexpr short kLogSettingsReset = 2;      // the settings changed
 
 // Whether a person can see windows: the off-screen and minimal platforms
 // have nobody to close a box.
@@ -86,7 +89,11 @@ class DefaultAppUi : public AppUi {
 public:
     // The program's own self-closing message box: 512 for the positive
     // answer, 16 for "no" and when it closed itself.
-    int ShowMessage(const std::string& text, const std::string&, int kind) override {
+    int ShowMessage(const std::string& text, const std::string& caption, int kind) override {
+        if (UiUnattended()) {
+            UiReportBox(text, caption);  // nobody to answer: it closes itself at once
+            return kAnswerTimedOut;
+        }
         return ShowKindMessage(nullptr, static_cast<UINT>(kind), text);
     }
     void ShowStopBox(const std::string& text, const std::string& caption) override {
@@ -291,7 +298,10 @@ BOOL CKivApp::InitInstance() {
     }
     gpLumoDeb->SetPrefix(("VELMOOR" + m_strInstanceId + " :").c_str());
 
-    if (IsSecondInstance()) return FALSE;
+    if (IsSecondInstance()) {
+        m_secondInstance = true;
+        return FALSE;
+    }
 
     {
         CKcReg comms = ProductKey("Comms");
@@ -346,7 +356,23 @@ BOOL CKivApp::InitInstance() {
         logWrite->AddEntryEx(nullptr, kLogUsersFileCreated, 0, "admin", 0,
                              "Users file created");
     }
+    TellDamagedSettings();
     return TRUE;
+}
+
+// Settings the registry could not read were kept aside when it was opened and
+// the program runs on its defaults: the user is told (standard error, the
+// activity log and a box), never left to find out.
+void CKivApp::TellDamagedSettings() {
+    const std::string kept = platform::TakeDamagedRegistryNotice();
+    if (kept.empty()) return;
+    const std::string text = "The settings were damaged and could not be read. They were kept as " + kept +
+                             "; the program starts from its default settings.";
+    UiReportBox(text, m_title);
+    if (logWrite != nullptr) {
+        logWrite->AddEntryEx(nullptr, kLogSettingsReset, 0, "", 0, text.c_str());
+    }
+    if (!UiUnattended()) m_ui->ShowMessage(text, m_title, kMsgKindInfo);
 }
 
 BOOL CKivApp::OnIdle(LONG) {
@@ -405,9 +431,20 @@ int CKivApp::ExitInstance() {
 }
 
 int CKivApp::Run() {
+    // A request to end by signal closes the program as its own close does: the
+    // peer is told, files and logs are closed, the instance lock is let go.
+    platform::TerminationSignals endRequests([this](int signal) {
+        LUMO_TRACE(3, "CKivApp::Run() signal %d: the program closes", signal);
+        if (m_pMainFrame != nullptr && !m_pMainFrame->IsDestroyed()) {
+            m_pMainFrame->CloseWithoutAsking();
+        } else {
+            QCoreApplication::exit(0);
+        }
+    });
     if (!InitInstance()) {
         ExitInstance();
-        return 0;
+        // A second copy ends quietly; any other failed start is an error.
+        return m_secondInstance ? 0 : 1;
     }
     m_idleTimer.setInterval(10);
     QObject::connect(&m_idleTimer, &QTimer::timeout, [this] {

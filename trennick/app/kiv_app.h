@@ -94,6 +94,8 @@ public:
     CDBLumoRemote* m_pRemoteDB = nullptr;  // set by the frame's creation
 
 private:
+    bool m_secondInstance = false;
+    void TellDamagedSettings();
     BOOL LoadLanguageResources();
     BOOL IsSecondInstance();
     bool LoadUsers();

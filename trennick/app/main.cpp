@@ -1,5 +1,5 @@
 // The recorder program: the application object does all the work.
-#include "trennick/app/kiv_app.h"
+#include "trennick/app/program.h"
 
 #include <QApplication>
 #include <string>
@@ -8,6 +8,5 @@
 int main(int argc, char** argv) {
     QApplication qt(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);
-    trennick::CKivApp app(std::move(args), argv[0]);
-    return app.Run();
+    return trennick::RunRecorderProgram(args, argv[0]);
 }

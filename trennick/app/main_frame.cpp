@@ -1939,16 +1939,25 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     if (!m_destroyed) OnClose();
 }
 
+void CMainFrame::CloseWithoutAsking() {
+    if (m_destroyed) return;
+    m_closeWithoutAsking = true;
+    platform::PostMessage(Hwnd(), platform::WM_CLOSE, 0, 0);
+}
+
 void CMainFrame::OnClose() {
     if (m_destroyed) return;
     CPacketConnection& link = *m_pConnection;
+    const bool ask = !m_closeWithoutAsking;
     if (!m_pendingClose) {
-        if (!Login(1)) return;
+        if (ask && !Login(1)) return;
         if (m_bDisconnecting) {
             LUMO_TRACE(3, "CMainFrame::OnClose() m_bDisconnecting = TRUE");
+            if (ask) return;
+            platform::PostMessage(Hwnd(), platform::WM_CLOSE, 0, 0);  // once that is done
             return;
         }
-        if (!MakeDisconnect(kReasonAskDisconnect, 0)) return;
+        if (!MakeDisconnect(ask ? kReasonAskDisconnect : kReasonNone, 0)) return;
         m_pendingClose = true;
         m_closing = true;
         if (m_inet != nullptr) {
@@ -1967,7 +1976,7 @@ void CMainFrame::OnClose() {
         link.TimeToRead();
     } else {
         LUMO_TRACE(3, "CMainFrame::OnClose() call MakeDisconnect");
-        if (!MakeDisconnect(kReasonAskKeep, 0)) {
+        if (!MakeDisconnect(ask ? kReasonAskKeep : kReasonNone, 0)) {
             m_pendingClose = false;
             m_closing = false;
             LUMO_TRACE(3, "CMainFrame::OnClose() Login() Failed!!! MakeDisconnect() Failed!!! Do Not Close\n");

@@ -95,6 +95,9 @@ public:
     BOOL DoActivate(BOOL on);
     void OnDestroy();
     void OnClose();
+    // Closes as OnClose does, without a login and without asking: the peer is
+    // told <Disconnect> at once (a request to end from outside, a signal).
+    void CloseWithoutAsking();
 
     // The loop.
     void MainTimerProc(platform::UINT_PTR id);
@@ -312,6 +315,7 @@ private:
     // Connection state.
     bool m_bDisconnecting = false;
     bool m_pendingClose = false;
+    bool m_closeWithoutAsking = false;
     bool m_closing = false;
     bool m_destroyed = false;
     bool m_postCreateDone = false;
