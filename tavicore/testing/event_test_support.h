@@ -35,11 +35,12 @@ inline tagEventHeader key(DWORD type, WORD adapter, WORD camera, DWORD number) {
 }
 
 // Frame `serial` of `size` bytes: the serial in its first 4 bytes (when there is
-// room), then a pattern that depends on it.
+// room), then a pattern that depends on it and on the size (so that the start
+// of a longer frame never passes for a whole shorter one).
 inline std::vector<BYTE> payload(DWORD serial, std::size_t size) {
     std::vector<BYTE> bytes(size);
     for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = BYTE(serial * 31 + i * 7);
+        bytes[i] = BYTE(serial * 31 + i * 7 + size * 13);
     }
     if (size >= 4) {
         std::memcpy(bytes.data(), &serial, 4);
@@ -54,7 +55,7 @@ inline long long serialOf(const BYTE* data, std::size_t size) {
     }
     DWORD serial = 0;
     std::memcpy(&serial, data, 4);
-    return payload(serial, size) == std::vector<BYTE>(data, data + size) ? serial : -1;
+    return payload(serial, size) == std::vector<BYTE>(data, data + size) ? static_cast<long long>(serial) : -1;
 }
 
 struct Frame {
