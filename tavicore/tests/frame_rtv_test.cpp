@@ -2,10 +2,6 @@
 
 #include "tavicore/testing/event_test_support.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTimer>
 #include <gtest/gtest.h>
 #include <string>
 #include <utility>
@@ -152,23 +148,6 @@ TEST(FrameRtv, FailuresAreShownWithTheirTexts) {
     EXPECT_EQ(shown[0].second, "The frame could not be read from the event file.");
     EXPECT_EQ(shown[1].first, IDS_RTV_OPEN_FAILED);
     EXPECT_EQ(shown[1].second, "The event file could not be opened.");
-}
-
-// With the engine's own presenter the failure is a box with its text.
-TEST(FrameRtv, FailureOpensABoxWithItsText) {
-    std::string root = useTestRoot();
-    ASSERT_NE(GetRtvNoticePresenter(), nullptr);
-    std::string text;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box != nullptr) {
-            text = box->text().toStdString();
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    CFrmRtvZO missing((root + "/none.trg").c_str());
-    EXPECT_EQ(missing.rtvOpenEvent(), 0);
-    EXPECT_FALSE(text.empty());
 }
 
 TEST(FrameRtv, OpensByKeyAndReadsAFrameLargerThanItsBuffer) {

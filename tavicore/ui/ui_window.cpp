@@ -2,7 +2,7 @@
 
 #include "common/lumo_deb.h"
 #include "tavicore/frame_rtv.h"
-#include "tavicore/ui_resources.h"
+#include "tavicore/ui/ui_resources.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -74,12 +74,12 @@ TAVICORE_UI_API int UiMessageBox(QWidget* parent, const std::string& text, const
 // itself unattended: every box then goes to standard error and the trace and
 // answers at once (OK, Cancel or No) instead of waiting. Stop boxes go to
 // standard error and the trace in any case.
-TAVICORE_API void UiSetUnattended(bool unattended);
-TAVICORE_API bool UiUnattended();
+TAVICORE_UI_API void UiSetUnattended(bool unattended);
+TAVICORE_UI_API bool UiUnattended();
 // True when the Qt platform in use shows nothing (offscreen, minimal).
-TAVICORE_API bool UiPlatformHasNoDisplay();
+TAVICORE_UI_API bool UiPlatformHasNoDisplay();
 // Writes a box's caption and text to standard error and the trace.
-TAVICORE_API void UiReportBox(const std::string& text, const std::string& caption);
+TAVICORE_UI_API void UiReportBox(const std::string& text, const std::string& caption);
 // The object name of every such box, for those that look for it.
 inline constexpr const char* kUiMessageBoxName = "UiMessageBox";
 

@@ -1,6 +1,6 @@
 #include "trennick/app/program.h"
 
-#include "tavicore/ui_window.h"
+#include "tavicore/ui/ui_window.h"
 #include "trennick/app/kiv_app.h"
 
 namespace trennick {

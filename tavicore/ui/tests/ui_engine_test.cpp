@@ -1,4 +1,5 @@
 #include "tavicore/ui_engine.h"
+#include "tavicore/frame_rtv.h"
 #include "tavicore/ui/ui_prog_manager.h"
 #include "tavicore/ui/ui_time_msg_box.h"
 
@@ -10,6 +11,8 @@
 #include "tavicore/testing/card_test_support.h"
 
 #include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -238,4 +241,21 @@ TEST(EngineStartup, YieldTracesTheExitCommandAsItPasses) {
     ASSERT_EQ(target.messages.size(), 2u);  // both handled as usual
     EXPECT_EQ(target.messages[1].msg, 32154u);
     TavicoreDllMain(DLL_PROCESS_DETACH);
+}
+
+// With the window part loaded, a player's failure is a box with its text.
+TEST(FrameRtv, FailureOpensABoxWithItsText) {
+    std::string root = platform::homeFolder().string();
+    ASSERT_NE(GetRtvNoticePresenter(), nullptr);
+    std::string text;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr) {
+            text = box->text().toStdString();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    CFrmRtvZO missing((root + "/none.trg").c_str());
+    EXPECT_EQ(missing.rtvOpenEvent(), 0);
+    EXPECT_FALSE(text.empty());
 }
