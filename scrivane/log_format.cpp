@@ -71,7 +71,7 @@ bool LogLineReader::fill() {
     m_buffer.erase(0, m_used);
     m_bufferStart += off_t(m_used);
     m_used = 0;
-    constexpr std::size_t kBlock = 64 * 1024;
+    const std::size_t kBlock = m_blockBytes;
     std::size_t old = m_buffer.size();
     m_buffer.resize(old + kBlock);
     ssize_t n;
@@ -129,7 +129,7 @@ bool LogLineReader::next(LogLine& line) {
 }
 
 int readLogHeader(int fd, LogHeader& header) {
-    LogLineReader reader(fd, 0);
+    LogLineReader reader(fd, 0, LogLineReader::kHeadBlockBytes);
     LogLine line;
     for (std::size_t i = 0; i < kHeaderLines; ++i) {
         if (!reader.next(line)) {

@@ -35,13 +35,18 @@ struct LogLine {
     std::string text;
 };
 
-// Reads lines from an open file, starting at an offset, through a buffer.
-// Lines longer than kMaxLineBytes are cut in the text (their extent stays right).
+// Reads lines from an open file, starting at an offset, through a buffer that
+// grows by `blockBytes` a read (small for a few lines near the start, large for
+// a walk over the whole file). Lines longer than kMaxLineBytes are cut in the
+// text (their extent stays right).
 class LogLineReader {
 public:
     static constexpr std::size_t kMaxLineBytes = 4096;
+    static constexpr std::size_t kWalkBlockBytes = 64 * 1024;
+    static constexpr std::size_t kHeadBlockBytes = 512;
 
-    LogLineReader(int fd, off_t start) : m_fd(fd), m_position(start), m_bufferStart(start) {}
+    LogLineReader(int fd, off_t start, std::size_t blockBytes = kWalkBlockBytes)
+        : m_fd(fd), m_position(start), m_bufferStart(start), m_blockBytes(blockBytes) {}
     // False at the end of the file (a last line without a line end still counts)
     // or on a read error (then failed() is true).
     bool next(LogLine& line);
@@ -54,6 +59,7 @@ private:
     int m_fd;
     off_t m_position;
     off_t m_bufferStart;
+    std::size_t m_blockBytes;
     std::string m_buffer;
     std::size_t m_used = 0;
     bool m_eof = false;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,6 +113,7 @@ void Czo_LogWrite::keepSystemError(int errnoValue) {
 }
 
 void Czo_LogWrite::closeFile() {
+    m_headerCurrent = false;
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -184,10 +186,6 @@ HRESULT Czo_LogWrite::CloseLogFile() try {
 }
 
 HRESULT Czo_LogWrite::OpenLogFile(BSTR szFilePath) try {
-    LUMO_TRACE(5, "ENTER Czo_LogWrite::OpenLogFile");
-    struct Leave {
-        ~Leave() { LUMO_TRACE(5, "LEAVE Czo_LogWrite::OpenLogFile"); }
-    } leave;
     closeFile();
     m_header = LogHeader{};
     if (!m_mutex) {
@@ -197,7 +195,22 @@ HRESULT Czo_LogWrite::OpenLogFile(BSTR szFilePath) try {
     if (!hold.held()) {
         return fail(LEERR_NO_MUTEX_OBJECT);
     }
-    const std::string path = localLogPath(cText(szFilePath));
+    HRESULT result = openLocked(cText(szFilePath));
+    m_headerCurrent = false;  // the mutex goes: another writer may append before our next call
+    return result;
+} catch (...) {
+    return platform::com::entryFault("Czo_LogWrite::OpenLogFile");
+}
+
+HRESULT Czo_LogWrite::openLocked(const std::string& clientPath) {
+    LUMO_TRACE(5, "ENTER Czo_LogWrite::OpenLogFile");
+    struct Leave {
+        ~Leave() { LUMO_TRACE(5, "LEAVE Czo_LogWrite::OpenLogFile"); }
+    } leave;
+    closeFile();
+    m_header = LogHeader{};
+    m_headerCurrent = false;
+    const std::string path = localLogPath(clientPath);
     m_fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (m_fd < 0) {
         keepSystemError(path.empty() ? ENOENT : errno);
@@ -226,9 +239,9 @@ HRESULT Czo_LogWrite::OpenLogFile(BSTR szFilePath) try {
     m_cyclicStatus = 0;
     m_firstEntryPos = findEntryStart(header.afterHeader);
     LUMO_TRACE(3, "[I] Last entry ID in File header = %d", int(m_lastEntryId));
+    // Current only while the caller still holds the mutex of this open.
+    m_headerCurrent = true;
     return S_OK;
-} catch (...) {
-    return platform::com::entryFault("Czo_LogWrite::OpenLogFile");
 }
 
 HRESULT Czo_LogWrite::AddLogEntry(short nEntryID, short nFlags, BSTR szUserName, short nStatus, BSTR szInfo) try {
@@ -251,8 +264,22 @@ HRESULT Czo_LogWrite::AddLogEntry(short nEntryID, short nFlags, BSTR szUserName,
 
 HRESULT Czo_LogWrite::AddLogEntryEx(BSTR szFilePath, short nEntryID, short nFlags, BSTR szUserName, short nStatus,
                                     BSTR szInfo) try {
-    if (m_fd < 0) {
-        OpenLogFile(szFilePath);
+    // One hold of the writers' mutex for the open, the append and the close:
+    // the header read by the open is still the file's own for the append.
+    const bool wasOpen = m_fd >= 0;
+    std::optional<MutexHold> hold;
+    if (m_mutex) {
+        hold.emplace(*m_mutex);
+    }
+    const bool held = hold && hold->held();
+    if (!wasOpen) {
+        closeFile();
+        m_header = LogHeader{};
+        if (held) {
+            openLocked(cText(szFilePath));
+        } else {
+            fail(LEERR_NO_MUTEX_OBJECT);
+        }
     }
     if (m_fd < 0) {
         LUMO_TRACE(1, "[E] AddLogEntryEx() - Log file wasn't opened");
@@ -263,22 +290,21 @@ HRESULT Czo_LogWrite::AddLogEntryEx(BSTR szFilePath, short nEntryID, short nFlag
         return fail(LEERR_NO_MUTEX_OBJECT);
     }
     int code = LEERR_NO_MUTEX_OBJECT;
-    {
-        MutexHold hold(*m_mutex);
-        if (hold.held()) {
-            code = appendLocked(Caller::AddLogEntryEx, nEntryID, nFlags, szUserName, nStatus, szInfo);
-        }
-        // Closed on every way out, so the next call (often for another log)
-        // never writes into this one.
-        closeFile();
+    if (held) {
+        code = appendLocked(Caller::AddLogEntryEx, nEntryID, nFlags, szUserName, nStatus, szInfo);
     }
+    // Closed on every way out, so the next call (often for another log)
+    // never writes into this one.
+    closeFile();
+    hold.reset();
     return code == LEERR_NOERROR ? S_OK : fail(code);
 } catch (...) {
     return platform::com::entryFault("Czo_LogWrite::AddLogEntryEx");
 }
 
 off_t Czo_LogWrite::findEntryStart(off_t afterHeader) {
-    LogLineReader reader(m_fd, afterHeader);
+    // The first entry follows the header within a line or two.
+    LogLineReader reader(m_fd, afterHeader, LogLineReader::kHeadBlockBytes);
     LogLine line;
     DWORD index = 0;
     while (reader.next(line)) {
@@ -363,6 +389,23 @@ int Czo_LogWrite::setFilePos(const LogHeader& header, off_t entryStart, off_t& p
         return LEERR_NOERROR;
     }
     // Cycling: the entry after the newest one is the oldest; it is replaced.
+    // Entry lines have a fixed width, so the newest entry sits where its id
+    // says: the id's line counted from the first entry's id (before the first
+    // wrap), or from 0 (after it). One read checks the place; only a file of
+    // other line widths is walked line by line.
+    if (std::optional<off_t> newest = placeOfEntry(header.lastEntryId, entryStart, info.st_size)) {
+        const off_t next = *newest + off_t(kEntryLineBytes);
+        if (next >= info.st_size) {
+            LUMO_TRACE(3, "[I] Reached the end of file");
+            position = entryStart;
+            m_newEntryId = 0;
+        } else {
+            position = next;
+            m_newEntryId = header.lastEntryId + 1;
+        }
+        LUMO_TRACE(3, "[I] New CYC entry ID: (%d)", int(m_newEntryId));
+        return LEERR_NOERROR;
+    }
     LogLineReader reader(m_fd, entryStart);
     LogLine line;
     DWORD index = 0;
@@ -394,6 +437,64 @@ int Czo_LogWrite::setFilePos(const LogHeader& header, off_t entryStart, off_t& p
     return LEERR_NOERROR;
 }
 
+bool Czo_LogWrite::entryLineAt(off_t start, off_t fileBytes, DWORD& index) {
+    if (start < 0 || start + off_t(kEntryLineBytes) > fileBytes) {
+        return false;
+    }
+    char line[kEntryLineBytes];
+    ssize_t n;
+    do {
+        n = ::pread(m_fd, line, sizeof line, start);
+    } while (n < 0 && errno == EINTR);
+    if (n != ssize_t(sizeof line) || line[kEntryTextChars] != '\r' || line[kEntryTextChars + 1] != '\n') {
+        return false;
+    }
+    const std::string_view text(line, kEntryTextChars);
+    return text.find('\n') == std::string_view::npos && lineIndex(text, index);
+}
+
+std::optional<off_t> Czo_LogWrite::placeOfEntry(DWORD id, off_t entryStart, off_t fileBytes) {
+    // A log of this writer numbers its first cycle from 1 and every later one
+    // from 0: the line before the id's own, or the id's own, in one read.
+    if (id >= 1) {
+        const off_t before = entryStart + off_t(id - 1) * off_t(kEntryLineBytes);
+        char lines[2 * kEntryLineBytes];
+        ssize_t n;
+        do {
+            n = ::pread(m_fd, lines, sizeof lines, before);
+        } while (n < 0 && errno == EINTR);
+        for (int i = 0; i < 2 && n >= ssize_t((i + 1) * kEntryLineBytes); ++i) {
+            const char* line = lines + i * kEntryLineBytes;
+            DWORD found = 0;
+            const std::string_view text(line, kEntryTextChars);
+            if (line[kEntryTextChars] == '\r' && line[kEntryTextChars + 1] == '\n' &&
+                text.find('\n') == std::string_view::npos && lineIndex(text, found) && found == id) {
+                return before + off_t(i) * off_t(kEntryLineBytes);
+            }
+        }
+    }
+    DWORD firstId = 0;
+    if (!entryLineAt(entryStart, fileBytes, firstId)) {
+        return std::nullopt;
+    }
+    // Candidates in file order, as a walk from the first entry would meet them.
+    std::array<off_t, 2> candidates{-1, -1};
+    if (id >= firstId) {
+        candidates[0] = entryStart + off_t(id - firstId) * off_t(kEntryLineBytes);
+    }
+    candidates[1] = entryStart + off_t(id) * off_t(kEntryLineBytes);
+    if (candidates[0] > candidates[1]) {
+        std::swap(candidates[0], candidates[1]);
+    }
+    for (off_t place : candidates) {
+        DWORD found = 0;
+        if (place >= entryStart && entryLineAt(place, fileBytes, found) && found == id) {
+            return place;
+        }
+    }
+    return std::nullopt;
+}
+
 bool Czo_LogWrite::updateLogHeader(const LogHeader& header, off_t entryStart) {
     if (!writeAll(m_fd, headerRegion(header, std::size_t(entryStart)), 0)) {
         keepSystemError(errno);
@@ -409,13 +510,16 @@ int Czo_LogWrite::appendLocked(Caller caller, short eventId, short flags, BSTR u
     // The header is read again under the mutex: another process may have
     // appended since this object last looked.
     LogHeader header;
-    int code = readLogHeader(m_fd, header);
-    if (code != LEERR_NOERROR) {
+    if (m_headerCurrent) {
+        // Read by the open under this same hold of the mutex.
+        header = m_header;
+    } else if (int code = readLogHeader(m_fd, header); code != LEERR_NOERROR) {
         if (code == LEERR_SYSTEM) {
             keepSystemError(errno);
         }
         return code;
     }
+    m_headerCurrent = false;
     m_lastEntryId = header.lastEntryId;
     m_cycleParam = header.cycleParam;
     m_cycleType = header.cycleType;

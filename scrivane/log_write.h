@@ -17,6 +17,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -48,6 +49,8 @@ private:
 
     HRESULT fail(int code);
     void closeFile();
+    // Opens the log and reads its header; the mutex is held by the caller.
+    HRESULT openLocked(const std::string& clientPath);
     // Appends one entry; the mutex is held by the caller. Returns a TAG_LE_ERRORS code.
     int appendLocked(Caller caller, short eventId, short flags, BSTR user, short status, BSTR info);
     // Finds where the new entry goes (SetFilePos); returns a code.
@@ -57,6 +60,11 @@ private:
     // Rewrites the header lines (and the separator up to the first entry).
     bool updateLogHeader(const scrivane::LogHeader& header, off_t entryStart);
     off_t findEntryStart(off_t afterHeader);
+    // The place of the entry line with `id` where fixed-width lines put it;
+    // nullopt when no line there carries it (the caller then walks the file).
+    std::optional<off_t> placeOfEntry(DWORD id, off_t entryStart, off_t fileBytes);
+    // Reads the whole entry line at `start` (121 characters and CR LF) and its index.
+    bool entryLineAt(off_t start, off_t fileBytes, DWORD& index);
     void keepSystemError(int errnoValue);
 
     int m_fd = -1;
@@ -69,6 +77,8 @@ private:
     DWORD m_newEntryId = 0;
     off_t m_firstEntryPos = 0;
     scrivane::LogHeader m_header;
+    // m_header was read under the mutex hold still in force (an append may use it).
+    bool m_headerCurrent = false;
     std::array<std::string, scrivane::kEventNameCount> m_eventNames;
     std::unique_ptr<platform::NamedMutex> m_mutex;  // null when it could not be created
 

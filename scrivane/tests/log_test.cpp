@@ -278,6 +278,38 @@ TEST_F(ScrivaneTest, CyclingReplacesTheOldestEntryInPlace) {
     EXPECT_EQ(fileLines(path).size(), lineCount);
 }
 
+TEST_F(ScrivaneTest, CyclingKeepsItsPlaceAcrossWraps) {
+    // A full log goes round its cycle more than twice, each entry from a new
+    // writer (as from another program): every entry lands on the line after
+    // the newest, the file never grows, and each wrap starts at the first line.
+    const std::string path = logPath();
+    ASSERT_EQ(createLog(writer.get(), path, "Cyc", 0, 1, 1), S_OK);
+    int lines = 0;
+    while (fileText(path).size() / 1024 <= 1) {
+        ASSERT_EQ(add(writer.get(), 1, "u", "fill"), S_OK);
+        ++lines;
+    }
+    const std::size_t bytes = fileText(path).size();
+    const int appends = 2 * lines + 3;
+    for (int i = 0; i < appends; ++i) {
+        ComPtr<Izo_LogWrite> one;
+        ASSERT_EQ(platform::com::createInstance(CLSID_zo_LogWrite, one), S_OK);
+        ASSERT_EQ(one->AddLogEntryEx(Bstr(path).get(), 1, 0, Bstr("u").get(), 0, Bstr("r" + std::to_string(i)).get()),
+                  S_OK);
+        ASSERT_EQ(fileText(path).size(), bytes) << "append " << i;
+    }
+    std::vector<long> expectedIds(lines);
+    for (int i = 0; i < lines; ++i) expectedIds[i] = i;
+    EXPECT_EQ(lineIndexes(path), expectedIds);
+    auto entries = readAll(reader.get(), path);
+    ASSERT_EQ(entries.size(), std::size_t(lines));
+    for (int line = 0; line < lines; ++line) {
+        // The third round wrote the first three lines; the second the rest.
+        const int round = line < 3 ? 2 : 1;
+        EXPECT_EQ(entries[line].info, "r" + std::to_string(round * lines + line)) << "line " << line;
+    }
+}
+
 TEST_F(ScrivaneTest, EntryCountLimitHoldsForEveryWriter) {
     // A log limited to three entries (cycle type 2). Each entry comes from a
     // new writer object, as from another process: once ids have wrapped, the
