@@ -1,6 +1,9 @@
 // Stills and motion: the qel library against libjpeg-turbo called directly on
 // 704 x 576 frames, and motion detection per frame against a full decompression.
 // The counter "qel_speed_vs_direct" is direct time / qel time (1.0 = as fast).
+// The direct baseline is libjpeg-turbo used the fastest way it offers for the
+// same input and output: bottom-up BGR rows handed over as they lie in memory
+// (its extended colour spaces), all rows in one call.
 
 #include "qel/qel.h"
 
@@ -35,6 +38,15 @@ std::vector<BYTE> frame(int squareX, int squareY) {
     return record;
 }
 
+// Compresses into `target` (room for the record and its picture), as a caller
+// that keeps its buffer does; returns the stream's bytes.
+std::size_t qelCompressInto(std::vector<BYTE>& source, std::vector<BYTE>& target) {
+    char* text = nullptr;
+    QEL_Compress(reinterpret_cast<BITMAPINFOHEADER*>(source.data()),
+                 reinterpret_cast<BITMAPINFOHEADER*>(target.data()), &text, kQuality);
+    return reinterpret_cast<BITMAPINFOHEADER*>(target.data())->biSizeImage;
+}
+
 std::vector<BYTE> qelCompress(std::vector<BYTE>& source) {
     std::vector<BYTE> target(source.size() + 40);
     char* text = nullptr;
@@ -56,20 +68,16 @@ std::size_t directCompress(const std::vector<BYTE>& source, std::vector<BYTE>& o
     cinfo.image_width = kWidth;
     cinfo.image_height = kHeight;
     cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
+    cinfo.in_color_space = JCS_EXT_BGR;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, kQuality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPLE> row(kWidth * 3);
+    std::vector<JSAMPROW> rows(kHeight);
+    for (int r = 0; r < kHeight; ++r) {
+        rows[r] = const_cast<BYTE*>(source.data() + 40 + std::size_t(kHeight - 1 - r) * kWidth * 3);
+    }
     while (cinfo.next_scanline < cinfo.image_height) {
-        const BYTE* from = source.data() + 40 + std::size_t(kHeight - 1 - cinfo.next_scanline) * kWidth * 3;
-        for (int x = 0; x < kWidth; ++x) {
-            row[3 * x] = from[3 * x + 2];
-            row[3 * x + 1] = from[3 * x + 1];
-            row[3 * x + 2] = from[3 * x];
-        }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&cinfo, rows, 1);
+        jpeg_write_scanlines(&cinfo, rows.data() + cinfo.next_scanline, kHeight - cinfo.next_scanline);
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
@@ -86,17 +94,14 @@ void directDecompress(const std::vector<BYTE>& jpeg, std::vector<BYTE>& out) {
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, jpeg.data() + 40, jpeg.size() - 40);
     jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_EXT_BGR;
     jpeg_start_decompress(&cinfo);
-    std::vector<JSAMPLE> row(cinfo.output_width * 3);
+    std::vector<JSAMPROW> rows(kHeight);
+    for (int r = 0; r < kHeight; ++r) {
+        rows[r] = out.data() + 40 + std::size_t(kHeight - 1 - r) * kWidth * 3;
+    }
     while (cinfo.output_scanline < cinfo.output_height) {
-        BYTE* to = out.data() + 40 + std::size_t(kHeight - 1 - cinfo.output_scanline) * kWidth * 3;
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_read_scanlines(&cinfo, rows, 1);
-        for (int x = 0; x < kWidth; ++x) {
-            to[3 * x] = row[3 * x + 2];
-            to[3 * x + 1] = row[3 * x + 1];
-            to[3 * x + 2] = row[3 * x];
-        }
+        jpeg_read_scanlines(&cinfo, rows.data() + cinfo.output_scanline, kHeight - cinfo.output_scanline);
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
@@ -107,11 +112,12 @@ using Clock = std::chrono::steady_clock;
 void BM_StillsCompress704x576(benchmark::State& state) {
     std::vector<BYTE> source = frame(100, 100);
     std::vector<BYTE> out(source.size());
+    std::vector<BYTE> target(source.size() + 40);
     double qelSeconds = 0;
     double directSeconds = 0;
     for (auto _ : state) {
         const auto a = Clock::now();
-        benchmark::DoNotOptimize(qelCompress(source));
+        benchmark::DoNotOptimize(qelCompressInto(source, target));
         const auto b = Clock::now();
         benchmark::DoNotOptimize(directCompress(source, out));
         const auto c = Clock::now();

@@ -97,7 +97,9 @@ bool decompressStep(void* state) {
     }
     // Streams without their own tables (motion JPEG) use the standard ones.
     installStandardTables(cinfo, false);
-    cinfo->out_color_space = job->bitCount == 8 ? JCS_GRAYSCALE : JCS_RGB;
+    // Colour lands as BGR straight in the record's rows (libjpeg-turbo's own
+    // conversion); only an 8-bit target is widened from grey here.
+    cinfo->out_color_space = job->bitCount == 8 ? JCS_GRAYSCALE : JCS_EXT_BGR;
     jpeg_calc_output_dimensions(cinfo);
     uint64_t needed = uint64_t{cinfo->output_width} * cinfo->output_height * 3;
     if (needed > job->room) {
@@ -114,24 +116,31 @@ bool decompressStep(void* state) {
     const JDIMENSION width = cinfo->output_width;
     const JDIMENSION height = cinfo->output_height;
     const int components = cinfo->output_components;
-    JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
-                                                 JPOOL_IMAGE, width * components, 1);
-    while (cinfo->output_scanline < height) {
-        const JDIMENSION r = cinfo->output_scanline;
-        if (jpeg_read_scanlines(cinfo, row, 1) != 1) {
-            return false;
+    if (components == 3) {
+        // Bottom-up rows: the first decoded row is the record's last.
+        auto* rows = static_cast<JSAMPROW*>((*cinfo->mem->alloc_small)(
+            reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, sizeof(JSAMPROW) * height));
+        for (JDIMENSION r = 0; r < height; ++r) {
+            rows[r] = job->out + std::size_t{height - 1 - r} * width * 3;
         }
-        BYTE* target = job->out + std::size_t{height - 1 - r} * width * 3;
-        const JSAMPLE* samples = row[0];
-        if (components == 1) {
+        while (cinfo->output_scanline < height) {
+            const JDIMENSION r = cinfo->output_scanline;
+            if (jpeg_read_scanlines(cinfo, rows + r, height - r) == 0) {
+                return false;
+            }
+        }
+    } else {
+        JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
+                                                     JPOOL_IMAGE, width * components, 1);
+        while (cinfo->output_scanline < height) {
+            const JDIMENSION r = cinfo->output_scanline;
+            if (jpeg_read_scanlines(cinfo, row, 1) != 1) {
+                return false;
+            }
+            BYTE* target = job->out + std::size_t{height - 1 - r} * width * 3;
+            const JSAMPLE* samples = row[0];
             for (JDIMENSION x = 0; x < width; ++x) {
                 target[3 * x] = target[3 * x + 1] = target[3 * x + 2] = samples[x];
-            }
-        } else {
-            for (JDIMENSION x = 0; x < width; ++x) {
-                target[3 * x] = samples[3 * x + 2];
-                target[3 * x + 1] = samples[3 * x + 1];
-                target[3 * x + 2] = samples[3 * x];
             }
         }
     }
@@ -166,27 +175,40 @@ bool compressStep(void* state) {
     cinfo->image_width = static_cast<JDIMENSION>(job->width);
     cinfo->image_height = static_cast<JDIMENSION>(job->height);
     cinfo->input_components = 3;
-    cinfo->in_color_space = JCS_RGB;
+    // 24-bit rows go to libjpeg-turbo as they are (BGR, its own conversion);
+    // 16- and 8-bit rows are widened to RGB here.
+    cinfo->in_color_space = job->bytesPerPixel == 3 ? JCS_EXT_BGR : JCS_RGB;
     jpeg_set_defaults(cinfo);
     if (job->quality >= 0 && job->quality <= 100) {
         jpeg_set_quality(cinfo, job->quality, TRUE);
     }
     jpeg_start_compress(cinfo, TRUE);
+    const std::size_t stride = std::size_t(job->width) * job->bytesPerPixel;
+    if (job->bytesPerPixel == 3) {
+        // Bottom-up rows: the record's last row is the picture's first.
+        const JDIMENSION height = cinfo->image_height;
+        auto* rows = static_cast<JSAMPROW*>((*cinfo->mem->alloc_small)(
+            reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, sizeof(JSAMPROW) * height));
+        for (JDIMENSION r = 0; r < height; ++r) {
+            rows[r] = const_cast<JSAMPLE*>(job->source + std::size_t(height - 1 - r) * stride);
+        }
+        while (cinfo->next_scanline < height) {
+            const JDIMENSION r = cinfo->next_scanline;
+            if (jpeg_write_scanlines(cinfo, rows + r, height - r) == 0) {
+                return false;
+            }
+        }
+        jpeg_finish_compress(cinfo);
+        return true;
+    }
     JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
                                                  JPOOL_IMAGE, job->width * 3, 1);
-    const std::size_t stride = std::size_t(job->width) * job->bytesPerPixel;
     while (cinfo->next_scanline < cinfo->image_height) {
         const BYTE* from =
             job->source + std::size_t(job->height - 1 - int(cinfo->next_scanline)) * stride;
         JSAMPLE* to = row[0];
         const int width = job->width;
-        if (job->bytesPerPixel == 3) {
-            for (int x = 0; x < width; ++x) {
-                to[3 * x] = from[3 * x + 2];
-                to[3 * x + 1] = from[3 * x + 1];
-                to[3 * x + 2] = from[3 * x];
-            }
-        } else if (job->bytesPerPixel == 2) {
+        if (job->bytesPerPixel == 2) {
             for (int x = 0; x < width; ++x) {
                 const unsigned pixel = from[2 * x] | (unsigned(from[2 * x + 1]) << 8);
                 to[3 * x] = JSAMPLE(((pixel >> 10) & 0x1F) << 3);
