@@ -69,22 +69,35 @@ std::string CKcReg::sectionPath(const char* section) const {
     return path;
 }
 
-BOOL CKcReg::openForRead(const char* section, RegistryKey& key) const {
-    LONG rc = RegistryKey::open(m_rootKey, sectionPath(section), KEY_ALL_ACCESS, key);
-    if (rc != ERROR_SUCCESS) {
-        traceFailure("%s failed (%X)\n", "RegOpen", static_cast<unsigned>(rc));
-        return FALSE;
+RegistryKey* CKcReg::openKey(const char* section, bool create) const {
+    std::string path = sectionPath(section);
+    if (m_open.key.isOpen() && m_open.root == m_rootKey && m_open.path == path) {
+        return &m_open.key;
     }
-    return TRUE;
+    m_open.key.close();
+    m_open.path.clear();
+    RegistryKey key;
+    LONG rc = create ? RegistryKey::create(m_rootKey, path, KEY_ALL_ACCESS, key)
+                     : RegistryKey::open(m_rootKey, path, KEY_ALL_ACCESS, key);
+    if (rc != ERROR_SUCCESS) {
+        traceFailure("%s failed (%X)\n", create ? "RegCreate" : "RegOpen", static_cast<unsigned>(rc));
+        return nullptr;
+    }
+    m_open.key = std::move(key);
+    m_open.path = std::move(path);
+    m_open.root = m_rootKey;
+    return &m_open.key;
 }
 
-BOOL CKcReg::openForWrite(const char* section, RegistryKey& key) const {
-    LONG rc = RegistryKey::create(m_rootKey, sectionPath(section), KEY_ALL_ACCESS, key);
-    if (rc != ERROR_SUCCESS) {
-        traceFailure("%s failed (%X)\n", "RegCreate", static_cast<unsigned>(rc));
-        return FALSE;
+bool CKcReg::forgetIfStale(LONG code) const {
+    // Deleted by another process, or the registry was opened again (another
+    // home): the path is looked up afresh.
+    if (code != ERROR_KEY_DELETED && code != ERROR_INVALID_HANDLE) {
+        return false;
     }
-    return TRUE;
+    m_open.key.close();
+    m_open.path.clear();
+    return true;
 }
 
 void CKcReg::traceQueryFailure(LONG code, const char* name, DWORD type, DWORD size) {
@@ -94,11 +107,15 @@ void CKcReg::traceQueryFailure(LONG code, const char* name, DWORD type, DWORD si
 
 BOOL CKcReg::setTyped(const char* section, const char* name, DWORD type, const BYTE* data,
                       DWORD size) const {
-    RegistryKey key;
-    if (!openForWrite(section, key)) {
+    RegistryKey* key = openKey(section, true);
+    if (key == nullptr) {
         return FALSE;
     }
-    LONG rc = key.setValue(nameText(name), type, data, size);
+    LONG rc = key->setValue(nameText(name), type, data, size);
+    if (forgetIfStale(rc)) {
+        key = openKey(section, true);
+        rc = key != nullptr ? key->setValue(nameText(name), type, data, size) : rc;
+    }
     if (rc != ERROR_SUCCESS) {
         traceFailure("RegSetValueEx failed(%X) Name=\"%s\", VarType=%08X, VarSize=%d\n",
                      static_cast<unsigned>(rc), nameText(name), type, static_cast<int>(size));
@@ -113,12 +130,19 @@ BOOL CKcReg::GetBinary(const char* section, const char* name, BYTE* buffer, DWOR
     }
     // Read the whole value first: the caller's buffer is touched only by a value of
     // the right type that fits.
-    RegistryKey key;
-    if (!openForRead(section, key)) {
+    RegistryKey* key = openKey(section, false);
+    if (key == nullptr) {
         return FALSE;
     }
     RegistryValue value;
-    LONG rc = key.readValue(nameText(name), value);
+    LONG rc = key->readValue(nameText(name), value);
+    if (forgetIfStale(rc)) {
+        key = openKey(section, false);
+        if (key == nullptr) {
+            return FALSE;
+        }
+        rc = key->readValue(nameText(name), value);
+    }
     DWORD stored = rc == ERROR_SUCCESS ? static_cast<DWORD>(value.data.size()) : *size;
     if (rc == ERROR_SUCCESS && value.type == REG_BINARY && stored > *size) {
         rc = ERROR_MORE_DATA;
@@ -138,8 +162,8 @@ BOOL CKcReg::GetString(const char* section, const char* name, char* buffer, DWOR
     if (buffer == nullptr || size == nullptr || *size == 0) {
         return FALSE;
     }
-    RegistryKey key;
-    if (!openForRead(section, key)) {
+    RegistryKey* key = openKey(section, false);
+    if (key == nullptr) {
         return FALSE;
     }
     // Read into our own room first: a value of another type must not reach the
@@ -149,9 +173,18 @@ BOOL CKcReg::GetString(const char* section, const char* name, char* buffer, DWOR
     DWORD type = REG_NONE;
     const BYTE* text = local;
     RegistryValue whole;
-    LONG rc = key.queryValue(nameText(name), &type, local, &stored);
+    LONG rc = key->queryValue(nameText(name), &type, local, &stored);
+    if (forgetIfStale(rc)) {
+        key = openKey(section, false);
+        if (key == nullptr) {
+            return FALSE;
+        }
+        stored = sizeof local;
+        type = REG_NONE;
+        rc = key->queryValue(nameText(name), &type, local, &stored);
+    }
     if (rc == ERROR_MORE_DATA && type == REG_SZ) {
-        rc = key.readValue(nameText(name), whole);
+        rc = key->readValue(nameText(name), whole);
         type = whole.type;
         stored = static_cast<DWORD>(whole.data.size());
         text = whole.data.data();
@@ -176,14 +209,23 @@ BOOL CKcReg::GetDword(const char* section, const char* name, DWORD* value) {
     if (value == nullptr) {
         return FALSE;
     }
-    RegistryKey key;
-    if (!openForRead(section, key)) {
+    RegistryKey* key = openKey(section, false);
+    if (key == nullptr) {
         return FALSE;
     }
     DWORD number = 0;
     DWORD size = sizeof number;
     DWORD type = REG_NONE;
-    LONG rc = key.queryValue(nameText(name), &type, reinterpret_cast<BYTE*>(&number), &size);
+    LONG rc = key->queryValue(nameText(name), &type, reinterpret_cast<BYTE*>(&number), &size);
+    if (forgetIfStale(rc)) {
+        key = openKey(section, false);
+        if (key == nullptr) {
+            return FALSE;
+        }
+        size = sizeof number;
+        type = REG_NONE;
+        rc = key->queryValue(nameText(name), &type, reinterpret_cast<BYTE*>(&number), &size);
+    }
     // A number of another size (written by someone else) is no number of ours.
     if (rc == ERROR_SUCCESS && type == REG_DWORD && size != sizeof number) {
         rc = ERROR_INVALID_DATA;

@@ -9,8 +9,9 @@
 // CKcReg reads and writes the values of one product key,
 // "Software\<company>\<product>[\<version>]\<section>" under a root key (normally
 // HKEY_CURRENT_USER). It is built on the stack for one group of reads or writes.
-// Every operation opens (for a read) or creates (for a write) its key with full
-// access and closes it again, so nothing stays open between calls. A failed open,
+// An operation opens (for a read) or creates (for a write) its key with full
+// access; the key stays open for the next operation on the same section (its
+// path is looked up once) and closes with the object. A failed open,
 // query or write is traced at level 1 and reported by a zero result; nothing is
 // thrown. One object belongs to one thread; the registry itself may be used by any
 // number of objects, threads and processes at once.
@@ -120,10 +121,13 @@ public:
 private:
     // "<key path>\<section>", the current section for a null one.
     std::string sectionPath(const char* section) const;
-    // Opens (never creates) the section's key; traces a failure.
-    BOOL openForRead(const char* section, platform::RegistryKey& key) const;
-    // Opens or creates the section's key; traces a failure.
-    BOOL openForWrite(const char* section, platform::RegistryKey& key) const;
+    // The section's key, kept open while the section stays the same: opened
+    // (never created) for a read, opened or created for a write. Null, traced,
+    // when it cannot be opened.
+    platform::RegistryKey* openKey(const char* section, bool create) const;
+    // Closes the kept key when `code` says it is gone (deleted, or the registry
+    // reopened); true when the caller should open it again and retry.
+    bool forgetIfStale(LONG code) const;
     static void traceQueryFailure(LONG code, const char* name, DWORD type, DWORD size);
     BOOL setTyped(const char* section, const char* name, DWORD type, const BYTE* data,
                   DWORD size) const;
@@ -135,4 +139,18 @@ private:
     DWORD m_defaultNumber = 0;
     char m_defaultText[kTextBytes] = {};
     char m_readBuffer[kTextBytes] = {};
+    // The last section's open key. A copy of the object starts without one.
+    struct OpenKey {
+        OpenKey() = default;
+        OpenKey(const OpenKey&) {}
+        OpenKey& operator=(const OpenKey&) {
+            key.close();
+            path.clear();
+            return *this;
+        }
+        platform::RegistryKey key;
+        std::string path;
+        platform::HKEY root = 0;
+    };
+    mutable OpenKey m_open;
 };

@@ -129,6 +129,10 @@ enum Sql : std::size_t {
     kDeleteKey,
     kEnumKey,
     kEnumValue,
+    kDataVersion,
+    kSavepoint,
+    kRelease,
+    kRollbackTo,
     kSqlCount
 };
 
@@ -150,6 +154,10 @@ constexpr const char* kSqlText[kSqlCount] = {
     "DELETE FROM keys WHERE id = ?1",
     "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2",
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
+    "PRAGMA data_version",
+    "SAVEPOINT step",
+    "RELEASE step",
+    "ROLLBACK TO step",
 };
 
 bool isBusy(int rc) {
@@ -287,6 +295,14 @@ public:
         if (LONG rc = resolve(parent, 0, id, &parentAccess); rc != ERROR_SUCCESS) {
             return rc;
         }
+        // A path resolved before, while no other connection has changed the
+        // database, still leads to the same key.
+        const std::string cacheKey = pathCacheKey(id, path);
+        if (!parts.empty() && pathCacheValid()) {
+            if (auto hit = m_pathCache.find(cacheKey); hit != m_pathCache.end()) {
+                return addHandle(hit->second, access, result, disposition, REG_OPENED_EXISTING_KEY);
+            }
+        }
         // Walk down reading only, in one snapshot; most opens find every key there.
         ReadScope snapshot(*this);
         std::size_t found = 0;
@@ -330,13 +346,70 @@ public:
                 return rc;
             }
         }
-        HKEY handle = m_nextHandle++;
-        m_handles.emplace(handle, OpenKey{id, access, m_epoch});
-        *result = handle;
-        if (disposition != nullptr) {
-            *disposition = outcome;
+        if (!parts.empty()) {
+            rememberPath(cacheKey, id);
         }
-        return ERROR_SUCCESS;
+        return addHandle(id, access, result, disposition, outcome);
+    }
+
+    // Groups every call until endBatch into one write transaction (nested
+    // batches join the outer one).
+    LONG beginBatch() {
+        std::lock_guard lock(m_mutex);
+        if (LONG rc = ensureOpen(); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        if (m_batchDepth > 0) {
+            ++m_batchDepth;
+            return ERROR_SUCCESS;
+        }
+        auto deadline = std::chrono::steady_clock::now() + kBusyDeadline;
+        for (int attempt = 0;; ++attempt) {
+            int rc = SQLITE_ERROR;
+            if (sqlite3_stmt* begin = statement(kBegin); begin != nullptr) {
+                ResetOnExit reset(begin);
+                rc = sqlite3_step(begin);
+            }
+            if (rc == SQLITE_DONE) {
+                // Paths cached before the batch are checked once against what
+                // other connections committed; inside it nobody else writes.
+                pathCacheValid();
+                m_batchDepth = 1;
+                m_batchEpoch = m_epoch;
+                return ERROR_SUCCESS;
+            }
+            if (!isBusy(rc) || std::chrono::steady_clock::now() >= deadline) {
+                return codeForWrite(rc);
+            }
+            pauseBeforeRetry(attempt);
+        }
+    }
+
+    LONG endBatch() {
+        std::lock_guard lock(m_mutex);
+        if (m_batchDepth == 0 || --m_batchDepth > 0) {
+            return ERROR_SUCCESS;
+        }
+        // A reopened database (another home) has no transaction of ours.
+        if (m_batchEpoch != m_epoch || !m_db || sqlite3_get_autocommit(m_db.get())) {
+            return ERROR_SUCCESS;
+        }
+        auto deadline = std::chrono::steady_clock::now() + kBusyDeadline;
+        for (int attempt = 0;; ++attempt) {
+            int rc = SQLITE_ERROR;
+            if (sqlite3_stmt* commit = statement(kCommit); commit != nullptr) {
+                ResetOnExit reset(commit);
+                rc = sqlite3_step(commit);
+            }
+            if (rc == SQLITE_DONE) {
+                return ERROR_SUCCESS;
+            }
+            if (!isBusy(rc) || std::chrono::steady_clock::now() >= deadline) {
+                stepSimple(kRollback);
+                return codeForWrite(rc);
+            }
+            pauseBeforeRetry(attempt);
+        }
     }
 
     LONG close(HKEY handle) {
@@ -464,6 +537,8 @@ public:
         }
         KeyId start = id;
         bool missing = false;
+        // Paths below the deleted key lead nowhere now.
+        m_pathCache.clear();
         LONG rc = writeTransaction([&]() -> int {
             id = start;
             std::size_t found = 0;
@@ -516,7 +591,7 @@ private:
     class ReadScope {
     public:
         explicit ReadScope(Registry& registry)
-            : m_registry(registry), m_active(registry.stepSimple(kBeginRead)) {}
+            : m_registry(registry), m_active(!registry.inBatch() && registry.stepSimple(kBeginRead)) {}
         ~ReadScope() { end(); }
         ReadScope(const ReadScope&) = delete;
         ReadScope& operator=(const ReadScope&) = delete;
@@ -561,11 +636,69 @@ private:
         out.assign(bytes, bytes != nullptr ? bytes + count : bytes);
     }
 
+    bool inBatch() const { return m_batchDepth > 0 && m_batchEpoch == m_epoch; }
+
+    LONG addHandle(KeyId id, REGSAM access, HKEY* result, DWORD* disposition, DWORD outcome) {
+        HKEY handle = m_nextHandle++;
+        m_handles.emplace(handle, OpenKey{id, access, m_epoch});
+        *result = handle;
+        if (disposition != nullptr) {
+            *disposition = outcome;
+        }
+        return ERROR_SUCCESS;
+    }
+
+    // The parent's id and the path with ASCII letters folded, as names compare.
+    static std::string pathCacheKey(KeyId parent, std::string_view path) {
+        std::string key = std::to_string(parent);
+        key += ':';
+        for (char c : path) {
+            key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        if (key.back() == '\\') {
+            key.pop_back();  // a trailing backslash names the same key
+        }
+        return key;
+    }
+
+    // True while no other connection has committed since the cache was filled
+    // (our own changes keep it right: key deletions clear it). Inside a batch
+    // no other connection can write at all.
+    bool pathCacheValid() {
+        if (inBatch()) {
+            return true;
+        }
+        sqlite3_stmt* s = statement(kDataVersion);
+        if (s == nullptr) {
+            return false;
+        }
+        ResetOnExit reset(s);
+        if (stepRetrying(s) != SQLITE_ROW) {
+            return false;
+        }
+        const sqlite3_int64 version = sqlite3_column_int64(s, 0);
+        if (version != m_pathCacheVersion) {
+            m_pathCache.clear();
+            m_pathCacheVersion = version;
+        }
+        return true;
+    }
+
+    void rememberPath(const std::string& key, KeyId id) {
+        // Bounded: a program opens a few hundred distinct keys at most.
+        if (m_pathCache.size() >= kPathCacheLimit) {
+            m_pathCache.clear();
+        }
+        m_pathCache[key] = id;
+    }
+
     // The environment that decides the home folder; compared at each call so that a
     // changed home opens its own database.
+    static constexpr const char* kHomeVariables[] = {"VELMOOR_HOME", "XDG_DATA_HOME", "HOME"};
+
     static std::string homeEnvironment() {
         std::string key;
-        for (const char* name : {"VELMOOR_HOME", "XDG_DATA_HOME", "HOME"}) {
+        for (const char* name : kHomeVariables) {
             const char* value = std::getenv(name);
             key += value != nullptr ? value : "";
             key += '\n';
@@ -573,13 +706,24 @@ private:
         return key;
     }
 
+    // Compares without building the text: this runs at every call.
+    bool sameEnvironment() const {
+        std::string_view kept = m_environment;
+        for (const char* name : kHomeVariables) {
+            const char* value = std::getenv(name);
+            std::string_view now = value != nullptr ? value : "";
+            if (kept.size() < now.size() + 1 || kept.substr(0, now.size()) != now || kept[now.size()] != '\n') {
+                return false;
+            }
+            kept.remove_prefix(now.size() + 1);
+        }
+        return kept.empty();
+    }
+
     LONG ensureOpen() {
         pid_t pid = ::getpid();
-        if (m_db && pid == m_pid) {
-            std::string env = homeEnvironment();
-            if (env == m_environment) {
-                return ERROR_SUCCESS;
-            }
+        if (m_db && pid == m_pid && sameEnvironment()) {
+            return ERROR_SUCCESS;
         }
         if (m_db && pid != m_pid) {
             // A connection must not be used across fork: abandon the parent's.
@@ -593,6 +737,8 @@ private:
         }
         m_db.reset();
         m_handles.clear();
+        m_pathCache.clear();
+        m_pathCacheVersion = -1;
         ++m_epoch;
         m_pid = pid;
         m_environment = homeEnvironment();
@@ -789,6 +935,20 @@ private:
     // whole transaction is rolled back and run again.
     template <class Body>
     LONG writeTransaction(Body&& body) {
+        if (inBatch()) {
+            // The batch holds the write lock already; a savepoint undoes a
+            // failed body without losing the rest of the batch.
+            if (!stepSimple(kSavepoint)) {
+                return ERROR_CANTWRITE;
+            }
+            int rc = body();
+            if (rc == SQLITE_DONE) {
+                return stepSimple(kRelease) ? ERROR_SUCCESS : ERROR_CANTWRITE;
+            }
+            stepSimple(kRollbackTo);
+            stepSimple(kRelease);
+            return codeForWrite(rc);
+        }
         auto deadline = std::chrono::steady_clock::now() + kBusyDeadline;
         for (int attempt = 0;; ++attempt) {
             sqlite3_stmt* begin = statement(kBegin);
@@ -832,6 +992,11 @@ private:
     pid_t m_pid = 0;
     std::uint64_t m_epoch = 0;
     std::unordered_map<HKEY, OpenKey> m_handles;
+    static constexpr std::size_t kPathCacheLimit = 4096;
+    std::unordered_map<std::string, KeyId> m_pathCache;
+    sqlite3_int64 m_pathCacheVersion = -1;
+    int m_batchDepth = 0;
+    std::uint64_t m_batchEpoch = 0;
     // Handles of opened keys count up from here, far below the roots.
     HKEY m_nextHandle = 0x1000;
 };
@@ -839,6 +1004,20 @@ private:
 std::string_view nameOf(const char* text) { return text != nullptr ? std::string_view(text) : std::string_view(); }
 
 }  // namespace
+
+RegistryBatch::RegistryBatch() noexcept
+    : m_result(guarded([] { return Registry::instance().beginBatch(); })) {}
+
+RegistryBatch::~RegistryBatch() { (void)commit(); }
+
+LONG RegistryBatch::commit() noexcept {
+    if (m_result != ERROR_SUCCESS || m_done) {
+        return m_result;
+    }
+    m_done = true;
+    m_result = guarded([] { return Registry::instance().endBatch(); });
+    return m_result;
+}
 
 RegistryKey::RegistryKey(RegistryKey&& other) noexcept : m_handle(other.m_handle) {
     other.m_handle = 0;

@@ -131,6 +131,27 @@ private:
     HKEY m_handle = 0;
 };
 
+// Groups the registry calls of the process made while it lives into one write
+// transaction, committed when it ends (or at commit()): a start-up pass of many
+// reads and write-backs then takes the database's write lock and syncs its log
+// once instead of once per value. Until then the changes are not yet committed
+// (a crash loses them all, never part of one) and other processes that write
+// wait for it, so keep a batch short. Batches nest; the outermost commits. A
+// batch that could not begin leaves every call committing on its own.
+class RegistryBatch {
+public:
+    RegistryBatch() noexcept;
+    ~RegistryBatch();
+    RegistryBatch(const RegistryBatch&) = delete;
+    RegistryBatch& operator=(const RegistryBatch&) = delete;
+    // Commits now; the result of the commit (or of the failed begin).
+    LONG commit() noexcept;
+
+private:
+    LONG m_result;
+    bool m_done = false;
+};
+
 // The Windows-shaped functions. A null name means the empty name (the key's default
 // value, or the key itself). `reserved`, the class text and security attributes are
 // ignored; the last-write time of an enumerated key is reported as zero.

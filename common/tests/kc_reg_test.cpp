@@ -305,6 +305,27 @@ TEST(CKcReg, MissingKeyFailsReadsAndWritesCreateIt) {
                        "Value", value));
 }
 
+TEST(CKcReg, SectionKeyDeletedUnderItIsLookedUpAgain) {
+    // The object keeps its section's key open between calls; a key deleted
+    // meanwhile (here, as by another program) reads as missing and a write
+    // makes it again, never a write into the deleted key.
+    CKcReg reg(kCompany, kProduct, kVersion, "Kept");
+    DWORD number = 7;
+    ASSERT_TRUE(reg.SetDword(nullptr, "Value", &number));
+    ASSERT_TRUE(reg.GetDword(nullptr, "Value", &number));
+    ASSERT_EQ(RegDeleteKey(HKEY_CURRENT_USER, "Software\\Quennel\\Velmoor\\1.000.0\\Kept"), ERROR_SUCCESS);
+    EXPECT_FALSE(reg.GetDword(nullptr, "Value", &number));
+    DWORD fallback = 9;
+    EXPECT_TRUE(reg.GetDwordDefault(nullptr, "Value", &fallback));
+    RegistryValue value;
+    ASSERT_TRUE(stored(HKEY_CURRENT_USER, "Software\\Quennel\\Velmoor\\1.000.0\\Kept", "Value", value));
+    EXPECT_EQ(value.data, (std::vector<BYTE>{9, 0, 0, 0}));
+    // Another section of the same object has its own key.
+    EXPECT_TRUE(reg.SetDword("Other", "Value", &number));
+    EXPECT_TRUE(reg.GetDword(nullptr, "Value", &number));
+    EXPECT_EQ(number, 9u);
+}
+
 TEST(CKcReg, CurrentValueOperations) {
     CKcReg reg(kCompany, kProduct, kVersion, "Video");
     reg.SetValueName("NoVideoText");

@@ -566,3 +566,95 @@ TEST(Registry, DamagedDatabaseIsKeptAsideAndAFreshOneStarts) {
         ::setenv("VELMOOR_HOME", home.c_str(), 1);
     }
 }
+
+namespace {
+
+// What another process sees: "missing", "deleted key" or the value's text.
+std::string valueSeenElsewhere(const std::string& path, const std::string& name) {
+    RegistryKey key;
+    if (RegistryKey::open(HKEY_CURRENT_USER, path, KEY_READ, key) != ERROR_SUCCESS) {
+        return "no key";
+    }
+    RegistryValue value;
+    if (key.readValue(name, value) != ERROR_SUCCESS) {
+        return "missing";
+    }
+    return std::string(value.data.begin(), value.data.end());
+}
+
+}  // namespace
+
+// args: key path, value name, expected; exit 0 when this process sees it so.
+VELMOOR_TEST_CHILD(registry_reader) { return valueSeenElsewhere(args.at(0), args.at(1)) == args.at(2) ? 0 : 1; }
+
+VELMOOR_TEST_CHILD(registry_deleter) { return RegDeleteKey(HKEY_CURRENT_USER, args.at(0).c_str()) == ERROR_SUCCESS ? 0 : 1; }
+
+// Values of the registry key named `name` as another connection sees them.
+int valuesSeenByAnotherConnection(const char* name) {
+    sqlite3* db = nullptr;
+    const std::string file = (homeFolder() / "registry.db").string();
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return -1;
+    }
+    sqlite3_stmt* s = nullptr;
+    int count = -1;
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM vals JOIN keys ON vals.key = keys.id WHERE keys.name = ?1", -1,
+                           &s, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(s, 1, name, -1, SQLITE_STATIC);
+        if (sqlite3_step(s) == SQLITE_ROW) count = sqlite3_column_int(s, 0);
+    }
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return count;
+}
+
+TEST(Registry, BatchCommitsEverythingAtItsEnd) {
+    const std::string path = std::string(kBase) + "\\Batch";
+    {
+        RegistryBatch batch;
+        RegistryKey key = createdKey(HKEY_CURRENT_USER, path);
+        ASSERT_EQ(key.setValue("a", REG_SZ, reinterpret_cast<const BYTE*>("one"), 3), ERROR_SUCCESS);
+        {
+            RegistryBatch nested;  // joins the outer one: nothing commits here
+        }
+        ASSERT_EQ(key.setValue("b", REG_SZ, reinterpret_cast<const BYTE*>("two"), 3), ERROR_SUCCESS);
+        // This process reads its own writes; another connection sees nothing
+        // before the commit.
+        RegistryValue value;
+        ASSERT_EQ(key.readValue("a", value), ERROR_SUCCESS);
+        EXPECT_EQ(value.data, bytesOf("one"));
+        EXPECT_EQ(valuesSeenByAnotherConnection("Batch"), 0);
+        // A failed call inside the batch undoes only itself.
+        EXPECT_EQ(key.deleteValue("never written"), ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(batch.commit(), ERROR_SUCCESS);
+        EXPECT_EQ(valuesSeenByAnotherConnection("Batch"), 2);
+    }
+    for (const auto& [name, text] : {std::pair{"a", "one"}, std::pair{"b", "two"}}) {
+        EXPECT_EQ(velmoor::testing::ChildProcess::start("registry_reader", {path, name, text})
+                      .wait(std::chrono::seconds(30)),
+                  0)
+            << name;
+    }
+}
+
+TEST(Registry, KeyDeletedByAnotherProcessIsNotOpenedFromMemory) {
+    const std::string path = std::string(kBase) + "\\Remembered\\Deep";
+    {
+        RegistryKey key = createdKey(HKEY_CURRENT_USER, path);
+        RegistryKey again;
+        ASSERT_EQ(RegistryKey::open(HKEY_CURRENT_USER, path, KEY_READ, again), ERROR_SUCCESS);
+    }
+    ASSERT_EQ(velmoor::testing::ChildProcess::start("registry_deleter", {std::string(kBase) + "\\Remembered"})
+                  .wait(std::chrono::seconds(30)),
+              0);
+    RegistryKey gone;
+    EXPECT_EQ(RegistryKey::open(HKEY_CURRENT_USER, path, KEY_READ, gone), ERROR_FILE_NOT_FOUND);
+    // Created again, it is a new key with none of the old values.
+    RegistryKey fresh = createdKey(HKEY_CURRENT_USER, path);
+    std::string name;
+    EXPECT_EQ(fresh.enumValue(0, name), ERROR_NO_MORE_ITEMS);
+    // Deleted by this process, the same.
+    ASSERT_EQ(RegDeleteKey(HKEY_CURRENT_USER, (std::string(kBase) + "\\Remembered").c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(RegistryKey::open(HKEY_CURRENT_USER, path, KEY_READ, gone), ERROR_FILE_NOT_FOUND);
+}
