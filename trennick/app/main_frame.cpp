@@ -1,9 +1,12 @@
 #include "trennick/app/main_frame.h"
 
+#include "platform/registry.h"
+
 #include "common/kc_reg.h"
 #include "common/product_registry.h"
 #include "common/lumo_deb.h"
 #include "platform/local_bus.h"
+#include "platform/registry.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/event_file.h"
 #include "tavicore/log_write.h"
@@ -438,6 +441,9 @@ void CMainFrame::enableButton(WPARAM id, bool on) {
 
 int CMainFrame::OnCreate() {
     m_pTimeMsgBox = std::make_unique<CTimeMsgBox>();
+    // The start-up pass reads every setting and writes each back: one
+    // registry transaction for all of them.
+    platform::RegistryBatch startUpPass;
     m_settings.ReadGenSettings();
     // This station's identity: its GUID, created at the first start.
     {
@@ -454,6 +460,7 @@ int CMainFrame::OnCreate() {
     m_settings.ReadCommsSettings(m_netInUse);
     m_settings.ReadCaldrinSettings();
     m_settings.ReadVideoSettings();
+    (void)startUpPass.commit();
 
     m_pRemoteDB = std::make_unique<CDBLumoRemote>();
     m_app.m_pRemoteDB = m_pRemoteDB.get();
@@ -559,16 +566,7 @@ void CMainFrame::DoLoopProcess() {
             }
         }
         CPacketConnection& link = *m_pConnection;
-        const LONG read = link.TimeToRead();
-        if (read == -3) {
-            // A call came up: open the session with our hello.
-            link.SendHello();
-        } else if (read == -4 || read == -5) {
-            if (!link.IsTargetNotConnected()) {
-                LUMO_TRACE(5, "Disconnected: TimeToRead returned %ld (DLP)\n", static_cast<long>(read));
-            }
-            MakeDisconnect(kReasonNone, 0);
-        }
+        ReactToRead(link.TimeToRead());
         if (link.IsLinkUp() && link.CheckTimeOuts() == -2) {
             MakeDisconnect(kReasonNone, 0);
         }
@@ -626,6 +624,29 @@ void CMainFrame::DoLoopProcess() {
     }
     if (m_timerActive && !m_destroyed) platform::SetTimer(Hwnd(), kMainTimerId, kMainTimerPeriodMs);
     SendIAmAlive();
+}
+
+void CMainFrame::ReactToRead(LONG read) {
+    CPacketConnection& link = *m_pConnection;
+    if (read == -3) {
+        // A call came up: open the session with our hello.
+        link.SendHello();
+    } else if (read == -4 || read == -5) {
+        if (!link.IsTargetNotConnected()) {
+            LUMO_TRACE(5, "Disconnected: TimeToRead returned %ld (DLP)\n", static_cast<long>(read));
+        }
+        MakeDisconnect(kReasonNone, 0);
+    }
+}
+
+void CMainFrame::OnLinkDataReady() {
+    // Bytes arrived: the read part of the pass runs now, so a file block is
+    // answered and the next one sent without waiting for the timer. Inside a
+    // pass (a box it shows runs the loop) the pass itself reads them.
+    if (m_destroyed || m_passRunning) return;
+    m_passRunning = true;
+    ReactToRead(m_pConnection->TimeToRead());
+    m_passRunning = false;
 }
 
 void CMainFrame::DoIdleStep() {
@@ -1504,6 +1525,9 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case kMsgTickFence:
         m_dropQueuedTicks = false;
+        return 0;
+    case kMsgLinkDataReady:
+        OnLinkDataReady();
         return 0;
     case kMsgPostCreate:
         PostCreate();

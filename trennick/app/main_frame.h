@@ -103,6 +103,8 @@ public:
     void MainTimerProc(platform::UINT_PTR id);
     void OnMainTimerTick();
     void DoLoopProcess();
+    // Runs the link's read pass as soon as its transport reports bytes.
+    void OnLinkDataReady();
     void DoIdleStep();
     void UpdateStatus();
     void UpdateCaption(bool force);
@@ -235,6 +237,9 @@ private:
     class ChatCapture;
 
     void buildWidgets();
+    // Answers what a read pass returned: a call up (-3) sends our hello, a
+    // line lost (-4, -5) disconnects.
+    void ReactToRead(LONG read);
     std::string peerText() const;
     void notAvailable(const char* what);
     int message(UINT stringId, int kind, const std::string& fallback);

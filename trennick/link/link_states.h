@@ -15,4 +15,12 @@ inline constexpr LONG CS_CONNECTING = 6;
 // Sent to the owner window when a call or connection is up (0, 0).
 inline constexpr UINT kMsgLinkUp = 32895;
 
+// Sent (by a transport that reads on the owner's thread) or posted (by one
+// that reads on its own thread) to the owner window when bytes arrived on the
+// line (0, 0): the owner runs its read pass (TimeToRead) at once instead of at
+// its next timer pass, so a block is answered, and the next one sent, as soon
+// as the line allows. A transport keeps at most one in flight: the next goes
+// only after a read pass has begun.
+inline constexpr UINT kMsgLinkDataReady = 0x80F1;
+
 }  // namespace trennick

@@ -498,6 +498,8 @@ LONG NET_CheckRead(CINet* net, BYTE* buffer, DWORD size) {
     }
 }
 
+int NET_StreamFd(CINet* net) { return net != nullptr ? net->streamFd.load() : -1; }
+
 int NET_WaitStream(CINet* net, bool wantWrite, int wakeFd, int timeoutMs) {
     if (net == nullptr) return -1;
     const int fd = net->streamFd;

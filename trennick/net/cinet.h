@@ -71,6 +71,9 @@ LONG NET_SendBlocks(CINet* net, const NetBlock* blocks, DWORD count);
 // Reads what is there (0 when nothing), -1 when not connected, or
 // kNetStreamEnded.
 LONG NET_CheckRead(CINet* net, BYTE* buffer, DWORD size);
+// The stream socket's descriptor (-1 without one), for the owner's read
+// notifier; it stays valid until the owner changes the state.
+int NET_StreamFd(CINet* net);
 // Waits up to timeoutMs (-1: no limit) until the stream is readable (wantWrite
 // false) or writable (true), or wakeFd becomes readable. Returns 1 when the
 // stream is ready, 0 on time-out or wake, -1 when there is no stream.

@@ -50,6 +50,13 @@ CInetConnection::CInetConnection(const LinkServices& services, const InetOptions
     readSettings(options);
     m_callPort = m_connectToPort;
     m_transport = std::make_unique<Nimbranet>(m_listenPort, m_connectToPort, m_useTcp);
+    // The transport reads on this (the owner's) thread, so the notice is
+    // handed over at once rather than queued behind the loop's other events.
+    m_transport->SetReceiveNotice([this] {
+        if (m_ownerWindow != nullptr && !m_dataNoticePending.exchange(true)) {
+            m_ownerWindow->sendMessage(kMsgLinkDataReady, 0, 0);
+        }
+    });
     m_lastActivityMs = now();
     g_pInetConnection = this;
 }
@@ -346,6 +353,9 @@ void CInetConnection::banner(bool connect) {
 }
 
 LONG CInetConnection::CheckReads() {
+    // From here on, bytes that arrive post a new notice: what is queued now is
+    // read by this pass.
+    m_dataNoticePending = false;
     if (m_PermanentFault) return 0;
 
     if (m_transport->QueueSize(0, nullptr) > m_maxReadQueueBytes) {

@@ -18,6 +18,7 @@
 #include "trennick/net/inet_frame.h"
 #include "trennick/net/nimbranet.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -146,6 +147,9 @@ private:
     std::vector<BYTE> m_buffers[2];
     DWORD m_fills[2] = {0, 0};
     std::unique_ptr<Nimbranet> m_transport;
+    // A data notice is posted and no read pass has begun since (read thread
+    // and owner thread).
+    std::atomic<bool> m_dataNoticePending{false};
     LONG m_ConnectState = CS_NOT_CONNECTED;
     BOOL m_PermanentFault = FALSE;
     DWORD m_lastActivityMs = 0;

@@ -2,6 +2,8 @@
 
 #include "trennick/link/link_trace.h"
 
+#include <QSocketNotifier>
+
 #include <chrono>
 #include <cstring>
 #include <sys/eventfd.h>
@@ -95,19 +97,40 @@ LONG Nimbranet::Read(BYTE* buffer, DWORD capacity) {
     if (length > capacity) return 0;
     std::memcpy(buffer, head.bytes.data(), length);
     m_receiveQueue.pop_front();
+    const bool wasFull = m_receiveBytes >= kReceiveQueueCapBytes;
     m_receiveBytes -= length;
+    if (wasFull && m_receiveBytes < kReceiveQueueCapBytes && m_readNotifier) {
+        // Room again: the socket is read once more, on the owner's thread
+        // (a call from another thread reaches it queued; a notifier gone by
+        // then takes its call with it).
+        QSocketNotifier* notifier = m_readNotifier.get();
+        QMetaObject::invokeMethod(notifier, [notifier] { notifier->setEnabled(true); }, Qt::QueuedConnection);
+    }
     m_receiveDrained.notify_all();
     return static_cast<LONG>(length);
 }
 
 LONG Nimbranet::Write(int queue, const BYTE* data, DWORD length) {
     if (queue < 1 || queue > 4) return 0;
-    Node node;
-    node.bytes.assign(data, data + length);
+    DWORD sent = 0;
     {
         std::lock_guard lock(m_sendLock);
+        // With nothing queued ahead of it, the block goes to the socket at once
+        // from the caller's thread: a small answer then leaves without waiting
+        // for the write thread to wake. What the socket does not take (or a
+        // failed send) is queued as usual for the write thread.
+        if (m_sendBytes == 0 && m_connected && length > 0) {
+            const NetBlock block{data, length};
+            const LONG direct = NET_SendBlocks(m_net, &block, 1);
+            if (direct > 0) sent = static_cast<DWORD>(direct);
+            if (sent >= length) return static_cast<LONG>(length);
+        }
+        Node node;
+        node.bytes.assign(data, data + length);
+        node.offset = sent;
         m_sendQueues[queue - 1].push_back(std::move(node));
-        m_sendBytes += length;
+        m_sendBytes += length - sent;
+        if (sent > 0) m_partialQueue = queue - 1;
     }
     m_sendReady.notify_all();
     return static_cast<LONG>(length);
@@ -171,6 +194,7 @@ void Nimbranet::endCallKeepingReceived() {
 }
 
 void Nimbranet::stopThreads() {
+    stopReading();
     m_stopThreads = true;
     if (m_stopFd >= 0) {
         const std::uint64_t one = 1;
@@ -184,11 +208,9 @@ void Nimbranet::stopThreads() {
         std::lock_guard lock(m_receiveLock);
     }
     m_receiveDrained.notify_all();
-    // Both threads watch the stop descriptor in every wait, so they end
-    // promptly; there is no need (and no safe way) to kill one.
-    for (std::thread* t : {&m_writeThread, &m_readThread}) {
-        if (t->joinable() && t->get_id() != std::this_thread::get_id()) t->join();
-    }
+    // The write thread watches the stop descriptor in every wait, so it ends
+    // promptly; there is no need (and no safe way) to kill it.
+    if (m_writeThread.joinable() && m_writeThread.get_id() != std::this_thread::get_id()) m_writeThread.join();
 }
 
 void Nimbranet::Close() {
@@ -227,52 +249,73 @@ void Nimbranet::onNetEvent(int event) {
 }
 
 void Nimbranet::startThreads() {
-    const bool readRunning = m_readThread.joinable();
-    const bool writeRunning = m_writeThread.joinable();
-    if (readRunning && writeRunning) return;
+    if (!m_readNotifier) startReading();
+    if (m_writeThread.joinable()) return;
     m_stopThreads = false;
     std::uint64_t drained = 0;
     [[maybe_unused]] auto n = ::read(m_stopFd, &drained, sizeof drained);
-    if (!readRunning) m_readThread = std::thread([this] { readThread(); });
-    if (!writeRunning) m_writeThread = std::thread([this] { writeThread(); });
+    m_writeThread = std::thread([this] { writeThread(); });
 }
 
-void Nimbranet::readThread() {
-    std::vector<BYTE> buffer(kReadChunkBytes);
-    while (!m_stopThreads) {
-        {
-            std::unique_lock lock(m_receiveLock);
-            if (m_receiveBytes >= kReceiveQueueCapBytes) {
-                // Leave the rest in the socket: the peer's sending stalls
-                // instead of our memory growing.
-                m_receiveDrained.wait_for(lock, std::chrono::milliseconds(10));
-                continue;
-            }
+void Nimbranet::onReadable() {
+    // The owner's thread, woken by the socket: the bytes are queued and the
+    // owner told at once, without a thread between the socket and the link.
+    {
+        std::lock_guard lock(m_receiveLock);
+        if (m_receiveBytes >= kReceiveQueueCapBytes) {
+            // Leave the rest in the socket: the peer's sending stalls instead
+            // of our memory growing. A read that makes room wakes us again.
+            if (m_readNotifier) m_readNotifier->setEnabled(false);
+            return;
         }
-        const int ready = NET_WaitStream(m_net, false, m_stopFd, -1);
-        if (ready < 0) break;
-        if (ready == 0) continue;
-        const LONG got = NET_CheckRead(m_net, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (got == kNetStreamEnded || got < 0) break;
-        if (got == 0) continue;
-        if (!m_readEnable) {
-            linkTrace(3, "Nimbranet::ReadThread() is enable to add to read Q = FALSE");
-            continue;
-        }
-        Node node;
-        node.bytes.assign(buffer.data(), buffer.data() + got);
+    }
+    const LONG got = NET_CheckRead(m_net, m_readBuffer.data(), static_cast<DWORD>(m_readBuffer.size()));
+    if (got == kNetStreamEnded || got < 0) {
+        // The close notice is on its way; nothing more to read here.
+        if (m_readNotifier) m_readNotifier->setEnabled(false);
+        return;
+    }
+    if (got == 0) return;
+    if (!m_readEnable) {
+        linkTrace(3, "Nimbranet::ReadThread() is enable to add to read Q = FALSE");
+        return;
+    }
+    Node node;
+    node.bytes.assign(m_readBuffer.data(), m_readBuffer.data() + got);
+    {
         std::lock_guard lock(m_receiveLock);
         m_receiveQueue.push_back(std::move(node));
         m_receiveBytes += static_cast<DWORD>(got);
     }
+    if (m_receiveNotice) m_receiveNotice();
+}
+
+void Nimbranet::startReading() {
+    const int fd = NET_StreamFd(m_net);
+    if (fd < 0) return;
+    m_readBuffer.resize(kReadChunkBytes);
+    auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { onReadable(); });
+    std::lock_guard lock(m_receiveLock);
+    m_readNotifier = std::move(notifier);
+}
+
+void Nimbranet::stopReading() {
+    std::unique_ptr<QSocketNotifier> notifier;
+    {
+        std::lock_guard lock(m_receiveLock);
+        notifier = std::move(m_readNotifier);
+    }
+    if (notifier) notifier->setEnabled(false);
 }
 
 void Nimbranet::writeThread() {
     std::unique_lock lock(m_sendLock);
     while (!m_stopThreads) {
         if (m_sendBytes == 0) {
-            m_sendReady.wait_for(lock, std::chrono::milliseconds(10),
-                                 [this] { return m_stopThreads || m_sendBytes > 0; });
+            // Write and stopThreads notify under the send lock: no wake-up is
+            // missed, so an idle link sleeps here without a timer.
+            m_sendReady.wait(lock, [this] { return m_stopThreads || m_sendBytes > 0; });
             continue;
         }
         if (!sendRound(lock)) {

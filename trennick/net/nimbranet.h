@@ -1,20 +1,24 @@
 #pragma once
 // Nimbranet: the byte mover under the TCP link. It keeps one receive queue and
-// four prioritised send queues, and while a call is up runs a read thread
-// (socket to receive queue) and a write thread (send queues to socket) over
-// its CINet connection object.
+// four prioritised send queues over its CINet connection object. While a call
+// is up, the owner's thread reads the socket as soon as it is readable (a
+// socket notifier) into the receive queue and tells the owner at once; a write
+// thread empties the send queues onto the socket.
 //
 // Threads: the owner thread (the one that called Open, with a running Qt
 // event loop) calls everything except that Read, Write, QueueSize and
-// FlushQueues may also come from other threads. The receive queue sits behind
-// the receive lock, the four send queues and their count behind the send lock.
+// FlushQueues may also come from other threads. The receive queue and the
+// read notifier's pointer sit behind the receive lock, the four send queues
+// and their count behind the send lock.
 // Failures: results (0, -1, status 3) and trace lines; nothing throws.
 //
 // Sending: a block is written whole or not at all from the queues' point of
 // view. When the socket takes only part of it, the rest stays at the head of
 // its own queue and is the first thing written next, before any other block of
 // any priority, so no block is ever cut into by another. A send that would
-// block counts as nothing sent. Small blocks are gathered into one system call.
+// block counts as nothing sent. A block written while nothing waits goes to
+// the socket at once from the writer's thread (what it does not take is
+// queued); queued small blocks are gathered into one system call.
 
 #include "platform/types.h"
 #include "trennick/net/cinet.h"
@@ -23,9 +27,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+class QSocketNotifier;
 
 namespace trennick {
 
@@ -53,7 +61,9 @@ public:
     // Takes the head block of the receive queue when it fits `capacity`; its
     // length, or 0 (nothing there, or the block does not fit and stays).
     LONG Read(BYTE* buffer, DWORD capacity);
-    // Copies the bytes to the tail of send queue 1-4; the length, 0 for another queue.
+    // Sends the bytes at once when nothing is queued, else (or for what the
+    // socket did not take) copies them to the tail of send queue 1-4; the
+    // length, 0 for another queue.
     LONG Write(int queue, const BYTE* data, DWORD length);
     void FlushQueues();
     // which 1: bytes waiting to be sent (*nodes: blocks in queue 2);
@@ -73,9 +83,13 @@ public:
     std::string CallerAddress() const { return NET_GetPeerAddress(m_net); }
     // How long a connect may stay pending (ms); taken by the next Open.
     void SetConnectTimeout(DWORD timeoutMs);
+    // Called on the owner's thread each time bytes join the receive queue, so
+    // the owner can read at once instead of at its next pass. It must only
+    // pass the news on (post a message); set it before the first call comes up.
+    void SetReceiveNotice(std::function<void()> notice) { m_receiveNotice = std::move(notice); }
 
-    // The read thread stops taking bytes from the socket while this many wait
-    // in the receive queue, so a peer can never make the queue grow without end.
+    // The socket is not read while this many bytes wait in the receive queue,
+    // so a peer can never make the queue grow without end.
     static constexpr DWORD kReceiveQueueCapBytes = 8u << 20;
     static constexpr DWORD kReadChunkBytes = 65536;
 
@@ -92,7 +106,10 @@ private:
     // for the next read (its last words: a chat line, "<Disconnect>").
     void endCallKeepingReceived();
     void startThreads();
-    void readThread();
+    // Watches the stream socket on the owner's thread; stopReading ends it.
+    void startReading();
+    void stopReading();
+    void onReadable();
     void writeThread();
     // One sending round under the send lock; false when the socket would block.
     bool sendRound(std::unique_lock<std::mutex>& lock);
@@ -120,9 +137,11 @@ private:
     DWORD m_sendBytes = 0;
     int m_partialQueue = -1;  // queue whose head block is partly sent
 
+    std::function<void()> m_receiveNotice;
     std::atomic<bool> m_stopThreads{false};
     int m_stopFd = -1;
-    std::thread m_readThread;
+    std::unique_ptr<QSocketNotifier> m_readNotifier;  // owner thread; pointer under the receive lock
+    std::vector<BYTE> m_readBuffer;                   // owner thread
     std::thread m_writeThread;
 };
 

@@ -3,6 +3,7 @@
 #include "common/kc_reg.h"
 #include "common/serial_port_map.h"
 #include "tavicore/product_key.h"
+#include "trennick/link/link_states.h"
 #include "trennick/link/link_trace.h"
 
 #include <algorithm>
@@ -277,12 +278,20 @@ bool CCComm::TakeSend(std::vector<BYTE>& node) {
 
 void CCComm::QueueReceived(const BYTE* data, DWORD length) {
     if (length == 0) return;
-    std::lock_guard lock(m_receiveLock);
-    m_receive.emplace_back(data, data + length);
-    m_receiveBytes += length;
+    {
+        std::lock_guard lock(m_receiveLock);
+        m_receive.emplace_back(data, data + length);
+        m_receiveBytes += length;
+    }
+    // The link reads at once instead of at its next pass; one notice at a time.
+    if (m_noticeWindow != nullptr && !m_dataNoticePending.exchange(true)) {
+        m_noticeWindow->postMessage(kMsgLinkDataReady, 0, 0);
+    }
 }
 
 DWORD CCComm::TakeReceived(BYTE* buffer, DWORD size) {
+    // What arrives from here on is read by a later take: it posts a new notice.
+    m_dataNoticePending = false;
     std::lock_guard lock(m_receiveLock);
     DWORD taken = 0;
     while (!m_receive.empty() && taken < size) {

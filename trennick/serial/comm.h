@@ -118,6 +118,8 @@ public:
     LONG QueueSend(int priority, const BYTE* data, DWORD length);
     // Takes the next node in the order 1, 3, 4, 2; false when all are empty.
     bool TakeSend(std::vector<BYTE>& node);
+    // Queues what the line brought and tells the notice window
+    // (kMsgLinkDataReady) unless a notice is still waiting for a take.
     void QueueReceived(const BYTE* data, DWORD length);
     // Whole nodes while they fit, the last one split with its tail kept.
     DWORD TakeReceived(BYTE* buffer, DWORD size);
@@ -142,6 +144,9 @@ private:
     bool m_overlapped = true;
     TTYInfo m_tty;
     LinkWindow* m_noticeWindow = nullptr;
+    // A data notice is posted and no take has begun since (read thread and
+    // the link's thread).
+    std::atomic<bool> m_dataNoticePending{false};
 
     std::mutex m_receiveLock;
     std::deque<std::vector<BYTE>> m_receive;

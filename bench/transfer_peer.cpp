@@ -1,0 +1,278 @@
+// One recorder program for the end-to-end transfer and idle benchmarks: it
+// runs the whole program (application, main frame, TCP link) on its own loop.
+//
+//   velmoor_transfer_peer listener <own port> <result file>
+//   velmoor_transfer_peer caller <own port> <listener port> <file> <result file>
+//     The caller connects to the listener, sends one file and hangs up; each
+//     writes one result line and closes as the program does. The caller
+//     writes "sent <seconds from SendFile to its confirmed end>", the listener
+//     "received <path of the file it received>".
+//   velmoor_transfer_peer idle <own port> none|wait|<peer port> <window ms> <result file>
+//     The program listens alone (none), waits for a call (wait) or calls the
+//     peer (a port); once settled (listening, or connected), it measures its
+//     own processor time over the window and writes "cpu <share of a core>".
+//     The caller then hangs up; the one that waited closes when the line goes.
+//   velmoor_transfer_peer baseline <window ms> <result file>
+//     The least a Qt program with a listening socket costs: a core
+//     application, the socket watched by a notifier, the same measurement.
+//
+// "failed <why>" otherwise. Exit code 0 when the script ran to its end.
+
+#include "tavicore/users_manager.h"
+#include "trennick/app/app_services.h"
+#include "trennick/app/frame_messages.h"
+#include "trennick/app/kiv_app.h"
+#include "trennick/app/main_frame.h"
+#include "trennick/link/packet_connection.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace trennick;
+
+namespace {
+
+class QuietUsersUi : public CUsersManagerUi {
+public:
+    int RunLoginDialog(_tag_user* typed, const char*) override {
+        std::strcpy(typed->name, "admin");
+        typed->password[0] = '\0';
+        return 1;
+    }
+    void RunDefaultPasswordWarning() override {}
+    void ShowStopMessage(UINT) override {}
+    int RunUsersDialog(CUsersManager&) override { return 0; }
+};
+
+// Answers every question "yes" and shows nothing.
+class QuietUi : public AppUi {
+public:
+    int ShowMessage(const std::string&, const std::string&, int) override { return 512; }
+    void ShowStopBox(const std::string&, const std::string&) override {}
+    CUsersManagerUi* UsersUi() override { return &m_users; }
+
+private:
+    QuietUsersUi m_users;
+};
+
+using Clock = std::chrono::steady_clock;
+
+// Processor seconds this process has used, user and system.
+double processorSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Measures the share of a core used from start() to the end of the window.
+class CpuWindow {
+public:
+    explicit CpuWindow(int windowMs) : m_windowMs(windowMs) {}
+    void start() {
+        m_wall = Clock::now();
+        m_cpu = processorSeconds();
+        m_started = true;
+    }
+    bool started() const { return m_started; }
+    bool done() const { return m_started && Clock::now() - m_wall >= std::chrono::milliseconds(m_windowMs); }
+    std::string result() const {
+        const double wall = std::chrono::duration<double>(Clock::now() - m_wall).count();
+        return "cpu " + std::to_string((processorSeconds() - m_cpu) / wall);
+    }
+
+private:
+    int m_windowMs;
+    bool m_started = false;
+    Clock::time_point m_wall;
+    double m_cpu = 0;
+};
+
+AppServices quietServices(QuietUi& ui) {
+    AppServices services;
+    services.ui = &ui;
+    services.sleep = [](DWORD) {};
+    services.showWindows = false;
+    return services;
+}
+
+// The program measured while it rests. The script looks at it rarely (each
+// 50 ms), so its own cost stays out of the measurement.
+int runIdle(const std::vector<std::string>& args) {
+    const std::string& peer = args.at(2);
+    const bool alone = peer == "none";
+    const bool waits = peer == "wait";
+    const bool calls = !alone && !waits;
+    QuietUi ui;
+    std::vector<std::string> line = {"/NOSPLASH", "/I", calls ? "/U2" : "/U1", "/P=" + args.at(1)};
+    if (calls) {
+        line.push_back("/D=127.0.0.1:" + peer);
+        line.push_back("/C");
+    }
+    CKivApp app(line, "", quietServices(ui));
+    CpuWindow window(std::stoi(args.at(3)));
+    std::string result = "failed unfinished";
+    int step = 0;
+    Clock::time_point settledAt;
+    QTimer script;
+    script.setInterval(50);
+    QObject::connect(&script, &QTimer::timeout, [&] {
+        CMainFrame* frame = app.MainFrame();
+        if (frame == nullptr || !frame->PostCreateDone() || frame->IsDestroyed()) return;
+        CPacketConnection& link = *frame->Connection();
+        switch (step) {
+        case 0:  // settled: listening alone, or the call is up
+            if (!alone && !link.IsConnected()) return;
+            settledAt = Clock::now();
+            step = 1;
+            break;
+        case 1:  // start-up work and the hello exchange are over
+            if (Clock::now() - settledAt < std::chrono::seconds(1)) return;
+            window.start();
+            step = 2;
+            break;
+        case 2:
+            if (!window.done()) return;
+            result = window.result();
+            if (calls) frame->MakeDisconnect(kReasonAskDisconnect, 0);
+            step = 3;
+            break;
+        case 3:
+            if (!alone && link.IsConnected()) return;
+            platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+            step = 4;
+            break;
+        default:
+            break;
+        }
+    });
+    script.start();
+    const int code = app.Run();
+    std::ofstream(args.at(4)) << result << "\n";
+    return code == 0 && step == 4 ? 0 : 1;
+}
+
+int runBaseline(const std::vector<std::string>& args) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0) {
+        std::ofstream(args.at(2)) << "failed listening socket\n";
+        return 1;
+    }
+    QSocketNotifier notifier(fd, QSocketNotifier::Read);
+    CpuWindow window(std::stoi(args.at(1)));
+    std::string result;
+    QTimer script;
+    script.setInterval(50);
+    QObject::connect(&script, &QTimer::timeout, [&] {
+        if (!window.started()) {
+            window.start();
+        } else if (window.done()) {
+            result = window.result();
+            QCoreApplication::exit(0);
+        }
+    });
+    script.start();
+    const int code = QCoreApplication::exec();
+    ::close(fd);
+    std::ofstream(args.at(2)) << result << "\n";
+    return code;
+}
+
+int run(const std::vector<std::string>& args) {
+    const bool caller = args.at(0) == "caller";
+    const std::string resultPath = caller ? args.at(4) : args.at(2);
+    QuietUi ui;
+    std::vector<std::string> line = {"/NOSPLASH", "/I", caller ? "/U2" : "/U1", "/P=" + args.at(1)};
+    if (caller) {
+        line.push_back("/D=127.0.0.1:" + args.at(2));
+        line.push_back("/C");
+    }
+    CKivApp app(line, "", quietServices(ui));
+
+    int step = 0;
+    std::string result = "failed unfinished";
+    Clock::time_point started;
+    QTimer script;
+    script.setInterval(1);  // the end of a transfer is seen within a millisecond
+    QObject::connect(&script, &QTimer::timeout, [&] {
+        CMainFrame* frame = app.MainFrame();
+        if (frame == nullptr || !frame->PostCreateDone() || frame->IsDestroyed()) return;
+        CPacketConnection& link = *frame->Connection();
+        switch (step) {
+        case 0:
+            if (!link.IsConnected()) return;
+            if (caller) {
+                started = Clock::now();
+                if (!frame->SendFile(args.at(3), "")) {
+                    result = "failed file refused";
+                    step = 2;
+                    return;
+                }
+            }
+            step = 1;
+            break;
+        case 1:
+            if (caller) {
+                if (frame->LastSendResult() == 0) return;
+                const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+                result = frame->LastSendResult() == 6 ? "sent " + std::to_string(seconds)
+                                                      : "failed send ended with " +
+                                                            std::to_string(frame->LastSendResult());
+                frame->MakeDisconnect(kReasonAskDisconnect, 0);
+            } else {
+                if (frame->LastReceivedFile().empty()) return;
+                result = "received " + frame->LastReceivedFile();
+            }
+            step = 2;
+            break;
+        case 2:
+            if (link.IsConnected()) return;
+            platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+            step = 3;
+            break;
+        default:
+            break;
+        }
+    });
+    script.start();
+    const int code = app.Run();
+    std::ofstream(resultPath) << result << "\n";
+    return code == 0 && step == 3 && result.rfind("failed", 0) != 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const std::string role = args.empty() ? "" : args[0];
+    if (role == "baseline" && args.size() == 3) {
+        QCoreApplication application(argc, argv);
+        return runBaseline(args);
+    }
+    QApplication application(argc, argv);
+    if (role == "idle" && args.size() == 5) return runIdle(args);
+    if ((role == "caller" && args.size() == 5) || (role == "listener" && args.size() == 3)) return run(args);
+    std::fprintf(stderr,
+                 "usage: velmoor_transfer_peer listener <port> <result> | caller <port> <peer port> <file> <result>"
+                 " | idle <port> none|wait|<peer port> <window ms> <result> | baseline <window ms> <result>\n");
+    return 2;
+}
