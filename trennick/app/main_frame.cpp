@@ -1,6 +1,5 @@
 #include "trennick/app/main_frame.h"
 
-#include "platform/registry.h"
 
 #include "common/kc_reg.h"
 #include "common/product_registry.h"
@@ -441,9 +440,6 @@ void CMainFrame::enableButton(WPARAM id, bool on) {
 
 int CMainFrame::OnCreate() {
     m_pTimeMsgBox = std::make_unique<CTimeMsgBox>();
-    // The start-up pass reads every setting and writes each back: one
-    // registry transaction for all of them.
-    platform::RegistryBatch startUpPass;
     m_settings.ReadGenSettings();
     // This station's identity: its GUID, created at the first start.
     {
@@ -460,7 +456,6 @@ int CMainFrame::OnCreate() {
     m_settings.ReadCommsSettings(m_netInUse);
     m_settings.ReadCaldrinSettings();
     m_settings.ReadVideoSettings();
-    (void)startUpPass.commit();
 
     m_pRemoteDB = std::make_unique<CDBLumoRemote>();
     m_app.m_pRemoteDB = m_pRemoteDB.get();
