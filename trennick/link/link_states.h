@@ -21,6 +21,6 @@ inline constexpr UINT kMsgLinkUp = 32895;
 // its next timer pass, so a block is answered, and the next one sent, as soon
 // as the line allows. A transport keeps at most one in flight: the next goes
 // only after a read pass has begun.
-inline constexpr UINT kMsgLinkDataReady = 0x80F1;
+inline constexpr UINT kMsgLinkDataReady = 0x80FE;
 
 }  // namespace trennick
