@@ -257,7 +257,7 @@ void predictH261(KcExpandContextData& ctx, int mbx, int mby, int mvx, int mvy, b
 // Copies every changed macroblock from store A to store B.
 void updateReference(KcExpandContextData& ctx);
 
-inline int macroblockLuma(const KcExpandContextData& ctx, int mb) { return mb * 256; }
+inline int macroblockLuma(const KcExpandContextData& /*ctx*/, int mb) { return mb * 256; }
 inline int macroblockCb(const KcExpandContextData& ctx, int mb) { return ctx.layout.cbOffset + mb * 64; }
 inline int macroblockCr(const KcExpandContextData& ctx, int mb) { return ctx.layout.crOffset + mb * 64; }
 

@@ -73,7 +73,7 @@ bool H261Decoder::setFormat(int format) {
     return true;
 }
 
-void H261Decoder::run(const std::uint8_t* data, std::uint32_t length) {
+void H261Decoder::run(const std::uint8_t* /*data*/, std::uint32_t length) {
     bool inGob = false;
     bool anyGob = false;
     m_quant = std::max(1, m_ctx.quantiser);

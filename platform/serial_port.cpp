@@ -722,7 +722,7 @@ DWORD SerialPort::clearErrors(DWORD& errors, SerialQueueCounts& counts) {
     return ERROR_SUCCESS;
 }
 
-DWORD SerialPort::sendBreak(DWORD durationMs) {
+DWORD SerialPort::sendBreak(DWORD /*durationMs*/) {
     if (m_fd < 0) return ERROR_INVALID_HANDLE;
     return tcsendbreak(m_fd, 0) == 0 ? ERROR_SUCCESS : codeFromErrno(errno);
 }

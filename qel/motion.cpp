@@ -122,7 +122,7 @@ bool entriesReady(const MotionState* state) {
            state->history[state->previous].size() == state->entrySize;
 }
 
-void rebuildBlockMask(QelMotionContext* context, MotionState* state) {
+void rebuildBlockMask(QelMotionContext* /*context*/, MotionState* state) {
     const auto& luma = state->key.comp_info[0];
     const std::size_t length = std::size_t(luma.width_in_blocks) * luma.height_in_blocks;
     if (length == state->blockMask.size() && !state->regionChanged) {

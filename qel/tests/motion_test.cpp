@@ -280,7 +280,7 @@ TEST(QelMotion, EverythingFailsWhileTheLibraryIsClosed) {
     QelMotionContext context{};
     int mcu = 0;
     DWORD length = 0;
-    BYTE message[64];
+    BYTE message[64] = {};
     EXPECT_EQ(QEL_open_image(&context, message, sizeof message), 0);
     EXPECT_EQ(QEL_compare(&context, &mcu, 1), 0);
     EXPECT_EQ(QEL_set_delta(&context, 3), nullptr);

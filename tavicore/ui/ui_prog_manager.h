@@ -42,8 +42,8 @@ public:
     int FindFile(const char* path);
     // Opens the file as the desktop would (a program is started); 1 on success.
     int LaunchApp(platform::HWND owner, const char* file);
-    int DoVideoSource(CLumora* capture, CDBLumo* database, WORD adapter, QWidget* parent) { return 1; }
-    int DoCameraProperties(CDBLumo* database, CLumora* capture, WORD adapter, QWidget* parent, WORD camera) {
+    int DoVideoSource(CLumora* /*capture*/, CDBLumo* /*database*/, WORD /*adapter*/, QWidget* /*parent*/) { return 1; }
+    int DoCameraProperties(CDBLumo* /*database*/, CLumora* /*capture*/, WORD /*adapter*/, QWidget* /*parent*/, WORD /*camera*/) {
         return 1;
     }
 

@@ -131,30 +131,30 @@ public:
     // into the peer's main frame) and 0x01 (takes no station-to-station calls).
     virtual WORD localCapabilityFlags() { return 0; }
     // The peer's station data from its hello, and its capability bit 0x04.
-    virtual void setRemoteStationData(const BYTE (&data)[kStationDataBytes], BYTE stationByte,
-                                      bool capabilityFlag) {}
+    virtual void setRemoteStationData(const BYTE (&/*data*/)[kStationDataBytes], BYTE /*stationByte*/,
+                                      bool /*capabilityFlag*/) {}
     // A valid site info of the peer (texts terminated within their fields).
-    virtual void recordRemoteSite(const SiteInfoBlock& site) {}
+    virtual void recordRemoteSite(const SiteInfoBlock& /*site*/) {}
     // The status panel's data lamp (ShowDataLamp).
-    virtual void showDataLamp(int on, DWORD durationMs) {}
+    virtual void showDataLamp(int /*on*/, DWORD /*durationMs*/) {}
     // Activity-log entry of a received "<Attend TIMEOUT>".
     virtual void logAttendTimeout() {}
     // The site information the main frame holds for the connected station;
     // false when it holds none.
-    virtual bool remoteSiteInfo(SiteInfoBlock& site) { return false; }
+    virtual bool remoteSiteInfo(SiteInfoBlock& /*site*/) { return false; }
     // Stores the peer's hardware profile in the remote station's settings database.
-    virtual void storeRemoteHWProfile(const tagHWProfile& profile) {}
+    virtual void storeRemoteHWProfile(const tagHWProfile& /*profile*/) {}
     // Runs `edit` on this station's hardware profile under the settings
     // database's lock and writes the profile back when `edit` returns true.
     // False when there is no settings database.
-    virtual bool editLocalHWProfile(const std::function<bool(tagHWProfile&)>& edit) { return false; }
+    virtual bool editLocalHWProfile(const std::function<bool(tagHWProfile&)>& /*edit*/) { return false; }
     // Shows a string resource in the main frame's timed message box (empty
     // caption, kind 10); false when there is no main window.
-    virtual bool showTimedNotice(UINT stringId) { return false; }
+    virtual bool showTimedNotice(UINT /*stringId*/) { return false; }
     // The main frame's video settings as a video opening sends them: the
     // 52-byte record, the remote window's frame rate and the default quality.
     // False when there are none (a zero record, rate and quality are sent).
-    virtual bool mainVideoSettings(std::array<BYTE, 52>& record, int& frameRate, WORD& quality) { return false; }
+    virtual bool mainVideoSettings(std::array<BYTE, 52>& /*record*/, int& /*frameRate*/, WORD& /*quality*/) { return false; }
 };
 
 // The users manager's scrambling and this station's identity.
@@ -176,7 +176,7 @@ public:
     virtual void protocolVersionKnown(int protocolVersion) = 0; // 1 or 2
     virtual void postMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
     // The peer's hardware profiles arrived: `adapters` were detected.
-    virtual void hwProfilesReceived(int adapters) {}
+    virtual void hwProfilesReceived(int /*adapters*/) {}
 };
 
 // The kit channel object that drives the serial-out device with the messages
@@ -210,9 +210,9 @@ public:
     virtual ~LinkVideoWindow() = default;
     virtual int UpdateVideoMgr() = 0;
     // The peer's video settings: its video state and three 32-bit values.
-    virtual void OnNewVideoSettings(WORD remoteVideoState, DWORD a, DWORD b, DWORD c) {}
+    virtual void OnNewVideoSettings(WORD /*remoteVideoState*/, DWORD /*a*/, DWORD /*b*/, DWORD /*c*/) {}
     // Frame rate 1 to 100 when the peer placed the call.
-    virtual void SetFrameRate(int rate) {}
+    virtual void SetFrameRate(int /*rate*/) {}
 };
 
 }  // namespace trennick

@@ -227,7 +227,7 @@ LONG CPacketConnection::SetMicLevel(LONG) { return 0; }
 LONG CPacketConnection::ToggleSpeakerMute() { return 0; }
 LONG CPacketConnection::SpeakerKey() { return 0; }
 LONG CPacketConnection::SetSpeakerLevel(LONG) { return 0; }
-DWORD CPacketConnection::GetQueueSizeUnchecked(int queue) { return 0; }
+DWORD CPacketConnection::GetQueueSizeUnchecked(int /*queue*/) { return 0; }
 LONG CPacketConnection::AppendVoiceChar(char) { return 0; }
 LONG CPacketConnection::AppendVoiceText(const char*) { return 0; }
 

@@ -172,7 +172,7 @@ void CWinComms::ClearLoopBack() {
     m_loopBytes = 0;
 }
 
-LONG CWinComms::StartComm_NULLModem(std::unique_ptr<platform::SerialPort> port, DWORD baudRate) {
+LONG CWinComms::StartComm_NULLModem(std::unique_ptr<platform::SerialPort> port, DWORD /*baudRate*/) {
     return WinAttach(std::move(port), true);
 }
 

@@ -36,7 +36,7 @@ class CAboutSource {
 public:
     virtual ~CAboutSource() = default;
     virtual int QueryButtonEnabled() = 0;
-    virtual void FillImage(CImageWnd& image) {}
+    virtual void FillImage(CImageWnd& /*image*/) {}
 };
 
 class CAboutDlg : public QDialog {

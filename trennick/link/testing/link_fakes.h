@@ -87,7 +87,7 @@ public:
         remoteFlag = flag;
     }
     void recordRemoteSite(const SiteInfoBlock& site) override { sites.push_back(site); }
-    void showDataLamp(int on, DWORD ms) override { lamps.push_back(ms); }
+    void showDataLamp(int /*on*/, DWORD ms) override { lamps.push_back(ms); }
     void logAttendTimeout() override { ++attendLogs; }
     bool remoteSiteInfo(SiteInfoBlock& site) override {
         if (sites.empty()) return false;

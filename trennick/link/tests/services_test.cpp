@@ -231,7 +231,9 @@ TEST_F(Services, TextRequestsChangeTheLocalProfileOrAreRefused) {
             EXPECT_EQ(std::memcmp(&zero, &p.hostB.localProfile, sizeof zero), 0);
         }
         if (c.check) c.check(p.hostB.localProfile);
-        if (c.trace) EXPECT_EQ(tracesHolding(c.trace), 1);
+        if (c.trace) {
+            EXPECT_EQ(tracesHolding(c.trace), 1);
+        }
     }
 }
 
@@ -571,7 +573,9 @@ TEST(Notifications, UserNoticesOrTraces) {
         setLinkTraceSink(previous);
         EXPECT_EQ(peer.host.timedNotices, c.shown);
         EXPECT_EQ(peer.window.count(kMsgNotificationShown), c.shown.empty() ? 0 : 1);
-        if (c.trace) EXPECT_GE(tracesHolding(c.trace), 1);
+        if (c.trace) {
+            EXPECT_GE(tracesHolding(c.trace), 1);
+        }
         EXPECT_EQ(peer.link.dropped, 0);  // the link stays up
     }
 }

@@ -3,10 +3,11 @@
 // modems on serial ports.
 //
 // Lines: the environment variable VELMOOR_TAPI_LINES ("Name=PORT;Name=PORT",
-// tests) or else the REG_SZ values of HKEY_CURRENT_USER\software\Quennel\
-// Velmoor\Common\TelephonyLines (value name: the line name; data: the port,
-// "COM<n>" or a device path). Each line is an AT modem with the common result
-// words (OK, RING, CONNECT <rate>, BUSY, NO ANSWER, NO CARRIER, NO DIALTONE).
+// tests) or else the REG_SZ values of the key
+// HKEY_CURRENT_USER\software\Quennel\Velmoor\Common\TelephonyLines (value
+// name: the line name; data: the port, "COM<n>" or a device path). Each line
+// is an AT modem with the common result words (OK, RING, CONNECT <rate>,
+// BUSY, NO ANSWER, NO CARRIER, NO DIALTONE).
 //
 // One application at a time. lineInitialize starts an engine thread that reads
 // the open lines' modems and sends the callbacks (LINE_CALLSTATE with the call
@@ -377,7 +378,7 @@ TAPI_EXPORT LONG lineGetAddressCaps(HLINEAPP, DWORD deviceId, DWORD, DWORD, DWOR
 }
 
 TAPI_EXPORT LONG lineOpen(HLINEAPP, DWORD deviceId, HLINE* line, DWORD, DWORD, std::uintptr_t instance,
-                          DWORD privileges, DWORD mediaModes, const void*) {
+                          DWORD privileges, DWORD /*mediaModes*/, const void*) {
     std::lock_guard lock(g_lock);
     if (!g_app || !line) return LINEERR_INVALPOINTER;
     if (deviceId >= g_app->lines.size()) return LINEERR_BADDEVICEID;
@@ -520,7 +521,7 @@ TAPI_EXPORT LONG lineGetID(HLINE handle, DWORD, HCALL call, DWORD, VarString* id
     return 0;
 }
 
-TAPI_EXPORT LONG lineTranslateAddress(HLINEAPP, DWORD deviceId, DWORD, const char* address, DWORD, DWORD,
+TAPI_EXPORT LONG lineTranslateAddress(HLINEAPP, DWORD /*deviceId*/, DWORD, const char* address, DWORD, DWORD,
                                       VarString* out) {
     if (!address || !out || out->totalSize < sizeof(VarString)) return LINEERR_STRUCTURETOOSMALL;
     const std::string text(address);
