@@ -483,7 +483,9 @@ int recordUnderTrace(const std::vector<std::string>& args) {
             return 3;
         }
         char mark[kFrameMarkBytes] = {};
-        std::snprintf(mark, sizeof mark, "frame %u", unsigned(i));
+        if (std::snprintf(mark, sizeof mark, "frame %u", unsigned(i)) < 0) {  // cut to the mark's size
+            return 6;
+        }
         if (::pwrite(fd, mark, sizeof mark, 0) != ssize_t(sizeof mark)) {
             return 4;
         }

@@ -186,12 +186,14 @@ TEST(Program, DamagedSettingsAreKeptAsideAndTold) {
                   ERROR_SUCCESS);
         for (int i = 0; i < 100; ++i) {
             const DWORD v = DWORD(i);
-            key.setValue("V" + std::to_string(i), platform::REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
+            ASSERT_EQ(key.setValue("V" + std::to_string(i), platform::REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4),
+                      ERROR_SUCCESS);
         }
     }
     ::setenv("VELMOOR_HOME", ownHome.c_str(), 1);
     platform::RegistryKey here;
-    platform::RegistryKey::create(platform::HKEY_CURRENT_USER, "Software", platform::KEY_ALL_ACCESS, here);
+    ASSERT_EQ(platform::RegistryKey::create(platform::HKEY_CURRENT_USER, "Software", platform::KEY_ALL_ACCESS, here),
+              ERROR_SUCCESS);
     {
         std::fstream db(where.home / "registry.db", std::ios::in | std::ios::out | std::ios::binary);
         db.seekp(4096);
