@@ -225,11 +225,13 @@ TEST(TwoStations, ListenConnectLoginChatSendFileDisconnectAndClose) {
     const auto dir = platform::homeFolder();
     const std::string listenerOut = (dir / ("listener-" + listenerPort)).string();
     const std::string callerOut = (dir / ("caller-" + callerPort)).string();
-    // A file of several blocks with every byte value in it.
+    // A file of many blocks with every byte value in it, large enough that
+    // its transfer spans several of the window's status periods, when the
+    // line meter is read, even as fast as the line takes it.
     const std::string sent = (dir / "outgoing.bin").string();
     {
         std::ofstream out(sent, std::ios::binary);
-        for (int i = 0; i < 300000; ++i) out.put(static_cast<char>((i * 7 + i / 251) & 0xFF));
+        for (int i = 0; i < 6000000; ++i) out.put(static_cast<char>((i * 7 + i / 251) & 0xFF));
     }
     auto listener = velmoor::testing::ChildProcess::start("station", {"listener", listenerPort, "", listenerOut, sent});
     // A call placed before the listener listens would be refused, and the
