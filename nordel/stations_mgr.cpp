@@ -246,6 +246,7 @@ HRESULT CZoStationsMgr::FinishEnumStations() try {
 }
 
 void CZoStationsMgr::loadStation(const std::string& fileName) {
+    m_emptyQuery = false;
     const std::string path = joined(m_chStationsDBPath, fileName);
     LUMO_TRACE(5, "InitStation() Based on INI file (%s) \n", path.c_str());
     resetRecord();
@@ -302,8 +303,12 @@ HRESULT CZoStationsMgr::NextStation() try {
 
 HRESULT CZoStationsMgr::StartQueryStation(const char* chUUID) try {
     if (!chUUID || !*chUUID) {
+        // No station is named: the current one stays, but a delete that
+        // follows must not take it for the station that was asked for.
+        m_emptyQuery = true;
         return S_FALSE;
     }
+    m_emptyQuery = false;
     if (!nordel::isSafeStationId(chUUID)) {
         LUMO_TRACE(1, "[E] StartQueryStation() refused station id \"%.64s\"\n", chUUID);
         return failWith(ZO_SM_ERR_GENERAL);
@@ -506,7 +511,7 @@ HRESULT CZoStationsMgr::SetStorageWorkFolder(const char* chStorageWorkFolder) tr
 HRESULT CZoStationsMgr::DeleteStation() try {
     // Only the file of a real station is deleted: with no station bound, or a
     // record without a station id, nothing is touched.
-    if (m_iniPath.empty() || !nordel::isSafeStationId(fieldText(m_record.stationId).c_str())) {
+    if (m_emptyQuery || m_iniPath.empty() || !nordel::isSafeStationId(fieldText(m_record.stationId).c_str())) {
         return failWith(ZO_SM_ERR_STATION_NOT_EXIST);
     }
     std::error_code error;

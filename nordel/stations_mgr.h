@@ -107,6 +107,7 @@ private:
     std::string m_activeStation;
     ZoStationRecord m_record{};
     std::string m_iniPath;  // the file the ini object is bound to; empty when none
+    bool m_emptyQuery = false;  // the last StartQueryStation named no station
     CKcIni m_ini;
 
     bool m_stationSearchOpen = false;  // m_hFind

@@ -314,6 +314,15 @@ TEST_F(StationsMgrTest, DeleteRemovesOnlyTheCurrentStationsFile) {
     EXPECT_EQ(other->DeleteStation(), S_OK);
     EXPECT_FALSE(fs::exists(iniPath("gone")));
     EXPECT_TRUE(fs::exists(iniPath("keep")));
+
+    // A query for an empty id after a station was current (the explorer's
+    // removal of a station without an id): the delete that follows deletes
+    // nothing, least of all the station queried before.
+    ASSERT_EQ(other->StartQueryStation("keep"), S_OK);
+    EXPECT_EQ(other->StartQueryStation(""), S_FALSE);
+    EXPECT_EQ(other->DeleteStation(), S_FALSE);
+    EXPECT_TRUE(fs::exists(iniPath("keep")));
+    EXPECT_TRUE(fs::exists(root + "/StationsDB/.ini"));
 }
 
 TEST_F(StationsMgrTest, StorageOfAnyStationWithoutMakingItCurrent) {
