@@ -18,6 +18,13 @@ bool ByteFifo::add(const BYTE* data, std::size_t size) {
     return true;
 }
 
+std::size_t ByteFifo::addSome(const BYTE* data, std::size_t size) {
+    std::lock_guard lock(m_lock);
+    const std::size_t n = std::min(size, m_capacity - m_bytes.size());
+    m_bytes.insert(m_bytes.end(), data, data + n);
+    return n;
+}
+
 std::size_t ByteFifo::take(BYTE* data, std::size_t size) {
     std::lock_guard lock(m_lock);
     const std::size_t n = std::min(size, m_bytes.size());
@@ -127,13 +134,25 @@ int CRSMain::openPort() {
     auto serial = std::make_unique<platform::SerialPort>();
     const DWORD opened = serial->open("COM" + std::to_string(m_port), ReadSerialPortMap());
     LUMO_TRACE(3, "Open com%d return %ld", m_port, static_cast<long>(opened == ERROR_SUCCESS ? 0 : -1));
-    if (opened != ERROR_SUCCESS) return -1;
-    if (serial->setQueueSizes(8192, 1024) != ERROR_SUCCESS) return -5;
+    if (opened != ERROR_SUCCESS) {
+        setError(opened);
+        return -1;
+    }
+    if (DWORD code = serial->setQueueSizes(8192, 1024); code != ERROR_SUCCESS) {
+        setError(code);
+        return -5;
+    }
     platform::SerialSettings s;
-    if (serial->getSettings(s) != ERROR_SUCCESS) return -2;
+    if (DWORD code = serial->getSettings(s); code != ERROR_SUCCESS) {
+        setError(code);
+        return -2;
+    }
     // The line is built from "COM<n>: <baud>,N,<data bits>,<stop bits>": the
     // parity letter is kept for the client but the line has no parity.
-    if (m_dataBits < 5 || m_dataBits > 8 || m_baud == 0) return -2;
+    if (m_dataBits < 5 || m_dataBits > 8 || m_baud == 0) {
+        setError(ERROR_INVALID_PARAMETER);
+        return -2;
+    }
     s.baudRate = m_baud;
     s.byteSize = m_dataBits;
     s.parity = 0;
@@ -150,11 +169,17 @@ int CRSMain::openPort() {
     s.parityCheck = f.fParity != 0;
     s.dtrControl = static_cast<platform::DtrControl>(std::clamp(f.fDtrControl, 0, 2));
     s.rtsControl = static_cast<platform::RtsControl>(std::clamp(f.fRtsControl, 0, 3));
-    if (serial->setSettings(s) != ERROR_SUCCESS) return -3;
+    if (DWORD code = serial->setSettings(s); code != ERROR_SUCCESS) {
+        setError(code);
+        return -3;
+    }
     const platform::SerialTimeouts to{static_cast<DWORD>(f.InIntTimeout), static_cast<DWORD>(f.InTotMul),
                                       static_cast<DWORD>(f.InTotConst), static_cast<DWORD>(f.OutTotMul),
                                       static_cast<DWORD>(f.OutTotConst)};
-    if (serial->setTimeouts(to) != ERROR_SUCCESS) return -4;
+    if (DWORD code = serial->setTimeouts(to); code != ERROR_SUCCESS) {
+        setError(code);
+        return -4;
+    }
     m_serial = std::move(serial);
     return 0;
 }
@@ -208,6 +233,7 @@ HRESULT CRSMain::SendData(const BYTE* data, ULONG size, ULONG* sent) {
     if (data == nullptr && size > 0) return ZOSERIAL_E_FAIL;
     if (!m_writeFifo.add(data, size)) {
         LUMO_TRACE(1, "CRSMain::Write FIFO FULL can't add data");
+        setError(ERROR_INSUFFICIENT_BUFFER);
         return ZOSERIAL_E_FAIL;
     }
     if (sent) *sent = size;
@@ -228,16 +254,39 @@ HRESULT CRSMain::GetFIFOSize(ULONG fifo, ULONG* size) {
     return S_OK;
 }
 
+HRESULT CRSMain::GetFIFOSizeLeft(ULONG fifo, ULONG* size) {
+    if (size == nullptr || fifo > 1) return ZOSERIAL_E_FAIL;
+    const ByteFifo& f = fifo == kZoSerialReadFifo ? m_readFifo : m_writeFifo;
+    *size = static_cast<ULONG>(f.capacity() - f.size());
+    return S_OK;
+}
+
+HRESULT CRSMain::GetMaxFIFOSize(ULONG fifo, ULONG* size) {
+    if (size == nullptr || fifo > 1) return ZOSERIAL_E_FAIL;
+    *size = static_cast<ULONG>(fifo == kZoSerialReadFifo ? m_readFifo.capacity() : m_writeFifo.capacity());
+    return S_OK;
+}
+
 HRESULT CRSMain::IsOverflow(ULONG fifo, LONG* overflow) {
     if (overflow == nullptr || fifo > 1) return ZOSERIAL_E_FAIL;
-    *overflow = 0;
+    *overflow = fifo == kZoSerialReadFifo && m_readOverflow ? 1 : 0;
+    return S_OK;
+}
+
+HRESULT CRSMain::GetLatestError(ULONG* error) {
+    if (error == nullptr) return ZOSERIAL_E_FAIL;
+    *error = m_lastError.load();
     return S_OK;
 }
 
 HRESULT CRSMain::Clean(ULONG fifo) {
     if (fifo > 1) return ZOSERIAL_E_FAIL;
-    // Type 0 empties both FIFOs, type 1 only the write FIFO.
-    if (fifo == kZoSerialReadFifo) m_readFifo.clear();
+    // Type 0 empties both FIFOs (and forgets a read overflow), type 1 only the
+    // write FIFO.
+    if (fifo == kZoSerialReadFifo) {
+        m_readFifo.clear();
+        m_readOverflow = false;
+    }
     m_writeFifo.clear();
     return S_OK;
 }
@@ -292,7 +341,12 @@ bool CRSMain::readRound() {
         }
         return false;
     }
-    if (!m_readFifo.add(buffer, got)) LUMO_TRACE(1, "CRSReader::FifoAddData FIFO FULL can't add data ");
+    if (m_readFifo.addSome(buffer, got) < got) {
+        // What found no room is lost: the client learns it from IsOverflow.
+        LUMO_TRACE(1, "CRSReader::FifoAddData FIFO FULL can't add data ");
+        m_readOverflow = true;
+        setError(ERROR_INSUFFICIENT_BUFFER);
+    }
     return true;
 }
 
@@ -311,6 +365,7 @@ void CRSMain::writeRound() {
     LUMO_TRACE(5, "CRSWriter::Write CRSWriter::Write %d ", static_cast<int>(written));
     if (code != ERROR_SUCCESS || written == 0) {
         LUMO_TRACE(1, "CRSWriter::WriteData() Write() failed nRet = %d ", static_cast<int>(code));
+        setError(code != ERROR_SUCCESS ? code : ERROR_WRITE_FAULT);
     }
 }
 

@@ -27,6 +27,8 @@ public:
     explicit ByteFifo(std::size_t capacity) : m_capacity(capacity) {}
     // All or nothing: false (and nothing added) when the bytes do not fit.
     bool add(const BYTE* data, std::size_t size);
+    // As many as fit; returns how many were added.
+    std::size_t addSome(const BYTE* data, std::size_t size);
     std::size_t take(BYTE* data, std::size_t size);
     std::size_t size() const;
     void clear();
@@ -64,7 +66,15 @@ public:
     HRESULT SendData(const BYTE* data, ULONG size, ULONG* sent);
     HRESULT ReadData(BYTE* data, ULONG size, ULONG* read);
     HRESULT GetFIFOSize(ULONG fifo, ULONG* size);
+    HRESULT GetFIFOSizeLeft(ULONG fifo, ULONG* size);
+    HRESULT GetMaxFIFOSize(ULONG fifo, ULONG* size);
+    // 1 once the reader had to drop bytes because the read FIFO was full; it
+    // stays until the FIFO is cleaned. The write FIFO never drops (a send that
+    // does not fit is refused whole).
     HRESULT IsOverflow(ULONG fifo, LONG* overflow);
+    // The last error met: a system error code of the port, or
+    // ERROR_INSUFFICIENT_BUFFER for bytes that found no room; 0 when none.
+    HRESULT GetLatestError(ULONG* error);
     HRESULT Clean(ULONG fifo);
     HRESULT IsConnected(LONG* connected);
     HRESULT StopReading();
@@ -84,6 +94,7 @@ private:
     // Opens and sets up the port; 0 or the port layer's code (-5 queues, -2
     // state, -3 line, -4 time-outs, -1 open).
     int openPort();
+    void setError(DWORD code) { m_lastError = code; }
 
     class Worker;
     std::recursive_mutex m_state;  // the engine's own critical section
@@ -98,6 +109,8 @@ private:
     ByteFifo m_readFifo{kFifoBytes};
     ByteFifo m_writeFifo{kFifoBytes};
     std::atomic<DWORD> m_pollMs{50};
+    std::atomic<bool> m_readOverflow{false};
+    std::atomic<DWORD> m_lastError{0};
     std::unique_ptr<Worker> m_reader;
     std::unique_ptr<Worker> m_writer;
 };

@@ -72,10 +72,14 @@ public:
         });
     }
     HRESULT GetFIFOSizeLeft(ULONG fifo, ULONG* size) override {
-        return platform::com::guarded("CZoSerial::GetFIFOSizeLeft", [&] { return GetFIFOSize(fifo, size); });
+        return platform::com::guarded("CZoSerial::GetFIFOSizeLeft", [&] {
+            return m_engine ? m_engine->GetFIFOSizeLeft(fifo, size) : ZOSERIAL_E_FAIL;
+        });
     }
     HRESULT GetMaxFIFOSize(ULONG fifo, ULONG* size) override {
-        return platform::com::guarded("CZoSerial::GetMaxFIFOSize", [&] { return GetFIFOSize(fifo, size); });
+        return platform::com::guarded("CZoSerial::GetMaxFIFOSize", [&] {
+            return m_engine ? m_engine->GetMaxFIFOSize(fifo, size) : ZOSERIAL_E_FAIL;
+        });
     }
     HRESULT IsOverflow(ULONG fifo, LONG* overflow) override {
         return platform::com::guarded("CZoSerial::IsOverflow", [&] {
@@ -85,8 +89,10 @@ public:
     HRESULT Clean(ULONG fifo) override {
         return platform::com::guarded("CZoSerial::Clean", [&] { return m_engine ? m_engine->Clean(fifo) : ZOSERIAL_E_FAIL; });
     }
-    HRESULT GetLatestError(ULONG*) override {
-        return platform::com::guarded("CZoSerial::GetLatestError", [&] { return ZOSERIAL_E_FAIL; });
+    HRESULT GetLatestError(ULONG* error) override {
+        return platform::com::guarded("CZoSerial::GetLatestError", [&] {
+            return m_engine ? m_engine->GetLatestError(error) : ZOSERIAL_E_FAIL;
+        });
     }
     HRESULT IsConnected(LONG* connected) override {
         return platform::com::guarded("CZoSerial::IsConnected", [&] {

@@ -91,16 +91,72 @@ TEST_F(ZoSerialTest, ReadsAndWritesThePortThroughItsFifos) {
     ASSERT_EQ(serial->IsDSROn(&dsr), S_OK);
     EXPECT_EQ(dsr, 1);
     EXPECT_EQ(serial->GetFIFOSize(2, &waiting), ZOSERIAL_E_FAIL);
-    LONG ovf = 1;
-    EXPECT_EQ(serial->IsOverflow(1, &ovf), S_OK);
-    EXPECT_EQ(ovf, 0);
-    ULONG error = 0;
-    EXPECT_EQ(serial->GetLatestError(&error), ZOSERIAL_E_FAIL);
+    // Nothing was dropped and nothing failed; the FIFOs are empty again.
+    for (ULONG fifo : {kZoSerialReadFifo, kZoSerialWriteFifo}) {
+        LONG ovf = 1;
+        EXPECT_EQ(serial->IsOverflow(fifo, &ovf), S_OK);
+        EXPECT_EQ(ovf, 0);
+        ULONG left = 0, most = 0;
+        ASSERT_EQ(serial->GetFIFOSizeLeft(fifo, &left), S_OK);
+        ASSERT_EQ(serial->GetMaxFIFOSize(fifo, &most), S_OK);
+        EXPECT_EQ(most, pelmo::CRSMain::kFifoBytes);
+        EXPECT_EQ(left, most);
+    }
+    ULONG error = 1;
+    EXPECT_EQ(serial->GetLatestError(&error), S_OK);
+    EXPECT_EQ(error, 0u);
 
     // After a close the port can be opened directly again.
     ASSERT_EQ(serial->Disconnect(), S_OK);
     platform::SerialPort direct;
     EXPECT_EQ(direct.open("COM3"), DWORD(ERROR_SUCCESS));
+}
+
+// A megabyte from the line while the client reads nothing: the read FIFO
+// fills, the reader drops the rest, and the server says so until the client
+// cleans the FIFO.
+TEST_F(ZoSerialTest, AFloodTheClientDoesNotReadReportsTheOverflow) {
+    configure();
+    ASSERT_EQ(serial->Connect(), S_OK);
+    LONG ovf = 1;
+    ASSERT_EQ(serial->IsOverflow(kZoSerialReadFifo, &ovf), S_OK);
+    EXPECT_EQ(ovf, 0);
+    constexpr std::size_t kFlood = 1024 * 1024;
+    std::thread flood([&] {
+        const std::vector<char> bytes(kFlood, 'f');
+        std::size_t at = 0;
+        const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (at < kFlood && std::chrono::steady_clock::now() < guard) {
+            const ssize_t n = ::write(pty.master, bytes.data() + at, std::min<std::size_t>(4096, kFlood - at));
+            if (n > 0) at += static_cast<std::size_t>(n);
+        }
+    });
+    flood.join();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ovf == 0 && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_EQ(serial->IsOverflow(kZoSerialReadFifo, &ovf), S_OK);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(ovf, 1);
+    ULONG held = 0, left = 1, most = 0, error = 0;
+    ASSERT_EQ(serial->GetFIFOSize(kZoSerialReadFifo, &held), S_OK);
+    ASSERT_EQ(serial->GetMaxFIFOSize(kZoSerialReadFifo, &most), S_OK);
+    ASSERT_EQ(serial->GetFIFOSizeLeft(kZoSerialReadFifo, &left), S_OK);
+    EXPECT_EQ(most, pelmo::CRSMain::kFifoBytes);
+    EXPECT_EQ(held + left, most);
+    ASSERT_EQ(serial->GetLatestError(&error), S_OK);
+    EXPECT_EQ(error, static_cast<ULONG>(ERROR_INSUFFICIENT_BUFFER));
+    // Reading makes room but the loss stays reported ...
+    std::vector<BYTE> buffer(4096);
+    ULONG got = 0;
+    ASSERT_EQ(serial->ReadData(buffer.data(), static_cast<ULONG>(buffer.size()), &got), S_OK);
+    EXPECT_GT(got, 0u);
+    ASSERT_EQ(serial->IsOverflow(kZoSerialReadFifo, &ovf), S_OK);
+    EXPECT_EQ(ovf, 1);
+    // ... until the FIFO is cleaned.
+    ASSERT_EQ(serial->Clean(kZoSerialReadFifo), S_OK);
+    ASSERT_EQ(serial->IsOverflow(kZoSerialReadFifo, &ovf), S_OK);
+    EXPECT_EQ(ovf, 0);
 }
 
 TEST_F(ZoSerialTest, ParityLetterIsKeptButTheLineHasNoParity) {
