@@ -1,6 +1,7 @@
 #include "platform/serial_port.h"
 
 #include "platform/folders.h"
+#include "platform/serial_speed.h"
 
 #include <algorithm>
 #include <cctype>
@@ -145,15 +146,16 @@ constexpr BaudEntry kBauds[] = {
     {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
-// termios knows only the standard rates: a rate between two of them (14400,
-// 56000, 128000, 256000) is run at the next lower one.
-// FIXME: non-standard rates need termios2 with BOTHER; no device of ours needs them.
-speed_t speedFor(DWORD rate) {
-    speed_t best = B50;
+// The termios code of a standard rate; false for any other rate (14400,
+// 56000, 128000, 256000, ...), which is set as an exact number instead.
+bool standardSpeed(DWORD rate, speed_t& speed) {
     for (const auto& b : kBauds) {
-        if (b.rate <= rate) best = b.speed;
+        if (b.rate == rate) {
+            speed = b.speed;
+            return true;
+        }
     }
-    return best;
+    return false;
 }
 
 // Exclusive use among our processes: a lock file per device. The lock's
@@ -178,6 +180,7 @@ void unlockDevice(int& lockFd) {
 
 // The rate the device runs at, or `fallback` when it is none of ours.
 DWORD baudRateOf(int fd, DWORD fallback) {
+    if (const DWORD exact = serial_speed::current(fd); exact != 0) return exact;
     termios t {};
     if (tcgetattr(fd, &t) != 0) return fallback;
     const speed_t sp = cfgetospeed(&t);
@@ -386,8 +389,11 @@ DWORD SerialPort::setSettings(const SerialSettings& settings) {
 DWORD SerialPort::applySettings(const SerialSettings& s) {
     termios t {};
     if (tcgetattr(m_fd, &t) != 0) return codeFromErrno(errno);
+    const termios before = t;
     makeRawSettings(t);
-    cfsetspeed(&t, speedFor(s.baudRate));
+    speed_t speed = B38400;
+    const bool standard = standardSpeed(s.baudRate, speed);
+    cfsetspeed(&t, speed);
     t.c_cflag &= ~CSIZE;
     t.c_cflag |= s.byteSize == 5 ? CS5 : s.byteSize == 6 ? CS6 : s.byteSize == 7 ? CS7 : CS8;
     t.c_cflag &= ~(PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -406,6 +412,12 @@ DWORD SerialPort::applySettings(const SerialSettings& s) {
     t.c_cc[VSTART] = s.xonChar;
     t.c_cc[VSTOP] = s.xoffChar;
     if (tcsetattr(m_fd, TCSANOW, &t) != 0) return codeFromErrno(errno);
+    // Any other rate is set exactly or refused (the line keeps what it had):
+    // it never runs silently at a neighbouring rate.
+    if (!standard && !serial_speed::setExact(m_fd, s.baudRate)) {
+        tcsetattr(m_fd, TCSANOW, &before);
+        return ERROR_INVALID_PARAMETER;
+    }
     // A pty accepts the settings but has no lines to drive; the outputs go to
     // its line file.
     const bool dtr = s.dtrControl != DtrControl::Disable;
@@ -570,6 +582,10 @@ DWORD SerialPort::readAvailable(void* buffer, DWORD size, DWORD& got) {
 }
 
 DWORD SerialPort::write(const void* data, DWORD size, DWORD& written) {
+    return write(data, size, written, kSerialNoTimeout);
+}
+
+DWORD SerialPort::write(const void* data, DWORD size, DWORD& written, DWORD maxWaitMs) {
     written = 0;
     if (m_fd < 0) return ERROR_INVALID_HANDLE;
     if (size == 0) return ERROR_SUCCESS;
@@ -584,6 +600,10 @@ DWORD SerialPort::write(const void* data, DWORD size, DWORD& written) {
         const unsigned long long ms =
             static_cast<unsigned long long>(to.writeTotalMultiplierMs) * size + to.writeTotalConstantMs;
         deadline = Clock::now() + std::chrono::milliseconds(std::min<unsigned long long>(ms, 0x7FFFFFFFull));
+    }
+    if (maxWaitMs != kSerialNoTimeout) {
+        const auto cap = Clock::now() + std::chrono::milliseconds(maxWaitMs);
+        if (!deadline || cap < *deadline) deadline = cap;
     }
     const auto* in = static_cast<const BYTE*>(data);
     while (written < size) {

@@ -193,6 +193,9 @@ public:
     // Writes under the write time-outs; `written` is what went. A time-out gives
     // ERROR_TIMEOUT with the part written.
     DWORD write(const void* data, DWORD size, DWORD& written);
+    // The same, waiting for the line at most `maxWaitMs` in all even when the
+    // write time-outs set no limit.
+    DWORD write(const void* data, DWORD size, DWORD& written, DWORD maxWaitMs);
     // Waits until bytes can be read, up to timeoutMs (kSerialNoTimeout: no limit).
     // True when bytes are there or the line hung up.
     bool waitReadable(DWORD timeoutMs);

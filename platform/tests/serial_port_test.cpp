@@ -168,6 +168,38 @@ TEST(SerialPort, WriteTimeoutReportsThePartWritten) {
     EXPECT_LT(written, block.size());
 }
 
+// A write with its own limit stops at it even when the port's time-outs
+// would wait for ever.
+TEST(SerialPort, WriteWithALimitStopsAtItWithoutTimeouts) {
+    PtyPort p;
+    ASSERT_TRUE(p.ok);
+    ASSERT_EQ(p.port.setTimeouts({0, 0, 0, 0, 0}), DWORD(ERROR_SUCCESS));
+    std::vector<char> block(1 << 20, 'x');
+    DWORD written = 0;
+    EXPECT_EQ(p.port.write(block.data(), DWORD(block.size()), written, 200), DWORD(ERROR_TIMEOUT));
+    EXPECT_LT(written, block.size());
+}
+
+// Rates outside the termios table are set exactly: the device itself runs at
+// them (a port opened on it afterwards reads them back), never at a neighbour.
+TEST(SerialPort, NonStandardRatesAreSetExactly) {
+    PtyPort p;
+    ASSERT_TRUE(p.ok);
+    for (DWORD rate : {14400u, 56000u, 128000u, 256000u, 57600u}) {
+        SCOPED_TRACE(rate);
+        SerialSettings s;
+        s.baudRate = rate;
+        ASSERT_EQ(p.port.setSettings(s), DWORD(ERROR_SUCCESS));
+        SerialSettings back;
+        ASSERT_EQ(p.port.getSettings(back), DWORD(ERROR_SUCCESS));
+        EXPECT_EQ(back.baudRate, rate);
+        p.port.close();
+        ASSERT_EQ(p.port.open(p.pty.device.string()), DWORD(ERROR_SUCCESS));
+        ASSERT_EQ(p.port.getSettings(back), DWORD(ERROR_SUCCESS));
+        EXPECT_EQ(back.baudRate, rate);
+    }
+}
+
 TEST(SerialPort, CancelWakesABlockedRead) {
     PtyPort p;
     ASSERT_TRUE(p.ok);
