@@ -14,6 +14,7 @@ struct CKeepAliveThread::State {
     bool stop = false;
     bool cancel = false;
     bool ended = false;
+    bool inLink = false;  // the worker is inside one of the link's operations
     DWORD checks = 0;
     CPacketConnection* link = nullptr;
     platform::HWND frame = 0;
@@ -62,9 +63,16 @@ bool CKeepAliveThread::Close(DWORD timeoutMs) {
         LUMO_TRACE(3, "CMainFrame::CloseSyncThread() Thread was closed O.K ");
     } else {
         LUMO_TRACE(3, "CMainFrame::CloseSyncThread() Wait timeout on closing thread terminating thread");
-        // FIXME: a worker stuck inside the link cannot be ended safely; it is
-        // left to finish on its own and keeps the state it shares alive.
-        m_thread.detach();
+        // A thread cannot be killed safely. The worker loses the link so that
+        // it starts no further call into it, and the close waits for the call
+        // in progress to return: once Close returns, the owner may free the
+        // link, which the worker can then never touch.
+        {
+            std::unique_lock l(m_state->lock);
+            m_state->link = nullptr;
+            m_state->wake.wait(l, [&] { return !m_state->inLink; });
+        }
+        m_thread.join();
     }
     m_state.reset();
     return ended;
@@ -82,9 +90,12 @@ void CKeepAliveThread::SyncThread(std::shared_ptr<State> state) {
             continue;
         }
         // The period ran out: check the line without holding our lock, so
-        // Close never waits behind the link.
-        l.unlock();
+        // Close never waits behind the link (it waits only for this call to
+        // leave the link, see Close).
+        if (state->link == nullptr) break;
         CPacketConnection& link = *state->link;
+        state->inLink = true;
+        l.unlock();
         bool checked = false;
         if (link.IsLinkUp() && link.IsTargetConnected()) {
             if (link.CheckSync() == 0) {
@@ -94,6 +105,8 @@ void CKeepAliveThread::SyncThread(std::shared_ptr<State> state) {
             checked = true;
         }
         l.lock();
+        state->inLink = false;
+        state->wake.notify_all();
         if (checked) ++state->checks;
     }
     state->ended = true;

@@ -7,8 +7,9 @@
 // Threads: Start, Cancel and Close on the user-interface thread; the worker
 // calls only the link's four sync operations (which lock the link) and posts
 // one message. Failure: a worker that does not end within the close time-out
-// is traced and left detached (it is blocked inside the link; a thread cannot
-// be killed safely).
+// is traced; it then loses the link, and the close waits only for the link
+// call in progress to return (a thread cannot be killed safely), so the link
+// may be freed once Close has returned.
 
 #include "platform/message_window.h"
 #include "platform/types.h"

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace trennick;
 using namespace apptest;
@@ -83,4 +84,61 @@ TEST(KeepAlive, StartIsIdempotentAndCloseIsPrompt) {
     EXPECT_TRUE(thread.Close(5000));
     EXPECT_FALSE(thread.IsRunning());
     EXPECT_EQ(thread.ChecksDone(), 0u);  // the link was never up
+}
+
+namespace {
+
+// A link whose sync check blocks until the test lets it go; it counts the
+// calls in progress.
+class StuckLink : public CInetConnection {
+public:
+    using CInetConnection::CInetConnection;
+    BOOL IsLinkUp() override { return TRUE; }
+    BOOL IsTargetConnected() override { return TRUE; }
+    LONG CheckSync() override {
+        ++inside;
+        entered = true;
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        --inside;
+        return 1;
+    }
+    LONG SendLineSync() override {
+        ++inside;
+        --inside;
+        return 1;
+    }
+    std::atomic<int> inside{0};
+    std::atomic<bool> entered{false};
+    std::atomic<bool> release{false};
+};
+
+}  // namespace
+
+// A worker stuck inside the link past the close time-out: Close reports the
+// time-out, but returns only once the worker has left the link, so the owner
+// may free it at once (the sanitizers would see a later touch).
+TEST(KeepAlive, AWorkerThatMissesItsCloseTimeOutNeverTouchesAFreedLink) {
+    nettest::RecordingWindow window;
+    auto link = std::make_unique<StuckLink>(nettest::servicesFor(&window));
+    CKeepAliveThread thread(*link, 0, 5);
+    thread.Start();
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!link->entered && std::chrono::steady_clock::now() < guard) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(link->entered);
+    constexpr DWORD kCloseTimeoutMs = 100;
+    const auto closeStart = std::chrono::steady_clock::now();
+    // The link lets go only after the close has given up waiting.
+    std::thread releaser([&] {
+        while (std::chrono::steady_clock::now() < closeStart + std::chrono::milliseconds(2 * kCloseTimeoutMs)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        link->release = true;
+    });
+    EXPECT_FALSE(thread.Close(kCloseTimeoutMs));
+    EXPECT_EQ(link->inside.load(), 0);
+    releaser.join();
+    link.reset();
+    EXPECT_FALSE(thread.IsRunning());
 }
