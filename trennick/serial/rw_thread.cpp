@@ -44,6 +44,7 @@ bool CRWThread::Start() {
     if (!m_comm.IsOpen()) return false;
     m_exit = false;
     m_lineLost = false;
+    m_writeFault = false;
     m_readPaused = false;
     try {
         m_reader = std::thread([this] { readLoop(); });
@@ -154,7 +155,18 @@ void CRWThread::writeLoop() {
             m_dataSignalled = false;
         }
         while (!m_exit && m_comm.TakeSend(node)) {
-            WriteBlockInPackets(node.data(), static_cast<DWORD>(node.size()));
+            if (m_writeFault) continue;  // the line is faulted: nothing more goes out
+            if (!WriteBlockInPackets(node.data(), static_cast<DWORD>(node.size()))) {
+                if (m_exit) break;
+                // Part of a block is lost: whatever followed it would reach
+                // the peer as a corrupted stream. The line counts as lost and
+                // the link reports it on its next read.
+                linkTrace(1, "CRWThread::OnWriteThread() a write failed: the line is faulted");
+                m_writeFault = true;
+                m_lineLost = true;
+                m_comm.CleanSend();
+                continue;
+            }
             if (m_comm.Tty().PurgeWrite != 0 && m_comm.IsOpen()) {
                 m_comm.Port()->purge(platform::PURGE_TXCLEAR);
             }
@@ -178,7 +190,7 @@ bool CRWThread::WriteBlock(const BYTE* data, DWORD length) {
     platform::SerialPort* port = m_comm.Port();
     if (port == nullptr) return false;
     DWORD written = 0;
-    const DWORD code = port->write(data, length, written);
+    const DWORD code = port->write(data, length, written, kWriteWaitMs);
     if (code == ERROR_SUCCESS) {
         linkTrace(5, "CRWThread::WriteBlock write completed Immediately");
         return true;

@@ -24,6 +24,8 @@ class CRWThread {
 public:
     // The most the read thread takes from the line at a time.
     static constexpr DWORD kReadChunkBytes = 2048;
+    // The longest one piece may wait for the line before the write fails.
+    static constexpr DWORD kWriteWaitMs = 10000;
 
     explicit CRWThread(CCComm& comm);
     virtual ~CRWThread();
@@ -41,8 +43,10 @@ public:
     LONG QueueBlock(int priority, const BYTE* data, DWORD length);
     DWORD TakeReceived(BYTE* buffer, DWORD size) { return m_comm.TakeReceived(buffer, size); }
     DWORD QueueSizes(int which, DWORD* nodes) { return m_comm.QueueSizes(which, nodes); }
-    // True once the line hung up under the read thread.
+    // True once the line hung up under the read thread, or a write failed or
+    // timed out (the rest of the stream could only arrive corrupted).
     bool LineLost() const { return m_lineLost.load(); }
+    bool WriteFaulted() const { return m_writeFault.load(); }
     // True while the read thread leaves the line alone because the receive
     // queue is at its cap.
     bool ReadPaused() const { return m_readPaused.load(); }
@@ -67,6 +71,7 @@ private:
     std::thread m_writer;
     std::atomic<bool> m_exit{false};
     std::atomic<bool> m_lineLost{false};
+    std::atomic<bool> m_writeFault{false};
     std::atomic<bool> m_readPaused{false};
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;

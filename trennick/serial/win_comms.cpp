@@ -115,6 +115,8 @@ LONG CWinComms::WinReadCom(BYTE* buffer, DWORD size) {
     if (buffer == nullptr || size == 0) return 0;
     if (m_loopBack) return readLoopBack(buffer, size);
     if (!m_portOpen || !m_rw) return 0;
+    // After a failed write the stream is broken both ways: the link ends now.
+    if (m_rw->WriteFaulted()) return -1;
     const DWORD got = m_rw->TakeReceived(buffer, size);
     if (got == 0 && m_rw->LineLost()) return -1;
     return static_cast<LONG>(got);

@@ -134,6 +134,34 @@ TEST(SerialLayer, LoopBackHandsWritesBackAtItsRate) {
     EXPECT_EQ(link.GetQueueSize(0), 1200u);
 }
 
+// A line that stops taking bytes (the peer reads nothing) makes a piece time
+// out: the link is faulted and reports the line lost instead of dropping the
+// rest of the block and sending on into a corrupted stream.
+TEST(SerialLayer, AWriteTheLineDoesNotTakeFaultsTheLink) {
+    auto pty = platform::openPseudoTerminal();  // its master is never read
+    ASSERT_TRUE(pty);
+    FakeWindow window;
+    SerialLink a({&window, nullptr, nullptr, {}, LinkSettings{}, 200000});
+    a.Comm().Tty().WriteTotalTimeoutConstant = 200;  // the user's write time-out
+    ASSERT_EQ(a.WinSetupComm(pty->device.c_str(), 115200, 8, 0, 0, true), 0);
+    std::vector<BYTE> block(64 * 1024, 0x5A);
+    for (int i = 0; i < 64; ++i) {
+        ASSERT_EQ(a.WinWrite(block.data(), static_cast<DWORD>(block.size()), FALSE, 1),
+                  static_cast<LONG>(block.size()));
+    }
+    LONG result = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (result >= 0 && std::chrono::steady_clock::now() < deadline) {
+        result = a.poll();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(a.poll(), -1);              // it stays lost
+    EXPECT_EQ(a.GetQueueSize(1), 0u);     // and nothing more waits to go out
+    a.WinUnSetupComm();
+    ::close(pty->master);
+}
+
 // Two serial links on the two ends of a pty cable exchange their hello, chat,
 // and see the line go when the cable is cut.
 TEST(SerialLayer, TwoLinksOverAPtyCableExchangeHelloAndSeeTheCut) {
