@@ -489,6 +489,7 @@ void CMainFrame::PostCreate() {
     m_pConnection->SetChatWindow(nullptr);
     m_pConnection->SetReceiveFolders(m_settings.caldrin.RecDir, m_settings.caldrin.RecDir);
     if (m_inet != nullptr) m_inet->SetMaxReadQueueBytes(m_settings.general.MaxReadQ_Bytes);
+    SetModemReadQueueLimit(*m_pConnection, m_settings.general.MaxReadQ_Bytes);
     m_chat = nullptr;
     CLogWrite::SetMainWindow(Hwnd());
     // The kit channel: it hears of the frame's events from now on.

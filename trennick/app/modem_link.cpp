@@ -30,6 +30,13 @@ std::unique_ptr<CPacketConnection> MakeModemLink(const LinkServices& services) {
 
 bool IsModemLink(CPacketConnection& link) { return dynamic_cast<CModemConnection*>(&link) != nullptr; }
 
+bool SetModemReadQueueLimit(CPacketConnection& link, DWORD bytes) {
+    auto* serial = dynamic_cast<CWinComms*>(&link);
+    if (serial == nullptr) return false;
+    serial->SetMaxReadQueueBytes(bytes);
+    return true;
+}
+
 void FillLinkComms(const CommsRecord& comms, CommsSettingsRecord& record) {
     record.UseDialUp = comms.UseDialUp;
     record.UseServerIp = comms.UseServerIp;

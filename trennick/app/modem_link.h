@@ -20,5 +20,8 @@ void FillLinkComms(const CommsRecord& comms, CommsSettingsRecord& record);
 bool ApplyModemSettings(CPacketConnection& link, const CommsSettingsRecord& record);
 // True when the link's line has a speakerphone (never for TCP).
 bool IsModemLink(CPacketConnection& link);
+// Hands the read-queue limit ("MaxReadQ_Bytes") to a serial link's port; false
+// when `link` is not one.
+bool SetModemReadQueueLimit(CPacketConnection& link, DWORD bytes);
 
 }  // namespace trennick

@@ -92,7 +92,11 @@ std::string CModemConnection::TranslateCommand(const std::string& text, DWORD& p
         if (c == '|') {
             out.push_back('\r');
         } else if (c == '^' && i + 1 < text.size() && text[i + 1] >= 'A' && text[i + 1] <= 'z') {
-            out.push_back(static_cast<char>(text[i + 1] - 64));
+            // A letter names its control character in either case ("^m" and
+            // "^M" are both a carriage return); the signs between Z and a keep
+            // their own codes less 64 ("^[" is escape).
+            const unsigned char next = static_cast<unsigned char>(text[i + 1]);
+            out.push_back(static_cast<char>(std::isalpha(next) ? (std::toupper(next) - 64) : (next - 64)));
             ++i;
         } else if (c == '~') {
             pauseMs += 1000;

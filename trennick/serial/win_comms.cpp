@@ -154,6 +154,10 @@ void CWinComms::WinSetDtrRts(bool dtr, bool rts) {
     m_comm.SetRts(rts);
 }
 
+void CWinComms::SetMaxReadQueueBytes(DWORD bytes) {
+    m_comm.SetMaxReceiveQueueBytes(bytes == 0 ? CCComm::kDefaultMaxReceiveQueueBytes : bytes);
+}
+
 void CWinComms::WinPurgeAll() {
     m_comm.PurgeRead();
     m_comm.PurgeWrite();

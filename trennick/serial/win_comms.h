@@ -47,6 +47,12 @@ public:
     // Reads what came (or the loop-back's share); -1 when the line is lost.
     LONG WinReadCom(BYTE* buffer, DWORD size);
     void WinSetDtrRts(bool dtr, bool rts);
+    // The read-queue limit: the port's read thread leaves the line's bytes in
+    // the driver (whose flow control holds the sender) while this many wait to
+    // be read, instead of the queue being flushed and the bytes lost. 0: the
+    // layer's own cap.
+    void SetMaxReadQueueBytes(DWORD bytes);
+    DWORD MaxReadQueueBytes() const { return m_comm.MaxReceiveQueueBytes(); }
     void WinPurgeAll();
     bool IsPortOpen() const { return m_portOpen; }
     DWORD LastWriteMs() const { return m_lastWriteMs; }

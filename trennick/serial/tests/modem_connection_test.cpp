@@ -33,6 +33,9 @@ TEST(ModemScript, CommandTextIsTranslatedBeforeSending) {
         {"ATZ|", "ATZ\r", 0},
         {"AT~~H|", "ATH\r", 2000},   // each tilde: a second of pause, not sent
         {"^M", "\r", 0},             // caret and a letter: that control character
+        {"ATZ^m", "ATZ\r", 0},       // whatever the letter's case
+        {"^c^C^z", "\x03\x03\x1a", 0},
+        {"^[", "\x1b", 0},           // the signs between Z and a keep their codes less 64
         {"AT^1", "AT^1", 0},         // caret and a digit: sent as it is
         {"^", "^", 0},
         {"~+++~", "+++", 2000},
@@ -108,7 +111,7 @@ protected:
 
 TEST_F(ModemTest, StepsWithoutTimeOutDoNotWaitAndPausesDo) {
     const auto script = platform::programFolder() / "modems" / "Quick.ini";
-    std::ofstream(script) << "[Modem]\nType=DATA\n[Init Commands]\nCommand1=ATZ|\nCommand2=AT~~E0|\n"
+    std::ofstream(script) << "[Modem]\nType=DATA\n[Init Commands]\nCommand1=ATZ^m\nCommand2=AT~~E0|\n"
                              "[Init Commands Success]\nCommand1=OK\nCommand2=OK\n"
                              "[Init Commands TimeOut]\nCommand1=0\nCommand2=0\n[Listen Commands]\nWaitCommand=RING\n";
     auto pty = platform::openPseudoTerminal();
@@ -200,6 +203,10 @@ TEST_F(ModemTest, TwoStationsDialRingAnswerTalkAndHangUp) {
     Station caller(1), callee(2);
     caller.link->SetModemLineSettings(lineFor(modems.device("5550001")));
     callee.link->SetModemLineSettings(lineFor(modems.device("5550002")));
+    // The callee's read queue is held to far less than the file: the line
+    // waits for it instead of bytes being dropped.
+    callee.link->SetMaxReadQueueBytes(1024);
+    EXPECT_EQ(callee.link->MaxReadQueueBytes(), 1024u);
 
     ASSERT_EQ(callee.link->SetListenOn(0), 1);
     ASSERT_TRUE(runUntil({&callee}, [&] { return callee.link->IsListeningFor(2); }));
