@@ -41,6 +41,7 @@ constexpr CommsNumber kCommsNumbers[] = {
     {"UseSVD", &CommsRecord::UseSVD}, {"PlayRings", &CommsRecord::PlayRings}, {"x_pos", &CommsRecord::x_pos},
     {"y_pos", &CommsRecord::y_pos}, {"InetStartSpeed", &CommsRecord::InetStartSpeed},
     {"Hello Timeout", &CommsRecord::HelloTimeout}, {"Hello MaxTimeRetry", &CommsRecord::HelloMaxTimeRetry},
+    {"Hello SetupLimit", &CommsRecord::HelloSetupLimit},
     {"NetInUse", &CommsRecord::NetInUse}, {"UseDialUp", &CommsRecord::UseDialUp},
     {"UseServerIp", &CommsRecord::UseServerIp}, {"DialUpRemoteIsAttended", &CommsRecord::DialUpRemoteIsAttended},
     {"AutoAnswer", &CommsRecord::AutoAnswer}, {"AutoListen", &CommsRecord::AutoListen},

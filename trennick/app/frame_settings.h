@@ -80,6 +80,7 @@ struct CommsRecord {
     DWORD InetStartSpeed = 33600;
     DWORD HelloTimeout = 3000;
     DWORD HelloMaxTimeRetry = 20;
+    DWORD HelloSetupLimit = 15000;     // ms a call may take to finish its hello exchange
     DWORD NetInUse = 0;
     char PhoneBookName[128] = {};
     DWORD UseDialUp = 0;

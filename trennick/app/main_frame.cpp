@@ -486,6 +486,7 @@ void CMainFrame::PostCreate() {
     m_pConnection->SetCommsSettings(&m_linkComms);
     ApplyModemSettings(*m_pConnection, m_linkComms);
     m_pConnection->SetHelloRetry(comms.HelloTimeout, comms.HelloMaxTimeRetry);
+    m_pConnection->SetSessionSetupLimit(comms.HelloSetupLimit);
     m_pConnection->SetChatWindow(nullptr);
     m_pConnection->SetReceiveFolders(m_settings.caldrin.RecDir, m_settings.caldrin.RecDir);
     if (m_inet != nullptr) m_inet->SetMaxReadQueueBytes(m_settings.general.MaxReadQ_Bytes);

@@ -882,6 +882,15 @@ LONG CPacketConnection::CheckTimeOuts() {
     std::lock_guard lock(m_bucketLock);
     const DWORD t = now();
     m_files.CheckReceiveTimeOut();
+    if (m_setupTimed && !(m_helloAccepted != 0 && m_helloReceived == 1) &&
+        t - m_setupStartMs > m_setupLimitMs) {
+        // A caller that connects and never finishes its hello (silent, slow or
+        // sending noise) would hold the line and keep every other station out.
+        linkTrace(1, "CPacketConnection::CheckTimeOuts() the hello exchange did not finish within %u ms",
+                  static_cast<unsigned>(m_setupLimitMs));
+        m_setupTimed = false;
+        return -2;
+    }
     if (m_helloReceived != 0 && m_failedLogins == 0 && m_helloAccepted == 0 &&
         t - m_helloStartMs > m_helloRetryPeriodMs) {
         if (m_helloAttempts >= m_helloRetryLimit) {
@@ -963,10 +972,16 @@ void CPacketConnection::resetState(bool capabilityProtocol2) {
 void CPacketConnection::InitializePakconnState() {
     linkTrace(5, "CPacketConnection::InitializePakconnState()");
     resetState(false);
+    std::lock_guard lock(m_bucketLock);
+    m_setupTimed = false;
 }
 
 void CPacketConnection::ResetLinkState() {
     resetState(true);
+    // A new call: its hello exchange is timed from now.
+    std::lock_guard lock(m_bucketLock);
+    m_setupStartMs = now();
+    m_setupTimed = true;
 }
 
 // ---- accessors ----
@@ -981,6 +996,16 @@ LONG CPacketConnection::SetHelloRetry(DWORD periodMs, DWORD limit) {
     m_helloRetryPeriodMs = periodMs;
     m_helloRetryLimit = limit;
     return 1;
+}
+
+void CPacketConnection::SetSessionSetupLimit(DWORD limitMs) {
+    std::lock_guard lock(m_bucketLock);
+    m_setupLimitMs = limitMs == 0 ? kSessionSetupLimitMs : limitMs;
+}
+
+DWORD CPacketConnection::SessionSetupLimit() {
+    std::lock_guard lock(m_bucketLock);
+    return m_setupLimitMs;
 }
 
 void CPacketConnection::SetAudComp(LinkAudioClient* client) {

@@ -103,6 +103,10 @@ private:
 inline constexpr LONG kBucketWriteQueue = 2;
 
 // Hold sides and bits.
+// A call whose hello exchange has not finished this long after the line came
+// up is dropped, on every transport (SetSessionSetupLimit replaces it).
+inline constexpr DWORD kSessionSetupLimitMs = 15000;
+
 inline constexpr int kHoldLocal = 1;
 inline constexpr int kHoldRemote = 2;
 
@@ -229,6 +233,9 @@ public:
     // ---- accessors and small operations ----
     BYTE GetHoldStatus();
     LONG SetHelloRetry(DWORD periodMs, DWORD limit);
+    // How long a call may take to finish its hello exchange (0: the default).
+    void SetSessionSetupLimit(DWORD limitMs);
+    DWORD SessionSetupLimit();
     void SetAudComp(LinkAudioClient* client);
     void SetChatWindow(LinkChatWindow* window);
     // The remote view's list of received frames; null: frames are not kept.
@@ -412,6 +419,9 @@ private:
     DWORD m_helloAttempts = 0;
     DWORD m_helloRetryPeriodMs = 3000;
     DWORD m_helloRetryLimit = 20;
+    DWORD m_setupStartMs = 0;       // when the line of the current call came up
+    bool m_setupTimed = false;      // a call is up and its hello exchange is timed
+    DWORD m_setupLimitMs = kSessionSetupLimitMs;
     DWORD m_disconnectTimeMs = 0;
     DWORD m_lastActivityMs = 0;
     DWORD m_statsIntervalStartMs = 0;

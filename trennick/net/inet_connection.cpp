@@ -431,7 +431,6 @@ LONG CInetConnection::CheckReads() {
             m_fills[1] = 0;
             banner(true);
             ResetLinkState();
-            m_sessionStartMs = now();
             TouchActivity();
             if (m_ownerWindow != nullptr) m_ownerWindow->postMessage(kMsgLinkUp, 0, 0);
             if (incoming) m_frame->showConnectionWindow();
@@ -461,11 +460,9 @@ LONG CInetConnection::CheckReads() {
         break;
     }
 
-    // A peer that connects but never completes the hello (silent, or sending
-    // noise) is dropped like any other time-out.
-    const bool setupTooLong = m_ConnectState == CS_CONNECTED && !IsConnected() &&
-                              now() - m_sessionStartMs > kSessionSetupLimitMs;
-    if (CheckTimeOuts() == -2 || setupTooLong) {
+    // A peer that connects but never completes the hello (silent, slow, or
+    // sending noise) is dropped by the link's set-up limit like any time-out.
+    if (CheckTimeOuts() == -2) {
         postNotice(kStrLinkTimedOut);
         linkTrace(1, "CInetConnection::CheckRead() failed!!!!! CheckTimeout failed");
         return -2;

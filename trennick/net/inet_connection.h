@@ -43,9 +43,6 @@ inline constexpr WPARAM kCommStatusTextIndex = 42;
 inline constexpr DWORD kDefaultInetPort = 4599;
 inline constexpr DWORD kInetBufferBytes = 1024000;
 inline constexpr DWORD kDefaultMaxReadQueueBytes = 100000;
-// A call whose hello exchange has not finished after this long is dropped
-// (the hello retry period times its retry limit).
-inline constexpr DWORD kSessionSetupLimitMs = 60000;
 
 // What the program hands the TCP link besides the link's own services.
 struct InetOptions {
@@ -153,7 +150,6 @@ private:
     LONG m_ConnectState = CS_NOT_CONNECTED;
     BOOL m_PermanentFault = FALSE;
     DWORD m_lastActivityMs = 0;
-    DWORD m_sessionStartMs = 0;
     bool m_connectPending = false;
     bool m_outgoingCall = false;
     bool m_dialUpLinked = false;

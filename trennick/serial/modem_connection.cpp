@@ -1013,7 +1013,15 @@ LONG CModemConnection::TimeToRead() {
     if ((m_ModemConnected == CS_NOTCONNECTED && m_Target == CS_NOTCONNECTED) || m_initialising) return 0;
     if (m_ModemConnected != CS_CONNECTED) return 0;
     LONG result = CheckTimeOuts();
-    if (result == -2) result = -5;
+    if (result == -2) {
+        // The hello exchange failed or never finished: the call is of no use,
+        // and a caller that holds it keeps every other station out. The line
+        // is hung up here (a listening station listens again).
+        m_lastCallResult = kStrCallTimedOut;
+        post(kMsgLinkFailed, kStrCallTimedOut, 0);
+        SetNotConnectedEx(TRUE, FALSE);
+        return -5;
+    }
     if (IsConnected()) {
         ProcessSending();
         CheckReceiveCompletion();

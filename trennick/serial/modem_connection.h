@@ -89,6 +89,7 @@ inline constexpr WPARAM kStrCallNormal = 65010;
 inline constexpr WPARAM kStrCallUnknown = 65011;
 inline constexpr WPARAM kStrCallBusy = 65015;
 inline constexpr WPARAM kStrCallNoAnswer = 65016;
+inline constexpr WPARAM kStrCallTimedOut = 65018;
 inline constexpr WPARAM kStrCallNoDialTone = 65022;
 inline constexpr WPARAM kStrCallProblem = 65023;
 inline constexpr UINT kStrStatusBase = 61300;   // status texts; resource strings: 61300-61310

@@ -6,6 +6,7 @@
 #include "trennick/link/testing/link_fakes.h"
 #include "trennick/serial/tests/fake_modem_process.h"
 #include "trennick/serial/tests/link_station.h"
+#include "trennick/serial/tests/silent_peer.h"
 #include "trennick/serial/tests/transfer.h"
 
 #include <gtest/gtest.h>
@@ -243,6 +244,28 @@ TEST_F(ModemTest, TwoStationsDialRingAnswerTalkAndHangUp) {
     }));
     EXPECT_FALSE(caller.link->IsPortOpen());
     callee.link->SetChatWindow(nullptr);
+}
+
+// A caller that gets the line and never says its hello is hung up after the
+// set-up limit; the called station listens again.
+TEST_F(ModemTest, CallerThatNeverSaysHelloIsHungUpAfterTheSetupLimit) {
+    FakeModemProcess modems({"--number", "5550001", "--number", "5550002", "--ring-ms", "100"});
+    ASSERT_TRUE(modems.ok());
+    Station callee(2);
+    callee.link->SetModemLineSettings(lineFor(modems.device("5550002")));
+    callee.link->SetSessionSetupLimit(300);
+    ASSERT_EQ(callee.link->SetListenOn(0), 1);
+    ASSERT_TRUE(runUntil({&callee}, [&] { return callee.link->IsListeningFor(2); }));
+
+    serialtest::SilentPeer caller(modems.device("5550001"));
+    ASSERT_TRUE(caller.ok());
+    caller.start("ATDT5550002\r");
+    ASSERT_TRUE(runUntil({&callee}, [&] { return callee.link->IsLinkUp(); }));
+    ASSERT_TRUE(runUntil({&callee}, [&] { return callee.posted(kMsgLinkFailed, kStrCallTimedOut); }));
+    EXPECT_FALSE(callee.link->IsConnected());
+    EXPECT_EQ(callee.link->LastCallResult(), kStrCallTimedOut);
+    EXPECT_GT(caller.received(), 0u);  // it heard the callee's hello
+    EXPECT_TRUE(runUntil({&callee}, [&] { return callee.link->IsListeningFor(2) != FALSE; }));
 }
 
 TEST_F(ModemTest, BusyAndUnansweredCallsEndTheAttempt) {

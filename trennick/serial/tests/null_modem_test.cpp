@@ -10,6 +10,7 @@
 #include "trennick/serial/tapi_connection.h"
 #include "trennick/serial/tests/pty_cable.h"
 #include "trennick/serial/tests/link_station.h"
+#include "trennick/serial/tests/silent_peer.h"
 #include "trennick/serial/tests/transfer.h"
 
 #include <gtest/gtest.h>
@@ -170,6 +171,27 @@ TEST_F(CableTest, TwoStationsHandshakeTalkAndSeeTheCableCut) {
     }));
     EXPECT_TRUE(a.link->IsLinkDown());
     EXPECT_TRUE(b.link->IsLinkDown());
+}
+
+// A station on the cable that never says its hello is hung up after the
+// set-up limit: the listener drops the line and listens again.
+TEST_F(CableTest, CallerThatNeverSaysHelloIsHungUpAfterTheSetupLimit) {
+    PtyCable cable;
+    ASSERT_TRUE(cable.ok());
+    cable.mapCom(2, cable.endB());
+    CableStation b(2, "Direct to com2");
+    b.link->SetSessionSetupLimit(300);
+    ASSERT_EQ(b.link->SetListenOn(0), 1);
+    serialtest::SilentPeer a(cable.endA());
+    ASSERT_TRUE(a.ok());
+    a.start(b.link->Tapi()->NullModem()->Texts().dial);
+    ASSERT_TRUE(runUntil({&b}, [&] { return b.link->IsLinkUp(); }));
+    ASSERT_TRUE(runUntil({&b}, [&] { return b.posted(kMsgLinkFailed, kStrCallTimedOut); }));
+    EXPECT_FALSE(b.link->IsConnected());
+    EXPECT_GT(a.received(), 0u);
+    EXPECT_TRUE(runUntil({&b}, [&] {
+        return b.link->IsTargetListeningFor(2) && b.link->Tapi()->NullModem()->State() == NULL_MODEM_STATE_LISTENING;
+    }));
 }
 
 TEST_F(CableTest, WithoutTheTelephonyLibraryEveryLineCallFails) {
