@@ -54,6 +54,7 @@ struct CINet {
     int listenFd = -1;
     std::atomic<int> streamFd{-1};
     WORD listenPort = 0;
+    WORD boundPort = 0;  // the port listenFd is bound to
     WORD currentPort = 0;
     bool listenWanted = false;
     bool listenActive = false;
@@ -137,6 +138,17 @@ void closeSockets(CINet* net) {
     net->listenActive = false;
 }
 
+// Closes the call's socket only; a listening socket stays bound.
+void closeStream(CINet* net) {
+    stopWatcher(net);
+    std::lock_guard lock(g_closeLock);
+    const int stream = net->streamFd.exchange(-1);
+    if (stream >= 0) {
+        ::close(stream);
+    }
+    net->listenActive = false;
+}
+
 void closeListenSocket(CINet* net) {
     stopWatcher(net);
     std::lock_guard lock(g_closeLock);
@@ -210,6 +222,17 @@ BOOL startListener(CINet* net) {
     if (!net->listenWanted) return FALSE;
     net->currentPort = net->listenPort;
     net->state = kNetStateListening;
+    if (net->listenFd >= 0 && net->boundPort == net->listenPort) {
+        // The socket that took the last call is still bound: a caller that
+        // came while that call was ending waits in its queue and is taken
+        // now, instead of being reset with a closing socket or refused
+        // before a new one is bound.
+        closeStream(net);
+        ++net->listenGeneration;
+        startWatcher(net, net->listenFd, false);
+        net->listenActive = true;
+        return TRUE;
+    }
     closeSockets(net);
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || !setNonBlocking(fd)) {
@@ -241,6 +264,7 @@ BOOL startListener(CINet* net) {
         return FALSE;
     }
     net->listenFd = fd;
+    net->boundPort = net->listenPort;
     ++net->listenGeneration;
     startWatcher(net, fd, false);
     net->listenActive = true;
@@ -441,7 +465,13 @@ BOOL NET_Connect(CINet* net, const char* host, WORD port) {
 
 void NET_Disconnect(CINet* net) {
     if (net == nullptr) return;
-    closeSockets(net);
+    // The call ends; while listening is wanted the listening socket stays
+    // bound, so the next caller is queued rather than refused.
+    if (net->listenWanted) {
+        closeStream(net);
+    } else {
+        closeSockets(net);
+    }
     net->state = kNetStateIdle;
 }
 

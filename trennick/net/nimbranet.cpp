@@ -60,8 +60,12 @@ BOOL Nimbranet::SetListenOn(BOOL on, WORD port) {
     BOOL result = FALSE;
     if (m_opened == NIMINT_CS_CLOSE || m_net == nullptr) {
         linkTrace(1, "Nimbranet::SetListenOn Error m_Opened==NIMINT_CS_CLOSE");
-    } else if ((on != 0) == m_listening.load()) {
+    } else if (on && m_listening.load()) {
         result = TRUE;
+    } else if (!on && !m_listening.load()) {
+        // Not listening for the link, but the socket that took the current
+        // call may still be bound: it goes now.
+        result = NET_SetListen(m_net, FALSE, port);
     } else {
         // Listening drops any call; its threads stop before its socket goes.
         if (on && m_connected) SetNotConnected();
@@ -234,8 +238,10 @@ void Nimbranet::onNetEvent(int event) {
         m_fault = true;
         break;
     case kNetConnected:
+        // The listening socket (of a call taken in) stays bound while the call
+        // is up: the next caller waits in its queue and is taken as soon as
+        // this call ends, instead of being refused meanwhile.
         m_connected = true;
-        NET_SetListen(m_net, FALSE, m_listenPort);
         m_listening = false;
         startThreads();
         break;

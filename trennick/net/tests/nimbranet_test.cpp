@@ -47,14 +47,18 @@ bool isBlock(const std::vector<unsigned char>& bytes, std::size_t at, BYTE tag, 
 
 }  // namespace
 
-TEST(Nimbranet, StopsListeningOnAcceptButKeepsTheAcceptedCall) {
+TEST(Nimbranet, KeepsTheListeningSocketThroughACallUntilSwitchedOff) {
     AcceptedPair pair;
     ASSERT_TRUE(pair.setUp());
-    // Listening went off with the accept; switching it off again must not
-    // touch the call either.
+    // The listening socket stays bound while the call is up: a second caller
+    // is queued (to be taken when this call ends), not refused.
+    const int queued = connectRaw(pair.port);
+    EXPECT_GE(queued, 0) << "a second caller must find the station listening";
+    if (queued >= 0) ::close(queued);
+    // Switching listening off closes it and leaves the call alone.
     EXPECT_TRUE(pair.net.SetListenOn(FALSE, pair.port));
     EXPECT_EQ(pair.net.GetStatus(), NIMINT_CS_CONNECTED);
-    EXPECT_LT(connectRaw(pair.port), 0) << "a second caller must find nobody listening";
+    EXPECT_LT(connectRaw(pair.port), 0) << "switched off: nobody listens";
 
     const char hello[] = "both ways";
     ASSERT_EQ(pair.net.Write(2, reinterpret_cast<const BYTE*>(hello), sizeof hello), static_cast<LONG>(sizeof hello));
