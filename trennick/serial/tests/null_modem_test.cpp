@@ -59,8 +59,12 @@ TEST_F(CableTest, SettingsAreClampedAndWrittenBack) {
         EXPECT_EQ(s.baud, c.expectBaud);
         EXPECT_EQ(s.port, c.expectPort);
     }
+    // The caller's dial text is the one on the wire ("+++RING", repeated until
+    // answered); a listener with the default settings answers exactly that
+    // text, so two stations left at their defaults meet over a cable.
     const NullModemSettings s = readNullModemSettings();
-    EXPECT_EQ(s.dial, s.ring);  // the defaults let two stations find each other
+    EXPECT_EQ(s.dial, "+++RING");
+    EXPECT_EQ(s.ring, s.dial);
     CKcReg reg = ProductKey("Comms\\NULLModem");
     char text[64] = {};
     DWORD size = sizeof text;
