@@ -1161,6 +1161,13 @@ void CMainFrame::ShowTimedMessage(const std::string& text, const std::string& ti
     m_pTimeMsgBox->DisplayMessage(QString::fromStdString(text), QString::fromStdString(title), 0, ms);
 }
 
+void CMainFrame::ShowLinkNotice(const std::string& text) {
+    ++m_linkNotices;
+    m_lastLinkNotice = text;
+    LUMO_TRACE(3, "CMainFrame: notice of the link: %s", text.c_str());
+    ShowTimedMessage(text, m_app.Title(), m_settings.general.TimeOutForMesageBoxesMS);
+}
+
 void CMainFrame::OnDisconnectMessage(WPARAM cause, LPARAM text) {
     LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnDisconnectMessage");
     if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyLineDisconnected(0, "");
@@ -1718,6 +1725,12 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case kMsgHelpKey:
         notAvailable("The help file");
+        return 0;
+    case kMsgUserNotice:
+        if (auto text = platform::TakePostedData<std::string>(lParam)) ShowLinkNotice(*text);
+        return 0;
+    case kMsgNotificationShown:
+        LUMO_TRACE(5, "CMainFrame: the peer's notice was shown");
         return 0;
     case kMsgSendLamp:
         m_pLcdPanel->SetSendLamp(static_cast<int>(lParam), 200);

@@ -223,6 +223,11 @@ public:
     std::string ChatCapturePath() const;
     // The engine's self-closing notice, when the frame window exists.
     void ShowTimedMessage(const std::string& text, const std::string& title, DWORD ms);
+    // A notice the link posted: shown in the self-closing notice, which one
+    // at a time replaces the one shown; nothing waits for it.
+    void ShowLinkNotice(const std::string& text);
+    int LinkNoticesShown() const { return m_linkNotices; }
+    const std::string& LastLinkNotice() const { return m_lastLinkNotice; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -352,6 +357,8 @@ private:
     DWORD m_receivedEvents = 0;
     DWORD m_receivedEventLists = 0;
     std::string m_lastReceivedFile;
+    int m_linkNotices = 0;
+    std::string m_lastLinkNotice;
 };
 
 }  // namespace trennick

@@ -65,6 +65,10 @@ inline constexpr UINT kMsgFinishUpgrade = 0x8049;
 // Not 0x806B: the main window takes that one as the automation kit's hang-up,
 // and a peer's notice must not end the call.
 inline constexpr UINT kMsgNotificationShown = 0x80F4;
+// A notice for the user, shown without waiting (one at a time, a new one
+// replacing the one shown): (string id, std::string text). Whatever the link
+// must tell its user while it reads goes this way, never through a box.
+inline constexpr UINT kMsgUserNotice = 0x80E0;
 inline constexpr WPARAM kCmdProfilesTheyCalled = 32891;
 inline constexpr WPARAM kCmdOpenChat = 32804;           // chat text waits in the link for the window
 // lParam of kCmdOpenChat when the peer's chat text asks for the window.

@@ -597,7 +597,7 @@ bool CPacketConnection::HandleNotificationRPC(long type, long code, long) {
     if (m_window == nullptr) {
         return true;  // nothing to show it in
     }
-    m_host->showTimedNotice(kNotices[code - 1]);
+    notice(kNotices[code - 1], {});
     post(kMsgNotificationShown, 0, 0);
     return true;
 }

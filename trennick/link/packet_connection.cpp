@@ -141,7 +141,30 @@ void CPacketConnection::post(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void CPacketConnection::notice(UINT stringId, const std::string& argument) {
-    ShowMessage(stringId, 0, argument.c_str());
+    // The resource's "%s" takes the argument; nothing else of it is a format.
+    std::string text = loadString(stringId);
+    if (const auto at = text.find("%s"); at != std::string::npos) text.replace(at, 2, argument);
+    linkTrace(3, "CPacketConnection: notice %u: %s", stringId, text.c_str());
+    if (m_window != nullptr && m_nEnableMessage) {
+        m_window->postOwned(kMsgUserNotice, stringId, std::make_unique<std::string>(std::move(text)));
+    }
+}
+
+bool CPacketConnection::partOfHelloExchange(WORD tokenId) {
+    switch (tokenId) {
+    case ID_DSVD_HELLO_V1_2:
+    case ID_DSVD_OKHELLO:
+    case ID_DSVD_SITEINFO:
+    // The peer's answers to our hello, and its hanging up.
+    case ID_DSVD_WRONGUSER:
+    case ID_DSVD_WRONGPWD:
+    case ID_DSVD_REMREJREM:
+    case ID_DSVD_LOCREJLOC:
+    case ID_DSVD_DISCONNECT:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // ---- slots 1-3 ----
@@ -328,6 +351,18 @@ LONG CPacketConnection::FilterPollBuff(std::span<BYTE> buffer, DWORD& length) {
             return 1;
         }
         const DecodedBucket& bucket = m_decoder.current();
+        if (m_helloReceived == 0) {
+            // Until the peer's own hello has arrived and checked out, only
+            // the hello exchange is acted on.
+            DWORD skip = 0;
+            const TokenRoute* route =
+                bucket.kind() == kTokenBucket ? findRoute(bucket.Payload, bucket.BucketLen, skip) : nullptr;
+            if (route == nullptr || !partOfHelloExchange(route->id)) {
+                linkTrace(3, "CPacketConnection::FilterPollBuff() %s before the peer's hello: ignored",
+                          route != nullptr ? tokenName(route->id) : "a bucket");
+                continue;
+            }
+        }
         switch (bucket.kind()) {
         case kTokenBucket:
             CheckAcknowledgment(bucket.Payload, bucket.BucketLen);
@@ -564,11 +599,10 @@ std::span<const CPacketConnection::TokenRoute> CPacketConnection::tokenTable() {
     return kTable;
 }
 
-void CPacketConnection::CheckAcknowledgment(const BYTE* payload, DWORD length) {
-    std::lock_guard lock(m_bucketLock);
+const CPacketConnection::TokenRoute* CPacketConnection::findRoute(const BYTE* payload, DWORD length, DWORD& skip) {
     const std::span<const TokenRoute> table = tokenTable();
     const TokenRoute* route = nullptr;
-    DWORD skip = 0;
+    skip = 0;
     // A token followed by the peer's data decides when the payload starts
     // with it, so that text inside the data can never pass for a token.
     for (const TokenRoute& r : table) {
@@ -586,6 +620,13 @@ void CPacketConnection::CheckAcknowledgment(const BYTE* payload, DWORD length) {
             skip = static_cast<DWORD>(at) + static_cast<DWORD>(tokenText(route->id).size());
         }
     }
+    return route;
+}
+
+void CPacketConnection::CheckAcknowledgment(const BYTE* payload, DWORD length) {
+    std::lock_guard lock(m_bucketLock);
+    DWORD skip = 0;
+    const TokenRoute* route = findRoute(payload, length, skip);
     if (route == nullptr) {
         return;  // no token of the table: ignored
     }
@@ -961,6 +1002,8 @@ void CPacketConnection::resetState(bool capabilityProtocol2) {
     if (m_chatWindow != nullptr) {
         m_chatWindow->UpdateTitle("");
     }
+    m_pendingChat.clear();
+    m_pendingChatBytes = 0;
     m_statsIntervalStartMs = now();
     m_disconnectTimeMs = 0;
     m_lastSyncReceivedMs = 0;

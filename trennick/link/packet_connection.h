@@ -375,6 +375,11 @@ private:
     };
     // The tokens in dispatch order: the first one found in a payload decides.
     static std::span<const TokenRoute> tokenTable();
+    // The route of a token payload, with the bytes up to its body; null
+    // when it holds no token of the table.
+    static const TokenRoute* findRoute(const BYTE* payload, DWORD length, DWORD& skip);
+    // Tokens acted on before the peer's hello has arrived and checked out.
+    static bool partOfHelloExchange(WORD tokenId);
     // The handlers of the services' tokens, behind OnHandlerToken.
     static std::span<const TokenRoute> serviceTable();
     class FileLink;

@@ -61,6 +61,14 @@ public:
         }
         return out;
     }
+    // The string ids of the user notices posted, in order.
+    std::vector<UINT> userNotices() const {
+        std::vector<UINT> out;
+        for (const auto& p : messages) {
+            if (p.message == kMsgUserNotice) out.push_back(static_cast<UINT>(p.wParam));
+        }
+        return out;
+    }
     int count(UINT message) const {
         return static_cast<int>(std::count_if(messages.begin(), messages.end(),
                                               [&](const Posted& p) { return p.message == message; }));
@@ -101,10 +109,6 @@ public:
         if (edit(copy)) localProfile = copy;
         return true;
     }
-    bool showTimedNotice(UINT stringId) override {
-        timedNotices.push_back(stringId);
-        return true;
-    }
     bool mainVideoSettings(std::array<BYTE, 52>& record, int& rate, WORD& q) override {
         record = videoRecord;
         rate = frameRate;
@@ -125,7 +129,6 @@ public:
     std::vector<tagHWProfile> storedProfiles;
     bool hasSettings = true;
     tagHWProfile localProfile{};
-    std::vector<UINT> timedNotices;
     std::array<BYTE, 52> videoRecord{};
     int frameRate = 0;
     WORD quality = 0;

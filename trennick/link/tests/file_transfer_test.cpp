@@ -54,10 +54,6 @@ BYTE bucketKind(const BYTE* data) { return data[1]; }
 class Transfer : public ::testing::Test {
 protected:
     void SetUp() override {
-        CCommon::setMessagePresenter([this](UINT id, UINT, const std::string&) {
-            shown.push_back(id);
-            return 0;
-        });
         source = platform::homeFolder() / "outgoing";
         receive = platform::homeFolder() / "incoming";
         special = platform::homeFolder() / "special";
@@ -71,7 +67,13 @@ protected:
         p.a->SetReceiveFolders(receive.c_str(), special.c_str());
         p.b->SetReceiveFolders(receive.c_str(), special.c_str());
     }
-    void TearDown() override { CCommon::setMessagePresenter(nullptr); }
+    // The notices both sides posted for their users.
+    std::vector<UINT> shown() const {
+        std::vector<UINT> all = p.windowA.userNotices();
+        const std::vector<UINT> b = p.windowB.userNotices();
+        all.insert(all.end(), b.begin(), b.end());
+        return all;
+    }
 
     // Moves bytes both ways until neither link has anything left to say.
     void drain() {
@@ -100,7 +102,6 @@ protected:
 
     LinkPair p;
     fs::path source, receive, special;
-    std::vector<UINT> shown;
 };
 
 TEST_F(Transfer, FilesOfEveryAwkwardSizeArriveWhole) {
@@ -139,7 +140,7 @@ TEST_F(Transfer, FilesOfEveryAwkwardSizeArriveWhole) {
             EXPECT_EQ(blocks, (std::vector<DWORD>{1022}));
         }
     }
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(shown().empty());
     // No temporary file is left behind.
     for (const auto& name : filesIn(receive)) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
@@ -210,7 +211,7 @@ TEST_F(Transfer, FailedWholeFileCheckNeverReportsSuccessAndLeavesNoFile) {
     };
     EXPECT_EQ(run(kFileKindAny, source / "check.bin"), SEND_FAILED);
     EXPECT_EQ(p.b->GetFileReceiveStatus(), REC_FAILED);
-    EXPECT_EQ(shown, std::vector<UINT>{kStrFileCheckFailed});
+    EXPECT_EQ(shown(), std::vector<UINT>{kStrFileCheckFailed});
     EXPECT_TRUE(filesIn(receive).empty());
     std::string path;
     EXPECT_FALSE(p.b->GetReceivedFileName(path));
@@ -297,7 +298,8 @@ TEST_F(Transfer, FullDiskFailsTheReceiveAndLeavesNoPartialFile) {
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
     EXPECT_EQ(run(kFileKindAny, source / "big.bin"), SEND_REFUSED);
     EXPECT_EQ(p.b->GetFileReceiveStatus(), REC_FAILED);
-    EXPECT_NE(std::find(shown.begin(), shown.end(), kStrDiskFull), shown.end());
+    const std::vector<UINT> notices = shown();
+    EXPECT_NE(std::find(notices.begin(), notices.end(), kStrDiskFull), notices.end());
     EXPECT_TRUE(filesIn(receive).empty());
 }
 
@@ -314,7 +316,7 @@ TEST_F(Transfer, StopsRefusalsAndSilenceEndTransfersWithoutPartialFiles) {
     p.clock.ms += 60001;
     p.a->ProcessSending();
     EXPECT_EQ(p.a->GetFileSendStatus(), SEND_FAILED);
-    EXPECT_EQ(shown, std::vector<UINT>{kStrReceiverSilent});
+    EXPECT_EQ(shown(), std::vector<UINT>{kStrReceiverSilent});
     // The sender falls silent: after 60 s the receiver drops the partial file.
     EXPECT_EQ(p.b->GetFileReceiveStatus(), REC_RECEIVING);
     EXPECT_EQ(filesIn(receive), std::vector<std::string>{"s.bin.part"});

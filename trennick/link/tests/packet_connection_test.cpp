@@ -150,33 +150,46 @@ TEST_F(LinkTest, HelloSurvivesAnySplitOfTheStream) {
 }
 
 TEST_F(LinkTest, GuardedBucketsCarryBucketNoOnlyAfterTheHello) {
+    // Before the hello the read pass acts on no data bucket; the layout is
+    // seen by cutting the bytes with the receiver's own decoder.
+    auto cutOne = [](LoopbackLink& from, LoopbackLink& to) {
+        std::vector<BYTE> bytes;
+        bytes.swap(from.wire);
+        const DWORD length = static_cast<DWORD>(bytes.size());
+        bytes.resize(bytes.size() + 16);
+        ParseCursor cursor;
+        cursor.dataLength = length;
+        EXPECT_TRUE(to.GetBucket(bytes.data(), static_cast<DWORD>(bytes.size()), cursor));
+        return LoopbackLink::copy(to.CurrBucket());
+    };
     LinkPair p;
     const BYTE block[] = {'b', 'l', 'k'};
     p.a->SendBucket(kFileBlockBucket, block, 3, 17);
+    LoopbackLink::Frame early = cutOne(*p.a, *p.b);
+    EXPECT_EQ(early.bucketNo, 0u);
+    EXPECT_TRUE(early.checksumOk);
+    p.a->SendBucket(kFileBlockBucket, block, 3, 17);
     p.pump();
-    ASSERT_EQ(p.b->frames.size(), 1u);
-    EXPECT_EQ(p.b->frames[0].bucketNo, 0u);
-    EXPECT_TRUE(p.b->frames[0].checksumOk);
+    EXPECT_TRUE(p.b->frames.empty());
 
     p.helloBothWays();
     p.a->SendBucket(kFileBlockBucket, block, 3, 17);
     p.a->SendBucket(0x0506, block, 3, 18);  // key frame of camera 5
     p.pump();
-    ASSERT_EQ(p.b->frames.size(), 3u);
-    EXPECT_EQ(p.b->frames[1].bucketNo, 17u);
-    EXPECT_TRUE(p.b->frames[1].checksumOk);
-    EXPECT_EQ(p.b->frames[2].type, 0x0506u);
-    EXPECT_EQ(p.b->frames[2].bucketNo, 18u);
-    EXPECT_EQ(p.b->frames[2].payload, std::vector<BYTE>(block, block + 3));
+    ASSERT_EQ(p.b->frames.size(), 2u);
+    EXPECT_EQ(p.b->frames[0].bucketNo, 17u);
+    EXPECT_TRUE(p.b->frames[0].checksumOk);
+    EXPECT_EQ(p.b->frames[1].type, 0x0506u);
+    EXPECT_EQ(p.b->frames[1].bucketNo, 18u);
+    EXPECT_EQ(p.b->frames[1].payload, std::vector<BYTE>(block, block + 3));
 
     // A reset forgets the peer's number: back to the layout without BucketNo.
     p.a->ResetLinkState();
     p.b->ResetLinkState();
     p.a->SendBucket(kAudioBucket, block, 3, 19);
-    p.pump();
-    ASSERT_EQ(p.b->frames.size(), 4u);
-    EXPECT_EQ(p.b->frames[3].bucketNo, 0u);
-    EXPECT_TRUE(p.b->frames[3].checksumOk);
+    early = cutOne(*p.a, *p.b);
+    EXPECT_EQ(early.bucketNo, 0u);
+    EXPECT_TRUE(early.checksumOk);
 }
 
 TEST_F(LinkTest, LineSyncEvery20SecondsAndLossAfter60) {
@@ -328,15 +341,16 @@ TEST_F(LinkTest, TokenEffects) {
         {"<CANCELHOLDCALL>", {}, {}, {}, [](LoopbackLink& l, LinkTest&) { EXPECT_EQ(l.GetHoldStatus(), 0); }},
         {"<okhello>", {}, {}, {}, [](LoopbackLink& l, LinkTest&) { EXPECT_EQ(l.GetHelloAccepted(), 1); }},
         {"<Line Sync><GetMonkey>", {}, {}, {}, {}},  // a line sync only
-        {"<Stop Sending>", {}, {}, {},
+        // Told by a posted notice, never by a box inside the read pass.
+        {"<Stop Sending>", {post(kMsgUserNotice, kStrStopSending)}, {}, {},
          [](LoopbackLink& l, LinkTest& t) {
              EXPECT_EQ(l.GetFileReceiveStatus(), REC_STOPPED);
-             EXPECT_EQ(t.shown, std::vector<UINT>{kStrStopSending});
+             EXPECT_TRUE(t.shown.empty());
          }},
-        {"<Do Not Send>", {}, {}, {},
+        {"<Do Not Send>", {post(kMsgUserNotice, kStrDoNotSend)}, {}, {},
          [](LoopbackLink& l, LinkTest& t) {
              EXPECT_EQ(l.GetFileSendStatus(), SEND_REFUSED);
-             EXPECT_EQ(t.shown, std::vector<UINT>{kStrDoNotSend});
+             EXPECT_TRUE(t.shown.empty());
          }},
         {"<FinishSending>", {}, {}, {},
          [](LoopbackLink& l, LinkTest&) { EXPECT_EQ(l.GetFileReceiveStatus(), REC_COMPLETE); }},
@@ -601,6 +615,7 @@ TEST_F(LinkTest, ChatTextReachesTheChatWindow) {
         std::vector<std::string> texts, titles;
     } chat;
     LinkPair p;
+    p.helloBothWays();
     p.b->SetChatWindow(&chat);
     p.a->SendChatString("good evening");
     p.pump();
@@ -610,3 +625,76 @@ TEST_F(LinkTest, ChatTextReachesTheChatWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+struct RecordingChat : LinkChatWindow {
+    void chatText(std::string_view t) override { texts.emplace_back(t); }
+    void UpdateTitle(std::string_view) override {}
+    std::vector<std::string> texts;
+};
+
+}  // namespace
+
+// Until the peer's own hello has arrived and checked out, nothing it sends
+// but the hello exchange is acted on: no notice, no command, no chat, no state.
+TEST_F(LinkTest, BeforeThePeersHelloOnlyTheHelloExchangeIsActedOn) {
+    auto speakOutOfTurn = [](LinkPair& p) {
+        for (WORD token : {ID_DSVD_STOP_SENDING, ID_DSVD_DO_NOT_SEND, ID_DSVD_GETMONKEY, ID_DSVD_HOLDCALL,
+                           ID_DSVD_ATTEND_TIMEOUT, ID_DSVD_RECORDEVENT}) {
+            p.a->SendAcknowledgment(token);
+        }
+        p.a->SendChatString("too early");
+        p.pump();
+    };
+    for (bool badHello : {false, true}) {
+        SCOPED_TRACE(badHello ? "after a hello that fails its check" : "before any hello");
+        LinkPair p;
+        RecordingChat chat;
+        p.b->SetChatWindow(&chat);
+        if (badHello) {
+            StationInfoBlock block{};
+            block.length = kStationInfoBytes;
+            auto hello = buildHelloPayload("<HELLO V1.2>", block, true);
+            hello[20] ^= 0x55;  // the checksum no longer matches
+            p.a->SendBucket(kTokenBucket, hello.data(), static_cast<DWORD>(hello.size()));
+            p.pump();
+            EXPECT_EQ(p.b->GetHelloReceived(), 0);
+            p.windowB.messages.clear();
+        }
+        speakOutOfTurn(p);
+        EXPECT_TRUE(p.windowB.notices().empty());
+        EXPECT_EQ(p.b->GetFileReceiveStatus(), REC_READY);
+        EXPECT_EQ(p.b->GetFileSendStatus(), SEND_IDLE);
+        EXPECT_EQ(p.b->GetHoldStatus(), 0);
+        EXPECT_EQ(p.hostB.attendLogs, 0);
+        EXPECT_TRUE(chat.texts.empty());
+        EXPECT_EQ(p.windowB.count(kMsgDataLamp), 0);  // nothing was dispatched
+    }
+
+    // The exchange itself goes through, and then the peer is heard.
+    LinkPair p;
+    RecordingChat chat;
+    p.b->SetChatWindow(&chat);
+    p.helloBothWays();
+    ASSERT_TRUE(p.a->IsConnected());
+    ASSERT_TRUE(p.b->IsConnected());
+    EXPECT_EQ(p.hostB.sites.size(), 1u);
+    p.windowB.messages.clear();
+    speakOutOfTurn(p);
+    EXPECT_EQ(p.windowB.userNotices(), (std::vector<UINT>{kStrStopSending, kStrDoNotSend}));
+    EXPECT_EQ(p.windowB.count(kMsgAttendTimeout), 1);
+    EXPECT_EQ(p.b->GetHoldStatus(), 2);
+    EXPECT_EQ(chat.texts, std::vector<std::string>{"too early"});
+}
+
+// A peer's refusal of our hello and its hanging up arrive before its hello.
+TEST_F(LinkTest, RefusalsOfOurHelloArriveBeforeThePeersHello) {
+    for (WORD token : {ID_DSVD_WRONGPWD, ID_DSVD_REMREJREM, ID_DSVD_DISCONNECT}) {
+        SCOPED_TRACE(tokenName(token));
+        LinkPair p;
+        p.a->SendAcknowledgment(token);
+        p.pump();
+        EXPECT_EQ(p.windowB.notices().size(), 1u);
+    }
+}

@@ -260,6 +260,10 @@ TEST_F(Services, EventListRequestInBothForms) {
             q.a->ResetLinkState();
         }
         ASSERT_EQ(q.a->GetProtocolVersion(), form.old ? 1 : 2);
+        // B has A's hello, so it listens; A has not heard B's yet.
+        q.a->SendHello();
+        deliver(*q.a, *q.b, q.pendingB);
+        q.b->wire.clear();
         q.a->SendEventDirListCameraRequest({5, 1, 3});
         EXPECT_EQ(tokenTexts(q.a->wire), std::vector<std::string>{"<REFRESHDEBRIEF>"});
         const std::string wire(q.a->wire.begin(), q.a->wire.end());
@@ -571,7 +575,7 @@ TEST(Notifications, UserNoticesOrTraces) {
         OldPeerLink peer;
         peer.link.feedToken(c.request);
         setLinkTraceSink(previous);
-        EXPECT_EQ(peer.host.timedNotices, c.shown);
+        EXPECT_EQ(peer.window.userNotices(), c.shown);
         EXPECT_EQ(peer.window.count(kMsgNotificationShown), c.shown.empty() ? 0 : 1);
         if (c.trace) {
             EXPECT_GE(tracesHolding(c.trace), 1);

@@ -273,10 +273,18 @@ TEST(InetConnection, WritesGoOutOnlyWhileConnected) {
 TEST(InetConnection, LastWordsBeforeACloseAreRead) {
     ListenerWithRawCaller t;
     ASSERT_TRUE(t.setUp());
-    std::vector<BYTE> bucket(256);
+    // The caller's hello, then its last words.
+    StationInfoBlock block{};
+    block.length = kStationInfoBytes;
+    const std::vector<BYTE> hello = buildHelloPayload("<HELLO V1.2>", block, true);
+    std::vector<BYTE> bucket(4096);
+    DWORD bytes = buildBucket(bucket, kTokenBucket, hello.data(), static_cast<DWORD>(hello.size()), 0, 0,
+                              static_cast<DWORD>(bucket.size()));
+    ASSERT_GT(bytes, 0u);
+    ASSERT_TRUE(writeAll(t.caller, bucket.data(), bytes));
     const std::string text = "last words";
-    const DWORD bytes = buildBucket(bucket, kChatBucket, reinterpret_cast<const BYTE*>(text.data()),
-                                    static_cast<DWORD>(text.size()), 0, 0, static_cast<DWORD>(bucket.size()));
+    bytes = buildBucket(bucket, kChatBucket, reinterpret_cast<const BYTE*>(text.data()),
+                        static_cast<DWORD>(text.size()), 0, 0, static_cast<DWORD>(bucket.size()));
     ASSERT_GT(bytes, 0u);
     ASSERT_TRUE(writeAll(t.caller, bucket.data(), bytes));
     // An orderly close (a close with our unread hello in its buffer would
