@@ -173,6 +173,34 @@ LONG FileTransfer::CheckReceiveCompletion() {
 void FileTransfer::SetReceiveFolders(const char* receiveFolder, const char* specialFolder) {
     if (receiveFolder != nullptr) m_receiveFolder = receiveFolder;
     if (specialFolder != nullptr) m_specialFolder = specialFolder;
+    removeStaleParts(m_receiveFolder);
+    removeStaleParts(m_specialFolder);
+    // Remote settings arrive in a folder of their own, one per station.
+    namespace fs = std::filesystem;
+    const fs::path settings = platform::programFolder() / "RSettings";
+    removeStaleParts(settings.string());
+    std::error_code error;
+    for (fs::directory_iterator it(settings, error), end; !error && it != end; it.increment(error)) {
+        if (it->is_directory(error) && !it->is_symlink(error)) removeStaleParts(it->path().string());
+    }
+}
+
+void FileTransfer::removeStaleParts(const std::string& folder) {
+    namespace fs = std::filesystem;
+    if (folder.empty()) return;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const fs::path& path = it->path();
+        if (path.extension() != ".part" || path.string() == m_recvTempPath) continue;
+        // A file or a link named like a temporary file; a folder is left alone.
+        std::error_code kindError;
+        if (it->is_directory(kindError) && !it->is_symlink(kindError)) continue;
+        std::error_code removeError;
+        if (fs::remove(path, removeError)) {
+            linkTrace(3, "CPacketConnection::SetReceiveFolders() %s: left by a receive that never finished, removed",
+                      path.string().c_str());
+        }
+    }
 }
 
 // ---- the peer's control tokens ----
@@ -600,7 +628,11 @@ void FileTransfer::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD length
     const std::filesystem::path finalPath =
         std::filesystem::path(folder) / (kind == kFileKindRemoteSettings ? std::string("SetList.Bin") : announcement->name);
     const std::string tempPath = finalPath.string() + ".part";
-    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // What an earlier receive of this name left (a killed one) goes first;
+    // the file is then made new, never opened through whatever was there.
+    std::error_code staleError;
+    std::filesystem::remove(tempPath, staleError);
+    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     std::FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
     if (file == nullptr) {
         const int error = errno;
@@ -801,6 +833,7 @@ LONG FileTransfer::SetReceiveStatus(LONG command, const char* text) {
         m_recvState = REC_READY;
         if (text != nullptr && text[0] != 0) {
             m_receiveFolder = text;
+            removeStaleParts(m_receiveFolder);
         }
         return 1;
     case 0:

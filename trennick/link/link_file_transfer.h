@@ -4,7 +4,9 @@
 // it opens and announces a started file, sends the first block, resends after
 // a silent period and closes ended transfers. A received file is written under
 // a temporary name ("<name>.part") in the folder of its kind and appears under
-// its own name only after the whole-file check passed.
+// its own name only after the whole-file check passed. A temporary file that
+// a killed receive left behind is removed when the receive folders are set
+// (at start) and before a new receive of the same name.
 //
 // The link owns it and forwards its file-transfer operations and the tokens
 // and file blocks of a transfer to it.
@@ -71,7 +73,8 @@ public:
     LONG CheckReceiveCompletion();
     // The receive time-out of CheckTimeOuts.
     void CheckReceiveTimeOut();
-    // Stores each folder that is given.
+    // Stores each folder that is given; temporary files that no receive is
+    // writing are removed from the receive folders.
     void SetReceiveFolders(const char* receiveFolder, const char* specialFolder);
 
     // ---- the peer's tokens and file blocks ----
@@ -110,6 +113,7 @@ private:
     void closeSendFile();
     void closeReceiveFile();
     std::string receiveTargetFolder(int kind, bool& ok);
+    void removeStaleParts(const std::string& folder);
     void failReceive(LONG state, bool tellPeer);
     bool commitReceivedFile();
     void finishSend(LONG state);

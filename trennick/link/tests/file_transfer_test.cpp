@@ -394,3 +394,41 @@ TEST(TransferFormat, AnnouncementAndRates) {
 }
 
 }  // namespace
+
+// A receive killed mid-transfer leaves its temporary file; the next start
+// (the folders are set) clears such files, and a new receive of the same name
+// makes its file new instead of writing through what was left there.
+TEST_F(Transfer, TemporaryFilesAKilledReceiveLeftAreCleared) {
+    const fs::path settings = platform::programFolder() / "RSettings" / "North Gate";
+    fs::create_directories(settings);
+    fs::create_directories(receive / "kept.part");  // a folder of that name is not ours to remove
+    const std::vector<BYTE> stale = randomBytes(100, 7);
+    for (const fs::path& left : {receive / "event.evt.part", special / "card.jpg.part", settings / "SetList.Bin.part"}) {
+        writeFile(left, stale);
+    }
+    writeFile(receive / "notes.txt", stale);
+    p.b->SetReceiveFolders(receive.c_str(), special.c_str());
+    EXPECT_EQ(filesIn(receive), (std::vector<std::string>{"kept.part", "notes.txt"}));
+    EXPECT_TRUE(filesIn(special).empty());
+    EXPECT_TRUE(filesIn(settings).empty());
+
+    // Left again by a receive killed after the start: a link to a file
+    // elsewhere, and a longer file of the same name.
+    const std::vector<BYTE> outside = randomBytes(50, 8);
+    writeFile(source / "outside.bin", outside);
+    fs::create_symlink(source / "outside.bin", receive / "linked.bin.part");
+    writeFile(receive / "longer.bin.part", randomBytes(5000, 9));
+    for (const char* name : {"linked.bin", "longer.bin"}) {
+        SCOPED_TRACE(name);
+        const auto bytes = randomBytes(1500, 10);
+        writeFile(source / name, bytes);
+        EXPECT_EQ(run(kFileKindAny, source / name), SEND_CANCELLED);
+        EXPECT_EQ(readFile(receive / name), bytes);
+        EXPECT_EQ(p.a->SetSendStatus(-1, 0, nullptr), 1);
+        p.b->GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr);
+    }
+    EXPECT_EQ(readFile(source / "outside.bin"), outside);
+    for (const auto& name : filesIn(receive)) {
+        EXPECT_TRUE(name == "kept.part" || name.find(".part") == std::string::npos) << name;
+    }
+}
