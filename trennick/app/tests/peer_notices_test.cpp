@@ -12,7 +12,7 @@
 #include "trennick/link/packet_connection.h"
 #include "trennick/link/prot_list.h"
 #include "trennick/link/station_info.h"
-#include "trennick/net/tests/net_test_util.h"
+#include "trennick/net/testing/net_test_util.h"
 
 #include <gtest/gtest.h>
 
