@@ -1163,7 +1163,7 @@ void CMainFrame::ShowTimedMessage(const std::string& text, const std::string& ti
 
 void CMainFrame::ShowLinkNotice(const std::string& text) {
     ++m_linkNotices;
-    m_lastLinkNotice = text;
+    m_lastNotice = text;
     LUMO_TRACE(3, "CMainFrame: notice of the link: %s", text.c_str());
     ShowTimedMessage(text, m_app.Title(), m_settings.general.TimeOutForMesageBoxesMS);
 }

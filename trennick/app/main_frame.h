@@ -227,7 +227,6 @@ public:
     // at a time replaces the one shown; nothing waits for it.
     void ShowLinkNotice(const std::string& text);
     int LinkNoticesShown() const { return m_linkNotices; }
-    const std::string& LastLinkNotice() const { return m_lastLinkNotice; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -358,7 +357,6 @@ private:
     DWORD m_receivedEventLists = 0;
     std::string m_lastReceivedFile;
     int m_linkNotices = 0;
-    std::string m_lastLinkNotice;
 };
 
 }  // namespace trennick
