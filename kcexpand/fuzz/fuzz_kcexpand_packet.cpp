@@ -1,5 +1,6 @@
-// libFuzzer target: H.261 pictures through the decoder's packet entry, with and
-// without the payload header, painted in every output mode.
+// libFuzzer target: one stream kind (KC_FUZZ_STREAM_KIND: 0 block packets,
+// 2 H.263, 3 H.261) through the decoder's packet entry, with and without the
+// payload header, painted in every output mode.
 
 #include "kcexpand/kcexpand.h"
 
@@ -26,13 +27,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         {KCATTR_OUTPUT_MODE, 2, std::uintptr_t(1 + (data[0] >> 1) % 3)},
         {KCATTR_PALETTE, sizeof palette, reinterpret_cast<std::uintptr_t>(palette)},
         {KCATTR_PAYLOAD_HEADER, 2, std::uintptr_t((data[0] >> 3) & 1)},
-        {KCATTR_STREAM_KIND, 2, 3},
+        {KCATTR_STREAM_KIND, 2, KC_FUZZ_STREAM_KIND},
         {KCATTR_GREY, 2, std::uintptr_t((data[0] >> 4) & 1)},
     };
     KcExpandSetAttributes(context, items, 6);
     std::vector<std::uint8_t> packet(data + 1, data + size);
-    // The stream kind is forced: the bytes go to the H.261 parser.
-    if (!packet.empty() && ((data[0] >> 3) & 1) == 0) packet[0] = 0;
+    // The packet's own kind byte is forced, so the bytes reach the parser under test.
+    if (!packet.empty()) {
+        if (KC_FUZZ_STREAM_KIND == 0) {
+            packet[0] = 1;  // a block packet
+        } else if (((data[0] >> 3) & 1) == 0) {
+            packet[0] = 0;
+        }
+    }
     KcExpandPacket(context, data[0] >> 7, packet.data(), std::uint32_t(packet.size()), image.data());
     if ((data[0] & 0x60) == 0x60) {
         KcExpandSetNextAllChanged(context);
