@@ -100,6 +100,7 @@ DWORD CNULLModem::Run() {
         const bool idle = m_wState.load() == NULL_MODEM_STATE_NONE;
         if (WaitEvent(idle ? 0xFFFFFFFF : kPollMs)) {
             if (m_stop) break;
+            std::lock_guard server(m_serverLock);
             int command;
             {
                 std::lock_guard lock(m_commandLock);
@@ -329,6 +330,13 @@ LONG CNULLModem::SetListenOn() {
         linkTrace(1, "CNULLModem::SetListenOn() SetConfig() Failed!!!!");
         linkTrace(5, "LEAVE %s", "CNULLModem::SetListenOn()");
         return 0;
+    }
+    std::lock_guard server(m_serverLock);
+    {
+        // A hang-up still queued is done here: the port is closed and
+        // opened again below.
+        std::lock_guard lock(m_commandLock);
+        if (m_command == NULL_MODEM_CMD_DISCONNECT_FROM_RS) m_command = NULL_MODEM_CMD_NONE;
     }
     CloseCOMPort();
     if (m_owner) m_owner->StopCommunication();

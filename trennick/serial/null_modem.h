@@ -94,6 +94,10 @@ private:
     platform::com::ComPtr<IZoSerial> m_serial;
     bool m_comInitialised = false;
     std::mutex m_commandLock;
+    // Held while a command is taken and carried out, and while SetListenOn
+    // reopens the server's port: a hang-up queued before a new listen can
+    // never close the port that the listen has just opened.
+    std::mutex m_serverLock;
     int m_command = NULL_MODEM_CMD_NONE;
     std::atomic<int> m_wState{NULL_MODEM_STATE_NONE};
     DWORD m_port = 1;
