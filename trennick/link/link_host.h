@@ -134,6 +134,9 @@ public:
     // Capability bits this station sets besides layout and audio: 0x04 (copied
     // into the peer's main frame) and 0x01 (takes no station-to-station calls).
     virtual WORD localCapabilityFlags() { return 0; }
+    // False: this station speaks the first protocol (the older hello layout,
+    // block-transform video) instead of the second.
+    virtual bool localNewLayout() { return true; }
     // The peer's station data from its hello, and its capability bit 0x04.
     virtual void setRemoteStationData(const BYTE (&/*data*/)[kStationDataBytes], BYTE /*stationByte*/,
                                       bool /*capabilityFlag*/) {}

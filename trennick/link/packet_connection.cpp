@@ -625,6 +625,7 @@ const CPacketConnection::TokenRoute* CPacketConnection::findRoute(const BYTE* pa
 
 void CPacketConnection::CheckAcknowledgment(const BYTE* payload, DWORD length) {
     std::lock_guard lock(m_bucketLock);
+    OnTokenBucket(payload, length);
     DWORD skip = 0;
     const TokenRoute* route = findRoute(payload, length, skip);
     if (route == nullptr) {
@@ -845,7 +846,7 @@ LONG CPacketConnection::SendHello() {
     std::memcpy(block.userRecord, user.data(), sizeof block.userRecord);
     m_host->localStationData(block.stationData, block.stationByte);
 
-    WORD capabilities = kCapNewLayout | (m_host->localCapabilityFlags() & (kCapMainFrameFlag | kCapRefusesStationCalls));
+    WORD capabilities = (m_host->localNewLayout() ? kCapNewLayout : 0) | (m_host->localCapabilityFlags() & (kCapMainFrameFlag | kCapRefusesStationCalls));
     if (m_audioClient != nullptr && !audioRefusedByOldPeer()) {
         capabilities |= kCapAudio;
     }

@@ -331,6 +331,11 @@ protected:
     // cards and profiles. `body` is the payload behind the token. The link
     // object itself only traces them.
     virtual void OnHandlerToken(WORD tokenId, const BYTE* body, DWORD length);
+    // Every token bucket of a peer past its hello, before the dispatch (which
+    // follows as usual). The link itself does nothing here; a station that
+    // answers tokens the link leaves to its application reads them here.
+    // Called with the bucket lock held.
+    virtual void OnTokenBucket(const BYTE* /*payload*/, DWORD /*length*/) {}
     // Data buckets; the link object itself only checks and traces them.
     virtual void ReceiveData(const DecodedBucket& bucket);
     virtual void StoreNewFrame(const DecodedBucket& bucket);

@@ -1,0 +1,720 @@
+#include "tools/site/site_station.h"
+
+#include "platform/com/com.h"
+#include "platform/com/com_ptr.h"
+#include "platform/folders.h"
+#include "tavicore/event_file.h"
+#include "tavicore/users_manager.h"
+#include "tools/site/block_encoder.h"
+#include "tools/site/test_pattern.h"
+#include "trennick/link/bucket.h"
+#include "trennick/link/file_transfer.h"
+#include "trennick/link/hw_profile_list.h"
+#include "trennick/link/link_payloads.h"
+#include "trennick/link/prot_list.h"
+#include "trennick/link/trigger_list.h"
+#include "trennick/net/inet_connection.h"
+#include "zoenc/zoenc_lib.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+
+namespace site {
+
+using namespace trennick;
+
+namespace {
+
+DWORD nowMs() {
+    return DWORD(std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now().time_since_epoch())
+                     .count());
+}
+
+bool startsWithNoCase(const BYTE* payload, DWORD length, std::string_view text) {
+    if (length < text.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (std::tolower(payload[i]) != std::tolower(static_cast<unsigned char>(text[i]))) return false;
+    }
+    return true;
+}
+
+void putText(std::vector<BYTE>& out, std::size_t at, std::size_t field, const std::string& text) {
+    const std::size_t n = std::min(text.size(), field - 1);
+    std::memcpy(out.data() + at, text.data(), n);
+}
+
+// One record of the hardware-profile list: 8-byte head, then the fields.
+std::vector<BYTE> deviceRecord(WORD kind, WORD adapter, WORD index, std::size_t length) {
+    std::vector<BYTE> r(length, 0);
+    const WORD head[4] = {WORD(length), kind, adapter, index};
+    std::memcpy(r.data(), head, sizeof head);
+    return r;
+}
+
+// Tokens the site answers, as the operator sends them.
+constexpr WORD kWatchedTokens[] = {ID_DSVD_OKVIDEOOPEN,  ID_DSVD_NOVIDEOOPEN,    ID_DSVD_VIDEORPAUSE,
+                                   ID_DSVD_VIDEORRESUME, ID_DSVD_CLOSEYOURVIDEO, ID_DSVD_ERRORKVFRAME,
+                                   ID_DSVD_CIFF,         ID_DSVD_QCIF,           ID_DSVD_YOURVIDEOSETTINGS,
+                                   ID_DSVD_LUMORARPC};
+
+struct SeenToken {
+    WORD id;
+    std::vector<BYTE> body;
+};
+
+// The TCP link of the site: notes the tokens that the link leaves to its
+// application, for the site's loop to act on.
+class SiteLink : public CInetConnection {
+public:
+    using CInetConnection::CInetConnection;
+    ~SiteLink() override = default;
+    // The user record of the peer's last hello, as it came (the link keeps
+    // the record of a hello in the older layout zeroed).
+    std::optional<std::array<BYTE, kUserRecordBytes>> userRecord() {
+        std::lock_guard lock(m_seenLock);
+        return m_userRecord;
+    }
+    std::vector<SeenToken> takeTokens() {
+        std::lock_guard lock(m_seenLock);
+        return std::exchange(m_seen, {});
+    }
+
+protected:
+    void OnTokenBucket(const BYTE* payload, DWORD length) override {
+        const std::string_view hello = tokenText(ID_DSVD_HELLO_V1_2);
+        if (startsWithNoCase(payload, length, hello)) {
+            const HelloParse parse = parseHelloBody(payload + hello.size(), length - DWORD(hello.size()));
+            std::array<BYTE, kUserRecordBytes> record{};
+            if (parse.form == HelloForm::NewLayout) std::memcpy(record.data(), parse.block.userRecord, record.size());
+            if (parse.form == HelloForm::OldLayout) std::memcpy(record.data(), parse.oldBlock.userRecord, record.size());
+            std::lock_guard lock(m_seenLock);
+            if (parse.form != HelloForm::Invalid) m_userRecord = record;
+            return;
+        }
+        for (WORD id : kWatchedTokens) {
+            const std::string_view text = tokenText(id);
+            if (startsWithNoCase(payload, length, text)) {
+                std::lock_guard lock(m_seenLock);
+                if (m_seen.size() < 256) {
+                    m_seen.push_back({id, std::vector<BYTE>(payload + text.size(), payload + length)});
+                }
+                return;
+            }
+        }
+    }
+
+private:
+    std::mutex m_seenLock;
+    std::vector<SeenToken> m_seen;
+    std::optional<std::array<BYTE, kUserRecordBytes>> m_userRecord;
+};
+
+struct Posted {
+    UINT message;
+    WPARAM wParam;
+    std::unique_ptr<platform::PostedData> data;
+};
+
+class SiteWindow : public LinkWindow {
+public:
+    void postMessage(UINT message, WPARAM wParam, LPARAM) override { push({message, wParam, nullptr}); }
+    LRESULT sendMessage(UINT message, WPARAM wParam, LPARAM) override {
+        push({message, wParam, nullptr});
+        return 0;
+    }
+    void postData(UINT message, WPARAM wParam, std::unique_ptr<platform::PostedData> data) override {
+        push({message, wParam, std::move(data)});
+    }
+    std::deque<Posted> take() {
+        std::lock_guard lock(m_lock);
+        return std::exchange(m_posted, {});
+    }
+
+private:
+    void push(Posted p) {
+        std::lock_guard lock(m_lock);
+        if (m_posted.size() < 1024) m_posted.push_back(std::move(p));
+    }
+    std::mutex m_lock;
+    std::deque<Posted> m_posted;
+};
+
+}  // namespace
+
+class SiteStation::Impl : public LinkHost, public LinkIdentity {
+public:
+    Impl(SiteOptions options, std::function<void(const std::string&)> log)
+        : m_options(std::move(options)), m_log(std::move(log)) {
+        m_options.cameras = std::clamp(m_options.cameras, 1, int(kCamerasPerAdapter));
+        m_options.frameRate = std::clamp(m_options.frameRate, 1, 30);
+        buildProfile();
+        LinkServices services;
+        services.window = &m_window;
+        services.host = this;
+        services.identity = this;
+        services.settings = LinkSettings{};
+        m_link = std::make_unique<SiteLink>(services, InetOptions{std::to_string(m_options.port), "", nullptr});
+        m_comms.ListenAfterDisconnect = 1;
+        m_link->SetCommsSettings(&m_comms);
+        if (m_options.eventsFolder.empty()) m_options.eventsFolder = (platform::homeFolder() / "site-events").string();
+        std::filesystem::create_directories(m_options.eventsFolder);
+        evSetEventsStorageRoot(m_options.eventsFolder.c_str());
+        setSize(m_options.stream == Stream::Block ? kBlockStreamWidth : 352,
+                m_options.stream == Stream::Block ? kBlockStreamHeight : 288);
+    }
+    ~Impl() override {
+        m_encoder.reset();
+        if (m_comInitialised) CoUninitialize();
+    }
+
+    // ---- LinkHost ----
+    bool localNewLayout() override { return m_options.stream == Stream::H263; }
+    bool editLocalHWProfile(const std::function<bool(tagHWProfile&)>& edit) override {
+        tagHWProfile copy = m_profile;
+        if (edit(copy)) {
+            for (int r = 0; r < 16; ++r) {
+                if (copy.adapters[0].relays[r].state != m_profile.adapters[0].relays[r].state) {
+                    say("relay " + std::to_string(r) + " set to " + std::to_string(copy.adapters[0].relays[r].state));
+                }
+            }
+            if (copy.adapters[0].selectedInput != m_profile.adapters[0].selectedInput) {
+                say("camera " + std::to_string(copy.adapters[0].selectedInput) + " selected");
+                m_camera = std::min<int>(copy.adapters[0].selectedInput, m_options.cameras - 1);
+                m_keyNext = true;
+            }
+            m_profile = copy;
+        }
+        return true;
+    }
+
+    // ---- LinkIdentity ----
+    std::string encrypt(std::string_view text) override { return CUsersManager::Encrypt(text); }
+    bool thisSiteInfo(SiteInfoBlock& site) override {
+        site = SiteInfoBlock{};
+        copyText(site.guid, sizeof site.guid, m_options.siteId);
+        copyText(site.siteName, sizeof site.siteName, m_options.siteName);
+        copyText(site.sitePhone, sizeof site.sitePhone, m_options.sitePhone);
+        return true;
+    }
+
+    bool open() {
+        if (!m_link->ConnectToLan()) return false;
+        if (m_link->SetListenOn(0) != 1) return false;
+        say("listening on port " + std::to_string(m_link->GetBoundListenPort()));
+        return true;
+    }
+    WORD listenPort() const { return m_link->GetBoundListenPort(); }
+
+    void pass() {
+        const LONG r = m_link->TimeToRead();
+        if (r == -3) {
+            ++m_counters.calls;
+            m_session = Session{};
+            m_link->SendHello();
+        } else if (r == -4 || r == -5 || r == -2) {
+            endCall("the line went down");
+        }
+        if (m_link->IsLinkDown()) m_link->SetListenOn(0);
+        handlePosted();
+        if (!m_link->IsLinkUp() || !m_link->IsConnected()) return;
+        if (!m_session.greeted) greet();
+        if (m_session.refused) return;
+        handleTokens();
+        sendFiles();
+        sendVideo();
+    }
+
+    bool alarm(int camera) {
+        if (!m_link->IsLinkUp() || !m_link->IsConnected() || !m_session.greeted || m_session.refused) return false;
+        camera = ((camera % m_options.cameras) + m_options.cameras) % m_options.cameras;
+        ++m_counters.alarms;
+        sendTrigger(camera);
+        const std::string path = recordEvent(camera);
+        if (!path.empty()) {
+            m_files.push_back({path, kFileKindEvent});
+            ++m_counters.eventFilesSent;
+        }
+        say("alarm on camera " + std::to_string(camera + 1) + (path.empty() ? " (no event file)" : ": " + path));
+        return true;
+    }
+
+    WORD videoState() const { return m_video; }
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    const tagHWProfile& profile() const { return m_profile; }
+    bool connected() { return m_link->IsLinkUp() && m_link->IsConnected(); }
+
+    SiteCounters m_counters;
+
+private:
+    struct Session {
+        bool greeted = false;
+        bool refused = false;
+    };
+    struct QueuedFile {
+        std::string path;
+        int kind;
+    };
+
+    void say(const std::string& line) {
+        if (m_log) m_log(line);
+    }
+
+    void endCall(const char* why) {
+        if (m_link->IsLinkUp() || m_video != VIDEO_NONE) say(std::string("call ended: ") + why);
+        m_link->SetNotConnected(TRUE);
+        m_video = VIDEO_NONE;
+        m_files.clear();
+        m_session = Session{};
+    }
+
+    void buildProfile() {
+        m_profile = tagHWProfile{};
+        m_profile.adapters[0].selectedInput = 0;
+    }
+
+    // ---- the session's opening ----
+
+    bool loginAccepted(WORD& refusal) {
+        if (m_options.user.empty()) return true;
+        const std::optional<std::array<BYTE, kUserRecordBytes>> user = m_link->userRecord();
+        if (!user) {
+            refusal = ID_DSVD_WRONGUSER;
+            return false;
+        }
+        const BYTE* record = user->data();
+        // The fields are scrambled with a random start: compare them plain.
+        auto plain = [&](DWORD offset) {
+            const char* f = reinterpret_cast<const char*>(record + offset);
+            // A scrambled byte may be zero: the whole field goes to Decrypt.
+            const std::string text = CUsersManager::Decrypt(std::string_view(f, kUserTextFieldBytes));
+            return std::string(text.c_str());
+        };
+        if (plain(kUserNameOffset) != m_options.user) {
+            refusal = ID_DSVD_WRONGUSER;
+            return false;
+        }
+        if (plain(kUserPasswordOffset) != m_options.password) {
+            refusal = ID_DSVD_WRONGPWD;
+            return false;
+        }
+        return true;
+    }
+
+    void greet() {
+        m_session.greeted = true;
+        WORD refusal = 0;
+        if (!loginAccepted(refusal)) {
+            ++m_counters.loginsRefused;
+            m_session.refused = true;
+            say(refusal == ID_DSVD_WRONGUSER ? "login refused: unknown user" : "login refused: wrong password");
+            m_link->SendAcknowledgment(refusal);
+            m_link->SendDisconnect();
+            return;
+        }
+        say("operator logged in");
+        m_link->SendSiteInfo();
+        sendProfile();
+        if (m_options.video) openVideo();
+    }
+
+    void sendProfile() {
+        std::vector<BYTE> list;
+        auto add = [&](const std::vector<BYTE>& r) { list.insert(list.end(), r.begin(), r.end()); };
+        std::vector<BYTE> site = deviceRecord(DEVICE_ID_SITE, 0, 0, 44);
+        site[8] = 2;  // profile version
+        putText(site, 12, 30, m_options.siteName);
+        add(site);
+        std::vector<BYTE> adapter = deviceRecord(DEVICE_ID_ADAPTER, 0, 0, 40);
+        putText(adapter, 8, 30, "Synthetic camera card");
+        add(adapter);
+        std::vector<BYTE> videoIn = deviceRecord(DEVICE_ID_VIDEO_IN, 0, 0, 20);
+        videoIn[8] = BYTE(m_camera);
+        videoIn[12] = 1;  // video detected
+        videoIn[13] = videoIn[14] = videoIn[15] = videoIn[16] = 128;
+        add(videoIn);
+        for (int c = 0; c < m_options.cameras; ++c) {
+            std::vector<BYTE> camera = deviceRecord(DEVICE_ID_CAMERA, 0, WORD(c), 40);
+            putText(camera, 10, 30, "Camera " + std::to_string(c + 1));
+            add(camera);
+        }
+        for (int r = 0; r < 4; ++r) {
+            std::vector<BYTE> relay = deviceRecord(DEVICE_ID_RELAY, 0, WORD(r), 44);
+            putText(relay, 12, 30, "Relay " + std::to_string(r + 1));
+            add(relay);
+        }
+        std::vector<BYTE> memory = deviceRecord(DEVICE_ID_MEM_RANGE, 0, 0, 16);
+        memory[8] = 4;
+        const DWORD frames = 1000;
+        std::memcpy(memory.data() + 10, &frames, 4);
+        add(memory);
+        std::vector<BYTE> info = deviceRecord(DEVICE_SITE_INFO, 0, 0, 132);
+        putText(info, 8, 30, m_options.siteName);
+        putText(info, 38, 30, m_options.sitePhone);
+        putText(info, 68, 64, m_options.siteId);
+        add(info);
+        const std::vector<BYTE> payload =
+            buildGuardedPayload(tokenText(ID_DSVD_HWPROFILE_V1_2), list.data(), DWORD(list.size()));
+        m_link->SendBucket(kTokenBucket, payload.data(), DWORD(payload.size()));
+        say("hardware profile sent: " + std::to_string(m_options.cameras) + " cameras, 4 relays");
+    }
+
+    // ---- video ----
+
+    void setSize(int width, int height) {
+        if (m_options.stream == Stream::Block) {
+            width = kBlockStreamWidth;  // the block stream has one size
+            height = kBlockStreamHeight;
+        }
+        if (width == m_width && height == m_height) return;
+        m_width = width;
+        m_height = height;
+        m_keyNext = true;
+        if (m_encoder) {
+            m_encoder->SetAttribute(ZOENC_ATTR_FORMAT, m_width, m_height, m_options.frameRate);
+            m_encoder->SetAttribute(ZOENC_ATTR_BITRATE, m_width > 176 ? 400000 : 160000, 0, 0);
+        }
+    }
+
+    bool ensureEncoder() {
+        if (m_options.stream == Stream::Block || m_encoder) return true;
+        if (!m_comTried) {
+            m_comTried = true;
+            m_comInitialised = SUCCEEDED(CoInitialize(nullptr));
+            platform::com::ensureServersRegistered();
+        }
+        platform::com::ComPtr<IZoEncoder> encoder;
+        if (CoCreateInstance(CLSID_ZoVideoEncoder, nullptr, CLSCTX_INPROC_SERVER, IID_IZoEncoder, encoder.putVoid()) !=
+                S_OK ||
+            encoder->Open() != S_OK ||
+            encoder->SetAttribute(ZOENC_ATTR_FORMAT, m_width, m_height, m_options.frameRate) != S_OK) {
+            say("the video encoder component is missing: no H.263 video");
+            return false;
+        }
+        encoder->SetAttribute(ZOENC_ATTR_BITRATE, m_width > 176 ? 400000 : 160000, 0, 0);
+        m_encoder = std::move(encoder);
+        return true;
+    }
+
+    void openVideo() {
+        ++m_counters.videoOpens;
+        m_link->SendAcknowledgment(ID_DSVD_VIDEOOPEN);
+        m_link->SetVideoStatus(0, VIDEO_OPEN);
+        m_video = VIDEO_OPEN;
+        m_keyNext = true;
+        m_firstOfOpening = true;
+        say("video offered");
+    }
+
+    void handleTokens() {
+        for (SeenToken& t : m_link->takeTokens()) {
+            switch (t.id) {
+            case ID_DSVD_OKVIDEOOPEN:
+                if (m_video == VIDEO_OPEN || m_video == VIDEO_CLOSED) {
+                    m_video = 3;
+                    m_link->SetVideoStatus(0, 3);
+                    m_nextFrameMs = nowMs();
+                    say("video accepted: " + std::to_string(m_width) + "x" + std::to_string(m_height) + ", " +
+                        (m_options.stream == Stream::Block ? "block-transform" : "H.263"));
+                }
+                break;
+            case ID_DSVD_NOVIDEOOPEN:
+                m_video = VIDEO_CLOSED;
+                say("video refused");
+                break;
+            case ID_DSVD_VIDEORPAUSE:
+                if (m_video == 3) {
+                    m_video = kPaused;
+                    say("video paused");
+                }
+                break;
+            case ID_DSVD_VIDEORRESUME:
+                if (m_video == kPaused) {
+                    m_video = 3;
+                    m_keyNext = true;
+                    m_nextFrameMs = nowMs();
+                    say("video resumed");
+                }
+                break;
+            case ID_DSVD_CLOSEYOURVIDEO:
+                if (m_video != VIDEO_NONE && m_video != VIDEO_CLOSED) {
+                    m_video = VIDEO_CLOSED;
+                    m_link->SetVideoStatus(0, VIDEO_CLOSED);
+                    say("video closed");
+                }
+                break;
+            case ID_DSVD_ERRORKVFRAME:
+                ++m_counters.keyFrameRequests;
+                m_keyNext = true;
+                break;
+            case ID_DSVD_CIFF:
+                setSize(352, 288);
+                break;
+            case ID_DSVD_QCIF:
+                setSize(176, 144);
+                break;
+            case ID_DSVD_YOURVIDEOSETTINGS: {
+                // The requested width, height and frame rate: the record's
+                // values at 12, 16 and 36, or the first three of the short form.
+                const std::vector<BYTE>& b = t.body;
+                DWORD w = 0, h = 0, rate = 0;
+                if (b.size() >= 52) {
+                    w = readLe32(b.data() + 12);
+                    h = readLe32(b.data() + 16);
+                    rate = readLe32(b.data() + 36);
+                } else if (b.size() >= 12) {
+                    w = readLe32(b.data());
+                    h = readLe32(b.data() + 4);
+                    rate = readLe32(b.data() + 8);
+                }
+                if (w != 0 && h != 0) setSize(w > 176 || h > 144 ? 352 : 176, w > 176 || h > 144 ? 288 : 144);
+                if (rate >= 1 && rate <= 30 && int(rate) != m_options.frameRate) {
+                    m_options.frameRate = int(rate);
+                    if (m_encoder) m_encoder->SetAttribute(ZOENC_ATTR_FORMAT, m_width, m_height, m_options.frameRate);
+                    m_keyNext = true;
+                }
+                break;
+            }
+            case ID_DSVD_LUMORARPC: {
+                BracketFields fields(t.body.data(), DWORD(t.body.size()));
+                const std::optional<long> code = fields.nextNumber();
+                if (code == 1) ++m_counters.inputRequests;
+                if (code == 2) ++m_counters.relayRequests;
+                break;
+            }
+            default:
+                break;
+            }
+        }
+    }
+
+    void sendVideo() {
+        if (m_video != 3) return;
+        const DWORD now = nowMs();
+        if (DWORD(now - m_nextFrameMs) > 0x7FFFFFFF) return;  // not yet time
+        m_nextFrameMs += DWORD(1000 / m_options.frameRate);
+        if (DWORD(now - m_nextFrameMs) < 0x7FFFFFFF && now - m_nextFrameMs > 1000) m_nextFrameMs = now;  // fell behind
+        if (!ensureEncoder()) return;
+        const RgbPicture picture = drawTestPattern(m_width, m_height, m_frameNumber++, std::time(nullptr));
+        std::vector<BYTE> frame;
+        const bool key = m_keyNext;
+        if (m_options.stream == Stream::Block) {
+            frame = m_block.encode(toYuv420(picture), key, kMaxVideoFrameBytes);
+            if (frame.empty()) return;
+        } else {
+            if (key) m_encoder->SetAttribute(ZOENC_ATTR_KEYFRAME, 0, 0, 0);
+            const std::size_t stride = std::size_t(m_width) * 3;
+            std::vector<BYTE> image(sizeof(BITMAPINFOHEADER) + stride * std::size_t(m_height));
+            BITMAPINFOHEADER header{};
+            header.biSize = sizeof header;
+            header.biWidth = m_width;
+            header.biHeight = -m_height;
+            header.biPlanes = 1;
+            header.biBitCount = 24;
+            std::memcpy(image.data(), &header, sizeof header);
+            std::memcpy(image.data() + sizeof header, picture.bgr.data(), picture.bgr.size());
+            if (m_encoder->AddImage(image.data(), ULONG(image.size())) != S_OK) return;
+            std::vector<BYTE> out(kZoEncOutputBytes);
+            ULONG length = 0;
+            if (m_encoder->GetData(out.data(), ULONG(out.size()), &length) != S_OK || length <= sizeof header) return;
+            frame.assign(out.begin() + sizeof header, out.begin() + length);
+        }
+        m_keyNext = false;
+        // A block-transform key frame goes as such only at the start of an
+        // opening (the receiver waits for it then); H.263 pictures say
+        // themselves whether they are whole.
+        const bool sendAsKey = key && (m_options.stream == Stream::H263 || m_firstOfOpening);
+        m_firstOfOpening = false;
+        const WORD camera = WORD(m_camera) << 8;
+        // A picture larger than a video bucket goes in pieces, which the
+        // receiver joins again at the next picture start.
+        for (std::size_t at = 0; at < frame.size(); at += kMaxVideoFrameBytes) {
+            const std::size_t n = std::min(kMaxVideoFrameBytes, frame.size() - at);
+            const WORD kind = sendAsKey && at == 0 ? kVideoKeyBucket : kVideoBucket;
+            if (m_link->SendFrame(WORD(camera | kind), frame.data() + at, DWORD(n)) == 0) return;
+        }
+        ++m_counters.framesSent;
+        if (sendAsKey) ++m_counters.keyFramesSent;
+    }
+
+    // ---- events and alarms ----
+
+    void handlePosted() {
+        for (Posted& p : m_window.take()) {
+            if (p.message == kMsgEventListRequest) {
+                auto* block = dynamic_cast<platform::PostedBlock<EventListRequestBlock>*>(p.data.get());
+                if (block != nullptr && block->value) serveEventList(*block->value);
+            } else if (p.message == kMsgEventFileRequest) {
+                auto* header = dynamic_cast<platform::PostedBlock<tagEventHeader>*>(p.data.get());
+                if (header != nullptr && header->value) serveEventFile(*header->value);
+            }
+        }
+    }
+
+    void serveEventList(const EventListRequestBlock& block) {
+        tagEventDirListCamera request{};
+        CEventFile::evListRecordFromBytes(block.data(), &request);
+        tagEventDirListCamera list{};
+        list.dwType = request.dwType & 0xFFFF;
+        list.wAdapter = request.wAdapter;
+        list.wCamera = request.wCamera;
+        CEventFile scan;
+        scan.evFillEventDirList(&list, 0, "", nullptr, 0, 0, 1);
+        const DWORD count = list.dwEventCount;
+        const std::string path(list.szListFile, strnlen(list.szListFile, sizeof list.szListFile));
+        CEventFile::evFree(&list.localList);
+        CEventFile::evFree(&list.remoteList);
+        say("event list asked for kind " + std::to_string(list.dwType) + ", camera " + std::to_string(list.wCamera + 1) +
+            ": " + std::to_string(count) + " events");
+        if (count == 0 || path.empty()) {
+            m_link->SendAcknowledgment(ID_DSVD_NOEVENTSREC);
+            return;
+        }
+        m_files.push_back({path, kFileKindEventList});
+        ++m_counters.eventListsSent;
+    }
+
+    void serveEventFile(tagEventHeader header) {
+        CEventFile event;
+        char path[MAX_PATH] = {};
+        bool found = event.evMakeFileForDispatch(&header, "", path) != 0;
+        if (!found) {
+            // A second-protocol peer sends the time converted and the kind
+            // cut to its low byte: look for the file as it was meant.
+            tagEventHeader converted = header;
+            if (event.evEventHeaderTimeConvert(&converted, 0)) found = event.evMakeFileForDispatch(&converted, "", path) != 0;
+        }
+        if (!found) {
+            say("event file asked for: not found");
+            m_link->SendAcknowledgment(ID_DSVD_EVTNOTFOUND);
+            return;
+        }
+        say(std::string("event file asked for: ") + path);
+        m_files.push_back({path, kFileKindEvent});
+        ++m_counters.eventFilesSent;
+    }
+
+    void sendTrigger(int camera) {
+        std::vector<BYTE> record;
+        if (m_options.stream == Stream::H263) {
+            tagTriggerListRecord r{};
+            r.length = sizeof r;
+            r.type = kTriggerRecordType;
+            r.adapter = 0;
+            r.input = WORD(camera);
+            r.value = 1;
+            record.resize(sizeof r);
+            std::memcpy(record.data(), &r, sizeof r);
+        } else {
+            tagTrigger t{};
+            t.entries[0][camera][0] = 1;
+            t.entries[0][camera][1] = 1;
+            record.resize(sizeof t);
+            std::memcpy(record.data(), &t, sizeof t);
+        }
+        const std::vector<BYTE> payload =
+            buildGuardedPayload(tokenText(ID_DSVD_TRIGGERNOTIFICATION), record.data(), DWORD(record.size()));
+        m_link->SendBucket(kTokenBucket, payload.data(), DWORD(payload.size()));
+    }
+
+    // Records a short event of the camera: a few pictures of the pattern as
+    // plain bitmaps. The file's path, or empty when it could not be written.
+    std::string recordEvent(int camera) {
+        tagEventHeader header{};
+        header.dwType = EVENT_TYPE_AUTOMATIC;
+        header.wAdapter = 0;
+        header.wCamera = WORD(camera);
+        DWORD latest = 0;
+        if (!CEventFile::evGetLatestEventIndex("", &header, &latest)) latest = 0;
+        header.dwEventNumber = latest + 1;
+        CEventFile::ZoGetTime(&header.ftStartTime);
+        std::string path;
+        {
+            CEventFile file(1, &header, static_cast<char*>(nullptr), "");
+            WORD error = 0;
+            if (file.GetLastError(&error) == 0 || error != 0) return {};
+            for (unsigned n = 0; n < 5; ++n) {
+                const RgbPicture picture = drawTestPattern(176, 144, m_frameNumber + n * 5, std::time(nullptr));
+                BITMAPINFOHEADER bmp{};
+                bmp.biSize = sizeof bmp;
+                bmp.biWidth = picture.width;
+                bmp.biHeight = picture.height;  // rows bottom-up
+                bmp.biPlanes = 1;
+                bmp.biBitCount = 24;
+                bmp.biSizeImage = DWORD(picture.bgr.size());
+                std::vector<BYTE> bits(picture.bgr.size());
+                const std::size_t stride = std::size_t(picture.width) * 3;
+                for (int y = 0; y < picture.height; ++y) {
+                    std::memcpy(bits.data() + stride * std::size_t(picture.height - 1 - y),
+                                picture.bgr.data() + stride * std::size_t(y), stride);
+                }
+                tagEventSnapshot snapshot{};
+                snapshot.dwSize = DWORD(bits.size());
+                if (!file.AddSnapShot(&snapshot, &bmp, bits.data(), 0)) return {};
+            }
+            char name[MAX_PATH] = {};
+            file.evGetFileName(name, sizeof name);
+            path = name;
+        }
+        return path;
+    }
+
+    void sendFiles() {
+        const LONG status = m_link->GetFileSendStatus();
+        if (status == 4 || status == 6 || status == 7 || status == 8) {
+            m_link->SetSendStatus(-1, 0, nullptr);
+            return;
+        }
+        if (status > 0 || m_files.empty()) return;
+        const QueuedFile next = m_files.front();
+        m_files.pop_front();
+        if (m_link->SetSendStatus(1, next.kind, next.path.c_str()) != 1) say("could not send " + next.path);
+    }
+
+    static constexpr WORD kPaused = 10;
+
+    SiteOptions m_options;
+    std::function<void(const std::string&)> m_log;
+    SiteWindow m_window;
+    CommsSettingsRecord m_comms{};
+    std::unique_ptr<SiteLink> m_link;
+    tagHWProfile m_profile{};
+    Session m_session;
+    std::deque<QueuedFile> m_files;
+
+    WORD m_video = VIDEO_NONE;
+    int m_width = 0;
+    int m_height = 0;
+    int m_camera = 0;
+    bool m_keyNext = true;
+    bool m_firstOfOpening = true;
+    unsigned m_frameNumber = 0;
+    DWORD m_nextFrameMs = 0;
+    BlockEncoder m_block;
+    platform::com::ComPtr<IZoEncoder> m_encoder;
+    bool m_comTried = false;
+    bool m_comInitialised = false;
+};
+
+SiteStation::SiteStation(SiteOptions options, std::function<void(const std::string&)> log)
+    : m_impl(std::make_unique<Impl>(std::move(options), std::move(log))), m_counters(m_impl->m_counters) {}
+SiteStation::~SiteStation() = default;
+bool SiteStation::Open() { return m_impl->open(); }
+WORD SiteStation::ListenPort() const { return m_impl->listenPort(); }
+void SiteStation::Pass() { m_impl->pass(); }
+bool SiteStation::Alarm(int camera) { return m_impl->alarm(camera); }
+WORD SiteStation::VideoState() const { return m_impl->videoState(); }
+int SiteStation::FrameWidth() const { return m_impl->width(); }
+int SiteStation::FrameHeight() const { return m_impl->height(); }
+const tagHWProfile& SiteStation::Profile() const { return m_impl->profile(); }
+bool SiteStation::Connected() const { return m_impl->connected(); }
+
+}  // namespace site

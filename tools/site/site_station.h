@@ -1,0 +1,98 @@
+#pragma once
+// The stand-in site: a small program that speaks the station link as a site's
+// recorder does, for tests and demonstrations (it is not part of the product).
+// It listens for the operator's call on TCP, checks the login of the hello,
+// sends its site information and hardware profile, opens live video from a
+// synthetic camera (block-transform stream for first-protocol peers, standard
+// H.263 through the video encoder component otherwise), obeys the operator's
+// pause, resume, close, size and key-frame requests, answers event-list and
+// event-file requests from its event folder, takes input and relay requests,
+// and raises an alarm (a trigger notification and an event file) on command.
+//
+// Threads: everything runs on the thread that owns the station and runs its
+// Qt event loop (the link's socket notices arrive there); Alarm() may be
+// called from that thread only (main.cpp turns a signal or a line on stdin
+// into a call on it).
+
+#include "platform/types.h"
+#include "tavicore/settings_records.h"
+#include "trennick/link/station_info.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace site {
+
+// Video streams the site can send.
+enum class Stream { Block = 1, H263 = 2 };
+
+struct SiteOptions {
+    WORD port = 4599;                    // 0: any free port (see ListenPort)
+    std::string siteName = "Stand-in site";
+    std::string sitePhone = "555 0100";
+    std::string siteId = "{5A17E000-0000-4000-8000-000000000001}";
+    std::string user;                    // empty: any login is accepted
+    std::string password;
+    Stream stream = Stream::H263;        // H263: second protocol; Block: first protocol
+    int cameras = 4;                     // 1 to 16
+    int frameRate = 10;                  // frames per second, 1 to 30
+    std::string eventsFolder;            // the event storage root; empty: <home>/site-events
+    bool video = true;                   // open live video after the login
+};
+
+// What the site did, for its log lines and for tests.
+struct SiteCounters {
+    int calls = 0;
+    int loginsRefused = 0;
+    int framesSent = 0;
+    int keyFramesSent = 0;
+    int keyFrameRequests = 0;
+    int videoOpens = 0;
+    int eventListsSent = 0;
+    int eventFilesSent = 0;
+    int alarms = 0;
+    int inputRequests = 0;
+    int relayRequests = 0;
+};
+
+// The largest video frame the link sends (bytes).
+inline constexpr std::size_t kMaxVideoFrameBytes = 15353;
+
+class SiteStation {
+public:
+    // Lines of the site's log (one event each) go to `log` when given.
+    explicit SiteStation(SiteOptions options, std::function<void(const std::string&)> log = {});
+    ~SiteStation();
+    SiteStation(const SiteStation&) = delete;
+    SiteStation& operator=(const SiteStation&) = delete;
+
+    // Opens the link and listens; false when the port cannot be taken.
+    bool Open();
+    WORD ListenPort() const;
+    // One step of the site's loop; run it every few milliseconds.
+    void Pass();
+    // Raises an alarm on a camera (0-based; any value is taken modulo the
+    // camera count): a trigger notification, then the event file it recorded.
+    // False when no operator is connected.
+    bool Alarm(int camera);
+
+    const SiteCounters& Counters() const { return m_counters; }
+    // The video state as the site sees it: 0 none, 2 opening, 3 running,
+    // 5 closed, 10 paused.
+    WORD VideoState() const;
+    int FrameWidth() const;
+    int FrameHeight() const;
+    // The input selected and the output bits set by the operator's requests.
+    const tagHWProfile& Profile() const;
+    bool Connected() const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> m_impl;
+    SiteCounters& m_counters;
+};
+
+}  // namespace site

@@ -1,0 +1,437 @@
+// The stand-in site: its block-transform coder against the decoder, and the
+// site program in a process of its own against an operator's link in this
+// one: site information, profile, video opened, paused, resumed and
+// closed with decodable frames of both streams, key-frame requests, event
+// list and file served, a relay request obeyed and an alarm on command.
+
+#include "kcexpand/kcexpand.h"
+#include "platform/testing/child_process.h"
+#include "tavicore/event_file.h"
+#include "tavicore/users_manager.h"
+#include "tools/site/block_encoder.h"
+#include "tools/site/site_station.h"
+#include "tools/site/test_pattern.h"
+#include "trennick/link/file_transfer.h"
+#include "trennick/link/prot_list.h"
+#include "trennick/net/testing/link_station.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using namespace trennick;
+using velmoor::testing::ChildProcess;
+using Bytes = std::vector<std::uint8_t>;
+
+// Decodes a block-transform frame chunk by chunk, as the receiving window
+// does: each chunk's length is the big-endian word in its bytes 1 and 2.
+struct BlockDecoder {
+    KcExpandContext* ctx = KcExpandOpen();
+    BITMAPINFOHEADER format{};
+    Bytes image;
+    BlockDecoder(int w, int h) : image(std::size_t(w) * std::size_t(h) * 3, 0) {
+        format.biSize = 40;
+        format.biWidth = w;
+        format.biHeight = -h;
+        format.biBitCount = 24;
+        const MetaItem items[] = {{KCATTR_FORMAT, 40, reinterpret_cast<std::uintptr_t>(&format)},
+                                  {KCATTR_OUTPUT_MODE, 2, KCMODE_BGR24}};
+        KcExpandSetAttributes(ctx, items, 2);
+    }
+    ~BlockDecoder() { KcExpandClose(ctx); }
+    // Chunks decoded; -1 when a chunk's length runs past the frame.
+    int decode(const Bytes& frame) {
+        std::size_t at = 0;
+        int chunks = 0;
+        while (at + 3 <= frame.size()) {
+            const std::size_t n = (std::size_t(frame[at + 1]) << 8) | frame[at + 2];
+            if (n < 12 || at + n > frame.size()) return -1;
+            KcExpandBuffer(ctx, frame.data() + at, std::uint32_t(n), image.data());
+            at += n;
+            ++chunks;
+        }
+        return at == frame.size() ? chunks : -1;
+    }
+};
+
+// Mean absolute difference per channel between a decoded image and a picture.
+double meanError(const Bytes& image, const site::RgbPicture& p) {
+    double sum = 0;
+    for (std::size_t i = 0; i < p.bgr.size(); ++i) sum += std::abs(int(image[i]) - int(p.bgr[i]));
+    return sum / double(p.bgr.size());
+}
+
+TEST(BlockEncoder, FramesDecodeToThePatternAndDeltasCarryOnlyWhatMoved) {
+    site::BlockEncoder encoder;
+    BlockDecoder decoder(site::kBlockStreamWidth, site::kBlockStreamHeight);
+    const std::time_t t = 1700000000;
+    int keyBlocks = 0;
+    for (unsigned n = 0; n < 6; ++n) {
+        const site::RgbPicture picture = site::drawTestPattern(site::kBlockStreamWidth, site::kBlockStreamHeight, n, t);
+        const Bytes frame = encoder.encode(site::toYuv420(picture), n == 0, site::kMaxVideoFrameBytes);
+        ASSERT_FALSE(frame.empty()) << n;
+        EXPECT_LE(frame.size(), site::kMaxVideoFrameBytes);
+        EXPECT_EQ(frame[6], 30) << "height in blocks";
+        const int chunks = decoder.decode(frame);
+        ASSERT_GT(chunks, 0) << n;
+        if (n == 0) {
+            keyBlocks = encoder.lastCodedBlocks();
+            EXPECT_EQ(keyBlocks, 40 * 30 + 2 * 20 * 15);
+            EXPECT_GT(chunks, 1) << "a key frame spans several chunks";
+        } else {
+            EXPECT_GT(encoder.lastCodedBlocks(), 0);
+            EXPECT_LT(encoder.lastCodedBlocks(), keyBlocks / 4) << "a delta carries the moving square only";
+        }
+        // Quantised blocks and the colour round trip stay close to the picture.
+        EXPECT_LT(meanError(decoder.image, picture), 20.0) << n;
+        const std::uint8_t* red = decoder.image.data() + (20 * 320 + 5 * 40 + 10) * 3;
+        EXPECT_LT(red[0], 60);
+        EXPECT_GT(red[2], 180);
+    }
+    // A picture of another size is refused, and nothing is taken as sent.
+    site::YuvPicture small = site::toYuv420(site::drawTestPattern(176, 144, 0, t));
+    EXPECT_TRUE(encoder.encode(small, true, site::kMaxVideoFrameBytes).empty());
+    // A limit no frame can meet gives nothing.
+    const site::RgbPicture busy = site::drawTestPattern(320, 240, 99, t);
+    EXPECT_TRUE(encoder.encode(site::toYuv420(busy), true, 100).empty());
+}
+
+// ---- the site in its own process ----
+
+std::filesystem::path home() { return std::getenv("VELMOOR_HOME"); }
+std::filesystem::path siteLog() { return home() / "site.log"; }
+
+std::atomic<bool> g_childAlarm{false};
+
+// Runs the site: <port> <stream> [<user> <password>]; its log lines go to site.log.
+VELMOOR_TEST_CHILD(site) {
+    if (args.size() < 2) return 90;
+    site::SiteOptions options;
+    options.port = WORD(std::stoi(args[0]));
+    options.stream = args[1] == "block" ? site::Stream::Block : site::Stream::H263;
+    if (args.size() >= 4) {
+        options.user = args[2];
+        options.password = args[3];
+    }
+    options.eventsFolder = (home() / "site-events").string();
+    std::mutex lock;
+    std::ofstream log(siteLog(), std::ios::app);
+    site::SiteStation station(options, [&](const std::string& line) {
+        std::lock_guard guard(lock);
+        log << line << std::endl;
+    });
+    std::signal(SIGUSR1, [](int) { g_childAlarm = true; });
+    if (!station.Open()) return 91;
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < guard) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        station.Pass();
+        if (g_childAlarm.exchange(false)) station.Alarm(2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return 0;
+}
+
+bool logHas(const std::string& text) {
+    std::ifstream in(siteLog());
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+struct Frame {
+    WORD type;
+    Bytes data;
+};
+
+class FrameSink : public RemoteFrameList {
+public:
+    void clear() override {}
+    void push(WORD bucketType, const BYTE* frame, DWORD length, bool) override {
+        frames.push_back({bucketType, Bytes(frame, frame + length)});
+    }
+    std::vector<Frame> frames;
+};
+
+// The operator's station: a TCP link that calls the site, logs in as `user`.
+class OperatorHost : public LinkHost {
+public:
+    UserRecord loggedInUserRecord() override {
+        UserRecord r{};
+        std::memcpy(r.data() + kUserNameOffset, user.data(), std::min<std::size_t>(user.size(), 89));
+        std::memcpy(r.data() + kUserPasswordOffset, password.data(), std::min<std::size_t>(password.size(), 89));
+        return r;
+    }
+    void recordRemoteSite(const SiteInfoBlock& s) override { site = s; ++sites; }
+    void storeRemoteHWProfile(const tagHWProfile& p) override {
+        profile = p;
+        ++profiles;
+    }
+    std::string user = "operator", password = "secret";
+    SiteInfoBlock site{};
+    int sites = 0;
+    tagHWProfile profile{};
+    int profiles = 0;
+};
+
+class OperatorIdentity : public LinkIdentity {
+public:
+    std::string encrypt(std::string_view text) override { return CUsersManager::Encrypt(text); }
+    bool thisSiteInfo(SiteInfoBlock& s) override {
+        s = SiteInfoBlock{};
+        copyText(s.guid, sizeof s.guid, "{0PE4A70R-0000-4000-8000-000000000002}");
+        return true;
+    }
+};
+
+struct Operator {
+    nettest::RecordingWindow window;
+    OperatorHost host;
+    OperatorIdentity identity;
+    FrameSink sink;
+    std::unique_ptr<CInetConnection> link;
+    Operator() {
+        LinkServices services = nettest::servicesFor(&window);
+        services.host = &host;
+        services.identity = &identity;
+        link = std::make_unique<CInetConnection>(services, InetOptions{std::to_string(nettest::freePort()), "", nullptr});
+        link->SetVideoTarget(&sink);
+        const std::filesystem::path incoming = home() / "incoming";
+        std::filesystem::create_directories(incoming);
+        link->SetReceiveFolders(incoming.c_str(), incoming.c_str());
+    }
+    void pass() {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        if (link->TimeToRead() == -3) link->SendHello();
+        if (link->GetRemoteVideoStatus() == VIDEO_OPEN) {
+            // As the remote window does: accept and take the frames.
+            link->SendAcknowledgment(ID_DSVD_OKVIDEOOPEN);
+            link->SetVideoStatus(1, 3);
+        }
+    }
+    template <typename F>
+    bool runUntil(F done, std::chrono::milliseconds guard = std::chrono::seconds(20)) {
+        const auto deadline = std::chrono::steady_clock::now() + guard;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            pass();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+    bool call(WORD port) {
+        if (!link->ConnectToLan()) return false;
+        const std::string address = "127.0.0.1:" + std::to_string(port);
+        link->ConnectToRemote(address.c_str(), "site");
+        return runUntil([&] { return link->IsConnected() != FALSE; });
+    }
+    // Waits for the port of a freshly started site.
+    static bool waitForSite() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!logHas("listening on port")) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+};
+
+// Joins H.263 pieces into pictures at each picture start and decodes them.
+class H263Decoder {
+public:
+    H263Decoder() {
+        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H263);
+        m_context = avcodec_alloc_context3(codec);
+        avcodec_open2(m_context, codec, nullptr);
+        m_frame = av_frame_alloc();
+        m_packet = av_packet_alloc();
+    }
+    ~H263Decoder() {
+        av_packet_free(&m_packet);
+        av_frame_free(&m_frame);
+        avcodec_free_context(&m_context);
+    }
+    // Pictures decoded so far.
+    int add(const Bytes& piece) {
+        const bool start = piece.size() > 3 && piece[0] == 0 && piece[1] == 0 && (piece[2] & 0xFC) == 0x80;
+        if (start && !m_pending.empty()) decodePending();
+        m_pending.insert(m_pending.end(), piece.begin(), piece.end());
+        return decoded;
+    }
+    int decoded = 0;
+    int width = 0;
+    int lumaAt(int x, int y) const { return m_luma[std::size_t(y) * std::size_t(width) + std::size_t(x)]; }
+
+private:
+    void decodePending() {
+        av_new_packet(m_packet, int(m_pending.size()));
+        std::memcpy(m_packet->data, m_pending.data(), m_pending.size());
+        m_pending.clear();
+        if (avcodec_send_packet(m_context, m_packet) == 0 && avcodec_receive_frame(m_context, m_frame) == 0) {
+            ++decoded;
+            width = m_frame->width;
+            m_luma.resize(std::size_t(m_frame->width) * std::size_t(m_frame->height));
+            for (int y = 0; y < m_frame->height; ++y) {
+                std::memcpy(m_luma.data() + std::size_t(y) * std::size_t(width),
+                            m_frame->data[0] + y * m_frame->linesize[0], std::size_t(width));
+            }
+        }
+        av_packet_unref(m_packet);
+    }
+    AVCodecContext* m_context = nullptr;
+    AVFrame* m_frame = nullptr;
+    AVPacket* m_packet = nullptr;
+    Bytes m_pending;
+    std::vector<std::uint8_t> m_luma;
+};
+
+TEST(StandInSite, H263VideoOpensPausesResumesAndCloses) {
+    const WORD port = nettest::freePort();
+    auto child = ChildProcess::start("site", {std::to_string(port), "h263"});
+    ASSERT_TRUE(Operator::waitForSite());
+    Operator op;
+    ASSERT_TRUE(op.call(port));
+    EXPECT_EQ(op.link->GetProtocolVersion(), 2);
+
+    // Site information and the hardware profile arrive.
+    ASSERT_TRUE(op.runUntil([&] { return op.host.sites > 0 && op.host.profiles > 0; }));
+    EXPECT_STREQ(op.host.site.siteName, "Stand-in site");
+    EXPECT_EQ(op.host.profile.adaptersNumber, 1);
+    EXPECT_EQ(op.host.profile.adapters[0].camerasNumber, 4);
+    EXPECT_STREQ(op.host.profile.adapters[0].cameras[1].name, "Camera 2");
+
+    // Video opens; pictures arrive and decode, the first one whole.
+    H263Decoder decoder;
+    std::size_t seen = 0;
+    auto drain = [&] {
+        for (; seen < op.sink.frames.size(); ++seen) decoder.add(op.sink.frames[seen].data);
+        return decoder.decoded;
+    };
+    ASSERT_TRUE(op.runUntil([&] { return drain() >= 5; }));
+    EXPECT_EQ(op.sink.frames[0].type & 0xFF, kVideoKeyBucket);
+    EXPECT_EQ(decoder.width, 352);
+    EXPECT_NEAR(decoder.lumaAt(10, 20), 219, 25) << "the white bar";
+    EXPECT_NEAR(decoder.lumaAt(351 - 10, 20), 16, 25) << "the black bar";
+    EXPECT_TRUE(logHas("video accepted: 352x288, H.263"));
+
+    // QCIF, then a key-frame request: the next picture is whole.
+    op.link->SendAcknowledgment(ID_DSVD_QCIF);
+    ASSERT_TRUE(op.runUntil([&] { return drain() > 0 && decoder.width == 176; }));
+    const std::size_t before = op.sink.frames.size();
+    op.link->SendAcknowledgment(ID_DSVD_ERRORKVFRAME);
+    ASSERT_TRUE(op.runUntil([&] {
+        for (std::size_t i = before; i < op.sink.frames.size(); ++i) {
+            if ((op.sink.frames[i].type & 0xFF) == kVideoKeyBucket) return true;
+        }
+        return false;
+    }));
+
+    // Pause: once the site has answered a later request, no frame follows.
+    op.link->SetVideoStatus(1, 6);
+    EventListRequest request;
+    request.eventType = EVENT_TYPE_AUTOMATIC;
+    op.link->SendEventDirListCameraRequest(request);
+    ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgTokenRefused, ID_DSVD_NOEVENTSREC) == 1; }));
+    const std::size_t paused = op.sink.frames.size();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+    for (int answers = 2; std::chrono::steady_clock::now() < until; ++answers) {
+        op.link->SendEventDirListCameraRequest(request);
+        ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgTokenRefused, ID_DSVD_NOEVENTSREC) == answers; }));
+    }
+    EXPECT_EQ(op.sink.frames.size(), paused) << "frames came while paused";
+    EXPECT_TRUE(logHas("video paused"));
+
+    // Resume: frames again, beginning with a whole picture.
+    op.link->SetVideoStatus(1, 7);
+    ASSERT_TRUE(op.runUntil([&] { return op.sink.frames.size() > paused + 2; }));
+    EXPECT_EQ(op.sink.frames[paused].type & 0xFF, kVideoKeyBucket);
+
+    // Close: the site stops and says so.
+    op.link->SetVideoStatus(1, VIDEO_CLOSED);
+    ASSERT_TRUE(op.runUntil([&] { return op.link->GetRemoteVideoStatus() == VIDEO_CLOSED || logHas("video closed"); }));
+    ASSERT_TRUE(op.runUntil([&] { return logHas("video closed"); }));
+    child.kill();
+}
+
+TEST(StandInSite, BlockStreamOverTheFirstProtocolDecodes) {
+    const WORD port = nettest::freePort();
+    auto child = ChildProcess::start("site", {std::to_string(port), "block"});
+    ASSERT_TRUE(Operator::waitForSite());
+    Operator op;
+    ASSERT_TRUE(op.call(port));
+    EXPECT_EQ(op.link->GetProtocolVersion(), 1);
+    ASSERT_TRUE(op.runUntil([&] { return op.sink.frames.size() >= 5; }));
+    // The first frame is the key frame; the link marks its byte 6 for the
+    // receiver, which restores it before decoding.
+    ASSERT_EQ(op.sink.frames[0].type & 0xFF, kVideoKeyBucket);
+    EXPECT_EQ(op.sink.frames[0].data[6], 0x1F);
+    op.sink.frames[0].data[6] = 0x1E;
+    BlockDecoder decoder(site::kBlockStreamWidth, site::kBlockStreamHeight);
+    for (int i = 0; i < 5; ++i) ASSERT_GT(decoder.decode(op.sink.frames[std::size_t(i)].data), 0) << i;
+    const std::uint8_t* white = decoder.image.data() + (20 * 320 + 10) * 3;
+    EXPECT_NEAR(white[0], 235, 20);
+    EXPECT_NEAR(white[2], 235, 20);
+    const std::uint8_t* red = decoder.image.data() + (20 * 320 + 5 * 40 + 10) * 3;  // bar 5: red
+    EXPECT_LT(red[0], 60);
+    EXPECT_GT(red[2], 180);
+    child.kill();
+}
+
+TEST(StandInSite, RelayAndInputRequestsAlarmEventListAndEventFile) {
+    const WORD port = nettest::freePort();
+    auto child = ChildProcess::start("site", {std::to_string(port), "h263"});
+    ASSERT_TRUE(Operator::waitForSite());
+    Operator op;
+    ASSERT_TRUE(op.call(port));
+
+    const std::string relay = "< 2>< 0>< 1>< 1>";
+    op.link->SendLumoraRPC(relay.c_str(), WORD(relay.size()));
+    const std::string input = "< 1>< 0>< 3>";
+    op.link->SendLumoraRPC(input.c_str(), WORD(input.size()));
+    ASSERT_TRUE(op.runUntil([&] { return logHas("relay 1 set to 1") && logHas("camera 3 selected"); }));
+    // Frames now come from camera 3 (the camera in the bucket's high byte).
+    ASSERT_TRUE(op.runUntil([&] { return !op.sink.frames.empty() && (op.sink.frames.back().type >> 8) == 3; }));
+
+    // An alarm on command: the trigger, then the event file it recorded.
+    ASSERT_EQ(::kill(child.pid(), SIGUSR1), 0);
+    ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgTrigger, 0) == 1; }));
+    ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgFileReceivedKind1, 0) >= 1; }));
+    std::string received;
+    ASSERT_TRUE(op.link->GetReceivedFileName(received));
+    {
+        CEventFile event(9, nullptr, received.data(), "");
+        tagEventHeader header{};
+        event.GetEventHeader(&header);
+        EXPECT_EQ(+header.wCamera, 2);
+        EXPECT_EQ(+header.dwType, EVENT_TYPE_AUTOMATIC);
+        EXPECT_EQ(+header.dwWidth, 176u);
+        tagEventSnapshot snapshot{};
+        EXPECT_EQ(event.ReadSnapShotHeader(&snapshot), 1);
+    }
+
+    // The event list of that camera names the event; the event file comes on request.
+    EventListRequest request;
+    request.eventType = EVENT_TYPE_AUTOMATIC;
+    request.selectedInput = 2;
+    op.link->SendEventDirListCameraRequest(request);
+    ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgFileReceivedKind2, 0) == 1; }));
+    EXPECT_TRUE(logHas("event list asked for kind 1, camera 3: 1 events"));
+    child.kill();
+}
+
+}  // namespace
