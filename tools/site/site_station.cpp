@@ -291,18 +291,23 @@ private:
             return false;
         }
         const BYTE* record = user->data();
-        // The fields are scrambled with a random start: compare them plain.
-        auto plain = [&](DWORD offset) {
+        // A field holds the scrambled text (random start, random bits behind
+        // its end) and zeros behind it: its text is what the bytes up to the
+        // last non-zero one say (one more when the text's own last byte is 0).
+        auto matches = [&](DWORD offset, const std::string& expected) {
             const char* f = reinterpret_cast<const char*>(record + offset);
-            // A scrambled byte may be zero: the whole field goes to Decrypt.
-            const std::string text = CUsersManager::Decrypt(std::string_view(f, kUserTextFieldBytes));
-            return std::string(text.c_str());
+            std::size_t used = kUserTextFieldBytes;
+            while (used > 0 && f[used - 1] == 0) --used;
+            for (std::size_t n = used; n <= std::min<std::size_t>(used + 1, kUserTextFieldBytes); ++n) {
+                if (n > 0 && CUsersManager::Decrypt(std::string_view(f, n)) == expected) return true;
+            }
+            return expected.empty() && used == 0;
         };
-        if (plain(kUserNameOffset) != m_options.user) {
+        if (!matches(kUserNameOffset, m_options.user)) {
             refusal = ID_DSVD_WRONGUSER;
             return false;
         }
-        if (plain(kUserPasswordOffset) != m_options.password) {
+        if (!matches(kUserPasswordOffset, m_options.password)) {
             refusal = ID_DSVD_WRONGPWD;
             return false;
         }

@@ -1,6 +1,6 @@
 // The stand-in site: its block-transform coder against the decoder, and the
 // site program in a process of its own against an operator's link in this
-// one: site information, profile, video opened, paused, resumed and
+// one: the login, site information, profile, video opened, paused, resumed and
 // closed with decodable frames of both streams, key-frame requests, event
 // list and file served, a relay request obeyed and an alarm on command.
 
@@ -432,6 +432,45 @@ TEST(StandInSite, RelayAndInputRequestsAlarmEventListAndEventFile) {
     ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgFileReceivedKind2, 0) == 1; }));
     EXPECT_TRUE(logHas("event list asked for kind 1, camera 3: 1 events"));
     child.kill();
+}
+
+TEST(StandInSite, TheLoginIsChecked) {
+    struct Case {
+        const char* user;
+        const char* password;
+        const char* siteUser;
+        const char* sitePassword;
+        const char* logLine;
+        LPARAM refusal;  // -1: accepted
+    };
+    const Case cases[] = {
+        {"operator", "wrong", "operator", "right", "login refused: wrong password", kWrongPasswordStringId},
+        {"intruder", "right", "operator", "right", "login refused: unknown user", 0},
+        {"operat", "right", "operator", "right", "login refused: unknown user", 0},
+        {"operator", "right", "operator", "right", "operator logged in", -1},
+        {"operator", "", "operator", "", "operator logged in", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.user) + "/" + c.password);
+        std::filesystem::remove(siteLog());
+        const WORD port = nettest::freePort();
+        auto child = ChildProcess::start("site", {std::to_string(port), "h263", c.siteUser, c.sitePassword});
+        ASSERT_TRUE(Operator::waitForSite());
+        Operator op;
+        op.host.user = c.user;
+        op.host.password = c.password;
+        ASSERT_TRUE(op.call(port));
+        ASSERT_TRUE(op.runUntil([&] { return logHas(c.logLine); }));
+        if (c.refusal >= 0) {
+            ASSERT_TRUE(op.runUntil([&] { return op.link->GetFailedLogins() == 1; }));
+            EXPECT_EQ(op.window.count(kMsgLoginRefused, 0), 1);
+            EXPECT_TRUE(op.sink.frames.empty());
+        } else {
+            ASSERT_TRUE(op.runUntil([&] { return !op.sink.frames.empty(); }));
+            EXPECT_EQ(op.link->GetFailedLogins(), 0u);
+        }
+        child.kill();
+    }
 }
 
 }  // namespace
