@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds the system and starts it on its built-in
-# defaults: a pair of recorder programs on this machine, instance 1 listening
-# on the default port and instance 2 calling it over loopback. With arguments,
-# starts one recorder program with them instead.
+# defaults: the stand-in site (velmoor-site, a synthetic camera) listening on
+# the default port and the operator's program (instance 2) calling it over
+# loopback. With arguments, starts one recorder program with them instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -26,43 +26,60 @@ if [ $# -gt 0 ]; then
 fi
 
 home=${VELMOOR_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/velmoor}
+mkdir -p "$home"
 log() { find "$home" -name Velmoor.log 2>/dev/null | head -n 1; }
 # Connection entries (event 10) stamped at or after this start; the log is a
 # ring of entries, so they are told by their time, not their place.
 since=$(date +%Y%m%d%H%M%S)
 connected() { awk -F, -v since="$since" '$2 == 10 && ($3 $4) >= since { sub(/[[:space:]]+$/, ""); print }' "$1"; }
 
-"$bin/trennick" /U1 /I &
-listener=$!
-sleep 2
-"$bin/trennick" /U2 /I /P=4600 /D=127.0.0.1:4599 /C &
-caller=$!
+# The stand-in site listens on the default port; its lines go to a file that
+# this script reads, and to the terminal.
+site_out=$(mktemp "${TMPDIR:-/tmp}/velmoor-site.XXXXXX")
+"$bin/velmoor-site" --port 4599 >"$site_out" 2>&1 &
+site=$!
+operator=
 stop() {
-  kill "$listener" "$caller" 2>/dev/null || true
-  wait "$listener" "$caller" 2>/dev/null || true
+  [ -n "$operator" ] && kill "$operator" 2>/dev/null || true
+  kill "$site" 2>/dev/null || true
+  wait $operator "$site" 2>/dev/null || true
+  rm -f "$site_out"
 }
+trap stop EXIT
+for _ in $(seq 1 100); do
+  grep -q "listening on port" "$site_out" && break
+  if ! kill -0 "$site" 2>/dev/null; then
+    cat "$site_out" >&2
+    echo "Velmoor: the stand-in site did not start (is port 4599 taken?)" >&2
+    exit 1
+  fi
+  sleep 0.1
+done
 
-# The activity log tells when both sides see the connection.
+# The operator's program (instance 2) calls the site over loopback.
+"$bin/trennick" /U2 /I /P=4600 /D=127.0.0.1:4599 /C &
+operator=$!
+
 for _ in $(seq 1 60); do
   f=$(log)
-  if [ -n "$f" ] && [ "$(connected "$f" | wc -l)" -ge 2 ]; then
-    echo "Velmoor: instance 1 (listening on port 4599) and instance 2 (calling 127.0.0.1:4599) are connected:"
+  if [ -n "$f" ] && [ "$(connected "$f" | wc -l)" -ge 1 ] && grep -q "operator logged in" "$site_out"; then
+    echo "Velmoor: the operator's program (instance 2) called the stand-in site on 127.0.0.1:4599:"
     connected "$f"
+    sed 's/^/  /' "$site_out"
     if [ "$headless" = 1 ]; then
-      stop
       exit 0
     fi
-    echo "Close both windows to end."
-    wait "$listener" "$caller" || true
+    echo "Close the operator's window to end."
+    wait "$operator" || true
+    operator=
     exit 0
   fi
-  if ! kill -0 "$listener" 2>/dev/null || ! kill -0 "$caller" 2>/dev/null; then
-    echo "Velmoor: a recorder program ended before the pair connected (is another pair still running?)" >&2
-    stop
+  if ! kill -0 "$operator" 2>/dev/null; then
+    echo "Velmoor: the operator's program ended before it reached the site (is another instance 2 running?)" >&2
     exit 1
   fi
   sleep 1
 done
-echo "Velmoor: the pair did not connect within 60 seconds" >&2
-stop
+echo "Velmoor: the operator's program did not reach the site within 60 seconds" >&2
+sed 's/^/  /' "$site_out" >&2
 exit 1
