@@ -504,9 +504,9 @@ private:
     void sendVideo() {
         if (m_video != 3) return;
         const DWORD now = nowMs();
-        if (DWORD(now - m_nextFrameMs) > 0x7FFFFFFF) return;  // not yet time
+        if (static_cast<std::int32_t>(now - m_nextFrameMs) < 0) return;  // not yet time
         m_nextFrameMs += DWORD(1000 / m_options.frameRate);
-        if (DWORD(now - m_nextFrameMs) < 0x7FFFFFFF && now - m_nextFrameMs > 1000) m_nextFrameMs = now;  // fell behind
+        if (static_cast<std::int32_t>(now - m_nextFrameMs) > 1000) m_nextFrameMs = now;  // fell behind: no burst
         if (!ensureEncoder()) return;
         const RgbPicture picture = drawTestPattern(m_width, m_height, m_frameNumber++, std::time(nullptr));
         std::vector<BYTE> frame;
@@ -591,11 +591,24 @@ private:
         CEventFile event;
         char path[MAX_PATH] = {};
         bool found = event.evMakeFileForDispatch(&header, "", path) != 0;
-        if (!found) {
-            // A second-protocol peer sends the time converted and the kind
-            // cut to its low byte: look for the file as it was meant.
-            tagEventHeader converted = header;
-            if (event.evEventHeaderTimeConvert(&converted, 0)) found = event.evMakeFileForDispatch(&converted, "", path) != 0;
+        if (!found && m_link->GetProtocolVersion() == 2) {
+            // A second-protocol peer sends the start time in whole seconds:
+            // the file named by the header is the one when its time, in
+            // seconds, is the same.
+            const DWORD seconds = header.ftStartTime.dwLowDateTime;
+            tagEventHeader named = header;
+            event.evEventHeaderTimeConvert(&named, 1);
+            path[0] = '\0';
+            event.evMakeFileForDispatch(&named, "", path);
+            if (path[0] != '\0' && std::filesystem::is_regular_file(path)) {
+                CEventFile stored(9, nullptr, path, "");
+                tagEventHeader onDisk{};
+                WORD error = 1;
+                if (stored.GetLastError(&error) && error == 0 && stored.GetEventHeader(&onDisk)) {
+                    event.evEventHeaderTimeConvert(&onDisk, 2);
+                    found = onDisk.ftStartTime.dwLowDateTime == seconds;
+                }
+            }
         }
         if (!found) {
             say("event file asked for: not found");

@@ -145,6 +145,19 @@ VELMOOR_TEST_CHILD(site) {
     return 0;
 }
 
+int logCount(const std::string& text) {
+    std::ifstream in(siteLog());
+    std::string line;
+    int n = 0;
+    while (std::getline(in, line)) n += line.find(text) != std::string::npos;
+    return n;
+}
+
+std::string siteLogText() {
+    std::ifstream in(siteLog());
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 bool logHas(const std::string& text) {
     std::ifstream in(siteLog());
     std::string line;
@@ -431,6 +444,37 @@ TEST(StandInSite, RelayAndInputRequestsAlarmEventListAndEventFile) {
     op.link->SendEventDirListCameraRequest(request);
     ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgFileReceivedKind2, 0) == 1; }));
     EXPECT_TRUE(logHas("event list asked for kind 1, camera 3: 1 events"));
+
+    // The event file itself, asked for by its header as the operator has it.
+    tagEventHeader wanted{};
+    {
+        CEventFile event(9, nullptr, received.data(), "");
+        event.GetEventHeader(&wanted);
+    }
+    op.link->SendEventRequest(&wanted);
+    ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgFileReceivedKind1, 0) >= 2; })) << siteLogText();
+    // One that the site does not have is answered "not found".
+    tagEventHeader missing = wanted;
+    missing.dwEventNumber = 77;
+    missing.wCamera = 1;
+    op.link->SendEventRequest(&missing);
+    ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgTokenRefused, ID_DSVD_EVTNOTFOUND) == 1; }));
+    child.kill();
+}
+
+TEST(StandInSite, AFreshCallAfterAHangUpGetsVideoAgain) {
+    const WORD port = nettest::freePort();
+    auto child = ChildProcess::start("site", {std::to_string(port), "block"});
+    ASSERT_TRUE(Operator::waitForSite());
+    for (int call = 1; call <= 2; ++call) {
+        SCOPED_TRACE(call);
+        Operator op;
+        ASSERT_TRUE(op.call(port));
+        ASSERT_TRUE(op.runUntil([&] { return op.sink.frames.size() >= 3; }));
+        EXPECT_EQ(op.sink.frames[0].type & 0xFF, kVideoKeyBucket) << "each opening starts with a key frame";
+        op.link->SendDisconnect();
+        ASSERT_TRUE(op.runUntil([&] { return logCount("call ended") == call; }));
+    }
     child.kill();
 }
 
