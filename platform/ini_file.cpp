@@ -2,6 +2,7 @@
 
 #include "platform/fd.h"
 #include "platform/folders.h"
+#include "platform/replace_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -209,41 +210,6 @@ std::string loadText(const std::filesystem::path& path) {
 
 Document load(std::string_view file) { return parse(loadText(resolveIniPath(file))); }
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t put = ::write(fd, data.data(), data.size());
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(put));
-    }
-    return true;
-}
-
-// Replaces the file with `content` by writing a temporary file beside it and
-// renaming it over the old one, so a reader sees either the old or the new file.
-bool replaceFile(const std::filesystem::path& path, std::string_view content) {
-    std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-    Fd temp(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (!temp.valid()) {
-        return false;
-    }
-    struct stat old {};
-    mode_t mode = 0644;
-    if (::stat(path.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    }
-    bool ok = ::fchmod(temp.get(), mode) == 0 && writeAll(temp.get(), content) &&
-              ::rename(pattern.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(pattern.c_str());
-    }
-    return ok;
-}
-
 // Holds an exclusive flock on the hidden lock file beside an ini file. When the
 // lock file cannot be made (read-only folder) the write goes on unlocked and
 // fails at its own step if the folder really is not writable.
@@ -395,7 +361,7 @@ bool iniWriteString(std::string_view file, std::string_view section, const char*
         // and a write whose value is already there does not touch it.
         return true;
     }
-    return replaceFile(path, serialize(doc));
+    return ReplaceFileContent(path, serialize(doc)) == 0;
 }
 
 std::vector<IniEntry> iniReadSection(std::string_view file, std::string_view section) {

@@ -47,6 +47,9 @@ inline constexpr UINT kMsgHostNotice = 0x80F2;
 inline constexpr UINT kMsgSerialOutMessage = 0x80F3;
 // The peer's chat text went to the capture file (once per connection).
 inline constexpr UINT kMsgChatCaptured = 0x80F5;
+// The peer's business card, to be filed in the address book after the loop
+// pass that received it: posted tagBusinessCard.
+inline constexpr UINT kMsgFileCard = 0x80FA;
 inline constexpr UINT kMsgDisconnectMessage = 0x5970;  // (string id or 0, std::string text or none): the link ended
 inline constexpr UINT kMsgSyncLost = 0x8016;           // keep-alive: the peer went silent
 inline constexpr UINT kMsgSendLamp = 0x8017;

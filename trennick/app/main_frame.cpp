@@ -20,6 +20,7 @@
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/modem_link.h"
 #include "trennick/app/remote_requests.h"
+#include "trennick/book/addr_book_file.h"
 #include "trennick/clients/zo_serial_client.h"
 #include "trennick/image/image_wnd.h"
 #include "trennick/kit/tess_integration.h"
@@ -1146,6 +1147,13 @@ void CMainFrame::CardStep() {
     }
     m_requests->SetReceivedFilePath(picture);
     m_requests->DisplayHisCard(status);
+    if (status & kCardReceived) {
+        // Filed after this pass: the address book may ask the operator, and
+        // the loop must not wait for an answer.
+        auto filed = std::make_unique<tagBusinessCard>(card);
+        std::snprintf(filed->picture, sizeof filed->picture, "%s", picture.c_str());
+        platform::PostMessageOwned(Hwnd(), kMsgFileCard, 0, std::move(filed));
+    }
     m_settings.general.Flags[1] |= 4;
     const std::string name = fieldText(card.name, sizeof card.name);
     if (!name.empty()) {
@@ -1247,6 +1255,18 @@ void CMainFrame::OnOpenChat(ChatOpener opener) {
     }
 }
 
+std::string CMainFrame::AddressBookPath() const {
+    return std::string(m_settings.general.HomeDir) + "/data/AddrBook.kiv";
+}
+
+void CMainFrame::openAddressBook(CAddrBookFile& book) const {
+    const std::string path = AddressBookPath();
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    book.SetFileName(path, 0);
+    book.SetLogUser(fieldText(m_loginRecord.name, sizeof m_loginRecord.name));
+}
+
 std::string CMainFrame::ChatCapturePath() const {
     const char* path = m_settings.general.Chat.capturePath;
     if (path[0] != '\0') return path;
@@ -1338,9 +1358,12 @@ void CMainFrame::OnCommand(WPARAM id) {
         UpdateCaption(true);
         break;
     }
-    case ID_ADDRESS_BOOK:
-        notAvailable("The address book");
+    case ID_ADDRESS_BOOK: {
+        CAddrBookFile book;
+        openAddressBook(book);
+        book.ShowDialog(this, nullptr, nullptr);
         break;
+    }
     case ID_SEND_SITE_INFO:
         OnSendSiteInfo();
         break;
@@ -1542,6 +1565,13 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             OnOpenChat(ChatOpener::Peer);
         } else {
             OnCommand(wParam & 0xFFFF);
+        }
+        return 0;
+    case kMsgFileCard:
+        if (auto card = platform::TakePostedData<tagBusinessCard>(lParam)) {
+            CAddrBookFile book;
+            openAddressBook(book);
+            book.AddReceivedCard(this, *card);
         }
         return 0;
     case kMsgChatCaptured: {

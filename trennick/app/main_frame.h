@@ -46,6 +46,7 @@ class UiMessageTarget;
 namespace trennick {
 
 class CKivApp;
+class CAddrBookFile;
 class CTessIntegration;
 class CKeepAliveThread;
 class CRemoteRequests;
@@ -209,6 +210,8 @@ public:
     void FileTransferStep();
     // A card (or its picture) the peer sent: shown through the requests' DisplayHisCard.
     void CardStep();
+    // Names the address book's file and the user its log entries carry.
+    void openAddressBook(CAddrBookFile& book) const;
     // The last send that ended (the link's final state, 0 while none ended) and
     // the path of the last file that arrived whole.
     LONG LastSendResult() const { return m_lastSendResult; }
@@ -221,6 +224,8 @@ public:
     void OnOpenChat(ChatOpener opener);
     // Where the peer's chat text is kept while no chat window shows it.
     std::string ChatCapturePath() const;
+    // <home folder>/data/AddrBook.kiv: the address book of received cards.
+    std::string AddressBookPath() const;
     // The engine's self-closing notice, when the frame window exists.
     void ShowTimedMessage(const std::string& text, const std::string& title, DWORD ms);
     // A notice the link posted: shown in the self-closing notice, which one

@@ -48,9 +48,12 @@ void CScrlWnd::scrollTo(int position) {
 }
 
 CTextEditWnd::CTextEditWnd(const std::string& text, int pointSize, const char* faceName, QWidget* parent)
-    : QLineEdit(parent) {
+    : QPlainTextEdit(parent) {
     setReadOnly(true);
-    setFrame(false);
+    setFrameShape(QFrame::NoFrame);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    document()->setDocumentMargin(0);
     QFont font(QString::fromLatin1(faceName != nullptr ? faceName : ""));
     font.setPointSize(std::max(1, pointSize));
     setFont(font);
@@ -62,7 +65,7 @@ CTextEditWnd::CTextEditWnd(const std::string& text, int pointSize, const char* f
 
 void CTextEditWnd::SetText(const std::string& text) {
     m_text = text;
-    setText(QString::fromStdString(text));
+    setPlainText(QString::fromStdString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 
 void CTextEditWnd::MoveToRect(const RECT* rectangle) {

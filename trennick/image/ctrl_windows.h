@@ -3,12 +3,13 @@
 // that can skip one background erase after its content changed (so a
 // window that repaints itself whole does not flicker); CScrlWnd, a panel of
 // one colour that scrolls vertically in steps of 20 pixels; and
-// CTextEditWnd, a read-only text field with its own font on light grey.
+// CTextEditWnd, a read-only multi-line text field with its own font on light
+// grey (a CR-LF in its text starts a new line).
 // GUI thread only; nothing fails.
 
 #include "platform/types.h"
 
-#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QWidget>
 
 #include <string>
@@ -54,7 +55,7 @@ private:
     int m_position = 0;
 };
 
-class CTextEditWnd : public QLineEdit {
+class CTextEditWnd : public QPlainTextEdit {
 public:
     CTextEditWnd(const std::string& text, int pointSize, const char* faceName, QWidget* parent = nullptr);
     void SetText(const std::string& text);

@@ -12,6 +12,7 @@
 #include "trennick/ui/lcd_panel.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
+#include "trennick/book/addr_book_file.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/net/testing/net_test_util.h"
 
@@ -167,6 +168,16 @@ int runStation(const std::vector<std::string>& args) {
             // Each station's card went once and the peer's arrived.
             if (frame->PeerCardName() != (caller ? "North Gate" : "Control Room")) return;
             if (!frame->CardSentThisConnection()) failure = "own card not sent";
+            {
+                // The peer's card was filed in the address book (offscreen
+                // nobody answers its dialog: it goes into the first group).
+                CAddrBookFile book;
+                book.SetFileName(frame->AddressBookPath(), 0);
+                book.Load();
+                const AddrBookEntry* filed = book.FindEntry(caller ? "North Gate" : "Control Room");
+                if (filed == nullptr) return;
+                if (filed->Phone() != (caller ? "555-0101" : "555-0102")) failure = "card filed with a wrong phone";
+            }
             if (caller && !connectedShot) {
                 frame->UpdateStatus();
                 screenshot(*frame, "main_window_connected");

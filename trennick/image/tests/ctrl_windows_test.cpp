@@ -52,7 +52,9 @@ TEST(CTextEditWnd, KeepsItsTextFontAndPlace) {
     CTextEditWnd text("Gate 1", 12, "DejaVu Sans", &parent);
     EXPECT_TRUE(text.isReadOnly());
     EXPECT_EQ(text.font().pointSize(), 12);
-    EXPECT_EQ(text.text(), "Gate 1");
+    EXPECT_EQ(text.toPlainText(), "Gate 1");
+    text.SetText("Gate 1\r\nNorth");
+    EXPECT_EQ(text.toPlainText(), "Gate 1\nNorth");
     text.SetText("Gate 2");
     EXPECT_EQ(text.Text(), "Gate 2");
     RECT r{5, 6, 105, 26};

@@ -1,0 +1,282 @@
+#include "trennick/book/addr_book_file.h"
+
+#include "common/lumo_deb.h"
+#include "platform/named_lock.h"
+#include "platform/replace_file.h"
+#include "tavicore/ui/ui_window.h"
+#include "trennick/book/addr_book_dialogs.h"
+#include "trennick/link/common_base.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <strings.h>
+
+namespace trennick {
+
+namespace {
+
+constexpr char kMagic[] = "KEAB";
+constexpr char kVersion[] = "1000";
+constexpr char kDefaultGroup[] = "Sites";
+constexpr BYTE kFieldEnd = 0x01;
+// A book larger than this is not one this program wrote.
+constexpr std::size_t kMaxBookBytes = 64u << 20;
+constexpr char kBookLockName[] = "VelmoorAddressBook";
+constexpr DWORD kBookLockWaitMs = 5000;
+
+constexpr UINT kMsgNotAnAddressBook = 4240;
+constexpr UINT kMsgTooManyFiles = 4110;
+constexpr UINT kMsgDiskFull = 4080;
+constexpr UINT kMsgUpdateKnownSite = 5130;
+constexpr int kMsgKindError = 0;
+constexpr int kMsgKindQuestion = 2;
+constexpr int kAnswerYes = 512;
+
+std::string fieldText(const char* field, std::size_t size) { return std::string(field, strnlen(field, size)); }
+
+template <std::size_t N>
+void copyField(char (&field)[N], std::string_view text) {
+    const std::size_t n = std::min(text.size(), N - 1);
+    std::memcpy(field, text.data(), n);
+    std::memset(field + n, 0, N - n);
+}
+
+bool equalNoCase(const std::string& a, const std::string& b) { return ::strcasecmp(a.c_str(), b.c_str()) == 0; }
+
+BYTE viewStateOfPrefix(char digit) {
+    switch (digit) {
+    case '2':
+        return 1;
+    case '3':
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+char prefixOfViewState(BYTE state) { return state == 1 ? '2' : state == 2 ? '3' : '1'; }
+
+}  // namespace
+
+std::string AddrBookEntry::Name() const { return fieldText(name, sizeof name); }
+std::string AddrBookEntry::Phone() const { return fieldText(phone, sizeof phone); }
+std::string AddrBookEntry::Info() const { return fieldText(info, sizeof info); }
+std::string AddrBookEntry::Picture() const { return fieldText(picture, sizeof picture); }
+
+void AddrBookEntry::SetTexts(const std::string& n, const std::string& p, const std::string& i,
+                             const std::string& pic) {
+    copyField(name, n);
+    copyField(phone, p);
+    copyField(info, i);
+    copyField(picture, pic);
+}
+
+AddrBookEntry EntryFromCard(const tagBusinessCard& card) {
+    AddrBookEntry entry;
+    entry.SetTexts(fieldText(card.name, sizeof card.name), fieldText(card.text2, sizeof card.text2),
+                   fieldText(card.text3, sizeof card.text3), fieldText(card.picture, sizeof card.picture));
+    return entry;
+}
+
+CAddrBookFile::CAddrBookFile() = default;
+CAddrBookFile::~CAddrBookFile() = default;
+
+void CAddrBookFile::SetFileName(const std::string& path, DWORD owner) {
+    m_path = path;
+    m_owner = owner;
+}
+
+void CAddrBookFile::setDefaultBook() {
+    m_groups.clear();
+    AddGroup(kDefaultGroup);
+}
+
+AddrBookGroup* CAddrBookFile::FindGroup(const std::string& name) {
+    for (auto& group : m_groups) {
+        if (group.name == name) return &group;
+    }
+    return nullptr;
+}
+
+AddrBookGroup& CAddrBookFile::AddGroup(const std::string& name) {
+    m_groups.push_back(AddrBookGroup{name.substr(0, kAbGroupNameChars), {}});
+    return m_groups.back();
+}
+
+AddrBookLoad CAddrBookFile::Load() {
+    m_groups.clear();
+    std::ifstream in(m_path, std::ios::binary);
+    if (!in) {
+        setDefaultBook();
+        return AddrBookLoad::NoFile;
+    }
+    std::string bytes;
+    bytes.resize(kMaxBookBytes + 1);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    if (bytes.size() < 4 || ::strncasecmp(bytes.data(), kMagic, 4) != 0) {
+        CCommon().ShowMessage(kMsgNotAnAddressBook, kMsgKindError);
+        setDefaultBook();
+        return AddrBookLoad::NotAnAddressBook;
+    }
+    if (bytes.size() < 8 || bytes.compare(4, 4, kVersion) != 0 || bytes.size() > kMaxBookBytes) {
+        setDefaultBook();
+        return AddrBookLoad::WrongVersion;
+    }
+
+    bool anyRecord = false;
+    AddrBookGroup* current = nullptr;
+    std::size_t at = 8;
+    while (at < bytes.size()) {
+        const std::string_view rest(bytes.data() + at, bytes.size() - at);
+        anyRecord = true;
+        if (rest.substr(0, 2) == "0:") {
+            // The name ends at its first NUL inside the 34-byte record.
+            const std::string_view record = rest.substr(0, kAbGroupRecordBytes);
+            const std::string_view name = record.substr(2, record.find('\0', 2) - 2);
+            current = &AddGroup(std::string(name));
+            at += record.size();
+            continue;
+        }
+        // An entry: four texts, each ended by 0x01.
+        std::size_t end = 0;
+        std::string_view fields[4];
+        bool whole = true;
+        for (auto& field : fields) {
+            const std::size_t stop = rest.find(static_cast<char>(kFieldEnd), end);
+            if (stop == std::string_view::npos) {
+                whole = false;
+                break;
+            }
+            field = rest.substr(end, stop - end);
+            end = stop + 1;
+        }
+        if (!whole) {
+            LUMO_TRACE(3, "CAddrBookFile::Load() %s: a torn record at %zu ends the book", m_path.c_str(), at);
+            break;
+        }
+        at += end;
+        if (current == nullptr || end > kAbRecordWindow || fields[0].size() < 2) {
+            // Before the first group, longer than any record this program
+            // writes, or without its prefix: passed over by its length.
+            LUMO_TRACE(3, "CAddrBookFile::Load() %s: a record of %zu bytes skipped", m_path.c_str(), end);
+            continue;
+        }
+        auto entry = std::make_unique<AddrBookEntry>();
+        entry->viewState = viewStateOfPrefix(fields[0][0]);
+        entry->SetTexts(std::string(fields[0].substr(2)), std::string(fields[1]), std::string(fields[2]),
+                        std::string(fields[3]));
+        current->entries.push_back(std::move(entry));
+    }
+    if (!anyRecord || m_groups.empty()) {
+        setDefaultBook();
+        return AddrBookLoad::Empty;
+    }
+    return AddrBookLoad::Loaded;
+}
+
+bool CAddrBookFile::Save() {
+    std::string out(kMagic);
+    out += kVersion;
+    for (const auto& group : m_groups) {
+        if (group.name.empty()) continue;
+        std::string record = "0:" + group.name.substr(0, kAbGroupNameChars);
+        record.resize(kAbGroupRecordBytes, '\0');
+        out += record;
+        for (const auto& entry : group.entries) {
+            out += prefixOfViewState(entry->viewState);
+            out += ':';
+            for (const std::string& text : {entry->Name(), entry->Phone(), entry->Info(), entry->Picture()}) {
+                out += text;
+                out += static_cast<char>(kFieldEnd);
+            }
+        }
+    }
+    const int error = platform::ReplaceFileContent(m_path, out);
+    if (error == 0) return true;
+    LUMO_TRACE(1, "CAddrBookFile::Save() %s: %s", m_path.c_str(), std::strerror(error));
+    if (error == EMFILE || error == ENFILE) {
+        CCommon().ShowMessage(kMsgTooManyFiles, kMsgKindError, m_path.c_str());
+    } else if (error == ENOSPC || error == EDQUOT) {
+        CCommon().ShowMessage(kMsgDiskFull, kMsgKindError, m_path.c_str());
+    }
+    return false;
+}
+
+AddrBookEntry* CAddrBookFile::FindEntry(const std::string& name) {
+    for (auto& group : m_groups) {
+        for (auto& entry : group.entries) {
+            if (equalNoCase(entry->Name(), name)) return entry.get();
+        }
+    }
+    return nullptr;
+}
+
+AddrBookEntry* CAddrBookFile::FindEntry(const tagBusinessCard& card) {
+    return FindEntry(fieldText(card.name, sizeof card.name));
+}
+
+int CAddrBookFile::ShowDialog(QWidget* parent, AddrBookEntry* select, AddrBookEntry* buffer) {
+    if (!AddrBookCanAsk()) {
+        // Nobody can answer: the book stays as it is on disk.
+        Load();
+        return IDCANCEL;
+    }
+    CAddressBook dialog(*this, select, buffer, parent);
+    const int result = dialog.DoModal();
+    if (result == IDOK) {
+        Save();
+    } else {
+        Load();
+    }
+    return result;
+}
+
+int CAddrBookFile::AddReceivedCard(QWidget* parent, const tagBusinessCard& card) {
+    // Every instance of the program keeps its cards in the one book. Filed
+    // without a dialog, the read, the change and the write hold the book's
+    // lock, so two instances filing at once both keep their card.
+    std::optional<platform::NamedMutex> bookLock;
+    if (!AddrBookCanAsk()) {
+        bookLock.emplace(kBookLockName);
+        const platform::LockResult locked = bookLock->wait(kBookLockWaitMs);
+        if (locked != platform::LockResult::Acquired && locked != platform::LockResult::Abandoned) {
+            LUMO_TRACE(3, "CAddrBookFile::AddReceivedCard() the book stayed locked; filed without the lock");
+            bookLock.reset();
+        }
+    }
+    struct Release {
+        std::optional<platform::NamedMutex>& lock;
+        ~Release() {
+            if (lock) lock->release();
+        }
+    } release{bookLock};
+    Load();
+    const AddrBookEntry received = EntryFromCard(card);
+    if (AddrBookEntry* known = FindEntry(card)) {
+        const bool same = equalNoCase(known->Phone(), received.Phone()) &&
+                          equalNoCase(known->Info(), received.Info()) &&
+                          equalNoCase(known->Picture(), received.Picture());
+        if (!same &&
+            CCommon().ShowMessage(kMsgUpdateKnownSite, kMsgKindQuestion, received.Name().c_str()) == kAnswerYes) {
+            known->SetTexts(known->Name(), received.Phone(), received.Info(), received.Picture());
+            if (!AddrBookCanAsk()) return Save() ? IDOK : IDCANCEL;
+        }
+        return ShowDialog(parent, known, nullptr);
+    }
+    CAddBCDlg dialog(*this, received, std::string(), parent);
+    const int result = dialog.DoModal();
+    if (result == IDOK && !Save()) return IDCANCEL;
+    if (result == IDOK && !AddrBookCanAsk()) {
+        UiReportBox("The card of " + received.Name() + " was filed in the address book under \"" +
+                        dialog.ChosenGroup() + "\".",
+                    "Address book");
+    }
+    return result;
+}
+
+}  // namespace trennick
