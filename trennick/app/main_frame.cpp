@@ -21,6 +21,7 @@
 #include "trennick/app/modem_link.h"
 #include "trennick/app/remote_requests.h"
 #include "trennick/book/addr_book_file.h"
+#include "trennick/clients/video_out_net.h"
 #include "trennick/clients/zo_serial_client.h"
 #include "trennick/image/image_wnd.h"
 #include "trennick/kit/tess_integration.h"
@@ -313,6 +314,9 @@ CMainFrame::CMainFrame(CKivApp& app, const LinkChoice& choice) : m_app(app), m_n
     services.host = m_linkHost.get();
     services.identity = m_identity.get();
     if (m_app.Services().clock) services.clock = m_app.Services().clock;
+    services.networkVideoOutput = [](const std::string& address) -> std::unique_ptr<VideoOutNet> {
+        return std::make_unique<CVideoOutNet>(address.c_str());
+    };
     if (m_netInUse == 0) {
         m_pConnection = g_modemLinkFactory != nullptr ? g_modemLinkFactory(services) : MakeModemLink(services);
     }
@@ -478,6 +482,8 @@ void CMainFrame::PostCreate() {
         }
     }
     m_pConnection->SetSerialVideoPort(gZoSerial);
+    m_video = std::make_unique<CReceivedVideo>(*this);
+    m_pConnection->SetVideoTarget(m_video.get());
     // Link set-up.
     CommsRecord& comms = m_settings.comms;
     if (m_inet != nullptr && m_netInUse != 0) {
@@ -565,6 +571,7 @@ void CMainFrame::DoLoopProcess() {
         }
         CPacketConnection& link = *m_pConnection;
         ReactToRead(link.TimeToRead());
+        if (m_video != nullptr) m_video->Step(link);
         if (link.IsLinkUp() && link.CheckTimeOuts() == -2) {
             MakeDisconnect(kReasonNone, 0);
         }
@@ -666,6 +673,8 @@ void CMainFrame::CleanupAfterDisconnect(BOOL flag) {
     }
     m_settings.general.Flags[1] &= 1;
     m_statusShown = false;
+    // A recording ends with its call: its files are completed now.
+    if (m_recording) OnCommand(ID_RECORD_STOP);
 }
 
 void CMainFrame::checkArmAckTimeout() {
@@ -1404,6 +1413,7 @@ void CMainFrame::OnCommand(WPARAM id) {
         break;
     case ID_RECORD_STOP:
         m_recording = false;
+        if (m_video != nullptr) m_video->SetRecordingStatus(FALSE, 1);
         break;
     case ID_UNLOCK_SITE:
         link.SendAcknowledgment(kTokUnlockServer, TRUE);
@@ -1976,6 +1986,7 @@ void CMainFrame::OnMovieRecordStart() {
     if (link.IsLinkUp() && link.IsConnected()) {
         link.SendAcknowledgment(36, TRUE);
         m_recording = true;
+        if (m_video != nullptr) m_video->SetRecordingStatus(TRUE, 1);
     }
     LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnMovieRecordStart");
 }
@@ -2067,6 +2078,9 @@ void CMainFrame::OnDestroy() {
         m_pTessIntegration = nullptr;
     }
     m_pConnection->SetSerialOutSink(nullptr);
+    // Open recordings are completed before the frame goes.
+    m_pConnection->SetVideoTarget(nullptr);
+    m_video.reset();
     if (m_wndToolBar != nullptr) {
         delete m_wndToolBar;
         m_wndToolBar = nullptr;

@@ -20,6 +20,7 @@
 #include "trennick/app/frame_buttons.h"
 #include "trennick/app/frame_menu.h"
 #include "trennick/app/frame_settings.h"
+#include "trennick/app/received_video.h"
 #include "trennick/link/comms_settings_record.h"
 #include "trennick/link/link_host.h"
 #include "trennick/link/packet_connection.h"
@@ -172,6 +173,8 @@ public:
     CFrameSettings& Settings() { return m_settings; }
     CommsSettingsRecord& LinkComms() { return m_linkComms; }
     CDBLumoRemote* RemoteDB() const { return m_pRemoteDB.get(); }
+    // The road of the site's video to its recording; null before the second stage.
+    CReceivedVideo* ReceivedVideo() const { return m_video.get(); }
     // This station's settings database once a peer's text request has read it; null before.
     CDBLumoLocal* LocalDB() const { return m_pLocalDB.get(); }
     CFrameMenu* Menu() const { return m_menu.get(); }
@@ -291,6 +294,7 @@ private:
     std::mutex m_localProfileLock;
     CTessIntegration* m_pTessIntegration = nullptr;
     std::unique_ptr<CRemoteRequests> m_requests;
+    std::unique_ptr<CReceivedVideo> m_video;
     LinkChatWindow* m_chat = nullptr;
     _tag_user m_loginRecord{};
     BYTE m_siteInfo[kSiteInfoBytes] = {};

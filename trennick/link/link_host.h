@@ -76,7 +76,8 @@ inline constexpr LPARAM kOpenChatForPeerText = 1;
 
 inline constexpr WPARAM kCmdGetMonkey = 29129;
 inline constexpr WPARAM kCmdRecordEvent = 32104;
-inline constexpr WPARAM kCmdRecordFinish = 32889;
+inline constexpr WPARAM kCmdRecordFinish = 32889;  // the operator's recording off (0x8079)
+inline constexpr WPARAM kCmdRecordStart = 32891;   // and on (0x807B)
 inline constexpr WPARAM kCmdCallRefused = 1057;
 
 // User messages (string resources) shown through CCommon::ShowMessage.

@@ -66,6 +66,12 @@ LinkSettings readLinkSettings() {
     settings.useOnlyQcif = readFlag("Video", "Use Only QCIF Mode", 0);
     settings.syncsVerification = readFlag("Comms", "Syncs Verification", 1);
     settings.sendSyncs = readFlag("Comms", "IsSendSyncs", 1);
+    settings.netOut = readFlag("Video\\Network", "NetOut", 0);
+    reg.SetSection("Video\\Network");
+    reg.SetValueName("NetOutPort");
+    reg.SetDefault("4598");
+    settings.netOutPort = reg.ReadString();
+    reg.Write(settings.netOutPort);
     return settings;
 }
 
@@ -117,6 +123,10 @@ CPacketConnection::CPacketConnection(const LinkServices& services)
     const DWORD t = now();
     m_statsIntervalStartMs = t;
     m_lastActivityMs = t;
+    if (m_settings.netOut && services.networkVideoOutput) {
+        m_netOut = services.networkVideoOutput(m_settings.netOutPort);
+        m_videoRx.setNetworkOutput(m_netOut.get());
+    }
 }
 
 CPacketConnection::~CPacketConnection() {

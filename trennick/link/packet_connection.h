@@ -55,11 +55,14 @@ struct CommsSettingsRecord;
 
 namespace trennick {
 
-// Settings the link reads at construction (registry, section "Video" and "Comms").
+// Settings the link reads at construction (registry, sections "Video",
+// "Video\Network" and "Comms").
 struct LinkSettings {
     bool useOnlyQcif = false;        // "Use Only QCIF Mode"
     bool syncsVerification = true;   // "Syncs Verification": check for a lost line
     bool sendSyncs = true;           // "IsSendSyncs"
+    bool netOut = false;             // "NetOut": received video goes on to network viewers
+    std::string netOutPort = "4598"; // "NetOutPort": where the network output serves them
 };
 LinkSettings readLinkSettings();
 
@@ -74,6 +77,9 @@ struct LinkServices {
     LinkClock clock;                   // empty: systemTimerMs
     std::optional<LinkSettings> settings;  // empty: readLinkSettings()
     DWORD nominalBuffLen = kNominalBucketBuffLen;
+    // Makes the network video output for an address text, when "NetOut" is
+    // on; empty: none.
+    std::function<std::unique_ptr<VideoOutNet>(const std::string& address)> networkVideoOutput;
 };
 
 // Video states.
@@ -404,6 +410,7 @@ private:
     LinkIdentity* m_identity;
     LinkClock m_clock;
     LinkSettings m_settings;
+    std::unique_ptr<VideoOutNet> m_netOut;  // made at construction when "NetOut" is on
     LinkHost m_defaultHost;
 
     DWORD m_bucketBuffLen = 0;

@@ -1,0 +1,309 @@
+// The operator's program and the stand-in site in two processes on loopback:
+// the program calls the site, takes its live video, records it when its
+// record command comes (WM_COMMAND 0x807B, ended by 0x8079) into event files
+// that the event-file reader plays back frame by frame, records each camera
+// of a split view into its own file, and serves the compressed frames to a
+// network viewer.
+
+#include "app_test_support.h"
+#include "common/kc_reg.h"
+#include "platform/process.h"
+#include "tavicore/event_file.h"
+#include "tavicore/frame_rtv.h"
+#include "tavicore/product_key.h"
+#include "trennick/app/frame_messages.h"
+#include "trennick/app/kiv_app.h"
+#include "trennick/app/main_frame.h"
+#include "trennick/app/received_video.h"
+#include "trennick/link/packet_connection.h"
+#include "trennick/net/testing/net_test_util.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTimer>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace trennick;
+using namespace apptest;
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+// Starts a program of the build with its standard output going to a file.
+platform::Process startLogged(const std::string& program, const std::vector<std::string>& args,
+                              const std::string& logPath) {
+    const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(log, STDOUT_FILENO);
+    platform::Process process = platform::Process::start(program, args);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    ::close(log);
+    return process;
+}
+
+bool fileHas(const std::string& path, const std::string& text) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Every snapshot of an event file, played back frame by frame.
+std::vector<Bytes> playBack(const std::string& path) {
+    std::vector<Bytes> frames;
+    CFrmRtvZO rtv(path.c_str());
+    if (rtv.rtvOpenEvent() != 1) return frames;
+    for (BYTE* f = rtv.rtvGetFirstFrame(); f != nullptr && frames.size() < rtv.rtvGetSnapshotNumber();
+         f = rtv.rtvGetNextFrame()) {
+        frames.emplace_back(f, f + rtv.rtvGetImageSize());
+    }
+    return frames;
+}
+
+tagEventHeader headerOf(const std::string& path) {
+    tagEventHeader h{};
+    CEventFile file(9, nullptr, const_cast<char*>(path.c_str()), nullptr);
+    file.GetEventHeader(&h);
+    return h;
+}
+
+// The recorded pictures that libavcodec decodes, each snapshot one picture.
+int decodedPictures(const std::vector<Bytes>& pictures, int& width) {
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H263);
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    avcodec_open2(context, codec, nullptr);
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    int decoded = 0;
+    for (const Bytes& p : pictures) {
+        if (av_new_packet(packet, int(p.size())) != 0) break;
+        std::memcpy(packet->data, p.data(), p.size());
+        if (avcodec_send_packet(context, packet) == 0 && avcodec_receive_frame(context, frame) == 0) {
+            ++decoded;
+            width = frame->width;
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&context);
+    return decoded;
+}
+
+void setDword(const char* section, const char* name, DWORD value) {
+    CKcReg reg = ProductKey(section);
+    reg.SetSection(section);
+    reg.SetValueName(name);
+    reg.Write(value);
+}
+
+void setText(const char* section, const char* name, const std::string& value) {
+    CKcReg reg = ProductKey(section);
+    reg.SetSection(section);
+    reg.SetValueName(name);
+    reg.Write(value);
+}
+
+// The stand-in site on a free port, its log in the test's home.
+struct Site {
+    Site(int cameras) {
+        port = std::to_string(nettest::freePort());
+        log = (platform::homeFolder() / ("site-" + port + ".log")).string();
+        process = startLogged("velmoor-site", {"--port", port, "--cameras", std::to_string(cameras)}, log);
+    }
+    ~Site() {
+        if (process.valid()) {
+            process.kill(SIGTERM);
+            process.wait(10000);
+        }
+    }
+    bool listening() const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!fileHas(log, "listening on port")) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+    std::string port;
+    std::string log;
+    platform::Process process;
+};
+
+// What a run of the operator's program saw.
+struct OperatorRun {
+    int code = -1;
+    int step = 0;
+    DWORD taken = 0;
+    DWORD written = 0;
+    std::vector<std::string> files;
+    std::set<WORD> camerasOpen;
+};
+
+// Runs the operator's program calling the site: once `ready` holds, recording
+// is switched on by its command; once `enough` holds, off again; then the
+// program closes.
+template <typename Ready, typename Enough>
+OperatorRun runOperator(const Site& site, Ready ready, Enough enough, const char* shot) {
+    AnsweringUi ui;
+    AppServices services = quietServices(&ui);
+    std::vector<std::string> line = {"/NOSPLASH", "/I", "/P=" + std::to_string(nettest::freePort()),
+                                     "/D=127.0.0.1:" + site.port, "/C"};
+    CKivApp app(line, "", services);
+    OperatorRun run;
+    QTimer script;
+    script.setInterval(10);
+    QObject::connect(&script, &QTimer::timeout, [&] {
+        CMainFrame* frame = app.MainFrame();
+        if (frame == nullptr || !frame->PostCreateDone() || frame->IsDestroyed()) return;
+        CReceivedVideo* video = frame->ReceivedVideo();
+        CPacketConnection& link = *frame->Connection();
+        if (video == nullptr) return;
+        for (WORD c = 0; c < 4; ++c) {
+            if (!video->Recorder().OpenFileName(0, c).empty()) run.camerasOpen.insert(c);
+        }
+        switch (run.step) {
+        case 0:  // connected and the site's video flows
+            if (!link.IsConnected() || !ready(*video)) return;
+            platform::PostMessage(frame->Hwnd(), WM_COMMAND, ID_RECORD_START, 0);
+            run.step = 1;
+            break;
+        case 1:
+            if (!enough(*video, run)) return;
+            platform::PostMessage(frame->Hwnd(), WM_COMMAND, ID_RECORD_STOP, 0);
+            run.step = 2;
+            break;
+        case 2:
+            if (video->RecordedFiles().empty()) return;
+            QDir().mkpath(VELMOOR_SCREENSHOT_DIR);
+            frame->grab().save(QString(VELMOOR_SCREENSHOT_DIR) + "/" + shot + ".png");
+            run.taken = video->FramesTaken();
+            run.written = video->FramesWritten();
+            run.files.assign(video->RecordedFiles().begin(), video->RecordedFiles().end());
+            frame->MakeDisconnect(kReasonAskDisconnect, 0);
+            run.step = 3;
+            break;
+        case 3:
+            if (link.IsConnected()) return;
+            platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+            run.step = 4;
+            break;
+        default:
+            break;
+        }
+    });
+    script.start();
+    QTimer::singleShot(120000, [] { QCoreApplication::exit(9); });
+    run.code = app.Run();
+    return run;
+}
+
+TEST(Recording, TheSitesVideoIsRecordedAndPlaysBackAndReachesANetworkViewer) {
+    Site site(4);
+    ASSERT_TRUE(site.listening()) << fileText(site.log);
+    // The network video output serves viewers on a port of its own.
+    const std::string viewerPort = std::to_string(nettest::freePort());
+    setDword("Video\\Network", "NetOut", 1);
+    setText("Video\\Network", "NetOutPort", "127.0.0.1:" + viewerPort);
+    const std::string viewerLog = (platform::homeFolder() / "viewer.log").string();
+    platform::Process viewer =
+        startLogged("velmoor-netviewer", {"--port", viewerPort, "--frames", "15", "--seconds", "90"}, viewerLog);
+    ASSERT_TRUE(viewer.valid());
+
+    const OperatorRun run = runOperator(
+        site, [](CReceivedVideo& v) { return v.FramesTaken() >= 3; },
+        [&viewer](CReceivedVideo& v, const OperatorRun&) {
+            return v.FramesWritten() >= 20 && viewer.wait(0).kind != platform::ProcessExit::Kind::Running;
+        },
+        "recording_operator");
+    ASSERT_EQ(run.code, 0) << "step " << run.step << "\n" << fileText(site.log);
+    ASSERT_EQ(run.step, 4);
+
+    // The viewer got the compressed frames and decoded pictures from them.
+    const platform::ProcessExit viewed = viewer.wait(30000);
+    EXPECT_EQ(viewed.kind, platform::ProcessExit::Kind::Exited);
+    EXPECT_EQ(viewed.code, 0) << fileText(viewerLog);
+    EXPECT_TRUE(fileHas(viewerLog, "15 frames")) << fileText(viewerLog);
+
+    // One camera, one file: every snapshot one H.263 picture of camera 1.
+    ASSERT_EQ(run.files.size(), 1u);
+    const std::string& path = run.files[0];
+    const tagEventHeader header = headerOf(path);
+    EXPECT_EQ(WORD{header.wCamera}, 0);
+    EXPECT_EQ(DWORD{header.dwType}, EVENT_TYPE_MOVIE_256);
+    EXPECT_EQ(DWORD{header.dwWidth}, 176u);
+    const std::vector<Bytes> pictures = playBack(path);
+    // The last picture of the recording is in the file too.
+    EXPECT_EQ(pictures.size(), std::size_t(run.written) + 1);
+    for (const Bytes& p : pictures) {
+        ASSERT_GE(p.size(), 5u);
+        EXPECT_TRUE(p[0] == 0 && p[1] == 0 && (p[2] & 0xFC) == 0x80);
+    }
+    int width = 0;
+    EXPECT_GE(decodedPictures(pictures, width), int(pictures.size()) - 1);
+    EXPECT_EQ(width, 176);
+}
+
+TEST(Recording, ASplitViewRecordsEachCameraIntoItsOwnFile) {
+    Site site(4);
+    ASSERT_TRUE(site.listening()) << fileText(site.log);
+    // The first adapter in split view over cameras 1 to 4, switching every 200 ms.
+    setDword("RemoteQuad", "MinSplitDelay", 200);
+    setDword("RemoteQuad", "SplitDelay", 200);
+    setDword("RemoteQuad\\Adapters\\0", "IsSplitOrAutoSwitchMode", 1);
+    for (int c = 0; c < 4; ++c) {
+        setDword(("RemoteQuad\\Adapters\\0\\Cameras\\" + std::to_string(c)).c_str(), "IsCameraInCycle", 1);
+    }
+    const OperatorRun run = runOperator(
+        site, [](CReceivedVideo& v) { return v.FramesTaken() >= 3; },
+        [](CReceivedVideo& v, const OperatorRun& r) { return r.camerasOpen.size() == 4 && v.FramesWritten() >= 30; },
+        "recording_split_operator");
+    ASSERT_EQ(run.code, 0) << "step " << run.step << "\n" << fileText(site.log);
+    ASSERT_EQ(run.step, 4);
+    EXPECT_TRUE(fileHas(site.log, "camera 3 selected")) << fileText(site.log);
+
+    // Each camera of the cycle has its own file of its own pictures.
+    std::map<WORD, std::string> byCamera;
+    for (const std::string& path : run.files) byCamera[WORD{headerOf(path).wCamera}] = path;
+    ASSERT_EQ(byCamera.size(), 4u);
+    ASSERT_EQ(run.files.size(), 4u);
+    std::size_t total = 0;
+    for (const auto& [camera, path] : byCamera) {
+        SCOPED_TRACE(camera);
+        const std::vector<Bytes> pictures = playBack(path);
+        ASSERT_FALSE(pictures.empty());
+        total += pictures.size();
+        int width = 0;
+        EXPECT_GE(decodedPictures(pictures, width), 1);
+    }
+    // Every picture written, and each file's last one on top.
+    EXPECT_EQ(total, std::size_t(run.written) + 4);
+}
+
+}  // namespace

@@ -1,0 +1,335 @@
+#include "trennick/record/video_recorder.h"
+
+#include "common/lumo_deb.h"
+#include "tavicore/db_lumo.h"
+#include "tavicore/event_file.h"
+#include "tavicore/log_write.h"
+#include "trennick/link/link_host.h"
+#include "trennick/record/remote_quad.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace trennick {
+
+namespace {
+
+constexpr DWORD kNewInputTimeoutMs = 5000;
+
+void logEntry(short eventId, const std::string& info) {
+    if (logWrite != nullptr) logWrite->AddEntryEx(nullptr, eventId, 0, "", 0, info.c_str());
+}
+
+std::string cameraText(unsigned camera) { return "Camera " + std::to_string(camera); }
+
+}  // namespace
+
+DWORD VideoRecorderHost::nowMs() {
+    using namespace std::chrono;
+    return static_cast<DWORD>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// One open recording file and, for an H.263 stream, the picture being
+// assembled from that camera's chunks: each picture goes into the file of the
+// camera whose chunks made it.
+struct CVideoRecorder::Slot {
+    std::unique_ptr<CEventFile> file;
+    PictureBuilder builder;
+    DWORD lastKind = 0;
+};
+
+CVideoRecorder::CVideoRecorder(VideoRecorderHost& host) : m_host(host) {}
+
+CVideoRecorder::~CVideoRecorder() {
+    // Files are completed and closed without notification or log entry.
+    if (m_files != nullptr) {
+        for (auto& slot : *m_files) {
+            if (slot != nullptr) closeSlot(*slot, CloseNote::None);
+        }
+        m_files.reset();
+    }
+}
+
+void CVideoRecorder::Attach(CDBLumo* database) {
+    m_database = database;
+    if (m_pRQ == nullptr) m_pRQ = std::make_unique<CRemoteQuad>(database);
+}
+
+std::string CVideoRecorder::OpenFileName(WORD adapter, WORD camera) const {
+    if (m_files == nullptr || adapter >= kRecordAdapters || camera >= kRecordCameras) return {};
+    const auto& slot = (*m_files)[std::size_t(adapter) * kRecordCameras + camera];
+    if (slot == nullptr || slot->file == nullptr) return {};
+    char name[MAX_PATH] = {};
+    slot->file->evGetLastFileName(name, sizeof name);
+    return name;
+}
+
+BOOL CVideoRecorder::OnVideoFrame(const ReceivedFrame& frame) {
+    // A frame of a split page is recorded in a slot of its own, behind the
+    // adapter's cameras.
+    WORD camera = static_cast<WORD>(frame.camera & 0xFFFF);
+    WORD splitFlag = 0;
+    if (frame.kind == kFrameKindSplitPage && m_database != nullptr) {
+        WORD adapter = 0;
+        m_database->GetCurrentAdapter(&adapter);
+        auto profile = std::make_unique<tagHWProfile>();
+        if (adapter < kMaxAdapters && m_database->GetHWProfiles(profile.get()) != 0) {
+            const tagAdapterBlock& block = profile->adapters[adapter];
+            tagAdapterDeviceData device{};
+            std::memcpy(&device, block.deviceData, sizeof device);
+            if (device.pageSelected != 0) {
+                camera = static_cast<WORD>(device.selectedPage + block.camerasNumber);
+                splitFlag = static_cast<WORD>(device.selectedPage + 1);
+            }
+        }
+    }
+    const BOOL recorded = (m_host.recordingStatusWord() & 1) != 0 && recordFrame(frame, camera, splitFlag);
+    SwitchTheInputInQuad();
+    return recorded;
+}
+
+BOOL CVideoRecorder::recordFrame(const ReceivedFrame& frame, WORD camera, WORD splitFlag) {
+    // A failed open was reported once; this recording writes nothing more
+    // until the status changes (the main frame switches it off).
+    if (m_openFailureReported) return FALSE;
+    if (!SetEventFileByAdapterAndCamera(camera, splitFlag)) {
+        m_openFailureReported = true;
+        m_host.postToMainWindow(kMsgTokenRefused, kCmdRecordStart, 0);
+        m_host.postToMainWindow(kMsgCommand, kCmdRecordFinish, 0);
+        return FALSE;
+    }
+    const WORD word = m_host.recordingStatusWord();
+    BOOL failed = FALSE;
+    const std::size_t slot = std::size_t(m_currentAdapter) * kRecordCameras + m_currentCamera;
+    if (HandleAddFrameToFile(slot, frame.data.data(), static_cast<DWORD>(frame.data.size()), &failed, frame.kind)) {
+        m_host.setRecordingValues(TRUE, TRUE, word);
+        m_host.frameRecorded();
+        return TRUE;
+    }
+    m_host.setRecordingValues(FALSE, TRUE, word);
+    if (failed) {
+        m_host.postToMainWindow(kMsgDataLamp, 0, 1);
+    }
+    return FALSE;
+}
+
+BOOL CVideoRecorder::SetEventFileByAdapterAndCamera(WORD camera, WORD splitFlag) {
+    WORD adapter = 0;
+    if (m_database != nullptr) m_database->GetCurrentAdapter(&adapter);
+    // The table has 6 adapters of 18 cameras; a number from the site outside
+    // it has no file.
+    if (adapter >= kRecordAdapters || camera >= kRecordCameras) {
+        LUMO_TRACE(1, "CVideoRecorder::SetEventFileByAdapterAndCamera adapter %u camera %u outside the recording table",
+                   unsigned(adapter), unsigned(camera));
+        return FALSE;
+    }
+    m_currentAdapter = adapter;
+    m_currentCamera = camera;
+    if (m_files == nullptr) {
+        LUMO_TRACE(3, "[I] Create EventFiles list");
+        m_files = std::make_unique<std::array<std::unique_ptr<Slot>, kRecordSlots>>();
+        m_openAdapter = adapter;
+        m_openCamera = camera;
+        return OpenEventFile(std::size_t(adapter) * kRecordCameras + camera, splitFlag);
+    }
+    if (adapter == m_openAdapter && camera == m_openCamera) {
+        auto& slot = (*m_files)[std::size_t(adapter) * kRecordCameras + camera];
+        if (slot != nullptr) return TRUE;
+    } else if (!IsSplitOrAutoSwitchMode()) {
+        // Single view: the previous camera's file ends here. In split view
+        // every camera of the cycle keeps its own file open.
+        auto& previous = (*m_files)[std::size_t(m_openAdapter) * kRecordCameras + m_openCamera];
+        if (previous != nullptr) {
+            LUMO_TRACE(3, "CVideoRecorder::SetEventFileByAdapterAndCamera input is changed, close event file and open event file ");
+            closeSlot(*previous, CloseNote::Notify);
+            previous.reset();
+        }
+    }
+    m_openAdapter = adapter;
+    m_openCamera = camera;
+    const std::size_t index = std::size_t(adapter) * kRecordCameras + camera;
+    if ((*m_files)[index] != nullptr) return TRUE;
+    return OpenEventFile(index, splitFlag);
+}
+
+BOOL CVideoRecorder::OpenEventFile(std::size_t slot, WORD splitFlag) {
+    if (m_files == nullptr || slot >= kRecordSlots) return FALSE;
+    const WORD adapter = static_cast<WORD>(slot / kRecordCameras);
+    const WORD camera = static_cast<WORD>(slot % kRecordCameras);
+    const std::string station = m_host.storageStation();
+    tagEventHeader header{};
+    header.wAdapter = adapter;
+    header.wCamera = camera;
+    header.dwType = m_streamVersion == 2 ? EVENT_TYPE_MOVIE_256 : EVENT_TYPE_MOVIE;
+    DWORD width = 0, height = 0;
+    m_host.receivedPictureSize(width, height);
+    header.dwWidth = width;
+    header.dwHeight = height;
+    // Each recording gets the next event number of its folder, so a second
+    // recording of the camera never writes over the first.
+    DWORD latest = 0;
+    if (CEventFile::evGetLatestEventIndex(station.empty() ? nullptr : station.c_str(), &header, &latest)) {
+        header.dwEventNumber = latest + 1;
+    }
+    auto entry = std::make_unique<Slot>();
+    entry->file = std::make_unique<CEventFile>(1, &header, static_cast<char*>(nullptr), station.empty() ? nullptr : station.c_str());
+    WORD error = 0;
+    entry->file->GetLastError(&error);
+    if (error != 0) {
+        LUMO_TRACE(1, "CVideoRecorder::OpenEventFile OpenEventFile() Failed!!!! dwErr=%ld", long(error));
+        (*m_files)[slot].reset();
+        return FALSE;
+    }
+    char name[MAX_PATH] = {};
+    entry->file->evGetLastFileName(name, sizeof name);
+    m_host.recordFileOpened(name);
+    logEntry(kLogRecordFileOpened, splitFlag != 0 ? std::string("Instant Quad camera") : cameraText(camera + 1u));
+    (*m_files)[slot] = std::move(entry);
+    return TRUE;
+}
+
+BOOL CVideoRecorder::writeSnapshot(CEventFile& file, const BYTE* data, DWORD length, DWORD kind) {
+    tagEventSnapshot snapshot{};
+    if (kind == kFrameKindNoVideo) std::memcpy(snapshot.chMagic, "NVID", 4);
+    snapshot.dwSize = length;
+    return file.AddSnapShot(&snapshot, nullptr, const_cast<BYTE*>(data), 0) != 0;
+}
+
+BOOL CVideoRecorder::HandleAddFrameToFile(std::size_t slotIndex, const BYTE* data, DWORD length, BOOL* failed,
+                                     DWORD kind) {
+    Slot* slot = m_files != nullptr && slotIndex < kRecordSlots ? (*m_files)[slotIndex].get() : nullptr;
+    if (slot == nullptr || slot->file == nullptr) {
+        LUMO_TRACE(1, "CVideoRecorder::HandleAddFrameToFile Failed pEventFile = NULL");
+        return FALSE;
+    }
+    if (failed != nullptr) *failed = TRUE;
+    m_lastKind = kind;
+    if (m_streamVersion == 1) {
+        if (writeSnapshot(*slot->file, data, length, kind)) return TRUE;
+        LUMO_TRACE(1, "CVideoRecorder::HandleAddFrameToFile Add frame to event file failed");
+        return FALSE;
+    }
+    if (m_streamVersion == 2) {
+        // The picture this chunk completed is the camera's previous one; it
+        // keeps the kind of the chunks that made it.
+        const DWORD pictureKind = slot->lastKind;
+        if (!slot->builder.BuildFrame(data, length)) {
+            if (slot->builder.Collected() != 0) slot->lastKind = kind;
+            if (failed != nullptr) *failed = FALSE;
+            return FALSE;
+        }
+        slot->lastKind = kind;
+        if (writeSnapshot(*slot->file, slot->builder.Frame(), slot->builder.FrameSize(), pictureKind)) return TRUE;
+        LUMO_TRACE(1, "HandleAddFrameToFile Add frame to event file failed");
+        return FALSE;
+    }
+    return FALSE;
+}
+
+// Completes one file: the picture still being assembled is its last snapshot.
+void CVideoRecorder::closeSlot(Slot& slot, CloseNote note) {
+    if (slot.file == nullptr) return;
+    if (m_streamVersion == 2 && slot.builder.Flush()) {
+        if (!writeSnapshot(*slot.file, slot.builder.Frame(), slot.builder.FrameSize(), slot.lastKind)) {
+            LUMO_TRACE(1, "Add frame to event file failed");
+        }
+    }
+    char name[MAX_PATH] = {};
+    slot.file->evGetLastFileName(name, sizeof name);
+    tagEventHeader header{};
+    slot.file->GetEventHeader(&header);
+    slot.file.reset();
+    if (note == CloseNote::None) return;
+    m_host.recordFileClosed(name);
+    if (note == CloseNote::NotifyAndLog) logEntry(kLogRecordFileClosed, cameraText(header.wCamera + 1u));
+}
+
+void CVideoRecorder::CloseAllEventFiles() {
+    m_openFailureReported = false;
+    if (m_files == nullptr) return;
+    for (auto& slot : *m_files) {
+        if (slot != nullptr) closeSlot(*slot, CloseNote::NotifyAndLog);
+    }
+    m_files.reset();
+}
+
+void CVideoRecorder::SwitchTheInputInQuad() {
+    if (m_pRQ == nullptr || !IsSplitOrAutoSwitchMode() || m_pRQ->rqIsSwitchSuspended()) return;
+    const DWORD now = m_host.nowMs();
+    if ((m_waitingForNewInput || m_inputChanged) && now - m_lastSwitchMs > kNewInputTimeoutMs) {
+        LUMO_TRACE(5,
+                   "CVideoRecorder::SwitchTheInputInQuad() TIMEOUT !!!! m_bWaitingForVideoFrameFromNewInput = %ld Call "
+                   "SetCurrentVideoInput(%ld)",
+                   long(m_waitingForNewInput), long(m_currentCamera));
+        SetCurrentVideoInput(m_currentCamera);
+        m_waitingForNewInput = false;
+        m_inputChanged = false;
+    }
+    if (!m_pRQ->rqIsTimeToSwitch(now) || m_waitingForNewInput || m_inputChanged) return;
+    if (m_pRQ->rqIsNextPaneEmpty()) {
+        RECT pane{};
+        if (m_pRQ->rqGetNextPaneRect(pane)) m_host.drawLogo(pane);
+    }
+    const WORD next = m_pRQ->rqGetNextCamera();
+    WORD adapter = 0;
+    if (m_database != nullptr) m_database->GetCurrentAdapter(&adapter);
+    m_host.selectVideoInput(adapter, next, 0);
+    m_lastSwitchMs = now;
+    m_waitingForNewInput = true;
+    LUMO_TRACE(5, "CVideoRecorder::SwitchTheInputInQuad() Time to switch to %ld!!!!", long(next));
+}
+
+void CVideoRecorder::SetCurrentVideoInput(WORD camera) {
+    if (camera != m_currentCamera) m_inputChanged = true;
+    m_waitingForNewInput = false;
+    m_currentCamera = camera;
+    LUMO_TRACE(5, "CVideoRecorder::SetCurrentVideoInput(%ld)", long(camera));
+    if (IsSplitOrAutoSwitchMode()) {
+        if (m_pRQ->rqSetCurrentCamera(camera, m_host.nowMs())) {
+            WORD adapter = 0;
+            if (m_database != nullptr) m_database->GetCurrentAdapter(&adapter);
+            RECT pane{};
+            if (m_pRQ->rqFindPaneOfCamera(adapter, camera, pane)) {
+                std::string label;
+                auto profile = std::make_unique<tagHWProfile>();
+                if (m_database != nullptr && adapter < kMaxAdapters && camera < kCamerasPerAdapter &&
+                    m_database->GetHWProfiles(profile.get()) != 0) {
+                    const char* name = profile->adapters[adapter].cameras[camera].name;
+                    label.assign(name, strnlen(name, kSettingsNameBytes));
+                }
+                LUMO_TRACE(5, "CVideoRecorder::SetCurrentVideoInput(%ld) QUAD rect = %ld, %ld, %ld, %ld\n", long(camera),
+                           long(pane.left), long(pane.top), long(pane.right), long(pane.bottom));
+                m_host.setDrawArea(pane, label);
+            }
+        } else {
+            LUMO_TRACE(5, "CVideoRecorder::SetCurrentVideoInput(%ld) Failed!!! m_pRQ->rqSetActiveInput(%ld) Failed!!!",
+                       long(camera), long(camera));
+        }
+    }
+}
+
+BOOL CVideoRecorder::SetStreamVersion(WORD version) {
+    m_streamVersion = version;
+    return TRUE;
+}
+
+BOOL CVideoRecorder::SetStreamKind(WORD kind) {
+    m_streamKind = kind;
+    return TRUE;
+}
+
+void CVideoRecorder::SetSplitMode(BOOL on) {
+    if (m_pRQ == nullptr) return;
+    m_pRQ->rqSetSplitOrAutoSwitchMode(on);
+    m_host.splitModeChanged();
+}
+
+BOOL CVideoRecorder::IsSplitOrAutoSwitchMode() const { return m_pRQ != nullptr && m_pRQ->rqIsSplitOrAutoSwitchMode(); }
+
+BOOL CVideoRecorder::HasSeveralInputs() const {
+    if (m_pRQ == nullptr) return FALSE;
+    return m_pRQ->rqCountCamerasInCycle() > 1;
+}
+
+}  // namespace trennick

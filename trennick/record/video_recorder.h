@@ -1,0 +1,155 @@
+#pragma once
+// CVideoRecorder: the recording half of the remote view's video manager.
+// Every compressed video frame from the connected site reaches it once, after
+// the key-frame wait and before it is shown: while recording is requested it
+// goes into an event file (one file per adapter and camera, one snapshot per
+// picture), and in split or auto-switch view the recorder asks the site for
+// the next camera of the cycle.
+//
+// Thread: the user-interface thread only (the loop pass that reads the link).
+// Failure: a file that cannot be opened switches recording off through the
+// main frame, once per recording; a snapshot that cannot be written lights the
+// main frame's data lamp and the next frame is tried again. Nothing throws.
+
+#include "platform/message_window.h"
+#include "platform/types.h"
+#include "trennick/link/link_host.h"
+#include "trennick/record/picture_builder.h"
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CDBLumo;
+class CEventFile;
+
+namespace trennick {
+
+class CRemoteQuad;
+
+// Frame kinds of the received-frame record.
+inline constexpr DWORD kFrameKindNoVideo = 10;
+inline constexpr DWORD kFrameKindSplitPage = 11;
+
+// The recording table: one slot per adapter and camera.
+inline constexpr WORD kRecordAdapters = 6;
+inline constexpr WORD kRecordCameras = 18;
+inline constexpr std::size_t kRecordSlots = std::size_t(kRecordAdapters) * kRecordCameras;
+
+// Activity-log events of recording files.
+inline constexpr short kLogRecordFileOpened = 35;
+inline constexpr short kLogRecordFileClosed = 36;
+
+// One received frame: the data (owned), the camera (low 16 bits used) and the
+// kind (10 no video, 11 a split page, others ordinary frames).
+struct ReceivedFrame {
+    std::vector<BYTE> data;
+    DWORD camera = 0;
+    DWORD kind = 0;
+};
+
+// What the recorder needs around it: the coordinator's recording status, the
+// main frame, the remote station window and the video window.
+class VideoRecorderHost {
+public:
+    virtual ~VideoRecorderHost() = default;
+    // The recording status word (bit 0: recording requested).
+    virtual WORD recordingStatusWord() = 0;
+    // The last write's success, recording on, and the status word.
+    virtual void setRecordingValues(BOOL writeOk, BOOL recording, WORD word) = 0;
+    // Posts a refusal, a command or a lamp request to the main window.
+    virtual void postToMainWindow(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+    // The station whose event tree takes the recordings (empty: this station's).
+    virtual std::string storageStation() = 0;
+    // The kit is told of each recording file opened and closed.
+    virtual void recordFileOpened(const std::string& /*fileName*/) {}
+    virtual void recordFileClosed(const std::string& /*fileName*/) {}
+    // The received picture size as the remote station window reports it.
+    virtual void receivedPictureSize(DWORD& width, DWORD& height) = 0;
+    // A frame was written: the remote station window's status picture blinks.
+    virtual void frameRecorded() {}
+    // The video window's drawing of split panes: the logo into a pane, and the
+    // area that the next picture is drawn into, with its label.
+    virtual void drawLogo(const RECT& /*pane*/) {}
+    virtual void setDrawArea(const RECT& /*pane*/, const std::string& /*label*/) {}
+    virtual void splitModeChanged() {}
+    // Asks the site for a camera of an adapter (the capture object's input
+    // switch; a page number + 1 in `page` selects a split page instead).
+    virtual void selectVideoInput(WORD /*adapter*/, WORD /*camera*/, WORD /*page*/) {}
+    // Milliseconds of a monotonic clock.
+    virtual DWORD nowMs();
+};
+
+class CVideoRecorder {
+public:
+    explicit CVideoRecorder(VideoRecorderHost& host);
+    ~CVideoRecorder();
+    CVideoRecorder(const CVideoRecorder&) = delete;
+    CVideoRecorder& operator=(const CVideoRecorder&) = delete;
+
+    // The remote station's settings database (current adapter, hardware
+    // profile). The split-view object is made on the first call.
+    void Attach(CDBLumo* database);
+
+    // One frame after the key-frame wait: recorded while recording is
+    // requested, then the split cycle moves on. TRUE when it was written.
+    BOOL OnVideoFrame(const ReceivedFrame& frame);
+    // The video window produced a picture of the current camera.
+    void FrameShown() { m_inputChanged = false; }
+    BOOL SetEventFileByAdapterAndCamera(WORD camera, WORD splitFlag);
+    BOOL OpenEventFile(std::size_t slot, WORD splitFlag);
+    // Appends one frame to the file of the slot; *failed stays set on a real
+    // write failure and is cleared while a picture is still incomplete.
+    BOOL HandleAddFrameToFile(std::size_t slot, const BYTE* data, DWORD length, BOOL* failed, DWORD kind);
+    // Closes every open file (each file's last picture written first) and
+    // frees the table; the coordinator calls it on every change of the
+    // recording status.
+    void CloseAllEventFiles();
+    void SwitchTheInputInQuad();
+    void SetCurrentVideoInput(WORD camera);
+    BOOL SetStreamVersion(WORD version);
+    BOOL SetStreamKind(WORD kind);
+    void SetSplitMode(BOOL on);
+    BOOL IsSplitOrAutoSwitchMode() const;
+    BOOL HasSeveralInputs() const;
+
+    // State, for the coordinator and tests.
+    WORD StreamVersion() const { return m_streamVersion; }
+    WORD StreamKind() const { return m_streamKind; }
+    WORD CurrentAdapter() const { return m_currentAdapter; }
+    WORD CurrentCamera() const { return m_currentCamera; }
+    bool HasEventFiles() const { return m_files != nullptr; }
+    // The name of the file open in a slot; empty when none.
+    std::string OpenFileName(WORD adapter, WORD camera) const;
+    CRemoteQuad* SplitView() const { return m_pRQ.get(); }
+
+private:
+    struct Slot;
+    // Who hears of a closed file: nobody (destruction), the kit, or the kit
+    // and the activity log.
+    enum class CloseNote { None, Notify, NotifyAndLog };
+    void closeSlot(Slot& slot, CloseNote note);
+    BOOL writeSnapshot(CEventFile& file, const BYTE* data, DWORD length, DWORD kind);
+    BOOL recordFrame(const ReceivedFrame& frame, WORD camera, WORD splitFlag);
+
+    VideoRecorderHost& m_host;
+    CDBLumo* m_database = nullptr;
+    WORD m_currentAdapter = 0;
+    WORD m_currentCamera = 0;
+    WORD m_openAdapter = 0;
+    WORD m_openCamera = 0;
+    std::unique_ptr<CRemoteQuad> m_pRQ;
+    bool m_waitingForNewInput = false;
+    bool m_inputChanged = false;
+    DWORD m_lastSwitchMs = 0;
+    std::unique_ptr<std::array<std::unique_ptr<Slot>, kRecordSlots>> m_files;
+    // An open failure is reported once; the next change of the recording
+    // status (which closes the table) starts a new episode.
+    bool m_openFailureReported = false;
+    DWORD m_lastKind = 0;
+    WORD m_streamVersion = 1;
+    WORD m_streamKind = 4;
+};
+
+}  // namespace trennick
