@@ -9,12 +9,15 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <thread>
 #include <utility>
 #include <unistd.h>
@@ -180,12 +183,66 @@ std::string lockFileName(std::string_view name) {
 // ---------------------------------------------------------------------------
 // NamedMutex
 
+namespace {
+
+// A holder writes its process id into the head of the lock file and clears it
+// on release: an id found there by the next holder means the last one died
+// holding the lock. The head is mapped shared, so the record costs no system
+// call; what is written stays in the file when the writer dies.
+class HolderRecord {
+public:
+    static constexpr std::size_t kBytes = 32;
+
+    HolderRecord() = default;
+    ~HolderRecord() {
+        if (m_head != nullptr) {
+            ::munmap(m_head, kBytes);
+        }
+    }
+    HolderRecord(const HolderRecord&) = delete;
+    HolderRecord& operator=(const HolderRecord&) = delete;
+
+    // Maps the head of the lock file, growing the file to hold it (never
+    // shrinking it: a record left by a dead holder stays readable).
+    bool map(int fd) {
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 ||
+            (info.st_size < off_t(kBytes) && ::ftruncate(fd, off_t(kBytes)) != 0)) {
+            setLastErrorFromErrno(errno);
+            return false;
+        }
+        void* head = ::mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (head == MAP_FAILED) {
+            setLastErrorFromErrno(errno);
+            return false;
+        }
+        m_head = static_cast<char*>(head);
+        std::snprintf(m_mine, sizeof m_mine, "%d\n", static_cast<int>(::getpid()));
+        return true;
+    }
+    // Called holding the file lock: true when a dead holder's record was there.
+    bool take() {
+        const bool abandoned = m_head[0] != '\0';
+        std::memcpy(m_head, m_mine, kBytes);
+        return abandoned;
+    }
+    // Called holding the file lock, just before it goes.
+    void clear() { std::memset(m_head, 0, kBytes); }
+
+private:
+    char* m_head = nullptr;
+    char m_mine[kBytes] = {};  // this process's record, zero-padded
+};
+
+}  // namespace
+
 struct NamedMutex::State {
     std::mutex mutex;
     std::condition_variable released;
     std::thread::id owner;  // the thread of this process that holds it
     unsigned depth = 0;     // its acquisitions not yet released
     Fd lockFd;              // flock'ed while a thread of this process holds it
+    HolderRecord holder;    // the head of lockFd
     Fd refFd;               // shared lock: this process has the name open
 };
 
@@ -210,7 +267,8 @@ NamedMutex::NamedMutex(std::string_view name) {
     }
     auto state = std::make_shared<State>();
     state->lockFd = openLockFile(base);
-    if (!state->lockFd.valid() || !joinName(base, state->refFd, m_alreadyExisted)) {
+    if (!state->lockFd.valid() || !state->holder.map(state->lockFd.get()) ||
+        !joinName(base, state->refFd, m_alreadyExisted)) {
         return;
     }
     SetLastError(m_alreadyExisted ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -254,17 +312,8 @@ LockResult NamedMutex::wait(DWORD timeoutMs) {
     lock.unlock();
     // ...then among processes, without holding the in-process mutex.
     LockResult result = flockUntil(s.lockFd.get(), deadline);
-    if (result == LockResult::Acquired) {
-        // A holder writes its process id into the file and clears it on release:
-        // a process id found here means the last holder died holding the lock.
-        char held[32] = {};
-        if (::pread(s.lockFd.get(), held, sizeof held - 1, 0) > 0) {
-            result = LockResult::Abandoned;
-        }
-        int length = std::snprintf(held, sizeof held, "%d\n", static_cast<int>(::getpid()));
-        if (::ftruncate(s.lockFd.get(), 0) != 0 || ::pwrite(s.lockFd.get(), held, length, 0) != length) {
-            // Abandonment detection is lost for this hold; the lock itself is held.
-        }
+    if (result == LockResult::Acquired && s.holder.take()) {
+        result = LockResult::Abandoned;
     }
     lock.lock();
     if (result == LockResult::Acquired || result == LockResult::Abandoned) {
@@ -295,9 +344,7 @@ bool NamedMutex::release() {
     if (--s.depth > 0) {
         return true;
     }
-    if (::ftruncate(s.lockFd.get(), 0) != 0) {
-        // The next holder will see a stale id and report the lock abandoned.
-    }
+    s.holder.clear();
     flockRetrying(s.lockFd.get(), LOCK_UN);
     s.owner = std::thread::id();
     s.released.notify_one();
