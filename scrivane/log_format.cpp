@@ -128,8 +128,7 @@ bool LogLineReader::next(LogLine& line) {
     }
 }
 
-int readLogHeader(int fd, LogHeader& header) {
-    LogLineReader reader(fd, 0, LogLineReader::kHeadBlockBytes);
+int readLogHeader(LogLineReader& reader, LogHeader& header) {
     LogLine line;
     for (std::size_t i = 0; i < kHeaderLines; ++i) {
         if (!reader.next(line)) {

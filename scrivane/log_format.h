@@ -76,10 +76,11 @@ struct LogHeader {
     off_t afterHeader = 0;  // just after line 8
 };
 
-// Reads and checks the header of the file; returns a TAG_LE_ERRORS code
-// (LEERR_LOGFILE_READ_FAIL when eight lines cannot be read, LEERR_SYSTEM with
-// errno kept on an I/O error).
-int readLogHeader(int fd, LogHeader& header);
+// Reads and checks the header through a reader standing at the file's start,
+// which then stands just after it (so the lines that follow come from the same
+// read); returns a TAG_LE_ERRORS code (LEERR_LOGFILE_READ_FAIL when eight lines
+// cannot be read, LEERR_SYSTEM with errno kept on an I/O error).
+int readLogHeader(LogLineReader& reader, LogHeader& header);
 
 // The eight header lines as written at creation and by the rewrite, each with
 // CR LF; the last entry id in decimal, without padding.

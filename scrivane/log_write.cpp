@@ -12,6 +12,7 @@
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace scrivane;
 
@@ -88,6 +89,9 @@ Czo_LogWrite::Czo_LogWrite() {
 Czo_LogWrite::~Czo_LogWrite() {
     m_events.unadviseAll();
     closeFile();
+    if (m_kept.fd >= 0) {
+        ::close(m_kept.fd);
+    }
 }
 
 std::span<const platform::com::DispatchMember<Czo_LogWrite>> Czo_LogWrite::dispatchMembers() {
@@ -114,10 +118,24 @@ void Czo_LogWrite::keepSystemError(int errnoValue) {
 
 void Czo_LogWrite::closeFile() {
     m_headerCurrent = false;
+    m_knownBytes = -1;
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
     }
+}
+
+void Czo_LogWrite::keepFile() {
+    m_headerCurrent = false;
+    m_knownBytes = -1;
+    if (m_fd < 0) {
+        return;
+    }
+    if (m_kept.fd >= 0) {
+        ::close(m_kept.fd);
+    }
+    m_kept = KeptFile{std::move(m_fdPath), m_fd, m_fdDevice, m_fdInode};
+    m_fd = -1;
 }
 
 HRESULT Czo_LogWrite::CreateLogFile(BSTR szFormat, BSTR szVersion, BSTR szLogName, short nLogType,
@@ -180,6 +198,10 @@ HRESULT Czo_LogWrite::CreateLogFile(BSTR szFormat, BSTR szVersion, BSTR szLogNam
 
 HRESULT Czo_LogWrite::CloseLogFile() try {
     closeFile();
+    if (m_kept.fd >= 0) {
+        ::close(m_kept.fd);
+        m_kept = KeptFile{};
+    }
     return S_OK;
 } catch (...) {
     return platform::com::entryFault("Czo_LogWrite::CloseLogFile");
@@ -196,7 +218,9 @@ HRESULT Czo_LogWrite::OpenLogFile(BSTR szFilePath) try {
         return fail(LEERR_NO_MUTEX_OBJECT);
     }
     HRESULT result = openLocked(cText(szFilePath));
-    m_headerCurrent = false;  // the mutex goes: another writer may append before our next call
+    // The mutex goes: another writer may append before our next call.
+    m_headerCurrent = false;
+    m_knownBytes = -1;
     return result;
 } catch (...) {
     return platform::com::entryFault("Czo_LogWrite::OpenLogFile");
@@ -209,15 +233,33 @@ HRESULT Czo_LogWrite::openLocked(const std::string& clientPath) {
     } leave;
     closeFile();
     m_header = LogHeader{};
-    m_headerCurrent = false;
     const std::string path = localLogPath(clientPath);
-    m_fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (m_fd < 0) {
-        keepSystemError(path.empty() ? ENOENT : errno);
-        return fail(LEERR_SYSTEM);
+    // The file kept from the last append is used again while the path still
+    // names it; the look at the path also tells the file's size.
+    struct stat info {};
+    if (m_kept.fd >= 0 && m_kept.path == path && ::stat(path.c_str(), &info) == 0 &&
+        info.st_dev == m_kept.device && info.st_ino == m_kept.inode) {
+        m_fd = std::exchange(m_kept.fd, -1);
+    } else {
+        if (m_kept.fd >= 0 && m_kept.path == path) {
+            ::close(std::exchange(m_kept.fd, -1));
+        }
+        m_fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (m_fd < 0) {
+            keepSystemError(path.empty() ? ENOENT : errno);
+            return fail(LEERR_SYSTEM);
+        }
+        if (::fstat(m_fd, &info) != 0) {
+            keepSystemError(errno);
+            return fail(LEERR_SYSTEM);
+        }
     }
+    m_fdPath = path;
+    m_fdDevice = info.st_dev;
+    m_fdInode = info.st_ino;
     LogHeader header;
-    int code = readLogHeader(m_fd, header);
+    off_t entryStart = 0;
+    int code = readHead(header, entryStart);
     if (code == LEERR_SYSTEM) {
         keepSystemError(errno);
         LUMO_TRACE(1, "[E] Failed to read log header (%s)", m_errorText.c_str());
@@ -237,10 +279,11 @@ HRESULT Czo_LogWrite::openLocked(const std::string& clientPath) {
     // The cycling state belongs to the file just opened, not to a file this
     // object wrote before.
     m_cyclicStatus = 0;
-    m_firstEntryPos = findEntryStart(header.afterHeader);
+    m_firstEntryPos = entryStart;
     LUMO_TRACE(3, "[I] Last entry ID in File header = %d", int(m_lastEntryId));
     // Current only while the caller still holds the mutex of this open.
     m_headerCurrent = true;
+    m_knownBytes = info.st_size;
     return S_OK;
 }
 
@@ -294,25 +337,36 @@ HRESULT Czo_LogWrite::AddLogEntryEx(BSTR szFilePath, short nEntryID, short nFlag
         code = appendLocked(Caller::AddLogEntryEx, nEntryID, nFlags, szUserName, nStatus, szInfo);
     }
     // Closed on every way out, so the next call (often for another log)
-    // never writes into this one.
-    closeFile();
+    // never writes into this one; a file this call opened is kept aside for
+    // the next call to the same log.
+    if (wasOpen) {
+        closeFile();
+    } else {
+        keepFile();
+    }
     hold.reset();
     return code == LEERR_NOERROR ? S_OK : fail(code);
 } catch (...) {
     return platform::com::entryFault("Czo_LogWrite::AddLogEntryEx");
 }
 
-off_t Czo_LogWrite::findEntryStart(off_t afterHeader) {
-    // The first entry follows the header within a line or two.
-    LogLineReader reader(m_fd, afterHeader, LogLineReader::kHeadBlockBytes);
+int Czo_LogWrite::readHead(LogHeader& header, off_t& entryStart) {
+    LogLineReader reader(m_fd, 0, LogLineReader::kHeadBlockBytes);
+    if (int code = readLogHeader(reader, header); code != LEERR_NOERROR) {
+        return code;
+    }
+    // The first entry follows the header within a line or two, mostly inside
+    // the block already read.
     LogLine line;
     DWORD index = 0;
     while (reader.next(line)) {
         if (lineIndex(line.text, index)) {
-            return line.start;
+            entryStart = line.start;
+            return LEERR_NOERROR;
         }
     }
-    return reader.position();
+    entryStart = reader.position();
+    return LEERR_NOERROR;
 }
 
 int Czo_LogWrite::ensureHeaderRoom(LogHeader& header, off_t& entryStart) {
@@ -353,9 +407,11 @@ int Czo_LogWrite::ensureHeaderRoom(LogHeader& header, off_t& entryStart) {
     return LEERR_NOERROR;
 }
 
-int Czo_LogWrite::setFilePos(const LogHeader& header, off_t entryStart, off_t& position) {
+int Czo_LogWrite::setFilePos(const LogHeader& header, off_t entryStart, off_t knownBytes, off_t& position) {
     struct stat info {};
-    if (::fstat(m_fd, &info) != 0) {
+    if (knownBytes >= 0) {
+        info.st_size = knownBytes;
+    } else if (::fstat(m_fd, &info) != 0) {
         return LEERR_SYSTEM;
     }
     if (m_cyclicStatus != 1) {
@@ -510,16 +566,21 @@ int Czo_LogWrite::appendLocked(Caller caller, short eventId, short flags, BSTR u
     // The header is read again under the mutex: another process may have
     // appended since this object last looked.
     LogHeader header;
+    off_t entryStart = 0;
+    off_t knownBytes = -1;
     if (m_headerCurrent) {
         // Read by the open under this same hold of the mutex.
         header = m_header;
-    } else if (int code = readLogHeader(m_fd, header); code != LEERR_NOERROR) {
+        entryStart = m_firstEntryPos;
+        knownBytes = m_knownBytes;
+    } else if (int code = readHead(header, entryStart); code != LEERR_NOERROR) {
         if (code == LEERR_SYSTEM) {
             keepSystemError(errno);
         }
         return code;
     }
     m_headerCurrent = false;
+    m_knownBytes = -1;
     m_lastEntryId = header.lastEntryId;
     m_cycleParam = header.cycleParam;
     m_cycleType = header.cycleType;
@@ -532,14 +593,17 @@ int Czo_LogWrite::appendLocked(Caller caller, short eventId, short flags, BSTR u
         return LEERR_INVALID_ENTRY_STR;  // would not fit its field: refused, nothing written
     }
 
-    off_t entryStart = findEntryStart(header.afterHeader);
+    const off_t startBefore = entryStart;
     if (int room = ensureHeaderRoom(header, entryStart); room != LEERR_NOERROR) {
         return room;
+    }
+    if (entryStart != startBefore) {
+        knownBytes = -1;  // the entries moved behind a larger header
     }
     m_firstEntryPos = entryStart;
 
     off_t position = 0;
-    if (int pos = setFilePos(header, entryStart, position); pos != LEERR_NOERROR) {
+    if (int pos = setFilePos(header, entryStart, knownBytes, position); pos != LEERR_NOERROR) {
         LUMO_TRACE(1, ex ? "[E] AddLogEntryEx() - Failed to set file position" : "[E] Failed to set file position");
         return pos;
     }

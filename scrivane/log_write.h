@@ -20,6 +20,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <sys/types.h>
 
 class Czo_LogWrite
     : public platform::com::ComObject<Czo_LogWrite, platform::com::DispatchImpl<Czo_LogWrite, Izo_LogWrite>,
@@ -49,17 +50,23 @@ private:
 
     HRESULT fail(int code);
     void closeFile();
+    // Hands the open file to m_kept for the next AddLogEntryEx (closing any
+    // other file kept there).
+    void keepFile();
     // Opens the log and reads its header; the mutex is held by the caller.
     HRESULT openLocked(const std::string& clientPath);
     // Appends one entry; the mutex is held by the caller. Returns a TAG_LE_ERRORS code.
     int appendLocked(Caller caller, short eventId, short flags, BSTR user, short status, BSTR info);
-    // Finds where the new entry goes (SetFilePos); returns a code.
-    int setFilePos(const scrivane::LogHeader& header, off_t entryStart, off_t& position);
+    // Finds where the new entry goes (SetFilePos); returns a code. knownBytes
+    // is the file's size when known, else -1.
+    int setFilePos(const scrivane::LogHeader& header, off_t entryStart, off_t knownBytes, off_t& position);
     // Makes room in front of the first entry when the header would grow into it.
     int ensureHeaderRoom(scrivane::LogHeader& header, off_t& entryStart);
     // Rewrites the header lines (and the separator up to the first entry).
     bool updateLogHeader(const scrivane::LogHeader& header, off_t entryStart);
-    off_t findEntryStart(off_t afterHeader);
+    // Reads the header and finds the first entry behind it, in one read of the
+    // file's head; returns a code.
+    int readHead(scrivane::LogHeader& header, off_t& entryStart);
     // The place of the entry line with `id` where fixed-width lines put it;
     // nullopt when no line there carries it (the caller then walks the file).
     std::optional<off_t> placeOfEntry(DWORD id, off_t entryStart, off_t fileBytes);
@@ -68,6 +75,22 @@ private:
     void keepSystemError(int errnoValue);
 
     int m_fd = -1;
+    // What m_fd is: the path it was opened by and the file's identity.
+    std::string m_fdPath;
+    dev_t m_fdDevice = 0;
+    ino_t m_fdInode = 0;
+    // The file's size as seen under the mutex hold still in force; -1 when
+    // unknown (then it is asked for).
+    off_t m_knownBytes = -1;
+    // The file of the last AddLogEntryEx, kept open for the next one to the
+    // same path: it is used again only while the path still names that file.
+    struct KeptFile {
+        std::string path;
+        int fd = -1;
+        dev_t device = 0;
+        ino_t inode = 0;
+    };
+    KeptFile m_kept;
     int m_lastError = LEERR_NOERROR;
     std::string m_errorText;
     LONG m_cycleParam = 0;
@@ -77,7 +100,8 @@ private:
     DWORD m_newEntryId = 0;
     off_t m_firstEntryPos = 0;
     scrivane::LogHeader m_header;
-    // m_header was read under the mutex hold still in force (an append may use it).
+    // m_header and m_firstEntryPos were read under the mutex hold still in
+    // force (an append may use them).
     bool m_headerCurrent = false;
     std::array<std::string, scrivane::kEventNameCount> m_eventNames;
     std::unique_ptr<platform::NamedMutex> m_mutex;  // null when it could not be created

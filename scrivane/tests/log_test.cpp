@@ -7,6 +7,7 @@
 #include "scrivane/scrivane_lib.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -329,6 +330,35 @@ TEST_F(ScrivaneTest, EntryCountLimitHoldsForEveryWriter) {
     for (const auto& e : entries) infos.push_back(e.info);
     std::sort(infos.begin(), infos.end());
     EXPECT_EQ(infos, (std::vector<std::string>{"n5", "n6", "n7"}));
+}
+
+// An append by path finds the file the path names now: a log moved aside or
+// deleted since the last append to that path is left alone.
+TEST_F(ScrivaneTest, AppendByPathFollowsAReplacedFile) {
+    const std::string path = logPath();
+    const std::string aside = logPath("aside.log");
+    ASSERT_EQ(createLog(writer.get(), path), S_OK);
+    ASSERT_EQ(writer->CloseLogFile(), S_OK);
+    auto append = [&](const char* info) {
+        return writer->AddLogEntryEx(Bstr(path).get(), 1, 0, Bstr("u").get(), 0, Bstr(info).get());
+    };
+    ASSERT_EQ(append("first"), S_OK);
+    ASSERT_EQ(std::rename(path.c_str(), aside.c_str()), 0);
+    ComPtr<Izo_LogWrite> other;
+    ASSERT_EQ(platform::com::createInstance(CLSID_zo_LogWrite, other), S_OK);
+    ASSERT_EQ(createLog(other.get(), path), S_OK);
+    ASSERT_EQ(append("second"), S_OK);
+    EXPECT_EQ(lineIndexes(aside), (std::vector<long>{1}));
+    EXPECT_EQ(lineIndexes(path), (std::vector<long>{1}));
+    EXPECT_NE(fileText(path).find("second"), std::string::npos);
+    // Gone without a successor: the append fails and writes nowhere.
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    EXPECT_TRUE(FAILED(append("third")));
+    EXPECT_EQ(fileText(aside).find("third"), std::string::npos);
+    // Back again in the same file: the entries go on from its last id.
+    ASSERT_EQ(std::rename(aside.c_str(), path.c_str()), 0);
+    ASSERT_EQ(append("fourth"), S_OK);
+    EXPECT_EQ(lineIndexes(path), (std::vector<long>{1, 2}));
 }
 
 TEST_F(ScrivaneTest, HeaderRewriteNeverReachesTheFirstEntry) {
