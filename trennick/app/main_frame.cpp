@@ -1986,7 +1986,11 @@ void CMainFrame::OnMovieRecordStart() {
     if (link.IsLinkUp() && link.IsConnected()) {
         link.SendAcknowledgment(36, TRUE);
         m_recording = true;
-        if (m_video != nullptr) m_video->SetRecordingStatus(TRUE, 1);
+        if (m_video != nullptr) {
+            // "EnableRecord" 0 keeps recording off.
+            m_video->SetRecordingStatus(TRUE, 1);
+            m_recording = m_video->RecordingOn();
+        }
     }
     LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnMovieRecordStart");
 }
