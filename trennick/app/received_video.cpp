@@ -27,10 +27,10 @@ void CReceivedVideo::push(WORD bucketType, const BYTE* frame, DWORD length, bool
         m_frames.pop_front();
         if (m_dropped++ % 100 == 0) LUMO_TRACE(3, "CReceivedVideo: frames dropped, %lu so far", static_cast<unsigned long>(m_dropped));
     }
-    auto record = std::make_unique<ReceivedFrame>();
-    record->data.assign(frame, frame + length);
-    record->camera = static_cast<DWORD>(bucketType >> 8) & 0xFF;
-    record->kind = static_cast<DWORD>(bucketType & 0xFF);
+    Queued record;
+    record.data.assign(frame, frame + length);
+    record.camera = static_cast<DWORD>(bucketType >> 8) & 0xFF;
+    record.kind = static_cast<DWORD>(bucketType & 0xFF);
     CCommon::GetH263SourceFormat(frame, length, m_format);
     m_frames.push_back(std::move(record));
 }
@@ -51,9 +51,9 @@ void CReceivedVideo::Step(CPacketConnection& link) {
     const WORD version = link.GetProtocolVersion() == 2 ? 2 : 1;
     m_mgr->SetStreamVersion(version);
     while (!m_frames.empty()) {
-        std::unique_ptr<ReceivedFrame> next = std::move(m_frames.front());
+        Queued next = std::move(m_frames.front());
         m_frames.pop_front();
-        std::vector<BYTE>& data = next->data;
+        std::vector<BYTE>& data = next.data;
         if (m_waitingForKeyFrame) {
             // Nothing is recorded before the first key frame: a block-transform
             // key frame has 0x1F in byte 6 (0x1E after it), an H.263 one is intra.
@@ -68,9 +68,9 @@ void CReceivedVideo::Step(CPacketConnection& link) {
             m_waitingForKeyFrame = false;
         }
         ++m_framesTaken;
-        const WORD camera = static_cast<WORD>(next->camera);
+        const WORD camera = static_cast<WORD>(next.camera);
         if (camera != m_mgr->CurrentCamera()) m_mgr->SetCurrentVideoInput(camera);
-        m_mgr->OnVideoFrame(*next);
+        m_mgr->OnVideoFrame(data.data(), static_cast<DWORD>(data.size()), next.camera, next.kind);
         // FIXME: the video window decodes and paints the frame here once it
         // exists; until then a frame counts as shown, so the split cycle moves on.
         m_mgr->FrameShown();

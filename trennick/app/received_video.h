@@ -18,6 +18,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace trennick {
 
@@ -68,7 +69,12 @@ private:
     CMainFrame& m_frame;
     CPacketConnection* m_link = nullptr;
     std::unique_ptr<CVideoRecorder> m_mgr;
-    std::deque<std::unique_ptr<ReceivedFrame>> m_frames;
+    struct Queued {
+        std::vector<BYTE> data;
+        DWORD camera = 0;
+        DWORD kind = 0;
+    };
+    std::deque<Queued> m_frames;
     bool m_attached = false;
     bool m_waitingForKeyFrame = true;
     DWORD m_framesTaken = 0;

@@ -16,6 +16,8 @@ namespace trennick {
 namespace {
 
 constexpr DWORD kNewInputTimeoutMs = 5000;
+constexpr DWORD kKindNoVideo = 10;
+constexpr DWORD kKindSplitPage = 11;
 
 void logEntry(short eventId, const std::string& info) {
     if (logWrite != nullptr) logWrite->AddEntryEx(nullptr, eventId, 0, "", 0, info.c_str());
@@ -65,12 +67,12 @@ std::string CVideoRecorder::OpenFileName(WORD adapter, WORD camera) const {
     return name;
 }
 
-BOOL CVideoRecorder::OnVideoFrame(const ReceivedFrame& frame) {
+BOOL CVideoRecorder::OnVideoFrame(const BYTE* data, DWORD length, DWORD frameCamera, DWORD kind) {
     // A frame of a split page is recorded in a slot of its own, behind the
     // adapter's cameras.
-    WORD camera = static_cast<WORD>(frame.camera & 0xFFFF);
+    WORD camera = static_cast<WORD>(frameCamera & 0xFFFF);
     WORD splitFlag = 0;
-    if (frame.kind == kFrameKindSplitPage && m_database != nullptr) {
+    if (kind == kKindSplitPage && m_database != nullptr) {
         WORD adapter = 0;
         m_database->GetCurrentAdapter(&adapter);
         auto profile = std::make_unique<tagHWProfile>();
@@ -84,12 +86,12 @@ BOOL CVideoRecorder::OnVideoFrame(const ReceivedFrame& frame) {
             }
         }
     }
-    const BOOL recorded = (m_host.recordingStatusWord() & 1) != 0 && recordFrame(frame, camera, splitFlag);
+    const BOOL recorded = (m_host.recordingStatusWord() & 1) != 0 && recordFrame(data, length, kind, camera, splitFlag);
     SwitchTheInputInQuad();
     return recorded;
 }
 
-BOOL CVideoRecorder::recordFrame(const ReceivedFrame& frame, WORD camera, WORD splitFlag) {
+BOOL CVideoRecorder::recordFrame(const BYTE* data, DWORD length, DWORD kind, WORD camera, WORD splitFlag) {
     // A failed open was reported once; this recording writes nothing more
     // until the status changes (the main frame switches it off).
     if (m_openFailureReported) return FALSE;
@@ -102,7 +104,7 @@ BOOL CVideoRecorder::recordFrame(const ReceivedFrame& frame, WORD camera, WORD s
     const WORD word = m_host.recordingStatusWord();
     BOOL failed = FALSE;
     const std::size_t slot = std::size_t(m_currentAdapter) * kRecordCameras + m_currentCamera;
-    if (HandleAddFrameToFile(slot, frame.data.data(), static_cast<DWORD>(frame.data.size()), &failed, frame.kind)) {
+    if (HandleAddFrameToFile(slot, data, length, &failed, kind)) {
         m_host.setRecordingValues(TRUE, TRUE, word);
         m_host.frameRecorded();
         return TRUE;
@@ -191,7 +193,7 @@ BOOL CVideoRecorder::OpenEventFile(std::size_t slot, WORD splitFlag) {
 
 BOOL CVideoRecorder::writeSnapshot(CEventFile& file, const BYTE* data, DWORD length, DWORD kind) {
     tagEventSnapshot snapshot{};
-    if (kind == kFrameKindNoVideo) std::memcpy(snapshot.chMagic, "NVID", 4);
+    if (kind == kKindNoVideo) std::memcpy(snapshot.chMagic, "NVID", 4);
     snapshot.dwSize = length;
     return file.AddSnapShot(&snapshot, nullptr, const_cast<BYTE*>(data), 0) != 0;
 }

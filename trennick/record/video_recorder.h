@@ -28,10 +28,6 @@ namespace trennick {
 
 class CRemoteQuad;
 
-// Frame kinds of the received-frame record.
-inline constexpr DWORD kFrameKindNoVideo = 10;
-inline constexpr DWORD kFrameKindSplitPage = 11;
-
 // The recording table: one slot per adapter and camera.
 inline constexpr WORD kRecordAdapters = 6;
 inline constexpr WORD kRecordCameras = 18;
@@ -40,14 +36,6 @@ inline constexpr std::size_t kRecordSlots = std::size_t(kRecordAdapters) * kReco
 // Activity-log events of recording files.
 inline constexpr short kLogRecordFileOpened = 35;
 inline constexpr short kLogRecordFileClosed = 36;
-
-// One received frame: the data (owned), the camera (low 16 bits used) and the
-// kind (10 no video, 11 a split page, others ordinary frames).
-struct ReceivedFrame {
-    std::vector<BYTE> data;
-    DWORD camera = 0;
-    DWORD kind = 0;
-};
 
 // What the recorder needs around it: the coordinator's recording status, the
 // main frame, the remote station window and the video window.
@@ -92,9 +80,11 @@ public:
     // profile). The split-view object is made on the first call.
     void Attach(CDBLumo* database);
 
-    // One frame after the key-frame wait: recorded while recording is
-    // requested, then the split cycle moves on. TRUE when it was written.
-    BOOL OnVideoFrame(const ReceivedFrame& frame);
+    // One frame after the key-frame wait, with its camera (low 16 bits used)
+    // and kind (10 the site has no signal on that input, 11 a split page,
+    // others ordinary frames): recorded while recording is requested, then
+    // the split cycle moves on. TRUE when a snapshot was written.
+    BOOL OnVideoFrame(const BYTE* data, DWORD length, DWORD camera, DWORD kind);
     // The video window produced a picture of the current camera.
     void FrameShown() { m_inputChanged = false; }
     BOOL SetEventFileByAdapterAndCamera(WORD camera, WORD splitFlag);
@@ -131,7 +121,7 @@ private:
     enum class CloseNote { None, Notify, NotifyAndLog };
     void closeSlot(Slot& slot, CloseNote note);
     BOOL writeSnapshot(CEventFile& file, const BYTE* data, DWORD length, DWORD kind);
-    BOOL recordFrame(const ReceivedFrame& frame, WORD camera, WORD splitFlag);
+    BOOL recordFrame(const BYTE* data, DWORD length, DWORD kind, WORD camera, WORD splitFlag);
 
     VideoRecorderHost& m_host;
     CDBLumo* m_database = nullptr;

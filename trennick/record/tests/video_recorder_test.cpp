@@ -70,12 +70,16 @@ Bytes picture(int camera, int index, bool key, std::size_t size = 300) {
     return p;
 }
 
-ReceivedFrame frame(const Bytes& data, int camera, DWORD kind = 4) {
-    ReceivedFrame f;
-    f.data = data;
-    f.camera = DWORD(camera);
-    f.kind = kind;
-    return f;
+// A frame as the video manager hands it on.
+struct Frame {
+    Bytes data;
+    DWORD camera;
+    DWORD kind;
+};
+Frame frame(const Bytes& data, int camera, DWORD kind = 4) { return Frame{data, DWORD(camera), kind}; }
+
+BOOL give(CVideoRecorder& recorder, const Frame& f) {
+    return recorder.OnVideoFrame(f.data.data(), DWORD(f.data.size()), f.camera, f.kind);
 }
 
 // Every snapshot of an event file, played back frame by frame.
@@ -141,13 +145,13 @@ TEST_F(VideoRecorderTest, SingleViewClosesACamerasFileWhenTheInputChangesWithIts
     std::map<int, std::vector<Bytes>> sent;
     for (int i = 0; i < 4; ++i) {
         sent[2].push_back(picture(2, i, i == 0));
-        mgr.OnVideoFrame(frame(sent[2].back(), 2));
+        give(mgr, frame(sent[2].back(), 2));
     }
     ASSERT_EQ(host.opened.size(), 1u);
     const std::string camera2 = host.opened[0];
     for (int i = 0; i < 3; ++i) {
         sent[3].push_back(picture(3, i, i == 0));
-        mgr.OnVideoFrame(frame(sent[3].back(), 3));
+        give(mgr, frame(sent[3].back(), 3));
     }
     // The camera-2 file was closed (told to the kit), a camera-3 file opened.
     ASSERT_EQ(host.closed, std::vector<std::string>{camera2});
@@ -178,9 +182,9 @@ TEST_F(VideoRecorderTest, ASecondRecordingOfACameraGoesIntoANewFile) {
         host.status = 1;
         Bytes key(40, BYTE(recording));
         key[6] = 0x1F;
-        mgr.OnVideoFrame(frame(key, 1));
+        give(mgr, frame(key, 1));
         Bytes next(30, BYTE(recording + 10));
-        mgr.OnVideoFrame(frame(next, 1));
+        give(mgr, frame(next, 1));
         host.status = 0;
         mgr.CloseAllEventFiles();
         ASSERT_EQ(host.closed.size(), std::size_t(recording + 1));
@@ -219,7 +223,7 @@ TEST_F(VideoRecorderTest, SplitViewRecordsEachCameraIntoItsOwnFile) {
         const Bytes p = picture(camera, turn, turn < 4);
         sent[camera].push_back(p);
         mgr.SetCurrentVideoInput(WORD(camera));
-        mgr.OnVideoFrame(frame(p, camera));
+        give(mgr, frame(p, camera));
     }
     ASSERT_EQ(host.opened.size(), 4u);
     EXPECT_TRUE(host.closed.empty());
@@ -239,11 +243,11 @@ TEST_F(VideoRecorderTest, AFrameOutsideTheTableSwitchesRecordingOffOnce) {
     mgr.Attach(nullptr);
     Bytes key(20, 1);
     key[6] = 0x1F;
-    mgr.OnVideoFrame(frame(key, 0));
+    give(mgr, frame(key, 0));
     host.status = 1;
     for (int i = 0; i < 5; ++i) {
         // Camera 18 and above have no slot.
-        EXPECT_FALSE(mgr.OnVideoFrame(frame(Bytes(20, 2), 18 + i)));
+        EXPECT_FALSE(give(mgr, frame(Bytes(20, 2), 18 + i)));
     }
     EXPECT_TRUE(host.opened.empty());
     ASSERT_EQ(host.posts.size(), 2u);
@@ -254,7 +258,7 @@ TEST_F(VideoRecorderTest, AFrameOutsideTheTableSwitchesRecordingOffOnce) {
 
     // A new recording is a new episode: a good camera records again.
     mgr.CloseAllEventFiles();
-    mgr.OnVideoFrame(frame(Bytes(20, 3), 5));
+    give(mgr, frame(Bytes(20, 3), 5));
     EXPECT_EQ(host.opened.size(), 1u);
     EXPECT_EQ(host.posts.size(), 2u);
 }
@@ -267,7 +271,7 @@ TEST_F(VideoRecorderTest, AFileThatCannotBeOpenedIsReportedOnce) {
     Bytes key(20, 1);
     key[6] = 0x1F;
     host.status = 1;
-    for (int i = 0; i < 4; ++i) mgr.OnVideoFrame(frame(key, 0));
+    for (int i = 0; i < 4; ++i) give(mgr, frame(key, 0));
     EXPECT_TRUE(host.opened.empty());
     EXPECT_EQ(host.posts.size(), 2u);
 }
