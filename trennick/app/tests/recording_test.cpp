@@ -304,6 +304,18 @@ TEST(Recording, ASplitViewRecordsEachCameraIntoItsOwnFile) {
     }
     // Every picture written, and each file's last one on top.
     EXPECT_EQ(total, std::size_t(run.written) + 4);
+
+    // The activity log has each file's opening and closing.
+    std::string log;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(platform::homeFolder())) {
+        if (entry.path().filename() == "Velmoor.log") log += fileText(entry.path().string());
+    }
+    for (int camera = 1; camera <= 4; ++camera) {
+        const std::string text = "Camera " + std::to_string(camera);
+        std::size_t count = 0;
+        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+        EXPECT_EQ(count, 2u) << text;
+    }
 }
 
 }  // namespace
