@@ -1,0 +1,110 @@
+// The split view's cycle: at least two cameras take part (and are kept),
+// the panes and their fillers follow the number of cameras in the cycle,
+// the layout runs serpentine, and the next camera wraps around the cycle.
+
+#include "common/kc_reg.h"
+#include "tavicore/product_key.h"
+#include "trennick/record/remote_quad.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace trennick;
+
+std::string cameraSection(int camera) { return "RemoteQuad\\Adapters\\0\\Cameras\\" + std::to_string(camera); }
+
+void flag(const std::vector<int>& cameras) {
+    for (int c : cameras) {
+        CKcReg reg = ProductKey("RemoteQuad");
+        reg.SetSection(cameraSection(c).c_str());
+        reg.SetValueName("IsCameraInCycle");
+        reg.Write(DWORD{1});
+    }
+}
+
+TEST(RemoteQuad, AnAdapterWithoutACycleGetsTwoCamerasAndKeepsThem) {
+    {
+        CRemoteQuad quad(nullptr);
+        EXPECT_EQ(quad.rqCountCamerasInCycle(), 2);
+        EXPECT_EQ(quad.rqGetPaneCount(), 2);
+        EXPECT_FALSE(quad.rqIsSplitOrAutoSwitchMode());  // the mode is off
+        EXPECT_EQ(quad.rqGetNextCamera(), 1);
+    }
+    EXPECT_EQ(ProductDwordBack(cameraSection(0).c_str(), "IsCameraInCycle", 0), 1u);
+    EXPECT_EQ(ProductDwordBack(cameraSection(1).c_str(), "IsCameraInCycle", 0), 1u);
+    EXPECT_EQ(ProductDwordBack(cameraSection(2).c_str(), "IsCameraInCycle", 0), 0u);
+}
+
+TEST(RemoteQuad, PanesAndFillersFollowTheCycle) {
+    struct Case {
+        std::vector<int> cameras;
+        int panes;
+        std::vector<int> fillers;
+    };
+    const Case cases[] = {
+        {{0, 1, 2}, 4, {3}},
+        {{0, 1, 2, 3}, 4, {}},
+        {{1, 3, 5, 7, 9}, 6, {4}},
+        {{0, 1, 2, 3, 4, 5, 6}, 9, {3, 5}},
+        {{0, 1, 2, 3, 4, 5, 6, 7, 8}, 0, {}},  // nine or more: no split view
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cameras.size());
+        for (int cam = 0; cam < kQuadCameras; ++cam) {
+            CKcReg reg = ProductKey("RemoteQuad");
+            reg.SetSection(cameraSection(cam).c_str());
+            reg.SetValueName("IsCameraInCycle");
+            reg.Write(DWORD{0});
+        }
+        flag(c.cameras);
+        CRemoteQuad quad(nullptr);
+        quad.rqSetSplitOrAutoSwitchMode(TRUE);
+        ASSERT_EQ(quad.rqGetPaneCount(), c.panes);
+        EXPECT_EQ(quad.rqIsSplitOrAutoSwitchMode() != FALSE, c.panes != 0);
+        if (c.panes == 0) continue;
+        quad.rqCalcLayout(176, 144);
+        // Every camera of the cycle has a pane; the fillers are the panes left.
+        std::vector<RECT> seen;
+        for (int cam : c.cameras) {
+            RECT r{};
+            ASSERT_TRUE(quad.rqFindPaneOfCamera(0, WORD(cam), r)) << cam;
+            EXPECT_EQ(r.right - r.left, 176);
+            seen.push_back(r);
+        }
+        EXPECT_EQ(int(seen.size() + c.fillers.size()), c.panes);
+        // The cycle after the last camera starts again at the first.
+        ASSERT_TRUE(quad.rqSetCurrentCamera(WORD(c.cameras.back()), 5000));
+        EXPECT_EQ(quad.rqGetNextCamera(), c.cameras.front());
+    }
+}
+
+TEST(RemoteQuad, FourPanesRunSerpentineAndTheNextFillerIsReported) {
+    flag({0, 1, 2});
+    CRemoteQuad quad(nullptr);
+    quad.rqSetSplitOrAutoSwitchMode(TRUE);
+    quad.rqCalcLayout(176, 144);
+    int w = 0, h = 0;
+    quad.rqGetQuadSize(w, h);
+    EXPECT_EQ(w, 352);
+    EXPECT_EQ(h, 2 * int(176 * 0.8183306055646481));
+    RECT r{};
+    ASSERT_TRUE(quad.rqFindPaneOfCamera(0, 2, r));
+    EXPECT_EQ(r.left, 176);  // pane 2: right column, second row
+    EXPECT_EQ(r.top, h / 2);
+    // After camera 2 (pane 2) comes the filler, pane 3: bottom left.
+    ASSERT_TRUE(quad.rqSetCurrentCamera(2, 1000));
+    EXPECT_TRUE(quad.rqIsNextPaneEmpty());
+    ASSERT_TRUE(quad.rqGetNextPaneRect(r));
+    EXPECT_EQ(r.left, 0);
+    EXPECT_EQ(r.top, h / 2);
+    // The switching clock: not before the delay has passed.
+    EXPECT_FALSE(quad.rqIsTimeToSwitch(1000 + quad.SplitDelayMs()));
+    EXPECT_TRUE(quad.rqIsTimeToSwitch(1001 + quad.SplitDelayMs()));
+    EXPECT_FALSE(quad.rqSetCurrentCamera(9, 2000));  // not in the cycle
+}
+
+}  // namespace
