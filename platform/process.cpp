@@ -109,6 +109,11 @@ Process& Process::operator=(Process&& other) noexcept {
 }
 
 Process Process::start(std::string_view program, const std::vector<std::string>& args) {
+    return start(program, args, std::string());
+}
+
+Process Process::start(std::string_view program, const std::vector<std::string>& args,
+                       const std::string& workingFolder) {
     auto path = findProgram(program);
     if (!path) {
         SetLastError(ERROR_FILE_NOT_FOUND);
@@ -124,7 +129,11 @@ Process Process::start(std::string_view program, const std::vector<std::string>&
     }
     argv.push_back(nullptr);
     pid_t pid = -1;
-    int error = ::posix_spawn(&pid, file.c_str(), nullptr, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    int error = workingFolder.empty() ? 0 : ::posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
+    if (error == 0) error = ::posix_spawn(&pid, file.c_str(), &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         setLastErrorFromErrno(error);
         return Process();

@@ -47,6 +47,9 @@ public:
     // environment and standard streams but no other descriptor of ours (they are
     // opened close-on-exec). An invalid Process when it cannot be found or started.
     static Process start(std::string_view program, const std::vector<std::string>& args = {});
+    // The same, the program running in `workingFolder` (empty: ours).
+    static Process start(std::string_view program, const std::vector<std::string>& args,
+                         const std::string& workingFolder);
 
     bool valid() const { return m_pid > 0; }
     pid_t pid() const { return m_pid; }

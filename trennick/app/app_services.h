@@ -73,6 +73,9 @@ struct AppServices {
     DWORD keepAlivePeriodMs = 0;
     // Shows the frame on screen (tests run it hidden).
     bool showWindows = true;
+    // Opens a document or an address the desktop's way (the help); empty:
+    // the desktop's opener.
+    std::function<bool(const std::string&)> shellOpen;
 };
 
 // The program's own message boxes and login dialog.

@@ -54,6 +54,11 @@ void CFrameMenu::Build() {
     addItem(site, 32104, "Record an &event");
     addItem(site, 32145, "&Snapshot");
     addItem(site, 32883, "Site &information");
+    addItem(site, ID_ARM, "A&rm");
+    addItem(site, ID_DISARM, "&Disarm");
+    addItem(site, ID_REMOTE_SETTINGS, "Remote se&ttings...");
+    addItem(site, ID_REQUEST_SNAPSHOT, "Request a sna&pshot...");
+    addItem(site, ID_TALK, "Send au&dio");
 
     QMenu* view = addMenu("&View");
     addItem(view, ID_SEND_MY_VIDEO, "Send my &video");
@@ -73,6 +78,7 @@ void CFrameMenu::Build() {
     addItem(tools, ID_OPTIONS_PAGE4, "&Link options...");
     addItem(tools, ID_SETUP_WIZARD, "Setup &wizard...");
     addItem(tools, ID_USERS, "&Users...");
+    addItem(tools, ID_CHRONVIEW, "Activity lo&g...");
 
     QMenu* help = addMenu("&Help");
     addItem(help, ID_HELP, "&Help");

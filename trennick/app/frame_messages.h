@@ -124,7 +124,12 @@ inline constexpr WPARAM ID_LOCK_SITE = 32902;
 inline constexpr WPARAM ID_UPGRADE_SITE = 32914;
 inline constexpr WPARAM ID_GET_LOG_FILES = 32916;
 inline constexpr WPARAM ID_HELP = 57670;
-inline constexpr WPARAM ID_TALK = 65240;
+inline constexpr WPARAM ID_TALK = 65240;  // sending audio on and off
+inline constexpr WPARAM ID_REMOTE_SETTINGS = 32920;
+inline constexpr WPARAM ID_ARM = 32921;
+inline constexpr WPARAM ID_DISARM = 32922;
+inline constexpr WPARAM ID_CHRONVIEW = 32926;
+inline constexpr WPARAM ID_REQUEST_SNAPSHOT = 32937;
 inline constexpr WPARAM ID_DEBRIEF_BUTTON = 1186;
 inline constexpr WPARAM ID_TOOLBAR_FIRST = 32892;  // to 32897: the video toolbar's six buttons
 inline constexpr int kToolbarButtons = 6;
@@ -145,6 +150,9 @@ inline constexpr LONG kReasonWrongUser = 61415;
 inline constexpr LONG kReasonWrongPassword = 61416;
 
 // Messages of the resource library the frame shows.
+inline constexpr UINT kStrDdeService = 10000;
+inline constexpr UINT kStrAudioOutOn = 65261;
+inline constexpr UINT kStrAudioOutOff = 65262;
 inline constexpr UINT kStrSerialPortFailed = 5450;
 inline constexpr UINT kStrRequestPending = 5280;
 inline constexpr UINT kStrDisconnectedCalled = 5300;

@@ -22,6 +22,8 @@
 #include "tavicore/users_manager.h"
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/main_frame.h"
+#include "trennick/app/mx_help.h"
+#include "trennick/app/night_tess_integration.h"
 #include "trennick/kit/tess_integration.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/packet_connection.h"
@@ -338,13 +340,14 @@ BOOL CKivApp::InitInstance() {
     if (m_cmdInfo.m_bM) m_linkChoice.NetInUse = 0;
 
     ShowLogoWindow();
+    CMxHelp::Create(m_services.shellOpen);
 
     m_pMainFrame = std::make_unique<CMainFrame>(*this, m_linkChoice);
     if (!m_strInstanceId.empty()) m_title += m_strInstanceId;
     if (!m_pMainFrame->Create(m_title)) return FALSE;
 
     // The kit channel: the automation kit's clients find it by its title.
-    m_pTessIntegration = std::make_unique<CTessIntegration>(m_strInstanceId);
+    m_pTessIntegration = std::make_unique<CNightTessIntegration>(m_strInstanceId);
     if (!m_pTessIntegration->Create()) {
         LUMO_TRACE(1, "CKivApp::InitInstance() the kit channel window could not be made");
         m_pTessIntegration.reset();
@@ -409,6 +412,7 @@ int CKivApp::ExitInstance() {
     LUMO_TRACE(3, "ENTER %s", "CKivApp::ExitInstance()");
     m_idleTimer.stop();
     m_pMainFrame.reset();
+    CMxHelp::Destroy();
     DestroyLogo();
     m_pUsersManager.reset();
     m_pProgManager.reset();

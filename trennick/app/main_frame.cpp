@@ -15,10 +15,13 @@
 #include "tavicore/ui/ui_resources.h"
 #include "tavicore/ui/ui_time_msg_box.h"
 #include "tavicore/ui/ui_window.h"
+#include "trennick/app/dde_server.h"
 #include "trennick/app/frame_messages.h"
+#include "trennick/app/heartbeat.h"
 #include "trennick/app/keep_alive.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/modem_link.h"
+#include "trennick/app/night_tess_integration.h"
 #include "trennick/app/remote_requests.h"
 #include "trennick/book/addr_book_file.h"
 #include "trennick/clients/video_out_net.h"
@@ -502,6 +505,9 @@ void CMainFrame::PostCreate() {
     CLogWrite::SetMainWindow(Hwnd());
     // The kit channel: it hears of the frame's events from now on.
     m_pTessIntegration = m_app.GetTessIntegration();
+    if (auto* kit = dynamic_cast<CNightTessIntegration*>(m_pTessIntegration)) {
+        kit->AttachMainFrame(this, m_pConnection.get(), true);
+    }
     m_pConnection->SetSerialOutSink(m_serialOutSink.get());
 
     DoActivate(TRUE);
@@ -513,6 +519,12 @@ void CMainFrame::PostCreate() {
     m_keepAlive->Start();
     m_autoConnect = m_app.CFlag() != FALSE;
     m_app.CloseLogoWindow();
+    // Other programs' DDE commands, under the application's name.
+    m_dde = std::make_unique<CDdeServer>(*this, UiString(kStrDdeService, "Velmoor"));
+    if (!m_dde->Create()) {
+        LUMO_TRACE(1, "CMainFrame::PostCreate() the DDE service could not be published");
+        m_dde.reset();
+    }
     SetListenOn(0);
     m_postCreateDone = true;
 }
@@ -791,14 +803,11 @@ void CMainFrame::UpdateStatus() {
 void CMainFrame::SendIAmAlive() {
     const DWORD t = now();
     if (m_heartbeatStarted && static_cast<DWORD>(t - m_lastHeartbeatMs) <= kHeartbeatPeriodMs) return;
+    // The first pass only starts the clock.
+    const bool first = !m_heartbeatStarted;
     m_heartbeatStarted = true;
     m_lastHeartbeatMs = t;
-    const platform::HWND watchdog = platform::FindWindow("GANTREL-CLASS", nullptr);
-    if (watchdog == 0) return;
-    static const char kText[] = "IAMALIVE";
-    platform::COPYDATASTRUCT data{0, sizeof kText, const_cast<char*>(kText)};
-    platform::SendMessageTimeout(watchdog, platform::WM_COPYDATA, Hwnd(), reinterpret_cast<LPARAM>(&data),
-                                 platform::SMTO_ABORTIFHUNG, 1000, nullptr);
+    if (!first) NotifyShell(kHeartbeatAlive, Hwnd());
 }
 
 int CMainFrame::message(UINT stringId, int kind, const std::string& fallback) {
@@ -1430,10 +1439,23 @@ void CMainFrame::OnCommand(WPARAM id) {
         link.SendAcknowledgment(kTokGetLogFiles, TRUE);
         break;
     case ID_HELP:
-        notAvailable("The help file");
+        OnHelp();
         break;
     case ID_TALK:
-        SetAudioOutMute(m_audioOutMuted ? 0 : 1);
+        OnAudioOutToggle();
+        break;
+    case ID_ARM:
+    case ID_DISARM:
+        OnTogglePollTriggers();
+        break;
+    case ID_CHRONVIEW:
+        OnChronview();
+        break;
+    case ID_REMOTE_SETTINGS:
+        notAvailable("The remote settings editor");
+        break;
+    case ID_REQUEST_SNAPSHOT:
+        notAvailable("The snapshot request");
         break;
     case ID_DEBRIEF_BUTTON:
         OnCommand(ID_OPEN_DEBRIEF);
@@ -1500,6 +1522,14 @@ CommandUi CMainFrame::UpdateCommand(WPARAM id) {
         break;
     case ID_TOGGLE_ARM:
         ui.enabled = connected && !m_waitForArmAck && m_siteArmed == 0;
+        break;
+    case ID_ARM:
+    case ID_DISARM:
+        ui.enabled = connected && !m_waitForArmAck && (gbIsSystemArmed != 0) == (id == ID_DISARM) &&
+                     !IsOldSiteVersion();
+        break;
+    case ID_REMOTE_SETTINGS:
+        ui.enabled = !IsOldSiteVersion();
         break;
     case ID_OPTIONS:
         ui.enabled = !(up || link.IsTargetConnected());
@@ -1764,7 +1794,7 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyMemoryFree();
         return 0;
     case kMsgHelpKey:
-        notAvailable("The help file");
+        OnHelp();
         return 0;
     case kMsgUserNotice:
         if (auto text = platform::TakePostedData<std::string>(lParam)) ShowLinkNotice(*text);
@@ -1955,13 +1985,7 @@ int CMainFrame::GetAudioState(int kind, DWORD* value) {
 }
 
 int CMainFrame::SetAudioOutMute(int muted) {
-    if ((muted != 0) != m_audioOutMuted) {
-        m_audioOutMuted = muted != 0;
-        if (CBitmapButton* talk = m_buttonRow != nullptr ? m_buttonRow->Button(ID_TALK) : nullptr) {
-            talk->setToolTip(QString::fromStdString(m_audioOutMuted ? UiString(65262, "Audio out is muted")
-                                                                    : UiString(ID_TALK, "Talk")));
-        }
-    }
+    if ((muted != 0) != m_audioOutMuted) OnAudioOutToggle();
     return 1;
 }
 
@@ -2079,8 +2103,12 @@ void CMainFrame::OnDestroy() {
     // The kit hears that the frame goes, then lets go of it.
     if (m_pTessIntegration != nullptr) {
         m_pTessIntegration->NotifyAuthorizationError(0, 0, "");
+        if (auto* kit = dynamic_cast<CNightTessIntegration*>(m_pTessIntegration)) {
+            kit->AttachMainFrame(nullptr, nullptr, false);
+        }
         m_pTessIntegration = nullptr;
     }
+    m_dde.reset();
     m_pConnection->SetSerialOutSink(nullptr);
     // Open recordings are completed before the frame goes.
     m_pConnection->SetVideoTarget(nullptr);
@@ -2130,13 +2158,7 @@ void CMainFrame::OnDestroy() {
     m_pRemoteDB.reset();
     m_pTimeMsgBox.reset();
     // Tell the watchdog that the recorder is going down.
-    const platform::HWND watchdog = platform::FindWindow("GANTREL-CLASS", nullptr);
-    if (watchdog != 0) {
-        static const char kText[] = "IAMDEAD";
-        platform::COPYDATASTRUCT data{0, sizeof kText, const_cast<char*>(kText)};
-        platform::SendMessageTimeout(watchdog, platform::WM_COPYDATA, Hwnd(), reinterpret_cast<LPARAM>(&data),
-                                     platform::SMTO_ABORTIFHUNG, 1000, nullptr);
-    }
+    NotifyShell(kHeartbeatDead, Hwnd());
     LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnDestroy");
 }
 

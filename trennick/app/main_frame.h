@@ -50,6 +50,7 @@ class CKivApp;
 class CAddrBookFile;
 class CTessIntegration;
 class CKeepAliveThread;
+class CDdeServer;
 class CRemoteRequests;
 class CPacketConnection;
 class CInetConnection;
@@ -235,6 +236,27 @@ public:
     // at a time replaces the one shown; nothing waits for it.
     void ShowLinkNotice(const std::string& text);
     int LinkNoticesShown() const { return m_linkNotices; }
+    // A DDE conversation ended: the link's user interface counts as hidden.
+    void MarkUiHidden() { m_uiHidden = 1; }
+    int UiHidden() const { return m_uiHidden; }
+    CDdeServer* DdeServer() const { return m_dde.get(); }
+    // Whether the operator's recording is on.
+    bool IsRecording() const { return m_recording; }
+    // Who this station is talking to, as the status shows it.
+    std::string CurrentConnectionText() const { return peerText(); }
+    // Calls a number with the site's login given (the kit's dial); nothing
+    // happens while a call is up.
+    void Dial(const std::string& number, const std::string& user, const std::string& password);
+    // The operator's commands on the site and the program's services.
+    void OnAudioOutToggle();
+    bool AudioOutMuted() const { return m_audioOutMuted; }
+    // Starts the log viewer (chronview in the program folder) on the current log.
+    void OnChronview();
+    // Opens the help; a help that cannot be opened is told.
+    void OnHelp();
+    // Whether the connected site runs one of the versions whose settings and
+    // arming this program cannot drive.
+    bool IsOldSiteVersion();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -295,6 +317,7 @@ private:
     CTessIntegration* m_pTessIntegration = nullptr;
     std::unique_ptr<CRemoteRequests> m_requests;
     std::unique_ptr<CReceivedVideo> m_video;
+    std::unique_ptr<CDdeServer> m_dde;
     LinkChatWindow* m_chat = nullptr;
     _tag_user m_loginRecord{};
     BYTE m_siteInfo[kSiteInfoBytes] = {};

@@ -120,6 +120,8 @@ public:
     virtual int RemoveClient(DWORD clientId);
     virtual LONG SetOwnerLock(DWORD clientId, DWORD set);
     virtual LONG SetSecondOwnerLock(DWORD clientId, DWORD set);
+    // Writes the recorder information (kTessInfoBytes, and at most a further
+    // word behind it) into the buffer.
     virtual LONG FillClientInfo(BYTE* buffer) { (void)buffer; return 0; }
     virtual LONG OnChangeMode(DWORD clientId, BYTE* payload);
 
@@ -230,7 +232,9 @@ private:
     DWORD m_secondOwnerLock = 0;
     UINT m_lastSendTimeoutMs = 0;
     UINT m_goodbyeAnswerTimeoutMs = 0;
-    BYTE m_info[kTessInfoBytes] = {};
+    // FillClientInfo may write a build word behind the information; in the
+    // announcement the value word takes its place.
+    BYTE m_info[kTessInfoBytes + sizeof(DWORD)] = {};
     DWORD m_infoValue = 0;
     UINT m_purgePeriodMs = 500;
     bool m_timerRunning = false;

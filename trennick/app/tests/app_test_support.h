@@ -13,6 +13,8 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,6 +61,12 @@ inline void pinLoadedLibraries() {
     ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
 }
 
+// The whole content of a file; empty when it cannot be read.
+inline std::string readAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 template <typename F>
 bool pumpUntil(F done, std::chrono::milliseconds guard = std::chrono::seconds(20)) {
     const auto deadline = std::chrono::steady_clock::now() + guard;
@@ -77,6 +85,8 @@ inline trennick::AppServices quietServices(trennick::AppUi* ui) {
     s.ui = ui;
     s.sleep = [](DWORD) {};
     s.showWindows = false;
+    // Tests open no documents on the desktop.
+    s.shellOpen = [](const std::string&) { return true; };
     return s;
 }
 

@@ -319,7 +319,7 @@ TEST(MainFrame, MenuToolbarButtonsAndEveryCommand) {
     };
     for (const char* later : {"The statistics window", "The video display", "The settings editor",
                               "The setup wizard", "The site book", "The event explorer",
-                              "The file transfer window", "The chat window", "The help file"}) {
+                              "The file transfer window", "The chat window"}) {
         EXPECT_TRUE(said(later)) << later;
     }
     // Lock and unlock went to the site; its acknowledgement sets the check mark.

@@ -33,13 +33,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // A home of its own for the program: its folders and the place of its
 // standard error.
 struct ProgramHome {

@@ -1,0 +1,787 @@
+#include "trennick/app/night_tess_integration.h"
+
+#include "common/kc_reg.h"
+#include "common/lumo_deb.h"
+#include "common/product_registry.h"
+#include "tavicore/db_lumo.h"
+#include "tavicore/product_key.h"
+#include "tavicore/settings_records.h"
+#include "tavicore/ui/ui_resources.h"
+#include "trennick/app/frame_messages.h"
+#include "trennick/app/frame_settings.h"
+#include "trennick/app/main_frame.h"
+#include "trennick/link/hw_profile_list.h"
+#include "trennick/link/packet_connection.h"
+#include "trennick/link/serial_out_command.h"
+#include "trennick/link/station_info.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace trennick {
+
+namespace {
+
+WORD get16(const BYTE* p, std::size_t at) {
+    WORD v = 0;
+    std::memcpy(&v, p + at, sizeof v);
+    return v;
+}
+DWORD get32(const BYTE* p, std::size_t at) {
+    DWORD v = 0;
+    std::memcpy(&v, p + at, sizeof v);
+    return v;
+}
+void put16(BYTE* p, std::size_t at, WORD v) { std::memcpy(p + at, &v, sizeof v); }
+void put32(BYTE* p, std::size_t at, DWORD v) { std::memcpy(p + at, &v, sizeof v); }
+
+// Copies a text into a field of `room` bytes, always terminated.
+void putText(BYTE* p, std::size_t at, std::string_view text, std::size_t room) {
+    const std::size_t n = std::min(text.size(), room - 1);
+    std::memcpy(p + at, text.data(), n);
+    std::memset(p + at + n, 0, room - n);
+}
+
+// A text field of the payload, read no further than its room.
+std::string getText(const BYTE* p, std::size_t at, std::size_t room) {
+    const char* text = reinterpret_cast<const char*>(p + at);
+    return std::string(text, strnlen(text, room));
+}
+
+// The fields of the kit's records, by their payload offsets.
+namespace remote {
+constexpr std::size_t kSiteName = 0, kSitePhone = 50, kConnection = 100, kSiteVersion = 200, kSiteId = 300;
+constexpr std::size_t kRings = 810, kAdapter = 816, kCamera = 818, kSequenceCamera = 820, kRelay = 822,
+                      kRelayValue = 824, kConnected = 828, kRecording = 832, kQuality = 836, kCif = 838,
+                      kProperty = 840, kSequence = 844, kSequenceDelay = 848, kInSequence = 852, kArmed = 856,
+                      kAutoTrigger = 860, kQuery41 = 866;
+}  // namespace remote
+namespace action {
+constexpr std::size_t kCode = 0, kText = 2, kUser = 52, kPassword = 82, kArgument = 112;
+constexpr std::size_t kTextRoom = 50, kNameRoom = 30, kPathRoom = 110, kWindowTextRoom = 48;
+}  // namespace action
+namespace file {
+constexpr std::size_t kStatus = 0, kTotal = 4, kDone = 8, kPercent = 12, kKind = 16, kRate = 20, kName = 24,
+                      kNameRoom = 256;
+}  // namespace file
+namespace port {
+constexpr std::size_t kId = 0, kCommandType = 2, kStyle = 4, kBaud = 8, kParity = 12, kDataBits = 14,
+                      kStopBits = 16, kProtocol = 20, kProtocolRoom = 1000;
+}  // namespace port
+namespace write {
+constexpr std::size_t kPort = 0, kType = 2, kData = 4, kDataRoom = 1000, kLength = 1004, kIndex = 1006, kAck = 1008;
+}  // namespace write
+namespace read {
+constexpr std::size_t kPort = 0, kMax = 2, kMin = 6, kWait = 10, kRecurrence = 14, kAck = 18;
+}  // namespace read
+
+constexpr LONG kNoEventList = TESS_ERROR_SERVER_INIT;
+
+struct SnapshotSettings {
+    DWORD resolution = 0;
+    DWORD compression = 0;
+    DWORD quality = 0;
+};
+
+SnapshotSettings readSnapshotSettings() {
+    CKcReg reg = ProductKey("Video");
+    SnapshotSettings s;
+    reg.GetDwordDefault(nullptr, "Snapshot Resolution", &s.resolution);
+    reg.GetDwordDefault(nullptr, "JPEG Compresion", &s.compression);
+    reg.GetDwordDefault(nullptr, "JPEG Quality", &s.quality);
+    return s;
+}
+
+// The receive side's transfer kinds that the kit's download types name:
+// 1 the event list (kind 2), 2 an event file (kind 1).
+LONG transferKindOf(DWORD downloadType) { return downloadType == 1 ? 2 : downloadType == 2 ? 1 : -1; }
+
+}  // namespace
+
+VideoWindowRecord ParseParentWindowText(std::string_view text) {
+    text = text.substr(0, std::min(text.size(), action::kWindowTextRoom));
+    text = text.substr(0, text.find('\0'));
+    LONG values[5] = {};
+    std::size_t at = 0;
+    for (LONG& value : values) {
+        if (at > text.size()) break;
+        const std::size_t bar = text.find('|', at);
+        const std::string field(text.substr(at, bar == std::string_view::npos ? std::string_view::npos : bar - at));
+        value = static_cast<LONG>(std::strtol(field.c_str(), nullptr, 10));
+        if (bar == std::string_view::npos) break;
+        at = bar + 1;
+    }
+    return {values[0], values[1], values[2], values[3], values[4]};
+}
+
+std::string UnescapeSerialOutData(const char* text, std::size_t room) {
+    std::string out;
+    for (std::size_t i = 0; i < room && text[i] != '\0'; ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+        } else if (i + 1 < room && text[i + 1] == '\\') {
+            out += '\\';
+            ++i;
+        } else {
+            // The escaped character is dropped; at the room's end there is none.
+            out += '\0';
+            if (i + 1 < room && text[i + 1] != '\0') ++i;
+        }
+    }
+    return out;
+}
+
+CNightTessIntegration::CNightTessIntegration(std::string_view instanceId)
+    : CTessIntegration(instanceId), m_serialOut(std::make_unique<CSerialOutCommand>()) {
+    SetCurrentMode(kRecorderModeRemote);
+    // The announcement carries the build number behind the information.
+    BYTE info[kTessInfoBytes + sizeof(DWORD)] = {};
+    FillClientInfo(info);
+    SetInfoValue(get16(info, kTessInfoBytes));
+}
+
+CNightTessIntegration::~CNightTessIntegration() = default;
+
+void CNightTessIntegration::AttachMainFrame(CMainFrame* frame, CPacketConnection* link, bool attach) {
+    if (attach && frame != nullptr) {
+        m_frame = frame;
+        m_link = link;
+        m_comms = frame->GetCommsSettings();
+        m_video = frame->GetVideoSettings();
+        m_remoteDB = frame->RemoteDB();
+    } else {
+        m_frame = nullptr;
+        m_link = nullptr;
+        m_comms = nullptr;
+        m_video = nullptr;
+        m_remoteDB = nullptr;
+    }
+}
+
+bool CNightTessIntegration::connected() const {
+    return m_link != nullptr && m_link->IsTargetConnected() && m_link->IsLinkUp();
+}
+
+bool CNightTessIntegration::remoteProfile(tagHWProfile& out) const {
+    if (m_remoteDB == nullptr) return false;
+    if (m_remoteDB->GetHWProfiles(&out, 0) == 0) return false;
+    out.adaptersNumber = capCount<WORD>(out.adaptersNumber, kMaxAdapters);
+    if (out.currentAdapter >= kMaxAdapters) out.currentAdapter = 0;
+    for (tagAdapterBlock& a : out.adapters) {
+        a.camerasNumber = capCount<WORD>(a.camerasNumber, kCamerasPerAdapter);
+        a.relaysNumber = capCount<WORD>(a.relaysNumber, kRelaysPerAdapter);
+    }
+    return true;
+}
+
+LONG CNightTessIntegration::FillClientInfo(BYTE* buffer) {
+    // The buffer has room for the build word behind the information.
+    std::memset(buffer, 0, kTessInfoBytes + sizeof(WORD));
+    // The instance id is what the window title carries behind its fixed part.
+    putText(buffer, 0, WindowTitle().substr(sizeof kTessWindowTitle - 1), 50);
+    put16(buffer, kTessInfoModeOffset, kRecorderModeRemote);
+    // The numbers of the version text, from its first digit ("Version 1.0").
+    const std::string version = UiString(kStrProgramVersion);
+    const std::size_t digit = version.find_first_of("0123456789");
+    unsigned major = 0, minor = 0, build = 0;
+    if (digit != std::string::npos && std::sscanf(version.c_str() + digit, "%u.%u.%u", &major, &minor, &build) >= 1) {
+        put16(buffer, 52, static_cast<WORD>(major));
+        put16(buffer, 54, static_cast<WORD>(minor));
+        put16(buffer, 56, static_cast<WORD>(build));
+    }
+    return 0;
+}
+
+// The recorder takes no locks from the kit.
+LONG CNightTessIntegration::SetOwnerLock(DWORD, DWORD) { return TESS_ERROR_METHOD_UNSUPPORTED; }
+LONG CNightTessIntegration::SetSecondOwnerLock(DWORD, DWORD) { return TESS_ERROR_METHOD_UNSUPPORTED; }
+
+LONG CNightTessIntegration::OnChangeMode(DWORD clientId, BYTE* payload) {
+    if (const LONG base = CTessIntegration::OnChangeMode(clientId, payload); base != 0) return base;
+    if (m_frame == nullptr || m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (get16(payload, 2) != 0) return TESS_ERROR_CHANGE_MODE;
+    // Mode 0: the recorder ends, hanging up first.
+    if (connected()) platform::PostMessage(m_frame->Hwnd(), kMsgTessDisconnect, 0, 0);
+    platform::PostMessage(m_frame->Hwnd(), WM_COMMAND, ID_APP_EXIT_CMD, 0);
+    return 0;
+}
+
+LONG CNightTessIntegration::OLGetProperty(DWORD, BYTE* p) {
+    const SnapshotSettings s = readSnapshotSettings();
+    put16(p, 0, static_cast<WORD>(s.resolution));
+    put32(p, 4, s.compression != 0 ? 1 : 0);
+    put16(p, 8, static_cast<WORD>(s.quality));
+    return 0;
+}
+
+LONG CNightTessIntegration::OLSetProperty(DWORD, BYTE* p) {
+    CKcReg reg = ProductKey("Video");
+    const DWORD resolution = get16(p, 0), compression = get32(p, 4) != 0 ? 1 : 0, quality = get16(p, 8);
+    reg.SetDword(nullptr, "Snapshot Resolution", &resolution);
+    reg.SetDword(nullptr, "JPEG Compresion", &compression);
+    reg.SetDword(nullptr, "JPEG Quality", &quality);
+    return 0;
+}
+
+LONG CNightTessIntegration::OLGetGroupProperty(DWORD, BYTE* p) {
+    if (m_remoteDB == nullptr) return TESS_ERROR_SERVER_INIT;
+    tagHWProfile profile{};
+    if (!connected() || !remoteProfile(profile)) {
+        put16(p, 2, 0);
+        return 0;
+    }
+    put16(p, 2, profile.adaptersNumber);
+    WORD adapter = get16(p, 0);
+    if (adapter >= profile.adaptersNumber) adapter = profile.currentAdapter;
+    const tagAdapterBlock& a = profile.adapters[adapter];
+    put16(p, 54, a.contrast);
+    put16(p, 56, a.brightness);
+    put16(p, 58, a.hue);
+    put16(p, 60, a.saturation);
+    put16(p, 62, a.videoStandard);
+    put16(p, 64, static_cast<WORD>(a.selectedInput + 1));
+    return 0;
+}
+
+LONG CNightTessIntegration::OLGetCameraInformation(DWORD, BYTE* p) {
+    LUMO_TRACE(3, "ENTER %s", "CNightTessIntegration::OLGetCameraInformation");
+    LONG answer = cameraCount(p);
+    LUMO_TRACE(3, "LEAVE %s", "CNightTessIntegration::OLGetCameraInformation");
+    return answer;
+}
+
+LONG CNightTessIntegration::OLGetRelayInformation(DWORD, BYTE* p) { return cameraCount(p); }
+
+// Requests 6 and 14 answer the camera count of an adapter.
+LONG CNightTessIntegration::cameraCount(BYTE* p) {
+    if (m_remoteDB == nullptr) return TESS_ERROR_SERVER_INIT;
+    tagHWProfile profile{};
+    if (!connected() || !remoteProfile(profile)) {
+        put16(p, 4, 0);
+        return 0;
+    }
+    const WORD adapter = get16(p, 0);
+    if (adapter >= profile.adaptersNumber) return TESS_ERROR_INVALID_VALUE;
+    put16(p, 4, profile.adapters[adapter].camerasNumber);
+    return 0;
+}
+
+LONG CNightTessIntegration::OLGetRemoteProperty(DWORD, BYTE* p) {
+    if (m_frame == nullptr || m_link == nullptr || m_remoteDB == nullptr) return TESS_ERROR_SERVER_INIT;
+    const WORD property = get16(p, remote::kProperty);
+    const bool up = connected();
+    BYTE site[kSiteInfoBytes] = {};
+    switch (property) {
+    case 10:
+    case 11:
+    case 14: {
+        tagHWProfile profile{};
+        if (!up || !remoteProfile(profile)) {
+            put16(p, remote::kAdapter, 0);
+            put16(p, remote::kCamera, 0);
+            put32(p, remote::kConnected, 0);
+            return TESS_ERROR_DISCONNECTED;
+        }
+        const WORD adapter = profile.currentAdapter;
+        const tagAdapterBlock& a = profile.adapters[adapter];
+        put32(p, remote::kConnected, 1);
+        put16(p, remote::kAdapter, adapter);
+        put16(p, remote::kCamera, a.selectedInput);
+        if (property == 14) {
+            const auto relay = static_cast<SHORT>(get16(p, remote::kRelay));
+            if (relay < 0 || relay >= a.relaysNumber) return TESS_ERROR_INVALID_CAMERA_INDEX;
+            put32(p, remote::kRelayValue, a.relays[relay].state);
+        }
+        return 0;
+    }
+    case 12:
+        put16(p, remote::kQuality, static_cast<WORD>(m_video != nullptr ? m_video->rParam_CQual : 0));
+        return 0;
+    case 13:
+        put32(p, remote::kRecording, m_frame->IsRecording() ? 1 : 0);
+        return 0;
+    case 15:
+    case 16:
+    case 23:
+        if (!up) return TESS_ERROR_DISCONNECTED;
+        m_frame->GetSiteInfo(site);
+        if (property == 15) putText(p, remote::kSiteName, getText(site, 256, 256), 50);
+        if (property == 16) putText(p, remote::kSitePhone, getText(site, 512, 256), 50);
+        if (property == 23) putText(p, remote::kSiteId, getText(site, 0, 256), 255);
+        return 0;
+    case 17:
+        if (!up) return TESS_ERROR_DISCONNECTED;
+        putText(p, remote::kConnection, m_frame->CurrentConnectionText(), 100);
+        return 0;
+    case 18:
+        if (m_comms == nullptr) return TESS_ERROR_SERVER_INIT;
+        put16(p, remote::kRings, static_cast<WORD>(m_comms->RingsCount));
+        return 0;
+    case 24: {
+        if (!up) return TESS_ERROR_DISCONNECTED;
+        const StationInfoBlock info = m_link->GetRemoteStationInfo();
+        putText(p, remote::kSiteVersion, getText(reinterpret_cast<const BYTE*>(&info), 258, 256), 100);
+        return 0;
+    }
+    case 8:
+    case 9:   // the picture size of the remote window
+    case 19:  // the video manager's sequence state
+    case 25:  // the video window's trigger tracking
+        // FIXME: the remote station window and the video display are not in
+        // the program yet; their properties cannot be read.
+        return TESS_ERROR_SERVER_INIT;
+    default:
+        return TESS_ERROR_READ_PROPERTY;
+    }
+}
+
+LONG CNightTessIntegration::OLSetRemoteProperty(DWORD, BYTE* p) {
+    if (m_frame == nullptr || m_comms == nullptr) return TESS_ERROR_SERVER_INIT;
+    const WORD property = get16(p, remote::kProperty);
+    const platform::HWND frame = m_frame->Hwnd();
+    switch (property) {
+    case 8:
+    case 9:
+        if (!connected()) return TESS_ERROR_DISCONNECTED;
+        platform::PostMessage(frame, WM_COMMAND, property == 8 ? 133 : 134, 0);
+        return 0;
+    case 10:
+    case 14: {
+        if (!connected()) return TESS_ERROR_DISCONNECTED;
+        tagHWProfile profile{};
+        if (!remoteProfile(profile)) return TESS_ERROR_SERVER_INIT;
+        const WORD adapter = profile.currentAdapter;
+        const tagAdapterBlock& a = profile.adapters[adapter];
+        char rpc[64];
+        if (property == 10) {
+            const auto camera = static_cast<SHORT>(get16(p, remote::kCamera));
+            if (camera < 0 || camera >= a.camerasNumber) return TESS_ERROR_INVALID_CAMERA_INDEX;
+            std::snprintf(rpc, sizeof rpc, "<1><%u><%d>", unsigned(adapter), int(camera));
+        } else {
+            // Outputs are counted by the adapter's relays.
+            const auto relay = static_cast<SHORT>(get16(p, remote::kRelay));
+            if (relay < 0 || relay >= a.relaysNumber) return TESS_ERROR_INVALID_CAMERA_INDEX;
+            const WORD value = get16(p, remote::kRelayValue);
+            if (value > 1) return TESS_ERROR_INVALID_VALUE;
+            std::snprintf(rpc, sizeof rpc, "<2><%u><%d><%u>", unsigned(adapter), int(relay), unsigned(value));
+        }
+        // FIXME: goes through the remote capture object once the program has one.
+        if (m_link->SendLumoraRPC(rpc, static_cast<WORD>(std::strlen(rpc))) <= 0) return TESS_ERROR_WRITE_PROPERTY;
+        return 0;
+    }
+    case 12: {
+        const int value = 10 * static_cast<int>(get16(p, remote::kQuality)) - 10;
+        if (!((value >= 0 && value <= 98) || value == 100)) return TESS_ERROR_INVALID_VALUE;
+        m_frame->SetQuality(static_cast<WPARAM>(value));
+        return 0;
+    }
+    case 13: {
+        const bool on = get32(p, remote::kRecording) != 0;
+        if (on != m_frame->IsRecording()) {
+            platform::PostMessage(frame, WM_COMMAND, on ? ID_RECORD_START : ID_RECORD_STOP, 0);
+        }
+        return 0;
+    }
+    case 18: {
+        const WORD rings = get16(p, remote::kRings);
+        if (rings < 1 || rings > 255) return TESS_ERROR_INVALID_VALUE;
+        m_comms->RingsCount = rings;
+        return 0;
+    }
+    case 19:
+        platform::PostMessage(frame, WM_COMMAND, 32077, 0);
+        return 0;
+    case 20:
+    case 21:
+    case 25:
+        // FIXME: the sequence delay, the quad sequence and trigger tracking
+        // belong to the video display, which the program does not have yet.
+        return TESS_ERROR_SERVER_INIT;
+    default:
+        return TESS_ERROR_METHOD_UNSUPPORTED;
+    }
+}
+
+LONG CNightTessIntegration::OLRemoteAction(DWORD, BYTE* p) {
+    if (m_frame == nullptr || m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    const platform::HWND frame = m_frame->Hwnd();
+    const WORD code = get16(p, action::kCode);
+    const bool needsConnection = code >= 2 && code <= 4;
+    if (needsConnection && !connected()) return TESS_ERROR_DISCONNECTED;
+    switch (code) {
+    case 0:
+        if (!connected()) {
+            m_frame->Dial(getText(p, action::kText, action::kTextRoom), getText(p, action::kUser, action::kNameRoom),
+                          getText(p, action::kPassword, action::kNameRoom));
+        }
+        return 0;
+    case 1:
+        platform::PostMessage(frame, kMsgTessDisconnect, 0, 0);
+        return 0;
+    case 2: {
+        const SnapshotSettings s = readSnapshotSettings();
+        m_link->SendGetSnapshot(static_cast<WORD>(s.resolution), s.compression != 0 ? 1 : 0,
+                                static_cast<WORD>(s.quality));
+        return 0;
+    }
+    case 3: {
+        const std::string path = getText(p, action::kText, action::kPathRoom);
+        if (!path.empty()) m_frame->SendFile(path, "");
+        return 0;
+    }
+    case 4: {
+        const bool hold = get16(p, action::kArgument) != 0;
+        if (((m_link->GetHoldStatus() & kHoldLocal) != 0) != hold) m_link->SetHoldCall(kHoldLocal, hold);
+        return 0;
+    }
+    case 5: {
+        const VideoWindowRecord record =
+            ParseParentWindowText(getText(p, action::kText, action::kWindowTextRoom));
+        LUMO_TRACE(5, "CNightTessIntegration::SetRemoteHWNDAndRect() hWnd=%ld left=%ld top=%ld right=%ld bottom=%ld\n",
+                   long(record.hwnd), long(record.left), long(record.top), long(record.right), long(record.bottom));
+        platform::PostMessageOwned(frame, kMsgVideoWindowRecord, 0, std::make_unique<VideoWindowRecord>(record));
+        return 0;
+    }
+    case 6:
+    case 7:
+        platform::PostMessage(frame, kMsgShowHideUi, code == 6 ? 0 : 1, 0);
+        return 0;
+    case 8:
+    case 9:
+        platform::PostMessage(frame, WM_COMMAND, code == 8 ? 133 : 134, 0);
+        return 0;
+    case 26:
+        m_frame->SetAudioOutMute(get16(p, action::kArgument) != 0 ? 1 : 0);
+        return 0;
+    default:
+        return TESS_ERROR_METHOD_UNSUPPORTED;
+    }
+}
+
+LONG CNightTessIntegration::OLIsDeviceConnected(DWORD, BYTE* p) {
+    if (m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    put32(p, remote::kConnected, connected() ? 1 : 0);
+    return 0;
+}
+
+LONG CNightTessIntegration::OLGetFileStatus(DWORD, BYTE* p) {
+    if (m_frame == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    std::string name;
+    LONG status = 0, kind = 0, rate = 0;
+    DWORD percent = 0;
+    ULONGLONG total = 0, done = 0;
+    m_frame->GetFileStatus(&name, &status, &percent, &total, &done, &kind, &rate);
+    put32(p, file::kStatus, static_cast<DWORD>(status));
+    put32(p, file::kTotal, static_cast<DWORD>(std::min<ULONGLONG>(total, 0xFFFFFFFFu)));
+    put32(p, file::kDone, static_cast<DWORD>(std::min<ULONGLONG>(done, 0xFFFFFFFFu)));
+    put32(p, file::kPercent, percent);
+    put32(p, file::kKind, static_cast<DWORD>(kind));
+    put32(p, file::kRate, static_cast<DWORD>(rate));
+    putText(p, file::kName, name, file::kNameRoom);
+    return 0;
+}
+
+LONG CNightTessIntegration::OLGetFileInformation(DWORD, BYTE* p) {
+    if (m_frame == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    const std::string path = getText(p, file::kName, file::kNameRoom);
+    WORD adapter = 0, camera = 0;
+    DWORD snapshots = 0, eventTime[2] = {}, endValues[2] = {};
+    m_frame->GetFileDetails(path.c_str(), &adapter, &camera, &snapshots, eventTime, endValues);
+    put16(p, 0, adapter);
+    put16(p, 2, camera);
+    put32(p, 4, snapshots);
+    put32(p, 8, eventTime[0]);
+    put32(p, 12, eventTime[1]);
+    put32(p, 16, endValues[0]);
+    put32(p, 20, endValues[1]);
+    return 0;
+}
+
+LONG CNightTessIntegration::OLCancelFileReceiving(DWORD) {
+    if (m_frame == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    platform::PostMessage(m_frame->Hwnd(), kMsgCancelFileReceive, 0, 0);
+    return 0;
+}
+
+LONG CNightTessIntegration::OLGetDeviceStatus(BYTE* p) {
+    if (m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    put32(p, 0, static_cast<DWORD>(m_link->GetStatusCode()));
+    return 0;
+}
+
+LONG CNightTessIntegration::OLIsSysArm(BYTE* p) {
+    if (m_frame == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    DWORD armed = 0;
+    platform::SendMessage(m_frame->Hwnd(), kMsgIsSysArm, 0, reinterpret_cast<LPARAM>(&armed));
+    put32(p, remote::kArmed, armed);
+    return 0;
+}
+
+LONG CNightTessIntegration::OLArmSys() {
+    if (m_frame == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    platform::PostMessage(m_frame->Hwnd(), kMsgTessArm, 0, 0);
+    return 0;
+}
+
+LONG CNightTessIntegration::OLDisarmSys() {
+    if (m_frame == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    platform::PostMessage(m_frame->Hwnd(), kMsgTessDisarm, 0, 0);
+    return 0;
+}
+
+LONG CNightTessIntegration::OLGetReceiverID(DWORD, char* text) {
+    LUMO_TRACE(3, "ENTER %s", "CNightTessIntegration::OLGetReceiverID");
+    char port[101] = {};
+    DWORD size = sizeof port - 1;
+    CKcReg reg = ProductKey("Video\\Network");
+    if (!reg.GetString(nullptr, "ZoNetPort", port, &size)) port[0] = '\0';
+    port[sizeof port - 1] = '\0';
+    LONG answer = 0;
+    char host[256] = {};
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (m_link == nullptr) {
+        answer = TESS_ERROR_SERVER_INIT;
+    } else if (::gethostname(host, sizeof host - 1) != 0 || ::getaddrinfo(host, nullptr, &hints, &found) != 0 ||
+               found == nullptr) {
+        answer = TESS_ERROR_GET_RECEIVERID;
+    } else {
+        char address[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, address,
+                    sizeof address);
+        std::snprintf(text, kReceiverIdRoom, "%s:%s", address, port);
+    }
+    if (found != nullptr) ::freeaddrinfo(found);
+    LUMO_TRACE(3, "LEAVE %s", "CNightTessIntegration::OLGetReceiverID");
+    return answer;
+}
+
+LONG CNightTessIntegration::OLReserved41(DWORD, BYTE* p) {
+    if (m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    p[remote::kQuery41] = 1;
+    return 0;
+}
+
+LONG CNightTessIntegration::OLSequenceMode(DWORD, BYTE*) {
+    if (m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    return TESS_ERROR_METHOD_UNSUPPORTED;
+}
+
+LONG CNightTessIntegration::OLEventExpOpen(DWORD, BYTE* p) {
+    if (m_link == nullptr || m_remoteDB == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    tagHWProfile profile{};
+    if (!remoteProfile(profile)) return TESS_ERROR_SERVER_INIT;
+    put16(p, remote::kAdapter, profile.currentAdapter);
+    return 0;
+}
+
+LONG CNightTessIntegration::OLGetEventMode(DWORD, BYTE* p) {
+    if (m_frame == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    switch (m_frame->RecordMode()) {
+    case 1:
+        put16(p, 0, 0);
+        return 0;
+    case 2:
+        put16(p, 0, 1);
+        return 0;
+    default:
+        return TESS_ERROR_INVALID_EVENT_MODE_VALUE;
+    }
+}
+
+LONG CNightTessIntegration::OLSetEventMode(DWORD, BYTE* p) {
+    if (m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    const WORD flag = get16(p, 0);
+    if (flag > 1) return TESS_ERROR_INVALID_EVENT_MODE_VALUE;
+    m_link->SendSetRecordMode(flag == 0 ? 1 : 2);
+    return 0;
+}
+
+LONG CNightTessIntegration::OLFreeEvents(DWORD) {
+    if (m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    return m_link->SendFreeEventsForRec() > 0 ? 0 : TESS_ERROR_WRITE_PROPERTY;
+}
+
+LONG CNightTessIntegration::sendSerialOut(bool built, WORD length) {
+    if (!built || length == 0) return TESS_ERROR_WRITE_PROPERTY;
+    return m_link->SendSerialOutCommand(m_serialOut->Message(), length) > 0 ? 0 : TESS_ERROR_WRITE_PROPERTY;
+}
+
+LONG CNightTessIntegration::OLSetSerialOutConfig(DWORD, BYTE* p) {
+    if (m_serialOut == nullptr || m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    WORD length = 0;
+    const BOOL built = m_serialOut->BuildSetSerialOutConfig(get16(p, port::kId), get16(p, port::kStyle),
+                                                            get32(p, port::kBaud), get16(p, port::kDataBits),
+                                                            get16(p, port::kParity), get16(p, port::kStopBits), length);
+    return sendSerialOut(built != FALSE, length);
+}
+
+LONG CNightTessIntegration::OLGetSerialOutConfig(DWORD, BYTE* p) {
+    if (m_serialOut == nullptr || m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    WORD length = 0;
+    const BOOL built = m_serialOut->BuildGetSerialOutConfig(get16(p, port::kId), length);
+    return sendSerialOut(built != FALSE, length);
+}
+
+LONG CNightTessIntegration::OLSerialOutWrite(DWORD, BYTE* p) {
+    if (m_serialOut == nullptr || m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    const std::string protocol = getText(p, port::kProtocol, port::kProtocolRoom);
+    WORD length = 0;
+    const BOOL built = m_serialOut->BuildSetSerialOutProtocol(protocol.c_str(), length);
+    return sendSerialOut(built != FALSE, length);
+}
+
+LONG CNightTessIntegration::OLSerialOutDataWrite(DWORD, BYTE* p) {
+    if (m_serialOut == nullptr || m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    const char* command = reinterpret_cast<const char*>(p + write::kData);
+    LUMO_TRACE(1, "CNightTessIntegration::OLSerialOutDataWrite Command is: %s time is %d",
+               getText(p, write::kData, write::kDataRoom).c_str(), 0);
+    const std::string data = UnescapeSerialOutData(command, write::kDataRoom);
+    put16(p, write::kLength, static_cast<WORD>(data.size()));
+    LUMO_TRACE(3, "CNightTessIntegration::OLSerialOutDataWrite Size is %d ", static_cast<int>(data.size()));
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        LUMO_TRACE(5, "CNightTessIntegration::OLSerialOutDataWrite data[%d] = %0x", static_cast<int>(i),
+                   static_cast<unsigned>(static_cast<BYTE>(data[i])));
+    }
+    WORD length = 0;
+    const BOOL built = m_serialOut->BuildSerialOutDataWrite(
+        get16(p, write::kPort), get32(p, write::kAck) != 0 ? TRUE : FALSE, get16(p, write::kType),
+        get16(p, write::kIndex), reinterpret_cast<const BYTE*>(data.data()), static_cast<WORD>(data.size()), length);
+    return sendSerialOut(built != FALSE, length);
+}
+
+LONG CNightTessIntegration::OLSerialOutDataRead(DWORD, BYTE* p) {
+    if (m_serialOut == nullptr || m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    const DWORD maximum = get32(p, read::kMax);
+    WORD length = 0;
+    const BOOL built = m_serialOut->BuildSerialOutDataRead(
+        get16(p, read::kPort), get32(p, read::kAck) != 0 ? TRUE : FALSE, 0, get32(p, read::kWait) != 0 ? TRUE : FALSE,
+        get32(p, read::kRecurrence) != 0 ? TRUE : FALSE, static_cast<WORD>(std::min<DWORD>(get32(p, read::kMin), 0xFFFF)),
+        static_cast<WORD>(std::min<DWORD>(maximum, 0xFFFF)), length);
+    return sendSerialOut(built != FALSE, length);
+}
+
+LONG CNightTessIntegration::OLTermSerialOut(DWORD, BYTE* p) {
+    if (m_serialOut == nullptr || m_link == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    WORD length = 0;
+    const BOOL built = m_serialOut->BuildTermSerialOut(get16(p, port::kId), length);
+    return sendSerialOut(built != FALSE, length);
+}
+
+LONG CNightTessIntegration::OLGetActiveProtocol(DWORD, BYTE* p) {
+    if (m_serialOut == nullptr || m_link == nullptr || m_remoteDB == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    tagHWProfile profile{};
+    if (!remoteProfile(profile)) return TESS_ERROR_SERVER_INIT;
+    const tagAdapterDeviceData data = readDeviceData(profile.adapters[profile.currentAdapter]);
+    put16(p, port::kCommandType, data.serialOut.commandType);
+    std::string name(data.serialOut.protocolName, strnlen(data.serialOut.protocolName, sizeof data.serialOut.protocolName));
+    putText(p, port::kProtocol, name.empty() ? "None" : name, port::kProtocolRoom);
+    return 0;
+}
+
+// The remote event list is not in the program yet: the event explorer's
+// requests cannot be served.
+LONG CNightTessIntegration::noEventList() const {
+    LUMO_TRACE(3, "CNightTessIntegration: the remote event list is not available");
+    return kNoEventList;
+}
+LONG CNightTessIntegration::OLEventExpOpenList(DWORD, BYTE*) { return noEventList(); }
+LONG CNightTessIntegration::OLDownloadEventList(DWORD) { return noEventList(); }
+LONG CNightTessIntegration::OLEventExpClose(DWORD clientId) {
+    for (DWORD type : {1u, 2u}) {
+        BYTE record[284] = {};
+        put32(record, 12, type);
+        OLEventExpCancel(clientId, record);
+    }
+    return noEventList();
+}
+LONG CNightTessIntegration::OLGetEvent(DWORD, BYTE*) { return noEventList(); }
+LONG CNightTessIntegration::OLFindFirstEvent(DWORD, BYTE*) { return noEventList(); }
+LONG CNightTessIntegration::OLFindNextEvent(DWORD, BYTE*) { return 1; }
+LONG CNightTessIntegration::OLFindClose(DWORD) { return noEventList(); }
+LONG CNightTessIntegration::OLGetEventInfo(DWORD, BYTE*) { return noEventList(); }
+
+LONG CNightTessIntegration::OLEventExpCancel(DWORD, BYTE* p) {
+    if (m_frame == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    LONG status = 0, kind = 0;
+    m_frame->GetFileStatus(nullptr, &status, nullptr, nullptr, nullptr, &kind, nullptr);
+    const DWORD type = get32(p, 12);
+    const bool running = status == 2;
+    if (running && ((kind == 2 && type == 1) || (kind == 1 && type == 2))) {
+        platform::PostMessage(m_frame->Hwnd(), kMsgCancelFileReceive, 0, 0);
+        return 0;
+    }
+    if (running && kind == 2) return 13;
+    return type == 1 ? 12 : 13;
+}
+
+LONG CNightTessIntegration::OLGetDownloadState(DWORD, BYTE* p) {
+    if (m_frame == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    LONG status = 0, kind = 0;
+    ULONGLONG total = 0, done = 0;
+    m_frame->GetFileStatus(nullptr, &status, nullptr, &total, &done, &kind, nullptr);
+    if (status != 2 || kind != transferKindOf(get32(p, 12))) return 10;
+    put32(p, 16, static_cast<DWORD>(std::min<ULONGLONG>(total, 0xFFFFFFFFu)));
+    put32(p, 20, static_cast<DWORD>(std::min<ULONGLONG>(done, 0xFFFFFFFFu)));
+    return 0;
+}
+
+LONG CNightTessIntegration::OLGetAudioState(DWORD, BYTE* p) {
+    if (m_frame == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    DWORD state[3] = {};
+    for (int kind = 1; kind <= 3; ++kind) {
+        if (m_frame->GetAudioState(kind, &state[kind - 1]) == 0) return TESS_ERROR_READ_PROPERTY;
+    }
+    put16(p, 0, static_cast<WORD>(state[0]));
+    put16(p, 4, static_cast<WORD>(state[1]));
+    put16(p, 2, static_cast<WORD>(state[2]));
+    put16(p, 6, 0);
+    return 0;
+}
+
+// Profiles travel through the remote settings manager, which the program does
+// not have yet: the operations fail rather than pretend.
+LONG CNightTessIntegration::OLGetProfile(DWORD, BYTE*) {
+    return connected() ? TESS_ERROR_OPERATION_FAILED : TESS_ERROR_DISCONNECTED;
+}
+LONG CNightTessIntegration::OLSetProfile(DWORD, BYTE*) {
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    if (gbIsSystemArmed != 0) return TESS_ERROR_SYS_ARMED;
+    return TESS_ERROR_OPERATION_FAILED;
+}
+LONG CNightTessIntegration::OLGetProfileState(DWORD, BYTE*) {
+    return connected() ? TESS_ERROR_OPERATION_FAILED : TESS_ERROR_DISCONNECTED;
+}
+LONG CNightTessIntegration::OLCancelProfile(DWORD, BYTE*) {
+    return connected() ? TESS_ERROR_OPERATION_FAILED : TESS_ERROR_DISCONNECTED;
+}
+
+}  // namespace trennick

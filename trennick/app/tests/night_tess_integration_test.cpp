@@ -1,0 +1,490 @@
+// The recorder's side of the kit requests: a kit client in a process of its
+// own drives every request code against the real program connected to the
+// stand-in site (another process), and the recorder's answers, the payloads it
+// fills, the site's obeyed requests and the program's own state are checked.
+
+#include "app_test_support.h"
+#include "common/kc_reg.h"
+#include "platform/local_bus.h"
+#include "platform/message_window.h"
+#include "platform/process.h"
+#include "platform/shared_memory.h"
+#include "platform/testing/child_process.h"
+#include "tavicore/db_lumo.h"
+#include "tavicore/product_key.h"
+#include "trennick/app/frame_messages.h"
+#include "trennick/app/frame_settings.h"
+#include "trennick/app/kiv_app.h"
+#include "trennick/app/main_frame.h"
+#include "trennick/app/night_tess_integration.h"
+#include "trennick/kit/tess_block.h"
+#include "trennick/link/packet_connection.h"
+#include "trennick/net/testing/net_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <QTimer>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <unistd.h>
+
+using namespace trennick;
+using namespace apptest;
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(NightTessIntegration, ParentWindowTextGivesTheFiveNumbers) {
+    struct Case {
+        const char* text;
+        VideoWindowRecord record;
+    };
+    const Case cases[] = {
+        {"10|1|2|3|4", {10, 1, 2, 3, 4}},
+        {"-5|0|640|480", {-5, 0, 640, 480, 0}},  // missing numbers are 0
+        {"", {0, 0, 0, 0, 0}},
+        {"7|8|9|10|11|12", {7, 8, 9, 10, 11}},   // a sixth number is not read
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const VideoWindowRecord r = ParseParentWindowText(c.text);
+        EXPECT_EQ(std::memcmp(&r, &c.record, sizeof r), 0)
+            << r.hwnd << " " << r.left << " " << r.top << " " << r.right << " " << r.bottom;
+    }
+    // Only the first 48 characters are read.
+    const std::string longText = std::string(47, '0') + "12|3";
+    EXPECT_EQ(ParseParentWindowText(longText).hwnd, 1);
+}
+
+TEST(NightTessIntegration, SerialOutDataEscapesAndItsRoom) {
+    struct Case {
+        std::string text;
+        std::size_t room;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"AB", 10, "AB"},
+        {"A\\\\B", 10, "A\\B"},                   // two backslashes give one
+        {"A\\xB", 10, std::string("A\0B", 3)},    // a backslash and a character give a zero byte
+        {"A\\", 10, std::string("A\0", 2)},       // a backslash at the text's end
+        {"ABCDEF", 4, "ABCD"},                    // no terminator: the room ends the text
+        {"AB\\", 3, std::string("AB\0", 3)},      // a backslash at the room's end reads nothing past it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<char> room(c.room, '\0');
+        std::memcpy(room.data(), c.text.data(), std::min(c.text.size(), c.room));
+        EXPECT_EQ(UnescapeSerialOutData(room.data(), c.room), c.bytes);
+    }
+}
+
+// The kit's proxy window: hears the recorder's notifications.
+class Proxy : public platform::MessageWindow {
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
+        if (msg == platform::RegisterWindowMessage(kTessInMessageName)) return 1;
+        return MessageWindow::WindowProc(msg, wParam, lParam);
+    }
+};
+
+// Sends one request as the kit does; the answer, and the payload as the
+// recorder left it in `payload`.
+LRESULT kitRequest(platform::HWND recorder, platform::HWND proxy, WORD code, std::vector<BYTE>& payload) {
+    platform::SharedMemory memory = platform::SharedMemory::create(kTessBlockBytes);
+    if (!memory.valid()) return -100;
+    TessBlock block{};
+    block.dwSenderId = static_cast<DWORD>(proxy);
+    block.wCode = code;
+    payload.resize(kTessPayloadBytes);
+    std::memcpy(block.payload, payload.data(), kTessPayloadBytes);
+    std::memcpy(memory.data(), &block, sizeof block);
+    const LRESULT answer = platform::SendMessageFd(
+        recorder, platform::RegisterWindowMessage(kTessOutMessageName), static_cast<WPARAM>(::getpid()), memory.fd());
+    std::memcpy(&block, memory.data(), sizeof block);
+    std::memcpy(payload.data(), block.payload, kTessPayloadBytes);
+    return answer;
+}
+
+WORD at16(const std::vector<BYTE>& p, std::size_t at) {
+    WORD v = 0;
+    std::memcpy(&v, p.data() + at, 2);
+    return v;
+}
+DWORD at32(const std::vector<BYTE>& p, std::size_t at) {
+    DWORD v = 0;
+    std::memcpy(&v, p.data() + at, 4);
+    return v;
+}
+std::string atText(const std::vector<BYTE>& p, std::size_t at) {
+    return std::string(reinterpret_cast<const char*>(p.data() + at), strnlen(reinterpret_cast<const char*>(p.data() + at), p.size() - at));
+}
+void set16(std::vector<BYTE>& p, std::size_t at, WORD v) { std::memcpy(p.data() + at, &v, 2); }
+void set32(std::vector<BYTE>& p, std::size_t at, DWORD v) { std::memcpy(p.data() + at, &v, 4); }
+void setText(std::vector<BYTE>& p, std::size_t at, const std::string& text) {
+    std::memcpy(p.data() + at, text.c_str(), text.size() + 1);
+}
+
+// The kit client: args[0] the recorder's window title, args[1] the result file.
+// Drives every request and writes "name=value" lines.
+VELMOOR_TEST_CHILD(kitClient) {
+    Proxy proxy;
+    if (!proxy.create("CorvastaProxy", "Corvasta proxy window")) return 10;
+    const platform::HWND recorder = platform::FindWindow(nullptr, args.at(0).c_str());
+    if (recorder == 0) return 11;
+    std::ofstream out(args.at(1));
+    auto fresh = [] { return std::vector<BYTE>(kTessPayloadBytes, 0); };
+    auto note = [&](const std::string& name, long long value) { out << name << "=" << value << "\n"; };
+    auto noteText = [&](const std::string& name, const std::string& value) { out << name << "=" << value << "\n"; };
+
+    std::vector<BYTE> p = fresh();
+    note("a0", kitRequest(recorder, proxy.hwnd(), 0, p));
+    noteText("a0.id", atText(p, 0));
+    note("a0.mode", at16(p, 50));
+    note("a0.version", at16(p, 52) * 10000 + at16(p, 54) * 100 + at16(p, 56));
+
+    // Every code of the table but those with an effect of their own, with an
+    // empty payload: the answer only.
+    for (WORD code = 1; code <= 70; ++code) {
+        if (code == 1 || code == 3 || code == 11 || code == 27 || code == 28 || code == 26 || code == 47 ||
+            code == 49 || code == 50 || code == 51 || code == 52 || code == 35 || code == 37 || code == 38) {
+            continue;
+        }
+        p = fresh();
+        if (code == 59 || code == 60) set32(p, 0, 0);
+        note("a" + std::to_string(code), kitRequest(recorder, proxy.hwnd(), code, p));
+        if (code == 4) {
+            note("a4.count", at16(p, 2));
+            note("a4.input", at16(p, 64));
+        }
+        if (code == 6 || code == 14) note("a" + std::to_string(code) + ".cameras", at16(p, 4));
+        if (code == 32) note("a32.connected", at32(p, 828));
+        if (code == 36) note("a36.status", at32(p, 0));
+        if (code == 39) note("a39.armed", at32(p, 856));
+        if (code == 40) noteText("a40.id", atText(p, kTessReceiverIdOffset));
+        if (code == 41) note("a41.value", p[866]);
+        if (code == 43) note("a43.adapter", at16(p, 816));
+        if (code == 53) {
+            note("a53.type", at16(p, 2));
+            noteText("a53.name", atText(p, 20));
+        }
+    }
+    // An adapter that the site does not have.
+    p = fresh();
+    set16(p, 0, 9);
+    note("a6.badAdapter", kitRequest(recorder, proxy.hwnd(), 6, p));
+
+    // Snapshot settings: set, then read back.
+    p = fresh();
+    set16(p, 0, 2);
+    set32(p, 4, 7);  // any non-zero is stored as 1
+    set16(p, 8, 75);
+    note("a3", kitRequest(recorder, proxy.hwnd(), 3, p));
+    p = fresh();
+    kitRequest(recorder, proxy.hwnd(), 2, p);
+    note("a2.resolution", at16(p, 0));
+    note("a2.compression", at32(p, 4));
+    note("a2.quality", at16(p, 8));
+
+    // Remote properties (request 26 get, 27 set).
+    auto getProperty = [&](WORD property, std::vector<BYTE>& q) {
+        set16(q, 840, property);
+        return kitRequest(recorder, proxy.hwnd(), 26, q);
+    };
+    auto setProperty = [&](WORD property, std::vector<BYTE>& q) {
+        set16(q, 840, property);
+        return kitRequest(recorder, proxy.hwnd(), 27, q);
+    };
+    for (WORD property : {8, 9, 12, 13, 18, 19, 20, 21, 25, 99}) {
+        p = fresh();
+        note("g" + std::to_string(property), getProperty(property, p));
+    }
+    p = fresh();
+    note("g10", getProperty(10, p));
+    note("g10.connected", at32(p, 828));
+    note("g10.camera", at16(p, 818));
+    p = fresh();
+    note("g15", getProperty(15, p));
+    noteText("g15.text", atText(p, 0));
+    p = fresh();
+    note("g24", getProperty(24, p));
+    noteText("g24.text", atText(p, 200));
+    p = fresh();
+    note("g17", getProperty(17, p));
+    noteText("g17.text", atText(p, 100));
+    p = fresh();
+    set16(p, 822, 1);
+    note("g14", getProperty(14, p));
+    p = fresh();
+    set16(p, 822, 40);
+    note("g14.badRelay", getProperty(14, p));
+    // Select camera 2, switch relay 1 on; a camera and a relay the site does not have.
+    p = fresh();
+    set16(p, 818, 2);
+    note("s10", setProperty(10, p));
+    p = fresh();
+    set16(p, 818, 0xFFFF);
+    note("s10.negative", setProperty(10, p));
+    p = fresh();
+    set16(p, 818, 4);
+    note("s10.beyond", setProperty(10, p));
+    p = fresh();
+    set16(p, 822, 1);
+    set16(p, 824, 1);
+    note("s14", setProperty(14, p));
+    p = fresh();
+    set16(p, 822, 4);
+    set16(p, 824, 1);
+    note("s14.beyondRelays", setProperty(14, p));
+    // Quality: 11 gives 100, 0 is refused; rings 1-255.
+    for (WORD q : {0, 1, 10, 11, 12}) {
+        p = fresh();
+        set16(p, 836, q);
+        note("s12." + std::to_string(q), setProperty(12, p));
+    }
+    for (WORD rings : {0, 7, 256}) {
+        p = fresh();
+        set16(p, 810, rings);
+        note("s18." + std::to_string(rings), setProperty(18, p));
+    }
+    p = fresh();
+    kitRequest(recorder, proxy.hwnd(), 26, (set16(p, 840, 18), p));
+    note("g18.rings", at16(p, 810));
+    for (WORD property : {11, 15, 20, 25, 99}) {
+        p = fresh();
+        note("s" + std::to_string(property), setProperty(property, p));
+    }
+
+    // Remote actions (request 28).
+    auto action = [&](WORD code, std::vector<BYTE>& q) {
+        set16(q, 0, code);
+        return kitRequest(recorder, proxy.hwnd(), 28, q);
+    };
+    p = fresh();
+    note("x0", action(0, (setText(p, 2, "127.0.0.1:1"), p)));  // dialling while connected does nothing
+    p = fresh();
+    note("x2", action(2, p));
+    p = fresh();
+    set16(p, 112, 1);
+    note("x4", action(4, p));
+    p = fresh();
+    note("x5", action(5, (setText(p, 2, "10|1|2|3|4"), p)));
+    p = fresh();
+    note("x7", action(7, p));
+    p = fresh();
+    note("x6", action(6, p));
+    p = fresh();
+    set16(p, 112, 1);
+    note("x26", action(26, p));
+    p = fresh();
+    note("x99", action(99, p));
+
+    // Serial out: configuration, protocol, a write with escapes, a read, the end.
+    p = fresh();
+    set16(p, 0, 1);
+    set32(p, 8, 9600);
+    set16(p, 14, 8);
+    note("a47", kitRequest(recorder, proxy.hwnd(), 47, p));
+    p = fresh();
+    note("a49", kitRequest(recorder, proxy.hwnd(), 49, (setText(p, 20, "Pelco-D"), p)));
+    p = fresh();
+    set16(p, 0, 1);
+    setText(p, 4, "AB\\\\C\\x");
+    note("a50", kitRequest(recorder, proxy.hwnd(), 50, p));
+    note("a50.length", at16(p, 1004));
+    p = fresh();
+    set16(p, 0, 1);
+    set32(p, 2, 16);
+    note("a51", kitRequest(recorder, proxy.hwnd(), 51, p));
+    p = fresh();
+    set16(p, 0, 1);
+    note("a52", kitRequest(recorder, proxy.hwnd(), 52, p));
+
+    // Arm, disarm, cancel a receive, and the record request.
+    p = fresh();
+    note("a37", kitRequest(recorder, proxy.hwnd(), 37, p));
+    p = fresh();
+    note("a38", kitRequest(recorder, proxy.hwnd(), 38, p));
+    p = fresh();
+    note("a35", kitRequest(recorder, proxy.hwnd(), 35, p));
+    p = fresh();
+    set32(p, 832, 1);
+    note("s13", setProperty(13, p));
+
+    // A mode other than 0 is refused; mode 0 hangs up and ends the recorder.
+    p = fresh();
+    set16(p, 0, 3);
+    set16(p, 2, 5);
+    note("a11.mode5", kitRequest(recorder, proxy.hwnd(), 11, p));
+    p = fresh();
+    set16(p, 0, 3);
+    note("a11", kitRequest(recorder, proxy.hwnd(), 11, p));
+    out << "done=1\n";
+    return 0;
+}
+
+std::map<std::string, std::string> readResults(const fs::path& path) {
+    std::map<std::string, std::string> results;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) results[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return results;
+}
+
+TEST(NightTessIntegration, KitClientDrivesEveryRequestAgainstTheProgramConnectedToTheSite) {
+    const fs::path home = std::getenv("VELMOOR_HOME");
+    const std::string sitePort = std::to_string(nettest::freePort());
+    const auto siteProgram = platform::findProgram("velmoor-site");
+    ASSERT_TRUE(siteProgram.has_value());
+    const fs::path siteLog = home / "site.log";
+    platform::Process site = platform::Process::start(
+        "sh", {"-c", "exec \"" + siteProgram->string() + "\" --port " + sitePort +
+                         " --stream block --no-video --cameras 4 --name 'Kit site' > \"" + siteLog.string() + "\" 2>&1"});
+    ASSERT_TRUE(site.valid());
+    ASSERT_TRUE(pumpUntil([&] { return readAll(siteLog).find("listening on port") != std::string::npos; },
+                          std::chrono::seconds(60)))
+        << readAll(siteLog);
+
+    AnsweringUi ui;
+    auto app = std::make_unique<CKivApp>(
+        std::vector<std::string>{"/NOSPLASH", "/I", "/U71", "/P=" + std::to_string(nettest::freePort()),
+                                 "/D=127.0.0.1:" + sitePort, "/C"},
+        "", quietServices(&ui));
+    ASSERT_TRUE(app->InitInstance());
+    CMainFrame* frame = app->MainFrame();
+    auto* kit = dynamic_cast<CNightTessIntegration*>(app->GetTessIntegration());
+    ASSERT_NE(kit, nullptr);
+    // Connected, with the site's hardware profile stored.
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            tagHWProfile profile{};
+            return frame->PostCreateDone() && frame->Connection()->IsConnected() && frame->RemoteDB() != nullptr &&
+                   frame->RemoteDB()->GetHWProfiles(&profile, 0) != 0 && profile.adapters[0].camerasNumber == 4;
+        },
+        std::chrono::seconds(60)))
+        << readAll(siteLog);
+    EXPECT_EQ(kit->Frame(), frame);
+
+    int videoWindowRecords = 0;
+    platform::PostedMessageWatch watch([&](platform::HWND hwnd, UINT msg, WPARAM, LPARAM) {
+        if (hwnd == frame->Hwnd() && msg == kMsgVideoWindowRecord) ++videoWindowRecords;
+    });
+    const fs::path resultFile = home / "kit.txt";
+    auto client = velmoor::testing::ChildProcess::start("kitClient", {kit->WindowTitle(), resultFile.string()});
+    int clientExit = -2;
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            if (readAll(resultFile).find("done=1") == std::string::npos) return false;
+            return true;
+        },
+        std::chrono::seconds(120)));
+    clientExit = client.wait(std::chrono::seconds(30));
+    EXPECT_EQ(clientExit, 0);
+    auto r = readResults(resultFile);
+    SCOPED_TRACE(readAll(resultFile));
+
+    // Registration: the instance id, remote mode, the program's version.
+    EXPECT_EQ(r["a0"], "0");
+    EXPECT_EQ(r["a0.id"], "71");
+    EXPECT_EQ(r["a0.mode"], "3");
+    EXPECT_EQ(r["a0.version"], "10000");  // "Version 1.0"
+    // Not served by the recorder: 3; answered and nothing done: 0.
+    for (int code : {5, 7, 8, 9, 10, 12, 15, 16, 21, 22, 23, 24, 25}) EXPECT_EQ(r["a" + std::to_string(code)], "3") << code;
+    for (int code : {13, 17, 18, 19, 20, 29, 30, 31, 54}) EXPECT_EQ(r["a" + std::to_string(code)], "0") << code;
+    // The site's profile: one adapter with four cameras.
+    EXPECT_EQ(r["a4"], "0");
+    EXPECT_EQ(r["a4.count"], "1");
+    EXPECT_EQ(r["a4.input"], "1");
+    EXPECT_EQ(r["a6"], "0");
+    EXPECT_EQ(r["a6.cameras"], "4");
+    EXPECT_EQ(r["a14.cameras"], "4");
+    EXPECT_EQ(r["a6.badAdapter"], "48");
+    EXPECT_EQ(r["a32.connected"], "1");
+    EXPECT_EQ(r["a36"], "0");
+    EXPECT_EQ(r["a36.status"], "3");  // online
+    EXPECT_EQ(r["a39"], "0");
+    EXPECT_EQ(r["a40"], "0");
+    EXPECT_NE(r["a40.id"].find(':'), std::string::npos);
+    EXPECT_EQ(r["a41.value"], "1");
+    EXPECT_EQ(r["a42"], "3");
+    EXPECT_EQ(r["a43"], "0");
+    EXPECT_EQ(r["a43.adapter"], "0");
+    EXPECT_EQ(r["a46"], "0");
+    EXPECT_EQ(r["a48"], "0");
+    EXPECT_EQ(r["a53"], "0");
+    EXPECT_EQ(r["a53.name"], "None");
+    // The event explorer has no event list in the program yet; FindNext says "none".
+    for (int code : {55, 56, 57, 58, 59, 61, 63}) EXPECT_EQ(r["a" + std::to_string(code)], "49") << code;
+    EXPECT_EQ(r["a60"], "1");
+    EXPECT_EQ(r["a64"], "13");  // nothing arriving, type 0
+    EXPECT_EQ(r["a65"], "10");
+    EXPECT_EQ(r["a66"], "5");  // no audio client: its states are missing
+    EXPECT_EQ(r["a33"], "0");
+    for (int code : {67, 69, 70}) EXPECT_EQ(r["a" + std::to_string(code)], "44") << code;
+    // Snapshot settings round trip through the registry.
+    EXPECT_EQ(r["a3"], "0");
+    EXPECT_EQ(r["a2.resolution"], "2");
+    EXPECT_EQ(r["a2.compression"], "1");
+    EXPECT_EQ(r["a2.quality"], "75");
+    // Remote properties.
+    EXPECT_EQ(r["g10"], "0");
+    EXPECT_EQ(r["g10.connected"], "1");
+    EXPECT_EQ(r["g15"], "0");
+    EXPECT_EQ(r["g15.text"], "Kit site");
+    EXPECT_EQ(r["g24"], "0");
+    EXPECT_FALSE(r["g24.text"].empty());
+    EXPECT_EQ(r["g17"], "0");
+    EXPECT_FALSE(r["g17.text"].empty());
+    EXPECT_EQ(r["g14"], "0");
+    EXPECT_EQ(r["g14.badRelay"], "34");
+    EXPECT_EQ(r["g20"], "5");
+    EXPECT_EQ(r["g99"], "5");
+    EXPECT_EQ(r["s10"], "0");
+    EXPECT_EQ(r["s10.negative"], "34");
+    EXPECT_EQ(r["s10.beyond"], "34");
+    EXPECT_EQ(r["s14"], "0");
+    EXPECT_EQ(r["s14.beyondRelays"], "34");  // the site has four relays
+    EXPECT_EQ(r["s12.0"], "48");
+    EXPECT_EQ(r["s12.1"], "0");
+    EXPECT_EQ(r["s12.10"], "0");
+    EXPECT_EQ(r["s12.11"], "0");
+    EXPECT_EQ(r["s12.12"], "48");
+    EXPECT_EQ(r["s18.0"], "48");
+    EXPECT_EQ(r["s18.7"], "0");
+    EXPECT_EQ(r["s18.256"], "48");
+    EXPECT_EQ(r["g18.rings"], "7");
+    EXPECT_EQ(r["s11"], "3");
+    EXPECT_EQ(r["s15"], "3");
+    EXPECT_EQ(r["s99"], "3");
+    // Actions.
+    for (const char* a : {"x0", "x2", "x4", "x5", "x6", "x7", "x26"}) EXPECT_EQ(r[a], "0") << a;
+    EXPECT_EQ(r["x99"], "3");
+    EXPECT_EQ(videoWindowRecords, 1);
+    // Serial out: built and sent; the write's escapes make five bytes.
+    for (const char* a : {"a47", "a49", "a50", "a51", "a52"}) EXPECT_EQ(r[a], "0") << a;
+    EXPECT_EQ(r["a50.length"], "5");
+    for (const char* a : {"a35", "a37", "a38", "s13"}) EXPECT_EQ(r[a], "0") << a;
+    // The mode change: 5 is refused, 0 ends the program.
+    EXPECT_EQ(r["a11.mode5"], "50");
+    EXPECT_EQ(r["a11"], "0");
+    EXPECT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }, std::chrono::seconds(60)));
+
+    // What the site obeyed: camera 2 selected, relay 1 switched on.
+    EXPECT_TRUE(pumpUntil([&] {
+        const std::string log = readAll(siteLog);
+        return log.find("camera 2 selected") != std::string::npos && log.find("relay 1 set to 1") != std::string::npos;
+    }, std::chrono::seconds(30)))
+        << readAll(siteLog);
+    EXPECT_EQ(frame->Settings().comms.RingsCount, 7u);
+    app->ExitInstance();
+    app.reset();
+    site.kill(SIGTERM);
+    site.wait(30000);
+}
+
+}  // namespace
