@@ -174,6 +174,7 @@ constexpr StringEntry kStrings[] = {
     {65120, "This is not allowed for your user."},
     {65259, "The site asks you to call back."},
     {65260, "The site is recording an alarm."},
+    {65261, "Audio out is on"},
     {65262, "Audio out is muted"},
     {65263, "The site's operator wants to talk to you."},
     {65264, "Second quad view"},
