@@ -6,6 +6,7 @@
 
 #include "app_test_support.h"
 #include "platform/local_bus.h"
+#include "platform/process.h"
 #include "platform/testing/child_process.h"
 #include "tools/dde/dde_client.h"
 #include "trennick/app/dde_server.h"
@@ -235,6 +236,50 @@ TEST(Heartbeat, HungWatchdogDoesNotHoldTheLoop) {
     watchdog.wait(std::chrono::seconds(10));
     EXPECT_FALSE(NotifyShell(kHeartbeatAlive, program.frame->Hwnd()));
     program.close();
+}
+
+}  // namespace
+
+namespace {
+
+// Runs velmoor-dde with the arguments, its output into `out`.
+platform::Process runDde(const std::vector<std::string>& args, const fs::path& out) {
+    const auto program = platform::findProgram("velmoor-dde");
+    if (!program) return {};
+    std::string command = "exec \"" + program->string() + "\"";
+    for (const std::string& a : args) command += " '" + a + "'";
+    command += " > \"" + out.string() + "\" 2>&1";
+    return platform::Process::start("sh", {"-c", command});
+}
+
+// Runs the loop until the process ends; its exit code, -1 when it did not end.
+int finish(platform::Process& process) {
+    platform::ProcessExit end;
+    const bool ended = pumpUntil(
+        [&] {
+            end = process.wait(0);
+            return end.kind != platform::ProcessExit::Kind::Running;
+        },
+        std::chrono::seconds(60));
+    return ended && end.kind == platform::ProcessExit::Kind::Exited ? end.code : -1;
+}
+
+// velmoor-dde in a process of its own: no recorder is told; a request prints
+// the echoed item; "[Close]" ends the program.
+TEST(DdeServer, VelmoorDdeProcessDrivesTheProgram) {
+    const fs::path home = std::getenv("VELMOOR_HOME");
+    platform::Process none = runDde({"--timeout", "2000", "execute", "[Listen]"}, home / "none.txt");
+    ASSERT_TRUE(none.valid());
+    EXPECT_EQ(finish(none), 2) << readAll(home / "none.txt");
+
+    Program program("/U64");
+    platform::Process request = runDde({"request", "Status"}, home / "request.txt");
+    EXPECT_EQ(finish(request), 0) << readAll(home / "request.txt");
+    EXPECT_EQ(readAll(home / "request.txt"), "Status\r\n");
+    platform::Process close = runDde({"execute", "[Close]"}, home / "close.txt");
+    EXPECT_EQ(finish(close), 0) << readAll(home / "close.txt");
+    EXPECT_EQ(readAll(home / "close.txt"), "ack 0x8000\n");
+    EXPECT_TRUE(pumpUntil([&] { return program.frame->IsDestroyed(); }));
 }
 
 }  // namespace
