@@ -4,6 +4,7 @@
 #include "common/lumo_deb.h"
 #include "tavicore/product_key.h"
 #include "tavicore/ui/ui_resources.h"
+#include "trennick/ui/didov_controls.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -83,10 +84,12 @@ CMessage::CMessage(QWidget* parent) : QDialog(parent) {
     setObjectName("CMessage");
     setFont(languageFont());
     m_iconLabel = UiSetControlId(new QLabel(this), 1038);
-    m_textLabel = UiSetControlId(new QLabel(this), 1039);
-    m_textLabel->setWordWrap(true);
+    m_textLabel = UiSetControlId(new CDidovMessageControl(this), 1039);
+    m_textLabel->SetMultiLine(true);
     for (int rowId : {1041, 1043, 1047}) {
-        UiSetControlId(new QLabel(this), rowId)->hide();  // extra rows: none are filled
+        auto* row = UiSetControlId(new CDidovMessageControl(this), rowId);
+        row->SetMultiLine(true);
+        row->hide();  // extra rows: none are filled
     }
     auto* line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
@@ -145,10 +148,10 @@ void CMessage::layOut() {
     // The text sits 5 right of the icon and 5 down, sized to itself.
     const int textLeft = 15 + iconSize + 5;
     const int textWidth = 340;
-    m_textLabel->setText(m_text);
-    const QRect textRect = m_textLabel->fontMetrics().boundingRect(QRect(0, 0, textWidth, 2000),
-                                                                   Qt::TextWordWrap, m_text);
-    m_textLabel->setGeometry(textLeft, 20, textWidth, std::max(textRect.height(), iconSize));
+    m_textLabel->SetText(m_text);
+    m_textLabel->setGeometry(textLeft, 20, textWidth, iconSize);
+    m_textLabel->FitToContent(textWidth);
+    if (m_textLabel->height() < iconSize) m_textLabel->resize(m_textLabel->width(), iconSize);
     int next = std::max(m_textLabel->geometry().bottom(), 15 + iconSize) + 10;
 
     const int right = textLeft + textWidth;

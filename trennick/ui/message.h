@@ -17,6 +17,7 @@
 #include <string>
 
 class QLabel;
+class CDidovMessageControl;
 class QPushButton;
 
 // Flags of the type word: the buttons, and the icon in the low four bits.
@@ -84,7 +85,7 @@ private:
     QPixmap m_icon;
     int m_result = kMsgResultNegative;
     QLabel* m_iconLabel = nullptr;
-    QLabel* m_textLabel = nullptr;
+    CDidovMessageControl* m_textLabel = nullptr;
     QWidget* m_separator = nullptr;
     std::unique_ptr<UiMessageTarget> m_target;
 };

@@ -4,6 +4,8 @@
 #include "tavicore/ui/testing/ui_test_support.h"
 
 #include <QLabel>
+
+#include "trennick/ui/didov_controls.h"
 #include <QPushButton>
 #include <QTest>
 #include <vector>
@@ -95,7 +97,8 @@ TEST_F(Message, YesStandsLeftOfNoAndTheButtonsFollowTheText) {
         EXPECT_EQ(shownButtons(&box), (std::vector<int>{IDYES, IDNO, 57670}));
         QTest::mouseClick(help, Qt::LeftButton);  // help does not end the box
         EXPECT_TRUE(box.isVisible());
-        auto* text = UiControl<QLabel>(&box, 1039);
+        auto* text = UiControl<CDidovMessageControl>(&box, 1039);
+        EXPECT_FALSE(text->Text().isEmpty());
         auto* line = UiControl<QWidget>(&box, 230);
         EXPECT_TRUE(line->isVisible());
         EXPECT_GT(line->y(), text->geometry().bottom());  // no extra rows between them
