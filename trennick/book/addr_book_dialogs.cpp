@@ -5,6 +5,7 @@
 #include "tavicore/ui/ui_resources.h"
 #include "tavicore/ui/ui_window.h"
 #include "trennick/book/bc_wnd.h"
+#include "trennick/image/my_controls.h"
 #include "trennick/link/common_base.h"
 
 #include <QApplication>
@@ -87,8 +88,11 @@ CEditAddrBook::CEditAddrBook(const QString& title, AddrBookEntry& entry, bool* f
     m_name = lineEdit(kNameId, kNameChars, entry.Name(), this);
     m_phone = lineEdit(kPhoneId, kPhoneChars, entry.Phone(), this);
     m_info = UiSetControlId(new QPlainTextEdit(QString::fromLatin1(entry.Info().c_str()), this), kInfoId);
-    m_picture = UiSetControlId(new QLabel(this), kPictureId);
-    m_picture->setMinimumSize(96, 72);
+    // The picture sizes itself inside its frame, which the layout places.
+    auto* pictureFrame = new QWidget(this);
+    pictureFrame->setFixedSize(96, 72);
+    m_picture = UiSetControlId(new CMyImageCtrl(pictureFrame), kPictureId);
+    m_picture->setGeometry(pictureFrame->rect());
     QPushButton* browse = button(kEditEntryDialog, kBrowseId, "Browse...", this);
     // Pictures are taken by the video display's snapshot; this station shows
     // no video of its own, so there is nothing to capture here.
@@ -100,7 +104,7 @@ CEditAddrBook::CEditAddrBook(const QString& title, AddrBookEntry& entry, bool* f
     form->addRow(QStringLiteral("Phone:"), m_phone);
     form->addRow(QStringLiteral("Information:"), m_info);
     auto* pictureRow = new QHBoxLayout;
-    pictureRow->addWidget(m_picture);
+    pictureRow->addWidget(pictureFrame);
     pictureRow->addWidget(browse);
     pictureRow->addWidget(capture);
     form->addRow(QStringLiteral("Picture:"), pictureRow);
@@ -148,10 +152,11 @@ int CEditAddrBook::DoModal() { return AddrBookCanAsk() ? exec() : IDCANCEL; }
 
 void CEditAddrBook::showPicture(const QString& path) {
     m_picturePath = path;
-    const QPixmap picture(path);
-    m_picture->setPixmap(picture.isNull() ? QPixmap()
-                                          : picture.scaled(m_picture->minimumSize(), Qt::KeepAspectRatio,
-                                                           Qt::SmoothTransformation));
+    if (path.isEmpty()) {
+        m_picture->FreeImage(true);
+    } else {
+        m_picture->LoadImageFile(latin1(path));
+    }
 }
 
 void CEditAddrBook::copyBack() {

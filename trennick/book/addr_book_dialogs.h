@@ -14,6 +14,7 @@
 #include <string>
 
 class CBCWnd;
+class CMyImageCtrl;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -51,7 +52,7 @@ private:
     QLineEdit* m_name = nullptr;
     QLineEdit* m_phone = nullptr;
     QPlainTextEdit* m_info = nullptr;
-    QLabel* m_picture = nullptr;
+    CMyImageCtrl* m_picture = nullptr;
     QString m_picturePath;
     QCheckBox* m_flagBox = nullptr;
     QPushButton* m_ok = nullptr;

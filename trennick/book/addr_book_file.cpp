@@ -114,8 +114,11 @@ AddrBookLoad CAddrBookFile::Load() {
         setDefaultBook();
         return AddrBookLoad::NoFile;
     }
-    std::string bytes;
-    bytes.resize(kMaxBookBytes + 1);
+    // Read whole, but never more than a book can hold.
+    in.seekg(0, std::ios::end);
+    const auto fileBytes = static_cast<std::size_t>(std::max<std::streamoff>(0, in.tellg()));
+    in.seekg(0, std::ios::beg);
+    std::string bytes(std::min(fileBytes, kMaxBookBytes + 1), '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<std::size_t>(in.gcount()));
     if (bytes.size() < 4 || ::strncasecmp(bytes.data(), kMagic, 4) != 0) {

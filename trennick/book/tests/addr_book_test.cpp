@@ -6,11 +6,13 @@
 #include "trennick/book/addr_book_dialogs.h"
 #include "trennick/book/addr_book_file.h"
 #include "trennick/book/bc_wnd.h"
+#include "trennick/image/my_controls.h"
 #include "trennick/link/common_base.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QImage>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -346,4 +348,18 @@ TEST(BCWnd, CaptionLinesAndScrollRange) {
     card.SetField1Text("Main entrance, two cameras");
     card.Layout();
     card.grab().save(QString(VELMOOR_SCREENSHOT_DIR) + "/business_card.png");
+}
+
+TEST(EditAddrBook, ShowsTheEntrysPictureSizedToItsFrame) {
+    QImage bitmap(40, 20, QImage::Format_RGB888);
+    bitmap.fill(Qt::darkGreen);
+    const std::string path = bookPath("gate.bmp");
+    ASSERT_TRUE(bitmap.save(QString::fromStdString(path), "BMP"));
+    AddrBookEntry entry;
+    entry.SetTexts("Gate", "", "", path);
+    CEditAddrBook dialog("Edit", entry, nullptr, nullptr);
+    auto* picture = dialog.findChild<CMyImageCtrl*>(UiControlName(CEditAddrBook::kPictureId));
+    ASSERT_NE(picture, nullptr);
+    EXPECT_TRUE(picture->HasPicture());
+    EXPECT_EQ(picture->size(), QSize(40, 20));
 }
