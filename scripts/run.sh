@@ -2,7 +2,8 @@
 # Installs the dependencies, builds the system and starts it on its built-in
 # defaults: the stand-in site (velmoor-site, a synthetic camera) listening on
 # the default port and the operator's program (instance 2) calling it over
-# loopback. With arguments, starts one recorder program with them instead.
+# loopback, which shows the site's live video. With arguments, starts one
+# recorder program with them instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -56,8 +57,16 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 
-# The operator's program (instance 2) calls the site over loopback.
-"$bin/trennick" /U2 /I /P=4600 /D=127.0.0.1:4599 /C &
+# The operator's program (instance 2) calls the site over loopback and shows
+# its live video. Without a display it saves a picture of the video window
+# once the video has run for a while, says what it saw, and closes.
+shot=
+if [ "$headless" = 1 ]; then
+  mkdir -p build/screenshots
+  shot=$PWD/build/screenshots/video_window.png
+  rm -f "$shot"
+fi
+VELMOOR_VIDEO_SHOT=$shot "$bin/trennick" /U2 /I /P=4600 /D=127.0.0.1:4599 /C &
 operator=$!
 
 for _ in $(seq 1 60); do
@@ -67,7 +76,13 @@ for _ in $(seq 1 60); do
     connected "$f"
     sed 's/^/  /' "$site_out"
     if [ "$headless" = 1 ]; then
-      exit 0
+      # The program closes itself once it has the picture (or gave up).
+      wait "$operator" || true
+      operator=
+      sed -n 's/^/  /;/video/p' "$site_out"
+      [ -s "$shot" ] && exit 0
+      echo "Velmoor: no picture of the video window was saved" >&2
+      exit 1
     fi
     echo "Close the operator's window to end."
     wait "$operator" || true

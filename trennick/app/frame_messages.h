@@ -154,6 +154,7 @@ inline constexpr UINT kStrDdeService = 10000;
 inline constexpr UINT kStrAudioOutOn = 65261;
 inline constexpr UINT kStrAudioOutOff = 65262;
 inline constexpr UINT kStrSerialPortFailed = 5450;
+inline constexpr UINT kStrAcceptVideo = 5120;
 inline constexpr UINT kStrRequestPending = 5280;
 inline constexpr UINT kStrDisconnectedCalled = 5300;
 inline constexpr UINT kStrDisconnected = 5230;

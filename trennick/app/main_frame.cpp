@@ -28,6 +28,8 @@
 #include "trennick/clients/zo_serial_client.h"
 #include "trennick/image/image_wnd.h"
 #include "trennick/kit/tess_integration.h"
+#include "trennick/video/lumora_remote.h"
+#include "trennick/video/video_main.h"
 #include "trennick/link/serial_out_command.h"
 #include "resources/glossel_ids.h"
 #include "trennick/link/common_base.h"
@@ -311,6 +313,7 @@ CMainFrame::CMainFrame(CKivApp& app, const LinkChoice& choice) : m_app(app), m_n
     m_requests = std::make_unique<CRemoteRequests>(*m_requestsHost);
     m_serialOutSink = std::make_unique<FrameSerialOutSink>(*this);
     m_chatCapture = std::make_unique<ChatCapture>(*this);
+    m_videoMain = std::make_unique<CVideoMain>();
 
     LinkServices services;
     services.window = m_linkWindow.get();
@@ -509,6 +512,9 @@ void CMainFrame::PostCreate() {
         kit->AttachMainFrame(this, m_pConnection.get(), true);
     }
     m_pConnection->SetSerialOutSink(m_serialOutSink.get());
+    m_pLumora = std::make_unique<CLumoraRemote>();
+    m_pLumora->SetCommunicationObject(m_pConnection.get());
+    attachVideo();
 
     DoActivate(TRUE);
     if (m_netInUse != 0) {
@@ -605,6 +611,7 @@ void CMainFrame::DoLoopProcess() {
             logEntry(kLogConnect, "Connected to " + peerText());
         } else {
             FileTransferStep();
+            m_videoMain->ProcessRemoteVideo();
             m_app.Windows().RemoteWindowStep(*this);
             if (!link.IsLinkUp() && m_autoConnect) {
                 m_autoConnect = false;
@@ -814,6 +821,28 @@ int CMainFrame::message(UINT stringId, int kind, const std::string& fallback) {
     std::string text = UiString(stringId);
     if (text.empty()) text = fallback;
     return m_app.Ui().ShowMessage(text, m_app.Title(), kind);
+}
+
+void CMainFrame::attachVideo() {
+    const VideoRecord& video = m_settings.video;
+    m_videoView = std::make_unique<RemoteVideoSettings>();
+    m_videoView->params.imagewidth = video.rParam_imagewidth;
+    m_videoView->params.imageheight = video.rParam_imageheight;
+    m_videoView->askBeforeVideo = video.PromptWhenReceive;
+    m_videoView->doubleSize = video.RemoteDoubleSize;
+    m_videoView->frameRate = std::min<DWORD>(video.RemotePreferRate, 100);
+    m_videoMain->Attach(this, m_pConnection.get(), m_videoView.get(), m_pLumora.get(), m_pRemoteDB.get(), 0);
+    const std::string snapshots = std::string(m_settings.general.HomeDir) + "/Snapshots";
+    m_videoMain->SetSnapshotFolders(snapshots, snapshots);
+    m_videoMain->CreateRemoteWindow();
+    m_videoMain->RemoteWnd()->SetAskVideo(
+        [this] { return message(kStrAcceptVideo, kMsgKindQuestion, "The remote station wants to open video. Accept it?"); });
+}
+
+void CMainFrame::OpenVideoDisplay() {
+    m_videoMain->CreateRemoteWindow();
+    m_videoMain->ShowRemoteWindow(TRUE);
+    if (CRemoteWnd* remote = m_videoMain->RemoteWnd()) remote->raise();
 }
 
 void CMainFrame::notAvailable(const char* what) {
@@ -1296,9 +1325,9 @@ std::string CMainFrame::ChatCapturePath() const {
 void CMainFrame::OnCommand(WPARAM id) {
     CPacketConnection& link = *m_pConnection;
     if (id >= ID_TOOLBAR_FIRST && id < ID_TOOLBAR_FIRST + kToolbarButtons) {
-        // The video display's choice of view; the video display is not here yet.
+        // The video display's choice of view: the single view is the one there is.
         LUMO_TRACE(5, "CMainFrame: toolbar entry %u", static_cast<unsigned>(id - ID_TOOLBAR_FIRST));
-        notAvailable("The video display");
+        OpenVideoDisplay();
         return;
     }
     switch (id) {
@@ -1357,9 +1386,11 @@ void CMainFrame::OnCommand(WPARAM id) {
     }
     case ID_RESTART_VIDEO:
     case ID_DISPLAY_ON:
-    case ID_DISPLAY_OFF:
     case ID_FULL_SCREEN:
-        notAvailable("The video display");
+        OpenVideoDisplay();
+        break;
+    case ID_DISPLAY_OFF:
+        m_videoMain->ShowRemoteWindow(FALSE);
         break;
     case ID_SITE_BOOK:
         if (!m_app.Windows().OpenSiteBook(*this)) notAvailable("The site book");
@@ -1386,9 +1417,9 @@ void CMainFrame::OnCommand(WPARAM id) {
         OnSendSiteInfo();
         break;
     case ID_SEND_MY_VIDEO:
-        // The own video goes to the peer through the video display.
+        // This station has no camera of its own to send from.
         m_sendMyVideo = !m_sendMyVideo;
-        notAvailable("The video display");
+        notAvailable("Sending this station's video");
         break;
     case ID_CALL_STORED:
         if (m_inet != nullptr) {
@@ -2143,6 +2174,7 @@ void CMainFrame::OnDestroy() {
     m_settings.WriteCaldrinSettings();
     m_settings.WriteVideoSettings();
     m_pConnection->SetSerialVideoPort(nullptr);
+    m_videoMain->CloseRemoteWindow();
     if (gZoSerial != nullptr) {
         gZoSerial->Finish();
         delete gZoSerial;

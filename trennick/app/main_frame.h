@@ -48,6 +48,9 @@ namespace trennick {
 
 class CKivApp;
 class CAddrBookFile;
+class CLumoraRemote;
+class CVideoMain;
+struct RemoteVideoSettings;
 class CTessIntegration;
 class CKeepAliveThread;
 class CDdeServer;
@@ -196,6 +199,9 @@ public:
     // The peer card's picture shown in the local picture window; empty while none.
     const std::string& CardPicture() const { return m_cardPicture; }
     CRemoteRequests* Requests() const { return m_requests.get(); }
+    // The video coordinator and the capture object that stands for the site's card.
+    CVideoMain* VideoMain() const { return m_videoMain.get(); }
+    CLumoraRemote* RemoteCapture() const { return m_pLumora.get(); }
     CKivApp& App() { return m_app; }
     _tag_user& LoginRecord() { return m_loginRecord; }
     CKeepAliveThread* KeepAlive() const { return m_keepAlive.get(); }
@@ -276,6 +282,9 @@ private:
     void ReactToRead(LONG read);
     std::string peerText() const;
     void notAvailable(const char* what);
+    // Shows the remote station window with the site's live video.
+    void OpenVideoDisplay();
+    void attachVideo();
     int message(UINT stringId, int kind, const std::string& fallback);
     void logEntry(short eventId, const std::string& info);
     DWORD now() const;
@@ -310,6 +319,10 @@ private:
     std::unique_ptr<FrameSerialOutSink> m_serialOutSink;
     std::unique_ptr<ChatCapture> m_chatCapture;
     std::unique_ptr<CDBLumoLocal> m_pLocalDB;
+    // The video view goes before the link it is bound to.
+    std::unique_ptr<CLumoraRemote> m_pLumora;
+    std::unique_ptr<RemoteVideoSettings> m_videoView;
+    std::unique_ptr<CVideoMain> m_videoMain;
     // The link reads the site information and edits the local profile from
     // whatever thread runs it.
     mutable std::mutex m_siteInfoLock;

@@ -317,7 +317,7 @@ TEST(MainFrame, MenuToolbarButtonsAndEveryCommand) {
         }
         return false;
     };
-    for (const char* later : {"The statistics window", "The video display", "The settings editor",
+    for (const char* later : {"The statistics window", "Sending this station's video", "The settings editor",
                               "The setup wizard", "The site book", "The event explorer",
                               "The file transfer window", "The chat window"}) {
         EXPECT_TRUE(said(later)) << later;

@@ -1,0 +1,58 @@
+// The H.263 frame builder joins the pieces of each picture and hands a
+// picture on when the next one begins.
+
+#include "trennick/video/tmn_expand.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+// A piece of `length` bytes; one that opens a picture starts with 00 00 80.
+Bytes piece(DWORD length, bool opens, BYTE fill) {
+    Bytes b(length, fill);
+    if (opens && length >= 3) {
+        b[0] = 0;
+        b[1] = 0;
+        b[2] = 0x80;
+    }
+    return b;
+}
+
+TEST(TmnFrame, APictureIsHandedOnWhenTheNextBegins) {
+    CTMNFrame frame;
+    const Bytes first = piece(300, true, 1), rest = piece(200, false, 2), second = piece(100, true, 3);
+    EXPECT_FALSE(frame.BuildFrame(first.data(), DWORD(first.size())));
+    EXPECT_FALSE(frame.BuildFrame(rest.data(), DWORD(rest.size())));
+    ASSERT_TRUE(frame.BuildFrame(second.data(), DWORD(second.size())));
+    ASSERT_EQ(frame.FrameSize(), 500u);
+    EXPECT_EQ(Bytes(frame.Frame(), frame.Frame() + 300), first);
+    EXPECT_EQ(Bytes(frame.Frame() + 300, frame.Frame() + 500), rest);
+    EXPECT_EQ(frame.Collected(), 100u) << "the second picture stays in the collection";
+}
+
+TEST(TmnFrame, APictureOfAtMostTheBufferStaysWholeOneByteMoreIsLost) {
+    struct Case {
+        DWORD tail;
+        bool kept;
+    };
+    for (const Case c : {Case{CTMNFrame::MAX_TMN_FRAME_SIZE - 40000, true},
+                         Case{CTMNFrame::MAX_TMN_FRAME_SIZE - 40000 + 1, false}}) {
+        SCOPED_TRACE(c.tail);
+        CTMNFrame frame;
+        const Bytes head = piece(40000, true, 1), tail = piece(c.tail, false, 2), next = piece(10, true, 3);
+        frame.BuildFrame(head.data(), DWORD(head.size()));
+        frame.BuildFrame(tail.data(), DWORD(tail.size()));
+        EXPECT_EQ(frame.BuildFrame(next.data(), DWORD(next.size())) != FALSE, c.kept);
+        EXPECT_EQ(frame.FrameSize(), c.kept ? CTMNFrame::MAX_TMN_FRAME_SIZE : 0u);
+    }
+    CTMNFrame frame;
+    const Bytes huge = piece(CTMNFrame::MAX_TMN_FRAME_SIZE + 1, true, 4);
+    EXPECT_FALSE(frame.BuildFrame(huge.data(), DWORD(huge.size())));
+    EXPECT_EQ(frame.Collected(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+#pragma once
+// The video window's H.263 side: CTMNExpand, the client of the H.263 decoder
+// component (H263Tmn) that turns the received pieces of a standard H.263
+// stream into pictures, and CTMNFrame, which joins the pieces of one picture
+// again so that a whole picture can be stored.
+//
+// Threads: the user-interface thread only. Failures: a missing component
+// leaves the client without a decoder, and every operation then fails quietly
+// (FALSE or 0); a decoder that does not open is reported once until the next
+// open or close. Nothing throws.
+
+#include "h263tmn/h263tmn_lib.h"
+#include "platform/com/com_ptr.h"
+#include "platform/types.h"
+
+#include <vector>
+
+class CTMNExpand {
+public:
+    CTMNExpand();
+    ~CTMNExpand();
+    CTMNExpand(const CTMNExpand&) = delete;
+    CTMNExpand& operator=(const CTMNExpand&) = delete;
+
+    BOOL Open();
+    BOOL Close();
+    // Starts a new stream in the decoder (the size is the decoder's own business).
+    BOOL SetAttribute(int width = 0, int height = 0);
+    // Hands the decoder one received piece, then asks for a picture: 1 when
+    // one was written into `picture` (a packed 24-bit bitmap of at most
+    // `pictureBytes`), 0 otherwise.
+    SHORT ExpandBuffer(const BYTE* data, DWORD length, BYTE* picture, DWORD pictureBytes);
+
+    bool HasDecoder() const { return static_cast<bool>(m_pIDecoder); }
+    bool IsOpen() const { return m_open; }
+
+private:
+    platform::com::ComPtr<IH263Tmn> m_pIDecoder;
+    bool m_open = false;
+    bool m_openFailureReported = false;
+};
+
+// Joins the pieces of standard H.263 pictures: a piece that begins with a
+// picture start code ends the picture collected so far, which then becomes
+// the complete frame. One picture is at most MAX_TMN_FRAME_SIZE bytes; a
+// longer one is dropped.
+class CTMNFrame {
+public:
+    static constexpr DWORD MAX_TMN_FRAME_SIZE = 65536;
+
+    CTMNFrame();
+    BOOL Reset();
+    // TRUE when the piece completed a frame (then Frame and FrameSize give it).
+    BOOL BuildFrame(const BYTE* chunk, DWORD length);
+
+    const BYTE* Frame() const { return m_frame.data(); }
+    DWORD FrameSize() const { return m_nFramesize; }
+    DWORD Collected() const { return m_collected; }
+
+private:
+    DWORD m_nFramesize = 0;
+    DWORD m_collected = 0;
+    std::vector<BYTE> m_collecting;
+    std::vector<BYTE> m_frame;
+};

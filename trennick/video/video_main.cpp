@@ -1,0 +1,131 @@
+#include "trennick/video/video_main.h"
+
+#include "common/lumo_deb.h"
+#include "tavicore/product_key.h"
+
+#include <QWidget>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+namespace trennick {
+
+namespace {
+
+// Candidates tried before giving up: a folder full of snapshots must not
+// keep the program counting for ever.
+constexpr int kMaxSnapshotCandidates = 100000;
+
+bool exists(const char* path) {
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
+}  // namespace
+
+CVideoMain::CVideoMain() {
+    CKcReg reg = ProductKey("Video");
+    reg.GetDwordDefault(nullptr, "EnableRecord", &m_enableRecord);
+}
+
+CVideoMain::~CVideoMain() { CloseRemoteWindow(); }
+
+void CVideoMain::Attach(QWidget* mainFrame, CPacketConnection* connection, RemoteVideoSettings* settings,
+                        CLumora* capture, CDBLumoRemote* database, DWORD value) {
+    m_mainFrame = mainFrame;
+    m_connection = connection;
+    m_settings = settings;
+    m_capture = capture;
+    m_videoMgr.Attach(connection, capture, database, value);
+    if (m_remoteWnd != nullptr) m_remoteWnd->SetConnection(&m_videoMgr, connection, settings);
+}
+
+void CVideoMain::SetSnapshotFolders(const std::string& siteFolder, const std::string& localFolder) {
+    m_siteSnapshots = siteFolder;
+    m_localSnapshots = localFolder;
+}
+
+BOOL CVideoMain::CreateRemoteWindow() {
+    if (m_remoteWnd == nullptr) {
+        m_remoteWnd = std::make_unique<CRemoteWnd>();
+        m_remoteWnd->SetConnection(&m_videoMgr, m_connection, m_settings);
+        m_remoteWnd->CreateVideoWnd();
+    }
+    return TRUE;
+}
+
+void CVideoMain::CloseRemoteWindow() {
+    if (m_remoteWnd == nullptr) return;
+    m_remoteWnd->StopVideoWnd();
+    m_remoteWnd.reset();
+}
+
+BOOL CVideoMain::ProcessRemoteVideo() {
+    if (m_remoteWnd != nullptr) m_remoteWnd->ProcessRemoteVideo();
+    return TRUE;
+}
+
+void CVideoMain::SetVideoState(BOOL local, BOOL remote) {
+    if (m_remoteWnd == nullptr) return;
+    m_remoteWnd->SetHoldState(0, local);
+    m_remoteWnd->SetHoldState(1, remote);
+}
+
+void CVideoMain::ShowRemoteWindow(BOOL show) {
+    if (m_remoteWnd != nullptr) m_remoteWnd->setVisible(show != FALSE);
+}
+
+BOOL CVideoMain::MakeSnapshotFileName(DWORD flags, char* folder, char* name) {
+    if (folder == nullptr || name == nullptr) return FALSE;
+    if (folder[0] == '\0') {
+        const std::string& chosen = (flags & kSnapshotOfSite) != 0 ? m_siteSnapshots : m_localSnapshots;
+        if (chosen.size() >= kSnapshotPathBytes) return FALSE;
+        std::memcpy(folder, chosen.c_str(), chosen.size() + 1);
+    }
+    // A name is a file name in the folder, never a path of its own (the kit's
+    // clients pass names too).
+    if (std::strpbrk(name, "/\\") != nullptr || std::strcmp(name, "..") == 0) return FALSE;
+    const std::string base = std::string(folder) + "/" + (name[0] != '\0' ? std::string(name) : "snapshot");
+    const bool named = name[0] != '\0';
+    char candidate[kSnapshotPathBytes];
+    bool found = false;
+    for (int n = 0; n < kMaxSnapshotCandidates && !found; ++n) {
+        // A given name is tried first without a number, then with 1, 2, ...
+        const int length = named && n == 0 ? std::snprintf(candidate, sizeof candidate, "%s.bmp", base.c_str())
+                                           : std::snprintf(candidate, sizeof candidate, "%s%d.bmp", base.c_str(), n);
+        if (length < 0 || std::size_t(length) >= sizeof candidate) {
+            LUMO_TRACE(1, "CVideoMain::MakeSnapshotFileName name too long for %zu characters: %s", sizeof candidate,
+                       base.c_str());
+            return FALSE;
+        }
+        found = !exists(candidate);
+    }
+    if (!found) return FALSE;
+    std::memcpy(name, candidate, std::strlen(candidate) + 1);
+    if ((flags & kSnapshotNeedsWindow) != 0) return m_videoMgr.VideoWindow() != nullptr ? TRUE : FALSE;
+    return TRUE;
+}
+
+void CVideoMain::SetRecordingStatus(BOOL requested, DWORD mask) {
+    if (m_enableRecord == 0) {
+        LUMO_TRACE(3, "CVideoMain::SetRecordingStatus Recording is disabled");
+        requested = FALSE;
+    }
+    if ((mask & 1) != 0) m_statusWord = requested ? (m_statusWord | 1) : (m_statusWord & ~DWORD(1));
+    m_recording = m_statusWord != 0 ? TRUE : FALSE;
+}
+
+void CVideoMain::GetRecordingStatus(BOOL& writeOk, BOOL& recording, DWORD& word) const {
+    writeOk = m_lastWriteOk;
+    recording = m_recording;
+    word = m_statusWord;
+}
+
+void CVideoMain::SetRecordingValues(BOOL writeOk, BOOL recording, DWORD word) {
+    m_lastWriteOk = writeOk;
+    m_recording = recording;
+    m_statusWord = word;
+}
+
+}  // namespace trennick

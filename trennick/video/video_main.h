@@ -1,0 +1,83 @@
+#pragma once
+// CVideoMain: the video coordinator of the operator's station. The one
+// instance (owned by the main frame) holds the video manager and the remote
+// station window, binds them to the link, keeps the recording status and
+// builds snapshot file names.
+//
+// Threads: the user-interface thread only. Failures: operations that need the
+// remote station window do nothing while it does not exist.
+
+#include "platform/types.h"
+#include "trennick/video/remote_wnd.h"
+#include "trennick/video/video_mgr.h"
+
+#include <memory>
+#include <string>
+
+class CLumora;
+class CDBLumoRemote;
+class QWidget;
+
+namespace trennick {
+
+class CPacketConnection;
+
+// Room of a snapshot folder or file name, with its terminating zero.
+inline constexpr std::size_t kSnapshotPathBytes = 260;
+// Snapshot flags.
+inline constexpr DWORD kSnapshotOfSite = 1;       // an empty folder means the connected site's
+inline constexpr DWORD kSnapshotNeedsWindow = 2;  // only while the video child window exists
+
+class CVideoMain {
+public:
+    CVideoMain();
+    ~CVideoMain();
+    CVideoMain(const CVideoMain&) = delete;
+    CVideoMain& operator=(const CVideoMain&) = delete;
+
+    // Binds the coordinator to the main frame's window, the link, the video
+    // settings, the remote capture object and the remote settings database.
+    // The snapshot folders are those of the connected site and of this station.
+    void Attach(QWidget* mainFrame, CPacketConnection* connection, RemoteVideoSettings* settings, CLumora* capture,
+                CDBLumoRemote* database, DWORD value);
+    void SetSnapshotFolders(const std::string& siteFolder, const std::string& localFolder);
+
+    BOOL CreateRemoteWindow();
+    void CloseRemoteWindow();
+    BOOL ProcessRemoteVideo();
+    void SetVideoState(BOOL local, BOOL remote);
+    void ShowRemoteWindow(BOOL show);
+
+    // Builds the name of a new snapshot file (both buffers of 260 characters):
+    // "<folder>/<name>[n].bmp" or "<folder>/snapshot<n>.bmp", the first that
+    // does not exist. FALSE when no name fits, or with kSnapshotNeedsWindow
+    // while the video child window does not exist.
+    BOOL MakeSnapshotFileName(DWORD flags, char* folder, char* name);
+
+    void SetRecordingStatus(BOOL requested, DWORD mask);
+    void GetRecordingStatus(BOOL& writeOk, BOOL& recording, DWORD& word) const;
+    void SetRecordingValues(BOOL writeOk, BOOL recording, DWORD word);
+
+    BOOL SetStreamVersion(WORD version) { return m_videoMgr.SetStreamVersion(version); }
+    BOOL SetStreamKind(WORD kind) { return m_videoMgr.SetStreamKind(kind); }
+    BOOL SetDecoderAttribute(DWORD value) { return m_videoMgr.SetDecoderAttribute(value); }
+
+    CVideoMgr& VideoMgr() { return m_videoMgr; }
+    CRemoteWnd* RemoteWnd() const { return m_remoteWnd.get(); }
+
+private:
+    BOOL m_lastWriteOk = TRUE;
+    BOOL m_recording = FALSE;
+    DWORD m_statusWord = 0;
+    CLumora* m_capture = nullptr;
+    DWORD m_enableRecord = 1;
+    std::unique_ptr<CRemoteWnd> m_remoteWnd;
+    QWidget* m_mainFrame = nullptr;
+    CPacketConnection* m_connection = nullptr;
+    RemoteVideoSettings* m_settings = nullptr;
+    std::string m_siteSnapshots;
+    std::string m_localSnapshots;
+    CVideoMgr m_videoMgr;
+};
+
+}  // namespace trennick

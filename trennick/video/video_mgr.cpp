@@ -1,0 +1,182 @@
+#include "trennick/video/video_mgr.h"
+
+#include "common/lumo_deb.h"
+#include "tavicore/product_key.h"
+#include "trennick/link/packet_connection.h"
+#include "trennick/video/tmn_expand.h"
+
+#include <algorithm>
+
+namespace trennick {
+
+namespace {
+
+// Sizes between the two picture formats snap to the nearer standard one.
+int snapWidth(int width) {
+    if (width < 176) return 176;
+    if (width > 180 && width < 352) return 352;
+    return width;
+}
+int snapHeight(int height) {
+    if (height < 144) return 144;
+    if (height > 180 && height < 288) return 288;
+    return height;
+}
+
+}  // namespace
+
+CVideoMgr::CVideoMgr() : m_pTMNExpand(std::make_unique<CTMNExpand>()) {
+    CKcReg reg = ProductKey("Video");
+    reg.GetDwordDefault(nullptr, "IsDecodeVideo", &m_isDecodeVideo);
+}
+
+CVideoMgr::~CVideoMgr() {
+    DestroyVideoWindow();
+    m_pTMNExpand.reset();
+}
+
+void CVideoMgr::Attach(CPacketConnection* connection, CLumora* capture, CDBLumoRemote* database, DWORD value) {
+    m_connection = connection;
+    m_capture = capture;
+    m_database = database;
+    m_attachValue = value;
+}
+
+bool CVideoMgr::endsKeyFrameWait(VideoFrame& frame) {
+    if (m_streamVersion == 2) {
+        return m_connection != nullptr
+                   ? m_connection->IsKeyFrameH263(frame.data.data(), DWORD(frame.data.size()))
+                   : CCommon().IsKeyFrameH263(frame.data.data(), DWORD(frame.data.size()));
+    }
+    if (frame.data.size() > 6 && frame.data[6] == 0x1F) {
+        frame.data[6] = 0x1E;
+        return true;
+    }
+    return false;
+}
+
+BOOL CVideoMgr::StoreNewFrame(std::unique_ptr<VideoFrame> frame) {
+    if (frame == nullptr) return FALSE;
+    if (m_waitingForKeyFrame) {
+        if (!endsKeyFrameWait(*frame)) return FALSE;
+        m_waitingForKeyFrame = false;
+    }
+    if (m_frameSink != nullptr) m_frameSink->OnVideoFrame(*frame);
+    BOOL result = TRUE;
+    if (m_isDecodeVideo != 0) {
+        result = m_window != nullptr ? m_window->DecodeFrame(*frame) : FALSE;
+        if (result) m_inputChanged = FALSE;
+    }
+    return result;
+}
+
+QWidget* CVideoMgr::CreateVideoWindow(int x, int y, const CPARAMS& params, QWidget* parent) {
+    m_current = params;
+    if (m_window != nullptr) {
+        m_window->setParent(parent);
+    } else {
+        m_window = std::make_unique<CVideoWnd>(m_pTMNExpand.get(), parent);
+        m_window->setObjectName(QString("VideoWindow%1").arg(m_nextWindowId++));
+        m_window->SetStreamVersion(m_streamVersion);
+        m_window->SetStreamKind(m_streamKind);
+    }
+    m_window->move(x, y);
+    m_window->resize(int(m_current.imagewidth), int(m_current.imageheight));
+    m_current.palette8 = 0;  // the display is never a palette display here
+    ResizeVideoWindow(TRUE, TRUE, TRUE);
+    return m_window.get();
+}
+
+void CVideoMgr::DestroyVideoWindow() {
+    if (m_window == nullptr) return;
+    m_window->CloseVideo();
+    m_window.reset();
+}
+
+void CVideoMgr::ResizeVideoWindow(BOOL enable, BOOL, BOOL) {
+    if (!enable || m_window == nullptr) return;
+    const int width = snapWidth(int(m_current.imagewidth));
+    const int height = snapHeight(int(m_current.imageheight));
+    m_window->resize(width, height);
+    m_window->Dib().SetDrawRect(RECT{0, 0, width, height}, nullptr);
+    if (QWidget* area = m_window->parentWidget()) {
+        m_window->move(std::max(0, (area->width() - width) / 2), std::max(0, (area->height() - height) / 2));
+    }
+    const bool localHold = m_connection != nullptr && (m_connection->GetHoldStatus() & 1) != 0;
+    if (!localHold) m_window->show();
+    m_window->update();
+}
+
+DWORD CVideoMgr::SetDisplayParams(BOOL enable, BOOL halfSize) {
+    CPARAMS params = m_current;
+    if (halfSize) {
+        params.imagewidth /= 2;
+        params.imageheight /= 2;
+    }
+    if (enable && m_window != nullptr) m_window->OpenVideo(kDisplayDecode, params);
+    return m_current.palette8;
+}
+
+void CVideoMgr::StopVideo(BOOL) {
+    if (m_window != nullptr) m_window->CloseVideo();
+}
+
+void CVideoMgr::SetFrameSize(const CPARAMS& params, BOOL halfSize) {
+    const bool changed = params.imagewidth != m_current.imagewidth || params.imageheight != m_current.imageheight;
+    m_previous = m_current;
+    m_current.imagewidth = params.imagewidth;
+    m_current.imageheight = params.imageheight;
+    m_current.frameRate = params.frameRate;
+    m_current.word13 = params.word13;
+    if (m_window == nullptr) return;
+    CPARAMS applied = m_current;
+    if (halfSize) {
+        applied.imagewidth /= 2;
+        applied.imageheight /= 2;
+    }
+    m_window->SetParams(applied);
+    if (changed) ResizeVideoWindow(TRUE, TRUE, TRUE);
+}
+
+void CVideoMgr::GetDisplayParams(int which, CPARAMS& out) const { out = which == 0 ? m_current : m_previous; }
+
+void CVideoMgr::ShowVideoWindow(BOOL enable, BOOL show) {
+    if (enable && m_window != nullptr) m_window->setVisible(show != FALSE);
+}
+
+void CVideoMgr::ReapplyParams() {
+    if (m_window == nullptr) return;
+    m_window->Dib().SetTarget(m_window.get());
+    m_window->SetParams(m_current);
+}
+
+void CVideoMgr::AllocateFrameBitmaps() {
+    if (m_window != nullptr) m_window->AllocateTiles();
+}
+
+void CVideoMgr::FreeFrameBitmaps() {
+    if (m_window != nullptr) m_window->FreeTiles();
+}
+
+HDIB CVideoMgr::GetPicture() const { return m_window != nullptr ? m_window->Dib().Picture() : nullptr; }
+
+BOOL CVideoMgr::IsNoVideo() const { return m_window != nullptr ? m_window->IsNoVideo(0) : FALSE; }
+
+BOOL CVideoMgr::SetStreamVersion(WORD version) {
+    m_streamVersion = version;
+    if (m_window != nullptr) m_window->SetStreamVersion(version);
+    return TRUE;
+}
+
+BOOL CVideoMgr::SetStreamKind(WORD kind) {
+    m_streamKind = kind;
+    if (m_window != nullptr) m_window->SetStreamKind(kind);
+    return TRUE;
+}
+
+BOOL CVideoMgr::SetDecoderAttribute(DWORD value) {
+    if (m_pTMNExpand != nullptr) m_pTMNExpand->SetAttribute(int(value));
+    return TRUE;
+}
+
+}  // namespace trennick

@@ -1,0 +1,97 @@
+#pragma once
+// CVideoMgr: the video manager of the remote station view. Every received
+// video frame passes through StoreNewFrame once: it waits for a key frame
+// after the start, hands the frame on to whoever records or forwards it, and
+// has the video window decode and show it. It also makes, sizes and re-parents
+// the video child window and keeps the display parameters.
+//
+// Threads: the user-interface thread only. Failures: a frame that cannot be
+// decoded is dropped after it was handed on; nothing throws.
+
+#include "platform/types.h"
+#include "trennick/video/video_wnd.h"
+
+#include <memory>
+
+class CLumora;
+class CDBLumoRemote;
+class CTMNExpand;
+class QWidget;
+
+namespace trennick {
+
+class CPacketConnection;
+
+// Where each received frame is handed on before it is shown (the recording of
+// received video). Called on the user-interface thread, in arrival order,
+// after the key-frame wait, with the frame as it will be decoded.
+class VideoFrameSink {
+public:
+    virtual ~VideoFrameSink() = default;
+    virtual void OnVideoFrame(const VideoFrame& frame) = 0;
+};
+
+inline constexpr UINT kFirstVideoWindowId = 4300;
+
+class CVideoMgr {
+public:
+    CVideoMgr();
+    ~CVideoMgr();
+    CVideoMgr(const CVideoMgr&) = delete;
+    CVideoMgr& operator=(const CVideoMgr&) = delete;
+
+    void Attach(CPacketConnection* connection, CLumora* capture, CDBLumoRemote* database, DWORD value);
+    // The whole intake of one frame; TRUE when it was decoded (or decoding is off).
+    BOOL StoreNewFrame(std::unique_ptr<VideoFrame> frame);
+    void SetFrameSink(VideoFrameSink* sink) { m_frameSink = sink; }
+
+    // Window members.
+    QWidget* CreateVideoWindow(int x, int y, const CPARAMS& params, QWidget* parent);
+    void DestroyVideoWindow();
+    void ResizeVideoWindow(BOOL enable, BOOL widthChange, BOOL heightChange);
+    // Starts decoding with the current parameters (halved when asked);
+    // returns the palette-display word of the record.
+    DWORD SetDisplayParams(BOOL enable, BOOL halfSize);
+    void StopVideo(BOOL enable);
+    void SetFrameSize(const CPARAMS& params, BOOL halfSize);
+    // 0 the current record, else the previous one.
+    void GetDisplayParams(int which, CPARAMS& out) const;
+    void ShowVideoWindow(BOOL enable, BOOL show);
+    void ReapplyParams();
+    void AllocateFrameBitmaps();
+    void FreeFrameBitmaps();
+    HDIB GetPicture() const;
+    BOOL IsNoVideo() const;
+    BOOL SetStreamVersion(WORD version);
+    BOOL SetStreamKind(WORD kind);
+    BOOL SetDecoderAttribute(DWORD value);
+
+    // The video child window; null while it does not exist.
+    CVideoWnd* VideoWindow() const { return m_window.get(); }
+    bool WaitingForKeyFrame() const { return m_waitingForKeyFrame; }
+    WORD StreamVersion() const { return m_streamVersion; }
+    CPacketConnection* Connection() const { return m_connection; }
+    CLumora* Capture() const { return m_capture; }
+    CDBLumoRemote* Database() const { return m_database; }
+
+private:
+    bool endsKeyFrameWait(VideoFrame& frame);
+
+    CPacketConnection* m_connection = nullptr;
+    CLumora* m_capture = nullptr;
+    CDBLumoRemote* m_database = nullptr;
+    DWORD m_attachValue = 0;
+    BOOL m_inputChanged = FALSE;
+    bool m_waitingForKeyFrame = true;
+    std::unique_ptr<CTMNExpand> m_pTMNExpand;
+    std::unique_ptr<CVideoWnd> m_window;
+    UINT m_nextWindowId = kFirstVideoWindowId;
+    WORD m_streamVersion = 1;
+    WORD m_streamKind = 4;
+    CPARAMS m_current{};
+    CPARAMS m_previous{};
+    DWORD m_isDecodeVideo = 1;
+    VideoFrameSink* m_frameSink = nullptr;
+};
+
+}  // namespace trennick

@@ -1,0 +1,191 @@
+#include "trennick/video/video_wnd.h"
+
+#include "common/lumo_deb.h"
+#include "trennick/video/tmn_expand.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+#include <cstring>
+#include <cstdint>
+
+namespace {
+
+// A block-transform chunk: a kind byte, then its own length (big-endian) in
+// bytes 1 and 2, counted from the chunk's first byte.
+constexpr DWORD kChunkHeadBytes = 3;
+
+}  // namespace
+
+CVideoWnd::CVideoWnd(CTMNExpand* tmnExpand, QWidget* parent) : QWidget(parent), m_pTMNExpand(tmnExpand) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_Dib.SetTarget(this);
+}
+
+CVideoWnd::~CVideoWnd() {
+    CloseVideo();
+    FreeTiles();
+}
+
+void CVideoWnd::setDecoderAttributes() {
+    if (m_kc == nullptr || m_Dib.Picture() == nullptr) return;
+    const BYTE* picture = m_Dib.Picture();
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, picture, sizeof header);
+    const std::uint16_t colours = std::uint16_t(header.biClrUsed * 4);
+    const std::uint32_t mode =
+        m_params.palette8 != 0 && m_framesSinceParams >= 10 ? KCMODE_PALETTE8 : KCMODE_BGR24;
+    const MetaItem items[] = {
+        {KCATTR_FORMAT, std::uint16_t(sizeof header + colours), reinterpret_cast<std::uintptr_t>(picture)},
+        {KCATTR_PALETTE, colours, reinterpret_cast<std::uintptr_t>(picture + sizeof header)},
+        {KCATTR_OUTPUT_MODE, 2, mode},
+    };
+    KcExpandSetAttributes(m_kc, items, 3);
+}
+
+void CVideoWnd::OpenVideo(DWORD flags, const CPARAMS& params) {
+    m_displayFlags = flags;
+    m_params = params;
+    m_framesDecoded = 0;
+    m_framesSinceParams = 0;
+    if ((flags & kDisplayDecode) != 0) {
+        m_Dib.SetTarget(this);
+        if (m_Dib.Picture() == nullptr) {
+            m_Dib.CreatePicture(int(params.imagewidth), int(params.imageheight), 24, this);
+        } else {
+            m_Dib.ResizePicture(int(params.imagewidth), int(params.imageheight), 24);
+        }
+        m_Dib.BeginDraw();
+        if (m_kc == nullptr) m_kc = KcExpandOpen();
+        setDecoderAttributes();
+        if (UsesH263() && m_pTMNExpand != nullptr) {
+            m_pTMNExpand->Open();
+            m_pTMNExpand->SetAttribute(int(params.imagewidth), int(params.imageheight));
+        }
+    }
+}
+
+void CVideoWnd::CloseVideo() {
+    LUMO_TRACE(5, "ENTER %s", "CVideoWnd::CloseVideo()");
+    if ((m_displayFlags & kDisplayDecode) != 0 && m_kc != nullptr) {
+        KcExpandClose(m_kc);
+        m_kc = nullptr;
+    }
+    if (m_pTMNExpand != nullptr) m_pTMNExpand->Close();
+    m_Dib.ClearPicture();
+    LUMO_TRACE(5, "LEAVE %s", "CVideoWnd::CloseVideo()");
+}
+
+DWORD CVideoWnd::SetParams(const CPARAMS& params) {
+    const bool sameRecord = params.imagewidth == m_params.imagewidth && params.imageheight == m_params.imageheight &&
+                            params.word7 == m_params.word7 && params.palette8 == m_params.palette8 &&
+                            params.word13 == m_params.word13;
+    const bool sameHeader =
+        m_Dib.Width() == int(params.imagewidth) && m_Dib.Height() == int(params.imageheight);
+    if (sameRecord && sameHeader && ((m_displayFlags & kDisplayDecode) == 0 || m_Dib.Target() == this)) {
+        return m_displayFlags;
+    }
+    m_params = params;
+    LUMO_TRACE(5, "CVideoWnd::SetParams(CPARAMS* params) params->imagewidth=%ld params->imageheight=%ld",
+               long(params.imagewidth), long(params.imageheight));
+    if ((m_displayFlags & kDisplayDecode) == 0) return m_displayFlags;
+    // A size from the site beyond the largest picture is refused: the picture
+    // keeps its size, and every write stays inside its block.
+    if (m_Dib.Picture() != nullptr) {
+        std::memset(m_Dib.Picture(), 0, kPictureBlockBytes);
+        if (!m_Dib.ResizePicture(int(params.imagewidth), int(params.imageheight), 24)) {
+            LUMO_TRACE(1, "CVideoWnd::SetParams() picture size %ldx%ld refused, at most %dx%d",
+                       long(params.imagewidth), long(params.imageheight), kMaxPictureWidth, kMaxPictureHeight);
+            m_Dib.ResizePicture(kMaxPictureWidth / 2, kMaxPictureHeight / 2, 24);
+        }
+    }
+    m_Dib.BeginDraw();
+    m_framesDecoded = 0;
+    m_framesSinceParams = 0;
+    if (UsesH263()) {
+        LUMO_TRACE(5, "CVideoWnd::SetParams() m_pTMNExpand->SetAttribute() Width=%d height=%d\n",
+                   int(params.imagewidth), int(params.imageheight));
+        if (m_pTMNExpand != nullptr) m_pTMNExpand->SetAttribute(int(params.imagewidth), int(params.imageheight));
+    } else if (m_kc != nullptr) {
+        setDecoderAttributes();
+        KcExpandSetNextAllChanged(m_kc);
+        KcExpandRedraw(m_kc, m_Dib.Bits());
+    }
+    update();
+    return m_displayFlags;
+}
+
+BOOL CVideoWnd::DecodeFrame(const VideoFrame& frame) {
+    const DWORD length = DWORD(frame.data.size());
+    if (length == 0 || (m_displayFlags & kDisplayDecode) == 0 || m_Dib.Picture() == nullptr) return FALSE;
+    const int pane = 0;  // single view
+    m_noVideo[pane] = frame.kind == kFrameKindNoVideo;
+    BOOL result = FALSE;
+    if (UsesH263()) {
+        result = m_pTMNExpand != nullptr
+                     ? m_pTMNExpand->ExpandBuffer(frame.data.data(), length, m_Dib.Picture(), kPictureBlockBytes)
+                     : 0;
+    } else if (m_kc != nullptr) {
+        if (m_params.palette8 != 0 && m_framesSinceParams == 10) setDecoderAttributes();
+        // A chunk's length must cover at least its own head and stay inside
+        // the frame; a zero or short length ends the loop (it would never
+        // move on).
+        const BYTE* data = frame.data.data();
+        for (DWORD at = 0; length - at >= kChunkHeadBytes;) {
+            const DWORD n = (DWORD(data[at + 1]) << 8) | data[at + 2];
+            if (n < kChunkHeadBytes || n > length - at) break;
+            const std::uint32_t r = KcExpandBuffer(m_kc, data + at, n, m_Dib.Bits());
+            if ((r & kKcFormatChanged) != 0) adoptStreamSize();
+            if ((r & kKcNotPainted) == 0) result = TRUE;
+            at += n;
+        }
+    }
+    if (result) {
+        ++m_framesDecoded;
+        ++m_framesSinceParams;
+    }
+    return result;
+}
+
+void CVideoWnd::adoptStreamSize() {
+    // The block-transform stream says its own size: the picture takes it when
+    // the view can hold it, so the whole picture is painted.
+    const int width = int(KcExpandGetAttribute(m_kc, kKcAttrWidth));
+    const int height = int(KcExpandGetAttribute(m_kc, kKcAttrHeight));
+    if (width == m_Dib.Width() && height == m_Dib.Height()) return;
+    if (!m_Dib.ResizePicture(width, height, 24)) {
+        LUMO_TRACE(1, "CVideoWnd: stream size %dx%d refused, at most %dx%d", width, height, kMaxPictureWidth,
+                   kMaxPictureHeight);
+        return;
+    }
+    setDecoderAttributes();
+    KcExpandSetNextAllChanged(m_kc);
+}
+
+void CVideoWnd::DrawExpandedFrames() { update(); }
+
+void CVideoWnd::AllocateTiles() {
+    if (m_Dib.Picture() == nullptr) {
+        m_Dib.CreatePicture(int(m_params.imagewidth), int(m_params.imageheight), 24, this);
+    }
+    if (m_tiles.empty()) {
+        for (int i = 0; i < kVideoPanes; ++i) m_tiles.push_back(AllocDIB(kPictureBlockBytes));
+    }
+}
+
+void CVideoWnd::FreeTiles() {
+    for (HDIB tile : m_tiles) DestroyDIB(tile);
+    m_tiles.clear();
+    m_Dib.FreePicture();
+}
+
+void CVideoWnd::paintEvent(QPaintEvent*) {
+    QPainter dc(this);
+    // A piece that completes no picture leaves the last picture shown: the
+    // window never falls back to its background in the middle of a stream.
+    if ((m_displayFlags & (kDisplayDecode | kDisplayPrepared)) == 0 || m_Dib.Picture() == nullptr) {
+        dc.fillRect(rect(), palette().window());
+        return;
+    }
+    m_Dib.DrawVideoBitmap(m_Dib.Picture(), dc, m_noVideo[0]);
+}

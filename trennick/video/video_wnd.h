@@ -1,0 +1,104 @@
+#pragma once
+// CVideoWnd: the child window of the live video view. It owns the renderer
+// and both decoders of received video, the block-transform decoder library
+// for the block-transform stream and the H.263 decoder component (through
+// CTMNExpand) for the standard H.263 stream, turns each received frame into
+// the picture and paints it.
+//
+// Threads: the user-interface thread only. Failures: a frame that does not
+// decode leaves the last picture shown; a missing H.263 decoder leaves H.263
+// frames undecoded (the window then shows its plain background).
+
+#include "kcexpand/kcexpand.h"
+#include "platform/types.h"
+#include "trennick/video/video_dib.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class CTMNExpand;
+
+// The display parameters: thirteen words passed and copied whole. The view
+// reads the picture size, the palette-display flag and the frame rate word;
+// the others belong to the remote station window and are carried as they are.
+#pragma pack(push, 1)
+struct CPARAMS {
+    DWORD word1 = 0;
+    DWORD word2 = 0;
+    DWORD word3 = 0;
+    DWORD imagewidth = 176;
+    DWORD imageheight = 144;
+    DWORD word6 = 0;
+    DWORD word7 = 0;
+    DWORD palette8 = 0;  // TRUE on an 8-bit (palette) display
+    DWORD word9 = 0;
+    DWORD frameRate = 0;
+    DWORD word11 = 0;
+    DWORD word12 = 0;
+    DWORD word13 = 0;
+};
+#pragma pack(pop)
+static_assert(sizeof(CPARAMS) == 52);
+
+// A received frame as the link queued it.
+struct VideoFrame {
+    std::vector<BYTE> data;
+    DWORD camera = 0;  // low 16 bits used
+    DWORD kind = 0;    // 10: the site has no signal on that input; 11: a split page
+};
+inline constexpr DWORD kFrameKindNoVideo = 10;
+inline constexpr DWORD kFrameKindSplitPage = 11;
+
+// Display flags.
+inline constexpr DWORD kDisplayDecode = 1;        // decoding and painting on
+inline constexpr DWORD kDisplayPrepared = 4;      // a prepared picture is painted
+// The stream kind that selects the H.263 decoder whatever the version.
+inline constexpr WORD kStreamKindH263 = 256;
+
+inline constexpr int kVideoPanes = 9;
+
+class CVideoWnd : public QWidget {
+public:
+    // The H.263 decoder client is the video manager's; it may be null.
+    CVideoWnd(CTMNExpand* tmnExpand, QWidget* parent = nullptr);
+    ~CVideoWnd() override;
+
+    void OpenVideo(DWORD flags, const CPARAMS& params);
+    void CloseVideo();
+    DWORD SetParams(const CPARAMS& params);
+    BOOL DecodeFrame(const VideoFrame& frame);
+    void DrawExpandedFrames();
+    void AllocateTiles();
+    void FreeTiles();
+
+    void SetStreamVersion(WORD version) { m_streamVersion = version; }
+    void SetStreamKind(WORD kind) { m_streamKind = kind; }
+    bool UsesH263() const { return m_streamVersion == 2 || m_streamKind == kStreamKindH263; }
+
+    CDib& Dib() { return m_Dib; }
+    const CPARAMS& Params() const { return m_params; }
+    DWORD DisplayFlags() const { return m_displayFlags; }
+    DWORD FramesDecoded() const { return m_framesDecoded; }
+    BOOL IsNoVideo(int pane = 0) const { return m_noVideo[pane]; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void setDecoderAttributes();
+    void adoptStreamSize();
+
+    CDib m_Dib;
+    KcExpandContext* m_kc = nullptr;
+    CTMNExpand* m_pTMNExpand;
+    CPARAMS m_params{};
+    DWORD m_displayFlags = 0;
+    WORD m_streamVersion = 1;
+    WORD m_streamKind = 4;
+    std::vector<HDIB> m_tiles;
+    BOOL m_noVideo[kVideoPanes] = {};
+    DWORD m_framesDecoded = 0;
+    DWORD m_framesSinceParams = 0;
+};
