@@ -489,7 +489,6 @@ void CMainFrame::PostCreate() {
     }
     m_pConnection->SetSerialVideoPort(gZoSerial);
     m_video = std::make_unique<CReceivedVideo>(*this);
-    m_pConnection->SetVideoTarget(m_video.get());
     // Link set-up.
     CommsRecord& comms = m_settings.comms;
     if (m_inet != nullptr && m_netInUse != 0) {
@@ -590,6 +589,7 @@ void CMainFrame::DoLoopProcess() {
         CPacketConnection& link = *m_pConnection;
         ReactToRead(link.TimeToRead());
         if (m_video != nullptr) m_video->Step(link);
+        m_videoMain->ProcessRemoteVideo();
         if (link.IsLinkUp() && link.CheckTimeOuts() == -2) {
             MakeDisconnect(kReasonNone, 0);
         }
@@ -611,7 +611,6 @@ void CMainFrame::DoLoopProcess() {
             logEntry(kLogConnect, "Connected to " + peerText());
         } else {
             FileTransferStep();
-            m_videoMain->ProcessRemoteVideo();
             m_app.Windows().RemoteWindowStep(*this);
             if (!link.IsLinkUp() && m_autoConnect) {
                 m_autoConnect = false;
@@ -834,6 +833,7 @@ void CMainFrame::attachVideo() {
     m_videoMain->Attach(this, m_pConnection.get(), m_videoView.get(), m_pLumora.get(), m_pRemoteDB.get(), 0);
     const std::string snapshots = std::string(m_settings.general.HomeDir) + "/Snapshots";
     m_videoMain->SetSnapshotFolders(snapshots, snapshots);
+    m_videoMain->VideoMgr().SetFrameSink(m_video.get());
     m_videoMain->CreateRemoteWindow();
     m_videoMain->RemoteWnd()->SetAskVideo(
         [this] { return message(kStrAcceptVideo, kMsgKindQuestion, "The remote station wants to open video. Accept it?"); });
@@ -2142,7 +2142,8 @@ void CMainFrame::OnDestroy() {
     m_dde.reset();
     m_pConnection->SetSerialOutSink(nullptr);
     // Open recordings are completed before the frame goes.
-    m_pConnection->SetVideoTarget(nullptr);
+    m_videoMain->CloseRemoteWindow();
+    m_videoMain->VideoMgr().SetFrameSink(nullptr);
     m_video.reset();
     if (m_wndToolBar != nullptr) {
         delete m_wndToolBar;
@@ -2174,7 +2175,6 @@ void CMainFrame::OnDestroy() {
     m_settings.WriteCaldrinSettings();
     m_settings.WriteVideoSettings();
     m_pConnection->SetSerialVideoPort(nullptr);
-    m_videoMain->CloseRemoteWindow();
     if (gZoSerial != nullptr) {
         gZoSerial->Finish();
         delete gZoSerial;

@@ -1,19 +1,17 @@
 #pragma once
-// CReceivedVideo: the road of the site's video inside the main frame until
-// the video view takes it. The link queues each received frame here (its
-// frame list); on each loop pass the frames wait for a key frame and then go,
-// in arrival order, to the recorder, which records them while the operator's
-// recording is on. It keeps the recording status that the frame's record
-// commands switch, accepts the site's video opening, and tells the recorder
-// the stream version of the connection.
+// CReceivedVideo: the recording side of the site's video inside the main
+// frame. The video manager hands it each received frame after the key-frame
+// wait, in arrival order; it passes them to the recorder, which records them
+// while the operator's recording is on. It keeps the recording status that
+// the frame's record commands switch and tells the recorder the stream version
+// of the connection.
 //
 // Thread: the user-interface thread (the link is read in the loop pass).
-// Failure: frames beyond the queue's bound are dropped, oldest first, and
-// traced; nothing throws.
+// Failure: nothing throws.
 
 #include "platform/types.h"
-#include "trennick/link/av_ports.h"
 #include "trennick/record/video_recorder.h"
+#include "trennick/video/video_mgr.h"
 
 #include <deque>
 #include <memory>
@@ -25,20 +23,15 @@ namespace trennick {
 class CMainFrame;
 class CPacketConnection;
 
-// Frames waiting for the loop pass at most.
-inline constexpr std::size_t kReceivedFramesMax = 64;
-
-class CReceivedVideo : public RemoteFrameList, public VideoRecorderHost {
+class CReceivedVideo : public VideoFrameSink, public VideoRecorderHost {
 public:
     explicit CReceivedVideo(CMainFrame& frame);
     ~CReceivedVideo() override;
 
-    // RemoteFrameList: the link's frames.
-    void clear() override;
-    void push(WORD bucketType, const BYTE* frame, DWORD length, bool changed) override;
-
-    // One loop pass: the opening, the stream version and every waiting frame.
+    // One loop pass: the recorder's database and the stream version.
     void Step(CPacketConnection& link);
+    // VideoFrameSink: one frame on its way to the video window.
+    void OnVideoFrame(const VideoFrame& frame) override;
 
     // The operator's recording: requested on or off under the mask (bit 0);
     // "EnableRecord" 0 keeps it off. Every call closes the open files.
@@ -67,16 +60,8 @@ public:
 
 private:
     CMainFrame& m_frame;
-    CPacketConnection* m_link = nullptr;
     std::unique_ptr<CVideoRecorder> m_mgr;
-    struct Queued {
-        std::vector<BYTE> data;
-        DWORD camera = 0;
-        DWORD kind = 0;
-    };
-    std::deque<Queued> m_frames;
     bool m_attached = false;
-    bool m_waitingForKeyFrame = true;
     DWORD m_framesTaken = 0;
     DWORD m_framesWritten = 0;
     std::deque<std::string> m_recordedFiles;
@@ -85,7 +70,6 @@ private:
     BOOL m_recording = FALSE;
     WORD m_statusWord = 0;
     int m_format = 2;  // H.263 source format of the last picture (2: QCIF)
-    DWORD m_dropped = 0;
 };
 
 }  // namespace trennick

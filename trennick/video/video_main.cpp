@@ -1,7 +1,6 @@
 #include "trennick/video/video_main.h"
 
 #include "common/lumo_deb.h"
-#include "tavicore/product_key.h"
 
 #include <QWidget>
 
@@ -24,10 +23,7 @@ bool exists(const char* path) {
 
 }  // namespace
 
-CVideoMain::CVideoMain() {
-    CKcReg reg = ProductKey("Video");
-    reg.GetDwordDefault(nullptr, "EnableRecord", &m_enableRecord);
-}
+CVideoMain::CVideoMain() = default;
 
 CVideoMain::~CVideoMain() { CloseRemoteWindow(); }
 
@@ -105,27 +101,6 @@ BOOL CVideoMain::MakeSnapshotFileName(DWORD flags, char* folder, char* name) {
     std::memcpy(name, candidate, std::strlen(candidate) + 1);
     if ((flags & kSnapshotNeedsWindow) != 0) return m_videoMgr.VideoWindow() != nullptr ? TRUE : FALSE;
     return TRUE;
-}
-
-void CVideoMain::SetRecordingStatus(BOOL requested, DWORD mask) {
-    if (m_enableRecord == 0) {
-        LUMO_TRACE(3, "CVideoMain::SetRecordingStatus Recording is disabled");
-        requested = FALSE;
-    }
-    if ((mask & 1) != 0) m_statusWord = requested ? (m_statusWord | 1) : (m_statusWord & ~DWORD(1));
-    m_recording = m_statusWord != 0 ? TRUE : FALSE;
-}
-
-void CVideoMain::GetRecordingStatus(BOOL& writeOk, BOOL& recording, DWORD& word) const {
-    writeOk = m_lastWriteOk;
-    recording = m_recording;
-    word = m_statusWord;
-}
-
-void CVideoMain::SetRecordingValues(BOOL writeOk, BOOL recording, DWORD word) {
-    m_lastWriteOk = writeOk;
-    m_recording = recording;
-    m_statusWord = word;
 }
 
 }  // namespace trennick

@@ -1,8 +1,7 @@
 #pragma once
 // CVideoMain: the video coordinator of the operator's station. The one
 // instance (owned by the main frame) holds the video manager and the remote
-// station window, binds them to the link, keeps the recording status and
-// builds snapshot file names.
+// station window, binds them to the link and builds snapshot file names.
 //
 // Threads: the user-interface thread only. Failures: operations that need the
 // remote station window do nothing while it does not exist.
@@ -54,10 +53,6 @@ public:
     // while the video child window does not exist.
     BOOL MakeSnapshotFileName(DWORD flags, char* folder, char* name);
 
-    void SetRecordingStatus(BOOL requested, DWORD mask);
-    void GetRecordingStatus(BOOL& writeOk, BOOL& recording, DWORD& word) const;
-    void SetRecordingValues(BOOL writeOk, BOOL recording, DWORD word);
-
     BOOL SetStreamVersion(WORD version) { return m_videoMgr.SetStreamVersion(version); }
     BOOL SetStreamKind(WORD kind) { return m_videoMgr.SetStreamKind(kind); }
     BOOL SetDecoderAttribute(DWORD value) { return m_videoMgr.SetDecoderAttribute(value); }
@@ -66,11 +61,7 @@ public:
     CRemoteWnd* RemoteWnd() const { return m_remoteWnd.get(); }
 
 private:
-    BOOL m_lastWriteOk = TRUE;
-    BOOL m_recording = FALSE;
-    DWORD m_statusWord = 0;
     CLumora* m_capture = nullptr;
-    DWORD m_enableRecord = 1;
     std::unique_ptr<CRemoteWnd> m_remoteWnd;
     QWidget* m_mainFrame = nullptr;
     CPacketConnection* m_connection = nullptr;

@@ -1,12 +1,10 @@
 // The video window decodes what the site's coders make: block-transform
 // frames chunk by chunk, H.263 pieces through the decoder component; sizes
-// from the site stay within the picture; the coordinator's snapshot names and
-// recording switch.
+// from the site stay within the picture; the coordinator's snapshot names.
 
 #include "common/lumo_deb.h"
 #include "platform/com/com.h"
 #include "platform/folders.h"
-#include "tavicore/product_key.h"
 #include "tools/site/block_encoder.h"
 #include "tools/site/test_pattern.h"
 #include "trennick/video/tmn_expand.h"
@@ -232,23 +230,6 @@ TEST(VideoMain, SnapshotNamesTakeTheFirstFreeAndStayBounded) {
         std::strncpy(name, c.name.c_str(), sizeof name - 1);
         EXPECT_EQ(main.MakeSnapshotFileName(c.flags, folderText, name) != FALSE, c.ok);
         if (c.ok) EXPECT_EQ(std::string(name), c.expected);
-    }
-}
-
-TEST(VideoMain, RecordingStaysOffWhileDisabled) {
-    for (DWORD enabled : {1u, 0u}) {
-        SCOPED_TRACE(enabled);
-        ProductKey("Video").SetDword(nullptr, "EnableRecord", &enabled);
-        CVideoMain main;
-        main.SetRecordingStatus(TRUE, 1);
-        BOOL writeOk = FALSE, recording = FALSE;
-        DWORD word = 0;
-        main.GetRecordingStatus(writeOk, recording, word);
-        EXPECT_EQ(recording != FALSE, enabled != 0);
-        EXPECT_EQ(word & 1, enabled);
-        main.SetRecordingStatus(FALSE, 1);
-        main.GetRecordingStatus(writeOk, recording, word);
-        EXPECT_FALSE(recording);
     }
 }
 
