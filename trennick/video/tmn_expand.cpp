@@ -12,7 +12,9 @@ bool opensPicture(const BYTE* chunk, DWORD length) {
 
 }  // namespace
 
-CTMNExpand::CTMNExpand() {
+CTMNExpand::CTMNExpand() { createDecoder(); }
+
+void CTMNExpand::createDecoder() {
     if (CoCreateInstance(CLSID_H263Tmn, nullptr, CLSCTX_INPROC_SERVER, IID_IH263Tmn, m_pIDecoder.putVoid()) != S_OK) {
         m_pIDecoder.reset();
         LUMO_TRACE(3, "CTMNExpand::CTMNExpand() CoCreateInstance( CLSID_H263Tmn ) Failed ");
@@ -28,6 +30,9 @@ CTMNExpand::~CTMNExpand() {
 BOOL CTMNExpand::Open() {
     LUMO_TRACE(3, "ENTER %s", "CTMNExpand::Open()");
     BOOL result = FALSE;
+    // A component that could not be created at the start (not yet registered,
+    // say) is asked for again at each opening.
+    if (!m_pIDecoder) createDecoder();
     if (m_pIDecoder) {
         m_open = SUCCEEDED(m_pIDecoder->Open());
         result = m_open ? TRUE : FALSE;

@@ -35,6 +35,8 @@ public:
     bool IsOpen() const { return m_open; }
 
 private:
+    void createDecoder();
+
     platform::com::ComPtr<IH263Tmn> m_pIDecoder;
     bool m_open = false;
     bool m_openFailureReported = false;

@@ -91,6 +91,14 @@ TEST_P(VideoDisplay, SiteVideoIsDecodedAndShownInTheRemoteWindow) {
         const QImage later = remote->grab().toImage();
         EXPECT_NE(first, later) << "the pattern moves from frame to frame";
 
+        // A size the site announces beyond the largest picture is bounded.
+        remote->OnNewVideoSettings(3, 5000, 4000, 10);
+        const DWORD before = remote->FramesDecoded();
+        ASSERT_TRUE(pumpUntil([&] { return remote->FramesDecoded() >= before + 2; }, std::chrono::seconds(30)));
+        EXPECT_LE(child->Dib().Width(), 352);
+        EXPECT_LE(child->Dib().Height(), 288);
+        EXPECT_LE(child->width(), 352);
+
         // The main frame's video display commands hide and show the window.
         frame->OnCommand(ID_DISPLAY_OFF);
         EXPECT_FALSE(remote->isVisible());
