@@ -253,6 +253,16 @@ QImage videoToolbarStrip() {
     return image;
 }
 
+// The picture of an empty video pane (176 x 144).
+QImage videoIdle() {
+    QImage image(176, 144, QImage::Format_RGB32);
+    image.fill(QColor(0x20, 0x30, 0x50));
+    QPainter p(&image);
+    drawText(p, QRect(0, 50, 176, 30), "Velmoor", 22, true, Qt::white);
+    drawText(p, QRect(0, 84, 176, 16), "no picture", 11, false, QColor(0xC0, 0xD0, 0xE0));
+    return image;
+}
+
 QImage logo() {
     QImage image(505, 335, QImage::Format_RGB32);
     image.fill(QColor(0x20, 0x30, 0x50));
@@ -277,6 +287,7 @@ QImage drawBitmap(UINT id) {
     case 172: return person(16, QColor(0x70, 0x70, 0x70), kMask);
     case 174: return person(16, QColor(0x20, 0x60, 0xC0), kMask);
     case 288: return logo();
+    case 476: return videoIdle();
     case 324: return plain(22, 22, QColor(0xC0, 0xC0, 0xC0));
     case IDR_VIDEO_TOOLBAR: return videoToolbarStrip();
     case 366: return lcdBackground();
