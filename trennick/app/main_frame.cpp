@@ -37,6 +37,7 @@
 #include "trennick/ui/lcd_panel.h"
 #include "trennick/link/core_identity.h"
 #include "trennick/link/packet_connection.h"
+#include "trennick/link/prot_list.h"
 #include "trennick/net/inet_connection.h"
 
 #include <QAction>
@@ -979,10 +980,19 @@ bool CMainFrame::LoginForCall() {
     if (count > 0 && !anyPassword) {
         LUMO_TRACE(5, "CMainFrame::LoginForCall() no passwords set, calling as the administrator");
         std::strcpy(m_loginRecord.name, "admin");
-        return true;
+    } else {
+        const std::string title = UiString(kStrLoginTitle, "Login");
+        if (users->DoLoginDialogIndirect(&m_loginRecord, title.c_str()) != 1) return false;
     }
-    const std::string title = UiString(kStrLoginTitle, "Login");
-    return users->DoLoginDialogIndirect(&m_loginRecord, title.c_str()) == 1;
+    // The hello carries the user's record as the users file keeps it: the
+    // rights of a known user and the time of this login with the name and
+    // password given (the peer checks those).
+    _tag_user stored{};
+    if (users->GetUser(m_loginRecord.name, &stored) == USER_OK) {
+        m_loginRecord.rights = stored.rights;
+        users->StampUser(&m_loginRecord);
+    }
+    return true;
 }
 
 std::string CMainFrame::peerText() const {
@@ -1044,9 +1054,17 @@ void CMainFrame::OnUserActionAck(WPARAM token) {
     switch (token) {
     case kTokEnablePollTriggers:
     case kTokDisablePollTriggers:
+    case kTokDisarmAccepted:
         gbIsSystemArmed = token == kTokEnablePollTriggers ? 1 : 0;
         m_waitForArmAck = false;
         if (m_buttonRow != nullptr) m_buttonRow->SetArmFaces(gbIsSystemArmed != 0);
+        enableButton(ID_TOGGLE_ARM, true);
+        break;
+    case kTokDisarmIgnored:
+        // The site kept its triggers armed: the request is answered, the
+        // button is given back for another try.
+        LUMO_TRACE(3, "CMainFrame::OnUserActionAck() the site ignored the disarm request");
+        m_waitForArmAck = false;
         enableButton(ID_TOGGLE_ARM, true);
         break;
     case kTokLockAck:
@@ -1062,6 +1080,27 @@ void CMainFrame::OnUserActionAck(WPARAM token) {
         LUMO_TRACE(5, "CMainFrame::OnUserActionAck token %u", static_cast<unsigned>(token));
         break;
     }
+}
+
+void CMainFrame::OnPeerVideoRequest(WPARAM token) {
+    // The link has already stopped our frames on a close or a pause; the
+    // frame's own-video switch follows a close, so the button says so.
+    switch (token) {
+    case ID_DSVD_CLOSEYOURVIDEO:
+        m_sendMyVideo = false;
+        m_myVideoPaused = false;
+        break;
+    case ID_DSVD_VIDEORPAUSE:
+        m_myVideoPaused = true;
+        break;
+    case ID_DSVD_VIDEORRESUME:
+        m_myVideoPaused = false;
+        break;
+    default:  // "<VIDEOPALETTE>": the pictures this program draws carry no palette
+        break;
+    }
+    LUMO_TRACE(5, "CMainFrame::OnPeerVideoRequest() %s: own video %s", tokenName(static_cast<WORD>(token)),
+               !m_sendMyVideo ? "off" : m_myVideoPaused ? "paused" : "on");
 }
 
 void CMainFrame::recomputeSiteArmed() {
@@ -1678,6 +1717,9 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case kMsgUserActionRej:
         LUMO_TRACE(3, "CMainFrame::OnUserActionRej token %u", static_cast<unsigned>(wParam));
+        return 0;
+    case kMsgPeerVideoRequest:
+        OnPeerVideoRequest(wParam);
         return 0;
     case kMsgCpEnabled:
     case kMsgCpDisabled:

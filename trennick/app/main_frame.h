@@ -168,6 +168,9 @@ public:
     void OnMovieRecordStart();
     void OnTessDisconnect(WPARAM reason);
     void OnSendSiteInfo();
+    // The peer's "<CloseYourVideo>", "<VIDEORPAUSE>", "<VIDEORRESUME>" or "<VIDEOPALETTE>".
+    void OnPeerVideoRequest(WPARAM token);
+    bool SendsMyVideo() const { return m_sendMyVideo && !m_myVideoPaused; }
     CommsRecord* GetCommsSettings() { return &m_settings.comms; }
     VideoRecord* GetVideoSettings() { return &m_settings.video; }
 
@@ -387,6 +390,7 @@ private:
     bool m_cardSent = false;
     bool m_loggedStart = false;
     bool m_sendMyVideo = false;
+    bool m_myVideoPaused = false;  // the peer paused our video
     bool m_audioOutMuted = false;
     int m_pointerActivity = 0;
     int m_recordMode = 0;

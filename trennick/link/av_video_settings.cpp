@@ -29,6 +29,26 @@ void VideoStates::reset(WORD local, WORD remote) {
     m_local = local;
     m_remote = remote;
     m_remembered = 0;
+    m_rememberedLocal = 0;
+}
+
+void VideoStates::OnPeerClosesOurVideo() {
+    if (m_local != 0) {
+        m_local = kVideoStateClosed;
+    }
+}
+
+void VideoStates::OnPeerPausesOurVideo() {
+    if (m_local != 0 && framesAllowed()) {
+        m_rememberedLocal = m_local;
+        m_local = kVideoStatePaused;
+    }
+}
+
+void VideoStates::OnPeerResumesOurVideo() {
+    if (m_local == kVideoStatePaused) {
+        m_local = m_rememberedLocal;
+    }
 }
 
 void VideoStates::SetVideoStatus(AvLink& link, BYTE kind, WORD status) {

@@ -40,6 +40,14 @@ public:
     void OnVideoOpen(AvLink& link);
     void OnNoVideoOpen() { m_local = kVideoStateClosed; }
     void OnCloseMyVideo() { m_remote = kVideoStateClosed; }
+    // The peer's requests about our video: "<CloseYourVideo>" closes it,
+    // "<VIDEORPAUSE>" pauses it and "<VIDEORRESUME>" takes it back to the
+    // state the pause interrupted. No frame of ours goes while it is paused or
+    // closed (framesAllowed).
+    void OnPeerClosesOurVideo();
+    void OnPeerPausesOurVideo();
+    void OnPeerResumesOurVideo();
+    bool framesAllowed() const { return m_local != kVideoStatePaused && m_local != kVideoStateClosed; }
 
     WORD local() const { return m_local; }
     WORD remote() const { return m_remote; }
@@ -48,7 +56,8 @@ public:
 private:
     WORD m_local = 1;
     WORD m_remote = 0;
-    WORD m_remembered = 0;  // the state a pause interrupted
+    WORD m_remembered = 0;       // the state a pause interrupted
+    WORD m_rememberedLocal = 0;  // the same for our video
 };
 
 class VideoSettingsExchange {

@@ -170,7 +170,6 @@ bool BucketDecoder::getBucket(BYTE* buffer, DWORD capacity, ParseCursor& cursor)
         std::memcpy(m_payload.data(), buffer + at, length);
         m_payload[length] = 0;
         m_current.Payload = m_payload.data();
-        m_receivedBytes += length;
         cursor.nextIndex = static_cast<DWORD>(end);
         cursor.remaining = dataLength;
         return true;

@@ -94,7 +94,6 @@ public:
     bool getBucket(BYTE* buffer, DWORD capacity, ParseCursor& cursor);
 
     const DecodedBucket& current() const { return m_current; }
-    ULONGLONG receivedBytes() const { return m_receivedBytes; }
 
     // Called for each decode error (PacketDecodeError); may be empty.
     std::function<void(DecodeError)> onDecodeError;
@@ -106,7 +105,6 @@ private:
     LONG m_peerProtocolNumber = 0;
     std::vector<BYTE> m_payload;
     DecodedBucket m_current;
-    ULONGLONG m_receivedBytes = 0;
 };
 
 // Assembles one bucket into `out`: header, payload, end marker and the 0x00

@@ -107,6 +107,7 @@ void FileTransfer::Finish() {
 }
 
 void FileTransfer::ResetStates() {
+    m_answerNumbering = AnswerNumbering::Unknown;
     m_recvFileKind = 0;
     m_sendState = SEND_IDLE;
     m_recvState = REC_READY;
@@ -465,11 +466,24 @@ LONG FileTransfer::sendBlock() {
     return written;
 }
 
-bool FileTransfer::peerNumbersAnswers() {
-    // Stations of this program number their answers after the block they
-    // answer; what older ones put there is not known, so they are taken by
-    // the token alone.
-    return m_link.peerProtocolNumber() >= kOwnProtocolNumber;
+bool FileTransfer::answerCounts(std::optional<WORD> number, WORD expected) {
+    // Stations of this program number each answer after the block it answers
+    // (the whole-file check after the last block); other peers put any number
+    // there, often a constant 0, and are taken by the token alone. Which kind
+    // the peer is shows in its first answer to a block other than 0.
+    if (!number || m_link.peerProtocolNumber() < kOwnProtocolNumber) {
+        return true;
+    }
+    if (m_answerNumbering == AnswerNumbering::Unknown) {
+        if (*number != expected) {
+            linkTrace(5, "CPacketConnection: the peer's answers do not carry the block number: taken by their token");
+            m_answerNumbering = AnswerNumbering::TokenOnly;
+        } else if (expected != 0) {
+            m_answerNumbering = AnswerNumbering::Numbered;
+        }
+        return true;
+    }
+    return m_answerNumbering == AnswerNumbering::TokenOnly || *number == expected;
 }
 
 void FileTransfer::sendBlockAnswer(WORD tokenId, WORD number) {
@@ -484,13 +498,11 @@ void FileTransfer::OnBlockConfirmed(const BYTE* body, DWORD length) {
     // another block is late or repeated and confirms nothing, or the
     // sender would run ahead of what really arrived.
     const std::optional<WORD> number = answerNumber(body, length);
-    if (number && peerNumbersAnswers()) {
-        const WORD expected = m_awaitingFileCheck ? static_cast<WORD>(m_inFlightNo + 1) : m_inFlightNo;
-        if (*number != expected) {
-            linkTrace(5, "CPacketConnection::OnBlockConfirmed() answer for block %u while %u is in flight: ignored",
-                      static_cast<unsigned>(*number), static_cast<unsigned>(expected));
-            return;
-        }
+    const WORD expected = m_awaitingFileCheck ? static_cast<WORD>(m_inFlightNo + 1) : m_inFlightNo;
+    if (!answerCounts(number, expected)) {
+        linkTrace(5, "CPacketConnection::OnBlockConfirmed() answer for block %u while %u is in flight: ignored",
+                  static_cast<unsigned>(*number), static_cast<unsigned>(expected));
+        return;
     }
     m_blockRetries = 0;
     if (m_awaitingFileCheck) {
@@ -511,7 +523,7 @@ void FileTransfer::OnBlockConfirmed(const BYTE* body, DWORD length) {
 
 void FileTransfer::OnBlockRefused(const BYTE* body, DWORD length) {
     const std::optional<WORD> number = answerNumber(body, length);
-    const bool forFileCheck = !number || !peerNumbersAnswers() || *number == static_cast<WORD>(m_inFlightNo + 1);
+    const bool forFileCheck = answerCounts(number, static_cast<WORD>(m_inFlightNo + 1));
     if (m_awaitingFileCheck && forFileCheck) {
         linkTrace(1, "CPacketConnection::OnBlockRefused() the receiver's whole-file check failed for %s",
                   m_sendPath.c_str());
@@ -595,7 +607,10 @@ void FileTransfer::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD length
     }
     const auto announcement = parseAnnouncement(body, length);
     if (!announcement) {
-        linkTrace(1, "CPacketConnection::ConfirmOnSending() %s without its name or size: dropped", tokenName(tokenId));
+        // Refused at once: a sender left without an answer waits a minute.
+        linkTrace(1, "CPacketConnection::ConfirmOnSending() %s without a name or a size in bytes: refused",
+                  tokenName(tokenId));
+        m_link.sendToken(ID_DSVD_DO_NOT_SEND);
         return;
     }
     int kind = kFileKindAny;
@@ -693,6 +708,7 @@ void FileTransfer::ReceiveData(const DecodedBucket& bucket) {
                   static_cast<long>(bucket.BucketNo));
         sendBlockAnswer(ID_DSVD_CRCNOTOK, static_cast<WORD>(bucket.BucketNo));
         ++m_recvErrors;
+        m_link.errorLamp();
         return;
     }
     const WORD number = static_cast<WORD>(bucket.BucketNo);
@@ -804,6 +820,12 @@ void FileTransfer::OnFinishSending() {
         break;
     case REC_IDLE:
     case REC_READY:
+        if (m_recvChecked && !m_recvNotified) {
+            // The file passed its whole-file check before this token came and
+            // the loop pass has already reported it (and made the link ready):
+            // it is still to be told, once.
+            break;
+        }
         // No file is arriving: the state moves on, but a stray token never
         // announces a file the application would then look for.
         closeReceiveFile();

@@ -62,10 +62,20 @@ std::optional<Announcement> parseAnnouncement(const BYTE* body, DWORD length) {
     const auto name = fieldValue(text, ID_DSVD_NAME);
     const auto size = fieldValue(text, ID_DSVD_SIZE);
     if (!name || !size) return std::nullopt;
-    std::string digits(*size);
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(digits.c_str(), &end, 10);
-    if (end == digits.c_str() || digits.find('-') != std::string::npos) return std::nullopt;
+    // The size is written right-aligned ("%8lu"): spaces, then at least one
+    // digit, and nothing else ("-5", "abc", "12abc" and a size past 64 bits
+    // are no size).
+    std::string_view digits = *size;
+    while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
+    while (!digits.empty() && digits.back() == ' ') digits.remove_suffix(1);
+    if (digits.empty() || digits.size() > 20) return std::nullopt;
+    ULONGLONG value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const ULONGLONG digit = static_cast<ULONGLONG>(c - '0');
+        if (value > (~0ull - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
     Announcement out;
     out.name = std::string(*name);
     out.size = value;

@@ -20,6 +20,7 @@
 #include "trennick/link/station_info.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,8 @@ public:
     virtual void post(UINT message, WPARAM wParam, LPARAM lParam) = 0;
     // The site information the program holds for the peer; false when none.
     virtual bool remoteSiteInfo(SiteInfoBlock& site) = 0;
+    // Lights the data lamp for a file block that failed its checksum.
+    virtual void errorLamp() = 0;
     // A card picture was sent whole, or arrived whole at `path`.
     virtual void cardPictureSent() = 0;
     virtual void cardPictureReceived(const std::string& path) = 0;
@@ -121,7 +124,9 @@ private:
     LONG sendAnnouncement();
     LONG sendBlock();
     void sendBlockAnswer(WORD tokenId, WORD number);
-    bool peerNumbersAnswers();
+    // Whether an answer carrying `number` (none: the token alone) answers the
+    // block or check that waits for `expected`.
+    bool answerCounts(std::optional<WORD> number, WORD expected);
 
     FileTransferLink& m_link;
 
@@ -150,6 +155,9 @@ private:
     DWORD m_blockRetries = 0;           // resends of the block in flight
     DWORD m_fileCheckTries = 0;
     RateInterval m_sendRate;
+    // How the peer's answers are read; learnt from them once per call.
+    enum class AnswerNumbering { Unknown, Numbered, TokenOnly };
+    AnswerNumbering m_answerNumbering = AnswerNumbering::Unknown;
 
     // Receiving.
     std::FILE* m_recvFile = nullptr;

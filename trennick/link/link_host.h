@@ -41,11 +41,21 @@ inline constexpr UINT kMsgFileReceivedKind1 = 0x8037;
 inline constexpr UINT kMsgFileReceivedKind2 = 0x803B;
 inline constexpr UINT kMsgFileReceivedKind3 = 0x8045;
 inline constexpr UINT kMsgFileReceivedKind4 = 0x8046;
+inline constexpr UINT kMsgRecModeCyclic = 0x8074;      // (95, 0)
 inline constexpr UINT kMsgRecordModeFixed = 0x8075;    // (96, 0)
+// The site's control panel: enabled, disabled, armed, disarmed.
+inline constexpr UINT kMsgCpEnabled = 0x806E;
+inline constexpr UINT kMsgCpDisabled = 0x806F;
+inline constexpr UINT kMsgCpArmed = 0x8070;
+inline constexpr UINT kMsgCpDisarmed = 0x8071;
 inline constexpr UINT kMsgMemoryFull = 0x8076;         // (98, 0)
 inline constexpr UINT kMsgMemoryFree = 0x8077;         // (99, 0)
 inline constexpr UINT kMsgLoginRefused = 0x807E;       // (0, 0 or 61416 for a wrong password)
-inline constexpr UINT kMsgDataLamp = 0x8082;           // (0, 1) after each dispatched bucket
+inline constexpr UINT kMsgDataLamp = 0x8082;           // (0, 1): the data lamp for 3000 ms
+// The data lamp through the host: held briefly after each dispatched bucket,
+// longer after a bucket that failed its checksum.
+inline constexpr DWORD kActivityLampMs = 200;
+inline constexpr DWORD kErrorLampMs = 3000;
 inline constexpr UINT kMsgAttendTimeout = 0x5A23;
 inline constexpr UINT kMsgAttendTimeoutReject = 0x5A25;
 inline constexpr LPARAM kWrongPasswordStringId = 61416;
@@ -69,6 +79,10 @@ inline constexpr UINT kMsgNotificationShown = 0x80F4;
 // replacing the one shown): (string id, std::string text). Whatever the link
 // must tell its user while it reads goes this way, never through a box.
 inline constexpr UINT kMsgUserNotice = 0x80E0;
+// The peer asked about our own video: (token id, 0) for "<CloseYourVideo>",
+// "<VIDEORPAUSE>", "<VIDEORRESUME>" and "<VIDEOPALETTE>". The link has
+// already obeyed a close, a pause or a resume (GetLocalVideoStatus).
+inline constexpr UINT kMsgPeerVideoRequest = 0x80E1;
 inline constexpr WPARAM kCmdProfilesTheyCalled = 32891;
 inline constexpr WPARAM kCmdOpenChat = 32804;           // chat text waits in the link for the window
 // lParam of kCmdOpenChat when the peer's chat text asks for the window.

@@ -75,14 +75,14 @@ LONG CPacketConnection::ReceiveLumoraHWProfile(const BYTE* body, DWORD length) {
         (oldPeer && record.length != kOldProfileBytes)) {
         linkTrace(1, "%s Receive ERROR: Invalid profile length", token);
         SetNotConnected();
-        m_host->showDataLamp(1, 3000);
+        errorLamp();
         return 0;
     }
     if (record.result == GuardedResult::BadChecksum) {
         linkTrace(1, "%s ERROR: Invalid CRC, read: %ld, calc: %ld", token, static_cast<long>(record.readChecksum),
                   static_cast<long>(record.calcChecksum));
         SetNotConnected();
-        m_host->showDataLamp(1, 3000);
+        errorLamp();
         return 0;
     }
     if (oldPeer) {
@@ -357,7 +357,7 @@ LONG CPacketConnection::ReceiveTriggerNotification(const BYTE* body, DWORD lengt
                                    : (protocol != 1 || record.length == kTriggerBytes));
     if (!lengthOk) {
         linkTrace(1, "%s Receive ERROR: Invalid trigger length", token);
-        m_host->showDataLamp(1, 3000);
+        errorLamp();
         return 0;
     }
     if (record.result == GuardedResult::BadChecksum) {
@@ -425,7 +425,7 @@ LONG CPacketConnection::receiveSettingsReport(WORD tokenId, UINT message, const 
     if (record.result == GuardedResult::BadChecksum) {
         linkTrace(5, "%s ERROR: Invalid CRC, read: %ld, calc: %ld", token, static_cast<long>(record.readChecksum),
                   static_cast<long>(record.calcChecksum));
-        m_host->showDataLamp(1, 3000);
+        errorLamp();
         return 0;
     }
     if (m_window != nullptr) {

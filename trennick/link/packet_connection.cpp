@@ -91,6 +91,7 @@ public:
     void notice(UINT stringId, const std::string& argument) override { m_link.notice(stringId, argument); }
     void post(UINT message, WPARAM wParam, LPARAM lParam) override { m_link.post(message, wParam, lParam); }
     bool remoteSiteInfo(SiteInfoBlock& site) override { return m_link.m_host->remoteSiteInfo(site); }
+    void errorLamp() override { m_link.errorLamp(); }
     void cardPictureSent() override { m_link.m_myCardStatus |= kCardPictureSent; }
     void cardPictureReceived(const std::string& path) override {
         m_link.m_peerCardStatus |= kCardPictureReceived;
@@ -148,6 +149,11 @@ void CPacketConnection::post(UINT message, WPARAM wParam, LPARAM lParam) {
     if (m_window != nullptr) {
         m_window->postMessage(message, wParam, lParam);
     }
+}
+
+void CPacketConnection::errorLamp() {
+    m_host->showDataLamp(1, kErrorLampMs);
+    m_bucketFailedCheck = true;
 }
 
 void CPacketConnection::notice(UINT stringId, const std::string& argument) {
@@ -319,7 +325,7 @@ LONG CPacketConnection::ReceiveSiteInfo(const BYTE* body, DWORD length) {
                       static_cast<long>(parse.readChecksum), static_cast<long>(parse.calcChecksum));
         }
         SetNotConnected();
-        m_host->showDataLamp(1, 3000);
+        errorLamp();
         return 0;
     }
     m_host->recordRemoteSite(parse.block);
@@ -352,14 +358,20 @@ bool CPacketConnection::GetBucket(BYTE* buffer, DWORD capacity, ParseCursor& cur
 
 LONG CPacketConnection::FilterPollBuff(std::span<BYTE> buffer, DWORD& length) {
     std::lock_guard lock(m_bucketLock);
+    // The transport appends what it read behind what the last pass left.
+    m_stats.bytesReceived += length >= m_bytesAlreadyCounted ? length - m_bytesAlreadyCounted : length;
+    m_bytesAlreadyCounted = 0;
     ParseCursor cursor;
     cursor.dataLength = length;
     const DWORD capacity = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 0xFFFFFFFFu));
     for (;;) {
         if (!m_decoder.getBucket(buffer.data(), capacity, cursor)) {
             length = cursor.remaining;
+            m_bytesAlreadyCounted = length;
             return 1;
         }
+        ++m_stats.bucketsReceived;
+        m_bucketFailedCheck = false;
         const DecodedBucket& bucket = m_decoder.current();
         if (m_helloReceived == 0) {
             // Until the peer's own hello has arrived and checked out, only
@@ -403,7 +415,9 @@ LONG CPacketConnection::FilterPollBuff(std::span<BYTE> buffer, DWORD& length) {
             StoreNewFrame(bucket);
             break;
         }
-        post(kMsgDataLamp, 0, 1);
+        // The brief lamp of a bucket, unless its check failed and lit the
+        // longer one.
+        if (!m_bucketFailedCheck) m_host->showDataLamp(1, kActivityLampMs);
     }
 }
 
@@ -429,7 +443,8 @@ LONG CPacketConnection::SendBucketWithCheck(WORD bucketType, const BYTE* payload
     if (written != 0) {
         post(kMsgBytesWritten, 0, 1);
         if (written > 0) {
-            m_sentBytes += static_cast<ULONGLONG>(written);
+            m_stats.bytesSent += static_cast<ULONGLONG>(written);
+            ++m_stats.bucketsSent;
         }
     }
     return written;
@@ -538,13 +553,22 @@ std::span<const CPacketConnection::TokenRoute> CPacketConnection::tokenTable() {
          }},
         {ID_DSVD_VIDEOOPEN, false, service},
         {ID_DSVD_NOVIDEOOPEN, false, service},
-        {ID_DSVD_CLOSEYOURVIDEO, false, service},
+        {ID_DSVD_CLOSEYOURVIDEO, false, [](L& l, WORD id, const BYTE*, DWORD) {
+             l.m_videoStates.OnPeerClosesOurVideo();
+             l.post(kMsgPeerVideoRequest, id, 0);
+         }},
         {ID_DSVD_CLOSEMYVIDEO, false, service},
         {ID_DSVD_MYVIDEOSETTINGS, true, service},
         {ID_DSVD_YOURVIDEOSETTINGS, true, service},
-        {ID_DSVD_VIDEOPALETTE, false, service},
-        {ID_DSVD_VIDEORPAUSE, false, service},
-        {ID_DSVD_VIDEORRESUME, false, service},
+        {ID_DSVD_VIDEOPALETTE, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgPeerVideoRequest, id, 0); }},
+        {ID_DSVD_VIDEORPAUSE, false, [](L& l, WORD id, const BYTE*, DWORD) {
+             l.m_videoStates.OnPeerPausesOurVideo();
+             l.post(kMsgPeerVideoRequest, id, 0);
+         }},
+        {ID_DSVD_VIDEORRESUME, false, [](L& l, WORD id, const BYTE*, DWORD) {
+             l.m_videoStates.OnPeerResumesOurVideo();
+             l.post(kMsgPeerVideoRequest, id, 0);
+         }},
         {ID_DSVD_HOLDCALL, false, [](L& l, WORD, const BYTE*, DWORD) { l.SetHoldCall(kHoldRemote, true); }},
         {ID_DSVD_CANCELHOLDCALL, false, [](L& l, WORD, const BYTE*, DWORD) { l.SetHoldCall(kHoldRemote, false); }},
         {ID_DSVD_HELLO_V1_2, true, [](L& l, WORD, const BYTE* body, DWORD length) { l.GetHello(body, length); }},
@@ -587,17 +611,18 @@ std::span<const CPacketConnection::TokenRoute> CPacketConnection::tokenTable() {
         {ID_DSVD_AUDIOOUTUNMUTEACK, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenDone, id, 0); }},
         {ID_DSVD_ENABLEPOLLTRIGGERS, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenDone, id, 0); }},
         {ID_DSVD_DISABLEPOLLTRIGGERS, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenDone, id, 0); }},
-        {ID_DSVD_ENABLEDISABLEALARMREJECT, false, service},
+        {ID_DSVD_ENABLEDISABLEALARMREJECT, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenRefused, id, 0); }},
         {ID_DSVD_GETSETTINGS, false, [](L&, WORD, const BYTE*, DWORD) {}},  // traced only
         {ID_DSVD_SETTINGS_ERROR, true, service},
         {ID_DSVD_SETTINGSERROR2, true, service},
-        {ID_DSVD_CPISENABLED, false, service},
-        {ID_DSVD_CPISDISABLED, false, service},
-        {ID_DSVD_CPISARMED, false, service},
-        {ID_DSVD_CPISDISARMED, false, service},
-        {ID_DSVD_RPCDISARMISIGNORED, false, service},
-        {ID_DSVD_RPCDISARMISACCEPT, false, service},
-        {ID_DSVD_SETRECMODECYC, false, service},
+        {ID_DSVD_CPISENABLED, false, [](L& l, WORD, const BYTE*, DWORD) { l.post(kMsgCpEnabled, 0, 0); }},
+        {ID_DSVD_CPISDISABLED, false, [](L& l, WORD, const BYTE*, DWORD) { l.post(kMsgCpDisabled, 0, 0); }},
+        {ID_DSVD_CPISARMED, false, [](L& l, WORD, const BYTE*, DWORD) { l.post(kMsgCpArmed, 0, 0); }},
+        {ID_DSVD_CPISDISARMED, false, [](L& l, WORD, const BYTE*, DWORD) { l.post(kMsgCpDisarmed, 0, 0); }},
+        // The site's answers to a disarm request: ignored or accepted.
+        {ID_DSVD_RPCDISARMISIGNORED, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenDone, id, 0); }},
+        {ID_DSVD_RPCDISARMISACCEPT, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgTokenDone, id, 0); }},
+        {ID_DSVD_SETRECMODECYC, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgRecModeCyclic, id, 0); }},
         {ID_DSVD_SETRECMODEFIX, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgRecordModeFixed, id, 0); }},
         {ID_DSVD_MEMORYFULL, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgMemoryFull, id, 0); }},
         {ID_DSVD_MEMORYFREE, false, [](L& l, WORD id, const BYTE*, DWORD) { l.post(kMsgMemoryFree, id, 0); }},
@@ -751,6 +776,9 @@ bool CPacketConnection::SendAudioFrame(const BYTE* payload, DWORD length) {
 
 LONG CPacketConnection::SendFrame(WORD bucketType, const BYTE* frame, DWORD length) {
     std::lock_guard lock(m_bucketLock);
+    if (!m_videoStates.framesAllowed()) {
+        return 0;  // the peer paused or closed our video
+    }
     return m_videoTx.SendFrame(m_av, bucketType, frame, length);
 }
 
@@ -780,7 +808,7 @@ void CPacketConnection::ReceiveSerialOutCommand(const DecodedBucket& bucket) {
         return;
     }
     if (!bucket.checksumMatches()) {
-        m_host->showDataLamp(1, 3000);
+        errorLamp();
         linkTrace(1, "CPacketConnection::ReceiveSerialOutCommand() Failed!!! CRC Error!!!!");
         return;
     }
@@ -843,16 +871,22 @@ LONG CPacketConnection::SendHello() {
     block.protocolNumber = kOwnProtocolNumber;
     block.versionNumber = kOwnVersionNumber;
 
+    // The user's record as the users file keeps it: the name and the password
+    // scrambled, each with the length of its scrambled text (a scrambled
+    // text may end in zero bytes, so the receiver needs them to read it back);
+    // the rights and the login time as they are.
     UserRecord user = m_host->loggedInUserRecord();
-    auto scrambleField = [&](DWORD offset) {
+    auto scrambleField = [&](DWORD offset, DWORD lengthOffset) {
         char* field = reinterpret_cast<char*>(user.data() + offset);
         const std::string plain(field, strnlen(field, kUserTextFieldBytes));
         const std::string scrambled = m_identity != nullptr ? m_identity->encrypt(plain) : std::string();
+        const WORD length = static_cast<WORD>(std::min<std::size_t>(scrambled.size(), kUserTextFieldBytes));
         std::memset(field, 0, kUserTextFieldBytes);
-        std::memcpy(field, scrambled.data(), std::min<std::size_t>(scrambled.size(), kUserTextFieldBytes));
+        std::memcpy(field, scrambled.data(), length);
+        std::memcpy(user.data() + lengthOffset, &length, sizeof length);
     };
-    scrambleField(kUserNameOffset);
-    scrambleField(kUserPasswordOffset);
+    scrambleField(kUserNameOffset, kUserNameLengthOffset);
+    scrambleField(kUserPasswordOffset, kUserPasswordLengthOffset);
     std::memcpy(block.userRecord, user.data(), sizeof block.userRecord);
     m_host->localStationData(block.stationData, block.stationByte);
 
@@ -1016,6 +1050,8 @@ void CPacketConnection::resetState(bool capabilityProtocol2) {
     m_pendingChat.clear();
     m_pendingChatBytes = 0;
     m_statsIntervalStartMs = now();
+    m_stats = LinkStatistics{};
+    m_bytesAlreadyCounted = 0;
     m_disconnectTimeMs = 0;
     m_lastSyncReceivedMs = 0;
     m_lastSyncSentMs = 0;
@@ -1228,7 +1264,10 @@ WORD CPacketConnection::GetRemoteVideoStatus() { std::lock_guard l(m_bucketLock)
 BYTE CPacketConnection::GetHelloReceived() { std::lock_guard l(m_bucketLock); return m_helloReceived; }
 BYTE CPacketConnection::GetHelloAccepted() { std::lock_guard l(m_bucketLock); return m_helloAccepted; }
 DWORD CPacketConnection::GetFailedLogins() { std::lock_guard l(m_bucketLock); return m_failedLogins; }
-ULONGLONG CPacketConnection::GetSentBytes() { std::lock_guard l(m_bucketLock); return m_sentBytes; }
-ULONGLONG CPacketConnection::GetReceivedBytes() { std::lock_guard l(m_bucketLock); return m_decoder.receivedBytes(); }
+void CPacketConnection::GetLinkStatistics(LinkStatistics& out) {
+    std::lock_guard lock(m_bucketLock);
+    out = m_stats;
+    out.elapsedMs = now() - m_statsIntervalStartMs;
+}
 
 }  // namespace trennick

@@ -323,8 +323,16 @@ public:
     BYTE GetHelloReceived();
     BYTE GetHelloAccepted();
     DWORD GetFailedLogins();
-    ULONGLONG GetSentBytes();
-    ULONGLONG GetReceivedBytes();
+    // What crossed the line in this call, both ways: every byte the
+    // transport took or gave, framing and noise included, and the buckets.
+    struct LinkStatistics {
+        ULONGLONG bytesSent = 0;
+        ULONGLONG bytesReceived = 0;
+        DWORD bucketsSent = 0;
+        DWORD bucketsReceived = 0;
+        DWORD elapsedMs = 0;  // since the call came up (the last reset)
+    };
+    void GetLinkStatistics(LinkStatistics& out);
     const LinkSettings& Settings() const { return m_settings; }
 
 protected:
@@ -371,6 +379,9 @@ protected:
     void post(UINT message, WPARAM wParam, LPARAM lParam);
     // A notice for the user (string resource, one text argument).
     void notice(UINT stringId, const std::string& argument);
+    // The data lamp for a bucket that failed a check (held longer than the
+    // lamp of each bucket, which it replaces).
+    void errorLamp();
     void resetState(bool capabilityProtocol2);
 
     std::recursive_mutex m_bucketLock;
@@ -442,7 +453,11 @@ private:
     DWORD m_disconnectTimeMs = 0;
     DWORD m_lastActivityMs = 0;
     DWORD m_statsIntervalStartMs = 0;
-    ULONGLONG m_sentBytes = 0;
+    LinkStatistics m_stats;
+    bool m_bucketFailedCheck = false;  // the bucket being dispatched lit the error lamp
+    // Bytes the last read pass left at the start of the transport's buffer
+    // (a partial bucket): counted when they arrived, not again.
+    DWORD m_bytesAlreadyCounted = 0;
 
     // Peer's hardware, triggers, cards.
     tagHWProfile m_remoteHWProfile{};

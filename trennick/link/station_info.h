@@ -18,6 +18,9 @@ inline constexpr DWORD kUserRecordBytes = 208;
 inline constexpr DWORD kUserNameOffset = 0;
 inline constexpr DWORD kUserPasswordOffset = 90;
 inline constexpr DWORD kUserTextFieldBytes = 90;
+// 16-bit lengths of the scrambled name and password, as the users file keeps them.
+inline constexpr DWORD kUserNameLengthOffset = 180;
+inline constexpr DWORD kUserPasswordLengthOffset = 182;
 inline constexpr DWORD kStationDataBytes = 876;
 inline constexpr WORD kSiteInfoBytes = 768;
 

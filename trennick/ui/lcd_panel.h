@@ -83,6 +83,8 @@ public:
     bool IsElementShown(LcdElement element) const;
     // The level a meter shows (LineMeter or FrameRateMeter).
     int MeterLevel(LcdElement meter) const;
+    // The hold a held element was last lit with (0 when none or put out).
+    DWORD HoldMs(LcdElement element) const { return at(element).holdMs; }
     // The bitmap an element shows now (0 when none).
     UINT ElementBitmap(LcdElement element) const;
     // Lamp messages the panel has posted to itself so far.

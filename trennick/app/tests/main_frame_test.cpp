@@ -407,3 +407,69 @@ TEST(MainFrame, ChatTextWithoutAWindowIsKeptNotBoxed) {
     // Nothing was put in a box: no message at all, not even "not available".
     EXPECT_TRUE(c.ui.messages.empty());
 }
+
+// The site's panel, alarm and record-mode tokens and its requests about our
+// video reach the real frame; each bucket the read pass takes lights the data
+// lamp briefly, and a file block that fails its check lights it for longer.
+TEST(MainFrame, PeerTokensAndTheDataLampReachTheRealFrame) {
+    ConnectedFrame c("/U29");
+    CMainFrame* frame = c.frame;
+    CLcdPanel* lcd = frame->LcdPanel();
+
+    // Armed polling triggers and an enabled, armed control panel: the site is armed.
+    g_link->feed(tokenText(ID_DSVD_ENABLEPOLLTRIGGERS));
+    g_link->feed(tokenText(ID_DSVD_CPISENABLED));
+    g_link->feed(tokenText(ID_DSVD_CPISARMED));
+    ASSERT_TRUE(pumpUntil([&] { return lcd->IsElementShown(LcdElement::MarkC); }));
+    g_link->feed(tokenText(ID_DSVD_CPISDISARMED));
+    ASSERT_TRUE(pumpUntil([&] { return !lcd->IsElementShown(LcdElement::MarkC); }));
+    g_link->feed(tokenText(ID_DSVD_RPCDISARMISACCEPT));
+    ASSERT_TRUE(pumpUntil([&] { return gbIsSystemArmed == 0; }));
+    g_link->feed(tokenText(ID_DSVD_SETRECMODEFIX));
+    ASSERT_TRUE(pumpUntil([&] { return frame->RecordMode() == 2; }));
+    g_link->feed(tokenText(ID_DSVD_SETRECMODECYC));
+    ASSERT_TRUE(pumpUntil([&] { return frame->RecordMode() == 1; }));
+    const std::size_t told = c.ui.messages.size();
+    g_link->feed(tokenText(ID_DSVD_ENABLEDISABLEALARMREJECT));
+    ASSERT_TRUE(pumpUntil([&] { return c.ui.messages.size() == told + 1; }));
+
+    // Our video, paused, resumed and closed by the peer.
+    const BYTE picture[16] = {};
+    frame->OnCommand(ID_SEND_MY_VIDEO);
+    g_link->SetVideoStatus(0, 3);
+    ASSERT_TRUE(frame->SendsMyVideo());
+    g_link->feed(tokenText(ID_DSVD_VIDEORPAUSE));
+    ASSERT_TRUE(pumpUntil([&] { return !frame->SendsMyVideo(); }));
+    EXPECT_EQ(g_link->SendFrame(kVideoBucket, picture, sizeof picture), 0);
+    g_link->feed(tokenText(ID_DSVD_VIDEORRESUME));
+    ASSERT_TRUE(pumpUntil([&] { return frame->SendsMyVideo(); }));
+    EXPECT_GT(g_link->SendFrame(kVideoBucket, picture, sizeof picture), 0);
+    g_link->feed(tokenText(ID_DSVD_CLOSEYOURVIDEO));
+    ASSERT_TRUE(pumpUntil([&] { return !frame->SendsMyVideo(); }));
+    EXPECT_EQ(g_link->GetLocalVideoStatus(), VIDEO_CLOSED);
+    EXPECT_EQ(frame->UpdateCommand(ID_SEND_MY_VIDEO).text, UiString(kStrSendVideoOff));
+
+    // The data lamp: briefly for a bucket ...
+    auto readPass = [&](WORD type, std::string_view payload, const char* check) {
+        std::vector<BYTE> wire(payload.size() + 1024);
+        DWORD fill = buildBucketWithCheck(wire, type, reinterpret_cast<const BYTE*>(payload.data()),
+                                          static_cast<DWORD>(payload.size()), kOwnProtocolNumber, 0,
+                                          static_cast<DWORD>(wire.size()), check);
+        ASSERT_GT(fill, 0u);
+        ASSERT_EQ(g_link->FilterPollBuff(wire, fill), 1);
+    };
+    readPass(kChatBucket, "a line", nullptr);
+    ASSERT_TRUE(pumpUntil([&] {
+        return lcd->IsElementShown(LcdElement::DataLamp) && lcd->HoldMs(LcdElement::DataLamp) == kActivityLampMs;
+    }));
+    // ... and for longer for a file block whose check fails, the brief lamp
+    // not replacing it.
+    g_link->feed("<Send NF><Name><lamp.bin><Size><10>");
+    ASSERT_EQ(g_link->GetFileReceiveStatus(), REC_RECEIVING);
+    readPass(kFileBlockBucket, "0123456789", "         12345");
+    ASSERT_TRUE(pumpUntil([&] { return lcd->HoldMs(LcdElement::DataLamp) == kErrorLampMs; }));
+    const DWORD passes = frame->LoopPasses();
+    ASSERT_TRUE(pumpUntil([&] { return frame->LoopPasses() > passes + 2; }));
+    EXPECT_EQ(lcd->HoldMs(LcdElement::DataLamp), kErrorLampMs);
+    EXPECT_TRUE(lcd->IsElementShown(LcdElement::DataLamp));
+}

@@ -95,7 +95,14 @@ public:
         remoteFlag = flag;
     }
     void recordRemoteSite(const SiteInfoBlock& site) override { sites.push_back(site); }
-    void showDataLamp(int /*on*/, DWORD ms) override { lamps.push_back(ms); }
+    // The brief lamp of each dispatched bucket is counted; the others kept.
+    void showDataLamp(int /*on*/, DWORD ms) override {
+        if (ms == kActivityLampMs) {
+            ++activityLamps;
+        } else {
+            lamps.push_back(ms);
+        }
+    }
     void logAttendTimeout() override { ++attendLogs; }
     bool remoteSiteInfo(SiteInfoBlock& site) override {
         if (sites.empty()) return false;
@@ -125,6 +132,7 @@ public:
     bool remoteFlag = false;
     std::vector<SiteInfoBlock> sites;
     std::vector<DWORD> lamps;
+    int activityLamps = 0;
     int attendLogs = 0;
     std::vector<tagHWProfile> storedProfiles;
     bool hasSettings = true;

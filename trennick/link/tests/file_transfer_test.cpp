@@ -268,10 +268,28 @@ TEST_F(Transfer, NamesFromTheWireStayPlainNamesInTheReceiveFolder) {
     // Nothing was created outside the receive folder, and nothing stayed in it.
     EXPECT_FALSE(fs::exists(platform::homeFolder() / "escape.txt"));
     EXPECT_TRUE(filesIn(receive).empty());
-    // A malformed announcement is dropped without an answer.
+}
+
+TEST_F(Transfer, AnnouncementWithoutASizeIsRefusedAtOnce) {
+    // A sender left without an answer would wait a minute for one.
+    const char* const announcements[] = {
+        "<Send NF><Name><x.txt><Size><-5>",        "<Send NF><Name><x.txt><Size><abc>",
+        "<Send NF><Name><x.txt><Size><>",          "<Send NF><Name><x.txt><Size><12abc>",
+        "<Send NF><Name><x.txt><Size><99999999999999999999999>",
+        "<Send NF><Name>x.txt<Size>3",             "<Send EV><Name><x.trg>",
+    };
+    for (const char* text : announcements) {
+        SCOPED_TRACE(text);
+        p.b->wire.clear();
+        p.b->feedToken(text);
+        EXPECT_EQ(tokenTexts(p.b->wire), std::vector<std::string>{"<Do Not Send>"});
+        EXPECT_NE(p.b->GetFileReceiveStatus(), REC_RECEIVING);
+    }
+    EXPECT_TRUE(filesIn(receive).empty());
+    // Spaces around the digits are the sender's right alignment.
     p.b->wire.clear();
-    p.b->feedToken("<Send NF><Name>x.txt<Size>3");
-    EXPECT_TRUE(p.b->wire.empty());
+    p.b->feedToken("<Send NF><Name><x.txt><Size><       3 >");
+    EXPECT_EQ(tokenTexts(p.b->wire), std::vector<std::string>{"<OK for Send>"});
 }
 
 TEST_F(Transfer, RemoteSettingsGoUnderTheStationsFolderOnlyWithAPlainStationName) {
@@ -294,9 +312,15 @@ TEST_F(Transfer, FullDiskFailsTheReceiveAndLeavesNoPartialFile) {
     const auto bytes = randomBytes(64 * 1024, 9);
     writeFile(source / "big.bin", bytes);
     std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{16 * 1024, 16 * 1024};
+    // Only the soft limit, given back at the end: a lowered hard limit could
+    // never be raised again, and the tests after this one in the same process
+    // would find every file write failing.
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const rlimit limit{16 * 1024, before.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
     EXPECT_EQ(run(kFileKindAny, source / "big.bin"), SEND_REFUSED);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
     EXPECT_EQ(p.b->GetFileReceiveStatus(), REC_FAILED);
     const std::vector<UINT> notices = shown();
     EXPECT_NE(std::find(notices.begin(), notices.end(), kStrDiskFull), notices.end());

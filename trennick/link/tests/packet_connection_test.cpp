@@ -92,7 +92,7 @@ TEST_F(LinkTest, HelloAndOkHelloBothWaysInBothBlockForms) {
         EXPECT_TRUE(p.windowA.notices().empty());
         EXPECT_TRUE(p.windowB.notices().empty());
         EXPECT_GT(p.windowA.count(kMsgBytesWritten), 0);
-        EXPECT_GT(p.windowB.count(kMsgDataLamp), 0);
+        EXPECT_GT(p.hostB.activityLamps, 0);
     }
 }
 
@@ -356,9 +356,40 @@ TEST_F(LinkTest, TokenEffects) {
          [](LoopbackLink& l, LinkTest&) { EXPECT_EQ(l.GetFileReceiveStatus(), REC_COMPLETE); }},
         {"<CRCOK>", {}, {}, {}, {}},  // no file being sent: traced only
         {"<GETSETTINGS>", {}, {}, {}, {}},
-        {"<Send NF><Name>a.txt<Size>3", {}, {}, {ID_DSVD_SEND_NF}, {}},
+        {"<Send NF><Name>a.txt<Size>3", {}, {"<Do Not Send>"}, {ID_DSVD_SEND_NF}, {}},  // no size: refused
         {"<FCRC>", {}, {}, {ID_DSVD_FCRC}, {}},
-        {"<CPISARMED>", {}, {}, {ID_DSVD_CPISARMED}, {}},
+        // The site's control panel, alarm and record-mode answers.
+        {"<CPISENABLED>", {post(kMsgCpEnabled, 0)}, {}, {}, {}},
+        {"<CPISDISABLED>", {post(kMsgCpDisabled, 0)}, {}, {}, {}},
+        {"<CPISARMED>", {post(kMsgCpArmed, 0)}, {}, {}, {}},
+        {"<CPISDISARMED>", {post(kMsgCpDisarmed, 0)}, {}, {}, {}},
+        {"<ENABLEDISABLEALARMREJECT>", {post(kMsgTokenRefused, 69)}, {}, {}, {}},
+        {"<RPCDISARMISIGNORED>", {post(kMsgTokenDone, 93)}, {}, {}, {}},
+        {"<RPCDISARMISACCEPT>", {post(kMsgTokenDone, 94)}, {}, {}, {}},
+        {"<SETRECMODECYC>", {post(kMsgRecModeCyclic, 95)}, {}, {}, {}},
+        // The peer's requests about our video are obeyed and told.
+        {"<VIDEOPALETTE>", {post(kMsgPeerVideoRequest, ID_DSVD_VIDEOPALETTE)}, {}, {}, {}},
+        {"<VIDEORPAUSE>", {post(kMsgPeerVideoRequest, ID_DSVD_VIDEORPAUSE)}, {}, {},
+         [](LoopbackLink& l, LinkTest&) {
+             const BYTE frame[16] = {};
+             l.SetVideoStatus(0, 3);
+             l.feedToken("<VIDEORPAUSE>");
+             EXPECT_EQ(l.GetLocalVideoStatus(), kVideoStatePaused);
+             EXPECT_EQ(l.SendFrame(kVideoBucket, frame, sizeof frame), 0);
+             l.feedToken("<VIDEORRESUME>");
+             EXPECT_EQ(l.GetLocalVideoStatus(), 3);
+             EXPECT_GT(l.SendFrame(kVideoBucket, frame, sizeof frame), 0);
+         }},
+        {"<VIDEORRESUME>", {post(kMsgPeerVideoRequest, ID_DSVD_VIDEORRESUME)}, {}, {},
+         [](LoopbackLink& l, LinkTest&) { EXPECT_EQ(l.GetLocalVideoStatus(), 1); }},  // nothing was paused
+        {"<CloseYourVideo>", {post(kMsgPeerVideoRequest, ID_DSVD_CLOSEYOURVIDEO)}, {}, {},
+         [](LoopbackLink& l, LinkTest&) {
+             const BYTE frame[16] = {};
+             EXPECT_EQ(l.GetLocalVideoStatus(), VIDEO_CLOSED);
+             EXPECT_EQ(l.SendFrame(kVideoBucket, frame, sizeof frame), 0);
+             l.feedToken("<VIDEORRESUME>");  // a closed video stays closed
+             EXPECT_EQ(l.GetLocalVideoStatus(), VIDEO_CLOSED);
+         }},
         {"<SETTINGS ERROR>", {}, {}, {ID_DSVD_SETTINGS_ERROR}, {}},
         {"<TriggerNotification>", {}, {}, {ID_DSVD_TRIGGERNOTIFICATION}, {}},
         {"<HWProfile V1.2>", {}, {}, {ID_DSVD_HWPROFILE_V1_2}, {}},
@@ -661,6 +692,7 @@ TEST_F(LinkTest, BeforeThePeersHelloOnlyTheHelloExchangeIsActedOn) {
             p.pump();
             EXPECT_EQ(p.b->GetHelloReceived(), 0);
             p.windowB.messages.clear();
+            p.hostB.activityLamps = 0;
         }
         speakOutOfTurn(p);
         EXPECT_TRUE(p.windowB.notices().empty());
@@ -669,7 +701,7 @@ TEST_F(LinkTest, BeforeThePeersHelloOnlyTheHelloExchangeIsActedOn) {
         EXPECT_EQ(p.b->GetHoldStatus(), 0);
         EXPECT_EQ(p.hostB.attendLogs, 0);
         EXPECT_TRUE(chat.texts.empty());
-        EXPECT_EQ(p.windowB.count(kMsgDataLamp), 0);  // nothing was dispatched
+        EXPECT_EQ(p.hostB.activityLamps, 0);  // nothing was dispatched
     }
 
     // The exchange itself goes through, and then the peer is heard.
@@ -697,4 +729,49 @@ TEST_F(LinkTest, RefusalsOfOurHelloArriveBeforeThePeersHello) {
         p.pump();
         EXPECT_EQ(p.windowB.notices().size(), 1u);
     }
+}
+
+// The statistics count what crossed the line: every byte each side wrote is
+// a byte the other read, noise included, however the reads cut the stream.
+TEST(LinkStatistics, CountExactlyWhatCrossedTheLineBothWays) {
+    LinkPair p;
+    ULONGLONG writtenByA = 0, writtenByB = 0;
+    // Each side's writes are counted as they go out.
+    auto move = [&](std::size_t chunk) {
+        while (!p.a->wire.empty() || !p.b->wire.empty()) {
+            writtenByA += p.a->wire.size();
+            deliver(*p.a, *p.b, p.pendingB, chunk);
+            writtenByB += p.b->wire.size();
+            deliver(*p.b, *p.a, p.pendingA, chunk);
+        }
+    };
+    p.a->SendHello();
+    p.a->SendSiteInfo();
+    p.b->SendHello();
+    p.b->SendSiteInfo();
+    move(7);  // buckets cut across reads
+    ASSERT_TRUE(p.a->IsConnected());
+    const std::string noise = "line noise";
+    p.a->wire.insert(p.a->wire.end(), noise.begin(), noise.end());
+    p.a->SendChatString("from A");
+    p.b->SendChatString("from B, a little longer");
+    p.clock.ms += 1234;
+    move(0);
+
+    CPacketConnection::LinkStatistics a, b;
+    p.a->GetLinkStatistics(a);
+    p.b->GetLinkStatistics(b);
+    EXPECT_EQ(a.bytesSent + noise.size(), writtenByA);
+    EXPECT_EQ(b.bytesSent, writtenByB);
+    EXPECT_EQ(b.bytesReceived, writtenByA);
+    EXPECT_EQ(a.bytesReceived, writtenByB);
+    EXPECT_EQ(b.bucketsReceived, a.bucketsSent);
+    EXPECT_EQ(a.bucketsReceived, b.bucketsSent);
+    EXPECT_GE(a.bucketsSent, 4u);  // hello, site info, "<OKHello>", chat
+    EXPECT_EQ(a.elapsedMs, 1234u);
+
+    // A new call starts from nothing.
+    p.a->ResetLinkState();
+    p.a->GetLinkStatistics(a);
+    EXPECT_EQ(a.bytesSent + a.bytesReceived + a.bucketsSent + a.bucketsReceived, 0u);
 }
