@@ -14,7 +14,7 @@ packages=(
   linux-libc-dev
   zlib1g-dev
   clang
-  ffmpeg
+  ffmpeg espeak-ng
 )
 
 missing=()
