@@ -89,6 +89,31 @@ private:
     std::thread m_thread;
 };
 
+// Capture of either kind: the buffers and commands go to the device's worker.
+class QueuedWaveIn : public WaveIn {
+public:
+    WaveResult addBuffer(WaveBuffer& buffer) override {
+        if (worker().holds(buffer)) {
+            return WaveResult::StillPlaying;
+        }
+        buffer.bytesRecorded = 0;
+        worker().queue(buffer);
+        return WaveResult::Ok;
+    }
+    WaveResult start() override { return command(DeviceWorker::Command::Start); }
+    WaveResult stop() override { return command(DeviceWorker::Command::Stop); }
+    WaveResult reset() override { return command(DeviceWorker::Command::Reset); }
+
+protected:
+    virtual DeviceWorker& worker() = 0;
+
+private:
+    WaveResult command(DeviceWorker::Command c) {
+        worker().command(c);
+        return WaveResult::Ok;
+    }
+};
+
 bool sameFormat(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
     return a.wFormatTag == b.wFormatTag && a.nChannels == b.nChannels && a.nSamplesPerSec == b.nSamplesPerSec &&
            a.wBitsPerSample == b.wBitsPerSample;
@@ -164,7 +189,7 @@ bool readWavHeader(std::FILE* file, WAVEFORMATEX& format, long& dataOffset, DWOR
     }
 }
 
-class FileWaveIn final : public WaveIn {
+class FileWaveIn final : public QueuedWaveIn {
 public:
     FileWaveIn(const WAVEFORMATEX& format, WaveDone done) : m_format(format), m_worker(std::move(done)) {}
     ~FileWaveIn() override { m_worker.shutDown(); }
@@ -185,26 +210,7 @@ public:
         return WaveResult::Ok;
     }
 
-    WaveResult addBuffer(WaveBuffer& buffer) override {
-        if (m_worker.holds(buffer)) {
-            return WaveResult::StillPlaying;
-        }
-        buffer.bytesRecorded = 0;
-        m_worker.queue(buffer);
-        return WaveResult::Ok;
-    }
-    WaveResult start() override {
-        m_worker.command(DeviceWorker::Command::Start);
-        return WaveResult::Ok;
-    }
-    WaveResult stop() override {
-        m_worker.command(DeviceWorker::Command::Stop);
-        return WaveResult::Ok;
-    }
-    WaveResult reset() override {
-        m_worker.command(DeviceWorker::Command::Reset);
-        return WaveResult::Ok;
-    }
+    DeviceWorker& worker() override { return m_worker; }
 
 private:
     void loop() {
@@ -495,30 +501,11 @@ private:
     DeviceWorker m_worker;
 };
 
-class AlsaWaveIn final : public WaveIn {
+class AlsaWaveIn final : public QueuedWaveIn {
 public:
     AlsaWaveIn(PcmPtr pcm, const WAVEFORMATEX& format, WaveDone done)
         : m_device(std::move(pcm), format, true, std::move(done)) {}
-    WaveResult addBuffer(WaveBuffer& buffer) override {
-        if (m_device.worker().holds(buffer)) {
-            return WaveResult::StillPlaying;
-        }
-        buffer.bytesRecorded = 0;
-        m_device.worker().queue(buffer);
-        return WaveResult::Ok;
-    }
-    WaveResult start() override {
-        m_device.worker().command(DeviceWorker::Command::Start);
-        return WaveResult::Ok;
-    }
-    WaveResult stop() override {
-        m_device.worker().command(DeviceWorker::Command::Stop);
-        return WaveResult::Ok;
-    }
-    WaveResult reset() override {
-        m_device.worker().command(DeviceWorker::Command::Reset);
-        return WaveResult::Ok;
-    }
+    DeviceWorker& worker() override { return m_device.worker(); }
 
 private:
     AlsaDevice m_device;
@@ -633,40 +620,46 @@ private:
 
 }  // namespace
 
-std::unique_ptr<WaveIn> openWaveIn(const WaveDevice& device, const WAVEFORMATEX& format, WaveDone done,
-                                   WaveResult& result) {
+namespace {
+
+// A device of either kind in a format it takes; `alsa` makes the ALSA one
+// from its open PCM.
+template <class Base, class FileDevice, class MakeAlsa>
+std::unique_ptr<Base> openDevice(const WaveDevice& device, const WAVEFORMATEX& format, WaveDone done,
+                                 WaveResult& result, snd_pcm_stream_t stream, MakeAlsa alsa) {
     if (!usableFormat(format)) {
         result = WaveResult::BadFormat;
         return nullptr;
     }
     if (device.kind == WaveDevice::Kind::File) {
-        auto in = std::make_unique<FileWaveIn>(format, std::move(done));
-        result = in->open(device.path);
-        return result == WaveResult::Ok ? std::move(in) : nullptr;
+        auto file = std::make_unique<FileDevice>(format, std::move(done));
+        result = file->open(device.path);
+        return result == WaveResult::Ok ? std::move(file) : nullptr;
     }
-    PcmPtr pcm = openPcm(device.alsaName, SND_PCM_STREAM_CAPTURE, format, result);
+    PcmPtr pcm = openPcm(device.alsaName, stream, format, result);
     if (!pcm) {
         return nullptr;
     }
-    return std::make_unique<AlsaWaveIn>(std::move(pcm), format, std::move(done));
+    return alsa(std::move(pcm), std::move(done));
+}
+
+}  // namespace
+
+std::unique_ptr<WaveIn> openWaveIn(const WaveDevice& device, const WAVEFORMATEX& format, WaveDone done,
+                                   WaveResult& result) {
+    return openDevice<WaveIn, FileWaveIn>(device, format, std::move(done), result, SND_PCM_STREAM_CAPTURE,
+                                          [&](PcmPtr pcm, WaveDone d) -> std::unique_ptr<WaveIn> {
+                                              return std::make_unique<AlsaWaveIn>(std::move(pcm), format, std::move(d));
+                                          });
 }
 
 std::unique_ptr<WaveOut> openWaveOut(const WaveDevice& device, const WAVEFORMATEX& format, WaveDone done,
                                      WaveResult& result) {
-    if (!usableFormat(format)) {
-        result = WaveResult::BadFormat;
-        return nullptr;
-    }
-    if (device.kind == WaveDevice::Kind::File) {
-        auto out = std::make_unique<FileWaveOut>(format, std::move(done));
-        result = out->open(device.path);
-        return result == WaveResult::Ok ? std::move(out) : nullptr;
-    }
-    PcmPtr pcm = openPcm(device.alsaName, SND_PCM_STREAM_PLAYBACK, format, result);
-    if (!pcm) {
-        return nullptr;
-    }
-    return std::make_unique<AlsaWaveOut>(std::move(pcm), format, std::move(done), device.alsaName);
+    return openDevice<WaveOut, FileWaveOut>(
+        device, format, std::move(done), result, SND_PCM_STREAM_PLAYBACK,
+        [&](PcmPtr pcm, WaveDone d) -> std::unique_ptr<WaveOut> {
+            return std::make_unique<AlsaWaveOut>(std::move(pcm), format, std::move(d), device.alsaName);
+        });
 }
 
 std::unique_ptr<MixerVolume> openMixerVolume(const WaveDevice& device, MixerVolume::Line line, WaveResult& result) {

@@ -43,6 +43,9 @@ struct DispatchMember {
     const char* name;
     DISPID id;
     HRESULT (*invoke)(T& self, DISPPARAMS& params, VARIANT* result, UINT* argError);
+    // The kinds of call it answers (DISPATCH_ flags); 0: every kind. A
+    // property's get and put share one id and differ here.
+    WORD kinds = 0;
 };
 
 namespace detail {
@@ -282,7 +285,7 @@ public:
             return DISP_E_NONAMEDARGS;
         }
         for (const auto& member : T::dispatchMembers()) {
-            if (member.id == id) {
+            if (member.id == id && (member.kinds == 0 || (member.kinds & flags) != 0)) {
                 return member.invoke(static_cast<T&>(*this), p, result, argError);
             }
         }
