@@ -23,6 +23,7 @@
 #include "trennick/app/modem_link.h"
 #include "trennick/app/night_tess_integration.h"
 #include "trennick/app/remote_requests.h"
+#include "trennick/audio/aud_comp.h"
 #include "trennick/book/addr_book_file.h"
 #include "trennick/clients/video_out_net.h"
 #include "trennick/clients/zo_serial_client.h"
@@ -96,6 +97,28 @@ constexpr UINT kStrLoginPrompt2 = 65110;
 }  // namespace
 
 void SetModemLinkFactory(ModemLinkFactory factory) { g_modemLinkFactory = factory; }
+
+// What the audio client needs of the frame: the link's audio state, the
+// connected site's id, the kit's record notices and the data lamp.
+class CMainFrame::FrameAudioHost : public AudioHost {
+public:
+    explicit FrameAudioHost(CMainFrame& frame) : m_frame(frame) {}
+    bool hasMainWindow() override { return !m_frame.m_destroyed; }
+    bool remoteAudioState(DWORD& state) override { return m_frame.GetAudioState(4, &state) != 0; }
+    std::string stationId() override {
+        BYTE block[kSiteInfoBytes];
+        if (!m_frame.GetSiteInfo(block)) return {};
+        return fieldText(block, 256);
+    }
+    void notifyRecordStart(const std::string& fileName) override { m_frame.NotifyRecordStart(fileName.c_str(), 2, 0); }
+    void notifyRecordFinish(const std::string& fileName, DWORD flag) override {
+        m_frame.NotifyRecordFinish(fileName.c_str(), 2, flag);
+    }
+    void dataLamp() override { platform::PostMessage(m_frame.Hwnd(), kMsgDataLamp, 0, 1); }
+
+private:
+    CMainFrame& m_frame;
+};
 
 // The frame's data and services as the link asks for them. The link may call
 // from a transport thread; the data it reads is written on the frame's thread
@@ -515,6 +538,12 @@ void CMainFrame::PostCreate() {
     m_pLumora = std::make_unique<CLumoraRemote>();
     m_pLumora->SetCommunicationObject(m_pConnection.get());
     attachVideo();
+    // The audio client, with the link it talks over.
+    if (m_pAudComp == nullptr) {
+        m_audioHost = std::make_unique<FrameAudioHost>(*this);
+        m_pAudComp = std::make_unique<CAudComp>(*m_pConnection, *m_audioHost);
+        m_pConnection->SetAudComp(m_pAudComp.get());
+    }
 
     DoActivate(TRUE);
     if (m_netInUse != 0) {
@@ -587,6 +616,7 @@ void CMainFrame::DoLoopProcess() {
                 m_wndToolBar->hide();
             }
         }
+        if (m_pAudComp != nullptr) m_pAudComp->ProcessVoice();
         CPacketConnection& link = *m_pConnection;
         ReactToRead(link.TimeToRead());
         if (m_video != nullptr) m_video->Step(link);
@@ -931,6 +961,7 @@ BOOL CMainFrame::Login(DWORD flags, const char* prompt) {
 LONG CMainFrame::SetListenOn(LONG mode) {
     LUMO_TRACE(3, "ENTER %s", "CMainFrame::SetListenOn()");
     gbIsSystemArmed = 0;
+    if (m_pAudComp != nullptr) m_pAudComp->StopVoiceCompressProcess();
     if (m_listenReentry) {
         LUMO_TRACE(5, "CMainFrame::SetListenOn() trying reenter exiting...");
         return 0;
@@ -1188,6 +1219,14 @@ void CMainFrame::OnHardwareProfilesReceived(WPARAM) {
         const std::string name = fieldText(reinterpret_cast<const BYTE*>(&profile) + 4, 30);
         setWindowTitle(QString::fromStdString(m_app.Title() + "-" + name));
     }
+    DWORD remoteAudio = 0;
+    if (!GetAudioState(4, &remoteAudio)) {
+        LUMO_TRACE(1, "CMainFrame::OnHardwareProfilesReceived GetRemoteAudioState failed");
+    }
+    if (m_pAudComp != nullptr) {
+        if (remoteAudio != 0) m_pAudComp->StartVoiceCompressProcess();
+        enableButton(ID_TALK, m_pAudComp->CaptureActive() && m_pAudComp->PlaybackActive() && remoteAudio != 0);
+    }
 }
 
 BOOL CMainFrame::SendFile(const std::string& path, const std::string& typeText) {
@@ -1265,6 +1304,10 @@ void CMainFrame::ShowLinkNotice(const std::string& text) {
 void CMainFrame::OnDisconnectMessage(WPARAM cause, LPARAM text) {
     LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnDisconnectMessage");
     if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyLineDisconnected(0, "");
+    if (m_pAudComp != nullptr) {
+        m_pAudComp->StopVoiceCompressProcess();
+        m_pAudComp->StopAudioRecording(0);
+    }
     if (m_loggedStart) {
         if (logWrite != nullptr) {
             const std::string user = fieldText(m_loginRecord.name, sizeof m_loginRecord.name);
@@ -1493,6 +1536,7 @@ void CMainFrame::OnCommand(WPARAM id) {
     case ID_RECORD_STOP:
         m_recording = false;
         if (m_video != nullptr) m_video->SetRecordingStatus(FALSE, 1);
+        if (m_pAudComp != nullptr) m_pAudComp->StopAudioRecording(0);
         break;
     case ID_UNLOCK_SITE:
         link.SendAcknowledgment(kTokUnlockServer, TRUE);
@@ -2050,11 +2094,28 @@ int CMainFrame::NotifySetProfileDone(const char* profile, WORD result) {
     return 1;
 }
 
-// The audio codec client is not here yet: there is no audio state to report.
+// Kinds: 1 audio disabled, 2 a recording file open, 3 sending paused, 4 the
+// remote station's audio state from the link.
 int CMainFrame::GetAudioState(int kind, DWORD* value) {
-    if (value != nullptr) *value = 0;
-    LUMO_TRACE(5, "CMainFrame::GetAudioState %d: no audio client", kind);
-    return 0;
+    if (value == nullptr) return 0;
+    *value = 0;
+    if (m_pAudComp == nullptr) return 0;
+    switch (kind) {
+    case 1: *value = m_pAudComp->Settings().DisableAudio; break;
+    case 2: *value = m_pAudComp->RecordingOpen() ? 1 : 0; break;
+    case 3: *value = m_pAudComp->SendPaused() ? 1 : 0; break;
+    case 4: {
+        BOOL on = FALSE;
+        if (!m_pConnection->IsAudioEnabled(on)) {
+            LUMO_TRACE(1, "CMainFrame::GetAudioState GetRemoteAudioState failed");
+            return 0;
+        }
+        *value = on != 0 ? 1 : 0;
+        break;
+    }
+    default: break;
+    }
+    return 1;
 }
 
 int CMainFrame::SetAudioOutMute(int muted) {
@@ -2088,6 +2149,9 @@ void CMainFrame::OnMovieRecordStart() {
             m_video->SetRecordingStatus(TRUE, 1);
             m_recording = m_video->RecordingOn();
         }
+        // FIXME: nothing here knows the camera that is recorded yet; the talk
+        // is filed under adapter 0, camera 0.
+        if (m_recording && m_pAudComp != nullptr) m_pAudComp->StartAudioRecording(0, 0);
     }
     LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnMovieRecordStart");
 }
@@ -2183,6 +2247,8 @@ void CMainFrame::OnDestroy() {
     }
     m_dde.reset();
     m_pConnection->SetSerialOutSink(nullptr);
+    m_pConnection->SetAudComp(nullptr);
+    m_pAudComp.reset();
     // Open recordings are completed before the frame goes.
     m_videoMain->CloseRemoteWindow();
     m_videoMain->VideoMgr().SetFrameSink(nullptr);

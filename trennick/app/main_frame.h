@@ -46,6 +46,8 @@ class UiMessageTarget;
 
 namespace trennick {
 
+class CAudComp;
+
 class CKivApp;
 class CAddrBookFile;
 class CLumoraRemote;
@@ -176,6 +178,8 @@ public:
 
     // Accessors for the other parts and tests.
     CPacketConnection* Connection() const { return m_pConnection.get(); }
+    // The audio client (talk over the link); null before the second start-up stage.
+    CAudComp* AudComp() const { return m_pAudComp.get(); }
     bool IsInetLink() const { return m_inet != nullptr; }
     CFrameSettings& Settings() { return m_settings; }
     CommsSettingsRecord& LinkComms() { return m_linkComms; }
@@ -274,6 +278,7 @@ protected:
 
 private:
     class FrameLinkHost;
+    class FrameAudioHost;
     class FrameInetHooks;
     class FrameRequestsHost;
     class FrameSerialOutSink;
@@ -315,6 +320,8 @@ private:
     std::unique_ptr<LinkIdentity> m_identity;
     std::unique_ptr<CPacketConnection> m_pConnection;
     CInetConnection* m_inet = nullptr;
+    std::unique_ptr<FrameAudioHost> m_audioHost;
+    std::unique_ptr<CAudComp> m_pAudComp;
     std::unique_ptr<CDBLumoRemote> m_pRemoteDB;
     std::unique_ptr<CTimeMsgBox> m_pTimeMsgBox;
     std::unique_ptr<CKeepAliveThread> m_keepAlive;

@@ -11,6 +11,7 @@
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/app/mx_help.h"
+#include "trennick/audio/aud_comp.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/link/prot_list.h"
@@ -48,14 +49,14 @@ void CMainFrame::OnAudioOutToggle() {
     CBitmapButton* talk = m_buttonRow != nullptr ? m_buttonRow->Button(ID_TALK) : nullptr;
     CPacketConnection& link = *m_pConnection;
     const bool connected = link.IsLinkUp() && link.IsConnected();
-    // FIXME: the audio codec client is not in the program yet; its sending
-    // would be stopped and restarted here.
     if (m_audioOutMuted) {
         if (talk != nullptr) talk->LoadBitmaps({IDB_BTN_AUDU, IDB_BTN_AUDD, 0, IDB_BTN_AUDX});
+        if (m_pAudComp != nullptr) m_pAudComp->StopSendAudio(0);
         if (connected) link.SendAcknowledgment(ID_DSVD_AUDIOOUTUNMUTEACK, TRUE);
         m_audioOutMuted = false;
     } else {
         if (talk != nullptr) talk->LoadBitmaps({IDB_BTN_AUDD, IDB_BTN_AUDU, 0, IDB_BTN_AUDX});
+        if (m_pAudComp != nullptr) m_pAudComp->StopSendAudio(1);
         if (connected) link.SendAcknowledgment(ID_DSVD_AUDIOOUTMUTEACK, TRUE);
         m_audioOutMuted = true;
     }

@@ -3,6 +3,7 @@
 #include "common/lumo_deb.h"
 #include "platform/com/com.h"
 #include "tavicore/product_key.h"
+#include "trennick/audio/audio_net.h"
 #include "trennick/link/packet_connection.h"
 
 #include <algorithm>
@@ -47,6 +48,8 @@ DWORD WholeSpeechFrameBytes(const BYTE* data, DWORD length) {
 
 CAudComp::CAudComp(CPacketConnection& link, AudioHost& host) : m_link(link), m_host(host) {
     readSettings();
+    if (m_settings.NetOut != 0) m_netOut = std::make_unique<CAudioOutNet>(m_settings.NetOutPort.c_str());
+    if (m_settings.NetIn != 0) m_netIn = std::make_unique<CAudioInNet>(m_settings.NetInPort.c_str());
     m_frame.assign(m_settings.FramesPerCycle * 24 + kAudioFrameOverheadBytes, 0);
     if (FAILED(CoCreateInstance(CLSID_Ambrel, nullptr, CLSCTX_INPROC_SERVER, IID_IAmbrel, m_codec.putVoid()))) {
         m_codec.reset();
@@ -66,6 +69,8 @@ CAudComp::~CAudComp() {
     reg.SetDword(nullptr, "FramesPerCycle", &m_settings.FramesPerCycle);
     reg.SetDword(nullptr, "RecordFormat", &m_settings.RecordFormat);
     reg.SetDword(nullptr, "Recording", &m_settings.Recording);
+    m_netOut.reset();
+    m_netIn.reset();
     m_codec.reset();
 }
 
@@ -162,7 +167,33 @@ void CAudComp::sendFrame(DWORD length) {
     }
 }
 
+// The sending side with the network audio input: what other programs hand in.
+void CAudComp::processNetVoice() {
+    if (!m_netIn->IsConnected()) return;
+    BYTE* payload = m_frame.data() + sizeof(AudioFrameHeader);
+    DWORD length = 0;
+    if (!m_netIn->Read(payload, PayloadCapacity(), length) || length == 0) return;
+    // Only whole frames go on: the peer decodes nothing else.
+    const DWORD whole = WholeSpeechFrameBytes(payload, length);
+    if (whole != length) {
+        LUMO_TRACE(1, "CAudComp::ProcessVoice %lu bytes from the network input, %lu of them whole frames",
+                   (unsigned long)length, (unsigned long)whole);
+    }
+    if (whole == 0) return;
+    BOOL remote = FALSE;
+    if (!m_link.IsAudioEnabled(remote)) {
+        LUMO_TRACE(1, "CAudComp::ProcessVoice() m_Comms->GetRemoteAudioState Failed");
+        remote = FALSE;
+    }
+    if (m_settings.DontSend != 0 || m_sendPaused) return;
+    if (m_link.IsLinkUp() && m_link.IsConnected() && remote != 0) sendFrame(whole);
+}
+
 void CAudComp::ProcessVoice() {
+    if (m_netIn != nullptr) {
+        processNetVoice();
+        return;
+    }
     BYTE* payload = m_frame.data() + sizeof(AudioFrameHeader);
     if (!m_captureActive || m_sendPaused || m_settings.DontSend != 0 || !m_link.IsLinkUp() ||
         !m_link.IsConnected() || !m_codec) {
@@ -199,6 +230,16 @@ void CAudComp::ProcessRemoteAudio(const BYTE* bytes, DWORD length) {
         }
         if (whole == 0) {
             return;
+        }
+        if (m_netOut != nullptr) {
+            if (m_netOut->IsConnected() && !m_netOut->Write(payload, whole)) {
+                LUMO_TRACE(1, "CPacketConnection::StoreAudioFrame():pAudioOutNet->Write");
+            }
+            if (m_netOut->OnNewClientConnect()) {
+                LUMO_TRACE(3, "CAudComp::ProcessRemoteAudio a  new client connected");
+            } else if (m_netOut->OnClientDisconnect()) {
+                LUMO_TRACE(3, "CAudComp::ProcessRemoteAudio client connected");
+            }
         }
         if (m_settings.Recording != 0) {
             HandleAudioRecording(payload, whole);

@@ -23,6 +23,8 @@
 namespace trennick {
 
 class CPacketConnection;
+class CAudioInNet;
+class CAudioOutNet;
 
 #pragma pack(push, 1)
 // The head of an audio bucket's payload; the coded frames follow, then one spare byte.
@@ -99,15 +101,20 @@ public:
     bool RecordingOpen() const { return m_writer != nullptr; }
     DWORD PayloadCapacity() const { return DWORD(m_frame.size()) - kAudioFrameOverheadBytes; }
     DWORD FramesSent() const { return m_framesSent; }
+    CAudioInNet* NetIn() const { return m_netIn.get(); }
+    CAudioOutNet* NetOut() const { return m_netOut.get(); }
 
 private:
     void readSettings();
     void sendFrame(DWORD length);
+    void processNetVoice();
     int HandleAudioRecording(const BYTE* payload, DWORD length);
 
     CPacketConnection& m_link;
     AudioHost& m_host;
     AudioSettings m_settings;
+    std::unique_ptr<CAudioOutNet> m_netOut;
+    std::unique_ptr<CAudioInNet> m_netIn;
     std::unique_ptr<CAudFileWriter> m_writer;
     platform::com::ComPtr<IAmbrel> m_codec;
     std::vector<BYTE> m_frame;

@@ -266,6 +266,14 @@ TEST_F(AudioClient, ReceivedFramesAreCheckedAgainstTheBucketBeforeUse) {
     CAudComp quiet(station.link, host);
     EXPECT_EQ(quiet.StartAudioRecording(0, 0), 0);
     EXPECT_FALSE(quiet.RecordingOpen());
+
+    // A bucket carries one frame at least and no more than a receiver takes.
+    const std::pair<DWORD, DWORD> perCycle[] = {{0, 24}, {1, 24}, {42, 1008}, {100000, 1008}};
+    for (const auto& [frames, capacity] : perCycle) {
+        setAudio("FramesPerCycle", frames);
+        CAudComp sized(station.link, host);
+        EXPECT_EQ(sized.PayloadCapacity(), capacity) << frames;
+    }
 }
 
 }  // namespace
