@@ -423,7 +423,7 @@ TEST(NightTessIntegration, KitClientDrivesEveryRequestAgainstTheProgramConnected
     EXPECT_EQ(r["a60"], "1");
     EXPECT_EQ(r["a64"], "13");  // nothing arriving, type 0
     EXPECT_EQ(r["a65"], "10");
-    EXPECT_EQ(r["a66"], "5");  // no audio client: its states are missing
+    EXPECT_EQ(r["a66"], "0");  // the audio client reports its states
     EXPECT_EQ(r["a33"], "0");
     for (int code : {67, 69, 70}) EXPECT_EQ(r["a" + std::to_string(code)], "44") << code;
     // Snapshot settings round trip through the registry.
