@@ -422,6 +422,41 @@ std::vector<std::string> iniSectionNames(std::string_view file) {
     return names;
 }
 
+std::vector<IniSection> iniReadFile(std::string_view file) {
+    Document doc = load(file);
+    std::vector<IniSection> sections;
+    for (const auto& line : doc.lines) {
+        if (line.kind == LineKind::Section) {
+            sections.push_back({line.name, {}});
+        } else if (line.kind == LineKind::Entry && !sections.empty()) {
+            sections.back().entries.push_back({line.name, std::string(unquoted(line.value))});
+        }
+    }
+    return sections;
+}
+
+bool iniWriteFile(std::string_view file, const std::vector<IniSection>& sections) {
+    std::string text;
+    for (const auto& section : sections) {
+        if (!validSection(section.name)) {
+            return false;
+        }
+        if (!text.empty()) {
+            text += "\r\n";
+        }
+        text += "[" + std::string(trimmed(section.name)) + "]\r\n";
+        for (const auto& entry : section.entries) {
+            if (!validKey(entry.key) || !validValue(entry.value)) {
+                return false;
+            }
+            text += std::string(trimmed(entry.key)) + "=" + std::string(trimmed(entry.value)) + "\r\n";
+        }
+    }
+    std::filesystem::path path = resolveIniPath(file);
+    WriteLock lock(path);
+    return replaceFile(path, text);
+}
+
 bool iniFlush(std::string_view) { return true; }
 
 }  // namespace platform

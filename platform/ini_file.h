@@ -72,6 +72,21 @@ std::size_t iniReadSectionText(std::string_view file, std::string_view section,
 // The section names of the file in file order, each once.
 std::vector<std::string> iniSectionNames(std::string_view file);
 
+struct IniSection {
+    std::string name;
+    std::vector<IniEntry> entries;  // values as iniReadValue gives them
+};
+
+// Every section of the file with its entries, in file order, read in one
+// pass (a section that appears twice appears twice).
+std::vector<IniSection> iniReadFile(std::string_view file);
+
+// Replaces the whole file with the given sections in one write (temporary
+// file, then rename), so the old file stays whole when writing fails. False
+// when the file cannot be written or a name or value would break its
+// structure (the rules of iniWriteString); the file is then unchanged.
+bool iniWriteFile(std::string_view file, const std::vector<IniSection>& sections);
+
 // Writes cached profile data of the file. Writes here go to the file at once,
 // so there is nothing to write; kept for callers that flush before they copy
 // or delete a file. Returns true.

@@ -287,3 +287,30 @@ TEST(IniFile, ConcurrentWritersLoseNothing) {
         EXPECT_EQ(iniReadValue("shared.ini", "keys", "b_" + std::to_string(i)), std::to_string(i));
     }
 }
+
+TEST(IniFile, WholeFileWriteReadsBackAndRefusesBrokenText) {
+    const std::string name = "whole.ini";
+    const std::vector<platform::IniSection> sections = {
+        {"First", {{"A", "1"}, {"Name", "\"quoted\""}}},
+        {"Second#2", {{"Empty", ""}}},
+    };
+    ASSERT_TRUE(platform::iniWriteFile(name, sections));
+    EXPECT_EQ(fileText(platform::windowsFolder() / name), "[First]\r\nA=1\r\nName=\"quoted\"\r\n\r\n[Second#2]\r\nEmpty=\r\n");
+    auto back = platform::iniReadFile(name);
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0].name, "First");
+    ASSERT_EQ(back[0].entries.size(), 2u);
+    EXPECT_EQ(back[0].entries[1].value, "quoted");  // as iniReadValue reads it
+    EXPECT_EQ(back[1].entries[0].key, "Empty");
+    EXPECT_EQ(iniReadValue(name, "second#2", "empty"), std::optional<std::string>(""));
+
+    // A line break in a value or '=' in a key would change the file's
+    // structure: refused, and the file written before stays as it was.
+    const std::string before = fileText(platform::windowsFolder() / name);
+    EXPECT_FALSE(platform::iniWriteFile(name, {{"S", {{"K", "a\r\nB=2"}}}}));
+    EXPECT_FALSE(platform::iniWriteFile(name, {{"S", {{"K=1", "v"}}}}));
+    EXPECT_FALSE(platform::iniWriteFile(name, {{"", {}}}));
+    EXPECT_EQ(fileText(platform::windowsFolder() / name), before);
+    // A folder that cannot be written to reports the failure.
+    EXPECT_FALSE(platform::iniWriteFile((platform::homeFolder() / "missing" / "x.ini").string(), sections));
+}
