@@ -37,6 +37,8 @@ constexpr const char* kHelp =
     "  --name TEXT --phone TEXT\n"
     "                    the site's name and phone\n"
     "  --events FOLDER   the event storage root (default $VELMOOR_HOME/site-events)\n"
+    "  --settings FILE   the settings list it keeps and returns on download\n"
+    "                    (default $VELMOOR_HOME/site-settings/SetList.Bin)\n"
     "  --no-video        do not offer live video\n"
     "  --once            end when the first call ends\n"
     "  --help            this text\n"
@@ -127,6 +129,8 @@ int main(int argc, char** argv) {
             options.sitePhone = value("--phone");
         } else if (a == "--events") {
             options.eventsFolder = value("--events");
+        } else if (a == "--settings") {
+            options.settingsList = value("--settings");
         } else if (a == "--no-video") {
             options.video = false;
         } else if (a == "--once") {

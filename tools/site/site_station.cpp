@@ -1,5 +1,7 @@
 #include "tools/site/site_station.h"
 
+#include "trennick/remset/remote_set_list.h"
+
 #include "platform/com/com.h"
 #include "platform/com/com_ptr.h"
 #include "platform/folders.h"
@@ -63,7 +65,7 @@ std::vector<BYTE> deviceRecord(WORD kind, WORD adapter, WORD index, std::size_t 
 constexpr WORD kWatchedTokens[] = {ID_DSVD_OKVIDEOOPEN,  ID_DSVD_NOVIDEOOPEN,    ID_DSVD_VIDEORPAUSE,
                                    ID_DSVD_VIDEORRESUME, ID_DSVD_CLOSEYOURVIDEO, ID_DSVD_ERRORKVFRAME,
                                    ID_DSVD_CIFF,         ID_DSVD_QCIF,           ID_DSVD_YOURVIDEOSETTINGS,
-                                   ID_DSVD_LUMORARPC};
+                                   ID_DSVD_LUMORARPC,    ID_DSVD_GETSETTINGS};
 
 struct SeenToken {
     WORD id;
@@ -166,6 +168,11 @@ public:
         m_link->SetCommsSettings(&m_comms);
         if (m_options.eventsFolder.empty()) m_options.eventsFolder = (platform::homeFolder() / "site-events").string();
         std::filesystem::create_directories(m_options.eventsFolder);
+        if (m_options.settingsList.empty()) {
+            const std::filesystem::path folder = platform::homeFolder() / "site-settings";
+            std::filesystem::create_directories(folder);
+            m_options.settingsList = (folder / "SetList.Bin").string();
+        }
         evSetEventsStorageRoot(m_options.eventsFolder.c_str());
         setSize(m_options.stream == Stream::Block ? kBlockStreamWidth : 352,
                 m_options.stream == Stream::Block ? kBlockStreamHeight : 288);
@@ -276,8 +283,13 @@ private:
         m_session = Session{};
     }
 
+    // The shape this site reports in its hardware profile: one adapter with
+    // its cameras and four relays.
     void buildProfile() {
         m_profile = tagHWProfile{};
+        m_profile.adaptersNumber = 1;
+        m_profile.adapters[0].camerasNumber = WORD(m_options.cameras);
+        m_profile.adapters[0].relaysNumber = 4;
         m_profile.adapters[0].selectedInput = 0;
     }
 
@@ -488,6 +500,9 @@ private:
                 }
                 break;
             }
+            case ID_DSVD_GETSETTINGS:
+                serveSettingsList();
+                break;
             case ID_DSVD_LUMORARPC: {
                 BracketFields fields(t.body.data(), DWORD(t.body.size()));
                 const std::optional<long> code = fields.nextNumber();
@@ -560,8 +575,56 @@ private:
             } else if (p.message == kMsgEventFileRequest) {
                 auto* header = dynamic_cast<platform::PostedBlock<tagEventHeader>*>(p.data.get());
                 if (header != nullptr && header->value) serveEventFile(*header->value);
+            } else if (p.message == kMsgFileReceivedKind3) {
+                takeSettingsList();
             }
         }
+    }
+
+    // ---- the settings list ----
+
+    // An uploaded list is kept when it holds settings; a damaged one is
+    // answered with an error report and the kept list stays.
+    void takeSettingsList() {
+        std::string received;
+        std::vector<BYTE> bytes;
+        DWORD size = 0;
+        if (!m_link->GetReceivedFileName(received) || !CRemoteSetList::GetSetListFileSize(received, size)) return;
+        bytes.resize(size);
+        RemoteSetListHost plain;
+        auto settings = std::make_unique<tagRemSettings>();
+        const bool ok = size != 0 && CRemoteSetList::ReadSetFile(bytes.data(), size, received) &&
+                        CRemoteSetList(plain).DispatchList(bytes.data(), size, *settings);
+        if (!ok || !CRemoteSetList::CreateSetFile(bytes.data(), size, m_options.settingsList)) {
+            ++m_counters.settingsRefused;
+            say("settings list of " + std::to_string(size) + " bytes refused");
+            // Code 14 in the high word: the list could not be taken.
+            const BYTE report[8] = {0, 0, 14, 0, 0, 0, 0, 0};
+            m_link->SendSettingsError(report, sizeof report);
+            return;
+        }
+        ++m_counters.settingsTaken;
+        say("settings list of " + std::to_string(size) + " bytes taken");
+        m_link->SendAcknowledgment(ID_DSVD_FINISHUPGRADE);
+    }
+
+    void serveSettingsList() {
+        std::error_code error;
+        if (!std::filesystem::exists(m_options.settingsList, error)) {
+            // Nothing uploaded yet: a list of the site's name and shape.
+            auto settings = std::make_unique<tagRemSettings>();
+            copyText(settings->SiteInfo.szSiteName, sizeof settings->SiteInfo.szSiteName, m_options.siteName);
+            settings->SiteInfo.eTimeSyncOption = TIME_SYNC_OPTION_PC;
+            RemoteSetListHost plain;
+            CRemoteSetList list(plain);
+            const DWORD size = list.GetListSize(m_profile, *settings);
+            std::vector<BYTE> bytes(size);
+            const DWORD built = list.CreateList(m_profile, *settings, bytes.data(), size);
+            CRemoteSetList::CreateSetFile(bytes.data(), built, m_options.settingsList);
+        }
+        say("settings list asked for");
+        ++m_counters.settingsSent;
+        m_files.push_back({m_options.settingsList, kFileKindRemoteSettings});
     }
 
     void serveEventList(const EventListRequestBlock& block) {

@@ -7,6 +7,7 @@
 // H.263 through the video encoder component otherwise), obeys the operator's
 // pause, resume, close, size and key-frame requests, answers event-list and
 // event-file requests from its event folder, takes input and relay requests,
+// keeps the settings list the operator uploads and returns it on download,
 // and raises an alarm (a trigger notification and an event file) on command.
 //
 // Threads: everything runs on the thread that owns the station and runs its
@@ -41,6 +42,10 @@ struct SiteOptions {
     int frameRate = 10;                  // frames per second, 1 to 30
     std::string eventsFolder;            // the event storage root; empty: <home>/site-events
     bool video = true;                   // open live video after the login
+    // The site's settings list: what an upload leaves and a download returns;
+    // empty: <home>/site-settings/SetList.Bin. Before any upload the site
+    // serves the file as it is (none: a list of its name and shape).
+    std::string settingsList;
 };
 
 // What the site did, for its log lines and for tests.
@@ -56,6 +61,9 @@ struct SiteCounters {
     int alarms = 0;
     int inputRequests = 0;
     int relayRequests = 0;
+    int settingsTaken = 0;               // uploaded lists kept
+    int settingsRefused = 0;             // uploaded lists refused as damaged
+    int settingsSent = 0;                // lists sent on "<GETSETTINGS>"
 };
 
 // The largest video frame the link sends (bytes).

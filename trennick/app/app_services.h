@@ -45,6 +45,7 @@ public:
     virtual ~LaterWindows() = default;
     // Opens (or focuses) the file transfer window.
     virtual bool OpenFileTransfer(CMainFrame&) { return false; }
+    virtual void CloseFileTransfer(CMainFrame&) {}
     // Queues a file for sending with its type text ("Set List", ...).
     virtual bool SendFile(CMainFrame&, const std::string& /*path*/, const std::string& /*type*/) { return false; }
     // Opens the chat window; the frame hands it to the link. Null: none.

@@ -112,6 +112,7 @@ inline constexpr WPARAM ID_FULL_SCREEN = 32862;
 inline constexpr WPARAM ID_START_PROFILE = 32864;
 inline constexpr WPARAM ID_END_PROFILE = 32865;
 inline constexpr WPARAM ID_USERS = 32882;
+inline constexpr WPARAM ID_REMOTE_SETTINGS = 32920;
 inline constexpr WPARAM ID_RECORD_STOP = 32889;
 inline constexpr WPARAM ID_RECORD_START = 32891;
 inline constexpr WPARAM ID_UNLOCK_SITE = 32901;
@@ -179,5 +180,7 @@ inline constexpr WORD kTokGetLogFiles = 77;
 // Answers of the message dialog.
 inline constexpr int kAnswerYes = 512;
 inline constexpr int kAnswerTimedOut = 16;
+// Asked before the remote settings open while an administrator works on an armed site.
+inline constexpr UINT kStrSettingsWhileArmed = 5440;
 
 }  // namespace trennick

@@ -22,6 +22,7 @@
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/modem_link.h"
 #include "trennick/app/night_tess_integration.h"
+#include "trennick/app/frame_remote_settings.h"
 #include "trennick/app/remote_requests.h"
 #include "trennick/audio/aud_comp.h"
 #include "trennick/book/addr_book_file.h"
@@ -231,6 +232,12 @@ public:
     }
     bool sendFile(const std::string& path, const std::string& title) override {
         return m_frame.SendFile(path, title) != FALSE;
+    }
+    bool settingsErrorReport(UINT message, const BYTE* block, DWORD length) override {
+        CRemoteSetMgr* mgr = m_frame.m_pRemoteSetMgr.get();
+        if (mgr == nullptr) return false;
+        mgr->OnReceivedSettingsErr(block, length, message == kMsgSettingsErrorReport ? 8 : 12);
+        return true;
     }
     bool thisStationGuid(std::string& guid) override {
         CUUIDdb ids;
@@ -544,6 +551,11 @@ void CMainFrame::PostCreate() {
         m_pAudComp = std::make_unique<CAudComp>(*m_pConnection, *m_audioHost);
         m_pConnection->SetAudComp(m_pAudComp.get());
     }
+    m_remoteSetHost = std::make_unique<FrameRemoteSetHost>(*this);
+    m_pRemoteSetMgr = std::make_unique<CRemoteSetMgr>(*m_remoteSetHost);
+    if (!m_pRemoteSetMgr->CreateManager(m_pConnection.get())) {
+        LUMO_TRACE(1, "CMainFrame::PostCreate() the settings-profile store is missing: remote settings cannot be sent");
+    }
 
     DoActivate(TRUE);
     if (m_netInUse != 0) {
@@ -642,6 +654,7 @@ void CMainFrame::DoLoopProcess() {
             logEntry(kLogConnect, "Connected to " + peerText());
         } else {
             FileTransferStep();
+            if (m_pRemoteSetMgr != nullptr) m_pRemoteSetMgr->UpdateTransferProgress();
             m_app.Windows().RemoteWindowStep(*this);
             if (!link.IsLinkUp() && m_autoConnect) {
                 m_autoConnect = false;
@@ -1231,7 +1244,39 @@ void CMainFrame::OnHardwareProfilesReceived(WPARAM) {
 
 BOOL CMainFrame::SendFile(const std::string& path, const std::string& typeText) {
     if (m_app.Windows().SendFile(*this, path, typeText)) return TRUE;
-    return m_pConnection->SetSendStatus(1, 0, path.c_str()) == 1 ? TRUE : FALSE;
+    return m_pConnection->SetSendStatus(1, FileKindOfTypeText(typeText), path.c_str()) == 1 ? TRUE : FALSE;
+}
+
+void CMainFrame::OnRemoteSettings() {
+    if (m_pRemoteSetMgr == nullptr) return;
+    CPacketConnection& link = *m_pConnection;
+    setEnabled(false);
+    bool go = true;
+    if (link.IsAdminConnected() && gbIsSystemArmed != 0 && link.IsLinkUp() && link.IsConnected() &&
+        link.GetProtocolVersion() == 1) {
+        go = message(kStrSettingsWhileArmed, kMsgKindInfo, "The site is armed.") != kAnswerTimedOut;
+    }
+    if (go && !m_pRemoteSetMgr->InitSettingsControl()) notAvailable("The remote settings editor");
+    setEnabled(true);
+}
+
+int CMainFrame::RemoteGetProfile(const char* path) {
+    return m_pRemoteSetMgr != nullptr && path != nullptr ? m_pRemoteSetMgr->GetProfileFromSite(path) : 0;
+}
+
+int CMainFrame::RemoteSetProfile(const char* path) {
+    return m_pRemoteSetMgr != nullptr && path != nullptr ? m_pRemoteSetMgr->SendProfileToSite(path) : 0;
+}
+
+int CMainFrame::RemoteGetProfileState(WORD upload, DWORD* percent) {
+    DWORD value = 0xFFFF;
+    const int result = m_pRemoteSetMgr != nullptr ? m_pRemoteSetMgr->GetProfileTransferProgress(upload != 0, value) : 0;
+    if (percent != nullptr) *percent = value;
+    return result;
+}
+
+int CMainFrame::RemoteCancelProfile(WORD upload) {
+    return m_pRemoteSetMgr != nullptr ? m_pRemoteSetMgr->CancelProfileTransfer(upload != 0) : 0;
 }
 
 void CMainFrame::FileTransferStep() {
@@ -1440,6 +1485,9 @@ void CMainFrame::OnCommand(WPARAM id) {
         break;
     case ID_SETUP_WIZARD:
         if (!m_app.Windows().RunSetupWizard(*this)) notAvailable("The setup wizard");
+        break;
+    case ID_REMOTE_SETTINGS:
+        OnRemoteSettings();
         break;
     case ID_TOGGLE_ARM:
         OnTogglePollTriggers();
@@ -1922,6 +1970,15 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case kMsgSendLamp:
         m_pLcdPanel->SetSendLamp(static_cast<int>(lParam), 200);
         return 0;
+    case kMsgFileReceivedKind3:
+        if (m_pRemoteSetMgr != nullptr) m_pRemoteSetMgr->OnReceivedSettings();
+        return 0;
+    case kMsgFileReceivedKind4:
+        if (m_pRemoteSetMgr != nullptr) m_pRemoteSetMgr->OnReceivedSysSettings();
+        return 0;
+    case kMsgFinishUpgrade:
+        if (m_pRemoteSetMgr != nullptr) m_pRemoteSetMgr->OnFinishUpgrade();
+        return 0;
     case kMsgEventListRequest:
     case kMsgEventFileRequest:
     case kMsgSettingsError:
@@ -2253,6 +2310,10 @@ void CMainFrame::OnDestroy() {
     m_videoMain->CloseRemoteWindow();
     m_videoMain->VideoMgr().SetFrameSink(nullptr);
     m_video.reset();
+    if (m_pRemoteSetMgr != nullptr) {
+        m_pRemoteSetMgr->DestroySettingsUI();
+        m_pRemoteSetMgr.reset();
+    }
     if (m_wndToolBar != nullptr) {
         delete m_wndToolBar;
         m_wndToolBar = nullptr;

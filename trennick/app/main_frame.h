@@ -57,6 +57,8 @@ class CTessIntegration;
 class CKeepAliveThread;
 class CDdeServer;
 class CRemoteRequests;
+class CRemoteSetMgr;
+class FrameRemoteSetHost;
 class CPacketConnection;
 class CInetConnection;
 class LinkIdentity;
@@ -162,6 +164,18 @@ public:
     int NotifyRecordFinish(const char* fileName, DWORD type, DWORD kind);
     int NotifyGetProfileDone(const char* profile, WORD result);
     int NotifySetProfileDone(const char* profile, WORD result);
+    // The remote settings manager (null before the second start-up stage) and
+    // the remote settings command: the editor for the connected site.
+    CRemoteSetMgr* GetRemoteSetMgr() const { return m_pRemoteSetMgr.get(); }
+    void OnRemoteSettings();
+    // The kit's profile requests, served by the remote settings manager: fetch
+    // the site's list into a file, send a file to the site, the progress in
+    // percent (0xFFFF while none runs) and the cancel of a transfer (upload
+    // nonzero: the sending direction). 0 when refused or without a manager.
+    int RemoteGetProfile(const char* path);
+    int RemoteSetProfile(const char* path);
+    int RemoteGetProfileState(WORD upload, DWORD* percent);
+    int RemoteCancelProfile(WORD upload);
     int GetAudioState(int kind, DWORD* value);
     int SetAudioOutMute(int muted);
     int GetProtocolVersion();
@@ -341,6 +355,8 @@ private:
     std::unique_ptr<CRemoteRequests> m_requests;
     std::unique_ptr<CReceivedVideo> m_video;
     std::unique_ptr<CDdeServer> m_dde;
+    std::unique_ptr<FrameRemoteSetHost> m_remoteSetHost;
+    std::unique_ptr<CRemoteSetMgr> m_pRemoteSetMgr;
     LinkChatWindow* m_chat = nullptr;
     _tag_user m_loginRecord{};
     BYTE m_siteInfo[kSiteInfoBytes] = {};

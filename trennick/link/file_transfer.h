@@ -21,6 +21,10 @@ inline constexpr int kFileKindRemoteSettings = 3;
 inline constexpr int kFileKindSystemSettings = 4;
 inline constexpr int kFileKindCardPicture = -1;
 
+// The kind a file is sent as by the type text it is queued with ("Event
+// File", "Event List", "Set List", "Set Sys List"; anything else an ordinary file).
+int FileKindOfTypeText(std::string_view typeText);
+
 // File transfer states.
 enum FileSendState : LONG {
     SEND_IDLE = 0, SEND_ANNOUNCED = 2, SEND_SENDING = 3, SEND_REFUSED = 4, WAIT_CRC_CONFIRM = 5,

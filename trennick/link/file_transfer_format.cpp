@@ -10,6 +10,14 @@
 
 namespace trennick {
 
+int FileKindOfTypeText(std::string_view typeText) {
+    if (typeText == "Event File") return kFileKindEvent;
+    if (typeText == "Event List") return kFileKindEventList;
+    if (typeText == "Set List") return kFileKindRemoteSettings;
+    if (typeText == "Set Sys List") return kFileKindSystemSettings;
+    return kFileKindAny;
+}
+
 WORD announcementToken(int kind, bool peerNewLayout) {
     switch (kind) {
     case kFileKindAny: return ID_DSVD_SEND_NF;

@@ -13,6 +13,7 @@
 #include "tools/site/test_pattern.h"
 #include "trennick/link/file_transfer.h"
 #include "trennick/link/prot_list.h"
+#include "trennick/remset/remote_set_list.h"
 #include "trennick/net/testing/link_station.h"
 
 extern "C" {
@@ -518,3 +519,68 @@ TEST(StandInSite, TheLoginIsChecked) {
 }
 
 }  // namespace
+
+namespace {
+
+Bytes fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+TEST(StandInSite, KeepsAnUploadedSettingsListAndReturnsItOnDownload) {
+    const WORD port = nettest::freePort();
+    auto child = ChildProcess::start("site", {std::to_string(port), "h263"});
+    ASSERT_TRUE(Operator::waitForSite());
+    Operator op;
+    ASSERT_TRUE(op.call(port));
+
+    // Before any upload the site answers with a list of its own name and shape.
+    ASSERT_NE(op.link->SendGetSettings(), 0);
+    ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgFileReceivedKind3, 0) == 1; })) << siteLogText();
+    std::string received;
+    ASSERT_TRUE(op.link->GetReceivedFileName(received));
+    Bytes first = fileBytes(received);
+    RemoteSetListHost plain;
+    auto settings = std::make_unique<tagRemSettings>();
+    ASSERT_TRUE(CRemoteSetList(plain).DispatchList(first.data(), DWORD(first.size()), *settings));
+    EXPECT_STREQ(settings->SiteInfo.szSiteName, "Stand-in site");
+
+    // An upload is kept and confirmed; the next download returns it byte for byte.
+    std::strcpy(settings->Adapter[0].szName, "Uploaded card");
+    settings->Scheduler.SchedTask[3] = {7, 1, 2, 3, 4, CONFIG_STATUS_ACTIVE};
+    tagHWProfile shape{};
+    shape.adaptersNumber = 1;
+    shape.adapters[0].camerasNumber = 4;
+    shape.adapters[0].relaysNumber = 4;
+    CRemoteSetList list(plain);
+    Bytes upload(list.GetListSize(shape, *settings));
+    upload.resize(list.CreateList(shape, *settings, upload.data(), DWORD(upload.size())));
+    const std::string path = (home() / "upload.bin").string();
+    ASSERT_EQ(CRemoteSetList::CreateSetFile(upload.data(), DWORD(upload.size()), path), 1);
+    ASSERT_EQ(op.link->SetSendStatus(1, kFileKindRemoteSettings, path.c_str()), 1);
+    ASSERT_TRUE(op.runUntil([&] {
+        op.link->ProcessSending();
+        return op.window.count(kMsgFinishUpgrade, 0) == 1;
+    })) << siteLogText();
+    op.link->SetSendStatus(-1, 0, nullptr);
+    ASSERT_NE(op.link->SendGetSettings(), 0);
+    ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgFileReceivedKind3, 0) == 2; })) << siteLogText();
+    ASSERT_TRUE(op.link->GetReceivedFileName(received));
+    EXPECT_EQ(fileBytes(received), upload);
+
+    // A damaged list is answered with an error report, and the kept list stays.
+    Bytes damaged = upload;
+    damaged[0] = 0;
+    damaged[1] = 0;
+    ASSERT_EQ(CRemoteSetList::CreateSetFile(damaged.data(), DWORD(damaged.size()), path), 1);
+    ASSERT_EQ(op.link->SetSendStatus(1, kFileKindRemoteSettings, path.c_str()), 1);
+    ASSERT_TRUE(op.runUntil([&] {
+        op.link->ProcessSending();
+        return op.window.count(kMsgSettingsError, 8) == 1;
+    })) << siteLogText();
+    EXPECT_EQ(op.window.count(kMsgFinishUpgrade, 0), 1);
+    EXPECT_EQ(fileBytes((home() / "site-settings" / "SetList.Bin").string()), upload);
+    child.kill();
+}
