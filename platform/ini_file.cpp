@@ -454,7 +454,7 @@ bool iniWriteFile(std::string_view file, const std::vector<IniSection>& sections
     }
     std::filesystem::path path = resolveIniPath(file);
     WriteLock lock(path);
-    return replaceFile(path, text);
+    return ReplaceFileContent(path, text) == 0;
 }
 
 bool iniFlush(std::string_view) { return true; }

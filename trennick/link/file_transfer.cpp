@@ -891,6 +891,12 @@ LONG FileTransfer::GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBy
         if (rate) *rate = m_lastRecvRate;
         return REC_RECEIVING;
     case REC_COMPLETE: case REC_STOPPED: case REC_WAIT_USER: case REC_FAILED:
+        // A file checked whole whose finishing token has not come yet stays
+        // complete: the finishing token still has to announce it.
+        if (state == REC_COMPLETE && m_recvChecked && !m_recvNotified) {
+            outputs();
+            return state;
+        }
         // A final state is reported once (as found), then the link is ready again.
         closeReceiveFile();
         m_recvState = REC_READY;

@@ -219,11 +219,15 @@ int CRemoteSetMgr::OnReceivedSettings() {
     if (!taken) {
         LUMO_TRACE(1, "CRemoteSetMgr::OnReceivedSettings the list of %lu bytes was refused: the settings stay",
                    static_cast<unsigned long>(bytes.size()));
-        OnSettingsEvent(LONG(kStrRemoteSettingsUnknown), 0, 0);
+        ++m_listsRefused;
+        if (!m_control.UserMessage(LONG(kStrRemoteSettingsUnknown), kDamagedListText, 0, 0)) {
+            m_host.showNotice(kDamagedListText);
+        }
         return 0;
     }
     if (m_store) m_store->Set(settings.get());
     m_control.Refresh();
+    ++m_listsStored;
     m_host.logEntry(kLogSettingsReceived);
     return 1;
 }
@@ -253,6 +257,7 @@ void CRemoteSetMgr::OnFinishUpgrade() {
     if (!m_kitPath.empty()) m_host.notifySetProfileDone(std::exchange(m_kitPath, {}), 1);
     StopProgressTimer();
     ResetTransferDisplay();
+    ++m_uploadsFinished;
     m_host.logEntry(kLogUploadFinished);
 }
 

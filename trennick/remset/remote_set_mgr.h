@@ -119,6 +119,11 @@ public:
     bool ControlMissing() const { return !m_control.Exists(); }
     int TransferDirection() const { return m_direction; }
     const std::string& KitPath() const { return m_kitPath; }
+    // Outcomes so far: lists stored from the site, lists refused as damaged,
+    // uploads the site confirmed.
+    int ListsStored() const { return m_listsStored; }
+    int ListsRefused() const { return m_listsRefused; }
+    int UploadsFinished() const { return m_uploadsFinished; }
 
 private:
     bool linkUp() const;
@@ -133,6 +138,13 @@ private:
     int m_direction = 0;
     std::string m_kitPath;
     bool m_comInitialised = false;
+    int m_listsStored = 0;
+    int m_listsRefused = 0;
+    int m_uploadsFinished = 0;
 };
+
+// Shown when a list from the site was refused.
+inline constexpr const char* kDamagedListText =
+    "The settings list from the site is damaged; the stored settings are unchanged.";
 
 }  // namespace trennick
