@@ -172,6 +172,10 @@ constexpr StringEntry kStrings[] = {
     {65100, "Log in as an operator"},
     {65110, "Log in"},
     {65120, "This is not allowed for your user."},
+    // Remote settings.
+    {65142, "Remote settings: the site reports an event."},
+    {65144, "There is no connection to a site: its settings cannot be sent or fetched."},
+    {65152, "Remote settings: the site reports an unknown error."},
     {65259, "The site asks you to call back."},
     {65260, "The site is recording an alarm."},
     {65261, "Audio out is on"},
