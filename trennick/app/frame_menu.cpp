@@ -48,7 +48,6 @@ void CFrameMenu::Build() {
     addItem(site, ID_RECORD_START, "&Record");
     addItem(site, ID_RECORD_STOP, "&Stop recording");
     addItem(site, ID_OPEN_DEBRIEF, "&Events...");
-    addItem(site, ID_REMOTE_SETTINGS, "Remote se&ttings...");
     addItem(site, ID_LINK_REQUEST, "Link &request");
     addItem(site, ID_UPGRADE_SITE, "&Upgrade the site...");
     addItem(site, ID_GET_LOG_FILES, "Get the site's &log files");

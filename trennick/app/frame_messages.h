@@ -121,7 +121,6 @@ inline constexpr WPARAM ID_UPGRADE_SITE = 32914;
 inline constexpr WPARAM ID_GET_LOG_FILES = 32916;
 inline constexpr WPARAM ID_HELP = 57670;
 inline constexpr WPARAM ID_TALK = 65240;  // sending audio on and off
-inline constexpr WPARAM ID_REMOTE_SETTINGS = 32920;
 inline constexpr WPARAM ID_ARM = 32921;
 inline constexpr WPARAM ID_DISARM = 32922;
 inline constexpr WPARAM ID_CHRONVIEW = 32926;

@@ -1613,9 +1613,6 @@ void CMainFrame::OnCommand(WPARAM id) {
     case ID_CHRONVIEW:
         OnChronview();
         break;
-    case ID_REMOTE_SETTINGS:
-        notAvailable("The remote settings editor");
-        break;
     case ID_REQUEST_SNAPSHOT:
         notAvailable("The snapshot request");
         break;
