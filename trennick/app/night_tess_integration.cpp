@@ -767,21 +767,31 @@ LONG CNightTessIntegration::OLGetAudioState(DWORD, BYTE* p) {
     return 0;
 }
 
-// Profiles travel through the remote settings manager, which the program does
-// not have yet: the operations fail rather than pretend.
-LONG CNightTessIntegration::OLGetProfile(DWORD, BYTE*) {
-    return connected() ? TESS_ERROR_OPERATION_FAILED : TESS_ERROR_DISCONNECTED;
+// Profiles travel through the remote settings manager: the path of the profile
+// file is the payload's text; the transfer's direction is the 16-bit value at 4.
+LONG CNightTessIntegration::OLGetProfile(DWORD, BYTE* p) {
+    if (m_frame == nullptr || !connected()) return TESS_ERROR_DISCONNECTED;
+    const std::string path = getText(p, 0, kTessPayloadBytes);
+    if (path.empty()) return TESS_ERROR_OPERATION_FAILED;  // nowhere to put the site's settings
+    m_frame->RemoteGetProfile(path.c_str());
+    return TESS_ERROR_NONE;
 }
-LONG CNightTessIntegration::OLSetProfile(DWORD, BYTE*) {
-    if (!connected()) return TESS_ERROR_DISCONNECTED;
+LONG CNightTessIntegration::OLSetProfile(DWORD, BYTE* p) {
+    if (m_frame == nullptr || !connected()) return TESS_ERROR_DISCONNECTED;
     if (gbIsSystemArmed != 0) return TESS_ERROR_SYS_ARMED;
-    return TESS_ERROR_OPERATION_FAILED;
+    return m_frame->RemoteSetProfile(getText(p, 0, kTessPayloadBytes).c_str()) != 0 ? TESS_ERROR_NONE
+                                                                                   : TESS_ERROR_OPERATION_FAILED;
 }
-LONG CNightTessIntegration::OLGetProfileState(DWORD, BYTE*) {
-    return connected() ? TESS_ERROR_OPERATION_FAILED : TESS_ERROR_DISCONNECTED;
+LONG CNightTessIntegration::OLGetProfileState(DWORD, BYTE* p) {
+    if (m_frame == nullptr || !connected()) return TESS_ERROR_DISCONNECTED;
+    DWORD percent = 0;
+    if (m_frame->RemoteGetProfileState(get16(p, 4), &percent) == 0) return TESS_ERROR_OPERATION_FAILED;
+    put32(p, 0, percent);
+    return TESS_ERROR_NONE;
 }
-LONG CNightTessIntegration::OLCancelProfile(DWORD, BYTE*) {
-    return connected() ? TESS_ERROR_OPERATION_FAILED : TESS_ERROR_DISCONNECTED;
+LONG CNightTessIntegration::OLCancelProfile(DWORD, BYTE* p) {
+    if (m_frame == nullptr || !connected()) return TESS_ERROR_DISCONNECTED;
+    return m_frame->RemoteCancelProfile(get16(p, 4)) != 0 ? TESS_ERROR_NONE : TESS_ERROR_OPERATION_FAILED;
 }
 
 }  // namespace trennick

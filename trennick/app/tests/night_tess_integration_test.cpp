@@ -29,6 +29,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 using namespace trennick;
@@ -171,6 +172,18 @@ VELMOOR_TEST_CHILD(kitClient) {
             noteText("a53.name", atText(p, 20));
         }
     }
+    // The site's settings fetched into the kit's own file, its progress asked meanwhile.
+    const std::string kitProfile = args.at(1) + ".profile";
+    p = fresh();
+    setText(p, 0, kitProfile);
+    note("a67.path", kitRequest(recorder, proxy.hwnd(), 67, p));
+    const auto fetchGuard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!std::filesystem::exists(kitProfile) && std::chrono::steady_clock::now() < fetchGuard) {
+        p = fresh();
+        kitRequest(recorder, proxy.hwnd(), 69, p);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    note("a67.fetched", std::filesystem::exists(kitProfile) ? std::filesystem::file_size(kitProfile) : 0);
     // An adapter that the site does not have.
     p = fresh();
     set16(p, 0, 9);
@@ -425,7 +438,13 @@ TEST(NightTessIntegration, KitClientDrivesEveryRequestAgainstTheProgramConnected
     EXPECT_EQ(r["a65"], "10");
     EXPECT_EQ(r["a66"], "0");  // the audio client reports its states
     EXPECT_EQ(r["a33"], "0");
-    for (int code : {67, 69, 70}) EXPECT_EQ(r["a" + std::to_string(code)], "44") << code;
+    // Profiles: a request without a path is refused; nothing in progress has no
+    // percentage (0xFFFF) and nothing to cancel; a fetch lands in the kit's file.
+    EXPECT_EQ(r["a67"], "44");
+    EXPECT_EQ(r["a69"], "0");
+    EXPECT_EQ(r["a70"], "0");
+    EXPECT_EQ(r["a67.path"], "0");
+    EXPECT_GT(std::stoll(r["a67.fetched"]), 0);
     // Snapshot settings round trip through the registry.
     EXPECT_EQ(r["a3"], "0");
     EXPECT_EQ(r["a2.resolution"], "2");
