@@ -1,5 +1,7 @@
 #include "trennick/app/main_frame.h"
 
+#include "trennick/app/frame_panels.h"
+
 
 #include "common/kc_reg.h"
 #include "common/product_registry.h"
@@ -369,6 +371,7 @@ CMainFrame::CMainFrame(CKivApp& app, const LinkChoice& choice) : m_app(app), m_n
         m_inet = inet.get();
         m_pConnection = std::move(inet);
     }
+    m_panels = std::make_unique<CFramePanels>(*this);
 }
 
 CMainFrame::~CMainFrame() {
@@ -630,7 +633,8 @@ void CMainFrame::DoLoopProcess() {
         }
         if (m_pAudComp != nullptr) m_pAudComp->ProcessVoice();
         CPacketConnection& link = *m_pConnection;
-        ReactToRead(link.TimeToRead());
+        m_lastRead = link.TimeToRead();
+        ReactToRead(m_lastRead);
         if (m_video != nullptr) m_video->Step(link);
         m_videoMain->ProcessRemoteVideo();
         if (link.IsLinkUp() && link.CheckTimeOuts() == -2) {
@@ -1244,6 +1248,7 @@ void CMainFrame::OnHardwareProfilesReceived(WPARAM) {
 
 BOOL CMainFrame::SendFile(const std::string& path, const std::string& typeText) {
     if (m_app.Windows().SendFile(*this, path, typeText)) return TRUE;
+    if (m_panels != nullptr && m_panels->SendFile(path, typeText)) return TRUE;
     return m_pConnection->SetSendStatus(1, FileKindOfTypeText(typeText), path.c_str()) == 1 ? TRUE : FALSE;
 }
 
@@ -1283,6 +1288,12 @@ void CMainFrame::FileTransferStep() {
     CPacketConnection& link = *m_pConnection;
     if (!link.IsLinkUp() || !link.IsConnected()) return;
     link.ProcessSending();
+    if (m_panels != nullptr && m_panels->TransferStep(m_lastRead)) {
+        // The transfer window follows both directions.
+        cardStepSend();
+        CardStep();
+        return;
+    }
     std::string name;
     const LONG sent = link.GetSendStatus(nullptr, nullptr, nullptr, nullptr, &name);
     if (sent == 4 || sent == 6 || sent == 7 || sent == 8) {
@@ -1364,6 +1375,7 @@ void CMainFrame::OnDisconnectMessage(WPARAM cause, LPARAM text) {
     if (m_chat != nullptr) {
         m_pConnection->SetChatWindow(nullptr);
         m_app.Windows().CloseChat(*this);
+        if (m_panels != nullptr) m_panels->CloseChat();
         m_chat = nullptr;
     }
     if (text == 0 && cause == 0) {
@@ -1413,7 +1425,9 @@ LRESULT CMainFrame::CancleFileReceiving() {
 
 void CMainFrame::OnOpenChat(ChatOpener opener) {
     if (m_chat == nullptr || m_chat == m_chatCapture.get()) {
-        if (LinkChatWindow* window = m_app.Windows().OpenChat(*this)) {
+        LinkChatWindow* window = m_app.Windows().OpenChat(*this);
+        if (window == nullptr && m_panels != nullptr) window = m_panels->OpenChat();
+        if (window != nullptr) {
             m_chat = window;
             m_pConnection->SetChatWindow(m_chat);
             return;
@@ -1472,7 +1486,9 @@ void CMainFrame::OnCommand(WPARAM id) {
         OnOpenChat(ChatOpener::User);
         break;
     case ID_FILE_TRANSFER:
-        if (!m_app.Windows().OpenFileTransfer(*this)) notAvailable("The file transfer window");
+        if (!m_app.Windows().OpenFileTransfer(*this) && m_panels->OpenFileTransfer() == nullptr) {
+            notAvailable("The file transfer window");
+        }
         break;
     case ID_OPEN_DEBRIEF:
         if (Login(1) && !m_app.Windows().OpenEventExplorer(*this)) notAvailable("The event explorer");
@@ -1560,7 +1576,7 @@ void CMainFrame::OnCommand(WPARAM id) {
         }
         break;
     case ID_STATISTICS:
-        notAvailable("The statistics window");
+        m_panels->ShowStatistics();
         break;
     case ID_LINK_REQUEST:
         if (link.IsLinkUp()) LUMO_TRACE(3, "CMainFrame: link request %u", static_cast<unsigned>(id));
@@ -1825,10 +1841,14 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (m_app.Services().showWindows) setVisible(wParam == 0);
         return 0;
     case kMsgChildClosed:
+        if (wParam == 2 && ((static_cast<DWORD>(lParam) >> 16) & 0xFFFF) == kChildFileTransfer) {
+            m_panels->TransferWindowClosed();
+        }
         if (wParam == 2 && ((static_cast<DWORD>(lParam) >> 16) & 0xFFFF) == kChildChat) {
-            m_app.Windows().CloseChat(*this);
-            m_chat = nullptr;
             m_pConnection->SetChatWindow(nullptr);
+            m_app.Windows().CloseChat(*this);
+            if (m_panels != nullptr) m_panels->CloseChat();
+            m_chat = nullptr;
         }
         return 0;
     case kMsgSiteBookConnect:
@@ -2322,8 +2342,10 @@ void CMainFrame::OnDestroy() {
     if (m_chat != nullptr) {
         m_pConnection->SetChatWindow(nullptr);
         m_app.Windows().CloseChat(*this);
+        if (m_panels != nullptr) m_panels->CloseChat();
         m_chat = nullptr;
     }
+    m_panels.reset();
     // A minimised frame keeps the placement it had; otherwise the window's
     // rectangle is stored.
     if (isMinimized()) {

@@ -53,6 +53,7 @@ class CAddrBookFile;
 class CLumoraRemote;
 class CVideoMain;
 struct RemoteVideoSettings;
+class CFramePanels;
 class CTessIntegration;
 class CKeepAliveThread;
 class CDdeServer;
@@ -223,6 +224,8 @@ public:
     // The video coordinator and the capture object that stands for the site's card.
     CVideoMain* VideoMain() const { return m_videoMain.get(); }
     CLumoraRemote* RemoteCapture() const { return m_pLumora.get(); }
+    // The collaboration windows (file transfer, chat, statistics, card exchange).
+    CFramePanels* Panels() const { return m_panels.get(); }
     CKivApp& App() { return m_app; }
     _tag_user& LoginRecord() { return m_loginRecord; }
     CKeepAliveThread* KeepAlive() const { return m_keepAlive.get(); }
@@ -291,6 +294,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    friend class CFramePanels;
     class FrameLinkHost;
     class FrameAudioHost;
     class FrameInetHooks;
@@ -357,6 +361,8 @@ private:
     std::unique_ptr<CDdeServer> m_dde;
     std::unique_ptr<FrameRemoteSetHost> m_remoteSetHost;
     std::unique_ptr<CRemoteSetMgr> m_pRemoteSetMgr;
+    std::unique_ptr<CFramePanels> m_panels;
+    LONG m_lastRead = 0;  // the loop pass's read result
     LinkChatWindow* m_chat = nullptr;
     _tag_user m_loginRecord{};
     BYTE m_siteInfo[kSiteInfoBytes] = {};

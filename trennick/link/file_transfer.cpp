@@ -616,7 +616,7 @@ void FileTransfer::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD length
     int kind = kFileKindAny;
     switch (tokenId) {
     case ID_DSVD_SEND_CF: kind = kFileKindCardPicture; break;
-    case ID_DSVD_SEND_CB: kind = static_cast<int>(CCommon::GetClipboardFormatOfFile(announcement->name)); break;
+    case ID_DSVD_SEND_CB: kind = kFileKindClipboard; break;
     case ID_DSVD_SNDEVNT: case ID_DSVD_SEND_EV: kind = kFileKindEvent; break;
     case ID_DSVD_SNDEVLT: kind = kFileKindEventList; break;
     case ID_DSVD_SEND_RS: kind = kFileKindRemoteSettings; break;
@@ -853,7 +853,10 @@ LONG FileTransfer::SetReceiveStatus(LONG command, const char* text) {
             return 0;
         }
         m_recvState = REC_READY;
-        if (text != nullptr && text[0] != 0) {
+        // Re-arming into the same folder (the transfer window does so on every
+        // pass) leaves its files alone: a ".part" there may be another
+        // program's receive under way.
+        if (text != nullptr && text[0] != 0 && m_receiveFolder != text) {
             m_receiveFolder = text;
             removeStaleParts(m_receiveFolder);
         }
@@ -906,6 +909,12 @@ LONG FileTransfer::GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBy
     default:
         return 0;
     }
+}
+
+void FileTransfer::GetTransferSizes(ULONGLONG& sentSize, ULONGLONG& receivedSize) const {
+    const bool sending = m_sendState == SEND_ANNOUNCED || m_sendState == SEND_SENDING || m_sendState == WAIT_CRC_CONFIRM;
+    sentSize = sending ? m_sendFileLength : 0;
+    receivedSize = m_recvState == REC_RECEIVING ? m_recvAnnouncedBytes : 0;
 }
 
 void FileTransfer::GetTransferProgress(int which, ULONGLONG& bytes, DWORD& elapsedMs) {

@@ -20,6 +20,10 @@ inline constexpr int kFileKindEventList = 2;
 inline constexpr int kFileKindRemoteSettings = 3;
 inline constexpr int kFileKindSystemSettings = 4;
 inline constexpr int kFileKindCardPicture = -1;
+// A clipboard file: announced by the clipboard token and known by its name
+// alone ("Text.clp", ...). The clipboard's own format numbers would clash with
+// the kinds 1 to 4 above, so the format never travels as the kind.
+inline constexpr int kFileKindClipboard = 0x10000;
 
 // The kind a file is sent as by the type text it is queued with ("Event
 // File", "Event List", "Set List", "Set Sys List"; anything else an ordinary file).

@@ -71,6 +71,9 @@ public:
     LONG GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
                           std::string* name);
     void GetTransferProgress(int which, ULONGLONG& bytes, DWORD& elapsedMs);
+    // The sizes of the file going out and of the file coming in; 0 for a side
+    // that moves none. Reads only: no state or rate changes.
+    void GetTransferSizes(ULONGLONG& sentSize, ULONGLONG& receivedSize) const;
     void GetErrorCounts(DWORD& sendRetries, DWORD& receiveErrors);
     bool GetReceivedFileName(std::string& path);
     LONG CheckReceiveCompletion();

@@ -1237,6 +1237,11 @@ LONG CPacketConnection::GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* recei
     return m_files.GetReceiveStatus(totalBytes, receivedBytes, kind, rate, name);
 }
 
+void CPacketConnection::GetTransferSizes(ULONGLONG& sentSize, ULONGLONG& receivedSize) {
+    std::lock_guard lock(m_bucketLock);
+    m_files.GetTransferSizes(sentSize, receivedSize);
+}
+
 void CPacketConnection::GetTransferProgress(int which, ULONGLONG& bytes, DWORD& elapsedMs) {
     std::lock_guard lock(m_bucketLock);
     m_files.GetTransferProgress(which, bytes, elapsedMs);

@@ -274,6 +274,8 @@ public:
     LONG GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
                           std::string* name);
     void GetTransferProgress(int which, ULONGLONG& bytes, DWORD& elapsedMs);
+    // Sizes of the files going out and coming in (0 for an idle side).
+    void GetTransferSizes(ULONGLONG& sentSize, ULONGLONG& receivedSize);
     void GetErrorCounts(DWORD& sendRetries, DWORD& receiveErrors);
     // The path of the last file that arrived whole; false when none did.
     bool GetReceivedFileName(std::string& path);

@@ -379,8 +379,7 @@ TEST(MainFrame, MissingPartsAreReportedAndQueuedTicksRunOnce) {
     ASSERT_TRUE(app.InitInstance());
     CMainFrame* frame = app.MainFrame();
     ASSERT_TRUE(pumpUntil([&] { return frame->PostCreateDone(); }));
-    const WPARAM commands[] = {ID_FILE_TRANSFER, ID_OPEN_DEBRIEF, ID_OPTIONS, ID_SETUP_WIZARD, ID_OPEN_CHAT,
-                               ID_OPTIONS_PAGE4};
+    const WPARAM commands[] = {ID_OPEN_DEBRIEF, ID_OPTIONS, ID_SETUP_WIZARD, ID_OPTIONS_PAGE4};
     for (WPARAM id : commands) {
         SCOPED_TRACE(id);
         const std::size_t before = ui.messages.size();

@@ -1,4 +1,5 @@
 #include "trennick/app/main_frame.h"
+#include "trennick/app/frame_panels.h"
 
 #include "app_test_support.h"
 #include "trennick/app/kiv_app.h"
@@ -317,11 +318,19 @@ TEST(MainFrame, MenuToolbarButtonsAndEveryCommand) {
         }
         return false;
     };
-    for (const char* later : {"The statistics window", "Sending this station's video", "The settings editor",
-                              "The setup wizard", "The site book", "The event explorer",
-                              "The file transfer window", "The chat window"}) {
+    for (const char* later : {"Sending this station's video", "The settings editor", "The setup wizard",
+                              "The site book", "The event explorer"}) {
         EXPECT_TRUE(said(later)) << later;
     }
+    // The program's own windows opened instead.
+    for (const char* own : {"The statistics window", "The file transfer window", "The chat window"}) {
+        EXPECT_FALSE(said(own)) << own;
+    }
+    ASSERT_NE(frame->Panels(), nullptr);
+    EXPECT_NE(frame->Panels()->TransferWindow(), nullptr);
+    EXPECT_NE(frame->Panels()->Chat(), nullptr);
+    EXPECT_EQ(frame->ChatWindow(), frame->Panels()->Chat());
+    EXPECT_NE(frame->Panels()->Statistics(), nullptr);
     // Lock and unlock went to the site; its acknowledgement sets the check mark.
     g_link->feed(tokenText(ID_DSVD_LOCKSERVERACK));
     ASSERT_TRUE(pumpUntil([&] { return frame->SiteLocked(); }));
@@ -378,9 +387,8 @@ TEST(MainFrame, SnapshotsOfAConnectionAreRemoved) {
     EXPECT_FALSE(std::filesystem::exists(folder + "/in/HDSnap.bmp"));
 }
 
-// Without a chat window the peer's lines are kept in the capture file, with
-// one notice for the connection and no box per line.
-TEST(MainFrame, ChatTextWithoutAWindowIsKeptNotBoxed) {
+// The peer's lines open the chat window and show there, with no box per line.
+TEST(MainFrame, ChatTextOpensTheChatWindowNotBoxes) {
     ConnectedFrame c("/U28");
     CMainFrame* frame = c.frame;
     const std::string path = frame->ChatCapturePath();
@@ -397,13 +405,15 @@ TEST(MainFrame, ChatTextWithoutAWindowIsKeptNotBoxed) {
         wire.resize(wire.size() + 1024);
         g_link->FilterPollBuff(wire, fill);
     }
-    ASSERT_TRUE(pumpUntil([&] { return !frame->LastNotice().empty(); }));
-    std::ifstream in(path);
-    const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_TRUE(pumpUntil([&] {
+        return frame->Panels()->Chat() != nullptr &&
+               frame->Panels()->Chat()->Conversation().find("third line") != std::string::npos;
+    }));
+    const std::string shown = frame->Panels()->Chat()->Conversation();
     for (const char* line : {"first line", "second line", "third line"}) {
-        EXPECT_NE(kept.find(line), std::string::npos) << line;
+        EXPECT_NE(shown.find(std::string("<< ") + line), std::string::npos) << line;
     }
-    EXPECT_NE(frame->LastNotice().find(path), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(path)) << "no capture was asked for";
     // Nothing was put in a box: no message at all, not even "not available".
     EXPECT_TRUE(c.ui.messages.empty());
 }
