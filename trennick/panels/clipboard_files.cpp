@@ -23,7 +23,7 @@ constexpr std::uintmax_t kMaxClipboardFileBytes = 256u * 1024 * 1024;
 // The format a MIME type of `data` stands for; 0 for none we send.
 UINT formatOfMime(const QString& mime) {
     if (mime == "text/plain") return kClipText;
-    if (mime == "application/x-qt-image" || mime.startsWith("image/")) return kClipBitmap;
+    if (mime == "application/x-qt-image" || mime.startsWith("image/")) return kClipBitmapFormat;
     if (mime.startsWith(kMimePrefix)) return mime.mid(static_cast<int>(std::strlen(kMimePrefix))).toUInt();
     return 0;
 }
@@ -62,7 +62,7 @@ ClipboardWrite WriteClipboardFiles(const QMimeData& data, const std::string& fol
             return result;
         }
         bool ok = true;
-        if (format == kClipBitmap) {
+        if (format == kClipBitmapFormat) {
             std::fclose(file);
             const QImage image = qvariant_cast<QImage>(data.imageData());
             HDIB dib = image.isNull() ? nullptr : BitmapToDIB(image);
@@ -91,7 +91,7 @@ QMimeData* ReadClipboardFile(const std::string& path) {
     const UINT format = CCommon::GetClipboardFormatOfFile(name);
     if (format == 0) return nullptr;
     auto data = std::make_unique<QMimeData>();
-    if (format == kClipBitmap) {
+    if (format == kClipBitmapFormat) {
         HDIB dib = ReadDIBFile(path.c_str());
         if (dib == nullptr) return nullptr;
         const QImage image = DIBToBitmap(nullptr, dib);

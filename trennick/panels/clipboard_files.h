@@ -18,7 +18,7 @@ namespace trennick {
 
 // Standard clipboard format numbers that the files carry.
 inline constexpr UINT kClipText = 1;
-inline constexpr UINT kClipBitmap = 2;
+inline constexpr UINT kClipBitmapFormat = 2;
 inline constexpr UINT kClipOemText = 7;
 inline constexpr UINT kClipDib = 8;
 inline constexpr UINT kClipPalette = 9;
