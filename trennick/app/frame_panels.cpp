@@ -77,7 +77,11 @@ bool CFramePanels::TransferStep(LONG readResult) {
     if (kind == kFileKindCardPicture) OpenCardExchange();
     if (m_transfer == nullptr) {
         // A file of the kinds the window shows arrives: the window comes up for it.
-        if (kind == kFileKindAny || kind == kFileKindEvent || kind == kFileKindEventList) OpenFileTransfer();
+        // A clipboard file as well: its contents are put on the clipboard by the window.
+        if (kind == kFileKindAny || kind == kFileKindEvent || kind == kFileKindEventList ||
+            kind == kFileKindClipboard) {
+            OpenFileTransfer();
+        }
         if (m_transfer == nullptr) return false;
     }
     m_transfer->OnTransferStatus(readResult);

@@ -886,6 +886,17 @@ void CFileTransfer::SendClipboardContents() {
 
 void CFileTransfer::PutReceivedOnClipboard(const std::string& path) {
     if (QMimeData* data = ReadClipboardFile(path)) {
+        // One file per format: each joins what the clipboard already holds, so
+        // a text and a picture sent together both land there.
+        if (const QMimeData* held = QApplication::clipboard()->mimeData()) {
+            if (held->hasImage() && !data->hasImage()) data->setImageData(held->imageData());
+            if (held->hasText() && !data->hasText()) data->setText(held->text());
+            for (const QString& format : held->formats()) {
+                if (format.startsWith(ClipboardFormatMime(0).chopped(1)) && !data->hasFormat(format)) {
+                    data->setData(format, held->data(format));
+                }
+            }
+        }
         QApplication::clipboard()->setMimeData(data);
     } else {
         LUMO_TRACE(3, "CFileTransfer::PutReceivedOnClipboard %s is not put on the clipboard", path.c_str());
