@@ -52,11 +52,7 @@ std::string fieldText(const BYTE* bytes, std::size_t size) {
 
 LONG SendTypeOfText(const std::string& typeText) {
     if (typeText == kTypeClipboardFile) return kFileKindClipboard;
-    if (typeText == kTypeEventFile) return kFileKindEvent;
-    if (typeText == kTypeEventList) return kFileKindEventList;
-    if (typeText == kTypeSetList) return kFileKindRemoteSettings;
-    if (typeText == kTypeSetSysList) return kFileKindSystemSettings;
-    return kFileKindAny;
+    return FileKindOfTypeText(typeText);
 }
 
 QIcon ShellIcon(const std::string& path) {
