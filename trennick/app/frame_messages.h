@@ -134,6 +134,11 @@ inline constexpr WPARAM kRemovedMenuItems[] = {32859, 32843, 32145, 32883, 32914
 // Timer of the main loop.
 inline constexpr platform::UINT_PTR kMainTimerId = 999;
 inline constexpr UINT kMainTimerPeriodMs = 10;
+// While nothing happens the loop rests: after this many quiet passes in a row
+// its timer runs at the longer period, until a message, the link's news or
+// work in progress brings it back to the 10 ms pass.
+inline constexpr unsigned kQuietPassesBeforeRest = 20;
+inline constexpr UINT kRestTimerPeriodMs = 200;
 
 // Disconnect reasons (message ids of the resource library).
 inline constexpr LONG kReasonNone = 0;

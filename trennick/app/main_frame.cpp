@@ -582,6 +582,8 @@ void CMainFrame::PostCreate() {
 BOOL CMainFrame::DoActivate(BOOL on) {
     LUMO_TRACE(3, "CMainFrame::DoActivate with %d", static_cast<int>(on));
     if (on) {
+        m_quietPasses = 0;
+        m_timerPeriodMs = kMainTimerPeriodMs;
         platform::SetTimer(Hwnd(), kMainTimerId, kMainTimerPeriodMs);
     } else {
         platform::KillTimer(Hwnd(), kMainTimerId);
@@ -691,10 +693,31 @@ void CMainFrame::DoLoopProcess() {
                 m_connectionSeen = false;
             }
         }
+        // A pass with nothing to do counts towards resting.
+        const bool quiet = !m_woken && !LoopBusy();
+        m_woken = false;
+        m_quietPasses = quiet ? m_quietPasses + 1 : 0;
+        m_timerPeriodMs = m_quietPasses >= kQuietPassesBeforeRest ? kRestTimerPeriodMs : kMainTimerPeriodMs;
         m_passRunning = false;
     }
-    if (m_timerActive && !m_destroyed) platform::SetTimer(Hwnd(), kMainTimerId, kMainTimerPeriodMs);
+    if (m_timerActive && !m_destroyed) platform::SetTimer(Hwnd(), kMainTimerId, m_timerPeriodMs);
     SendIAmAlive();
+}
+
+bool CMainFrame::LoopBusy() {
+    CPacketConnection& link = *m_pConnection;
+    if (m_waitForArmAck || link.IsConnecting() || (link.IsLinkUp() && !link.IsConnected())) return true;
+    const LONG sending = link.GetSendStatus(nullptr, nullptr, nullptr, nullptr, nullptr);
+    const LONG receiving = link.GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr);
+    return (sending >= 1 && sending <= 9) || receiving == 2 || receiving == 5 || receiving == 9;
+}
+
+void CMainFrame::WakeLoop() {
+    m_woken = true;
+    m_quietPasses = 0;
+    if (m_timerPeriodMs == kMainTimerPeriodMs || m_passRunning || !m_timerActive || m_destroyed) return;
+    m_timerPeriodMs = kMainTimerPeriodMs;
+    platform::SetTimer(Hwnd(), kMainTimerId, kMainTimerPeriodMs);
 }
 
 void CMainFrame::ReactToRead(LONG read) {
@@ -1753,6 +1776,12 @@ void CMainFrame::cardStepSend() {
 }
 
 LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    // Every message but the loop's own ticks, and the status reports that the
+    // link answers the pass's own questions with, may bring work for the pass.
+    if (msg != kMsgMainTimerTick && msg != kMsgTickFence && msg != kMsgCommMessage &&
+        !(msg == platform::WM_TIMER && wParam == kMainTimerId)) {
+        WakeLoop();
+    }
     // The connected station's requests and replies first.
     if (LRESULT handled = 0; msg != WM_COMMAND && m_requests != nullptr && !m_destroyed &&
                              m_requests->Handle(msg, wParam, lParam, handled)) {

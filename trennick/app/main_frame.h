@@ -18,6 +18,7 @@
 #include "tavicore/users_manager.h"
 #include "trennick/app/app_services.h"
 #include "trennick/app/frame_buttons.h"
+#include "trennick/app/frame_messages.h"
 #include "trennick/app/frame_menu.h"
 #include "trennick/app/frame_settings.h"
 #include "trennick/app/received_video.h"
@@ -116,6 +117,9 @@ public:
     void DoLoopProcess();
     // Runs the link's read pass as soon as its transport reports bytes.
     void OnLinkDataReady();
+    // Something happened (a message, the link's news): a resting loop goes
+    // back to its 10 ms pass at once.
+    void WakeLoop();
     void DoIdleStep();
     void UpdateStatus();
     void UpdateCaption(bool force);
@@ -233,6 +237,8 @@ public:
     bool IsDestroyed() const { return m_destroyed; }
     bool PostCreateDone() const { return m_postCreateDone; }
     DWORD LoopPasses() const { return m_loopPasses; }
+    // The period the main timer runs at now (10 ms, or longer while resting).
+    UINT LoopPeriodMs() const { return m_timerPeriodMs; }
     void SetLoginGrace(int count) { m_loginGrace = count; }
     // Text of the status control.
     std::string StatusText() const;
@@ -386,6 +392,14 @@ private:
     bool m_passRunning = false;
     bool m_timerActive = false;
     DWORD m_loopPasses = 0;
+    // Resting: quiet passes in a row, whether anything woke the loop since
+    // the last pass, and the timer's period.
+    unsigned m_quietPasses = 0;
+    bool m_woken = false;
+    UINT m_timerPeriodMs = kMainTimerPeriodMs;
+    // Work in progress that the pass drives on its own time (a transfer, a
+    // call being set up, an answer awaited): the loop does not rest.
+    bool LoopBusy();
     bool m_newConnection = false;
     bool m_connectionSeen = false;
     bool m_sendInfo = false;

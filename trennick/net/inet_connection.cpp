@@ -57,6 +57,11 @@ CInetConnection::CInetConnection(const LinkServices& services, const InetOptions
             m_ownerWindow->sendMessage(kMsgLinkDataReady, 0, 0);
         }
     });
+    // A call that comes up or goes is read at once too; posted, as the
+    // transport is in the middle of its own work when it tells.
+    m_transport->SetStateNotice([this] {
+        if (m_ownerWindow != nullptr) m_ownerWindow->postMessage(kMsgLinkDataReady, 0, 0);
+    });
     m_lastActivityMs = now();
     g_pInetConnection = this;
 }

@@ -250,8 +250,9 @@ void Nimbranet::onNetEvent(int event) {
         endCallKeepingReceived();
         break;
     default:
-        break;
+        return;
     }
+    if (m_stateNotice) m_stateNotice();
 }
 
 void Nimbranet::startThreads() {

@@ -87,6 +87,9 @@ public:
     // the owner can read at once instead of at its next pass. It must only
     // pass the news on (post a message); set it before the first call comes up.
     void SetReceiveNotice(std::function<void()> notice) { m_receiveNotice = std::move(notice); }
+    // Called on the owner's thread when a call comes up, ends or fails, so
+    // the owner looks at the link at once; it must only post a message.
+    void SetStateNotice(std::function<void()> notice) { m_stateNotice = std::move(notice); }
 
     // The socket is not read while this many bytes wait in the receive queue,
     // so a peer can never make the queue grow without end.
@@ -138,6 +141,7 @@ private:
     int m_partialQueue = -1;  // queue whose head block is partly sent
 
     std::function<void()> m_receiveNotice;
+    std::function<void()> m_stateNotice;
     std::atomic<bool> m_stopThreads{false};
     int m_stopFd = -1;
     std::unique_ptr<QSocketNotifier> m_readNotifier;  // owner thread; pointer under the receive lock

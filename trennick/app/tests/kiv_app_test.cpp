@@ -371,6 +371,38 @@ TEST(KivApp, AutomaticCallRefusedIsToldOnce) {
     app.ExitInstance();
 }
 
+// With nothing to do the loop rests at its longer period; a message to the
+// frame brings the 10 ms pass back at once, and so does a caller on the
+// listening socket, for as long as the call is being set up.
+TEST(MainFrame, AQuietLoopRestsAndWakesAtOnce) {
+    AnsweringUi ui;
+    const WORD port = nettest::freePort();
+    CKivApp app({"/NOSPLASH", "/I", "/U16", "/P=" + std::to_string(port)}, "", quietServices(&ui));
+    ASSERT_TRUE(app.InitInstance());
+    CMainFrame* frame = app.MainFrame();
+    ASSERT_TRUE(pumpUntil([&] { return frame->PostCreateDone() && frame->Connection()->IsListeningFor(2); }));
+    EXPECT_EQ(frame->LoopPeriodMs(), kMainTimerPeriodMs);
+    ASSERT_TRUE(pumpUntil([&] { return frame->LoopPeriodMs() == kRestTimerPeriodMs; }));
+    const DWORD passes = frame->LoopPasses();
+    ASSERT_TRUE(pumpUntil([&] { return frame->LoopPasses() > passes; }));  // resting still runs passes
+
+    platform::SendMessage(frame->Hwnd(), platform::WM_NULL, 0, 0);
+    EXPECT_EQ(frame->LoopPeriodMs(), kMainTimerPeriodMs);
+    ASSERT_TRUE(pumpUntil([&] { return frame->LoopPeriodMs() == kRestTimerPeriodMs; }));
+
+    // A caller that never says hello: the call is up but not yet a session.
+    const int caller = nettest::connectRaw(port);
+    ASSERT_GE(caller, 0);
+    ASSERT_TRUE(pumpUntil([&] { return frame->Connection()->IsLinkUp() != FALSE; }));
+    EXPECT_EQ(frame->LoopPeriodMs(), kMainTimerPeriodMs);
+    ::close(caller);
+    ASSERT_TRUE(pumpUntil([&] { return frame->LoopPeriodMs() == kRestTimerPeriodMs; }));
+
+    platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }));
+    app.ExitInstance();
+}
+
 // Commands whose windows other parts provide tell the user that the part is
 // not there; queued loop ticks run one pass.
 TEST(MainFrame, MissingPartsAreReportedAndQueuedTicksRunOnce) {
