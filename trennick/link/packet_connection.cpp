@@ -156,6 +156,14 @@ void CPacketConnection::errorLamp() {
     m_bucketFailedCheck = true;
 }
 
+bool CPacketConnection::lampDue(LampNotice& notice) {
+    const DWORD t = now();
+    if (notice.posted && static_cast<DWORD>(t - notice.lastMs) < kLampNoticeMs) return false;
+    notice.posted = true;
+    notice.lastMs = t;
+    return true;
+}
+
 void CPacketConnection::notice(UINT stringId, const std::string& argument) {
     // The resource's "%s" takes the argument; nothing else of it is a format.
     std::string text = loadString(stringId);
@@ -417,7 +425,7 @@ LONG CPacketConnection::FilterPollBuff(std::span<BYTE> buffer, DWORD& length) {
         }
         // The brief lamp of a bucket, unless its check failed and lit the
         // longer one.
-        if (!m_bucketFailedCheck) m_host->showDataLamp(1, kActivityLampMs);
+        if (!m_bucketFailedCheck && lampDue(m_receiveLamp)) m_host->showDataLamp(1, kActivityLampMs);
     }
 }
 
@@ -441,7 +449,7 @@ LONG CPacketConnection::SendBucketWithCheck(WORD bucketType, const BYTE* payload
         written = ConnectWrite(m_sendBuffer.data(), bytes, 0, kBucketWriteQueue);
     }
     if (written != 0) {
-        post(kMsgBytesWritten, 0, 1);
+        if (lampDue(m_sendLamp)) post(kMsgBytesWritten, 0, 1);
         if (written > 0) {
             m_stats.bytesSent += static_cast<ULONGLONG>(written);
             ++m_stats.bucketsSent;

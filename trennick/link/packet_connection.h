@@ -379,6 +379,16 @@ protected:
 
     DWORD now() const { return m_clock(); }
     void post(UINT message, WPARAM wParam, LPARAM lParam);
+    // Whether the lamp notice that follows a bucket sent (kMsgBytesWritten) or
+    // dispatched (the data lamp) is due. The lamp stays lit 200 ms, so while
+    // buckets flow one notice in kLampNoticeMs keeps it lit: a block costs no
+    // posted message. Called with m_bucketLock held.
+    struct LampNotice {
+        bool posted = false;
+        DWORD lastMs = 0;
+    };
+    static constexpr DWORD kLampNoticeMs = 50;
+    bool lampDue(LampNotice& notice);
     // A notice for the user (string resource, one text argument).
     void notice(UINT stringId, const std::string& argument);
     // The data lamp for a bucket that failed a check (held longer than the
@@ -422,6 +432,8 @@ private:
     LinkHost* m_host;
     LinkIdentity* m_identity;
     LinkClock m_clock;
+    LampNotice m_sendLamp;     // under m_bucketLock
+    LampNotice m_receiveLamp;  // under m_bucketLock
     LinkSettings m_settings;
     std::unique_ptr<VideoOutNet> m_netOut;  // made at construction when "NetOut" is on
     LinkHost m_defaultHost;
