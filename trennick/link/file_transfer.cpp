@@ -22,6 +22,34 @@ namespace trennick {
 
 namespace {
 
+// A block is read and written at its offset in one system call, past the
+// stream's own buffer (which blocks never use): the file stays as stdio
+// opened it for its checksum and its close.
+std::size_t readAt(std::FILE* file, BYTE* data, std::size_t bytes, off_t offset) {
+    std::size_t done = 0;
+    while (done < bytes) {
+        const ssize_t n = ::pread(::fileno(file), data + done, bytes - done, offset + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+bool writeAt(std::FILE* file, const BYTE* data, std::size_t bytes, off_t offset) {
+    std::size_t done = 0;
+    while (done < bytes) {
+        const ssize_t n = ::pwrite(::fileno(file), data + done, bytes - done, offset + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 constexpr DWORD kAnnounceWaitMs = 60000;
 constexpr DWORD kFileIdleLimitMs = 60000;
 constexpr DWORD kBlockConfirmMs = 6000;
@@ -430,14 +458,14 @@ LONG FileTransfer::sendBlock() {
         m_blockSentMs = t;
         return 1;
     }
-    if (::fseeko(m_sendFile, static_cast<off_t>(m_sendOffset), SEEK_SET) != 0) {
+    if (m_sendOffset < 0) {
         linkTrace(1, "CPacketConnection::sendBlock() Failed!!!    e->m_cause == CFileException ::invalidFile || CFileException::badSeek\n");
         finishSend(SEND_FAILED);
         m_link.notice(kStrFileReadFailed, m_sendPath);
         return 0;
     }
     const DWORD chunk = std::clamp<DWORD>(m_link.maxChunk(), 4, static_cast<DWORD>(m_workEscaped.size() - 1));
-    const std::size_t got = std::fread(m_workRead.data(), 1, chunk, m_sendFile);
+    const std::size_t got = readAt(m_sendFile, m_workRead.data(), chunk, static_cast<off_t>(m_sendOffset));
     if (got == 0) {
         // A read error, or the file shrank under us: it cannot arrive whole.
         linkTrace(1, "CPacketConnection::sendBlock() Failed!!!    e->m_cause == invalidFile | badSeek | accessDenied | sharingViaolation\n");
@@ -737,8 +765,7 @@ void FileTransfer::ReceiveData(const DecodedBucket& bucket) {
         return;
     }
     errno = 0;
-    const bool written = ::fseeko(m_recvFile, static_cast<off_t>(m_recvBytes), SEEK_SET) == 0 &&
-                         std::fwrite(m_workRead.data(), 1, n, m_recvFile) == n && std::fflush(m_recvFile) == 0;
+    const bool written = writeAt(m_recvFile, m_workRead.data(), n, static_cast<off_t>(m_recvBytes));
     if (!written) {
         const int error = errno;
         linkTrace(1, "CPacketConnection::ReceiveData() writing %s failed: %s", m_recvTempPath.c_str(), std::strerror(error));
