@@ -31,6 +31,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -157,6 +158,11 @@ void BM_TransferBetweenPrograms(benchmark::State& state) {
         const std::string listenerOut = folder + "/listener-" + listenerPort;
         const std::string callerOut = folder + "/caller-" + callerPort;
         const pid_t listener = spawnPeer({"listener", listenerPort, listenerOut});
+        // The caller calls once: it starts when the listener listens.
+        const auto deadline = Clock::now() + std::chrono::seconds(60);
+        while (!std::ifstream(listenerOut + ".listening") && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         const pid_t caller = spawnPeer({"caller", callerPort, listenerPort, source, callerOut});
         const bool callerOk = waitPeer(caller);
         const bool listenerOk = waitPeer(listener);

@@ -24,6 +24,7 @@
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/link/packet_connection.h"
+#include "platform/folders.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -39,6 +40,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -208,6 +210,7 @@ int run(const std::vector<std::string>& args) {
     CKivApp app(line, "", quietServices(ui));
 
     int step = 0;
+    bool listening = false;
     std::string result = "failed unfinished";
     Clock::time_point started;
     QTimer script;
@@ -218,6 +221,11 @@ int run(const std::vector<std::string>& args) {
         CPacketConnection& link = *frame->Connection();
         switch (step) {
         case 0:
+            if (!caller && !listening && link.IsListeningFor(2)) {
+                // The bench starts the caller once the listener is there.
+                listening = true;
+                std::ofstream(resultPath + ".listening") << "listening\n";
+            }
             if (!link.IsConnected()) return;
             if (caller) {
                 started = Clock::now();
@@ -237,9 +245,18 @@ int run(const std::vector<std::string>& args) {
                                                       : "failed send ended with " +
                                                             std::to_string(frame->LastSendResult());
                 frame->MakeDisconnect(kReasonAskDisconnect, 0);
-            } else {
-                if (frame->LastReceivedFile().empty()) return;
+            } else if (!frame->LastReceivedFile().empty()) {
                 result = "received " + frame->LastReceivedFile();
+            } else if (!link.IsConnected()) {
+                // The caller hung up before a pass saw the receive complete:
+                // the file is in the receive folder all the same.
+                result = "failed no file received";
+                std::error_code error;
+                for (const auto& entry : std::filesystem::directory_iterator(platform::programFolder() / "Receive", error)) {
+                    if (entry.is_regular_file(error)) result = "received " + entry.path().string();
+                }
+            } else {
+                return;
             }
             step = 2;
             break;
