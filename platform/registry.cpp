@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <cstdlib>
@@ -12,12 +13,19 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <pthread.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <utility>
 
 namespace platform {
 namespace {
+
+// Counts the forks of the process as each child sees them: a connection must
+// not be used across fork, and this is asked at every call (a getpid would be
+// a system call each time).
+std::atomic<unsigned> g_forks{0};
+void countFork() { g_forks.fetch_add(1, std::memory_order_relaxed); }
 
 // Where the last damaged database found at open was kept, until someone asks.
 std::mutex g_noticeMutex;
@@ -276,7 +284,10 @@ class Registry {
 public:
     static Registry& instance() {
         // Never destroyed, so keys closed by static destructors still find it.
-        static Registry* registry = new Registry;
+        static Registry* registry = [] {
+            ::pthread_atfork(nullptr, nullptr, countFork);
+            return new Registry;
+        }();
         return *registry;
     }
 
@@ -721,11 +732,11 @@ private:
     }
 
     LONG ensureOpen() {
-        pid_t pid = ::getpid();
-        if (m_db && pid == m_pid && sameEnvironment()) {
+        const unsigned forks = g_forks.load(std::memory_order_relaxed);
+        if (m_db && forks == m_forks && sameEnvironment()) {
             return ERROR_SUCCESS;
         }
-        if (m_db && pid != m_pid) {
+        if (m_db && forks != m_forks) {
             // A connection must not be used across fork: abandon the parent's.
             for (auto& s : m_statements) {
                 (void)s.release();
@@ -740,7 +751,7 @@ private:
         m_pathCache.clear();
         m_pathCacheVersion = -1;
         ++m_epoch;
-        m_pid = pid;
+        m_forks = forks;
         m_environment = homeEnvironment();
 
         std::string file = (homeFolder() / "registry.db").string();
@@ -989,7 +1000,7 @@ private:
     Database m_db;
     Statement m_statements[kSqlCount];
     std::string m_environment;
-    pid_t m_pid = 0;
+    unsigned m_forks = 0;
     std::uint64_t m_epoch = 0;
     std::unordered_map<HKEY, OpenKey> m_handles;
     static constexpr std::size_t kPathCacheLimit = 4096;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -607,6 +609,39 @@ int valuesSeenByAnotherConnection(const char* name) {
     sqlite3_finalize(s);
     sqlite3_close(db);
     return count;
+}
+
+// A child made by fork never uses its parent's connection: it opens its own,
+// sees what the parent committed, and the parent's goes on working after it.
+TEST(Registry, ForkedChildOpensItsOwnConnection) {
+    RegistryKey key = createdKey(HKEY_CURRENT_USER, std::string(kBase) + "\\Fork");
+    const DWORD parentValue = 17;
+    ASSERT_EQ(key.setValue("Parent", REG_DWORD, reinterpret_cast<const BYTE*>(&parentValue), 4), ERROR_SUCCESS);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Handles opened before the fork belong to the parent's connection.
+        DWORD size = 4;
+        DWORD seen = 0;
+        const bool oldHandleRefused = key.queryValue("Parent", nullptr, reinterpret_cast<BYTE*>(&seen), &size) ==
+                                      ERROR_INVALID_HANDLE;
+        RegistryKey own = createdKey(HKEY_CURRENT_USER, std::string(kBase) + "\\Fork");
+        size = 4;
+        const bool read = own.queryValue("Parent", nullptr, reinterpret_cast<BYTE*>(&seen), &size) == ERROR_SUCCESS;
+        const DWORD childValue = 23;
+        const bool written = own.setValue("Child", REG_DWORD, reinterpret_cast<const BYTE*>(&childValue), 4) ==
+                             ERROR_SUCCESS;
+        own.release();
+        ::_exit(oldHandleRefused && read && seen == parentValue && written ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    DWORD seen = 0;
+    DWORD size = 4;
+    EXPECT_EQ(key.queryValue("Child", nullptr, reinterpret_cast<BYTE*>(&seen), &size), ERROR_SUCCESS);
+    EXPECT_EQ(seen, 23u);
 }
 
 TEST(Registry, BatchCommitsEverythingAtItsEnd) {
