@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utility>
 
@@ -60,6 +61,38 @@ bool writeAll(int fd, const std::string& data, off_t offset) {
         done += std::size_t(n);
     }
     return true;
+}
+
+// What an append needs to know of a file: which it is and its size. Asked
+// for without its times, so the look does not make the next write stamp the
+// file with a fine-grained time (an inode update of its own).
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t bytes = 0;
+};
+
+bool identify(int dirFd, const char* path, FileIdentity& out) {
+    struct statx info {};
+    const int flags = (*path == '\0' ? AT_EMPTY_PATH : 0) | AT_STATX_SYNC_AS_STAT;
+    if (::statx(dirFd, path, flags, STATX_INO | STATX_SIZE, &info) != 0 ||
+        (info.stx_mask & (STATX_INO | STATX_SIZE)) != (STATX_INO | STATX_SIZE)) {
+        return false;
+    }
+    out.device = makedev(info.stx_dev_major, info.stx_dev_minor);
+    out.inode = info.stx_ino;
+    out.bytes = off_t(info.stx_size);
+    return true;
+}
+
+// Opens a log for appending. Its access time is left alone where the system
+// allows (it would otherwise be stamped at the first read after each append).
+int openLog(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOATIME);
+    if (fd < 0 && errno == EPERM) {
+        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    }
+    return fd;
 }
 
 // The bytes in front of the first entry: the header lines, then blanks and a
@@ -236,27 +269,27 @@ HRESULT Czo_LogWrite::openLocked(const std::string& clientPath) {
     const std::string path = localLogPath(clientPath);
     // The file kept from the last append is used again while the path still
     // names it; the look at the path also tells the file's size.
-    struct stat info {};
-    if (m_kept.fd >= 0 && m_kept.path == path && ::stat(path.c_str(), &info) == 0 &&
-        info.st_dev == m_kept.device && info.st_ino == m_kept.inode) {
+    FileIdentity info;
+    if (m_kept.fd >= 0 && m_kept.path == path && identify(AT_FDCWD, path.c_str(), info) &&
+        info.device == m_kept.device && info.inode == m_kept.inode) {
         m_fd = std::exchange(m_kept.fd, -1);
     } else {
         if (m_kept.fd >= 0 && m_kept.path == path) {
             ::close(std::exchange(m_kept.fd, -1));
         }
-        m_fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        m_fd = path.empty() ? -1 : openLog(path);
         if (m_fd < 0) {
             keepSystemError(path.empty() ? ENOENT : errno);
             return fail(LEERR_SYSTEM);
         }
-        if (::fstat(m_fd, &info) != 0) {
+        if (!identify(m_fd, "", info)) {
             keepSystemError(errno);
             return fail(LEERR_SYSTEM);
         }
     }
     m_fdPath = path;
-    m_fdDevice = info.st_dev;
-    m_fdInode = info.st_ino;
+    m_fdDevice = info.device;
+    m_fdInode = info.inode;
     LogHeader header;
     off_t entryStart = 0;
     int code = readHead(header, entryStart);
@@ -283,7 +316,7 @@ HRESULT Czo_LogWrite::openLocked(const std::string& clientPath) {
     LUMO_TRACE(3, "[I] Last entry ID in File header = %d", int(m_lastEntryId));
     // Current only while the caller still holds the mutex of this open.
     m_headerCurrent = true;
-    m_knownBytes = info.st_size;
+    m_knownBytes = info.bytes;
     return S_OK;
 }
 
