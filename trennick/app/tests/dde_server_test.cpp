@@ -10,11 +10,14 @@
 #include "platform/testing/child_process.h"
 #include "tools/dde/dde_client.h"
 #include "trennick/app/dde_server.h"
+#include "trennick/app/frame_panels.h"
 #include "trennick/app/heartbeat.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/net/testing/net_test_util.h"
+#include "trennick/panels/file_transfer_wnd.h"
+#include "trennick/panels/w95_list_view.h"
 
 #include <gtest/gtest.h>
 
@@ -133,13 +136,15 @@ TEST(DdeServer, ClientDrivesTheRealFrame) {
     // A block too short to name itself is refused.
     EXPECT_EQ(client.ExecuteBlock({1, 2}, 0), 0);
 
-    // A file to send is queued on the link.
+    // A file to send joins the file transfer window's queue.
     const fs::path file = fs::path(std::getenv("VELMOOR_HOME")) / "queued.txt";
     std::ofstream(file) << "for the peer";
     EXPECT_EQ(client.Execute("[Queue_File(" + file.string() + ")]"), kDdeAckAcknowledged);
-    std::string name;
-    EXPECT_EQ(link.GetSendStatus(nullptr, nullptr, nullptr, nullptr, &name), 1);
-    EXPECT_EQ(name, file.string());
+    ASSERT_NE(frame.Panels(), nullptr);
+    CFileTransfer* transfer = frame.Panels()->TransferWindow();
+    ASSERT_NE(transfer, nullptr);
+    ASSERT_EQ(transfer->Queue().GetItemCount(), 1);
+    EXPECT_EQ(transfer->Queue().GetItemText(0, 0), file.string());
 
     // The end of the conversation marks the user interface hidden.
     EXPECT_EQ(frame.UiHidden(), 0);
