@@ -274,6 +274,14 @@ public:
     void kitEventFiled(const std::string& newPath) override {
         if (CTessIntegration* kit = m_frame.m_pTessIntegration) kit->NotifyEventDownloadFinished(newPath.c_str(), 0, 0, 0);
     }
+    void kitEventListReceived(const std::string&, const tagEventDirListCamera& list) override {
+        auto* kit = dynamic_cast<CNightTessIntegration*>(m_frame.m_pTessIntegration);
+        if (kit == nullptr) return;
+        BYTE site[kSiteInfoBytes] = {};
+        m_frame.GetSiteInfo(site);
+        const std::string stationId = fieldText(site, 256);
+        kit->OnEventListData(stationId.c_str(), list.dwType, list.wAdapter, list.wCamera);
+    }
     void kitAlarm(WPARAM a, LPARAM b, int source, const std::string& time) override {
         if (CTessIntegration* kit = m_frame.m_pTessIntegration) {
             kit->NotifyAlarmDetected(static_cast<WORD>(a), static_cast<WORD>(b), static_cast<WORD>(source), time.c_str());

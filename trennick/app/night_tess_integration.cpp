@@ -7,6 +7,7 @@
 #include "tavicore/product_key.h"
 #include "tavicore/settings_records.h"
 #include "tavicore/ui/ui_resources.h"
+#include "trennick/app/debrief.h"
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/frame_settings.h"
 #include "trennick/app/main_frame.h"
@@ -80,7 +81,10 @@ namespace read {
 constexpr std::size_t kPort = 0, kMax = 2, kMin = 6, kWait = 10, kRecurrence = 14, kAck = 18;
 }  // namespace read
 
-constexpr LONG kNoEventList = TESS_ERROR_SERVER_INIT;
+// The kit's event explorer codes.
+constexpr LONG kEvtExpNoEvent = 1, kEvtExpNotFound = 2, kEvtExpListDownloadFailed = 3, kEvtExpNoConnection = 4,
+               kEvtExpInvalidSite = 14, kEvtExpInvalidCamera = 15, kEvtExpInvalidKind = 16,
+               kEvtExpKindNotSupported = 17;
 
 struct SnapshotSettings {
     DWORD resolution = 0;
@@ -137,7 +141,9 @@ std::string UnescapeSerialOutData(const char* text, std::size_t room) {
 }
 
 CNightTessIntegration::CNightTessIntegration(std::string_view instanceId)
-    : CTessIntegration(instanceId), m_serialOut(std::make_unique<CSerialOutCommand>()) {
+    : CTessIntegration(instanceId),
+      m_serialOut(std::make_unique<CSerialOutCommand>()),
+      m_debrief(std::make_unique<CDebrief>()) {
     SetCurrentMode(kRecorderModeRemote);
     // The announcement carries the build number behind the information.
     BYTE info[kTessInfoBytes + sizeof(DWORD)] = {};
@@ -155,12 +161,14 @@ void CNightTessIntegration::AttachMainFrame(CMainFrame* frame, CPacketConnection
         m_video = frame->GetVideoSettings();
         m_remoteDB = frame->RemoteDB();
     } else {
+        link = nullptr;
         m_frame = nullptr;
         m_link = nullptr;
         m_comms = nullptr;
         m_video = nullptr;
         m_remoteDB = nullptr;
     }
+    m_debrief->SetConnection(link);
 }
 
 bool CNightTessIntegration::connected() const {
@@ -704,27 +712,99 @@ LONG CNightTessIntegration::OLGetActiveProtocol(DWORD, BYTE* p) {
     return 0;
 }
 
-// The remote event list is not in the program yet: the event explorer's
-// requests cannot be served.
-LONG CNightTessIntegration::noEventList() const {
-    LUMO_TRACE(3, "CNightTessIntegration: the remote event list is not available");
-    return kNoEventList;
+namespace {
+
+// The event list's results as the kit's event explorer codes.
+LONG eventListAnswer(int result, bool handleLookup = false) {
+    switch (result) {
+    case kDebriefDone: return 0;
+    case kDebriefNoLink: return handleLookup ? kEvtExpNotFound : kEvtExpNoConnection;
+    case kDebriefNoFolder:
+    case kDebriefNoListFile:
+    case kDebriefNoListHead: return kEvtExpListDownloadFailed;
+    case kDebriefNoEvent: return kEvtExpNoEvent;
+    case kDebriefOtherStation: return kEvtExpInvalidSite;
+    case kDebriefNoSuchEvent: return kEvtExpNotFound;
+    case kDebriefOtherKind: return kEvtExpInvalidKind;
+    case kDebriefOtherCamera: return kEvtExpInvalidCamera;
+    default: return kEvtExpNotFound;
+    }
 }
-LONG CNightTessIntegration::OLEventExpOpenList(DWORD, BYTE*) { return noEventList(); }
-LONG CNightTessIntegration::OLDownloadEventList(DWORD) { return noEventList(); }
+
+}  // namespace
+
+LONG CNightTessIntegration::OLEventExpOpenList(DWORD, BYTE* p) {
+    if (m_frame == nullptr || m_remoteDB == nullptr || m_debrief == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    const DWORD type = get32(p, 4);
+    if (m_link->GetProtocolVersion() == 2 && type != 1) return kEvtExpKindNotSupported;
+    const DWORD kind = type == 2 ? 2 : type == 3 ? 0x20 : type == 4 ? 0x40 : 1;
+    tagHWProfile profile{};
+    if (!remoteProfile(profile)) return TESS_ERROR_SERVER_INIT;
+    BYTE site[kSiteInfoBytes] = {};
+    m_frame->GetSiteInfo(site);
+    const std::string connectedId = getText(site, 0, 256);
+    const std::string stationName = getText(site, 256, 256);
+    const std::string requested = getText(p, 24, 260);
+    return eventListAnswer(m_debrief->Open(connectedId.c_str(), requested.c_str(), kind, get16(p, 0),
+                                           profile.currentAdapter, stationName.c_str()));
+}
+LONG CNightTessIntegration::OLDownloadEventList(DWORD) {
+    if (m_debrief == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (!connected()) return TESS_ERROR_DISCONNECTED;
+    return eventListAnswer(m_debrief->DownloadEventList());
+}
 LONG CNightTessIntegration::OLEventExpClose(DWORD clientId) {
     for (DWORD type : {1u, 2u}) {
         BYTE record[284] = {};
         put32(record, 12, type);
         OLEventExpCancel(clientId, record);
     }
-    return noEventList();
+    if (m_debrief == nullptr) return TESS_ERROR_SERVER_INIT;
+    return eventListAnswer(m_debrief->Close());
 }
-LONG CNightTessIntegration::OLGetEvent(DWORD, BYTE*) { return noEventList(); }
-LONG CNightTessIntegration::OLFindFirstEvent(DWORD, BYTE*) { return noEventList(); }
-LONG CNightTessIntegration::OLFindNextEvent(DWORD, BYTE*) { return 1; }
-LONG CNightTessIntegration::OLFindClose(DWORD) { return noEventList(); }
-LONG CNightTessIntegration::OLGetEventInfo(DWORD, BYTE*) { return noEventList(); }
+LONG CNightTessIntegration::OLGetEvent(DWORD, BYTE* p) {
+    if (m_debrief == nullptr) return TESS_ERROR_SERVER_INIT;
+    return eventListAnswer(m_debrief->GetEvent(get32(p, 12), get32(p, 16)));
+}
+LONG CNightTessIntegration::OLFindFirstEvent(DWORD, BYTE* p) {
+    if (m_debrief == nullptr) return TESS_ERROR_SERVER_INIT;
+    DWORD handle = 0;
+    const int result = m_debrief->FindFirstEvent(handle);
+    if (result == kDebriefDone) put32(p, 0, handle);
+    return eventListAnswer(result);
+}
+LONG CNightTessIntegration::OLFindNextEvent(DWORD, BYTE* p) {
+    if (m_debrief == nullptr) return 1;
+    DWORD handle = 0;
+    const int result = m_debrief->FindNextEvent(handle);
+    if (result == kDebriefDone) put32(p, 0, handle);
+    return eventListAnswer(result);
+}
+LONG CNightTessIntegration::OLFindClose(DWORD) {
+    if (m_debrief == nullptr) return TESS_ERROR_SERVER_INIT;
+    return eventListAnswer(m_debrief->FindClose());
+}
+LONG CNightTessIntegration::OLGetEventInfo(DWORD, BYTE* p) {
+    if (m_debrief == nullptr) return TESS_ERROR_SERVER_INIT;
+    tagEventHeader header{};
+    const int result = m_debrief->GetEventInfo(header, get32(p, 0));
+    if (result != kDebriefDone) return eventListAnswer(result, true);
+    BYTE bytes[sizeof header];
+    std::memcpy(bytes, &header, sizeof header);
+    put32(p, 4, get32(bytes, 18));
+    put32(p, 8, get32(bytes, 26));
+    put32(p, 12, get32(bytes, 6));
+    put32(p, 16, get32(bytes, 10));
+    put32(p, 20, get32(bytes, 38));
+    put32(p, 24, get32(bytes, 42));
+    return 0;
+}
+
+LONG CNightTessIntegration::OnEventListData(const char* stationId, DWORD kind, WORD adapter, WORD camera) {
+    if (m_debrief == nullptr) return 1;
+    return eventListAnswer(m_debrief->LoadEventList(stationId, kind, adapter, camera));
+}
 
 LONG CNightTessIntegration::OLEventExpCancel(DWORD, BYTE* p) {
     if (m_frame == nullptr) return TESS_ERROR_SERVER_INIT;

@@ -28,6 +28,7 @@ namespace trennick {
 class CMainFrame;
 class CPacketConnection;
 class CSerialOutCommand;
+class CDebrief;
 struct CommsRecord;
 struct VideoRecord;
 
@@ -79,6 +80,12 @@ public:
     // Attach: the frame and its link; detach (attach false) forgets them.
     void AttachMainFrame(CMainFrame* frame, CPacketConnection* link, bool attach);
     CMainFrame* Frame() const { return m_frame; }
+    // The remote event list the kit's event explorer requests walk.
+    CDebrief* EventList() const { return m_debrief.get(); }
+    // A remote event list was filed for the station (its id) and this
+    // kind, adapter and camera: the open browsing loads it. The answer is
+    // the kit's code.
+    LONG OnEventListData(const char* stationId, DWORD kind, WORD adapter, WORD camera);
 
     LONG FillClientInfo(BYTE* buffer) override;
     LONG SetOwnerLock(DWORD clientId, DWORD set) override;
@@ -146,7 +153,6 @@ private:
     bool connected() const;
     bool remoteProfile(tagHWProfile& out) const;
     LONG sendSerialOut(bool built, WORD length);
-    LONG noEventList() const;
     LONG cameraCount(BYTE* payload);
 
     CMainFrame* m_frame = nullptr;
@@ -155,6 +161,7 @@ private:
     VideoRecord* m_video = nullptr;
     CDBLumoRemote* m_remoteDB = nullptr;
     std::unique_ptr<CSerialOutCommand> m_serialOut;
+    std::unique_ptr<CDebrief> m_debrief;
 };
 
 }  // namespace trennick

@@ -378,7 +378,7 @@ bool CRemoteRequests::FileReceivedEventList(const std::string& path) {
         LUMO_TRACE(5, "CMainFrame::OnEventListReceived() the list was not filed\n");
         return false;
     }
-    m_host.kitEventListReceived(station);
+    m_host.kitEventListReceived(station, list);
     m_host.announceEventList(list);
     return true;
 }

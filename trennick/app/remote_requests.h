@@ -120,7 +120,9 @@ public:
     virtual void kitEventNotFound() {}
     virtual void kitEventFiled(const std::string& /*newPath*/) {}
     virtual void kitEventReceived(const tagEventHeader& /*header*/) {}
-    virtual void kitEventListReceived(const std::string& /*station*/) {}
+    // A remote event list was filed for the connected station (its name)
+    // under the kind, adapter and camera of `list`.
+    virtual void kitEventListReceived(const std::string& /*station*/, const tagEventDirListCamera& /*list*/) {}
     virtual void kitAlarm(WPARAM /*a*/, LPARAM /*b*/, int /*source*/, const std::string& /*time*/) {}
     virtual void kitInput(WPARAM /*adapter*/, LPARAM /*input*/) {}
 };

@@ -20,10 +20,13 @@
 #include "trennick/kit/tess_block.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/net/testing/net_test_util.h"
+#include "tools/site/site_station.h"
 
 #include <gtest/gtest.h>
 
 #include <QTimer>
+#include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -128,7 +131,8 @@ void setText(std::vector<BYTE>& p, std::size_t at, const std::string& text) {
     std::memcpy(p.data() + at, text.c_str(), text.size() + 1);
 }
 
-// The kit client: args[0] the recorder's window title, args[1] the result file.
+// The kit client: args[0] the recorder's window title, args[1] the result file,
+// args[2] the site's station id.
 // Drives every request and writes "name=value" lines.
 VELMOOR_TEST_CHILD(kitClient) {
     Proxy proxy;
@@ -184,6 +188,53 @@ VELMOOR_TEST_CHILD(kitClient) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     note("a67.fetched", std::filesystem::exists(kitProfile) ? std::filesystem::file_size(kitProfile) : 0);
+    // The site's alarms of camera 1: the event list opened for the site's
+    // id, downloaded, walked in time order with each event's details, one
+    // event fetched by its time; a handle never given is not found.
+    p = fresh();
+    set32(p, 4, 1);
+    setText(p, 24, args.at(2));
+    note("e55", kitRequest(recorder, proxy.hwnd(), 55, p));
+    p = fresh();
+    note("e56", kitRequest(recorder, proxy.hwnd(), 56, p));
+    LRESULT first = 1;
+    const auto listGuard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < listGuard) {
+        p = fresh();
+        first = kitRequest(recorder, proxy.hwnd(), 59, p);
+        if (first == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    note("e59", first);
+    std::vector<unsigned long long> times;
+    DWORD firstLow = 0, firstHigh = 0;
+    for (LRESULT found = first; found == 0; p = fresh(), found = kitRequest(recorder, proxy.hwnd(), 60, p)) {
+        std::vector<BYTE> info = fresh();
+        set32(info, 0, at32(p, 0));
+        if (kitRequest(recorder, proxy.hwnd(), 63, info) != 0) break;
+        if (times.empty()) {
+            firstLow = at32(info, 12);
+            firstHigh = at32(info, 16);
+        }
+        times.push_back((static_cast<unsigned long long>(at32(info, 16)) << 32) | at32(info, 12));
+        note("e63.type" + std::to_string(times.size()), at32(info, 4) & 0xFFFF);
+    }
+    note("e.count", static_cast<long long>(times.size()));
+    note("e.ascending", std::is_sorted(times.begin(), times.end()) ? 1 : 0);
+    p = fresh();
+    set32(p, 0, 0xFFFFFFF0u);
+    note("e63.unknown", kitRequest(recorder, proxy.hwnd(), 63, p));
+    p = fresh();
+    set32(p, 12, firstLow);
+    set32(p, 16, firstHigh);
+    note("e58", kitRequest(recorder, proxy.hwnd(), 58, p));
+    p = fresh();
+    set32(p, 12, firstLow + 1);
+    set32(p, 16, firstHigh);
+    note("e58.unknown", kitRequest(recorder, proxy.hwnd(), 58, p));
+    p = fresh();
+    note("e61", kitRequest(recorder, proxy.hwnd(), 61, p));
+
     // An adapter that the site does not have.
     p = fresh();
     set16(p, 0, 9);
@@ -387,8 +438,25 @@ TEST(NightTessIntegration, KitClientDrivesEveryRequestAgainstTheProgramConnected
     platform::PostedMessageWatch watch([&](platform::HWND hwnd, UINT msg, WPARAM, LPARAM) {
         if (hwnd == frame->Hwnd() && msg == kMsgVideoWindowRecord) ++videoWindowRecords;
     });
+    // Two alarms at the site: two events of camera 1 in its event folder.
+    for (int alarm = 1; alarm <= 2; ++alarm) {
+        site.kill(SIGUSR1);
+        ASSERT_TRUE(pumpUntil(
+            [&] {
+                const std::string log = readAll(siteLog);
+                std::size_t n = 0;
+                for (std::size_t at = log.find("alarm on camera 1:"); at != std::string::npos;
+                     at = log.find("alarm on camera 1:", at + 1)) {
+                    ++n;
+                }
+                return n >= std::size_t(alarm);
+            },
+            std::chrono::seconds(60)))
+            << readAll(siteLog);
+    }
     const fs::path resultFile = home / "kit.txt";
-    auto client = velmoor::testing::ChildProcess::start("kitClient", {kit->WindowTitle(), resultFile.string()});
+    auto client = velmoor::testing::ChildProcess::start(
+        "kitClient", {kit->WindowTitle(), resultFile.string(), site::SiteOptions{}.siteId});
     int clientExit = -2;
     ASSERT_TRUE(pumpUntil(
         [&] {
@@ -431,9 +499,24 @@ TEST(NightTessIntegration, KitClientDrivesEveryRequestAgainstTheProgramConnected
     EXPECT_EQ(r["a48"], "0");
     EXPECT_EQ(r["a53"], "0");
     EXPECT_EQ(r["a53.name"], "None");
-    // The event explorer has no event list in the program yet; FindNext says "none".
-    for (int code : {55, 56, 57, 58, 59, 61, 63}) EXPECT_EQ(r["a" + std::to_string(code)], "49") << code;
-    EXPECT_EQ(r["a60"], "1");
+    // The event list with empty requests: no station id (14), nothing listed
+    // (1 no event, 2 not found); a download and a close are done.
+    EXPECT_EQ(r["a55"], "14");
+    for (int code : {56, 57, 61}) EXPECT_EQ(r["a" + std::to_string(code)], "0") << code;
+    for (int code : {58, 63}) EXPECT_EQ(r["a" + std::to_string(code)], "2") << code;
+    for (int code : {59, 60}) EXPECT_EQ(r["a" + std::to_string(code)], "1") << code;
+    // The site's two alarms of camera 1, listed oldest first and fetched.
+    EXPECT_EQ(r["e55"], "0");
+    EXPECT_EQ(r["e56"], "0");
+    EXPECT_EQ(r["e59"], "0");
+    EXPECT_EQ(r["e.count"], "2");
+    EXPECT_EQ(r["e.ascending"], "1");
+    EXPECT_EQ(r["e63.type1"], "1");
+    EXPECT_EQ(r["e63.type2"], "1");
+    EXPECT_EQ(r["e63.unknown"], "2");
+    EXPECT_EQ(r["e58"], "0");
+    EXPECT_EQ(r["e58.unknown"], "2");
+    EXPECT_EQ(r["e61"], "0");
     EXPECT_EQ(r["a64"], "13");  // nothing arriving, type 0
     EXPECT_EQ(r["a65"], "10");
     EXPECT_EQ(r["a66"], "0");  // the audio client reports its states

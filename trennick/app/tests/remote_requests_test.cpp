@@ -34,7 +34,7 @@ public:
     void kitNoEvents() override { ++kitNoEventsCalls; }
     void kitEventNotFound() override { ++kitNotFoundCalls; }
     void kitEventFiled(const std::string& path) override { filed.push_back(path); }
-    void kitEventListReceived(const std::string& s) override { listsFor.push_back(s); }
+    void kitEventListReceived(const std::string& s, const tagEventDirListCamera&) override { listsFor.push_back(s); }
     bool settingsErrorReport(UINT, const BYTE* block, DWORD length) override {
         reports.emplace_back(reinterpret_cast<const char*>(block), length);
         return true;

@@ -197,6 +197,7 @@ public:
     }
     DWORD GetMaxChunk() override { return maxChunk; }
     BOOL IsOutgoingCall() override { return m_outgoing ? TRUE : FALSE; }
+    BOOL IsLinkUp() override { return linkUp ? TRUE : FALSE; }
     LONG SetNotConnected() override {
         ++dropped;
         return 1;
@@ -246,6 +247,8 @@ public:
     // Video and audio buckets go to the link's own receivers when false.
     bool captureFrames = true;
     DWORD maxChunk = 1024;
+    // What the transport answers to IsLinkUp (the base class: never up).
+    bool linkUp = false;
     std::vector<WORD> handled;
     std::vector<LONG> queues;  // the write queue of each write
     std::vector<Frame> frames;
