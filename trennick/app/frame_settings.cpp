@@ -2,6 +2,7 @@
 
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
+#include "common/product_registry.h"
 #include "platform/folders.h"
 #include "platform/registry.h"
 #include "tavicore/product_key.h"
@@ -322,6 +323,25 @@ void CFrameSettings::WriteVideoSettings() {
     CKcReg rs = reg("Video\\Rs232");
     rs.SetDword(nullptr, "Rs232Out", &video.Rs232Out);
     rs.SetDword(nullptr, "Rs232OutPort", &video.Rs232OutPort);
+}
+
+void CFrameSettings::ReadStorageSettings() {
+    CKcReg r = CommonKey("Storage");
+    copyText(storage.folder, sizeof storage.folder, platform::programFolder().string());
+    textRW(r, "DefaultPath", storage.folder, sizeof storage.folder);
+    BYTE options[3] = {};
+    if (binaryRead(r, "Options", options, sizeof options)) {
+        storage.check1247 = options[0] != 0 ? 1 : 0;
+        storage.check1081 = options[1] != 0 ? 1 : 0;
+        storage.choice = options[2] <= 2 ? options[2] : 0;
+    }
+}
+
+void CFrameSettings::WriteStorageSettings() {
+    CKcReg r = CommonKey("Storage");
+    r.SetString(nullptr, "DefaultPath", storage.folder);
+    const BYTE options[3] = {storage.check1247, storage.check1081, storage.choice};
+    r.SetBinary(nullptr, "Options", options, sizeof options);
 }
 
 }  // namespace trennick

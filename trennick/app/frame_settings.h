@@ -92,6 +92,20 @@ struct CommsRecord {
     DWORD AutoAnswer = 1;
     DWORD AutoListen = 0;
     DWORD DirectLine = 0;
+    // The dial-up password the options page edits. Kept in memory only: it is
+    // stored in the dial-up entry, never in the settings.
+    char DialUpPassword[128] = {};
+};
+
+// The storage folder under which the stations' event files and recordings
+// are made (the stations directory's default storage), with the storage
+// page's two switches and its three-way choice. The folder ends with a
+// separator when set.
+struct StorageRecord {
+    char folder[kPathChars] = {};
+    BYTE check1247 = 0;
+    BYTE check1081 = 0;
+    BYTE choice = 0;  // 0, 1 or 2
 };
 
 struct CaldrinRecord {
@@ -129,6 +143,9 @@ public:
     void ReadCommsSettings(DWORD appNetInUse);
     void ReadCaldrinSettings();
     void ReadVideoSettings();
+    // The storage group is shared by every instance (the stations directory
+    // reads its folder at start).
+    void ReadStorageSettings();
 
     // Writers, called at destruction in this order.
     void WriteScreenSettings();
@@ -136,6 +153,7 @@ public:
     void WriteCommsSettings();
     void WriteCaldrinSettings();
     void WriteVideoSettings();
+    void WriteStorageSettings();
 
     // The dialled-numbers list: the stored numbers, the last one first.
     std::vector<std::string> DialledNumbers() const;
@@ -145,6 +163,7 @@ public:
     CommsRecord comms;
     CaldrinRecord caldrin;
     VideoRecord video;
+    StorageRecord storage;
     bool commsSectionMissing = false;
 };
 

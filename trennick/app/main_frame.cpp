@@ -28,6 +28,7 @@
 #include "trennick/app/remote_requests.h"
 #include "trennick/audio/aud_comp.h"
 #include "trennick/book/addr_book_file.h"
+#include "trennick/book/bc_wnd.h"
 #include "trennick/clients/video_out_net.h"
 #include "trennick/clients/zo_serial_client.h"
 #include "trennick/image/image_wnd.h"
@@ -451,6 +452,11 @@ void CMainFrame::buildWidgets() {
     m_localImage->setFixedHeight(115);
     m_localImage->setVisible(m_settings.screen.expanded != 0);
     column->addWidget(m_localImage);
+    m_hisCard = new CBCWnd(0xC0C0C0, 5, 5);
+    m_hisCard->Create(0, 0, 316, 120, central, false);
+    m_hisCard->setFixedHeight(120);
+    m_hisCard->setVisible(false);
+    column->addWidget(m_hisCard);
     column->addStretch(1);
     setCentralWidget(central);
 
@@ -509,6 +515,7 @@ int CMainFrame::OnCreate() {
     m_settings.ReadCommsSettings(m_netInUse);
     m_settings.ReadCaldrinSettings();
     m_settings.ReadVideoSettings();
+    m_settings.ReadStorageSettings();
 
     m_pRemoteDB = std::make_unique<CDBLumoRemote>();
     m_app.m_pRemoteDB = m_pRemoteDB.get();
@@ -536,9 +543,7 @@ void CMainFrame::PostCreate() {
     if (m_inet != nullptr && m_netInUse != 0) {
         if (!m_inet->LinkDialUp() && comms.UseDialUp != 0) comms.UseDialUp = 0;
     }
-    FillLinkComms(comms, m_linkComms);
-    m_pConnection->SetCommsSettings(&m_linkComms);
-    ApplyModemSettings(*m_pConnection, m_linkComms);
+    applyLinkSettings();
     m_pConnection->SetHelloRetry(comms.HelloTimeout, comms.HelloMaxTimeRetry);
     m_pConnection->SetSessionSetupLimit(comms.HelloSetupLimit);
     m_pConnection->SetChatWindow(nullptr);
@@ -576,6 +581,9 @@ void CMainFrame::PostCreate() {
     m_keepAlive = std::make_unique<CKeepAliveThread>(*m_pConnection, Hwnd(), m_app.Services().keepAlivePeriodMs);
     m_keepAlive->Start();
     m_autoConnect = m_app.CFlag() != FALSE;
+    // A station without a card has not been set up yet: the setup wizard
+    // runs once the program can ask somebody.
+    if (m_settings.general.BusinessCard[kCardNameOffset] == '\0' && canAsk()) RunSetupWizard();
     m_app.CloseLogoWindow();
     // Other programs' DDE commands, under the application's name.
     m_dde = std::make_unique<CDdeServer>(*this, UiString(kStrDdeService, "Velmoor"));
@@ -770,6 +778,8 @@ void CMainFrame::CleanupAfterDisconnect(BOOL flag) {
     }
     m_settings.general.Flags[1] &= 1;
     m_statusShown = false;
+    // The card was the connected site's.
+    showHisCard("", "", "");
     // A recording ends with its call: its files are completed now.
     if (m_recording) OnCommand(ID_RECORD_STOP);
 }
@@ -1093,7 +1103,7 @@ void CMainFrame::OnConnectConnect() {
                 AutoConnect(target);
                 DoActivate(TRUE);
             } else if (!m_app.Windows().OpenSiteBook(*this)) {
-                notAvailable("The site book");
+                OpenSiteBook();
             }
         }
     }
@@ -1365,6 +1375,8 @@ void CMainFrame::CardStep() {
         auto filed = std::make_unique<tagBusinessCard>(card);
         std::snprintf(filed->picture, sizeof filed->picture, "%s", picture.c_str());
         platform::PostMessageOwned(Hwnd(), kMsgFileCard, 0, std::move(filed));
+        showHisCard(fieldText(card.name, sizeof card.name), fieldText(card.text2, sizeof card.text2),
+                    fieldText(card.text3, sizeof card.text3));
     }
     m_settings.general.Flags[1] |= 4;
     const std::string name = fieldText(card.name, sizeof card.name);
@@ -1374,6 +1386,16 @@ void CMainFrame::CardStep() {
     }
     LUMO_TRACE(5, "CMainFrame::CardStep() card of %s received",
                fieldText(card.name, sizeof card.name).c_str());
+}
+
+void CMainFrame::showHisCard(const std::string& name, const std::string& phone, const std::string& details) {
+    if (m_hisCard == nullptr) return;
+    m_hisCardHeld = !name.empty();
+    m_hisCard->SetCaption(name);
+    m_hisCard->SetCaption2(name.empty() ? std::string() : phone);
+    m_hisCard->SetField1Text(name.empty() ? std::string() : details);
+    m_hisCard->Layout();
+    m_hisCard->setVisible(m_hisCardHeld && m_settings.screen.expanded != 0);
 }
 
 void CMainFrame::ShowTimedMessage(const std::string& text, const std::string& title, DWORD ms) {
@@ -1525,13 +1547,14 @@ void CMainFrame::OnCommand(WPARAM id) {
         if (Login(1) && !m_app.Windows().OpenEventExplorer(*this)) notAvailable("The event explorer");
         break;
     case ID_OPTIONS:
-        if (Login(1) && !m_app.Windows().ShowOptions(*this, 0)) notAvailable("The settings editor");
+        if (Login(1) && !m_app.Windows().ShowOptions(*this, 0)) ShowOptions(0);
         break;
     case ID_OPTIONS_PAGE4:
-        if (!m_app.Windows().ShowOptions(*this, 4)) notAvailable("The settings editor");
+        // Page 4 is the storage page.
+        if (!m_app.Windows().ShowOptions(*this, 4)) ShowOptions(3);
         break;
     case ID_SETUP_WIZARD:
-        if (!m_app.Windows().RunSetupWizard(*this)) notAvailable("The setup wizard");
+        if (!m_app.Windows().RunSetupWizard(*this)) RunSetupWizard();
         break;
     case ID_REMOTE_SETTINGS:
         OnRemoteSettings();
@@ -1570,7 +1593,7 @@ void CMainFrame::OnCommand(WPARAM id) {
         m_videoMain->ShowRemoteWindow(FALSE);
         break;
     case ID_SITE_BOOK:
-        if (!m_app.Windows().OpenSiteBook(*this)) notAvailable("The site book");
+        if (!m_app.Windows().OpenSiteBook(*this)) OpenSiteBook();
         break;
     case ID_COLLAPSE:
     case ID_EXPAND: {
@@ -1580,6 +1603,7 @@ void CMainFrame::OnCommand(WPARAM id) {
         setButtonShown(ID_EXPAND, !expand);
         m_settings.screen.expanded = expand ? 1 : 0;
         m_localImage->setVisible(expand);
+        m_hisCard->setVisible(expand && m_hisCardHeld);
         resize(width(), std::max(0, height() + (expand ? 272 : -272)));
         UpdateCaption(true);
         break;

@@ -13,6 +13,8 @@
 // skip it (a later window that does not exist is reported to the user as not
 // available); nothing throws.
 
+#include "platform/com/com_ptr.h"
+#include "platform/com/oleauto.h"
 #include "platform/message_window.h"
 #include "platform/types.h"
 #include "tavicore/users_manager.h"
@@ -22,6 +24,7 @@
 #include "trennick/app/frame_menu.h"
 #include "trennick/app/frame_settings.h"
 #include "trennick/app/received_video.h"
+#include "trennick/app/visual_settings.h"
 #include "trennick/link/comms_settings_record.h"
 #include "trennick/link/link_host.h"
 #include "trennick/link/packet_connection.h"
@@ -38,6 +41,7 @@
 class CDBLumoLocal;
 class CDBLumoRemote;
 class CLocalImage;
+class CBCWnd;
 class QToolBar;
 class CTimeMsgBox;
 class CLcdPanel;
@@ -212,6 +216,10 @@ public:
     QToolBar* ToolBar() const { return m_wndToolBar; }
     CLcdPanel* LcdPanel() const { return m_pLcdPanel; }
     CLocalImage* LocalImage() const { return m_localImage; }
+    // The connected site's card in the expanded part of the window; it shows
+    // once the site's card arrived and is cleared when the call ends.
+    CBCWnd* HisCardWindow() const { return m_hisCard; }
+    bool HisCardShown() const { return m_hisCardHeld; }
     CTessIntegration* TessIntegration() const { return m_pTessIntegration; }
     // The last timed notice shown and how many serial-out messages the link handed over.
     const std::string& LastNotice() const { return m_lastNotice; }
@@ -290,6 +298,23 @@ public:
     void OnChronview();
     // Opens the help; a help that cannot be opened is told.
     void OnHelp();
+    // The options sheet, opened on page `firstPage` (0 to 3); when it ends
+    // with OK its copies become the frame's settings, are stored and reach
+    // the link. False when it was not shown (the program runs hidden).
+    bool ShowOptions(int firstPage);
+    // The copies the options sheet opens with, and their taking over.
+    OptionsData OptionsCopies() const;
+    void TakeOptions(const OptionsData& data);
+    // The setup wizard: the modem line (modem link only) and this station's
+    // card; on Finish they are stored. False when it was not shown.
+    bool RunSetupWizard();
+    // The site book: the chosen station is called. False when not shown.
+    bool OpenSiteBook();
+    // The site book control the dialog hosts instead of creating one.
+    void UseSiteBookControl(IDispatch* control) { m_siteBookControl = platform::com::ComPtr<IDispatch>::addRef(control); }
+    // The station name and number the site book chose last.
+    const std::string& SiteBookName() const { return m_siteBookName; }
+    const std::string& SiteBookNumber() const { return m_siteBookNumber; }
     // Whether the connected site runs one of the versions whose settings and
     // arming this program cannot drive.
     bool IsOldSiteVersion();
@@ -383,6 +408,9 @@ private:
     std::unique_ptr<CFrameMenu> m_menu;
     QToolBar* m_wndToolBar = nullptr;
     CLocalImage* m_localImage = nullptr;
+    CBCWnd* m_hisCard = nullptr;
+    bool m_hisCardHeld = false;
+    void showHisCard(const std::string& name, const std::string& phone, const std::string& details);
     std::string m_lastNotice;
     DWORD m_serialOutMessages = 0;
 
@@ -442,6 +470,11 @@ private:
     bool m_restoreFlag = true;
     bool m_aboutShown = false;
     std::string m_peerCardName;
+    platform::com::ComPtr<IDispatch> m_siteBookControl;
+    std::string m_siteBookName, m_siteBookNumber;
+    // Windows can be asked of the user (shown, and somebody to answer).
+    bool canAsk() const;
+    void applyLinkSettings();
     std::string m_cardPicture;
     bool m_localHangUp = false;
     std::string m_disconnectCause;

@@ -5,12 +5,17 @@
 #include "platform/process.h"
 #include "resources/glossel_ids.h"
 #include "tavicore/log_write.h"
+#include "tavicore/stations_mgr.h"
 #include "tavicore/tavicore_globals.h"
 #include "tavicore/ui/ui_resources.h"
+#include "tavicore/ui/ui_window.h"
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
+#include "trennick/app/modem_link.h"
 #include "trennick/app/mx_help.h"
+#include "trennick/app/setup_wizard.h"
+#include "trennick/app/tollven_dlg.h"
 #include "trennick/audio/aud_comp.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/packet_connection.h"
@@ -100,6 +105,140 @@ void CMainFrame::OnHelp() {
         m_app.Ui().ShowMessage("The help \"" + help->LastOpened() + "\" could not be opened.", m_app.Title(),
                                kMsgKindError);
     }
+}
+
+}  // namespace trennick
+
+namespace trennick {
+
+namespace {
+
+constexpr UINT kStrLinkChangesAtRestart = 5310;
+constexpr UINT kStrCaption = 10000;
+
+// The picture size the frame keeps, as its reader repairs it.
+DWORD sizeOr(DWORD value, DWORD high, DWORD otherwise) { return value >= 1 && value <= high ? value : otherwise; }
+
+}  // namespace
+
+bool CMainFrame::canAsk() const { return m_app.Services().showWindows && !UiUnattended(); }
+
+void CMainFrame::applyLinkSettings() {
+    FillLinkComms(m_settings.comms, m_linkComms);
+    m_pConnection->SetCommsSettings(&m_linkComms);
+    ApplyModemSettings(*m_pConnection, m_linkComms);
+}
+
+OptionsData CMainFrame::OptionsCopies() const {
+    OptionsData data;
+    data.comms = m_settings.comms;
+    data.stationByte = m_settings.general.BusinessCard[kStationDataBytes];
+    const VideoRecord& video = m_settings.video;
+    data.remote.width = video.rParam_imagewidth;
+    data.remote.height = video.rParam_imageheight;
+    data.remote.editFlag = video.rParam_AllowChangeSize;
+    data.remote.option1239 = video.rParam_StarStart;
+    data.remote.option1237 = static_cast<WORD>(video.rParam_use256pal);
+    data.remote.option1238 = static_cast<WORD>(video.rParam_mono);
+    data.storage = m_settings.storage;
+    return data;
+}
+
+void CMainFrame::TakeOptions(const OptionsData& data) {
+    m_settings.comms = data.comms;
+    m_settings.general.BusinessCard[kStationDataBytes] = data.stationByte;
+    VideoRecord& video = m_settings.video;
+    video.rParam_imagewidth = sizeOr(data.remote.width, 352, 176);
+    video.rParam_imageheight = sizeOr(data.remote.height, 288, 144);
+    video.rParam_StarStart = data.remote.option1239;
+    video.rParam_use256pal = data.remote.option1237;
+    video.rParam_mono = data.remote.option1238;
+    // An empty folder keeps the one in use.
+    const StorageRecord previous = m_settings.storage;
+    m_settings.storage = data.storage;
+    if (data.storage.folder[0] == '\0') {
+        std::memcpy(m_settings.storage.folder, previous.folder, sizeof previous.folder);
+    }
+    m_settings.WriteCommsSettings();
+    m_settings.WriteGenSettings();
+    m_settings.WriteVideoSettings();
+    m_settings.WriteStorageSettings();
+    // The rings, the line and the dial-up choice take effect on the next call.
+    applyLinkSettings();
+    if (stationsMgr != nullptr && stationsMgr->Get() != nullptr) {
+        stationsMgr->Get()->SetDefaultStorageWorkFolder(m_settings.storage.folder);
+    }
+    LUMO_TRACE(3, "CMainFrame: the options were stored (storage %s, rings %lu, NetInUse %lu)",
+               m_settings.storage.folder, static_cast<unsigned long>(m_settings.comms.RingsCount),
+               static_cast<unsigned long>(m_settings.comms.NetInUse));
+    if (m_settings.comms.NetInUse != m_app.GetLinkChoice().NetInUse) {
+        message(kStrLinkChangesAtRestart, kMsgKindInfo,
+                "The new link settings take effect when the program is started again.");
+    }
+}
+
+bool CMainFrame::ShowOptions(int firstPage) {
+    if (!canAsk()) {
+        LUMO_TRACE(3, "CMainFrame::ShowOptions() nobody can answer the options sheet");
+        return false;
+    }
+    OptionsData data = OptionsCopies();
+    OptionsLinks links;
+    links.tapi = ModemTapi(*m_pConnection);
+    links.inet = m_inet;
+    OptionsHooks hooks;
+    hooks.help = [this] { OnHelp(); };
+    hooks.complain = [this](const std::string& text) { m_app.Ui().ShowMessage(text, m_app.Title(), kMsgKindError); };
+    // No parent: DoActivate disables the frame, and a disabled frame would
+    // disable the windows it owns.
+    CVisualSettings sheet(UiString(kStrCaption, "Velmoor"), nullptr, firstPage, m_inet != nullptr);
+    sheet.SetData(data, links, hooks);
+    DoActivate(FALSE);
+    const int result = sheet.DoModal();
+    DoActivate(TRUE);
+    if (result == IDOK) TakeOptions(data);
+    return true;
+}
+
+bool CMainFrame::RunSetupWizard() {
+    if (!canAsk()) {
+        LUMO_TRACE(3, "CMainFrame::RunSetupWizard() nobody can answer the setup wizard");
+        return false;
+    }
+    m_app.CloseLogoWindow();
+    OptionsData data = OptionsCopies();
+    WizardCard card;
+    static_assert(sizeof card.card == kBusinessCardBytes);
+    std::memcpy(&card.card, m_settings.general.BusinessCard, sizeof card.card);
+    card.flag1250 = data.stationByte;
+    OptionsHooks hooks;
+    hooks.help = [this] { OnHelp(); };
+    hooks.complain = [this](const std::string& text) { m_app.Ui().ShowMessage(text, m_app.Title(), kMsgKindError); };
+    CSetupWizard wizard(UiString(kStrCaption, "Velmoor"), nullptr, 0, m_inet != nullptr);
+    wizard.SetData(card, data.comms, ModemTapi(*m_pConnection), hooks);
+    DoActivate(FALSE);
+    const int result = wizard.DoModal();
+    DoActivate(TRUE);
+    if (result != kWizFinish) return true;
+    data.stationByte = card.flag1250;
+    std::memcpy(m_settings.general.BusinessCard, &card.card, sizeof card.card);
+    m_settings.general.BusinessCard[kStationDataBytes] = card.flag1250;
+    TakeOptions(data);
+    return true;
+}
+
+bool CMainFrame::OpenSiteBook() {
+    if (!canAsk()) {
+        LUMO_TRACE(3, "CMainFrame::OpenSiteBook() nobody can choose a station");
+        return false;
+    }
+    CTollvenDlg dialog(nullptr, Hwnd());
+    dialog.SetBuffers(&m_siteBookName, &m_siteBookNumber);
+    if (m_siteBookControl) dialog.UseControl(m_siteBookControl.get());
+    DoActivate(FALSE);
+    dialog.DoModal();
+    DoActivate(TRUE);
+    return true;
 }
 
 }  // namespace trennick

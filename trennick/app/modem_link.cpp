@@ -28,6 +28,11 @@ std::unique_ptr<CPacketConnection> MakeModemLink(const LinkServices& services) {
     return std::make_unique<CModemConnection>(services, true);
 }
 
+CTAPIConnection* ModemTapi(CPacketConnection& link) {
+    auto* modem = dynamic_cast<CModemConnection*>(&link);
+    return modem != nullptr ? modem->Tapi() : nullptr;
+}
+
 bool IsModemLink(CPacketConnection& link) { return dynamic_cast<CModemConnection*>(&link) != nullptr; }
 
 bool SetModemReadQueueLimit(CPacketConnection& link, DWORD bytes) {

@@ -18,6 +18,10 @@ std::unique_ptr<CPacketConnection> MakeModemLink(const LinkServices& services);
 void FillLinkComms(const CommsRecord& comms, CommsSettingsRecord& record);
 // Hands the modem line of `record` to a modem link; false when `link` is not one.
 bool ApplyModemSettings(CPacketConnection& link, const CommsSettingsRecord& record);
+// The telephony lines of a modem link (the setup pages list them); null for
+// any other link.
+class CTAPIConnection;
+CTAPIConnection* ModemTapi(CPacketConnection& link);
 // True when the link's line has a speakerphone (never for TCP).
 bool IsModemLink(CPacketConnection& link);
 // Hands the read-queue limit ("MaxReadQ_Bytes") to a serial link's port; false

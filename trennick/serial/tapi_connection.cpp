@@ -721,21 +721,27 @@ std::vector<std::string> CTAPIConnection::FillTAPILine() {
     return names;
 }
 
-std::string CTAPIConnection::VerifyAndWarn() {
-    if (DirectLineNumber(m_settings.TapiLine) != 0) return {};
+std::string CTAPIConnection::VerifyAndWarn() { return VerifyAndWarn(m_settings.TapiLine); }
+
+std::string CTAPIConnection::VerifyAndWarn(const std::string& lineName) {
+    if (DirectLineNumber(lineName) != 0) return {};
     if (m_nullModem) {
         linkTrace(3, "VerifyAndWarn() Disconnecting NULL Modem from RS");
         m_nullModem->HangUp();
     }
     if (!m_started && !StartTAPI()) return "TAPI WARNING: The selected line doesn't support the COMM/DATAMODEM device class";
-    const LONG id = findLine(m_settings.TapiLine);
+    const LONG id = findLine(lineName);
     if (id < 0) return "TAPI WARNING: The selected line doesn't support the COMM/DATAMODEM device class";
-    m_deviceId = static_cast<DWORD>(id);
+    // Only the selected line becomes the line the calls use.
+    const DWORD device = static_cast<DWORD>(id);
+    DWORD version = 0;
+    if (lineName == m_settings.TapiLine) m_deviceId = device;
     LineDevCaps caps;
-    if (lineNegotiateAPIVersion(m_app, m_deviceId, kApiLow, kApiHigh, &m_apiVersion, nullptr) != 0 ||
-        lineGetDevCaps(m_app, m_deviceId, m_apiVersion, 0, &caps) != 0) {
+    if (lineNegotiateAPIVersion(m_app, device, kApiLow, kApiHigh, &version, nullptr) != 0 ||
+        lineGetDevCaps(m_app, device, version, 0, &caps) != 0) {
         return "TAPI WARNING: The selected line doesn't support the COMM/DATAMODEM device class";
     }
+    if (lineName == m_settings.TapiLine) m_apiVersion = version;
     if (!(caps.bearerModes & LINEBEARERMODE_VOICE)) return "TAPI WARNING: The selected line doesn't support VOICE capabilities";
     if (!(caps.mediaModes & LINEMEDIAMODE_DATAMODEM))
         return "TAPI WARNING: The selected line doesn't support DATAMODEM capabilities";

@@ -58,6 +58,8 @@ public:
     std::vector<std::string> FillTAPILine();
     // The first warning about the selected line, empty when it is usable.
     std::string VerifyAndWarn();
+    // The same for a line named by the setup pages (not yet the selected one).
+    std::string VerifyAndWarn(const std::string& lineName);
 
     // 1 when the caller may repeat its request, else 0 after the code's action.
     LONG HandleLineErr(LONG result);

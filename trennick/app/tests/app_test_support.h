@@ -3,12 +3,15 @@
 // message with "yes" and logs in as the administrator, and helpers that run
 // the Qt loop until a condition holds (with a guard, so a hang fails fast).
 
+#include "common/kc_reg.h"
+#include "common/product_registry.h"
 #include "platform/com/com.h"
 #include "platform/folders.h"
 #include "tavicore/users_manager.h"
 #include "trennick/app/app_services.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <dlfcn.h>
@@ -76,6 +79,19 @@ bool pumpUntil(F done, std::chrono::milliseconds guard = std::chrono::seconds(20
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+// Stores this station's card (name and phone) in the instance's settings,
+// so the program starts as a station that is set up.
+inline void storeCard(const std::string& instance, const std::string& name, const std::string& phone) {
+    BYTE card[877] = {};
+    std::memcpy(card + 8, name.data(), std::min<std::size_t>(name.size(), 63));
+    std::memcpy(card + 72, phone.data(), std::min<std::size_t>(phone.size(), 31));
+    BYTE flags[100] = {};
+    flags[0] = 1;
+    CKcReg reg = InstanceKey("\\Velmoor" + instance, "General");
+    reg.SetBinary(nullptr, "Business Card", card, sizeof card);
+    reg.SetBinary(nullptr, "Flags", flags, sizeof flags);
 }
 
 inline trennick::AppServices quietServices(trennick::AppUi* ui) {

@@ -13,6 +13,7 @@
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/book/addr_book_file.h"
+#include "trennick/book/bc_wnd.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/net/testing/net_test_util.h"
 
@@ -70,17 +71,6 @@ std::string readAll(const std::string& path) {
 
 // This station's business card and the switch that sends it on every call,
 // as the settings editor stores them.
-void storeCard(const std::string& instance, const std::string& name, const std::string& phone) {
-    BYTE card[877] = {};
-    std::memcpy(card + 8, name.data(), name.size());
-    std::memcpy(card + 72, phone.data(), phone.size());
-    BYTE flags[100] = {};
-    flags[0] = 1;
-    CKcReg reg = InstanceKey("\\Velmoor" + instance, "General");
-    reg.SetBinary(nullptr, "Business Card", card, sizeof card);
-    reg.SetBinary(nullptr, "Flags", flags, sizeof flags);
-}
-
 // A picture of the main window for the test's artefacts.
 void screenshot(CMainFrame& frame, const char* name) {
     QDir().mkpath(VELMOOR_SCREENSHOT_DIR);
@@ -168,6 +158,11 @@ int runStation(const std::vector<std::string>& args) {
             // Each station's card went once and the peer's arrived.
             if (frame->PeerCardName() != (caller ? "North Gate" : "Control Room")) return;
             if (!frame->CardSentThisConnection()) failure = "own card not sent";
+            // The main window's card window shows the peer's card.
+            if (!frame->HisCardShown() ||
+                frame->HisCardWindow()->CaptionText().rfind(caller ? "North Gate" : "Control Room", 0) != 0) {
+                failure = "the peer's card is not in the card window";
+            }
             {
                 // The peer's card was filed in the address book (offscreen
                 // nobody answers its dialog: it goes into the first group).
