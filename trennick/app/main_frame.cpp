@@ -27,6 +27,7 @@
 #include "trennick/app/frame_remote_settings.h"
 #include "trennick/app/remote_requests.h"
 #include "trennick/audio/aud_comp.h"
+#include "trennick/book/addr_book_dialogs.h"
 #include "trennick/book/addr_book_file.h"
 #include "trennick/book/bc_wnd.h"
 #include "trennick/clients/video_out_net.h"
@@ -561,6 +562,8 @@ void CMainFrame::PostCreate() {
     m_pLumora = std::make_unique<CLumoraRemote>();
     m_pLumora->SetCommunicationObject(m_pConnection.get());
     attachVideo();
+    // The address book's Capture takes the video display's picture.
+    SetAddrBookCapture([this] { return CaptureVideoPicture(); });
     // The audio client, with the link it talks over.
     if (m_pAudComp == nullptr) {
         m_audioHost = std::make_unique<FrameAudioHost>(*this);
@@ -2372,6 +2375,7 @@ void CMainFrame::OnDestroy() {
     if (m_destroyed) return;
     m_destroyed = true;
     LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnDestroy");
+    SetAddrBookCapture(nullptr);
     // The kit hears that the frame goes, then lets go of it.
     if (m_pTessIntegration != nullptr) {
         m_pTessIntegration->NotifyAuthorizationError(0, 0, "");

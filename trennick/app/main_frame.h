@@ -308,6 +308,10 @@ public:
     // The setup wizard: the modem line (modem link only) and this station's
     // card; on Finish they are stored. False when it was not shown.
     bool RunSetupWizard();
+    // The video display's current picture of the site, written to a new
+    // picture file in the site's snapshot folder; its path, or empty while
+    // no picture is shown.
+    std::string CaptureVideoPicture();
     // The site book: the chosen station is called. False when not shown.
     bool OpenSiteBook();
     // The site book control the dialog hosts instead of creating one.

@@ -20,7 +20,11 @@
 #include "trennick/link/common_base.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/link/prot_list.h"
+#include "trennick/video/remote_wnd.h"
+#include "trennick/video/video_main.h"
+#include "trennick/video/video_wnd.h"
 
+#include <QImage>
 #include <QString>
 #include <cstring>
 #include <filesystem>
@@ -225,6 +229,23 @@ bool CMainFrame::RunSetupWizard() {
     m_settings.general.BusinessCard[kStationDataBytes] = card.flag1250;
     TakeOptions(data);
     return true;
+}
+
+std::string CMainFrame::CaptureVideoPicture() {
+    if (m_videoMain == nullptr) return {};
+    CRemoteWnd* remote = m_videoMain->RemoteWnd();
+    CVideoWnd* child = m_videoMain->VideoMgr().VideoWindow();
+    if (remote == nullptr || child == nullptr || remote->FramesDecoded() == 0) return {};
+    char folder[kSnapshotPathBytes] = {};
+    char name[kSnapshotPathBytes] = {};
+    if (!m_videoMain->MakeSnapshotFileName(kSnapshotOfSite | kSnapshotNeedsWindow, folder, name)) return {};
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    if (!child->grab().toImage().save(QString::fromLatin1(name), "BMP")) {
+        LUMO_TRACE(1, "CMainFrame::CaptureVideoPicture() could not write %s", name);
+        return {};
+    }
+    return name;
 }
 
 bool CMainFrame::OpenSiteBook() {

@@ -1,5 +1,6 @@
 #include "trennick/book/addr_book_dialogs.h"
 
+#include "common/lumo_deb.h"
 #include "tavicore/log_write.h"
 #include "tavicore/tavicore_globals.h"
 #include "tavicore/ui/ui_resources.h"
@@ -80,6 +81,15 @@ std::string latin1(const QString& text) { return text.toLatin1().toStdString(); 
 
 bool AddrBookCanAsk() { return !UiUnattended() && !UiPlatformHasNoDisplay(); }
 
+namespace {
+AddrBookCapture& captureSource() {
+    static AddrBookCapture source;
+    return source;
+}
+}  // namespace
+
+void SetAddrBookCapture(AddrBookCapture capture) { captureSource() = std::move(capture); }
+
 // ---- CEditAddrBook ----------------------------------------------------------
 
 CEditAddrBook::CEditAddrBook(const QString& title, AddrBookEntry& entry, bool* flag, QWidget* parent)
@@ -94,10 +104,18 @@ CEditAddrBook::CEditAddrBook(const QString& title, AddrBookEntry& entry, bool* f
     m_picture = UiSetControlId(new CMyImageCtrl(pictureFrame), kPictureId);
     m_picture->setGeometry(pictureFrame->rect());
     QPushButton* browse = button(kEditEntryDialog, kBrowseId, "Browse...", this);
-    // Pictures are taken by the video display's snapshot; this station shows
-    // no video of its own, so there is nothing to capture here.
+    // The picture of the site's video as the video display shows it now.
     QPushButton* capture = button(kEditEntryDialog, kCaptureId, "Capture", this);
-    capture->setEnabled(false);
+    capture->setEnabled(static_cast<bool>(captureSource()));
+    connect(capture, &QPushButton::clicked, this, [this] {
+        const AddrBookCapture& take = captureSource();
+        const std::string path = take ? take() : std::string();
+        if (path.empty()) {
+            LUMO_TRACE(3, "CEditAddrBook: the video display has no picture to capture");
+            return;
+        }
+        showPicture(QString::fromLatin1(path.c_str()));
+    });
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Name:"), m_name);

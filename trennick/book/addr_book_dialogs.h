@@ -11,6 +11,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <string>
 
 class CBCWnd;
@@ -30,6 +31,13 @@ namespace trennick {
 // or without a display, where a dialog would wait for ever.
 bool AddrBookCanAsk();
 
+// Where the entry editor's Capture button takes a picture from: the video
+// display's current picture, written to a new picture file whose path it
+// answers (empty when there is no picture to take). Set by the program while
+// its video display exists; without it the button is off.
+using AddrBookCapture = std::function<std::string()>;
+void SetAddrBookCapture(AddrBookCapture capture);
+
 // The dialog result of CEditAddrBook's Apply.
 inline constexpr int kAddrBookApply = 3;
 
@@ -42,6 +50,8 @@ public:
     // Apply appear. OK and Apply copy the texts (and the flag) back.
     CEditAddrBook(const QString& title, AddrBookEntry& entry, bool* flag, QWidget* parent);
     int DoModal();
+    // The picture the entry will keep (empty: none).
+    const QString& PicturePath() const { return m_picturePath; }
 
 private:
     void copyBack();

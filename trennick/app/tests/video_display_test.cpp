@@ -9,6 +9,9 @@
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
+#include "trennick/book/addr_book_dialogs.h"
+#include "trennick/book/addr_book_file.h"
+#include "tavicore/ui/ui_window.h"
 #include "trennick/net/testing/net_test_util.h"
 #include "trennick/video/lumora_remote.h"
 #include "trennick/video/video_main.h"
@@ -17,6 +20,8 @@
 
 #include <QDir>
 #include <QImage>
+#include <QPushButton>
+#include <QTest>
 #include <csignal>
 #include <set>
 
@@ -106,10 +111,33 @@ TEST_P(VideoDisplay, SiteVideoIsDecodedAndShownInTheRemoteWindow) {
         EXPECT_TRUE(remote->isVisible());
         for (const std::string& text : ui.messages) EXPECT_EQ(text.find("not available"), std::string::npos) << text;
 
+        // Capture takes the picture the display shows into a new file of the
+        // site's snapshots; the address book's entry editor uses it.
+        const std::string captured = frame->CaptureVideoPicture();
+        ASSERT_FALSE(captured.empty());
+        const QImage picture(QString::fromStdString(captured));
+        EXPECT_EQ(picture.width(), child->width());
+        EXPECT_GT(distinctColours(picture), 20) << "the test pattern, not a blank picture";
+        {
+            AddrBookEntry entry;
+            CEditAddrBook editor("Edit", entry, nullptr, nullptr);
+            auto* capture = UiControl<QPushButton>(&editor, CEditAddrBook::kCaptureId);
+            ASSERT_NE(capture, nullptr);
+            EXPECT_TRUE(capture->isEnabled());
+            QTest::mouseClick(capture, Qt::LeftButton);
+            EXPECT_FALSE(editor.PicturePath().isEmpty());
+            EXPECT_NE(editor.PicturePath().toStdString(), captured) << "each capture is a file of its own";
+            EXPECT_TRUE(QImage(editor.PicturePath()).width() > 0);
+        }
+
 
         platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
         ASSERT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }));
         app.ExitInstance();
+        // Without the video display there is nothing to capture.
+        AddrBookEntry entry;
+        CEditAddrBook editor("Edit", entry, nullptr, nullptr);
+        EXPECT_FALSE(UiControl<QPushButton>(&editor, CEditAddrBook::kCaptureId)->isEnabled());
     }
     site.kill(SIGTERM);
     EXPECT_NE(site.wait(20000).kind, platform::ProcessExit::Kind::Running);
