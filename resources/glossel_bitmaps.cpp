@@ -175,8 +175,7 @@ QImage plain(int w, int h, const QColor& colour) {
 enum class Face { Up, Down, Focus, Disabled };
 
 // A picture button's face: raised, pressed, focused or greyed, with its label.
-QImage buttonFace(const QString& label, Face face, const QColor& ink) {
-    constexpr int kW = 36, kH = 28;
+QImage buttonFace(const QString& label, Face face, const QColor& ink, int kW = 36, int kH = 28) {
     QImage image(kW, kH, QImage::Format_RGB32);
     const QColor back(0xC0, 0xC0, 0xC0);
     image.fill(face == Face::Down ? back.darker(115) : back);
@@ -194,7 +193,7 @@ QImage buttonFace(const QString& label, Face face, const QColor& ink) {
     }
     const QColor colour = face == Face::Disabled ? QColor(0x80, 0x80, 0x80) : ink;
     const int shift = down ? 1 : 0;
-    drawText(p, QRect(1 + shift, 1 + shift, kW - 2, kH - 2), label, 9, true, colour);
+    drawText(p, QRect(1 + shift, 1 + shift, kW - 2, kH - 2), label, kW < 30 ? 7 : 9, true, colour);
     return image;
 }
 
@@ -238,6 +237,29 @@ constexpr ButtonBitmap kButtonBitmaps[] = {
     {IDB_BTN_AUDD, "Talk", Face::Down, 0x206020},
     {IDB_BTN_AUDX, "Talk", Face::Disabled, 0x206020},
     {IDI_DEBRIEF, "Events", Face::Up, 0x203080},
+};
+
+// The remote camera window's small (22 x 22) buttons and status pictures.
+constexpr ButtonBitmap kSmallBitmaps[] = {
+    {227, "Menu", Face::Up, 0x404040},      {228, "Menu", Face::Down, 0x404040},
+    {229, "Menu", Face::Focus, 0x404040},   {230, "Menu", Face::Disabled, 0x404040},
+    {491, "Snap", Face::Up, 0x203080},      {488, "Snap", Face::Down, 0x203080},
+    {489, "Snap", Face::Focus, 0x203080},   {490, "Snap", Face::Disabled, 0x203080},
+    {423, "Rec", Face::Up, 0xA02020},       {421, "Rec", Face::Down, 0xA02020},
+    {441, "Rec", Face::Disabled, 0xA02020}, {430, "Stop", Face::Up, 0x404040},
+    {429, "Stop", Face::Down, 0x404040},    {108, "CIF", Face::Up, 0x206020},
+    {106, "CIF", Face::Down, 0x206020},     {107, "CIF", Face::Focus, 0x206020},
+    {109, "CIF", Face::Disabled, 0x206020}, {437, "QCIF", Face::Up, 0x206020},
+    {440, "QCIF", Face::Down, 0x206020},    {439, "QCIF", Face::Focus, 0x206020},
+    {438, "QCIF", Face::Disabled, 0x206020}, {434, "REC", Face::Up, 0xE02020},
+    {435, "", Face::Up, 0x404040},          {312, "Stall", Face::Up, 0xA06000},
+    {311, "", Face::Up, 0x404040},          {IDB_HOLD, "Hold", Face::Up, 0xA02020},
+    {313, "Pause", Face::Up, 0x203080},     {309, "-", Face::Up, 0x404040},
+    {310, "+", Face::Up, 0x404040},         {IDB_SMALL_LESS, "<<", Face::Up, 0x404040},
+    {IDB_SMALL_LESS_DOWN, "<<", Face::Down, 0x404040}, {IDB_SMALL_MORE, ">>", Face::Up, 0x404040},
+    {IDB_SMALL_MORE_DOWN, ">>", Face::Down, 0x404040}, {IDB_SMALL_HOLDU, "Hold", Face::Up, 0xA02020},
+    {IDB_SMALL_HOLDD, "Hold", Face::Down, 0xA02020}, {IDB_SMALL_HOLDF, "Hold", Face::Focus, 0xA02020},
+    {IDB_SMALL_HOLDX, "Hold", Face::Disabled, 0xA02020},
 };
 
 // The video toolbar's six check buttons: four single views, quad, automatic switching.
@@ -315,6 +337,9 @@ QImage drawBitmap(UINT id) {
     }
     for (const ButtonBitmap& b : kButtonBitmaps) {
         if (b.id == id) return buttonFace(b.label, b.face, QColor::fromRgb(b.ink));
+    }
+    for (const ButtonBitmap& b : kSmallBitmaps) {
+        if (b.id == id) return buttonFace(b.label, b.face, QColor::fromRgb(b.ink), 22, 22);
     }
     if (id >= 379 && id <= 388) {
         return lcdMeter(62, static_cast<int>(id - 378));  // line meter levels 1 to 10

@@ -861,7 +861,7 @@ void CLumoraToolBarControl::UpdateNamesOfCamerasAndRelays() {
     }
 }
 
-void CLumoraToolBarControl::SetTriggerIdentification(const tagTrigger* triggers, WORD adapter) {
+void CLumoraToolBarControl::SetTriggerIdentification(const tagTriggerEntry* triggers, WORD adapter) {
     if (triggers == nullptr || m_bar == nullptr || adapter >= kMaxAdapters) {
         return;
     }

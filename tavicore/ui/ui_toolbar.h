@@ -62,12 +62,12 @@ TAVICORE_UI_API void CopyToolTipText(char (&field)[kToolTipTextBytes], std::stri
 // One trigger entry per camera of every adapter: the first word of each pair
 // tells whether the camera is triggered (1) or normal (0).
 #pragma pack(push, 1)
-struct tagTrigger {
+struct tagTriggerEntry {
     WORD state;
     WORD reserved;
 };
 #pragma pack(pop)
-static_assert(sizeof(tagTrigger) == 4);
+static_assert(sizeof(tagTriggerEntry) == 4);
 
 // The bar of the toolbar control: keeps each button's id, style, image and state
 // (checked, pressed, enabled, hidden) and shows them; tool tips come from the
@@ -176,7 +176,7 @@ public:
     void SetQuadButton(int quad);
     void UnpressButtons(int also, DWORD id);
     void SetRemoteStationIsConnected(int connected);
-    void SetTriggerIdentification(const tagTrigger* triggers, WORD adapter);
+    void SetTriggerIdentification(const tagTriggerEntry* triggers, WORD adapter);
     void UpdateNamesOfCamerasAndRelays();
 
     // The handle of the control's message window: WM_COMMAND with a button id,

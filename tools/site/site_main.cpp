@@ -39,6 +39,7 @@ constexpr const char* kHelp =
     "  --events FOLDER   the event storage root (default $VELMOOR_HOME/site-events)\n"
     "  --settings FILE   the settings list it keeps and returns on download\n"
     "                    (default $VELMOOR_HOME/site-settings/SetList.Bin)\n"
+    "  --alarm-camera N  the camera (1-16, default 1) whose alarm SIGUSR1 raises\n"
     "  --no-video        do not offer live video\n"
     "  --once            end when the first call ends\n"
     "  --help            this text\n"
@@ -48,7 +49,7 @@ constexpr const char* kHelp =
     "                    notification and the event file it recorded go to the operator\n"
     "  status            print what the site has done\n"
     "  quit              end\n"
-    "Signals: SIGUSR1 raises an alarm on camera 1; SIGINT and SIGTERM end the site.\n"
+    "Signals: SIGUSR1 raises an alarm (on camera 1 unless --alarm-camera says); SIGINT and SIGTERM end the site.\n"
     "Each event prints one line on standard output.\n";
 
 std::atomic<bool> g_alarmSignal{false};
@@ -79,6 +80,7 @@ bool takeNumber(const char* text, long low, long high, long& out) {
 
 int main(int argc, char** argv) {
     site::SiteOptions options;
+    int alarmCamera = 0;  // SIGUSR1 raises the alarm of this camera (0-based)
     bool once = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -113,6 +115,12 @@ int main(int argc, char** argv) {
                 return 2;
             }
             options.cameras = int(n);
+        } else if (a == "--alarm-camera") {
+            if (!takeNumber(value("--alarm-camera"), 1, 16, n)) {
+                std::fprintf(stderr, "velmoor-site: --alarm-camera takes 1 to 16\n");
+                return 2;
+            }
+            alarmCamera = int(n) - 1;
         } else if (a == "--rate") {
             if (!takeNumber(value("--rate"), 1, 30, n)) {
                 std::fprintf(stderr, "velmoor-site: --rate takes 1 to 30\n");
@@ -156,7 +164,7 @@ int main(int argc, char** argv) {
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] {
         station.Pass();
-        if (g_alarmSignal.exchange(false) && !station.Alarm(0)) say("alarm: no operator connected");
+        if (g_alarmSignal.exchange(false) && !station.Alarm(alarmCamera)) say("alarm: no operator connected");
         hadCall = hadCall || station.Connected();
         if (g_quitSignal || (once && hadCall && !station.Connected())) app.quit();
     });

@@ -399,6 +399,16 @@ private:
             m_encoder->SetAttribute(ZOENC_ATTR_FORMAT, m_width, m_height, m_options.frameRate);
             m_encoder->SetAttribute(ZOENC_ATTR_BITRATE, m_width > 176 ? 400000 : 160000, 0, 0);
         }
+        // The operator learns the new size before the first picture in it.
+        if (m_video == 3 || m_video == kPaused) {
+            VideoSettingsRecord record{};
+            const DWORD values[4] = {DWORD(m_width), DWORD(m_height), DWORD(m_options.frameRate), 0};
+            std::memcpy(record.data() + 12, &values[0], 4);
+            std::memcpy(record.data() + 16, &values[1], 4);
+            std::memcpy(record.data() + 36, &values[2], 4);
+            m_link->SendVideoSettings(1, reinterpret_cast<const BYTE*>(values), record);
+            say("picture size now " + std::to_string(m_width) + "x" + std::to_string(m_height));
+        }
     }
 
     bool ensureEncoder() {

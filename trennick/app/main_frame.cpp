@@ -25,6 +25,7 @@
 #include "trennick/app/modem_link.h"
 #include "trennick/app/night_tess_integration.h"
 #include "trennick/app/frame_remote_settings.h"
+#include "trennick/app/frame_remote_view.h"
 #include "trennick/app/remote_requests.h"
 #include "trennick/audio/aud_comp.h"
 #include "trennick/book/addr_book_dialogs.h"
@@ -922,6 +923,9 @@ void CMainFrame::attachVideo() {
     m_videoView->askBeforeVideo = video.PromptWhenReceive;
     m_videoView->doubleSize = video.RemoteDoubleSize;
     m_videoView->frameRate = std::min<DWORD>(video.RemotePreferRate, 100);
+    m_videoView->alwaysOnTop = video.RemoteAlwaysOnTop;
+    if (m_remoteView == nullptr) m_remoteView = std::make_unique<FrameRemoteView>(*this);
+    m_videoMain->SetRemoteHost(m_remoteView.get());
     m_videoMain->Attach(this, m_pConnection.get(), m_videoView.get(), m_pLumora.get(), m_pRemoteDB.get(), 0);
     const std::string snapshots = std::string(m_settings.general.HomeDir) + "/Snapshots";
     m_videoMain->SetSnapshotFolders(snapshots, snapshots);
@@ -1522,9 +1526,10 @@ std::string CMainFrame::ChatCapturePath() const {
 void CMainFrame::OnCommand(WPARAM id) {
     CPacketConnection& link = *m_pConnection;
     if (id >= ID_TOOLBAR_FIRST && id < ID_TOOLBAR_FIRST + kToolbarButtons) {
-        // The video display's choice of view: the single view is the one there is.
+        // The adapters toolbar: the remote station window shows the adapter chosen.
         LUMO_TRACE(5, "CMainFrame: toolbar entry %u", static_cast<unsigned>(id - ID_TOOLBAR_FIRST));
         OpenVideoDisplay();
+        if (CRemoteWnd* remote = m_videoMain->RemoteWnd()) remote->OnCommand(id);
         return;
     }
     switch (id) {

@@ -335,6 +335,7 @@ private:
     class FrameInetHooks;
     class FrameRequestsHost;
     class FrameSerialOutSink;
+    class FrameRemoteView;
     class ChatCapture;
 
     void buildWidgets();
@@ -383,6 +384,7 @@ private:
     std::unique_ptr<ChatCapture> m_chatCapture;
     std::unique_ptr<CDBLumoLocal> m_pLocalDB;
     // The video view goes before the link it is bound to.
+    std::unique_ptr<FrameRemoteView> m_remoteView;
     std::unique_ptr<CLumoraRemote> m_pLumora;
     std::unique_ptr<RemoteVideoSettings> m_videoView;
     std::unique_ptr<CVideoMain> m_videoMain;

@@ -33,8 +33,12 @@ void CVideoMain::Attach(QWidget* mainFrame, CPacketConnection* connection, Remot
     m_connection = connection;
     m_settings = settings;
     m_capture = capture;
+    m_database = database;
     m_videoMgr.Attach(connection, capture, database, value);
-    if (m_remoteWnd != nullptr) m_remoteWnd->SetConnection(&m_videoMgr, connection, settings);
+    if (m_remoteWnd != nullptr) {
+        m_remoteWnd->SetConnection(&m_videoMgr, connection, settings);
+        m_remoteWnd->SetHost(m_host, capture, database);
+    }
 }
 
 void CVideoMain::SetSnapshotFolders(const std::string& siteFolder, const std::string& localFolder) {
@@ -42,9 +46,15 @@ void CVideoMain::SetSnapshotFolders(const std::string& siteFolder, const std::st
     m_localSnapshots = localFolder;
 }
 
+void CVideoMain::SetRemoteHost(RemoteWndHost* host) {
+    m_host = host;
+    if (m_remoteWnd != nullptr) m_remoteWnd->SetHost(host, m_capture, m_database);
+}
+
 BOOL CVideoMain::CreateRemoteWindow() {
     if (m_remoteWnd == nullptr) {
         m_remoteWnd = std::make_unique<CRemoteWnd>();
+        m_remoteWnd->SetHost(m_host, m_capture, m_database);
         m_remoteWnd->SetConnection(&m_videoMgr, m_connection, m_settings);
         m_remoteWnd->CreateVideoWnd();
     }

@@ -40,6 +40,8 @@ public:
     void Attach(QWidget* mainFrame, CPacketConnection* connection, RemoteVideoSettings* settings, CLumora* capture,
                 CDBLumoRemote* database, DWORD value);
     void SetSnapshotFolders(const std::string& siteFolder, const std::string& localFolder);
+    // The main window's services for the remote station window.
+    void SetRemoteHost(RemoteWndHost* host);
 
     BOOL CreateRemoteWindow();
     void CloseRemoteWindow();
@@ -62,6 +64,8 @@ public:
 
 private:
     CLumora* m_capture = nullptr;
+    CDBLumoRemote* m_database = nullptr;
+    RemoteWndHost* m_host = nullptr;
     std::unique_ptr<CRemoteWnd> m_remoteWnd;
     QWidget* m_mainFrame = nullptr;
     CPacketConnection* m_connection = nullptr;

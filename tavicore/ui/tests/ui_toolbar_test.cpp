@@ -230,7 +230,7 @@ TEST(ToolTipText, IsCutSoThatItsTerminatorFits) {
 TEST_F(Toolbar, TriggeredCamerasGetTheirMarkAndSameAdapterChangesNothing) {
     auto control = makeControl();
     CQbBar* bar = control->GetToolBar();
-    std::vector<tagTrigger> triggers(kMaxAdapters * kCamerasPerAdapter);
+    std::vector<tagTriggerEntry> triggers(kMaxAdapters * kCamerasPerAdapter);
     triggers[1].state = 1;
     triggers[2].state = 5;  // other values leave the button alone
     control->SetTriggerIdentification(triggers.data(), 0);

@@ -15,11 +15,16 @@
 #include "trennick/net/testing/net_test_util.h"
 #include "trennick/video/lumora_remote.h"
 #include "trennick/video/video_main.h"
+#include "tavicore/ui/ui_resources.h"
+#include "tavicore/ui/ui_toolbar.h"
+#include "tavicore/ui/ui_window.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QAction>
 #include <QImage>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <csignal>
@@ -39,6 +44,29 @@ int distinctColours(const QImage& image) {
     return int(colours.size());
 }
 
+// The operator's program as an instance of its own that calls the site.
+std::vector<std::string> programArgs(const char* instance, WORD sitePort) {
+    return {"/NOSPLASH", "/I", std::string("/U") + instance, "/P=" + std::to_string(nettest::freePort()),
+            "/D=127.0.0.1:" + std::to_string(sitePort), "/C"};
+}
+
+// Calls the site until its video runs and a few frames were shown. The site
+// starts listening a moment after its start: the call is placed again until
+// it is answered.
+bool watchSiteVideo(CMainFrame& frame, CRemoteWnd& remote, WORD sitePort) {
+    auto lastCall = std::chrono::steady_clock::now();
+    return pumpUntil(
+        [&] {
+            const auto now = std::chrono::steady_clock::now();
+            if (!frame.Connection()->IsLinkUp() && now - lastCall > std::chrono::seconds(3)) {
+                lastCall = now;
+                frame.AutoConnect("127.0.0.1:" + std::to_string(sitePort));
+            }
+            return remote.FramesDecoded() >= 5;
+        },
+        std::chrono::seconds(90));
+}
+
 struct StreamCase {
     const char* stream;
     const char* instance;
@@ -55,9 +83,7 @@ TEST_P(VideoDisplay, SiteVideoIsDecodedAndShownInTheRemoteWindow) {
     ASSERT_TRUE(site.valid());
     AnsweringUi ui;
     {
-        CKivApp app({"/NOSPLASH", "/I", std::string("/U") + c.instance, "/P=" + std::to_string(nettest::freePort()),
-                     "/D=127.0.0.1:" + std::to_string(sitePort), "/C"},
-                    "", quietServices(&ui));
+        CKivApp app(programArgs(c.instance, sitePort), "", quietServices(&ui));
         ASSERT_TRUE(app.InitInstance());
         CMainFrame* frame = app.MainFrame();
         ASSERT_NE(frame, nullptr);
@@ -66,20 +92,7 @@ TEST_P(VideoDisplay, SiteVideoIsDecodedAndShownInTheRemoteWindow) {
         ASSERT_NE(video, nullptr);
         CRemoteWnd* remote = video->RemoteWnd();
         ASSERT_NE(remote, nullptr);
-        // The site starts listening a moment after its start: the call is
-        // placed again until it is answered.
-        auto lastCall = std::chrono::steady_clock::now();
-        ASSERT_TRUE(pumpUntil(
-            [&] {
-                const auto now = std::chrono::steady_clock::now();
-                if (!frame->Connection()->IsLinkUp() && now - lastCall > std::chrono::seconds(3)) {
-                    lastCall = now;
-                    frame->AutoConnect("127.0.0.1:" + std::to_string(sitePort));
-                }
-                return remote->FramesDecoded() >= 5;
-            },
-            std::chrono::seconds(90)))
-            << "frames decoded: " << remote->FramesDecoded();
+        ASSERT_TRUE(watchSiteVideo(*frame, *remote, sitePort)) << "frames decoded: " << remote->FramesDecoded();
         EXPECT_EQ(remote->State(), RemoteState::Receiving);
         CVideoWnd* child = video->VideoMgr().VideoWindow();
         ASSERT_NE(child, nullptr);
@@ -146,5 +159,147 @@ TEST_P(VideoDisplay, SiteVideoIsDecodedAndShownInTheRemoteWindow) {
 INSTANTIATE_TEST_SUITE_P(Streams, VideoDisplay,
                          ::testing::Values(StreamCase{"h263", "21", 176}, StreamCase{"block", "22", 320}),
                          [](const auto& info) { return std::string(info.param.stream); });
+
+// The operator's controls on the site's video, each state photographed: the
+// two picture sizes, the pause, the hold, a trigger from the site lighting its
+// camera on the video toolbar, and the video closing when the site goes.
+TEST(RemoteWindow, ControlsDriveTheSitesVideoAndATriggerLightsItsCamera) {
+    const WORD sitePort = nettest::freePort();
+    platform::Process site = platform::Process::start(
+        "velmoor-site",
+        {"--port", std::to_string(sitePort), "--stream", "h263", "--cameras", "4", "--alarm-camera", "3"});
+    ASSERT_TRUE(site.valid());
+    AnsweringUi ui;
+    {
+        CKivApp app(programArgs("23", sitePort), "", quietServices(&ui));
+        ASSERT_TRUE(app.InitInstance());
+        CMainFrame* frame = app.MainFrame();
+        ASSERT_NE(frame, nullptr);
+        ASSERT_TRUE(pumpUntil([&] { return frame->PostCreateDone(); }));
+        CRemoteWnd* remote = frame->VideoMain()->RemoteWnd();
+        ASSERT_NE(remote, nullptr);
+        ASSERT_TRUE(watchSiteVideo(*frame, *remote, sitePort)) << "frames decoded: " << remote->FramesDecoded();
+        CVideoWnd* child = frame->VideoMain()->VideoMgr().VideoWindow();
+        ASSERT_NE(child, nullptr);
+
+        QDir().mkpath(VELMOOR_SCREENSHOT_DIR);
+        auto shot = [&](QWidget* window, const char* name) {
+            window->grab().toImage().save(QString(VELMOOR_SCREENSHOT_DIR) + "/" + name + ".png");
+        };
+        auto shown = [&](WPARAM id) {
+            QWidget* control = UiControl(remote, int(id));
+            return control != nullptr && control->isVisible();
+        };
+        auto decodedMore = [&](DWORD count) {
+            const DWORD seen = remote->FramesDecoded();
+            return pumpUntil([&] { return remote->FramesDecoded() >= seen + count; }, std::chrono::seconds(30));
+        };
+
+        // Receiving a QCIF picture: the lower panel is open with the
+        // statistics, the button row offers CIF and the recording start.
+        ASSERT_TRUE(pumpUntil([&] { return remote->StatisticsText().rfind("Fp/s: ", 0) == 0; }))
+            << remote->StatisticsText();
+        EXPECT_TRUE(remote->PanelOpen());
+        EXPECT_EQ(remote->size(), remote->MaximumWindowSize());
+        EXPECT_EQ(remote->height(), kIdleHeight + kButtonRowHeight + kPanelHeight);
+        EXPECT_TRUE(shown(ID_RW_CIF));
+        EXPECT_FALSE(shown(ID_RW_QCIF));
+        EXPECT_TRUE(shown(ID_RW_START));
+        EXPECT_TRUE(UiControl(remote, int(ID_RW_START))->isEnabled());
+        EXPECT_TRUE(UiControl(remote, int(ID_RW_HOLD))->isEnabled());
+        EXPECT_FALSE(shown(ID_RW_IDLE_PICTURE));
+        shot(remote, "remote_window_receiving");
+
+        // CIF: the site changes its picture and the window grows to it; QCIF
+        // brings it back.
+        struct SizeStep {
+            WPARAM command;
+            int width, height;
+            WPARAM offered;  // the size button shown afterwards
+            const char* shot;
+        };
+        for (const SizeStep& step : {SizeStep{ID_RW_CIF, 352, 288, ID_RW_QCIF, "remote_window_cif"},
+                                     SizeStep{ID_RW_QCIF, 176, 144, ID_RW_CIF, "remote_window_qcif"}}) {
+            SCOPED_TRACE(step.shot);
+            remote->OnCommand(step.command);
+            ASSERT_TRUE(pumpUntil([&] { return child->Dib().Width() == step.width && !remote->SizeChangePending(); },
+                                  std::chrono::seconds(30)));
+            ASSERT_TRUE(decodedMore(3));
+            EXPECT_EQ(remote->size(), QSize(step.width, step.height + kButtonRowHeight + kPanelHeight));
+            EXPECT_TRUE(shown(step.offered));
+            EXPECT_FALSE(shown(step.offered == ID_RW_CIF ? ID_RW_QCIF : ID_RW_CIF));
+            shot(remote, step.shot);
+        }
+
+        // Pause: the site stops, the paused picture shows; resume brings the
+        // pictures back.
+        remote->OnCommand(ID_RW_PAUSE);
+        EXPECT_EQ(remote->State(), RemoteState::Paused);
+        EXPECT_TRUE(shown(ID_RW_PAUSED));
+        {
+            std::unique_ptr<QMenu> menu = remote->BuildContextMenu();
+            bool ticked = false;
+            for (QAction* action : menu->actions()) {
+                if (action->data().toULongLong() == ID_RW_PAUSE) ticked = action->isChecked();
+            }
+            EXPECT_TRUE(ticked);
+        }
+        shot(remote, "remote_window_paused");
+        remote->OnCommand(ID_RW_PAUSE);
+        EXPECT_EQ(remote->State(), RemoteState::Receiving);
+        EXPECT_FALSE(shown(ID_RW_PAUSED));
+        ASSERT_TRUE(decodedMore(3)) << "the site's pictures come again";
+
+        // Hold: the link holds the call, the hold clip takes the picture's place.
+        remote->OnCommand(ID_RW_HOLD);
+        ASSERT_TRUE(pumpUntil([&] { return (remote->HoldFlags() & 1) != 0; }));
+        EXPECT_EQ(frame->Connection()->GetHoldStatus() & 1, 1);
+        EXPECT_TRUE(shown(ID_RW_HOLD_CLIP));
+        EXPECT_TRUE(shown(ID_RW_HOLDING));
+        EXPECT_FALSE(remote->VideoArea()->isVisible());
+        EXPECT_EQ(remote->ToolTipText(ID_RW_HOLD), UiString(32805, ""));
+        ASSERT_TRUE(pumpUntil([&] { return !shown(ID_RW_CIF) && !UiControl(remote, int(ID_RW_START))->isEnabled(); }));
+        shot(remote, "remote_window_hold");
+        remote->OnCommand(ID_RW_HOLD);
+        ASSERT_TRUE(pumpUntil([&] { return remote->HoldFlags() == 0; }));
+        EXPECT_EQ(frame->Connection()->GetHoldStatus() & 1, 0);
+        EXPECT_FALSE(shown(ID_RW_HOLD_CLIP));
+        EXPECT_TRUE(remote->VideoArea()->isVisible());
+        ASSERT_TRUE(pumpUntil([&] { return shown(ID_RW_CIF); })) << "the size button comes back after the hold";
+        ASSERT_TRUE(decodedMore(3));
+
+        // A trigger of the site's third camera lights that camera's button.
+        ASSERT_TRUE(pumpUntil([&] { return remote->LumoraBar() != nullptr; }));
+        site.kill(SIGUSR1);
+        ASSERT_TRUE(pumpUntil([&] { return remote->TriggersHandled() >= 1; }, std::chrono::seconds(30)));
+        EXPECT_EQ(remote->LastTriggeredCameras(), (std::vector<std::pair<int, int>>{{0, 2}}));
+        CQbBar* bar = remote->LumoraBar()->GetToolBar();
+        ASSERT_NE(bar, nullptr);
+        UINT id = 0, style = 0;
+        int image = 0;
+        bar->GetButtonInfo(bar->CommandToIndex(kCmdFirstCamera + 2), id, style, image);
+        EXPECT_EQ(image, kImageTriggered);
+        bar->GetButtonInfo(bar->CommandToIndex(kCmdFirstCamera + 0), id, style, image);
+        EXPECT_NE(image, kImageTriggered);
+        shot(remote, "remote_window_trigger");
+        shot(remote->LumoraBar(), "remote_toolbar_trigger");
+
+        // The site goes: the video closes and the idle picture returns.
+        site.kill(SIGTERM);
+        ASSERT_TRUE(pumpUntil([&] { return remote->State() == RemoteState::Idle; }, std::chrono::seconds(30)));
+        EXPECT_TRUE(shown(ID_RW_IDLE_PICTURE));
+        EXPECT_FALSE(remote->VideoArea()->isVisible());
+        EXPECT_EQ(remote->width(), kIdleWidth);
+        EXPECT_EQ(remote->LumoraBar(), nullptr);
+        EXPECT_EQ(remote->windowTitle(), QString("Remote Camera"));
+        shot(remote, "remote_window_closed");
+        for (const std::string& text : ui.messages) EXPECT_EQ(text.find("not available"), std::string::npos) << text;
+
+        platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+        ASSERT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }));
+        app.ExitInstance();
+    }
+    EXPECT_NE(site.wait(20000).kind, platform::ProcessExit::Kind::Running);
+}
 
 }  // namespace

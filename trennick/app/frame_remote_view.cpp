@@ -1,0 +1,83 @@
+// The main window's services to the remote station window: its commands go
+// to the main window's message map, the hold goes to the link, the LCD panel
+// shows its lamps, and the adapters toolbar is the main window's video toolbar.
+
+#include "trennick/app/frame_remote_view.h"
+
+#include "trennick/app/kiv_app.h"
+#include "trennick/app/main_frame.h"
+#include "trennick/link/packet_connection.h"
+#include "trennick/ui/lcd_panel.h"
+
+namespace trennick {
+
+CMainFrame::FrameRemoteView::FrameRemoteView(CMainFrame& frame) : m_frame(frame) {}
+
+void CMainFrame::FrameRemoteView::frameCommand(WPARAM id) {
+    platform::PostMessage(m_frame.Hwnd(), WM_COMMAND, id, 0);
+}
+
+void CMainFrame::FrameRemoteView::toggleHold() {
+    CPacketConnection& link = *m_frame.m_pConnection;
+    if (!link.IsLinkUp()) return;
+    link.SetHoldCall(kHoldLocal, (link.GetHoldStatus() & 1) == 0);
+}
+
+bool CMainFrame::FrameRemoteView::isRecording() { return m_frame.IsRecording(); }
+
+void CMainFrame::FrameRemoteView::playEventSound(int kind) { m_frame.PlayEventSound(kind); }
+
+void CMainFrame::FrameRemoteView::videoOpened() {
+    platform::PostMessage(m_frame.Hwnd(), kMsgVideoStreaming, 0, 0);
+}
+
+void CMainFrame::FrameRemoteView::pointerActivity() {
+    platform::PostMessage(m_frame.Hwnd(), kMsgPointerActivity, 0, 0);
+}
+
+void CMainFrame::FrameRemoteView::filesDropped(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) m_frame.SendFile(path, "");
+}
+
+bool CMainFrame::FrameRemoteView::remoteVersion(int& kind, std::string& text) {
+    char version[256] = {};
+    if (m_frame.GetRemoteVersion(&kind, version, sizeof version) == 0) return false;
+    text = version;
+    return true;
+}
+
+std::string CMainFrame::FrameRemoteView::instanceId() { return m_frame.m_app.GetInstanceId(); }
+
+QToolBar* CMainFrame::FrameRemoteView::adaptersToolBar() { return m_frame.m_wndToolBar; }
+
+void CMainFrame::FrameRemoteView::showVideoLamp(bool on) {
+    if (m_frame.m_pLcdPanel != nullptr) m_frame.m_pLcdPanel->ShowVideoLamp(on ? 1 : 0);
+}
+
+void CMainFrame::FrameRemoteView::setFrameRateMeter(double framesPerSecond) {
+    if (m_frame.m_pLcdPanel != nullptr) m_frame.m_pLcdPanel->SetFrameRateMeter(framesPerSecond, 2000);
+}
+
+void CMainFrame::FrameRemoteView::showRemoteImage(bool on) {
+    if (m_frame.m_pLcdPanel != nullptr) m_frame.m_pLcdPanel->ShowRemoteImage(on ? 1 : 0);
+}
+
+// FIXME: the split view, its settings and the snapshots are served by the
+// quad view and snapshot windows, which are not here yet.
+bool CMainFrame::FrameRemoteView::splitMode() { return false; }
+
+void CMainFrame::FrameRemoteView::setSplitMode(bool on) {
+    if (on) m_frame.notAvailable("The quad view");
+}
+
+void CMainFrame::FrameRemoteView::quadSettings() { m_frame.notAvailable("The quad settings"); }
+
+void CMainFrame::FrameRemoteView::snapshot(bool withDialog) {
+    if (withDialog) {
+        m_frame.OnCommand(ID_REQUEST_SNAPSHOT);
+    } else {
+        m_frame.notAvailable("The snapshot");
+    }
+}
+
+}  // namespace trennick
