@@ -8,10 +8,18 @@
 #include "trennick/link/packet_connection.h"
 #include "trennick/link/prot_list.h"
 #include "trennick/video/lumora_remote.h"
+#include "trennick/video/video_main.h"
 
 #include <cstring>
 
 namespace trennick {
+
+void CReceivedVideo::frameRecorded() {
+    ++m_framesWritten;
+    if (CVideoMain* video = m_frame.VideoMain()) {
+        if (CRemoteWnd* remote = video->RemoteWnd()) remote->BlinkIndicator();
+    }
+}
 
 CReceivedVideo::CReceivedVideo(CMainFrame& frame) : m_frame(frame), m_mgr(std::make_unique<CVideoRecorder>(*this)) {
     m_enableRecord = ProductDwordBack("Video", "EnableRecord", 1) != 0;

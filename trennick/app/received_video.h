@@ -55,7 +55,8 @@ public:
     void recordFileOpened(const std::string& fileName) override;
     void recordFileClosed(const std::string& fileName) override;
     void receivedPictureSize(DWORD& width, DWORD& height) override;
-    void frameRecorded() override { ++m_framesWritten; }
+    // Each frame written to an event file blinks the remote window's recording mark.
+    void frameRecorded() override;
     void selectVideoInput(WORD adapter, WORD camera, WORD page) override;
 
 private:

@@ -233,6 +233,8 @@ public:
     bool Stalled() const { return m_stalled; }
     QWidget* VideoArea() const { return m_videoArea; }
     BYTE HoldFlags() const { return m_holdFlags; }
+    // Whether the recording mark shows its lit picture.
+    bool BlinkLit() const { return m_blinkOn; }
     bool PanelOpen() const { return m_panelOpen; }
     bool SizeChangePending() const { return m_sizeChangePending; }
     bool AutoTriggerTracking() const { return m_autoTrack != 0; }

@@ -268,6 +268,26 @@ TEST(RemoteWindow, ControlsDriveTheSitesVideoAndATriggerLightsItsCamera) {
         ASSERT_TRUE(pumpUntil([&] { return shown(ID_RW_CIF); })) << "the size button comes back after the hold";
         ASSERT_TRUE(decodedMore(3));
 
+        // The recording buttons go to the main window: start shows the stop
+        // button and the recording mark, stop brings the start button back.
+        remote->OnCommand(ID_RW_START);
+        ASSERT_TRUE(pumpUntil([&] { return frame->IsRecording() && shown(ID_RW_STOP) && shown(ID_RW_BLINK); }));
+        EXPECT_FALSE(shown(ID_RW_START));
+        shot(remote, "remote_window_recording");
+        remote->OnCommand(ID_RW_STOP);
+        ASSERT_TRUE(pumpUntil([&] { return !frame->IsRecording() && shown(ID_RW_START); }));
+        EXPECT_FALSE(shown(ID_RW_STOP));
+
+        // Double size shows the QCIF picture at 352 x 288, and back.
+        remote->OnCommand(ID_RW_DOUBLE);
+        ASSERT_TRUE(decodedMore(2));
+        EXPECT_EQ(child->width(), 352);
+        EXPECT_EQ(remote->width(), 352);
+        shot(remote, "remote_window_double");
+        remote->OnCommand(ID_RW_DOUBLE);
+        ASSERT_TRUE(decodedMore(2));
+        EXPECT_EQ(remote->width(), kIdleWidth);
+
         // A trigger of the site's third camera lights that camera's button.
         ASSERT_TRUE(pumpUntil([&] { return remote->LumoraBar() != nullptr; }));
         site.kill(SIGUSR1);

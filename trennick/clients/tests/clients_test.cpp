@@ -1,3 +1,4 @@
+#include "trennick/clients/testing/fake_ptz_box.h"
 #include "trennick/clients/zo_ptz_ui.h"
 #include "trennick/clients/zo_serial_client.h"
 #include "trennick/clients/zo_tiltwork.h"
@@ -188,25 +189,7 @@ TEST(ZoTiltwork, ProtocolListsFollowTheEngine) {
 }
 
 // The PTZ box's window: keeps each WM_COPYDATA.
-class FakeBox : public platform::MessageWindow {
-public:
-    struct Message {
-        platform::ULONG_PTR kind;
-        std::vector<BYTE> data;
-    };
-    std::vector<Message> messages;
-
-protected:
-    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
-        if (msg == platform::WM_COPYDATA) {
-            const auto* cds = reinterpret_cast<const platform::COPYDATASTRUCT*>(lParam);
-            const auto* bytes = static_cast<const BYTE*>(cds->lpData);
-            messages.push_back({cds->dwData, std::vector<BYTE>(bytes, bytes + cds->cbData)});
-            return 1;
-        }
-        return MessageWindow::WindowProc(msg, wParam, lParam);
-    }
-};
+using ptztest::FakeBox;
 
 TEST(ZoPtzUI, MessagesReachTheBoxInTheirRecords) {
     FakeBox box;

@@ -4,9 +4,13 @@
 // trigger notification, which marks the triggered cameras and never reads
 // past its table, whatever the site's profile claims.
 
+#include "common/kc_reg.h"
 #include "tavicore/db_lumo.h"
+#include "tavicore/product_key.h"
 #include "tavicore/ui/ui_toolbar.h"
 #include "tavicore/ui/ui_window.h"
+#include "trennick/clients/testing/fake_ptz_box.h"
+#include "trennick/clients/zo_ptz_ui.h"
 #include "trennick/link/link_payloads.h"
 #include "trennick/link/prot_list.h"
 #include "trennick/link/testing/link_fakes.h"
@@ -18,6 +22,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QSlider>
+#include <cstring>
 
 using namespace trennick;
 using namespace linktest;
@@ -289,6 +294,85 @@ TEST(RemoteWndTriggers, ASecondNotificationWhileTheFirstRingsIsDropped) {
     rig.host.onSound = nullptr;
     rig.window.OnMessage(kMsgTriggerNotified, 0, 0);
     EXPECT_EQ(rig.window.TriggersHandled(), 2u);
+}
+
+TEST(RemoteWndBlink, RecordingMarkChangesAtMostOnceASecond) {
+    DWORD clock = 50000;
+    CRemoteWnd window;
+    window.SetClock([&] { return clock; });
+    struct BlinkStep {
+        DWORD atMs;
+        bool lit;
+    };
+    // 999 ms after a change is too early; 1000 ms is time.
+    for (const BlinkStep step : {BlinkStep{50000, true}, BlinkStep{50999, true}, BlinkStep{51000, false},
+                                 BlinkStep{51500, false}, BlinkStep{52100, true}}) {
+        SCOPED_TRACE(step.atMs);
+        clock = step.atMs;
+        window.BlinkIndicator();
+        EXPECT_EQ(window.BlinkLit(), step.lit);
+    }
+}
+
+// The PTZ panel: the box's window stands in for the box program.
+TEST(RemoteWndPtz, PanelIsStartedPlacedShownWithTheCameraAndHidden) {
+    const DWORD on = 1, off = 0;
+    ProductKey("Ptz").SetDword(nullptr, "PtzEnabled", &on);
+    ptztest::FakeBox box;
+    ASSERT_TRUE(box.create("PtzBox", "Ptz"));
+    {
+        FakeRemoteHost host;
+        ProfileDb db;
+        db.profile.adaptersNumber = 1;
+        db.profile.adapters[0].camerasNumber = 4;
+        db.profile.adapters[0].selectedInput = 2;
+        std::strcpy(db.profile.adapters[0].cameras[2].name, "Gate");
+        RemoteVideoSettings settings;
+        CRemoteWnd window;
+        window.SetConnection(nullptr, nullptr, &settings);
+        window.SetHost(&host, nullptr, &db);
+        window.show();
+        window.CreateLumoraBar();
+        ASSERT_NE(window.PtzPanel(), nullptr);
+        EXPECT_TRUE(window.PtzPanel()->Started());
+        ASSERT_FALSE(box.messages.empty());
+        EXPECT_EQ(box.messages.back().kind, kPtzBoxMove);
+
+        auto kindsFrom = [&](std::size_t first) {
+            std::vector<platform::ULONG_PTR> kinds;
+            for (std::size_t i = first; i < box.messages.size(); ++i) kinds.push_back(box.messages[i].kind);
+            return kinds;
+        };
+        std::size_t seen = box.messages.size();
+        window.OnCommand(ID_RW_PTZ);
+        EXPECT_TRUE(window.PtzPanelShown());
+        EXPECT_EQ(kindsFrom(seen), (std::vector<platform::ULONG_PTR>{kPtzBoxCommandText, kPtzBoxMove, kPtzBoxCamera}));
+        const auto& text = box.messages[seen].data;
+        DWORD camera = 99;
+        std::memcpy(&camera, text.data(), 4);
+        EXPECT_EQ(camera, 2u);
+        EXPECT_STREQ(reinterpret_cast<const char*>(text.data() + 4), "Gate");
+        EXPECT_EQ(window.PtzPanel()->LastCamera(), 1u) << "shown";
+        // Left of the window, at its top.
+        LONG x = 0, y = 0;
+        std::memcpy(&x, box.messages[seen + 1].data.data(), 4);
+        std::memcpy(&y, box.messages[seen + 1].data.data() + 4, 4);
+        EXPECT_EQ(x, window.frameGeometry().left() - kPtzPanelOffset);
+        EXPECT_EQ(y, window.frameGeometry().top());
+
+        seen = box.messages.size();
+        window.OnCommand(ID_RW_PTZ);
+        EXPECT_FALSE(window.PtzPanelShown());
+        EXPECT_EQ(kindsFrom(seen), std::vector<platform::ULONG_PTR>{kPtzBoxCamera});
+        EXPECT_EQ(window.PtzPanel()->LastCamera(), 0u) << "hidden";
+
+        // Closing the video takes the toolbar and the panel away.
+        window.StopVideoWnd();
+        EXPECT_EQ(window.PtzPanel(), nullptr);
+        EXPECT_EQ(window.LumoraBar(), nullptr);
+        EXPECT_EQ(box.messages.back().kind, kPtzBoxClose);
+    }
+    ProductKey("Ptz").SetDword(nullptr, "PtzEnabled", &off);
 }
 
 }  // namespace
