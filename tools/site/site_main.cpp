@@ -21,7 +21,7 @@ constexpr const char* kHelp =
     "velmoor-site: a stand-in site for the operator's program (tests and demonstrations).\n"
     "It listens for the operator's call, checks the login, sends its site information,\n"
     "hardware profile and live video from a synthetic camera (a moving test pattern with\n"
-    "a clock), answers event-list and event-file requests from its event folder, takes\n"
+    "a clock), answers event-list, event-file and snapshot requests from its event folder, takes\n"
     "input and relay requests, and raises alarms on command.\n"
     "\n"
     "Options:\n"

@@ -6,10 +6,12 @@
 #include "platform/com/com_ptr.h"
 #include "platform/folders.h"
 #include "tavicore/event_file.h"
+#include "tavicore/stills_devices.h"
 #include "tavicore/users_manager.h"
 #include "tools/site/block_encoder.h"
 #include "tools/site/test_pattern.h"
 #include "trennick/link/bucket.h"
+#include "trennick/link/cards.h"
 #include "trennick/link/file_transfer.h"
 #include "trennick/link/hw_profile_list.h"
 #include "trennick/link/link_payloads.h"
@@ -65,7 +67,7 @@ std::vector<BYTE> deviceRecord(WORD kind, WORD adapter, WORD index, std::size_t 
 constexpr WORD kWatchedTokens[] = {ID_DSVD_OKVIDEOOPEN,  ID_DSVD_NOVIDEOOPEN,    ID_DSVD_VIDEORPAUSE,
                                    ID_DSVD_VIDEORRESUME, ID_DSVD_CLOSEYOURVIDEO, ID_DSVD_ERRORKVFRAME,
                                    ID_DSVD_CIFF,         ID_DSVD_QCIF,           ID_DSVD_YOURVIDEOSETTINGS,
-                                   ID_DSVD_LUMORARPC,    ID_DSVD_GETSETTINGS};
+                                   ID_DSVD_LUMORARPC,    ID_DSVD_GETSETTINGS,    ID_DSVD_GETSNAP};
 
 struct SeenToken {
     WORD id;
@@ -513,6 +515,9 @@ private:
             case ID_DSVD_GETSETTINGS:
                 serveSettingsList();
                 break;
+            case ID_DSVD_GETSNAP:
+                serveSnapshot(t.body);
+                break;
             case ID_DSVD_LUMORARPC: {
                 BracketFields fields(t.body.data(), DWORD(t.body.size()));
                 const std::optional<long> code = fields.nextNumber();
@@ -719,8 +724,61 @@ private:
     // Records a short event of the camera: a few pictures of the pattern as
     // plain bitmaps. The file's path, or empty when it could not be written.
     std::string recordEvent(int camera) {
+        return writeEvent(EVENT_TYPE_AUTOMATIC, camera, 5, 176, 144, 0);
+    }
+
+    // The picture of the pattern as one snapshot record: a bitmap header and
+    // its rows bottom-up, or, with a quality, the header of a JPEG stream and
+    // the stream (a plain bitmap when the stills codec cannot be had).
+    static constexpr DWORD kJpegStill = 0x4745504A;  // "JPEG"
+    struct Still {
+        BITMAPINFOHEADER header{};
+        std::vector<BYTE> bits;
+    };
+    Still stillOf(int width, int height, unsigned frame, int jpegQuality) {
+        const RgbPicture picture = drawTestPattern(width, height, frame, std::time(nullptr));
+        Still still;
+        BITMAPINFOHEADER& bmp = still.header;
+        bmp.biSize = sizeof bmp;
+        bmp.biWidth = picture.width;
+        bmp.biHeight = picture.height;  // rows bottom-up
+        bmp.biPlanes = 1;
+        bmp.biBitCount = 24;
+        bmp.biSizeImage = DWORD(picture.bgr.size());
+        still.bits.resize(picture.bgr.size());
+        const std::size_t stride = std::size_t(picture.width) * 3;
+        for (int y = 0; y < picture.height; ++y) {
+            std::memcpy(still.bits.data() + stride * std::size_t(picture.height - 1 - y),
+                        picture.bgr.data() + stride * std::size_t(y), stride);
+        }
+        if (jpegQuality <= 0) return still;
+        const tagSTILLCODEC kind = STILLCODEC_JPEG;
+        CStillsDevices stills;
+        if (stills.InitDevices(&kind, 1) != STILLS_NO_ERROR || stills[STILLCODEC_JPEG] == nullptr) {
+            say("snapshot: no JPEG codec, a bitmap is sent");
+            return still;
+        }
+        std::vector<BYTE> source(sizeof bmp + still.bits.size());
+        std::memcpy(source.data(), &bmp, sizeof bmp);
+        std::memcpy(source.data() + sizeof bmp, still.bits.data(), still.bits.size());
+        std::vector<BYTE> target(source.size() + 4096);
+        auto* out = reinterpret_cast<BITMAPINFOHEADER*>(target.data());
+        out->biSizeImage = DWORD(target.size() - sizeof bmp);
+        if (stills[STILLCODEC_JPEG]->Compress(reinterpret_cast<BITMAPINFOHEADER*>(source.data()), out,
+                                              jpegQuality) != STILLS_NO_ERROR ||
+            out->biSizeImage > target.size() - sizeof bmp) {
+            say("snapshot: the picture could not be compressed, a bitmap is sent");
+            return still;
+        }
+        still.header = *out;
+        still.header.biCompression = kJpegStill;  // a JPEG stream follows the header
+        still.bits.assign(target.begin() + sizeof bmp, target.begin() + sizeof bmp + out->biSizeImage);
+        return still;
+    }
+
+    std::string writeEvent(DWORD type, int camera, unsigned pictures, int width, int height, int jpegQuality) {
         tagEventHeader header{};
-        header.dwType = EVENT_TYPE_AUTOMATIC;
+        header.dwType = type;
         header.wAdapter = 0;
         header.wCamera = WORD(camera);
         DWORD latest = 0;
@@ -732,30 +790,59 @@ private:
             CEventFile file(1, &header, static_cast<char*>(nullptr), "");
             WORD error = 0;
             if (file.GetLastError(&error) == 0 || error != 0) return {};
-            for (unsigned n = 0; n < 5; ++n) {
-                const RgbPicture picture = drawTestPattern(176, 144, m_frameNumber + n * 5, std::time(nullptr));
-                BITMAPINFOHEADER bmp{};
-                bmp.biSize = sizeof bmp;
-                bmp.biWidth = picture.width;
-                bmp.biHeight = picture.height;  // rows bottom-up
-                bmp.biPlanes = 1;
-                bmp.biBitCount = 24;
-                bmp.biSizeImage = DWORD(picture.bgr.size());
-                std::vector<BYTE> bits(picture.bgr.size());
-                const std::size_t stride = std::size_t(picture.width) * 3;
-                for (int y = 0; y < picture.height; ++y) {
-                    std::memcpy(bits.data() + stride * std::size_t(picture.height - 1 - y),
-                                picture.bgr.data() + stride * std::size_t(y), stride);
-                }
+            for (unsigned n = 0; n < pictures; ++n) {
+                Still still = stillOf(width, height, m_frameNumber + n * 5, jpegQuality);
                 tagEventSnapshot snapshot{};
-                snapshot.dwSize = DWORD(bits.size());
-                if (!file.AddSnapShot(&snapshot, &bmp, bits.data(), 0)) return {};
+                snapshot.dwSize = DWORD(still.bits.size());
+                if (!file.AddSnapShot(&snapshot, &still.header, still.bits.data(), 0)) return {};
             }
             char name[MAX_PATH] = {};
             file.evGetFileName(name, sizeof name);
             path = name;
         }
         return path;
+    }
+
+    // "<GETSNAP>": a still of the current camera in the asked resolution (0
+    // QCIF, 1 CIF, 2 four times CIF), a JPEG stream when compression is asked
+    // at the asked quality. It is kept as a manual event and goes to the
+    // operator as an event file named "DOAEvent.TRG" ("HDEvent.TRG" for the
+    // large picture).
+    void serveSnapshot(const std::vector<BYTE>& body) {
+        const auto request = parseSnapshotRequest(body.data(), DWORD(body.size()));
+        if (!request) {
+            say("snapshot request refused: not a sound 10-byte request");
+            return;
+        }
+        const WORD resolution = request->first;
+        const DWORD compression = request->second;
+        const WORD quality = request->third;
+        if (resolution > 2 || (compression != 0 && (quality < 1 || quality > 100))) {
+            say("snapshot request refused: resolution " + std::to_string(resolution) + ", quality " +
+                std::to_string(quality));
+            return;
+        }
+        const int width = resolution == 0 ? 176 : resolution == 1 ? 352 : 704;
+        const int height = resolution == 0 ? 144 : resolution == 1 ? 288 : 576;
+        const std::string event =
+            writeEvent(EVENT_TYPE_MANUAL, m_camera, 1, width, height, compression != 0 ? quality : 0);
+        if (event.empty()) {
+            say("snapshot: the event could not be written");
+            return;
+        }
+        const std::filesystem::path folder = std::filesystem::path(m_options.eventsFolder) / "Snapshots";
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        const std::filesystem::path answer = folder / (resolution == 2 ? "HDEvent.TRG" : "DOAEvent.TRG");
+        std::filesystem::copy_file(event, answer, std::filesystem::copy_options::overwrite_existing, error);
+        if (error) {
+            say("snapshot: " + answer.string() + ": " + error.message());
+            return;
+        }
+        ++m_counters.snapshotsSent;
+        say("snapshot of camera " + std::to_string(m_camera + 1) + " sent: " + std::to_string(width) + "x" +
+            std::to_string(height) + (compression != 0 ? " JPEG quality " + std::to_string(quality) : " bitmap"));
+        m_files.push_back({answer.string(), kFileKindEvent});
     }
 
     void sendFiles() {

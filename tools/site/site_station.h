@@ -6,7 +6,8 @@
 // synthetic camera (block-transform stream for first-protocol peers, standard
 // H.263 through the video encoder component otherwise), obeys the operator's
 // pause, resume, close, size and key-frame requests, answers event-list and
-// event-file requests from its event folder, takes input and relay requests,
+// event-file requests from its event folder, answers a snapshot request with
+// a still of its current camera, takes input and relay requests,
 // keeps the settings list the operator uploads and returns it on download,
 // and raises an alarm (a trigger notification and an event file) on command.
 //
@@ -58,6 +59,7 @@ struct SiteCounters {
     int videoOpens = 0;
     int eventListsSent = 0;
     int eventFilesSent = 0;
+    int snapshotsSent = 0;
     int alarms = 0;
     int inputRequests = 0;
     int relayRequests = 0;

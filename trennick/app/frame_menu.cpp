@@ -58,6 +58,7 @@ void CFrameMenu::Build() {
     addItem(site, ID_DISARM, "&Disarm");
     addItem(site, ID_REMOTE_SETTINGS, "Remote se&ttings...");
     addItem(site, ID_REQUEST_SNAPSHOT, "Request a sna&pshot...");
+    addItem(site, ID_SNAPSHOT_STORED, "Snapshot as &before");
     addItem(site, ID_TALK, "Send au&dio");
 
     QMenu* view = addMenu("&View");
@@ -66,6 +67,8 @@ void CFrameMenu::Build() {
     addItem(view, ID_DISPLAY_ON, "Video display &on");
     addItem(view, ID_DISPLAY_OFF, "Video display o&ff");
     addItem(view, ID_FULL_SCREEN, "F&ull screen");
+    addItem(view, ID_SEQUENCE_ON, "Camera se&quence");
+    addItem(view, ID_QUAD_SETTINGS, "Se&quence settings...");
     addItem(view, ID_COLLAPSE, "Show &less");
     addItem(view, ID_EXPAND, "Show &more");
     view->addSeparator();

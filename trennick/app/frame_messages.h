@@ -125,6 +125,12 @@ inline constexpr WPARAM ID_ARM = 32921;
 inline constexpr WPARAM ID_DISARM = 32922;
 inline constexpr WPARAM ID_CHRONVIEW = 32926;
 inline constexpr WPARAM ID_REQUEST_SNAPSHOT = 32937;
+// The remote view's snapshot (stored settings, dialog) and camera sequence commands.
+inline constexpr WPARAM ID_SNAPSHOT_STORED = 32887;
+inline constexpr WPARAM ID_SNAPSHOT_DIALOG = 65251;
+inline constexpr WPARAM ID_QUAD_SETTINGS = 32910;
+inline constexpr WPARAM ID_SEQUENCE_ON = 32077;
+inline constexpr WPARAM ID_SEQUENCE_SECOND = 32078;
 inline constexpr WPARAM ID_DEBRIEF_BUTTON = 1186;
 inline constexpr WPARAM ID_TOOLBAR_FIRST = 32892;  // to 32897: the video toolbar's six buttons
 inline constexpr int kToolbarButtons = 6;

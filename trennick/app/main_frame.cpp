@@ -23,6 +23,7 @@
 #include "trennick/app/keep_alive.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/modem_link.h"
+#include "trennick/app/frame_remote_views.h"
 #include "trennick/app/night_tess_integration.h"
 #include "trennick/app/frame_remote_settings.h"
 #include "trennick/app/frame_remote_view.h"
@@ -268,6 +269,9 @@ public:
         m_frame.m_localImage->setVisible(true);
         m_frame.m_cardPicture = picturePath;
     }
+    void showSnapshot(const std::string& bitmapPath) override {
+        if (m_frame.m_views != nullptr) m_frame.m_views->ShowReceivedSnapshot(bitmapPath);
+    }
     void kitNoEvents() override {
         if (CTessIntegration* kit = m_frame.m_pTessIntegration) kit->NotifyListDownloadFinished(1);
     }
@@ -383,6 +387,7 @@ CMainFrame::CMainFrame(CKivApp& app, const LinkChoice& choice) : m_app(app), m_n
         m_pConnection = std::move(inet);
     }
     m_panels = std::make_unique<CFramePanels>(*this);
+    m_views = std::make_unique<CFrameRemoteViews>(*this);
 }
 
 CMainFrame::~CMainFrame() {
@@ -1532,6 +1537,11 @@ void CMainFrame::OnCommand(WPARAM id) {
         if (CRemoteWnd* remote = m_videoMain->RemoteWnd()) remote->OnCommand(id);
         return;
     }
+    if (id == ID_START_PROFILE) {
+        LUMO_TRACE(5, "CMainFrame::OnStartprofile() commsSettings.ModemName = %s, %s, LINE %d",
+                   m_settings.comms.ModemName, "MainFrm", __LINE__);
+    }
+    if (m_views != nullptr && m_views->OnCommand(id)) return;
     switch (id) {
     case ID_CONNECT_CONNECT:
         OnConnectConnect();
@@ -1644,14 +1654,6 @@ void CMainFrame::OnCommand(WPARAM id) {
     case ID_LINK_REQUEST:
         if (link.IsLinkUp()) LUMO_TRACE(3, "CMainFrame: link request %u", static_cast<unsigned>(id));
         break;
-    case ID_START_PROFILE:
-        LUMO_TRACE(5, "CMainFrame::OnStartprofile() commsSettings.ModemName = %s, %s, LINE %d",
-                   m_settings.comms.ModemName, "MainFrm", __LINE__);
-        notAvailable("The link statistics window");
-        break;
-    case ID_END_PROFILE:
-        // No link statistics window is ever open: nothing to destroy.
-        break;
     case ID_USERS:
         if (Login(1)) {
             if (CUsersManager* users = m_app.UsersManager()) users->DoUsersDialog();
@@ -1691,9 +1693,6 @@ void CMainFrame::OnCommand(WPARAM id) {
         break;
     case ID_CHRONVIEW:
         OnChronview();
-        break;
-    case ID_REQUEST_SNAPSHOT:
-        notAvailable("The snapshot request");
         break;
     case ID_DEBRIEF_BUTTON:
         OnCommand(ID_OPEN_DEBRIEF);
@@ -1913,6 +1912,7 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (wParam == 2 && ((static_cast<DWORD>(lParam) >> 16) & 0xFFFF) == kChildFileTransfer) {
             m_panels->TransferWindowClosed();
         }
+        if (wParam == 2 && m_views != nullptr) m_views->OnChildClosed(lParam);
         if (wParam == 2 && ((static_cast<DWORD>(lParam) >> 16) & 0xFFFF) == kChildChat) {
             m_pConnection->SetChatWindow(nullptr);
             m_app.Windows().CloseChat(*this);
@@ -2416,6 +2416,7 @@ void CMainFrame::OnDestroy() {
         m_chat = nullptr;
     }
     m_panels.reset();
+    m_views.reset();
     // A minimised frame keeps the placement it had; otherwise the window's
     // rectangle is stored.
     if (isMinimized()) {

@@ -59,6 +59,7 @@ class CLumoraRemote;
 class CVideoMain;
 struct RemoteVideoSettings;
 class CFramePanels;
+class CFrameRemoteViews;
 class CTessIntegration;
 class CKeepAliveThread;
 class CDdeServer;
@@ -238,6 +239,8 @@ public:
     CLumoraRemote* RemoteCapture() const { return m_pLumora.get(); }
     // The collaboration windows (file transfer, chat, statistics, card exchange).
     CFramePanels* Panels() const { return m_panels.get(); }
+    // The snapshot, link profile and camera sequence windows.
+    CFrameRemoteViews* RemoteViews() const { return m_views.get(); }
     CKivApp& App() { return m_app; }
     _tag_user& LoginRecord() { return m_loginRecord; }
     CKeepAliveThread* KeepAlive() const { return m_keepAlive.get(); }
@@ -399,6 +402,7 @@ private:
     std::unique_ptr<FrameRemoteSetHost> m_remoteSetHost;
     std::unique_ptr<CRemoteSetMgr> m_pRemoteSetMgr;
     std::unique_ptr<CFramePanels> m_panels;
+    std::unique_ptr<CFrameRemoteViews> m_views;
     LONG m_lastRead = 0;  // the loop pass's read result
     LinkChatWindow* m_chat = nullptr;
     _tag_user m_loginRecord{};

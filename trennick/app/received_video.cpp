@@ -1,5 +1,7 @@
 #include "trennick/app/received_video.h"
 
+#include "trennick/app/kiv_app.h"
+
 #include "common/lumo_deb.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/product_key.h"
@@ -46,6 +48,8 @@ void CReceivedVideo::OnVideoFrame(const VideoFrame& frame) {
     // cycle moves on with it.
     m_mgr->FrameShown();
 }
+
+DWORD CReceivedVideo::nowMs() { return m_frame.App().Now(); }
 
 void CReceivedVideo::selectVideoInput(WORD adapter, WORD camera, WORD page) {
     // The capture object that stands for the site's card sends the request.

@@ -58,6 +58,8 @@ public:
     // Each frame written to an event file blinks the remote window's recording mark.
     void frameRecorded() override;
     void selectVideoInput(WORD adapter, WORD camera, WORD page) override;
+    // The program's clock (the split cycle's timing follows it).
+    DWORD nowMs() override;
 
 private:
     CMainFrame& m_frame;

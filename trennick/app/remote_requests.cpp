@@ -296,6 +296,27 @@ BOOL CRemoteRequests::DispatchEventToFolder(const std::string& received, std::st
     return result;
 }
 
+// The site answers a snapshot request with an event file named "DOAEvent.TRG"
+// ("HDEvent.TRG" for the large picture): its picture is shown; the event is
+// filed like any other.
+void CRemoteRequests::showIfSnapshot(const std::string& received) {
+    const std::string name = std::filesystem::path(received).filename().string();
+    if (::strcasecmp(name.c_str(), "DOAEvent.TRG") != 0 && ::strcasecmp(name.c_str(), "HDEvent.TRG") != 0) return;
+    if (!ExpandTheEventRecieved(received)) {
+        LUMO_TRACE(3, "CMainFrame: the snapshot in %s could not be read", received.c_str());
+        return;
+    }
+    std::filesystem::path picture(m_receivedPath);
+    if (::strcasecmp(picture.extension().c_str(), ".jpg") == 0) {
+        const std::filesystem::path bitmap = std::filesystem::path(picture).replace_extension(".BMP");
+        if (!JpegFileToDIBFile(picture.string(), bitmap.string())) return;
+        std::error_code ignored;
+        std::filesystem::remove(picture, ignored);
+        picture = bitmap;
+    }
+    m_host.showSnapshot(picture.string());
+}
+
 void CRemoteRequests::OnEventRecived() {
     LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnEventRecived");
     m_host.beep();
@@ -310,6 +331,7 @@ void CRemoteRequests::OnEventRecived() {
 }
 
 void CRemoteRequests::FileReceivedEvent(std::string received) {
+    showIfSnapshot(received);
     if (m_host.peerTimeKind() == 2) {
         const std::string converted = received + ".cvt";
         CEventFile convert;

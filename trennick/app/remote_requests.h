@@ -106,6 +106,8 @@ public:
     // Whether the card display switch is clear; shows a card's picture file.
     virtual bool cardDisplayOn() { return true; }
     virtual void showCardPicture(const std::string& /*picturePath*/) {}
+    // A snapshot the site sent (its picture as a bitmap file) is shown.
+    virtual void showSnapshot(const std::string& /*bitmapPath*/) {}
     // Whether alarm input (adapter, input) of the remote station is enabled.
     virtual bool inputAlarmEnabled(WPARAM /*adapter*/, LPARAM /*input*/) { return false; }
     // A settings error report of the peer (0x8048, 0x8083). False: nobody
@@ -167,6 +169,8 @@ public:
     // Writes the first snapshot of a received event file as a picture file
     // beside it ("HDSnap"/"QbSnap", .JPG or .BMP); the path becomes ReceivedFilePath().
     BOOL ExpandTheEventRecieved(const std::string& path, BOOL* isVideo = nullptr);
+    // Shows the picture of a received snapshot event (see the .cpp).
+    void showIfSnapshot(const std::string& received);
     BOOL JpegFileToDIBFile(const std::string& jpegPath, const std::string& bmpPath);
     void DisplayHisCard(DWORD flags);
 

@@ -43,6 +43,14 @@ std::optional<CardTexts> parseCardBody(const BYTE* body, DWORD length);
 // Behind "<GETSNAP>": the wire checksum of the 10-byte request, then u16 10,
 // u16 first, u32 second, u16 third.
 std::vector<BYTE> buildSnapshotRequest(WORD first, DWORD second, WORD third);
+struct SnapshotRequest {
+    WORD first = 0;
+    DWORD second = 0;
+    WORD third = 0;
+};
+// The request behind the token; nullopt when it is short, its length field is
+// not 10 or its checksum does not match.
+std::optional<SnapshotRequest> parseSnapshotRequest(const BYTE* body, DWORD length);
 
 struct NotificationRequest {
     long type = 0;

@@ -61,6 +61,24 @@ std::vector<BYTE> buildSnapshotRequest(WORD first, DWORD second, WORD third) {
     return out;
 }
 
+std::optional<SnapshotRequest> parseSnapshotRequest(const BYTE* body, DWORD length) {
+    constexpr DWORD kRequestBytes = 10;
+    if (body == nullptr || length < 4 + kRequestBytes) return std::nullopt;
+    const BYTE* request = body + 4;
+    DWORD checksum = 0;
+    WORD size = 0;
+    std::memcpy(&checksum, body, 4);
+    std::memcpy(&size, request, 2);
+    if (size != kRequestBytes || LONG(checksum) != WireChecksum(std::span<const BYTE>(request, kRequestBytes))) {
+        return std::nullopt;
+    }
+    SnapshotRequest r;
+    std::memcpy(&r.first, request + 2, 2);
+    std::memcpy(&r.second, request + 4, 4);
+    std::memcpy(&r.third, request + 8, 2);
+    return r;
+}
+
 NotificationParse parseNotificationRequest(const BYTE* body, DWORD length, NotificationRequest& out,
                                            DWORD& failedAt) {
     BracketFields fields(body, body != nullptr ? length : 0);

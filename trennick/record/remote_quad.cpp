@@ -45,8 +45,11 @@ PaneLayout layoutFor(int cycle) {
 }  // namespace
 
 CRemoteQuad::CRemoteQuad(CDBLumo* database) : m_database(database) {
-    const DWORD minDelay = ProductDwordBack("RemoteQuad", "MinSplitDelay", 1000);
-    m_splitDelayMs = std::max(ProductDwordBack("RemoteQuad", "SplitDelay", 1000), minDelay);
+    // A stored smallest delay of 0 would let the site be switched on every
+    // pass; a largest below the smallest would leave no delay at all.
+    m_minDelayMs = std::max<DWORD>(ProductDwordBack("RemoteQuad", "MinSplitDelay", 1000), 1);
+    m_maxDelayMs = std::max(ProductDwordBack("RemoteQuad", "MaxSplitDelay", 10000), m_minDelayMs);
+    m_splitDelayMs = std::clamp(ProductDwordBack("RemoteQuad", "SplitDelay", 1000), m_minDelayMs, m_maxDelayMs);
     for (int a = 0; a < kQuadAdapters; ++a) {
         Adapter& adapter = m_adapters[std::size_t(a)];
         adapter.mode = ProductDwordBack(adapterSection(a).c_str(), "IsSplitOrAutoSwitchMode", 0) != 0;
@@ -84,11 +87,13 @@ CRemoteQuad::Adapter& CRemoteQuad::current() {
     return const_cast<Adapter&>(static_cast<const CRemoteQuad*>(this)->current());
 }
 
-const CRemoteQuad::Adapter& CRemoteQuad::current() const {
+int CRemoteQuad::currentIndex() const {
     WORD adapter = 0;
     if (m_database != nullptr) m_database->GetCurrentAdapter(&adapter);
-    return m_adapters[std::min<std::size_t>(adapter, kQuadAdapters - 1)];
+    return std::min<int>(adapter, kQuadAdapters - 1);
 }
+
+const CRemoteQuad::Adapter& CRemoteQuad::current() const { return m_adapters[std::size_t(currentIndex())]; }
 
 int CRemoteQuad::cameraCount(int adapter) const {
     if (m_database == nullptr) return kQuadCameras;
@@ -212,6 +217,116 @@ void CRemoteQuad::SetCameraInSequence(WORD camera, BOOL on) {
     if (camera < kQuadCameras) current().inCycle[camera] = on != FALSE;
 }
 
+void CRemoteQuad::SetSequenceDelay(DWORD seconds) {
+    SetSplitDelayMs(DWORD(std::min<unsigned long long>(seconds * 1000ull, 0xFFFFFFFFull)));
+}
+
+void CRemoteQuad::SetSplitDelayMs(DWORD delayMs) { m_splitDelayMs = std::clamp(delayMs, m_minDelayMs, m_maxDelayMs); }
+
+void CRemoteQuad::AssignPanes() { assignPanes(currentIndex()); }
+
+BOOL CRemoteQuad::rqGetCurrentPane(RECT& out) const {
+    const Adapter& a = current();
+    if (a.currentPane >= kQuadPanes) return FALSE;
+    out = a.panes[a.currentPane].rect;
+    return TRUE;
+}
+
+BOOL CRemoteQuad::rqGetPane(int n, RECT& out) const {
+    if (n < 0 || n >= kQuadPanes) return FALSE;
+    out = current().panes[std::size_t(n)].rect;
+    return TRUE;
+}
+
+BOOL CRemoteQuad::rqGetPaneData(int n) const {
+    if (n < 0 || n >= kQuadPanes) return FALSE;
+    return current().panes[std::size_t(n)].blank;
+}
+
+BOOL CRemoteQuad::rqGetPaneCamera(int n, WORD& camera) const {
+    const Adapter& a = current();
+    if (n < 0 || n >= a.paneCount) return FALSE;
+    camera = a.panes[std::size_t(n)].camera;
+    return TRUE;
+}
+
+BOOL CRemoteQuad::rqGetPaneIndexOfCamera(WORD camera, WORD& index) const {
+    const Adapter& a = current();
+    for (WORD p = 0; p < a.paneCount; ++p) {
+        if (a.panes[p].inUse && a.panes[p].camera == camera) {
+            index = p;
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+WORD CRemoteQuad::rqGetCurrentCamera() const { return current().currentCamera; }
+
+BOOL CRemoteQuad::rqIsCameraInCycle(WORD camera) const {
+    return camera < kQuadCameras && current().inCycle[camera];
+}
+
+void CRemoteQuad::GetState(RemoteQuadState& out) const {
+    out = RemoteQuadState{};
+    out.splitDelayMs = m_splitDelayMs;
+    for (int i = 0; i < kQuadAdapters; ++i) {
+        const Adapter& a = m_adapters[std::size_t(i)];
+        RemoteQuadAdapterRecord& r = out.adapters[i];
+        for (int p = 0; p < kQuadPanes; ++p) {
+            const Pane& pane = a.panes[std::size_t(p)];
+            r.panes[p].inUse = pane.inUse ? 1 : 0;
+            r.panes[p].left = pane.rect.left;
+            r.panes[p].top = pane.rect.top;
+            r.panes[p].right = pane.rect.right;
+            r.panes[p].bottom = pane.rect.bottom;
+            r.panes[p].camera = pane.camera;
+            r.panes[p].blank = pane.blank ? 1 : 0;
+        }
+        r.splitOrAutoSwitchMode = a.mode ? 1 : 0;
+        r.split = a.split;
+        r.currentCamera = a.currentCamera;
+        r.currentPane = a.currentPane;
+        r.lastSwitchMs = a.lastSwitchMs;
+        r.paneCount = a.paneCount;
+        r.cycleCount = a.cycleCount;
+        r.quadWidth = a.quadWidth;
+        r.quadHeight = a.quadHeight;
+        r.switchingSuspended = a.suspended ? 1 : 0;
+        for (int c = 0; c < kQuadCameras; ++c) r.cameraInCycle[c] = a.inCycle[std::size_t(c)] ? 1 : 0;
+    }
+}
+
+void CRemoteQuad::SetState(const RemoteQuadState& in) {
+    SetSplitDelayMs(in.splitDelayMs);
+    for (int i = 0; i < kQuadAdapters; ++i) {
+        Adapter& a = m_adapters[std::size_t(i)];
+        const RemoteQuadAdapterRecord& r = in.adapters[i];
+        for (int c = 0; c < kQuadCameras; ++c) a.inCycle[std::size_t(c)] = r.cameraInCycle[c] != 0;
+        a.mode = r.splitOrAutoSwitchMode != 0;
+        a.split = r.split;
+        a.lastSwitchMs = r.lastSwitchMs;
+        a.suspended = r.switchingSuspended != 0;
+        const LONG limit = 0x7FFF;  // no picture is larger
+        // Fields of a packed record are copied before they are compared.
+        auto bounded = [limit](LONG v) { return v < 0 ? 0 : v > limit ? limit : v; };
+        a.quadWidth = bounded(r.quadWidth);
+        a.quadHeight = bounded(r.quadHeight);
+        // The panes follow from the cycle; the rectangles are kept where the
+        // layout that the record names is one this object makes.
+        assignPanes(i);
+        if (r.paneCount == a.paneCount) {
+            for (int p = 0; p < a.paneCount; ++p) {
+                const RemoteQuadPaneRecord& from = r.panes[p];
+                a.panes[std::size_t(p)].rect =
+                    RECT{bounded(from.left), bounded(from.top), bounded(from.right), bounded(from.bottom)};
+            }
+        }
+        a.currentCamera = r.currentCamera < kQuadCameras ? r.currentCamera : 0;
+        a.currentPane = r.currentPane < a.paneCount ? r.currentPane : 0;
+    }
+}
+
 void CRemoteQuad::rqCalcLayout(int w, int h, int screenWidth, int screenHeight) {
     WORD adapterIndex = 0;
     if (m_database != nullptr) m_database->GetCurrentAdapter(&adapterIndex);
@@ -221,7 +336,7 @@ void CRemoteQuad::rqCalcLayout(int w, int h, int screenWidth, int screenHeight) 
     assignPanes(index);
     Adapter& a = m_adapters[std::size_t(index)];
     a.currentCamera = keepCamera;
-    a.currentPane = keepPane;
+    a.currentPane = keepPane < a.paneCount ? keepPane : 0;
     const int panes = a.paneCount;
     if (panes == 0 || panes > kQuadPanes) return;
     const int columns = panes == 2 ? 2 : panes <= 4 ? 2 : 3;

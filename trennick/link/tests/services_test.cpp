@@ -553,6 +553,24 @@ TEST_F(Services, SnapshotRequestCarriesItsCheckedRecord) {
     EXPECT_TRUE(p.windowB.notices().empty());
 }
 
+TEST(SnapshotRequests, ParsedOnlyWhenWholeAndSound) {
+    const std::vector<BYTE> good = buildSnapshotRequest(2, 1, 60);
+    const auto parsed = parseSnapshotRequest(good.data(), DWORD(good.size()));
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->first, 2);
+    EXPECT_EQ(parsed->second, 1u);
+    EXPECT_EQ(parsed->third, 60);
+    // Every flipped bit of the checksum or the request is refused, and so is
+    // a request cut short.
+    for (std::size_t bit = 0; bit < good.size() * 8; ++bit) {
+        std::vector<BYTE> bad = good;
+        bad[bit / 8] ^= BYTE(1u << (bit % 8));
+        EXPECT_FALSE(parseSnapshotRequest(bad.data(), DWORD(bad.size())).has_value()) << bit;
+    }
+    EXPECT_FALSE(parseSnapshotRequest(good.data(), DWORD(good.size() - 1)).has_value());
+    EXPECT_FALSE(parseSnapshotRequest(nullptr, 14).has_value());
+}
+
 TEST(Notifications, UserNoticesOrTraces) {
     struct Case {
         const char* request;

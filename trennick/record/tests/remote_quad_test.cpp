@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,92 @@ TEST(RemoteQuad, FourPanesRunSerpentineAndTheNextFillerIsReported) {
     EXPECT_FALSE(quad.rqIsTimeToSwitch(1000 + quad.SplitDelayMs()));
     EXPECT_TRUE(quad.rqIsTimeToSwitch(1001 + quad.SplitDelayMs()));
     EXPECT_FALSE(quad.rqSetCurrentCamera(9, 2000));  // not in the cycle
+}
+
+TEST(RemoteQuad, StateRoundTripsWholeAndIsCheckedOnTheWayIn) {
+    CRemoteQuad quad(nullptr);
+    RemoteQuadState state{};
+    quad.GetState(state);
+    // Three cameras of adapter 0 in the cycle, laid out as 2 x 2 with a filler.
+    for (int c = 0; c < kQuadCameras; ++c) state.adapters[0].cameraInCycle[c] = (c == 1 || c == 4 || c == 6) ? 1 : 0;
+    state.adapters[0].splitOrAutoSwitchMode = 1;
+    quad.SetState(state);
+    quad.rqCalcLayout(176, 144);
+    ASSERT_TRUE(quad.rqSetCurrentCamera(6, 500));
+    RemoteQuadState whole{};
+    quad.GetState(whole);
+    {
+        CRemoteQuad copy(nullptr);
+        copy.SetState(whole);
+        RemoteQuadState again{};
+        copy.GetState(again);
+        EXPECT_EQ(std::memcmp(&whole, &again, sizeof whole), 0) << "a sound record comes back byte for byte";
+    }
+
+    struct Bad {
+        const char* what;
+        void (*spoil)(RemoteQuadState&);
+        DWORD delayMs;
+        WORD paneCount;
+        WORD currentPane;
+        WORD currentCamera;
+    };
+    const Bad cases[] = {
+        {"no delay", [](RemoteQuadState& s) { s.splitDelayMs = 0; }, 1000, 4, 2, 6},
+        {"a delay of days", [](RemoteQuadState& s) { s.splitDelayMs = 0xFFFFFFFF; }, 10000, 4, 2, 6},
+        {"a pane count of no layout", [](RemoteQuadState& s) { s.adapters[0].paneCount = 7; }, 1000, 4, 2, 6},
+        {"a current pane beyond the panes", [](RemoteQuadState& s) { s.adapters[0].currentPane = 12; }, 1000, 4, 0, 6},
+        {"a camera beyond 15", [](RemoteQuadState& s) { s.adapters[0].currentCamera = 300; }, 1000, 4, 2, 0},
+    };
+    for (const Bad& c : cases) {
+        SCOPED_TRACE(c.what);
+        RemoteQuadState spoilt = whole;
+        spoilt.splitDelayMs = 1000;
+        c.spoil(spoilt);
+        CRemoteQuad target(nullptr);
+        target.SetState(spoilt);
+        RemoteQuadState got{};
+        target.GetState(got);
+        EXPECT_EQ(got.splitDelayMs, c.delayMs);
+        EXPECT_EQ(got.adapters[0].paneCount, c.paneCount);
+        EXPECT_EQ(got.adapters[0].currentPane, c.currentPane);
+        EXPECT_EQ(got.adapters[0].currentCamera, c.currentCamera);
+        EXPECT_EQ(target.rqGetNextCamera(), 1);  // after 6 (or 0) the cycle goes on at camera 1
+        RECT r{};
+        EXPECT_TRUE(target.rqGetCurrentPane(r));
+    }
+}
+
+TEST(RemoteQuad, SequenceRequestsAreKeptInRange) {
+    CRemoteQuad quad(nullptr);
+    struct Delay {
+        DWORD seconds;
+        DWORD ms;
+    };
+    for (const Delay& d : {Delay{0, 1000}, Delay{4, 4000}, Delay{10, 10000}, Delay{11, 10000}, Delay{4294968, 10000},
+                           Delay{0xFFFFFFFF, 10000}}) {
+        SCOPED_TRACE(d.seconds);
+        quad.SetSequenceDelay(d.seconds);
+        EXPECT_EQ(quad.SplitDelayMs(), d.ms);
+    }
+    // Cameras beyond 15 change nothing.
+    RemoteQuadState before{};
+    quad.GetState(before);
+    for (WORD camera : {WORD(16), WORD(0xFFFF)}) quad.SetCameraInSequence(camera, TRUE);
+    RemoteQuadState after{};
+    quad.GetState(after);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+    // Panes are asked for within their counts.
+    RECT r{};
+    WORD camera = 0, index = 0;
+    EXPECT_FALSE(quad.rqGetPane(9, r));
+    EXPECT_FALSE(quad.rqGetPane(-1, r));
+    EXPECT_TRUE(quad.rqGetPane(8, r));
+    EXPECT_FALSE(quad.rqGetPaneCamera(quad.rqGetPaneCount(), camera));
+    ASSERT_TRUE(quad.rqGetPaneCamera(1, camera));
+    ASSERT_TRUE(quad.rqGetPaneIndexOfCamera(camera, index));
+    EXPECT_EQ(index, 1);
+    EXPECT_FALSE(quad.rqGetPaneIndexOfCamera(15, index));
 }
 
 }  // namespace

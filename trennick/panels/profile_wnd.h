@@ -1,0 +1,148 @@
+#pragma once
+// CProfile: the link profile and tuning window. It shows live figures of the
+// station link (characters and frames per second, bucket counts, the link's
+// state and status text, this station's video status) and lets the operator
+// tune the video transmission values; "Set" hands the edited values, with the
+// two values derived from the slider, to its owner, which keeps them in the
+// video settings. One instance at most, owned by the main frame from the
+// statistics command until the window closes; closing it tells the owner by
+// the child-closed message (kind 307).
+//
+// The figures: the owner (or a test) writes them into Figures() and marks
+// what changed; UpdateDisplay shows the marked ones. Each second the window
+// samples the link itself (bytes and buckets since the last second, errors,
+// state and status text) and the frames the owner counts.
+//
+// Thread: the user-interface thread. Failure: edited values are kept inside
+// their ranges; without a link the figures stay as they are.
+
+#include "platform/types.h"
+
+#include <QDialog>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+#include <string>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QSlider;
+
+namespace trennick {
+
+class CPacketConnection;
+
+inline constexpr int kProfileTemplate = 307;
+// Controls.
+inline constexpr int kProfVideoStatus = 1326, kProfLinkState = 1325, kProfFlag = 1302, kProfStatusText = 1319;
+inline constexpr int kProfCount1 = 1317, kProfCount2 = 1289, kProfCount3 = 1318, kProfCount4 = 1320;
+inline constexpr int kProfFps = 1316, kProfCps = 1287, kProfSlider = 1103, kProfApply = 1307;
+inline constexpr int kProfWord1 = 1100, kProfWord2 = 1305, kProfPacket = 1306, kProfA = 1311, kProfC = 1310;
+inline constexpr int kProfB = 1309, kProfD = 1312, kProfSecond = 1313, kProfFirst = 1314, kProfBlock = 1308;
+// Dirty bits of the figures.
+inline constexpr DWORD kProfDirtyRates = 0x20, kProfDirtyState = 0x400, kProfDirtyFurther = 0x800;
+inline constexpr DWORD kProfDirtySilent = 0x1 | 0x2 | 0x4 | 0x8 | 0x40 | 0x100;
+
+// The link's figures as the window shows them.
+struct ProfileFigures {
+    DWORD charsPerSecond = 0;
+    DWORD framesPerSecondHundredths = 0;
+    DWORD firstCount = 0;
+    DWORD counts[3] = {};
+    DWORD linkState = 0;
+    DWORD furtherCount = 0;
+    DWORD lastFrameLength = 0;
+    DWORD lastDecodeMs = 0;
+    DWORD periodStartMs = 0;
+};
+
+// The tuning values the window edits, as the video settings keep them.
+struct ProfileTuning {
+    DWORD flag = 0;            // check box 1302
+    DWORD word1 = 0;           // 1100, 0-100
+    DWORD word2 = 0;           // 1305, 0-100
+    DWORD packetLength = 0;    // 1306, 0 to 1,048,576
+    DWORD a = 25, c = 35;      // 1311, 1310, 0-100
+    DWORD b = 60, d = 60;      // 1309, 1312, 0-100
+    LONG first = 0;            // derived, shown in 1314
+    LONG second = 0;           // derived, shown in 1313
+    DWORD blockBytes = 0;      // 1308, 0-10000
+};
+
+// The two values derived from slider position p (1-100):
+// first = a + (b - a) x (100 - p) / 100, second = c + (d - c) x (100 - p) / 100.
+void DeriveProfileTuning(ProfileTuning& tuning, int sliderPosition);
+
+class CProfile : public QDialog {
+public:
+    CProfile(QWidget* parent, std::function<DWORD()> clock);
+    ~CProfile() override;
+
+    // The link (not owned) and the values to edit; `applied` receives them on "Set".
+    void SetData(CPacketConnection* link, const ProfileTuning& tuning,
+                 std::function<void(const ProfileTuning&)> applied);
+    // Called once when the window closes; the owner posts itself the
+    // child-closed message and deletes the window there.
+    void SetClosedHandler(std::function<void()> closed) { m_onClosed = std::move(closed); }
+    // Frames decoded so far, from the owner's video window (sampled each second).
+    void SetFrameCounter(std::function<DWORD()> frames) { m_frames = std::move(frames); }
+
+    ProfileFigures& Figures() { return m_figures; }
+    void MarkDirty(DWORD bits) { m_dirty |= bits; }
+    DWORD Dirty() const { return m_dirty; }
+    void UpdateDisplay();
+    // Timers by bit: 0 timer 308, 1 timer 309, 2 timer 310, each of 1000 ms.
+    void SetTimer(DWORD mask);
+    void KillTimer(DWORD mask);
+    DWORD RunningTimers() const { return m_running; }
+    // One tick of timer 310 (the status, the state and the sampling).
+    void OnStatusTimer();
+
+    // Command 1307: the edited values inside their ranges, derived, handed on.
+    void Apply();
+    // Command 1302: the flag follows the check box.
+    void ToggleFlag();
+    const ProfileTuning& Tuning() const { return m_tuning; }
+
+    // The text of a control; an edit's value for tests and the operator.
+    std::string Text(int id) const;
+    void SetEdit(int id, LONG value);
+    void SetSlider(int position);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void done(int result) override;
+
+private:
+    void showTuning();
+    void setText(int id, const std::string& text);
+    void notifyClosed();
+
+    std::function<DWORD()> m_clock;
+    std::function<DWORD()> m_frames;
+    std::function<void()> m_onClosed;
+    CPacketConnection* m_link = nullptr;
+    std::function<void(const ProfileTuning&)> m_applied;
+    ProfileFigures m_figures;
+    ProfileTuning m_tuning;
+    DWORD m_dirty = 0;
+    DWORD m_running = 0;
+    QTimer m_timers[3];
+    std::map<int, QLabel*> m_labels;
+    std::map<int, QLineEdit*> m_edits;
+    QCheckBox* m_flag = nullptr;
+    QSlider* m_slider = nullptr;
+    DWORD m_shownState = 0xFFFFFFFF;
+    DWORD m_shownVideo = 0xFFFFFFFF;
+    // The last second's sample.
+    ULONGLONG m_lastBytes = 0;
+    DWORD m_lastBucketsIn = 0;
+    DWORD m_lastFrames = 0;
+    DWORD m_lastSampleMs = 0;
+    bool m_sampled = false;
+    bool m_closedTold = false;
+};
+
+}  // namespace trennick
