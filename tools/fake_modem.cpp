@@ -3,10 +3,12 @@
 //
 //   fake-modem --number 5550001 --number 5550002 [--busy 5550009]
 //              [--ring-ms 1000] [--max-rings 5] [--guard-ms 500] [--ready-file PATH]
+//              [--command-log PATH]
 //
 // Each --number makes one modem. Its device path is printed on stdout as
 // "MODEM <index> <device> <number>" and, with --ready-file, written to that
-// file (replaced whole once every modem exists). A station opens the device as
+// file (replaced whole once every modem exists). With --command-log, every
+// command line a modem takes is appended to that file as "<number> <command>". A station opens the device as
 // its COM port (VELMOOR_COM<n> pointing at it).
 //
 // Command mode answers the commands of the shipped modem scripts: "AT" and any
@@ -59,6 +61,7 @@ struct Options {
     int maxRings = 5;
     int guardMs = 500;
     std::string readyFile;
+    std::string commandLog;
 };
 
 enum class State { Command, Dialing, Ringing, Online, OnlineCommand };
@@ -247,6 +250,9 @@ private:
         // "+++ATH": an escape typed in front of a command is no part of it.
         text.erase(0, text.find_first_not_of('+') == std::string::npos ? text.size() : text.find_first_not_of('+'));
         if (text.empty()) return;
+        if (!m_opt.commandLog.empty()) {
+            std::ofstream(m_opt.commandLog, std::ios::app) << m.number << ' ' << text << '\n';
+        }
         std::string upper;
         for (char c : text) {
             if (c != ' ') upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
@@ -403,9 +409,10 @@ int main(int argc, char** argv) {
         else if (a == "--max-rings") o.maxRings = std::max(1, std::atoi(next().c_str()));
         else if (a == "--guard-ms") o.guardMs = std::max(1, std::atoi(next().c_str()));
         else if (a == "--ready-file") o.readyFile = next();
+        else if (a == "--command-log") o.commandLog = next();
         else {
             std::fprintf(stderr, "usage: fake-modem --number N [--number N...] [--busy N] [--ring-ms MS] "
-                                 "[--max-rings N] [--guard-ms MS] [--ready-file PATH]\n");
+                                 "[--max-rings N] [--guard-ms MS] [--ready-file PATH] [--command-log PATH]\n");
             return 2;
         }
     }

@@ -227,6 +227,18 @@ int CCommon::ShowMessage(UINT stringId, UINT flags, ...) {
         std::vsnprintf(text, sizeof text, format.c_str(), args);
         va_end(args);
     }
+    return present(stringId, flags, text);
+}
+
+int CCommon::ShowText(const std::string& text, UINT flags) {
+    if (!m_nEnableMessage) {
+        trennick::linkTrace(5, "CCommon::ShowText() m_nEnableMessage = FALSE");
+        return 0;
+    }
+    return present(0, flags, text);
+}
+
+int CCommon::present(UINT stringId, UINT flags, const std::string& text) {
     MessagePresenter presenter;
     {
         std::lock_guard lock(g_hooksLock);

@@ -65,6 +65,8 @@ public:
     // shows it through the presenter; returns the presenter's result, 0 when
     // messages are switched off or no presenter is set.
     int ShowMessage(UINT stringId, UINT flags, ...);
+    // Shows a finished text (no string resource) the same way.
+    int ShowText(const std::string& text, UINT flags);
 
     // The user-interface font: face from string 311, height from string 321 (8
     // when absent) unless `height` is non-zero, weight 700 when bold else 400, the
@@ -95,6 +97,8 @@ public:
     BOOL m_nEnableMessage = TRUE;
 
 private:
+    static int present(UINT stringId, UINT flags, const std::string& text);
+
     std::vector<BYTE> m_workBuffer;
     DWORD m_lastKeyFrameMs = 0;
 };

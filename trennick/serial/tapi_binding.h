@@ -27,6 +27,7 @@ using LINECALLBACK = void (*)(DWORD device, DWORD message, std::uintptr_t instan
 
 // Result codes.
 inline constexpr LONG LINEERR_ALLOCATED = static_cast<LONG>(0x80000001);
+inline constexpr LONG LINEERR_CALLUNAVAIL = static_cast<LONG>(0x80000007);
 inline constexpr LONG LINEERR_INIFILECORRUPT = static_cast<LONG>(0x8000000E);
 inline constexpr LONG LINEERR_INVALCARD = static_cast<LONG>(0x8000001E);
 inline constexpr LONG LINEERR_INVALLOCATION = static_cast<LONG>(0x8000002D);
@@ -42,6 +43,7 @@ inline constexpr LONG LINEERR_DIALBILLING = static_cast<LONG>(0x80000061);
 inline constexpr LONG LINEERR_DIALDIALTONE = static_cast<LONG>(0x80000062);
 inline constexpr LONG LINEERR_DIALPROMPT = static_cast<LONG>(0x80000063);
 inline constexpr LONG LINEERR_DIALQUIET = static_cast<LONG>(0x80000064);
+inline constexpr LONG LINEERR_INVALPARAM = static_cast<LONG>(0x80000050);
 inline constexpr LONG LINEERR_INVALPOINTER = static_cast<LONG>(0x80000065);
 inline constexpr LONG LINEERR_STRUCTURETOOSMALL = static_cast<LONG>(0x80000066);
 inline constexpr LONG LINEERR_INVALLINEHANDLE = static_cast<LONG>(0x80000067);
@@ -153,6 +155,25 @@ struct VarString {
     DWORD stringSize = 0;
     DWORD stringOffset = 0;
 };
+
+// The device configuration of a modem line ("comm/datamodem"), the bytes that
+// lineGetDevConfig hands out at the answer's string offset and that
+// lineSetDevConfig and lineConfigDialogEdit take. The library keeps one per
+// line across runs and applies it to the modem before each call.
+#pragma pack(push, 1)
+struct ModemDevConfig {
+    char magic[4] = {'V', 'T', 'D', 'C'};
+    DWORD size = 0;                 // sizeof(ModemDevConfig)
+    DWORD baudRate = 57600;         // the port's speed towards the modem
+    DWORD pulseDialing = 0;         // 0 tone ("ATDT"), 1 pulse ("ATDP")
+    DWORD speakerMode = 1;          // ATM: 0 off, 1 on until the carrier, 2 always on
+    DWORD speakerVolume = 1;        // ATL: 0 to 3
+    DWORD waitForDialTone = 1;      // 1 wait for the dial tone (ATX4), 0 dial blind (ATX3)
+    DWORD callSetupSeconds = 50;    // S7: how long the modem waits for the carrier, 1 to 255
+    char extraInit[48] = {};        // further AT settings sent after those, without "AT"
+};
+#pragma pack(pop)
+static_assert(sizeof(ModemDevConfig) == 80, "the stored device configuration is 80 bytes");
 
 // The bound functions. Each returns LINEERR_OPERATIONUNAVAIL when the library
 // or the function is missing. The asynchronous ones (lineAnswer, lineDrop,

@@ -251,9 +251,10 @@ LONG CTAPIConnection::ConnectToRemote(const char* number, const char* name) {
                     linkTrace(3, "CTAPIConnection::ConnectToRemote THIS station established a connection");
                     m_owner.m_Target = CS_CONNECTED;
                     m_owner.m_outgoing = true;
-                    if (!m_devConfig.empty()) {
+                    if (!m_devConfig.empty() && m_devConfigDevice == m_deviceId &&
                         lineSetDevConfig(m_deviceId, m_devConfig.data(), static_cast<DWORD>(m_devConfig.size()),
-                                         "comm/datamodem");
+                                         "comm/datamodem") != 0) {
+                        linkTrace(1, "CTAPIConnection::ConnectToRemote the line refused the kept configuration");
                     }
                     std::string dial = number ? number : "";
                     std::vector<BYTE> translated(1024);
@@ -365,13 +366,19 @@ LONG CTAPIConnection::DialCallInParts(const LineDevCaps& caps, const std::string
 }
 
 LONG CTAPIConnection::WaitForReply(LONG requestId) {
-    if (requestId <= 0) return requestId < 0 ? requestId : LINEERR_OPERATIONFAILED;
+    if (requestId <= 0) return LINEERR_OPERATIONFAILED;
     if (m_waitDepth > 0) {
+        // A callback handled inside a wait started another: the outer one can
+        // no longer trust what it waits for, and this one cannot pump for it.
+        m_waitAborted = true;
         linkTrace(1, "CTAPIConnection::WaitForReply() WAITERR_WAITABORTED or dwEntered = %ld",
-                  static_cast<long>(m_waitDepth));
+                  static_cast<long>(m_waitDepth + 1));
         return 1;
     }
     ++m_waitDepth;
+    m_waitAborted = false;
+    const bool callPlaced = m_TAPIInUse;
+    const bool lineHeld = m_line != 0 || m_call != 0;
     m_RequestedID = requestId;
     m_replied = false;
     m_AsyncReply = LINEERR_OPERATIONFAILED;
@@ -383,7 +390,9 @@ LONG CTAPIConnection::WaitForReply(LONG requestId) {
             result = m_AsyncReply;
             break;
         }
-        if (!m_TAPIInUse && m_call == 0 && m_line == 0) {
+        // Aborted: a nested wait, the placed call given up, or the line closed
+        // under the wait (no answer can come any more).
+        if (m_waitAborted || (callPlaced && !m_TAPIInUse) || (lineHeld && m_call == 0 && m_line == 0)) {
             linkTrace(1, "CTAPIConnection::WaitForReply() WAITERR_WAITABORTED or dwEntered = %ld",
                       static_cast<long>(m_waitDepth));
             result = 1;
@@ -391,12 +400,15 @@ LONG CTAPIConnection::WaitForReply(LONG requestId) {
         }
     }
     if (result == 2) linkTrace(1, "CTAPIConnection::WaitForReply() TimeOut");
+    m_waitAborted = false;
+    m_RequestedID = 0;
     --m_waitDepth;
     return result;
 }
 
 LONG CTAPIConnection::WaitForCallState(DWORD state) {
     const DWORD start = m_callState;
+    if (state != 0 && m_callState == state) return 0;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitLimitMs);
     while (std::chrono::steady_clock::now() < until) {
         if (!Pump()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -454,11 +466,19 @@ void CTAPIConnection::dispatch(const Callback& c) {
 void CTAPIConnection::DoLineCallState(const Callback& c) {
     const DWORD state = static_cast<DWORD>(c.p1);
     if (m_call == 0 && state == LINECALLSTATE_OFFERING) m_call = c.device;
+    // A late state of a call given up already (a drop that finished after we
+    // let go of the call) must not end the next one.
+    if (c.device != m_call) {
+        linkTrace(5, "CTAPIConnection::DoLineCallState state 0x%lx of call 0x%lx ignored", static_cast<unsigned long>(state),
+                  static_cast<unsigned long>(c.device));
+        return;
+    }
     m_callState = state;
     switch (state) {
     case LINECALLSTATE_IDLE:
         m_status = "Line is idle";
-        HangupCall();
+        // The idle state that ends our own drop is what HangupCall waits for.
+        if (!m_StoppingCall) HangupCall();
         break;
     case LINECALLSTATE_OFFERING: linkTrace(3, "CTAPIConnection::DoLineCallState LINECALLSTATE_OFFERING"); break;
     case LINECALLSTATE_DIALTONE: m_status = "Dial Tone"; break;
@@ -626,8 +646,14 @@ LONG CTAPIConnection::HangupCall() {
         const LONG r = WaitForReply(lineDrop(m_call, nullptr, 0));
         if (r == 2) linkTrace(1, "CTAPIConnection::HangupCall() lineDrop time out");
         if (r == 1) linkTrace(1, "CTAPIConnection::HangupCall() lineDrop aborted");
+        // The call handle is freed only once the call is idle: the line is
+        // free for the next call then, and no late state of this one remains.
+        if (r == 0 && WaitForCallState(LINECALLSTATE_IDLE) != 0) {
+            linkTrace(1, "CTAPIConnection::HangupCall() the call did not become idle");
+        }
         lineDeallocateCall(m_call);
         m_call = 0;
+        m_callState = 0;
     }
     closeLine();
     if (m_nullModem && DirectLineNumber(m_settings.TapiLine) != 0) m_nullModem->HangUp();
@@ -698,8 +724,8 @@ void CTAPIConnection::StopComm() {
     m_owner.WinUnSetupComm();
 }
 
-std::vector<std::string> CTAPIConnection::FillTAPILine() {
-    std::vector<std::string> names;
+std::vector<TapiLineEntry> CTAPIConnection::FillTAPILine() {
+    std::vector<TapiLineEntry> lines;
     if (!m_started) StartTAPI();
     for (DWORD id = 0; m_started && id < m_numLines; ++id) {
         DWORD version = 0;
@@ -712,42 +738,136 @@ std::vector<std::string> CTAPIConnection::FillTAPILine() {
         caps.lineName[sizeof caps.lineName - 1] = '\0';
         if (caps.lineName[0] == '\0') {
             linkTrace(3, "Line Name is Empty");
-            names.emplace_back("Line Unnamed");
+            lines.push_back({"Line Unnamed", id});
         } else {
-            names.emplace_back(caps.lineName);
+            lines.push_back({caps.lineName, id});
         }
     }
-    for (int i = 1; i <= 4; ++i) names.push_back("Direct to com" + std::to_string(i));
-    return names;
+    for (int i = 1; i <= 4; ++i) lines.push_back({"Direct to com" + std::to_string(i), kDirectLineDevice});
+    return lines;
 }
 
-std::string CTAPIConnection::VerifyAndWarn() { return VerifyAndWarn(m_settings.TapiLine); }
-
-std::string CTAPIConnection::VerifyAndWarn(const std::string& lineName) {
+std::string CTAPIConnection::LineWarning(const std::string& lineName) {
+    static const char* kNoDataModemClass = "TAPI WARNING: The selected line doesn't support the COMM/DATAMODEM device class";
     if (DirectLineNumber(lineName) != 0) return {};
     if (m_nullModem) {
         linkTrace(3, "VerifyAndWarn() Disconnecting NULL Modem from RS");
         m_nullModem->HangUp();
     }
-    if (!m_started && !StartTAPI()) return "TAPI WARNING: The selected line doesn't support the COMM/DATAMODEM device class";
-    const LONG id = findLine(lineName);
-    if (id < 0) return "TAPI WARNING: The selected line doesn't support the COMM/DATAMODEM device class";
-    // Only the selected line becomes the line the calls use.
-    const DWORD device = static_cast<DWORD>(id);
+    if (!m_started && !StartTAPI()) return kNoDataModemClass;
+    const LONG found = findLine(lineName);
+    if (found < 0) return kNoDataModemClass;
+    const DWORD id = static_cast<DWORD>(found);
     DWORD version = 0;
-    if (lineName == m_settings.TapiLine) m_deviceId = device;
     LineDevCaps caps;
-    if (lineNegotiateAPIVersion(m_app, device, kApiLow, kApiHigh, &version, nullptr) != 0 ||
-        lineGetDevCaps(m_app, device, version, 0, &caps) != 0) {
-        return "TAPI WARNING: The selected line doesn't support the COMM/DATAMODEM device class";
+    if (lineNegotiateAPIVersion(m_app, id, kApiLow, kApiHigh, &version, nullptr) != 0 ||
+        lineGetDevCaps(m_app, id, version, 0, &caps) != 0) {
+        return kNoDataModemClass;
     }
-    if (lineName == m_settings.TapiLine) m_apiVersion = version;
     if (!(caps.bearerModes & LINEBEARERMODE_VOICE)) return "TAPI WARNING: The selected line doesn't support VOICE capabilities";
     if (!(caps.mediaModes & LINEMEDIAMODE_DATAMODEM))
         return "TAPI WARNING: The selected line doesn't support DATAMODEM capabilities";
     if (!(caps.lineFeatures & LINEFEATURE_MAKECALL))
         return "TAPI WARNING: The selected line doesn't support MAKECALL capabilities";
+    // The line this link has open (listening on it) is ours to use.
+    if (m_line != 0 && id == m_deviceId) return {};
+    // Whether someone else holds it: a program on the port refuses the open;
+    // another telephony application leaves the line unable to place a call.
+    HLINE probe = 0;
+    const LONG opened = lineOpen(m_app, id, &probe, version, 0, reinterpret_cast<std::uintptr_t>(this),
+                                 LINECALLPRIVILEGE_NONE, LINEMEDIAMODE_DATAMODEM, nullptr);
+    if (opened == LINEERR_ALLOCATED) return "TAPI WARNING: The selected line is already in use by a non-TAPI application";
+    if (opened != 0) return kNoDataModemClass;
+    LineAddressStatus status;
+    const bool canCall = lineGetAddressStatus(probe, 0, &status) == 0 && (status.addressFeatures & LINEADDRFEATURE_MAKECALL);
+    lineClose(probe);
+    if (!canCall) return "TAPI WARNING: The selected line is already in use by a TAPI application";
     return {};
+}
+
+BOOL CTAPIConnection::VerifyAndWarn(const std::string& lineName) {
+    const std::string warning = LineWarning(lineName);
+    if (warning.empty()) return TRUE;
+    linkTrace(1, "CTAPIConnection::VerifyAndWarn %s", warning.c_str());
+    m_owner.ShowText(warning, 0);
+    return FALSE;
+}
+
+LONG CTAPIConnection::queryVar(const std::function<LONG(VarString*)>& query, std::vector<BYTE>& bytes) {
+    constexpr DWORD kMostBytes = 1u << 16;
+    std::vector<BYTE> buffer(256);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        auto* answer = reinterpret_cast<VarString*>(buffer.data());
+        *answer = VarString{};
+        answer->totalSize = static_cast<DWORD>(buffer.size());
+        const LONG r = query(answer);
+        if (r != 0) return r;
+        if (answer->neededSize > answer->totalSize) {
+            if (answer->neededSize > kMostBytes) return LINEERR_STRUCTURETOOSMALL;
+            buffer.assign(answer->neededSize, 0);
+            continue;
+        }
+        // The answer's own offsets are checked against what it was given.
+        if (answer->stringSize == 0 || answer->stringOffset < sizeof(VarString) ||
+            static_cast<std::size_t>(answer->stringOffset) + answer->stringSize > buffer.size()) {
+            return LINEERR_STRUCTURETOOSMALL;
+        }
+        bytes.assign(buffer.begin() + answer->stringOffset, buffer.begin() + answer->stringOffset + answer->stringSize);
+        return 0;
+    }
+    return LINEERR_STRUCTURETOOSMALL;
+}
+
+BOOL CTAPIConnection::PreConfigureDevice(void* ownerWindow, DWORD deviceId) {
+    if (deviceId == kDirectLineDevice) return FALSE;
+    if (!m_started && !StartTAPI()) return FALSE;
+    for (;;) {
+        std::vector<BYTE> current;
+        LONG r = queryVar([&](VarString* v) { return lineGetDevConfig(deviceId, v, "comm/datamodem"); }, current);
+        if (r != 0) {
+            linkTrace(1, "CTAPIConnection::PreConfigureDevice lineGetDevConfig failed: 0x%lx",
+                      static_cast<unsigned long>(static_cast<DWORD>(r)));
+            return FALSE;
+        }
+        std::vector<BYTE> edited;
+        r = queryVar([&](VarString* v) {
+            return lineConfigDialogEdit(deviceId, ownerWindow, "comm/datamodem", current.data(),
+                                        static_cast<DWORD>(current.size()), v);
+        }, edited);
+        if (r != 0) {
+            linkTrace(1, "CTAPIConnection::PreConfigureDevice lineConfigDialogEdit failed: 0x%lx",
+                      static_cast<unsigned long>(static_cast<DWORD>(r)));
+            return FALSE;
+        }
+        // Unchanged (or cancelled): the line keeps what it has.
+        if (edited != current &&
+            lineSetDevConfig(deviceId, edited.data(), static_cast<DWORD>(edited.size()), "comm/datamodem") != 0) {
+            linkTrace(1, "TAPI ERROR: Unable to set line configuration, retrying.\n");
+            continue;
+        }
+        m_devConfig = std::move(edited);
+        m_devConfigDevice = deviceId;
+        return TRUE;
+    }
+}
+
+BOOL CTAPIConnection::TranslateDialog(void* ownerWindow, DWORD deviceId) {
+    if (deviceId == kDirectLineDevice) return FALSE;
+    if (!m_started && !StartTAPI()) return FALSE;
+    DWORD version = 0;
+    if (lineNegotiateAPIVersion(m_app, deviceId, kApiLow, kApiHigh, &version, nullptr) != 0) return FALSE;
+    const LONG r = lineTranslateDialog(m_app, deviceId, version, ownerWindow, "");
+    if (r != 0) {
+        linkTrace(1, "CTAPIConnection::TranslateDialog lineTranslateDialog failed: 0x%lx",
+                  static_cast<unsigned long>(static_cast<DWORD>(r)));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CTAPIConnection::FreeDevConfig() {
+    m_devConfig.clear();
+    m_devConfigDevice = kDirectLineDevice;
 }
 
 }  // namespace trennick

@@ -18,6 +18,7 @@
 #include "trennick/serial/tapi_binding.h"
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,6 +31,15 @@ inline constexpr UINT kStrTapiUnknownLine = 4290;
 inline constexpr WPARAM kCmdLineAdded = 1055;
 inline constexpr WPARAM kCmdLineConfigChanged = 1062;
 inline constexpr WPARAM kCmdHangUpRefused = 1064;
+
+// One entry of the line list of the setup pages: its name and the telephony
+// device id (kDirectLineDevice for the four direct lines).
+inline constexpr DWORD kDirectLineDevice = 0xFFFFFFFF;
+struct TapiLineEntry {
+    std::string name;
+    DWORD deviceId = kDirectLineDevice;
+    bool operator==(const TapiLineEntry&) const = default;
+};
 
 class CTAPIConnection {
 public:
@@ -53,13 +63,24 @@ public:
     LONG StartComm(std::unique_ptr<platform::SerialPort> port);
     LONG StartComm_NULLModem(std::unique_ptr<platform::SerialPort> port, DWORD baudRate);
     void StopComm();
-    // The line names for the setup pages: the telephony lines, then the four
-    // direct lines.
-    std::vector<std::string> FillTAPILine();
-    // The first warning about the selected line, empty when it is usable.
-    std::string VerifyAndWarn();
-    // The same for a line named by the setup pages (not yet the selected one).
-    std::string VerifyAndWarn(const std::string& lineName);
+    // The lines for the setup pages: the telephony lines, then the four direct lines.
+    std::vector<TapiLineEntry> FillTAPILine();
+    // Checks the line a setup page selected: TRUE when it can be used, else
+    // shows the first warning (through the link's message presenter) and
+    // answers FALSE. Choosing a telephony line lets the cable link go.
+    BOOL VerifyAndWarn(const std::string& lineName);
+    // The first warning about a line, empty when it is usable.
+    std::string LineWarning(const std::string& lineName);
+    // The line's configuration dialog over `ownerWindow` (a QWidget*): the
+    // user's choice is set on the line and kept as the configuration applied
+    // on connect. FALSE when the dialog could not be shown (no telephony
+    // library, no one to answer it) or the line is unknown.
+    BOOL PreConfigureDevice(void* ownerWindow, DWORD deviceId);
+    // The dialing-properties dialog for the line; FALSE when it could not be shown.
+    BOOL TranslateDialog(void* ownerWindow, DWORD deviceId);
+    // Forgets the kept device configuration (the line keeps its own).
+    void FreeDevConfig();
+    const std::vector<BYTE>& DevConfig() const { return m_devConfig; }
 
     // 1 when the caller may repeat its request, else 0 after the code's action.
     LONG HandleLineErr(LONG result);
@@ -89,8 +110,22 @@ private:
     void DoLineDevState(const Callback& c);
     void DoLineClose(const Callback& c);
     void OnLDSRinging(DWORD ring);
+public:
+    // Pumps the callbacks until the answer to `requestId` comes: its reply
+    // value; 1 when the wait was aborted (a second wait entered from inside
+    // this one, which itself answers 1 at once; the placed call given up; the
+    // line gone); 2 after 30 s. An id <= 0 (refused at once) answers
+    // LINEERR_OPERATIONFAILED without waiting.
     LONG WaitForReply(LONG requestId);
+    // Pumps until the call reaches `state` (0: any change): 0; 1 when the call
+    // went away; 2 after 30 s.
     LONG WaitForCallState(DWORD state);
+
+private:
+    // Calls `query` with a variable-size answer grown until it fits; the
+    // answer's bytes, or the query's error (LINEERR_STRUCTURETOOSMALL when it
+    // never fit or its offsets lie outside it).
+    static LONG queryVar(const std::function<LONG(tapi::VarString*)>& query, std::vector<BYTE>& bytes);
     bool checkCaps(tapi::LineDevCaps& caps);
     LONG findLine(const std::string& name);
     LONG DialCallInParts(const tapi::LineDevCaps& caps, const std::string& number);
@@ -110,6 +145,7 @@ private:
     LONG m_AsyncReply = tapi::LINEERR_OPERATIONFAILED;
     bool m_replied = false;
     int m_waitDepth = 0;
+    bool m_waitAborted = false;
     DWORD m_callState = 0;
     bool m_TAPIInUse = false;
     bool m_StoppingCall = false;
@@ -121,6 +157,7 @@ private:
     std::string m_peerName;
     std::string m_status;
     std::vector<BYTE> m_devConfig;
+    DWORD m_devConfigDevice = kDirectLineDevice;
 
     std::mutex m_queueLock;
     std::deque<Callback> m_queue;

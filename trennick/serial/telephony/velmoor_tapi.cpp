@@ -17,13 +17,23 @@
 // "comm/datamodem" hands the connected port over: the record holds the open
 // descriptor (now the application's, to adopt with SerialPort::adopt) and the
 // device path. lineDrop takes the port back (once the application has closed
-// it) to send the hang-up.
+// it) to send the hang-up, and the call then goes idle (LINE_CALLSTATE).
+//
+// Each line has its modem configuration (modem_config.h), applied before every
+// call and answer; lineConfigDialogEdit and lineTranslateDialog show the
+// library's dialogs (line_dialogs.h). A process that has a line open holds a
+// lock file for its port, so another process can tell a line held by a
+// telephony application (opened without the port: it can make no call) from a
+// port held by some other program (LINEERR_ALLOCATED).
 
 #include "common/product_registry.h"
 #include "common/serial_port_map.h"
+#include "platform/folders.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
 #include "trennick/serial/tapi_binding.h"
+#include "trennick/serial/telephony/line_dialogs.h"
+#include "trennick/serial/telephony/modem_config.h"
 
 #include <algorithm>
 #include <atomic>
@@ -31,6 +41,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,6 +53,7 @@
 #define TAPI_EXPORT extern "C" __attribute__((visibility("default")))
 
 using namespace trennick::tapi;
+using namespace velmoortapi;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -64,6 +78,9 @@ struct Line {
     Clock::time_point lastRing{};
     std::string answers;
     Job job = Job::None;
+    ModemDevConfig config = DefaultModemConfig();
+    int holdFd = -1;        // the lock file that tells other processes this line is open here
+    bool shared = false;    // open while another process holds it: no port, no calls
 };
 
 struct Request {
@@ -140,12 +157,46 @@ std::string waitWord(Line& l, std::initializer_list<const char*> words, int ms) 
     return {};
 }
 
+// The lock file that marks the line's port as held by a telephony application.
+std::filesystem::path holdFile(const Line& l) {
+    std::error_code ec;
+    const auto device = platform::serialDevicePath(l.portName, ReadSerialPortMap());
+    std::string flat = std::filesystem::weakly_canonical(device, ec).string();
+    if (ec) flat = device.string();
+    for (char& c : flat) {
+        if (c == '/') c = '_';
+    }
+    const auto folder = platform::runtimeFolder() / "telephony";
+    std::filesystem::create_directories(folder, ec);
+    return folder / (flat + ".line");
+}
+
+// Takes the line's hold lock: true when this process holds it now.
+bool takeHold(Line& l) {
+    if (l.holdFd >= 0) return true;
+    const int fd = ::open(holdFile(l).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    l.holdFd = fd;
+    return true;
+}
+
+void dropHold(Line& l) {
+    if (l.holdFd < 0) return;
+    ::flock(l.holdFd, LOCK_UN);
+    ::close(l.holdFd);
+    l.holdFd = -1;
+}
+
 bool openPort(Line& l) {
     auto port = std::make_unique<platform::SerialPort>();
     if (port->open(l.portName, ReadSerialPortMap()) != ERROR_SUCCESS) return false;
     platform::SerialSettings s;
     port->getSettings(s);
-    s.baudRate = 57600;
+    s.baudRate = l.config.baudRate;
     port->setSettings(s);
     port->setTimeouts({0, 0, 0, 0, 2000});
     l.device = port->device().string();
@@ -205,17 +256,26 @@ void word(Line& l, const std::string& w) {
     }
 }
 
+// Puts the modem into the line's configuration; a modem that refuses a setting
+// still gets the call.
+void configure(Line& l) {
+    send(l, ModemConfigCommand(l.config) + "\r");
+    waitWord(l, {"OK", "ERROR"}, 3000);
+}
+
 void runRequest(const Request& r) {
     Line& l = g_app->lines[r.line];
     switch (r.kind) {
     case Request::MakeCall:
     case Request::Dial:
+        if (r.kind == Request::MakeCall) configure(l);
         l.job = Job::Dialing;
-        send(l, "ATDT" + r.address + "\r");
+        send(l, std::string("ATD") + (l.config.pulseDialing ? "P" : "T") + r.address + "\r");
         notify(0, LINE_REPLY, l.instance, static_cast<std::uintptr_t>(r.id), 0, 0);
         callState(l, LINECALLSTATE_DIALING);
         break;
     case Request::Answer:
+        configure(l);
         l.job = Job::Answering;
         send(l, "ATA\r");
         notify(0, LINE_REPLY, l.instance, static_cast<std::uintptr_t>(r.id), 0, 0);
@@ -234,11 +294,12 @@ void runRequest(const Request& r) {
             waitWord(l, {"OK", "ERROR"}, 3000);
         }
         l.job = Job::None;
-        l.call = 0;
-        l.callState = LINECALLSTATE_IDLE;
         l.rings = 0;
         l.answers.clear();
         notify(0, LINE_REPLY, l.instance, static_cast<std::uintptr_t>(r.id), 0, 0);
+        // The dropped call ends idle; its handle is free from then on.
+        callState(l, LINECALLSTATE_IDLE);
+        l.call = 0;
         break;
     }
     }
@@ -319,6 +380,7 @@ TAPI_EXPORT LONG lineInitialize(HLINEAPP* app, void*, LINECALLBACK callback, con
         Line l;
         l.name = name;
         l.portName = port;
+        l.config = LoadModemConfig(name);
         g_app->lines.push_back(std::move(l));
     }
     g_app->engine = std::thread(engineLoop);
@@ -338,6 +400,7 @@ TAPI_EXPORT LONG lineShutdown(HLINEAPP) {
     std::lock_guard lock(g_lock);
     for (auto& l : g_app->lines) {
         if (l.port) l.port->close();
+        dropHold(l);
     }
     g_app.reset();
     return 0;
@@ -384,10 +447,26 @@ TAPI_EXPORT LONG lineOpen(HLINEAPP, DWORD deviceId, HLINE* line, DWORD, DWORD, s
     if (deviceId >= g_app->lines.size()) return LINEERR_BADDEVICEID;
     Line& l = g_app->lines[deviceId];
     if (l.open) return LINEERR_ALLOCATED;
-    if (!openPort(l)) return LINEERR_ALLOCATED;
+    if (!takeHold(l)) {
+        // Another telephony application has the line: it may be watched, not used.
+        if (privileges & LINECALLPRIVILEGE_OWNER) return LINEERR_ALLOCATED;
+        l.open = true;
+        l.shared = true;
+        l.privileges = privileges;
+        l.instance = instance;
+        l.call = 0;
+        l.job = Job::None;
+        *line = deviceId + 1;
+        return 0;
+    }
+    if (!openPort(l)) {
+        dropHold(l);
+        return LINEERR_ALLOCATED;
+    }
     send(l, "ATZ\r");
     if (waitWord(l, {"OK"}, 5000).empty()) {
         l.port.reset();
+        dropHold(l);
         return LINEERR_OPERATIONFAILED;
     }
     send(l, "ATE0V1\r");
@@ -408,7 +487,9 @@ TAPI_EXPORT LONG lineClose(HLINE handle) {
     if (!l) return LINEERR_INVALLINEHANDLE;
     if (l->port) l->port->close();
     l->port.reset();
+    if (!l->shared) dropHold(*l);
     l->open = false;
+    l->shared = false;
     l->call = 0;
     l->job = Job::None;
     return 0;
@@ -425,7 +506,7 @@ TAPI_EXPORT LONG lineGetAddressStatus(HLINE handle, DWORD, LineAddressStatus* st
     if (!l) return LINEERR_INVALLINEHANDLE;
     if (!fits(status)) return LINEERR_STRUCTURETOOSMALL;
     status->neededSize = status->usedSize = sizeof(LineAddressStatus);
-    status->addressFeatures = l->call == 0 ? LINEADDRFEATURE_MAKECALL : 0;
+    status->addressFeatures = l->call == 0 && !l->shared ? LINEADDRFEATURE_MAKECALL : 0;
     return 0;
 }
 
@@ -434,6 +515,7 @@ TAPI_EXPORT LONG lineMakeCall(HLINE handle, HCALL* call, const char* address, DW
     Line* l = lineOf(handle);
     if (!l) return LINEERR_INVALLINEHANDLE;
     if (!call || !address) return LINEERR_INVALPOINTER;
+    if (l->shared) return LINEERR_CALLUNAVAIL;
     if (l->call != 0) return LINEERR_INVALCALLSTATE;
     // Only what a modem dials goes into the command.
     std::string digits;
@@ -524,7 +606,7 @@ TAPI_EXPORT LONG lineGetID(HLINE handle, DWORD, HCALL call, DWORD, VarString* id
 TAPI_EXPORT LONG lineTranslateAddress(HLINEAPP, DWORD /*deviceId*/, DWORD, const char* address, DWORD, DWORD,
                                       VarString* out) {
     if (!address || !out || out->totalSize < sizeof(VarString)) return LINEERR_STRUCTURETOOSMALL;
-    const std::string text(address);
+    const std::string text = TranslateNumber(LoadDialingLocation(), address);
     const DWORD needed = static_cast<DWORD>(sizeof(VarString) + text.size() + 1);
     out->neededSize = needed;
     if (out->totalSize < needed) return LINEERR_STRUCTURETOOSMALL;
@@ -535,18 +617,105 @@ TAPI_EXPORT LONG lineTranslateAddress(HLINEAPP, DWORD /*deviceId*/, DWORD, const
     return 0;
 }
 
-TAPI_EXPORT LONG lineGetDevConfig(DWORD, VarString* config, const char*) {
+namespace {
+
+// The name and configuration of a line, or false when the device is unknown.
+bool lineConfig(DWORD deviceId, std::string& name, ModemDevConfig& config) {
+    std::lock_guard lock(g_lock);
+    if (!g_app || deviceId >= g_app->lines.size()) return false;
+    name = g_app->lines[deviceId].name;
+    config = g_app->lines[deviceId].config;
+    return true;
+}
+
+bool modemClass(const char* deviceClass) { return deviceClass && std::strcmp(deviceClass, "comm/datamodem") == 0; }
+
+// Puts a configuration into a variable-size answer; false (the needed size
+// set) when it has no room.
+bool putConfig(const ModemDevConfig& config, VarString* out) {
+    const DWORD needed = static_cast<DWORD>(sizeof(VarString) + sizeof(ModemDevConfig));
+    out->neededSize = needed;
+    if (out->totalSize < needed) {
+        out->usedSize = sizeof(VarString);
+        out->stringOffset = sizeof(VarString);
+        out->stringSize = 0;
+        return false;
+    }
+    std::memcpy(reinterpret_cast<BYTE*>(out) + sizeof(VarString), &config, sizeof config);
+    out->stringOffset = sizeof(VarString);
+    out->stringSize = sizeof config;
+    out->usedSize = needed;
+    return true;
+}
+
+// A configuration handed in by the caller, checked before it is trusted.
+bool takeConfig(const void* data, DWORD size, ModemDevConfig& config) {
+    if (data == nullptr || size != sizeof(ModemDevConfig)) return false;
+    std::memcpy(&config, data, sizeof config);
+    return ModemConfigValid(config);
+}
+
+}  // namespace
+
+TAPI_EXPORT LONG lineGetDevConfig(DWORD deviceId, VarString* config, const char* deviceClass) {
     if (!config || config->totalSize < sizeof(VarString)) return LINEERR_STRUCTURETOOSMALL;
-    config->neededSize = config->usedSize = sizeof(VarString);
-    config->stringOffset = sizeof(VarString);
-    config->stringSize = 0;
+    if (!modemClass(deviceClass)) return LINEERR_OPERATIONUNAVAIL;
+    std::string name;
+    ModemDevConfig current;
+    if (!lineConfig(deviceId, name, current)) return LINEERR_BADDEVICEID;
+    putConfig(current, config);
     return 0;
 }
 
-TAPI_EXPORT LONG lineSetDevConfig(DWORD, const void*, DWORD, const char*) { return 0; }
-
-// No configuration dialogs: a line's settings are its modem's.
-TAPI_EXPORT LONG lineConfigDialogEdit(DWORD, void*, const char*, const void*, DWORD, VarString*) {
-    return LINEERR_OPERATIONUNAVAIL;
+TAPI_EXPORT LONG lineSetDevConfig(DWORD deviceId, const void* config, DWORD size, const char* deviceClass) {
+    if (!modemClass(deviceClass)) return LINEERR_OPERATIONUNAVAIL;
+    ModemDevConfig wanted;
+    if (!takeConfig(config, size, wanted)) return LINEERR_INVALPARAM;
+    std::lock_guard lock(g_lock);
+    if (!g_app || deviceId >= g_app->lines.size()) return LINEERR_BADDEVICEID;
+    Line& l = g_app->lines[deviceId];
+    if (!SaveModemConfig(l.name, wanted)) return LINEERR_OPERATIONFAILED;
+    l.config = wanted;
+    // The port's speed changes at once; the modem's settings go before the next call.
+    if (l.port && l.job != Job::HandedOver) {
+        platform::SerialSettings s;
+        l.port->getSettings(s);
+        s.baudRate = wanted.baudRate;
+        l.port->setSettings(s);
+    }
+    return 0;
 }
-TAPI_EXPORT LONG lineTranslateDialog(HLINEAPP, DWORD, DWORD, void*, const char*) { return LINEERR_OPERATIONUNAVAIL; }
+
+// The configuration dialog: starts from the configuration handed in (or the
+// line's own) and answers the user's choice; a cancelled dialog answers what
+// it was given. Shown without the library's lock, so the line keeps running.
+TAPI_EXPORT LONG lineConfigDialogEdit(DWORD deviceId, void* owner, const char* deviceClass, const void* configIn,
+                                      DWORD sizeIn, VarString* configOut) {
+    if (!configOut || configOut->totalSize < sizeof(VarString)) return LINEERR_STRUCTURETOOSMALL;
+    if (!modemClass(deviceClass)) return LINEERR_OPERATIONUNAVAIL;
+    std::string name;
+    ModemDevConfig config;
+    if (!lineConfig(deviceId, name, config)) return LINEERR_BADDEVICEID;
+    if (configIn != nullptr && !takeConfig(configIn, sizeIn, config)) return LINEERR_INVALPARAM;
+    if (!putConfig(config, configOut)) return 0;  // the caller grows its answer and asks again
+    switch (EditModemConfig(static_cast<QWidget*>(owner), name, config)) {
+    case DialogResult::NobodyToAsk: return LINEERR_OPERATIONUNAVAIL;
+    case DialogResult::Cancelled: return 0;
+    case DialogResult::Accepted: putConfig(config, configOut); return 0;
+    }
+    return 0;
+}
+
+TAPI_EXPORT LONG lineTranslateDialog(HLINEAPP, DWORD deviceId, DWORD, void* owner, const char* addressIn) {
+    {
+        std::lock_guard lock(g_lock);
+        if (!g_app || deviceId >= g_app->lines.size()) return LINEERR_BADDEVICEID;
+    }
+    DialingLocation location = LoadDialingLocation();
+    switch (EditDialingLocation(static_cast<QWidget*>(owner), addressIn ? addressIn : "", location)) {
+    case DialogResult::NobodyToAsk: return LINEERR_OPERATIONUNAVAIL;
+    case DialogResult::Cancelled: return 0;
+    case DialogResult::Accepted: return SaveDialingLocation(location) ? 0 : LINEERR_OPERATIONFAILED;
+    }
+    return 0;
+}

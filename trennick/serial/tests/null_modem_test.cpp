@@ -250,7 +250,10 @@ TEST_F(CableTest, WithoutTheTelephonyLibraryEveryLineCallFails) {
     EXPECT_EQ(s.link->Tapi()->HandleLineErr(LINEERR_OPERATIONUNAVAIL), 0);
     CCommon::setMessagePresenter(nullptr);
     const auto lines = s.link->Tapi()->FillTAPILine();
-    EXPECT_EQ(lines, (std::vector<std::string>{"Direct to com1", "Direct to com2", "Direct to com3", "Direct to com4"}));
+    EXPECT_EQ(lines, (std::vector<TapiLineEntry>{{"Direct to com1", kDirectLineDevice},
+                                                  {"Direct to com2", kDirectLineDevice},
+                                                  {"Direct to com3", kDirectLineDevice},
+                                                  {"Direct to com4", kDirectLineDevice}}));
 }
 
 TEST(TapiDialing, NumbersAreCutAtTheStopsTheLineCannotHandle) {

@@ -3,6 +3,8 @@
 // in a child process, as a second station on another machine would.
 
 #include "common/kc_reg.h"
+#include "common/product_registry.h"
+#include "platform/serial_port.h"
 #include "platform/testing/child_process.h"
 #include "tavicore/product_key.h"
 #include "trennick/link/link_trace.h"
@@ -19,6 +21,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -30,6 +33,11 @@ using namespace linktest;
 using serialtest::FakeModemProcess;
 
 using TapiStation = serialtest::LinkStation;
+
+std::string readAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 bool runUntil(TapiStation& s, const std::function<bool()>& done, int seconds = 40) {
     return serialtest::runUntil({&s}, done, seconds);
@@ -66,7 +74,9 @@ protected:
 };
 
 TEST_F(TapiLineTest, CallPlacedAndAnsweredThroughTheTelephonyLibrary) {
-    FakeModemProcess modems({"--number", "5550001", "--number", "5550002", "--ring-ms", "200"});
+    const auto log = platform::homeFolder() / "modem-commands.log";
+    FakeModemProcess modems(
+        {"--number", "5550001", "--number", "5550002", "--ring-ms", "200", "--command-log", log.string()});
     ASSERT_TRUE(modems.ok());
     ::setenv("VELMOOR_TAPI_LINES",
              ("Line A=" + modems.device("5550001") + ";Line B=" + modems.device("5550002")).c_str(), 1);
@@ -89,7 +99,10 @@ TEST_F(TapiLineTest, CallPlacedAndAnsweredThroughTheTelephonyLibrary) {
     ASSERT_EQ(caller.link->SetSendStatus(1, 0, file.c_str()), 1);
     ASSERT_TRUE(runUntil(caller, [&] { return caller.link->GetFileSendStatus() == SEND_CANCELLED; }));
 
+    // The hang-up returns once the modem was told to hang up and the call went idle.
     caller.link->SetNotConnected();
+    EXPECT_NE(readAll(log).find("5550001 ATH"), std::string::npos);
+    EXPECT_EQ(caller.link->Tapi()->LastStatus(), "Ready to make a call.");
     EXPECT_EQ(callee.wait(std::chrono::seconds(60)), 0);
 }
 
@@ -112,6 +125,225 @@ TEST_F(TapiLineTest, BusyAndUnansweredCallsAreReported) {
     ASSERT_EQ(caller.link->DialNumber("5550002"), 1);
     ASSERT_TRUE(runUntil(caller, [&] { return caller.link->LastCallResult() == kStrCallNoAnswer; }));
     EXPECT_TRUE(caller.posted(kMsgLinkFailed, kStrCallNoAnswer));
+}
+
+// Holds "Line B" through the telephony library (listening on it) until the
+// parent is done with its checks.
+VELMOOR_TEST_CHILD(tapi_line_holder) {
+    TapiStation s(2, "Line B");
+    if (s.link->SetListenOn(0) != 1) return 10;
+    std::ofstream(platform::homeFolder() / "holder.ready") << "held";
+    const auto done = platform::homeFolder() / "holder.done";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (!std::filesystem::exists(done)) {
+        if (std::chrono::steady_clock::now() > deadline) return 11;
+        s.pass();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return 0;
+}
+
+// The setup pages' line check names what keeps a line from being used: a
+// program that has the port, another telephony application that has the line,
+// a line the library does not know; a free line and the direct lines pass.
+TEST_F(TapiLineTest, TheLineCheckNamesWhatHoldsTheLine) {
+    FakeModemProcess modems({"--number", "5550001", "--number", "5550002", "--number", "5550003"});
+    ASSERT_TRUE(modems.ok());
+    ::setenv("VELMOOR_TAPI_LINES",
+             ("Line A=" + modems.device("5550001") + ";Line B=" + modems.device("5550002") +
+              ";Line C=" + modems.device("5550003"))
+                 .c_str(),
+             1);
+    auto holder = velmoor::testing::ChildProcess::start("tapi_line_holder");
+    const auto ready = platform::homeFolder() / "holder.ready";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!std::filesystem::exists(ready) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(std::filesystem::exists(ready));
+    platform::SerialPort other;  // a program that is no telephony application
+    ASSERT_EQ(other.open(modems.device("5550003")), DWORD(ERROR_SUCCESS));
+
+    TapiStation station(1, "Line A");
+    CTAPIConnection& tapi = *station.link->Tapi();
+    struct Case {
+        const char* line;
+        const char* warning;
+    };
+    const Case cases[] = {
+        {"Line A", ""},
+        {"Line B", "TAPI WARNING: The selected line is already in use by a TAPI application"},
+        {"Line C", "TAPI WARNING: The selected line is already in use by a non-TAPI application"},
+        {"Line Z", "TAPI WARNING: The selected line doesn't support the COMM/DATAMODEM device class"},
+        {"Direct to com2", ""},
+    };
+    std::vector<std::string> shown;
+    CCommon::setMessagePresenter([&](UINT, UINT, const std::string& text) {
+        shown.push_back(text);
+        return 0;
+    });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        shown.clear();
+        const bool usable = c.warning[0] == '\0';
+        EXPECT_EQ(tapi.VerifyAndWarn(c.line), usable ? TRUE : FALSE);
+        EXPECT_EQ(shown, usable ? std::vector<std::string>{} : std::vector<std::string>{c.warning});
+    }
+    CCommon::setMessagePresenter(nullptr);
+
+    // The check let go of the free line: this station can still listen on it.
+    EXPECT_EQ(station.link->SetListenOn(0), 1);
+    EXPECT_EQ(tapi.VerifyAndWarn("Line A"), TRUE);  // its own line stays usable
+    // A call on the line another application holds is not placed.
+    TapiStation blocked(3, "Line B");
+    EXPECT_EQ(blocked.link->DialNumber("5550001"), 0);
+    EXPECT_FALSE(blocked.link->IsConnected());
+
+    std::ofstream(platform::homeFolder() / "holder.done") << "done";
+    EXPECT_EQ(holder.wait(std::chrono::seconds(60)), 0);
+}
+
+// The line's device configuration and the dialing location are checked before
+// they are kept; what is kept holds across a restart of the library and is what
+// the modem gets before the next call.
+TEST_F(TapiLineTest, DeviceConfigurationIsCheckedKeptAndDialled) {
+    using namespace tapi;
+    const auto log = platform::homeFolder() / "modem-commands.log";
+    FakeModemProcess modems({"--number", "5550001", "--number", "5550002", "--command-log", log.string()});
+    ASSERT_TRUE(modems.ok());
+    ::setenv("VELMOOR_TAPI_LINES", ("Line A=" + modems.device("5550001")).c_str(), 1);
+
+    ModemDevConfig good;
+    good.size = sizeof good;
+    good.pulseDialing = 1;
+    good.speakerMode = 0;
+    good.speakerVolume = 3;
+    good.waitForDialTone = 0;
+    good.callSetupSeconds = 30;
+    std::strcpy(good.extraInit, "&C1&D2");
+    struct Damage {
+        const char* what;
+        std::function<void(ModemDevConfig&)> change;
+        DWORD size;
+    };
+    const Damage damages[] = {
+        {"wrong magic", [](ModemDevConfig& c) { c.magic[0] = 'X'; }, sizeof good},
+        {"short record", [](ModemDevConfig&) {}, sizeof good - 1},
+        {"size field", [](ModemDevConfig& c) { c.size = 4; }, sizeof good},
+        {"odd speed", [](ModemDevConfig& c) { c.baudRate = 14400; }, sizeof good},
+        {"speaker mode", [](ModemDevConfig& c) { c.speakerMode = 3; }, sizeof good},
+        {"no call time", [](ModemDevConfig& c) { c.callSetupSeconds = 0; }, sizeof good},
+        {"line end in settings", [](ModemDevConfig& c) { std::strcpy(c.extraInit, "&C1\rATH"); }, sizeof good},
+        {"escape in settings", [](ModemDevConfig& c) { std::strcpy(c.extraInit, "+++"); }, sizeof good},
+        {"unterminated settings", [](ModemDevConfig& c) { std::memset(c.extraInit, 'A', sizeof c.extraInit); },
+         sizeof good},
+    };
+
+    TapiStation caller(1, "Line A");
+    CTAPIConnection& tapi = *caller.link->Tapi();
+    ASSERT_EQ(tapi.FillTAPILine().front(), (TapiLineEntry{"Line A", 0}));
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.what);
+        ModemDevConfig bad = good;
+        d.change(bad);
+        EXPECT_EQ(lineSetDevConfig(0, &bad, d.size, "comm/datamodem"), LINEERR_INVALPARAM);
+    }
+    EXPECT_EQ(lineSetDevConfig(0, &good, sizeof good, "comm/datamodem"), 0);
+    EXPECT_EQ(lineSetDevConfig(7, &good, sizeof good, "comm/datamodem"), LINEERR_BADDEVICEID);
+
+    // Nobody can answer a dialog in a program without widgets: nothing is kept.
+    EXPECT_FALSE(tapi.PreConfigureDevice(nullptr, 0));
+    EXPECT_FALSE(tapi.TranslateDialog(nullptr, 0));
+    EXPECT_TRUE(tapi.DevConfig().empty());
+
+    // A location with only dialable characters is used; a damaged one is not.
+    const auto setLocation = [](const char* outside, const char* waiting) {
+        CKcReg location = CommonKey("TelephonyLocation");
+        location.SetString(nullptr, "OutsideLine", outside);
+        location.SetString(nullptr, "DisableCallWaiting", waiting);
+    };
+    const auto translated = [&](const char* number) {
+        std::vector<BYTE> buffer(256);
+        auto* out = reinterpret_cast<VarString*>(buffer.data());
+        out->totalSize = static_cast<DWORD>(buffer.size());
+        if (lineTranslateAddress(0, 0, 0, number, 0, 0, out) != 0) return std::string("(failed)");
+        return std::string(reinterpret_cast<const char*>(buffer.data() + out->stringOffset));
+    };
+    setLocation("9;ATH", "");
+    EXPECT_EQ(translated("5550002"), "5550002");
+    setLocation("9", "*70");
+    EXPECT_EQ(translated("5550002"), "9,*70,5550002");
+
+    // The library starts again: the kept configuration is the line's.
+    tapi.StopTAPI();
+    ASSERT_EQ(tapi.StartTAPI(), 1);
+    std::vector<BYTE> buffer(sizeof(VarString) + sizeof(ModemDevConfig));
+    auto* answer = reinterpret_cast<VarString*>(buffer.data());
+    answer->totalSize = static_cast<DWORD>(buffer.size());
+    ASSERT_EQ(lineGetDevConfig(0, answer, "comm/datamodem"), 0);
+    ASSERT_EQ(answer->stringSize, sizeof(ModemDevConfig));
+    EXPECT_EQ(std::memcmp(buffer.data() + answer->stringOffset, &good, sizeof good), 0);
+
+    // The call: the modem is set up as configured, then dialled by pulse
+    // through the location's prefixes.
+    platform::SerialPort callee;  // rings, never answers
+    ASSERT_EQ(callee.open(modems.device("5550002")), DWORD(ERROR_SUCCESS));
+    ASSERT_EQ(caller.link->DialNumber("5550002"), 1);
+    ASSERT_TRUE(runUntil(caller, [&] { return readAll(log).find("5550001 ATDP9,*70,5550002") != std::string::npos; }));
+    const std::string commands = readAll(log);
+    const auto setup = commands.find("5550001 ATM0L3X3S7=30&C1&D2");
+    ASSERT_NE(setup, std::string::npos) << commands;
+    EXPECT_LT(setup, commands.find("5550001 ATDP9,*70,5550002"));
+    caller.link->SetNotConnected();
+    EXPECT_EQ(tapi.LastStatus(), "Ready to make a call.");
+}
+
+// A request refused at once is not waited for; a reply is matched to its
+// request.
+TEST_F(TapiLineTest, RefusedRequestsAreNotWaitedForAndRepliesAreMatched) {
+    using namespace tapi;
+    TapiStation s(1, "Direct to com1");
+    CTAPIConnection& tapi = *s.link->Tapi();
+    for (LONG id : {0L, -1L, static_cast<long>(LINEERR_INVALCALLHANDLE)}) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(tapi.WaitForReply(id), LINEERR_OPERATIONFAILED);
+    }
+    const auto self = reinterpret_cast<std::uintptr_t>(&tapi);
+    CTAPIConnection::LineCallbackFunc(0, LINE_REPLY, self, 6, 0x111, 0);
+    CTAPIConnection::LineCallbackFunc(0, LINE_REPLY, self, 7, 0x222, 0);
+    EXPECT_EQ(tapi.WaitForReply(7), 0x222);
+}
+
+// A wait entered from inside another (here: a ring answered while the call is
+// being dialled) answers "aborted" at once and aborts the outer wait too, so
+// the dial gives up instead of trusting a reply meant for the other request.
+TEST_F(TapiLineTest, AWaitInsideAWaitAbortsBoth) {
+    using namespace tapi;
+    FakeModemProcess modems({"--number", "5550001", "--number", "5550002"});
+    ASSERT_TRUE(modems.ok());
+    ::setenv("VELMOOR_TAPI_LINES", ("Line A=" + modems.device("5550001")).c_str(), 1);
+    TapiStation caller(1, "Line A");
+    ModemLineSettings settings = caller.link->LineSettings();
+    settings.AutoAnswer = true;
+    settings.RingsCount = 1;
+    caller.link->SetModemLineSettings(settings);
+    static std::vector<std::string> traces;  // the sink is a plain function
+    traces.clear();
+    const auto previous = setLinkTraceSink([](unsigned, const char* text) { traces.emplace_back(text); });
+    CTAPIConnection& tapi = *caller.link->Tapi();
+    ASSERT_EQ(tapi.StartTAPI(), 1);
+    // Handled by the dial's wait for its reply: the ring starts the answer's wait.
+    CTAPIConnection::LineCallbackFunc(0, LINE_LINEDEVSTATE, reinterpret_cast<std::uintptr_t>(&tapi),
+                                      LINEDEVSTATE_RINGING, 0, 1);
+    EXPECT_EQ(caller.link->DialNumber("5550002"), 0);
+    setLinkTraceSink(previous);
+    const auto count = [&](const char* text) {
+        return std::count_if(traces.begin(), traces.end(),
+                             [&](const std::string& t) { return t.find(text) != std::string::npos; });
+    };
+    EXPECT_EQ(count("WAITERR_WAITABORTED"), 2);
+    EXPECT_EQ(count("While Dialing, WaitForReply aborted."), 1);
+    EXPECT_FALSE(caller.link->IsConnected());
 }
 
 }  // namespace
