@@ -35,11 +35,6 @@ CTAPIConnection* ModemTapi(CPacketConnection& link) {
 
 bool IsModemLink(CPacketConnection& link) { return dynamic_cast<CModemConnection*>(&link) != nullptr; }
 
-CTAPIConnection* TelephonyLines(CPacketConnection& link) {
-    auto* modem = dynamic_cast<CModemConnection*>(&link);
-    return modem != nullptr ? modem->Tapi() : nullptr;
-}
-
 bool SetModemReadQueueLimit(CPacketConnection& link, DWORD bytes) {
     auto* serial = dynamic_cast<CWinComms*>(&link);
     if (serial == nullptr) return false;

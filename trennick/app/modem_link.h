@@ -11,8 +11,6 @@
 
 namespace trennick {
 
-class CTAPIConnection;
-
 // A modem link owned by the frame (its telephony line is bound on first use).
 std::unique_ptr<CPacketConnection> MakeModemLink(const LinkServices& services);
 // Copies what the transports read of the frame's Comms group into the record
@@ -26,9 +24,6 @@ class CTAPIConnection;
 CTAPIConnection* ModemTapi(CPacketConnection& link);
 // True when the link's line has a speakerphone (never for TCP).
 bool IsModemLink(CPacketConnection& link);
-// The telephony lines of a modem link (for the setup pages: the line list, the
-// line check and the line's dialogs); null for the TCP link.
-CTAPIConnection* TelephonyLines(CPacketConnection& link);
 // Hands the read-queue limit ("MaxReadQ_Bytes") to a serial link's port; false
 // when `link` is not one.
 bool SetModemReadQueueLimit(CPacketConnection& link, DWORD bytes);

@@ -116,14 +116,20 @@ CTAPISetup::CTAPISetup(CommsRecord& comms, CTAPIConnection* tapi, Role role, QWi
     m_useInternet = check(this, 1001, "Use the Internet (TCP/IP) from the next start");
     form->addRow(m_useInternet);
     QObject::connect(m_lines, &QComboBox::currentIndexChanged, this, [this](int) { CheckLine(); });
-    // This system's telephony lines have no configuration or dialing
-    // dialogs of their own: the buttons say so.
-    for (QPushButton* b : {m_configure, m_dialing}) {
-        QObject::connect(b, &QPushButton::clicked, this, [this] {
-            LUMO_TRACE(3, "CTAPISetup: line %s has no configuration dialog", latin1(m_lines->currentText()).c_str());
-            CheckLine();
-        });
-    }
+    // The line's own dialogs: its modem configuration, and the dialing
+    // properties (then the line is checked again).
+    QObject::connect(m_configure, &QPushButton::clicked, this, [this] {
+        if (m_tapi != nullptr) m_tapi->PreConfigureDevice(this, SelectedDevice());
+    });
+    QObject::connect(m_dialing, &QPushButton::clicked, this, [this] {
+        if (m_tapi != nullptr) m_tapi->TranslateDialog(this, SelectedDevice());
+        CheckLine();
+    });
+}
+
+DWORD CTAPISetup::SelectedDevice() const {
+    const QVariant device = m_lines->currentData();
+    return device.isValid() ? device.toUInt() : kDirectLineDevice;
 }
 
 void CTAPISetup::OnInitDialog() {
@@ -144,7 +150,9 @@ void CTAPISetup::OnInitDialog() {
         const QSignalBlocker quiet(m_lines);
         m_lines->clear();
         if (m_tapi != nullptr) {
-            for (const std::string& line : m_tapi->FillTAPILine()) m_lines->addItem(QString::fromLatin1(line.c_str()));
+            for (const TapiLineEntry& line : m_tapi->FillTAPILine()) {
+                m_lines->addItem(QString::fromLatin1(line.name.c_str()), QVariant::fromValue<uint>(line.deviceId));
+            }
         }
         const int found = saved.isEmpty() ? -1 : m_lines->findText(saved);
         if (found < 0 && !saved.isEmpty()) {
@@ -159,7 +167,8 @@ void CTAPISetup::OnInitDialog() {
 
 void CTAPISetup::CheckLine() {
     const std::string line = latin1(m_lines->currentText());
-    const bool usable = m_tapi != nullptr && !line.empty() && m_tapi->VerifyAndWarn(line).empty();
+    if (m_tapi != nullptr) m_tapi->FreeDevConfig();
+    const bool usable = m_tapi != nullptr && !line.empty() && m_tapi->VerifyAndWarn(line) != FALSE;
     m_configure->setEnabled(usable);
     m_dialing->setEnabled(usable);
 }

@@ -109,6 +109,8 @@ public:
     // The check of the selected line: enables the two line buttons when the
     // line is usable.
     void CheckLine();
+    // The telephony device of the selected line (kDirectLineDevice for a direct line).
+    DWORD SelectedDevice() const;
 
 private:
     CommsRecord& m_comms;

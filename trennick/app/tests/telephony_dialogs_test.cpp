@@ -1,13 +1,14 @@
-// The telephony line's dialogs in the recorder program: the modem link of the
-// program hands the setup pages its lines, their check and the line's
-// configuration and dialing dialogs; what the user chose is what the modem
-// gets on the next call. The line is a fake modem on a pseudo-terminal.
+// The telephony line's dialogs in the recorder program: the options sheet's
+// modem page lists the lines, checks the chosen one and opens its configuration
+// and dialing dialogs; what the user chose is what the modem gets on the next
+// call. The line is a fake modem on a pseudo-terminal.
 
 #include "common/kc_reg.h"
 #include "tavicore/ui/testing/ui_test_support.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/app/modem_link.h"
+#include "trennick/app/visual_settings.h"
 #include "trennick/app/tests/app_test_support.h"
 #include "trennick/serial/modem_connection.h"
 #include "trennick/serial/tapi_binding.h"
@@ -19,6 +20,9 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -43,60 +47,90 @@ TEST(TelephonyDialogs, ChosenConfigurationAndLocationReachTheModem) {
     ASSERT_TRUE(modems.ok());
     ::setenv("VELMOOR_TAPI_LINES", ("Line A=" + modems.device("5550001")).c_str(), 1);
     CKcReg comms("Quennel", "Velmoor\\Velmoor43", "1.000.0", "Comms");  // the branch of /U43
-    comms.SetString(nullptr, "TapiLine", "Line A");
     const DWORD noWait = 0;
     comms.SetDword(nullptr, "MinTimeBetweenConnect", &noWait);
 
+    uitest::installLanguage();
+    apptest::storeCard("43", "Control Room", "555-0143");  // no setup wizard at start
     apptest::AnsweringUi ui;
-    CKivApp app({"/NOSPLASH", "/M", "/U43"}, "", apptest::quietServices(&ui));
+    AppServices services = apptest::quietServices(&ui);
+    services.showWindows = true;  // windows the user is asked in (off-screen)
+    CKivApp app({"/NOSPLASH", "/M", "/U43"}, "", services);
     ASSERT_TRUE(app.InitInstance());
     CMainFrame* frame = app.MainFrame();
     ASSERT_TRUE(pumpUntil([&] { return frame->PostCreateDone(); }));
-    CTAPIConnection* lines = TelephonyLines(*frame->Connection());
+    CTAPIConnection* lines = ModemTapi(*frame->Connection());
     ASSERT_NE(lines, nullptr);
-    const auto list = lines->FillTAPILine();
-    ASSERT_FALSE(list.empty());
-    ASSERT_EQ(list.front().name, "Line A");
-    const DWORD lineA = list.front().deviceId;
-    EXPECT_EQ(lines->VerifyAndWarn("Line A"), TRUE);
-    uitest::Guard guard(60);
+    uitest::Guard guard(90);
 
-    // The configuration dialog: pulse dialing, speaker off, a further setting.
-    uitest::whenModal([](QWidget* dialog) {
-        EXPECT_EQ(dialog->objectName(), velmoortapi::kModemConfigDialogName);
-        dialog->findChild<QComboBox*>("dialing")->setCurrentIndex(1);
-        dialog->findChild<QComboBox*>("speakerMode")->setCurrentIndex(0);
-        dialog->findChild<QLineEdit*>("extraSettings")->setText("&C1");
-        uitest::saveScreenshot(dialog, "modem_configuration_dialog");
-        static_cast<QDialog*>(dialog)->accept();
-    });
-    ASSERT_EQ(lines->PreConfigureDevice(frame, lineA), TRUE);
-    tapi::ModemDevConfig kept = keptConfig(*lines);
-    EXPECT_EQ(kept.pulseDialing, 1u);
-    EXPECT_EQ(kept.speakerMode, 0u);
-    EXPECT_STREQ(kept.extraInit, "&C1");
-
-    // A cancelled dialog changes nothing.
-    uitest::whenModal([](QWidget* dialog) {
-        dialog->findChild<QComboBox*>("speakerMode")->setCurrentIndex(2);
-        static_cast<QDialog*>(dialog)->reject();
-    });
-    ASSERT_EQ(lines->PreConfigureDevice(frame, lineA), TRUE);
-    EXPECT_EQ(keptConfig(*lines).speakerMode, 0u);
-
-    // The dialing properties: an outside line, shown as the number would be dialled.
+    // The modem page of the options sheet: the line is chosen and checked, then
+    // its configuration dialog (pulse dialing, speaker off, a further setting),
+    // a cancelled second look that changes nothing, and its dialing properties
+    // (an outside line, shown as the number would be dialled).
     QString dialledAs;
-    uitest::whenModal([&](QWidget* dialog) {
-        EXPECT_EQ(dialog->objectName(), velmoortapi::kDialingLocationDialogName);
-        dialog->findChild<QLineEdit*>("outsideLine")->setText("9");
-        dialledAs = dialog->findChild<QLabel*>("dialedAs")->text();
-        uitest::saveScreenshot(dialog, "dialing_properties_dialog");
-        static_cast<QDialog*>(dialog)->accept();
-    });
-    ASSERT_EQ(lines->TranslateDialog(frame, lineA), TRUE);
-    EXPECT_EQ(dialledAs, "9,");
+    bool sheetShown = false;
+    uitest::whenModal([&](QWidget* w) {
+        sheetShown = true;
+        auto* sheet = dynamic_cast<CVisualSettings*>(w);
+        ASSERT_NE(sheet, nullptr);
+        sheet->Pages()->setCurrentIndex(1);
+        QWidget* page = sheet->Page(1);
+        auto* combo = UiControl<QComboBox>(page, 349);
+        ASSERT_NE(combo, nullptr);
+        ASSERT_EQ(combo->itemText(0), "Line A");
+        combo->setCurrentIndex(0);
+        auto* configure = UiControl<QPushButton>(page, 3);
+        auto* dialing = UiControl<QPushButton>(page, 1484);
+        ASSERT_TRUE(configure->isEnabled());
+        ASSERT_TRUE(dialing->isEnabled());
 
-    // Unattended, nobody is asked: the calls answer at once and keep what was chosen.
+        uitest::whenModal(
+            [](QWidget* dialog) {
+                EXPECT_EQ(dialog->objectName(), velmoortapi::kModemConfigDialogName);
+                dialog->findChild<QComboBox*>("dialing")->setCurrentIndex(1);
+                dialog->findChild<QComboBox*>("speakerMode")->setCurrentIndex(0);
+                dialog->findChild<QLineEdit*>("extraSettings")->setText("&C1");
+                uitest::saveScreenshot(dialog, "modem_configuration_dialog");
+                static_cast<QDialog*>(dialog)->accept();
+            },
+            sheet);
+        QTest::mouseClick(configure, Qt::LeftButton);
+        const tapi::ModemDevConfig kept = keptConfig(*lines);
+        EXPECT_EQ(kept.pulseDialing, 1u);
+        EXPECT_EQ(kept.speakerMode, 0u);
+        EXPECT_STREQ(kept.extraInit, "&C1");
+
+        uitest::whenModal(
+            [](QWidget* dialog) {
+                dialog->findChild<QComboBox*>("speakerMode")->setCurrentIndex(2);
+                static_cast<QDialog*>(dialog)->reject();
+            },
+            sheet);
+        QTest::mouseClick(configure, Qt::LeftButton);
+        EXPECT_EQ(keptConfig(*lines).speakerMode, 0u);
+
+        uitest::whenModal(
+            [&](QWidget* dialog) {
+                EXPECT_EQ(dialog->objectName(), velmoortapi::kDialingLocationDialogName);
+                dialog->findChild<QLineEdit*>("outsideLine")->setText("9");
+                dialledAs = dialog->findChild<QLabel*>("dialedAs")->text();
+                uitest::saveScreenshot(dialog, "dialing_properties_dialog");
+                static_cast<QDialog*>(dialog)->accept();
+            },
+            sheet);
+        QTest::mouseClick(dialing, Qt::LeftButton);
+        uitest::saveScreenshot(sheet, "options_sheet_telephony_line");
+        QTest::mouseClick(UiControl<QPushButton>(sheet, IDOK), Qt::LeftButton);
+    });
+    frame->OnCommand(ID_OPTIONS_PAGE4);
+    ASSERT_TRUE(sheetShown);
+    EXPECT_EQ(dialledAs, "9,");
+    EXPECT_STREQ(frame->LinkComms().TapiLine, "Line A");
+    const DWORD lineA = 0;
+
+    // Unattended, nobody is asked: the calls answer at once. (The line check
+    // after the dialing properties let the page's copy of the configuration go;
+    // the line keeps its own, as the call below shows.)
     bool shown = false;
     QTimer watch;  // closes any dialog that would wait for an answer
     watch.setInterval(5);
@@ -113,7 +147,6 @@ TEST(TelephonyDialogs, ChosenConfigurationAndLocationReachTheModem) {
     UiSetUnattended(false);
     watch.stop();
     EXPECT_FALSE(shown);
-    EXPECT_EQ(keptConfig(*lines).pulseDialing, 1u);
 
     // The next call: the modem is set up as chosen and dialled by pulse behind the prefix.
     platform::SerialPort callee;  // rings, never answers
