@@ -4,6 +4,7 @@
 
 #include "platform/folders.h"
 #include "tavicore/event_file.h"
+#include "tavicore/frame_rtv.h"
 
 #include <algorithm>
 #include <cstring>
@@ -115,6 +116,29 @@ inline std::vector<long long> readSerials(const std::string& path, DWORD count,
         serials.push_back(serialOf(data.data(), data.size()));
     }
     return serials;
+}
+
+// Every snapshot of an event file, played back frame by frame through the
+// frame reader.
+inline std::vector<std::vector<BYTE>> playBack(const std::string& path) {
+    std::vector<std::vector<BYTE>> frames;
+    CFrmRtvZO rtv(path.c_str());
+    if (rtv.rtvOpenEvent() != 1) {
+        return frames;
+    }
+    for (BYTE* f = rtv.rtvGetFirstFrame(); f != nullptr && frames.size() < rtv.rtvGetSnapshotNumber();
+         f = rtv.rtvGetNextFrame()) {
+        frames.emplace_back(f, f + rtv.rtvGetImageSize());
+    }
+    return frames;
+}
+
+// The header of an event file (zero when it cannot be read).
+inline tagEventHeader headerOf(const std::string& path) {
+    tagEventHeader h{};
+    CEventFile file(9, nullptr, const_cast<char*>(path.c_str()), nullptr);
+    file.GetEventHeader(&h);
+    return h;
 }
 
 inline std::vector<BYTE> readBytes(const std::string& path) {

@@ -16,7 +16,7 @@
 
 namespace trennick {
 
-void CReceivedVideo::frameRecorded() {
+void CReceivedVideo::snapshotWritten() {
     ++m_framesWritten;
     if (CVideoMain* video = m_frame.VideoMain()) {
         if (CRemoteWnd* remote = video->RemoteWnd()) remote->BlinkIndicator();
@@ -44,9 +44,6 @@ void CReceivedVideo::OnVideoFrame(const VideoFrame& frame) {
     const WORD camera = static_cast<WORD>(frame.camera);
     if (camera != m_mgr->CurrentCamera()) m_mgr->SetCurrentVideoInput(camera);
     m_mgr->OnVideoFrame(frame.data.data(), length, frame.camera, frame.kind);
-    // The video window decodes and paints the frame right after; the split
-    // cycle moves on with it.
-    m_mgr->FrameShown();
 }
 
 DWORD CReceivedVideo::nowMs() { return m_frame.App().Now(); }

@@ -30,8 +30,9 @@ public:
 
     // One loop pass: the recorder's database and the stream version.
     void Step(CPacketConnection& link);
-    // VideoFrameSink: one frame on its way to the video window.
+    // VideoFrameSink: one frame on its way to the video window, and back.
     void OnVideoFrame(const VideoFrame& frame) override;
+    void OnFrameHandled(BOOL shown) override { m_mgr->OnFrameHandled(shown); }
 
     // The operator's recording: requested on or off under the mask (bit 0);
     // "EnableRecord" 0 keeps it off. Every call closes the open files.
@@ -41,7 +42,7 @@ public:
     void GetRecordingStatus(BOOL& writeOk, BOOL& recording, WORD& word) const;
 
     CVideoRecorder& Recorder() { return *m_mgr; }
-    // Frames taken and frames written since the program started.
+    // Frames taken and snapshots written since the program started.
     DWORD FramesTaken() const { return m_framesTaken; }
     DWORD FramesWritten() const { return m_framesWritten; }
     // The files of the recordings that ended, oldest first (the last 64).
@@ -55,8 +56,8 @@ public:
     void recordFileOpened(const std::string& fileName) override;
     void recordFileClosed(const std::string& fileName) override;
     void receivedPictureSize(DWORD& width, DWORD& height) override;
-    // Each frame written to an event file blinks the remote window's recording mark.
-    void frameRecorded() override;
+    // Each snapshot written to an event file blinks the remote window's recording mark.
+    void snapshotWritten() override;
     void selectVideoInput(WORD adapter, WORD camera, WORD page) override;
     // The program's clock (the split cycle's timing follows it).
     DWORD nowMs() override;

@@ -6,6 +6,7 @@
 #include "tavicore/log_write.h"
 #include "trennick/link/link_host.h"
 #include "trennick/record/remote_quad.h"
+#include "trennick/record/tmn_frame.h"
 
 #include <chrono>
 #include <cstdio>
@@ -33,11 +34,12 @@ DWORD VideoRecorderHost::nowMs() {
 }
 
 // One open recording file and, for an H.263 stream, the picture being
-// assembled from that camera's chunks: each picture goes into the file of the
-// camera whose chunks made it.
+// assembled from that camera's chunks (its pending picture): each picture goes
+// into the file of the camera whose chunks made it, with the kind of the
+// chunks that made it.
 struct CVideoRecorder::Slot {
     std::unique_ptr<CEventFile> file;
-    PictureBuilder builder;
+    CTMNFrame builder;
     DWORD lastKind = 0;
 };
 
@@ -86,9 +88,14 @@ BOOL CVideoRecorder::OnVideoFrame(const BYTE* data, DWORD length, DWORD frameCam
             }
         }
     }
-    const BOOL recorded = (m_host.recordingStatusWord() & 1) != 0 && recordFrame(data, length, kind, camera, splitFlag);
+    return (m_host.recordingStatusWord() & 1) != 0 && recordFrame(data, length, kind, camera, splitFlag);
+}
+
+void CVideoRecorder::OnFrameHandled(BOOL shown) {
+    // Only a picture of the new input ends the wait for it: a frame that
+    // decodes to nothing leaves the cycle waiting (at most the time-out).
+    if (shown) m_inputChanged = false;
     SwitchTheInputInQuad();
-    return recorded;
 }
 
 BOOL CVideoRecorder::recordFrame(const BYTE* data, DWORD length, DWORD kind, WORD camera, WORD splitFlag) {
@@ -106,7 +113,7 @@ BOOL CVideoRecorder::recordFrame(const BYTE* data, DWORD length, DWORD kind, WOR
     const std::size_t slot = std::size_t(m_currentAdapter) * kRecordCameras + m_currentCamera;
     if (HandleAddFrameToFile(slot, data, length, &failed, kind)) {
         m_host.setRecordingValues(TRUE, TRUE, word);
-        m_host.frameRecorded();
+        m_host.snapshotWritten();
         return TRUE;
     }
     m_host.setRecordingValues(FALSE, TRUE, word);
@@ -206,7 +213,6 @@ BOOL CVideoRecorder::HandleAddFrameToFile(std::size_t slotIndex, const BYTE* dat
         return FALSE;
     }
     if (failed != nullptr) *failed = TRUE;
-    m_lastKind = kind;
     if (m_streamVersion == 1) {
         if (writeSnapshot(*slot->file, data, length, kind)) return TRUE;
         LUMO_TRACE(1, "CVideoRecorder::HandleAddFrameToFile Add frame to event file failed");
@@ -229,14 +235,39 @@ BOOL CVideoRecorder::HandleAddFrameToFile(std::size_t slotIndex, const BYTE* dat
     return FALSE;
 }
 
-// Completes one file: the picture still being assembled is its last snapshot.
+CVideoRecorder::Slot* CVideoRecorder::openSlot() const {
+    if (m_files == nullptr || m_openAdapter >= kRecordAdapters || m_openCamera >= kRecordCameras) return nullptr;
+    Slot* slot = (*m_files)[std::size_t(m_openAdapter) * kRecordCameras + m_openCamera].get();
+    return slot != nullptr && slot->file != nullptr ? slot : nullptr;
+}
+
+DWORD CVideoRecorder::PendingLength() const {
+    const Slot* slot = openSlot();
+    return slot != nullptr ? slot->builder.Collected() : 0;
+}
+
+BOOL CVideoRecorder::writePending(Slot& slot) {
+    if (m_streamVersion != 2 || slot.file == nullptr || !slot.builder.Flush()) return FALSE;
+    if (!writeSnapshot(*slot.file, slot.builder.Frame(), slot.builder.FrameSize(), slot.lastKind)) {
+        LUMO_TRACE(1, "Add frame to event file failed");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CVideoRecorder::WritePendingFrame() {
+    Slot* slot = openSlot();
+    if (slot == nullptr || !writePending(*slot)) return FALSE;
+    m_host.snapshotWritten();
+    return TRUE;
+}
+
+// Completes one file: its pending picture is its last snapshot.
 void CVideoRecorder::closeSlot(Slot& slot, CloseNote note) {
     if (slot.file == nullptr) return;
-    if (m_streamVersion == 2 && slot.builder.Flush()) {
-        if (!writeSnapshot(*slot.file, slot.builder.Frame(), slot.builder.FrameSize(), slot.lastKind)) {
-            LUMO_TRACE(1, "Add frame to event file failed");
-        }
-    }
+    // The host hears of the last picture only while it is told of the close
+    // (not from the destructor, when it may be going itself).
+    if (writePending(slot) && note != CloseNote::None) m_host.snapshotWritten();
     char name[MAX_PATH] = {};
     slot.file->evGetLastFileName(name, sizeof name);
     tagEventHeader header{};
@@ -269,10 +300,6 @@ void CVideoRecorder::SwitchTheInputInQuad() {
         m_inputChanged = false;
     }
     if (!m_pRQ->rqIsTimeToSwitch(now) || m_waitingForNewInput || m_inputChanged) return;
-    if (m_pRQ->rqIsNextPaneEmpty()) {
-        RECT pane{};
-        if (m_pRQ->rqGetNextPaneRect(pane)) m_host.drawLogo(pane);
-    }
     const WORD next = m_pRQ->rqGetNextCamera();
     WORD adapter = 0;
     if (m_database != nullptr) m_database->GetCurrentAdapter(&adapter);
@@ -283,7 +310,13 @@ void CVideoRecorder::SwitchTheInputInQuad() {
 }
 
 void CVideoRecorder::SetCurrentVideoInput(WORD camera) {
-    if (camera != m_currentCamera) m_inputChanged = true;
+    if (camera != m_currentCamera) {
+        // The previous camera's stream ends here: its pending picture is
+        // whole and goes into its own file now, not into the next camera's.
+        // (The same camera again keeps it: more of its pieces may follow.)
+        WritePendingFrame();
+        m_inputChanged = true;
+    }
     m_waitingForNewInput = false;
     m_currentCamera = camera;
     LUMO_TRACE(5, "CVideoRecorder::SetCurrentVideoInput(%ld)", long(camera));

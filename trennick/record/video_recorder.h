@@ -7,6 +7,11 @@
 // the next camera of the cycle.
 //
 // Thread: the user-interface thread only (the loop pass that reads the link).
+// An H.263 stream arrives in pieces: each camera's pieces are joined into
+// whole pictures of its own (CTMNFrame), and the picture still being joined,
+// the pending one, is written when the input moves to another camera or the
+// file closes.
+//
 // Failure: a file that cannot be opened switches recording off through the
 // main frame, once per recording; a snapshot that cannot be written lights the
 // main frame's data lamp and the next frame is tried again. Nothing throws.
@@ -14,7 +19,6 @@
 #include "platform/message_window.h"
 #include "platform/types.h"
 #include "trennick/link/link_host.h"
-#include "trennick/record/picture_builder.h"
 
 #include <array>
 #include <memory>
@@ -55,11 +59,11 @@ public:
     virtual void recordFileClosed(const std::string& /*fileName*/) {}
     // The received picture size as the remote station window reports it.
     virtual void receivedPictureSize(DWORD& width, DWORD& height) = 0;
-    // A frame was written: the remote station window's status picture blinks.
-    virtual void frameRecorded() {}
-    // The video window's drawing of split panes: the logo into a pane, and the
-    // area that the next picture is drawn into, with its label.
-    virtual void drawLogo(const RECT& /*pane*/) {}
+    // A snapshot was written (a frame, or a pending picture at a switch or
+    // at the close of a recording).
+    virtual void snapshotWritten() {}
+    // The video window's split view: the pane the next picture is drawn
+    // into, with its label, and the view's layout after a change of mode.
     virtual void setDrawArea(const RECT& /*pane*/, const std::string& /*label*/) {}
     virtual void splitModeChanged() {}
     // Asks the site for a camera of an adapter (the capture object's input
@@ -82,11 +86,13 @@ public:
 
     // One frame after the key-frame wait, with its camera (low 16 bits used)
     // and kind (10 the site has no signal on that input, 11 a split page,
-    // others ordinary frames): recorded while recording is requested, then
-    // the split cycle moves on. TRUE when a snapshot was written.
+    // others ordinary frames), before it is shown: recorded while recording
+    // is requested. TRUE when a snapshot was written.
     BOOL OnVideoFrame(const BYTE* data, DWORD length, DWORD camera, DWORD kind);
-    // The video window produced a picture of the current camera.
-    void FrameShown() { m_inputChanged = false; }
+    // The same frame after the video window had it: `shown` when it produced
+    // a picture (which ends the wait for the new input); the split cycle
+    // then moves on.
+    void OnFrameHandled(BOOL shown);
     BOOL SetEventFileByAdapterAndCamera(WORD camera, WORD splitFlag);
     BOOL OpenEventFile(std::size_t slot, WORD splitFlag);
     // Appends one frame to the file of the slot; *failed stays set on a real
@@ -97,7 +103,12 @@ public:
     // recording status.
     void CloseAllEventFiles();
     void SwitchTheInputInQuad();
+    // Makes a camera current; when it differs from the current one the
+    // previous camera's pending picture goes into its file first.
     void SetCurrentVideoInput(WORD camera);
+    // Writes the pending picture of the camera recorded last into its file
+    // (H.263 streams); TRUE when one was written.
+    BOOL WritePendingFrame();
     BOOL SetStreamVersion(WORD version);
     BOOL SetStreamKind(WORD kind);
     void SetSplitMode(BOOL on);
@@ -110,6 +121,9 @@ public:
     WORD CurrentAdapter() const { return m_currentAdapter; }
     WORD CurrentCamera() const { return m_currentCamera; }
     bool HasEventFiles() const { return m_files != nullptr; }
+    bool InputChanged() const { return m_inputChanged; }
+    // Bytes of the pending picture of the camera recorded last.
+    DWORD PendingLength() const;
     // The name of the file open in a slot; empty when none.
     std::string OpenFileName(WORD adapter, WORD camera) const;
     CRemoteQuad* SplitView() const { return m_pRQ.get(); }
@@ -120,6 +134,8 @@ private:
     // and the activity log.
     enum class CloseNote { None, Notify, NotifyAndLog };
     void closeSlot(Slot& slot, CloseNote note);
+    Slot* openSlot() const;
+    BOOL writePending(Slot& slot);
     BOOL writeSnapshot(CEventFile& file, const BYTE* data, DWORD length, DWORD kind);
     BOOL recordFrame(const BYTE* data, DWORD length, DWORD kind, WORD camera, WORD splitFlag);
 
@@ -137,7 +153,6 @@ private:
     // An open failure is reported once; the next change of the recording
     // status (which closes the table) starts a new episode.
     bool m_openFailureReported = false;
-    DWORD m_lastKind = 0;
     WORD m_streamVersion = 1;
     WORD m_streamKind = 4;
 };

@@ -2,16 +2,6 @@
 
 #include "common/lumo_deb.h"
 
-#include <cstring>
-
-namespace {
-
-bool opensPicture(const BYTE* chunk, DWORD length) {
-    return length >= 3 && chunk[0] == 0 && chunk[1] == 0 && chunk[2] >= 0x80 && chunk[2] <= 0x83;
-}
-
-}  // namespace
-
 CTMNExpand::CTMNExpand() { createDecoder(); }
 
 void CTMNExpand::createDecoder() {
@@ -87,34 +77,4 @@ SHORT CTMNExpand::ExpandBuffer(const BYTE* data, DWORD length, BYTE* picture, DW
         LUMO_TRACE(1, "CTMNExpand::ExpandBuffer m_pIDecoder->GetImageData return Error %d", int(hr & 0xFFFF));
     }
     return 0;
-}
-
-CTMNFrame::CTMNFrame() : m_collecting(MAX_TMN_FRAME_SIZE, 0), m_frame(MAX_TMN_FRAME_SIZE, 0) {}
-
-BOOL CTMNFrame::Reset() {
-    std::fill(m_collecting.begin(), m_collecting.end(), 0);
-    std::fill(m_frame.begin(), m_frame.end(), 0);
-    m_collected = 0;
-    m_nFramesize = 0;
-    return TRUE;
-}
-
-BOOL CTMNFrame::BuildFrame(const BYTE* chunk, DWORD length) {
-    if (chunk == nullptr || length == 0) return FALSE;
-    const bool opens = opensPicture(chunk, length);
-    const bool completes = opens && m_collected > 0;
-    const DWORD base = completes ? 0 : m_collected;
-    if (length > MAX_TMN_FRAME_SIZE - base) {
-        LUMO_TRACE(1, "CTMNFrame::BuildFrame->ERROR m_nFramesize > MAX_TMN_FRAME_SIZE\n");
-        Reset();
-        return FALSE;
-    }
-    if (completes) {
-        std::memcpy(m_frame.data(), m_collecting.data(), m_collected);
-        m_nFramesize = m_collected;
-        m_collected = 0;
-    }
-    std::memcpy(m_collecting.data() + m_collected, chunk, length);
-    m_collected += length;
-    return completes ? TRUE : FALSE;
 }

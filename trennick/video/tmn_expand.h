@@ -1,8 +1,8 @@
 #pragma once
 // The video window's H.263 side: CTMNExpand, the client of the H.263 decoder
 // component (H263Tmn) that turns the received pieces of a standard H.263
-// stream into pictures, and CTMNFrame, which joins the pieces of one picture
-// again so that a whole picture can be stored.
+// stream into pictures. (The pieces of one picture are joined again for
+// recording by CTMNFrame, trennick/record/tmn_frame.h.)
 //
 // Threads: the user-interface thread only. Failures: a missing component
 // leaves the client without a decoder, and every operation then fails quietly
@@ -13,7 +13,6 @@
 #include "platform/com/com_ptr.h"
 #include "platform/types.h"
 
-#include <vector>
 
 class CTMNExpand {
 public:
@@ -40,28 +39,4 @@ private:
     platform::com::ComPtr<IH263Tmn> m_pIDecoder;
     bool m_open = false;
     bool m_openFailureReported = false;
-};
-
-// Joins the pieces of standard H.263 pictures: a piece that begins with a
-// picture start code ends the picture collected so far, which then becomes
-// the complete frame. One picture is at most MAX_TMN_FRAME_SIZE bytes; a
-// longer one is dropped.
-class CTMNFrame {
-public:
-    static constexpr DWORD MAX_TMN_FRAME_SIZE = 65536;
-
-    CTMNFrame();
-    BOOL Reset();
-    // TRUE when the piece completed a frame (then Frame and FrameSize give it).
-    BOOL BuildFrame(const BYTE* chunk, DWORD length);
-
-    const BYTE* Frame() const { return m_frame.data(); }
-    DWORD FrameSize() const { return m_nFramesize; }
-    DWORD Collected() const { return m_collected; }
-
-private:
-    DWORD m_nFramesize = 0;
-    DWORD m_collected = 0;
-    std::vector<BYTE> m_collecting;
-    std::vector<BYTE> m_frame;
 };

@@ -63,10 +63,8 @@ BOOL CVideoMgr::StoreNewFrame(std::unique_ptr<VideoFrame> frame) {
     }
     if (m_frameSink != nullptr) m_frameSink->OnVideoFrame(*frame);
     BOOL result = TRUE;
-    if (m_isDecodeVideo != 0) {
-        result = m_window != nullptr ? m_window->DecodeFrame(*frame) : FALSE;
-        if (result) m_inputChanged = FALSE;
-    }
+    if (m_isDecodeVideo != 0) result = m_window != nullptr ? m_window->DecodeFrame(*frame) : FALSE;
+    if (m_frameSink != nullptr) m_frameSink->OnFrameHandled(m_isDecodeVideo != 0 && result);
     return result;
 }
 

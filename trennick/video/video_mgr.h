@@ -22,13 +22,16 @@ namespace trennick {
 
 class CPacketConnection;
 
-// Where each received frame is handed on before it is shown (the recording of
-// received video). Called on the user-interface thread, in arrival order,
-// after the key-frame wait, with the frame as it will be decoded.
+// Where each received frame is handed on (the recording of received video and
+// the split view's cycle). Called on the user-interface thread, in arrival
+// order, after the key-frame wait: once with the frame as it will be decoded,
+// then once more after the video window had it.
 class VideoFrameSink {
 public:
     virtual ~VideoFrameSink() = default;
     virtual void OnVideoFrame(const VideoFrame& frame) = 0;
+    // `shown`: decoding is on and the frame produced a picture.
+    virtual void OnFrameHandled(BOOL shown) = 0;
 };
 
 inline constexpr UINT kFirstVideoWindowId = 4300;
@@ -81,7 +84,6 @@ private:
     CLumora* m_capture = nullptr;
     CDBLumoRemote* m_database = nullptr;
     DWORD m_attachValue = 0;
-    BOOL m_inputChanged = FALSE;
     bool m_waitingForKeyFrame = true;
     std::unique_ptr<CTMNExpand> m_pTMNExpand;
     std::unique_ptr<CVideoWnd> m_window;

@@ -1,17 +1,15 @@
-// The recorder: each camera's pictures
-// go into that camera's own event file (the last picture of a recording
+// The recorder: each camera's pictures go into that camera's own event file
+// (its pending picture at a switch and the last picture of a recording
 // included), single view closes a camera's file when the input changes, split
-// view keeps one file per camera of the cycle, slots outside the table and
-// files that cannot be opened switch recording off once.
+// view keeps one file per camera of the cycle and moves on only once the new
+// camera was shown, slots outside the table and files that cannot be opened
+// switch recording off once.
 
 #include "common/kc_reg.h"
-#include "tavicore/event_file.h"
-#include "tavicore/frame_rtv.h"
 #include "tavicore/product_key.h"
 #include "tavicore/testing/event_test_support.h"
 #include "trennick/link/link_host.h"
 #include "trennick/record/remote_quad.h"
-#include "trennick/record/picture_builder.h"
 #include "trennick/record/video_recorder.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +24,8 @@ namespace {
 
 using namespace trennick;
 using Bytes = std::vector<BYTE>;
+using eventtest::headerOf;
+using eventtest::playBack;
 
 struct Post {
     UINT message;
@@ -46,10 +46,14 @@ public:
         h = 144;
     }
     DWORD nowMs() override { return clock; }
+    void snapshotWritten() override { ++snapshots; }
+    void selectVideoInput(WORD, WORD camera, WORD) override { selected.push_back(camera); }
 
     WORD status = 0;
     int writes = 0;
     int writeFailures = 0;
+    int snapshots = 0;
+    std::vector<WORD> selected;
     DWORD clock = 1000;
     std::vector<Post> posts;
     std::vector<std::string> opened;
@@ -82,23 +86,17 @@ BOOL give(CVideoRecorder& recorder, const Frame& f) {
     return recorder.OnVideoFrame(f.data.data(), DWORD(f.data.size()), f.camera, f.kind);
 }
 
-// Every snapshot of an event file, played back frame by frame.
-std::vector<Bytes> playBack(const std::string& path) {
-    std::vector<Bytes> frames;
-    CFrmRtvZO rtv(path.c_str());
-    if (rtv.rtvOpenEvent() != 1) return frames;
-    for (BYTE* f = rtv.rtvGetFirstFrame(); f != nullptr && frames.size() < rtv.rtvGetSnapshotNumber();
-         f = rtv.rtvGetNextFrame()) {
-        frames.emplace_back(f, f + rtv.rtvGetImageSize());
+// The first adapter in split view over cameras 1 to 4.
+void splitViewOfFourCameras() {
+    CKcReg reg = ProductKey("RemoteQuad");
+    reg.SetSection("RemoteQuad\\Adapters\\0");
+    reg.SetValueName("IsSplitOrAutoSwitchMode");
+    reg.Write(DWORD{1});
+    for (int c = 0; c < 4; ++c) {
+        reg.SetSection(("RemoteQuad\\Adapters\\0\\Cameras\\" + std::to_string(c)).c_str());
+        reg.SetValueName("IsCameraInCycle");
+        reg.Write(DWORD{1});
     }
-    return frames;
-}
-
-tagEventHeader headerOf(const std::string& path) {
-    tagEventHeader h{};
-    CEventFile file(9, nullptr, const_cast<char*>(path.c_str()), nullptr);
-    file.GetEventHeader(&h);
-    return h;
 }
 
 class VideoRecorderTest : public ::testing::Test {
@@ -107,35 +105,6 @@ protected:
     void TearDown() override { evSetEventsStorageRoot(""); }
     Host host;
 };
-
-TEST(PictureBuilder, HandsOnAPictureWhenTheNextBeginsAndKeepsTheBufferBound) {
-    PictureBuilder builder;
-    const Bytes first = picture(0, 0, true, 100);
-    EXPECT_FALSE(builder.BuildFrame(first.data(), DWORD(first.size())));  // nothing before it
-    const Bytes tail(50, 0x55);
-    EXPECT_FALSE(builder.BuildFrame(tail.data(), DWORD(tail.size())));
-    const Bytes second = picture(0, 1, false, 80);
-    ASSERT_TRUE(builder.BuildFrame(second.data(), DWORD(second.size())));
-    ASSERT_EQ(builder.FrameSize(), 150u);
-    EXPECT_EQ(Bytes(builder.Frame(), builder.Frame() + 100), first);
-    // The last picture comes out on Flush.
-    ASSERT_TRUE(builder.Flush());
-    EXPECT_EQ(Bytes(builder.Frame(), builder.Frame() + builder.FrameSize()), second);
-    EXPECT_FALSE(builder.Flush());
-
-    // Exactly 65,536 bytes stay whole; one byte more loses the picture.
-    const Bytes start = picture(0, 2, true, 65536 - 1000);
-    const Bytes rest(1000, 1);
-    EXPECT_FALSE(builder.BuildFrame(start.data(), DWORD(start.size())));
-    EXPECT_FALSE(builder.BuildFrame(rest.data(), DWORD(rest.size())));
-    EXPECT_EQ(builder.Collected(), 65536u);
-    const BYTE one = 1;
-    EXPECT_FALSE(builder.BuildFrame(&one, 1));
-    EXPECT_EQ(builder.Collected(), 0u);
-    const Bytes huge = picture(0, 3, true, 65537);
-    EXPECT_FALSE(builder.BuildFrame(huge.data(), DWORD(huge.size())));
-    EXPECT_EQ(builder.Collected(), 0u);
-}
 
 TEST_F(VideoRecorderTest, SingleViewClosesACamerasFileWhenTheInputChangesWithItsLastPicture) {
     CVideoRecorder mgr(host);
@@ -198,17 +167,7 @@ TEST_F(VideoRecorderTest, ASecondRecordingOfACameraGoesIntoANewFile) {
 }
 
 TEST_F(VideoRecorderTest, SplitViewRecordsEachCameraIntoItsOwnFile) {
-    {
-        CKcReg reg = ProductKey("RemoteQuad");
-        reg.SetSection("RemoteQuad\\Adapters\\0");
-        reg.SetValueName("IsSplitOrAutoSwitchMode");
-        reg.Write(DWORD{1});
-        for (int c = 0; c < 4; ++c) {
-            reg.SetSection(("RemoteQuad\\Adapters\\0\\Cameras\\" + std::to_string(c)).c_str());
-            reg.SetValueName("IsCameraInCycle");
-            reg.Write(DWORD{1});
-        }
-    }
+    splitViewOfFourCameras();
     CVideoRecorder mgr(host);
     mgr.Attach(nullptr);
     ASSERT_TRUE(mgr.IsSplitOrAutoSwitchMode());
@@ -227,14 +186,101 @@ TEST_F(VideoRecorderTest, SplitViewRecordsEachCameraIntoItsOwnFile) {
     }
     ASSERT_EQ(host.opened.size(), 4u);
     EXPECT_TRUE(host.closed.empty());
+    // Each switch wrote the previous camera's picture: all but the last.
+    EXPECT_EQ(host.snapshots, 9);
     host.status = 0;
     mgr.CloseAllEventFiles();
+    EXPECT_EQ(host.snapshots, 10);
     ASSERT_EQ(host.closed.size(), 4u);
     for (int camera = 0; camera < 4; ++camera) {
         SCOPED_TRACE(camera);
         const std::string& path = host.closed[std::size_t(camera)];
         EXPECT_EQ(WORD{headerOf(path).wCamera}, camera);
         EXPECT_EQ(playBack(path), sent[camera]);
+    }
+}
+
+TEST_F(VideoRecorderTest, APendingPictureGoesIntoItsOwnCamerasFileAtASwitch) {
+    CVideoRecorder mgr(host);
+    mgr.Attach(nullptr);
+    mgr.SetStreamVersion(2);
+    host.status = 1;
+    // Camera 0 sends one picture in two pieces; the site has no signal on it
+    // (kind 10), so its snapshot carries the no-video mark.
+    const Bytes head = picture(0, 0, true, 200);
+    const Bytes tail(120, 0x33);
+    mgr.SetCurrentVideoInput(0);
+    give(mgr, frame(head, 0, 10));
+    EXPECT_EQ(mgr.PendingLength(), 200u);
+    // The same camera made current again (the cycle's time-out) keeps the
+    // picture pending: more of its pieces may follow.
+    mgr.SetCurrentVideoInput(0);
+    EXPECT_EQ(mgr.PendingLength(), 200u);
+    give(mgr, frame(tail, 0, 10));
+    EXPECT_EQ(mgr.PendingLength(), 320u);
+    EXPECT_EQ(host.snapshots, 0);
+    const std::string camera0 = mgr.OpenFileName(0, 0);
+    ASSERT_FALSE(camera0.empty());
+
+    // Camera 1 becomes current: camera 0's picture is whole and goes into
+    // camera 0's file at once.
+    mgr.SetCurrentVideoInput(1);
+    EXPECT_EQ(host.snapshots, 1);
+    EXPECT_EQ(mgr.PendingLength(), 0u);
+    const Bytes p1 = picture(1, 0, true, 90);
+    give(mgr, frame(p1, 1));
+    host.status = 0;
+    mgr.CloseAllEventFiles();
+    EXPECT_EQ(host.snapshots, 2);
+
+    Bytes whole = head;
+    whole.insert(whole.end(), tail.begin(), tail.end());
+    EXPECT_EQ(playBack(camera0), std::vector<Bytes>{whole});
+    ASSERT_EQ(host.closed.size(), 2u);
+    EXPECT_EQ(playBack(host.closed[1]), std::vector<Bytes>{p1});
+    CEventFile file(9, nullptr, const_cast<char*>(camera0.c_str()), nullptr);
+    tagEventSnapshot snapshot{};
+    ASSERT_TRUE(file.ReadSnapShotHeader(&snapshot));
+    EXPECT_EQ(std::string(snapshot.chMagic, 4), "NVID");
+
+    // A block-transform stream has nothing pending: every frame is written whole.
+    CVideoRecorder v1(host);
+    v1.Attach(nullptr);
+    host.status = 1;
+    Bytes key(30, 7);
+    key[6] = 0x1F;
+    give(v1, frame(key, 0));
+    EXPECT_EQ(v1.PendingLength(), 0u);
+    EXPECT_FALSE(v1.WritePendingFrame());
+}
+
+TEST_F(VideoRecorderTest, TheSplitCycleMovesOnOnlyOnceTheNewCameraWasShown) {
+    splitViewOfFourCameras();
+    struct Case {
+        std::vector<BOOL> shown;  // the video window's result for each frame of camera 1
+        std::vector<WORD> selected;
+    };
+    const Case cases[] = {
+        {{FALSE}, {}},           // nothing decoded yet: the cycle waits
+        {{FALSE, FALSE}, {}},
+        {{FALSE, TRUE}, {2}},    // the first picture of camera 1 lets it move on
+        {{TRUE}, {2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown.size());
+        Host h;
+        CVideoRecorder mgr(h);
+        mgr.Attach(nullptr);
+        ASSERT_TRUE(mgr.IsSplitOrAutoSwitchMode());
+        mgr.SetCurrentVideoInput(1);
+        EXPECT_TRUE(mgr.InputChanged());
+        h.clock += 2000;  // the split delay has passed, the 5 s time-out not
+        for (BOOL shown : c.shown) {
+            give(mgr, frame(picture(1, 0, true), 1));
+            mgr.OnFrameHandled(shown);
+        }
+        EXPECT_EQ(h.selected, c.selected);
+        EXPECT_EQ(mgr.InputChanged(), c.selected.empty());
     }
 }
 

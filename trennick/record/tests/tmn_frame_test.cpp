@@ -1,7 +1,7 @@
-// The H.263 frame builder joins the pieces of each picture and hands a
-// picture on when the next one begins.
+// The H.263 frame builder joins the pieces of each picture, hands a picture
+// on when the next one begins, and hands out the pending one on Flush.
 
-#include "trennick/video/tmn_expand.h"
+#include "trennick/record/tmn_frame.h"
 
 #include <gtest/gtest.h>
 
@@ -22,16 +22,25 @@ Bytes piece(DWORD length, bool opens, BYTE fill) {
     return b;
 }
 
-TEST(TmnFrame, APictureIsHandedOnWhenTheNextBegins) {
+TEST(TmnFrame, APictureIsHandedOnWhenTheNextBeginsAndThePendingOneOnFlush) {
     CTMNFrame frame;
+    EXPECT_FALSE(frame.Flush()) << "nothing pending yet";
     const Bytes first = piece(300, true, 1), rest = piece(200, false, 2), second = piece(100, true, 3);
-    EXPECT_FALSE(frame.BuildFrame(first.data(), DWORD(first.size())));
+    EXPECT_FALSE(frame.BuildFrame(first.data(), DWORD(first.size()))) << "nothing before the first picture";
     EXPECT_FALSE(frame.BuildFrame(rest.data(), DWORD(rest.size())));
     ASSERT_TRUE(frame.BuildFrame(second.data(), DWORD(second.size())));
     ASSERT_EQ(frame.FrameSize(), 500u);
     EXPECT_EQ(Bytes(frame.Frame(), frame.Frame() + 300), first);
     EXPECT_EQ(Bytes(frame.Frame() + 300, frame.Frame() + 500), rest);
     EXPECT_EQ(frame.Collected(), 100u) << "the second picture stays in the collection";
+
+    // The pending picture comes out whole on Flush, once.
+    ASSERT_TRUE(frame.Flush());
+    EXPECT_EQ(Bytes(frame.Frame(), frame.Frame() + frame.FrameSize()), second);
+    EXPECT_EQ(frame.Collected(), 0u);
+    EXPECT_FALSE(frame.Flush());
+    // After a flush the next picture start completes nothing.
+    EXPECT_FALSE(frame.BuildFrame(first.data(), DWORD(first.size())));
 }
 
 TEST(TmnFrame, APictureOfAtMostTheBufferStaysWholeOneByteMoreIsLost) {
@@ -46,13 +55,18 @@ TEST(TmnFrame, APictureOfAtMostTheBufferStaysWholeOneByteMoreIsLost) {
         const Bytes head = piece(40000, true, 1), tail = piece(c.tail, false, 2), next = piece(10, true, 3);
         frame.BuildFrame(head.data(), DWORD(head.size()));
         frame.BuildFrame(tail.data(), DWORD(tail.size()));
+        EXPECT_EQ(frame.Collected(), c.kept ? CTMNFrame::MAX_TMN_FRAME_SIZE : 0u);
         EXPECT_EQ(frame.BuildFrame(next.data(), DWORD(next.size())) != FALSE, c.kept);
         EXPECT_EQ(frame.FrameSize(), c.kept ? CTMNFrame::MAX_TMN_FRAME_SIZE : 0u);
     }
+    // A single piece past the buffer is refused, even one that opens a picture.
     CTMNFrame frame;
+    const Bytes start = piece(100, true, 5);
+    frame.BuildFrame(start.data(), DWORD(start.size()));
     const Bytes huge = piece(CTMNFrame::MAX_TMN_FRAME_SIZE + 1, true, 4);
     EXPECT_FALSE(frame.BuildFrame(huge.data(), DWORD(huge.size())));
     EXPECT_EQ(frame.Collected(), 0u);
+    EXPECT_FALSE(frame.Flush()) << "the picture before it went with the reset";
 }
 
 }  // namespace
