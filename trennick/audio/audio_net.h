@@ -9,9 +9,8 @@
 // component, or when it cannot open or serve, every operation does nothing
 // and answers 0; the audio client then uses the sound card alone.
 
-#include "platform/com/com_ptr.h"
 #include "platform/types.h"
-#include "zonet/zonet_lib.h"
+#include "trennick/clients/zo_net_holder.h"
 
 namespace trennick {
 
@@ -21,22 +20,16 @@ public:
     CAudioNet& operator=(const CAudioNet&) = delete;
 
     // True while the component reports a program attached (state 3).
-    bool IsConnected();
-    bool HasComponent() const { return static_cast<bool>(m_pIZoNet); }
+    bool IsConnected() { return m_net.IsConnected(); }
+    bool HasComponent() const { return static_cast<bool>(m_net); }
 
 protected:
     // Creates and opens the component ("ZoNetFifoSize" of section "Audio" and
     // the given rate) and serves at the address. `who` names it in traces.
     CAudioNet(const char* who, const char* address, DWORD maxBitRate);
-    ~CAudioNet();
-    // The state check that a read or write needs first.
-    bool connectedFor(const char* operation);
+    ~CAudioNet() = default;
 
-    const char* m_who;
-    platform::com::ComPtr<IZoNet> m_pIZoNet;
-
-private:
-    bool m_comInitialised = false;
+    ZoNetHolder m_net;
 };
 
 class CAudioInNet : public CAudioNet {
@@ -53,12 +46,8 @@ public:
     // Hands one frame's coded speech on; 1, or 0 when not connected or on failure.
     int Write(const BYTE* data, DWORD length);
     // True when the number of attached programs rose (fell) since the last look.
-    bool OnNewClientConnect();
-    bool OnClientDisconnect();
-
-private:
-    LONG clientCount();
-    LONG m_clients = 0;
+    bool OnNewClientConnect() { return m_net.ClientsRose(); }
+    bool OnClientDisconnect() { return m_net.ClientsFell(); }
 };
 
 }  // namespace trennick

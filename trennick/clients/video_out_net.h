@@ -9,10 +9,9 @@
 // Failure: without the component, or when it cannot open or serve, every
 // operation does nothing and answers FALSE; a failed write loses that frame.
 
-#include "platform/com/com_ptr.h"
 #include "platform/types.h"
+#include "trennick/clients/zo_net_holder.h"
 #include "trennick/link/av_ports.h"
-#include "zonet/zonet_lib.h"
 
 namespace trennick {
 
@@ -22,7 +21,7 @@ public:
     explicit CVideoOutNet(const char* address);
     // Uses the given component (adds a reference); null: none.
     CVideoOutNet(IZoNet* component, const char* address);
-    ~CVideoOutNet() override;
+    ~CVideoOutNet() override = default;
     CVideoOutNet(const CVideoOutNet&) = delete;
     CVideoOutNet& operator=(const CVideoOutNet&) = delete;
 
@@ -46,16 +45,13 @@ public:
     bool wantsBufferCleaned() override;
     void cleanBuffer() override { CleanBuf(); }
 
-    bool HasComponent() const { return static_cast<bool>(m_pIZoNet); }
+    bool HasComponent() const { return static_cast<bool>(m_net); }
 
 private:
     void start(const char* address);
-    LONG clientCount();
 
-    platform::com::ComPtr<IZoNet> m_pIZoNet;
-    bool m_comInitialised = false;
+    ZoNetHolder m_net;
     DWORD m_connectRequested = 0;
-    LONG m_clients = 0;
     bool m_cleanPending = false;
 };
 
