@@ -935,6 +935,10 @@ void CMainFrame::attachVideo() {
     const std::string snapshots = std::string(m_settings.general.HomeDir) + "/Snapshots";
     m_videoMain->SetSnapshotFolders(snapshots, snapshots);
     m_videoMain->VideoMgr().SetFrameSink(m_video.get());
+    // The video window paints the recorder's split view: one split-view
+    // object keeps the cycle and the panes for both.
+    m_video->Attach();
+    m_videoMain->VideoMgr().SetSplitView(m_video->Recorder().SplitView(), m_pRemoteDB.get());
     m_videoMain->CreateRemoteWindow();
     m_videoMain->RemoteWnd()->SetAskVideo(
         [this] { return message(kStrAcceptVideo, kMsgKindQuestion, "The remote station wants to open video. Accept it?"); });
@@ -2396,6 +2400,7 @@ void CMainFrame::OnDestroy() {
     // Open recordings are completed before the frame goes.
     m_videoMain->CloseRemoteWindow();
     m_videoMain->VideoMgr().SetFrameSink(nullptr);
+    m_videoMain->VideoMgr().SetSplitView(nullptr, nullptr);
     m_video.reset();
     if (m_pRemoteSetMgr != nullptr) {
         m_pRemoteSetMgr->DestroySettingsUI();

@@ -29,11 +29,14 @@ CReceivedVideo::CReceivedVideo(CMainFrame& frame) : m_frame(frame), m_mgr(std::m
 
 CReceivedVideo::~CReceivedVideo() = default;
 
+void CReceivedVideo::Attach() {
+    if (m_attached) return;
+    m_mgr->Attach(m_frame.RemoteDB());
+    m_attached = true;
+}
+
 void CReceivedVideo::Step(CPacketConnection& link) {
-    if (!m_attached) {
-        m_mgr->Attach(m_frame.RemoteDB());
-        m_attached = true;
-    }
+    Attach();
     m_mgr->SetStreamVersion(link.GetProtocolVersion() == 2 ? 2 : 1);
 }
 
@@ -53,6 +56,10 @@ void CReceivedVideo::selectVideoInput(WORD adapter, WORD camera, WORD page) {
     if (CLumoraRemote* capture = m_frame.RemoteCapture()) {
         capture->SetVideoInput(adapter, page != 0 ? WORD(page - 1) : camera, page != 0 ? 1 : 0);
     }
+}
+
+void CReceivedVideo::splitModeChanged() {
+    if (CVideoMain* video = m_frame.VideoMain()) video->VideoMgr().ResizeVideoWindow(TRUE, TRUE, TRUE);
 }
 
 void CReceivedVideo::SetRecordingStatus(BOOL requested, WORD mask) {

@@ -28,6 +28,9 @@ public:
     explicit CReceivedVideo(CMainFrame& frame);
     ~CReceivedVideo() override;
 
+    // Gives the recorder the remote station's database (once); its split-view
+    // object exists from then on.
+    void Attach();
     // One loop pass: the recorder's database and the stream version.
     void Step(CPacketConnection& link);
     // VideoFrameSink: one frame on its way to the video window, and back.
@@ -61,6 +64,7 @@ public:
     void selectVideoInput(WORD adapter, WORD camera, WORD page) override;
     // The program's clock (the split cycle's timing follows it).
     DWORD nowMs() override;
+    void splitModeChanged() override;
 
 private:
     CMainFrame& m_frame;

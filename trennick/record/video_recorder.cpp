@@ -28,6 +28,14 @@ std::string cameraText(unsigned camera) { return "Camera " + std::to_string(came
 
 }  // namespace
 
+std::string CameraName(CDBLumo* database, WORD adapter, WORD camera) {
+    if (database == nullptr || adapter >= kMaxAdapters || camera >= kCamerasPerAdapter) return {};
+    auto profile = std::make_unique<tagHWProfile>();
+    if (database->GetHWProfiles(profile.get()) == 0) return {};
+    const char* name = profile->adapters[adapter].cameras[camera].name;
+    return std::string(name, strnlen(name, kSettingsNameBytes));
+}
+
 DWORD VideoRecorderHost::nowMs() {
     using namespace std::chrono;
     return static_cast<DWORD>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
@@ -324,18 +332,11 @@ void CVideoRecorder::SetCurrentVideoInput(WORD camera) {
         if (m_pRQ->rqSetCurrentCamera(camera, m_host.nowMs())) {
             WORD adapter = 0;
             if (m_database != nullptr) m_database->GetCurrentAdapter(&adapter);
+            // The video window paints every pane with its camera's name.
             RECT pane{};
             if (m_pRQ->rqFindPaneOfCamera(adapter, camera, pane)) {
-                std::string label;
-                auto profile = std::make_unique<tagHWProfile>();
-                if (m_database != nullptr && adapter < kMaxAdapters && camera < kCamerasPerAdapter &&
-                    m_database->GetHWProfiles(profile.get()) != 0) {
-                    const char* name = profile->adapters[adapter].cameras[camera].name;
-                    label.assign(name, strnlen(name, kSettingsNameBytes));
-                }
                 LUMO_TRACE(5, "CVideoRecorder::SetCurrentVideoInput(%ld) QUAD rect = %ld, %ld, %ld, %ld\n", long(camera),
                            long(pane.left), long(pane.top), long(pane.right), long(pane.bottom));
-                m_host.setDrawArea(pane, label);
             }
         } else {
             LUMO_TRACE(5, "CVideoRecorder::SetCurrentVideoInput(%ld) Failed!!! m_pRQ->rqSetActiveInput(%ld) Failed!!!",

@@ -62,9 +62,7 @@ public:
     // A snapshot was written (a frame, or a pending picture at a switch or
     // at the close of a recording).
     virtual void snapshotWritten() {}
-    // The video window's split view: the pane the next picture is drawn
-    // into, with its label, and the view's layout after a change of mode.
-    virtual void setDrawArea(const RECT& /*pane*/, const std::string& /*label*/) {}
+    // The split view's mode changed: the video window lays its panes out anew.
     virtual void splitModeChanged() {}
     // Asks the site for a camera of an adapter (the capture object's input
     // switch; a page number + 1 in `page` selects a split page instead).
@@ -72,6 +70,10 @@ public:
     // Milliseconds of a monotonic clock.
     virtual DWORD nowMs();
 };
+
+// The name of a camera of an adapter as the site's hardware profile gives it;
+// empty when the database or the profile has none.
+std::string CameraName(CDBLumo* database, WORD adapter, WORD camera);
 
 class CVideoRecorder {
 public:

@@ -163,6 +163,16 @@ void CDib::DrawVideoBitmap(HDIB picture, QPainter& dc, BOOL noVideo) {
     }
 }
 
+void CDib::DrawVideoBitmapIn(HDIB picture, QPainter& dc, const RECT& rectangle, const std::string& label,
+                             BOOL noVideo) {
+    const RECT keptRect = m_drawRect;
+    std::string keptLabel = std::move(m_label);
+    SetDrawRect(rectangle, label.c_str());
+    DrawVideoBitmap(picture, dc, noVideo);
+    m_drawRect = keptRect;
+    m_label = std::move(keptLabel);
+}
+
 void CDib::DrawLogo(QPainter& dc, const RECT& r) {
     const QPixmap logo = UiBitmap(kVideoLogoBitmap);
     const QRect to(r.left, r.top, r.right - r.left, r.bottom - r.top);

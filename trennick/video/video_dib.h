@@ -51,6 +51,10 @@ public:
     void DrawFrameRect(QPainter& dc, const RECT& rectangle, int penWidth, COLORREF colour);
     // Paints a packed bitmap (the picture or a tile) into the draw rectangle.
     void DrawVideoBitmap(HDIB picture, QPainter& dc, BOOL noVideo);
+    // Paints a packed bitmap into another rectangle with its own label (a
+    // pane of the split view), keeping the draw rectangle and label.
+    void DrawVideoBitmapIn(HDIB picture, QPainter& dc, const RECT& rectangle, const std::string& label,
+                           BOOL noVideo);
     // The logo in the rectangle, keeping the draw rectangle and label.
     void DrawLogo(QPainter& dc, const RECT& rectangle);
 

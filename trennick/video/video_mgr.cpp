@@ -3,6 +3,7 @@
 #include "common/lumo_deb.h"
 #include "tavicore/product_key.h"
 #include "trennick/link/packet_connection.h"
+#include "trennick/record/remote_quad.h"
 #include "trennick/video/tmn_expand.h"
 
 #include <algorithm>
@@ -77,6 +78,7 @@ QWidget* CVideoMgr::CreateVideoWindow(int x, int y, const CPARAMS& params, QWidg
         m_window->setObjectName(QString("VideoWindow%1").arg(m_nextWindowId++));
         m_window->SetStreamVersion(m_streamVersion);
         m_window->SetStreamKind(m_streamKind);
+        m_window->SetSplitView(m_quad, m_splitDatabase);
     }
     m_window->move(x, y);
     m_window->resize(int(m_current.imagewidth), int(m_current.imageheight));
@@ -93,8 +95,19 @@ void CVideoMgr::DestroyVideoWindow() {
 
 void CVideoMgr::ResizeVideoWindow(BOOL enable, BOOL, BOOL) {
     if (!enable || m_window == nullptr) return;
-    const int width = snapWidth(int(m_current.imagewidth));
-    const int height = snapHeight(int(m_current.imageheight));
+    int width = snapWidth(int(m_current.imagewidth));
+    int height = snapHeight(int(m_current.imageheight));
+    if (m_window->IsSplitView()) {
+        // The panes are laid out for pictures of that size; the window takes
+        // the whole split picture and paints each pane itself.
+        m_quad->rqCalcLayout(width, height);
+        int quadWidth = 0, quadHeight = 0;
+        m_quad->rqGetQuadSize(quadWidth, quadHeight);
+        if (quadWidth > 0 && quadHeight > 0) {
+            width = quadWidth;
+            height = quadHeight;
+        }
+    }
     m_window->resize(width, height);
     m_window->Dib().SetDrawRect(RECT{0, 0, width, height}, nullptr);
     if (QWidget* area = m_window->parentWidget()) {
@@ -170,6 +183,15 @@ BOOL CVideoMgr::SetStreamKind(WORD kind) {
     m_streamKind = kind;
     if (m_window != nullptr) m_window->SetStreamKind(kind);
     return TRUE;
+}
+
+void CVideoMgr::SetSplitView(CRemoteQuad* quad, CDBLumo* database) {
+    m_quad = quad;
+    m_splitDatabase = database;
+    if (m_window != nullptr) {
+        m_window->SetSplitView(quad, database);
+        ResizeVideoWindow(TRUE, TRUE, TRUE);
+    }
 }
 
 BOOL CVideoMgr::SetDecoderAttribute(DWORD value) {

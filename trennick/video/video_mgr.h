@@ -14,6 +14,7 @@
 #include <memory>
 
 class CLumora;
+class CDBLumo;
 class CDBLumoRemote;
 class CTMNExpand;
 class QWidget;
@@ -21,6 +22,7 @@ class QWidget;
 namespace trennick {
 
 class CPacketConnection;
+class CRemoteQuad;
 
 // Where each received frame is handed on (the recording of received video and
 // the split view's cycle). Called on the user-interface thread, in arrival
@@ -68,6 +70,10 @@ public:
     BOOL SetStreamVersion(WORD version);
     BOOL SetStreamKind(WORD kind);
     BOOL SetDecoderAttribute(DWORD value);
+    // The split-view object and the database that names the cameras, handed
+    // to the video window; in split or auto-switch mode the window takes the
+    // size of the split picture.
+    void SetSplitView(CRemoteQuad* quad, CDBLumo* database);
 
     // The video child window; null while it does not exist.
     CVideoWnd* VideoWindow() const { return m_window.get(); }
@@ -94,6 +100,8 @@ private:
     CPARAMS m_previous{};
     DWORD m_isDecodeVideo = 1;
     VideoFrameSink* m_frameSink = nullptr;
+    CRemoteQuad* m_quad = nullptr;
+    CDBLumo* m_splitDatabase = nullptr;
 };
 
 }  // namespace trennick

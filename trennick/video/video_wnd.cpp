@@ -1,13 +1,18 @@
 #include "trennick/video/video_wnd.h"
 
 #include "common/lumo_deb.h"
+#include "tavicore/db_lumo.h"
+#include "trennick/record/remote_quad.h"
+#include "trennick/record/video_recorder.h"
 #include "trennick/video/tmn_expand.h"
 
 #include <QPaintEvent>
 #include <QPainter>
 
-#include <cstring>
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -118,8 +123,17 @@ DWORD CVideoWnd::SetParams(const CPARAMS& params) {
 BOOL CVideoWnd::DecodeFrame(const VideoFrame& frame) {
     const DWORD length = DWORD(frame.data.size());
     if (length == 0 || (m_displayFlags & kDisplayDecode) == 0 || m_Dib.Picture() == nullptr) return FALSE;
-    const int pane = 0;  // single view
-    m_noVideo[pane] = frame.kind == kFrameKindNoVideo;
+    // In split view the pane that shows the frame's camera; a camera outside
+    // the cycle is decoded (the decoder follows the stream) but kept nowhere.
+    int pane = 0;
+    if (IsSplitView()) {
+        pane = -1;
+        const std::vector<SplitPane> panes = SplitPanes();
+        for (std::size_t i = 0; i < panes.size(); ++i) {
+            if (panes[i].camera == WORD(frame.camera & 0xFFFF)) pane = int(i);
+        }
+    }
+    if (pane >= 0) m_noVideo[pane] = frame.kind == kFrameKindNoVideo;
     BOOL result = FALSE;
     if (UsesH263()) {
         result = m_pTMNExpand != nullptr
@@ -143,8 +157,41 @@ BOOL CVideoWnd::DecodeFrame(const VideoFrame& frame) {
     if (result) {
         ++m_framesDecoded;
         ++m_framesSinceParams;
+        if (pane >= 0 && IsSplitView()) keepTile(pane);
     }
     return result;
+}
+
+void CVideoWnd::SetSplitView(trennick::CRemoteQuad* quad, CDBLumo* database) {
+    m_quad = quad;
+    m_database = database;
+}
+
+bool CVideoWnd::IsSplitView() const { return m_quad != nullptr && m_quad->rqIsSplitOrAutoSwitchMode(); }
+
+std::vector<CVideoWnd::SplitPane> CVideoWnd::SplitPanes() const {
+    std::vector<SplitPane> panes;
+    if (!IsSplitView()) return panes;
+    WORD adapter = 0;
+    if (m_database != nullptr) m_database->GetCurrentAdapter(&adapter);
+    for (WORD camera = 0; camera < trennick::kQuadCameras && panes.size() < std::size_t(kVideoPanes); ++camera) {
+        RECT rect{};
+        if (m_quad->rqFindPaneOfCamera(adapter, camera, rect)) panes.push_back({rect, camera});
+    }
+    return panes;
+}
+
+bool CVideoWnd::PaneHasPicture(int pane) const { return pane >= 0 && pane < kVideoPanes && m_tileFilled[pane]; }
+
+// The pane keeps a copy of the picture (header, colour table and bits), so
+// that every camera of the cycle stays on screen while the others are sent.
+void CVideoWnd::keepTile(int pane) {
+    if (m_tiles.empty()) AllocateTiles();
+    HDIB tile = m_tiles[std::size_t(pane)];
+    if (tile == nullptr) return;
+    const DWORD bytes = kPictureHeadBytes + DWORD(m_Dib.Width()) * DWORD(m_Dib.Height()) * 3;
+    std::memcpy(tile, m_Dib.Picture(), std::min(bytes, kPictureBlockBytes));
+    m_tileFilled[pane] = true;
 }
 
 void CVideoWnd::adoptStreamSize() {
@@ -176,6 +223,7 @@ void CVideoWnd::AllocateTiles() {
 void CVideoWnd::FreeTiles() {
     for (HDIB tile : m_tiles) DestroyDIB(tile);
     m_tiles.clear();
+    std::fill(std::begin(m_tileFilled), std::end(m_tileFilled), false);
     m_Dib.FreePicture();
 }
 
@@ -187,5 +235,26 @@ void CVideoWnd::paintEvent(QPaintEvent*) {
         dc.fillRect(rect(), palette().window());
         return;
     }
+    if (IsSplitView()) {
+        paintSplitView(dc);
+        return;
+    }
     m_Dib.DrawVideoBitmap(m_Dib.Picture(), dc, m_noVideo[0]);
+}
+
+// Every pane of the current adapter: its camera's last picture with the
+// camera's name and its own no-video mark, or the logo while it has none.
+void CVideoWnd::paintSplitView(QPainter& dc) {
+    dc.fillRect(rect(), palette().window());
+    WORD adapter = 0;
+    if (m_database != nullptr) m_database->GetCurrentAdapter(&adapter);
+    const std::vector<SplitPane> panes = SplitPanes();
+    for (std::size_t i = 0; i < panes.size(); ++i) {
+        if (!m_tileFilled[i]) {
+            m_Dib.DrawLogo(dc, panes[i].rect);
+            continue;
+        }
+        const std::string label = trennick::CameraName(m_database, adapter, panes[i].camera);
+        m_Dib.DrawVideoBitmapIn(m_tiles[i], dc, panes[i].rect, label, m_noVideo[i]);
+    }
 }

@@ -18,7 +18,11 @@
 #include <memory>
 #include <vector>
 
+class CDBLumo;
 class CTMNExpand;
+namespace trennick {
+class CRemoteQuad;
+}
 
 // The display parameters: thirteen words passed and copied whole. The view
 // reads the picture size, the palette-display flag and the frame rate word;
@@ -73,6 +77,23 @@ public:
     void AllocateTiles();
     void FreeTiles();
 
+    // The split view: the split-view object of the site's adapters and the
+    // database whose hardware profile names the cameras. In split or
+    // auto-switch mode each pane keeps the last picture of its camera and
+    // all panes are painted side by side.
+    void SetSplitView(trennick::CRemoteQuad* quad, CDBLumo* database);
+    bool IsSplitView() const;
+    // A pane of the split view: its rectangle in the window and its camera.
+    struct SplitPane {
+        RECT rect;
+        WORD camera;
+    };
+    // The panes of the current adapter that show a camera, in camera order
+    // (which is the order of their tiles); empty outside split view.
+    std::vector<SplitPane> SplitPanes() const;
+    // Whether a pane has a picture of its camera yet.
+    bool PaneHasPicture(int pane) const;
+
     void SetStreamVersion(WORD version) { m_streamVersion = version; }
     void SetStreamKind(WORD kind) { m_streamKind = kind; }
     bool UsesH263() const { return m_streamVersion == 2 || m_streamKind == kStreamKindH263; }
@@ -89,6 +110,8 @@ protected:
 private:
     void setDecoderAttributes();
     void adoptStreamSize();
+    void keepTile(int pane);
+    void paintSplitView(QPainter& dc);
 
     CDib m_Dib;
     KcExpandContext* m_kc = nullptr;
@@ -98,6 +121,9 @@ private:
     WORD m_streamVersion = 1;
     WORD m_streamKind = 4;
     std::vector<HDIB> m_tiles;
+    bool m_tileFilled[kVideoPanes] = {};
+    trennick::CRemoteQuad* m_quad = nullptr;
+    CDBLumo* m_database = nullptr;
     BOOL m_noVideo[kVideoPanes] = {};
     DWORD m_framesDecoded = 0;
     DWORD m_framesSinceParams = 0;

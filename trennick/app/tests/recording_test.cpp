@@ -16,6 +16,7 @@
 #include "trennick/app/received_video.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/net/testing/net_test_util.h"
+#include "trennick/video/video_main.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -146,6 +147,11 @@ struct OperatorRun {
     DWORD written = 0;
     std::vector<std::string> files;
     std::set<WORD> camerasOpen;
+    // The video window when recording stopped: its size and the panes of a
+    // split view that had a picture of their camera.
+    int videoWidth = 0;
+    int videoHeight = 0;
+    int panesWithPicture = 0;
 };
 
 // Runs the operator's program calling the site: once `ready` holds, recording
@@ -188,6 +194,12 @@ OperatorRun runOperator(const Site& site, Ready ready, Enough enough, const char
             run.taken = video->FramesTaken();
             run.written = video->FramesWritten();
             run.files.assign(video->RecordedFiles().begin(), video->RecordedFiles().end());
+            if (CVideoWnd* window = frame->VideoMain()->VideoMgr().VideoWindow()) {
+                run.videoWidth = window->width();
+                run.videoHeight = window->height();
+                for (int pane = 0; pane < kVideoPanes; ++pane) run.panesWithPicture += window->PaneHasPicture(pane);
+                window->grab().save(QString(VELMOOR_SCREENSHOT_DIR) + "/" + shot + "_video.png");
+            }
             frame->MakeDisconnect(kReasonAskDisconnect, 0);
             run.step = 3;
             break;
@@ -251,6 +263,9 @@ TEST(Recording, TheSitesVideoIsRecordedAndPlaysBackAndReachesANetworkViewer) {
     int width = 0;
     EXPECT_GE(decodedPictures(pictures, width), int(pictures.size()) - 1);
     EXPECT_EQ(width, 176);
+    // Single view: one picture, no panes.
+    EXPECT_EQ(run.videoWidth, 176);
+    EXPECT_EQ(run.panesWithPicture, 0);
 }
 
 TEST(Recording, ASplitViewRecordsEachCameraIntoItsOwnFile) {
@@ -270,6 +285,10 @@ TEST(Recording, ASplitViewRecordsEachCameraIntoItsOwnFile) {
     ASSERT_EQ(run.code, 0) << "step " << run.step << "\n" << fileText(site.log);
     ASSERT_EQ(run.step, 4);
     EXPECT_TRUE(fileHas(site.log, "camera 3 selected")) << fileText(site.log);
+    // The video window drew the four cameras side by side, each in its pane.
+    EXPECT_EQ(run.videoWidth, 352);
+    EXPECT_EQ(run.videoHeight, 288);
+    EXPECT_EQ(run.panesWithPicture, 4);
 
     // Each camera of the cycle has its own file of its own pictures.
     std::map<WORD, std::string> byCamera;

@@ -1,19 +1,28 @@
 // The video window decodes what the site's coders make: block-transform
 // frames chunk by chunk, H.263 pieces through the decoder component; sizes
-// from the site stay within the picture; the coordinator's snapshot names.
+// from the site stay within the picture; a split view paints its cameras side
+// by side; the coordinator's snapshot names.
 
+#include "common/kc_reg.h"
 #include "common/lumo_deb.h"
 #include "platform/com/com.h"
 #include "platform/folders.h"
+#include "tavicore/product_key.h"
 #include "tools/site/block_encoder.h"
 #include "tools/site/test_pattern.h"
+#include "trennick/record/remote_quad.h"
 #include "trennick/video/tmn_expand.h"
 #include "trennick/video/video_main.h"
+#include "trennick/video/video_mgr.h"
 #include "trennick/video/video_wnd.h"
 #include "zoenc/zoenc_lib.h"
 #include "platform/com/com_ptr.h"
 
 #include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <set>
 
 #include <cstring>
 #include <ctime>
@@ -199,6 +208,93 @@ TEST(VideoWnd, AMissingDecoderIsReportedOncePerOpening) {
     }
     platform::com::registerServerLibrary(component);
     CoUninitialize();
+}
+
+// Distinct colours in a grid of sample points inside a rectangle of the image.
+int distinctColours(const QImage& image, const RECT& r) {
+    std::set<QRgb> colours;
+    for (int y = r.top + 4; y < r.bottom - 4; y += 5) {
+        for (int x = r.left + 4; x < r.right - 4; x += 5) colours.insert(image.pixel(x, y));
+    }
+    return int(colours.size());
+}
+
+TEST(VideoWnd, ASplitViewPaintsEachCamerasLastPictureInItsOwnPane) {
+    {
+        CKcReg reg = ProductKey("RemoteQuad");
+        reg.SetSection("RemoteQuad\\Adapters\\0");
+        reg.SetValueName("IsSplitOrAutoSwitchMode");
+        reg.Write(DWORD{1});
+        for (int c = 0; c < 4; ++c) {
+            reg.SetSection(("RemoteQuad\\Adapters\\0\\Cameras\\" + std::to_string(c)).c_str());
+            reg.SetValueName("IsCameraInCycle");
+            reg.Write(DWORD{1});
+        }
+    }
+    CRemoteQuad quad(nullptr);
+    ASSERT_TRUE(quad.rqIsSplitOrAutoSwitchMode());
+    QWidget area;  // outlives the manager, which destroys its child window
+    area.resize(400, 320);
+    CVideoMgr mgr;
+    mgr.SetSplitView(&quad, nullptr);
+    CVideoWnd* window = static_cast<CVideoWnd*>(mgr.CreateVideoWindow(0, 0, params(176, 144), &area));
+    ASSERT_NE(window, nullptr);
+    mgr.SetDisplayParams(TRUE, FALSE);
+    // Four panes of QCIF pictures: the window is the whole split picture.
+    EXPECT_EQ(window->width(), 352);
+    EXPECT_EQ(window->height(), 288);
+    const std::vector<CVideoWnd::SplitPane> panes = window->SplitPanes();
+    ASSERT_EQ(panes.size(), 4u);
+    for (std::size_t i = 0; i < panes.size(); ++i) {
+        EXPECT_EQ(panes[i].camera, WORD(i));
+        EXPECT_EQ(panes[i].rect.right - panes[i].rect.left, 176);
+    }
+
+    // Cameras 1, 2 and 4 send a picture (camera 4 marked as having no
+    // signal); camera 3 sends none yet.
+    site::BlockEncoder encoder;
+    struct Sent {
+        DWORD camera;
+        DWORD kind;
+    };
+    for (const Sent sent : {Sent{0, 4}, Sent{1, 4}, Sent{3, kFrameKindNoVideo}}) {
+        VideoFrame frame;
+        frame.data = encoder.encode(
+            site::toYuv420(site::drawTestPattern(encoder.width(), encoder.height(), sent.camera * 10, 0)), true,
+            15353);
+        frame.camera = sent.camera;
+        frame.kind = sent.kind;
+        ASSERT_TRUE(window->DecodeFrame(frame));
+    }
+    // A camera outside the cycle is decoded but kept in no pane.
+    VideoFrame outside;
+    outside.data = encoder.encode(site::toYuv420(site::drawTestPattern(encoder.width(), encoder.height(), 99, 0)),
+                                  true, 15353);
+    outside.camera = 9;
+    EXPECT_TRUE(window->DecodeFrame(outside));
+
+    const bool expectedPicture[] = {true, true, false, true};
+    const bool expectedNoVideo[] = {false, false, false, true};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(window->PaneHasPicture(i), expectedPicture[i]);
+        EXPECT_EQ(window->IsNoVideo(i) != FALSE, expectedNoVideo[i]);
+    }
+    const QImage shot = window->grab().toImage();
+    QDir().mkpath(VELMOOR_SCREENSHOT_DIR);
+    shot.save(QString(VELMOOR_SCREENSHOT_DIR) + "/video_window_split.png");
+    // Each camera's picture in its own pane, the logo where none came.
+    EXPECT_GT(distinctColours(shot, panes[0].rect), 20);
+    EXPECT_GT(distinctColours(shot, panes[1].rect), 20);
+    EXPECT_LT(distinctColours(shot, panes[2].rect), distinctColours(shot, panes[0].rect) / 2);
+    EXPECT_NE(shot.copy(0, 0, 176, 144), shot.copy(176, 0, 176, 144)) << "two cameras, two pictures";
+
+    // Back to single view: one picture fills the window again.
+    quad.rqSetSplitOrAutoSwitchMode(FALSE);
+    mgr.ResizeVideoWindow(TRUE, TRUE, TRUE);
+    EXPECT_EQ(window->width(), 176);
+    EXPECT_TRUE(window->SplitPanes().empty());
+    mgr.SetSplitView(nullptr, nullptr);
 }
 
 TEST(VideoMain, SnapshotNamesTakeTheFirstFreeAndStayBounded) {
