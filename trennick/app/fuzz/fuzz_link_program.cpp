@@ -119,11 +119,14 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     if (::mkdtemp(home.data()) == nullptr) std::abort();
     ::setenv("VELMOOR_HOME", home.c_str(), 1);
     // The program lives for the whole run: it is built once, as a station on
-    // a call, and every input is more of what its peer says.
-    static QApplication application(*argc, *argv);
-    static apptest::AnsweringUi ui;
+    // a call, and every input is more of what its peer says. It is never torn
+    // down: its windows are still open when the fuzzer exits, and destroying
+    // the application under them at exit crashes inside the GUI library.
+    static auto* application = new QApplication(*argc, *argv);
+    static auto* ui = new apptest::AnsweringUi;
+    (void)application;
     SetModemLinkFactory(&makeFuzzLink);
-    static auto* app = new CKivApp(std::vector<std::string>{"/NOSPLASH", "/M", "/U1"}, "", apptest::quietServices(&ui));
+    static auto* app = new CKivApp(std::vector<std::string>{"/NOSPLASH", "/M", "/U1"}, "", apptest::quietServices(ui));
     if (!app->InitInstance() || g_link == nullptr) std::abort();
     CMainFrame* frame = app->MainFrame();
     if (!apptest::pumpUntil([&] { return frame->PostCreateDone(); })) std::abort();
