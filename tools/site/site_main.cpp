@@ -2,6 +2,10 @@
 
 #include "tools/site/site_station.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -79,6 +83,9 @@ bool takeNumber(const char* text, long low, long high, long& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The encoder's per-frame notices (clipped coefficients) would bury the
+    // site's own lines: only its errors are shown.
+    av_log_set_level(AV_LOG_ERROR);
     site::SiteOptions options;
     int alarmCamera = 0;  // SIGUSR1 raises the alarm of this camera (0-based)
     bool once = false;
