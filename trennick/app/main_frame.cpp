@@ -2009,10 +2009,14 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         m_pointerActivity = 1;
         return 0;
     case kMsgDebriefStart:
+        // The event player is not here yet; the record goes with the message.
+        LUMO_TRACE(3, "CMainFrame: message 0x%X for the event player not served", msg);
+        return 0;
     case kMsgVideoWindowRecord:
-        // The event player and the video display are not here yet; the
-        // record goes with the message.
-        LUMO_TRACE(3, "CMainFrame: message 0x%X for the video display not served", msg);
+        if (auto record = platform::TakePostedData<VideoWindowRecord>(lParam); record != nullptr && m_videoMain) {
+            m_videoMain->SetVideoWindowRecord(record->hwnd,
+                                              RECT{record->left, record->top, record->right, record->bottom});
+        }
         return 0;
     case kMsgSetQuality:
         SetQuality(wParam);

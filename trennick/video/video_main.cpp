@@ -1,8 +1,10 @@
 #include "trennick/video/video_main.h"
 
 #include "common/lumo_deb.h"
+#include "trennick/link/packet_connection.h"
 
 #include <QWidget>
+#include <QWindow>
 
 #include <cstdio>
 #include <cstring>
@@ -64,7 +66,9 @@ BOOL CVideoMain::CreateRemoteWindow() {
 void CVideoMain::CloseRemoteWindow() {
     if (m_remoteWnd == nullptr) return;
     m_remoteWnd->StopVideoWnd();
+    m_videoMgr.DestroyVideoWindow();
     m_remoteWnd.reset();
+    m_foreignHost.reset();
 }
 
 BOOL CVideoMain::ProcessRemoteVideo() {
@@ -80,6 +84,67 @@ void CVideoMain::SetVideoState(BOOL local, BOOL remote) {
 
 void CVideoMain::ShowRemoteWindow(BOOL show) {
     if (m_remoteWnd != nullptr) m_remoteWnd->setVisible(show != FALSE);
+}
+
+BOOL CVideoMain::HostVideo(WId host, WId* child) {
+    if (child != nullptr) *child = 0;
+    CreateRemoteWindow();
+    QWidget* ownHost = QWidget::find(host);
+    QWindow* foreignHost = nullptr;
+    if (ownHost == nullptr) {
+        foreignHost = QWindow::fromWinId(host);  // null where the platform cannot embed
+        if (foreignHost == nullptr) {
+            LUMO_TRACE(1, "CVideoMain::HostVideo no window 0x%llX to show the video in",
+                       static_cast<unsigned long long>(host));
+            return FALSE;
+        }
+    }
+    m_remoteWnd->SetHostedMode(TRUE);
+    m_remoteWnd->ShowLumoraBar(FALSE);
+    if (m_videoMgr.VideoWindow() == nullptr) m_remoteWnd->CreateVideoWnd();
+    const BOOL attached =
+        ownHost != nullptr ? m_videoMgr.AttachVideoWindow(ownHost) : m_videoMgr.AttachVideoWindow(foreignHost);
+    if (!attached) {
+        m_remoteWnd->SetHostedMode(FALSE);
+        delete foreignHost;
+        return FALSE;
+    }
+    m_foreignHost.reset(foreignHost);
+    if (child != nullptr) *child = m_videoMgr.VideoWindow()->winId();
+    return TRUE;
+}
+
+void CVideoMain::UnhostVideo() {
+    if (m_remoteWnd == nullptr || m_remoteWnd->HostedCount() == 0) return;
+    const bool linkUp = m_connection != nullptr && m_connection->IsLinkUp();
+    if (linkUp) {
+        VideoSettingsRecord record{};
+        m_connection->GetVideoSettings(1, record);
+    }
+    m_remoteWnd->SetHostedMode(FALSE);
+    if (m_remoteWnd->HostedCount() == 0) {
+        // Takes the child back from the host before the host window goes.
+        CPARAMS params{};
+        m_videoMgr.GetDisplayParams(0, params);
+        if (m_videoMgr.VideoWindow() != nullptr) m_videoMgr.CreateVideoWindow(0, 0, params, m_remoteWnd->VideoArea());
+        m_foreignHost.reset();
+        if (m_remoteWnd->State() == RemoteState::Receiving) m_remoteWnd->StartVideoWnd();
+        if (linkUp) {
+            m_remoteWnd->ShowLumoraBar(TRUE);
+            m_remoteWnd->UpdateAdaptersToolBar();
+            m_connection->SetVideoStatus(1, 7);
+        }
+    }
+}
+
+void CVideoMain::SetVideoWindowRecord(LONG window, const RECT& rect) {
+    LUMO_TRACE(5, "CVideoMain::SetVideoWindowRecord window=%ld left=%ld top=%ld right=%ld bottom=%ld", long(window),
+               long(rect.left), long(rect.top), long(rect.right), long(rect.bottom));
+    if (window == 0) {
+        UnhostVideo();
+        return;
+    }
+    HostVideo(static_cast<WId>(static_cast<unsigned long>(window)), nullptr);
 }
 
 BOOL CVideoMain::MakeSnapshotFileName(DWORD flags, char* folder, char* name) {

@@ -10,6 +10,8 @@
 #include "trennick/video/remote_wnd.h"
 #include "trennick/video/video_mgr.h"
 
+#include <QWindow>
+
 #include <memory>
 #include <string>
 
@@ -55,6 +57,20 @@ public:
     // while the video child window does not exist.
     BOOL MakeSnapshotFileName(DWORD flags, char* folder, char* name);
 
+    // Kit hosting: the remote station window goes to hosted mode, its
+    // toolbar goes and the video child is shown inside the client's window
+    // `host` (a window of this process or of the window system). `child`
+    // receives the video child's window id. FALSE when the host window is
+    // unknown or the platform cannot embed into it.
+    BOOL HostVideo(WId host, WId* child);
+    // Ends hosting: the video child returns to the remote station window,
+    // which is rebuilt with its toolbars while the link is up, and the video
+    // is asked for again.
+    void UnhostVideo();
+    // The kit's window-and-rectangle record: a window hosts the video, none
+    // ends hosting.
+    void SetVideoWindowRecord(LONG window, const RECT& rect);
+
     BOOL SetStreamVersion(WORD version) { return m_videoMgr.SetStreamVersion(version); }
     BOOL SetStreamKind(WORD kind) { return m_videoMgr.SetStreamKind(kind); }
     BOOL SetDecoderAttribute(DWORD value) { return m_videoMgr.SetDecoderAttribute(value); }
@@ -73,6 +89,7 @@ private:
     std::string m_siteSnapshots;
     std::string m_localSnapshots;
     CVideoMgr m_videoMgr;
+    std::unique_ptr<QWindow> m_foreignHost;  // the kit client's window while it hosts the video
 };
 
 }  // namespace trennick

@@ -6,6 +6,8 @@
 #include "trennick/record/remote_quad.h"
 #include "trennick/video/tmn_expand.h"
 
+#include <QWindow>
+
 #include <algorithm>
 
 namespace trennick {
@@ -72,9 +74,15 @@ BOOL CVideoMgr::StoreNewFrame(std::unique_ptr<VideoFrame> frame) {
 QWidget* CVideoMgr::CreateVideoWindow(int x, int y, const CPARAMS& params, QWidget* parent) {
     m_current = params;
     if (m_window != nullptr) {
+        if (m_hostedWindow && m_window->windowHandle() != nullptr) m_window->windowHandle()->setParent(nullptr);
         m_window->setParent(parent);
+        m_hostedWindow = false;
     } else {
         m_window = std::make_unique<CVideoWnd>(m_pTMNExpand.get(), parent);
+        // A host window of the kit that goes first takes the child with it.
+        QObject::connect(m_window.get(), &QObject::destroyed, m_window.get(), [this](QObject* gone) {
+            if (static_cast<QObject*>(m_window.get()) == gone) (void)m_window.release();
+        });
         m_window->setObjectName(QString("VideoWindow%1").arg(m_nextWindowId++));
         m_window->SetStreamVersion(m_streamVersion);
         m_window->SetStreamKind(m_streamKind);
@@ -91,6 +99,36 @@ void CVideoMgr::DestroyVideoWindow() {
     if (m_window == nullptr) return;
     m_window->CloseVideo();
     m_window.reset();
+}
+
+BOOL CVideoMgr::AttachVideoWindow(QWidget* host) {
+    if (m_window == nullptr || host == nullptr) return FALSE;
+    m_window->setParent(host);
+    showInHost(host->width(), host->height());
+    return TRUE;
+}
+
+BOOL CVideoMgr::AttachVideoWindow(QWindow* foreignHost) {
+    if (m_window == nullptr || foreignHost == nullptr) return FALSE;
+    m_window->setParent(nullptr);
+    m_window->winId();  // the child needs a window of its own to be re-parented
+    m_window->windowHandle()->setParent(foreignHost);
+    showInHost(foreignHost->width(), foreignHost->height());
+    return TRUE;
+}
+
+void CVideoMgr::showInHost(int width, int height) {
+    m_hostedWindow = true;
+    m_window->move(0, 0);
+    m_window->resize(width, height + 3);
+    m_window->show();
+    CPARAMS record = m_current;
+    record.imagewidth = DWORD(std::max(width, 0));
+    record.imageheight = DWORD(std::max(height + 3, 0));
+    m_window->Dib().SetTarget(m_window.get());
+    m_window->SetParams(record);
+    m_window->Dib().SetDrawRect(RECT{0, 0, width, height}, nullptr);
+    LUMO_TRACE(5, "CVideoMgr::AttachVideoWindow hosted in %dx%d", width, height);
 }
 
 void CVideoMgr::ResizeVideoWindow(BOOL enable, BOOL, BOOL) {

@@ -18,6 +18,7 @@ class CDBLumo;
 class CDBLumoRemote;
 class CTMNExpand;
 class QWidget;
+class QWindow;
 
 namespace trennick {
 
@@ -53,6 +54,14 @@ public:
     // Window members.
     QWidget* CreateVideoWindow(int x, int y, const CPARAMS& params, QWidget* parent);
     void DestroyVideoWindow();
+    // Kit hosting: re-parents the video child into a client's window (one of
+    // this process, else a foreign window of the window system), sized to the
+    // host's client area plus 3 pixels of height, and shows it there. FALSE
+    // when the child window does not exist. A later CreateVideoWindow takes
+    // the child back.
+    BOOL AttachVideoWindow(QWidget* host);
+    BOOL AttachVideoWindow(QWindow* foreignHost);
+    bool IsHostedWindow() const { return m_hostedWindow; }
     void ResizeVideoWindow(BOOL enable, BOOL widthChange, BOOL heightChange);
     // Starts decoding with the current parameters (halved when asked);
     // returns the palette-display word of the record.
@@ -85,6 +94,7 @@ public:
 
 private:
     bool endsKeyFrameWait(VideoFrame& frame);
+    void showInHost(int width, int height);
 
     CPacketConnection* m_connection = nullptr;
     CLumora* m_capture = nullptr;
@@ -102,6 +112,7 @@ private:
     VideoFrameSink* m_frameSink = nullptr;
     CRemoteQuad* m_quad = nullptr;
     CDBLumo* m_splitDatabase = nullptr;
+    bool m_hostedWindow = false;
 };
 
 }  // namespace trennick

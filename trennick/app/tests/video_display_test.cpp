@@ -9,6 +9,7 @@
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
+#include "trennick/app/night_tess_integration.h"
 #include "trennick/book/addr_book_dialogs.h"
 #include "trennick/book/addr_book_file.h"
 #include "tavicore/ui/ui_window.h"
@@ -163,6 +164,77 @@ INSTANTIATE_TEST_SUITE_P(Streams, VideoDisplay,
 // The operator's controls on the site's video, each state photographed: the
 // two picture sizes, the pause, the hold, a trigger from the site lighting its
 // camera on the video toolbar, and the video closing when the site goes.
+// The kit's client gives a window of its own: the video child goes into it,
+// sized to its client area, the remote window stops decoding and drops its
+// toolbar; a record without a window gives the video back and it runs again.
+TEST(VideoHosting, AKitWindowHostsTheSitesVideoAndGivesItBack) {
+    const WORD sitePort = nettest::freePort();
+    platform::Process site = platform::Process::start("velmoor-site", {"--port", std::to_string(sitePort)});
+    ASSERT_TRUE(site.valid());
+    AnsweringUi ui;
+    {
+        CKivApp app(programArgs("24", sitePort), "", quietServices(&ui));
+        ASSERT_TRUE(app.InitInstance());
+        CMainFrame* frame = app.MainFrame();
+        ASSERT_TRUE(pumpUntil([&] { return frame->PostCreateDone(); }));
+        CVideoMain* video = frame->VideoMain();
+        CRemoteWnd* remote = video->RemoteWnd();
+        ASSERT_NE(remote, nullptr);
+        ASSERT_TRUE(watchSiteVideo(*frame, *remote, sitePort));
+        CVideoWnd* child = video->VideoMgr().VideoWindow();
+        ASSERT_NE(child, nullptr);
+
+        QWidget host;
+        host.resize(240, 180);
+        host.show();
+        auto hostRecord = std::make_unique<VideoWindowRecord>(
+            VideoWindowRecord{LONG(host.winId()), 0, 0, 240, 180});
+        ASSERT_TRUE(platform::PostMessageOwned(frame->Hwnd(), kMsgVideoWindowRecord, 0, std::move(hostRecord)));
+        ASSERT_TRUE(pumpUntil([&] { return remote->HostedCount() == 1; }));
+        EXPECT_EQ(child->parentWidget(), &host);
+        EXPECT_EQ(child->size(), QSize(240, 183)) << "the host's client area plus 3 pixels of height";
+        EXPECT_TRUE(child->isVisible());
+        EXPECT_EQ(remote->LumoraBar(), nullptr);
+        const DWORD decodedWhileHosted = remote->FramesDecoded();
+        pumpUntil([] { return false; }, std::chrono::milliseconds(800));
+        EXPECT_EQ(remote->FramesDecoded(), decodedWhileHosted) << "the remote window does not decode while hosted";
+
+        // An unknown window hosts nothing.
+        video->SetVideoWindowRecord(LONG(0x7FFFFF00), RECT{0, 0, 10, 10});
+        EXPECT_EQ(remote->HostedCount(), 1u);
+
+        ASSERT_TRUE(platform::PostMessageOwned(frame->Hwnd(), kMsgVideoWindowRecord, 0,
+                                               std::make_unique<VideoWindowRecord>(VideoWindowRecord{})));
+        ASSERT_TRUE(pumpUntil([&] { return remote->HostedCount() == 0; }));
+        EXPECT_EQ(child->parentWidget(), remote->VideoArea());
+        const DWORD back = remote->FramesDecoded();
+        EXPECT_TRUE(pumpUntil([&] { return remote->FramesDecoded() >= back + 3; }, std::chrono::seconds(30)))
+            << "the video runs in the remote window again";
+
+        // A host window that goes while it hosts takes the child with it; the
+        // window makes a new one when the video comes back.
+        auto doomed = std::make_unique<QWidget>();
+        doomed->resize(200, 150);
+        doomed->show();
+        video->SetVideoWindowRecord(LONG(doomed->winId()), RECT{0, 0, 200, 150});
+        ASSERT_EQ(remote->HostedCount(), 1u);
+        doomed.reset();
+        EXPECT_EQ(video->VideoMgr().VideoWindow(), nullptr);
+        video->SetVideoWindowRecord(0, RECT{});
+        EXPECT_EQ(remote->HostedCount(), 0u);
+        const DWORD again = remote->FramesDecoded();
+        EXPECT_TRUE(pumpUntil([&] { return remote->FramesDecoded() >= again + 3; }, std::chrono::seconds(30)));
+        ASSERT_NE(video->VideoMgr().VideoWindow(), nullptr);
+        EXPECT_EQ(video->VideoMgr().VideoWindow()->parentWidget(), remote->VideoArea());
+
+        platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+        ASSERT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }));
+        app.ExitInstance();
+    }
+    site.kill(SIGTERM);
+    EXPECT_NE(site.wait(20000).kind, platform::ProcessExit::Kind::Running);
+}
+
 TEST(RemoteWindow, ControlsDriveTheSitesVideoAndATriggerLightsItsCamera) {
     const WORD sitePort = nettest::freePort();
     platform::Process site = platform::Process::start(
