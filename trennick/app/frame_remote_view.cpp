@@ -4,7 +4,10 @@
 
 #include "trennick/app/frame_remote_view.h"
 
+#include "trennick/app/frame_messages.h"
+#include "trennick/app/frame_remote_views.h"
 #include "trennick/app/kiv_app.h"
+#include "trennick/app/received_video.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/ui/lcd_panel.h"
@@ -62,22 +65,19 @@ void CMainFrame::FrameRemoteView::showRemoteImage(bool on) {
     if (m_frame.m_pLcdPanel != nullptr) m_frame.m_pLcdPanel->ShowRemoteImage(on ? 1 : 0);
 }
 
-// FIXME: the split view, its settings and the snapshots are served by the
-// quad view and snapshot windows, which are not here yet.
-bool CMainFrame::FrameRemoteView::splitMode() { return false; }
-
-void CMainFrame::FrameRemoteView::setSplitMode(bool on) {
-    if (on) m_frame.notAvailable("The quad view");
+// The split view of the received video is the recorder's; switching it on
+// goes the way of the main window's camera sequence command.
+bool CMainFrame::FrameRemoteView::splitMode() {
+    CReceivedVideo* video = m_frame.ReceivedVideo();
+    return video != nullptr && video->Recorder().IsSplitOrAutoSwitchMode() != FALSE;
 }
 
-void CMainFrame::FrameRemoteView::quadSettings() { m_frame.notAvailable("The quad settings"); }
-
-void CMainFrame::FrameRemoteView::snapshot(bool withDialog) {
-    if (withDialog) {
-        m_frame.OnCommand(ID_REQUEST_SNAPSHOT);
-    } else {
-        m_frame.notAvailable("The snapshot");
+void CMainFrame::FrameRemoteView::setSplitMode(bool on) {
+    if (on) {
+        if (m_frame.m_views != nullptr) m_frame.m_views->OnCommand(ID_SEQUENCE_ON);
+        return;
     }
+    if (splitMode()) m_frame.ReceivedVideo()->Recorder().SetSplitMode(FALSE);
 }
 
 }  // namespace trennick

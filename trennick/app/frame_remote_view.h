@@ -25,8 +25,6 @@ public:
     void showRemoteImage(bool on) override;
     bool splitMode() override;
     void setSplitMode(bool on) override;
-    void quadSettings() override;
-    void snapshot(bool withDialog) override;
 
 private:
     CMainFrame& m_frame;

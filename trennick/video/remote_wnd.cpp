@@ -50,6 +50,24 @@ std::atomic<bool> g_triggerBusy{false};
 
 QColor lightGrey() { return QColor(0xC0, 0xC0, 0xC0); }
 
+// The window's commands that the main window serves, with the command it gets
+// and when it is handed on.
+enum class ForwardWhen { Always, LinkUp, Connected, QuadSettingsAllowed };
+struct ForwardedCommand {
+    WPARAM id;
+    WPARAM frameCommand;
+    ForwardWhen when;
+};
+constexpr ForwardedCommand kForwardedCommands[] = {
+    {ID_RW_TITLE, 57347, ForwardWhen::Always},
+    {ID_RW_STOP, ID_RW_STOP, ForwardWhen::Always},
+    {ID_RW_FRAME_32104, ID_RW_FRAME_32104, ForwardWhen::Connected},
+    {ID_RW_HELP, ID_RW_HELP, ForwardWhen::Always},
+    {ID_RW_SNAPSHOT, ID_RW_SNAPSHOT, ForwardWhen::Always},
+    {ID_RW_SNAPSHOT_DIALOG, ID_RW_SNAPSHOT_DIALOG, ForwardWhen::LinkUp},
+    {ID_RW_QUAD_SETTINGS, ID_RW_QUAD_SETTINGS, ForwardWhen::QuadSettingsAllowed},
+};
+
 }  // namespace
 
 CRemoteWnd::CRemoteWnd() : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint) {
@@ -760,7 +778,7 @@ int CRemoteWnd::ProcessRemoteVideo() {
     case kVideoStateClosed:
         StopVideoWnd();
         if (m_state != RemoteState::NotCreated) {
-            if (m_host != nullptr) m_host->frameCommand(ID_RW_STOP);
+            OnCommand(ID_RW_STOP);
             UpdateVideoButtons(FALSE);
             m_controls[ID_RW_BLINK]->hide();
             m_controls[ID_RW_QCIF]->hide();
@@ -780,7 +798,23 @@ int CRemoteWnd::ProcessRemoteVideo() {
 
 // ---- commands ----
 
+bool CRemoteWnd::forwardToFrame(WPARAM id) {
+    const auto* entry = std::find_if(std::begin(kForwardedCommands), std::end(kForwardedCommands),
+                                     [id](const ForwardedCommand& c) { return c.id == id; });
+    if (entry == std::end(kForwardedCommands)) return false;
+    bool allowed = true;
+    switch (entry->when) {
+    case ForwardWhen::Always: break;
+    case ForwardWhen::LinkUp: allowed = linkUp(); break;
+    case ForwardWhen::Connected: allowed = connected(); break;
+    case ForwardWhen::QuadSettingsAllowed: allowed = quadSettingsAllowed(); break;
+    }
+    if (allowed && m_host != nullptr) m_host->frameCommand(entry->frameCommand);
+    return true;
+}
+
 void CRemoteWnd::OnCommand(WPARAM id) {
+    if (forwardToFrame(id)) return;
     if (id >= ID_RW_ADAPTER_FIRST && id < ID_RW_ADAPTER_FIRST + kRwAdapterButtons) {
         selectAdapter(WORD(id - ID_RW_ADAPTER_FIRST));
         return;
@@ -810,20 +844,11 @@ void CRemoteWnd::OnCommand(WPARAM id) {
     case ID_RW_HOLD:
         if (m_host != nullptr && linkUp()) m_host->toggleHold();
         break;
-    case ID_RW_TITLE:
-        if (m_host != nullptr) m_host->frameCommand(57347);
-        break;
     case ID_RW_ON_TOP:
         toggleOnTop();
         break;
     case ID_RW_DOUBLE:
         toggleDoubleSize();
-        break;
-    case ID_RW_SNAPSHOT:
-        if (m_host != nullptr) m_host->snapshot(false);
-        break;
-    case ID_RW_SNAPSHOT_DIALOG:
-        if (m_host != nullptr && linkUp()) m_host->snapshot(true);
         break;
     case ID_RW_CIF:
     case ID_RW_QCIF:
@@ -838,18 +863,9 @@ void CRemoteWnd::OnCommand(WPARAM id) {
             if (m_host != nullptr) m_host->frameCommand(ID_RW_RECORD);
         }
         break;
-    case ID_RW_STOP:
-        if (m_host != nullptr) m_host->frameCommand(ID_RW_STOP);
-        break;
-    case ID_RW_FRAME_32104:
-        if (m_host != nullptr && connected()) m_host->frameCommand(ID_RW_FRAME_32104);
-        break;
     case ID_RW_QUAD:
     case ID_RW_QUAD2:
         quadView(id);
-        break;
-    case ID_RW_QUAD_SETTINGS:
-        if (m_host != nullptr && quadSettingsAllowed()) m_host->quadSettings();
         break;
     case ID_RW_PTZ:
         togglePtzPanel();
@@ -858,9 +874,6 @@ void CRemoteWnd::OnCommand(WPARAM id) {
         m_autoTrack = m_autoTrack != 0 ? 0 : 1;
         break;
     case ID_RW_AUTO_SWITCH:
-        break;
-    case ID_RW_HELP:
-        if (m_host != nullptr) m_host->frameCommand(ID_RW_HELP);
         break;
     default:
         LUMO_TRACE(5, "CRemoteWnd::OnCommand %u not handled", unsigned(id));

@@ -68,8 +68,10 @@ struct RemoteVideoSettings {
 class RemoteWndHost {
 public:
     virtual ~RemoteWndHost() = default;
-    // A command for the main window: the recording start (32891) and stop
-    // (32889), 57347 and 32104.
+    // A command for the main window, posted to it: the recording start
+    // (32891) and stop (32889), 57347, 32104, help, the snapshots (32887 with
+    // the stored settings, 65251 the request dialog) and the quad settings
+    // dialog (32910).
     virtual void frameCommand(WPARAM id) = 0;
     // The hold of the line on this side, on or off.
     virtual void toggleHold() = 0;
@@ -91,13 +93,9 @@ public:
     virtual void showVideoLamp(bool on) = 0;
     virtual void setFrameRateMeter(double framesPerSecond) = 0;
     virtual void showRemoteImage(bool on) = 0;
-    // The split (quad) view of the current adapter, its settings dialog and
-    // the snapshots: served by the quad view and snapshot windows.
+    // The split view of the current adapter (the main window's camera sequence).
     virtual bool splitMode() = 0;
     virtual void setSplitMode(bool on) = 0;
-    virtual void quadSettings() = 0;
-    // A snapshot with the stored settings, or the snapshot request dialog.
-    virtual void snapshot(bool withDialog) = 0;
     // The PTZ box program the PTZ panel starts when its window is missing.
     virtual std::string ptzProgram() { return "tiltcab"; }
 };
@@ -299,6 +297,9 @@ private:
     void onRpcDone(WPARAM kind);
     void setTitle(const std::string& text);
     std::string cameraTitle(WPARAM kind);
+    // Hands a command of the forwarding table to the main window when its
+    // condition holds; false for a command the table does not hold.
+    bool forwardToFrame(WPARAM id);
     bool linkUp() const;
     bool connected() const;
     bool quadSettingsAllowed();

@@ -9,9 +9,11 @@
 #include "platform/message_window.h"
 #include "platform/process.h"
 #include "tavicore/ui/testing/ui_test_support.h"
+#include "tavicore/ui/ui_window.h"
 #include "trennick/app/frame_remote_views.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
+#include "trennick/app/received_video.h"
 #include "trennick/image/image_wnd.h"
 #include "trennick/image/snapshot_wnd.h"
 #include "trennick/net/testing/net_test_util.h"
@@ -111,6 +113,9 @@ class Snapshots : public RemoteViews {
 };
 class LinkProfile : public RemoteViews {
     const char* instance() const override { return "33"; }
+};
+class RemoteWindowViews : public RemoteViews {
+    const char* instance() const override { return "34"; }
 };
 
 }  // namespace
@@ -252,4 +257,51 @@ TEST_F(LinkProfile, WindowShowsTheLiveLinkOnceAndGoesWhenClosed) {
     ASSERT_TRUE(pumpUntil([&] { return views->Profile() == nullptr; }));
     frame->OnCommand(ID_START_PROFILE);
     EXPECT_NE(views->Profile(), nullptr) << "a new one after the first closed";
+}
+
+// The remote window's own entry points open the program's windows: its quad
+// settings item the sequence settings dialog, its quad button the split view
+// (a camera button ends it), its snapshot request item the snapshot dialog
+// and its snapshot button a snapshot with the stored choice.
+TEST_F(RemoteWindowViews, QuadAndSnapshotEntryPointsOpenTheProgramsWindows) {
+    CFrameRemoteViews* views = frame->RemoteViews();
+    ASSERT_NE(views, nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return frame->Connection()->IsConnected(); }));
+    auto snapshotButton = [&] { return UiControl(remote, int(ID_RW_SNAPSHOT)); };
+
+    remote->OnCommand(ID_RW_QUAD_SETTINGS);
+    ASSERT_TRUE(pumpUntil([&] { return views->QuadDialog() != nullptr; }));
+    views->QuadDialog()->reject();
+    ASSERT_TRUE(pumpUntil([&] { return views->QuadDialog() == nullptr; }));
+
+    CVideoRecorder& recorder = frame->ReceivedVideo()->Recorder();
+    ASSERT_FALSE(recorder.IsSplitOrAutoSwitchMode());
+    remote->OnCommand(ID_RW_QUAD);
+    EXPECT_TRUE(recorder.IsSplitOrAutoSwitchMode());
+    EXPECT_FALSE(snapshotButton()->isEnabled()) << "no snapshot of a split picture";
+    ASSERT_TRUE(framesMore(3));
+    uitest::saveScreenshot(remote, "remote_window_split");
+    remote->OnCommand(ID_RW_CAMERA_FIRST + 1);
+    EXPECT_FALSE(recorder.IsSplitOrAutoSwitchMode());
+    EXPECT_TRUE(snapshotButton()->isEnabled());
+    ASSERT_TRUE(pumpUntil([&] { return readAll(siteLog).find("camera 1 selected") != std::string::npos; },
+                          std::chrono::seconds(30)))
+        << readAll(siteLog);
+
+    remote->OnCommand(ID_RW_SNAPSHOT_DIALOG);
+    ASSERT_TRUE(pumpUntil([&] { return views->SnapshotDialog() != nullptr; }));
+    views->SnapshotDialog()->reject();
+    ASSERT_TRUE(pumpUntil([&] { return views->SnapshotDialog() == nullptr; }));
+    EXPECT_EQ(views->SnapshotsRequested(), 0u) << "a cancelled request asks nothing";
+
+    // The stored choice asks the site; its picture is shown.
+    SnapshotChoice stored = ReadSnapshotChoice();
+    stored.fast = 0;
+    WriteSnapshotChoice(stored);
+    remote->OnCommand(ID_RW_SNAPSHOT);
+    ASSERT_TRUE(pumpUntil([&] { return views->SnapshotsRequested() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return views->SnapshotWindow() != nullptr && views->SnapshotWindow()->isVisible(); },
+                          std::chrono::seconds(60)))
+        << readAll(siteLog);
+    for (const std::string& text : ui.messages) EXPECT_EQ(text.find("not available"), std::string::npos) << text;
 }

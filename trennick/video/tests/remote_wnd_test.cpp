@@ -55,8 +55,6 @@ public:
     void showRemoteImage(bool) override {}
     bool splitMode() override { return split; }
     void setSplitMode(bool on) override { split = on; }
-    void quadSettings() override {}
-    void snapshot(bool) override {}
 
     std::vector<WPARAM> commands;
     int holdToggles = 0;
@@ -189,6 +187,62 @@ TEST(RemoteWndMenu, ItemsFollowTheLinkTheStateAndTheToggles) {
     // Triggering an item runs its command.
     item(*menu, ID_RW_TRACKING)->trigger();
     EXPECT_EQ(window.AutoTriggerTracking(), tracking);
+}
+
+// The commands the main window serves are handed to it, each only while its
+// condition holds: the event command needs a connected site, the snapshot
+// request a link, the quad settings a peer whose release has them.
+TEST(RemoteWndCommands, MainWindowCommandsAreHandedOnWhileTheirConditionHolds) {
+    struct ForwardCase {
+        WPARAM command;
+        WPARAM frameCommand;
+        bool withoutLink;  // handed on with no link at all
+    };
+    const ForwardCase cases[] = {
+        {ID_RW_TITLE, 57347, true},
+        {ID_RW_STOP, ID_RW_STOP, true},
+        {ID_RW_HELP, ID_RW_HELP, true},
+        {ID_RW_SNAPSHOT, ID_RW_SNAPSHOT, true},
+        {ID_RW_FRAME_32104, ID_RW_FRAME_32104, false},
+        {ID_RW_SNAPSHOT_DIALOG, ID_RW_SNAPSHOT_DIALOG, false},
+    };
+    RemoteVideoSettings settings;
+    LinkPair pair;
+    for (bool linked : {false, true}) {
+        if (linked) {
+            pair.a->linkUp = true;
+            pair.helloBothWays();
+        }
+        FakeRemoteHost host;
+        CRemoteWnd window;
+        window.SetConnection(nullptr, linked ? pair.a.get() : nullptr, &settings);
+        window.SetHost(&host, nullptr, nullptr);
+        for (const ForwardCase& c : cases) {
+            SCOPED_TRACE(std::to_string(c.command) + (linked ? " linked" : " no link"));
+            host.commands.clear();
+            window.OnCommand(c.command);
+            if (linked || c.withoutLink) {
+                EXPECT_EQ(host.commands, std::vector<WPARAM>{c.frameCommand});
+            } else {
+                EXPECT_TRUE(host.commands.empty());
+            }
+        }
+        // The quad settings: refused for an older release, handed on otherwise.
+        host.commands.clear();
+        host.peerKind = 1;
+        host.peerVersion = "Site 4.1.9";
+        window.OnCommand(ID_RW_QUAD_SETTINGS);
+        EXPECT_TRUE(host.commands.empty());
+        host.peerVersion = "Site 4.2.0";
+        window.OnCommand(ID_RW_QUAD_SETTINGS);
+        EXPECT_EQ(host.commands, std::vector<WPARAM>{ID_RW_QUAD_SETTINGS});
+        // The window's own commands stay with it.
+        host.commands.clear();
+        window.OnCommand(ID_RW_ON_TOP);
+        window.OnCommand(ID_RW_TRACKING);
+        EXPECT_TRUE(host.commands.empty());
+        window.OnCommand(ID_RW_TRACKING);
+    }
 }
 
 TEST(RemoteWndPictureSize, TokenFollowsTheCommandTheModeAndThePeersRelease) {
