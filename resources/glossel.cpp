@@ -40,6 +40,8 @@ constexpr StringEntry kStrings[] = {
     {324, "PTZ control"},
     {325, "Save the picture to a file"},
     {501, "Version 1.0"},
+    // Tool tips of the main window's buttons.
+    {1186, "Open the event explorer"},
     // Serial port, files and telephony lines.
     {4000, "The serial port %s cannot be opened. Try again?"},
     {4050, "The file %s cannot be found."},
@@ -92,7 +94,7 @@ constexpr StringEntry kStrings[] = {
     {29127, "Address book"},
     {32147, "Copy the picture to the clipboard"},
     {32801, "Disconnect"},
-    {32802, "Send my video"},
+    {32802, "Put the call on hold"},
     {32805, "Video is on hold"},
     {32811, "Options"},
     {32822, "Full screen"},
@@ -179,6 +181,15 @@ constexpr StringEntry kStrings[] = {
     {65152, "Remote settings: the site reports an unknown error."},
     {65242, "The upgrade image is %s, older than the unit's %s. It is not sent."},
     {65247, "The unit's release is not known (%s image, unit reports \"%s\"). Send the upgrade image anyway?"},
+    // Status codes.
+    {65251, "Unknown"},
+    {65252, "Disconnected"},
+    {65253, "Connecting"},
+    {65254, "Connected"},
+    {65255, "Online"},
+    {65256, "Waiting for a call"},
+    {65257, "Initializing"},
+    {65258, "Status"},
     {65259, "The site asks you to call back."},
     {65260, "The site is recording an alarm."},
     {65261, "Audio out is on"},

@@ -55,9 +55,11 @@ bool readText(const RegistryKey& key, const char* name, char (&field)[256]) {
     if (key.readValue(name, value) != ERROR_SUCCESS || value.type != REG_SZ) {
         return false;
     }
+    std::memset(field, 0, sizeof field);
+    // An empty text is stored without a single byte.
+    if (value.data.empty()) return true;
     std::size_t n = std::min<std::size_t>(value.data.size(), sizeof field - 1);
     n = ::strnlen(reinterpret_cast<const char*>(value.data.data()), n);
-    std::memset(field, 0, sizeof field);
     std::memcpy(field, value.data.data(), n);
     return true;
 }

@@ -6,17 +6,48 @@
 #include "tavicore/ui/ui_window.h"
 #include "trennick/app/frame_messages.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 
 namespace trennick {
 
-CFrameButtonRow::CFrameButtonRow(QWidget* parent, CommandSink sink) : m_parent(parent), m_sink(std::move(sink)) {}
+// Asks the row's source for a button's tip text just before the tip shows.
+class CFrameButtonRow::ToolTipFilter : public QObject {
+public:
+    explicit ToolTipFilter(CFrameButtonRow& row) : m_row(row) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ToolTip) {
+            for (const auto& [id, button] : m_row.m_buttons) {
+                if (button == watched) m_row.RefreshToolTip(id);
+            }
+        }
+        return false;
+    }
+
+private:
+    CFrameButtonRow& m_row;
+};
+
+CFrameButtonRow::CFrameButtonRow(QWidget* parent, CommandSink sink)
+    : m_parent(parent), m_sink(std::move(sink)), m_toolTipFilter(std::make_unique<ToolTipFilter>(*this)) {}
+
+// The buttons keep only a guarded pointer to the filter: deleting it ends the filtering.
+CFrameButtonRow::~CFrameButtonRow() = default;
+
+void CFrameButtonRow::RefreshToolTip(WPARAM id) {
+    CBitmapButton* button = Button(id);
+    if (button == nullptr || !m_toolTips) return;
+    button->setToolTip(QString::fromStdString(m_toolTips(id)));
+}
 
 CBitmapButton* CFrameButtonRow::add(WPARAM id, const char* text, const ButtonBitmaps& bitmaps) {
     auto* button = new CBitmapButton(id, text, m_parent);
     button->LoadBitmaps(bitmaps);
     QObject::connect(button, &QPushButton::clicked, button, [this, id] { m_sink(id); });
+    button->installEventFilter(m_toolTipFilter.get());
     m_buttons[id] = button;
     return button;
 }
@@ -32,7 +63,7 @@ void CFrameButtonRow::Build(bool speakerphone, bool expanded) {
     add(ID_OPTIONS, "Options", {306, 301, 302, 304});
     add(ID_COLLAPSE, "Less", {206, 207, 0, 0});
     add(ID_EXPAND, "More", {205, 204, 0, 0});
-    add(ID_SEND_MY_VIDEO, "My video", {IDB_SMYIMAGEU, IDB_SMYIMAGED, IDB_SMYIMAGEF, IDB_SMYIMAGEX});
+    add(ID_HOLD_CALL, "Hold", {IDB_SMYIMAGEU, IDB_SMYIMAGED, IDB_SMYIMAGEF, IDB_SMYIMAGEX});
     add(ID_TOGGLE_ARM, "Arm", {IDB_BTN_ARMU, IDB_BTN_ARMD, 0, IDB_BTN_ARM_DISABLED});
     add(ID_DEBRIEF_BUTTON, "Events", {IDI_DEBRIEF, 0, 0, 0});
     add(ID_TALK, "Talk", {IDB_BTN_AUDU, IDB_BTN_AUDD, 0, IDB_BTN_AUDX});
@@ -47,7 +78,7 @@ void CFrameButtonRow::Build(bool speakerphone, bool expanded) {
     ShowEnabled(ID_OPEN_CHAT, false);
     ShowEnabled(ID_COLLAPSE, expanded);
     ShowEnabled(ID_EXPAND, !expanded);
-    Enable(ID_SEND_MY_VIDEO, false);
+    Enable(ID_HOLD_CALL, false);
 }
 
 CBitmapButton* CFrameButtonRow::Button(WPARAM id) const {

@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <functional>
 #include <map>
+#include <memory>
+#include <string>
 
 class QWidget;
 
@@ -23,7 +25,13 @@ namespace trennick {
 class CFrameButtonRow {
 public:
     using CommandSink = std::function<void(WPARAM)>;
+    // The text of a button's tool tip, asked each time the tip is about to show.
+    using ToolTipSource = std::function<std::string(WPARAM)>;
     CFrameButtonRow(QWidget* parent, CommandSink sink);
+    ~CFrameButtonRow();
+    void SetToolTipSource(ToolTipSource source) { m_toolTips = std::move(source); }
+    // Gives the button the tool tip its source names now.
+    void RefreshToolTip(WPARAM id);
 
     // Builds the row with its initial states; `speakerphone`: the line has
     // one (its phone button replaces the connect button); `expanded`: the
@@ -43,8 +51,11 @@ public:
 private:
     CBitmapButton* add(WPARAM id, const char* text, const ButtonBitmaps& bitmaps);
 
+    class ToolTipFilter;
     QWidget* m_parent;
     CommandSink m_sink;
+    ToolTipSource m_toolTips;
+    std::unique_ptr<ToolTipFilter> m_toolTipFilter;
     std::map<WPARAM, CBitmapButton*> m_buttons;
 };
 

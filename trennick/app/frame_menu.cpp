@@ -62,7 +62,7 @@ void CFrameMenu::Build() {
     addItem(site, ID_TALK, "Send au&dio");
 
     QMenu* view = addMenu("&View");
-    addItem(view, ID_SEND_MY_VIDEO, "Send my &video");
+    addItem(view, ID_HOLD_CALL, "&Hold the call");
     addItem(view, ID_RESTART_VIDEO, "&Restart the video");
     addItem(view, ID_DISPLAY_ON, "Video display &on");
     addItem(view, ID_DISPLAY_OFF, "Video display o&ff");

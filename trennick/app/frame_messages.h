@@ -102,7 +102,8 @@ inline constexpr WPARAM ID_COLLAPSE = 29122;
 inline constexpr WPARAM ID_EXPAND = 29123;
 inline constexpr WPARAM ID_ADDRESS_BOOK = 29127;
 inline constexpr WPARAM ID_PHONE = 32871;
-inline constexpr WPARAM ID_SEND_MY_VIDEO = 32802;
+// Puts the call on hold on this side, or takes it off hold.
+inline constexpr WPARAM ID_HOLD_CALL = 32802;
 inline constexpr WPARAM ID_CALL_STORED = 32843;
 inline constexpr WPARAM ID_STATISTICS = 32856;
 inline constexpr WPARAM ID_DISPLAY_ON = 32857;
@@ -168,8 +169,8 @@ inline constexpr UINT kStrRestartNeeded = 5310;
 inline constexpr UINT kStrUpgradeSite = 5430;
 inline constexpr UINT kStrListenOn = 61250;
 inline constexpr UINT kStrListenOff = 61251;
-inline constexpr UINT kStrSendVideoOff = 61260;
-inline constexpr UINT kStrSendVideoOn = 61261;
+inline constexpr UINT kStrHoldCall = 32802;
+inline constexpr UINT kStrCallHeld = 32805;
 inline constexpr UINT kStrConnectText = 65059;
 inline constexpr UINT kStrChatCaptured = 5470;
 

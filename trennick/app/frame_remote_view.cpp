@@ -20,11 +20,7 @@ void CMainFrame::FrameRemoteView::frameCommand(WPARAM id) {
     platform::PostMessage(m_frame.Hwnd(), WM_COMMAND, id, 0);
 }
 
-void CMainFrame::FrameRemoteView::toggleHold() {
-    CPacketConnection& link = *m_frame.m_pConnection;
-    if (!link.IsLinkUp()) return;
-    link.SetHoldCall(kHoldLocal, (link.GetHoldStatus() & 1) == 0);
-}
+void CMainFrame::FrameRemoteView::toggleHold() { m_frame.ToggleHold(); }
 
 bool CMainFrame::FrameRemoteView::isRecording() { return m_frame.IsRecording(); }
 

@@ -43,6 +43,7 @@
 #include "trennick/link/common_base.h"
 #include "trennick/ui/about_dlg.h"
 #include "trennick/ui/lcd_panel.h"
+#include "trennick/ui/window_text.h"
 #include "trennick/link/core_identity.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/link/prot_list.h"
@@ -431,6 +432,8 @@ void CMainFrame::buildWidgets() {
     column->setSpacing(2);
     m_buttonRow = std::make_unique<CFrameButtonRow>(central, [this](WPARAM id) { OnCommand(id); });
     m_buttonRow->Build(m_pConnection->HasSpeakerphone() != FALSE, m_settings.screen.expanded != 0);
+    m_buttonRow->SetToolTipSource([this](WPARAM id) { return OnToolTipText(id); });
+    for (const auto& [id, button] : m_buttonRow->Buttons()) m_buttonRow->RefreshToolTip(id);
     // Two rows: the call and its windows, then the views and the site.
     auto* first = new QHBoxLayout();
     auto* second = new QHBoxLayout();
@@ -441,7 +444,7 @@ void CMainFrame::buildWidgets() {
         first->addWidget(m_buttonRow->Button(id));
     }
     first->addStretch(1);
-    for (WPARAM id : {ID_COLLAPSE, ID_EXPAND, ID_SEND_MY_VIDEO, ID_DEBRIEF_BUTTON, ID_TALK, ID_ADDRESS_BOOK}) {
+    for (WPARAM id : {ID_COLLAPSE, ID_EXPAND, ID_HOLD_CALL, ID_DEBRIEF_BUTTON, ID_TALK, ID_ADDRESS_BOOK}) {
         second->addWidget(m_buttonRow->Button(id));
     }
     second->addStretch(1);
@@ -507,18 +510,7 @@ void CMainFrame::enableButton(WPARAM id, bool on) {
 int CMainFrame::OnCreate() {
     m_pTimeMsgBox = std::make_unique<CTimeMsgBox>();
     m_settings.ReadGenSettings();
-    // This station's identity: its GUID, created at the first start.
-    {
-        CUUIDdb ids;
-        char guid[kGuidTextBytes] = {};
-        if (!ids.dbGUIDThisReadKey(guid, sizeof guid)) {
-            if (ids.dbGUIDCreateKey(guid, sizeof guid)) ids.dbGUIDThisWriteKey(guid);
-        }
-        tagSiteInfo info{};
-        if (!ids.dbGUIDThisReadInfo(&info)) {
-            LUMO_TRACE(5, "CMainFrame::ReadGenSettings() uuidb.dbGUIDThisReadInfo() failed..\n");
-        }
-    }
+    ReadGenSettings();
     m_settings.ReadCommsSettings(m_netInUse);
     m_settings.ReadCaldrinSettings();
     m_settings.ReadVideoSettings();
@@ -825,7 +817,7 @@ void CMainFrame::UpdateCaption(bool force) {
         } else {
             text = link.GetStatusText();
         }
-        m_status->setText(QString::fromStdString(text));
+        SetWindowTextIfChanged(m_status, text);
     }
     m_lastCaptionMs = t;
 }
@@ -855,7 +847,7 @@ void CMainFrame::UpdateStatus() {
     }
     setButtonShown(other, false);
     setButtonShown(ID_CONNECT_DISCONNECT, active);
-    enableButton(ID_SEND_MY_VIDEO, active && up);
+    enableButton(ID_HOLD_CALL, active && up);
     enableButton(ID_ADDRESS_BOOK, true);
     setButtonShown(ID_FILE_TRANSFER, up);
     setButtonShown(ID_OPEN_CHAT, up);
@@ -1192,7 +1184,6 @@ void CMainFrame::OnPeerVideoRequest(WPARAM token) {
     // frame's own-video switch follows a close, so the button says so.
     switch (token) {
     case ID_DSVD_CLOSEYOURVIDEO:
-        m_sendMyVideo = false;
         m_myVideoPaused = false;
         break;
     case ID_DSVD_VIDEORPAUSE:
@@ -1205,7 +1196,7 @@ void CMainFrame::OnPeerVideoRequest(WPARAM token) {
         break;
     }
     LUMO_TRACE(5, "CMainFrame::OnPeerVideoRequest() %s: own video %s", tokenName(static_cast<WORD>(token)),
-               !m_sendMyVideo ? "off" : m_myVideoPaused ? "paused" : "on");
+               m_myVideoPaused ? "paused" : "not paused");
 }
 
 void CMainFrame::recomputeSiteArmed() {
@@ -1291,7 +1282,7 @@ void CMainFrame::OnHardwareProfilesReceived(WPARAM) {
     if (m_pRemoteDB != nullptr && m_pRemoteDB->GetHWProfiles(&profile, 0)) {
         // The site name is a 30-byte field that need not end in a terminator.
         const std::string name = fieldText(reinterpret_cast<const BYTE*>(&profile) + 4, 30);
-        setWindowTitle(QString::fromStdString(m_app.Title() + "-" + name));
+        SetWindowTextIfChanged(this, m_app.Title() + "-" + name);
     }
     DWORD remoteAudio = 0;
     if (!GetAudioState(4, &remoteAudio)) {
@@ -1428,7 +1419,14 @@ void CMainFrame::ShowLinkNotice(const std::string& text) {
 
 void CMainFrame::OnDisconnectMessage(WPARAM cause, LPARAM text) {
     LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnDisconnectMessage");
-    if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyLineDisconnected(0, "");
+    if (m_pTessIntegration != nullptr) {
+        m_pTessIntegration->NotifyLineDisconnected(0, "");
+        // A call that ended with a known result tells the kit's clients why.
+        std::string result;
+        int reason = -1;
+        GetCallResultText(static_cast<UINT>(cause), &result, &reason);
+        if (reason >= 0) m_pTessIntegration->NotifyAfterDisconnect(static_cast<WORD>(reason));
+    }
     if (m_pAudComp != nullptr) {
         m_pAudComp->StopVoiceCompressProcess();
         m_pAudComp->StopAudioRecording(0);
@@ -1466,7 +1464,7 @@ void CMainFrame::OnDisconnectMessage(WPARAM cause, LPARAM text) {
             m_app.Ui().ShowMessage(shown, m_app.Title(), kMsgKindInfo);
         }
     }
-    setWindowTitle(QString::fromStdString(m_strTitle));
+    SetWindowTextIfChanged(this, m_strTitle);
     LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnDisconnectMessage");
 }
 
@@ -1639,10 +1637,8 @@ void CMainFrame::OnCommand(WPARAM id) {
     case ID_SEND_SITE_INFO:
         OnSendSiteInfo();
         break;
-    case ID_SEND_MY_VIDEO:
-        // This station has no camera of its own to send from.
-        m_sendMyVideo = !m_sendMyVideo;
-        notAvailable("Sending this station's video");
+    case ID_HOLD_CALL:
+        ToggleHold();
         break;
     case ID_CALL_STORED:
         if (m_inet != nullptr) {
@@ -1733,9 +1729,10 @@ CommandUi CMainFrame::UpdateCommand(WPARAM id) {
         ui.text = link.HasSpeakerphone() ? "Ph&one" : UiString(kStrConnectText, "&Connect");
         ui.enabled = !up;
         break;
-    case ID_SEND_MY_VIDEO:
+    case ID_HOLD_CALL:
         ui.enabled = up;
-        if (up) ui.text = UiString(m_sendMyVideo ? kStrSendVideoOn : kStrSendVideoOff);
+        ui.checkable = true;
+        ui.checked = (link.GetHoldStatus() & kHoldLocal) != 0;
         break;
     case ID_LISTEN:
         ui.text = UiString(link.IsListeningFor(2) ? kStrListenOn : kStrListenOff);

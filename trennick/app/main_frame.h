@@ -196,7 +196,29 @@ public:
     void OnSendSiteInfo();
     // The peer's "<CloseYourVideo>", "<VIDEORPAUSE>", "<VIDEORRESUME>" or "<VIDEOPALETTE>".
     void OnPeerVideoRequest(WPARAM token);
-    bool SendsMyVideo() const { return m_sendMyVideo && !m_myVideoPaused; }
+    // Whether the peer asked to pause this station's video (and not yet to resume).
+    bool MyVideoPausedByPeer() const { return m_myVideoPaused; }
+    // Puts the call on hold on this side while the link is up, or takes it
+    // off hold (the command 32802 of the buttons, the remote window and the kit).
+    void ToggleHold();
+    // The text of a button's tool tip (at most 80 characters; empty for a
+    // button without one).
+    std::string OnToolTipText(WPARAM id) const;
+    // A call result's text and the kit's disconnect reason for the result's
+    // string id; other ids leave both outputs as they were.
+    static void GetCallResultText(UINT stringId, std::string* text, int* code);
+    // "<status>:<text of the code>"; returns 1.
+    static int FormatStatusText(int code, std::string* text);
+    // This station's identity for its card: its GUID key (made at the first
+    // start) and the name and phone stored with it. Returns 0.
+    int ReadGenSettings();
+    struct MyCardRecord {
+        std::string name;   // at most kMyCardNameChars
+        std::string phone;  // at most kMyCardPhoneChars
+    };
+    static constexpr std::size_t kMyCardNameChars = 64;
+    static constexpr std::size_t kMyCardPhoneChars = 32;
+    const MyCardRecord& MyCard() const { return m_myCard; }
     CommsRecord* GetCommsSettings() { return &m_settings.comms; }
     VideoRecord* GetVideoSettings() { return &m_settings.video; }
 
@@ -470,7 +492,7 @@ private:
     LONG m_lastSendResult = 0;
     bool m_cardSent = false;
     bool m_loggedStart = false;
-    bool m_sendMyVideo = false;
+    MyCardRecord m_myCard;
     bool m_myVideoPaused = false;  // the peer paused our video
     bool m_audioOutMuted = false;
     int m_pointerActivity = 0;

@@ -70,10 +70,15 @@ void CMainFrame::OnAudioOutToggle() {
         m_audioOutMuted = true;
     }
     if (talk != nullptr) {
-        talk->setToolTip(QString::fromStdString(m_audioOutMuted ? UiString(kStrAudioOutOff, "Sending audio is off")
-                                                                : UiString(kStrAudioOutOn, "Sending audio is on")));
+        m_buttonRow->RefreshToolTip(ID_TALK);
         talk->update();
     }
+}
+
+void CMainFrame::ToggleHold() {
+    CPacketConnection& link = *m_pConnection;
+    if (!link.IsLinkUp()) return;
+    link.SetHoldCall(kHoldLocal, (link.GetHoldStatus() & kHoldLocal) == 0);
 }
 
 void CMainFrame::OnChronview() {

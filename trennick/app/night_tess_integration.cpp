@@ -444,7 +444,7 @@ LONG CNightTessIntegration::OLRemoteAction(DWORD, BYTE* p) {
     }
     case 4: {
         const bool hold = get16(p, action::kArgument) != 0;
-        if (((m_link->GetHoldStatus() & kHoldLocal) != 0) != hold) m_link->SetHoldCall(kHoldLocal, hold);
+        if (((m_link->GetHoldStatus() & kHoldLocal) != 0) != hold) platform::PostMessage(frame, WM_COMMAND, ID_HOLD_CALL, 0);
         return 0;
     }
     case 5: {

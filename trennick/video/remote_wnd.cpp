@@ -14,6 +14,7 @@
 #include "trennick/link/hw_profile_list.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/link/prot_list.h"
+#include "trennick/ui/window_text.h"
 #include "trennick/video/video_mgr.h"
 
 #include <QApplication>
@@ -500,7 +501,7 @@ void CRemoteWnd::StopVideoWnd() {
     m_statistics->setText("  ");
     m_periodFrames = 0;
     m_periodBytes = 0;
-    if (windowTitle() != "Remote Camera") setWindowTitle("Remote Camera");
+    SetWindowTextIfChanged(this, "Remote Camera");
     if (m_host != nullptr) {
         m_host->showVideoLamp(false);
         m_host->showRemoteImage(false);
@@ -1246,7 +1247,7 @@ std::string CRemoteWnd::cameraTitle(WPARAM kind) {
 void CRemoteWnd::setTitle(const std::string& text) {
     const std::string instance = m_host != nullptr ? m_host->instanceId() : std::string();
     const std::string title = instance.empty() ? text : UiString(10000, "Velmoor") + instance + "-" + text;
-    if (windowTitle().toStdString() != title) setWindowTitle(QString::fromStdString(title));
+    SetWindowTextIfChanged(this, title);
 }
 
 void CRemoteWnd::onReceivedProfile() {

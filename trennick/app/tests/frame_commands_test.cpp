@@ -12,11 +12,14 @@
 #include "trennick/app/mx_help.h"
 #include "trennick/net/testing/net_test_util.h"
 #include "resources/glossel_ids.h"
+#include "tavicore/station_identity.h"
 #include "tavicore/ui/ui_resources.h"
+#include "trennick/link/packet_connection.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QHelpEvent>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -197,3 +200,108 @@ TEST(FrameCommands, LogViewerStartsInTheProgramFolderOnTheCurrentLog) {
 }
 
 }  // namespace
+
+namespace {
+
+struct ToolTipCase {
+    WPARAM button;
+    UINT stringId;  // 0: no tool tip
+};
+
+constexpr ToolTipCase kToolTips[] = {
+    {ID_DEBRIEF_BUTTON, 1186}, {ID_COLLAPSE, 29122}, {ID_EXPAND, 29123},       {ID_CONNECT_DISCONNECT, 32801},
+    {ID_OPTIONS, 32811},       {ID_CONNECT_CONNECT, 32827}, {ID_TOGGLE_ARM, 32909}, {ID_HOLD_CALL, 32802},
+    {ID_TALK, 65261},          {ID_ADDRESS_BOOK, 0},   {ID_OPEN_CHAT, 0},
+};
+
+}  // namespace
+
+TEST(FrameCommands, EachButtonsToolTipIsItsStringAskedWhenTheTipShows) {
+    Program program("/U84");
+    CMainFrame& frame = *program.frame;
+    for (const ToolTipCase& c : kToolTips) {
+        SCOPED_TRACE(c.button);
+        const std::string expected = c.stringId != 0 ? UiString(c.stringId) : std::string();
+        if (c.stringId != 0) ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(frame.OnToolTipText(c.button), expected);
+        EXPECT_LE(frame.OnToolTipText(c.button).size(), 80u);
+        // The button's tip is asked for when it is about to show.
+        CBitmapButton* button = frame.ButtonRow()->Button(c.button);
+        ASSERT_NE(button, nullptr);
+        button->setToolTip("stale");
+        QHelpEvent tip(QEvent::ToolTip, QPoint(1, 1), button->mapToGlobal(QPoint(1, 1)));
+        QCoreApplication::sendEvent(button, &tip);
+        EXPECT_EQ(button->toolTip().toStdString(), expected);
+    }
+    // Sending audio off: the talk button's tip says so.
+    frame.OnCommand(ID_TALK);
+    EXPECT_EQ(frame.OnToolTipText(ID_TALK), UiString(65262));
+    // Without a call the hold has nothing to hold.
+    frame.OnCommand(ID_HOLD_CALL);
+    EXPECT_EQ(frame.Connection()->GetHoldStatus() & kHoldLocal, 0);
+    EXPECT_EQ(frame.OnToolTipText(ID_HOLD_CALL), UiString(32802));
+}
+
+TEST(FrameCommands, CallResultsGiveTheirTextAndTheKitsDisconnectReason) {
+    struct Case {
+        UINT stringId;
+        const char* text;
+        int code;
+    } cases[] = {{65010, "Normal", 3}, {65015, "Line is Busy", 0}, {65022, "No dial tone", 1}, {65016, "No answer", 2},
+                 {65011, "unchanged", -7}, {0, "unchanged", -7}, {65023, "unchanged", -7}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stringId);
+        std::string text = "unchanged";
+        int code = -7;
+        CMainFrame::GetCallResultText(c.stringId, &text, &code);
+        EXPECT_EQ(text, c.text);
+        EXPECT_EQ(code, c.code);
+    }
+}
+
+TEST(FrameCommands, StatusTextJoinsTheStatusWordAndTheCodesText) {
+    Program program("/U85");  // the program's language library is loaded
+    struct Case {
+        int code;
+        const char* text;
+    } cases[] = {{1, "Status:Disconnected"}, {2, "Status:Connecting"}, {3, "Status:Connected"},
+                 {4, "Status:Online"},       {5, "Status:Waiting for a call"}, {6, "Status:Initializing"},
+                 {0, "Status:Unknown"},      {7, "Status:Unknown"},       {-1, "Status:Unknown"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        std::string text;
+        EXPECT_EQ(CMainFrame::FormatStatusText(c.code, &text), 1);
+        EXPECT_EQ(text, c.text);
+    }
+}
+
+TEST(FrameCommands, TheStationsIdentityFillsItsCardCutToTheCardsRoom) {
+    Program program("/U86");
+    CMainFrame& frame = *program.frame;
+    // The first start made this station's key; nothing is stored with it yet.
+    CUUIDdb ids;
+    char guid[256] = {};
+    ASSERT_NE(ids.dbGUIDThisReadKey(guid, sizeof guid), 0);
+
+    struct Case {
+        std::string name, phone, shownName, shownPhone;
+    } cases[] = {
+        {"North gate", "555 0101", "North gate", "555 0101"},
+        {std::string(100, 'n'), std::string(50, '7'), std::string(64, 'n'), std::string(32, '7')},
+        {"", "555 0199", "", "555 0199"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tagSiteInfo info{};
+        std::memcpy(info.name, c.name.data(), c.name.size());
+        std::memcpy(info.phone, c.phone.data(), c.phone.size());
+        ASSERT_NE(ids.dbGUIDThisWriteInfo(&info), 0);
+        EXPECT_EQ(frame.ReadGenSettings(), 0);
+        EXPECT_EQ(frame.MyCard().name, c.shownName);
+        EXPECT_EQ(frame.MyCard().phone, c.shownPhone);
+    }
+    // The key is kept: reading again does not make a new one.
+    char again[256] = {};
+    ASSERT_NE(ids.dbGUIDThisReadKey(again, sizeof again), 0);
+    EXPECT_STREQ(again, guid);
+}

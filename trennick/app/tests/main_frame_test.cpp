@@ -293,7 +293,17 @@ TEST(MainFrame, MenuToolbarButtonsAndEveryCommand) {
     EXPECT_EQ(frame->width(), 322);
 
     // Update handlers while the call is up.
-    EXPECT_EQ(frame->UpdateCommand(ID_SEND_MY_VIDEO).text, UiString(kStrSendVideoOff));
+    EXPECT_TRUE(frame->UpdateCommand(ID_HOLD_CALL).enabled);
+    EXPECT_FALSE(frame->UpdateCommand(ID_HOLD_CALL).checked);
+    EXPECT_EQ(frame->OnToolTipText(ID_HOLD_CALL), UiString(kStrHoldCall));
+    // The hold button holds the call on this side, and releases it.
+    frame->OnCommand(ID_HOLD_CALL);
+    EXPECT_EQ(g_link->GetHoldStatus() & kHoldLocal, kHoldLocal);
+    EXPECT_TRUE(frame->UpdateCommand(ID_HOLD_CALL).checked);
+    EXPECT_EQ(frame->OnToolTipText(ID_HOLD_CALL), UiString(kStrCallHeld));
+    frame->OnCommand(ID_HOLD_CALL);
+    EXPECT_EQ(g_link->GetHoldStatus() & kHoldLocal, 0);
+    EXPECT_FALSE(frame->UpdateCommand(ID_HOLD_CALL).checked);
     EXPECT_TRUE(frame->UpdateCommand(ID_OPEN_CHAT).enabled);
     EXPECT_FALSE(frame->UpdateCommand(ID_UPGRADE_SITE).enabled);
     EXPECT_FALSE(frame->UpdateCommand(ID_CONNECT_CONNECT).enabled);
@@ -318,7 +328,7 @@ TEST(MainFrame, MenuToolbarButtonsAndEveryCommand) {
         }
         return false;
     };
-    for (const char* later : {"Sending this station's video", "The event explorer"}) {
+    for (const char* later : {"The event explorer"}) {
         EXPECT_TRUE(said(later)) << later;
     }
     // The program's own windows opened instead (its dialogs wait for nobody
@@ -446,19 +456,19 @@ TEST(MainFrame, PeerTokensAndTheDataLampReachTheRealFrame) {
 
     // Our video, paused, resumed and closed by the peer.
     const BYTE picture[16] = {};
-    frame->OnCommand(ID_SEND_MY_VIDEO);
     g_link->SetVideoStatus(0, 3);
-    ASSERT_TRUE(frame->SendsMyVideo());
+    ASSERT_FALSE(frame->MyVideoPausedByPeer());
     g_link->feed(tokenText(ID_DSVD_VIDEORPAUSE));
-    ASSERT_TRUE(pumpUntil([&] { return !frame->SendsMyVideo(); }));
+    ASSERT_TRUE(pumpUntil([&] { return frame->MyVideoPausedByPeer(); }));
     EXPECT_EQ(g_link->SendFrame(kVideoBucket, picture, sizeof picture), 0);
     g_link->feed(tokenText(ID_DSVD_VIDEORRESUME));
-    ASSERT_TRUE(pumpUntil([&] { return frame->SendsMyVideo(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !frame->MyVideoPausedByPeer(); }));
     EXPECT_GT(g_link->SendFrame(kVideoBucket, picture, sizeof picture), 0);
+    g_link->feed(tokenText(ID_DSVD_VIDEORPAUSE));
+    ASSERT_TRUE(pumpUntil([&] { return frame->MyVideoPausedByPeer(); }));
     g_link->feed(tokenText(ID_DSVD_CLOSEYOURVIDEO));
-    ASSERT_TRUE(pumpUntil([&] { return !frame->SendsMyVideo(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !frame->MyVideoPausedByPeer(); }));
     EXPECT_EQ(g_link->GetLocalVideoStatus(), VIDEO_CLOSED);
-    EXPECT_EQ(frame->UpdateCommand(ID_SEND_MY_VIDEO).text, UiString(kStrSendVideoOff));
 
     // The data lamp: briefly for a bucket ...
     auto readPass = [&](WORD type, std::string_view payload, const char* check) {
