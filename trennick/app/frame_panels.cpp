@@ -9,6 +9,8 @@
 #include "trennick/panels/file_transfer_wnd.h"
 #include "trennick/panels/statistics_dlg.h"
 #include "trennick/panels/w95_list_view.h"
+#include "trennick/video/remote_wnd.h"
+#include "trennick/video/video_main.h"
 
 #include <cstring>
 
@@ -150,6 +152,13 @@ void CFramePanels::ShowStatistics() {
     if (m_frame.GetSiteInfo(site)) {
         dialog->SetSite(boundedText(reinterpret_cast<const char*>(site) + 256, 256),
                         boundedText(reinterpret_cast<const char*>(site) + 512, 256));
+    }
+    // The received video's figures come from the remote station window.
+    CVideoMain* video = m_frame.VideoMain();
+    if (const CRemoteWnd* remote = video != nullptr ? video->RemoteWnd() : nullptr) {
+        DWORD elapsedMs = 0, frames = 0, bytes = 0;
+        remote->GetStatistics(elapsedMs, frames, bytes);
+        dialog->SetVideoStatistics(elapsedMs, frames, bytes);
     }
     dialog->Fill();
     // Window-modal without a loop of its own: nothing waits on it.

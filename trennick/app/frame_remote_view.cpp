@@ -10,6 +10,7 @@
 #include "trennick/app/received_video.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/link/packet_connection.h"
+#include "trennick/panels/profile_wnd.h"
 #include "trennick/ui/lcd_panel.h"
 
 namespace trennick {
@@ -59,6 +60,24 @@ void CMainFrame::FrameRemoteView::setFrameRateMeter(double framesPerSecond) {
 
 void CMainFrame::FrameRemoteView::showRemoteImage(bool on) {
     if (m_frame.m_pLcdPanel != nullptr) m_frame.m_pLcdPanel->ShowRemoteImage(on ? 1 : 0);
+}
+
+// The link profile window, when open, takes each decoded frame's figures and
+// runs its video timer (309) while a stream is open.
+void CMainFrame::FrameRemoteView::frameDecoded(DWORD length, DWORD decodeMs) {
+    if (CProfile* profile = m_frame.m_views != nullptr ? m_frame.m_views->Profile() : nullptr) {
+        profile->VideoFrameShown(length, decodeMs);
+    }
+}
+
+void CMainFrame::FrameRemoteView::videoStreamChanged(bool open) {
+    CProfile* profile = m_frame.m_views != nullptr ? m_frame.m_views->Profile() : nullptr;
+    if (profile == nullptr) return;
+    if (open) {
+        profile->SetTimer(kProfileVideoTimer);
+    } else {
+        profile->KillTimer(kProfileVideoTimer);
+    }
 }
 
 // The split view of the received video is the recorder's; switching it on

@@ -23,6 +23,8 @@ public:
     void showVideoLamp(bool on) override;
     void setFrameRateMeter(double framesPerSecond) override;
     void showRemoteImage(bool on) override;
+    void frameDecoded(DWORD length, DWORD decodeMs) override;
+    void videoStreamChanged(bool open) override;
     bool splitMode() override;
     void setSplitMode(bool on) override;
 

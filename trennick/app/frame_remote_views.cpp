@@ -244,11 +244,6 @@ void CFrameRemoteViews::onStartProfile() {
     m_profile = std::make_unique<CProfile>(nullptr, [this] { return m_frame.App().Now(); });
     m_profile->SetData(m_frame.Connection(), tuningOf(m_frame.Settings().video),
                        [this](const ProfileTuning& t) { storeTuning(m_frame.Settings().video, t); });
-    m_profile->SetFrameCounter([this]() -> DWORD {
-        CVideoMain* video = m_frame.VideoMain();
-        CRemoteWnd* remote = video != nullptr ? video->RemoteWnd() : nullptr;
-        return remote != nullptr ? remote->FramesDecoded() : 0;
-    });
     CProfile* window = m_profile.get();
     m_profile->SetClosedHandler([this, window] {
         const LPARAM handle = LPARAM(reinterpret_cast<std::uintptr_t>(window) & 0xFFFF);

@@ -936,6 +936,18 @@ void CMainFrame::attachVideo() {
         [this] { return message(kStrAcceptVideo, kMsgKindQuestion, "The remote station wants to open video. Accept it?"); });
 }
 
+void CMainFrame::keepRemoteVideoSettings() {
+    // The operator's choices in the remote window are kept with the video settings.
+    const CRemoteWnd* remote = m_videoMain != nullptr ? m_videoMain->RemoteWnd() : nullptr;
+    if (remote == nullptr) return;
+    RemoteVideoSettings kept;
+    remote->GetVideoSettings(kept);
+    VideoRecord& video = m_settings.video;
+    video.RemoteDoubleSize = kept.doubleSize;
+    video.RemotePreferRate = kept.frameRate;
+    video.RemoteAlwaysOnTop = kept.alwaysOnTop;
+}
+
 void CMainFrame::OpenVideoDisplay() {
     m_videoMain->CreateRemoteWindow();
     m_videoMain->ShowRemoteWindow(TRUE);
@@ -2399,6 +2411,7 @@ void CMainFrame::OnDestroy() {
     m_pConnection->SetAudComp(nullptr);
     m_pAudComp.reset();
     // Open recordings are completed before the frame goes.
+    keepRemoteVideoSettings();
     m_videoMain->CloseRemoteWindow();
     m_videoMain->VideoMgr().SetFrameSink(nullptr);
     m_videoMain->VideoMgr().SetSplitView(nullptr, nullptr);

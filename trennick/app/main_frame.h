@@ -372,6 +372,8 @@ private:
     // Shows the remote station window with the site's live video.
     void OpenVideoDisplay();
     void attachVideo();
+    // Copies the remote window's video settings into the frame's video record.
+    void keepRemoteVideoSettings();
     int message(UINT stringId, int kind, const std::string& fallback);
     void logEntry(short eventId, const std::string& info);
     DWORD now() const;

@@ -201,6 +201,26 @@ public:
     virtual void hwProfilesReceived(int /*adapters*/) {}
 };
 
+// The link's figures over one period of about a second, for the link
+// profile window.
+struct LinkFigures {
+    DWORD charsPerSecond = 0;             // bytes both ways
+    DWORD framesPerSecondHundredths = 0;  // video frames received
+    DWORD bucketsReceived = 0;            // in the period
+    DWORD bucketsSent = 0;                // since the call came up
+    DWORD sendRetries = 0;                // file blocks sent again
+    DWORD receiveErrors = 0;              // file blocks that failed their check
+};
+
+// Where the link hands its figures: called from the thread that reads the
+// link, under the link's lock, once a period has passed and a read pass ends;
+// the sink only posts them on to its own thread.
+class LinkFiguresSink {
+public:
+    virtual ~LinkFiguresSink() = default;
+    virtual void linkFigures(const LinkFigures& figures) = 0;
+};
+
 // The kit channel object that drives the serial-out device with the messages
 // received over the link.
 class LinkSerialOutSink {

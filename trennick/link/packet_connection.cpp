@@ -376,6 +376,7 @@ LONG CPacketConnection::FilterPollBuff(std::span<BYTE> buffer, DWORD& length) {
         if (!m_decoder.getBucket(buffer.data(), capacity, cursor)) {
             length = cursor.remaining;
             m_bytesAlreadyCounted = length;
+            reportFigures();
             return 1;
         }
         ++m_stats.bucketsReceived;
@@ -420,6 +421,7 @@ LONG CPacketConnection::FilterPollBuff(std::span<BYTE> buffer, DWORD& length) {
             ReceiveSerialOutCommand(bucket);
             break;
         default:  // 4, 6, 10, 11
+            ++m_stats.videoFramesReceived;
             StoreNewFrame(bucket);
             break;
         }
@@ -1059,6 +1061,8 @@ void CPacketConnection::resetState(bool capabilityProtocol2) {
     m_pendingChatBytes = 0;
     m_statsIntervalStartMs = now();
     m_stats = LinkStatistics{};
+    m_figuresStartMs = m_statsIntervalStartMs;
+    m_figuresBase = LinkStatistics{};
     m_bytesAlreadyCounted = 0;
     m_disconnectTimeMs = 0;
     m_lastSyncReceivedMs = 0;
@@ -1152,6 +1156,36 @@ void CPacketConnection::SetSelectedCamera(std::function<int()> camera) {
 void CPacketConnection::SetRemoteView(RemoteViewSink* view) {
     std::lock_guard lock(m_bucketLock);
     m_remoteView = view;
+}
+
+void CPacketConnection::SetFiguresSink(LinkFiguresSink* sink) {
+    std::lock_guard lock(m_bucketLock);
+    m_figuresSink = sink;
+    m_figuresStartMs = now();
+    m_figuresBase = m_stats;
+}
+
+void CPacketConnection::reportFigures() {
+    constexpr DWORD kFiguresPeriodMs = 1000;
+    const DWORD t = now();
+    const DWORD elapsed = t - m_figuresStartMs;
+    if (m_figuresSink == nullptr || elapsed < kFiguresPeriodMs) return;
+    const auto perSecond = [elapsed](ULONGLONG count, ULONGLONG scale) {
+        return DWORD(std::min<ULONGLONG>(count * scale / elapsed, 0xFFFFFFFFu));
+    };
+    const ULONGLONG bytes = m_stats.bytesSent + m_stats.bytesReceived;
+    const ULONGLONG baseBytes = m_figuresBase.bytesSent + m_figuresBase.bytesReceived;
+    LinkFigures figures;
+    figures.charsPerSecond = perSecond(bytes - std::min(bytes, baseBytes), 1000);
+    figures.framesPerSecondHundredths =
+        perSecond(m_stats.videoFramesReceived - std::min(m_stats.videoFramesReceived, m_figuresBase.videoFramesReceived),
+                  100000);
+    figures.bucketsReceived = m_stats.bucketsReceived - std::min(m_stats.bucketsReceived, m_figuresBase.bucketsReceived);
+    figures.bucketsSent = m_stats.bucketsSent;
+    m_files.GetErrorCounts(figures.sendRetries, figures.receiveErrors);
+    m_figuresSink->linkFigures(figures);
+    m_figuresStartMs = t;
+    m_figuresBase = m_stats;
 }
 
 void CPacketConnection::UpdateVideoWindow() {

@@ -254,6 +254,8 @@ public:
     // The adapter's selected camera, for video buckets that carry none.
     void SetSelectedCamera(std::function<int()> camera);
     void SetRemoteView(RemoteViewSink* view);
+    // Where the link's figures go each period (the link profile window); null: nowhere.
+    void SetFiguresSink(LinkFiguresSink* sink);
     void UpdateVideoWindow();
     void SetReceiveFolders(const char* receiveFolder, const char* specialFolder);
     StationInfoBlock GetRemoteStationInfo();
@@ -332,6 +334,7 @@ public:
         ULONGLONG bytesReceived = 0;
         DWORD bucketsSent = 0;
         DWORD bucketsReceived = 0;
+        DWORD videoFramesReceived = 0;
         DWORD elapsedMs = 0;  // since the call came up (the last reset)
     };
     void GetLinkStatistics(LinkStatistics& out);
@@ -340,6 +343,9 @@ public:
 protected:
     // The token dispatch of one token bucket (CheckAcknowledgment).
     void CheckAcknowledgment(const BYTE* payload, DWORD length);
+    // Hands the figures sink the period's figures once it lasted a second
+    // (the bucket lock is held).
+    void reportFigures();
     // The peer's hello: the bytes behind "<HELLO V1.2>".
     void GetHello(const BYTE* body, DWORD length);
 
@@ -468,6 +474,10 @@ private:
     DWORD m_lastActivityMs = 0;
     DWORD m_statsIntervalStartMs = 0;
     LinkStatistics m_stats;
+    // The figures' period: its start and the counts at its start.
+    LinkFiguresSink* m_figuresSink = nullptr;
+    DWORD m_figuresStartMs = 0;
+    LinkStatistics m_figuresBase;
     bool m_bucketFailedCheck = false;  // the bucket being dispatched lit the error lamp
     // Bytes the last read pass left at the start of the transport's buffer
     // (a partial bucket): counted when they arrived, not again.

@@ -1,6 +1,7 @@
 #include "trennick/panels/profile_wnd.h"
 
 #include "common/lumo_deb.h"
+#include "tavicore/ui/ui_window.h"
 #include "trennick/link/packet_connection.h"
 
 #include <QCheckBox>
@@ -94,18 +95,60 @@ CProfile::CProfile(QWidget* parent, std::function<DWORD()> clock)
         m_timers[i].setInterval(kTimerPeriodMs);
         if (i == 2) connect(&m_timers[i], &QTimer::timeout, this, [this] { OnStatusTimer(); });
     }
+    m_target = std::make_unique<UiMessageTarget>([this](UINT msg, WPARAM, LPARAM lParam) -> LRESULT {
+        if (msg != kMsgProfileLinkFigures) return 0;
+        if (auto figures = platform::TakePostedData<LinkFigures>(lParam)) showLinkFigures(*figures);
+        return 0;
+    });
     SetTimer(4);  // timer 310
 }
 
-CProfile::~CProfile() { KillTimer(7); }
+CProfile::~CProfile() {
+    releaseLink();
+    KillTimer(7);
+    m_target.reset();
+}
+
+platform::HWND CProfile::Handle() const { return m_target != nullptr ? m_target->hwnd() : 0; }
 
 void CProfile::SetData(CPacketConnection* link, const ProfileTuning& tuning,
                        std::function<void(const ProfileTuning&)> applied) {
-    m_link = link;
+    if (link != m_link) {
+        releaseLink();
+        m_link = link;
+        if (m_link != nullptr) m_link->SetFiguresSink(this);
+    }
     m_tuning = tuning;
     m_applied = std::move(applied);
-    m_sampled = false;
     showTuning();
+}
+
+void CProfile::releaseLink() {
+    // Once this returns the link hands this window nothing more.
+    if (m_link != nullptr) m_link->SetFiguresSink(nullptr);
+}
+
+void CProfile::linkFigures(const LinkFigures& figures) {
+    platform::PostMessageOwned(Handle(), kMsgProfileLinkFigures, 0, std::make_unique<LinkFigures>(figures));
+}
+
+void CProfile::showLinkFigures(const LinkFigures& figures) {
+    ProfileFigures& f = m_figures;
+    f.charsPerSecond = figures.charsPerSecond;
+    f.framesPerSecondHundredths = figures.framesPerSecondHundredths;
+    f.firstCount = figures.bucketsReceived;
+    f.counts[0] = figures.bucketsSent;
+    f.counts[1] = figures.sendRetries;
+    f.counts[2] = figures.receiveErrors;
+    MarkDirty(kProfDirtyRates);
+    UpdateDisplay();
+}
+
+void CProfile::VideoFrameShown(DWORD length, DWORD decodeMs) {
+    m_figures.lastFrameLength = length;
+    m_figures.lastDecodeMs = decodeMs;
+    MarkDirty(0x2);
+    UpdateDisplay();
 }
 
 void CProfile::showTuning() {
@@ -201,28 +244,6 @@ void CProfile::OnStatusTimer() {
         std::snprintf(text, sizeof text, "W%d,V%d,C%d", 0, int(video & 0xF), int((video >> 4) & 0xF));
         setText(kProfVideoStatus, text);
     }
-    // The second's sample: rates over the time since the last one.
-    const DWORD now = m_clock ? m_clock() : 0;
-    CPacketConnection::LinkStatistics s;
-    m_link->GetLinkStatistics(s);
-    const ULONGLONG bytes = s.bytesSent + s.bytesReceived;
-    const DWORD frames = m_frames ? m_frames() : 0;
-    if (m_sampled) {
-        const DWORD elapsed = std::max<DWORD>(now - m_lastSampleMs, 1);
-        const ULONGLONG byteDelta = bytes >= m_lastBytes ? bytes - m_lastBytes : 0;
-        m_figures.charsPerSecond = DWORD(std::min<ULONGLONG>(byteDelta * 1000 / elapsed, 0xFFFFFFFFu));
-        m_figures.framesPerSecondHundredths = DWORD(ULONGLONG(frames - m_lastFrames) * 100000 / elapsed);
-        m_figures.firstCount = s.bucketsReceived - m_lastBucketsIn;
-        m_figures.counts[0] = s.bucketsSent;
-        m_link->GetErrorCounts(m_figures.counts[1], m_figures.counts[2]);
-        MarkDirty(kProfDirtyRates);
-        UpdateDisplay();
-    }
-    m_sampled = true;
-    m_lastSampleMs = now;
-    m_lastBytes = bytes;
-    m_lastBucketsIn = s.bucketsReceived;
-    m_lastFrames = frames;
 }
 
 void CProfile::Apply() {
@@ -254,6 +275,7 @@ void CProfile::ToggleFlag() {
 void CProfile::notifyClosed() {
     if (m_closedTold) return;
     m_closedTold = true;
+    releaseLink();
     KillTimer(7);
     // The owner forgets and deletes the window on the child-closed message.
     if (m_onClosed) m_onClosed();

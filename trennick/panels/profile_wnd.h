@@ -8,27 +8,32 @@
 // statistics command until the window closes; closing it tells the owner by
 // the child-closed message (kind 307).
 //
-// The figures: the owner (or a test) writes them into Figures() and marks
-// what changed; UpdateDisplay shows the marked ones. Each second the window
-// samples the link itself (bytes and buckets since the last second, errors,
-// state and status text) and the frames the owner counts.
+// The figures are pushed to it: the link hands it the rates and counts of
+// each period (LinkFiguresSink, posted over to the window's thread), the
+// remote station window each decoded frame's length and decode time; the
+// marked ones are shown by UpdateDisplay. Each second the window shows the
+// link's status text, its state and this station's video status.
 //
-// Thread: the user-interface thread. Failure: edited values are kept inside
-// their ranges; without a link the figures stay as they are.
+// Thread: the user-interface thread; linkFigures may come from the thread
+// that reads the link. Failure: edited values are kept inside their ranges;
+// without a link the figures stay as they are.
 
 #include "platform/types.h"
+#include "trennick/link/link_host.h"
 
 #include <QDialog>
 #include <QTimer>
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QSlider;
+class UiMessageTarget;
 
 namespace trennick {
 
@@ -41,6 +46,8 @@ inline constexpr int kProfCount1 = 1317, kProfCount2 = 1289, kProfCount3 = 1318,
 inline constexpr int kProfFps = 1316, kProfCps = 1287, kProfSlider = 1103, kProfApply = 1307;
 inline constexpr int kProfWord1 = 1100, kProfWord2 = 1305, kProfPacket = 1306, kProfA = 1311, kProfC = 1310;
 inline constexpr int kProfB = 1309, kProfD = 1312, kProfSecond = 1313, kProfFirst = 1314, kProfBlock = 1308;
+// The timer bit of timer 309.
+inline constexpr DWORD kProfileVideoTimer = 0x2;
 // Dirty bits of the figures.
 inline constexpr DWORD kProfDirtyRates = 0x20, kProfDirtyState = 0x400, kProfDirtyFurther = 0x800;
 inline constexpr DWORD kProfDirtySilent = 0x1 | 0x2 | 0x4 | 0x8 | 0x40 | 0x100;
@@ -75,29 +82,38 @@ struct ProfileTuning {
 // first = a + (b - a) x (100 - p) / 100, second = c + (d - c) x (100 - p) / 100.
 void DeriveProfileTuning(ProfileTuning& tuning, int sliderPosition);
 
-class CProfile : public QDialog {
+// The window's private message: posted LinkFigures of the link.
+inline constexpr UINT kMsgProfileLinkFigures = 0x8090;
+
+class CProfile : public QDialog, public LinkFiguresSink {
 public:
     CProfile(QWidget* parent, std::function<DWORD()> clock);
     ~CProfile() override;
 
-    // The link (not owned) and the values to edit; `applied` receives them on "Set".
+    // The link (not owned; the window takes its figures until it closes) and
+    // the values to edit; `applied` receives them on "Set".
     void SetData(CPacketConnection* link, const ProfileTuning& tuning,
                  std::function<void(const ProfileTuning&)> applied);
     // Called once when the window closes; the owner posts itself the
     // child-closed message and deletes the window there.
     void SetClosedHandler(std::function<void()> closed) { m_onClosed = std::move(closed); }
-    // Frames decoded so far, from the owner's video window (sampled each second).
-    void SetFrameCounter(std::function<DWORD()> frames) { m_frames = std::move(frames); }
+    // LinkFiguresSink: posts the figures to the window's thread, where they
+    // are shown.
+    void linkFigures(const LinkFigures& figures) override;
+    // A frame the remote station window decoded: its length and decode time.
+    void VideoFrameShown(DWORD length, DWORD decodeMs);
+    platform::HWND Handle() const;
 
     ProfileFigures& Figures() { return m_figures; }
     void MarkDirty(DWORD bits) { m_dirty |= bits; }
     DWORD Dirty() const { return m_dirty; }
     void UpdateDisplay();
-    // Timers by bit: 0 timer 308, 1 timer 309, 2 timer 310, each of 1000 ms.
+    // Timers by bit: 0 timer 308, 1 timer 309 (runs while a video stream is
+    // open), 2 timer 310, each of 1000 ms.
     void SetTimer(DWORD mask);
     void KillTimer(DWORD mask);
     DWORD RunningTimers() const { return m_running; }
-    // One tick of timer 310 (the status, the state and the sampling).
+    // One tick of timer 310 (the status text, the link state, the video status).
     void OnStatusTimer();
 
     // Command 1307: the edited values inside their ranges, derived, handed on.
@@ -119,9 +135,10 @@ private:
     void showTuning();
     void setText(int id, const std::string& text);
     void notifyClosed();
+    void releaseLink();
+    void showLinkFigures(const LinkFigures& figures);
 
     std::function<DWORD()> m_clock;
-    std::function<DWORD()> m_frames;
     std::function<void()> m_onClosed;
     CPacketConnection* m_link = nullptr;
     std::function<void(const ProfileTuning&)> m_applied;
@@ -136,13 +153,8 @@ private:
     QSlider* m_slider = nullptr;
     DWORD m_shownState = 0xFFFFFFFF;
     DWORD m_shownVideo = 0xFFFFFFFF;
-    // The last second's sample.
-    ULONGLONG m_lastBytes = 0;
-    DWORD m_lastBucketsIn = 0;
-    DWORD m_lastFrames = 0;
-    DWORD m_lastSampleMs = 0;
-    bool m_sampled = false;
     bool m_closedTold = false;
+    std::unique_ptr<UiMessageTarget> m_target;
 };
 
 }  // namespace trennick

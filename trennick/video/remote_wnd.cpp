@@ -642,6 +642,18 @@ void CRemoteWnd::restartStatistics() {
     setStalled(false);
 }
 
+void CRemoteWnd::GetStatistics(DWORD& elapsedMs, DWORD& frames, DWORD& bytes) const {
+    elapsedMs = frames = bytes = 0;
+    if (m_state != RemoteState::Receiving) return;
+    elapsedMs = now() - m_periodStartMs;
+    frames = m_periodFrames;
+    bytes = m_periodBytes;
+}
+
+void CRemoteWnd::GetVideoSettings(RemoteVideoSettings& out) const {
+    if (m_settings != nullptr) out = *m_settings;
+}
+
 std::string CRemoteWnd::StatisticsText() const { return m_statistics->text().toStdString(); }
 
 void CRemoteWnd::refreshStatistics(DWORD elapsedMs) {
@@ -667,10 +679,13 @@ void CRemoteWnd::refreshStatistics(DWORD elapsedMs) {
 }
 
 void CRemoteWnd::decodeFrame(std::unique_ptr<VideoFrame> frame) {
+    const DWORD length = DWORD(frame->data.size());
+    const DWORD started = now();
     if (m_videoMgr->StoreNewFrame(std::move(frame))) {
         ++m_periodFrames;
         ++m_totalDecoded;
         m_lastFrameMs = now();
+        if (m_host != nullptr) m_host->frameDecoded(length, m_lastFrameMs - started);
         if (CVideoWnd* child = m_videoMgr->VideoWindow()) child->DrawExpandedFrames();
     }
 }
@@ -754,6 +769,7 @@ int CRemoteWnd::ProcessRemoteVideo() {
         m_connection->SetVideoTarget(this);
         m_connection->SetVideoWindow(this);
         restartStatistics();
+        if (m_host != nullptr) m_host->videoStreamChanged(true);
         break;
     }
     case kVideoStateInProcess: {
@@ -789,6 +805,7 @@ int CRemoteWnd::ProcessRemoteVideo() {
         }
         m_connection->SetVideoStatus(1, 0);
         setStalled(false);
+        if (m_host != nullptr) m_host->videoStreamChanged(false);
         clear();
         break;
     default:

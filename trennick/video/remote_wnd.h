@@ -93,6 +93,10 @@ public:
     virtual void showVideoLamp(bool on) = 0;
     virtual void setFrameRateMeter(double framesPerSecond) = 0;
     virtual void showRemoteImage(bool on) = 0;
+    // The link profile window's share: each decoded frame's length and
+    // decode time, and the video stream opening (true) and closing.
+    virtual void frameDecoded(DWORD /*length*/, DWORD /*decodeMs*/) {}
+    virtual void videoStreamChanged(bool /*open*/) {}
     // The split view of the current adapter (the main window's camera sequence).
     virtual bool splitMode() = 0;
     virtual void setSplitMode(bool on) = 0;
@@ -221,6 +225,14 @@ public:
     void protocolVersionKnown(int) override {}
     void postMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void hwProfilesReceived(int adapters) override;
+
+    // The received video's figures of the current statistics period while
+    // video is received: milliseconds since the period start, frames decoded
+    // and bytes received in it; zeros otherwise.
+    void GetStatistics(DWORD& elapsedMs, DWORD& frames, DWORD& bytes) const;
+    // A copy of the video settings as the window keeps them (the operator's
+    // frame rate, double size, always on top and panel choices among them).
+    void GetVideoSettings(RemoteVideoSettings& out) const;
 
     // The frame statistics: frames decoded, bytes received, and the rate of
     // the last period (frames per second).

@@ -10,6 +10,8 @@
 #include "platform/process.h"
 #include "tavicore/ui/testing/ui_test_support.h"
 #include "tavicore/ui/ui_window.h"
+#include "trennick/app/frame_messages.h"
+#include "trennick/app/frame_panels.h"
 #include "trennick/app/frame_remote_views.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
@@ -18,6 +20,7 @@
 #include "trennick/image/snapshot_wnd.h"
 #include "trennick/net/testing/net_test_util.h"
 #include "trennick/panels/profile_wnd.h"
+#include "trennick/panels/statistics_dlg.h"
 #include "trennick/panels/receive_snapshot.h"
 #include "trennick/panels/remote_quad_dlg.h"
 #include "trennick/record/remote_quad.h"
@@ -237,7 +240,8 @@ TEST_F(LinkProfile, WindowShowsTheLiveLinkOnceAndGoesWhenClosed) {
     ASSERT_NE(window, nullptr);
     frame->OnCommand(ID_START_PROFILE);
     EXPECT_EQ(views->Profile(), window) << "one window at most";
-    // Each second the window samples the link: bytes, buckets, frames.
+    // Each second of its clock the link pushes its figures: bytes, buckets,
+    // frames. The window's own second shows the status text.
     ASSERT_TRUE(pumpUntil(
         [&] {
             clock += 50;
@@ -245,10 +249,29 @@ TEST_F(LinkProfile, WindowShowsTheLiveLinkOnceAndGoesWhenClosed) {
                    window->Text(kProfFps) != "0.00 fps";
         },
         std::chrono::seconds(30)));
-    EXPECT_FALSE(window->Text(kProfStatusText).empty());
+    ASSERT_TRUE(pumpUntil([&] { return !window->Text(kProfStatusText).empty(); }));
     EXPECT_EQ(window->Text(kProfLinkState).rfind("0x", 0), 0u);
     EXPECT_EQ(window->Text(kProfVideoStatus).rfind("W0,", 0), 0u);
     uitest::saveScreenshot(window, "link_profile");
+    // The remote window hands over each decoded frame's length.
+    ASSERT_TRUE(pumpUntil([&] { return window->Figures().lastFrameLength > 0; }));
+    // The stream opened before the window: its video timer does not run. A
+    // new call's stream starts it.
+    EXPECT_EQ(window->RunningTimers() & kProfileVideoTimer, 0u);
+    frame->OnCommand(ID_CONNECT_DISCONNECT);
+    ASSERT_TRUE(pumpUntil([&] { return !frame->Connection()->IsLinkUp(); }, std::chrono::seconds(30)));
+    auto lastCall = std::chrono::steady_clock::now() - std::chrono::seconds(10);
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            if (!frame->Connection()->IsLinkUp() && std::chrono::steady_clock::now() - lastCall > std::chrono::seconds(3)) {
+                lastCall = std::chrono::steady_clock::now();
+                frame->AutoConnect("127.0.0.1:" + std::to_string(sitePort));
+            }
+            return (window->RunningTimers() & kProfileVideoTimer) != 0;
+        },
+        std::chrono::seconds(60)))
+        << readAll(siteLog);
+    ASSERT_TRUE(framesMore(3));
     // "Set" keeps the tuning in the program's video settings.
     window->SetEdit(kProfBlock, 777);
     window->Apply();
@@ -304,4 +327,51 @@ TEST_F(RemoteWindowViews, QuadAndSnapshotEntryPointsOpenTheProgramsWindows) {
                           std::chrono::seconds(60)))
         << readAll(siteLog);
     for (const std::string& text : ui.messages) EXPECT_EQ(text.find("not available"), std::string::npos) << text;
+}
+
+// The link statistics dialog shows the received video's figures that the
+// remote window gives: a frame rate, an average frame size, a line use.
+TEST_F(RemoteWindowViews, StatisticsDialogShowsTheReceivedVideosFigures) {
+    CFramePanels* panels = frame->Panels();
+    ASSERT_NE(panels, nullptr);
+    // The figures are those of the window's current period, which restarts
+    // every second: the dialog is opened again until the period holds frames.
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            if (panels->Statistics() != nullptr) panels->Statistics()->close();
+            frame->OnCommand(ID_STATISTICS);
+            CStatistics* dialog = panels->Statistics();
+            return dialog != nullptr && dialog->Text(kStatReceiveFrameSize) != "0";
+        },
+        std::chrono::seconds(30)));
+    CStatistics* dialog = panels->Statistics();
+    EXPECT_NE(dialog->Text(kStatReceiveFrameRate), "0");
+    EXPECT_NE(dialog->Text(kStatReceiveFrameRate), "0.00");
+    EXPECT_GT(std::stoul(dialog->Text(kStatReceiveFrameSize)), 0ul);
+    EXPECT_EQ(dialog->Text(kStatSendFrameRate), "0") << "the send side has no frame count";
+    uitest::saveScreenshot(dialog, "link_statistics_video");
+    DWORD elapsedMs = 0, frames = 0, bytes = 0;
+    remote->GetStatistics(elapsedMs, frames, bytes);
+    EXPECT_GE(bytes, frames);
+}
+
+// The operator's choices in the remote window (always on top, double size,
+// frame rate) are kept with the program's video settings when it closes.
+TEST_F(RemoteWindowViews, OperatorsWindowChoicesAreKeptWithTheVideoSettings) {
+    const VideoRecord before = frame->Settings().video;
+    remote->OnCommand(ID_RW_ON_TOP);
+    remote->OnCommand(ID_RW_DOUBLE);
+    const DWORD rate = before.RemotePreferRate == 30 ? 40 : 30;
+    platform::PostMessage(remote->Handle(), kMsgRemoteFrameRate, rate, 0);
+    ASSERT_TRUE(pumpUntil([&] {
+        RemoteVideoSettings shown;
+        remote->GetVideoSettings(shown);
+        return shown.frameRate == rate;
+    }));
+    platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }, std::chrono::seconds(60)));
+    const VideoRecord& kept = frame->Settings().video;
+    EXPECT_EQ(kept.RemoteAlwaysOnTop, before.RemoteAlwaysOnTop != 0 ? 0u : 1u);
+    EXPECT_EQ(kept.RemoteDoubleSize, before.RemoteDoubleSize != 0 ? 0u : 1u);
+    EXPECT_EQ(kept.RemotePreferRate, rate);
 }

@@ -4,9 +4,12 @@
 
 #include "tavicore/ui/testing/ui_test_support.h"
 #include "trennick/net/testing/link_station.h"
+#include "trennick/net/testing/net_test_util.h"
 #include "trennick/panels/profile_wnd.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using namespace trennick;
 
@@ -101,4 +104,34 @@ TEST(Profile, SetKeepsTheValuesInRangeAndHandsThemOn) {
     EXPECT_EQ(window.RunningTimers(), 6u);
     window.KillTimer(6);
     EXPECT_EQ(window.RunningTimers(), 0u);
+}
+
+// The link's figures come posted from the thread that reads the link and are
+// shown on the window's own; a decoded frame's figures are kept silently.
+TEST(Profile, FiguresPushedFromTheLinksThreadAreShown) {
+    uitest::installLanguage();
+    CProfile window(nullptr, [] { return DWORD(7000); });
+    LinkFigures figures;
+    figures.charsPerSecond = 2500;
+    figures.framesPerSecondHundredths = 1250;
+    figures.bucketsReceived = 14;
+    figures.bucketsSent = 40;
+    figures.sendRetries = 2;
+    figures.receiveErrors = 1;
+    std::thread reader([&] { window.linkFigures(figures); });
+    reader.join();
+    EXPECT_EQ(window.Text(kProfCps), "") << "shown on the window's thread, not the reader's";
+    ASSERT_TRUE(nettest::pumpUntil([&] { return window.Text(kProfCps) == "2500 cps"; }));
+    EXPECT_EQ(window.Text(kProfFps), "12.50 fps");
+    EXPECT_EQ(window.Text(kProfCount1), "14");
+    EXPECT_EQ(window.Text(kProfCount2), "40");
+    EXPECT_EQ(window.Text(kProfCount3), "2");
+    EXPECT_EQ(window.Text(kProfCount4), "1");
+    EXPECT_EQ(window.Dirty(), 0u);
+
+    window.VideoFrameShown(4321, 6);
+    EXPECT_EQ(window.Figures().lastFrameLength, 4321u);
+    EXPECT_EQ(window.Figures().lastDecodeMs, 6u);
+    EXPECT_EQ(window.Dirty(), 0u);
+    EXPECT_EQ(window.Text(kProfCps), "2500 cps") << "a frame's figures have no display";
 }
