@@ -76,6 +76,14 @@ echo "Error: unknown command" >&2; exit 2
 inline std::filesystem::path home() { return std::filesystem::path(std::getenv("VELMOOR_HOME")); }
 inline std::filesystem::path stateDir() { return home() / "nm"; }
 
+// The PATH the process started with. Each test sets PATH anew from it, so a
+// test that emptied PATH or put an earlier test's fake first does not leave
+// that to the tests after it in the same process.
+inline const std::string& startingPath() {
+    static const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin";
+    return path;
+}
+
 // Writes the fake and puts it first on PATH.
 inline void install() {
     const auto bin = home() / "fake-bin";
@@ -85,13 +93,14 @@ inline void install() {
     const auto script = bin / "nmcli";
     std::ofstream(script) << kScript;
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
-    const std::string path = bin.string() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
+    const std::string path = bin.string() + ":" + startingPath();
     ::setenv("PATH", path.c_str(), 1);
     ::setenv("FAKE_NM", stateDir().c_str(), 1);
 }
 
 // Leaves PATH with no nmcli at all.
 inline void removeFromPath() {
+    startingPath();  // kept before it is changed
     const auto bin = home() / "empty-bin";
     std::filesystem::create_directories(bin);
     ::setenv("PATH", bin.c_str(), 1);

@@ -3,6 +3,7 @@
 #include "platform/com/com_ptr.h"
 #include "platform/folders.h"
 #include "platform/ini_file.h"
+#include "platform/testing/child_process.h"
 #include "platform/time_convert.h"
 
 #include <cstring>
@@ -343,8 +344,22 @@ TEST_F(StationsMgrTest, StorageOfAnyStationWithoutMakingItCurrent) {
     EXPECT_STREQ(r->stationId, "near");
 }
 
+// A process that starts the library by making one object.
+VELMOOR_TEST_CHILD(stations_object) {
+    if (CoInitialize(nullptr) != S_OK) return 2;
+    ComPtr<IZoStationsMgr> mgr;
+    if (platform::com::createInstance(CLSID_ZoStationsMgr, mgr) != S_OK) return 3;
+    mgr.reset();
+    CoUninitialize();
+    return 0;
+}
+
 TEST_F(StationsMgrTest, LibraryStampsTheVersionItsFileCarries) {
-    // The fixture has created an object, so the library has started and stamped.
+    // The library stamps once per process, when it starts: a process of its
+    // own starts it afresh, whatever this process has done with it before.
+    fs::remove(platform::windowsFolder() / "Quennel.ini");
+    auto child = velmoor::testing::ChildProcess::start("stations_object");
+    ASSERT_EQ(child.wait(std::chrono::seconds(60)), 0);
     EXPECT_EQ(platform::iniReadValue("Quennel.ini", "Version", "Nordel"), "1.0.0.0");
     EXPECT_TRUE(platform::iniReadValue("Quennel.ini", "Last Access", "Nordel").has_value());
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -579,7 +580,11 @@ TEST_F(ScrivaneTest, FourProcessesAppendWhileTheLogCycles) {
 }
 
 TEST_F(ScrivaneTest, LibraryStampsTheVersionItsFileCarries) {
-    // The fixture has created objects, so the library has started and stamped.
+    // The library stamps once per process, when it starts: a process of its
+    // own starts it afresh, whatever this process has done with it before.
+    std::filesystem::remove(platform::windowsFolder() / "Quennel.ini");
+    auto child = velmoor::testing::ChildProcess::start("log_writer", {logPath(), "0", "0"});
+    ASSERT_EQ(child.wait(std::chrono::seconds(60)), 0);
     EXPECT_EQ(platform::iniReadValue("Quennel.ini", "Version", "Scrivane"), "1.0.0.0");
     EXPECT_TRUE(platform::iniReadValue("Quennel.ini", "Last Access", "Scrivane").has_value());
 }
