@@ -400,7 +400,7 @@ BOOL CKivApp::OnIdle(LONG) {
         m_idleStep = -1;
         DestroyLogo();
         LUMO_TRACE(1, "CKivApp::OnIdle() the system clock ran backwards, the program ends");
-        QCoreApplication::exit(0);
+        EndRun(0);
         return TRUE;
     }
     return TRUE;
@@ -442,7 +442,7 @@ int CKivApp::Run() {
         if (m_pMainFrame != nullptr && !m_pMainFrame->IsDestroyed()) {
             m_pMainFrame->CloseWithoutAsking();
         } else {
-            QCoreApplication::exit(0);
+            EndRun(0);
         }
     });
     if (!InitInstance()) {
@@ -455,9 +455,15 @@ int CKivApp::Run() {
         if (!OnIdle(0)) m_idleTimer.stop();
     });
     m_idleTimer.start();
+    m_inRun = true;
     const int code = QCoreApplication::exec();
+    m_inRun = false;
     ExitInstance();
     return code;
+}
+
+void CKivApp::EndRun(int code) {
+    if (m_inRun) QCoreApplication::exit(code);
 }
 
 std::string CKivApp::FormatRemoteStationCaption() const {

@@ -57,6 +57,11 @@ public:
     int ExitInstance();
     // The whole life: InitInstance, the message loop, ExitInstance. The exit code.
     int Run();
+    // Ends the message loop of Run with `code`. Nothing outside that loop (before
+    // it, or while a caller drives the windows without it): an exit asked while
+    // no application loop runs would end every later modal loop of the process
+    // at once.
+    void EndRun(int code = 0);
 
     // The kit channel; null before the main frame exists or when its window could not be made.
     CTessIntegration* GetTessIntegration() const { return m_pTessIntegration.get(); }
@@ -136,6 +141,7 @@ private:
     bool m_defaultPasswordWarned = false;
     bool m_comInitialised = false;
     bool m_exited = false;
+    bool m_inRun = false;
 };
 
 // The process's application object; null before one is built.

@@ -419,7 +419,7 @@ BOOL CMainFrame::Create(const std::string& title) {
         setGeometry(m_settings.screen.x, m_settings.screen.y, m_settings.screen.width, m_settings.screen.height);
     }
     if (OnCreate() == -1) {
-        QCoreApplication::exit(0);
+        m_app.EndRun(0);
         return FALSE;
     }
     return TRUE;
@@ -2390,7 +2390,7 @@ void CMainFrame::OnClose() {
 void CMainFrame::destroyWindow() {
     OnDestroy();
     hide();
-    QCoreApplication::exit(0);
+    m_app.EndRun(0);
 }
 
 void CMainFrame::OnDestroy() {

@@ -213,7 +213,12 @@ OperatorRun runOperator(const Site& site, Ready ready, Enough enough, const char
         }
     });
     script.start();
-    QTimer::singleShot(120000, [] { QCoreApplication::exit(9); });
+    // Ends a run that hangs; it goes with this function, so it never ends a
+    // loop of whatever runs after it in the same process.
+    QTimer hangGuard;
+    hangGuard.setSingleShot(true);
+    QObject::connect(&hangGuard, &QTimer::timeout, [] { QCoreApplication::exit(9); });
+    hangGuard.start(120000);
     run.code = app.Run();
     return run;
 }

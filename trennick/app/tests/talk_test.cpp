@@ -132,7 +132,12 @@ int runTalk(const std::vector<std::string>& args) {
         }
     });
     script.start();
-    QTimer::singleShot(60000, [] { QCoreApplication::exit(9); });
+    // Ends a run that hangs; it goes with this function, so it never ends a
+    // loop of whatever runs after it in the same process.
+    QTimer hangGuard;
+    hangGuard.setSingleShot(true);
+    QObject::connect(&hangGuard, &QTimer::timeout, [] { QCoreApplication::exit(9); });
+    hangGuard.start(60000);
     const int code = app.Run();
     site.link.SetAudComp(nullptr);
     siteAudio.reset();
