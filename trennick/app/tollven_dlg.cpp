@@ -55,38 +55,25 @@ private:
     TollvenEvents m_events;
 };
 
-CTollven::CTollven() = default;
-
-CTollven::~CTollven() { m_connection.disconnect(); }
+CTollven::CTollven() : HostedControl(CLSID_Tollven, DIID__DTollvenEvents) {}
 
 bool CTollven::Create(const TollvenEvents& events) {
     platform::com::ComPtr<IDispatch> control;
-    m_created = platform::com::createInstance(CLSID_Tollven, control);
-    if (FAILED(m_created) || !control) {
-        LUMO_TRACE(1, "CTollven::Create the site book control is not available (0x%08X)", unsigned(m_created));
+    if (!createControl(control)) {
+        LUMO_TRACE(1, "CTollven::Create the site book control is not available (0x%08X)", unsigned(CreationResult()));
         return false;
     }
     return Attach(control.get(), events);
 }
 
 bool CTollven::Attach(IDispatch* control, const TollvenEvents& events) {
-    m_connection.disconnect();
-    m_control.reset();
-    if (control == nullptr) return false;
-    m_control = platform::com::ComPtr<IDispatch>::addRef(control);
-    m_created = S_OK;
-    IUnknown* sink = nullptr;
-    if (SUCCEEDED(Sink::createInstance(IID_IUnknown, reinterpret_cast<void**>(&sink), events))) {
-        m_sink = platform::com::ComPtr<IUnknown>::adopt(sink);
-        if (FAILED(m_connection.connect(control, DIID__DTollvenEvents, sink))) {
-            LUMO_TRACE(3, "CTollven::Attach the control offers no events");
-        }
-    }
+    if (!hostControl<Sink>(control, events)) return false;
+    if (!EventsConnected()) LUMO_TRACE(3, "CTollven::Attach the control offers no events");
     return true;
 }
 
 bool CTollven::GetCurStation(TollvenStation& station, LONG* result) {
-    if (!m_control) return false;
+    if (!Exists()) return false;
     // Nine out-parameters; the texts the control returns are ours to free.
     std::array<BSTR, 7> texts{};
     LONG access = 0, automatic = 0;
@@ -97,8 +84,7 @@ bool CTollven::GetCurStation(TollvenStation& station, LONG* result) {
         Variant::ref(VT_BSTR, &texts[4]), Variant::ref(VT_BSTR, &texts[5]), Variant::ref(VT_BSTR, &texts[6]),
     };
     VARIANT answer{};
-    const HRESULT hr = platform::com::invokeByDispid(m_control.get(), kDispGetCurStation, std::span<const Variant>(args),
-                                                     &answer);
+    const HRESULT hr = invoke(kDispGetCurStation, args, &answer);
     auto take = [&](std::size_t i) {
         std::string text = texts[i] != nullptr ? std::string(texts[i], SysStringLen(texts[i])) : std::string();
         SysFreeString(texts[i]);
@@ -121,15 +107,13 @@ bool CTollven::GetCurStation(TollvenStation& station, LONG* result) {
 }
 
 bool CTollven::ShowStaionInfo(LONG flag) {
-    if (!m_control) return false;
     const platform::com::Variant args[] = {platform::com::Variant::i4(flag)};
-    return SUCCEEDED(platform::com::invokeByDispid(m_control.get(), kDispShowStaionInfo, std::span(args)));
+    return SUCCEEDED(invoke(kDispShowStaionInfo, args));
 }
 
 bool CTollven::ShowDialBtn(LONG flag) {
-    if (!m_control) return false;
     const platform::com::Variant args[] = {platform::com::Variant::i4(flag)};
-    return SUCCEEDED(platform::com::invokeByDispid(m_control.get(), kDispShowDialBtn, std::span(args)));
+    return SUCCEEDED(invoke(kDispShowDialBtn, args));
 }
 
 // ---- CTollvenDlg ------------------------------------------------------------

@@ -11,7 +11,7 @@
 
 #include "platform/com/com.h"
 #include "platform/com/com_ptr.h"
-#include "platform/com/connection_point.h"
+#include "platform/com/hosted_control.h"
 #include "platform/com/oleauto.h"
 #include "platform/message_window.h"
 #include "platform/types.h"
@@ -47,20 +47,15 @@ struct TollvenEvents {
 };
 
 // The wrapper of the site book control (dialog control 1019).
-class CTollven {
+class CTollven : public platform::com::HostedControl {
 public:
     CTollven();
-    ~CTollven();
-    CTollven(const CTollven&) = delete;
-    CTollven& operator=(const CTollven&) = delete;
 
     // Creates the control by its class and connects its events; false when
     // it is not installed.
     bool Create(const TollvenEvents& events);
     // Uses a control the caller made, its events connected the same way.
     bool Attach(IDispatch* control, const TollvenEvents& events);
-    bool Exists() const { return static_cast<bool>(m_control); }
-    HRESULT CreationResult() const { return m_created; }
 
     // The selected station; false when the control refused or is missing.
     bool GetCurStation(TollvenStation& station, LONG* result = nullptr);
@@ -69,10 +64,6 @@ public:
 
 private:
     class Sink;
-    platform::com::ComPtr<IDispatch> m_control;
-    platform::com::ComPtr<IUnknown> m_sink;
-    platform::com::SinkConnection m_connection;
-    HRESULT m_created = E_FAIL;
 };
 
 class CTollvenDlg : public QDialog {

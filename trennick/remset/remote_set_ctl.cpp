@@ -45,43 +45,28 @@ private:
     RemoteSetCtlEvents m_events;
 };
 
-CRemoteSetCtl::CRemoteSetCtl() = default;
-
-CRemoteSetCtl::~CRemoteSetCtl() {
-    m_connection.disconnect();
-}
+CRemoteSetCtl::CRemoteSetCtl() : HostedControl(CLSID_RemoteSetCtl, DIID__DRemoteSetCtlEvents) {}
 
 bool CRemoteSetCtl::Create(const RemoteSetCtlEvents& events) {
     platform::com::ComPtr<IDispatch> control;
-    m_created = platform::com::createInstance(CLSID_RemoteSetCtl, control);
-    if (FAILED(m_created) || !control) {
+    if (!createControl(control)) {
         LUMO_TRACE(3, "CRemoteSetCtl::Create the remote settings editor control is not available (0x%08X)",
-                   unsigned(m_created));
+                   unsigned(CreationResult()));
         return false;
     }
     return Attach(control.get(), events);
 }
 
 bool CRemoteSetCtl::Attach(IDispatch* control, const RemoteSetCtlEvents& events) {
-    m_connection.disconnect();
-    m_control.reset();
-    if (control == nullptr) return false;
-    m_control = platform::com::ComPtr<IDispatch>::addRef(control);
-    m_created = S_OK;
-    IUnknown* sink = nullptr;
-    if (SUCCEEDED(Sink::createInstance(IID_IUnknown, reinterpret_cast<void**>(&sink), events))) {
-        m_sink = platform::com::ComPtr<IUnknown>::adopt(sink);
-        if (FAILED(m_connection.connect(control, DIID__DRemoteSetCtlEvents, sink))) {
-            LUMO_TRACE(3, "CRemoteSetCtl::Attach the control offers no events");
-        }
-    }
+    if (!hostControl<Sink>(control, events)) return false;
+    if (!EventsConnected()) LUMO_TRACE(3, "CRemoteSetCtl::Attach the control offers no events");
     return true;
 }
 
 bool CRemoteSetCtl::call(DISPID id, std::initializer_list<platform::com::Variant> args) {
-    if (!m_control) return false;
-    std::vector<platform::com::Variant> list(args);
-    const HRESULT hr = platform::com::invokeByDispid(m_control.get(), id, list);
+    if (!Exists()) return false;
+    const std::vector<platform::com::Variant> list(args);
+    const HRESULT hr = invoke(id, list);
     if (FAILED(hr)) LUMO_TRACE(3, "CRemoteSetCtl: dispatch id %d failed (0x%08X)", int(id), unsigned(hr));
     return SUCCEEDED(hr);
 }

@@ -12,8 +12,7 @@
 // Threads: the thread that created it (the control is apartment-threaded).
 
 #include "platform/com/com.h"
-#include "platform/com/com_ptr.h"
-#include "platform/com/connection_point.h"
+#include "platform/com/hosted_control.h"
 #include "platform/com/oleauto.h"
 
 #include <functional>
@@ -36,20 +35,14 @@ struct RemoteSetCtlEvents {
     std::function<void()> cancel;      // 5
 };
 
-class CRemoteSetCtl {
+class CRemoteSetCtl : public platform::com::HostedControl {
 public:
     CRemoteSetCtl();
-    ~CRemoteSetCtl();
-    CRemoteSetCtl(const CRemoteSetCtl&) = delete;
-    CRemoteSetCtl& operator=(const CRemoteSetCtl&) = delete;
 
     // Creates the control and connects its events; false when it cannot be created.
     bool Create(const RemoteSetCtlEvents& events);
     // Uses a control the caller made (its events connected the same way).
     bool Attach(IDispatch* control, const RemoteSetCtlEvents& events);
-    bool Exists() const { return static_cast<bool>(m_control); }
-    // The result of the last creation attempt (S_OK once created).
-    HRESULT CreationResult() const { return m_created; }
 
     bool SetRSDB(IUnknown* store);                                                 // dispid 1
     bool Refresh();                                                                // 2
@@ -61,11 +54,6 @@ public:
 private:
     class Sink;
     bool call(DISPID id, std::initializer_list<platform::com::Variant> args);
-
-    platform::com::ComPtr<IDispatch> m_control;
-    platform::com::ComPtr<IUnknown> m_sink;
-    platform::com::SinkConnection m_connection;
-    HRESULT m_created = E_FAIL;
 };
 
 }  // namespace trennick
