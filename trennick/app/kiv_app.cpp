@@ -458,6 +458,10 @@ int CKivApp::Run() {
     m_inRun = true;
     const int code = QCoreApplication::exec();
     m_inRun = false;
+    // The frame's last window closing asks the application to quit as well; a
+    // request still queued when the loop has ended would end the next loop of
+    // the process (a modal dialog's) the moment it starts.
+    QCoreApplication::removePostedEvents(QCoreApplication::instance(), QEvent::Quit);
     ExitInstance();
     return code;
 }

@@ -18,6 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include <atomic>
 #include <csignal>
 #include <filesystem>
@@ -121,6 +124,54 @@ TEST(KivApp, FirstStartListensAndClosesInOrder) {
     ASSERT_TRUE(again.InitInstance());
     EXPECT_FALSE(again.CreatedUsersFile());
     again.ExitInstance();
+}
+
+// A frame that ends while the program is not in its own loop (a caller drives
+// it without Run) asks no application exit, and a run of the program leaves
+// no quit request queued: a modal loop run afterwards in the same process
+// still runs until it is ended, with its own result.
+TEST(KivApp, TheProgramsEndLeavesLaterModalLoopsWorking) {
+    AnsweringUi ui;
+    const WORD port = nettest::freePort();
+    {
+        CKivApp app({"/NOSPLASH", "/I", "/U17", "/P=" + std::to_string(port)}, "", quietServices(&ui));
+        ASSERT_TRUE(app.InitInstance());
+        CMainFrame* frame = app.MainFrame();
+        ASSERT_NE(frame, nullptr);
+        ASSERT_TRUE(pumpUntil([&] { return frame->PostCreateDone(); }));
+        platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+        ASSERT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }));
+        EXPECT_EQ(app.ExitInstance(), 0);
+    }
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, [&] { loop.exit(7); });
+    EXPECT_EQ(loop.exec(), 7);
+
+    // A whole run of the program, closed by its window, leaves no request to
+    // quit behind for the loops after it.
+    {
+        CKivApp app({"/NOSPLASH", "/I", "/U17", "/P=" + std::to_string(nettest::freePort())}, "",
+                    quietServices(&ui));
+        QTimer closer;
+        closer.setInterval(20);
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            CMainFrame* frame = app.MainFrame();
+            if (frame != nullptr && frame->PostCreateDone() && !frame->IsDestroyed()) {
+                platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+                closer.stop();
+            }
+        });
+        closer.start();
+        QTimer hangGuard;
+        hangGuard.setSingleShot(true);
+        QObject::connect(&hangGuard, &QTimer::timeout, [] { QCoreApplication::exit(9); });
+        hangGuard.start(60000);
+        EXPECT_EQ(app.Run(), 0);
+    }
+    pumpUntil([] { return false; }, std::chrono::milliseconds(200));  // what the run left queued is delivered
+    QEventLoop after;
+    QTimer::singleShot(0, &after, [&] { after.exit(8); });
+    EXPECT_EQ(after.exec(), 8);
 }
 
 TEST(FrameSettings, StoredValuesOutOfRangeAreRepaired) {
