@@ -1285,8 +1285,12 @@ void CMainFrame::SetSiteInfo(const BYTE (&in)[kSiteInfoBytes]) {
 }
 
 void CMainFrame::InitializeSiteInfo() {
-    std::lock_guard lock(m_siteInfoLock);
-    std::memset(m_siteInfo, 0, sizeof m_siteInfo);
+    {
+        std::lock_guard lock(m_siteInfoLock);
+        std::memset(m_siteInfo, 0, sizeof m_siteInfo);
+    }
+    // The card window showed the connected site: it goes with the site's information.
+    showHisCard("", "", "");
 }
 
 void CMainFrame::OnHardwareProfilesReceived(WPARAM) {

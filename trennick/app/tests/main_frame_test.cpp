@@ -4,6 +4,7 @@
 #include "app_test_support.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/remote_requests.h"
+#include "trennick/book/bc_wnd.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/stations_mgr.h"
 #include "tavicore/tavicore_globals.h"
@@ -263,6 +264,39 @@ TEST(MainFrame, ReceivedCardIsFetchedAndItsWireNameIsNoPath) {
     app.ExitInstance();
     SetModemLinkFactory(nullptr);
     g_link = nullptr;
+}
+
+// The card window shows the connected site's card for that call only: it is
+// cleared when the peer ends the call and when this station hangs up.
+TEST(MainFrame, PeersCardIsClearedWhenItsCallEnds) {
+    ConnectedFrame c("/U19");
+    CMainFrame* frame = c.frame;
+    auto receiveCard = [&](const char* name) {
+        tagBusinessCard card{};
+        std::strcpy(card.name, name);
+        std::strcpy(card.text2, "555-0100");
+        g_link->feed(tokenText(ID_DSVD_MY_CARD), buildCardBody(card));
+        return pumpUntil([&] {
+            return frame->HisCardShown() && frame->HisCardWindow()->CaptionText().rfind(name, 0) == 0;
+        });
+    };
+    ASSERT_TRUE(receiveCard("North Gate"));
+
+    // The peer hangs up: the line goes down and the link is reset, as its
+    // transport does at the end of a call.
+    g_link->up = false;
+    g_link->ResetLinkState();
+    ASSERT_TRUE(pumpUntil([&] { return !frame->HisCardShown(); }));
+    EXPECT_EQ(frame->HisCardWindow()->CaptionText(), "");
+
+    // The next call's card, then this station hangs up.
+    greet(*g_link);
+    g_link->feed(tokenText(ID_DSVD_OKHELLO));
+    g_link->up = true;
+    ASSERT_TRUE(receiveCard("South Gate"));
+    EXPECT_TRUE(frame->MakeDisconnect(kReasonNone, 0));
+    EXPECT_FALSE(frame->HisCardShown());
+    EXPECT_EQ(frame->HisCardWindow()->CaptionText(), "");
 }
 
 // The menu holds every command the window offers, minus the ones the frame
