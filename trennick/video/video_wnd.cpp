@@ -181,6 +181,20 @@ std::vector<CVideoWnd::SplitPane> CVideoWnd::SplitPanes() const {
     return panes;
 }
 
+std::vector<RECT> CVideoWnd::FillerPanes() const {
+    std::vector<RECT> fillers;
+    if (!IsSplitView()) return fillers;
+    for (int n = 0; n < m_quad->rqGetPaneCount(); ++n) {
+        WORD camera = 0;
+        WORD paneOfCamera = 0;
+        const bool showsCamera = !m_quad->rqGetPaneData(n) && m_quad->rqGetPaneCamera(n, camera) &&
+                                 m_quad->rqGetPaneIndexOfCamera(camera, paneOfCamera) && paneOfCamera == n;
+        RECT rect{};
+        if (!showsCamera && m_quad->rqGetPane(n, rect)) fillers.push_back(rect);
+    }
+    return fillers;
+}
+
 bool CVideoWnd::PaneHasPicture(int pane) const { return pane >= 0 && pane < kVideoPanes && m_tileFilled[pane]; }
 
 // The pane keeps a copy of the picture (header, colour table and bits), so
@@ -243,9 +257,11 @@ void CVideoWnd::paintEvent(QPaintEvent*) {
 }
 
 // Every pane of the current adapter: its camera's last picture with the
-// camera's name and its own no-video mark, or the logo while it has none.
+// camera's name and its own no-video mark, or the logo while it has none;
+// a filler pane that no camera fills shows the logo too.
 void CVideoWnd::paintSplitView(QPainter& dc) {
     dc.fillRect(rect(), palette().window());
+    for (const RECT& filler : FillerPanes()) m_Dib.DrawLogo(dc, filler);
     WORD adapter = 0;
     if (m_database != nullptr) m_database->GetCurrentAdapter(&adapter);
     const std::vector<SplitPane> panes = SplitPanes();

@@ -91,6 +91,9 @@ public:
     // The panes of the current adapter that show a camera, in camera order
     // (which is the order of their tiles); empty outside split view.
     std::vector<SplitPane> SplitPanes() const;
+    // The panes of the current adapter's layout that no camera fills (the
+    // fillers of a cycle that does not fill its grid); empty outside split view.
+    std::vector<RECT> FillerPanes() const;
     // Whether a pane has a picture of its camera yet.
     bool PaneHasPicture(int pane) const;
 

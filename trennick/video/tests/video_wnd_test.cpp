@@ -297,6 +297,63 @@ TEST(VideoWnd, ASplitViewPaintsEachCamerasLastPictureInItsOwnPane) {
     mgr.SetSplitView(nullptr, nullptr);
 }
 
+// Three cameras fill three panes of a four-pane grid: the last pane, which
+// no camera fills, shows the logo as a camera's pane does before its first
+// picture, not the window's background.
+TEST(VideoWnd, ASplitViewShowsTheLogoInAPaneNoCameraFills) {
+    {
+        CKcReg reg = ProductKey("RemoteQuad");
+        reg.SetSection("RemoteQuad\\Adapters\\0");
+        reg.SetValueName("IsSplitOrAutoSwitchMode");
+        reg.Write(DWORD{1});
+        for (int c = 0; c < 3; ++c) {
+            reg.SetSection(("RemoteQuad\\Adapters\\0\\Cameras\\" + std::to_string(c)).c_str());
+            reg.SetValueName("IsCameraInCycle");
+            reg.Write(DWORD{1});
+        }
+    }
+    CRemoteQuad quad(nullptr);
+    ASSERT_EQ(quad.rqGetPaneCount(), 4);
+    QWidget area;  // outlives the manager, which destroys its child window
+    area.resize(400, 320);
+    CVideoMgr mgr;
+    mgr.SetSplitView(&quad, nullptr);
+    CVideoWnd* window = static_cast<CVideoWnd*>(mgr.CreateVideoWindow(0, 0, params(176, 144), &area));
+    ASSERT_NE(window, nullptr);
+    mgr.SetDisplayParams(TRUE, FALSE);
+    const std::vector<CVideoWnd::SplitPane> panes = window->SplitPanes();
+    ASSERT_EQ(panes.size(), 3u);
+    const std::vector<RECT> fillers = window->FillerPanes();
+    ASSERT_EQ(fillers.size(), 1u);
+    // The panes run 0 1 / 3 2: the fourth is the lower left.
+    EXPECT_EQ(fillers[0].left, 0);
+    EXPECT_EQ(fillers[0].top, 144);
+    EXPECT_EQ(fillers[0].right - fillers[0].left, 176);
+    EXPECT_EQ(fillers[0].bottom - fillers[0].top, 144);
+
+    // Camera 1 sends a picture; cameras 2 and 3 none yet.
+    site::BlockEncoder encoder;
+    VideoFrame frame;
+    frame.data = encoder.encode(site::toYuv420(site::drawTestPattern(encoder.width(), encoder.height(), 0, 0)), true,
+                                15353);
+    frame.camera = 0;
+    frame.kind = 4;
+    ASSERT_TRUE(window->DecodeFrame(frame));
+
+    const QImage shot = window->grab().toImage();
+    QDir().mkpath(VELMOOR_SCREENSHOT_DIR);
+    shot.save(QString(VELMOOR_SCREENSHOT_DIR) + "/video_window_split_filler.png");
+    auto region = [&](const RECT& r) { return shot.copy(r.left, r.top, r.right - r.left, r.bottom - r.top); };
+    ASSERT_FALSE(window->PaneHasPicture(1));
+    EXPECT_EQ(region(fillers[0]), region(panes[1].rect)) << "the filler shows the logo of a pane without a picture";
+    EXPECT_NE(region(fillers[0]), region(panes[0].rect));
+
+    // Outside split view there are no fillers.
+    quad.rqSetSplitOrAutoSwitchMode(FALSE);
+    EXPECT_TRUE(window->FillerPanes().empty());
+    mgr.SetSplitView(nullptr, nullptr);
+}
+
 TEST(VideoMain, SnapshotNamesTakeTheFirstFreeAndStayBounded) {
     const std::filesystem::path folder = std::filesystem::path(std::getenv("VELMOOR_HOME")) / "Snapshots";
     std::filesystem::create_directories(folder);
