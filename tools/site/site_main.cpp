@@ -45,6 +45,7 @@ constexpr const char* kHelp =
     "                    (default $VELMOOR_HOME/site-settings/SetList.Bin)\n"
     "  --alarm-camera N  the camera (1-16, default 1) whose alarm SIGUSR1 raises\n"
     "  --no-video        do not offer live video\n"
+    "  --audio           send a G.723.1-coded test tone (440 Hz) as the site's audio\n"
     "  --once            end when the first call ends\n"
     "  --help            this text\n"
     "\n"
@@ -148,6 +149,8 @@ int main(int argc, char** argv) {
             options.settingsList = value("--settings");
         } else if (a == "--no-video") {
             options.video = false;
+        } else if (a == "--audio") {
+            options.audio = true;
         } else if (a == "--once") {
             once = true;
         } else {

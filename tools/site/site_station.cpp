@@ -17,6 +17,7 @@
 #include "trennick/link/link_payloads.h"
 #include "trennick/link/prot_list.h"
 #include "trennick/link/trigger_list.h"
+#include "tools/site/site_audio.h"
 #include "trennick/net/inet_connection.h"
 #include "zoenc/zoenc_lib.h"
 
@@ -168,6 +169,16 @@ public:
         m_link = std::make_unique<SiteLink>(services, InetOptions{std::to_string(m_options.port), "", nullptr});
         m_comms.ListenAfterDisconnect = 1;
         m_link->SetCommsSettings(&m_comms);
+        if (m_options.audio) {
+            // The hello tells the operator that this site has audio only when it can send it.
+            m_audio = std::make_unique<SiteAudio>();
+            if (m_audio->Open()) {
+                m_link->SetAudComp(m_audio.get());
+            } else {
+                say("audio: the speech codec cannot be opened; no audio is sent");
+                m_audio.reset();
+            }
+        }
         if (m_options.eventsFolder.empty()) m_options.eventsFolder = (platform::homeFolder() / "site-events").string();
         std::filesystem::create_directories(m_options.eventsFolder);
         if (m_options.settingsList.empty()) {
@@ -180,6 +191,7 @@ public:
                 m_options.stream == Stream::Block ? kBlockStreamHeight : 288);
     }
     ~Impl() override {
+        m_link->SetAudComp(nullptr);
         m_encoder.reset();
         if (m_comInitialised) CoUninitialize();
     }
@@ -239,6 +251,7 @@ public:
         handleTokens();
         sendFiles();
         sendVideo();
+        sendAudio();
     }
 
     bool alarm(int camera) {
@@ -529,6 +542,20 @@ private:
                 break;
             }
         }
+    }
+
+    // One coded frame of the tone every 30 ms while the operator takes audio.
+    void sendAudio() {
+        BOOL operatorTakesAudio = FALSE;
+        if (m_audio == nullptr || !m_link->IsAudioEnabled(operatorTakesAudio) || !operatorTakesAudio) return;
+        const DWORD now = nowMs();
+        if (m_nextAudioMs == 0) m_nextAudioMs = now;
+        if (static_cast<std::int32_t>(now - m_nextAudioMs) < 0) return;
+        m_nextAudioMs += kAudioFrameMs;
+        if (static_cast<std::int32_t>(now - m_nextAudioMs) > 1000) m_nextAudioMs = now;  // fell behind: no burst
+        const std::vector<BYTE> frame = m_audio->NextFrame(now);
+        if (frame.empty() || !m_link->SendAudioFrame(frame.data(), DWORD(frame.size()))) return;
+        if (m_counters.audioFramesSent++ == 0) say("audio: sending the test tone");
     }
 
     void sendVideo() {
@@ -863,6 +890,9 @@ private:
     std::function<void(const std::string&)> m_log;
     SiteWindow m_window;
     CommsSettingsRecord m_comms{};
+    static constexpr DWORD kAudioFrameMs = 30;
+    std::unique_ptr<SiteAudio> m_audio;  // before the link, which holds it
+    DWORD m_nextAudioMs = 0;
     std::unique_ptr<SiteLink> m_link;
     tagHWProfile m_profile{};
     Session m_session;

@@ -9,7 +9,8 @@
 // event-file requests from its event folder, answers a snapshot request with
 // a still of its current camera, takes input and relay requests,
 // keeps the settings list the operator uploads and returns it on download,
-// and raises an alarm (a trigger notification and an event file) on command.
+// and raises an alarm (a trigger notification and an event file) on command;
+// asked to, it sends a coded test tone as its audio.
 //
 // Threads: everything runs on the thread that owns the station and runs its
 // Qt event loop (the link's socket notices arrive there); Alarm() may be
@@ -43,6 +44,7 @@ struct SiteOptions {
     int frameRate = 10;                  // frames per second, 1 to 30
     std::string eventsFolder;            // the event storage root; empty: <home>/site-events
     bool video = true;                   // open live video after the login
+    bool audio = false;                  // send a coded test tone while connected
     // The site's settings list: what an upload leaves and a download returns;
     // empty: <home>/site-settings/SetList.Bin. Before any upload the site
     // serves the file as it is (none: a list of its name and shape).
@@ -66,6 +68,7 @@ struct SiteCounters {
     int settingsTaken = 0;               // uploaded lists kept
     int settingsRefused = 0;             // uploaded lists refused as damaged
     int settingsSent = 0;                // lists sent on "<GETSETTINGS>"
+    int audioFramesSent = 0;
 };
 
 // The largest video frame the link sends (bytes).

@@ -5,6 +5,8 @@
 #include "tavicore/station_identity.h"
 #include "tavicore/ui/ui_resources.h"
 #include "trennick/app/frame_messages.h"
+#include "trennick/app/frame_remote_views.h"
+#include "trennick/record/remote_quad.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/link/packet_connection.h"
 
@@ -96,6 +98,22 @@ int CMainFrame::ReadGenSettings() {
         LUMO_TRACE(5, "CMainFrame::ReadGenSettings() uuidb.dbGUIDThisReadInfo() success.. but strlen Mycard.Phone=0\n");
     }
     return 0;
+}
+
+std::string CMainFrame::RecordingStation() const {
+    BYTE site[kSiteInfoBytes] = {};
+    if (!GetSiteInfo(site)) return {};
+    return boundedText(reinterpret_cast<const char*>(site) + 256, 256);
+}
+
+CRemoteQuad* CMainFrame::SplitView() const { return m_views != nullptr ? m_views->SplitView() : nullptr; }
+
+bool CMainFrame::SetSequenceDelay(DWORD seconds) {
+    LUMO_TRACE(5, "ENTER %s", "CMainFrame::SetSequenceDelay");
+    CRemoteQuad* quad = SplitView();
+    if (quad != nullptr) quad->SetSequenceDelay(seconds);
+    LUMO_TRACE(5, "LEAVE %s", "CMainFrame::SetSequenceDelay");
+    return quad != nullptr;
 }
 
 }  // namespace trennick

@@ -418,6 +418,8 @@ int CKivApp::ExitInstance() {
     m_pProgManager.reset();
     // The kit channel says goodbye to its clients as its window goes.
     if (m_pTessIntegration != nullptr) {
+        // The clients hear first that the recorder's mode is gone.
+        if (auto* kit = dynamic_cast<CNightTessIntegration*>(m_pTessIntegration.get())) kit->BroadcastReset();
         m_pTessIntegration.reset();
     }
     delete logWrite;

@@ -113,11 +113,8 @@ public:
     explicit FrameAudioHost(CMainFrame& frame) : m_frame(frame) {}
     bool hasMainWindow() override { return !m_frame.m_destroyed; }
     bool remoteAudioState(DWORD& state) override { return m_frame.GetAudioState(4, &state) != 0; }
-    std::string stationId() override {
-        BYTE block[kSiteInfoBytes];
-        if (!m_frame.GetSiteInfo(block)) return {};
-        return fieldText(block, 256);
-    }
+    // The talk of a recording is filed with the recording's pictures.
+    std::string stationId() override { return m_frame.RecordingStation(); }
     void notifyRecordStart(const std::string& fileName) override { m_frame.NotifyRecordStart(fileName.c_str(), 2, 0); }
     void notifyRecordFinish(const std::string& fileName, DWORD flag) override {
         m_frame.NotifyRecordFinish(fileName.c_str(), 2, flag);
@@ -1304,6 +1301,8 @@ void CMainFrame::OnHardwareProfilesReceived(WPARAM) {
     if (!GetAudioState(4, &remoteAudio)) {
         LUMO_TRACE(1, "CMainFrame::OnHardwareProfilesReceived GetRemoteAudioState failed");
     }
+    // The site's serial-out protocol may have changed with its profile.
+    if (auto* kit = dynamic_cast<CNightTessIntegration*>(m_pTessIntegration)) kit->NotifyActiveProtocol();
     if (m_pAudComp != nullptr) {
         if (remoteAudio != 0) m_pAudComp->StartVoiceCompressProcess();
         enableButton(ID_TALK, m_pAudComp->CaptureActive() && m_pAudComp->PlaybackActive() && remoteAudio != 0);
@@ -2313,9 +2312,13 @@ void CMainFrame::OnMovieRecordStart() {
             m_video->SetRecordingStatus(TRUE, 1);
             m_recording = m_video->RecordingOn();
         }
-        // FIXME: nothing here knows the camera that is recorded yet; the talk
-        // is filed under adapter 0, camera 0.
-        if (m_recording && m_pAudComp != nullptr) m_pAudComp->StartAudioRecording(0, 0);
+        // The talk is filed beside the manual event files of the camera the
+        // remote window shows: the camera whose pictures arrive now.
+        if (m_recording && m_pAudComp != nullptr) {
+            const CVideoRecorder* recorder = m_video != nullptr ? &m_video->Recorder() : nullptr;
+            m_pAudComp->StartAudioRecording(recorder != nullptr ? recorder->CurrentAdapter() : 0,
+                                            recorder != nullptr ? recorder->CurrentCamera() : 0);
+        }
     }
     LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnMovieRecordStart");
 }

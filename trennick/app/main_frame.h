@@ -57,6 +57,7 @@ class CKivApp;
 class CAddrBookFile;
 class CLumoraRemote;
 class CVideoMain;
+class CRemoteQuad;
 struct RemoteVideoSettings;
 class CFramePanels;
 class CFrameRemoteViews;
@@ -212,6 +213,13 @@ public:
     // This station's identity for its card: its GUID key (made at the first
     // start) and the name and phone stored with it. Returns 0.
     int ReadGenSettings();
+    // The connected site's folder of recorded event and talk files (the
+    // site's name); empty while no site information is kept.
+    std::string RecordingStation() const;
+    // The split view's cycle delay (seconds); false without a split view.
+    bool SetSequenceDelay(DWORD seconds);
+    // The split view of the site's cameras; null before the second start-up stage.
+    CRemoteQuad* SplitView() const;
     struct MyCardRecord {
         std::string name;   // at most kMyCardNameChars
         std::string phone;  // at most kMyCardPhoneChars

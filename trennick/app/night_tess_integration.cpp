@@ -11,10 +11,16 @@
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/frame_settings.h"
 #include "trennick/app/main_frame.h"
+#include "trennick/app/received_video.h"
 #include "trennick/link/hw_profile_list.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/link/serial_out_command.h"
 #include "trennick/link/station_info.h"
+#include "trennick/panels/receive_snapshot.h"
+#include "trennick/record/remote_quad.h"
+#include "trennick/video/lumora_remote.h"
+#include "trennick/video/remote_wnd.h"
+#include "trennick/video/video_main.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -85,21 +91,6 @@ constexpr std::size_t kPort = 0, kMax = 2, kMin = 6, kWait = 10, kRecurrence = 1
 constexpr LONG kEvtExpNoEvent = 1, kEvtExpNotFound = 2, kEvtExpListDownloadFailed = 3, kEvtExpNoConnection = 4,
                kEvtExpInvalidSite = 14, kEvtExpInvalidCamera = 15, kEvtExpInvalidKind = 16,
                kEvtExpKindNotSupported = 17;
-
-struct SnapshotSettings {
-    DWORD resolution = 0;
-    DWORD compression = 0;
-    DWORD quality = 0;
-};
-
-SnapshotSettings readSnapshotSettings() {
-    CKcReg reg = ProductKey("Video");
-    SnapshotSettings s;
-    reg.GetDwordDefault(nullptr, "Snapshot Resolution", &s.resolution);
-    reg.GetDwordDefault(nullptr, "JPEG Compresion", &s.compression);
-    reg.GetDwordDefault(nullptr, "JPEG Quality", &s.quality);
-    return s;
-}
 
 // The receive side's transfer kinds that the kit's download types name:
 // 1 the event list (kind 2), 2 an event file (kind 1).
@@ -219,20 +210,22 @@ LONG CNightTessIntegration::OnChangeMode(DWORD clientId, BYTE* payload) {
     return 0;
 }
 
+// The snapshot settings are the operator's: the snapshot dialog keeps them,
+// and the kit reads and changes the same ones.
 LONG CNightTessIntegration::OLGetProperty(DWORD, BYTE* p) {
-    const SnapshotSettings s = readSnapshotSettings();
-    put16(p, 0, static_cast<WORD>(s.resolution));
+    const SnapshotChoice s = ReadSnapshotChoice();
+    put16(p, 0, s.resolution);
     put32(p, 4, s.compression != 0 ? 1 : 0);
-    put16(p, 8, static_cast<WORD>(s.quality));
+    put16(p, 8, s.quality);
     return 0;
 }
 
 LONG CNightTessIntegration::OLSetProperty(DWORD, BYTE* p) {
-    CKcReg reg = ProductKey("Video");
-    const DWORD resolution = get16(p, 0), compression = get32(p, 4) != 0 ? 1 : 0, quality = get16(p, 8);
-    reg.SetDword(nullptr, "Snapshot Resolution", &resolution);
-    reg.SetDword(nullptr, "JPEG Compresion", &compression);
-    reg.SetDword(nullptr, "JPEG Quality", &quality);
+    SnapshotChoice s = ReadSnapshotChoice();
+    s.resolution = get16(p, 0);
+    s.compression = get32(p, 4) != 0 ? 1 : 0;
+    s.quality = get16(p, 8);
+    WriteSnapshotChoice(s);
     return 0;
 }
 
@@ -337,19 +330,39 @@ LONG CNightTessIntegration::OLGetRemoteProperty(DWORD, BYTE* p) {
         return 0;
     }
     case 8:
-    case 9:   // the picture size of the remote window
-    case 19:  // the video manager's sequence state
-    case 25:  // the video window's trigger tracking
-        // FIXME: the remote station window and the video display are not in
-        // the program yet; their properties cannot be read.
-        return TESS_ERROR_SERVER_INIT;
+    case 9: {
+        // The remote window's picture: 2 for CIF; no window shows no picture.
+        const CRemoteWnd* window = remoteWindow();
+        put16(p, remote::kCif, window != nullptr && window->IsCifSize() ? 2 : 0);
+        return 0;
+    }
+    case 19: {
+        CReceivedVideo* video = m_frame->ReceivedVideo();
+        put32(p, remote::kSequence, video != nullptr && video->Recorder().IsSplitOrAutoSwitchMode() ? 1 : 0);
+        return 0;
+    }
+    case 25: {
+        const CRemoteWnd* window = remoteWindow();
+        if (window == nullptr) return TESS_ERROR_SERVER_INIT;
+        put32(p, remote::kAutoTrigger, window->AutoTriggerTracking() ? 1 : 0);
+        return 0;
+    }
     default:
         return TESS_ERROR_READ_PROPERTY;
     }
 }
 
+CRemoteWnd* CNightTessIntegration::remoteWindow() const {
+    CVideoMain* videoMain = m_frame != nullptr ? m_frame->VideoMain() : nullptr;
+    return videoMain != nullptr ? videoMain->RemoteWnd() : nullptr;
+}
+
 LONG CNightTessIntegration::OLSetRemoteProperty(DWORD, BYTE* p) {
-    if (m_frame == nullptr || m_comms == nullptr) return TESS_ERROR_SERVER_INIT;
+    if (m_frame == nullptr || m_comms == nullptr || m_frame->VideoMain() == nullptr ||
+        m_frame->RemoteCapture() == nullptr) {
+        return TESS_ERROR_SERVER_INIT;
+    }
+    CLumoraRemote& capture = *m_frame->RemoteCapture();
     const WORD property = get16(p, remote::kProperty);
     const platform::HWND frame = m_frame->Hwnd();
     switch (property) {
@@ -365,21 +378,20 @@ LONG CNightTessIntegration::OLSetRemoteProperty(DWORD, BYTE* p) {
         if (!remoteProfile(profile)) return TESS_ERROR_SERVER_INIT;
         const WORD adapter = profile.currentAdapter;
         const tagAdapterBlock& a = profile.adapters[adapter];
-        char rpc[64];
         if (property == 10) {
             const auto camera = static_cast<SHORT>(get16(p, remote::kCamera));
             if (camera < 0 || camera >= a.camerasNumber) return TESS_ERROR_INVALID_CAMERA_INDEX;
-            std::snprintf(rpc, sizeof rpc, "<1><%u><%d>", unsigned(adapter), int(camera));
-        } else {
-            // Outputs are counted by the adapter's relays.
-            const auto relay = static_cast<SHORT>(get16(p, remote::kRelay));
-            if (relay < 0 || relay >= a.relaysNumber) return TESS_ERROR_INVALID_CAMERA_INDEX;
-            const WORD value = get16(p, remote::kRelayValue);
-            if (value > 1) return TESS_ERROR_INVALID_VALUE;
-            std::snprintf(rpc, sizeof rpc, "<2><%u><%d><%u>", unsigned(adapter), int(relay), unsigned(value));
+            if (!capture.SetVideoInput(adapter, static_cast<WORD>(camera), 0)) return TESS_ERROR_WRITE_PROPERTY;
+            // One chosen camera: the split view and the automatic switching stop.
+            if (CReceivedVideo* video = m_frame->ReceivedVideo()) video->Recorder().SetSplitMode(FALSE);
+            return 0;
         }
-        // FIXME: goes through the remote capture object once the program has one.
-        if (m_link->SendLumoraRPC(rpc, static_cast<WORD>(std::strlen(rpc))) <= 0) return TESS_ERROR_WRITE_PROPERTY;
+        // Outputs are counted by the adapter's relays.
+        const auto relay = static_cast<SHORT>(get16(p, remote::kRelay));
+        if (relay < 0 || relay >= a.relaysNumber) return TESS_ERROR_INVALID_CAMERA_INDEX;
+        const WORD value = get16(p, remote::kRelayValue);
+        if (value > 1) return TESS_ERROR_INVALID_VALUE;
+        if (!capture.SetDigitalOutput(adapter, static_cast<WORD>(relay), value)) return TESS_ERROR_WRITE_PROPERTY;
         return 0;
     }
     case 12: {
@@ -405,11 +417,23 @@ LONG CNightTessIntegration::OLSetRemoteProperty(DWORD, BYTE* p) {
         platform::PostMessage(frame, WM_COMMAND, 32077, 0);
         return 0;
     case 20:
-    case 21:
-    case 25:
-        // FIXME: the sequence delay, the quad sequence and trigger tracking
-        // belong to the video display, which the program does not have yet.
-        return TESS_ERROR_SERVER_INIT;
+        return m_frame->SetSequenceDelay(get32(p, remote::kSequenceDelay)) ? 0 : TESS_ERROR_SERVER_INIT;
+    case 21: {
+        CRemoteQuad* quad = m_frame->SplitView();
+        if (quad == nullptr) return TESS_ERROR_SERVER_INIT;
+        // The split view keeps the cycle of its first cameras; others are refused.
+        const WORD camera = get16(p, remote::kSequenceCamera);
+        if (camera >= kQuadCameras) return TESS_ERROR_INVALID_CAMERA_INDEX;
+        quad->SetCameraInSequence(camera, get32(p, remote::kInSequence) != 0 ? TRUE : FALSE);
+        return 0;
+    }
+    case 25: {
+        CRemoteWnd* window = remoteWindow();
+        if (window == nullptr) return TESS_ERROR_SERVER_INIT;
+        // The window's own switch: it turns the tracking the other way.
+        if (window->AutoTriggerTracking() != (get32(p, remote::kAutoTrigger) != 0)) window->OnCommand(ID_RW_TRACKING);
+        return 0;
+    }
     default:
         return TESS_ERROR_METHOD_UNSUPPORTED;
     }
@@ -432,9 +456,8 @@ LONG CNightTessIntegration::OLRemoteAction(DWORD, BYTE* p) {
         platform::PostMessage(frame, kMsgTessDisconnect, 0, 0);
         return 0;
     case 2: {
-        const SnapshotSettings s = readSnapshotSettings();
-        m_link->SendGetSnapshot(static_cast<WORD>(s.resolution), s.compression != 0 ? 1 : 0,
-                                static_cast<WORD>(s.quality));
+        const SnapshotChoice s = ReadSnapshotChoice();
+        m_link->SendGetSnapshot(s.resolution, s.compression != 0 ? 1 : 0, s.quality);
         return 0;
     }
     case 3: {
@@ -700,17 +723,36 @@ LONG CNightTessIntegration::OLTermSerialOut(DWORD, BYTE* p) {
     return sendSerialOut(built != FALSE, length);
 }
 
-LONG CNightTessIntegration::OLGetActiveProtocol(DWORD, BYTE* p) {
+LONG CNightTessIntegration::activeProtocol(WORD& number, std::string& name) const {
     if (m_serialOut == nullptr || m_link == nullptr || m_remoteDB == nullptr) return TESS_ERROR_SERVER_INIT;
     if (!connected()) return TESS_ERROR_DISCONNECTED;
     tagHWProfile profile{};
     if (!remoteProfile(profile)) return TESS_ERROR_SERVER_INIT;
     const tagAdapterDeviceData data = readDeviceData(profile.adapters[profile.currentAdapter]);
-    put16(p, port::kCommandType, data.serialOut.commandType);
-    std::string name(data.serialOut.protocolName, strnlen(data.serialOut.protocolName, sizeof data.serialOut.protocolName));
-    putText(p, port::kProtocol, name.empty() ? "None" : name, port::kProtocolRoom);
+    number = data.serialOut.commandType;
+    name.assign(data.serialOut.protocolName, strnlen(data.serialOut.protocolName, sizeof data.serialOut.protocolName));
+    if (name.empty()) name = "None";
     return 0;
 }
+
+LONG CNightTessIntegration::OLGetActiveProtocol(DWORD, BYTE* p) {
+    WORD number = 0;
+    std::string name;
+    const LONG answer = activeProtocol(number, name);
+    if (answer != 0) return answer;
+    put16(p, port::kCommandType, number);
+    putText(p, port::kProtocol, name, port::kProtocolRoom);
+    return 0;
+}
+
+void CNightTessIntegration::NotifyActiveProtocol() {
+    WORD number = 0;
+    std::string name;
+    if (activeProtocol(number, name) != 0) return;
+    NotifySetActiveProtocol(number, name.c_str(), 0);
+}
+
+void CNightTessIntegration::BroadcastReset() { NotifyBeforeModeChanged(0xFFFF, 0); }
 
 namespace {
 

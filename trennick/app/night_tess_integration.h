@@ -29,6 +29,7 @@ class CMainFrame;
 class CPacketConnection;
 class CSerialOutCommand;
 class CDebrief;
+class CRemoteWnd;
 struct CommsRecord;
 struct VideoRecord;
 
@@ -86,6 +87,11 @@ public:
     // kind, adapter and camera: the open browsing loads it. The answer is
     // the kit's code.
     LONG OnEventListData(const char* stationId, DWORD kind, WORD adapter, WORD camera);
+    // Tells the clients the site's active serial-out protocol (its number and
+    // name, "None" without one); nothing while no site is connected.
+    void NotifyActiveProtocol();
+    // Tells every client, waiting for each, that the recorder's mode is reset.
+    void BroadcastReset();
 
     LONG FillClientInfo(BYTE* buffer) override;
     LONG SetOwnerLock(DWORD clientId, DWORD set) override;
@@ -151,6 +157,10 @@ public:
 
 private:
     bool connected() const;
+    // The remote station window; null while it does not exist.
+    CRemoteWnd* remoteWindow() const;
+    // The active protocol as request 53 answers it; 0 when read.
+    LONG activeProtocol(WORD& number, std::string& name) const;
     bool remoteProfile(tagHWProfile& out) const;
     LONG sendSerialOut(bool built, WORD length);
     LONG cameraCount(BYTE* payload);

@@ -88,12 +88,7 @@ void CReceivedVideo::postToMainWindow(UINT message, WPARAM wParam, LPARAM lParam
     platform::PostMessage(m_frame.Hwnd(), message, wParam, lParam);
 }
 
-std::string CReceivedVideo::storageStation() {
-    BYTE site[kSiteInfoBytes] = {};
-    if (!m_frame.GetSiteInfo(site)) return {};
-    const char* name = reinterpret_cast<const char*>(site + 256);
-    return std::string(name, strnlen(name, 256));
-}
+std::string CReceivedVideo::storageStation() { return m_frame.RecordingStation(); }
 
 void CReceivedVideo::recordFileOpened(const std::string& fileName) { m_frame.NotifyRecordStart(fileName.c_str(), 1, 0); }
 

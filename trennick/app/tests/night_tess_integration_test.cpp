@@ -85,12 +85,25 @@ TEST(NightTessIntegration, SerialOutDataEscapesAndItsRoom) {
     }
 }
 
-// The kit's proxy window: hears the recorder's notifications.
+// The kit's proxy window: hears the recorder's notifications and keeps each
+// one's code and payload.
 class Proxy : public platform::MessageWindow {
+public:
+    struct Received {
+        WORD code;
+        std::vector<BYTE> payload;
+    };
+    std::vector<Received> received;
+
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
-        if (msg == platform::RegisterWindowMessage(kTessInMessageName)) return 1;
-        return MessageWindow::WindowProc(msg, wParam, lParam);
+        if (msg != platform::RegisterWindowMessage(kTessInMessageName)) return MessageWindow::WindowProc(msg, wParam, lParam);
+        platform::SharedMemory memory = platform::SharedMemory::open(static_cast<int>(lParam), kTessBlockBytes);
+        if (memory.valid()) {
+            const auto* block = static_cast<const TessBlock*>(memory.data());
+            received.push_back({block->wCode, std::vector<BYTE>(block->payload, block->payload + kTessPayloadBytes)});
+        }
+        return 1;
     }
 };
 
@@ -316,7 +329,35 @@ VELMOOR_TEST_CHILD(kitClient) {
     p = fresh();
     kitRequest(recorder, proxy.hwnd(), 26, (set16(p, 840, 18), p));
     note("g18.rings", at16(p, 810));
-    for (WORD property : {11, 15, 20, 25, 99}) {
+    // The picture size, the sequence state, the sequence's delay and cameras,
+    // and the trigger tracking switched on and off again.
+    p = fresh();
+    set16(p, 838, 0xBEEF);
+    note("g8.answer", getProperty(8, p));
+    note("g8.cif", at16(p, 838));
+    p = fresh();
+    set32(p, 844, 0xBEEF);
+    note("g19.answer", getProperty(19, p));
+    note("g19.split", at32(p, 844));
+    p = fresh();
+    set32(p, 848, 5);
+    note("s20.answer", setProperty(20, p));
+    for (WORD camera : {1, 3, 16}) {
+        p = fresh();
+        set16(p, 820, camera);
+        set32(p, 852, camera == 3 ? 1 : 0);
+        note("s21." + std::to_string(camera), setProperty(21, p));
+    }
+    for (DWORD on : {1u, 0u}) {
+        p = fresh();
+        set32(p, 860, on);
+        note("s25." + std::to_string(on), setProperty(25, p));
+        p = fresh();
+        set32(p, 860, 0xBEEF);
+        note("g25." + std::to_string(on) + ".answer", getProperty(25, p));
+        note("g25." + std::to_string(on), at32(p, 860));
+    }
+    for (WORD property : {11, 15, 99}) {
         p = fresh();
         note("s" + std::to_string(property), setProperty(property, p));
     }
@@ -423,6 +464,19 @@ TEST(NightTessIntegration, KitClientDrivesEveryRequestAgainstTheProgramConnected
     CMainFrame* frame = app->MainFrame();
     auto* kit = dynamic_cast<CNightTessIntegration*>(app->GetTessIntegration());
     ASSERT_NE(kit, nullptr);
+    // A client in this process hears what the recorder tells every client.
+    Proxy listener;
+    ASSERT_TRUE(listener.create("CorvastaProxy", "Corvasta listener window"));
+    {
+        std::vector<BYTE> hello(kTessPayloadBytes, 0);
+        ASSERT_EQ(kitRequest(kit->hwnd(), listener.hwnd(), 0, hello), 0);
+    }
+    auto heard = [&](WORD code) -> const Proxy::Received* {
+        for (const auto& n : listener.received) {
+            if (n.code == code) return &n;
+        }
+        return nullptr;
+    };
     // Connected, with the site's hardware profile stored.
     ASSERT_TRUE(pumpUntil(
         [&] {
@@ -433,6 +487,10 @@ TEST(NightTessIntegration, KitClientDrivesEveryRequestAgainstTheProgramConnected
         std::chrono::seconds(60)))
         << readAll(siteLog);
     EXPECT_EQ(kit->Frame(), frame);
+    // The site's profile told the clients its serial-out protocol: none.
+    ASSERT_TRUE(pumpUntil([&] { return heard(24) != nullptr; }));
+    EXPECT_EQ(at16(heard(24)->payload, 2), 0);
+    EXPECT_EQ(atText(heard(24)->payload, 20), "None");
 
     int videoWindowRecords = 0;
     platform::PostedMessageWatch watch([&](platform::HWND hwnd, UINT msg, WPARAM, LPARAM) {
@@ -562,6 +620,22 @@ TEST(NightTessIntegration, KitClientDrivesEveryRequestAgainstTheProgramConnected
     EXPECT_EQ(r["g18.rings"], "7");
     EXPECT_EQ(r["s11"], "3");
     EXPECT_EQ(r["s15"], "3");
+    // The idle remote window shows no CIF picture; no split view runs.
+    EXPECT_EQ(r["g8.answer"], "0");
+    EXPECT_EQ(r["g8.cif"], "0");
+    EXPECT_EQ(r["g19.answer"], "0");
+    EXPECT_EQ(r["g19.split"], "0");
+    // The split view's delay and cycle; a camera beyond the cycle is refused.
+    EXPECT_EQ(r["s20.answer"], "0");
+    EXPECT_EQ(r["s21.1"], "0");
+    EXPECT_EQ(r["s21.3"], "0");
+    EXPECT_EQ(r["s21.16"], "34");
+    // Trigger tracking follows the kit both ways.
+    EXPECT_EQ(r["s25.1"], "0");
+    EXPECT_EQ(r["g25.1.answer"], "0");
+    EXPECT_EQ(r["g25.1"], "1");
+    EXPECT_EQ(r["s25.0"], "0");
+    EXPECT_EQ(r["g25.0"], "0");
     EXPECT_EQ(r["s99"], "3");
     // Actions.
     for (const char* a : {"x0", "x2", "x4", "x5", "x6", "x7", "x26"}) EXPECT_EQ(r[a], "0") << a;
@@ -583,8 +657,18 @@ TEST(NightTessIntegration, KitClientDrivesEveryRequestAgainstTheProgramConnected
     }, std::chrono::seconds(30)))
         << readAll(siteLog);
     EXPECT_EQ(frame->Settings().comms.RingsCount, 7u);
+    // The end of the program resets the clients' mode, waiting for each.
+    listener.received.clear();
     app->ExitInstance();
+    ASSERT_NE(heard(2), nullptr);
+    EXPECT_EQ(at16(heard(2)->payload, 0), 0xFFFF);
+    EXPECT_EQ(at16(heard(2)->payload, 2), 0);
     app.reset();
+    // The split view kept what the kit set: the delay, camera 2 out of the
+    // cycle (it starts in it) and camera 4 in.
+    EXPECT_EQ(ProductDwordBack("RemoteQuad", "SplitDelay", 0), 5000u);
+    EXPECT_EQ(ProductDwordBack("RemoteQuad\\Adapters\\0\\Cameras\\1", "IsCameraInCycle", 9), 0u);
+    EXPECT_EQ(ProductDwordBack("RemoteQuad\\Adapters\\0\\Cameras\\3", "IsCameraInCycle", 9), 1u);
     site.kill(SIGTERM);
     site.wait(30000);
 }

@@ -115,10 +115,12 @@ void setText(const char* section, const char* name, const std::string& value) {
 
 // The stand-in site on a free port, its log in the test's home.
 struct Site {
-    Site(int cameras) {
+    explicit Site(int cameras, std::vector<std::string> more = {}) {
         port = std::to_string(nettest::freePort());
         log = (platform::homeFolder() / ("site-" + port + ".log")).string();
-        process = startLogged("velmoor-site", {"--port", port, "--cameras", std::to_string(cameras)}, log);
+        std::vector<std::string> args = {"--port", port, "--cameras", std::to_string(cameras)};
+        args.insert(args.end(), more.begin(), more.end());
+        process = startLogged("velmoor-site", args, log);
     }
     ~Site() {
         if (process.valid()) {
@@ -324,6 +326,41 @@ TEST(Recording, ASplitViewRecordsEachCameraIntoItsOwnFile) {
         for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
         EXPECT_EQ(count, 2u) << text;
     }
+}
+
+TEST(Recording, TheTalkOfAManualRecordingLandsBesideTheShownCamerasEventFiles) {
+    Site site(4, {"--audio"});
+    ASSERT_TRUE(site.listening()) << fileText(site.log);
+    setDword("Audio", "Recording", 1);
+    // The operator shows camera 3 (number 2) before recording; the site's tone
+    // arrives meanwhile.
+    bool asked = false;
+    const OperatorRun run = runOperator(
+        site,
+        [&asked](CReceivedVideo& v) {
+            if (!asked) v.selectVideoInput(0, 2, 0);
+            asked = true;
+            return v.Recorder().CurrentCamera() == 2 && v.FramesTaken() >= 3;
+        },
+        [](CReceivedVideo& v, const OperatorRun&) { return v.FramesWritten() >= 30; }, "recording_talk_operator");
+    ASSERT_EQ(run.code, 0) << "step " << run.step << "\n" << fileText(site.log);
+    ASSERT_EQ(run.step, 4);
+    EXPECT_TRUE(fileHas(site.log, "audio: sending the test tone")) << fileText(site.log);
+    ASSERT_EQ(run.files.size(), 1u);
+    EXPECT_EQ(WORD{headerOf(run.files[0]).wCamera}, 2);
+
+    // One talk file, in the folder of the camera's manual event files, with
+    // the coded tone in it.
+    const std::filesystem::path folder = std::filesystem::path(run.files[0]).parent_path();
+    std::vector<std::filesystem::path> talks;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(platform::homeFolder())) {
+        if (entry.path().extension() == ".tra") talks.push_back(entry.path());
+    }
+    ASSERT_EQ(talks.size(), 1u);
+    EXPECT_EQ(talks[0].parent_path(), folder);
+    EXPECT_NE(folder.string().find("Camera_2"), std::string::npos) << folder;
+    // Three seconds of recording at 24 bytes every 30 ms: well over a kilobyte.
+    EXPECT_GT(std::filesystem::file_size(talks[0]), 1024u);
 }
 
 }  // namespace
