@@ -99,6 +99,8 @@ FileTransfer::~FileTransfer() {
 }
 
 void FileTransfer::closeSendFile() {
+    m_nextBlock.ready = false;
+    m_sendWindowBytes = 0;
     if (m_sendFile != nullptr) {
         std::fclose(m_sendFile);
         m_sendFile = nullptr;
@@ -106,6 +108,7 @@ void FileTransfer::closeSendFile() {
 }
 
 void FileTransfer::closeReceiveFile() {
+    m_recvPending.clear();
     if (m_recvFile != nullptr) {
         std::fclose(m_recvFile);
         m_recvFile = nullptr;
@@ -465,17 +468,18 @@ LONG FileTransfer::sendBlock() {
         return 0;
     }
     const DWORD chunk = std::clamp<DWORD>(m_link.maxChunk(), 4, static_cast<DWORD>(m_workEscaped.size() - 1));
-    const std::size_t got = readAt(m_sendFile, m_workRead.data(), chunk, static_cast<off_t>(m_sendOffset));
-    if (got == 0) {
+    const bool readAhead = m_nextBlock.ready && m_nextBlock.offset == m_sendOffset && m_nextBlock.chunk == chunk;
+    if (!readAhead && !prepareBlock(chunk)) {
         // A read error, or the file shrank under us: it cannot arrive whole.
         linkTrace(1, "CPacketConnection::sendBlock() Failed!!!    e->m_cause == invalidFile | badSeek | accessDenied | sharingViaolation\n");
         finishSend(SEND_FAILED);
         m_link.notice(kStrFileReadFailed, m_sendPath);
         return 0;
     }
-    DWORD used = 0;
-    const DWORD escaped = escapeBlock(m_workRead.data(), static_cast<DWORD>(got), chunk - 2, m_workEscaped.data(), used);
-    const LONG checksum = WireChecksum({m_workRead.data(), used});
+    m_nextBlock.ready = false;
+    const DWORD escaped = m_nextBlock.escaped;
+    const DWORD used = m_nextBlock.used;
+    const LONG checksum = m_nextBlock.checksum;
     char check[kCheckHeaderBytes];
     std::snprintf(check, sizeof check, "%14ld", static_cast<long>(checksum));
     const WORD bucketNo = static_cast<WORD>(m_link.peerProtocolNumber() >= 3 ? m_sendBlocks : m_sendBlocks + 1);
@@ -489,9 +493,46 @@ LONG FileTransfer::sendBlock() {
         m_sendRate.bytes += used;
         ++m_sendBlocks;
         m_sendState = WAIT_CRC_CONFIRM;
+        // The next block is read while the peer checks this one, so its
+        // answer finds it ready to go. A read that fails here is tried again
+        // when the block is due, and reported then.
+        if (static_cast<ULONGLONG>(m_sendOffset) < m_sendFileLength) prepareBlock(chunk);
     }
     m_blockSentMs = t;
     return written;
+}
+
+std::size_t FileTransfer::readSendFile(BYTE* data, std::size_t bytes, LONGLONG offset) {
+    // Blocks are served from a window of the file read in one system call. A
+    // window shorter than its buffer ends at the end of the file: a block at
+    // its tail takes what is there. Otherwise it is read anew from `offset`.
+    const LONGLONG windowEnd = m_sendWindowOffset + static_cast<LONGLONG>(m_sendWindowBytes);
+    const bool held = offset >= m_sendWindowOffset && offset < windowEnd &&
+                      (offset + static_cast<LONGLONG>(bytes) <= windowEnd || m_sendWindowBytes < m_sendWindow.size());
+    if (!held) {
+        if (m_sendWindow.empty()) m_sendWindow.resize(kSendWindowBytes);
+        m_sendWindowOffset = offset;
+        m_sendWindowBytes = readAt(m_sendFile, m_sendWindow.data(), m_sendWindow.size(), static_cast<off_t>(offset));
+    }
+    const std::size_t skip = static_cast<std::size_t>(offset - m_sendWindowOffset);
+    if (skip >= m_sendWindowBytes) return 0;
+    const std::size_t got = std::min(bytes, m_sendWindowBytes - skip);
+    std::memcpy(data, m_sendWindow.data() + skip, got);
+    return got;
+}
+
+bool FileTransfer::prepareBlock(DWORD chunk) {
+    m_nextBlock.ready = false;
+    const std::size_t got = readSendFile(m_workRead.data(), chunk, m_sendOffset);
+    if (got == 0) return false;
+    DWORD used = 0;
+    m_nextBlock.escaped = escapeBlock(m_workRead.data(), static_cast<DWORD>(got), chunk - 2, m_workEscaped.data(), used);
+    m_nextBlock.used = used;
+    m_nextBlock.checksum = WireChecksum({m_workRead.data(), used});
+    m_nextBlock.offset = m_sendOffset;
+    m_nextBlock.chunk = chunk;
+    m_nextBlock.ready = true;
+    return true;
 }
 
 bool FileTransfer::answerCounts(std::optional<WORD> number, WORD expected) {
@@ -764,12 +805,9 @@ void FileTransfer::ReceiveData(const DecodedBucket& bucket) {
         failReceive(REC_FAILED, true);
         return;
     }
-    errno = 0;
-    const bool written = writeAt(m_recvFile, m_workRead.data(), n, static_cast<off_t>(m_recvBytes));
-    if (!written) {
-        const int error = errno;
-        linkTrace(1, "CPacketConnection::ReceiveData() writing %s failed: %s", m_recvTempPath.c_str(), std::strerror(error));
-        m_link.notice(writeFailureMessage(error), m_recvName);
+    if (m_recvPending.empty()) m_recvPendingOffset = m_recvBytes;
+    m_recvPending.insert(m_recvPending.end(), m_workRead.data(), m_workRead.data() + n);
+    if (m_recvPending.size() >= kReceiveWindowBytes && !flushReceived()) {
         // A failed write is a failed transfer: the partial file goes.
         failReceive(REC_FAILED, true);
         return;
@@ -783,7 +821,22 @@ void FileTransfer::ReceiveData(const DecodedBucket& bucket) {
     m_recvRate.bytes += n;
 }
 
+bool FileTransfer::flushReceived() {
+    if (m_recvPending.empty()) return true;
+    errno = 0;
+    const bool written = m_recvFile != nullptr && writeAt(m_recvFile, m_recvPending.data(), m_recvPending.size(),
+                                                          static_cast<off_t>(m_recvPendingOffset));
+    if (!written) {
+        const int error = errno;
+        linkTrace(1, "CPacketConnection::ReceiveData() writing %s failed: %s", m_recvTempPath.c_str(), std::strerror(error));
+        m_link.notice(writeFailureMessage(error), m_recvName);
+    }
+    m_recvPending.clear();
+    return written;
+}
+
 bool FileTransfer::commitReceivedFile() {
+    if (!flushReceived()) return false;
     std::FILE* file = m_recvFile;
     m_recvFile = nullptr;
     const bool closed = file != nullptr && std::fclose(file) == 0;

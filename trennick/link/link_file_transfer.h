@@ -126,6 +126,14 @@ private:
     void resendFromConfirmed(const char* why);
     LONG sendAnnouncement();
     LONG sendBlock();
+    // Reads, escapes and checks the block at the send offset into the work
+    // buffers as the next block to go; false when nothing could be read.
+    bool prepareBlock(DWORD chunk);
+    // Reads up to `bytes` of the file being sent at `offset`; what it got.
+    std::size_t readSendFile(BYTE* data, std::size_t bytes, LONGLONG offset);
+    // Writes the received bytes that wait in memory to the file; false (and
+    // the failure shown) when they could not all be written.
+    bool flushReceived();
     void sendBlockAnswer(WORD tokenId, WORD number);
     // Whether an answer carrying `number` (none: the token alone) answers the
     // block or check that waits for `expected`.
@@ -186,6 +194,26 @@ private:
     // Work buffers of a file block: the bytes read and their escaped form.
     std::vector<BYTE> m_workRead;
     std::vector<BYTE> m_workEscaped;
+    // The block the escaped work buffer holds, read ahead of its turn.
+    struct PreparedBlock {
+        bool ready = false;
+        LONGLONG offset = 0;
+        DWORD chunk = 0;
+        DWORD escaped = 0;  // its escaped length
+        DWORD used = 0;     // the file bytes it carries
+        LONG checksum = 0;
+    };
+    PreparedBlock m_nextBlock;
+    // The file being sent is read a window at a time; blocks come from it.
+    static constexpr std::size_t kSendWindowBytes = 64 * 1024;
+    std::vector<BYTE> m_sendWindow;
+    LONGLONG m_sendWindowOffset = 0;
+    std::size_t m_sendWindowBytes = 0;
+    // Received blocks are written a window at a time (and before the file is
+    // committed): the bytes waiting and the file offset where they start.
+    static constexpr std::size_t kReceiveWindowBytes = 16 * 1024;
+    std::vector<BYTE> m_recvPending;
+    ULONGLONG m_recvPendingOffset = 0;
 };
 
 }  // namespace trennick

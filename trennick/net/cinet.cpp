@@ -112,6 +112,14 @@ bool setNonBlocking(int fd) {
     return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
+// A call's stream sends each bucket as it is written: the link waits for an
+// answer to most of what it sends, so holding a small write back for the
+// peer's acknowledgement (Nagle) would only add a delay.
+void sendWithoutDelay(int fd) {
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
 void stopWatcher(CINet* net) {
     if (net->watcher.joinable()) {
         const std::uint64_t one = 1;
@@ -295,6 +303,7 @@ BOOL startConnect(CINet* net, const char* host, WORD port) {
     }
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sendWithoutDelay(fd);
     if (!setNonBlocking(fd)) {
         net->setError("StartConnect", errno);
         linkTrace(1, "StartConnect() Failed!!! ioctlsocket Failed!!!");
@@ -369,6 +378,7 @@ void CINet::onNotice(UINT message, WPARAM generation, LPARAM lParam) {
         }
         closeNoticePosted = false;
         ++streamGeneration;
+        sendWithoutDelay(fd);
         streamFd = fd;
         char dotted[INET_ADDRSTRLEN] = "";
         if (callerLength >= sizeof caller && caller.sin_family == AF_INET &&

@@ -309,22 +309,41 @@ TEST_F(Transfer, RemoteSettingsGoUnderTheStationsFolderOnlyWithAPlainStationName
 }
 
 TEST_F(Transfer, FullDiskFailsTheReceiveAndLeavesNoPartialFile) {
-    const auto bytes = randomBytes(64 * 1024, 9);
-    writeFile(source / "big.bin", bytes);
+    // The receiver writes what arrived a window at a time: the disk fills up
+    // in the middle of a file, or at the last write before the file is kept.
+    struct Case {
+        const char* name;
+        std::size_t size;
+        rlim_t limit;
+        LONG sendEnd;  // the sender learns of it by a refusal, or by its check failing
+    };
+    const Case cases[] = {{"big.bin", 64 * 1024, 16 * 1024, SEND_REFUSED}, {"small.bin", 6000, 4096, SEND_FAILED}};
     std::signal(SIGXFSZ, SIG_IGN);
-    // Only the soft limit, given back at the end: a lowered hard limit could
-    // never be raised again, and the tests after this one in the same process
-    // would find every file write failing.
-    rlimit before{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
-    const rlimit limit{16 * 1024, before.rlim_max};
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    EXPECT_EQ(run(kFileKindAny, source / "big.bin"), SEND_REFUSED);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
-    EXPECT_EQ(p.b->GetFileReceiveStatus(), REC_FAILED);
-    const std::vector<UINT> notices = shown();
-    EXPECT_NE(std::find(notices.begin(), notices.end(), kStrDiskFull), notices.end());
-    EXPECT_TRUE(filesIn(receive).empty());
+    unsigned seed = 9;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.windowA.messages.clear();
+        p.windowB.messages.clear();
+        const auto bytes = randomBytes(c.size, seed++);
+        writeFile(source / c.name, bytes);
+        // Only the soft limit, given back at the end: a lowered hard limit could
+        // never be raised again, and the tests after this one in the same process
+        // would find every file write failing.
+        rlimit before{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+        const rlimit limit{c.limit, before.rlim_max};
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        EXPECT_EQ(run(kFileKindAny, source / c.name), c.sendEnd);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
+        EXPECT_EQ(p.b->GetFileReceiveStatus(), REC_FAILED);
+        const std::vector<UINT> notices = shown();
+        EXPECT_NE(std::find(notices.begin(), notices.end(), kStrDiskFull), notices.end());
+        EXPECT_TRUE(filesIn(receive).empty());
+        std::string path;
+        EXPECT_FALSE(p.b->GetReceivedFileName(path));
+        EXPECT_EQ(p.a->SetSendStatus(-1, 0, nullptr), 1);
+        p.b->GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr);
+    }
 }
 
 TEST_F(Transfer, StopsRefusalsAndSilenceEndTransfersWithoutPartialFiles) {
