@@ -218,6 +218,11 @@ void BM_ProgramIdle(benchmark::State& state) {
             const std::string callerPort = std::to_string(freePort());
             otherOut = folder + "/idle-caller-" + callerPort;
             measured = spawnPeer({"idle", port, "wait", window, out});
+            // The caller calls once: it starts when the measured program listens.
+            const auto deadline = Clock::now() + std::chrono::seconds(60);
+            while (!std::ifstream(out + ".listening") && Clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
             // The caller measures longer, so its hang-up falls after the
             // measured program's window.
             other = spawnPeer({"idle", callerPort, port, std::to_string(kIdleWindowMs + 1500), otherOut});
