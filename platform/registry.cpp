@@ -704,7 +704,8 @@ private:
     }
 
     // The environment that decides the home folder; compared at each call so that a
-    // changed home opens its own database.
+    // changed home opens its own database. The first of these that is set and not
+    // empty decides the home: the ones after it are neither kept nor compared.
     static constexpr const char* kHomeVariables[] = {"VELMOOR_HOME", "XDG_DATA_HOME", "HOME"};
 
     static std::string homeEnvironment() {
@@ -713,6 +714,7 @@ private:
             const char* value = std::getenv(name);
             key += value != nullptr ? value : "";
             key += '\n';
+            if (value != nullptr && *value != '\0') break;
         }
         return key;
     }
@@ -727,6 +729,7 @@ private:
                 return false;
             }
             kept.remove_prefix(now.size() + 1);
+            if (!now.empty()) break;
         }
         return kept.empty();
     }
