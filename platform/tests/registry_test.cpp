@@ -379,6 +379,40 @@ TEST(Registry, AnotherHomeHasItsOwnRegistry) {
     EXPECT_EQ(back.queryValue("Here", nullptr, nullptr, nullptr), ERROR_SUCCESS);
 }
 
+TEST(Registry, WithoutVelmoorHomeTheDataFolderDecidesAndHomeNoLonger) {
+    const std::string velmoorHome = std::getenv("VELMOOR_HOME");
+    const char* oldData = std::getenv("XDG_DATA_HOME");
+    const std::string data = oldData != nullptr ? oldData : "";
+    const bool hadData = oldData != nullptr;
+    const char* oldUser = std::getenv("HOME");
+    const std::string user = oldUser != nullptr ? oldUser : "";
+    const std::string dataA = velmoorHome + "/data-a", dataB = velmoorHome + "/data-b";
+    ::unsetenv("VELMOOR_HOME");
+    ::setenv("XDG_DATA_HOME", dataA.c_str(), 1);
+    RegistryKey key = createdKey(HKEY_CURRENT_USER, kBase);
+    DWORD one = 1;
+    ASSERT_EQ(key.setValue("InA", REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), ERROR_SUCCESS);
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(dataA) / "velmoor" / "registry.db"));
+    // HOME comes after the data folder: changing it leaves the registry open.
+    ::setenv("HOME", (velmoorHome + "/elsewhere").c_str(), 1);
+    EXPECT_EQ(key.queryValue("InA", nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    // Another data folder is another registry.
+    ::setenv("XDG_DATA_HOME", dataB.c_str(), 1);
+    RegistryKey there;
+    EXPECT_EQ(RegistryKey::open(HKEY_CURRENT_USER, kBase, KEY_READ, there), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key.queryValue("InA", nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+    // VELMOOR_HOME set again comes first.
+    ::setenv("VELMOOR_HOME", velmoorHome.c_str(), 1);
+    RegistryKey own = createdKey(HKEY_CURRENT_USER, kBase);
+    EXPECT_EQ(own.queryValue("InA", nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    if (hadData) {
+        ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_DATA_HOME");
+    }
+    if (oldUser != nullptr) ::setenv("HOME", user.c_str(), 1);
+}
+
 // ---- Several processes at once -------------------------------------------------
 
 namespace {
