@@ -1436,11 +1436,15 @@ void CMainFrame::OnDisconnectMessage(WPARAM cause, LPARAM text) {
     LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnDisconnectMessage");
     if (m_pTessIntegration != nullptr) {
         m_pTessIntegration->NotifyLineDisconnected(0, "");
-        // A call that ended with a known result tells the kit's clients why.
+        // A call that ended with a known result (the link's string id of the
+        // cause) tells the kit's clients why.
         std::string result;
         int reason = -1;
         GetCallResultText(static_cast<UINT>(cause), &result, &reason);
-        if (reason >= 0) m_pTessIntegration->NotifyAfterDisconnect(static_cast<WORD>(reason));
+        if (reason >= 0) {
+            LUMO_TRACE(3, "CMainFrame::OnDisconnectMessage the call ended: %s", result.c_str());
+            m_pTessIntegration->NotifyAfterDisconnect(static_cast<WORD>(reason));
+        }
     }
     if (m_pAudComp != nullptr) {
         m_pAudComp->StopVoiceCompressProcess();
@@ -1947,6 +1951,7 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case kMsgDisconnectMessage:
         OnDisconnectMessage(wParam, lParam);
         return 0;
+
     case kMsgAttendedTimeout:
         OnConnectDisconnectAttendedTimeout();
         return 0;

@@ -9,6 +9,8 @@
 #include "tavicore/event_file.h"
 #include "tavicore/users_manager.h"
 #include "tools/site/block_encoder.h"
+#include "tools/site/site_audio.h"
+#include "trennick/audio/aud_comp.h"
 #include "tools/site/site_station.h"
 #include "tools/site/test_pattern.h"
 #include "trennick/link/file_transfer.h"
@@ -525,6 +527,57 @@ namespace {
 Bytes fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+
+// ---- the site's audio ----
+
+TEST(SiteAudio, EachFrameCarriesThirtyMillisecondsOfTheCodedTone) {
+    site::SiteAudio audio;
+    ASSERT_TRUE(audio.Open());
+    SX5363_HANDLE decoder = nullptr;
+    ASSERT_EQ(SX5363_Open(&decoder), SX5363_OK);
+    ASSERT_EQ(SX5363_InitDecod(decoder), SX5363_OK);
+    std::vector<std::int16_t> speech;
+    for (DWORD n = 0; n < 50; ++n) {
+        const Bytes frame = audio.NextFrame(1000 + 30 * n);
+        // The link's audio frame: the header, one 6.3 kbit/s frame, the closing zero.
+        ASSERT_EQ(frame.size(), sizeof(trennick::AudioFrameHeader) + kSx5363FrameBytes + 1);
+        trennick::AudioFrameHeader header{};
+        std::memcpy(&header, frame.data(), sizeof header);
+        const WORD length = header.length;
+        const DWORD tick = header.tickMs;
+        EXPECT_EQ(length, kSx5363FrameBytes);
+        EXPECT_EQ(tick, 1000 + 30 * n);
+        EXPECT_EQ(frame.back(), 0);
+        const BYTE* coded = frame.data() + sizeof header;
+        EXPECT_EQ(Sx5363FrameSize(coded[0]), kSx5363FrameBytes);
+        BYTE pcm[kSx5363DecodeBytes] = {};
+        DWORD used = 0;
+        ASSERT_EQ(SX5363_SpeechDecode(decoder, kSx5363Mode, coded, pcm, &used), SX5363_OK);
+        for (DWORD i = 0; i < kSx5363PcmBytes / 2; ++i) {
+            std::int16_t s = 0;
+            std::memcpy(&s, pcm + 2 * i, 2);
+            speech.push_back(s);
+        }
+    }
+    SX5363_Close(&decoder);
+    // After the coder settles (the first 10 frames), the sound is a 440 Hz
+    // tone: 880 sign changes a second, give or take what the coder blurs.
+    const std::size_t from = 10 * kSx5363PcmBytes / 2;
+    int changes = 0;
+    double energy = 0;
+    for (std::size_t i = from + 1; i < speech.size(); ++i) {
+        changes += (speech[i - 1] < 0) != (speech[i] < 0);
+        energy += double(speech[i]) * speech[i];
+    }
+    const double seconds = double(speech.size() - from) / 8000.0;
+    EXPECT_NEAR(changes / seconds, 880.0, 80.0);
+    EXPECT_GT(energy / double(speech.size() - from), 1000.0 * 1000.0);  // loud, not silence
+    // What the operator sends is only counted.
+    const BYTE talk[34] = {};
+    audio.ProcessRemoteAudio(talk, sizeof talk);
+    EXPECT_EQ(audio.BytesReceived(), sizeof talk);
 }
 
 }  // namespace

@@ -491,6 +491,16 @@ TEST(NightTessIntegration, KitClientDrivesEveryRequestAgainstTheProgramConnected
     ASSERT_TRUE(pumpUntil([&] { return heard(24) != nullptr; }));
     EXPECT_EQ(at16(heard(24)->payload, 2), 0);
     EXPECT_EQ(atText(heard(24)->payload, 20), "None");
+    // A line that ended busy: the clients hear the disconnect reason busy (0);
+    // a notice without a call result tells them nothing.
+    platform::PostMessage(frame->Hwnd(), kMsgDisconnectMessage, 65018, 0);
+    platform::PostMessage(frame->Hwnd(), kMsgDisconnectMessage, 65015, 0);
+    ASSERT_TRUE(pumpUntil([&] { return heard(6) != nullptr; }));
+    EXPECT_EQ(at16(heard(6)->payload, 0), 0);
+    pumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(std::count_if(listener.received.begin(), listener.received.end(),
+                            [](const Proxy::Received& n) { return n.code == 6; }),
+              1);
 
     int videoWindowRecords = 0;
     platform::PostedMessageWatch watch([&](platform::HWND hwnd, UINT msg, WPARAM, LPARAM) {
