@@ -13,6 +13,8 @@
 #include "trennick/panels/profile_wnd.h"
 #include "trennick/ui/lcd_panel.h"
 
+#include <cstring>
+
 namespace trennick {
 
 CMainFrame::FrameRemoteView::FrameRemoteView(CMainFrame& frame) : m_frame(frame) {}
@@ -47,6 +49,11 @@ bool CMainFrame::FrameRemoteView::remoteVersion(int& kind, std::string& text) {
 }
 
 std::string CMainFrame::FrameRemoteView::instanceId() { return m_frame.m_app.GetInstanceId(); }
+
+std::string CMainFrame::FrameRemoteView::holdClipFolder() {
+    const char* home = m_frame.m_settings.general.HomeDir;
+    return std::string(home, strnlen(home, sizeof m_frame.m_settings.general.HomeDir));
+}
 
 QToolBar* CMainFrame::FrameRemoteView::adaptersToolBar() { return m_frame.m_wndToolBar; }
 

@@ -19,6 +19,7 @@ public:
     void filesDropped(const std::vector<std::string>& paths) override;
     bool remoteVersion(int& kind, std::string& text) override;
     std::string instanceId() override;
+    std::string holdClipFolder() override;
     QToolBar* adaptersToolBar() override;
     void showVideoLamp(bool on) override;
     void setFrameRateMeter(double framesPerSecond) override;

@@ -10,6 +10,7 @@
 #include "tavicore/ui/ui_toolbar.h"
 #include "tavicore/ui/ui_window.h"
 #include "trennick/clients/zo_ptz_ui.h"
+#include "trennick/image/animate_ctrl.h"
 #include "trennick/image/bitmap_button.h"
 #include "trennick/link/hw_profile_list.h"
 #include "trennick/link/packet_connection.h"
@@ -33,6 +34,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace trennick {
 
@@ -148,7 +150,7 @@ void CRemoteWnd::buildControls() {
     m_videoArea->setObjectName("VideoArea");
     m_videoArea->hide();
     m_idle = addPicture(ID_RW_IDLE_PICTURE, 476, "no picture");
-    m_holdClip = new QLabel(this);
+    m_holdClip = new CAnimateCtrl(this);
     UiSetControlId(m_holdClip, int(ID_RW_HOLD_CLIP));
     m_holdClip->setAlignment(Qt::AlignCenter);
     m_holdClip->setAutoFillBackground(true);
@@ -158,6 +160,7 @@ void CRemoteWnd::buildControls() {
         dark.setColor(QPalette::WindowText, Qt::white);
         m_holdClip->setPalette(dark);
     }
+    // Shown in the clip's place when the clip cannot be played.
     m_holdClip->setText(QString::fromStdString(UiString(32805, "Video is on hold")));
     m_holdClip->hide();
     const WPARAM separatorIds[] = {77643, 77, 777};
@@ -491,7 +494,7 @@ void CRemoteWnd::StopVideoWnd() {
         m_videoArea->hide();
         m_state = RemoteState::Idle;
         if (m_holdFlags != 0) {
-            m_holdClip->hide();
+            endHoldClip();
             m_holdFlags = 0;
         }
         m_idle->show();
@@ -523,10 +526,9 @@ void CRemoteWnd::SetHoldState(int side, BOOL on) {
         // The hold starts: the hold clip takes the picture's place.
         m_idle->hide();
         m_videoArea->hide();
-        m_holdClip->show();
-        m_holdClip->raise();
+        playHoldClip();
     } else if (before != 0 && m_holdFlags == 0) {
-        m_holdClip->hide();
+        endHoldClip();
         if (m_state == RemoteState::Receiving || m_state == RemoteState::Paused) {
             m_videoArea->show();
         } else {
@@ -534,6 +536,23 @@ void CRemoteWnd::SetHoldState(int side, BOOL on) {
         }
     }
     showStatusPicture();
+}
+
+void CRemoteWnd::playHoldClip() {
+    const std::string folder = m_host != nullptr ? m_host->holdClipFolder() : std::string();
+    std::string why = "no folder for it";
+    if (!folder.empty() && m_holdClip->Open((std::filesystem::path(folder) / kHoldClipFile).string(), &why)) {
+        m_holdClip->Play(0, -1, -1);
+    } else {
+        LUMO_TRACE(3, "CRemoteWnd: the hold clip is not played (%s); the hold notice shows", why.c_str());
+    }
+    m_holdClip->show();
+    m_holdClip->raise();
+}
+
+void CRemoteWnd::endHoldClip() {
+    m_holdClip->Close();
+    m_holdClip->hide();
 }
 
 void CRemoteWnd::SetHostedMode(BOOL on) {

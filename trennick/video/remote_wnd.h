@@ -38,6 +38,7 @@
 #include <string_view>
 #include <vector>
 
+class CAnimateCtrl;
 class QLabel;
 class QMenu;
 class QSlider;
@@ -100,6 +101,9 @@ public:
     // The split view of the current adapter (the main window's camera sequence).
     virtual bool splitMode() = 0;
     virtual void setSplitMode(bool on) = 0;
+    // The folder of this station's own files, where the hold clip
+    // (vi_hold.avi) lies; empty: none.
+    virtual std::string holdClipFolder() { return {}; }
     // The PTZ box program the PTZ panel starts when its window is missing.
     virtual std::string ptzProgram() { return "tiltcab"; }
 };
@@ -130,6 +134,7 @@ inline constexpr UINT kMsgRemotePointer = 0x804D;      // to the main window: a 
 // Commands and control ids.
 inline constexpr WPARAM ID_RW_IDLE_PICTURE = 850315;
 inline constexpr WPARAM ID_RW_HOLD_CLIP = 850310;
+inline constexpr const char* kHoldClipFile = "vi_hold.avi";
 inline constexpr WPARAM ID_RW_PANEL_CLOSE = 29132;
 inline constexpr WPARAM ID_RW_PANEL_OPEN = 29133;
 inline constexpr WPARAM ID_RW_MENU = 29126;
@@ -245,6 +250,8 @@ public:
     BYTE HoldFlags() const { return m_holdFlags; }
     // Whether the recording mark shows its lit picture.
     bool BlinkLit() const { return m_blinkOn; }
+    // The hold clip's control (plays while the line is held).
+    const CAnimateCtrl* HoldClip() const { return m_holdClip; }
     bool PanelOpen() const { return m_panelOpen; }
     bool SizeChangePending() const { return m_sizeChangePending; }
     bool AutoTriggerTracking() const { return m_autoTrack != 0; }
@@ -292,6 +299,8 @@ private:
     void showSizeButtons();
     void showStatusPicture();
     void setStalled(bool stalled);
+    void playHoldClip();
+    void endHoldClip();
     void openPanel(bool controlHeld);
     void closePanel();
     void askPictureSize(WPARAM command);
@@ -348,7 +357,7 @@ private:
 
     QWidget* m_videoArea = nullptr;
     QLabel* m_idle = nullptr;
-    QLabel* m_holdClip = nullptr;
+    CAnimateCtrl* m_holdClip = nullptr;
     QLabel* m_statistics = nullptr;
     QSlider* m_slider = nullptr;
     std::array<QLabel*, 3> m_separators{};

@@ -12,6 +12,7 @@
 #include "trennick/app/night_tess_integration.h"
 #include "trennick/book/addr_book_dialogs.h"
 #include "trennick/book/addr_book_file.h"
+#include "trennick/image/animate_ctrl.h"
 #include "tavicore/ui/ui_window.h"
 #include "trennick/net/testing/net_test_util.h"
 #include "trennick/video/lumora_remote.h"
@@ -327,6 +328,11 @@ TEST(RemoteWindow, ControlsDriveTheSitesVideoAndATriggerLightsItsCamera) {
         ASSERT_TRUE(pumpUntil([&] { return (remote->HoldFlags() & 1) != 0; }));
         EXPECT_EQ(frame->Connection()->GetHoldStatus() & 1, 1);
         EXPECT_TRUE(shown(ID_RW_HOLD_CLIP));
+        // The shipped hold clip plays in the picture's place.
+        ASSERT_TRUE(remote->HoldClip()->IsOpen());
+        EXPECT_TRUE(remote->HoldClip()->IsPlaying());
+        const DWORD clipFrames = remote->HoldClip()->FramesShown();
+        ASSERT_TRUE(pumpUntil([&] { return remote->HoldClip()->FramesShown() >= clipFrames + 3; }));
         EXPECT_TRUE(shown(ID_RW_HOLDING));
         EXPECT_FALSE(remote->VideoArea()->isVisible());
         EXPECT_EQ(remote->ToolTipText(ID_RW_HOLD), UiString(32805, ""));
@@ -336,6 +342,7 @@ TEST(RemoteWindow, ControlsDriveTheSitesVideoAndATriggerLightsItsCamera) {
         ASSERT_TRUE(pumpUntil([&] { return remote->HoldFlags() == 0; }));
         EXPECT_EQ(frame->Connection()->GetHoldStatus() & 1, 0);
         EXPECT_FALSE(shown(ID_RW_HOLD_CLIP));
+        EXPECT_FALSE(remote->HoldClip()->IsPlaying());
         EXPECT_TRUE(remote->VideoArea()->isVisible());
         ASSERT_TRUE(pumpUntil([&] { return shown(ID_RW_CIF); })) << "the size button comes back after the hold";
         ASSERT_TRUE(decodedMore(3));
