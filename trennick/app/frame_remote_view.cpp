@@ -87,6 +87,10 @@ void CMainFrame::FrameRemoteView::videoStreamChanged(bool open) {
     }
 }
 
+void CMainFrame::FrameRemoteView::inputSwitchDone() {
+    if (CReceivedVideo* video = m_frame.ReceivedVideo()) video->Recorder().ClearInputSwitchPending();
+}
+
 // The split view of the received video is the recorder's; switching it on
 // goes the way of the main window's camera sequence command.
 bool CMainFrame::FrameRemoteView::splitMode() {

@@ -26,6 +26,7 @@ public:
     void showRemoteImage(bool on) override;
     void frameDecoded(DWORD length, DWORD decodeMs) override;
     void videoStreamChanged(bool open) override;
+    void inputSwitchDone() override;
     bool splitMode() override;
     void setSplitMode(bool on) override;
 

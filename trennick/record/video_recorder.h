@@ -124,6 +124,11 @@ public:
     WORD CurrentCamera() const { return m_currentCamera; }
     bool HasEventFiles() const { return m_files != nullptr; }
     bool InputChanged() const { return m_inputChanged; }
+    // A switch asked of the site waits for a frame of its new input.
+    bool WaitingForNewInput() const { return m_waitingForNewInput; }
+    // The site answered the switch (its input is selected): nothing more to
+    // wait for before the next switch.
+    void ClearInputSwitchPending() { m_waitingForNewInput = false; }
     // Bytes of the pending picture of the camera recorded last.
     DWORD PendingLength() const;
     // The name of the file open in a slot; empty when none.

@@ -55,7 +55,7 @@ QColor lightGrey() { return QColor(0xC0, 0xC0, 0xC0); }
 
 // The window's commands that the main window serves, with the command it gets
 // and when it is handed on.
-enum class ForwardWhen { Always, LinkUp, Connected, QuadSettingsAllowed };
+enum class ForwardWhen { Always, LinkUp, Connected, QuadSettingsAllowed, Receiving, ReceivingSinglePicture };
 struct ForwardedCommand {
     WPARAM id;
     WPARAM frameCommand;
@@ -69,6 +69,8 @@ constexpr ForwardedCommand kForwardedCommands[] = {
     {ID_RW_SNAPSHOT, ID_RW_SNAPSHOT, ForwardWhen::Always},
     {ID_RW_SNAPSHOT_DIALOG, ID_RW_SNAPSHOT_DIALOG, ForwardWhen::LinkUp},
     {ID_RW_QUAD_SETTINGS, ID_RW_QUAD_SETTINGS, ForwardWhen::QuadSettingsAllowed},
+    {ID_RW_FRAME_32826, ID_RW_FRAME_32826, ForwardWhen::Receiving},
+    {ID_RW_FRAME_32822, ID_RW_FRAME_32822, ForwardWhen::ReceivingSinglePicture},
 };
 
 }  // namespace
@@ -227,7 +229,7 @@ std::string CRemoteWnd::ToolTipText(WPARAM id) const {
     case ID_RW_MARK_RIGHT: text = UiString(65045, "Faster"); break;
     case ID_RW_STALLED: text = UiString(65046, "No picture"); break;
     case ID_RW_HOLD: text = m_holdFlags != 0 ? UiString(32805, "On hold") : UiString(32802, "Hold"); break;
-    case 32822: text = UiString(32822, "Full screen"); break;
+    case ID_RW_FRAME_32822: text = UiString(32822, "Full screen"); break;
     case ID_RW_SNAPSHOT: text = UiString(65044, "Snapshot"); break;
     case ID_RW_STOP: text = UiString(65051, "Stop recording"); break;
     default: break;
@@ -415,6 +417,8 @@ void CRemoteWnd::SetHost(RemoteWndHost* host, CLumora* capture, CDBLumoRemote* d
     m_capture = capture;
     m_database = database;
 }
+
+bool CRemoteWnd::receiving() const { return m_state == RemoteState::Receiving || m_state == RemoteState::Paused; }
 
 bool CRemoteWnd::linkUp() const { return m_connection != nullptr && m_connection->IsLinkUp(); }
 
@@ -845,6 +849,10 @@ bool CRemoteWnd::forwardToFrame(WPARAM id) {
     case ForwardWhen::LinkUp: allowed = linkUp(); break;
     case ForwardWhen::Connected: allowed = connected(); break;
     case ForwardWhen::QuadSettingsAllowed: allowed = quadSettingsAllowed(); break;
+    case ForwardWhen::Receiving: allowed = receiving(); break;
+    case ForwardWhen::ReceivingSinglePicture:
+        allowed = receiving() && !(connected() && m_host != nullptr && m_host->splitMode());
+        break;
     }
     if (allowed && m_host != nullptr) m_host->frameCommand(entry->frameCommand);
     return true;
@@ -921,7 +929,7 @@ void CRemoteWnd::OnCommand(WPARAM id) {
 std::unique_ptr<QMenu> CRemoteWnd::BuildContextMenu() {
     auto menu = std::make_unique<QMenu>(this);
     menu->setObjectName("RemoteCameraMenu");
-    const bool receiving = m_state == RemoteState::Receiving || m_state == RemoteState::Paused;
+    const bool receiving = this->receiving();
     const bool held = m_holdFlags != 0;
     const bool up = linkUp();
     auto add = [&](WPARAM id, const char* text, bool enabled, std::optional<bool> ticked) {
@@ -942,6 +950,9 @@ std::unique_ptr<QMenu> CRemoteWnd::BuildContextMenu() {
     add(ID_RW_PAUSE, "&Pause", receiving && !held, m_state == RemoteState::Paused);
     add(ID_RW_ON_TOP, "Always on &Top", true, m_settings != nullptr && m_settings->alwaysOnTop != 0);
     add(ID_RW_DOUBLE, "&Double Size", !held, m_settings != nullptr && m_settings->doubleSize != 0);
+    add(ID_RW_FRAME_32826, "P&icture", receiving, std::nullopt);
+    add(ID_RW_FRAME_32822, "&Full Screen", receiving && !(connected() && m_host != nullptr && m_host->splitMode()),
+        std::nullopt);
     add(ID_RW_HOLD, "&Hold", up, held);
     add(ID_RW_SNAPSHOT_DIALOG, "&Snapshot Request...", up, std::nullopt);
     menu->addSeparator();
@@ -1303,6 +1314,7 @@ void CRemoteWnd::onRpcDone(WPARAM kind) {
     UpdateLumoraBar();
     setTitle(cameraTitle(kind));
     if (kind == 2 && m_lumoraBar != nullptr) m_lumoraBar->UpdateDisplayVideoInput();
+    if ((kind == 1 || kind == 5) && m_host != nullptr) m_host->inputSwitchDone();
     if (kind == 1 && m_ptz != nullptr) {
         tagHWProfile hw{};
         profile(hw);

@@ -70,7 +70,7 @@ class RemoteWndHost {
 public:
     virtual ~RemoteWndHost() = default;
     // A command for the main window, posted to it: the recording start
-    // (32891) and stop (32889), 57347, 32104, help, the snapshots (32887 with
+    // (32891) and stop (32889), 57347, 32104, 32822, 32826, help, the snapshots (32887 with
     // the stored settings, 65251 the request dialog) and the quad settings
     // dialog (32910).
     virtual void frameCommand(WPARAM id) = 0;
@@ -98,6 +98,9 @@ public:
     // decode time, and the video stream opening (true) and closing.
     virtual void frameDecoded(DWORD /*length*/, DWORD /*decodeMs*/) {}
     virtual void videoStreamChanged(bool /*open*/) {}
+    // The site selected the input a switch asked for: the split view's
+    // pending input switch ends.
+    virtual void inputSwitchDone() {}
     // The split view of the current adapter (the main window's camera sequence).
     virtual bool splitMode() = 0;
     virtual void setSplitMode(bool on) = 0;
@@ -160,6 +163,10 @@ inline constexpr WPARAM ID_RW_DOUBLE = 32866;
 inline constexpr WPARAM ID_RW_SNAPSHOT_DIALOG = 65251;
 inline constexpr WPARAM ID_RW_RECORD = 32891;
 inline constexpr WPARAM ID_RW_FRAME_32104 = 32104;
+// Picture commands of the menu, served by the main window: 32826 while video
+// is received, 32822 while a single picture is received.
+inline constexpr WPARAM ID_RW_FRAME_32826 = 32826;
+inline constexpr WPARAM ID_RW_FRAME_32822 = 32822;
 inline constexpr WPARAM ID_RW_ADAPTER_FIRST = 32892;  // to 32897
 inline constexpr int kRwAdapterButtons = 6;
 inline constexpr WPARAM ID_RW_CAMERA_FIRST = 65122;   // to 65137
@@ -321,6 +328,7 @@ private:
     // Hands a command of the forwarding table to the main window when its
     // condition holds; false for a command the table does not hold.
     bool forwardToFrame(WPARAM id);
+    bool receiving() const;
     bool linkUp() const;
     bool connected() const;
     bool quadSettingsAllowed();

@@ -31,6 +31,8 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMenu>
+#include <QAction>
 #include <QRadioButton>
 #include <atomic>
 #include <csignal>
@@ -302,11 +304,23 @@ TEST_F(RemoteWindowViews, QuadAndSnapshotEntryPointsOpenTheProgramsWindows) {
     remote->OnCommand(ID_RW_QUAD);
     EXPECT_TRUE(recorder.IsSplitOrAutoSwitchMode());
     EXPECT_FALSE(snapshotButton()->isEnabled()) << "no snapshot of a split picture";
+    auto menuItemEnabled = [&](WPARAM id) {
+        std::unique_ptr<QMenu> menu = remote->BuildContextMenu();
+        for (QAction* action : menu->actions()) {
+            if (action->data().toULongLong() == id) return action->isEnabled();
+        }
+        ADD_FAILURE() << "no menu item " << id;
+        return false;
+    };
+    EXPECT_TRUE(menuItemEnabled(ID_RW_FRAME_32826));
+    EXPECT_FALSE(menuItemEnabled(ID_RW_FRAME_32822)) << "a single picture's command, not in split view";
     ASSERT_TRUE(framesMore(3));
     uitest::saveScreenshot(remote, "remote_window_split");
     remote->OnCommand(ID_RW_CAMERA_FIRST + 1);
     EXPECT_FALSE(recorder.IsSplitOrAutoSwitchMode());
     EXPECT_TRUE(snapshotButton()->isEnabled());
+    EXPECT_TRUE(menuItemEnabled(ID_RW_FRAME_32822));
+    EXPECT_TRUE(menuItemEnabled(ID_RW_FRAME_32826));
     ASSERT_TRUE(pumpUntil([&] { return readAll(siteLog).find("camera 1 selected") != std::string::npos; },
                           std::chrono::seconds(30)))
         << readAll(siteLog);

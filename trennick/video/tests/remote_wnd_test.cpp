@@ -55,9 +55,11 @@ public:
     void showRemoteImage(bool) override {}
     bool splitMode() override { return split; }
     void setSplitMode(bool on) override { split = on; }
+    void inputSwitchDone() override { ++switchesDone; }
 
     std::vector<WPARAM> commands;
     int holdToggles = 0;
+    int switchesDone = 0;
     bool recording = false;
     bool split = false;
     int peerKind = 0;
@@ -160,7 +162,8 @@ TEST(RemoteWndMenu, ItemsFollowTheLinkTheStateAndTheToggles) {
     {
         std::unique_ptr<QMenu> menu = window.BuildContextMenu();
         // No link, no video: nothing that needs either is offered.
-        for (WPARAM id : {ID_RW_PAUSE, ID_RW_HOLD, ID_RW_SNAPSHOT_DIALOG, ID_RW_QUAD_SETTINGS}) {
+        for (WPARAM id : {ID_RW_PAUSE, ID_RW_HOLD, ID_RW_SNAPSHOT_DIALOG, ID_RW_QUAD_SETTINGS, ID_RW_FRAME_32822,
+                          ID_RW_FRAME_32826}) {
             ASSERT_NE(item(*menu, id), nullptr) << id;
             EXPECT_FALSE(item(*menu, id)->isEnabled()) << id;
         }
@@ -236,6 +239,11 @@ TEST(RemoteWndCommands, MainWindowCommandsAreHandedOnWhileTheirConditionHolds) {
         host.peerVersion = "Site 4.2.0";
         window.OnCommand(ID_RW_QUAD_SETTINGS);
         EXPECT_EQ(host.commands, std::vector<WPARAM>{ID_RW_QUAD_SETTINGS});
+        // The picture commands need received video.
+        host.commands.clear();
+        window.OnCommand(ID_RW_FRAME_32822);
+        window.OnCommand(ID_RW_FRAME_32826);
+        EXPECT_TRUE(host.commands.empty());
         // The window's own commands stay with it.
         host.commands.clear();
         window.OnCommand(ID_RW_ON_TOP);
@@ -430,3 +438,21 @@ TEST(RemoteWndPtz, PanelIsStartedPlacedShownWithTheCameraAndHidden) {
 }
 
 }  // namespace
+
+// The site's answer to an input switch (a returned remote call of kind 1 or
+// 5) ends the split view's wait for that input; other kinds do not.
+TEST(RemoteWndRemoteCalls, SelectedInputEndsThePendingSwitch) {
+    FakeRemoteHost host;
+    CRemoteWnd window;
+    window.SetHost(&host, nullptr, nullptr);
+    const std::pair<WPARAM, int> cases[] = {{1, 1}, {2, 1}, {5, 2}, {3, 2}};
+    for (const auto& [kind, done] : cases) {
+        SCOPED_TRACE(kind);
+        window.OnMessage(kMsgRpcDone, kind, 0);
+        EXPECT_EQ(host.switchesDone, done);
+    }
+    // Not while the kit hosts the video.
+    window.SetHostedMode(TRUE);
+    window.OnMessage(kMsgRpcDone, 1, 0);
+    EXPECT_EQ(host.switchesDone, 2);
+}
