@@ -11,6 +11,7 @@
 #include "trennick/app/app_services.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -80,6 +81,22 @@ bool pumpUntil(F done, std::chrono::milliseconds guard = std::chrono::seconds(20
     }
     return true;
 }
+
+// Ends the application loop of a program run (CKivApp::Run) with code 9 when
+// the run is still going after `seconds`. It goes with its scope, so it never
+// ends a loop of whatever runs after the run in the same process.
+class RunGuard {
+public:
+    explicit RunGuard(int seconds) {
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, [] { QCoreApplication::exit(kRunGuardExitCode); });
+        m_timer.start(std::chrono::seconds(seconds));
+    }
+    static constexpr int kRunGuardExitCode = 9;
+
+private:
+    QTimer m_timer;
+};
 
 // Stores this station's card (name and phone) in the instance's settings,
 // so the program starts as a station that is set up.

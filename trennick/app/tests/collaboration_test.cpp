@@ -150,12 +150,7 @@ int runStation(const std::vector<std::string>& args) {
         }
     });
     script.start();
-    // Ends a run that hangs; it goes with this function, so it never ends a
-    // loop of whatever runs after it in the same process.
-    QTimer hangGuard;
-    hangGuard.setSingleShot(true);
-    QObject::connect(&hangGuard, &QTimer::timeout, [] { QCoreApplication::exit(9); });
-    hangGuard.start(90000);
+    RunGuard hangGuard(90);
     const int code = app.Run();
     std::ofstream(args.at(3)) << "code=" << code << " step=" << step << " " << failure << "\n";
     if (code != 0 || step != 3 || !failure.empty()) return 10 + step;

@@ -162,10 +162,7 @@ TEST(KivApp, TheProgramsEndLeavesLaterModalLoopsWorking) {
             }
         });
         closer.start();
-        QTimer hangGuard;
-        hangGuard.setSingleShot(true);
-        QObject::connect(&hangGuard, &QTimer::timeout, [] { QCoreApplication::exit(9); });
-        hangGuard.start(60000);
+        RunGuard hangGuard(60);
         EXPECT_EQ(app.Run(), 0);
     }
     pumpUntil([] { return false; }, std::chrono::milliseconds(200));  // what the run left queued is delivered

@@ -135,12 +135,7 @@ VELMOOR_TEST_CHILD(signalPeer) {
         }
     });
     script.start();
-    // Ends a run that hangs; it goes with this function, so it never ends a
-    // loop of whatever runs after it in the same process.
-    QTimer hangGuard;
-    hangGuard.setSingleShot(true);
-    QObject::connect(&hangGuard, &QTimer::timeout, [] { QCoreApplication::exit(9); });
-    hangGuard.start(60000);
+    RunGuard hangGuard(60);
     const int code = app.Run();
     std::ofstream(args.at(3)) << "code=" << code << " step=" << step << " told=" << told;
     return code == 0 && step == 2 && told ? 0 : 10 + step;

@@ -16,6 +16,7 @@
 #include "trennick/app/received_video.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/net/testing/net_test_util.h"
+#include "trennick/record/testing/split_view_settings.h"
 #include "trennick/video/video_main.h"
 
 extern "C" {
@@ -215,12 +216,7 @@ OperatorRun runOperator(const Site& site, Ready ready, Enough enough, const char
         }
     });
     script.start();
-    // Ends a run that hangs; it goes with this function, so it never ends a
-    // loop of whatever runs after it in the same process.
-    QTimer hangGuard;
-    hangGuard.setSingleShot(true);
-    QObject::connect(&hangGuard, &QTimer::timeout, [] { QCoreApplication::exit(9); });
-    hangGuard.start(120000);
+    RunGuard hangGuard(120);
     run.code = app.Run();
     return run;
 }
@@ -281,10 +277,7 @@ TEST(Recording, ASplitViewRecordsEachCameraIntoItsOwnFile) {
     // The first adapter in split view over cameras 1 to 4, switching every 200 ms.
     setDword("RemoteQuad", "MinSplitDelay", 200);
     setDword("RemoteQuad", "SplitDelay", 200);
-    setDword("RemoteQuad\\Adapters\\0", "IsSplitOrAutoSwitchMode", 1);
-    for (int c = 0; c < 4; ++c) {
-        setDword(("RemoteQuad\\Adapters\\0\\Cameras\\" + std::to_string(c)).c_str(), "IsCameraInCycle", 1);
-    }
+    splittest::StoreSplitViewOfCameras(4);
     const OperatorRun run = runOperator(
         site, [](CReceivedVideo& v) { return v.FramesTaken() >= 3; },
         [](CReceivedVideo& v, const OperatorRun& r) { return r.camerasOpen.size() == 4 && v.FramesWritten() >= 30; },

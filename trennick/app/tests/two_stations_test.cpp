@@ -203,12 +203,7 @@ int runStation(const std::vector<std::string>& args) {
         }
     });
     script.start();
-    // Ends a run that hangs; it goes with this function, so it never ends a
-    // loop of whatever runs after it in the same process.
-    QTimer hangGuard;
-    hangGuard.setSingleShot(true);
-    QObject::connect(&hangGuard, &QTimer::timeout, [] { QCoreApplication::exit(9); });
-    hangGuard.start(60000);
+    RunGuard hangGuard(60);
     const int code = app.Run();
 
     std::ofstream out(args.at(3));

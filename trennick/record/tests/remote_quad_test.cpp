@@ -5,6 +5,7 @@
 #include "common/kc_reg.h"
 #include "tavicore/product_key.h"
 #include "trennick/record/remote_quad.h"
+#include "trennick/record/testing/split_view_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +17,12 @@ namespace {
 
 using namespace trennick;
 
-std::string cameraSection(int camera) { return "RemoteQuad\\Adapters\\0\\Cameras\\" + std::to_string(camera); }
+using splittest::CameraSection;
 
 void flag(const std::vector<int>& cameras) {
     for (int c : cameras) {
         CKcReg reg = ProductKey("RemoteQuad");
-        reg.SetSection(cameraSection(c).c_str());
+        reg.SetSection(CameraSection(c).c_str());
         reg.SetValueName("IsCameraInCycle");
         reg.Write(DWORD{1});
     }
@@ -35,9 +36,9 @@ TEST(RemoteQuad, AnAdapterWithoutACycleGetsTwoCamerasAndKeepsThem) {
         EXPECT_FALSE(quad.rqIsSplitOrAutoSwitchMode());  // the mode is off
         EXPECT_EQ(quad.rqGetNextCamera(), 1);
     }
-    EXPECT_EQ(ProductDwordBack(cameraSection(0).c_str(), "IsCameraInCycle", 0), 1u);
-    EXPECT_EQ(ProductDwordBack(cameraSection(1).c_str(), "IsCameraInCycle", 0), 1u);
-    EXPECT_EQ(ProductDwordBack(cameraSection(2).c_str(), "IsCameraInCycle", 0), 0u);
+    EXPECT_EQ(ProductDwordBack(CameraSection(0).c_str(), "IsCameraInCycle", 0), 1u);
+    EXPECT_EQ(ProductDwordBack(CameraSection(1).c_str(), "IsCameraInCycle", 0), 1u);
+    EXPECT_EQ(ProductDwordBack(CameraSection(2).c_str(), "IsCameraInCycle", 0), 0u);
 }
 
 TEST(RemoteQuad, PanesAndFillersFollowTheCycle) {
@@ -57,7 +58,7 @@ TEST(RemoteQuad, PanesAndFillersFollowTheCycle) {
         SCOPED_TRACE(c.cameras.size());
         for (int cam = 0; cam < kQuadCameras; ++cam) {
             CKcReg reg = ProductKey("RemoteQuad");
-            reg.SetSection(cameraSection(cam).c_str());
+            reg.SetSection(CameraSection(cam).c_str());
             reg.SetValueName("IsCameraInCycle");
             reg.Write(DWORD{0});
         }

@@ -10,6 +10,7 @@
 #include "tavicore/testing/event_test_support.h"
 #include "trennick/link/link_host.h"
 #include "trennick/record/remote_quad.h"
+#include "trennick/record/testing/split_view_settings.h"
 #include "trennick/record/video_recorder.h"
 
 #include <gtest/gtest.h>
@@ -86,19 +87,6 @@ BOOL give(CVideoRecorder& recorder, const Frame& f) {
     return recorder.OnVideoFrame(f.data.data(), DWORD(f.data.size()), f.camera, f.kind);
 }
 
-// The first adapter in split view over cameras 1 to 4.
-void splitViewOfFourCameras() {
-    CKcReg reg = ProductKey("RemoteQuad");
-    reg.SetSection("RemoteQuad\\Adapters\\0");
-    reg.SetValueName("IsSplitOrAutoSwitchMode");
-    reg.Write(DWORD{1});
-    for (int c = 0; c < 4; ++c) {
-        reg.SetSection(("RemoteQuad\\Adapters\\0\\Cameras\\" + std::to_string(c)).c_str());
-        reg.SetValueName("IsCameraInCycle");
-        reg.Write(DWORD{1});
-    }
-}
-
 class VideoRecorderTest : public ::testing::Test {
 protected:
     void SetUp() override { eventtest::useTestRoot(); }
@@ -167,7 +155,7 @@ TEST_F(VideoRecorderTest, ASecondRecordingOfACameraGoesIntoANewFile) {
 }
 
 TEST_F(VideoRecorderTest, SplitViewRecordsEachCameraIntoItsOwnFile) {
-    splitViewOfFourCameras();
+    splittest::StoreSplitViewOfCameras(4);
     CVideoRecorder mgr(host);
     mgr.Attach(nullptr);
     ASSERT_TRUE(mgr.IsSplitOrAutoSwitchMode());
@@ -255,7 +243,7 @@ TEST_F(VideoRecorderTest, APendingPictureGoesIntoItsOwnCamerasFileAtASwitch) {
 }
 
 TEST_F(VideoRecorderTest, TheSplitCycleMovesOnOnlyOnceTheNewCameraWasShown) {
-    splitViewOfFourCameras();
+    splittest::StoreSplitViewOfCameras(4);
     struct Case {
         std::vector<BOOL> shown;  // the video window's result for each frame of camera 1
         std::vector<WORD> selected;

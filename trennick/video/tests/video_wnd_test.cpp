@@ -11,6 +11,7 @@
 #include "tools/site/block_encoder.h"
 #include "tools/site/test_pattern.h"
 #include "trennick/record/remote_quad.h"
+#include "trennick/record/testing/split_view_settings.h"
 #include "trennick/video/tmn_expand.h"
 #include "trennick/video/video_main.h"
 #include "trennick/video/video_mgr.h"
@@ -220,17 +221,7 @@ int distinctColours(const QImage& image, const RECT& r) {
 }
 
 TEST(VideoWnd, ASplitViewPaintsEachCamerasLastPictureInItsOwnPane) {
-    {
-        CKcReg reg = ProductKey("RemoteQuad");
-        reg.SetSection("RemoteQuad\\Adapters\\0");
-        reg.SetValueName("IsSplitOrAutoSwitchMode");
-        reg.Write(DWORD{1});
-        for (int c = 0; c < 4; ++c) {
-            reg.SetSection(("RemoteQuad\\Adapters\\0\\Cameras\\" + std::to_string(c)).c_str());
-            reg.SetValueName("IsCameraInCycle");
-            reg.Write(DWORD{1});
-        }
-    }
+    splittest::StoreSplitViewOfCameras(4);
     CRemoteQuad quad(nullptr);
     ASSERT_TRUE(quad.rqIsSplitOrAutoSwitchMode());
     QWidget area;  // outlives the manager, which destroys its child window
@@ -301,17 +292,7 @@ TEST(VideoWnd, ASplitViewPaintsEachCamerasLastPictureInItsOwnPane) {
 // no camera fills, shows the logo as a camera's pane does before its first
 // picture, not the window's background.
 TEST(VideoWnd, ASplitViewShowsTheLogoInAPaneNoCameraFills) {
-    {
-        CKcReg reg = ProductKey("RemoteQuad");
-        reg.SetSection("RemoteQuad\\Adapters\\0");
-        reg.SetValueName("IsSplitOrAutoSwitchMode");
-        reg.Write(DWORD{1});
-        for (int c = 0; c < 3; ++c) {
-            reg.SetSection(("RemoteQuad\\Adapters\\0\\Cameras\\" + std::to_string(c)).c_str());
-            reg.SetValueName("IsCameraInCycle");
-            reg.Write(DWORD{1});
-        }
-    }
+    splittest::StoreSplitViewOfCameras(3);
     CRemoteQuad quad(nullptr);
     ASSERT_EQ(quad.rqGetPaneCount(), 4);
     QWidget area;  // outlives the manager, which destroys its child window
