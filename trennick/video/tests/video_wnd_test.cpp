@@ -220,17 +220,29 @@ int distinctColours(const QImage& image, const RECT& r) {
     return int(colours.size());
 }
 
+// The video window of a manager in the split view of `quad`, QCIF pictures,
+// decoding and painting on.
+struct SplitVideoWindow {
+    explicit SplitVideoWindow(CRemoteQuad& quad) {
+        area.resize(400, 320);
+        mgr.SetSplitView(&quad, nullptr);
+        window = static_cast<CVideoWnd*>(mgr.CreateVideoWindow(0, 0, params(176, 144), &area));
+        mgr.SetDisplayParams(TRUE, FALSE);
+    }
+    ~SplitVideoWindow() { mgr.SetSplitView(nullptr, nullptr); }
+    QWidget area;  // outlives the manager, which destroys its child window
+    CVideoMgr mgr;
+    CVideoWnd* window = nullptr;
+};
+
 TEST(VideoWnd, ASplitViewPaintsEachCamerasLastPictureInItsOwnPane) {
     splittest::StoreSplitViewOfCameras(4);
     CRemoteQuad quad(nullptr);
     ASSERT_TRUE(quad.rqIsSplitOrAutoSwitchMode());
-    QWidget area;  // outlives the manager, which destroys its child window
-    area.resize(400, 320);
-    CVideoMgr mgr;
-    mgr.SetSplitView(&quad, nullptr);
-    CVideoWnd* window = static_cast<CVideoWnd*>(mgr.CreateVideoWindow(0, 0, params(176, 144), &area));
+    SplitVideoWindow split(quad);
+    CVideoMgr& mgr = split.mgr;
+    CVideoWnd* window = split.window;
     ASSERT_NE(window, nullptr);
-    mgr.SetDisplayParams(TRUE, FALSE);
     // Four panes of QCIF pictures: the window is the whole split picture.
     EXPECT_EQ(window->width(), 352);
     EXPECT_EQ(window->height(), 288);
@@ -285,7 +297,6 @@ TEST(VideoWnd, ASplitViewPaintsEachCamerasLastPictureInItsOwnPane) {
     mgr.ResizeVideoWindow(TRUE, TRUE, TRUE);
     EXPECT_EQ(window->width(), 176);
     EXPECT_TRUE(window->SplitPanes().empty());
-    mgr.SetSplitView(nullptr, nullptr);
 }
 
 // Three cameras fill three panes of a four-pane grid: the last pane, which
@@ -295,13 +306,9 @@ TEST(VideoWnd, ASplitViewShowsTheLogoInAPaneNoCameraFills) {
     splittest::StoreSplitViewOfCameras(3);
     CRemoteQuad quad(nullptr);
     ASSERT_EQ(quad.rqGetPaneCount(), 4);
-    QWidget area;  // outlives the manager, which destroys its child window
-    area.resize(400, 320);
-    CVideoMgr mgr;
-    mgr.SetSplitView(&quad, nullptr);
-    CVideoWnd* window = static_cast<CVideoWnd*>(mgr.CreateVideoWindow(0, 0, params(176, 144), &area));
+    SplitVideoWindow split(quad);
+    CVideoWnd* window = split.window;
     ASSERT_NE(window, nullptr);
-    mgr.SetDisplayParams(TRUE, FALSE);
     const std::vector<CVideoWnd::SplitPane> panes = window->SplitPanes();
     ASSERT_EQ(panes.size(), 3u);
     const std::vector<RECT> fillers = window->FillerPanes();
@@ -332,7 +339,6 @@ TEST(VideoWnd, ASplitViewShowsTheLogoInAPaneNoCameraFills) {
     // Outside split view there are no fillers.
     quad.rqSetSplitOrAutoSwitchMode(FALSE);
     EXPECT_TRUE(window->FillerPanes().empty());
-    mgr.SetSplitView(nullptr, nullptr);
 }
 
 TEST(VideoMain, SnapshotNamesTakeTheFirstFreeAndStayBounded) {
