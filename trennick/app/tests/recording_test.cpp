@@ -9,6 +9,7 @@
 #include "common/kc_reg.h"
 #include "platform/process.h"
 #include "tavicore/product_key.h"
+#include "tavicore/tavicore_globals.h"
 #include "tavicore/testing/event_test_support.h"
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/kiv_app.h"
@@ -99,6 +100,11 @@ int decodedPictures(const std::vector<Bytes>& pictures, int& width) {
     avcodec_free_context(&context);
     return decoded;
 }
+
+// The operator's program runs without an instance id: the settings a test
+// gives it go to the product's own branch, whatever instance a program that
+// ran before in this process used.
+void useOperatorsSettingsBranch() { gcsVlmInsID.clear(); }
 
 void setDword(const char* section, const char* name, DWORD value) {
     CKcReg reg = ProductKey(section);
@@ -222,6 +228,7 @@ OperatorRun runOperator(const Site& site, Ready ready, Enough enough, const char
 }
 
 TEST(Recording, TheSitesVideoIsRecordedAndPlaysBackAndReachesANetworkViewer) {
+    useOperatorsSettingsBranch();
     Site site(4);
     ASSERT_TRUE(site.listening()) << fileText(site.log);
     // The network video output serves viewers on a port of its own.
@@ -272,6 +279,7 @@ TEST(Recording, TheSitesVideoIsRecordedAndPlaysBackAndReachesANetworkViewer) {
 }
 
 TEST(Recording, ASplitViewRecordsEachCameraIntoItsOwnFile) {
+    useOperatorsSettingsBranch();
     Site site(4);
     ASSERT_TRUE(site.listening()) << fileText(site.log);
     // The first adapter in split view over cameras 1 to 4, switching every 200 ms.
