@@ -124,8 +124,12 @@ void CProfile::SetData(CPacketConnection* link, const ProfileTuning& tuning,
 }
 
 void CProfile::releaseLink() {
-    // Once this returns the link hands this window nothing more.
-    if (m_link != nullptr) m_link->SetFiguresSink(nullptr);
+    // Once this returns the link hands this window nothing more, and the
+    // window no longer reaches the link: a closed window may be deleted later
+    // than the link (at the program's end).
+    if (m_link == nullptr) return;
+    m_link->SetFiguresSink(nullptr);
+    m_link = nullptr;
 }
 
 void CProfile::linkFigures(const LinkFigures& figures) {

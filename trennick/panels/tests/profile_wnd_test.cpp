@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <thread>
 
 using namespace trennick;
@@ -134,4 +135,19 @@ TEST(Profile, FiguresPushedFromTheLinksThreadAreShown) {
     EXPECT_EQ(window.Figures().lastDecodeMs, 6u);
     EXPECT_EQ(window.Dirty(), 0u);
     EXPECT_EQ(window.Text(kProfCps), "2500 cps") << "a frame's figures have no display";
+}
+
+// A closed window lets the link go: deleted after the link (as a window
+// deleted late at the program's end), it does not reach it.
+TEST(Profile, AClosedWindowNoLongerReachesTheLink) {
+    uitest::installLanguage();
+    auto window = std::make_unique<CProfile>(nullptr, [] { return DWORD(0); });
+    {
+        nettest::Station station(false, nettest::freePort());
+        window->SetData(&station.link, ProfileTuning{}, nullptr);
+        window->show();
+        window->close();
+    }
+    window->OnStatusTimer();
+    window.reset();
 }
