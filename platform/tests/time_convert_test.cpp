@@ -137,11 +137,18 @@ TEST(TimeConvert, ClockChangeHoursUseTheEarlierOffset) {
 
 TEST(TimeConvert, CurrentTimeMatchesTheSystemClock) {
     useZone(kNewYork);
-    std::time_t before = std::time(nullptr);
+    // The same clock as the file time's: time() may read a coarser clock
+    // that lags it by up to a tick, across a second's change.
+    auto realtimeSeconds = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        return static_cast<std::int64_t>(now.tv_sec);
+    };
+    const std::int64_t before = realtimeSeconds();
     FILETIME now = currentFileTime();
     SYSTEMTIME utc = currentSystemTime();
     SYSTEMTIME local = currentLocalTime();
-    std::time_t after = std::time(nullptr);
+    const std::int64_t after = realtimeSeconds();
 
     auto seconds = static_cast<std::int64_t>((fileTimeValue(now) - kFileTimeOf1970) / kFileTicksPerSecond);
     EXPECT_GE(seconds, before);
