@@ -330,6 +330,7 @@ TEST(Recording, ASplitViewRecordsEachCameraIntoItsOwnFile) {
 }
 
 TEST(Recording, TheTalkOfAManualRecordingLandsBesideTheShownCamerasEventFiles) {
+    useOperatorsSettingsBranch();
     Site site(4, {"--audio"});
     ASSERT_TRUE(site.listening()) << fileText(site.log);
     setDword("Audio", "Recording", 1);
