@@ -98,6 +98,11 @@ BOOL CVideoMain::HostVideo(WId host, WId* child) {
                        static_cast<unsigned long long>(host));
             return FALSE;
         }
+    } else if (m_videoMgr.HoldsWindow(ownHost)) {
+        // A client that names the video child (or a window inside it) as its host.
+        LUMO_TRACE(1, "CVideoMain::HostVideo the video cannot be shown inside itself (0x%llX)",
+                   static_cast<unsigned long long>(host));
+        return FALSE;
     }
     m_remoteWnd->SetHostedMode(TRUE);
     m_remoteWnd->ShowLumoraBar(FALSE);

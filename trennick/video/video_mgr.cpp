@@ -101,8 +101,12 @@ void CVideoMgr::DestroyVideoWindow() {
     m_window.reset();
 }
 
+bool CVideoMgr::HoldsWindow(const QWidget* window) const {
+    return m_window != nullptr && window != nullptr && (window == m_window.get() || m_window->isAncestorOf(window));
+}
+
 BOOL CVideoMgr::AttachVideoWindow(QWidget* host) {
-    if (m_window == nullptr || host == nullptr) return FALSE;
+    if (m_window == nullptr || host == nullptr || HoldsWindow(host)) return FALSE;
     m_window->setParent(host);
     showInHost(host->width(), host->height());
     return TRUE;

@@ -58,10 +58,13 @@ public:
     // this process, else a foreign window of the window system), sized to the
     // host's client area plus 3 pixels of height, and shows it there. FALSE
     // when the child window does not exist. A later CreateVideoWindow takes
-    // the child back.
+    // the child back. A host that is the child itself or lies inside it is
+    // refused (FALSE): the window cannot become its own parent.
     BOOL AttachVideoWindow(QWidget* host);
     BOOL AttachVideoWindow(QWindow* foreignHost);
     bool IsHostedWindow() const { return m_hostedWindow; }
+    // Whether `window` is the video child or one of its own windows.
+    bool HoldsWindow(const QWidget* window) const;
     void ResizeVideoWindow(BOOL enable, BOOL widthChange, BOOL heightChange);
     // Starts decoding with the current parameters (halved when asked);
     // returns the palette-display word of the record.

@@ -208,6 +208,12 @@ TEST(VideoHosting, AKitWindowHostsTheSitesVideoAndGivesItBack) {
                                                std::make_unique<VideoWindowRecord>(VideoWindowRecord{})));
         ASSERT_TRUE(pumpUntil([&] { return remote->HostedCount() == 0; }));
         EXPECT_EQ(child->parentWidget(), remote->VideoArea());
+        // The video child named as its own host is refused; the window keeps its toolbar.
+        const auto* toolbar = remote->LumoraBar();
+        video->SetVideoWindowRecord(LONG(child->winId()), RECT{0, 0, 10, 10});
+        EXPECT_EQ(remote->HostedCount(), 0u);
+        EXPECT_EQ(child->parentWidget(), remote->VideoArea());
+        EXPECT_EQ(remote->LumoraBar(), toolbar);
         const DWORD back = remote->FramesDecoded();
         EXPECT_TRUE(pumpUntil([&] { return remote->FramesDecoded() >= back + 3; }, std::chrono::seconds(30)))
             << "the video runs in the remote window again";

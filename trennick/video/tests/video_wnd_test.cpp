@@ -374,3 +374,24 @@ TEST(VideoMain, SnapshotNamesTakeTheFirstFreeAndStayBounded) {
 }
 
 }  // namespace
+
+// A host named by the kit's client is refused when it is the video window
+// itself or lies inside it: the window cannot become its own parent.
+TEST(VideoMgr, TheVideoWindowCannotHostItself) {
+    QWidget area;
+    CVideoMgr mgr;
+    QWidget* window = mgr.CreateVideoWindow(0, 0, params(176, 144), &area);
+    ASSERT_NE(window, nullptr);
+    auto* inside = new QWidget(window);
+    EXPECT_TRUE(mgr.HoldsWindow(window));
+    EXPECT_TRUE(mgr.HoldsWindow(inside));
+    EXPECT_FALSE(mgr.HoldsWindow(&area));
+    EXPECT_FALSE(mgr.AttachVideoWindow(window));
+    EXPECT_FALSE(mgr.AttachVideoWindow(inside));
+    EXPECT_EQ(window->parentWidget(), &area);
+    QWidget host;
+    host.resize(240, 180);
+    EXPECT_TRUE(mgr.AttachVideoWindow(&host));
+    EXPECT_EQ(window->parentWidget(), &host);
+    EXPECT_EQ(window->size(), QSize(240, 183));
+}
