@@ -101,10 +101,15 @@ int decodedPictures(const std::vector<Bytes>& pictures, int& width) {
     return decoded;
 }
 
-// The operator's program runs without an instance id: the settings a test
-// gives it go to the product's own branch, whatever instance a program that
-// ran before in this process used.
-void useOperatorsSettingsBranch() { gcsVlmInsID.clear(); }
+// The operator's program as in a process of its own: the settings a test
+// gives it go to the product's own branch (it runs without an instance id),
+// whatever instance a program that ran before in this process used, and its
+// events are filed where its stations directory says, not in the folder an
+// earlier test chose.
+void freshOperatorProcess() {
+    gcsVlmInsID.clear();
+    evSetEventsStorageRoot(nullptr);
+}
 
 void setDword(const char* section, const char* name, DWORD value) {
     CKcReg reg = ProductKey(section);
@@ -228,7 +233,7 @@ OperatorRun runOperator(const Site& site, Ready ready, Enough enough, const char
 }
 
 TEST(Recording, TheSitesVideoIsRecordedAndPlaysBackAndReachesANetworkViewer) {
-    useOperatorsSettingsBranch();
+    freshOperatorProcess();
     Site site(4);
     ASSERT_TRUE(site.listening()) << fileText(site.log);
     // The network video output serves viewers on a port of its own.
@@ -279,7 +284,7 @@ TEST(Recording, TheSitesVideoIsRecordedAndPlaysBackAndReachesANetworkViewer) {
 }
 
 TEST(Recording, ASplitViewRecordsEachCameraIntoItsOwnFile) {
-    useOperatorsSettingsBranch();
+    freshOperatorProcess();
     Site site(4);
     ASSERT_TRUE(site.listening()) << fileText(site.log);
     // The first adapter in split view over cameras 1 to 4, switching every 200 ms.
@@ -330,7 +335,7 @@ TEST(Recording, ASplitViewRecordsEachCameraIntoItsOwnFile) {
 }
 
 TEST(Recording, TheTalkOfAManualRecordingLandsBesideTheShownCamerasEventFiles) {
-    useOperatorsSettingsBranch();
+    freshOperatorProcess();
     Site site(4, {"--audio"});
     ASSERT_TRUE(site.listening()) << fileText(site.log);
     setDword("Audio", "Recording", 1);
