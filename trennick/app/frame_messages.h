@@ -104,6 +104,10 @@ inline constexpr WPARAM ID_ADDRESS_BOOK = 29127;
 inline constexpr WPARAM ID_PHONE = 32871;
 // Puts the call on hold on this side, or takes it off hold.
 inline constexpr WPARAM ID_HOLD_CALL = 32802;
+// The long parameter of a posted ID_HOLD_CALL that names the state wanted
+// (the kit's request); any other value toggles the hold.
+inline constexpr LPARAM kHoldCallWantedOn = 1;
+inline constexpr LPARAM kHoldCallWantedOff = 2;
 inline constexpr WPARAM ID_CALL_STORED = 32843;
 inline constexpr WPARAM ID_STATISTICS = 32856;
 inline constexpr WPARAM ID_DISPLAY_ON = 32857;

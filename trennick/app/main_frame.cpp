@@ -1866,6 +1866,9 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         // The link asks for the chat window when the peer's text arrives.
         if ((wParam & 0xFFFF) == ID_OPEN_CHAT && lParam == kOpenChatForPeerText) {
             OnOpenChat(ChatOpener::Peer);
+        } else if ((wParam & 0xFFFF) == ID_HOLD_CALL && (lParam == kHoldCallWantedOn || lParam == kHoldCallWantedOff)) {
+            // The state asked for, whatever other requests came before this one arrived.
+            SetHold(lParam == kHoldCallWantedOn);
         } else {
             OnCommand(wParam & 0xFFFF);
         }

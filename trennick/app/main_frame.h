@@ -200,8 +200,11 @@ public:
     // Whether the peer asked to pause this station's video (and not yet to resume).
     bool MyVideoPausedByPeer() const { return m_myVideoPaused; }
     // Puts the call on hold on this side while the link is up, or takes it
-    // off hold (the command 32802 of the buttons, the remote window and the kit).
+    // off hold (the command 32802 of the buttons and the remote window).
     void ToggleHold();
+    // Holds the call on this side (true) or releases it while the link is up;
+    // nothing when it already is so.
+    void SetHold(bool on);
     // The text of a button's tool tip (at most 80 characters; empty for a
     // button without one).
     std::string OnToolTipText(WPARAM id) const;

@@ -75,10 +75,12 @@ void CMainFrame::OnAudioOutToggle() {
     }
 }
 
-void CMainFrame::ToggleHold() {
+void CMainFrame::ToggleHold() { SetHold((m_pConnection->GetHoldStatus() & kHoldLocal) == 0); }
+
+void CMainFrame::SetHold(bool on) {
     CPacketConnection& link = *m_pConnection;
-    if (!link.IsLinkUp()) return;
-    link.SetHoldCall(kHoldLocal, (link.GetHoldStatus() & kHoldLocal) == 0);
+    if (!link.IsLinkUp() || ((link.GetHoldStatus() & kHoldLocal) != 0) == on) return;
+    link.SetHoldCall(kHoldLocal, on);
 }
 
 void CMainFrame::OnChronview() {

@@ -467,7 +467,11 @@ LONG CNightTessIntegration::OLRemoteAction(DWORD, BYTE* p) {
     }
     case 4: {
         const bool hold = get16(p, action::kArgument) != 0;
-        if (((m_link->GetHoldStatus() & kHoldLocal) != 0) != hold) platform::PostMessage(frame, WM_COMMAND, ID_HOLD_CALL, 0);
+        // The command names the state wanted: two requests before the frame
+        // serves the first do not toggle the hold twice.
+        if (((m_link->GetHoldStatus() & kHoldLocal) != 0) != hold) {
+            platform::PostMessage(frame, WM_COMMAND, ID_HOLD_CALL, hold ? kHoldCallWantedOn : kHoldCallWantedOff);
+        }
         return 0;
     }
     case 5: {

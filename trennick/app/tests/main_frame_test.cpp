@@ -338,6 +338,15 @@ TEST(MainFrame, MenuToolbarButtonsAndEveryCommand) {
     frame->OnCommand(ID_HOLD_CALL);
     EXPECT_EQ(g_link->GetHoldStatus() & kHoldLocal, 0);
     EXPECT_FALSE(frame->UpdateCommand(ID_HOLD_CALL).checked);
+    // Posted commands that name the state wanted (the kit's): twice the same
+    // request before the frame serves them holds, or releases, once.
+    for (LPARAM wanted : {kHoldCallWantedOn, kHoldCallWantedOff}) {
+        const int expected = wanted == kHoldCallWantedOn ? kHoldLocal : 0;
+        platform::PostMessage(frame->Hwnd(), trennick::WM_COMMAND, ID_HOLD_CALL, wanted);
+        platform::PostMessage(frame->Hwnd(), trennick::WM_COMMAND, ID_HOLD_CALL, wanted);
+        pumpUntil([] { return false; }, std::chrono::milliseconds(200));
+        EXPECT_EQ(g_link->GetHoldStatus() & kHoldLocal, expected) << wanted;
+    }
     EXPECT_TRUE(frame->UpdateCommand(ID_OPEN_CHAT).enabled);
     EXPECT_FALSE(frame->UpdateCommand(ID_UPGRADE_SITE).enabled);
     EXPECT_FALSE(frame->UpdateCommand(ID_CONNECT_CONNECT).enabled);
