@@ -905,8 +905,8 @@ LONG CNightTessIntegration::OLGetProfile(DWORD, BYTE* p) {
 LONG CNightTessIntegration::OLSetProfile(DWORD, BYTE* p) {
     if (m_frame == nullptr || !connected()) return TESS_ERROR_DISCONNECTED;
     if (gbIsSystemArmed != 0) return TESS_ERROR_SYS_ARMED;
-    return m_frame->RemoteSetProfile(getText(p, 0, kTessPayloadBytes).c_str()) != 0 ? TESS_ERROR_NONE
-                                                                                   : TESS_ERROR_OPERATION_FAILED;
+    if (m_frame->RemoteSetProfile(getText(p, 0, kTessPayloadBytes).c_str()) == 0) return TESS_ERROR_OPERATION_FAILED;
+    return TESS_ERROR_NONE;
 }
 LONG CNightTessIntegration::OLGetProfileState(DWORD, BYTE* p) {
     if (m_frame == nullptr || !connected()) return TESS_ERROR_DISCONNECTED;
@@ -917,7 +917,8 @@ LONG CNightTessIntegration::OLGetProfileState(DWORD, BYTE* p) {
 }
 LONG CNightTessIntegration::OLCancelProfile(DWORD, BYTE* p) {
     if (m_frame == nullptr || !connected()) return TESS_ERROR_DISCONNECTED;
-    return m_frame->RemoteCancelProfile(get16(p, 4)) != 0 ? TESS_ERROR_NONE : TESS_ERROR_OPERATION_FAILED;
+    if (m_frame->RemoteCancelProfile(get16(p, 4)) == 0) return TESS_ERROR_OPERATION_FAILED;
+    return TESS_ERROR_NONE;
 }
 
 }  // namespace trennick

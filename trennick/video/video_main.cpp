@@ -106,6 +106,9 @@ BOOL CVideoMain::HostVideo(WId host, WId* child) {
     }
     m_remoteWnd->SetHostedMode(TRUE);
     m_remoteWnd->ShowLumoraBar(FALSE);
+    // A window of another program that hosts the video now gives it back
+    // before its wrapper goes: the child's own window hangs under it.
+    if (m_foreignHost != nullptr) reclaimVideoWindow();
     if (m_videoMgr.VideoWindow() == nullptr) m_remoteWnd->CreateVideoWnd();
     const BOOL attached =
         ownHost != nullptr ? m_videoMgr.AttachVideoWindow(ownHost) : m_videoMgr.AttachVideoWindow(foreignHost);
@@ -128,11 +131,7 @@ void CVideoMain::UnhostVideo() {
     }
     m_remoteWnd->SetHostedMode(FALSE);
     if (m_remoteWnd->HostedCount() == 0) {
-        // Takes the child back from the host before the host window goes.
-        CPARAMS params{};
-        m_videoMgr.GetDisplayParams(0, params);
-        if (m_videoMgr.VideoWindow() != nullptr) m_videoMgr.CreateVideoWindow(0, 0, params, m_remoteWnd->VideoArea());
-        m_foreignHost.reset();
+        reclaimVideoWindow();
         if (m_remoteWnd->State() == RemoteState::Receiving) m_remoteWnd->StartVideoWnd();
         if (linkUp) {
             m_remoteWnd->ShowLumoraBar(TRUE);
@@ -140,6 +139,14 @@ void CVideoMain::UnhostVideo() {
             m_connection->SetVideoStatus(1, 7);
         }
     }
+}
+
+void CVideoMain::reclaimVideoWindow() {
+    // Takes the child back into the remote window before the host window goes.
+    CPARAMS params{};
+    m_videoMgr.GetDisplayParams(0, params);
+    if (m_videoMgr.VideoWindow() != nullptr) m_videoMgr.CreateVideoWindow(0, 0, params, m_remoteWnd->VideoArea());
+    m_foreignHost.reset();
 }
 
 void CVideoMain::SetVideoWindowRecord(LONG window, const RECT& rect) {

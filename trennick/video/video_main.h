@@ -79,6 +79,8 @@ public:
     CRemoteWnd* RemoteWnd() const { return m_remoteWnd.get(); }
 
 private:
+    void reclaimVideoWindow();
+
     CLumora* m_capture = nullptr;
     CDBLumoRemote* m_database = nullptr;
     RemoteWndHost* m_host = nullptr;
