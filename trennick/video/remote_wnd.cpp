@@ -619,14 +619,9 @@ void CRemoteWnd::SetFrameRate(int rate) {
     }
 }
 
-void CRemoteWnd::applyNewSettings(DWORD width, DWORD height, DWORD frameRateWord) {
-    if (m_state != RemoteState::Receiving || m_videoMgr == nullptr || m_settings == nullptr) return;
-    // The site's size is bounded to the largest picture the view holds.
-    width = std::clamp<DWORD>(width, 1, kMaxPictureWidth);
-    height = std::clamp<DWORD>(height, 1, kMaxPictureHeight);
-    m_settings->params.imagewidth = width;
-    m_settings->params.imageheight = height;
-    m_settings->params.frameRate = frameRateWord;
+// Hands the video manager the picture as the window shows it (doubled when
+// asked) and lays the window out around the video child.
+void CRemoteWnd::applyShownSize() {
     CPARAMS shown = m_settings->params;
     if (m_settings->doubleSize != 0) {
         shown.imagewidth *= 2;
@@ -637,6 +632,17 @@ void CRemoteWnd::applyNewSettings(DWORD width, DWORD height, DWORD frameRateWord
         layOut(child->width(), child->height());
         m_videoMgr->ResizeVideoWindow(TRUE, TRUE, TRUE);
     }
+}
+
+void CRemoteWnd::applyNewSettings(DWORD width, DWORD height, DWORD frameRateWord) {
+    if (m_state != RemoteState::Receiving || m_videoMgr == nullptr || m_settings == nullptr) return;
+    // The site's size is bounded to the largest picture the view holds.
+    width = std::clamp<DWORD>(width, 1, kMaxPictureWidth);
+    height = std::clamp<DWORD>(height, 1, kMaxPictureHeight);
+    m_settings->params.imagewidth = width;
+    m_settings->params.imageheight = height;
+    m_settings->params.frameRate = frameRateWord;
+    applyShownSize();
     showSizeButtons();
     m_sizeChangePending = false;
 }
@@ -1013,16 +1019,7 @@ void CRemoteWnd::toggleDoubleSize() {
     if (m_settings == nullptr || m_holdFlags != 0) return;
     m_settings->doubleSize = m_settings->doubleSize != 0 ? 0 : 1;
     if (m_state != RemoteState::Receiving && m_state != RemoteState::Paused) return;
-    CPARAMS shown = m_settings->params;
-    if (m_settings->doubleSize != 0) {
-        shown.imagewidth *= 2;
-        shown.imageheight *= 2;
-    }
-    m_videoMgr->SetFrameSize(shown, FALSE);
-    if (CVideoWnd* child = m_videoMgr->VideoWindow()) {
-        layOut(child->width(), child->height());
-        m_videoMgr->ResizeVideoWindow(TRUE, TRUE, TRUE);
-    }
+    applyShownSize();
 }
 
 void CRemoteWnd::toggleOnTop() {

@@ -294,6 +294,7 @@ private:
     void buildControls();
     CBitmapButton* addButton(WPARAM id, const char* text, std::initializer_list<UINT> bitmaps);
     QLabel* addPicture(WPARAM id, UINT bitmap, const char* text);
+    void applyShownSize();
     void applyNewSettings(DWORD width, DWORD height, DWORD frameRateWord);
     void sendVideoSettings();
     void drainQueue(bool decode);
