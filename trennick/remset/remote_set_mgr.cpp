@@ -3,6 +3,7 @@
 #include "common/lumo_deb.h"
 #include "platform/com/com.h"
 #include "platform/folders.h"
+#include "platform/replace_file.h"
 #include "tavicore/product_key.h"
 #include "trennick/link/file_transfer.h"
 #include "trennick/link/packet_connection.h"
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -209,9 +211,11 @@ int CRemoteSetMgr::OnReceivedSettings() {
     CRemoteSetList list(m_host);
     const bool taken = list.DispatchList(bytes.data(), DWORD(bytes.size()), *settings);
     if (!m_kitPath.empty()) {
-        std::error_code error;
+        // The kit's file appears whole or not at all: the kit may read it as
+        // soon as it exists.
         const bool copied =
-            taken && fs::copy_file(received, m_kitPath, fs::copy_options::overwrite_existing, error);
+            taken && platform::ReplaceFileContent(
+                         m_kitPath, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())) == 0;
         m_host.notifyGetProfileDone(std::exchange(m_kitPath, {}), copied ? 1 : 0);
     }
     StopProgressTimer();
