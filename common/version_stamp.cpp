@@ -1,5 +1,6 @@
 #include "common/version_stamp.h"
 
+#include "common/fixed_text.h"
 #include "platform/ini_file.h"
 #include "platform/module_version.h"
 #include "platform/time_convert.h"
@@ -12,15 +13,6 @@ namespace {
 
 constexpr const char* kStampFile = "Quennel.ini";
 constexpr const char* kNotAvailable = "N/A";
-
-void copyBounded(char* out, std::size_t size, const std::string& text) {
-    if (out == nullptr || size == 0) {
-        return;
-    }
-    std::size_t count = std::min(text.size(), size - 1);
-    std::memcpy(out, text.data(), count);
-    out[count] = '\0';
-}
 
 }  // namespace
 
@@ -51,8 +43,8 @@ BOOL GetFileVersionStrings(const char* fileName, char* description, std::size_t 
     if (!found) {
         return FALSE;
     }
-    copyBounded(description, descriptionSize, found->description);
-    copyBounded(version, versionSize, found->version);
+    fixed_text::Write(description, descriptionSize, found->description);
+    fixed_text::Write(version, versionSize, found->version);
     return TRUE;
 }
 

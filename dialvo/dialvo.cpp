@@ -5,6 +5,7 @@
 
 #include "dialvo/dialvo.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 #include "dialvo/nm_command.h"
 
@@ -113,13 +114,6 @@ std::vector<std::string> outputLines(const std::string& out) {
 }
 
 bool validName(const char* name) { return name != nullptr && name[0] != '\0' && std::strlen(name) < 256; }
-
-void copyOut(char* out, std::size_t size, const std::string& text) {
-    if (out == nullptr || size == 0) return;
-    const std::size_t n = std::min(text.size(), size - 1);
-    std::memcpy(out, text.data(), n);
-    out[n] = '\0';
-}
 
 bool equalNoCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -303,7 +297,7 @@ Zo_Rdas_Ret_Enum DialvoEnumEntries(_ZoRsd_Entry_Name* entries, uint32_t entriesB
     const std::size_t n = std::min(room, names.size());
     for (std::size_t i = 0; i < n; ++i) {
         std::memset(entries[i].szEntryName, 0, sizeof entries[i].szEntryName);
-        copyOut(entries[i].szEntryName, sizeof entries[i].szEntryName, names[i]);
+        fixed_text::Write(entries[i].szEntryName, sizeof entries[i].szEntryName, names[i]);
     }
     *count = static_cast<uint32_t>(n);
     return ZO_RDAS_OK;
@@ -319,19 +313,19 @@ Zo_Rdas_Ret_Enum DialvoGetEntryDialParam(const char* entryName, _Dialvo_Dial_Par
     std::memset(params, 0, sizeof *params);
     std::string type;
     if (!entryValue(entryName, "connection.type", false, type)) return ZO_RDAS_FAILED;
-    copyOut(params->szDomain, sizeof params->szDomain, type);
+    fixed_text::Write(params->szDomain, sizeof params->szDomain, type);
     std::string userField;
     std::string passwordField;
     if (!credentialFields(type, userField, passwordField)) return ZO_RDAS_OK;
     std::string user;
     if (!entryValue(entryName, userField, false, user)) return ZO_RDAS_FAILED;
-    copyOut(params->szUserName, sizeof params->szUserName, user);
+    fixed_text::Write(params->szUserName, sizeof params->szUserName, user);
     if (!passwordField.empty()) {
         // Only a password the system keeps is shown; one asked for at each dial
         // reads back empty.
         std::string password;
         if (entryValue(entryName, passwordField, true, password)) {
-            copyOut(params->szPassword, sizeof params->szPassword, password);
+            fixed_text::Write(params->szPassword, sizeof params->szPassword, password);
         }
     }
     return ZO_RDAS_OK;
@@ -430,7 +424,7 @@ Zo_Rdas_Ret_Enum DialvoGetServerIp(const char* entryName, char* address, uint32_
         setError(kUnknownError);
         return ZO_RDAS_FAILED;
     }
-    copyOut(address, addressSize, gateway);
+    fixed_text::Write(address, addressSize, gateway);
     return ZO_RDAS_OK;
 }
 
@@ -443,7 +437,7 @@ Zo_Rdas_Ret_Enum DialvoGetEntryProperties(const char* entryName, char* propertie
     }
     const CommandResult run = nmcli({"-t", "connection", "show", "id", entryName});
     if (!run.started || run.exitCode != 0) return failWith(run);
-    copyOut(properties, size, run.out);
+    fixed_text::Write(properties, size, run.out);
     return ZO_RDAS_OK;
 }
 
@@ -472,7 +466,7 @@ Zo_Rdas_Ret_Enum DialvoSetEntryProperties(const char* entryName, const char* pro
 
 Zo_Rdas_Ret_Enum DialvoGetErrorString(char* text, uint32_t size) {
     ensureTrace();
-    copyOut(text, size, g_state.error);
+    fixed_text::Write(text, size, g_state.error);
     g_state.error[0] = '\0';
     return ZO_RDAS_OK;
 }

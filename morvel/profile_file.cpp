@@ -1,5 +1,6 @@
 #include "morvel/profile_file.h"
 
+#include "common/fixed_text.h"
 #include "platform/ini_file.h"
 #include "platform/time_convert.h"
 
@@ -159,15 +160,13 @@ void storeNumber(BYTE* at, std::size_t bytes, DWORD value) {
 // The text of a fixed field: up to its terminator (or its end), and no further
 // than a line break, which an ini line cannot hold.
 std::string fieldText(const BYTE* at, std::size_t bytes) {
-    const char* text = reinterpret_cast<const char*>(at);
-    std::size_t n = strnlen(text, bytes);
-    std::string_view view(text, n);
-    return std::string(view.substr(0, view.find_first_of("\r\n")));
+    std::string text = fixed_text::Read(at, bytes);
+    text.resize(std::min(text.size(), text.find_first_of("\r\n")));
+    return text;
 }
 
 void storeText(BYTE* at, std::size_t bytes, const std::string& text) {
-    std::memset(at, 0, bytes);
-    std::memcpy(at, text.data(), std::min(text.size(), bytes - 1));
+    fixed_text::Write(reinterpret_cast<char*>(at), bytes, text);
 }
 
 // A number as GetPrivateProfileInt reads it: optional sign, leading digits;

@@ -1,5 +1,6 @@
 #include "nordel/stations_mgr.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 #include "nordel/event_header.h"
 #include "platform/folders.h"
@@ -26,14 +27,10 @@ constexpr std::size_t kText = 260;
 
 // Copies at most 259 characters and always terminates: a caller's buffer of
 // 260 characters is never overrun.
-void copyOut(char* out, std::string_view text) {
-    std::size_t n = std::min(text.size(), kText - 1);
-    std::memcpy(out, text.data(), n);
-    out[n] = '\0';
-}
+void copyOut(char* out, std::string_view text) { fixed_text::Write(out, kText, text); }
 
 // A fixed text field of a record, which may lack its terminator.
-std::string fieldText(const char* field) { return std::string(field, strnlen(field, kText)); }
+std::string fieldText(const char* field) { return fixed_text::Read(field, kText); }
 
 void setField(char* field, std::string_view text) { copyOut(field, text); }
 

@@ -1,5 +1,6 @@
 #include "tavicore/log_write.h"
 
+#include "common/fixed_text.h"
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
 #include "common/product_registry.h"
@@ -27,11 +28,8 @@ std::string joinedPath(const std::string& folder, const std::string& name) {
     return folder + "/" + name;
 }
 
-void copyOut(char* out, const std::string& text) {
-    std::size_t n = std::min<std::size_t>(text.size(), MAX_PATH - 1);
-    std::memcpy(out, text.data(), n);
-    out[n] = '\0';
-}
+// Callers' buffers hold MAX_PATH characters.
+void copyOut(char* out, const std::string& text) { fixed_text::Write(out, MAX_PATH, text); }
 
 // Wide text for the writer: our BSTRs carry 8-bit text.
 BSTR bstr(const std::string& text) { return SysAllocStringLen(text.data(), UINT(text.size())); }

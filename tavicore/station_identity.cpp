@@ -1,5 +1,6 @@
 #include "tavicore/station_identity.h"
 
+#include "common/fixed_text.h"
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
 #include "platform/uuid.h"
@@ -38,14 +39,6 @@ bool validGuid(const char* guid) {
 }
 
 // Copies a text into a caller's buffer of `size` bytes, always terminated.
-void copyText(const std::string& text, char* buffer, DWORD size) {
-    if (buffer == nullptr || size == 0) {
-        return;
-    }
-    const std::size_t n = std::min<std::size_t>(text.size(), size - 1);
-    std::memcpy(buffer, text.data(), n);
-    buffer[n] = '\0';
-}
 
 std::string productPath(const std::string& subKey) { return ProductKeyPath("") + "\\" + subKey; }
 
@@ -92,7 +85,7 @@ int CUUIDdb::dbGUIDCreateKey(char* buffer, DWORD size) {
         return 0;
     }
     const std::string text = platform::uuidToString(id, platform::UuidBraces::Without);
-    copyText(text, buffer, size);
+    fixed_text::Write(buffer, size, text);
     LUMO_TRACE(5, "CUUIDdb::dbGUIDCreateKey chGUID = %s\n", buffer);
     return 1;
 }
@@ -151,7 +144,7 @@ int CUUIDdb::dbGUIDThisReadKey(char* buffer, DWORD size) {
     }
     key.close();
     if (found == 1) {
-        copyText(first, buffer, size);
+        fixed_text::Write(buffer, size, first);
         LUMO_TRACE(5, "CUUIDdb::dbGUIDThisReadKey One entry found");
         return 1;
     }
@@ -267,7 +260,7 @@ int CUUIDdb::dbGUIDRemoteReadKey(DWORD index, char* buffer, DWORD size) {
         LUMO_TRACE(5, "CUUIDdb::dbGUIDRemoteReadKey ERROR: RegEnumKeyEx dwIndex= %ld ", static_cast<long>(index));
         return 0;
     }
-    copyText(name, buffer, size);
+    fixed_text::Write(buffer, size, name);
     return 1;
 }
 
@@ -375,7 +368,7 @@ int CStationData::BuildRegStationKey(const char* guid, char* out, DWORD outBytes
     if (key.size() >= std::min<DWORD>(outBytes, sizeof m_key)) {
         return 0;
     }
-    copyText(key, out, outBytes);
+    fixed_text::Write(out, outBytes, key);
     return 1;
 }
 

@@ -1,5 +1,6 @@
 #include "tools/site/site_station.h"
 
+#include "common/fixed_text.h"
 #include "trennick/remset/remote_set_list.h"
 
 #include "platform/com/com.h"
@@ -220,9 +221,9 @@ public:
     std::string encrypt(std::string_view text) override { return CUsersManager::Encrypt(text); }
     bool thisSiteInfo(SiteInfoBlock& site) override {
         site = SiteInfoBlock{};
-        copyText(site.guid, sizeof site.guid, m_options.siteId);
-        copyText(site.siteName, sizeof site.siteName, m_options.siteName);
-        copyText(site.sitePhone, sizeof site.sitePhone, m_options.sitePhone);
+        fixed_text::Write(site.guid, sizeof site.guid, m_options.siteId);
+        fixed_text::Write(site.siteName, sizeof site.siteName, m_options.siteName);
+        fixed_text::Write(site.sitePhone, sizeof site.sitePhone, m_options.sitePhone);
         return true;
     }
 
@@ -655,7 +656,7 @@ private:
         if (!std::filesystem::exists(m_options.settingsList, error)) {
             // Nothing uploaded yet: a list of the site's name and shape.
             auto settings = std::make_unique<tagRemSettings>();
-            copyText(settings->SiteInfo.szSiteName, sizeof settings->SiteInfo.szSiteName, m_options.siteName);
+            fixed_text::Write(settings->SiteInfo.szSiteName, sizeof settings->SiteInfo.szSiteName, m_options.siteName);
             settings->SiteInfo.eTimeSyncOption = TIME_SYNC_OPTION_PC;
             RemoteSetListHost plain;
             CRemoteSetList list(plain);

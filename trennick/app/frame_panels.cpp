@@ -1,5 +1,6 @@
 #include "trennick/app/frame_panels.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/main_frame.h"
@@ -15,12 +16,6 @@
 #include <cstring>
 
 namespace trennick {
-
-namespace {
-
-std::string boundedText(const char* text, std::size_t size) { return std::string(text, strnlen(text, size)); }
-
-}  // namespace
 
 CFramePanels::CFramePanels(CMainFrame& frame) : m_frame(frame) {}
 
@@ -150,8 +145,8 @@ void CFramePanels::ShowStatistics() {
     dialog->SetLineSpeed(m_frame.m_settings.comms.BaudRate);
     BYTE site[kSiteInfoBytes] = {};
     if (m_frame.GetSiteInfo(site)) {
-        dialog->SetSite(boundedText(reinterpret_cast<const char*>(site) + 256, 256),
-                        boundedText(reinterpret_cast<const char*>(site) + 512, 256));
+        dialog->SetSite(fixed_text::Read(reinterpret_cast<const char*>(site) + 256, 256),
+                        fixed_text::Read(reinterpret_cast<const char*>(site) + 512, 256));
     }
     // The received video's figures come from the remote station window.
     CVideoMain* video = m_frame.VideoMain();
@@ -177,9 +172,9 @@ CBCard* CFramePanels::OpenCardExchange() {
 TransferSettings CFramePanels::transferSettings() {
     const CaldrinRecord& caldrin = m_frame.m_settings.caldrin;
     TransferSettings settings;
-    settings.programFolder = boundedText(caldrin.HomeDir, sizeof caldrin.HomeDir);
+    settings.programFolder = fixed_text::Read(caldrin.HomeDir, sizeof caldrin.HomeDir);
     while (settings.programFolder.size() > 1 && settings.programFolder.back() == '/') settings.programFolder.pop_back();
-    settings.receiveFolder = boundedText(caldrin.RecDir, sizeof caldrin.RecDir);
+    settings.receiveFolder = fixed_text::Read(caldrin.RecDir, sizeof caldrin.RecDir);
     std::memcpy(settings.flags.data(), caldrin.Flags, settings.flags.size());
     settings.queueFile = caldrin.queueFile;
     settings.sentFile = caldrin.sentFile;

@@ -1,5 +1,6 @@
 #include "trennick/app/frame_remote_views.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 #include "platform/message_window.h"
 #include "tavicore/db_lumo.h"
@@ -24,8 +25,6 @@
 namespace trennick {
 
 namespace {
-
-std::string text(const char* field, std::size_t room) { return std::string(field, strnlen(field, room)); }
 
 // The local date and time as the system's short forms.
 void dateAndTime(std::string& date, std::string& time) {
@@ -184,12 +183,12 @@ BOOL CFrameRemoteViews::ShowReceivedSnapshot(const std::string& bitmapFile) {
     std::string site, camera;
     auto profile = std::make_unique<tagHWProfile>();
     if (m_frame.RemoteDB() != nullptr && m_frame.RemoteDB()->GetHWProfiles(profile.get(), 0) != 0) {
-        site = text(profile->siteName, sizeof profile->siteName);
+        site = fixed_text::Read(profile->siteName, sizeof profile->siteName);
         const WORD adapter = profile->currentAdapter;
         if (adapter < kMaxAdapters) {
             const WORD input = profile->adapters[adapter].selectedInput;
             if (input < kCamerasPerAdapter) {
-                camera = text(profile->adapters[adapter].cameras[input].name, kSettingsNameBytes);
+                camera = fixed_text::Read(profile->adapters[adapter].cameras[input].name, kSettingsNameBytes);
             }
         }
     }
@@ -206,7 +205,7 @@ bool CFrameRemoteViews::SaveReceivedSnapshot(HDIB image, std::string& why) {
     }
     BYTE site[kSiteInfoBytes] = {};
     m_frame.GetSiteInfo(site);
-    const std::string station = text(reinterpret_cast<const char*>(site) + 256, 256);
+    const std::string station = fixed_text::Read(reinterpret_cast<const char*>(site) + 256, 256);
     tagEventHeader header{};
     header.dwType = EVENT_TYPE_MANUAL;
     auto profile = std::make_unique<tagHWProfile>();
@@ -286,7 +285,9 @@ void CFrameRemoteViews::onQuadSettings() {
         profile->currentAdapter < kMaxAdapters) {
         const tagAdapterBlock& adapter = profile->adapters[profile->currentAdapter];
         cameras = std::clamp<int>(adapter.camerasNumber, 1, kQuadCameras);
-        for (int c = 0; c < cameras; ++c) values.cameras.push_back(text(adapter.cameras[c].name, kSettingsNameBytes));
+        for (int c = 0; c < cameras; ++c) {
+            values.cameras.push_back(fixed_text::Read(adapter.cameras[c].name, kSettingsNameBytes));
+        }
     } else {
         for (int c = 0; c < cameras; ++c) values.cameras.push_back("Camera #" + std::to_string(c + 1));
     }

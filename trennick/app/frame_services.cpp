@@ -2,6 +2,7 @@
 // call results and status codes, and this station's identity for its card.
 
 #include "common/lumo_deb.h"
+#include "common/fixed_text.h"
 #include "tavicore/station_identity.h"
 #include "tavicore/ui/ui_resources.h"
 #include "trennick/app/frame_messages.h"
@@ -20,7 +21,6 @@ namespace {
 constexpr std::size_t kToolTipChars = 80;
 
 // Up to `room` characters of a text field, which need not end in a terminator.
-std::string boundedText(const char* text, std::size_t room) { return std::string(text, strnlen(text, room)); }
 
 }  // namespace
 
@@ -89,8 +89,8 @@ int CMainFrame::ReadGenSettings() {
         m_myCard = {};
         return 0;
     }
-    m_myCard.name = boundedText(info.name, kMyCardNameChars);
-    m_myCard.phone = boundedText(info.phone, kMyCardPhoneChars);
+    m_myCard.name = fixed_text::Read(info.name, kMyCardNameChars);
+    m_myCard.phone = fixed_text::Read(info.phone, kMyCardPhoneChars);
     if (keyExisted && m_myCard.name.empty()) {
         LUMO_TRACE(5, "CMainFrame::ReadGenSettings() uuidb.dbGUIDThisReadInfo() success.. but strlen Mycard.Name=0\n");
     }
@@ -103,7 +103,7 @@ int CMainFrame::ReadGenSettings() {
 std::string CMainFrame::RecordingStation() const {
     BYTE site[kSiteInfoBytes] = {};
     if (!GetSiteInfo(site)) return {};
-    return boundedText(reinterpret_cast<const char*>(site) + 256, 256);
+    return fixed_text::Read(reinterpret_cast<const char*>(site) + 256, 256);
 }
 
 CRemoteQuad* CMainFrame::SplitView() const { return m_views != nullptr ? m_views->SplitView() : nullptr; }

@@ -1,5 +1,6 @@
 #include "trennick/app/frame_settings.h"
 
+#include "common/fixed_text.h"
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
 #include "common/product_registry.h"
@@ -69,12 +70,6 @@ bool binaryRead(CKcReg& r, const char* name, void* block, std::size_t size) {
     return true;
 }
 
-void copyText(char* to, std::size_t size, const std::string& from) {
-    const std::size_t n = std::min(size - 1, from.size());
-    std::memcpy(to, from.data(), n);
-    to[n] = '\0';
-}
-
 void makeFolder(const std::string& path) {
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
@@ -123,7 +118,7 @@ void CFrameSettings::ReadGenSettings() {
     CKcReg r = reg("General");
     // The program's folder under the home is this station's working folder.
     const std::string home = platform::programFolder().string();
-    copyText(general.HomeDir, sizeof general.HomeDir, home);
+    fixed_text::Write(general.HomeDir, sizeof general.HomeDir, home);
     textRW(r, "HomeDir", general.HomeDir, sizeof general.HomeDir);
     LUMO_TRACE(5, "CMainFrame::ReadGenSettings() HomeDir = %s", general.HomeDir);
     dwordRW(r, "TimeSlice", general.TimeSlice);
@@ -228,14 +223,14 @@ void CFrameSettings::WriteCommsSettings() {
 
 void CFrameSettings::ReadCaldrinSettings() {
     CKcReg r = reg("Caldrin");
-    copyText(caldrin.HomeDir, sizeof caldrin.HomeDir, general.HomeDir);
+    fixed_text::Write(caldrin.HomeDir, sizeof caldrin.HomeDir, general.HomeDir);
     textRW(r, "HomeDir", caldrin.HomeDir, sizeof caldrin.HomeDir);
-    copyText(caldrin.RecDir, sizeof caldrin.RecDir, std::string(caldrin.HomeDir) + "/Receive");
+    fixed_text::Write(caldrin.RecDir, sizeof caldrin.RecDir, std::string(caldrin.HomeDir) + "/Receive");
     textRW(r, "RecDir", caldrin.RecDir, sizeof caldrin.RecDir);
     std::string rec = caldrin.RecDir;
     if (rec.empty() || rec.back() != '/') {
         if (rec.size() + 1 < sizeof caldrin.RecDir) rec += '/';
-        copyText(caldrin.RecDir, sizeof caldrin.RecDir, rec);
+        fixed_text::Write(caldrin.RecDir, sizeof caldrin.RecDir, rec);
     }
     makeFolder(caldrin.RecDir);
     dwordRW(r, "TimeSlice", caldrin.TimeSlice);
@@ -247,7 +242,8 @@ void CFrameSettings::ReadCaldrinSettings() {
     caldrin.sentFile = data + "KivSFile.kiv";
     caldrin.receivedFile = data + "KivRFile.kiv";
     if (general.Chat.capturePath[0] == '\0') {
-        copyText(general.Chat.capturePath, sizeof general.Chat.capturePath, std::string(caldrin.RecDir) + "chat.txt");
+        fixed_text::Write(general.Chat.capturePath, sizeof general.Chat.capturePath,
+                          std::string(caldrin.RecDir) + "chat.txt");
     }
     caldrin.chatFile = general.Chat.capturePath;
 }
@@ -327,7 +323,7 @@ void CFrameSettings::WriteVideoSettings() {
 
 void CFrameSettings::ReadStorageSettings() {
     CKcReg r = CommonKey("Storage");
-    copyText(storage.folder, sizeof storage.folder, platform::programFolder().string());
+    fixed_text::Write(storage.folder, sizeof storage.folder, platform::programFolder().string());
     textRW(r, "DefaultPath", storage.folder, sizeof storage.folder);
     BYTE options[3] = {};
     if (binaryRead(r, "Options", options, sizeof options)) {

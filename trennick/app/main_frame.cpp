@@ -1,7 +1,7 @@
 #include "trennick/app/main_frame.h"
 
+#include "common/fixed_text.h"
 #include "trennick/app/frame_panels.h"
-
 
 #include "common/kc_reg.h"
 #include "common/product_registry.h"
@@ -78,20 +78,6 @@ int gbIsSystemArmed = 0;
 namespace {
 
 ModemLinkFactory g_modemLinkFactory = nullptr;
-
-// Copies a text field of a peer's record: at most `field` bytes are read,
-// whether or not the field holds a terminator.
-std::string fieldText(const void* field, std::size_t bytes) {
-    const char* text = static_cast<const char*>(field);
-    return std::string(text, strnlen(text, bytes));
-}
-
-void copyBounded(char* to, std::size_t size, const std::string& from) {
-    if (size == 0) return;
-    const std::size_t n = std::min(size - 1, from.size());
-    std::memcpy(to, from.data(), n);
-    to[n] = '\0';
-}
 
 constexpr const char* kNotAvailableText = "%s is not available in this version of the program.";
 constexpr UINT kStrLoginTitle = 61417;
@@ -215,7 +201,7 @@ class CMainFrame::FrameRequestsHost : public RemoteRequestsHost {
 public:
     explicit FrameRequestsHost(CMainFrame& frame) : m_frame(frame) {}
     CPacketConnection* link() override { return m_frame.m_pConnection.get(); }
-    std::string connectedStationName() override { return fieldText(m_frame.m_siteInfo + 256, 256); }
+    std::string connectedStationName() override { return fixed_text::Read(m_frame.m_siteInfo + 256, 256); }
     CDBLumo* remoteSettings() override { return m_frame.m_pRemoteDB.get(); }
     void showMessage(UINT stringId, const std::string& argument) override {
         const std::string format = UiString(stringId);
@@ -284,7 +270,7 @@ public:
         if (kit == nullptr) return;
         BYTE site[kSiteInfoBytes] = {};
         m_frame.GetSiteInfo(site);
-        const std::string stationId = fieldText(site, 256);
+        const std::string stationId = fixed_text::Read(site, 256);
         kit->OnEventListData(stationId.c_str(), list.dwType, list.wAdapter, list.wCamera);
     }
     void kitAlarm(WPARAM a, LPARAM b, int source, const std::string& time) override {
@@ -692,7 +678,7 @@ void CMainFrame::DoLoopProcess() {
             } else if (m_connectionSeen) {
                 LUMO_TRACE(5, "ENTER %s", "CMainFrame::WriteRemoteStationDB()");
                 LUMO_TRACE(5, "CMainFrame::WriteRemoteStationDB() Update the remote station %s DB",
-                           fieldText(m_siteInfo + 256, 256).c_str());
+                           fixed_text::Read(m_siteInfo + 256, 256).c_str());
                 LUMO_TRACE(5, "LEAVE %s", "CMainFrame::WriteRemoteStationDB()");
                 logEntry(kLogDisconnect, "Disconnected");
                 // Tell the user once, unless this station hung up itself.
@@ -865,7 +851,7 @@ void CMainFrame::UpdateStatus() {
         // Peers of these versions do not take the arm and disarm tokens.
         bool oldPeer = false;
         if (const auto info = link.GetRemoteInfo(); info.has_value()) {
-            const std::string text = fieldText(info->versionText, sizeof info->versionText);
+            const std::string text = fixed_text::Read(info->versionText, sizeof info->versionText);
             for (const char* v : {"4.8.4", "4.6.2", "4.1.9"}) {
                 if (CCommon::FindStringNoCase(v, text) >= 0) oldPeer = true;
             }
@@ -960,7 +946,7 @@ void CMainFrame::notAvailable(const char* what) {
 
 void CMainFrame::logEntry(short eventId, const std::string& info) {
     if (logWrite == nullptr) return;
-    const std::string user = fieldText(m_loginRecord.name, sizeof m_loginRecord.name);
+    const std::string user = fixed_text::Read(m_loginRecord.name, sizeof m_loginRecord.name);
     logWrite->AddEntryEx(nullptr, eventId, 0, user.c_str(), 0, info.c_str());
 }
 
@@ -1249,17 +1235,17 @@ int CMainFrame::GetRemoteVersion(int* kind, char* text, std::size_t size) {
     if (*kind == 1) {
         const auto old = link.GetRemoteInfo();
         if (old.has_value()) {
-            const std::string info = fieldText(old->versionText, sizeof old->versionText);
+            const std::string info = fixed_text::Read(old->versionText, sizeof old->versionText);
             for (const char* v : {"4.8.4", "4.6.2", "4.1.9"}) {
                 if (CCommon::FindStringNoCase(v, info) >= 0) {
-                    copyBounded(text, size, v);
+                    fixed_text::Write(text, size, v);
                     break;
                 }
             }
         }
     } else {
         const StationInfoBlock info = link.GetRemoteStationInfo();
-        copyBounded(text, size, fieldText(info.versionText, sizeof info.versionText));
+        fixed_text::Write(text, size, fixed_text::Read(info.versionText, sizeof info.versionText));
     }
     return *kind;
 }
@@ -1294,7 +1280,7 @@ void CMainFrame::OnHardwareProfilesReceived(WPARAM) {
     tagHWProfile profile{};
     if (m_pRemoteDB != nullptr && m_pRemoteDB->GetHWProfiles(&profile, 0)) {
         // The site name is a 30-byte field that need not end in a terminator.
-        const std::string name = fieldText(reinterpret_cast<const BYTE*>(&profile) + 4, 30);
+        const std::string name = fixed_text::Read(reinterpret_cast<const BYTE*>(&profile) + 4, 30);
         SetWindowTextIfChanged(this, m_app.Title() + "-" + name);
     }
     DWORD remoteAudio = 0;
@@ -1385,7 +1371,7 @@ void CMainFrame::CardStep() {
     link.GetRemoteCard(card);
     // The link names the picture by its received path; a bare name lies in
     // the receive folder.
-    std::string picture = fieldText(card.picture, sizeof card.picture);
+    std::string picture = fixed_text::Read(card.picture, sizeof card.picture);
     if (!picture.empty() && picture.find('/') == std::string::npos) {
         picture = std::string(m_settings.caldrin.RecDir) + picture;
     }
@@ -1397,17 +1383,17 @@ void CMainFrame::CardStep() {
         auto filed = std::make_unique<tagBusinessCard>(card);
         std::snprintf(filed->picture, sizeof filed->picture, "%s", picture.c_str());
         platform::PostMessageOwned(Hwnd(), kMsgFileCard, 0, std::move(filed));
-        showHisCard(fieldText(card.name, sizeof card.name), fieldText(card.text2, sizeof card.text2),
-                    fieldText(card.text3, sizeof card.text3));
+        showHisCard(fixed_text::Read(card.name, sizeof card.name), fixed_text::Read(card.text2, sizeof card.text2),
+                    fixed_text::Read(card.text3, sizeof card.text3));
     }
     m_settings.general.Flags[1] |= 4;
-    const std::string name = fieldText(card.name, sizeof card.name);
+    const std::string name = fixed_text::Read(card.name, sizeof card.name);
     if (!name.empty()) {
         m_peerCardName = name;
         if (m_chat != nullptr) m_chat->UpdateTitle(name);
     }
     LUMO_TRACE(5, "CMainFrame::CardStep() card of %s received",
-               fieldText(card.name, sizeof card.name).c_str());
+               fixed_text::Read(card.name, sizeof card.name).c_str());
 }
 
 void CMainFrame::showHisCard(const std::string& name, const std::string& phone, const std::string& details) {
@@ -1452,7 +1438,7 @@ void CMainFrame::OnDisconnectMessage(WPARAM cause, LPARAM text) {
     }
     if (m_loggedStart) {
         if (logWrite != nullptr) {
-            const std::string user = fieldText(m_loginRecord.name, sizeof m_loginRecord.name);
+            const std::string user = fixed_text::Read(m_loginRecord.name, sizeof m_loginRecord.name);
             logWrite->AddEntryEx(nullptr, kLogDisconnect, 0, user.c_str(), 0, peerText().c_str());
         }
         m_loggedStart = false;
@@ -1538,7 +1524,7 @@ void CMainFrame::openAddressBook(CAddrBookFile& book) const {
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
     book.SetFileName(path, 0);
-    book.SetLogUser(fieldText(m_loginRecord.name, sizeof m_loginRecord.name));
+    book.SetLogUser(fixed_text::Read(m_loginRecord.name, sizeof m_loginRecord.name));
 }
 
 std::string CMainFrame::ChatCapturePath() const {
@@ -1663,7 +1649,7 @@ void CMainFrame::OnCommand(WPARAM id) {
         if (m_inet != nullptr) {
             OnConnectConnect();
         } else if (!link.IsLinkUp() && m_settings.comms.NumbersDialed[0][0] != '\0') {
-            const std::string number = fieldText(m_settings.comms.NumbersDialed[0], 32);
+            const std::string number = fixed_text::Read(m_settings.comms.NumbersDialed[0], 32);
             if (link.ConnectToRemote(number.c_str(), "") == 512) link.ConnectToRemote(number.c_str(), "");
         }
         break;
@@ -2165,7 +2151,7 @@ void CMainFrame::onConnectionStarted(WPARAM value) {
     tagHWProfile* profile = new tagHWProfile{};
     std::string station;
     if (m_pRemoteDB != nullptr && m_pRemoteDB->GetHWProfiles(profile, 0)) {
-        station = fieldText(reinterpret_cast<const BYTE*>(profile) + 4, 30);
+        station = fixed_text::Read(reinterpret_cast<const BYTE*>(profile) + 4, 30);
     }
     delete profile;
     if (station.empty()) station = peerText();

@@ -1,28 +1,12 @@
 #include "trennick/app/modem_link.h"
 
+#include "common/fixed_text.h"
 #include "trennick/serial/modem_connection.h"
 
 #include <cstring>
 #include <string>
 
 namespace trennick {
-
-namespace {
-
-template <std::size_t N>
-void copyField(char (&to)[N], const char* from, std::size_t fromSize) {
-    const std::size_t length = strnlen(from, fromSize);
-    const std::size_t n = length < N - 1 ? length : N - 1;
-    std::memcpy(to, from, n);
-    std::memset(to + n, 0, N - n);
-}
-
-template <std::size_t N>
-std::string fieldText(const char (&field)[N]) {
-    return std::string(field, strnlen(field, N));
-}
-
-}  // namespace
 
 std::unique_ptr<CPacketConnection> MakeModemLink(const LinkServices& services) {
     return std::make_unique<CModemConnection>(services, true);
@@ -45,11 +29,11 @@ bool SetModemReadQueueLimit(CPacketConnection& link, DWORD bytes) {
 void FillLinkComms(const CommsRecord& comms, CommsSettingsRecord& record) {
     record.UseDialUp = comms.UseDialUp;
     record.UseServerIp = comms.UseServerIp;
-    copyField(record.PhoneBookName, comms.PhoneBookName, sizeof comms.PhoneBookName);
+    fixed_text::Write(record.PhoneBookName, fixed_text::Read(comms.PhoneBookName));
     record.InetStartSpeed = comms.InetStartSpeed;
-    copyField(record.ModemFile, comms.ModemFile, sizeof comms.ModemFile);
-    copyField(record.PortName, comms.PortName, sizeof comms.PortName);
-    copyField(record.Outsidelineprefix, comms.Outsidelineprefix, sizeof comms.Outsidelineprefix);
+    fixed_text::Write(record.ModemFile, fixed_text::Read(comms.ModemFile));
+    fixed_text::Write(record.PortName, fixed_text::Read(comms.PortName));
+    fixed_text::Write(record.Outsidelineprefix, fixed_text::Read(comms.Outsidelineprefix));
     record.BaudRate = comms.BaudRate;
     record.ByteSize = comms.ByteSize;
     record.Parity = comms.Parity;
@@ -57,7 +41,7 @@ void FillLinkComms(const CommsRecord& comms, CommsSettingsRecord& record) {
     record.RingsCount = comms.RingsCount;
     record.SpeakerOff = comms.SpeakerOff;
     record.UseSVD = comms.UseSVD;
-    copyField(record.TapiLine, comms.TapiLine, sizeof comms.TapiLine);
+    fixed_text::Write(record.TapiLine, fixed_text::Read(comms.TapiLine));
     record.AutoAnswer = comms.AutoAnswer;
     record.AutoListen = comms.AutoListen;
     record.DirectLine = comms.DirectLine;
@@ -67,9 +51,9 @@ bool ApplyModemSettings(CPacketConnection& link, const CommsSettingsRecord& reco
     auto* modem = dynamic_cast<CModemConnection*>(&link);
     if (modem == nullptr) return false;
     ModemLineSettings line = modem->LineSettings();
-    line.ModemFile = fieldText(record.ModemFile);
-    if (record.PortName[0] != '\0') line.PortName = fieldText(record.PortName);
-    line.Outsidelineprefix = fieldText(record.Outsidelineprefix);
+    line.ModemFile = fixed_text::Read(record.ModemFile);
+    if (record.PortName[0] != '\0') line.PortName = fixed_text::Read(record.PortName);
+    line.Outsidelineprefix = fixed_text::Read(record.Outsidelineprefix);
     line.BaudRate = record.BaudRate;
     line.ByteSize = static_cast<BYTE>(record.ByteSize);
     line.Parity = static_cast<BYTE>(record.Parity);
@@ -77,7 +61,7 @@ bool ApplyModemSettings(CPacketConnection& link, const CommsSettingsRecord& reco
     line.RingsCount = record.RingsCount;
     line.SpeakerOff = record.SpeakerOff != 0;
     line.UseSVD = record.UseSVD != 0;
-    line.TapiLine = fieldText(record.TapiLine);
+    line.TapiLine = fixed_text::Read(record.TapiLine);
     line.AutoAnswer = record.AutoAnswer != 0;
     line.AutoListen = record.AutoListen != 0;
     line.DirectLine = record.DirectLine != 0;

@@ -1,5 +1,6 @@
 #include "trennick/app/night_tess_integration.h"
 
+#include "common/fixed_text.h"
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
 #include "common/product_registry.h"
@@ -49,15 +50,12 @@ void put32(BYTE* p, std::size_t at, DWORD v) { std::memcpy(p + at, &v, sizeof v)
 
 // Copies a text into a field of `room` bytes, always terminated.
 void putText(BYTE* p, std::size_t at, std::string_view text, std::size_t room) {
-    const std::size_t n = std::min(text.size(), room - 1);
-    std::memcpy(p + at, text.data(), n);
-    std::memset(p + at + n, 0, room - n);
+    fixed_text::Write(reinterpret_cast<char*>(p + at), room, text);
 }
 
 // A text field of the payload, read no further than its room.
 std::string getText(const BYTE* p, std::size_t at, std::size_t room) {
-    const char* text = reinterpret_cast<const char*>(p + at);
-    return std::string(text, strnlen(text, room));
+    return fixed_text::Read(p + at, room);
 }
 
 // The fields of the kit's records, by their payload offsets.

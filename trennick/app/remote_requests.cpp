@@ -1,5 +1,6 @@
 #include "trennick/app/remote_requests.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 #include "platform/message_window.h"
 #include "tavicore/stills_devices.h"
@@ -66,11 +67,6 @@ bool knownMark(const char (&mark)[4]) {
 
 bool sameNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
-}
-
-// The text of a block that came with a message, at most `room` bytes.
-std::string blockText(const char* text, std::size_t room) {
-    return text == nullptr ? std::string() : std::string(text, strnlen(text, room));
 }
 
 bool writeFile(const std::string& path, const std::vector<const void*>& parts, const std::vector<std::size_t>& sizes) {
@@ -388,7 +384,7 @@ bool CRemoteRequests::FileReceivedEventList(const std::string& path) {
     }
     tagEventDirListCamera named{};
     CEventFile::evListRecordFromBytes(head, &named);
-    const std::string listStation = blockText(named.szStation, sizeof named.szStation);
+    const std::string listStation = fixed_text::Read(named.szStation, sizeof named.szStation);
     if (!listStation.empty() && !sameNoCase(listStation, station)) {
         LUMO_TRACE(5, "CMainFrame::OnEventListReceived() the list names %s, the connected station is %s\n",
                    listStation.c_str(), station.c_str());
@@ -422,7 +418,7 @@ bool CRemoteRequests::stationMatches(const std::string& requested, bool& connect
 }
 
 void CRemoteRequests::OnCmdToDispatch(WPARAM kind, const std::string& text) {
-    const std::string command = blockText(text.c_str(), std::min<std::size_t>(text.size(), 1024));
+    const std::string command = fixed_text::Read(text.c_str(), std::min<std::size_t>(text.size(), 1024));
     LUMO_TRACE(5, "CMainFrame::OnCmdToDispatch received %s\n", command.c_str());
     CPacketConnection* link = m_host.link();
     if (link != nullptr && link->IsLinkUp() && link->IsTargetConnected()) {
@@ -435,7 +431,7 @@ void CRemoteRequests::OnCmdToDispatch(WPARAM kind, const std::string& text) {
 void CRemoteRequests::OnRequestEventList(const EventListRequestBlock& block) {
     tagEventDirListCamera request{};
     CEventFile::evListRecordFromBytes(block.data(), &request);
-    const std::string station = blockText(request.szStation, sizeof request.szStation);
+    const std::string station = fixed_text::Read(request.szStation, sizeof request.szStation);
     bool connected = false;
     if (!stationMatches(station, connected)) return;
     EventListRequest wire;
@@ -447,7 +443,7 @@ void CRemoteRequests::OnRequestEventList(const EventListRequestBlock& block) {
 
 void CRemoteRequests::OnRequestEvent(const EventFileRequest& request) {
     bool connected = false;
-    if (!stationMatches(blockText(request.station.c_str(), std::min<std::size_t>(request.station.size(), 256)),
+    if (!stationMatches(fixed_text::Read(request.station.c_str(), std::min<std::size_t>(request.station.size(), 256)),
                         connected)) {
         return;
     }

@@ -1,5 +1,6 @@
 #include "trennick/app/setup_wizard.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 #include "platform/registry.h"
 #include "tavicore/station_identity.h"
@@ -29,14 +30,6 @@ constexpr int kNameChars = 60, kPhoneChars = 28, kTextChars = 512;
 
 std::string latin1(const QString& text) { return text.toLatin1().toStdString(); }
 
-std::string field(const char* text, std::size_t size) { return std::string(text, strnlen(text, size)); }
-
-void copyField(char* to, std::size_t size, const std::string& from) {
-    const std::size_t n = std::min(size - 1, from.size());
-    std::memcpy(to, from.data(), n);
-    to[n] = '\0';
-}
-
 // A text value of the open key; empty when it is missing or not a text.
 std::string installationText(platform::HKEY key, const char* name) {
     char text[512] = {};
@@ -46,7 +39,7 @@ std::string installationText(platform::HKEY key, const char* name) {
         type != platform::REG_SZ) {
         return {};
     }
-    return field(text, sizeof text);
+    return fixed_text::Read(text, sizeof text);
 }
 
 QPushButton* wizardButton(QWidget* parent, int id, const char* text) {
@@ -102,8 +95,8 @@ CCardPageWz::Proposal CCardPageWz::Propose() {
     char guid[kGuidTextBytes] = {};
     tagSiteInfo info{};
     if (ids.dbGUIDThisReadKey(guid, sizeof guid) && ids.dbGUIDThisReadInfo(&info)) {
-        p.name = field(info.name, sizeof info.name);
-        p.phone = field(info.phone, sizeof info.phone);
+        p.name = fixed_text::Read(info.name, sizeof info.name);
+        p.phone = fixed_text::Read(info.phone, sizeof info.phone);
     }
     // The identity is made at the first start before anybody named it: the
     // installation's user name stands in for its placeholder then.
@@ -116,9 +109,9 @@ CCardPageWz::Proposal CCardPageWz::Propose() {
 void CCardPageWz::OnInitDialog() {
     const tagBusinessCard& card = m_card.card;
     if (card.name[0] != '\0') {
-        m_name->setText(QString::fromLatin1(field(card.name, sizeof card.name).c_str()));
-        m_phone->setText(QString::fromLatin1(field(card.text2, sizeof card.text2).c_str()));
-        m_text->setText(QString::fromLatin1(field(card.text3, sizeof card.text3).c_str()));
+        m_name->setText(QString::fromLatin1(fixed_text::Read(card.name, sizeof card.name).c_str()));
+        m_phone->setText(QString::fromLatin1(fixed_text::Read(card.text2, sizeof card.text2).c_str()));
+        m_text->setText(QString::fromLatin1(fixed_text::Read(card.text3, sizeof card.text3).c_str()));
     } else {
         const Proposal p = Propose();
         m_name->setText(QString::fromLatin1(p.name.c_str()));
@@ -130,9 +123,9 @@ void CCardPageWz::OnInitDialog() {
 
 void CCardPageWz::OnDestroy() {
     tagBusinessCard& card = m_card.card;
-    copyField(card.name, sizeof card.name, latin1(m_name->text()));
-    copyField(card.text2, sizeof card.text2, latin1(m_phone->text()));
-    copyField(card.text3, sizeof card.text3, latin1(m_text->text()));
+    fixed_text::Write(card.name, sizeof card.name, latin1(m_name->text()));
+    fixed_text::Write(card.text2, sizeof card.text2, latin1(m_phone->text()));
+    fixed_text::Write(card.text3, sizeof card.text3, latin1(m_text->text()));
     m_card.flag1250 = m_check->isChecked() ? 1 : 0;
 }
 

@@ -1,5 +1,6 @@
 #include "trennick/app/visual_settings.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 #include "tavicore/ui/ui_resources.h"
 #include "tavicore/ui/ui_window.h"
@@ -35,12 +36,6 @@ QString latin(const char* text, std::size_t size) {
 }
 
 std::string latin1(const QString& text) { return text.toLatin1().toStdString(); }
-
-void copyField(char* to, std::size_t size, const std::string& from) {
-    const std::size_t n = std::min(size - 1, from.size());
-    std::memcpy(to, from.data(), n);
-    to[n] = '\0';
-}
 
 QCheckBox* check(QWidget* page, int id, const char* text) {
     return UiSetControlId(new QCheckBox(QString::fromLatin1(text), page), id);
@@ -185,9 +180,9 @@ bool CTAPISetup::Validate(const OptionsHooks& hooks) {
 
 void CTAPISetup::OnDestroy() {
     const std::string line = latin1(m_lines->currentText());
-    copyField(m_comms.ModemName, sizeof m_comms.ModemName, line);
+    fixed_text::Write(m_comms.ModemName, sizeof m_comms.ModemName, line);
     // The chosen line is the line the modem link calls on.
-    copyField(m_comms.TapiLine, sizeof m_comms.TapiLine, line);
+    fixed_text::Write(m_comms.TapiLine, sizeof m_comms.TapiLine, line);
     bool ok = false;
     const uint rings = m_rings->text().trimmed().toUInt(&ok);
     if (ok && rings >= kRingsMin && rings <= kRingsMax) m_comms.RingsCount = rings;
@@ -305,12 +300,12 @@ void CTCPSetup::readEntry() {
 
 void CTCPSetup::OnDestroy() {
     const std::string entry = latin1(m_entries->currentText());
-    if (!entry.empty()) copyField(m_comms.PhoneBookName, sizeof m_comms.PhoneBookName, entry);
+    if (!entry.empty()) fixed_text::Write(m_comms.PhoneBookName, sizeof m_comms.PhoneBookName, entry);
     m_comms.NetInUse = m_noInternet->isChecked() ? 0 : 1;
     const std::string user = latin1(m_user->text());
     const std::string password = latin1(m_password->text());
-    copyField(m_comms.DialUpUser, sizeof m_comms.DialUpUser, user);
-    copyField(m_comms.DialUpPassword, sizeof m_comms.DialUpPassword, password);
+    fixed_text::Write(m_comms.DialUpUser, sizeof m_comms.DialUpUser, user);
+    fixed_text::Write(m_comms.DialUpPassword, sizeof m_comms.DialUpPassword, password);
     m_comms.UseDialUp = m_dialUp->isChecked() ? 1 : 0;
     if (m_comms.UseDialUp != 0 && m_inet != nullptr && !entry.empty()) {
         m_inet->SetDialUpEntryParams(entry.c_str(), m_comms.DialUpUser, m_comms.DialUpPassword);
@@ -441,7 +436,7 @@ std::string CKivSetup::StoredFolder(const std::string& typed) {
 
 void CKivSetup::OnDestroy() {
     const std::string folder = StoredFolder(latin1(m_folder->text().trimmed()));
-    copyField(m_storage.folder, sizeof m_storage.folder, folder);
+    fixed_text::Write(m_storage.folder, sizeof m_storage.folder, folder);
     m_storage.check1081 = m_c1081->isChecked() ? 1 : 0;
     m_storage.check1247 = m_c1247->isChecked() ? 1 : 0;
     for (BYTE i = 0; i < 3; ++i) {

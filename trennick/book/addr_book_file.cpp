@@ -1,5 +1,6 @@
 #include "trennick/book/addr_book_file.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 #include "platform/named_lock.h"
 #include "platform/replace_file.h"
@@ -36,15 +37,6 @@ constexpr int kMsgKindError = 0;
 constexpr int kMsgKindQuestion = 2;
 constexpr int kAnswerYes = 512;
 
-std::string fieldText(const char* field, std::size_t size) { return std::string(field, strnlen(field, size)); }
-
-template <std::size_t N>
-void copyField(char (&field)[N], std::string_view text) {
-    const std::size_t n = std::min(text.size(), N - 1);
-    std::memcpy(field, text.data(), n);
-    std::memset(field + n, 0, N - n);
-}
-
 bool equalNoCase(const std::string& a, const std::string& b) { return ::strcasecmp(a.c_str(), b.c_str()) == 0; }
 
 BYTE viewStateOfPrefix(char digit) {
@@ -62,23 +54,23 @@ char prefixOfViewState(BYTE state) { return state == 1 ? '2' : state == 2 ? '3' 
 
 }  // namespace
 
-std::string AddrBookEntry::Name() const { return fieldText(name, sizeof name); }
-std::string AddrBookEntry::Phone() const { return fieldText(phone, sizeof phone); }
-std::string AddrBookEntry::Info() const { return fieldText(info, sizeof info); }
-std::string AddrBookEntry::Picture() const { return fieldText(picture, sizeof picture); }
+std::string AddrBookEntry::Name() const { return fixed_text::Read(name, sizeof name); }
+std::string AddrBookEntry::Phone() const { return fixed_text::Read(phone, sizeof phone); }
+std::string AddrBookEntry::Info() const { return fixed_text::Read(info, sizeof info); }
+std::string AddrBookEntry::Picture() const { return fixed_text::Read(picture, sizeof picture); }
 
 void AddrBookEntry::SetTexts(const std::string& n, const std::string& p, const std::string& i,
                              const std::string& pic) {
-    copyField(name, n);
-    copyField(phone, p);
-    copyField(info, i);
-    copyField(picture, pic);
+    fixed_text::Write(name, n);
+    fixed_text::Write(phone, p);
+    fixed_text::Write(info, i);
+    fixed_text::Write(picture, pic);
 }
 
 AddrBookEntry EntryFromCard(const tagBusinessCard& card) {
     AddrBookEntry entry;
-    entry.SetTexts(fieldText(card.name, sizeof card.name), fieldText(card.text2, sizeof card.text2),
-                   fieldText(card.text3, sizeof card.text3), fieldText(card.picture, sizeof card.picture));
+    entry.SetTexts(fixed_text::Read(card.name), fixed_text::Read(card.text2),
+                   fixed_text::Read(card.text3), fixed_text::Read(card.picture));
     return entry;
 }
 
@@ -220,7 +212,7 @@ AddrBookEntry* CAddrBookFile::FindEntry(const std::string& name) {
 }
 
 AddrBookEntry* CAddrBookFile::FindEntry(const tagBusinessCard& card) {
-    return FindEntry(fieldText(card.name, sizeof card.name));
+    return FindEntry(fixed_text::Read(card.name));
 }
 
 int CAddrBookFile::ShowDialog(QWidget* parent, AddrBookEntry* select, AddrBookEntry* buffer) {

@@ -1,5 +1,6 @@
 #include "trennick/link/core_identity.h"
 
+#include "common/fixed_text.h"
 #include "tavicore/station_identity.h"
 #include "tavicore/users_manager.h"
 #include "trennick/link/link_trace.h"
@@ -24,9 +25,9 @@ bool CoreLinkIdentity::thisSiteInfo(SiteInfoBlock& site) {
     db.dbGUIDThisReadInfo(&info);  // leaves its defaults when nothing is stored
     info.name[sizeof info.name - 1] = 0;
     info.phone[sizeof info.phone - 1] = 0;
-    copyText(site.guid, sizeof site.guid, guid);
-    copyText(site.siteName, sizeof site.siteName, info.name);
-    copyText(site.sitePhone, sizeof site.sitePhone, info.phone);
+    fixed_text::Write(site.guid, sizeof site.guid, guid);
+    fixed_text::Write(site.siteName, sizeof site.siteName, info.name);
+    fixed_text::Write(site.sitePhone, sizeof site.sitePhone, info.phone);
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include "trennick/link/packet_connection.h"
 
+#include "common/fixed_text.h"
 #include "tavicore/stations_mgr.h"
 #include "tavicore/tavicore_globals.h"
 #include "trennick/link/hw_profile_list.h"
@@ -536,14 +537,14 @@ LONG CPacketConnection::ReceiveMyCard(const BYTE* body, DWORD length) {
         linkTrace(1, "CPacketConnection::ReceiveMyCard() malformed card dropped");
         return 0;
     }
-    copyText(m_peerCard.name, sizeof m_peerCard.name, texts->name);
-    copyText(m_peerCard.text2, sizeof m_peerCard.text2, texts->text2);
-    copyText(m_peerCard.text3, sizeof m_peerCard.text3, texts->text3);
+    fixed_text::Write(m_peerCard.name, sizeof m_peerCard.name, texts->name);
+    fixed_text::Write(m_peerCard.text2, sizeof m_peerCard.text2, texts->text2);
+    fixed_text::Write(m_peerCard.text3, sizeof m_peerCard.text3, texts->text3);
     // The picture field is handed out only as the path of a received picture
     // file; while one is waiting to be fetched, a card's wire name (which
     // could name any path) never replaces it.
     if ((m_peerCardStatus & kCardPictureReceived) == 0) {
-        copyText(m_peerCard.picture, sizeof m_peerCard.picture, texts->picture);
+        fixed_text::Write(m_peerCard.picture, sizeof m_peerCard.picture, texts->picture);
     }
     m_peerCardStatus |= kCardReceived;
     sendToken(ID_DSVD_YOURBCRECEIVED);

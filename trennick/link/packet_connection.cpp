@@ -1,5 +1,6 @@
 #include "trennick/link/packet_connection.h"
 
+#include "common/fixed_text.h"
 #include "common/kc_reg.h"
 #include "tavicore/product_key.h"
 #include "trennick/link/link_trace.h"
@@ -95,7 +96,7 @@ public:
     void cardPictureSent() override { m_link.m_myCardStatus |= kCardPictureSent; }
     void cardPictureReceived(const std::string& path) override {
         m_link.m_peerCardStatus |= kCardPictureReceived;
-        copyText(m_link.m_peerCard.picture, sizeof m_link.m_peerCard.picture, path);
+        fixed_text::Write(m_link.m_peerCard.picture, sizeof m_link.m_peerCard.picture, path);
     }
 
 private:
@@ -876,8 +877,8 @@ LONG CPacketConnection::SendHello() {
     StationInfoBlock block{};
     block.length = kStationInfoBytes;
     const std::string title = loadString(kStrProgramTitle);
-    copyText(block.title, sizeof block.title, title);
-    copyText(block.versionText, sizeof block.versionText, title + " " + loadString(kStrProgramVersion));
+    fixed_text::Write(block.title, sizeof block.title, title);
+    fixed_text::Write(block.versionText, sizeof block.versionText, title + " " + loadString(kStrProgramVersion));
     block.protocolNumber = kOwnProtocolNumber;
     block.versionNumber = kOwnVersionNumber;
 

@@ -45,14 +45,6 @@ void terminateTexts(SiteInfoBlock& block) {
     block.sitePhone[sizeof block.sitePhone - 1] = 0;
 }
 
-void copyText(char* field, std::size_t fieldBytes, std::string_view text) {
-    if (fieldBytes == 0) {
-        return;
-    }
-    std::memset(field, 0, fieldBytes);
-    std::memcpy(field, text.data(), std::min(text.size(), fieldBytes - 1));
-}
-
 namespace {
 
 void appendBytes(std::vector<BYTE>& out, const void* data, std::size_t length) {

@@ -114,7 +114,5 @@ struct SiteInfoParse {
 // Parses the bytes behind "<SiteInfo>".
 SiteInfoParse parseSiteInfoBody(const BYTE* body, DWORD length);
 
-// Copies text into a fixed field, always leaving a terminating zero.
-void copyText(char* field, std::size_t fieldBytes, std::string_view text);
 
 }  // namespace trennick

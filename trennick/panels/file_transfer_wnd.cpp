@@ -1,5 +1,6 @@
 #include "trennick/panels/file_transfer_wnd.h"
 
+#include "common/fixed_text.h"
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
 #include "tavicore/product_key.h"
@@ -42,11 +43,6 @@ namespace {
 
 constexpr int kToolBarHeight = 30;
 constexpr int kButtonSize = 22;
-
-std::string fieldText(const BYTE* bytes, std::size_t size) {
-    const char* text = reinterpret_cast<const char*>(bytes);
-    return std::string(text, strnlen(text, size));
-}
 
 }  // namespace
 
@@ -276,7 +272,7 @@ void CFileTransfer::SetSettings(const BYTE* card, std::size_t bytes) {
     if (card != nullptr) std::memcpy(m_card.data(), card, std::min(bytes, m_card.size()));
 }
 
-std::string CFileTransfer::stationName() const { return fieldText(m_card.data() + 8, 64); }
+std::string CFileTransfer::stationName() const { return fixed_text::Read(m_card.data() + 8, 64); }
 
 // ---- queue ----
 

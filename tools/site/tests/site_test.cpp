@@ -5,6 +5,7 @@
 // list and file served, a relay request obeyed and an alarm on command.
 
 #include "kcexpand/kcexpand.h"
+#include "common/fixed_text.h"
 #include "platform/testing/child_process.h"
 #include "tavicore/event_file.h"
 #include "tavicore/users_manager.h"
@@ -210,7 +211,7 @@ public:
     std::string encrypt(std::string_view text) override { return CUsersManager::Encrypt(text); }
     bool thisSiteInfo(SiteInfoBlock& s) override {
         s = SiteInfoBlock{};
-        copyText(s.guid, sizeof s.guid, "{0PE4A70R-0000-4000-8000-000000000002}");
+        fixed_text::Write(s.guid, sizeof s.guid, "{0PE4A70R-0000-4000-8000-000000000002}");
         return true;
     }
 };

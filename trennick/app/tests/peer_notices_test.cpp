@@ -4,6 +4,7 @@
 // keeps answering at once.
 
 #include "app_test_support.h"
+#include "common/fixed_text.h"
 #include "platform/folders.h"
 #include "platform/testing/child_process.h"
 #include "trennick/app/kiv_app.h"
@@ -109,8 +110,8 @@ VELMOOR_TEST_CHILD(noisy_peer) {
     sendNuisance(peer, kEarlyChat);
     StationInfoBlock block{};
     block.length = kStationInfoBytes;
-    copyText(block.title, sizeof block.title, "Noisy");
-    copyText(block.versionText, sizeof block.versionText, "Noisy 1.0");
+    fixed_text::Write(block.title, sizeof block.title, "Noisy");
+    fixed_text::Write(block.versionText, sizeof block.versionText, "Noisy 1.0");
     block.protocolNumber = kOwnProtocolNumber;
     block.versionNumber = 1;
     block.capabilities = kCapNewLayout;

@@ -7,6 +7,7 @@
 // and again with every hello it repeats.
 
 #include "app_test_support.h"
+#include "common/fixed_text.h"
 #include "platform/folders.h"
 #include "platform/testing/child_process.h"
 #include "tavicore/testing/event_test_support.h"
@@ -134,8 +135,8 @@ private:
 StationInfoBlock peerHelloBlock() {
     StationInfoBlock block{};
     block.length = kStationInfoBytes;
-    copyText(block.title, sizeof block.title, "Plain");
-    copyText(block.versionText, sizeof block.versionText, "Plain 1.0");
+    fixed_text::Write(block.title, sizeof block.title, "Plain");
+    fixed_text::Write(block.versionText, sizeof block.versionText, "Plain 1.0");
     block.protocolNumber = kOwnProtocolNumber;
     block.versionNumber = 1;
     block.capabilities = kCapNewLayout;
@@ -244,9 +245,9 @@ bool openSession(PlainPeer& peer, int hellos, int alreadySeen = 0) {
     peer.protocolKnown();
     if (!peer.until(ID_DSVD_SITEINFO)) return false;
     SiteInfoBlock site{};
-    copyText(site.guid, sizeof site.guid, "{0C0FFEE0-0000-4000-8000-000000000001}");
-    copyText(site.siteName, sizeof site.siteName, kPeerStation);
-    copyText(site.sitePhone, sizeof site.sitePhone, "555-0199");
+    fixed_text::Write(site.guid, sizeof site.guid, "{0C0FFEE0-0000-4000-8000-000000000001}");
+    fixed_text::Write(site.siteName, sizeof site.siteName, kPeerStation);
+    fixed_text::Write(site.sitePhone, sizeof site.sitePhone, "555-0199");
     return peer.bytes(buildSiteInfoPayload(tokenText(ID_DSVD_SITEINFO), site));
 }
 

@@ -3,6 +3,7 @@
 // and remote view, a settable clock, and a link whose transport is an
 // in-memory byte queue, so two links can be joined back to back.
 
+#include "common/fixed_text.h"
 #include "trennick/link/link_states.h"
 #include "trennick/link/link_trace.h"
 #include "trennick/link/packet_connection.h"
@@ -153,9 +154,9 @@ public:
     }
     bool thisSiteInfo(SiteInfoBlock& site) override {
         if (!available) return false;
-        copyText(site.guid, sizeof site.guid, guid);
-        copyText(site.siteName, sizeof site.siteName, name);
-        copyText(site.sitePhone, sizeof site.sitePhone, phone);
+        fixed_text::Write(site.guid, sizeof site.guid, guid);
+        fixed_text::Write(site.siteName, sizeof site.siteName, name);
+        fixed_text::Write(site.sitePhone, sizeof site.sitePhone, phone);
         return true;
     }
     bool available = true;

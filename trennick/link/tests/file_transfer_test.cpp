@@ -5,6 +5,7 @@
 
 #include "trennick/link/testing/link_fakes.h"
 
+#include "common/fixed_text.h"
 #include "platform/folders.h"
 #include "trennick/link/file_transfer.h"
 #include "trennick/link/link_payloads.h"
@@ -303,7 +304,7 @@ TEST_F(Transfer, RemoteSettingsGoUnderTheStationsFolderOnlyWithAPlainStationName
     EXPECT_EQ(announce(), std::vector<std::string>{"<OK for Send>"});
     EXPECT_TRUE(fs::exists(platform::programFolder() / "RSettings" / "North Gate" / "SetList.Bin.part"));
     SiteInfoBlock evil{};
-    copyText(evil.siteName, sizeof evil.siteName, "../../outside");
+    fixed_text::Write(evil.siteName, sizeof evil.siteName, "../../outside");
     p.hostB.sites.push_back(evil);
     EXPECT_EQ(announce(), std::vector<std::string>{"<Do Not Send>"});
 }

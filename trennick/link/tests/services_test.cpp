@@ -6,6 +6,7 @@
 
 #include "trennick/link/testing/link_fakes.h"
 
+#include "common/fixed_text.h"
 #include "platform/com/com.h"
 #include "platform/folders.h"
 #include "tavicore/stations_mgr.h"
@@ -446,8 +447,8 @@ TEST_F(Services, SettingsReportsArriveWholeOrNotAtAll) {
 
 tagBusinessCard card(const char* name, const char* picture = "") {
     tagBusinessCard c{};
-    copyText(c.name, sizeof c.name, name);
-    copyText(c.picture, sizeof c.picture, picture);
+    fixed_text::Write(c.name, sizeof c.name, name);
+    fixed_text::Write(c.picture, sizeof c.picture, picture);
     return c;
 }
 

@@ -1,4 +1,5 @@
 #include "trennick/link/common_base.h"
+#include "common/fixed_text.h"
 #include "trennick/link/station_info.h"
 
 #include <cstring>
@@ -11,8 +12,8 @@ using namespace trennick;
 StationInfoBlock sampleBlock() {
     StationInfoBlock b{};
     b.length = kStationInfoBytes;
-    copyText(b.title, sizeof b.title, "Velmoor");
-    copyText(b.versionText, sizeof b.versionText, "Velmoor 1.0");
+    fixed_text::Write(b.title, sizeof b.title, "Velmoor");
+    fixed_text::Write(b.versionText, sizeof b.versionText, "Velmoor 1.0");
     b.protocolNumber = 8;
     b.versionNumber = 1;
     for (DWORD i = 0; i < kUserRecordBytes; ++i) b.userRecord[i] = static_cast<BYTE>(i + 3);
@@ -98,8 +99,8 @@ TEST(Hello, PeerTextsEndWithinTheirFields) {
 
 TEST(SiteInfo, ParsesOrRefuses) {
     SiteInfoBlock site{};
-    copyText(site.guid, sizeof site.guid, "{GUID}");
-    copyText(site.siteName, sizeof site.siteName, "Depot");
+    fixed_text::Write(site.guid, sizeof site.guid, "{GUID}");
+    fixed_text::Write(site.siteName, sizeof site.siteName, "Depot");
     std::memset(site.sitePhone, 'p', sizeof site.sitePhone);  // unterminated
     const auto body = bodyOf(buildSiteInfoPayload("<SiteInfo>", site), "<SiteInfo>");
     ASSERT_EQ(body.size(), 4u + 2 + 768);
