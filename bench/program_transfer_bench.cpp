@@ -10,9 +10,11 @@
 //
 // BM_ProgramIdle/<0|1>: the processor share of a core the program uses while
 // it rests, listening alone (0) or connected to another program and silent
-// (1), from its own process times over a fixed window. Baseline in the same
-// run: a minimal Qt program with a listening socket. Counters: program_pct and
-// baseline_pct (per cent of one core).
+// (1), from its own processor time (the scheduler's run time of all its
+// threads) over a fixed window in which the script does not wake it. Baseline
+// in the same run, measured the same way: a minimal Qt program with a
+// listening socket. Counters: program_pct and baseline_pct (per cent of one
+// core).
 
 #include "bench/bench_support.h"
 #include "platform/folders.h"

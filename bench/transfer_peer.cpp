@@ -15,7 +15,10 @@
 //     The one that waits writes "<result file>.listening" once it listens.
 //   velmoor_transfer_peer baseline <window ms> <result file>
 //     The least a Qt program with a listening socket costs: a core
-//     application, the socket watched by a notifier, the same measurement.
+//     application, the socket watched by a notifier, the same measurement
+//     after the same settling second.
+// During the window the script itself never wakes (one single-shot timer ends
+// it), so only the program's own work is measured.
 //
 // "failed <why>" otherwise. Exit code 0 when the script ran to its end.
 
@@ -33,7 +36,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -41,6 +43,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -75,36 +78,43 @@ private:
 
 using Clock = std::chrono::steady_clock;
 
-// Processor seconds this process has used, user and system.
+// Processor seconds this process has used: the scheduler's run time of all
+// its threads, those that ended included, to the nanosecond (not sampled at
+// clock ticks).
 double processorSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
-// Measures the share of a core used from start() to the end of the window.
+// Measures the share of a core used over a window: start() begins it and
+// calls `ended` once, from a single-shot timer, when the window is over, so
+// nothing of the measurement wakes the program in between.
 class CpuWindow {
 public:
     explicit CpuWindow(int windowMs) : m_windowMs(windowMs) {}
-    void start() {
+    template <typename Ended>
+    void start(Ended ended) {
         m_wall = Clock::now();
         m_cpu = processorSeconds();
-        m_started = true;
+        QTimer::singleShot(m_windowMs, Qt::PreciseTimer, [this, ended] {
+            m_result = "cpu " + std::to_string((processorSeconds() - m_cpu) /
+                                               std::chrono::duration<double>(Clock::now() - m_wall).count());
+            ended();
+        });
     }
-    bool started() const { return m_started; }
-    bool done() const { return m_started && Clock::now() - m_wall >= std::chrono::milliseconds(m_windowMs); }
-    std::string result() const {
-        const double wall = std::chrono::duration<double>(Clock::now() - m_wall).count();
-        return "cpu " + std::to_string((processorSeconds() - m_cpu) / wall);
-    }
+    const std::string& result() const { return m_result; }
 
 private:
     int m_windowMs;
-    bool m_started = false;
     Clock::time_point m_wall;
     double m_cpu = 0;
+    std::string m_result;
 };
+
+// The pause after the program settles (start-up work and the hello exchange
+// over) before its window starts; the baseline waits as long.
+constexpr int kSettleMs = 1000;
 
 AppServices quietServices(QuietUi& ui) {
     AppServices services;
@@ -115,7 +125,7 @@ AppServices quietServices(QuietUi& ui) {
 }
 
 // The program measured while it rests. The script looks at it rarely (each
-// 50 ms), so its own cost stays out of the measurement.
+// 50 ms) while it settles and winds down, and not at all during the window.
 int runIdle(const std::vector<std::string>& args) {
     const std::string& peer = args.at(2);
     const bool alone = peer == "none";
@@ -132,7 +142,6 @@ int runIdle(const std::vector<std::string>& args) {
     std::string result = "failed unfinished";
     int step = 0;
     bool listening = false;
-    Clock::time_point settledAt;
     QTimer script;
     script.setInterval(50);
     QObject::connect(&script, &QTimer::timeout, [&] {
@@ -147,24 +156,24 @@ int runIdle(const std::vector<std::string>& args) {
                 std::ofstream(args.at(4) + ".listening") << "listening\n";
             }
             if (!alone && !link.IsConnected()) return;
-            settledAt = Clock::now();
             step = 1;
-            break;
-        case 1:  // start-up work and the hello exchange are over
-            if (Clock::now() - settledAt < std::chrono::seconds(1)) return;
-            window.start();
-            step = 2;
+            script.stop();
+            QTimer::singleShot(kSettleMs, [&] {
+                window.start([&] {
+                    result = window.result();
+                    CMainFrame* measured = app.MainFrame();
+                    if (calls && measured != nullptr && !measured->IsDestroyed()) {
+                        measured->MakeDisconnect(kReasonAskDisconnect, 0);
+                    }
+                    step = 2;
+                    script.start();
+                });
+            });
             break;
         case 2:
-            if (!window.done()) return;
-            result = window.result();
-            if (calls) frame->MakeDisconnect(kReasonAskDisconnect, 0);
-            step = 3;
-            break;
-        case 3:
             if (!alone && link.IsConnected()) return;
             platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
-            step = 4;
+            step = 3;
             break;
         default:
             break;
@@ -173,7 +182,7 @@ int runIdle(const std::vector<std::string>& args) {
     script.start();
     const int code = app.Run();
     std::ofstream(args.at(4)) << result << "\n";
-    return code == 0 && step == 4 ? 0 : 1;
+    return code == 0 && step == 3 ? 0 : 1;
 }
 
 int runBaseline(const std::vector<std::string>& args) {
@@ -188,17 +197,12 @@ int runBaseline(const std::vector<std::string>& args) {
     QSocketNotifier notifier(fd, QSocketNotifier::Read);
     CpuWindow window(std::stoi(args.at(1)));
     std::string result;
-    QTimer script;
-    script.setInterval(50);
-    QObject::connect(&script, &QTimer::timeout, [&] {
-        if (!window.started()) {
-            window.start();
-        } else if (window.done()) {
+    QTimer::singleShot(kSettleMs, [&] {
+        window.start([&] {
             result = window.result();
             QCoreApplication::exit(0);
-        }
+        });
     });
-    script.start();
     const int code = QCoreApplication::exec();
     ::close(fd);
     std::ofstream(args.at(2)) << result << "\n";
