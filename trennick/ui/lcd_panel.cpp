@@ -80,7 +80,6 @@ CLcdPanel::CLcdPanel(QWidget* parent) : QWidget(parent) {
     }
     m_target = std::make_unique<UiMessageTarget>(
         [this](UINT msg, WPARAM wParam, LPARAM lParam) { return onMessage(msg, wParam, lParam); });
-    platform::SetTimer(m_target->hwnd(), kTimerId, kTimerMs);
 }
 
 CLcdPanel::~CLcdPanel() {
@@ -155,6 +154,29 @@ void CLcdPanel::hold(LcdElement e, DWORD holdMs) {
     Element& element = at(e);
     element.startMs = now();
     element.holdMs = holdMs;
+    if (waitsForTimer(e)) armTimer();
+}
+
+void CLcdPanel::armTimer() {
+    // Set once per run: setting it again would restart its period, and lamps lit
+    // more often than that would never be put out. From another thread the
+    // layer posts the start to the panel's thread.
+    if (!m_timerRunning.exchange(true)) platform::SetTimer(m_target->hwnd(), kTimerId, kTimerMs);
+}
+
+bool CLcdPanel::waitsForTimer(LcdElement e) const {
+    // Putting a meter out shows its slot 0: a meter held at slot 0 has nothing
+    // left to put out (the frame holds its line meter at every status update).
+    const Element& element = at(e);
+    const bool meter = e == LcdElement::LineMeter || e == LcdElement::FrameRateMeter;
+    return element.holdMs != 0 && (!meter || element.level != 0);
+}
+
+bool CLcdPanel::anythingHeld() const {
+    for (std::size_t i = 0; i < m_elements.size(); ++i) {
+        if (waitsForTimer(static_cast<LcdElement>(i))) return true;
+    }
+    return false;
 }
 
 void CLcdPanel::requestLamp(LcdElement e, std::atomic<bool>& lit, UINT message, int on, DWORD holdMs) {
@@ -287,6 +309,14 @@ void CLcdPanel::OnTimer() {
             setMeter(meter, 0);
             at(meter).holdMs = 0;
         }
+    }
+    // Nothing left to put out: the timer stops until the next hold. A hold
+    // taken by another thread meanwhile either is seen here or finds the timer
+    // stopped and starts it itself.
+    if (!anythingHeld()) {
+        m_timerRunning = false;
+        platform::KillTimer(m_target->hwnd(), kTimerId);
+        if (anythingHeld()) armTimer();
     }
 }
 

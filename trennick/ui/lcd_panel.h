@@ -3,7 +3,7 @@
 // liquid-crystal panel: lamps, connection-speed marks and two ten-step meters
 // over one background picture. Callers switch elements on and off or give meter
 // values; lamps and meters that are held for a while are put out by the panel's
-// own timer (every 1000 ms).
+// own timer (every 1000 ms), which runs only while something is held.
 //
 // Threads: the user-interface thread, except SetSendLamp and SetReceiveLamp,
 // which any thread may call (they post to the panel). Never fails: a missing
@@ -87,6 +87,8 @@ public:
     DWORD HoldMs(LcdElement element) const { return at(element).holdMs; }
     // The bitmap an element shows now (0 when none).
     UINT ElementBitmap(LcdElement element) const;
+    // Whether the panel's timer runs (it runs only while something is held).
+    bool TimerRunning() const { return m_timerRunning; }
     // Lamp messages the panel has posted to itself so far.
     int postedLampMessages() const { return m_posted; }
     platform::HWND messageHandle() const { return m_target->hwnd(); }
@@ -107,6 +109,9 @@ private:
     void setPicture(LcdElement e, UINT bitmap);
     void setMeter(LcdElement meter, int level);
     void hold(LcdElement e, DWORD holdMs);
+    void armTimer();
+    bool waitsForTimer(LcdElement e) const;
+    bool anythingHeld() const;
     void requestLamp(LcdElement e, std::atomic<bool>& lit, UINT message, int on, DWORD holdMs);
     void OnTimer();
     LRESULT onMessage(UINT msg, WPARAM wParam, LPARAM lParam);
@@ -118,6 +123,7 @@ private:
     std::atomic<bool> m_sendLit{false};
     std::atomic<bool> m_receiveLit{false};
     std::atomic<int> m_posted{0};
+    std::atomic<bool> m_timerRunning{false};
     std::function<DWORD()> m_clock;
     std::unique_ptr<UiMessageTarget> m_target;
 };

@@ -122,6 +122,36 @@ TEST_F(LcdPanel, SendLampFromAnotherThreadAndOffAtOnce) {
     EXPECT_FALSE(panel->IsElementShown(LcdElement::SendLamp));
 }
 
+TEST_F(LcdPanel, TimerRunsOnlyWhileSomethingIsHeld) {
+    EXPECT_FALSE(panel->TimerRunning());
+    panel->ShowLinkLamp(1);
+    panel->SetHeldLampA(1, 0);  // lit without a hold: nothing to put out
+    panel->SetLineRateMeter(0, 2000);  // held at slot 0: nothing to put out
+    EXPECT_FALSE(panel->TimerRunning());
+    panel->SetHeldLampB(1, 200);
+    panel->SetFrameRateMeter(15, 2000);
+    EXPECT_TRUE(panel->TimerRunning());
+    clockMs += 201;
+    tick();
+    EXPECT_FALSE(panel->IsElementShown(LcdElement::HeldLampB));
+    EXPECT_TRUE(panel->TimerRunning());  // the meter is still held
+    clockMs += 2000;
+    tick();
+    EXPECT_EQ(panel->MeterLevel(LcdElement::FrameRateMeter), 0);
+    EXPECT_FALSE(panel->TimerRunning());
+    // A lamp lit from another thread starts it again, and goes out with it.
+    std::thread([&] { panel->SetReceiveLamp(1, 200); }).join();
+    drain();
+    EXPECT_TRUE(panel->TimerRunning());
+    EXPECT_TRUE(panel->IsElementShown(LcdElement::ReceiveLamp));
+    clockMs += 201;
+    tick();
+    EXPECT_FALSE(panel->IsElementShown(LcdElement::ReceiveLamp));
+    EXPECT_FALSE(panel->TimerRunning());
+    EXPECT_TRUE(panel->IsElementShown(LcdElement::LinkLamp));
+    EXPECT_TRUE(panel->IsElementShown(LcdElement::HeldLampA));
+}
+
 TEST_F(LcdPanel, ModemAndRemoteImagesStartAtSlotZero) {
     panel->SetLineRateMeter(33600, 0);
     panel->ShowModemConnectedImage(0);
