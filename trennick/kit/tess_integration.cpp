@@ -213,8 +213,25 @@ bool CTessIntegration::Create() {
     m_ownWindow = hwnd();
     OutMessage();
     InMessage();
-    m_timerRunning = platform::SetTimer(hwnd(), kPurgeTimerId, m_purgePeriodMs) != 0;
     return true;
+}
+
+bool CTessIntegration::purgeHasWork() const {
+    std::lock_guard lock(m_clientsMutex);
+    return !m_clients.empty() || m_ownerLock != 0 || m_secondOwnerLock != 0;
+}
+
+void CTessIntegration::updatePurgeTimer() {
+    // The purge looks for clients that went away and locks they left: with no
+    // client and no lock there is nothing to look for, and the timer rests.
+    const bool wanted = hwnd() != 0 && purgeHasWork();
+    if (wanted == m_timerRunning) return;
+    if (wanted) {
+        m_timerRunning = platform::SetTimer(hwnd(), kPurgeTimerId, m_purgePeriodMs) != 0;
+    } else {
+        platform::KillTimer(hwnd(), kPurgeTimerId);
+        m_timerRunning = false;
+    }
 }
 
 void CTessIntegration::SetPurgePeriod(UINT periodMs) {
@@ -278,6 +295,7 @@ LRESULT CTessIntegration::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void CTessIntegration::OnTimer() {
     PurgeClients();
+    updatePurgeTimer();
 }
 
 LRESULT CTessIntegration::DispatchRequest(DWORD senderPid, int fd) {
@@ -297,7 +315,10 @@ LRESULT CTessIntegration::DispatchRequest(DWORD senderPid, int fd) {
                   memory.size(), kTessBlockBytes);
         return kTessBlockRefused;
     }
-    return handleRequest(senderPid, *static_cast<TessBlock*>(memory.data()));
+    const LRESULT answer = handleRequest(senderPid, *static_cast<TessBlock*>(memory.data()));
+    // A request may have registered a client or taken a lock.
+    updatePurgeTimer();
+    return answer;
 }
 
 LRESULT CTessIntegration::handleRequest(DWORD senderPid, TessBlock& block) {

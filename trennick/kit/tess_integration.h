@@ -41,13 +41,15 @@ public:
     explicit CTessIntegration(std::string_view instanceId);
     ~CTessIntegration() override;
 
-    // Creates the window titled "TESS integration module" + instance id, makes
-    // it findable by other processes and starts the purge timer. False when the
-    // window cannot be made.
+    // Creates the window titled "TESS integration module" + instance id and
+    // makes it findable by other processes. False when the window cannot be
+    // made. The purge timer runs while a client is registered or a lock held.
     bool Create();
 
     // The purge period (500 ms unless set); restarts the timer when running.
     void SetPurgePeriod(UINT periodMs);
+    // Whether the purge timer runs (tests).
+    bool PurgeTimerRunning() const { return m_timerRunning; }
 
     // The window title the kit looks for.
     const std::string& WindowTitle() const { return m_title; }
@@ -214,6 +216,9 @@ private:
     void registerClient(DWORD clientId, BYTE* payload);
     std::shared_ptr<Client> findClient(DWORD clientId) const;
     std::vector<std::shared_ptr<Client>> clientsSnapshot() const;
+    bool purgeHasWork() const;
+    // Starts the purge timer when there is something to purge, stops it when not.
+    void updatePurgeTimer();
     // Builds the block of a notification with the payload bytes already set.
     TessBlock notificationBlock(WORD code) const;
     void notifyAll(const TessBlock& block);

@@ -177,6 +177,23 @@ TEST(TessIntegration, OwnerLocksRefuseOtherClientsAndGoWithTheirHolder) {
     EXPECT_EQ(kit.SecondOwnerLock(), 0u);
 }
 
+TEST(TessIntegration, PurgeTimerRunsOnlyWhileAClientOrALockIsThere) {
+    TestKit kit;
+    ASSERT_TRUE(kit.Create());
+    EXPECT_FALSE(kit.PurgeTimerRunning());  // nobody to purge: the channel rests
+    ProxyWindow client;
+    ASSERT_TRUE(client.create());
+    ASSERT_EQ(request(kit.hwnd(), client.hwnd(), kTessRequestRegister), 0);
+    EXPECT_TRUE(kit.PurgeTimerRunning());
+    ASSERT_EQ(request(kit.hwnd(), client.hwnd(), kTessRequestUnregister), 0);
+    EXPECT_FALSE(kit.PurgeTimerRunning());
+    // A lock taken without registering is a holder the purge must watch too.
+    ASSERT_EQ(request(kit.hwnd(), client.hwnd(), kTessRequestOwnerLock, 1), 0);
+    EXPECT_TRUE(kit.PurgeTimerRunning());
+    // The purge frees the lock of a holder that is no client, then rests.
+    ASSERT_TRUE(runUntil([&] { return kit.FirstOwnerLock() == 0 && !kit.PurgeTimerRunning(); }));
+}
+
 TEST(TessIntegration, ChangeModeNotifiesOnlyWhenUnlockedAndModeMatches) {
     TestKit kit;
     ASSERT_TRUE(kit.Create());
