@@ -696,8 +696,10 @@ void CMainFrame::DoLoopProcess() {
         // A pass with nothing to do counts towards resting.
         const bool quiet = !m_woken && !LoopBusy();
         m_woken = false;
-        m_quietPasses = quiet ? m_quietPasses + 1 : 0;
-        m_timerPeriodMs = m_quietPasses >= kQuietPassesBeforeRest ? kRestTimerPeriodMs : kMainTimerPeriodMs;
+        m_quietPasses = quiet ? std::min(m_quietPasses + 1, kQuietPassesBeforeDeepRest) : 0;
+        m_timerPeriodMs = m_quietPasses >= kQuietPassesBeforeDeepRest ? kDeepRestTimerPeriodMs
+                          : m_quietPasses >= kQuietPassesBeforeRest   ? kRestTimerPeriodMs
+                                                                      : kMainTimerPeriodMs;
         m_passRunning = false;
     }
     if (m_timerActive && !m_destroyed) platform::SetTimer(Hwnd(), kMainTimerId, m_timerPeriodMs);

@@ -419,9 +419,10 @@ TEST(KivApp, AutomaticCallRefusedIsToldOnce) {
     app.ExitInstance();
 }
 
-// With nothing to do the loop rests at its longer period; a message to the
-// frame brings the 10 ms pass back at once, and so does a caller on the
-// listening socket, for as long as the call is being set up.
+// With nothing to do the loop rests at its longer period, then at its deep
+// rest period; a message to the frame brings the 10 ms pass back at once, and
+// so does a caller on the listening socket, for as long as the call is being
+// set up.
 TEST(MainFrame, AQuietLoopRestsAndWakesAtOnce) {
     AnsweringUi ui;
     const WORD port = nettest::freePort();
@@ -433,6 +434,9 @@ TEST(MainFrame, AQuietLoopRestsAndWakesAtOnce) {
     ASSERT_TRUE(pumpUntil([&] { return frame->LoopPeriodMs() == kRestTimerPeriodMs; }));
     const DWORD passes = frame->LoopPasses();
     ASSERT_TRUE(pumpUntil([&] { return frame->LoopPasses() > passes; }));  // resting still runs passes
+    ASSERT_TRUE(pumpUntil([&] { return frame->LoopPeriodMs() == kDeepRestTimerPeriodMs; }));
+    const DWORD deepPasses = frame->LoopPasses();
+    ASSERT_TRUE(pumpUntil([&] { return frame->LoopPasses() > deepPasses; }));  // and so does the deep rest
 
     platform::SendMessage(frame->Hwnd(), platform::WM_NULL, 0, 0);
     EXPECT_EQ(frame->LoopPeriodMs(), kMainTimerPeriodMs);
