@@ -187,11 +187,14 @@ namespace {
 
 // A holder writes its process id into the head of the lock file and clears it
 // on release: an id found there by the next holder means the last one died
-// holding the lock. The head is mapped shared, so the record costs no system
-// call; what is written stays in the file when the writer dies.
+// holding the lock. Behind the id the head counts the holds of every process,
+// so a holder can tell whether anyone held the lock since its own last hold.
+// The head is mapped shared, so the record costs no system call; what is
+// written stays in the file when the writer dies.
 class HolderRecord {
 public:
     static constexpr std::size_t kBytes = 32;
+    static constexpr std::size_t kIdBytes = 24;  // the id text, zero-padded; the count follows
 
     HolderRecord() = default;
     ~HolderRecord() {
@@ -220,18 +223,22 @@ public:
         std::snprintf(m_mine, sizeof m_mine, "%d\n", static_cast<int>(::getpid()));
         return true;
     }
-    // Called holding the file lock: true when a dead holder's record was there.
-    bool take() {
+    // Called holding the file lock: true when a dead holder's record was
+    // there. `hold` becomes the number of this hold.
+    bool take(std::uint64_t& hold) {
         const bool abandoned = m_head[0] != '\0';
-        std::memcpy(m_head, m_mine, kBytes);
+        std::memcpy(m_head, m_mine, kIdBytes);
+        std::memcpy(&hold, m_head + kIdBytes, sizeof hold);
+        ++hold;
+        std::memcpy(m_head + kIdBytes, &hold, sizeof hold);
         return abandoned;
     }
     // Called holding the file lock, just before it goes.
-    void clear() { std::memset(m_head, 0, kBytes); }
+    void clear() { std::memset(m_head, 0, kIdBytes); }
 
 private:
     char* m_head = nullptr;
-    char m_mine[kBytes] = {};  // this process's record, zero-padded
+    char m_mine[kIdBytes] = {};  // this process's record, zero-padded
 };
 
 }  // namespace
@@ -243,6 +250,7 @@ struct NamedMutex::State {
     unsigned depth = 0;     // its acquisitions not yet released
     Fd lockFd;              // flock'ed while a thread of this process holds it
     HolderRecord holder;    // the head of lockFd
+    std::uint64_t hold = 0; // the number of the hold in force
     Fd refFd;               // shared lock: this process has the name open
 };
 
@@ -312,12 +320,14 @@ LockResult NamedMutex::wait(DWORD timeoutMs) {
     lock.unlock();
     // ...then among processes, without holding the in-process mutex.
     LockResult result = flockUntil(s.lockFd.get(), deadline);
-    if (result == LockResult::Acquired && s.holder.take()) {
+    std::uint64_t hold = 0;
+    if (result == LockResult::Acquired && s.holder.take(hold)) {
         result = LockResult::Abandoned;
     }
     lock.lock();
     if (result == LockResult::Acquired || result == LockResult::Abandoned) {
         s.depth = 1;
+        s.hold = hold;
     } else {
         s.owner = std::thread::id();
         s.released.notify_one();
@@ -328,6 +338,14 @@ LockResult NamedMutex::wait(DWORD timeoutMs) {
 bool NamedMutex::tryLock() {
     LockResult result = wait(0);
     return result == LockResult::Acquired || result == LockResult::Abandoned;
+}
+
+std::uint64_t NamedMutex::holdNumber() const {
+    if (!m_state) {
+        return 0;
+    }
+    std::lock_guard lock(m_state->mutex);
+    return m_state->owner == std::this_thread::get_id() && m_state->depth > 0 ? m_state->hold : 0;
 }
 
 bool NamedMutex::release() {

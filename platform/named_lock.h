@@ -19,6 +19,7 @@
 
 #include "platform/types.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -55,6 +56,11 @@ public:
     // Releases one acquisition by the calling thread; false (ERROR_NOT_OWNER)
     // when the calling thread does not hold it.
     bool release();
+    // The number of the calling thread's hold among the holds of this name by
+    // every process (counted from 1 in the lock file); 0 when the calling
+    // thread does not hold it. A holder that finds the number one above that
+    // of its own last hold knows that nobody held the mutex in between.
+    std::uint64_t holdNumber() const;
 
     struct State;
 

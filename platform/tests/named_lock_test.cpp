@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -134,6 +135,36 @@ TEST(NamedMutex, HolderThatDiesLeavesItAbandoned) {
     // Released cleanly this time, so the next holder finds nothing wrong.
     EXPECT_EQ(mutex.wait(0), LockResult::Acquired);
     EXPECT_TRUE(mutex.release());
+}
+
+// Hold numbers rise by one a hold, whoever holds: a holder that finds the
+// number after its own last one knows that nobody held the mutex in between.
+TEST(NamedMutex, HoldNumbersTellWhetherAnyoneHeldItSince) {
+    NamedMutex mine("HoldCount");
+    NamedMutex sameProcess("HoldCount");
+    EXPECT_EQ(mine.holdNumber(), 0u);  // not held
+    ASSERT_EQ(mine.wait(platform::INFINITE), LockResult::Acquired);
+    const std::uint64_t first = mine.holdNumber();
+    EXPECT_GT(first, 0u);
+    ASSERT_EQ(mine.wait(0), LockResult::Acquired);  // again by its holder: the same hold
+    EXPECT_EQ(mine.holdNumber(), first);
+    EXPECT_TRUE(mine.release());
+    EXPECT_TRUE(mine.release());
+    EXPECT_EQ(mine.holdNumber(), 0u);
+
+    ASSERT_EQ(mine.wait(platform::INFINITE), LockResult::Acquired);
+    EXPECT_EQ(mine.holdNumber(), first + 1);  // nobody in between
+    EXPECT_TRUE(mine.release());
+
+    ASSERT_EQ(sameProcess.wait(platform::INFINITE), LockResult::Acquired);  // another holder in this process
+    EXPECT_TRUE(sameProcess.release());
+    auto child = velmoor::testing::ChildProcess::start("mutexHolder", {"HoldCount", "release"});
+    ASSERT_TRUE(awaitMarker("held"));
+    touch("go");
+    EXPECT_EQ(child.wait(20s), 0);  // and one in another process
+    ASSERT_EQ(mine.wait(platform::INFINITE), LockResult::Acquired);
+    EXPECT_EQ(mine.holdNumber(), first + 4);
+    EXPECT_TRUE(mine.release());
 }
 
 TEST(NamedMutex, ExistsWhileSomeProcessHasItOpen) {
