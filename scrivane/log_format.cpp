@@ -155,11 +155,26 @@ int readLogHeader(LogLineReader& reader, LogHeader& header) {
 
 std::string headerText(const LogHeader& header) {
     std::string text;
+    text.reserve(headerTextBytes(header, header.lastEntryId));
     for (std::size_t i = 0; i < kHeaderLines; ++i) {
         text += i == 4 ? std::to_string(header.lastEntryId) : header.lines[i];
         text += "\r\n";
     }
     return text;
+}
+
+std::size_t headerTextBytes(const LogHeader& header, DWORD lastEntryId) {
+    std::size_t bytes = 2 * kHeaderLines;  // the line ends
+    for (std::size_t i = 0; i < kHeaderLines; ++i) {
+        if (i != 4) {
+            bytes += header.lines[i].size();
+        }
+    }
+    std::size_t digits = 1;
+    for (DWORD rest = lastEntryId / 10; rest != 0; rest /= 10) {
+        ++digits;
+    }
+    return bytes + digits;
 }
 
 bool lineIndex(std::string_view line, DWORD& index) {
@@ -188,14 +203,12 @@ bool entryFieldsFit(const EntryFields& fields) {
 
 namespace {
 
-std::string cleaned(std::string_view text, std::size_t limit, bool commaToo) {
-    std::string out(text.substr(0, std::min(limit, text.find('\0'))));
-    for (char& c : out) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || (commaToo && c == ',')) {
-            c = ' ';
-        }
+// Appends the text up to its first NUL and at most `limit` characters, each
+// control character (and comma, when asked) as a blank.
+void appendCleaned(std::string& out, std::string_view text, std::size_t limit, bool commaToo) {
+    for (char c : text.substr(0, std::min(limit, text.find('\0')))) {
+        out += static_cast<unsigned char>(c) < 0x20 || c == 0x7F || (commaToo && c == ',') ? ' ' : c;
     }
-    return out;
 }
 
 std::string withoutBlanks(std::string_view text) {
@@ -215,11 +228,13 @@ std::string entryLine(const EntryFields& f) {
     std::snprintf(head, sizeof head, "%u,%d,%.4d%.2d%.2d,%.2d%.2d%.2d,%d,%d", unsigned(f.index), int(f.eventId),
                   int(f.localTime.wYear), int(f.localTime.wMonth), int(f.localTime.wDay), int(f.localTime.wHour),
                   int(f.localTime.wMinute), int(f.localTime.wSecond), int(f.status), int(f.flags));
-    std::string line = head;
+    std::string line;
+    line.reserve(kEntryLineBytes);
+    line = head;
     line += ',';
-    line += cleaned(f.user, kUserChars, true);
+    appendCleaned(line, f.user, kUserChars, true);
     line += ',';
-    line += cleaned(f.info, kInfoChars, false);
+    appendCleaned(line, f.info, kInfoChars, false);
     line.resize(kEntryTextChars, ' ');  // never longer: every field is inside its width
     line += "\r\n";
     return line;

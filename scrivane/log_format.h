@@ -85,6 +85,9 @@ int readLogHeader(LogLineReader& reader, LogHeader& header);
 // The eight header lines as written at creation and by the rewrite, each with
 // CR LF; the last entry id in decimal, without padding.
 std::string headerText(const LogHeader& header);
+// The size of headerText(header) with `lastEntryId` as its last entry id,
+// without building it.
+std::size_t headerTextBytes(const LogHeader& header, DWORD lastEntryId);
 
 // The index of an entry line: the text before its first comma with every blank
 // removed, as an unsigned decimal. False when there is no comma or no number.

@@ -152,6 +152,7 @@ void Czo_LogWrite::keepSystemError(int errnoValue) {
 void Czo_LogWrite::closeFile() {
     m_headerCurrent = false;
     m_knownBytes = -1;
+    m_knownNewestPlace.reset();
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -161,6 +162,7 @@ void Czo_LogWrite::closeFile() {
 void Czo_LogWrite::keepFile() {
     m_headerCurrent = false;
     m_knownBytes = -1;
+    m_knownNewestPlace.reset();
     if (m_fd < 0) {
         return;
     }
@@ -173,6 +175,7 @@ void Czo_LogWrite::keepFile() {
 
 HRESULT Czo_LogWrite::CreateLogFile(BSTR szFormat, BSTR szVersion, BSTR szLogName, short nLogType,
                                     short nCycleType, LONG nCycleParam1, BSTR szFilePath) try {
+    m_lastAppend.reset();
     if (!m_mutex) {
         LUMO_TRACE(1, "[E] No Mutex object");
         return fail(LEERR_NO_MUTEX_OBJECT);
@@ -230,6 +233,7 @@ HRESULT Czo_LogWrite::CreateLogFile(BSTR szFormat, BSTR szVersion, BSTR szLogNam
 }
 
 HRESULT Czo_LogWrite::CloseLogFile() try {
+    m_lastAppend.reset();
     closeFile();
     if (m_kept.fd >= 0) {
         ::close(m_kept.fd);
@@ -241,6 +245,7 @@ HRESULT Czo_LogWrite::CloseLogFile() try {
 }
 
 HRESULT Czo_LogWrite::OpenLogFile(BSTR szFilePath) try {
+    m_lastAppend.reset();
     closeFile();
     m_header = LogHeader{};
     if (!m_mutex) {
@@ -270,10 +275,16 @@ HRESULT Czo_LogWrite::openLocked(const std::string& clientPath) {
     // The file kept from the last append is used again while the path still
     // names it; the look at the path also tells the file's size.
     FileIdentity info;
+    // What the last append left, while nobody else has held the mutex since.
+    std::optional<LastAppend> lastAppend = std::exchange(m_lastAppend, std::nullopt);
     if (m_kept.fd >= 0 && m_kept.path == path && identify(AT_FDCWD, path.c_str(), info) &&
         info.device == m_kept.device && info.inode == m_kept.inode) {
         m_fd = std::exchange(m_kept.fd, -1);
+        if (lastAppend && (lastAppend->fileBytes != info.bytes || m_mutex->holdNumber() != lastAppend->hold + 1)) {
+            lastAppend.reset();
+        }
     } else {
+        lastAppend.reset();
         if (m_kept.fd >= 0 && m_kept.path == path) {
             ::close(std::exchange(m_kept.fd, -1));
         }
@@ -292,7 +303,14 @@ HRESULT Czo_LogWrite::openLocked(const std::string& clientPath) {
     m_fdInode = info.inode;
     LogHeader header;
     off_t entryStart = 0;
-    int code = readHead(header, entryStart);
+    int code = LEERR_NOERROR;
+    if (lastAppend) {
+        header = lastAppend->header;
+        entryStart = lastAppend->entryStart;
+        m_knownNewestPlace = lastAppend->newestPlace;
+    } else {
+        code = readHead(header, entryStart);
+    }
     if (code == LEERR_SYSTEM) {
         keepSystemError(errno);
         LUMO_TRACE(1, "[E] Failed to read log header (%s)", m_errorText.c_str());
@@ -321,6 +339,7 @@ HRESULT Czo_LogWrite::openLocked(const std::string& clientPath) {
 }
 
 HRESULT Czo_LogWrite::AddLogEntry(short nEntryID, short nFlags, BSTR szUserName, short nStatus, BSTR szInfo) try {
+    m_lastAppend.reset();
     if (m_fd < 0) {
         LUMO_TRACE(1, "[E] Log file wasn't opened");
         return fail(LEERR_LOGFILE_NOT_OPEN);
@@ -366,8 +385,15 @@ HRESULT Czo_LogWrite::AddLogEntryEx(BSTR szFilePath, short nEntryID, short nFlag
         return fail(LEERR_NO_MUTEX_OBJECT);
     }
     int code = LEERR_NO_MUTEX_OBJECT;
+    LastAppend written;
     if (held) {
-        code = appendLocked(Caller::AddLogEntryEx, nEntryID, nFlags, szUserName, nStatus, szInfo);
+        code = appendLocked(Caller::AddLogEntryEx, nEntryID, nFlags, szUserName, nStatus, szInfo, &written);
+    }
+    // Remembered for the next append to the file kept open.
+    if (!wasOpen && code == LEERR_NOERROR && written.hold != 0) {
+        m_lastAppend = std::move(written);
+    } else {
+        m_lastAppend.reset();
     }
     // Closed on every way out, so the next call (often for another log)
     // never writes into this one; a file this call opened is kept aside for
@@ -405,15 +431,11 @@ int Czo_LogWrite::readHead(LogHeader& header, off_t& entryStart) {
 int Czo_LogWrite::ensureHeaderRoom(LogHeader& header, off_t& entryStart) {
     // The header is rewritten after every entry with the new last entry id, so
     // it must be able to hold the longest id without reaching the first entry.
-    LogHeader next = header;
-    next.lastEntryId = header.lastEntryId + 1;
-    if (std::size_t(entryStart) >= headerText(next).size()) {
+    if (std::size_t(entryStart) >= headerTextBytes(header, header.lastEntryId + 1)) {
         return LEERR_NOERROR;
     }
     // Grow it once to the room of the longest id.
-    LogHeader longest = header;
-    longest.lastEntryId = 0xFFFFFFFFu;
-    const std::size_t needed = headerText(longest).size();
+    const std::size_t needed = headerTextBytes(header, 0xFFFFFFFFu);
     // Move every line from the first entry on behind a larger header region
     // (once in a log's life; logs of this writer start without that room).
     struct stat info {};
@@ -435,18 +457,20 @@ int Czo_LogWrite::ensureHeaderRoom(LogHeader& header, off_t& entryStart) {
         keepSystemError(errno);
         return LEERR_LOGFILE_WRITE_FAIL;
     }
-    header.afterHeader = off_t(headerText(header).size());
+    header.afterHeader = off_t(headerTextBytes(header, header.lastEntryId));
     entryStart = off_t(room);
     return LEERR_NOERROR;
 }
 
-int Czo_LogWrite::setFilePos(const LogHeader& header, off_t entryStart, off_t knownBytes, off_t& position) {
+int Czo_LogWrite::setFilePos(const LogHeader& header, off_t entryStart, off_t knownBytes,
+                             std::optional<off_t> newest, off_t& position, off_t& fileBytes) {
     struct stat info {};
     if (knownBytes >= 0) {
         info.st_size = knownBytes;
     } else if (::fstat(m_fd, &info) != 0) {
         return LEERR_SYSTEM;
     }
+    fileBytes = info.st_size;
     if (m_cyclicStatus != 1) {
         switch (header.cycleType) {
             case LOGCYCLE_MAX_KBSIZE:
@@ -480,9 +504,13 @@ int Czo_LogWrite::setFilePos(const LogHeader& header, off_t entryStart, off_t kn
     // Cycling: the entry after the newest one is the oldest; it is replaced.
     // Entry lines have a fixed width, so the newest entry sits where its id
     // says: the id's line counted from the first entry's id (before the first
-    // wrap), or from 0 (after it). One read checks the place; only a file of
+    // wrap), or from 0 (after it). One read checks the place (none when this
+    // object wrote that entry and nobody has written since); only a file of
     // other line widths is walked line by line.
-    if (std::optional<off_t> newest = placeOfEntry(header.lastEntryId, entryStart, info.st_size)) {
+    if (!newest) {
+        newest = placeOfEntry(header.lastEntryId, entryStart, info.st_size);
+    }
+    if (newest) {
         const off_t next = *newest + off_t(kEntryLineBytes);
         if (next >= info.st_size) {
             LUMO_TRACE(3, "[I] Reached the end of file");
@@ -594,7 +622,8 @@ bool Czo_LogWrite::updateLogHeader(const LogHeader& header, off_t entryStart) {
     return true;
 }
 
-int Czo_LogWrite::appendLocked(Caller caller, short eventId, short flags, BSTR user, short status, BSTR info) {
+int Czo_LogWrite::appendLocked(Caller caller, short eventId, short flags, BSTR user, short status, BSTR info,
+                               LastAppend* written) {
     const bool ex = caller == Caller::AddLogEntryEx;
     // The header is read again under the mutex: another process may have
     // appended since this object last looked.
@@ -611,6 +640,10 @@ int Czo_LogWrite::appendLocked(Caller caller, short eventId, short flags, BSTR u
             keepSystemError(errno);
         }
         return code;
+    }
+    std::optional<off_t> knownNewestPlace = std::exchange(m_knownNewestPlace, std::nullopt);
+    if (!m_headerCurrent) {
+        knownNewestPlace.reset();  // it belongs to the header read by the open
     }
     m_headerCurrent = false;
     m_knownBytes = -1;
@@ -632,11 +665,14 @@ int Czo_LogWrite::appendLocked(Caller caller, short eventId, short flags, BSTR u
     }
     if (entryStart != startBefore) {
         knownBytes = -1;  // the entries moved behind a larger header
+        knownNewestPlace.reset();
     }
     m_firstEntryPos = entryStart;
 
     off_t position = 0;
-    if (int pos = setFilePos(header, entryStart, knownBytes, position); pos != LEERR_NOERROR) {
+    off_t fileBytes = 0;
+    if (int pos = setFilePos(header, entryStart, knownBytes, knownNewestPlace, position, fileBytes);
+        pos != LEERR_NOERROR) {
         LUMO_TRACE(1, ex ? "[E] AddLogEntryEx() - Failed to set file position" : "[E] Failed to set file position");
         return pos;
     }
@@ -653,7 +689,13 @@ int Czo_LogWrite::appendLocked(Caller caller, short eventId, short flags, BSTR u
     }
     m_lastEntryId = m_newEntryId;
     header.lastEntryId = m_newEntryId;
-    updateLogHeader(header, entryStart);  // a failed rewrite does not fail the call
+    // A failed rewrite does not fail the call, but leaves the file's header
+    // unknown to the next append.
+    const bool headerWritten = updateLogHeader(header, entryStart);
     m_header = header;
+    if (written != nullptr && headerWritten && m_mutex) {
+        *written = LastAppend{m_mutex->holdNumber(), header, entryStart, position,
+                              std::max(fileBytes, position + off_t(kEntryLineBytes))};
+    }
     return LEERR_NOERROR;
 }

@@ -16,6 +16,7 @@
 #include "scrivane/scrivane_lib.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -47,6 +48,7 @@ public:
 
 private:
     enum class Caller { AddLogEntry, AddLogEntryEx };
+    struct LastAppend;
 
     HRESULT fail(int code);
     void closeFile();
@@ -55,11 +57,15 @@ private:
     void keepFile();
     // Opens the log and reads its header; the mutex is held by the caller.
     HRESULT openLocked(const std::string& clientPath);
-    // Appends one entry; the mutex is held by the caller. Returns a TAG_LE_ERRORS code.
-    int appendLocked(Caller caller, short eventId, short flags, BSTR user, short status, BSTR info);
+    // Appends one entry; the mutex is held by the caller. Returns a TAG_LE_ERRORS code;
+    // on success `written` (when given) tells what the file holds now.
+    int appendLocked(Caller caller, short eventId, short flags, BSTR user, short status, BSTR info,
+                     LastAppend* written = nullptr);
     // Finds where the new entry goes (SetFilePos); returns a code. knownBytes
-    // is the file's size when known, else -1.
-    int setFilePos(const scrivane::LogHeader& header, off_t entryStart, off_t knownBytes, off_t& position);
+    // is the file's size when known, else -1; newest the place of the entry
+    // with the header's last id when known; fileBytes becomes the size used.
+    int setFilePos(const scrivane::LogHeader& header, off_t entryStart, off_t knownBytes,
+                   std::optional<off_t> newest, off_t& position, off_t& fileBytes);
     // Makes room in front of the first entry when the header would grow into it.
     int ensureHeaderRoom(scrivane::LogHeader& header, off_t& entryStart);
     // Rewrites the header lines (and the separator up to the first entry).
@@ -91,6 +97,23 @@ private:
         ino_t inode = 0;
     };
     KeptFile m_kept;
+    // What this object's last AddLogEntryEx left in the kept file: the header
+    // it wrote, the first entry's place, the newest entry's place and the
+    // file's size, with the number of the mutex hold it was written under.
+    // The next append to that file takes them in place of reading the file
+    // while nobody else has held the writers' mutex since (every writer holds
+    // it) and the file still has that size.
+    struct LastAppend {
+        std::uint64_t hold = 0;
+        scrivane::LogHeader header;
+        off_t entryStart = 0;
+        off_t newestPlace = 0;
+        off_t fileBytes = 0;
+    };
+    std::optional<LastAppend> m_lastAppend;
+    // The newest entry's place, known from the last append, for the append
+    // under the mutex hold in force.
+    std::optional<off_t> m_knownNewestPlace;
     int m_lastError = LEERR_NOERROR;
     std::string m_errorText;
     LONG m_cycleParam = 0;

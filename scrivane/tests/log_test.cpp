@@ -312,6 +312,59 @@ TEST_F(ScrivaneTest, CyclingKeepsItsPlaceAcrossWraps) {
     }
 }
 
+// A writer appending by path again and again takes what its own last append
+// left only while nobody else has written since: what another writer or
+// another program wrote in between is followed, never overwritten, in a
+// growing log and in one that cycles.
+TEST_F(ScrivaneTest, RepeatedAppendsByPathFollowWhatOthersWroteSince) {
+    ComPtr<Izo_LogWrite> other;
+    ASSERT_EQ(platform::com::createInstance(CLSID_zo_LogWrite, other), S_OK);
+    auto append = [](Izo_LogWrite* by, const std::string& path, const std::string& info) {
+        return by->AddLogEntryEx(Bstr(path).get(), 1, 0, Bstr("u").get(), 0, Bstr(info).get());
+    };
+
+    // Another program rewrites the growing log in place (the same file) as a
+    // log whose newest entry has id 41: the next append goes on from there.
+    const std::string growing = logPath("growing.log");
+    ASSERT_EQ(createLog(writer.get(), growing), S_OK);
+    ASSERT_EQ(writer->CloseLogFile(), S_OK);
+    std::string rewritten = "41,1,20240101,120000,0,0,u,rewritten";
+    rewritten.resize(121, ' ');
+    for (const char* step : {"a1", "a2", "b1", "a3", "rewrite", "a4", "a5"}) {
+        if (step == std::string("rewrite")) {
+            writeFile(growing, "VLM\r\n1.0.0\r\nGrowing\r\n0\r\n41\r\n300\r\n1\r\n0\r\n          \r\n" + rewritten +
+                                   "\r\n");
+        } else {
+            ASSERT_EQ(append(step[0] == 'a' ? writer.get() : other.get(), growing, step), S_OK) << step;
+        }
+    }
+    EXPECT_EQ(lineIndexes(growing), (std::vector<long>{41, 42, 43}));
+    EXPECT_EQ(fileLines(growing)[4], "43");
+    std::vector<std::string> infos;
+    for (const auto& e : readAll(reader.get(), growing)) infos.push_back(e.info);
+    EXPECT_EQ(infos, (std::vector<std::string>{"rewritten", "a4", "a5"}));
+
+    // Cycling past 1 KB: two appends of one writer, then one of the other,
+    // round the cycle more than twice; each lands on the line after the last.
+    const std::string cycling = logPath("cycling.log");
+    ASSERT_EQ(createLog(writer.get(), cycling, "Cyc", 0, 1, 1), S_OK);
+    ASSERT_EQ(writer->CloseLogFile(), S_OK);
+    int lines = 0;
+    while (fileText(cycling).size() / 1024 <= 1) {
+        ASSERT_EQ(append(writer.get(), cycling, "fill"), S_OK);
+        ++lines;
+    }
+    const std::size_t bytes = fileText(cycling).size();
+    for (int i = 0; i < 2 * lines + 3; ++i) {
+        const std::string info = "r" + std::to_string(i);
+        ASSERT_EQ(append(i % 3 == 2 ? other.get() : writer.get(), cycling, info), S_OK);
+        ASSERT_EQ(fileText(cycling).size(), bytes) << info;
+        const auto entries = readAll(reader.get(), cycling);
+        ASSERT_EQ(entries.size(), std::size_t(lines));
+        ASSERT_EQ(entries[std::size_t(i % lines)].info, info);
+    }
+}
+
 TEST_F(ScrivaneTest, EntryCountLimitHoldsForEveryWriter) {
     // A log limited to three entries (cycle type 2). Each entry comes from a
     // new writer object, as from another process: once ids have wrapped, the
