@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 using namespace platform;
@@ -69,11 +70,22 @@ std::string CKcReg::sectionPath(const char* section) const {
     return path;
 }
 
+bool CKcReg::keptKeyIs(const char* section) const {
+    if (!m_open.key.isOpen() || m_open.root != m_rootKey) {
+        return false;
+    }
+    // Compared part by part: this runs at every read and write.
+    const std::string_view path = m_open.path;
+    const std::string_view name = section != nullptr ? section : m_section;
+    return path.size() == m_keyPath.size() + 1 + name.size() && path.starts_with(m_keyPath) &&
+           path[m_keyPath.size()] == '\\' && path.ends_with(name);
+}
+
 RegistryKey* CKcReg::openKey(const char* section, bool create) const {
-    std::string path = sectionPath(section);
-    if (m_open.key.isOpen() && m_open.root == m_rootKey && m_open.path == path) {
+    if (keptKeyIs(section)) {
         return &m_open.key;
     }
+    std::string path = sectionPath(section);
     m_open.key.close();
     m_open.path.clear();
     RegistryKey key;
@@ -362,9 +374,11 @@ DWORD CKcReg::ReadDword() {
 }
 
 const char* CKcReg::ReadString() {
-    std::memcpy(m_readBuffer, m_defaultText, sizeof m_readBuffer);
     DWORD size = sizeof m_readBuffer;
-    GetString(nullptr, m_valueName, m_readBuffer, &size);
+    if (!GetString(nullptr, m_valueName, m_readBuffer, &size)) {
+        // A failed read leaves the buffer as it was: the default goes there.
+        std::memcpy(m_readBuffer, m_defaultText, strnlen(m_defaultText, sizeof m_defaultText - 1) + 1);
+    }
     return m_readBuffer;
 }
 

@@ -121,6 +121,8 @@ public:
 private:
     // "<key path>\<section>", the current section for a null one.
     std::string sectionPath(const char* section) const;
+    // True when the key kept open is that of `section` under the root in force.
+    bool keptKeyIs(const char* section) const;
     // The section's key, kept open while the section stays the same: opened
     // (never created) for a read, opened or created for a write. Null, traced,
     // when it cannot be opened.

@@ -195,16 +195,21 @@ void pauseBeforeRetry(int attempt) {
 }
 
 // A step that retries while another process holds a lock the busy handler could
-// not wait for (a stale snapshot, a log being recovered).
+// not wait for (a stale snapshot, a log being recovered). The clock is read
+// only once a step found the database busy.
 int stepRetrying(sqlite3_stmt* s) {
-    auto deadline = std::chrono::steady_clock::now() + kBusyDeadline;
+    int rc = sqlite3_step(s);
+    if (!isBusy(rc)) {
+        return rc;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kBusyDeadline;
     for (int attempt = 0;; ++attempt) {
-        int rc = sqlite3_step(s);
+        sqlite3_reset(s);
+        pauseBeforeRetry(attempt);
+        rc = sqlite3_step(s);
         if (!isBusy(rc) || std::chrono::steady_clock::now() >= deadline) {
             return rc;
         }
-        sqlite3_reset(s);
-        pauseBeforeRetry(attempt);
     }
 }
 
@@ -736,7 +741,10 @@ private:
 
     LONG ensureOpen() {
         const unsigned forks = g_forks.load(std::memory_order_relaxed);
-        if (m_db && forks == m_forks && sameEnvironment()) {
+        // A batch keeps the database it began on until it ends: its open
+        // transaction holds the batch's changes, which closing the database
+        // for another home would throw away.
+        if (m_db && forks == m_forks && (inBatch() || sameEnvironment())) {
             return ERROR_SUCCESS;
         }
         if (m_db && forks != m_forks) {

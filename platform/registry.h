@@ -28,7 +28,8 @@
 // The database is opened at first use in each process, in the home folder of that
 // moment; a later change of the home folder's environment variables is noticed at the
 // next call, which then opens the new home's database (keys opened before it are then
-// invalid handles).
+// invalid handles). Inside a RegistryBatch it is noticed at the first call after the
+// batch: the batch's calls all go to the database it began on.
 
 #include "platform/types.h"
 

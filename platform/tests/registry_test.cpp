@@ -707,6 +707,37 @@ TEST(Registry, BatchCommitsEverythingAtItsEnd) {
     }
 }
 
+// A home changed during a batch takes effect after it: every call of the batch
+// goes to the database the batch began on, and its changes are committed there
+// (none is lost with a database closed under the open transaction).
+TEST(Registry, BatchKeepsItsDatabaseUntilItEnds) {
+    const std::string path = std::string(kBase) + "\\PinnedBatch";
+    const std::string first = std::getenv("VELMOOR_HOME");
+    const std::string second = first + "/other";
+    {
+        RegistryBatch batch;
+        RegistryKey key = createdKey(HKEY_CURRENT_USER, path);
+        ASSERT_EQ(key.setValue("a", REG_SZ, reinterpret_cast<const BYTE*>("one"), 3), ERROR_SUCCESS);
+        ::setenv("VELMOOR_HOME", second.c_str(), 1);
+        EXPECT_EQ(key.setValue("b", REG_SZ, reinterpret_cast<const BYTE*>("two"), 3), ERROR_SUCCESS);
+        RegistryKey again;
+        EXPECT_EQ(RegistryKey::open(HKEY_CURRENT_USER, path, KEY_READ, again), ERROR_SUCCESS);
+        EXPECT_EQ(batch.commit(), ERROR_SUCCESS);
+        // After the batch the new home's registry is used: the key is not there.
+        EXPECT_EQ(key.queryValue("a", nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+        RegistryKey there;
+        EXPECT_EQ(RegistryKey::open(HKEY_CURRENT_USER, path, KEY_READ, there), ERROR_FILE_NOT_FOUND);
+    }
+    ::setenv("VELMOOR_HOME", first.c_str(), 1);
+    RegistryKey back;
+    ASSERT_EQ(RegistryKey::open(HKEY_CURRENT_USER, path, KEY_READ, back), ERROR_SUCCESS);
+    for (const auto& [name, text] : {std::pair{"a", "one"}, std::pair{"b", "two"}}) {
+        RegistryValue value;
+        ASSERT_EQ(back.readValue(name, value), ERROR_SUCCESS) << name;
+        EXPECT_EQ(value.data, bytesOf(text)) << name;
+    }
+}
+
 TEST(Registry, KeyDeletedByAnotherProcessIsNotOpenedFromMemory) {
     const std::string path = std::string(kBase) + "\\Remembered\\Deep";
     {
