@@ -17,18 +17,7 @@
 
 namespace {
 
-constexpr std::array<DWORD, 256> makeCrcTable() {
-    std::array<DWORD, 256> table{};
-    for (DWORD i = 0; i < 256; ++i) {
-        DWORD c = i;
-        for (int k = 0; k < 8; ++k) {
-            c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-        }
-        table[i] = c;
-    }
-    return table;
-}
-constexpr std::array<DWORD, 256> kCrcTable = makeCrcTable();
+constexpr const std::array<DWORD, 256>& kCrcTable = wire_checksum_detail::kTable;
 static_assert(kCrcTable[1] == 0x77073096u);
 
 std::mutex g_hooksLock;
@@ -51,11 +40,9 @@ DWORD CCommon::UpdateCrc32(DWORD sum, BYTE byte) {
 }
 
 LONG WireChecksum(std::span<const BYTE> bytes) {
-    DWORD sum = 0xFFFFFFFFu;
-    for (BYTE b : bytes) {
-        sum += kCrcTable[(sum ^ b) & 0xFF] ^ (sum >> 8);
-    }
-    return static_cast<LONG>(sum);
+    WireChecksumSum sum;
+    for (BYTE b : bytes) sum.add(b);
+    return sum.value();
 }
 
 LONG CCommon::FindStringNoCase(std::string_view pattern, std::string_view text) {

@@ -12,6 +12,7 @@
 
 #include "platform/types.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -115,3 +116,31 @@ void GlobalMemFree(void* block);
 // The wire checksum over a byte range: starts at 0xFFFFFFFF and adds each step
 // (not CRC-32: the step is added to the sum, not assigned); no final inversion.
 LONG WireChecksum(std::span<const BYTE> bytes);
+
+namespace wire_checksum_detail {
+constexpr std::array<DWORD, 256> makeTable() {
+    std::array<DWORD, 256> table{};
+    for (DWORD i = 0; i < 256; ++i) {
+        DWORD c = i;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+        table[i] = c;
+    }
+    return table;
+}
+// The reflected CRC-32 table the checksum steps use.
+inline constexpr std::array<DWORD, 256> kTable = makeTable();
+}  // namespace wire_checksum_detail
+
+// The wire checksum taken a byte at a time, for a loop that moves the bytes
+// (escaping them, say) while it sums them: after add() of each byte of a range,
+// value() equals WireChecksum of that range.
+class WireChecksumSum {
+public:
+    void add(BYTE byte) {
+        m_sum += wire_checksum_detail::kTable[(m_sum ^ byte) & 0xFF] ^ (m_sum >> 8);
+    }
+    LONG value() const { return static_cast<LONG>(m_sum); }
+
+private:
+    DWORD m_sum = 0xFFFFFFFFu;
+};

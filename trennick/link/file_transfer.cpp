@@ -526,9 +526,9 @@ bool FileTransfer::prepareBlock(DWORD chunk) {
     const std::size_t got = readSendFile(m_workRead.data(), chunk, m_sendOffset);
     if (got == 0) return false;
     DWORD used = 0;
-    m_nextBlock.escaped = escapeBlock(m_workRead.data(), static_cast<DWORD>(got), chunk - 2, m_workEscaped.data(), used);
+    m_nextBlock.escaped = escapeBlock(m_workRead.data(), static_cast<DWORD>(got), chunk - 2, m_workEscaped.data(), used,
+                                      m_nextBlock.checksum);
     m_nextBlock.used = used;
-    m_nextBlock.checksum = WireChecksum({m_workRead.data(), used});
     m_nextBlock.offset = m_sendOffset;
     m_nextBlock.chunk = chunk;
     m_nextBlock.ready = true;
@@ -762,15 +762,11 @@ void FileTransfer::ReceiveData(const DecodedBucket& bucket) {
                   static_cast<unsigned long>(bucket.BucketLen));
         return;
     }
-    // Undo the escaping into the work buffer (never longer than the payload).
-    DWORD n = 0;
-    for (DWORD i = 0; i < bucket.BucketLen && n < m_workRead.size(); ++i) {
-        m_workRead[n++] = bucket.Payload[i];
-        if (bucket.Payload[i] == 0x01 && i + 1 < bucket.BucketLen && bucket.Payload[i + 1] == 0x01) {
-            ++i;
-        }
-    }
-    const LONG checksum = WireChecksum({m_workRead.data(), n});
+    // Undo the escaping into the work buffer (never longer than the payload,
+    // whose 16-bit length always fits it), summing the bytes on the way.
+    LONG checksum = 0;
+    const DWORD n = unescapeBlock(bucket.Payload, std::min<DWORD>(bucket.BucketLen, static_cast<DWORD>(m_workRead.size())),
+                                  m_workRead.data(), checksum);
     m_lastFileActivityMs = m_link.nowMs();
     if (checksum != bucket.checkHeaderValue()) {
         linkTrace(1, "CPacketConnection::ReceiveData() ttCRC1 != tCRC2 CurrBucket.BucketNo=%ld",
@@ -807,11 +803,6 @@ void FileTransfer::ReceiveData(const DecodedBucket& bucket) {
     }
     if (m_recvPending.empty()) m_recvPendingOffset = m_recvBytes;
     m_recvPending.insert(m_recvPending.end(), m_workRead.data(), m_workRead.data() + n);
-    if (m_recvPending.size() >= kReceiveWindowBytes && !flushReceived()) {
-        // A failed write is a failed transfer: the partial file goes.
-        failReceive(REC_FAILED, true);
-        return;
-    }
     m_recvBytes += n;
     m_recvOffset = static_cast<LONGLONG>(m_recvBytes);
     m_recvPacketNo = number;
@@ -819,6 +810,14 @@ void FileTransfer::ReceiveData(const DecodedBucket& bucket) {
     sendBlockAnswer(ID_DSVD_CRCOK, number);
     m_recvFileChecksum += static_cast<DWORD>(checksum);
     m_recvRate.bytes += n;
+    // A full window goes to the file after the answer, so the sender is
+    // already at its next block while this one is written. The answer vouches
+    // for the block, as it does for every block still waiting in the window;
+    // the file itself is kept only once the whole-file check passes.
+    if (m_recvPending.size() >= kReceiveWindowBytes && !flushReceived()) {
+        // A failed write is a failed transfer: the partial file goes.
+        failReceive(REC_FAILED, true);
+    }
 }
 
 bool FileTransfer::flushReceived() {

@@ -69,9 +69,13 @@ bool isSafeWireFileName(std::string_view name);
 
 // Escapes file bytes into `out` (every 0x01 doubled) until all `available`
 // bytes are used or `out` holds `limit` bytes or more; returns the escaped
-// length and sets `used` to the file bytes taken. `out` needs limit + 1 bytes.
-DWORD escapeBlock(const BYTE* in, DWORD available, DWORD limit, BYTE* out, DWORD& used);
-// Undoes the escaping: 0x01 0x01 becomes one 0x01; other bytes are kept.
+// length, sets `used` to the file bytes taken and `checksum` to their wire
+// checksum (WireChecksum of in[0, used)). `out` needs limit + 1 bytes.
+DWORD escapeBlock(const BYTE* in, DWORD available, DWORD limit, BYTE* out, DWORD& used, LONG& checksum);
+// Undoes the escaping: 0x01 0x01 becomes one 0x01; other bytes are kept. The
+// bytes go to `out` (room for `length` bytes); returns how many, and sets
+// `checksum` to their wire checksum.
+DWORD unescapeBlock(const BYTE* in, DWORD length, BYTE* out, LONG& checksum);
 void unescapeBlock(const BYTE* in, DWORD length, std::vector<BYTE>& out);
 
 // The decimal text of a whole-file checksum as it travels behind "<FCRC>"

@@ -115,28 +115,42 @@ bool isSafeWireFileName(std::string_view name) {
     return true;
 }
 
-DWORD escapeBlock(const BYTE* in, DWORD available, DWORD limit, BYTE* out, DWORD& used) {
+DWORD escapeBlock(const BYTE* in, DWORD available, DWORD limit, BYTE* out, DWORD& used, LONG& checksum) {
+    // The bytes are summed as they are copied: the sum's chain of steps sets
+    // the pace, and the copying fits in beside it.
+    WireChecksumSum sum;
     DWORD written = 0;
     used = 0;
     while (used < available && written < limit) {
         const BYTE b = in[used++];
+        sum.add(b);
         out[written++] = b;
         if (b == 0x01) {
             out[written++] = 0x01;
         }
     }
+    checksum = sum.value();
     return written;
 }
 
-void unescapeBlock(const BYTE* in, DWORD length, std::vector<BYTE>& out) {
-    out.clear();
-    out.reserve(length);
+DWORD unescapeBlock(const BYTE* in, DWORD length, BYTE* out, LONG& checksum) {
+    WireChecksumSum sum;
+    DWORD written = 0;
     for (DWORD i = 0; i < length; ++i) {
-        out.push_back(in[i]);
+        sum.add(in[i]);
+        out[written++] = in[i];
         if (in[i] == 0x01 && i + 1 < length && in[i + 1] == 0x01) {
             ++i;
         }
     }
+    checksum = sum.value();
+    return written;
+}
+
+void unescapeBlock(const BYTE* in, DWORD length, std::vector<BYTE>& out) {
+    out.resize(length);
+    LONG checksum = 0;
+    out.resize(unescapeBlock(in, length, out.data(), checksum));
 }
 
 std::string fileChecksumText(DWORD checksum) {

@@ -5,7 +5,7 @@ namespace trennick {
 namespace {
 
 struct TokenEntry {
-    const char* text;
+    std::string_view text;  // its length known at compile time: token lookups run per bucket
     const char* name;
 };
 
@@ -127,7 +127,7 @@ constexpr TokenEntry kProtList[kProtListSlots] = {
 }  // namespace
 
 std::string_view tokenText(WORD id) {
-    return (id >= 1 && id <= kTokenCount) ? std::string_view(kProtList[id - 1].text) : std::string_view();
+    return (id >= 1 && id <= kTokenCount) ? kProtList[id - 1].text : std::string_view();
 }
 
 const char* tokenName(WORD id) {

@@ -3,6 +3,7 @@
 #include "platform/message_window.h"
 #include "trennick/link/link_trace.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -492,14 +493,18 @@ LONG NET_SendBlocks(CINet* net, const NetBlock* blocks, DWORD count) {
         net->setError("NET_SendData", kNetErrWrongState);
         return -1;
     }
-    std::vector<iovec> iov(count);
-    for (DWORD i = 0; i < count; ++i) {
+    // One system call takes at most kMaxGatheredBlocks blocks (the rest is
+    // left for the next call, as any part the socket does not take); the list
+    // lives on the stack, so a send allocates nothing.
+    iovec iov[kMaxGatheredBlocks];
+    const DWORD gathered = std::min<DWORD>(count, kMaxGatheredBlocks);
+    for (DWORD i = 0; i < gathered; ++i) {
         iov[i].iov_base = const_cast<BYTE*>(blocks[i].data);
         iov[i].iov_len = blocks[i].length;
     }
     msghdr message{};
-    message.msg_iov = iov.data();
-    message.msg_iovlen = count;
+    message.msg_iov = iov;
+    message.msg_iovlen = gathered;
     for (;;) {
         const ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent >= 0) return static_cast<LONG>(std::min<ssize_t>(sent, 0x7FFFFFFF));

@@ -62,11 +62,13 @@ void NET_Disconnect(CINet* net);
 // Sends what the socket takes now. Bytes sent (0 when it would block), or -1
 // when the stream is not up or failed.
 LONG NET_SendData(CINet* net, const BYTE* data, DWORD length);
-// As NET_SendData, gathering several blocks into one system call.
+// As NET_SendData, gathering several blocks into one system call (at most
+// kMaxGatheredBlocks of them: the bytes sent then come from those first blocks).
 struct NetBlock {
     const BYTE* data;
     DWORD length;
 };
+inline constexpr DWORD kMaxGatheredBlocks = 256;
 LONG NET_SendBlocks(CINet* net, const NetBlock* blocks, DWORD count);
 // Reads what is there (0 when nothing), -1 when not connected, or
 // kNetStreamEnded.

@@ -13,7 +13,7 @@ namespace trennick {
 
 namespace {
 
-constexpr DWORD kMaxBlocksPerSend = 256;
+constexpr DWORD kMaxBlocksPerSend = kMaxGatheredBlocks;  // what one system call takes
 constexpr DWORD kMaxBytesPerSend = 1u << 20;
 // Queue number 1-4 to its index in m_sendQueues, and the order of a round:
 // priority 1, then 4, then 3, then 2.

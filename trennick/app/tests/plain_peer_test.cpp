@@ -182,8 +182,11 @@ bool sendFile(PlainPeer& peer, const std::string& name, const std::vector<BYTE>&
     for (std::size_t at = 0; at < bytes.size(); ++number) {
         std::vector<BYTE> escaped(1100);
         DWORD used = 0;
-        const DWORD n = escapeBlock(bytes.data() + at, static_cast<DWORD>(bytes.size() - at), 1022, escaped.data(), used);
+        LONG escapedSum = 0;
+        const DWORD n = escapeBlock(bytes.data() + at, static_cast<DWORD>(bytes.size() - at), 1022, escaped.data(), used,
+                                    escapedSum);
         const LONG sum = WireChecksum({bytes.data() + at, used});
+        if (escapedSum != sum) return false;
         char check[kCheckHeaderBytes];
         std::snprintf(check, sizeof check, "%14ld", static_cast<long>(sum));
         peer.send(kFileBlockBucket, std::string_view(reinterpret_cast<const char*>(escaped.data()), n), number, check);

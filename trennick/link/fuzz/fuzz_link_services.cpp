@@ -68,8 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         unescapeBlock(body, length, unescaped);
         std::vector<BYTE> escaped(unescaped.size() * 2 + 2);
         DWORD used = 0;
+        LONG checksum = 0;
         escapeBlock(unescaped.data(), static_cast<DWORD>(unescaped.size()), static_cast<DWORD>(unescaped.size()),
-                    escaped.data(), used);
+                    escaped.data(), used, checksum);
         break;
     }
     }

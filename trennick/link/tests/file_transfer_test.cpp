@@ -437,6 +437,43 @@ TEST(TransferFormat, AnnouncementAndRates) {
     EXPECT_EQ(rate, 1500);  // bytes per whole second
 }
 
+// A block is escaped and summed in one pass, and unescaped and summed in one
+// pass: each sum is the wire checksum of the file bytes, and the round trip
+// gives back the bytes taken.
+TEST(TransferFormat, EscapingSumsTheFileBytesItTakes) {
+    struct Case {
+        const char* name;
+        std::vector<BYTE> bytes;
+        DWORD limit;
+        DWORD used;  // file bytes taken
+    };
+    std::vector<BYTE> blockWithMarkers(2000, 'Z');
+    blockWithMarkers[10] = blockWithMarkers[20] = 0x01;
+    const Case cases[] = {
+        {"empty", {}, 1022, 0},
+        {"plain", {'a', 'b', 'c'}, 1022, 3},
+        {"markers doubled", {0x01, 'x', 0x01, 0x01}, 1022, 4},
+        {"cut at the limit", std::vector<BYTE>(10, 0x01), 7, 4},
+        {"two markers in a block", blockWithMarkers, 1022, 1020},
+        {"random, taken whole", randomBytes(3000, 21), 8000, 3000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<BYTE> escaped(c.limit + 1);
+        DWORD used = 0;
+        LONG sum = 0;
+        const DWORD n = escapeBlock(c.bytes.data(), static_cast<DWORD>(c.bytes.size()), c.limit, escaped.data(), used, sum);
+        EXPECT_EQ(used, c.used);
+        EXPECT_EQ(n, used + static_cast<DWORD>(std::count(c.bytes.begin(), c.bytes.begin() + used, BYTE{0x01})));
+        EXPECT_EQ(sum, WireChecksum({c.bytes.data(), used}));
+        std::vector<BYTE> back(n);
+        LONG backSum = 0;
+        back.resize(unescapeBlock(escaped.data(), n, back.data(), backSum));
+        EXPECT_EQ(back, std::vector<BYTE>(c.bytes.begin(), c.bytes.begin() + used));
+        EXPECT_EQ(backSum, sum);
+    }
+}
+
 }  // namespace
 
 // A receive killed mid-transfer leaves its temporary file; the next start
