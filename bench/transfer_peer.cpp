@@ -16,7 +16,7 @@
 //   velmoor_transfer_peer baseline <window ms> <result file>
 //     The least a Qt program with a listening socket costs: a core
 //     application, the socket watched by a notifier, the same measurement
-//     after the same settling second.
+//     after the same settling time.
 // During the window the script itself never wakes (one single-shot timer ends
 // it), so only the program's own work is measured.
 //
@@ -112,9 +112,11 @@ private:
     std::string m_result;
 };
 
-// The pause after the program settles (start-up work and the hello exchange
-// over) before its window starts; the baseline waits as long.
-constexpr int kSettleMs = 1000;
+// The pause after the program settles (listening, or connected) before its
+// window starts: start-up work and the hello exchange are over and the main
+// loop, quiet for a while, has come to its deep rest, the state an idle
+// program spends its time in. The baseline waits as long.
+constexpr int kSettleMs = 3000;
 
 AppServices quietServices(QuietUi& ui) {
     AppServices services;

@@ -153,7 +153,7 @@ inline constexpr UINT kMainTimerPeriodMs = 10;
 inline constexpr unsigned kQuietPassesBeforeRest = 20;
 inline constexpr UINT kRestTimerPeriodMs = 200;
 inline constexpr unsigned kQuietPassesBeforeDeepRest = kQuietPassesBeforeRest + 1000 / kRestTimerPeriodMs;
-inline constexpr UINT kDeepRestTimerPeriodMs = 1000;
+inline constexpr UINT kDeepRestTimerPeriodMs = 2000;
 
 // Disconnect reasons (message ids of the resource library).
 inline constexpr LONG kReasonNone = 0;

@@ -598,6 +598,13 @@ void CMainFrame::MainTimerProc(platform::UINT_PTR id) {
         LUMO_TRACE(1, "MainTimerProc() TimerOutstanding");
         return;
     }
+    // In deep rest no message reached the frame since the last pass (one
+    // would have woken the loop): the pass runs from the timer itself, without
+    // the tick and the fence that two more turns of the event loop cost.
+    if (id == kMainTimerId && m_timerPeriodMs == kDeepRestTimerPeriodMs && !m_dropQueuedTicks) {
+        DoLoopProcess();
+        return;
+    }
     m_timerOutstanding = true;
     if (id == kMainTimerId && !platform::PostMessage(Hwnd(), kMsgMainTimerTick, kMainTimerId, 0)) {
         m_timerOutstanding = false;
