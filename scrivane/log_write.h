@@ -5,7 +5,10 @@
 // in every process are serialised by the named mutex "zoLogWrite_Mutex"; while
 // holding it, a writer reads the file's header again, so the next entry id and
 // the cycling state always come from the file, never from a stale copy in one
-// process. An object is used on the thread that created it. Failures are
+// process (an append by path skips the read only when nobody else has held the
+// mutex since its own last append and the file kept the size it left). A
+// program that changes a log must hold the mutex too. An object is used on the
+// thread that created it. Failures are
 // traced, kept as the last error and returned as 0x80040000 OR the code.
 
 #include "platform/com/com_object.h"
