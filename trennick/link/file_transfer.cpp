@@ -260,6 +260,9 @@ void FileTransfer::OnOkForSend() {
         m_confirmedBlocks = 0;
         m_retryCount = 0;
         m_sendStartMs = m_link.nowMs();
+        // The first block goes with the peer's consent, as every later one
+        // goes with its answer, instead of waiting for the next loop pass.
+        sendBlock();
     }
 }
 

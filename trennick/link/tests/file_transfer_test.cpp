@@ -154,6 +154,19 @@ TEST_F(Transfer, EmptyFileIsNeverAnnounced) {
     EXPECT_TRUE(p.a->wire.empty());
 }
 
+// Once announced, a file travels on the peer's answers alone: its consent
+// brings the first block, each block's answer the next and the last answer
+// the whole-file check, with no further pass of the sender's loop.
+TEST_F(Transfer, AnnouncedFileTravelsOnThePeersAnswersAlone) {
+    const auto bytes = randomBytes(5000, 11);
+    writeFile(source / "answers.bin", bytes);
+    ASSERT_EQ(p.a->SetSendStatus(1, kFileKindAny, (source / "answers.bin").c_str()), 1);
+    p.a->ProcessSending();  // opens and announces the file
+    drain();
+    EXPECT_EQ(p.a->GetFileSendStatus(), SEND_CANCELLED);  // what a file confirmed whole ends as
+    EXPECT_EQ(readFile(receive / "answers.bin"), bytes);
+}
+
 TEST_F(Transfer, EscapedBlockTravelsDoubledAndIsStoredOnce) {
     writeFile(source / "esc.bin", {0x01, 0x02});
     std::vector<std::vector<BYTE>> payloads;
