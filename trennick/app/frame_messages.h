@@ -148,8 +148,8 @@ inline constexpr UINT kMainTimerPeriodMs = 10;
 // While nothing happens the loop rests: after this many quiet passes in a row
 // its timer runs at the longer period, and after a further second of them at
 // the deep rest period, until a message, the link's news or work in progress
-// brings it back to the 10 ms pass. A resting pass polls only what sends no
-// news (the watchdog's heartbeat, the status texts' refresh).
+// brings it back to the 10 ms pass. Resting passes remain for the work that
+// sends no news: the watchdog's heartbeat and the status texts' refresh.
 inline constexpr unsigned kQuietPassesBeforeRest = 20;
 inline constexpr UINT kRestTimerPeriodMs = 200;
 inline constexpr unsigned kQuietPassesBeforeDeepRest = kQuietPassesBeforeRest + 1000 / kRestTimerPeriodMs;
