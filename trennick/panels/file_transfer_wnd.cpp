@@ -517,6 +517,8 @@ void CFileTransfer::ProcessTransfer() {
                     resetSide(false);
                     m_host.postCommand(kMainCmdSendSiteInfo);
                 } else if (m_link.SetSendStatus(1, SendTypeOfText(type), path.c_str()) == 1) {
+                    // Opened and announced now rather than at the next pass.
+                    m_link.ProcessSending();
                     m_statusBar->StartProgress(false, path);
                     panelUpdate(false, path, 0, -1);
                     m_flags |= kFlagActive;

@@ -157,6 +157,20 @@ TEST(FileTransferWindow, QueueOfFilesIsSentWithProgressAndHistory) {
     EXPECT_TRUE(p.listenerWindow->IsCommandEnabled(ID_FT_RECEIVED_HISTORY));
 }
 
+// A file the window takes from its queue is opened and announced in that
+// same step, not one loop pass later.
+TEST(FileTransferWindow, AFileTakenFromTheQueueIsAnnouncedInTheSameStep) {
+    uitest::installLanguage();
+    Pair p;
+    ASSERT_NO_FATAL_FAILURE(p.open());
+    const auto path = platform::homeFolder() / "outgoing" / "now.bin";
+    writeFile(path, std::string(5000, 'x'));
+    p.callerWindow->AddFilesToQueue(path.string(), "");
+    p.callerWindow->OnTransferStatus(0);
+    EXPECT_EQ(p.caller.link.GetFileSendStatus(), SEND_ANNOUNCED);
+    ASSERT_TRUE(p.run([&] { return p.listenerHost.arrived.size() == 1; }));
+}
+
 // Stopping a send removes the file from the queue; the peer is told and drops
 // what arrived.
 TEST(FileTransferWindow, StoppedSendLeavesTheQueue) {
