@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <mutex>
 #include <poll.h>
 #include <random>
 #include <string>
@@ -808,6 +810,67 @@ void unpublishOnDestroy(HWND hwnd) { unpublishWindow(hwnd); }
 
 using namespace detail;
 
+namespace {
+
+// Look-ups that found nothing, each remembered with the bus folder's change
+// time. Every publication and removal renames or unlinks a file there, which
+// changes that time, so while it stands the same look-up finds nothing again
+// without reading every advertisement (the heartbeat looks for a watchdog that
+// is usually not there). Only a change time older than the file system's
+// coarse clock can tick is remembered: a window published in the same tick as
+// a look-up is never missed.
+class MissedLookups {
+public:
+    static MissedLookups& instance() {
+        static MissedLookups lookups;
+        return lookups;
+    }
+
+    // The folder's state now; false when it cannot be read (nothing is remembered then).
+    static bool folderState(const fs::path& folder, struct stat& state) { return ::stat(folder.c_str(), &state) == 0; }
+
+    bool stillMissing(const std::string& key, const struct stat& folder) {
+        std::lock_guard lock(m_mutex);
+        auto found = m_missed.find(key);
+        return found != m_missed.end() && sameState(found->second, folder);
+    }
+
+    void remember(const std::string& key, const struct stat& folder) {
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        if (folder.st_mtim.tv_sec + kSettledSeconds > now.tv_sec) {
+            return;
+        }
+        std::lock_guard lock(m_mutex);
+        if (m_missed.size() >= kMaxRemembered) {
+            m_missed.clear();
+        }
+        m_missed[key] = folder;
+    }
+
+private:
+    static constexpr time_t kSettledSeconds = 2;
+    static constexpr std::size_t kMaxRemembered = 64;
+
+    static bool sameState(const struct stat& a, const struct stat& b) {
+        return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+               a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+    }
+
+    std::mutex m_mutex;
+    std::unordered_map<std::string, struct stat> m_missed;
+};
+
+// The key of a look-up: a missing name differs from an empty one.
+std::string lookupKey(const char* className, const char* title) {
+    std::string key = className != nullptr ? "c" + std::string(className) : "-";
+    key += '\0';
+    key += title != nullptr ? "t" + std::string(title) : "-";
+    return key;
+}
+
+}  // namespace
+
 bool publishWindow(HWND hwnd, std::string_view className, std::string_view title) {
     if (className.size() > kMaxClassNameBytes || title.size() > kMaxWindowTitleBytes || !validHandle(hwnd)) {
         return false;
@@ -867,6 +930,14 @@ HWND FindWindow(const char* className, const char* title) {
         return local;
     }
     fs::path folder = busFolder();
+    // The folder's state is read before its advertisements, so a change made
+    // while they are read is seen by the next look-up.
+    const std::string key = lookupKey(className, title);
+    struct stat before {};
+    const bool stated = MissedLookups::folderState(folder, before);
+    if (stated && MissedLookups::instance().stillMissing(key, before)) {
+        return 0;
+    }
     auto self = static_cast<DWORD>(::getpid());
     for (const Advert& advert : listAdverts(folder)) {
         if (advert.pid == self || !sameText(advert.className, className) || !sameText(advert.title, title)) {
@@ -879,6 +950,9 @@ HWND FindWindow(const char* className, const char* title) {
             continue;
         }
         return advert.hwnd;
+    }
+    if (stated) {
+        MissedLookups::instance().remember(key, before);
     }
     return 0;
 }

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -18,6 +19,7 @@
 #include <set>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -223,6 +225,30 @@ TEST(LocalBus, WindowGoneWhenItsProcessIsKilled) {
         EXPECT_TRUE(entry.path().filename() == "handles" || entry.path().filename() == "messages")
             << entry.path();
     }
+}
+
+// A look-up that found nothing is remembered while the bus folder stays as it
+// was; a window published afterwards (by another process) is found at once,
+// and a remembered miss for one name hides no other name.
+TEST(LocalBus, AWindowPublishedAfterAMissedLookUpIsFound) {
+    EXPECT_EQ(FindWindow(kEchoClass, "Late"), 0u);
+    // An older folder, so the miss is remembered.
+    const std::filesystem::path folder = runtimeFolder() / "bus";
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const timespec older[2] = {{now.tv_sec - 10, 0}, {now.tv_sec - 10, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, folder.c_str(), older, 0), 0);
+    EXPECT_EQ(FindWindow(kEchoClass, "Late"), 0u);
+    EXPECT_EQ(FindWindow(nullptr, "Late"), 0u);
+
+    auto child = ChildProcess::start("bus_echo", {kEchoClass, "Late"});
+    const HWND hwnd = waitForWindow(kEchoClass, "Late");
+    ASSERT_NE(hwnd, 0u);
+    EXPECT_EQ(windowProcessId(hwnd), static_cast<DWORD>(child.pid()));
+    EXPECT_EQ(FindWindow(nullptr, "late"), hwnd);
+    ASSERT_TRUE(PostMessage(hwnd, WM_CLOSE, 0, 0));
+    EXPECT_EQ(child.wait(std::chrono::seconds(20)), 0);
+    EXPECT_EQ(FindWindow(kEchoClass, "Late"), 0u);
 }
 
 TEST(LocalBus, SenderIsReleasedWhenReceiverHangsOrDies) {
