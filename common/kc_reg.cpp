@@ -1,5 +1,6 @@
 #include "common/kc_reg.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 
 #include <algorithm>
@@ -273,7 +274,7 @@ BOOL CKcReg::GetStringDefault(const char* section, const char* name, char* text,
     if (text == nullptr || size == nullptr || *size == 0) {
         return FALSE;
     }
-    std::string fallback(text, strnlen(text, *size - 1));
+    std::string fallback = fixed_text::Read(text, *size - 1);
     if (GetString(section, name, text, size)) {
         return TRUE;
     }

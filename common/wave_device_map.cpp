@@ -1,5 +1,6 @@
 #include "common/wave_device_map.h"
 
+#include "common/fixed_text.h"
 #include "common/product_registry.h"
 
 #include <cstring>
@@ -12,7 +13,7 @@ std::string readText(CKcReg& reg, const char* name) {
     if (!reg.GetString(nullptr, name, text, &size)) {
         return {};
     }
-    return std::string(text, strnlen(text, sizeof text));
+    return fixed_text::Read(text, sizeof text);
 }
 
 }  // namespace

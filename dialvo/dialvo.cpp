@@ -346,8 +346,8 @@ Zo_Rdas_Ret_Enum DialvoSetEntryDialParam(const char* entryName, const _Dialvo_Di
         setError(kBadParameters);
         return ZO_RDAS_FAILED;
     }
-    const std::string user(params->szUserName, strnlen(params->szUserName, 255));
-    const std::string password(params->szPassword, strnlen(params->szPassword, 255));
+    const std::string user = fixed_text::Read(params->szUserName, 255);
+    const std::string password = fixed_text::Read(params->szPassword, 255);
     std::vector<std::string> args = {"connection", "modify", "id", entryName, userField, user};
     if (!passwordField.empty()) {
         args.push_back(passwordField);

@@ -3,6 +3,7 @@
 // With --print it runs without a window and writes each line to standard output.
 
 #include "platform/local_bus.h"
+#include "common/fixed_text.h"
 #include "platform/message_window.h"
 
 #include <QApplication>
@@ -29,7 +30,7 @@ std::string lineOf(LPARAM lParam) {
         return {};
     }
     const char* text = static_cast<const char*>(data->lpData);
-    return std::string(text, ::strnlen(text, data->cbData));
+    return fixed_text::Read(text, data->cbData);
 }
 
 // The bus endpoint: hands each received line to `onLine`.

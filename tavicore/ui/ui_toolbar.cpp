@@ -1,5 +1,6 @@
 #include "tavicore/ui/ui_toolbar.h"
 
+#include "common/fixed_text.h"
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
 #include "tavicore/capture_base.h"
@@ -34,7 +35,7 @@ WORD readWord(const tagAdapterBlock& block, std::size_t offset) {
 }
 
 std::string nameText(const char* name) {
-    return std::string(name, strnlen(name, kSettingsNameBytes));
+    return fixed_text::Read(name, kSettingsNameBytes);
 }
 
 // The four tool-tip strings, loaded once for the process's life.

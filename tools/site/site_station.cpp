@@ -680,7 +680,7 @@ private:
         CEventFile scan;
         scan.evFillEventDirList(&list, 0, "", nullptr, 0, 0, 1);
         const DWORD count = list.dwEventCount;
-        const std::string path(list.szListFile, strnlen(list.szListFile, sizeof list.szListFile));
+        const std::string path = fixed_text::Read(list.szListFile, sizeof list.szListFile);
         CEventFile::evFree(&list.localList);
         CEventFile::evFree(&list.remoteList);
         say("event list asked for kind " + std::to_string(list.dwType) + ", camera " + std::to_string(list.wCamera + 1) +

@@ -1,5 +1,6 @@
 #include "trennick/app/debrief.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 #include "trennick/link/event_requests.h"
 #include "trennick/link/packet_connection.h"
@@ -49,7 +50,7 @@ int CDebrief::Open(const char* connectedStationId, const char* stationId, DWORD 
         ::strcasecmp(connectedStationId, stationId) != 0) {
         return kDebriefOtherStation;
     }
-    m_station.assign(stationId, strnlen(stationId, MAX_PATH - 1));
+    m_station = fixed_text::Read(stationId, MAX_PATH - 1);
     m_folderStation = folderStation != nullptr ? folderStation : "";
     m_camera = camera;
     m_adapter = adapter;

@@ -1,5 +1,6 @@
 #include "trennick/app/frame_remote_settings.h"
 
+#include "common/fixed_text.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/ui/ui_resources.h"
 #include "trennick/app/kiv_app.h"
@@ -15,7 +16,7 @@ FrameRemoteSetHost::FrameRemoteSetHost(CMainFrame& frame)
                            BYTE site[kSiteInfoBytes] = {};
                            if (!frame.GetSiteInfo(site)) return std::string();
                            const char* guid = reinterpret_cast<const char*>(site);
-                           return std::string(guid, strnlen(guid, 256));
+                           return fixed_text::Read(guid, 256);
                        }),
       m_frame(frame) {}
 

@@ -4,6 +4,7 @@
 
 #include "trennick/app/frame_remote_view.h"
 
+#include "common/fixed_text.h"
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/frame_remote_views.h"
 #include "trennick/app/kiv_app.h"
@@ -52,7 +53,7 @@ std::string CMainFrame::FrameRemoteView::instanceId() { return m_frame.m_app.Get
 
 std::string CMainFrame::FrameRemoteView::holdClipFolder() {
     const char* home = m_frame.m_settings.general.HomeDir;
-    return std::string(home, strnlen(home, sizeof m_frame.m_settings.general.HomeDir));
+    return fixed_text::Read(home, sizeof m_frame.m_settings.general.HomeDir);
 }
 
 QToolBar* CMainFrame::FrameRemoteView::adaptersToolBar() { return m_frame.m_wndToolBar; }

@@ -180,7 +180,7 @@ std::vector<std::string> CFrameSettings::DialledNumbers() const {
     // Each stored number goes to the head of the list, as it is read.
     std::vector<std::string> list;
     for (const auto& number : comms.NumbersDialed) {
-        const std::string text(number, strnlen(number, sizeof number));
+        const std::string text = fixed_text::Read(number, sizeof number);
         if (!text.empty()) list.insert(list.begin(), text);
     }
     return list;

@@ -732,7 +732,7 @@ LONG CNightTessIntegration::activeProtocol(WORD& number, std::string& name) cons
     if (!remoteProfile(profile)) return TESS_ERROR_SERVER_INIT;
     const tagAdapterDeviceData data = readDeviceData(profile.adapters[profile.currentAdapter]);
     number = data.serialOut.commandType;
-    name.assign(data.serialOut.protocolName, strnlen(data.serialOut.protocolName, sizeof data.serialOut.protocolName));
+    name = fixed_text::Read(data.serialOut.protocolName, sizeof data.serialOut.protocolName);
     if (name.empty()) name = "None";
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "trennick/audio/aud_comp.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 #include "platform/com/com.h"
 #include "tavicore/product_key.h"
@@ -29,7 +30,7 @@ void readText(CKcReg& reg, const char* name, std::string& value) {
     DWORD size = sizeof text;
     reg.SetDefault(value);
     if (reg.GetStringDefault(nullptr, name, text, &size)) {
-        value.assign(text, strnlen(text, sizeof text));
+        value = fixed_text::Read(text, sizeof text);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "trennick/audio/aud_files.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 #include "platform/time_convert.h"
 #include "tavicore/event_file.h"
@@ -39,7 +40,7 @@ DWORD AudHeaderChecksum(const AudFileHeader& header) {
 }
 
 int CAudFilesMgr::Open(const char* stationId, WORD adapter, WORD camera) {
-    m_stationId = stationId != nullptr ? std::string(stationId, strnlen(stationId, 259)) : std::string();
+    m_stationId = fixed_text::Read(stationId, 259);
     m_adapter = adapter;
     m_camera = camera;
     m_folder.clear();

@@ -1,5 +1,6 @@
 #include "trennick/link/cards.h"
 
+#include "common/fixed_text.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/link_payloads.h"
 
@@ -7,17 +8,13 @@
 
 namespace trennick {
 
-namespace {
-std::string fieldText(const char* field, std::size_t bytes) { return std::string(field, strnlen(field, bytes)); }
-}  // namespace
-
 std::vector<BYTE> buildCardBody(const tagBusinessCard& card) {
     const std::string picture = card.picture[0] != 0
-                                    ? CCommon::GetFileNameFromPath(fieldText(card.picture, sizeof card.picture),
+                                    ? CCommon::GetFileNameFromPath(fixed_text::Read(card.picture),
                                                                    CCommon::kBaseName | CCommon::kExtension)
                                     : std::string();
-    const std::string texts[4] = {fieldText(card.name, sizeof card.name), fieldText(card.text2, sizeof card.text2),
-                                  fieldText(card.text3, sizeof card.text3), picture};
+    const std::string texts[4] = {fixed_text::Read(card.name), fixed_text::Read(card.text2),
+                                  fixed_text::Read(card.text3), picture};
     std::vector<BYTE> out;
     for (int i = 0; i < 4; ++i) {
         out.push_back(i == 0 ? '<' : '<');

@@ -3,6 +3,7 @@
 
 #include "trennick/link/link_file_transfer.h"
 
+#include "common/fixed_text.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/link_host.h"
 #include "trennick/link/prot_list.h"
@@ -653,7 +654,7 @@ std::string FileTransfer::receiveTargetFolder(int kind, bool& ok) {
         fs::create_directories(folder, error);
         SiteInfoBlock site{};
         if (m_link.remoteSiteInfo(site)) {
-            const std::string station(site.siteName, strnlen(site.siteName, sizeof site.siteName));
+            const std::string station = fixed_text::Read(site.siteName, sizeof site.siteName);
             if (!station.empty()) {
                 if (!isSafeWireFileName(station)) {
                     linkTrace(1, "CPacketConnection::ConfirmOnSending() station name \"%s\" cannot name a folder",

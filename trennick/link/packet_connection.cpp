@@ -40,7 +40,7 @@ std::vector<BYTE> allocateBuffer(DWORD& length) {
 
 std::string userName(const UserRecord& record) {
     const char* text = reinterpret_cast<const char*>(record.data() + kUserNameOffset);
-    return std::string(text, strnlen(text, kUserTextFieldBytes));
+    return fixed_text::Read(text, kUserTextFieldBytes);
 }
 
 }  // namespace
@@ -889,7 +889,7 @@ LONG CPacketConnection::SendHello() {
     UserRecord user = m_host->loggedInUserRecord();
     auto scrambleField = [&](DWORD offset, DWORD lengthOffset) {
         char* field = reinterpret_cast<char*>(user.data() + offset);
-        const std::string plain(field, strnlen(field, kUserTextFieldBytes));
+        const std::string plain = fixed_text::Read(field, kUserTextFieldBytes);
         const std::string scrambled = m_identity != nullptr ? m_identity->encrypt(plain) : std::string();
         const WORD length = static_cast<WORD>(std::min<std::size_t>(scrambled.size(), kUserTextFieldBytes));
         std::memset(field, 0, kUserTextFieldBytes);

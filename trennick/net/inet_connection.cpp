@@ -1,5 +1,6 @@
 #include "trennick/net/inet_connection.h"
 
+#include "common/fixed_text.h"
 #include "common/kc_reg.h"
 #include "dialvo/dialvo.h"
 #include "tavicore/product_key.h"
@@ -577,8 +578,8 @@ LONG CInetConnection::GetDialUpEntryParams(const char* entry, std::string& user,
         logDialvoError();
         return 0;
     }
-    user.assign(params.szUserName, strnlen(params.szUserName, sizeof params.szUserName));
-    password.assign(params.szPassword, strnlen(params.szPassword, sizeof params.szPassword));
+    user = fixed_text::Read(params.szUserName, sizeof params.szUserName);
+    password = fixed_text::Read(params.szPassword, sizeof params.szPassword);
     return 1;
 }
 
@@ -608,7 +609,7 @@ LONG CInetConnection::FillDialUpEntries(std::vector<std::string>& names) {
         return 0;
     }
     for (uint32_t i = 0; i < listed && i < count; ++i) {
-        const std::string name(entries[i].szEntryName, strnlen(entries[i].szEntryName, 256));
+        const std::string name = fixed_text::Read(entries[i].szEntryName, 256);
         const bool present = std::any_of(names.begin(), names.end(),
                                          [&](const std::string& n) { return equalNoCase(n, name); });
         if (!present) names.push_back(name);

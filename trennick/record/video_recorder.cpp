@@ -1,5 +1,6 @@
 #include "trennick/record/video_recorder.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/event_file.h"
@@ -33,7 +34,7 @@ std::string CameraName(CDBLumo* database, WORD adapter, WORD camera) {
     auto profile = std::make_unique<tagHWProfile>();
     if (database->GetHWProfiles(profile.get()) == 0) return {};
     const char* name = profile->adapters[adapter].cameras[camera].name;
-    return std::string(name, strnlen(name, kSettingsNameBytes));
+    return fixed_text::Read(name, kSettingsNameBytes);
 }
 
 DWORD VideoRecorderHost::nowMs() {

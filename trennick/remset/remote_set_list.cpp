@@ -1,5 +1,6 @@
 #include "trennick/remset/remote_set_list.h"
 
+#include "common/fixed_text.h"
 #include "common/lumo_deb.h"
 #include "platform/time_convert.h"
 #include "tavicore/log_write.h"
@@ -136,7 +137,7 @@ WORD SettingsRecordLength(WORD kind) { return kind >= 1 && kind <= kSettingsKind
 std::string LinkSetListHost::siteVersionText() {
     if (m_link == nullptr) return {};
     const StationInfoBlock info = m_link->GetRemoteStationInfo();
-    return std::string(info.versionText, strnlen(info.versionText, sizeof info.versionText));
+    return fixed_text::Read(info.versionText, sizeof info.versionText);
 }
 
 namespace {
@@ -156,7 +157,7 @@ IZoStationsMgr* selectedStation(const std::string& id, ZoStationRecord& record) 
 bool LinkSetListHost::readSiteDetails(std::string& details) {
     auto record = std::make_unique<ZoStationRecord>();
     if (selectedStation(m_stationId ? m_stationId() : std::string(), *record) == nullptr) return false;
-    details.assign(record->details, strnlen(record->details, 255));
+    details = fixed_text::Read(record->details, 255);
     return true;
 }
 
@@ -425,7 +426,7 @@ DWORD CRemoteSetList::CreateList(const tagHWProfile& profile, tagRemSettings& se
     }
     siteRecord.siteTime = DWORD(seconds);
     out.add(ID_SETTINGS_SITE_INFO, 0, 0, siteRecord);
-    m_host.writeSiteDetails(std::string(site.sSiteDetails, strnlen(site.sSiteDetails, sizeof site.sSiteDetails)));
+    m_host.writeSiteDetails(fixed_text::Read(site.sSiteDetails, sizeof site.sSiteDetails));
 
     RecRemoteControl rc{};
     std::memcpy(rc.arm, settings.RemoteControl.bRcArmCode, 4);

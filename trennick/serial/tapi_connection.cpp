@@ -1,5 +1,6 @@
 #include "trennick/serial/tapi_connection.h"
 
+#include "common/fixed_text.h"
 #include "common/kc_reg.h"
 #include "tavicore/product_key.h"
 #include "trennick/link/link_trace.h"
@@ -264,7 +265,7 @@ LONG CTAPIConnection::ConnectToRemote(const char* number, const char* name) {
                         out->stringOffset >= sizeof(VarString) &&
                         static_cast<std::size_t>(out->stringOffset) + out->stringSize <= translated.size()) {
                         const char* text = reinterpret_cast<const char*>(translated.data() + out->stringOffset);
-                        dial.assign(text, strnlen(text, out->stringSize));
+                        dial = fixed_text::Read(text, out->stringSize);
                         linkTrace(3, "CTAPIConnection::ConnectToRemote Translated address is [%s]", dial.c_str());
                     } else {
                         linkTrace(3, "CTAPIConnection::ConnectToRemote TAPI: LineTranslateAddress failed, restoring [%s]",

@@ -1,5 +1,6 @@
 #include "trennick/ui/about_dlg.h"
 
+#include "common/fixed_text.h"
 #include "common/product_registry.h"
 #include "platform/registry.h"
 #include "tavicore/station_identity.h"
@@ -26,7 +27,7 @@ std::string readText(platform::HKEY key, const char* name) {
         type != platform::REG_SZ) {
         return {};
     }
-    return std::string(text, strnlen(text, sizeof text - 1));
+    return fixed_text::Read(text, sizeof text - 1);
 }
 
 void copyField(char* field, std::size_t size, const QString& text) {

@@ -1,5 +1,6 @@
 #include "trennick/video/remote_wnd.h"
 
+#include "common/fixed_text.h"
 #include "common/kc_reg.h"
 #include "common/lumo_deb.h"
 #include "resources/glossel_ids.h"
@@ -992,7 +993,7 @@ WORD PictureSizeToken(WPARAM command, bool qcifOnly, std::string_view peerVersio
 void CRemoteWnd::askPictureSize(WPARAM command) {
     if (m_connection == nullptr || !linkUp()) return;
     const StationInfoBlock info = m_connection->GetRemoteStationInfo();
-    const std::string version(info.versionText, strnlen(info.versionText, sizeof info.versionText));
+    const std::string version = fixed_text::Read(info.versionText, sizeof info.versionText);
     const WORD token = PictureSizeToken(command, m_connection->Settings().useOnlyQcif, version);
     if (command == ID_RW_CIF && token == kTokQcif) {
         LUMO_TRACE(5, "CRemoteWnd::OnCiff() tInfo.RemoteVerName=%s sending IDS_DSVD_QCIF", version.c_str());
@@ -1162,7 +1163,7 @@ void CRemoteWnd::togglePtzPanel() {
     const WORD adapter = currentAdapter();
     const WORD camera = std::min<WORD>(hw.adapters[adapter].selectedInput, kCamerasPerAdapter - 1);
     const tagCameraBlock& block = hw.adapters[adapter].cameras[camera];
-    m_ptz->SendCommandText(camera, std::string(block.name, strnlen(block.name, sizeof block.name)));
+    m_ptz->SendCommandText(camera, fixed_text::Read(block.name, sizeof block.name));
     movePtzPanel();
     m_ptz->SetCamera(1);
     m_ptzShown = true;
@@ -1272,18 +1273,18 @@ std::string CRemoteWnd::cameraTitle(WPARAM kind) {
     if (!profile(hw)) return {};
     const WORD adapter = currentAdapter();
     const tagAdapterBlock& block = hw.adapters[adapter];
-    const std::string adapterName(block.name, strnlen(block.name, sizeof block.name));
+    const std::string adapterName = fixed_text::Read(block.name, sizeof block.name);
     std::string cameraName;
     if (kind == 5) {
         // The selected entry among the adapter's quad inputs.
         const tagAdapterDeviceData data = readDeviceData(block);
         if (block.selectedInput < std::min<int>(data.quadInputCount, kQuadInputsPerAdapter)) {
             const char* name = data.quadInputs[block.selectedInput];
-            cameraName.assign(name, strnlen(name, kSettingsNameBytes));
+            cameraName = fixed_text::Read(name, kSettingsNameBytes);
         }
     } else {
         const WORD camera = std::min<WORD>(block.selectedInput, kCamerasPerAdapter - 1);
-        cameraName.assign(block.cameras[camera].name, strnlen(block.cameras[camera].name, sizeof block.cameras[camera].name));
+        cameraName = fixed_text::Read(block.cameras[camera].name, sizeof block.cameras[camera].name);
     }
     return adapterName + " - " + cameraName;
 }

@@ -1,5 +1,6 @@
 #include "trennick/serial/telephony/modem_config.h"
 
+#include "common/fixed_text.h"
 #include "common/product_registry.h"
 #include "platform/registry.h"
 
@@ -61,7 +62,7 @@ bool ModemConfigValid(const ModemDevConfig& c) {
 std::string ModemConfigCommand(const ModemDevConfig& c) {
     return "ATM" + std::to_string(c.speakerMode) + "L" + std::to_string(c.speakerVolume) + "X" +
            (c.waitForDialTone ? "4" : "3") + "S7=" + std::to_string(c.callSetupSeconds) +
-           std::string(c.extraInit, strnlen(c.extraInit, sizeof c.extraInit));
+           fixed_text::Read(c.extraInit, sizeof c.extraInit);
 }
 
 ModemDevConfig LoadModemConfig(const std::string& lineName) {
