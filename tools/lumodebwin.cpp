@@ -2,8 +2,8 @@
 // on the local bus and shows each line that arrives by WM_COPYDATA in a list.
 // With --print it runs without a window and writes each line to standard output.
 
-#include "platform/local_bus.h"
 #include "common/fixed_text.h"
+#include "platform/local_bus.h"
 #include "platform/message_window.h"
 
 #include <QApplication>

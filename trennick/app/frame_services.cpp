@@ -1,8 +1,8 @@
 // The main frame's small services: the tool tips of its buttons, the texts of
 // call results and status codes, and this station's identity for its card.
 
-#include "common/lumo_deb.h"
 #include "common/fixed_text.h"
+#include "common/lumo_deb.h"
 #include "tavicore/station_identity.h"
 #include "tavicore/ui/ui_resources.h"
 #include "trennick/app/frame_messages.h"
@@ -19,8 +19,6 @@ namespace {
 
 // A tool tip shows at most this many characters.
 constexpr std::size_t kToolTipChars = 80;
-
-// Up to `room` characters of a text field, which need not end in a terminator.
 
 }  // namespace
 

@@ -4,8 +4,8 @@
 // closed with decodable frames of both streams, key-frame requests, event
 // list and file served, a relay request obeyed and an alarm on command.
 
-#include "kcexpand/kcexpand.h"
 #include "common/fixed_text.h"
+#include "kcexpand/kcexpand.h"
 #include "platform/testing/child_process.h"
 #include "tavicore/event_file.h"
 #include "tavicore/users_manager.h"

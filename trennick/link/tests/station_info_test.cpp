@@ -1,6 +1,7 @@
 #include "trennick/link/common_base.h"
-#include "common/fixed_text.h"
 #include "trennick/link/station_info.h"
+
+#include "common/fixed_text.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
