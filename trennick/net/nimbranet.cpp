@@ -4,6 +4,7 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <sys/eventfd.h>
@@ -18,6 +19,15 @@ constexpr DWORD kMaxBytesPerSend = 1u << 20;
 // Queue number 1-4 to its index in m_sendQueues, and the order of a round:
 // priority 1, then 4, then 3, then 2.
 constexpr int kRoundOrder[] = {0, 3, 2, 1};
+
+// An exchange in progress (a file block answered, an answer followed by the
+// next block) brings the peer's next bytes within tens of microseconds, less
+// than it costs to sleep in the event loop and be woken again. After the owner
+// wrote in reply to what it read, the socket is watched this long for them.
+constexpr auto kAwaitReplyFor = std::chrono::microseconds(100);
+// The longest one notifier call keeps the owner's thread, so its loop's other
+// work (timers, painting) still runs during a long exchange.
+constexpr auto kExchangeSliceFor = std::chrono::milliseconds(2);
 
 }  // namespace
 
@@ -116,6 +126,7 @@ LONG Nimbranet::Read(BYTE* buffer, DWORD capacity) {
 
 LONG Nimbranet::Write(int queue, const BYTE* data, DWORD length) {
     if (queue < 1 || queue > 4) return 0;
+    m_writes.fetch_add(1, std::memory_order_relaxed);
     DWORD sent = 0;
     {
         std::lock_guard lock(m_sendLock);
@@ -265,6 +276,21 @@ void Nimbranet::startThreads() {
 }
 
 void Nimbranet::onReadable() {
+    using Clock = std::chrono::steady_clock;
+    const auto sliceEnd = Clock::now() + kExchangeSliceFor;
+    for (;;) {
+        const std::uint64_t writesBefore = m_writes.load(std::memory_order_relaxed);
+        if (!readOnce()) return;
+        // Nothing written in reply: no exchange waits on the peer.
+        if (m_writes.load(std::memory_order_relaxed) == writesBefore || !m_readNotifier || !m_connected) return;
+        const auto awaitEnd = std::min(Clock::now() + kAwaitReplyFor, sliceEnd);
+        bool readable = false;
+        while (!readable && Clock::now() < awaitEnd) readable = NET_WaitStream(m_net, false, -1, 0) == 1;
+        if (!readable) return;
+    }
+}
+
+bool Nimbranet::readOnce() {
     // The owner's thread, woken by the socket: the bytes are queued and the
     // owner told at once, without a thread between the socket and the link.
     {
@@ -273,19 +299,19 @@ void Nimbranet::onReadable() {
             // Leave the rest in the socket: the peer's sending stalls instead
             // of our memory growing. A read that makes room wakes us again.
             if (m_readNotifier) m_readNotifier->setEnabled(false);
-            return;
+            return false;
         }
     }
     const LONG got = NET_CheckRead(m_net, m_readBuffer.data(), static_cast<DWORD>(m_readBuffer.size()));
     if (got == kNetStreamEnded || got < 0) {
         // The close notice is on its way; nothing more to read here.
         if (m_readNotifier) m_readNotifier->setEnabled(false);
-        return;
+        return false;
     }
-    if (got == 0) return;
+    if (got == 0) return false;
     if (!m_readEnable) {
         linkTrace(3, "Nimbranet::ReadThread() is enable to add to read Q = FALSE");
-        return;
+        return false;
     }
     Node node;
     node.bytes.assign(m_readBuffer.data(), m_readBuffer.data() + got);
@@ -295,6 +321,7 @@ void Nimbranet::onReadable() {
         m_receiveBytes += static_cast<DWORD>(got);
     }
     if (m_receiveNotice) m_receiveNotice();
+    return true;
 }
 
 void Nimbranet::startReading() {

@@ -2,8 +2,11 @@
 // Nimbranet: the byte mover under the TCP link. It keeps one receive queue and
 // four prioritised send queues over its CINet connection object. While a call
 // is up, the owner's thread reads the socket as soon as it is readable (a
-// socket notifier) into the receive queue and tells the owner at once; a write
-// thread empties the send queues onto the socket.
+// socket notifier) into the receive queue and tells the owner at once; when
+// the owner replies at once (an exchange such as a file transfer's blocks and
+// answers), the socket is watched briefly for the peer's next bytes instead of
+// waiting for the loop to wake again. A write thread empties the send queues
+// onto the socket.
 //
 // Threads: the owner thread (the one that called Open, with a running Qt
 // event loop) calls everything except that Read, Write, QueueSize and
@@ -84,8 +87,8 @@ public:
     // How long a connect may stay pending (ms); taken by the next Open.
     void SetConnectTimeout(DWORD timeoutMs);
     // Called on the owner's thread each time bytes join the receive queue, so
-    // the owner can read at once instead of at its next pass. It must only
-    // pass the news on (post a message); set it before the first call comes up.
+    // the owner can read at once instead of at its next pass; it may read and
+    // write a reply there and then. Set it before the first call comes up.
     void SetReceiveNotice(std::function<void()> notice) { m_receiveNotice = std::move(notice); }
     // Called on the owner's thread when a call comes up, ends or fails, so
     // the owner looks at the link at once; it must only post a message.
@@ -112,7 +115,12 @@ private:
     // Watches the stream socket on the owner's thread; stopReading ends it.
     void startReading();
     void stopReading();
+    // Reads what the socket holds and tells the owner; while the owner
+    // replies to what it read, waits briefly for the peer's next bytes.
     void onReadable();
+    // One read into the receive queue, the owner told; false when nothing
+    // was queued.
+    bool readOnce();
     void writeThread();
     // One sending round under the send lock; false when the socket would block.
     bool sendRound(std::unique_lock<std::mutex>& lock);
@@ -146,6 +154,7 @@ private:
     int m_stopFd = -1;
     std::unique_ptr<QSocketNotifier> m_readNotifier;  // owner thread; pointer under the receive lock
     std::vector<BYTE> m_readBuffer;                   // owner thread
+    std::atomic<std::uint64_t> m_writes{0};           // Write calls so far
     std::thread m_writeThread;
 };
 

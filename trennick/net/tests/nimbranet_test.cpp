@@ -2,8 +2,10 @@
 
 #include "trennick/net/testing/net_test_util.h"
 
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -213,4 +215,38 @@ TEST(Nimbranet, AFarewellQueuedJustBeforeAHangUpGoesOut) {
         char more;
         EXPECT_EQ(::recv(pair.client, &more, 1, 0), 0);
     }
+}
+
+TEST(Nimbranet, AnExchangeThatNeverPausesStillLetsTheLoopRun) {
+    AcceptedPair pair;
+    ASSERT_TRUE(pair.setUp());
+    // The owner answers each read at once and the peer answers each answer,
+    // for a second: the socket is never quiet for long, so the owner waits
+    // for the peer's bytes instead of sleeping; its timers must still run.
+    long answered = 0;
+    pair.net.SetReceiveNotice([&] {
+        BYTE buffer[Nimbranet::kReadChunkBytes];
+        while (pair.net.Read(buffer, sizeof buffer) > 0) {
+            ++answered;
+            pair.net.Write(2, buffer, 1);
+        }
+    });
+    std::atomic<bool> exchanging{true};
+    std::thread peer([&] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        char byte = 'x';
+        while (std::chrono::steady_clock::now() < end && writeAll(pair.client, &byte, 1)) {
+            pollfd wait{pair.client, POLLIN, 0};
+            if (::poll(&wait, 1, 1000) != 1 || ::recv(pair.client, &byte, 1, 0) != 1) break;
+        }
+        exchanging = false;
+    });
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ticks += exchanging ? 1 : 0; });
+    timer.start(10);
+    EXPECT_TRUE(pumpUntil([&] { return !exchanging; }));
+    peer.join();
+    EXPECT_GT(answered, 100) << "the exchange ran";
+    EXPECT_GE(ticks, 10) << "a timer of 10 ms fired " << ticks << " times in the second of the exchange";
 }

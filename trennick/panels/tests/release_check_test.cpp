@@ -76,7 +76,9 @@ TEST(ReleaseCheck, ImagesAreRefusedOrQueuedByTheUnitsRelease) {
         EXPECT_EQ(CheckReleaseFile(c.path, ui), c.result);
         EXPECT_EQ(told, c.told);
         EXPECT_EQ(asked, c.asked);
-        if (c.path == missing && asked) EXPECT_EQ(askedImage, "");
+        if (c.path == missing && asked) {
+            EXPECT_EQ(askedImage, "");
+        }
     }
     ReleaseCheckUi noMainWindow;
     noMainWindow.remote = [](int&, std::string&) { return false; };
