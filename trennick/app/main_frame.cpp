@@ -665,6 +665,9 @@ void CMainFrame::DoLoopProcess() {
             // This station tells the peer who it is right after the hello.
             link.SendSiteInfo();
             logEntry(kLogConnect, "Connected to " + peerText());
+            // The call's first ordinary pass (a file queued for it, the
+            // remote window) follows at once.
+            RunPassNow();
         } else {
             FileTransferStep();
             if (m_pRemoteSetMgr != nullptr) m_pRemoteSetMgr->UpdateTransferProgress();
@@ -716,9 +719,11 @@ void CMainFrame::DoLoopProcess() {
 bool CMainFrame::LoopBusy() {
     CPacketConnection& link = *m_pConnection;
     if (m_waitForArmAck || link.IsConnecting() || (link.IsLinkUp() && !link.IsConnected())) return true;
-    const LONG sending = link.GetSendStatus(nullptr, nullptr, nullptr, nullptr, nullptr);
-    const LONG receiving = link.GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr);
-    return (sending >= 1 && sending <= 9) || receiving == 2 || receiving == 5 || receiving == 9;
+    // Peeked at: the status getters hand a final state over once, to the pass.
+    const LONG sending = link.GetFileSendStatus();
+    const LONG receiving = link.GetFileReceiveStatus();
+    return (sending >= 1 && sending <= 9) || receiving == REC_RECEIVING || receiving == REC_WAIT_USER ||
+           receiving == REC_USER_DISCONNECTING;
 }
 
 void CMainFrame::WakeLoop() {
@@ -750,6 +755,23 @@ void CMainFrame::OnLinkDataReady() {
     m_passRunning = true;
     ReactToRead(m_pConnection->TimeToRead());
     m_passRunning = false;
+    // A transfer that this read ended is seen by a pass (its history, its
+    // window, the next file of the queue) now. The states are peeked at: the
+    // status getters hand a final state over once, and it is the pass's.
+    CPacketConnection& link = *m_pConnection;
+    const LONG sent = link.GetFileSendStatus();
+    const LONG received = link.GetFileReceiveStatus();
+    if (sent == SEND_REFUSED || sent == SEND_CANCELLED || sent == SEND_FAILED || sent == SEND_STOPPED ||
+        received == REC_COMPLETE || received == REC_STOPPED || received == REC_FAILED) {
+        RunPassNow();
+    }
+}
+
+void CMainFrame::RunPassNow() {
+    if (m_destroyed) return;
+    WakeLoop();
+    // A tick like the timer's; ticks already queued are dropped behind its fence.
+    platform::PostMessage(Hwnd(), kMsgMainTimerTick, kMainTimerId, 0);
 }
 
 void CMainFrame::DoIdleStep() {
@@ -1305,9 +1327,12 @@ void CMainFrame::OnHardwareProfilesReceived(WPARAM) {
 }
 
 BOOL CMainFrame::SendFile(const std::string& path, const std::string& typeText) {
-    if (m_app.Windows().SendFile(*this, path, typeText)) return TRUE;
-    if (m_panels != nullptr && m_panels->SendFile(path, typeText)) return TRUE;
-    return m_pConnection->SetSendStatus(1, FileKindOfTypeText(typeText), path.c_str()) == 1 ? TRUE : FALSE;
+    const bool queued = m_app.Windows().SendFile(*this, path, typeText) ||
+                        (m_panels != nullptr && m_panels->SendFile(path, typeText)) ||
+                        m_pConnection->SetSendStatus(1, FileKindOfTypeText(typeText), path.c_str()) == 1;
+    // The next pass takes the file and announces it.
+    if (queued && m_pConnection->IsLinkUp()) RunPassNow();
+    return queued ? TRUE : FALSE;
 }
 
 void CMainFrame::OnRemoteSettings() {

@@ -126,6 +126,8 @@ public:
     // Something happened (a message, the link's news): a resting loop goes
     // back to its 10 ms pass at once.
     void WakeLoop();
+    // A pass runs as soon as the loop turns, not at its next tick.
+    void RunPassNow();
     void DoIdleStep();
     void UpdateStatus();
     void UpdateCaption(bool force);
