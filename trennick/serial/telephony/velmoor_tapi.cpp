@@ -42,6 +42,8 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <unistd.h>
 #include <memory>
@@ -95,6 +97,7 @@ struct App {
     std::vector<Line> lines;
     std::thread engine;
     std::atomic<bool> stop{false};
+    int wakeFd = -1;  // written when there is news for the engine: a request, a line opened or closed, the stop
     std::deque<Request> requests;
     LONG nextRequest = 1;
     DWORD nextCall = kCallBase;
@@ -305,6 +308,32 @@ void runRequest(const Request& r) {
     }
 }
 
+void wakeEngine() {
+    const std::uint64_t one = 1;
+    if (g_app && g_app->wakeFd >= 0) {
+        [[maybe_unused]] auto n = ::write(g_app->wakeFd, &one, sizeof one);
+    }
+}
+
+// Sleeps until a watched modem says something or the engine is woken. The
+// ports are looked at once a second all the same, for the rings that stopped.
+void awaitNews() {
+    std::vector<pollfd> watched;
+    {
+        std::lock_guard lock(g_lock);
+        watched.push_back({g_app->wakeFd, POLLIN, 0});
+        for (const auto& l : g_app->lines) {
+            if (l.open && l.port && l.job != Job::Connected && l.job != Job::HandedOver) {
+                watched.push_back({l.port->fd(), POLLIN, 0});
+            }
+        }
+    }
+    if (::poll(watched.data(), watched.size(), 1000) > 0 && (watched[0].revents & POLLIN)) {
+        std::uint64_t drained = 0;
+        [[maybe_unused]] auto n = ::read(g_app->wakeFd, &drained, sizeof drained);
+    }
+}
+
 void engineLoop() {
     while (!g_app->stop) {
         bool busy = false;
@@ -338,7 +367,7 @@ void engineLoop() {
                 }
             }
         }
-        if (!busy) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!busy) awaitNews();
     }
 }
 
@@ -360,6 +389,7 @@ LONG queue(Request::Kind kind, DWORD line, const std::string& address = {}) {
     const LONG id = g_app->nextRequest++;
     if (g_app->nextRequest <= 0) g_app->nextRequest = 1;
     g_app->requests.push_back({kind, line, id, address});
+    wakeEngine();
     return id;
 }
 
@@ -383,6 +413,7 @@ TAPI_EXPORT LONG lineInitialize(HLINEAPP* app, void*, LINECALLBACK callback, con
         l.config = LoadModemConfig(name);
         g_app->lines.push_back(std::move(l));
     }
+    g_app->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     g_app->engine = std::thread(engineLoop);
     *app = 1;
     *numDevs = static_cast<DWORD>(g_app->lines.size());
@@ -395,8 +426,10 @@ TAPI_EXPORT LONG lineShutdown(HLINEAPP) {
         std::lock_guard lock(g_lock);
         if (!g_app) return LINEERR_OPERATIONFAILED;
         g_app->stop = true;
+        wakeEngine();
     }
     g_app->engine.join();
+    if (g_app->wakeFd >= 0) ::close(g_app->wakeFd);
     std::lock_guard lock(g_lock);
     for (auto& l : g_app->lines) {
         if (l.port) l.port->close();
@@ -478,6 +511,7 @@ TAPI_EXPORT LONG lineOpen(HLINEAPP, DWORD deviceId, HLINE* line, DWORD, DWORD, s
     l.call = 0;
     l.answers.clear();
     *line = deviceId + 1;
+    wakeEngine();
     return 0;
 }
 
@@ -492,6 +526,7 @@ TAPI_EXPORT LONG lineClose(HLINE handle) {
     l->shared = false;
     l->call = 0;
     l->job = Job::None;
+    wakeEngine();
     return 0;
 }
 
