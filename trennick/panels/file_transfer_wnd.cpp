@@ -71,7 +71,7 @@ struct CFileTransfer::Panel {
         percent = new QLabel("0%", parent);
         rate = new QLabel("0 CPS", parent);
         stop = new QPushButton(parent);
-        stop->setIcon(QApplication::style()->standardIcon(QStyle::SP_BrowserStop));
+        stop->setIcon(owner.styleIcon(QStyle::SP_BrowserStop));
         stop->setToolTip(receive ? "Stop receiving" : "Stop sending");
         UiSetControlId(stop, static_cast<int>(receive ? ID_FT_STOP_RECEIVING : ID_FT_STOP_SENDING));
         gauge = new CGaugeControl(parent);
@@ -159,6 +159,14 @@ bool CFileTransfer::CreateWnd(bool startMinimised) {
     return true;
 }
 
+const QIcon& CFileTransfer::styleIcon(QStyle::StandardPixmap which) {
+    auto found = m_styleIcons.find(which);
+    if (found == m_styleIcons.end()) {
+        found = m_styleIcons.emplace(which, QApplication::style()->standardIcon(which)).first;
+    }
+    return found->second;
+}
+
 QAction* CFileTransfer::addCommand(QMenu* menu, const char* text, WPARAM id) {
     QAction* action = menu->addAction(text, this, [this, id] { OnCommand(id); });
     m_actions.emplace_back(id, action);
@@ -193,7 +201,7 @@ void CFileTransfer::buildWindow() {
     setCentralWidget(central);
     m_toolBar = new QToolBar(central);
     auto tool = [&](QStyle::StandardPixmap pixmap, const char* tip, WPARAM id) {
-        QAction* action = m_toolBar->addAction(QApplication::style()->standardIcon(pixmap), tip);
+        QAction* action = m_toolBar->addAction(styleIcon(pixmap), tip);
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
         m_actions.emplace_back(id, action);
     };
@@ -637,8 +645,7 @@ void CFileTransfer::ProcessTransfer() {
 
     if (TransferActive() && isMinimized()) {
         m_iconAlternate = !m_iconAlternate;
-        setWindowIcon(QApplication::style()->standardIcon(m_iconAlternate ? QStyle::SP_ArrowUp
-                                                                           : QStyle::SP_ArrowDown));
+        setWindowIcon(styleIcon(m_iconAlternate ? QStyle::SP_ArrowUp : QStyle::SP_ArrowDown));
     }
     startAnimation(TransferActive());
     if (hide) {

@@ -18,7 +18,9 @@
 #include <QIcon>
 #include <QMainWindow>
 #include <QPointer>
+#include <QStyle>
 #include <array>
+#include <map>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -176,6 +178,10 @@ private:
 
     void buildWindow();
     QAction* addCommand(QMenu* menu, const char* text, WPARAM id);
+    // The style's icons, each loaded once per window: its panels, its tool
+    // bar and its icon flashing while minimised would read the image files
+    // again each time.
+    const QIcon& styleIcon(QStyle::StandardPixmap which);
     void layoutChildren();
     void updateCommands();
     void loadPlacement();
@@ -217,6 +223,7 @@ private:
     std::unique_ptr<Panel> m_sending;
     std::unique_ptr<Panel> m_receiving;
     std::vector<std::pair<WPARAM, QAction*>> m_actions;
+    std::map<QStyle::StandardPixmap, QIcon> m_styleIcons;
     QPointer<CFileHistory> m_history;
     int m_animationFrame = 0;
 };
