@@ -149,11 +149,12 @@ inline constexpr UINT kMainTimerPeriodMs = 10;
 // its timer runs at the longer period, and after a further second of them at
 // the deep rest period, until a message, the link's news or work in progress
 // brings it back to the 10 ms pass. Resting passes remain for the work that
-// sends no news: the watchdog's heartbeat and the status texts' refresh.
+// sends no news: the watchdog's heartbeat (every 10 to 15 s at deep rest; the
+// watchdog allows two minutes) and the status texts' refresh.
 inline constexpr unsigned kQuietPassesBeforeRest = 20;
 inline constexpr UINT kRestTimerPeriodMs = 200;
 inline constexpr unsigned kQuietPassesBeforeDeepRest = kQuietPassesBeforeRest + 1000 / kRestTimerPeriodMs;
-inline constexpr UINT kDeepRestTimerPeriodMs = 2000;
+inline constexpr UINT kDeepRestTimerPeriodMs = 5000;
 
 // Disconnect reasons (message ids of the resource library).
 inline constexpr LONG kReasonNone = 0;
