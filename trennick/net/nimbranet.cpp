@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace trennick {
@@ -28,6 +29,11 @@ constexpr auto kAwaitReplyFor = std::chrono::microseconds(100);
 // The longest one notifier call keeps the owner's thread, so its loop's other
 // work (timers, painting) still runs during a long exchange.
 constexpr auto kExchangeSliceFor = std::chrono::milliseconds(2);
+// How often the owner's thread looks how often it was preempted. With cores
+// to spare it is preempted a few times in such a period at most (the peer
+// woken onto its core); when every core is wanted, dozens to hundreds.
+constexpr auto kContentionCheckEvery = std::chrono::milliseconds(20);
+constexpr long kPreemptionsOfAFreeCore = 8;
 
 }  // namespace
 
@@ -283,11 +289,27 @@ void Nimbranet::onReadable() {
         if (!readOnce()) return;
         // Nothing written in reply: no exchange waits on the peer.
         if (m_writes.load(std::memory_order_relaxed) == writesBefore || !m_readNotifier || !m_connected) return;
+        if (!mayAwaitReply()) return;
         const auto awaitEnd = std::min(Clock::now() + kAwaitReplyFor, sliceEnd);
         bool readable = false;
         while (!readable && Clock::now() < awaitEnd) readable = NET_WaitStream(m_net, false, -1, 0) == 1;
         if (!readable) return;
     }
+}
+
+bool Nimbranet::mayAwaitReply() {
+    // Waiting for the peer's bytes pays only while there are cores to spare.
+    // A thread preempted again and again shares its core with others (the
+    // peer among them): waiting would take time from them, so it sleeps in
+    // the loop instead until a quieter period.
+    const auto now = std::chrono::steady_clock::now();
+    if (now < m_nextContentionCheck) return m_awaitReplies;
+    m_nextContentionCheck = now + kContentionCheckEvery;
+    rusage usage{};
+    if (::getrusage(RUSAGE_THREAD, &usage) != 0) return m_awaitReplies = false;
+    m_awaitReplies = usage.ru_nivcsw - m_involuntarySwitches < kPreemptionsOfAFreeCore;
+    m_involuntarySwitches = usage.ru_nivcsw;
+    return m_awaitReplies;
 }
 
 bool Nimbranet::readOnce() {

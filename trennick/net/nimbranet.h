@@ -27,6 +27,7 @@
 #include "trennick/net/cinet.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -121,6 +122,9 @@ private:
     // One read into the receive queue, the owner told; false when nothing
     // was queued.
     bool readOnce();
+    // Whether the owner's thread may wait for a reply: not while it is
+    // preempted often (looked at every few milliseconds).
+    bool mayAwaitReply();
     void writeThread();
     // One sending round under the send lock; false when the socket would block.
     bool sendRound(std::unique_lock<std::mutex>& lock);
@@ -155,6 +159,10 @@ private:
     std::unique_ptr<QSocketNotifier> m_readNotifier;  // owner thread; pointer under the receive lock
     std::vector<BYTE> m_readBuffer;                   // owner thread
     std::atomic<std::uint64_t> m_writes{0};           // Write calls so far
+    // The owner thread's view of its preemption (mayAwaitReply).
+    std::chrono::steady_clock::time_point m_nextContentionCheck{};
+    long m_involuntarySwitches = 0;
+    bool m_awaitReplies = false;
     std::thread m_writeThread;
 };
 
