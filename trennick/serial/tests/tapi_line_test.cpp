@@ -22,8 +22,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -344,6 +346,27 @@ TEST_F(TapiLineTest, AWaitInsideAWaitAbortsBoth) {
     EXPECT_EQ(count("WAITERR_WAITABORTED"), 2);
     EXPECT_EQ(count("While Dialing, WaitForReply aborted."), 1);
     EXPECT_FALSE(caller.link->IsConnected());
+}
+
+// A modem that went away under a listening line (its device hung up, and so
+// stays ready for poll) does not keep the telephony engine turning without
+// rest: over a second of quiet the process uses a small part of it.
+TEST_F(TapiLineTest, AModemThatWentAwayDoesNotKeepTheEngineTurning) {
+    auto modems = std::make_unique<FakeModemProcess>(std::vector<std::string>{"--number", "5550001"});
+    ASSERT_TRUE(modems->ok());
+    ::setenv("VELMOOR_TAPI_LINES", ("Line A=" + modems->device("5550001")).c_str(), 1);
+    TapiStation station(1, "Line A");
+    ASSERT_EQ(station.link->SetListenOn(0), 1);
+    modems.reset();
+    const auto processorSeconds = [] {
+        timespec t{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+    };
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const double before = processorSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_LT(processorSeconds() - before, 0.5);
 }
 
 }  // namespace
