@@ -14,7 +14,7 @@
 
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
-#include "trennick/app/tests/app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "trennick/link/bucket.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/packet_connection.h"

@@ -5,7 +5,7 @@
 // and picture land on the listener's clipboard, and the capture file holds
 // the conversation.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "platform/testing/child_process.h"
 #include "tavicore/ui/testing/ui_test_support.h"
 #include "trennick/app/frame_messages.h"

@@ -4,7 +4,7 @@
 // close), and a watchdog in a process of its own that hears "IAMALIVE" at the
 // period and "IAMDEAD" at the end, or hangs without holding the loop.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "platform/local_bus.h"
 #include "platform/process.h"
 #include "platform/testing/child_process.h"

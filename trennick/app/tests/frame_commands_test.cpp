@@ -2,7 +2,7 @@
 // opens, from the menu's command), sending audio on and off, and the log
 // viewer started in the program folder on the current log.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "common/kc_reg.h"
 #include "tavicore/product_key.h"
 #include "trennick/app/frame_buttons.h"

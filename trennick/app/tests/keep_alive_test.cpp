@@ -1,6 +1,6 @@
 #include "trennick/app/keep_alive.h"
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "tavicore/ui/ui_resources.h"
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/kiv_app.h"

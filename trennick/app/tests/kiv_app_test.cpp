@@ -1,6 +1,6 @@
 #include "trennick/app/kiv_app.h"
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "common/kc_reg.h"
 #include "platform/folders.h"
 #include "platform/local_bus.h"

@@ -3,7 +3,7 @@
 // hello is dropped after the set-up limit (set short here), and callers that
 // follow one another back to back are each taken at once.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "common/product_registry.h"
 #include "platform/folders.h"
 #include "platform/testing/child_process.h"

@@ -1,7 +1,7 @@
 #include "trennick/app/main_frame.h"
 #include "trennick/app/frame_panels.h"
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/remote_requests.h"
 #include "trennick/book/bc_wnd.h"

@@ -3,7 +3,7 @@
 // stand-in site (another process), and the recorder's answers, the payloads it
 // fills, the site's obeyed requests and the program's own state are checked.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "common/kc_reg.h"
 #include "platform/local_bus.h"
 #include "platform/message_window.h"

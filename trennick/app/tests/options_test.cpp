@@ -3,7 +3,7 @@
 // start), answered as a user would, and what it changed is looked for in the
 // frame's settings, the registry and the link.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "common/kc_reg.h"
 #include "common/product_registry.h"
 #include "platform/com/com_object.h"

@@ -3,7 +3,7 @@
 // program's read pass, nothing before its hello is acted on, and the program
 // keeps answering at once.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "common/fixed_text.h"
 #include "platform/folders.h"
 #include "platform/testing/child_process.h"

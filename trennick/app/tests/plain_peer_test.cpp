@@ -6,7 +6,7 @@
 // reach such a peer, and the program's site info comes once after the hello
 // and again with every hello it repeats.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "common/fixed_text.h"
 #include "platform/folders.h"
 #include "platform/testing/child_process.h"

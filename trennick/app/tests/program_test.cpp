@@ -2,7 +2,7 @@
 // never waits on a box without a display, and a request to end by signal
 // closes it in order, the peer being told.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "platform/folders.h"
 #include "platform/message_window.h"
 #include "platform/registry.h"

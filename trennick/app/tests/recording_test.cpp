@@ -5,7 +5,7 @@
 // of a split view into its own file, and serves the compressed frames to a
 // network viewer.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "common/kc_reg.h"
 #include "platform/process.h"
 #include "tavicore/product_key.h"

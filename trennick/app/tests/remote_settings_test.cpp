@@ -4,7 +4,7 @@
 // back; the kit's profile requests fetch the site's list into a file; a
 // damaged list from the site is refused and the stored settings stay.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "morvel/morvel_lib.h"
 #include "platform/folders.h"
 #include "platform/testing/child_process.h"

@@ -5,7 +5,7 @@
 // reported, the fast snapshot is stored as an event; the link profile window
 // shows the live link. Screenshots of each window are saved.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "platform/message_window.h"
 #include "platform/process.h"
 #include "tavicore/ui/testing/ui_test_support.h"

@@ -5,7 +5,7 @@
 // the site. The program runs in a child process, as the program is one per
 // process.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "ambrel32/testing/speech_sample.h"
 #include "common/kc_reg.h"
 #include "common/wave_device_map.h"

@@ -9,12 +9,12 @@
 #include "trennick/app/main_frame.h"
 #include "trennick/app/modem_link.h"
 #include "trennick/app/visual_settings.h"
-#include "trennick/app/tests/app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "trennick/serial/modem_connection.h"
 #include "trennick/serial/tapi_binding.h"
 #include "trennick/serial/tapi_connection.h"
 #include "trennick/serial/telephony/line_dialogs.h"
-#include "trennick/serial/tests/fake_modem_process.h"
+#include "trennick/serial/testing/fake_modem_process.h"
 
 #include <QComboBox>
 #include <QDialog>

@@ -2,7 +2,7 @@
 // other connects by /D and /C, logs in, chats, sends a file and disconnects; both close in
 // order. Each child drives its program with a small script on its own loop.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "platform/folders.h"
 #include "platform/testing/child_process.h"
 #include "common/kc_reg.h"

@@ -4,7 +4,7 @@
 // screenshots folder) shows the moving test pattern. Both of the site's
 // streams: standard H.263 (second protocol) and the block-transform stream.
 
-#include "app_test_support.h"
+#include "trennick/app/testing/app_test_support.h"
 #include "platform/process.h"
 #include "trennick/app/frame_messages.h"
 #include "trennick/app/kiv_app.h"

@@ -4,7 +4,7 @@
 #include "platform/shipped_defaults.h"
 #include "trennick/link/link_trace.h"
 #include "trennick/link/testing/link_fakes.h"
-#include "trennick/serial/tests/fake_modem_process.h"
+#include "trennick/serial/testing/fake_modem_process.h"
 #include "trennick/serial/tests/link_station.h"
 #include "trennick/serial/tests/silent_peer.h"
 #include "trennick/serial/tests/transfer.h"

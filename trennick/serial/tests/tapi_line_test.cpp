@@ -13,7 +13,7 @@
 #include "trennick/serial/modem_connection.h"
 #include "trennick/serial/tapi_binding.h"
 #include "trennick/serial/tapi_connection.h"
-#include "trennick/serial/tests/fake_modem_process.h"
+#include "trennick/serial/testing/fake_modem_process.h"
 #include "trennick/serial/tests/link_station.h"
 #include "trennick/serial/tests/transfer.h"
 
