@@ -222,7 +222,9 @@ TEST(FrameCommands, EachButtonsToolTipIsItsStringAskedWhenTheTipShows) {
     for (const ToolTipCase& c : kToolTips) {
         SCOPED_TRACE(c.button);
         const std::string expected = c.stringId != 0 ? UiString(c.stringId) : std::string();
-        if (c.stringId != 0) ASSERT_FALSE(expected.empty());
+        if (c.stringId != 0) {
+            ASSERT_FALSE(expected.empty());
+        }
         EXPECT_EQ(frame.OnToolTipText(c.button), expected);
         EXPECT_LE(frame.OnToolTipText(c.button).size(), 80u);
         // The button's tip is asked for when it is about to show.

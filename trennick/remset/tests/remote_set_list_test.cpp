@@ -189,7 +189,9 @@ TEST(RemoteSetList, EveryBuiltKindRoundTripsThroughAList) {
     auto expected = carried(*r, *back);
     for (int n = 0; n < RS_MAX_ADAPTERS; ++n) {
         SCOPED_TRACE(n);
-        if (n > 0) EXPECT_EQ(+back->Adapter[n].RecDialOnAlarm.dwDialOnNoVideo, 0u);  // adapter 0's only
+        if (n > 0) {  // adapter 0's only
+            EXPECT_EQ(+back->Adapter[n].RecDialOnAlarm.dwDialOnNoVideo, 0u);
+        }
         expected->Adapter[n].RecDialOnAlarm.dwDialOnNoVideo = back->Adapter[n].RecDialOnAlarm.dwDialOnNoVideo;
         EXPECT_EQ(std::memcmp(&back->Adapter[n], &expected->Adapter[n], sizeof(tagRemSetAdapter)), 0);
     }
@@ -219,7 +221,9 @@ TEST(RemoteSetList, SizeMatchesTheBuildAndCountsAreCappedAtTheTables) {
     EXPECT_EQ(bytes.size(), list.GetListSize(shape(4, 8, 8), *r));
     eachRecord(bytes, [&](const SetListHeader& h, const BYTE*) {
         EXPECT_LT(h.wAdIdx, RS_MAX_ADAPTERS);
-        if (h.wSettingsID == ID_SETTINGS_CAMERA || h.wSettingsID == ID_SETTINGS_RELAY) EXPECT_LT(h.wIndex, 8);
+        if (h.wSettingsID == ID_SETTINGS_CAMERA || h.wSettingsID == ID_SETTINGS_RELAY) {
+            EXPECT_LT(h.wIndex, 8);
+        }
     });
 
     // A buffer too small for the whole list takes the records that fit, and
@@ -239,7 +243,9 @@ TEST(RemoteSetList, ShortFormsAndOldSitesFollowTheirRules) {
     put(r->Adapter[0].RecDialOnAlarm.szPhoneList[0], 256, std::string(40, '7'));
     const std::vector<BYTE> bytes = build(list, shape(1, 1, 0), *r);
     eachRecord(bytes, [&](const SetListHeader& h, const BYTE* at) {
-        if (h.wSettingsID == ID_SETTINGS_ALARM || h.wSettingsID == ID_SETTINGS_ALARM2) EXPECT_EQ(at[8], 1);
+        if (h.wSettingsID == ID_SETTINGS_ALARM || h.wSettingsID == ID_SETTINGS_ALARM2) {
+            EXPECT_EQ(at[8], 1);
+        }
         if (h.wSettingsID == ID_SETTINGS_RECORDING_DIAL_ON_ALARM) {
             EXPECT_EQ(at[140], 1);  // dial-to-success inverted
             EXPECT_EQ(std::string(reinterpret_cast<const char*>(at + 16)), std::string(29, '7'));
@@ -285,7 +291,9 @@ TEST(RemoteSetList, KeptClockAddsTheTimeSinceTheDownload) {
     // An unknown option sends no time.
     r->SiteInfo.eTimeSyncOption = Time_Sync_Option_Enum(7);
     eachRecord(build(list, shape(0, 0, 0), *r), [&](const SetListHeader& h, const BYTE* at) {
-        if (h.wSettingsID == ID_SETTINGS_SITE_INFO) EXPECT_EQ(at[10] | at[11] | at[12] | at[13], 0);
+        if (h.wSettingsID == ID_SETTINGS_SITE_INFO) {
+            EXPECT_EQ(at[10] | at[11] | at[12] | at[13], 0);
+        }
     });
 }
 

@@ -369,7 +369,9 @@ TEST(VideoMain, SnapshotNamesTakeTheFirstFreeAndStayBounded) {
         std::strncpy(folderText, c.folder.c_str(), sizeof folderText - 1);
         std::strncpy(name, c.name.c_str(), sizeof name - 1);
         EXPECT_EQ(main.MakeSnapshotFileName(c.flags, folderText, name) != FALSE, c.ok);
-        if (c.ok) EXPECT_EQ(std::string(name), c.expected);
+        if (c.ok) {
+            EXPECT_EQ(std::string(name), c.expected);
+        }
     }
 }
 
