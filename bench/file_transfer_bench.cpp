@@ -25,7 +25,7 @@ constexpr std::size_t kFileBytes = 16u * 1024 * 1024;
 class MemoryLink : public CPacketConnection {
 public:
     explicit MemoryLink(bool outgoing)
-        : CPacketConnection(LinkServices{nullptr, nullptr, nullptr, {}, LinkSettings{}, 200000}),
+        : CPacketConnection(LinkServices{nullptr, nullptr, nullptr, {}, LinkSettings{}, 200000, {}}),
           m_outgoing(outgoing) {}
     ~MemoryLink() override { FinishLink(); }
     LONG ConnectWrite(const BYTE* data, DWORD length, LONG, LONG) override {

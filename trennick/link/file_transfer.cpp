@@ -102,18 +102,12 @@ FileTransfer::~FileTransfer() {
 void FileTransfer::closeSendFile() {
     m_nextBlock.ready = false;
     m_sendWindowBytes = 0;
-    if (m_sendFile != nullptr) {
-        std::fclose(m_sendFile);
-        m_sendFile = nullptr;
-    }
+    m_sendFile.reset();
 }
 
 void FileTransfer::closeReceiveFile() {
     m_recvPending.clear();
-    if (m_recvFile != nullptr) {
-        std::fclose(m_recvFile);
-        m_recvFile = nullptr;
-    }
+    m_recvFile.reset();
     // A file still under its temporary name never passed its whole-file
     // check: it must not survive as if it had arrived.
     if (!m_recvTempPath.empty()) {
@@ -338,7 +332,7 @@ void FileTransfer::finishSend(LONG state) {
 
 LONG FileTransfer::sendAnnouncement() {
     struct stat st {};
-    if (m_sendFile == nullptr || ::fstat(::fileno(m_sendFile), &st) != 0) {
+    if (m_sendFile == nullptr || ::fstat(::fileno(m_sendFile.get()), &st) != 0) {
         return 0;
     }
     const WORD token = announcementToken(m_sendKind, m_link.peerNewLayout());
@@ -355,9 +349,9 @@ LONG FileTransfer::ProcessSending() {
     switch (m_sendState) {
     case SEND_START: {
         closeSendFile();
-        m_sendFile = std::fopen(m_sendPath.c_str(), "rb");
+        m_sendFile.reset(std::fopen(m_sendPath.c_str(), "rb"));
         struct stat st {};
-        if (m_sendFile == nullptr || ::fstat(::fileno(m_sendFile), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (m_sendFile == nullptr || ::fstat(::fileno(m_sendFile.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
             const int error = m_sendFile == nullptr ? errno : EISDIR;
             closeSendFile();
             m_sendState = SEND_FAILED;
@@ -516,7 +510,7 @@ std::size_t FileTransfer::readSendFile(BYTE* data, std::size_t bytes, LONGLONG o
     if (!held) {
         if (m_sendWindow.empty()) m_sendWindow.resize(kSendWindowBytes);
         m_sendWindowOffset = offset;
-        m_sendWindowBytes = readAt(m_sendFile, m_sendWindow.data(), m_sendWindow.size(), static_cast<off_t>(offset));
+        m_sendWindowBytes = readAt(m_sendFile.get(), m_sendWindow.data(), m_sendWindow.size(), static_cast<off_t>(offset));
     }
     const std::size_t skip = static_cast<std::size_t>(offset - m_sendWindowOffset);
     if (skip >= m_sendWindowBytes) return 0;
@@ -721,7 +715,7 @@ void FileTransfer::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD length
     std::error_code staleError;
     std::filesystem::remove(tempPath, staleError);
     const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    std::FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    FilePtr file(fd >= 0 ? ::fdopen(fd, "wb") : nullptr);
     if (file == nullptr) {
         const int error = errno;
         if (fd >= 0) ::close(fd);
@@ -730,7 +724,7 @@ void FileTransfer::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD length
         m_link.sendToken(ID_DSVD_DO_NOT_SEND);
         return;
     }
-    m_recvFile = file;
+    m_recvFile = std::move(file);
     m_recvTempPath = tempPath;
     m_recvFinalPath = finalPath.string();
     m_recvName = announcement->name;
@@ -827,7 +821,7 @@ void FileTransfer::ReceiveData(const DecodedBucket& bucket) {
 bool FileTransfer::flushReceived() {
     if (m_recvPending.empty()) return true;
     errno = 0;
-    const bool written = m_recvFile != nullptr && writeAt(m_recvFile, m_recvPending.data(), m_recvPending.size(),
+    const bool written = m_recvFile != nullptr && writeAt(m_recvFile.get(), m_recvPending.data(), m_recvPending.size(),
                                                           static_cast<off_t>(m_recvPendingOffset));
     if (!written) {
         const int error = errno;
@@ -840,8 +834,9 @@ bool FileTransfer::flushReceived() {
 
 bool FileTransfer::commitReceivedFile() {
     if (!flushReceived()) return false;
-    std::FILE* file = m_recvFile;
-    m_recvFile = nullptr;
+    // The close is checked (it writes what stdio still held), so the file is
+    // taken out of its owner rather than closed by it.
+    std::FILE* file = m_recvFile.release();
     const bool closed = file != nullptr && std::fclose(file) == 0;
     std::error_code error;
     if (closed) {

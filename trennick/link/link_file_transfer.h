@@ -20,11 +20,18 @@
 #include "trennick/link/station_info.h"
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace trennick {
+
+// A stdio file of the transfer, closed when its owner lets go of it.
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // What a transfer needs of its link.
 class FileTransferLink {
@@ -147,7 +154,7 @@ private:
     std::string m_specialFolder;
 
     // Sending.
-    std::FILE* m_sendFile = nullptr;
+    FilePtr m_sendFile;
     std::string m_sendPath;
     int m_sendKind = 0;
     ULONGLONG m_sendFileLength = 0;
@@ -171,7 +178,7 @@ private:
     AnswerNumbering m_answerNumbering = AnswerNumbering::Unknown;
 
     // Receiving.
-    std::FILE* m_recvFile = nullptr;
+    FilePtr m_recvFile;
     int m_recvFileKind = 0;
     LONGLONG m_recvOffset = -1;
     ULONGLONG m_recvAnnouncedBytes = 0;

@@ -349,10 +349,11 @@ protected:
     // The peer's hello: the bytes behind "<HELLO V1.2>".
     void GetHello(const BYTE* body, DWORD length);
 
-    // Tokens whose handling belongs to file transfer, video, events, settings,
-    // cards and profiles. `body` is the payload behind the token. The link
-    // object itself only traces them.
-    virtual void OnHandlerToken(WORD tokenId, const BYTE* body, DWORD length);
+    // Told of each token handed to one of the link's services (file
+    // transfer, video, events, settings, cards, profiles) just before its
+    // handler runs; the link itself does nothing here. Called with the bucket
+    // lock held.
+    virtual void OnServiceToken(WORD /*tokenId*/) {}
     // Every token bucket of a peer past its hello, before the dispatch (which
     // follows as usual). The link itself does nothing here; a station that
     // answers tokens the link leaves to its application reads them here.
@@ -365,7 +366,7 @@ protected:
     virtual void ReceiveSerialOutCommand(const DecodedBucket& bucket);
     virtual void ReceiveChatText(const DecodedBucket& bucket);
 
-    // Service handlers behind OnHandlerToken.
+    // Service handlers of the token table.
     LONG ReceiveLumoraHWProfile(const BYTE* body, DWORD length);
     int DispatchHWProfileList(const BYTE* list, DWORD length);
     LONG ReceiveLumoraRPC(const BYTE* body, DWORD length);
@@ -406,22 +407,27 @@ protected:
     std::recursive_mutex m_writeLock;
 
 private:
-    // One entry of the token table: the token, whether a body of the peer's
-    // data follows it, and its handler (the body is what follows the token).
+    // Who acts on a token: the link's own state and notices, or one of its
+    // services.
+    enum class Served { ByLink, ByService };
+    // One row of the token table: the token, whether a body of the peer's
+    // data follows it, who serves it, and its handler (the body is what
+    // follows the token).
     struct TokenRoute {
         WORD id;
         bool body;
+        Served served;
         void (*handle)(CPacketConnection& link, WORD id, const BYTE* body, DWORD length);
     };
-    // The tokens in dispatch order: the first one found in a payload decides.
+    // The tokens in dispatch order, each in exactly one row (checked at
+    // compile time): the first one found in a payload decides
+    // (link_tokens.cpp).
     static std::span<const TokenRoute> tokenTable();
     // The route of a token payload, with the bytes up to its body; null
     // when it holds no token of the table.
     static const TokenRoute* findRoute(const BYTE* payload, DWORD length, DWORD& skip);
     // Tokens acted on before the peer's hello has arrived and checked out.
     static bool partOfHelloExchange(WORD tokenId);
-    // The handlers of the services' tokens, behind OnHandlerToken.
-    static std::span<const TokenRoute> serviceTable();
     class FileLink;
 
     bool sendToken(WORD tokenId);

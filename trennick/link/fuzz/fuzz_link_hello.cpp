@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* raw, size_t rawSize) {
     }
 
     static LinkSettings settings;
-    SinkLink link({nullptr, nullptr, nullptr, [] { return DWORD{123456}; }, settings, 8192});
+    SinkLink link({nullptr, nullptr, nullptr, [] { return DWORD{123456}; }, settings, 8192, {}});
     link.outgoing = mode & 1;
     // As a hello, as site info, and as whatever tokens the input holds.
     for (const char* token : {"<HELLO V1.2>", "<SiteInfo>", ""}) {

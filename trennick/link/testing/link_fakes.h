@@ -203,10 +203,7 @@ public:
         ++dropped;
         return 1;
     }
-    void OnHandlerToken(WORD id, const BYTE* body, DWORD length) override {
-        handled.push_back(id);
-        CPacketConnection::OnHandlerToken(id, body, length);
-    }
+    void OnServiceToken(WORD id) override { handled.push_back(id); }
     void StoreNewFrame(const DecodedBucket& b) override {
         if (captureFrames) frames.push_back(copy(b));
         else CPacketConnection::StoreNewFrame(b);
@@ -304,8 +301,8 @@ inline std::vector<std::string> tokenTexts(const std::vector<BYTE>& wire, LONG p
 // Two links joined back to back, each with its own window, host and identity.
 struct LinkPair {
     explicit LinkPair(bool aOutgoing = true, DWORD buffLen = 200000) {
-        LinkServices sa{&windowA, &hostA, &identityA, clock.fn(), LinkSettings{}, buffLen};
-        LinkServices sb{&windowB, &hostB, &identityB, clock.fn(), LinkSettings{}, buffLen};
+        LinkServices sa{&windowA, &hostA, &identityA, clock.fn(), LinkSettings{}, buffLen, {}};
+        LinkServices sb{&windowB, &hostB, &identityB, clock.fn(), LinkSettings{}, buffLen, {}};
         hostB.seed = 2;
         identityB.guid = "{0B000000-0000-4000-8000-00000000000B}";
         identityB.name = "Control Room";

@@ -79,7 +79,7 @@ TEST(MessageWindowLink, NoticesArriveAtTheOwnerWindow) {
     ASSERT_TRUE(window.create());
     MessageWindowLink owner(window.hwnd());
     LinkSettings settings;
-    NullTransport link({&owner, nullptr, nullptr, {}, settings, 4096});
+    NullTransport link({&owner, nullptr, nullptr, {}, settings, 4096, {}});
     link.feed("<MEMORYFULL>");
     EXPECT_EQ(link.SendCommMessage(44, 0), 5);  // sent: answered at once on this thread
     QElapsedTimer guard;

@@ -88,8 +88,8 @@ TEST(LinkThreads, ReaderThreadsAndTheSenderShareEachLink) {
     std::atomic<DWORD> clockMs{500000};
     LinkClock clock = [&] { return clockMs.load(); };
     FakeIdentity identityA, identityB;
-    ThreadedLink a({nullptr, nullptr, &identityA, clock, LinkSettings{}, 100000}, true, toB);
-    ThreadedLink b({nullptr, nullptr, &identityB, clock, LinkSettings{}, 100000}, false, toA);
+    ThreadedLink a({nullptr, nullptr, &identityA, clock, LinkSettings{}, 100000, {}}, true, toB);
+    ThreadedLink b({nullptr, nullptr, &identityB, clock, LinkSettings{}, 100000, {}}, false, toA);
     Chat chatB;
     b.SetChatWindow(&chatB);
 

@@ -224,7 +224,7 @@ TEST_F(LinkTest, LineSyncsFollowSettingsAndTheReadQueue) {
     LinkSettings settings;
     settings.sendSyncs = false;
     settings.syncsVerification = false;
-    LoopbackLink link({&window, nullptr, nullptr, clock.fn(), settings, 4096}, true);
+    LoopbackLink link({&window, nullptr, nullptr, clock.fn(), settings, 4096, {}}, true);
     StationInfoBlock peer{};
     peer.length = kStationInfoBytes;
     peer.protocolNumber = 8;
@@ -402,7 +402,7 @@ TEST_F(LinkTest, TokenEffects) {
         FakeWindow window;
         FakeHost host;
         FakeRemoteView view;
-        LoopbackLink link({&window, &host, nullptr, clock.fn(), LinkSettings{}, 4096}, false);
+        LoopbackLink link({&window, &host, nullptr, clock.fn(), LinkSettings{}, 4096, {}}, false);
         link.SetRemoteView(&view);
         link.feedToken(c.payload);
         EXPECT_EQ(window.notices(), c.notices);
@@ -420,7 +420,7 @@ TEST_F(LinkTest, TokenEffects) {
 
 TEST_F(LinkTest, FileTransferTokensMoveTheSendState) {
     FakeClock clock;
-    LoopbackLink link({nullptr, nullptr, nullptr, clock.fn(), LinkSettings{}, 4096}, true);
+    LoopbackLink link({nullptr, nullptr, nullptr, clock.fn(), LinkSettings{}, 4096, {}}, true);
     link.feedToken("<OK for Send>");
     EXPECT_EQ(link.GetFileSendStatus(), SEND_IDLE);  // only an announced file starts sending
 }
@@ -629,7 +629,7 @@ TEST_F(LinkTest, MalformedHelloOrSiteInfoDropsTheLink) {
         FakeClock clock;
         FakeWindow window;
         FakeHost host;
-        LoopbackLink link({&window, &host, nullptr, clock.fn(), LinkSettings{}, 4096}, false);
+        LoopbackLink link({&window, &host, nullptr, clock.fn(), LinkSettings{}, 4096, {}}, false);
         link.feedToken(c.payload);
         EXPECT_EQ(link.dropped, 1);
         EXPECT_EQ(link.GetHelloReceived(), 0);

@@ -66,7 +66,7 @@ struct OldPeerLink {
     FakeWindow window;
     FakeHost host;
     FakeRemoteView view;
-    LoopbackLink link{{&window, &host, nullptr, clock.fn(), LinkSettings{}, 200000}, true};
+    LoopbackLink link{{&window, &host, nullptr, clock.fn(), LinkSettings{}, 200000, {}}, true};
     OldPeerLink() { link.SetRemoteView(&view); }
     void feed(const std::vector<BYTE>& payload) { link.feedToken(asText(payload)); }
 };

@@ -22,7 +22,7 @@ struct LinkStation {
         host.seed = seed;
         identity.guid = "{0B000000-0000-4000-8000-00000000000" + std::to_string(seed) + "}";
         link = std::make_unique<trennick::CModemConnection>(
-            trennick::LinkServices{&window, &host, &identity, {}, trennick::LinkSettings{}, 200000}, line != nullptr);
+            trennick::LinkServices{&window, &host, &identity, {}, trennick::LinkSettings{}, 200000, {}}, line != nullptr);
         if (line != nullptr) {
             trennick::ModemLineSettings s;
             s.TapiLine = line;

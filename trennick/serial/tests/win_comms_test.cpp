@@ -114,7 +114,7 @@ private:
 TEST(SerialLayer, LoopBackHandsWritesBackAtItsRate) {
     FakeClock clock;
     FakeWindow window;
-    LinkServices s{&window, nullptr, nullptr, clock.fn(), LinkSettings{}, 200000};
+    LinkServices s{&window, nullptr, nullptr, clock.fn(), LinkSettings{}, 200000, {}};
     SerialLink link(s);
     link.SetLoopBack(true, 1000);
     std::vector<BYTE> data(3000, 0x55);
@@ -141,7 +141,7 @@ TEST(SerialLayer, AWriteTheLineDoesNotTakeFaultsTheLink) {
     auto pty = platform::openPseudoTerminal();  // its master is never read
     ASSERT_TRUE(pty);
     FakeWindow window;
-    SerialLink a({&window, nullptr, nullptr, {}, LinkSettings{}, 200000});
+    SerialLink a({&window, nullptr, nullptr, {}, LinkSettings{}, 200000, {}});
     a.Comm().Tty().WriteTotalTimeoutConstant = 200;  // the user's write time-out
     ASSERT_EQ(a.WinSetupComm(pty->device.c_str(), 115200, 8, 0, 0, true), 0);
     std::vector<BYTE> block(64 * 1024, 0x5A);
@@ -173,8 +173,8 @@ TEST(SerialLayer, TwoLinksOverAPtyCableExchangeHelloAndSeeTheCut) {
     FakeHost hostA, hostB;
     FakeIdentity idA, idB;
     hostB.seed = 2;
-    SerialLink a({&windowA, &hostA, &idA, clock.fn(), LinkSettings{}, 200000});
-    SerialLink b({&windowB, &hostB, &idB, clock.fn(), LinkSettings{}, 200000});
+    SerialLink a({&windowA, &hostA, &idA, clock.fn(), LinkSettings{}, 200000, {}});
+    SerialLink b({&windowB, &hostB, &idB, clock.fn(), LinkSettings{}, 200000, {}});
     ASSERT_EQ(a.WinSetupComm(cable.endA().c_str(), 115200, 8, 0, 0, true), 0);
     ASSERT_EQ(b.WinSetupComm(cable.endB().c_str(), 115200, 8, 0, 0, true), 0);
     a.SendHello();
