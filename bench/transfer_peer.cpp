@@ -24,7 +24,7 @@
 
 #include "tavicore/users_manager.h"
 #include "trennick/app/app_services.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/link/packet_connection.h"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the built binaries against what the build graph promises (CMake checks
 # the graph itself at configuration): the engine library, the headless tests of
-# the engine, the station link, its transports, the kit and the clients, and
+# the engine, the station link, its transports, the station, the kit and the clients, and
 # the fuzzers load no Qt Gui or Qt Widgets; the stills library loads no Qt.
 #   usage: scripts/check_link_graph.sh <build>/bin
 set -uo pipefail
@@ -26,7 +26,7 @@ check() {
 }
 
 # These must exist, or the check proves nothing.
-for required in libqel.so libtavicore.so trennick_link_tests; do
+for required in libqel.so libtavicore.so trennick_link_tests trennick_station_tests; do
     if [ ! -e "$bin/$required" ]; then
         echo "FAIL $required is missing from $bin"
         failed=$((failed + 1))
@@ -35,7 +35,7 @@ done
 
 check libqel.so 'libQt[0-9][A-Za-z]*' "Qt"
 for file in libtavicore.so tavicore_tests trennick_link_tests trennick_net_tests trennick_serial_tests \
-            trennick_kit_tests trennick_clients_tests fuzz_link_buckets fuzz_link_hello \
+            trennick_kit_tests trennick_clients_tests trennick_station_tests fuzz_link_buckets fuzz_link_hello \
             fuzz_link_services event_file_fuzz event_list_fuzz; do
     check "$file" 'libQt[0-9](Gui|Widgets|OpenGL|OpenGLWidgets|PrintSupport)' "Qt Gui or Widgets"
 done

@@ -11,6 +11,7 @@
 
 #include "platform/types.h"
 #include "trennick/link/link_host.h"
+#include "trennick/station/station_messages.h"
 
 #include <functional>
 #include <memory>
@@ -22,10 +23,6 @@ namespace trennick {
 
 class CMainFrame;
 
-// Message kinds of ShowMessage.
-inline constexpr int kMsgKindError = 0;
-inline constexpr int kMsgKindInfo = 1;
-inline constexpr int kMsgKindQuestion = 2;
 
 class AppUi {
 public:

@@ -2,7 +2,7 @@
 
 #include "common/lumo_deb.h"
 #include "platform/local_bus.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/link/packet_connection.h"
 

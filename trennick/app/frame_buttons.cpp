@@ -4,7 +4,7 @@
 #include "resources/glossel_ids.h"
 #include "tavicore/ui/ui_resources.h"
 #include "tavicore/ui/ui_window.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 
 #include <QEvent>
 #include <QPainter>

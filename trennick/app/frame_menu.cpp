@@ -1,6 +1,6 @@
 #include "trennick/app/frame_menu.h"
 
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 
 #include <QAction>
 #include <QMainWindow>

@@ -2,7 +2,7 @@
 
 #include "common/fixed_text.h"
 #include "common/lumo_deb.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/link/file_transfer.h"
 #include "trennick/link/packet_connection.h"
@@ -198,13 +198,13 @@ bool CFramePanels::remoteVersion(int& kind, std::string& text) {
 void CFramePanels::activateMain(bool on) { m_frame.DoActivate(on ? TRUE : FALSE); }
 
 void CFramePanels::sendEnded(LONG state, const std::string& path) {
-    m_frame.m_lastSendResult = state;
     LUMO_TRACE(3, "CMainFrame: %s ended with %ld", path.c_str(), static_cast<long>(state));
+    m_frame.Station().TransferDone(TransferEnded{TransferKind::Send, path, state});
 }
 
 void CFramePanels::fileArrived(const std::string& path, LONG kind) {
-    m_frame.m_lastReceivedFile = path;
     LUMO_TRACE(3, "CMainFrame: received %s (kind %ld)", path.c_str(), static_cast<long>(kind));
+    m_frame.Station().TransferDone(TransferEnded{TransferKind::Receive, path, REC_COMPLETE});
 }
 
 }  // namespace trennick

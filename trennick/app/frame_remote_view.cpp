@@ -5,7 +5,7 @@
 #include "trennick/app/frame_remote_view.h"
 
 #include "common/fixed_text.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/frame_remote_views.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/received_video.h"

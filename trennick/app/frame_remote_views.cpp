@@ -6,7 +6,7 @@
 #include "tavicore/db_lumo.h"
 #include "tavicore/event_file.h"
 #include "tavicore/settings_records.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/image/snapshot_wnd.h"

@@ -5,7 +5,7 @@
 #include "common/lumo_deb.h"
 #include "tavicore/station_identity.h"
 #include "tavicore/ui/ui_resources.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/frame_remote_views.h"
 #include "trennick/record/remote_quad.h"
 #include "trennick/app/main_frame.h"

@@ -12,6 +12,7 @@
 #include "tavicore/db_lumo.h"
 #include "tavicore/log_write.h"
 #include "tavicore/product_key.h"
+#include "trennick/station/station.h"
 #include "tavicore/stations_mgr.h"
 #include "tavicore/tavicore_globals.h"
 #include "tavicore/ui_engine.h"
@@ -20,7 +21,7 @@
 #include "tavicore/ui/ui_user_dialogs.h"
 #include "tavicore/ui/ui_window.h"
 #include "tavicore/users_manager.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/app/mx_help.h"
 #include "trennick/app/night_tess_integration.h"
@@ -342,7 +343,15 @@ BOOL CKivApp::InitInstance() {
     ShowLogoWindow();
     CMxHelp::Create(m_services.shellOpen);
 
-    m_pMainFrame = std::make_unique<CMainFrame>(*this, m_linkChoice);
+    StationConfig config;
+    config.netInUse = m_linkChoice.NetInUse;
+    config.listenPortText = PValue();
+    config.connectPortText = TValue();
+    config.now = [this] { return Now(); };
+    config.linkClock = m_services.clock;
+    config.keepAlivePeriodMs = m_services.keepAlivePeriodMs;
+    m_station = std::make_unique<Station>(std::move(config));
+    m_pMainFrame = std::make_unique<CMainFrame>(*this, *m_station);
     if (!m_strInstanceId.empty()) m_title += m_strInstanceId;
     if (!m_pMainFrame->Create(m_title)) return FALSE;
 
@@ -412,6 +421,7 @@ int CKivApp::ExitInstance() {
     LUMO_TRACE(3, "ENTER %s", "CKivApp::ExitInstance()");
     m_idleTimer.stop();
     m_pMainFrame.reset();
+    m_station.reset();
     CMxHelp::Destroy();
     DestroyLogo();
     m_pUsersManager.reset();

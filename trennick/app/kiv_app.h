@@ -31,6 +31,7 @@ class NamedSemaphore;
 namespace trennick {
 
 class CMainFrame;
+class Station;
 class CTessIntegration;
 
 // The link choice handed to the main frame: a word for the frame and NetInUse
@@ -134,6 +135,8 @@ private:
     int m_idleStep = 0;
     LinkChoice m_linkChoice;
     std::unique_ptr<platform::NamedSemaphore> m_instanceLock;
+    // The station outlives the window that shows it.
+    std::unique_ptr<Station> m_station;
     std::unique_ptr<CMainFrame> m_pMainFrame;
     std::unique_ptr<CTessIntegration> m_pTessIntegration;
     QTimer m_idleTimer;

@@ -18,11 +18,11 @@
 #include "tavicore/ui/ui_time_msg_box.h"
 #include "tavicore/ui/ui_window.h"
 #include "trennick/app/dde_server.h"
-#include "trennick/app/frame_messages.h"
-#include "trennick/app/heartbeat.h"
-#include "trennick/app/keep_alive.h"
+#include "trennick/station/station_messages.h"
+#include "trennick/station/heartbeat.h"
+#include "trennick/station/keep_alive.h"
 #include "trennick/app/kiv_app.h"
-#include "trennick/app/modem_link.h"
+#include "trennick/station/modem_link.h"
 #include "trennick/app/frame_remote_views.h"
 #include "trennick/app/night_tess_integration.h"
 #include "trennick/app/frame_remote_settings.h"
@@ -73,11 +73,7 @@
 
 namespace trennick {
 
-int gbIsSystemArmed = 0;
-
 namespace {
-
-ModemLinkFactory g_modemLinkFactory = nullptr;
 
 constexpr const char* kNotAvailableText = "%s is not available in this version of the program.";
 constexpr UINT kStrLoginTitle = 61417;
@@ -89,8 +85,6 @@ constexpr UINT kStrLoginPrompt1 = 65100;
 constexpr UINT kStrLoginPrompt2 = 65110;
 
 }  // namespace
-
-void SetModemLinkFactory(ModemLinkFactory factory) { g_modemLinkFactory = factory; }
 
 // What the audio client needs of the frame: the link's audio state, the
 // connected site's id, the kit's record notices and the data lamp.
@@ -111,98 +105,14 @@ private:
     CMainFrame& m_frame;
 };
 
-// The frame's data and services as the link asks for them. The link may call
-// from a transport thread; the data it reads is written on the frame's thread
-// only before a call starts (the login record) or is copied whole.
-class CMainFrame::FrameLinkHost : public LinkHost {
-public:
-    explicit FrameLinkHost(CMainFrame& frame) : m_frame(frame) {}
-    UserRecord loggedInUserRecord() override {
-        UserRecord record{};
-        static_assert(sizeof(_tag_user) == kUserRecordBytes);
-        std::memcpy(record.data(), &m_frame.m_loginRecord, record.size());
-        return record;
-    }
-    void localStationData(BYTE (&data)[kStationDataBytes], BYTE& stationByte) override {
-        const BYTE* card = m_frame.m_settings.general.BusinessCard;
-        std::memcpy(data, card, kStationDataBytes);
-        stationByte = card[kStationDataBytes];
-    }
-    void setRemoteStationData(const BYTE (&data)[kStationDataBytes], BYTE stationByte, bool) override {
-        std::memcpy(m_frame.m_remoteStationData, data, kStationDataBytes);
-        m_frame.m_remoteStationByte = stationByte;
-    }
-    void recordRemoteSite(const SiteInfoBlock& site) override {
-        BYTE block[kSiteInfoBytes];
-        static_assert(sizeof(SiteInfoBlock) == kSiteInfoBytes);
-        SiteInfoBlock copy = site;
-        terminateTexts(copy);
-        std::memcpy(block, &copy, sizeof block);
-        m_frame.SetSiteInfo(block);
-    }
-    void logAttendTimeout() override { m_frame.logEntry(45, "Attend time-out"); }
-    // The connected station's identity as the frame holds it: the station
-    // directory's record and the folder of its received settings are named by it.
-    bool remoteSiteInfo(SiteInfoBlock& site) override {
-        BYTE block[kSiteInfoBytes];
-        if (!m_frame.GetSiteInfo(block)) return false;
-        std::memcpy(&site, block, sizeof site);
-        terminateTexts(site);
-        return true;
-    }
-    // The settings database takes its own lock.
-    void storeRemoteHWProfile(const tagHWProfile& profile) override {
-        if (CDBLumoRemote* db = m_frame.m_pRemoteDB.get()) db->UpdateHWProfiles(&profile, nullptr);
-    }
-    bool editLocalHWProfile(const std::function<bool(tagHWProfile&)>& edit) override {
-        std::lock_guard lock(m_frame.m_localProfileLock);
-        if (m_frame.m_destroyed) return false;
-        // This station's own settings, read on the first request only: the
-        // whole local database is a long read that a start need not wait for.
-        if (m_frame.m_pLocalDB == nullptr) m_frame.m_pLocalDB = std::make_unique<CDBLumoLocal>(nullptr, 0);
-        CDBLumoLocal* db = m_frame.m_pLocalDB.get();
-        auto profile = std::make_unique<tagHWProfile>();
-        db->GetHWProfiles(profile.get());
-        if (edit(*profile)) {
-            db->UpdateHWProfiles(profile.get(), nullptr);
-            db->WriteHWProfiles();
-        }
-        return true;
-    }
-    // Both may come from a transport's thread: the frame's thread shows them.
-    bool showTimedNotice(UINT stringId) override {
-        const platform::HWND hwnd = m_frame.Hwnd();
-        return hwnd != 0 && platform::PostMessage(hwnd, kMsgHostNotice, stringId, 0);
-    }
-    void showDataLamp(int on, DWORD durationMs) override {
-        if (const platform::HWND hwnd = m_frame.Hwnd()) {
-            platform::PostMessage(hwnd, kMsgHostDataLamp, static_cast<WPARAM>(on), static_cast<LPARAM>(durationMs));
-        }
-    }
-    // The picture size at 12 and 16 (what a peer's remote window applies), the
-    // rate on a call the peer placed and the quality of the Video group.
-    bool mainVideoSettings(std::array<BYTE, 52>& record, int& frameRate, WORD& quality) override {
-        const VideoRecord& video = m_frame.m_settings.video;
-        record.fill(0);
-        std::memcpy(record.data() + 12, &video.rParam_imagewidth, 4);
-        std::memcpy(record.data() + 16, &video.rParam_imageheight, 4);
-        frameRate = static_cast<int>(video.DefaultRateOnDOA);
-        quality = static_cast<WORD>(video.rParam_QQual);
-        return true;
-    }
-
-private:
-    CMainFrame& m_frame;
-};
-
 // What the handlers of the connected station's requests and replies need of
 // the frame.
 class CMainFrame::FrameRequestsHost : public RemoteRequestsHost {
 public:
     explicit FrameRequestsHost(CMainFrame& frame) : m_frame(frame) {}
-    CPacketConnection* link() override { return m_frame.m_pConnection.get(); }
-    std::string connectedStationName() override { return fixed_text::Read(m_frame.m_siteInfo + 256, 256); }
-    CDBLumo* remoteSettings() override { return m_frame.m_pRemoteDB.get(); }
+    CPacketConnection* link() override { return m_frame.m_pConnection; }
+    std::string connectedStationName() override { return m_frame.m_station.ConnectedStationName(); }
+    CDBLumo* remoteSettings() override { return m_frame.RemoteDB(); }
     void showMessage(UINT stringId, const std::string& argument) override {
         const std::string format = UiString(stringId);
         std::string text = argument;
@@ -239,7 +149,7 @@ public:
     // A peer of the second protocol keeps the times of its events in the
     // second kind; those are converted when they arrive.
     int peerTimeKind() override {
-        CPacketConnection* l = m_frame.m_pConnection.get();
+        CPacketConnection* l = m_frame.m_pConnection;
         return l != nullptr && l->IsLinkUp() && l->GetProtocolVersion() == 2 ? 2 : 0;
     }
     void beep() override { QApplication::beep(); }
@@ -283,93 +193,80 @@ private:
     CMainFrame& m_frame;
 };
 
-// Serial-out messages the link received (the answers of the peer's serial-out
-// device): copied and handed to the frame's thread, which raises the kit's
-// serial-out notifications.
-class CMainFrame::FrameSerialOutSink : public LinkSerialOutSink {
+// The frame's side of the station: its parts of a loop pass, its questions to
+// the user, and what it shows of the station's events.
+class CMainFrame::FrameStationHost : public StationHost, public StationObserver {
 public:
-    explicit FrameSerialOutSink(CMainFrame& frame) : m_frame(frame) {}
-    void serialOutMessage(const BYTE* message, DWORD length) override {
-        if (message == nullptr || length == 0) return;
-        platform::PostMessageOwned(m_frame.Hwnd(), kMsgSerialOutMessage, 0,
-                                   std::make_unique<std::vector<BYTE>>(message, message + length));
+    explicit FrameStationHost(CMainFrame& frame) : m_frame(frame) {}
+    int ask(UINT stringId, int kind, const std::string& fallback) override {
+        return m_frame.message(stringId, kind, fallback);
     }
-
-private:
-    CMainFrame& m_frame;
-};
-
-// Keeps the peer's chat text in the capture file while no chat window is
-// open, and has the frame tell the user once per connection. Called by the
-// link on whatever thread reads it.
-class CMainFrame::ChatCapture : public LinkChatWindow {
-public:
-    explicit ChatCapture(CMainFrame& frame) : m_frame(frame) {}
-    void chatText(std::string_view text) override {
-        std::lock_guard lock(m_lock);
-        std::ofstream out(m_frame.ChatCapturePath(), std::ios::app | std::ios::binary);
-        out << "<< " << text << "\r\n";
-        if (!out) LUMO_TRACE(1, "CMainFrame: chat text could not be kept in %s", m_frame.ChatCapturePath().c_str());
-        if (!m_told) {
-            m_told = true;
-            platform::PostMessage(m_frame.Hwnd(), kMsgChatCaptured, 0, 0);
+    void beforeRead() override {
+        if (m_frame.m_firstPass) {
+            m_frame.m_firstPass = false;
+            if (QToolBar* bar = m_frame.m_wndToolBar) {
+                m_frame.removeToolBar(bar);
+                bar->setParent(&m_frame, Qt::Tool);
+                bar->move(50, 50);
+                bar->hide();
+            }
         }
+        if (m_frame.m_pAudComp != nullptr) m_frame.m_pAudComp->ProcessVoice();
     }
-    void UpdateTitle(std::string_view) override {}
-    void newConnection() {
-        std::lock_guard lock(m_lock);
-        m_told = false;
+    void afterRead() override {
+        if (m_frame.m_video != nullptr) m_frame.m_video->Step(*m_frame.m_pConnection);
+        m_frame.m_videoMain->ProcessRemoteVideo();
     }
+    bool driveTransfer(LONG lastRead) override {
+        return m_frame.m_panels != nullptr && m_frame.m_panels->TransferStep(lastRead);
+    }
+    void afterTransfer() override {
+        if (m_frame.m_pRemoteSetMgr != nullptr) m_frame.m_pRemoteSetMgr->UpdateTransferProgress();
+        m_frame.m_app.Windows().RemoteWindowStep(m_frame);
+    }
+    void refresh(bool forceCaption) override {
+        m_frame.UpdateCaption(forceCaption);
+        m_frame.UpdateStatus();
+    }
+    void autoConnect() override {
+        const std::string& target = !m_frame.m_app.DValue().empty() ? m_frame.m_app.DValue() : m_frame.m_app.SValue();
+        if (!target.empty()) m_frame.AutoConnect(target);
+    }
+    bool queueFileInWindow(const std::string& path, const std::string& typeText) override {
+        return m_frame.m_app.Windows().SendFile(m_frame, path, typeText) ||
+               (m_frame.m_panels != nullptr && m_frame.m_panels->SendFile(path, typeText));
+    }
+    void siteForgotten() override { m_frame.showHisCard("", "", ""); }
+    void stopTalk() override {
+        if (m_frame.m_pAudComp != nullptr) m_frame.m_pAudComp->StopVoiceCompressProcess();
+    }
+
+    void onCallStateChanged(const CallStateChanged& event) override {
+        if (event.state == CallState::Listening) m_frame.UpdateCaption(true);
+    }
+    void onNotice(const std::string& text) override { m_frame.ShowLinkNotice(text); }
+    void onArmChanged(const ArmChanged& event) override { m_frame.showArm(event); }
+    void onPeerCard(const PeerCard& event) override { m_frame.showPeerCard(event); }
 
 private:
     CMainFrame& m_frame;
-    std::mutex m_lock;
-    bool m_told = false;
 };
 
-class CMainFrame::FrameInetHooks : public InetFrameHooks {
-public:
-    void showConnectionWindow() override { LUMO_TRACE(5, "CMainFrame: incoming call accepted"); }
-    void hideConnectionWindow() override {}
-    void linkDropped() override {}
-};
-
-CMainFrame::CMainFrame(CKivApp& app, const LinkChoice& choice) : m_app(app), m_netInUse(choice.NetInUse) {
-    m_target = std::make_unique<UiMessageTarget>(
-        [this](UINT msg, WPARAM wParam, LPARAM lParam) { return WindowProc(msg, wParam, lParam); });
-    m_linkWindow = std::make_unique<MessageWindowLink>(m_target->hwnd());
-    m_linkHost = std::make_unique<FrameLinkHost>(*this);
-    m_inetHooks = std::make_unique<FrameInetHooks>();
-    m_identity = std::make_unique<CoreLinkIdentity>();
+CMainFrame::CMainFrame(CKivApp& app, trennick::Station& station)
+    : m_app(app),
+      m_station(station),
+      m_settings(station.Settings()),
+      m_loginRecord(station.LoginRecord()),
+      m_pConnection(&station.Link()),
+      m_inet(station.Inet()) {
+    m_stationHost = std::make_unique<FrameStationHost>(*this);
+    m_station.SetHost(m_stationHost.get());
+    m_station.AddObserver(m_stationHost.get());
+    m_rows = std::make_unique<MessageRows>(m_station.Messages());
     m_requestsHost = std::make_unique<FrameRequestsHost>(*this);
     m_requests = std::make_unique<CRemoteRequests>(*m_requestsHost);
-    m_serialOutSink = std::make_unique<FrameSerialOutSink>(*this);
-    m_chatCapture = std::make_unique<ChatCapture>(*this);
     m_videoMain = std::make_unique<CVideoMain>();
-
-    LinkServices services;
-    services.window = m_linkWindow.get();
-    services.host = m_linkHost.get();
-    services.identity = m_identity.get();
-    if (m_app.Services().clock) services.clock = m_app.Services().clock;
-    services.networkVideoOutput = [](const std::string& address) -> std::unique_ptr<VideoOutNet> {
-        return std::make_unique<CVideoOutNet>(address.c_str());
-    };
-    if (m_netInUse == 0) {
-        m_pConnection = g_modemLinkFactory != nullptr ? g_modemLinkFactory(services) : MakeModemLink(services);
-    }
-    if (m_pConnection == nullptr) {
-        if (m_netInUse == 0) {
-            LUMO_TRACE(1, "CMainFrame::CMainFrame() [E] the modem link is not available, the TCP link is used");
-        }
-        InetOptions options;
-        options.listenPortText = m_app.PValue();
-        options.connectPortText = m_app.TValue();
-        options.frame = m_inetHooks.get();
-        auto inet = std::make_unique<CInetConnection>(services, options);
-        m_inet = inet.get();
-        m_pConnection = std::move(inet);
-    }
+    registerRows();
     m_panels = std::make_unique<CFramePanels>(*this);
     m_views = std::make_unique<CFrameRemoteViews>(*this);
 }
@@ -377,14 +274,43 @@ CMainFrame::CMainFrame(CKivApp& app, const LinkChoice& choice) : m_app(app), m_n
 CMainFrame::~CMainFrame() {
     LUMO_TRACE(5, "ENTER %s", " CMainFrame::~CMainFrame()");
     if (!m_destroyed) OnDestroy();
-    m_keepAlive.reset();
-    m_pConnection.reset();
-    m_inet = nullptr;
-    m_target.reset();
+    m_rows.reset();
+    m_station.RemoveObserver(m_stationHost.get());
+    m_station.SetHost(nullptr);
     LUMO_TRACE(5, "LEAVE %s", " CMainFrame::~CMainFrame()");
 }
 
-platform::HWND CMainFrame::Hwnd() const { return m_target != nullptr ? m_target->hwnd() : 0; }
+platform::HWND CMainFrame::Hwnd() const { return m_station.Hwnd(); }
+
+void CMainFrame::showArm(const ArmChanged& event) {
+    if (event.cause == ArmCause::Acknowledged && m_buttonRow != nullptr) m_buttonRow->SetArmFaces(event.systemArmed);
+    // The site-armed lamp.
+    if (event.cause == ArmCause::SiteArmChanged && m_pLcdPanel != nullptr) m_pLcdPanel->ShowMarkC(event.siteArmed ? 1 : 0);
+    enableButton(ID_TOGGLE_ARM, event.toggleAllowed);
+}
+
+// A card the peer sent: the requests show it, a whole card is filed in the
+// address book after this pass (the book may ask the operator, and the loop
+// must not wait for an answer) and shown in the expanded part of the window.
+void CMainFrame::showPeerCard(const PeerCard& event) {
+    const tagBusinessCard& card = event.card;
+    m_requests->SetReceivedFilePath(event.picturePath);
+    m_requests->DisplayHisCard(event.status);
+    if (event.status & kCardReceived) {
+        platform::PostMessageOwned(Hwnd(), kMsgFileCard, 0, std::make_unique<tagBusinessCard>(card));
+        showHisCard(fixed_text::Read(card.name, sizeof card.name), fixed_text::Read(card.text2, sizeof card.text2),
+                    fixed_text::Read(card.text3, sizeof card.text3));
+    }
+    const std::string name = fixed_text::Read(card.name, sizeof card.name);
+    if (!name.empty() && m_chat != nullptr) m_chat->UpdateTitle(name);
+}
+
+void CMainFrame::closeChat() {
+    m_pConnection->SetChatWindow(nullptr);
+    m_app.Windows().CloseChat(*this);
+    if (m_panels != nullptr) m_panels->CloseChat();
+    m_chat = nullptr;
+}
 
 DWORD CMainFrame::now() const { return m_app.Now(); }
 
@@ -492,15 +418,9 @@ void CMainFrame::enableButton(WPARAM id, bool on) {
 
 int CMainFrame::OnCreate() {
     m_pTimeMsgBox = std::make_unique<CTimeMsgBox>();
-    m_settings.ReadGenSettings();
+    m_station.ReadSettings();
     ReadGenSettings();
-    m_settings.ReadCommsSettings(m_netInUse);
-    m_settings.ReadCaldrinSettings();
-    m_settings.ReadVideoSettings();
-    m_settings.ReadStorageSettings();
-
-    m_pRemoteDB = std::make_unique<CDBLumoRemote>();
-    m_app.m_pRemoteDB = m_pRemoteDB.get();
+    m_app.m_pRemoteDB = RemoteDB();
     buildWidgets();
     resize(width(), std::max(m_settings.screen.height, sizeHint().height()));
     platform::PostMessage(Hwnd(), kMsgPostCreate, 0, 0);
@@ -520,28 +440,16 @@ void CMainFrame::PostCreate() {
     }
     m_pConnection->SetSerialVideoPort(gZoSerial);
     m_video = std::make_unique<CReceivedVideo>(*this);
-    // Link set-up.
-    CommsRecord& comms = m_settings.comms;
-    if (m_inet != nullptr && m_netInUse != 0) {
-        if (!m_inet->LinkDialUp() && comms.UseDialUp != 0) comms.UseDialUp = 0;
-    }
-    applyLinkSettings();
-    m_pConnection->SetHelloRetry(comms.HelloTimeout, comms.HelloMaxTimeRetry);
-    m_pConnection->SetSessionSetupLimit(comms.HelloSetupLimit);
-    m_pConnection->SetChatWindow(nullptr);
-    m_pConnection->SetReceiveFolders(m_settings.caldrin.RecDir, m_settings.caldrin.RecDir);
-    if (m_inet != nullptr) m_inet->SetMaxReadQueueBytes(m_settings.general.MaxReadQ_Bytes);
-    SetModemReadQueueLimit(*m_pConnection, m_settings.general.MaxReadQ_Bytes);
+    m_station.StartLink();
     m_chat = nullptr;
     CLogWrite::SetMainWindow(Hwnd());
     // The kit channel: it hears of the frame's events from now on.
     m_pTessIntegration = m_app.GetTessIntegration();
     if (auto* kit = dynamic_cast<CNightTessIntegration*>(m_pTessIntegration)) {
-        kit->AttachMainFrame(this, m_pConnection.get(), true);
+        kit->AttachMainFrame(this, m_pConnection, true);
     }
-    m_pConnection->SetSerialOutSink(m_serialOutSink.get());
     m_pLumora = std::make_unique<CLumoraRemote>();
-    m_pLumora->SetCommunicationObject(m_pConnection.get());
+    m_pLumora->SetCommunicationObject(m_pConnection);
     attachVideo();
     // The address book's Capture takes the video display's picture.
     SetAddrBookCapture([this] { return CaptureVideoPicture(); });
@@ -553,18 +461,17 @@ void CMainFrame::PostCreate() {
     }
     m_remoteSetHost = std::make_unique<FrameRemoteSetHost>(*this);
     m_pRemoteSetMgr = std::make_unique<CRemoteSetMgr>(*m_remoteSetHost);
-    if (!m_pRemoteSetMgr->CreateManager(m_pConnection.get())) {
+    if (!m_pRemoteSetMgr->CreateManager(m_pConnection)) {
         LUMO_TRACE(1, "CMainFrame::PostCreate() the settings-profile store is missing: remote settings cannot be sent");
     }
 
     DoActivate(TRUE);
-    if (m_netInUse != 0) {
+    if (m_station.NetInUse() != 0) {
         m_pLcdPanel->setVisible(true);
         ConnectToInternet();
     }
-    m_keepAlive = std::make_unique<CKeepAliveThread>(*m_pConnection, Hwnd(), m_app.Services().keepAlivePeriodMs);
-    m_keepAlive->Start();
-    m_autoConnect = m_app.CFlag() != FALSE;
+    m_station.StartKeepAlive();
+    m_station.ArmAutoConnect(m_app.CFlag() != FALSE);
     // A station without a card has not been set up yet: the setup wizard
     // runs once the program can ask somebody.
     if (m_settings.general.BusinessCard[kCardNameOffset] == '\0' && canAsk()) RunSetupWizard();
@@ -581,234 +488,38 @@ void CMainFrame::PostCreate() {
 
 BOOL CMainFrame::DoActivate(BOOL on) {
     LUMO_TRACE(3, "CMainFrame::DoActivate with %d", static_cast<int>(on));
-    if (on) {
-        m_quietPasses = 0;
-        m_timerPeriodMs = kMainTimerPeriodMs;
-        platform::SetTimer(Hwnd(), kMainTimerId, kMainTimerPeriodMs);
-    } else {
-        platform::KillTimer(Hwnd(), kMainTimerId);
-    }
-    m_timerActive = on != FALSE;
+    m_station.SetLoopActive(on != FALSE);
     setEnabled(on != FALSE);
     return TRUE;
 }
 
-void CMainFrame::MainTimerProc(platform::UINT_PTR id) {
-    if (m_timerOutstanding) {
-        LUMO_TRACE(1, "MainTimerProc() TimerOutstanding");
-        return;
-    }
-    // In deep rest no message reached the frame since the last pass (one
-    // would have woken the loop): the pass runs from the timer itself, without
-    // the tick and the fence that two more turns of the event loop cost.
-    if (id == kMainTimerId && m_timerPeriodMs == kDeepRestTimerPeriodMs && !m_dropQueuedTicks) {
-        DoLoopProcess();
-        return;
-    }
-    m_timerOutstanding = true;
-    if (id == kMainTimerId && !platform::PostMessage(Hwnd(), kMsgMainTimerTick, kMainTimerId, 0)) {
-        m_timerOutstanding = false;
-    }
-}
 
-void CMainFrame::OnMainTimerTick() {
-    // Ticks queued before this one are dropped until the fence comes back: the
-    // queue delivers in order, so everything ahead of the fence was queued
-    // before this pass began.
-    if (m_dropQueuedTicks) return;
-    m_dropQueuedTicks = true;
-    platform::PostMessage(Hwnd(), kMsgTickFence, 0, 0);
-    DoLoopProcess();
-    m_timerOutstanding = false;
-}
 
-void CMainFrame::DoLoopProcess() {
-    if (m_destroyed) return;
-    platform::KillTimer(Hwnd(), kMainTimerId);
-    if (m_passRunning) {
-        UpdateCaption(false);
-        UpdateStatus();
-    } else {
-        m_passRunning = true;
-        ++m_loopPasses;
-        if (m_firstPass) {
-            m_firstPass = false;
-            if (m_wndToolBar != nullptr) {
-                removeToolBar(m_wndToolBar);
-                m_wndToolBar->setParent(this, Qt::Tool);
-                m_wndToolBar->move(50, 50);
-                m_wndToolBar->hide();
-            }
-        }
-        if (m_pAudComp != nullptr) m_pAudComp->ProcessVoice();
-        CPacketConnection& link = *m_pConnection;
-        m_lastRead = link.TimeToRead();
-        ReactToRead(m_lastRead);
-        if (m_video != nullptr) m_video->Step(link);
-        m_videoMain->ProcessRemoteVideo();
-        if (link.IsLinkUp() && link.CheckTimeOuts() == -2) {
-            MakeDisconnect(kReasonNone, 0);
-        }
-        checkArmAckTimeout();
 
-        const bool connected = link.IsConnected() != FALSE;
-        if (!connected) m_newConnection = false;
-        if (link.IsLinkUp() && connected && !m_newConnection) {
-            m_newConnection = true;
-            m_sendInfo = (m_settings.general.Flags[0] & 1) != 0;
-            LUMO_TRACE(5, m_sendInfo ? "----- INFO WILL BE SENT ------" : "----- INFO WILL NOT BE SENT ------");
-            m_statusShown = false;
-            m_disconnectShown = false;
-            m_cardSent = false;
-            m_localHangUp = false;
-            m_chatCapture->newConnection();
-            // This station tells the peer who it is right after the hello.
-            link.SendSiteInfo();
-            logEntry(kLogConnect, "Connected to " + peerText());
-            // The call's first ordinary pass (a file queued for it, the
-            // remote window) follows at once.
-            RunPassNow();
-        } else {
-            FileTransferStep();
-            if (m_pRemoteSetMgr != nullptr) m_pRemoteSetMgr->UpdateTransferProgress();
-            m_app.Windows().RemoteWindowStep(*this);
-            if (!link.IsLinkUp() && m_autoConnect) {
-                m_autoConnect = false;
-                const std::string& target = !m_app.DValue().empty() ? m_app.DValue() : m_app.SValue();
-                if (!target.empty()) AutoConnect(target);
-            }
-            if (link.IsLinkDown() && !m_closing) {
-                LUMO_TRACE(5, "CMainFrame::DoLoopProcess() before call set listen On");
-                SetListenOn(0);
-            }
-            UpdateCaption(false);
-            UpdateStatus();
-            if (connected) {
-                m_connectionSeen = true;
-            } else if (m_connectionSeen) {
-                LUMO_TRACE(5, "ENTER %s", "CMainFrame::WriteRemoteStationDB()");
-                LUMO_TRACE(5, "CMainFrame::WriteRemoteStationDB() Update the remote station %s DB",
-                           fixed_text::Read(m_siteInfo + 256, 256).c_str());
-                LUMO_TRACE(5, "LEAVE %s", "CMainFrame::WriteRemoteStationDB()");
-                logEntry(kLogDisconnect, "Disconnected");
-                // Tell the user once, unless this station hung up itself.
-                if (m_localHangUp) {
-                    platform::PostMessage(Hwnd(), kMsgDisconnectMessage, 0, 0);
-                } else {
-                    platform::PostMessageOwned(Hwnd(), kMsgDisconnectMessage, 0,
-                                               std::make_unique<std::string>(peerText()));
-                }
-                InitializeSiteInfo();
-                SnapshotIsRemove();
-                m_connectionSeen = false;
-            }
-        }
-        // A pass with nothing to do counts towards resting.
-        const bool quiet = !m_woken && !LoopBusy();
-        m_woken = false;
-        m_quietPasses = quiet ? std::min(m_quietPasses + 1, kQuietPassesBeforeDeepRest) : 0;
-        m_timerPeriodMs = m_quietPasses >= kQuietPassesBeforeDeepRest ? kDeepRestTimerPeriodMs
-                          : m_quietPasses >= kQuietPassesBeforeRest   ? kRestTimerPeriodMs
-                                                                      : kMainTimerPeriodMs;
-        m_passRunning = false;
-    }
-    if (m_timerActive && !m_destroyed) platform::SetTimer(Hwnd(), kMainTimerId, m_timerPeriodMs);
-    SendIAmAlive();
-}
 
-bool CMainFrame::LoopBusy() {
-    CPacketConnection& link = *m_pConnection;
-    if (m_waitForArmAck || link.IsConnecting() || (link.IsLinkUp() && !link.IsConnected())) return true;
-    // Peeked at: the status getters hand a final state over once, to the pass.
-    const LONG sending = link.GetFileSendStatus();
-    const LONG receiving = link.GetFileReceiveStatus();
-    return (sending >= 1 && sending <= 9) || receiving == REC_RECEIVING || receiving == REC_WAIT_USER ||
-           receiving == REC_USER_DISCONNECTING;
-}
 
-void CMainFrame::WakeLoop() {
-    m_woken = true;
-    m_quietPasses = 0;
-    if (m_timerPeriodMs == kMainTimerPeriodMs || m_passRunning || !m_timerActive || m_destroyed) return;
-    m_timerPeriodMs = kMainTimerPeriodMs;
-    platform::SetTimer(Hwnd(), kMainTimerId, kMainTimerPeriodMs);
-}
 
-void CMainFrame::ReactToRead(LONG read) {
-    CPacketConnection& link = *m_pConnection;
-    if (read == -3) {
-        // A call came up: open the session with our hello.
-        link.SendHello();
-    } else if (read == -4 || read == -5) {
-        if (!link.IsTargetNotConnected()) {
-            LUMO_TRACE(5, "Disconnected: TimeToRead returned %ld (DLP)\n", static_cast<long>(read));
-        }
-        MakeDisconnect(kReasonNone, 0);
-    }
-}
 
-void CMainFrame::OnLinkDataReady() {
-    // Bytes arrived: the read part of the pass runs now, so a file block is
-    // answered and the next one sent without waiting for the timer. Inside a
-    // pass (a box it shows runs the loop) the pass itself reads them.
-    if (m_destroyed || m_passRunning) return;
-    m_passRunning = true;
-    ReactToRead(m_pConnection->TimeToRead());
-    m_passRunning = false;
-    // A transfer that this read ended is seen by a pass (its history, its
-    // window, the next file of the queue) now. The states are peeked at: the
-    // status getters hand a final state over once, and it is the pass's.
-    CPacketConnection& link = *m_pConnection;
-    const LONG sent = link.GetFileSendStatus();
-    const LONG received = link.GetFileReceiveStatus();
-    if (sent == SEND_REFUSED || sent == SEND_CANCELLED || sent == SEND_FAILED || sent == SEND_STOPPED ||
-        received == REC_COMPLETE || received == REC_STOPPED || received == REC_FAILED) {
-        RunPassNow();
-    }
-}
-
-void CMainFrame::RunPassNow() {
-    if (m_destroyed) return;
-    WakeLoop();
-    // A tick like the timer's; ticks already queued are dropped behind its fence.
-    platform::PostMessage(Hwnd(), kMsgMainTimerTick, kMainTimerId, 0);
-}
 
 void CMainFrame::DoIdleStep() {
     if (m_destroyed) return;
-    const LONG read = m_pConnection->TimeToRead();
-    if (read == -4 || read == -5) CleanupAfterDisconnect(TRUE);
+    if (m_station.IdleRead()) CleanupAfterDisconnect(TRUE);
     UpdateStatus();
     UpdateCaption(false);
 }
 
 void CMainFrame::CleanupAfterDisconnect(BOOL flag) {
     if (flag) {
-        if (m_inet != nullptr) {
-            m_inet->SetNotConnected(FALSE);
-        } else {
-            m_pConnection->SetNotConnected();
-        }
+        m_station.LinkLost();
         UpdateCaption(true);
     }
     m_settings.general.Flags[1] &= 1;
-    m_statusShown = false;
     // The card was the connected site's.
     showHisCard("", "", "");
     // A recording ends with its call: its files are completed now.
     if (m_recording) OnCommand(ID_RECORD_STOP);
 }
 
-void CMainFrame::checkArmAckTimeout() {
-    if (!m_waitForArmAck) return;
-    // The site may never answer (an old site, a lost token): give the commands
-    // back after the time-out instead of blocking them for the connection.
-    if (static_cast<DWORD>(now() - m_armRequestMs) >= kArmAckTimeoutMs) {
-        LUMO_TRACE(3, "CMainFrame::OnTogglePollTriggers() no acknowledgement from the site, arm/disarm enabled again");
-        m_waitForArmAck = false;
-        enableButton(ID_TOGGLE_ARM, m_pConnection->IsLinkUp() != FALSE);
-    }
-}
 
 void CMainFrame::UpdateCaption(bool force) {
     const DWORD t = now();
@@ -820,7 +531,6 @@ void CMainFrame::UpdateCaption(bool force) {
     CPacketConnection& link = *m_pConnection;
     LONG copy = 0;
     if (link.HasStateChanged(&copy) || force || m_status->text().isEmpty()) {
-        m_statusShown = false;
         std::string text;
         if (link.IsLinkUp() && link.IsTargetConnected()) {
             if (m_inet != nullptr) {
@@ -846,7 +556,6 @@ void CMainFrame::UpdateStatus() {
     }
     if (static_cast<DWORD>(t - m_lastStatusMs) < kStatusPeriodMs) return;
     m_lastStatusMs = t;
-    m_statusShown = true;
     CPacketConnection& link = *m_pConnection;
     const bool up = link.IsLinkUp() != FALSE;
     const bool active = link.IsTargetConnected() || link.IsConnecting();
@@ -877,8 +586,8 @@ void CMainFrame::UpdateStatus() {
         const ULONGLONG perSecond = static_cast<ULONGLONG>(TransferRate(sent, sendMs)) + TransferRate(received, receiveMs);
         m_pLcdPanel->SetLineRateMeter(static_cast<long>(std::min<ULONGLONG>(perSecond * 10, 0x7FFFFFFF)), 2000);
         UpdateCaption(true);
-        m_pLcdPanel->ShowMarkA(gbIsSystemArmed ? 1 : 0);
-        m_pLcdPanel->ShowMarkB(gbIsSystemArmed ? 0 : 1);
+        m_pLcdPanel->ShowMarkA(m_station.IsSystemArmed() ? 1 : 0);
+        m_pLcdPanel->ShowMarkB(m_station.IsSystemArmed() ? 0 : 1);
         // Peers of these versions do not take the arm and disarm tokens.
         bool oldPeer = false;
         if (const auto info = link.GetRemoteInfo(); info.has_value()) {
@@ -887,7 +596,7 @@ void CMainFrame::UpdateStatus() {
                 if (CCommon::FindStringNoCase(v, text) >= 0) oldPeer = true;
             }
         }
-        enableButton(ID_TOGGLE_ARM, !m_waitForArmAck && m_siteArmed == 0 && !oldPeer);
+        enableButton(ID_TOGGLE_ARM, !m_station.WaitingForArmAck() && !m_station.SiteArmed() && !oldPeer);
     } else {
         enableButton(ID_TOGGLE_ARM, false);
         m_pLcdPanel->ShowMarkA(0);
@@ -910,15 +619,6 @@ void CMainFrame::UpdateStatus() {
     }
 }
 
-void CMainFrame::SendIAmAlive() {
-    const DWORD t = now();
-    if (m_heartbeatStarted && static_cast<DWORD>(t - m_lastHeartbeatMs) <= kHeartbeatPeriodMs) return;
-    // The first pass only starts the clock.
-    const bool first = !m_heartbeatStarted;
-    m_heartbeatStarted = true;
-    m_lastHeartbeatMs = t;
-    if (!first) NotifyShell(kHeartbeatAlive, Hwnd());
-}
 
 int CMainFrame::message(UINT stringId, int kind, const std::string& fallback) {
     std::string text = UiString(stringId);
@@ -937,14 +637,14 @@ void CMainFrame::attachVideo() {
     m_videoView->alwaysOnTop = video.RemoteAlwaysOnTop;
     if (m_remoteView == nullptr) m_remoteView = std::make_unique<FrameRemoteView>(*this);
     m_videoMain->SetRemoteHost(m_remoteView.get());
-    m_videoMain->Attach(this, m_pConnection.get(), m_videoView.get(), m_pLumora.get(), m_pRemoteDB.get(), 0);
+    m_videoMain->Attach(this, m_pConnection, m_videoView.get(), m_pLumora.get(), RemoteDB(), 0);
     const std::string snapshots = std::string(m_settings.general.HomeDir) + "/Snapshots";
     m_videoMain->SetSnapshotFolders(snapshots, snapshots);
     m_videoMain->VideoMgr().SetFrameSink(m_video.get());
     // The video window paints the recorder's split view: one split-view
     // object keeps the cycle and the panes for both.
     m_video->Attach();
-    m_videoMain->VideoMgr().SetSplitView(m_video->Recorder().SplitView(), m_pRemoteDB.get());
+    m_videoMain->VideoMgr().SetSplitView(m_video->Recorder().SplitView(), RemoteDB());
     m_videoMain->CreateRemoteWindow();
     m_videoMain->RemoteWnd()->SetAskVideo(
         [this] { return message(kStrAcceptVideo, kMsgKindQuestion, "The remote station wants to open video. Accept it?"); });
@@ -975,53 +675,7 @@ void CMainFrame::notAvailable(const char* what) {
     m_app.Ui().ShowMessage(text, m_app.Title(), kMsgKindInfo);
 }
 
-void CMainFrame::logEntry(short eventId, const std::string& info) {
-    if (logWrite == nullptr) return;
-    const std::string user = fixed_text::Read(m_loginRecord.name, sizeof m_loginRecord.name);
-    logWrite->AddEntryEx(nullptr, eventId, 0, user.c_str(), 0, info.c_str());
-}
 
-BOOL CMainFrame::MakeDisconnect(LONG reason, LONG listen) {
-    LUMO_TRACE(3, "ENTER %s", "CMainFrame::MakeDisconnect");
-    LUMO_TRACE(3, "CMainFrame::MakeDisconnect bType = %d", static_cast<int>(reason));
-    CPacketConnection& link = *m_pConnection;
-    if (link.IsLinkUp()) {
-        switch (reason) {
-        case kReasonNone:
-            LUMO_TRACE(5, "CMainFrame::MakeDisconnect(0) No Message");
-            break;
-        case kReasonAskKeep:
-            if (message(kReasonAskKeep, kMsgKindQuestion, "Disconnect from the site?") == kAnswerTimedOut) {
-                return FALSE;
-            }
-            break;
-        case kReasonAttendTimeout:
-            if (message(kReasonAttendTimeout, kMsgKindInfo, "Nobody answered; the line will be closed.") !=
-                kAnswerTimedOut) {
-                return FALSE;
-            }
-            break;
-        case kReasonSyncLost:
-        case 61415:
-        case 61416:
-            message(static_cast<UINT>(reason), kMsgKindInfo, "The connection was lost.");
-            break;
-        default:
-            if (message(kReasonAskDisconnect, kMsgKindQuestion, "Disconnect from the site?") == kAnswerTimedOut) {
-                return FALSE;
-            }
-            listen = 1;
-            break;
-        }
-    }
-    m_bDisconnecting = true;
-    if (link.IsLinkUp()) m_localHangUp = true;
-    if (link.IsLinkUp() && link.IsTargetConnected()) link.SendDisconnect();
-    SetListenOn(listen);
-    m_bDisconnecting = false;
-    LUMO_TRACE(3, "LEAVE %s", "CMainFrame::MakeDisconnect");
-    return TRUE;
-}
 
 BOOL CMainFrame::Login(DWORD flags, const char* prompt) {
     if (m_loginGrace > 0) {
@@ -1050,40 +704,11 @@ BOOL CMainFrame::Login(DWORD flags, const char* prompt) {
     return FALSE;
 }
 
-LONG CMainFrame::SetListenOn(LONG mode) {
-    LUMO_TRACE(3, "ENTER %s", "CMainFrame::SetListenOn()");
-    gbIsSystemArmed = 0;
-    if (m_pAudComp != nullptr) m_pAudComp->StopVoiceCompressProcess();
-    if (m_listenReentry) {
-        LUMO_TRACE(5, "CMainFrame::SetListenOn() trying reenter exiting...");
-        return 0;
-    }
-    m_listenReentry = true;
-    m_waitForArmAck = false;
-    if (m_pConnection->IsConnected()) InitializeSiteInfo();
-    UpdateCaption(true);
-    if (!m_closing) m_pConnection->SetListenOn(mode);
-    m_listenReentry = false;
-    LUMO_TRACE(3, "LEAVE %s", "CMainFrame::SetListenOn()");
-    return 1;
-}
 
-BOOL CMainFrame::ConnectToInternet() {
-    if (m_inet == nullptr) return FALSE;
-    if (!m_inet->ConnectToLan()) {
-        LUMO_TRACE(5, "CMainFrame::ConnectToInternet() %s", "the network cannot be opened");
-        return FALSE;
-    }
-    return TRUE;
-}
 
 void CMainFrame::AutoConnect(const std::string& target) {
-    if (m_netInUse != 0 && !ConnectToInternet()) return;
-    if (LoginForCall()) {
-        m_disconnectShown = false;
-        const LONG r = m_pConnection->ConnectToRemote(target.c_str(), "");
-        LUMO_TRACE(3, "m_Comms->ConnectToRemote() ret = %d", static_cast<int>(r));
-    }
+    if (m_station.NetInUse() != 0 && !ConnectToInternet()) return;
+    if (LoginForCall()) m_station.Call(target, "");
 }
 
 bool CMainFrame::LoginForCall() {
@@ -1118,19 +743,15 @@ bool CMainFrame::LoginForCall() {
     return true;
 }
 
-std::string CMainFrame::peerText() const {
-    std::string text = m_inet != nullptr ? m_inet->GetPeerAddress() : m_pConnection->GetConnectInfoText();
-    return text.empty() ? "a calling station" : text;
-}
 
 void CMainFrame::OnConnectConnect() {
     LUMO_TRACE(3, "ENTER %s", "CMainFrame::OnConnectConnect()");
-    m_newConnection = false;
+    m_station.ForgetCallStart();
     CPacketConnection& link = *m_pConnection;
     if (link.IsConnecting()) {
         link.SetNotConnected();
     } else if (!link.HasSpeakerphone()) {
-        if (m_netInUse == 0 || ConnectToInternet()) {
+        if (m_station.NetInUse() == 0 || ConnectToInternet()) {
             const std::string& target = !m_app.DValue().empty() ? m_app.DValue() : m_app.SValue();
             if (!target.empty()) {
                 DoActivate(FALSE);
@@ -1150,87 +771,12 @@ void CMainFrame::OnTVN_DoConnect(const char* name, const char* number) {
         LUMO_TRACE(5, "CMainFrame::OnTVN_DoConnect already connected");
         return;
     }
-    if (LoginForCall()) {
-        m_disconnectShown = false;
-        const LONG r = link.ConnectToRemote(number != nullptr ? number : "", name != nullptr ? name : "");
-        LUMO_TRACE(3, "m_Comms->ConnectToRemote() ret = %d", static_cast<int>(r));
-    }
+    if (LoginForCall()) m_station.Call(number != nullptr ? number : "", name != nullptr ? name : "");
 }
 
-void CMainFrame::OnTogglePollTriggers() {
-    if (m_waitForArmAck) return;
-    LUMO_TRACE(5, "CMainFrame::OnTogglePollTriggers() gbWaitForArmDisarmAck = %ld gbIsSystemArmed = %ld \n", 0L,
-               static_cast<long>(gbIsSystemArmed));
-    if (gbIsSystemArmed) {
-        m_pConnection->SendAcknowledgment(kTokDisablePollTriggers, TRUE);
-        if (logWrite != nullptr) logWrite->AddEntryEx(nullptr, 9, 0, "", 0, "");
-    } else {
-        m_pConnection->SendAcknowledgment(kTokEnablePollTriggers, TRUE);
-        if (logWrite != nullptr) logWrite->AddEntryEx(nullptr, 8, 0, "", 0, "");
-    }
-    m_armRequestMs = now();
-    m_waitForArmAck = true;
-    enableButton(ID_TOGGLE_ARM, false);
-}
 
-void CMainFrame::OnUserActionAck(WPARAM token) {
-    switch (token) {
-    case kTokEnablePollTriggers:
-    case kTokDisablePollTriggers:
-    case kTokDisarmAccepted:
-        gbIsSystemArmed = token == kTokEnablePollTriggers ? 1 : 0;
-        m_waitForArmAck = false;
-        if (m_buttonRow != nullptr) m_buttonRow->SetArmFaces(gbIsSystemArmed != 0);
-        enableButton(ID_TOGGLE_ARM, true);
-        break;
-    case kTokDisarmIgnored:
-        // The site kept its triggers armed: the request is answered, the
-        // button is given back for another try.
-        LUMO_TRACE(3, "CMainFrame::OnUserActionAck() the site ignored the disarm request");
-        m_waitForArmAck = false;
-        enableButton(ID_TOGGLE_ARM, true);
-        break;
-    case kTokLockAck:
-        m_siteLock = 1;
-        break;
-    case kTokUnlockAck:
-        m_siteLock = 0;
-        break;
-    case kTokDisconnect:
-        SetListenOn(0);
-        break;
-    default:
-        LUMO_TRACE(5, "CMainFrame::OnUserActionAck token %u", static_cast<unsigned>(token));
-        break;
-    }
-}
 
-void CMainFrame::OnPeerVideoRequest(WPARAM token) {
-    // The link has already stopped our frames on a close or a pause; the
-    // frame's own-video switch follows a close, so the button says so.
-    switch (token) {
-    case ID_DSVD_CLOSEYOURVIDEO:
-        m_myVideoPaused = false;
-        break;
-    case ID_DSVD_VIDEORPAUSE:
-        m_myVideoPaused = true;
-        break;
-    case ID_DSVD_VIDEORRESUME:
-        m_myVideoPaused = false;
-        break;
-    default:  // "<VIDEOPALETTE>": the pictures this program draws carry no palette
-        break;
-    }
-    LUMO_TRACE(5, "CMainFrame::OnPeerVideoRequest() %s: own video %s", tokenName(static_cast<WORD>(token)),
-               m_myVideoPaused ? "paused" : "not paused");
-}
 
-void CMainFrame::recomputeSiteArmed() {
-    m_siteArmed = (m_cpEnabled && m_cpArmed && gbIsSystemArmed) ? 1 : 0;
-    // The site-armed lamp.
-    m_pLcdPanel->ShowMarkC(m_siteArmed);
-    enableButton(ID_TOGGLE_ARM, m_siteArmed == 0 && m_pConnection->IsLinkUp());
-}
 
 DWORD TransferPercent(ULONGLONG done, ULONGLONG total) {
     // 64-bit: done * 100 overflows 32 bits for files above 42 MB.
@@ -1281,35 +827,12 @@ int CMainFrame::GetRemoteVersion(int* kind, char* text, std::size_t size) {
     return *kind;
 }
 
-BOOL CMainFrame::GetSiteInfo(BYTE (&out)[kSiteInfoBytes]) const {
-    std::lock_guard lock(m_siteInfoLock);
-    if (m_siteInfo[0] == 0 && m_siteInfo[256] == 0 && m_siteInfo[512] == 0) {
-        std::memset(out, 0, sizeof out);
-        return FALSE;
-    }
-    std::memcpy(out, m_siteInfo, sizeof out);
-    return TRUE;
-}
 
-void CMainFrame::SetSiteInfo(const BYTE (&in)[kSiteInfoBytes]) {
-    std::lock_guard lock(m_siteInfoLock);
-    std::memcpy(m_siteInfo, in, sizeof m_siteInfo);
-    // Each of the three texts ends within its 256-byte field.
-    m_siteInfo[255] = m_siteInfo[511] = m_siteInfo[767] = 0;
-}
 
-void CMainFrame::InitializeSiteInfo() {
-    {
-        std::lock_guard lock(m_siteInfoLock);
-        std::memset(m_siteInfo, 0, sizeof m_siteInfo);
-    }
-    // The card window showed the connected site: it goes with the site's information.
-    showHisCard("", "", "");
-}
 
 void CMainFrame::OnHardwareProfilesReceived(WPARAM) {
     tagHWProfile profile{};
-    if (m_pRemoteDB != nullptr && m_pRemoteDB->GetHWProfiles(&profile, 0)) {
+    if (RemoteDB() != nullptr && RemoteDB()->GetHWProfiles(&profile, 0)) {
         // The site name is a 30-byte field that need not end in a terminator.
         const std::string name = fixed_text::Read(reinterpret_cast<const BYTE*>(&profile) + 4, 30);
         SetWindowTextIfChanged(this, m_app.Title() + "-" + name);
@@ -1326,21 +849,13 @@ void CMainFrame::OnHardwareProfilesReceived(WPARAM) {
     }
 }
 
-BOOL CMainFrame::SendFile(const std::string& path, const std::string& typeText) {
-    const bool queued = m_app.Windows().SendFile(*this, path, typeText) ||
-                        (m_panels != nullptr && m_panels->SendFile(path, typeText)) ||
-                        m_pConnection->SetSendStatus(1, FileKindOfTypeText(typeText), path.c_str()) == 1;
-    // The next pass takes the file and announces it.
-    if (queued && m_pConnection->IsLinkUp()) RunPassNow();
-    return queued ? TRUE : FALSE;
-}
 
 void CMainFrame::OnRemoteSettings() {
     if (m_pRemoteSetMgr == nullptr) return;
     CPacketConnection& link = *m_pConnection;
     setEnabled(false);
     bool go = true;
-    if (link.IsAdminConnected() && gbIsSystemArmed != 0 && link.IsLinkUp() && link.IsConnected() &&
+    if (link.IsAdminConnected() && m_station.IsSystemArmed() && link.IsLinkUp() && link.IsConnected() &&
         link.GetProtocolVersion() == 1) {
         go = message(kStrSettingsWhileArmed, kMsgKindInfo, "The site is armed.") != kAnswerTimedOut;
     }
@@ -1367,68 +882,7 @@ int CMainFrame::RemoteCancelProfile(WORD upload) {
     return m_pRemoteSetMgr != nullptr ? m_pRemoteSetMgr->CancelProfileTransfer(upload != 0) : 0;
 }
 
-void CMainFrame::FileTransferStep() {
-    CPacketConnection& link = *m_pConnection;
-    if (!link.IsLinkUp() || !link.IsConnected()) return;
-    link.ProcessSending();
-    if (m_panels != nullptr && m_panels->TransferStep(m_lastRead)) {
-        // The transfer window follows both directions.
-        cardStepSend();
-        CardStep();
-        return;
-    }
-    std::string name;
-    const LONG sent = link.GetSendStatus(nullptr, nullptr, nullptr, nullptr, &name);
-    if (sent == 4 || sent == 6 || sent == 7 || sent == 8) {
-        // The transfer ended: record it and make the link ready for the next file.
-        m_lastSendResult = sent;
-        LUMO_TRACE(3, "CMainFrame::FileTransferStep() %s ended with %ld", name.c_str(), static_cast<long>(sent));
-        link.SetSendStatus(-1, 0, nullptr);
-    }
-    cardStepSend();
-    CardStep();
-    const LONG received = link.GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, &name);
-    if (received == REC_COMPLETE) {
-        std::string path;
-        if (link.GetReceivedFileName(path)) {
-            m_lastReceivedFile = path;
-            LUMO_TRACE(3, "CMainFrame::FileTransferStep() received %s", path.c_str());
-        }
-    }
-}
 
-void CMainFrame::CardStep() {
-    CPacketConnection& link = *m_pConnection;
-    const WORD status = link.GetCardStatus(1);
-    if ((status & (kCardReceived | kCardPictureReceived)) == 0) return;
-    tagBusinessCard card{};
-    link.GetRemoteCard(card);
-    // The link names the picture by its received path; a bare name lies in
-    // the receive folder.
-    std::string picture = fixed_text::Read(card.picture, sizeof card.picture);
-    if (!picture.empty() && picture.find('/') == std::string::npos) {
-        picture = std::string(m_settings.caldrin.RecDir) + picture;
-    }
-    m_requests->SetReceivedFilePath(picture);
-    m_requests->DisplayHisCard(status);
-    if (status & kCardReceived) {
-        // Filed after this pass: the address book may ask the operator, and
-        // the loop must not wait for an answer.
-        auto filed = std::make_unique<tagBusinessCard>(card);
-        std::snprintf(filed->picture, sizeof filed->picture, "%s", picture.c_str());
-        platform::PostMessageOwned(Hwnd(), kMsgFileCard, 0, std::move(filed));
-        showHisCard(fixed_text::Read(card.name, sizeof card.name), fixed_text::Read(card.text2, sizeof card.text2),
-                    fixed_text::Read(card.text3, sizeof card.text3));
-    }
-    m_settings.general.Flags[1] |= 4;
-    const std::string name = fixed_text::Read(card.name, sizeof card.name);
-    if (!name.empty()) {
-        m_peerCardName = name;
-        if (m_chat != nullptr) m_chat->UpdateTitle(name);
-    }
-    LUMO_TRACE(5, "CMainFrame::CardStep() card of %s received",
-               fixed_text::Read(card.name, sizeof card.name).c_str());
-}
 
 void CMainFrame::showHisCard(const std::string& name, const std::string& phone, const std::string& details) {
     if (m_hisCard == nullptr) return;
@@ -1478,20 +932,15 @@ void CMainFrame::OnDisconnectMessage(WPARAM cause, LPARAM text) {
         m_loggedStart = false;
     }
     m_pConnection->UpdateVideoWindow();
-    if (m_chat != nullptr) {
-        m_pConnection->SetChatWindow(nullptr);
-        m_app.Windows().CloseChat(*this);
-        if (m_panels != nullptr) m_panels->CloseChat();
-        m_chat = nullptr;
-    }
+    if (m_chat != nullptr) closeChat();
     if (text == 0 && cause == 0) {
         LUMO_TRACE(3, "CMainFrame::OnDisconnectMessage No Message");
-    } else if (!m_disconnectShown) {
+    } else if (!m_station.DisconnectShown()) {
         // The cause: the posted text, else the resource text of the cause's id.
         auto posted = platform::TakePostedData<std::string>(text);
         const std::string why = posted != nullptr ? *posted : UiString(static_cast<UINT>(cause));
         if (!why.empty()) {
-            m_disconnectShown = true;
+            m_station.SetDisconnectShown(true);
             const bool called = m_pConnection->IsOutgoingCall() != FALSE;
             const std::string format = UiString(called ? kStrDisconnectedCalled : kStrDisconnected);
             std::string shown = why;
@@ -1507,30 +956,10 @@ void CMainFrame::OnDisconnectMessage(WPARAM cause, LPARAM text) {
     LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnDisconnectMessage");
 }
 
-void CMainFrame::OnConnectDisconnectAttendedTimeout() {
-    LUMO_TRACE(1, "ENTER %s", "CMainFrame::OnConnectDisconnectAttendedTimeout");
-    CKcReg reg = ProductKey("General");
-    DWORD unattended = 1;
-    if (!reg.GetDword(nullptr, "UnattendedDisconnect", &unattended)) unattended = 1;
-    if (unattended == 0) {
-        LUMO_TRACE(3, "CMainFrame::OnConnectDisconnectAttendedTimeout automatic disconnect disabled");
-        return;
-    }
-    if (!MakeDisconnect(kReasonAttendTimeout, 0)) {
-        // Somebody answered: the site keeps the line.
-        m_pConnection->SendAcknowledgment(kTokAttendTimeoutAnswered, TRUE);
-    }
-}
 
-LRESULT CMainFrame::CancleFileReceiving() {
-    LUMO_TRACE(5, "ENTER %s", "CMainFrame::CancleFileReceiving");
-    const LONG agreed = m_pConnection->SetReceiveStatus(0, nullptr);
-    LUMO_TRACE(5, "LEAVE %s", "CMainFrame::CancleFileReceiving");
-    return agreed == 1 ? 0 : 1;
-}
 
 void CMainFrame::OnOpenChat(ChatOpener opener) {
-    if (m_chat == nullptr || m_chat == m_chatCapture.get()) {
+    if (m_chat == nullptr || m_chat == m_station.CaptureWindow()) {
         LinkChatWindow* window = m_app.Windows().OpenChat(*this);
         if (window == nullptr && m_panels != nullptr) window = m_panels->OpenChat();
         if (window != nullptr) {
@@ -1544,7 +973,7 @@ void CMainFrame::OnOpenChat(ChatOpener opener) {
         }
         // No chat window: what the peer writes is kept in the capture file,
         // never shown line by line in boxes, never dropped.
-        m_chat = m_chatCapture.get();
+        m_chat = m_station.CaptureWindow();
         m_pConnection->SetChatWindow(m_chat);
     }
 }
@@ -1561,13 +990,6 @@ void CMainFrame::openAddressBook(CAddrBookFile& book) const {
     book.SetLogUser(fixed_text::Read(m_loginRecord.name, sizeof m_loginRecord.name));
 }
 
-std::string CMainFrame::ChatCapturePath() const {
-    const char* path = m_settings.general.Chat.capturePath;
-    if (path[0] != '\0') return path;
-    std::string folder = m_settings.caldrin.RecDir;
-    if (!folder.empty() && folder.back() != '/') folder += '/';
-    return folder + "chat.txt";
-}
 
 void CMainFrame::OnCommand(WPARAM id) {
     CPacketConnection& link = *m_pConnection;
@@ -1789,7 +1211,7 @@ CommandUi CMainFrame::UpdateCommand(WPARAM id) {
     case ID_UNLOCK_SITE:
         ui.enabled = connected;
         ui.checkable = connected;
-        ui.checked = m_siteLock != 0;
+        ui.checked = m_station.SiteLocked();
         break;
     case ID_LOCK_SITE:
         ui.enabled = connected;
@@ -1798,11 +1220,11 @@ CommandUi CMainFrame::UpdateCommand(WPARAM id) {
         ui.enabled = false;
         break;
     case ID_TOGGLE_ARM:
-        ui.enabled = connected && !m_waitForArmAck && m_siteArmed == 0;
+        ui.enabled = connected && !m_station.WaitingForArmAck() && !m_station.SiteArmed();
         break;
     case ID_ARM:
     case ID_DISARM:
-        ui.enabled = connected && !m_waitForArmAck && (gbIsSystemArmed != 0) == (id == ID_DISARM) &&
+        ui.enabled = connected && !m_station.WaitingForArmAck() && (m_station.IsSystemArmed()) == (id == ID_DISARM) &&
                      !IsOldSiteVersion();
         break;
     case ID_REMOTE_SETTINGS:
@@ -1827,302 +1249,173 @@ CommandUi CMainFrame::UpdateCommand(WPARAM id) {
     return ui;
 }
 
-void CMainFrame::OnSendSiteInfo() {
-    tagBusinessCard card{};
-    static_assert(sizeof card == kBusinessCardBytes);
-    std::memcpy(&card, m_settings.general.BusinessCard, sizeof card);
-    card.name[sizeof card.name - 1] = '\0';
-    card.text2[sizeof card.text2 - 1] = '\0';
-    card.text3[sizeof card.text3 - 1] = '\0';
-    card.picture[sizeof card.picture - 1] = '\0';
-    CPacketConnection& link = *m_pConnection;
-    if (card.name[0] != '\0') link.SendMyCard(&card);
-    if (card.picture[0] != '\0') {
-        const LONG state = link.GetSendStatus(nullptr, nullptr, nullptr, nullptr, nullptr);
-        if ((state == 1 || state == 3 || state <= 0) && SendFile(card.picture, "Site Information")) return;
-        // Another file is on its way: the picture follows later.
-        m_settings.general.Flags[1] |= 2;
-    }
-}
 
-void CMainFrame::cardStepSend() {
-    // This station's card goes to the peer once per connection, when the
-    // General switch asks for it.
-    if (!m_sendInfo || m_cardSent) return;
-    m_sendInfo = false;
-    m_cardSent = true;
-    OnSendSiteInfo();
-}
 
-LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-    // Every message but the loop's own ticks, and the status reports that the
-    // link answers the pass's own questions with, may bring work for the pass.
-    if (msg != kMsgMainTimerTick && msg != kMsgTickFence && msg != kMsgCommMessage &&
-        !(msg == platform::WM_TIMER && wParam == kMainTimerId)) {
-        WakeLoop();
-    }
-    // The connected station's requests and replies first.
-    if (LRESULT handled = 0; msg != WM_COMMAND && m_requests != nullptr && !m_destroyed &&
-                             m_requests->Handle(msg, wParam, lParam, handled)) {
-        return handled;
-    }
-    switch (msg) {
-    case platform::WM_TIMER:
-        MainTimerProc(wParam);
-        return 0;
-    case kMsgMainTimerTick:
-        OnMainTimerTick();
-        return 0;
-    case kMsgTickFence:
-        m_dropQueuedTicks = false;
-        return 0;
-    case kMsgLinkDataReady:
-        OnLinkDataReady();
-        return 0;
-    case kMsgPostCreate:
-        PostCreate();
-        return 0;
-    case WM_COMMAND:
-        // The link asks for the chat window when the peer's text arrives.
-        if ((wParam & 0xFFFF) == ID_OPEN_CHAT && lParam == kOpenChatForPeerText) {
+// The rows of the private messages the frame owns: its creation stage, its
+// commands, its lamps and notices, its child windows, the settings manager's
+// files. The station's own rows (the loop, the call, the arming) are its own.
+void CMainFrame::registerRows() {
+    MessageRows& t = *m_rows;
+    t.add(kMsgPostCreate, [this](WPARAM, LPARAM) { PostCreate(); return LRESULT{0}; });
+    t.add(WM_COMMAND, [this](WPARAM wParam, LPARAM lParam) {
+        const WPARAM id = wParam & 0xFFFF;
+        if (id == ID_OPEN_CHAT && lParam == kOpenChatForPeerText) {
+            // The link asks for the chat window when the peer's text arrives.
             OnOpenChat(ChatOpener::Peer);
-        } else if ((wParam & 0xFFFF) == ID_HOLD_CALL && (lParam == kHoldCallWantedOn || lParam == kHoldCallWantedOff)) {
+        } else if (id == ID_HOLD_CALL && (lParam == kHoldCallWantedOn || lParam == kHoldCallWantedOff)) {
             // The state asked for, whatever other requests came before this one arrived.
             SetHold(lParam == kHoldCallWantedOn);
         } else {
-            OnCommand(wParam & 0xFFFF);
+            OnCommand(id);
         }
-        return 0;
-    case kMsgFileCard:
-        if (auto card = platform::TakePostedData<tagBusinessCard>(lParam)) {
+        return LRESULT{0};
+    });
+    t.add(platform::WM_CLOSE, [this](WPARAM, LPARAM) { OnClose(); return LRESULT{0}; });
+    t.add(kMsgFileCard, [this](WPARAM, LPARAM data) {
+        if (auto card = platform::TakePostedData<tagBusinessCard>(data)) {
             CAddrBookFile book;
             openAddressBook(book);
             book.AddReceivedCard(this, *card);
         }
-        return 0;
-    case kMsgChatCaptured: {
+        return LRESULT{0};
+    });
+    t.add(kMsgChatCaptured, [this](WPARAM, LPARAM) {
         const std::string format = UiString(kStrChatCaptured, "Chat text from the site is kept in %s.");
         char text[1024];
         std::snprintf(text, sizeof text, format.c_str(), ChatCapturePath().c_str());
         m_lastNotice = text;
         ShowTimedMessage(text, m_app.Title(), m_settings.general.TimeOutForMesageBoxesMS);
-        return 0;
-    }
-    case platform::WM_CLOSE:
-        OnClose();
-        return 0;
-    case kMsgSyncLost:
-        LUMO_TRACE(5, "CMainFrame::OnDisconnectSyncLost call MakeDisconnect");
-        MakeDisconnect(kReasonSyncLost, 0);
-        return 0;
-    case kMsgMakeDisconnect:
-        MakeDisconnect(static_cast<LONG>(lParam), 0);
-        return 0;
-    case kMsgTessArm:
-        if (gbIsSystemArmed == 0) OnTogglePollTriggers();
-        return 0;
-    case kMsgTessDisarm:
-        if (gbIsSystemArmed == 1) OnTogglePollTriggers();
-        return 0;
-    case kMsgIsSysArm:
-        if (lParam == 0) return 1;
-        *reinterpret_cast<DWORD*>(lParam) = static_cast<DWORD>(gbIsSystemArmed);
-        return 0;
-    case kMsgUserActionAck:
-        OnUserActionAck(wParam);
-        return 0;
-    case kMsgUserActionRej:
-        LUMO_TRACE(3, "CMainFrame::OnUserActionRej token %u", static_cast<unsigned>(wParam));
-        return 0;
-    case kMsgPeerVideoRequest:
-        OnPeerVideoRequest(wParam);
-        return 0;
-    case kMsgCpEnabled:
-    case kMsgCpDisabled:
-        m_cpEnabled = msg == kMsgCpEnabled;
-        recomputeSiteArmed();
-        return 0;
-    case kMsgCpArmed:
-    case kMsgCpDisarmed:
-        m_cpArmed = msg == kMsgCpArmed;
-        recomputeSiteArmed();
-        return 0;
-    case kMsgShowHideUi:
-        m_uiHidden = static_cast<int>(wParam);
-        if (m_app.Services().showWindows) setVisible(wParam == 0);
-        return 0;
-    case kMsgChildClosed:
-        if (wParam == 2 && ((static_cast<DWORD>(lParam) >> 16) & 0xFFFF) == kChildFileTransfer) {
-            m_panels->TransferWindowClosed();
-        }
+        return LRESULT{0};
+    });
+    t.add(kMsgShowHideUi, [this](WPARAM hide, LPARAM) {
+        m_uiHidden = static_cast<int>(hide);
+        if (m_app.Services().showWindows) setVisible(hide == 0);
+        return LRESULT{0};
+    });
+    t.add(kMsgChildClosed, [this](WPARAM wParam, LPARAM lParam) {
+        const WORD kind = static_cast<WORD>((static_cast<DWORD>(lParam) >> 16) & 0xFFFF);
+        if (wParam == 2 && kind == kChildFileTransfer) m_panels->TransferWindowClosed();
         if (wParam == 2 && m_views != nullptr) m_views->OnChildClosed(lParam);
-        if (wParam == 2 && ((static_cast<DWORD>(lParam) >> 16) & 0xFFFF) == kChildChat) {
-            m_pConnection->SetChatWindow(nullptr);
-            m_app.Windows().CloseChat(*this);
-            if (m_panels != nullptr) m_panels->CloseChat();
-            m_chat = nullptr;
-        }
-        return 0;
-    case kMsgSiteBookConnect:
-        if (auto station = platform::TakePostedData<SiteBookStation>(lParam)) {
+        if (wParam == 2 && kind == kChildChat) closeChat();
+        return LRESULT{0};
+    });
+    t.add(kMsgSiteBookConnect, [this](WPARAM, LPARAM data) {
+        if (auto station = platform::TakePostedData<SiteBookStation>(data)) {
             OnTVN_DoConnect(station->name.c_str(), station->number.c_str());
         }
-        return 0;
-    case kMsgTessDisconnect:
-        OnTessDisconnect(wParam);
-        return 0;
-    case kMsgDisconnectMessage:
-        OnDisconnectMessage(wParam, lParam);
-        return 0;
+        return LRESULT{0};
+    });
+    t.add(kMsgDisconnectMessage, [this](WPARAM cause, LPARAM text) { OnDisconnectMessage(cause, text); return LRESULT{0}; });
+    t.add(kMsgRemoteProfiles, [this](WPARAM w, LPARAM) { OnHardwareProfilesReceived(w); return LRESULT{0}; });
+    t.add(kMsgQueueFile, [this](WPARAM, LPARAM data) -> LRESULT {
+        if (auto path = platform::TakePostedData<std::string>(data); path != nullptr) SendFile(*path, "");
+        return 1;
+    });
+    t.add(kMsgTrayIcon, [this](WPARAM, LPARAM button) -> LRESULT {
+        if (button != 514) return 0;
+        // The notification-area menu: the menu bar's first menu, at the cursor.
+        if (QMenu* first = menuBar()->findChild<QMenu*>()) first->popup(QCursor::pos());
+        platform::PostMessage(Hwnd(), 0, 0, 0);
+        return 1;
+    });
+    t.add(kMsgProfilesWeCalled, [this](WPARAM value, LPARAM) { onConnectionStarted(value); return LRESULT{1}; });
+    t.add(kMsgPointerActivity, [this](WPARAM, LPARAM) { m_pointerActivity = 1; return LRESULT{0}; });
+    t.add(kMsgVideoWindowRecord, [this](WPARAM, LPARAM data) {
+        if (auto record = platform::TakePostedData<VideoWindowRecord>(data); record != nullptr && m_videoMain) {
+            m_videoMain->SetVideoWindowRecord(record->hwnd, RECT{record->left, record->top, record->right, record->bottom});
+        }
+        return LRESULT{0};
+    });
+    t.add(kMsgSetQuality, [this](WPARAM quality, LPARAM) { SetQuality(quality); return LRESULT{0}; });
+    t.add(kMsgHelpKey, [this](WPARAM, LPARAM) { OnHelp(); return LRESULT{0}; });
+    t.add({kMsgDebriefStart, kMsgEventListRequest, kMsgEventFileRequest, kMsgSettingsError, kMsgSettingsError2},
+          [](UINT msg, WPARAM, LPARAM) {
+              // The event player is not here yet; the data goes with the message.
+              LUMO_TRACE(3, "CMainFrame: message 0x%X not served", msg);
+              return LRESULT{0};
+          });
+    t.add({kMsgFileReceivedKind3, kMsgFileReceivedKind4, kMsgFinishUpgrade}, [this](UINT msg, WPARAM, LPARAM) {
+        if (m_pRemoteSetMgr == nullptr) return LRESULT{0};
+        if (msg == kMsgFileReceivedKind3) m_pRemoteSetMgr->OnReceivedSettings();
+        if (msg == kMsgFileReceivedKind4) m_pRemoteSetMgr->OnReceivedSysSettings();
+        if (msg == kMsgFinishUpgrade) m_pRemoteSetMgr->OnFinishUpgrade();
+        return LRESULT{0};
+    });
+    registerLampRows();
+    registerKitRows();
+    // The connected station's requests and replies.
+    m_requests->RegisterRows(t, [this] { return !m_destroyed; });
+}
 
-    case kMsgAttendedTimeout:
-        OnConnectDisconnectAttendedTimeout();
-        return 0;
-    case kMsgCancelFileReceive:
-        return CancleFileReceiving();
-    case kMsgRemoteProfiles:
-        OnHardwareProfilesReceived(wParam);
-        return 0;
-    case kMsgDataLamp:
-        m_pLcdPanel->ShowDataLamp(static_cast<int>(lParam), 3000);
-        return 0;
-    case kMsgHostDataLamp:
-        m_pLcdPanel->ShowDataLamp(static_cast<int>(wParam), static_cast<DWORD>(lParam));
-        return 0;
-    case kMsgHostNotice:
-        showTimedString(static_cast<UINT>(wParam));
-        return 0;
-    case kMsgSerialOutMessage:
-        if (auto bytes = platform::TakePostedData<std::vector<BYTE>>(lParam); bytes != nullptr) {
+// The lamps of the LCD panel and the timed notices.
+void CMainFrame::registerLampRows() {
+    MessageRows& t = *m_rows;
+    t.add(kMsgDataLamp, [this](WPARAM, LPARAM on) { m_pLcdPanel->ShowDataLamp(static_cast<int>(on), 3000); return LRESULT{0}; });
+    t.add(kMsgHostDataLamp, [this](WPARAM on, LPARAM ms) {
+        m_pLcdPanel->ShowDataLamp(static_cast<int>(on), static_cast<DWORD>(ms));
+        return LRESULT{0};
+    });
+    t.add(kMsgDataLamp3000, [this](WPARAM, LPARAM) { m_pLcdPanel->ShowDataLamp(1, 3000); return LRESULT{1}; });
+    t.add(kMsgSendLamp, [this](WPARAM, LPARAM on) { m_pLcdPanel->SetSendLamp(static_cast<int>(on), 200); return LRESULT{0}; });
+    t.add(kMsgHostNotice, [this](WPARAM id, LPARAM) { showTimedString(static_cast<UINT>(id)); return LRESULT{0}; });
+    t.add(kMsgNotificationShown, [](WPARAM, LPARAM) {
+        LUMO_TRACE(5, "CMainFrame: the peer's notice was shown");
+        return LRESULT{0};
+    });
+}
+
+// The site's news that the automation kit hears of (and the lamps that go with it).
+void CMainFrame::registerKitRows() {
+    MessageRows& t = *m_rows;
+    t.add(kMsgSerialOutMessage, [this](WPARAM, LPARAM data) {
+        if (auto bytes = platform::TakePostedData<std::vector<BYTE>>(data); bytes != nullptr) {
             serialOutMessage(bytes->data(), static_cast<DWORD>(bytes->size()));
         }
-        return 0;
-    case kMsgDeleteObject:
-        platform::TakePostedData<PostedObject>(lParam).reset();
-        return 1;
-    case kMsgCommMessage:
-        m_statusShown = false;
-        return 1;
-    case kMsgActivate:
-        DoActivate(static_cast<BOOL>(wParam));
-        return 0;
-    case kMsgQueueFile:
-        if (auto path = platform::TakePostedData<std::string>(lParam); path != nullptr) SendFile(*path, "");
-        return 1;
-    case kMsgLinkSend:
-        if (auto bytes = platform::TakePostedData<std::vector<BYTE>>(lParam);
-            bytes != nullptr && !bytes->empty() && m_pConnection->IsLinkUp()) {
-            m_pConnection->ConnectWrite(bytes->data(), static_cast<DWORD>(bytes->size()), 0, 2);
-        }
-        return 1;
-    case kMsgDataLamp3000:
-        m_pLcdPanel->ShowDataLamp(1, 3000);
-        return 1;
-    case kMsgLineRing:
+        return LRESULT{0};
+    });
+    t.add(kMsgLineRing, [this](WPARAM, LPARAM) {
         if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyLineRing(0, "");
         PlayEventSound(2);
-        return 0;
-    case kMsgLineConnected:
-        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyLineConnected(0, "");
-        return 0;
-    case kMsgUnlockSite:
-        m_pConnection->SendAcknowledgment(kTokUnlockServer, TRUE);
-        return 0;
-    case kMsgLockSite:
-        m_pConnection->SendAcknowledgment(kTokLockServer, TRUE);
-        return 0;
-    case kMsgTrayIcon:
-        if (lParam == 514) {
-            // The notification-area menu: the menu bar's first menu, at the cursor.
-            if (QMenu* first = menuBar()->findChild<QMenu*>()) first->popup(QCursor::pos());
-            platform::PostMessage(Hwnd(), 0, 0, 0);
-            return 1;
-        }
-        return 0;
-    case kMsgProfilesWeCalled:
-        onConnectionStarted(wParam);
-        return 1;
-    case kMsgVideoStreaming:
-        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyVideoIsStreaming();
-        return 0;
-    case kMsgPointerActivity:
-        m_pointerActivity = 1;
-        return 0;
-    case kMsgDebriefStart:
-        // The event player is not here yet; the record goes with the message.
-        LUMO_TRACE(3, "CMainFrame: message 0x%X for the event player not served", msg);
-        return 0;
-    case kMsgVideoWindowRecord:
-        if (auto record = platform::TakePostedData<VideoWindowRecord>(lParam); record != nullptr && m_videoMain) {
-            m_videoMain->SetVideoWindowRecord(record->hwnd,
-                                              RECT{record->left, record->top, record->right, record->bottom});
-        }
-        return 0;
-    case kMsgSetQuality:
-        SetQuality(wParam);
-        return 0;
-    case kMsgFileOfferConfirmed:
-        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyFileStarted();
-        return 0;
-    case kMsgListDownloadStarted:
-        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyListDownloadStarted();
-        return 0;
-    case kMsgEventDownloadStarted:
-        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyEventDownloadStarted();
-        return 0;
-    case kMsgRecModeCyclic:
+        return LRESULT{0};
+    });
+    t.add({kMsgLineConnected, kMsgVideoStreaming, kMsgFileOfferConfirmed, kMsgListDownloadStarted,
+           kMsgEventDownloadStarted},
+          [this](UINT msg, WPARAM, LPARAM) {
+              CTessIntegration* kit = m_pTessIntegration;
+              if (kit == nullptr) return LRESULT{0};
+              if (msg == kMsgLineConnected) kit->NotifyLineConnected(0, "");
+              if (msg == kMsgVideoStreaming) kit->NotifyVideoIsStreaming();
+              if (msg == kMsgFileOfferConfirmed) kit->NotifyFileStarted();
+              if (msg == kMsgListDownloadStarted) kit->NotifyListDownloadStarted();
+              if (msg == kMsgEventDownloadStarted) kit->NotifyEventDownloadStarted();
+              return LRESULT{0};
+          });
+    t.add(kMsgRecModeCyclic, [this](WPARAM, LPARAM) {
         if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyEventModeChanged(0);
         m_recordMode = 1;
         LUMO_TRACE(5, "CMainFrame::OnAckRecModeCyc %d", 1);
         m_pLcdPanel->ShowMarkD(0);
         m_pLcdPanel->ShowMarkE(0);
-        return 0;
-    case kMsgRecordModeFixed:
+        return LRESULT{0};
+    });
+    t.add(kMsgRecordModeFixed, [this](WPARAM, LPARAM) {
         if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyEventModeChanged(1);
         m_recordMode = 2;
         LUMO_TRACE(5, "CMainFrame::OnAckRecModeFix %d", 2);
         m_pLcdPanel->ShowMarkD(1);
-        return 0;
-    case kMsgMemoryFull:
+        return LRESULT{0};
+    });
+    t.add(kMsgMemoryFull, [this](WPARAM, LPARAM) {
         m_pLcdPanel->ShowMarkE(1);
         if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyFullEvents();
-        return 0;
-    case kMsgMemoryFree:
+        return LRESULT{0};
+    });
+    t.add(kMsgMemoryFree, [this](WPARAM, LPARAM) {
         m_pLcdPanel->ShowMarkE(0);
         LUMO_TRACE(5, "CMainFrame::OnAckRecBufFree %d", m_recordMode);
         if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyMemoryFree();
-        return 0;
-    case kMsgHelpKey:
-        OnHelp();
-        return 0;
-    case kMsgUserNotice:
-        if (auto text = platform::TakePostedData<std::string>(lParam)) ShowLinkNotice(*text);
-        return 0;
-    case kMsgNotificationShown:
-        LUMO_TRACE(5, "CMainFrame: the peer's notice was shown");
-        return 0;
-    case kMsgSendLamp:
-        m_pLcdPanel->SetSendLamp(static_cast<int>(lParam), 200);
-        return 0;
-    case kMsgFileReceivedKind3:
-        if (m_pRemoteSetMgr != nullptr) m_pRemoteSetMgr->OnReceivedSettings();
-        return 0;
-    case kMsgFileReceivedKind4:
-        if (m_pRemoteSetMgr != nullptr) m_pRemoteSetMgr->OnReceivedSysSettings();
-        return 0;
-    case kMsgFinishUpgrade:
-        if (m_pRemoteSetMgr != nullptr) m_pRemoteSetMgr->OnFinishUpgrade();
-        return 0;
-    case kMsgEventListRequest:
-    case kMsgEventFileRequest:
-    case kMsgSettingsError:
-    case kMsgSettingsError2:
-        // Its data goes with the message.
-        LUMO_TRACE(3, "CMainFrame: request 0x%X from the site not served", msg);
-        return 0;
-    default:
-        return 0;
-    }
+        return LRESULT{0};
+    });
 }
 
 void CMainFrame::showTimedString(UINT stringId) {
@@ -2184,7 +1477,7 @@ void CMainFrame::onConnectionStarted(WPARAM value) {
     if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyAfterConnect(static_cast<DWORD>(value));
     tagHWProfile* profile = new tagHWProfile{};
     std::string station;
-    if (m_pRemoteDB != nullptr && m_pRemoteDB->GetHWProfiles(profile, 0)) {
+    if (RemoteDB() != nullptr && RemoteDB()->GetHWProfiles(profile, 0)) {
         station = fixed_text::Read(reinterpret_cast<const BYTE*>(profile) + 4, 30);
     }
     delete profile;
@@ -2194,42 +1487,8 @@ void CMainFrame::onConnectionStarted(WPARAM value) {
     m_loggedStart = true;
 }
 
-bool CMainFrame::deleteFiles(const std::string& folder, std::initializer_list<const char*> names, const char* who,
-                             const char* keep) {
-    bool all = true;
-    for (const char* name : names) {
-        const std::string path = folder + name;
-        std::error_code ec;
-        if (!std::filesystem::exists(path, ec)) continue;
-        if (!std::filesystem::remove(path, ec) || ec) {
-            all = false;
-            std::string cause;
-            GetFileExceptionText(ec.value() == EACCES || ec.value() == EPERM ? 5 : 1, &cause);
-            LUMO_TRACE(5, "%s CFileException::m_cause = %s File=%s", who, cause.c_str(), path.c_str());
-            if (keep == nullptr || std::strcmp(name, keep) != 0) LUMO_TRACE(5, "%s DISCARDED", path.c_str());
-        }
-    }
-    return all;
-}
 
-void CMainFrame::SnapshotIsRemove() {
-    LUMO_TRACE(5, "ENTER %s", "CMainFrame::SnapshotIsRemove()");
-    if ((m_settings.general.Flags[0] & 1) != 0) {
-        const std::string folder = std::string(m_settings.general.HomeDir) + "/Snapshots";
-        deleteFiles(folder,
-                    {"/QbSnap.bmp", "/QbSnap.JPG", "/DOAEvent.TRG", "/HDSnap.bmp", "/HDSnap.JPG", "/HDEvent.TRG"},
-                    "CMainFrame::SnapshotIsRemove()", "/DOAEvent.TRG");
-    }
-    LUMO_TRACE(5, "LEAVE %s", "CMainFrame::SnapshotIsRemove()");
-}
 
-void CMainFrame::RemoveRemoteSnap(const std::string& receivedPath) {
-    LUMO_TRACE(5, "ENTER %s", "CMainFrame::RemoveRemoteSnap()");
-    const std::string folder = std::filesystem::path(receivedPath).parent_path().string();
-    deleteFiles(folder, {"/QbSnap.bmp", "/QbSnap.JPG"}, "CMainFrame::RemoveRemoteSnap()", nullptr);
-    deleteFiles(folder, {"/HDSnap.bmp", "/HDSnap.JPG"}, "CMainFrame::RemoveRemoteSnap()", nullptr);
-    LUMO_TRACE(5, "LEAVE %s", "CMainFrame::RemoveRemoteSnap()");
-}
 
 int CMainFrame::GetFileDetails(const char* path, WORD* adapter, WORD* camera, DWORD* snapshots,
                                DWORD (&eventTime)[2], DWORD (&endValues)[2]) {
@@ -2351,11 +1610,6 @@ void CMainFrame::OnMovieRecordStart() {
     LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnMovieRecordStart");
 }
 
-void CMainFrame::OnTessDisconnect(WPARAM reason) {
-    LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnTessDisconnect");
-    MakeDisconnect(static_cast<LONG>(reason), 1);
-    LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnTessDisconnect");
-}
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls()) event->acceptProposedAction();
@@ -2382,44 +1636,23 @@ void CMainFrame::CloseWithoutAsking() {
 
 void CMainFrame::OnClose() {
     if (m_destroyed) return;
-    CPacketConnection& link = *m_pConnection;
     const bool ask = !m_closeWithoutAsking;
-    if (!m_pendingClose) {
-        if (ask && !Login(1)) return;
-        if (m_bDisconnecting) {
-            LUMO_TRACE(3, "CMainFrame::OnClose() m_bDisconnecting = TRUE");
-            if (ask) return;
-            platform::PostMessage(Hwnd(), platform::WM_CLOSE, 0, 0);  // once that is done
-            return;
-        }
-        if (!MakeDisconnect(ask ? kReasonAskDisconnect : kReasonNone, 0)) return;
-        m_pendingClose = true;
-        m_closing = true;
-        if (m_inet != nullptr) {
-            m_inet->SetNotConnected(TRUE);
-            m_inet->StopListening();
-        } else {
-            link.SetNotConnected();
-        }
-    }
-    if (link.IsTargetNotConnected() && link.IsLinkDown()) {
+    if (!m_station.ClosePending() && ask && !Login(1)) return;
+    switch (m_station.CloseStep(ask)) {
+    case CloseProgress::Refused:
+        return;
+    case CloseProgress::Retry:
+        platform::PostMessage(Hwnd(), platform::WM_CLOSE, 0, 0);  // once the disconnect is done
+        return;
+    case CloseProgress::Done:
         LUMO_TRACE(3, " Calling CMainFrame::OnClose()");
         destroyWindow();
         return;
+    case CloseProgress::Pending:
+        if (!m_pConnection->IsLinkDown()) UpdateCaption(false);
+        platform::PostMessage(Hwnd(), platform::WM_CLOSE, 0, 0);
+        return;
     }
-    if (!link.IsTargetConnected()) {
-        link.TimeToRead();
-    } else {
-        LUMO_TRACE(3, "CMainFrame::OnClose() call MakeDisconnect");
-        if (!MakeDisconnect(ask ? kReasonAskKeep : kReasonNone, 0)) {
-            m_pendingClose = false;
-            m_closing = false;
-            LUMO_TRACE(3, "CMainFrame::OnClose() Login() Failed!!! MakeDisconnect() Failed!!! Do Not Close\n");
-            return;
-        }
-    }
-    if (!link.IsLinkDown()) UpdateCaption(false);
-    platform::PostMessage(Hwnd(), platform::WM_CLOSE, 0, 0);
 }
 
 void CMainFrame::destroyWindow() {
@@ -2442,7 +1675,6 @@ void CMainFrame::OnDestroy() {
         m_pTessIntegration = nullptr;
     }
     m_dde.reset();
-    m_pConnection->SetSerialOutSink(nullptr);
     m_pConnection->SetAudComp(nullptr);
     m_pAudComp.reset();
     // Open recordings are completed before the frame goes.
@@ -2459,16 +1691,9 @@ void CMainFrame::OnDestroy() {
         delete m_wndToolBar;
         m_wndToolBar = nullptr;
     }
-    platform::KillTimer(Hwnd(), kMainTimerId);
-    m_timerActive = false;
-    if (m_keepAlive != nullptr) m_keepAlive->Close();
-    if (m_inet != nullptr && m_inet->IsDialUpLinked()) m_inet->HangUpDialUp();
-    if (m_chat != nullptr) {
-        m_pConnection->SetChatWindow(nullptr);
-        m_app.Windows().CloseChat(*this);
-        if (m_panels != nullptr) m_panels->CloseChat();
-        m_chat = nullptr;
-    }
+    // The loop, the keep-alive thread and a dial-up line end with the window.
+    m_station.Stop();
+    if (m_chat != nullptr) closeChat();
     m_panels.reset();
     m_views.reset();
     // A minimised frame keeps the placement it had; otherwise the window's
@@ -2495,12 +1720,7 @@ void CMainFrame::OnDestroy() {
     }
     OnCommand(ID_END_PROFILE);
     CLogWrite::SetMainWindow(0);
-    {
-        std::lock_guard lock(m_localProfileLock);
-        m_pLocalDB.reset();
-    }
     m_app.m_pRemoteDB = nullptr;
-    m_pRemoteDB.reset();
     m_pTimeMsgBox.reset();
     // Tell the watchdog that the recorder is going down.
     NotifyShell(kHeartbeatDead, Hwnd());

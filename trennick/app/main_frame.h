@@ -1,14 +1,12 @@
 #pragma once
-// CMainFrame: the recorder's main window and the hub of the user-interface
-// thread. It owns the link object of the chosen transport, reads and writes its
-// settings groups, runs the 10 ms main timer whose ticks drive one loop pass
-// (reading the link, the connection's bookkeeping, the one-time automatic
-// connection, the status), runs the keep-alive thread, and handles the
-// program's private messages and commands through its message window, which
-// other threads and the link post to.
+// CMainFrame: the recorder's main window. It shows the station (the link, its
+// loop pass, the call and the arming live in the headless Station it holds a
+// reference to): its buttons, lamps and status follow the station's events,
+// its own parts of a loop pass (the video road, the windows' steps) run when
+// the station asks, and the private messages it owns are rows it registers in
+// the station's message table. Commands of its buttons and menus arrive here.
 //
-// Threads: everything runs on the user-interface thread except the keep-alive
-// worker, which only calls the link's sync operations and posts. Failures:
+// Threads: everything runs on the user-interface thread. Failures:
 // OnCreate returns -1 to stop the start-up; handlers that find a part missing
 // skip it (a later window that does not exist is reported to the user as not
 // available); nothing throws.
@@ -20,16 +18,15 @@
 #include "tavicore/users_manager.h"
 #include "trennick/app/app_services.h"
 #include "trennick/app/frame_buttons.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/frame_menu.h"
-#include "trennick/app/frame_settings.h"
+#include "trennick/station/frame_settings.h"
+#include "trennick/station/station.h"
 #include "trennick/app/received_video.h"
 #include "trennick/app/visual_settings.h"
 #include "trennick/link/comms_settings_record.h"
 #include "trennick/link/link_host.h"
 #include "trennick/link/packet_connection.h"
-#include "trennick/link/window_link.h"
-#include "trennick/net/inet_frame.h"
 
 #include <QMainWindow>
 #include <array>
@@ -72,28 +69,17 @@ class CInetConnection;
 class LinkIdentity;
 struct LinkChoice;
 
-// An arm or disarm request that the site never acknowledges stops blocking
-// the commands after this long.
-inline constexpr DWORD kArmAckTimeoutMs = 30000;
-inline constexpr DWORD kHeartbeatPeriodMs = 10000;
 inline constexpr DWORD kStatusPeriodMs = 300;
 inline constexpr DWORD kCaptionPeriodMs = 1001;
-
-// The process-wide state of the connected site's arming.
-extern int gbIsSystemArmed;
 
 // Progress of a transfer in percent (at most 100; 0 for an empty total) and
 // its rate in bytes per second, in 64-bit arithmetic.
 DWORD TransferPercent(ULONGLONG done, ULONGLONG total);
 DWORD TransferRate(ULONGLONG bytes, DWORD elapsedMs);
 
-// Replaces the modem link the frame makes when NetInUse is 0 (tests).
-using ModemLinkFactory = std::unique_ptr<CPacketConnection> (*)(const LinkServices&);
-void SetModemLinkFactory(ModemLinkFactory factory);
-
 class CMainFrame : public QMainWindow {
 public:
-    CMainFrame(CKivApp& app, const LinkChoice& choice);
+    CMainFrame(CKivApp& app, Station& station);
     ~CMainFrame() override;
     CMainFrame(const CMainFrame&) = delete;
     CMainFrame& operator=(const CMainFrame&) = delete;
@@ -102,8 +88,6 @@ public:
     BOOL Create(const std::string& title);
     platform::HWND Hwnd() const;
 
-    // The message map: every private message and command arrives here.
-    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
     // A command as the buttons and menus send it.
     void OnCommand(WPARAM id);
 
@@ -118,26 +102,18 @@ public:
     void CloseWithoutAsking();
 
     // The loop.
-    void MainTimerProc(platform::UINT_PTR id);
-    void OnMainTimerTick();
-    void DoLoopProcess();
-    // Runs the link's read pass as soon as its transport reports bytes.
-    void OnLinkDataReady();
-    // Something happened (a message, the link's news): a resting loop goes
-    // back to its 10 ms pass at once.
-    void WakeLoop();
-    // A pass runs as soon as the loop turns, not at its next tick.
-    void RunPassNow();
+    void DoLoopProcess() { m_station.DoLoopProcess(); }
+    void WakeLoop() { m_station.WakeLoop(); }
+    void RunPassNow() { m_station.RunPassNow(); }
     void DoIdleStep();
     void UpdateStatus();
     void UpdateCaption(bool force);
-    void SendIAmAlive();
 
     // Connections.
-    BOOL MakeDisconnect(LONG reason, LONG listen);
+    BOOL MakeDisconnect(LONG reason, LONG listen) { return m_station.MakeDisconnect(reason, listen); }
     BOOL Login(DWORD flags, const char* prompt = nullptr);
-    LONG SetListenOn(LONG mode);
-    BOOL ConnectToInternet();
+    LONG SetListenOn(LONG mode) { return m_station.SetListenOn(mode); }
+    BOOL ConnectToInternet() { return m_station.ConnectToInternet(); }
     void AutoConnect(const std::string& target);
     void OnConnectConnect();
     void CleanupAfterDisconnect(BOOL flag);
@@ -146,30 +122,30 @@ public:
     bool LoginForCall();
 
     // Site and kit services.
-    void OnTogglePollTriggers();
-    void OnUserActionAck(WPARAM token);
+    void OnTogglePollTriggers() { m_station.OnTogglePollTriggers(); }
+    void OnUserActionAck(WPARAM token) { m_station.OnUserActionAck(token); }
     // The link's file-receive state with its figures; the percent is left as
     // it was while the total is 0. Outputs may be null. Returns 0.
     DWORD GetFileStatus(std::string* fileName, LONG* status, DWORD* percent, ULONGLONG* total, ULONGLONG* done,
                         LONG* kind, LONG* rate);
     int GetRemoteVersion(int* kind, char* text, std::size_t size);
-    BOOL GetSiteInfo(BYTE (&out)[kSiteInfoBytes]) const;
-    void SetSiteInfo(const BYTE (&in)[kSiteInfoBytes]);
-    void InitializeSiteInfo();
+    BOOL GetSiteInfo(BYTE (&out)[kSiteInfoBytes]) const { return m_station.GetSiteInfo(out); }
+    void SetSiteInfo(const BYTE (&in)[kSiteInfoBytes]) { m_station.SetSiteInfo(in); }
+    void InitializeSiteInfo() { m_station.InitializeSiteInfo(); }
     void OnHardwareProfilesReceived(WPARAM wParam);
     // The link ended or failed (wParam: the string id of the cause, lParam: its
     // text or 0): closes the chat and tells the user once per connection.
     void OnDisconnectMessage(WPARAM cause, LPARAM text);
-    void OnConnectDisconnectAttendedTimeout();
+    void OnConnectDisconnectAttendedTimeout() { m_station.OnConnectDisconnectAttendedTimeout(); }
     // Stops a file that is arriving; 0 when the link agreed, 1 otherwise.
-    LRESULT CancleFileReceiving();
+    LRESULT CancleFileReceiving() { return m_station.CancleFileReceiving(); }
 
     // The state of a command for its menu item or button (its update handler).
     CommandUi UpdateCommand(WPARAM id);
     // Received snapshots: the pictures and event files a connection left in
     // the Snapshots folder, and those beside a received file.
-    void SnapshotIsRemove();
-    void RemoveRemoteSnap(const std::string& receivedPath);
+    void SnapshotIsRemove() { m_station.SnapshotIsRemove(); }
+    void RemoveRemoteSnap(const std::string& receivedPath) { m_station.RemoveRemoteSnap(receivedPath); }
     // Services of the main window for the kit and the remote view.
     int GetFileDetails(const char* path, WORD* adapter, WORD* camera, DWORD* snapshots, DWORD (&eventTime)[2],
                        DWORD (&endValues)[2]);
@@ -195,12 +171,12 @@ public:
     void SetQuality(WPARAM quality);
     int PlayEventSound(int kind);
     void OnMovieRecordStart();
-    void OnTessDisconnect(WPARAM reason);
-    void OnSendSiteInfo();
+    void OnTessDisconnect(WPARAM reason) { m_station.MakeDisconnect(static_cast<LONG>(reason), 1); }
+    void OnSendSiteInfo() { m_station.OnSendSiteInfo(); }
     // The peer's "<CloseYourVideo>", "<VIDEORPAUSE>", "<VIDEORRESUME>" or "<VIDEOPALETTE>".
-    void OnPeerVideoRequest(WPARAM token);
+    void OnPeerVideoRequest(WPARAM token) { m_station.OnPeerVideoRequest(token); }
     // Whether the peer asked to pause this station's video (and not yet to resume).
-    bool MyVideoPausedByPeer() const { return m_myVideoPaused; }
+    bool MyVideoPausedByPeer() const { return m_station.MyVideoPausedByPeer(); }
     // Puts the call on hold on this side while the link is up, or takes it
     // off hold (the command 32802 of the buttons and the remote window).
     void ToggleHold();
@@ -236,17 +212,19 @@ public:
     VideoRecord* GetVideoSettings() { return &m_settings.video; }
 
     // Accessors for the other parts and tests.
-    CPacketConnection* Connection() const { return m_pConnection.get(); }
+    CPacketConnection* Connection() const { return m_pConnection; }
+    // The station this window shows.
+    trennick::Station& Station() const { return m_station; }
     // The audio client (talk over the link); null before the second start-up stage.
     CAudComp* AudComp() const { return m_pAudComp.get(); }
     bool IsInetLink() const { return m_inet != nullptr; }
     CFrameSettings& Settings() { return m_settings; }
-    CommsSettingsRecord& LinkComms() { return m_linkComms; }
-    CDBLumoRemote* RemoteDB() const { return m_pRemoteDB.get(); }
+    CommsSettingsRecord& LinkComms() { return m_station.LinkComms(); }
+    CDBLumoRemote* RemoteDB() const { return m_station.RemoteDB(); }
     // The road of the site's video to its recording; null before the second stage.
     CReceivedVideo* ReceivedVideo() const { return m_video.get(); }
     // This station's settings database once a peer's text request has read it; null before.
-    CDBLumoLocal* LocalDB() const { return m_pLocalDB.get(); }
+    CDBLumoLocal* LocalDB() const { return m_station.LocalDB(); }
     CFrameMenu* Menu() const { return m_menu.get(); }
     CFrameButtonRow* ButtonRow() const { return m_buttonRow.get(); }
     QToolBar* ToolBar() const { return m_wndToolBar; }
@@ -260,12 +238,12 @@ public:
     // The last timed notice shown and how many serial-out messages the link handed over.
     const std::string& LastNotice() const { return m_lastNotice; }
     DWORD SerialOutMessages() const { return m_serialOutMessages; }
-    bool SiteLocked() const { return m_siteLock != 0; }
+    bool SiteLocked() const { return m_station.SiteLocked(); }
     int RecordMode() const { return m_recordMode; }
-    bool CardSentThisConnection() const { return m_cardSent; }
+    bool CardSentThisConnection() const { return m_station.CardSentThisConnection(); }
     bool AboutShown() const { return m_aboutShown; }
     // The name on the card the peer sent in this program's life; empty while none came.
-    const std::string& PeerCardName() const { return m_peerCardName; }
+    const std::string& PeerCardName() const { return m_station.PeerCardName(); }
     // The peer card's picture shown in the local picture window; empty while none.
     const std::string& CardPicture() const { return m_cardPicture; }
     CRemoteRequests* Requests() const { return m_requests.get(); }
@@ -278,30 +256,30 @@ public:
     CFrameRemoteViews* RemoteViews() const { return m_views.get(); }
     CKivApp& App() { return m_app; }
     _tag_user& LoginRecord() { return m_loginRecord; }
-    CKeepAliveThread* KeepAlive() const { return m_keepAlive.get(); }
-    bool WaitingForArmAck() const { return m_waitForArmAck; }
+    CKeepAliveThread* KeepAlive() const { return m_station.KeepAlive(); }
+    bool WaitingForArmAck() const { return m_station.WaitingForArmAck(); }
     bool IsDestroyed() const { return m_destroyed; }
     bool PostCreateDone() const { return m_postCreateDone; }
-    DWORD LoopPasses() const { return m_loopPasses; }
+    DWORD LoopPasses() const { return m_station.LoopPasses(); }
     // The period the main timer runs at now (10 ms, or longer while resting).
-    UINT LoopPeriodMs() const { return m_timerPeriodMs; }
+    UINT LoopPeriodMs() const { return m_station.LoopPeriodMs(); }
     void SetLoginGrace(int count) { m_loginGrace = count; }
     // Text of the status control.
     std::string StatusText() const;
     // Queues a file for the peer: through the file transfer window when it
     // exists, else straight on the link as an ordinary file. False when the
     // link refuses (another send is under way).
-    BOOL SendFile(const std::string& path, const std::string& typeText);
+    BOOL SendFile(const std::string& path, const std::string& typeText) { return m_station.SendFile(path, typeText); }
     // The file transfer step of a loop pass while no transfer window drives it.
-    void FileTransferStep();
+    void FileTransferStep() { m_station.FileTransferStep(); }
     // A card (or its picture) the peer sent: shown through the requests' DisplayHisCard.
-    void CardStep();
+    void CardStep() { m_station.CardStep(); }
     // Names the address book's file and the user its log entries carry.
     void openAddressBook(CAddrBookFile& book) const;
     // The last send that ended (the link's final state, 0 while none ended) and
     // the path of the last file that arrived whole.
-    LONG LastSendResult() const { return m_lastSendResult; }
-    const std::string& LastReceivedFile() const { return m_lastReceivedFile; }
+    LONG LastSendResult() const { return m_station.LastSendResult(); }
+    const std::string& LastReceivedFile() const { return m_station.LastReceivedFile(); }
     // The chat window handed to the link, when one is open.
     LinkChatWindow* ChatWindow() const { return m_chat; }
     // Who asks for the chat window: the user (told when there is none) or the
@@ -309,7 +287,7 @@ public:
     enum class ChatOpener { User, Peer };
     void OnOpenChat(ChatOpener opener);
     // Where the peer's chat text is kept while no chat window shows it.
-    std::string ChatCapturePath() const;
+    std::string ChatCapturePath() const { return m_station.ChatCapturePath(); }
     // <home folder>/data/AddrBook.kiv: the address book of received cards.
     std::string AddressBookPath() const;
     // The engine's self-closing notice, when the frame window exists.
@@ -325,7 +303,7 @@ public:
     // Whether the operator's recording is on.
     bool IsRecording() const { return m_recording; }
     // Who this station is talking to, as the status shows it.
-    std::string CurrentConnectionText() const { return peerText(); }
+    std::string CurrentConnectionText() const { return m_station.PeerText(); }
     // Calls a number with the site's login given (the kit's dial); nothing
     // happens while a call is up.
     void Dial(const std::string& number, const std::string& user, const std::string& password);
@@ -368,19 +346,17 @@ protected:
 
 private:
     friend class CFramePanels;
-    class FrameLinkHost;
+    class FrameStationHost;
     class FrameAudioHost;
-    class FrameInetHooks;
     class FrameRequestsHost;
-    class FrameSerialOutSink;
     class FrameRemoteView;
-    class ChatCapture;
 
     void buildWidgets();
-    // Answers what a read pass returned: a call up (-3) sends our hello, a
-    // line lost (-4, -5) disconnects.
-    void ReactToRead(LONG read);
-    std::string peerText() const;
+    // The rows of the private messages the frame owns, in the station's table.
+    void registerRows();
+    void registerLampRows();
+    void registerKitRows();
+    std::string peerText() const { return m_station.PeerText(); }
     void notAvailable(const char* what);
     // Shows the remote station window with the site's live video.
     void OpenVideoDisplay();
@@ -388,50 +364,37 @@ private:
     // Copies the remote window's video settings into the frame's video record.
     void keepRemoteVideoSettings();
     int message(UINT stringId, int kind, const std::string& fallback);
-    void logEntry(short eventId, const std::string& info);
+    void logEntry(short eventId, const std::string& info) { m_station.LogEntry(eventId, info); }
     DWORD now() const;
     void destroyWindow();
-    void checkArmAckTimeout();
-    void recomputeSiteArmed();
     void buildToolBar();
     void showTimedString(UINT stringId);
     void serialOutMessage(const BYTE* message, DWORD length);
     void onConnectionStarted(WPARAM value);
-    void cardStepSend();
     void setButtonShown(WPARAM id, bool on);
     void enableButton(WPARAM id, bool on);
-    bool deleteFiles(const std::string& folder, std::initializer_list<const char*> names, const char* who,
-                     const char* keep);
+    // What the frame shows of the station's events.
+    void showArm(const ArmChanged& event);
+    void showPeerCard(const PeerCard& event);
+    void closeChat();
 
     CKivApp& m_app;
-    DWORD m_netInUse = 0;
-    CFrameSettings m_settings;
-    CommsSettingsRecord m_linkComms{};
-    std::unique_ptr<UiMessageTarget> m_target;
-    std::unique_ptr<MessageWindowLink> m_linkWindow;
-    std::unique_ptr<FrameLinkHost> m_linkHost;
-    std::unique_ptr<FrameInetHooks> m_inetHooks;
-    std::unique_ptr<LinkIdentity> m_identity;
-    std::unique_ptr<CPacketConnection> m_pConnection;
-    CInetConnection* m_inet = nullptr;
+    trennick::Station& m_station;
+    CFrameSettings& m_settings;
+    _tag_user& m_loginRecord;
+    CPacketConnection* m_pConnection;
+    CInetConnection* m_inet;
+    std::unique_ptr<FrameStationHost> m_stationHost;
+    std::unique_ptr<MessageRows> m_rows;
     std::unique_ptr<FrameAudioHost> m_audioHost;
     std::unique_ptr<CAudComp> m_pAudComp;
-    std::unique_ptr<CDBLumoRemote> m_pRemoteDB;
     std::unique_ptr<CTimeMsgBox> m_pTimeMsgBox;
-    std::unique_ptr<CKeepAliveThread> m_keepAlive;
     std::unique_ptr<FrameRequestsHost> m_requestsHost;
-    std::unique_ptr<FrameSerialOutSink> m_serialOutSink;
-    std::unique_ptr<ChatCapture> m_chatCapture;
-    std::unique_ptr<CDBLumoLocal> m_pLocalDB;
     // The video view goes before the link it is bound to.
     std::unique_ptr<FrameRemoteView> m_remoteView;
     std::unique_ptr<CLumoraRemote> m_pLumora;
     std::unique_ptr<RemoteVideoSettings> m_videoView;
     std::unique_ptr<CVideoMain> m_videoMain;
-    // The link reads the site information and edits the local profile from
-    // whatever thread runs it.
-    mutable std::mutex m_siteInfoLock;
-    std::mutex m_localProfileLock;
     CTessIntegration* m_pTessIntegration = nullptr;
     std::unique_ptr<CRemoteRequests> m_requests;
     std::unique_ptr<CReceivedVideo> m_video;
@@ -440,12 +403,7 @@ private:
     std::unique_ptr<CRemoteSetMgr> m_pRemoteSetMgr;
     std::unique_ptr<CFramePanels> m_panels;
     std::unique_ptr<CFrameRemoteViews> m_views;
-    LONG m_lastRead = 0;  // the loop pass's read result
     LinkChatWindow* m_chat = nullptr;
-    _tag_user m_loginRecord{};
-    BYTE m_siteInfo[kSiteInfoBytes] = {};
-    BYTE m_remoteStationData[kStationDataBytes] = {};
-    BYTE m_remoteStationByte = 0;
     std::string m_strTitle;
 
     // Widgets.
@@ -461,73 +419,35 @@ private:
     std::string m_lastNotice;
     DWORD m_serialOutMessages = 0;
 
-    // Loop state.
-    bool m_timerOutstanding = false;
-    bool m_dropQueuedTicks = false;
-    bool m_passRunning = false;
-    bool m_timerActive = false;
-    DWORD m_loopPasses = 0;
-    // Resting: quiet passes in a row, whether anything woke the loop since
-    // the last pass, and the timer's period.
-    unsigned m_quietPasses = 0;
-    bool m_woken = false;
-    UINT m_timerPeriodMs = kMainTimerPeriodMs;
-    // Work in progress that the pass drives on its own time (a transfer, a
-    // call being set up, an answer awaited): the loop does not rest.
-    bool LoopBusy();
-    bool m_newConnection = false;
-    bool m_connectionSeen = false;
-    bool m_sendInfo = false;
-    bool m_autoConnect = false;
-    bool m_statusShown = false;
+    // The status texts' clocks.
     DWORD m_lastStatusMs = 0;
     bool m_statusClockStarted = false;
     DWORD m_lastCaptionMs = 0;
     bool m_captionClockStarted = false;
-    DWORD m_lastHeartbeatMs = 0;
-    bool m_heartbeatStarted = false;
 
-    // Connection state.
-    bool m_bDisconnecting = false;
-    bool m_pendingClose = false;
+    // The window's life.
     bool m_closeWithoutAsking = false;
-    bool m_closing = false;
     bool m_destroyed = false;
     bool m_postCreateDone = false;
+    bool m_firstPass = true;
     int m_loginGrace = 0;
-    bool m_listenReentry = false;
-    bool m_waitForArmAck = false;
-    DWORD m_armRequestMs = 0;
-    int m_cpEnabled = 0;
-    int m_cpArmed = 0;
-    int m_siteArmed = 0;
-    int m_siteLock = 0;
     int m_uiHidden = 0;
-    bool m_disconnectShown = false;
-    LONG m_lastSendResult = 0;
-    bool m_cardSent = false;
     bool m_loggedStart = false;
     MyCardRecord m_myCard;
-    bool m_myVideoPaused = false;  // the peer paused our video
     bool m_audioOutMuted = false;
     int m_pointerActivity = 0;
     int m_recordMode = 0;
     bool m_recording = false;
-    bool m_firstPass = true;
     bool m_restoreFlag = true;
     bool m_aboutShown = false;
-    std::string m_peerCardName;
     platform::com::ComPtr<IDispatch> m_siteBookControl;
     std::string m_siteBookName, m_siteBookNumber;
     // Windows can be asked of the user (shown, and somebody to answer).
     bool canAsk() const;
-    void applyLinkSettings();
+    void applyLinkSettings() { m_station.ApplyLinkSettings(); }
     std::string m_cardPicture;
-    bool m_localHangUp = false;
-    std::string m_disconnectCause;
     DWORD m_receivedEvents = 0;
     DWORD m_receivedEventLists = 0;
-    std::string m_lastReceivedFile;
     int m_linkNotices = 0;
 };
 

@@ -9,10 +9,10 @@
 #include "tavicore/tavicore_globals.h"
 #include "tavicore/ui/ui_resources.h"
 #include "tavicore/ui/ui_window.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
-#include "trennick/app/modem_link.h"
+#include "trennick/station/modem_link.h"
 #include "trennick/app/mx_help.h"
 #include "trennick/app/setup_wizard.h"
 #include "trennick/app/tollven_dlg.h"
@@ -34,14 +34,12 @@ namespace trennick {
 void CMainFrame::Dial(const std::string& number, const std::string& user, const std::string& password) {
     CPacketConnection& link = *m_pConnection;
     if (number.empty() || (link.IsLinkUp() && link.IsConnected())) return;
-    if (m_netInUse != 0 && !ConnectToInternet()) return;
+    if (m_station.NetInUse() != 0 && !ConnectToInternet()) return;
     // The site's login for this call is the one given, not the local user's.
     m_loginRecord = _tag_user{};
     std::strncpy(m_loginRecord.name, user.c_str(), sizeof m_loginRecord.name - 1);
     std::strncpy(m_loginRecord.password, password.c_str(), sizeof m_loginRecord.password - 1);
-    m_disconnectShown = false;
-    const LONG r = link.ConnectToRemote(number.c_str(), "");
-    LUMO_TRACE(3, "CMainFrame::Dial() ConnectToRemote %s returned %d", number.c_str(), static_cast<int>(r));
+    m_station.Call(number, "");
 }
 
 bool CMainFrame::IsOldSiteVersion() {
@@ -133,12 +131,6 @@ DWORD sizeOr(DWORD value, DWORD high, DWORD otherwise) { return value >= 1 && va
 }  // namespace
 
 bool CMainFrame::canAsk() const { return m_app.Services().showWindows && !UiUnattended(); }
-
-void CMainFrame::applyLinkSettings() {
-    FillLinkComms(m_settings.comms, m_linkComms);
-    m_pConnection->SetCommsSettings(&m_linkComms);
-    ApplyModemSettings(*m_pConnection, m_linkComms);
-}
 
 OptionsData CMainFrame::OptionsCopies() const {
     OptionsData data;

@@ -9,8 +9,8 @@
 #include "tavicore/settings_records.h"
 #include "tavicore/ui/ui_resources.h"
 #include "trennick/app/debrief.h"
-#include "trennick/app/frame_messages.h"
-#include "trennick/app/frame_settings.h"
+#include "trennick/station/station_messages.h"
+#include "trennick/station/frame_settings.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/app/received_video.h"
 #include "trennick/link/hw_profile_list.h"
@@ -902,7 +902,7 @@ LONG CNightTessIntegration::OLGetProfile(DWORD, BYTE* p) {
 }
 LONG CNightTessIntegration::OLSetProfile(DWORD, BYTE* p) {
     if (m_frame == nullptr || !connected()) return TESS_ERROR_DISCONNECTED;
-    if (gbIsSystemArmed != 0) return TESS_ERROR_SYS_ARMED;
+    if (m_frame->Station().IsSystemArmed()) return TESS_ERROR_SYS_ARMED;
     if (m_frame->RemoteSetProfile(getText(p, 0, kTessPayloadBytes).c_str()) == 0) return TESS_ERROR_OPERATION_FAILED;
     return TESS_ERROR_NONE;
 }

@@ -214,6 +214,21 @@ bool CRemoteRequests::Handle(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
     }
 }
 
+void CRemoteRequests::RegisterRows(MessageRows& rows, std::function<bool()> live) {
+    rows.add({kMsgTokenRefused, kMsgEventReceived, kMsgEventListReceived, kMsgCmdToDispatch, kMsgRequestEventList,
+              kMsgRequestEvent, kMsgSendEventToRemote, kMsgAlarmToTess, kMsgInputAlarm, kMsgPeerEventListRequest,
+              kMsgSettingsErrorReport, kMsgSettingsErrorReport2},
+             [this, live](UINT msg, WPARAM wParam, LPARAM lParam) {
+                 LRESULT result = 0;
+                 if (!live()) {
+                     LUMO_TRACE(3, "CRemoteRequests: message 0x%X after the window went: ignored", msg);
+                 } else {
+                     Handle(msg, wParam, lParam, result);
+                 }
+                 return result;
+             });
+}
+
 // ---- refusals ----
 
 void CRemoteRequests::OnUserActionRej(WPARAM token) {

@@ -12,14 +12,16 @@
 // LinkWindow::postOwned) and Handle takes it with platform::TakePostedData;
 // data nobody takes is freed with its message.
 //
-// The frame hands every private message to Handle() first; the parts of the
-// program this needs (link, settings, windows, kit channel) come through
-// RemoteRequestsHost.
+// Its messages are rows it registers in the station's message table
+// (RegisterRows); the parts of the program this needs (link, settings,
+// windows, kit channel) come through RemoteRequestsHost.
 
 #include "platform/types.h"
 #include "tavicore/event_file.h"
 #include "trennick/link/link_host.h"
+#include "trennick/station/message_table.h"
 
+#include <functional>
 #include <string>
 
 class CDBLumo;
@@ -148,6 +150,9 @@ public:
     // Handles the message when it is one of those above; true then, with the
     // handler's result.
     bool Handle(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // Registers a row for each of its messages; while `live` is false a
+    // message is only traced (the window is going).
+    void RegisterRows(MessageRows& rows, std::function<bool()> live);
 
     void OnUserActionRej(WPARAM token);
     void OnEventRecived();

@@ -4,7 +4,7 @@
 #include "platform/com/com_object.h"
 #include "platform/com/dispatch.h"
 #include "tavicore/ui/ui_window.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>

@@ -12,7 +12,7 @@
 // sheet open and is told through the complaint callback.
 
 #include "platform/types.h"
-#include "trennick/app/frame_settings.h"
+#include "trennick/station/frame_settings.h"
 
 #include <QDialog>
 #include <QWidget>

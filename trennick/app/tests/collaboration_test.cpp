@@ -8,7 +8,7 @@
 #include "trennick/app/testing/app_test_support.h"
 #include "platform/testing/child_process.h"
 #include "tavicore/ui/testing/ui_test_support.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/frame_panels.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"

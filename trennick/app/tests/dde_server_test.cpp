@@ -11,7 +11,7 @@
 #include "tools/dde/dde_client.h"
 #include "trennick/app/dde_server.h"
 #include "trennick/app/frame_panels.h"
-#include "trennick/app/heartbeat.h"
+#include "trennick/station/heartbeat.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/link/packet_connection.h"

@@ -6,7 +6,7 @@
 #include "common/kc_reg.h"
 #include "tavicore/product_key.h"
 #include "trennick/app/frame_buttons.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/app/mx_help.h"

@@ -1,8 +1,8 @@
-#include "trennick/app/keep_alive.h"
+#include "trennick/station/keep_alive.h"
 
 #include "trennick/app/testing/app_test_support.h"
 #include "tavicore/ui/ui_resources.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/net/testing/link_station.h"

@@ -8,11 +8,11 @@
 #include "platform/testing/child_process.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/tavicore_globals.h"
-#include "trennick/app/frame_messages.h"
-#include "trennick/app/keep_alive.h"
+#include "trennick/station/station_messages.h"
+#include "trennick/station/keep_alive.h"
 #include "trennick/app/logo_idle_step.h"
 #include "trennick/app/main_frame.h"
-#include "trennick/app/modem_link.h"
+#include "trennick/station/modem_link.h"
 #include "trennick/net/inet_connection.h"
 #include "trennick/net/testing/net_test_util.h"
 
@@ -260,7 +260,7 @@ TEST(MainFrame, ArmTimesOutSiteNameBoundedAndArmedStateQuery) {
     ASSERT_TRUE(pumpUntil([&] { return !frame->WaitingForArmAck(); }));
     // An acknowledgement arms; a disarm request then waits again.
     platform::PostMessage(frame->Hwnd(), kMsgUserActionAck, kTokEnablePollTriggers, 0);
-    ASSERT_TRUE(pumpUntil([&] { return gbIsSystemArmed == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return frame->Station().IsSystemArmed(); }));
     platform::PostMessage(frame->Hwnd(), kMsgTessArm, 0, 0);  // already armed: nothing
     DWORD armed = 7;
     EXPECT_EQ(platform::SendMessage(frame->Hwnd(), kMsgIsSysArm, 0, reinterpret_cast<LPARAM>(&armed)), 0);

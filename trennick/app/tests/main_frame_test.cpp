@@ -9,7 +9,7 @@
 #include "tavicore/stations_mgr.h"
 #include "tavicore/tavicore_globals.h"
 #include "tavicore/ui/ui_resources.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/kit/tess_integration.h"
 #include "trennick/link/cards.h"
 #include "trennick/link/common_base.h"
@@ -488,7 +488,7 @@ TEST(MainFrame, PeerTokensAndTheDataLampReachTheRealFrame) {
     g_link->feed(tokenText(ID_DSVD_CPISDISARMED));
     ASSERT_TRUE(pumpUntil([&] { return !lcd->IsElementShown(LcdElement::MarkC); }));
     g_link->feed(tokenText(ID_DSVD_RPCDISARMISACCEPT));
-    ASSERT_TRUE(pumpUntil([&] { return gbIsSystemArmed == 0; }));
+    ASSERT_TRUE(pumpUntil([&] { return !frame->Station().IsSystemArmed(); }));
     g_link->feed(tokenText(ID_DSVD_SETRECMODEFIX));
     ASSERT_TRUE(pumpUntil([&] { return frame->RecordMode() == 2; }));
     g_link->feed(tokenText(ID_DSVD_SETRECMODECYC));

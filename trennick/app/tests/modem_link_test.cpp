@@ -1,8 +1,8 @@
-#include "trennick/app/modem_link.h"
+#include "trennick/station/modem_link.h"
 
 #include "common/kc_reg.h"
 #include "tavicore/tavicore_globals.h"
-#include "trennick/app/frame_settings.h"
+#include "trennick/station/frame_settings.h"
 #include "trennick/net/inet_connection.h"
 #include "trennick/serial/modem_connection.h"
 

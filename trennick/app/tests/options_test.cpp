@@ -12,7 +12,7 @@
 #include "platform/registry.h"
 #include "tavicore/station_identity.h"
 #include "tavicore/ui/testing/ui_test_support.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/app/setup_wizard.h"

@@ -11,7 +11,7 @@
 #include "tavicore/product_key.h"
 #include "tavicore/tavicore_globals.h"
 #include "tavicore/testing/event_test_support.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/app/received_video.h"

@@ -10,7 +10,7 @@
 #include "platform/testing/child_process.h"
 #include "tavicore/db_lumo.h"
 #include "tools/site/site_station.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/link/packet_connection.h"

@@ -10,7 +10,7 @@
 #include "platform/process.h"
 #include "tavicore/ui/testing/ui_test_support.h"
 #include "tavicore/ui/ui_window.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/frame_panels.h"
 #include "trennick/app/frame_remote_views.h"
 #include "trennick/app/kiv_app.h"

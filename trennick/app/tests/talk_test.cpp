@@ -12,7 +12,7 @@
 #include "platform/folders.h"
 #include "platform/testing/child_process.h"
 #include "tavicore/product_key.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/audio/aud_comp.h"

@@ -7,7 +7,7 @@
 #include "tavicore/ui/testing/ui_test_support.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
-#include "trennick/app/modem_link.h"
+#include "trennick/station/modem_link.h"
 #include "trennick/app/visual_settings.h"
 #include "trennick/app/testing/app_test_support.h"
 #include "trennick/serial/modem_connection.h"

@@ -8,7 +8,7 @@
 #include "common/kc_reg.h"
 #include "common/product_registry.h"
 #include "tavicore/ui/ui_resources.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/ui/lcd_panel.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"

@@ -6,7 +6,7 @@
 
 #include "trennick/app/testing/app_test_support.h"
 #include "platform/process.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/app/night_tess_integration.h"

@@ -3,7 +3,7 @@
 // line settings and telling it from the TCP link.
 // Thread: the user-interface thread. Failure: null / false, never thrown.
 
-#include "trennick/app/frame_settings.h"
+#include "trennick/station/frame_settings.h"
 #include "trennick/link/comms_settings_record.h"
 #include "trennick/link/packet_connection.h"
 

@@ -1,7 +1,7 @@
-#include "trennick/app/keep_alive.h"
+#include "trennick/station/keep_alive.h"
 
 #include "common/lumo_deb.h"
-#include "trennick/app/frame_messages.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/link/packet_connection.h"
 
 #include <chrono>

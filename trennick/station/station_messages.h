@@ -197,6 +197,11 @@ inline constexpr WORD kTokUnlockServer = 55;
 inline constexpr WORD kTokUpgradeVersion = 76;
 inline constexpr WORD kTokGetLogFiles = 77;
 
+// Message kinds of the user's message boxes (AppUi::ShowMessage, StationHost::ask).
+inline constexpr int kMsgKindError = 0;
+inline constexpr int kMsgKindInfo = 1;
+inline constexpr int kMsgKindQuestion = 2;
+
 // Answers of the message dialog.
 inline constexpr int kAnswerYes = 512;
 inline constexpr int kAnswerTimedOut = 16;

@@ -1,4 +1,4 @@
-#include "trennick/app/modem_link.h"
+#include "trennick/station/modem_link.h"
 
 #include "common/fixed_text.h"
 #include "trennick/serial/modem_connection.h"

@@ -1,4 +1,4 @@
-#include "trennick/app/frame_settings.h"
+#include "trennick/station/frame_settings.h"
 
 #include "common/fixed_text.h"
 #include "common/kc_reg.h"

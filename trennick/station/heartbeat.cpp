@@ -1,4 +1,4 @@
-#include "trennick/app/heartbeat.h"
+#include "trennick/station/heartbeat.h"
 
 #include "common/lumo_deb.h"
 #include "platform/local_bus.h"
