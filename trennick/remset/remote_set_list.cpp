@@ -11,13 +11,19 @@
 #include "trennick/link/packet_connection.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <memory>
 #include <strings.h>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
+#include <utility>
 
 namespace trennick {
 namespace {
@@ -61,15 +67,6 @@ struct RecControlPanel { SetListHeader h; BYTE enable, polarityNO; };
 struct RecTask { SetListHeader h; WORD operation; BYTE day, hour, minute, second, active; };
 #pragma pack(pop)
 
-constexpr WORD kLengths[kSettingsKinds + 1] = {
-    0,
-    sizeof(RecSiteInfo), sizeof(RecAdapter), sizeof(RecCamera), sizeof(RecRelay), sizeof(RecVideoIn),
-    sizeof(RecVideoOut), sizeof(RecAudioIn), sizeof(RecAudioOut), sizeof(RecAlarm), sizeof(RecComm),
-    sizeof(RecUsedComm), sizeof(RecMask), sizeof(RecStills), sizeof(RecRecCameras), sizeof(RecPreAlarm),
-    sizeof(RecPostAlarm), sizeof(RecDialOnAlarm), sizeof(RecMask), sizeof(RecUser), sizeof(RecPostAlarm2),
-    sizeof(RecRemoteControl), sizeof(RecAlarm2), sizeof(RecSerialOut), sizeof(RecSerialOut), sizeof(RecControlPanel),
-    10, sizeof(RecMask), sizeof(RecTask), sizeof(RecDialOnAlarm2),
-};
 static_assert(sizeof(RecSiteInfo) == 44 && sizeof(RecAdapter) == 38 && sizeof(RecCamera) == 40);
 static_assert(sizeof(RecRelay) == 45 && sizeof(RecVideoIn) == 16 && sizeof(RecVideoOut) == 10);
 static_assert(sizeof(RecAudioIn) == 18 && sizeof(RecAudioOut) == 13 && sizeof(RecAlarm) == 40);
@@ -85,25 +82,389 @@ void putText(char* slot, std::size_t size, const char* text, std::size_t textSiz
     std::memset(slot, 0, size);
     std::memcpy(slot, text, std::min(strnlen(text, textSize), size - 1));
 }
-template <std::size_t N, std::size_t M>
-void putText(char (&slot)[N], const char (&text)[M]) {
-    putText(slot, N, text, M);
+
+// ---- where each kind lands in the settings record ----
+
+// The part of the settings record that a record's fields are relative to.
+enum class Place : BYTE {
+    Settings,  // the whole record: station-wide kinds, adapter and index not used
+    Adapter,   // Adapter[adapter]
+    Camera,    // the rest: entry [index] of a table of Adapter[adapter] ...
+    Relay,
+    Alarm,
+    RelayMatrix,
+    PreAlarm,
+    PostAlarm,
+    AlarmRecording,
+    SerialOut,
+    Comm,  // ... or of the whole record
+    User,
+    Task,
+};
+
+struct PlaceRow {
+    bool perAdapter;
+    std::uint32_t at;       // the table's offset in its adapter or in the record
+    std::uint32_t stride;   // the size of one entry
+    std::uint32_t entries;  // 0: the place is not a table
+};
+
+#define VM_TABLE(Owner, table)                                                           \
+    {std::is_same_v<Owner, tagRemSetAdapter>, offsetof(Owner, table),                    \
+     sizeof(std::declval<Owner&>().table[0]),                                            \
+     sizeof(std::declval<Owner&>().table) / sizeof(std::declval<Owner&>().table[0])}
+
+constexpr PlaceRow kPlaces[] = {
+    {false, 0, 0, 0},
+    {true, 0, 0, 0},
+    VM_TABLE(tagRemSetAdapter, Camera),
+    VM_TABLE(tagRemSetAdapter, Relay),
+    VM_TABLE(tagRemSetAdapter, Alarm),
+    VM_TABLE(tagRemSetAdapter, RelayMatrix),
+    VM_TABLE(tagRemSetAdapter, RecPreAlarm),
+    VM_TABLE(tagRemSetAdapter, RecPostAlarm),
+    VM_TABLE(tagRemSetAdapter, AlarmsRecording),
+    VM_TABLE(tagRemSetAdapter, SerialOutSetting),
+    VM_TABLE(tagRemSettings, CommDevice),
+    VM_TABLE(tagRemSettings, AutenticationInfo),
+    VM_TABLE(tagRemSettings, Scheduler.SchedTask),
+};
+#undef VM_TABLE
+static_assert(std::size(kPlaces) == std::size_t(Place::Task) + 1);
+
+struct KindRow {
+    WORD length;  // of the whole record, header included
+    Place place;
+};
+
+// Indexed by kind; kind 26 is reserved: checked for its length, never read.
+constexpr KindRow kKinds[kSettingsKinds + 1] = {
+    {0, Place::Settings},
+    {sizeof(RecSiteInfo), Place::Settings},
+    {sizeof(RecAdapter), Place::Adapter},
+    {sizeof(RecCamera), Place::Camera},
+    {sizeof(RecRelay), Place::Relay},
+    {sizeof(RecVideoIn), Place::Adapter},
+    {sizeof(RecVideoOut), Place::Adapter},
+    {sizeof(RecAudioIn), Place::Adapter},
+    {sizeof(RecAudioOut), Place::Adapter},
+    {sizeof(RecAlarm), Place::Alarm},
+    {sizeof(RecComm), Place::Comm},
+    {sizeof(RecUsedComm), Place::Settings},
+    {sizeof(RecMask), Place::RelayMatrix},
+    {sizeof(RecStills), Place::Adapter},
+    {sizeof(RecRecCameras), Place::Adapter},
+    {sizeof(RecPreAlarm), Place::PreAlarm},
+    {sizeof(RecPostAlarm), Place::PostAlarm},
+    {sizeof(RecDialOnAlarm), Place::Adapter},
+    {sizeof(RecMask), Place::AlarmRecording},
+    {sizeof(RecUser), Place::User},
+    {sizeof(RecPostAlarm2), Place::PostAlarm},
+    {sizeof(RecRemoteControl), Place::Settings},
+    {sizeof(RecAlarm2), Place::Alarm},
+    {sizeof(RecSerialOut), Place::SerialOut},
+    {sizeof(RecSerialOut), Place::SerialOut},
+    {sizeof(RecControlPanel), Place::Settings},
+    {10, Place::Settings},
+    {sizeof(RecMask), Place::Adapter},
+    {sizeof(RecTask), Place::Task},
+    {sizeof(RecDialOnAlarm2), Place::Adapter},
+};
+constexpr std::size_t kLongestRecord = sizeof(RecDialOnAlarm2);
+
+// The bytes of the record's part that a record of the kind is about; nullptr
+// (and a trace) when its adapter or index is outside the record's tables.
+BYTE* placeOf(WORD kind, tagRemSettings& settings, WORD adapter, WORD index) {
+    const PlaceRow& place = kPlaces[std::size_t(kKinds[kind].place)];
+    BYTE* base = reinterpret_cast<BYTE*>(&settings);
+    if (place.perAdapter) {
+        if (adapter >= RS_MAX_ADAPTERS) {
+            LUMO_TRACE(3, "CRemoteSetList::DispatchRecord kind %d for adapter %d: ignored", kind, adapter);
+            return nullptr;
+        }
+        base = reinterpret_cast<BYTE*>(&settings.Adapter[adapter]);
+    }
+    if (place.entries == 0) return base;
+    if (index >= place.entries) {
+        LUMO_TRACE(3, "CRemoteSetList::DispatchRecord kind %d index %d outside its %u entries: ignored", kind, index,
+                   unsigned(place.entries));
+        return nullptr;
+    }
+    return base + place.at + std::size_t(index) * place.stride;
 }
+
+const BYTE* placeOf(WORD kind, const tagRemSettings& settings, WORD adapter, WORD index) {
+    return placeOf(kind, const_cast<tagRemSettings&>(settings), adapter, index);
+}
+
+// ---- the fields of each kind, both ways ----
+
+// Which way a field is copied: most go both ways; some only one, because the
+// site sends what it does not take back, or the other way round.
+enum class Way : BYTE { Both, ToRecord, ToWire };
+
+enum class Form : BYTE {
+    Number,    // unsigned, little-endian: widened with zeros or cut to the width it lands in
+    Text,      // cut to its slot less one and zero-filled, so a text from the wire ends inside its field
+    Bytes,     // copied as they are; both sides have the same length
+    Polarity,  // a number, 0 and anything else swapped for the sites that read their alarm inputs the other way
+    Flag,      // to the wire 1 for non-zero; to the record bit 0
+    NotFlag,   // the short dial-on-alarm form carries the inverse: to the record 1 for 0, else 0; to the
+               // wire 0 and 1 swapped, other values as they are
+    One,       // to the wire always 1 (an alarm input sent is enabled, a task sent is active)
+};
+
+struct FieldRow {
+    WORD kind;
+    Way way;
+    Form form;
+    std::uint32_t wireAt, wireBytes;    // in the record on the wire
+    std::uint32_t placeAt, placeBytes;  // in the part of the settings record of placeOf
+    std::uint32_t count;                // a run of equal fields side by side (the phone numbers)
+};
+
+// Offset and size of a member, for the rows below.
+#define VM_AT(Type, member) std::uint32_t(offsetof(Type, member)), std::uint32_t(sizeof(std::declval<Type&>().member))
+
+constexpr std::uint32_t kNoPlace = 0;
+constexpr Way B = Way::Both, In = Way::ToRecord, Out = Way::ToWire;
+constexpr Form N = Form::Number, T = Form::Text;
+
+constexpr FieldRow kFields[] = {
+    {ID_SETTINGS_SITE_INFO, B, T, VM_AT(RecSiteInfo, siteName), VM_AT(tagRemSettings, SiteInfo.szSiteName), 1},
+    {ID_SETTINGS_ADAPTER, B, T, VM_AT(RecAdapter, name), VM_AT(tagRemSetAdapter, szName), 1},
+    {ID_SETTINGS_CAMERA, B, T, VM_AT(RecCamera, name), VM_AT(tagRemSetCamera, szName), 1},
+    {ID_SETTINGS_RELAY, B, N, VM_AT(RecRelay, bType), VM_AT(tagRemSetRelay, bType), 1},
+    {ID_SETTINGS_RELAY, B, N, VM_AT(RecRelay, bState), VM_AT(tagRemSetRelay, bState), 1},
+    {ID_SETTINGS_RELAY, B, N, VM_AT(RecRelay, bPolarity), VM_AT(tagRemSetRelay, bPolarity), 1},
+    {ID_SETTINGS_RELAY, B, N, VM_AT(RecRelay, dwTimeOut), VM_AT(tagRemSetRelay, dwTimeOut), 1},
+    {ID_SETTINGS_RELAY, B, T, VM_AT(RecRelay, name), VM_AT(tagRemSetRelay, szName), 1},
+    {ID_SETTINGS_VIDEO_IN, B, N, VM_AT(RecVideoIn, standard), VM_AT(tagRemSetAdapter, VideoIn.bVideoStandart), 1},
+    {ID_SETTINGS_VIDEO_IN, B, N, VM_AT(RecVideoIn, sampleMode), VM_AT(tagRemSetAdapter, VideoIn.bSampleMode), 1},
+    {ID_SETTINGS_VIDEO_IN, B, N, VM_AT(RecVideoIn, brightness), VM_AT(tagRemSetAdapter, VideoIn.bBrightness), 1},
+    {ID_SETTINGS_VIDEO_IN, B, N, VM_AT(RecVideoIn, contrast), VM_AT(tagRemSetAdapter, VideoIn.bContrast), 1},
+    {ID_SETTINGS_VIDEO_IN, B, N, VM_AT(RecVideoIn, hue), VM_AT(tagRemSetAdapter, VideoIn.bHue), 1},
+    {ID_SETTINGS_VIDEO_IN, B, N, VM_AT(RecVideoIn, saturation), VM_AT(tagRemSetAdapter, VideoIn.bSaturation), 1},
+    {ID_SETTINGS_VIDEO_OUT, B, N, VM_AT(RecVideoOut, standard), VM_AT(tagRemSetAdapter, VideoOut.bVideoStandart), 1},
+    {ID_SETTINGS_VIDEO_OUT, B, N, VM_AT(RecVideoOut, sampleMode), VM_AT(tagRemSetAdapter, VideoOut.bSampleMode), 1},
+    {ID_SETTINGS_AUDIO_IN, In, N, VM_AT(RecAudioIn, inputType), VM_AT(tagRemSetAdapter, AudioIn.bInputType), 1},
+    {ID_SETTINGS_AUDIO_IN, B, N, VM_AT(RecAudioIn, inputVol), VM_AT(tagRemSetAdapter, AudioIn.bInputVol), 1},
+    {ID_SETTINGS_AUDIO_IN, In, N, VM_AT(RecAudioIn, agc), VM_AT(tagRemSetAdapter, AudioIn.bAgc), 1},
+    {ID_SETTINGS_AUDIO_IN, B, N, VM_AT(RecAudioIn, bass), VM_AT(tagRemSetAdapter, AudioIn.bBass), 1},
+    {ID_SETTINGS_AUDIO_IN, B, N, VM_AT(RecAudioIn, treble), VM_AT(tagRemSetAdapter, AudioIn.bTreble), 1},
+    {ID_SETTINGS_AUDIO_IN, In, N, VM_AT(RecAudioIn, signalLevel), VM_AT(tagRemSetAdapter, AudioIn.bSignalLevel), 1},
+    {ID_SETTINGS_AUDIO_IN, B, N, VM_AT(RecAudioIn, disable), VM_AT(tagRemSetAdapter, AudioIn.bDisable), 1},
+    {ID_SETTINGS_AUDIO_OUT, B, N, VM_AT(RecAudioOut, disable), VM_AT(tagRemSetAdapter, AudioOut.bDisable), 1},
+    {ID_SETTINGS_AUDIO_OUT, In, N, VM_AT(RecAudioOut, outputVol), VM_AT(tagRemSetAdapter, AudioOut.bOutPutVol), 1},
+    {ID_SETTINGS_ALARM, B, Form::Polarity, VM_AT(RecAlarm, polarity), VM_AT(tagRemSetAlarm, bPolarity), 1},
+    {ID_SETTINGS_ALARM, In, N, VM_AT(RecAlarm, enable), VM_AT(tagRemSetAlarm, bEnable), 1},
+    {ID_SETTINGS_ALARM, Out, Form::One, VM_AT(RecAlarm, enable), kNoPlace, 0, 1},
+    {ID_SETTINGS_ALARM, B, T, VM_AT(RecAlarm, name), VM_AT(tagRemSetAlarm, szName), 1},
+    {ID_SETTINGS_COMM, In, N, VM_AT(RecComm, commType), VM_AT(tagRemSetComm, wCommType), 1},
+    {ID_SETTINGS_COMM, In, N, VM_AT(RecComm, subCommType), VM_AT(tagRemSetComm, wSubCommType), 1},
+    {ID_SETTINGS_COMM, In, T, VM_AT(RecComm, name), VM_AT(tagRemSetComm, szName), 1},
+    {ID_SETTINGS_USED_COMM, B, N, VM_AT(RecUsedComm, rings), VM_AT(tagRemSettings, ModemParam.wRingsToAnswer), 1},
+    {ID_SETTINGS_RELAY_MATRIX, B, N, VM_AT(RecMask, mask), VM_AT(tagRemSetRelayMatrix, dwRelaysState), 1},
+    {ID_SETTINGS_STILLS_RECORDING_FORMAT, B, N, VM_AT(RecStills, type),
+     VM_AT(tagRemSetAdapter, StillsFormat.wCompressionType), 1},
+    {ID_SETTINGS_STILLS_RECORDING_FORMAT, B, N, VM_AT(RecStills, quality),
+     VM_AT(tagRemSetAdapter, StillsFormat.wCompressionQuality), 1},
+    {ID_SETTINGS_STILLS_RECORDING_FORMAT, B, N, VM_AT(RecStills, resolution),
+     VM_AT(tagRemSetAdapter, StillsFormat.wRecordingResolution), 1},
+    {ID_SETTINGS_STILLS_RECORDING_FORMAT, B, N, VM_AT(RecStills, framesDelay),
+     VM_AT(tagRemSetAdapter, RecCameras.dwFramesDelay), 1},
+    {ID_SETTINGS_RECORDING_CAMERAS, B, N, VM_AT(RecRecCameras, enableWithConnection),
+     VM_AT(tagRemSetAdapter, RecCameras.bEnableRecWithConnection), 1},
+    {ID_SETTINGS_RECORDING_CAMERAS, B, N, VM_AT(RecRecCameras, cameras),
+     VM_AT(tagRemSetAdapter, RecCameras.dwRecordingCameras), 1},
+    {ID_SETTINGS_RECORDING_PRE_ALARM, B, N, VM_AT(RecPreAlarm, delay), VM_AT(tagRemSetRecPreAlarm, dwDelay), 1},
+    {ID_SETTINGS_RECORDING_PRE_ALARM, B, N, VM_AT(RecPreAlarm, frames), VM_AT(tagRemSetRecPreAlarm, dwNumberOfFrames),
+     1},
+    {ID_SETTINGS_RECORDING_POST_ALARM, B, N, VM_AT(RecPostAlarm, delay), VM_AT(tagRemSetRecPostAlarm, dwDelay), 1},
+    {ID_SETTINGS_RECORDING_POST_ALARM, B, N, VM_AT(RecPostAlarm, frames),
+     VM_AT(tagRemSetRecPostAlarm, dwNumberOfFrames), 1},
+    {ID_SETTINGS_RECORDING_POST_ALARM, B, N, VM_AT(RecPostAlarm, maxEvents),
+     VM_AT(tagRemSetRecPostAlarm, dwMaxNumberofEvents), 1},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM, B, N, VM_AT(RecDialOnAlarm, entryDelay),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.dwEntrytDelay), 1},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM, B, N, VM_AT(RecDialOnAlarm, exitDelay),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.dwExitDelay), 1},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM, B, T, VM_AT(RecDialOnAlarm, phones[0]),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.szPhoneList[0]), RS_MAX_PHONES},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM, B, Form::Bytes, VM_AT(RecDialOnAlarm, tries),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.bTriesForThisNum), 1},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM, B, Form::NotFlag, VM_AT(RecDialOnAlarm, dialToSuccess),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.dwDialToSuccess), 1},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM, B, N, VM_AT(RecDialOnAlarm, unattendedTimeOut),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.UnattendedTimeOut), 1},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM, B, N, VM_AT(RecDialOnAlarm, cameras),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.dwDoaCameras), 1},
+    {ID_SETTINGS_ALARM_RECORDING, In, N, VM_AT(RecMask, mask), VM_AT(tagRemAlarmsRec, dwRecordingCameras), 1},
+    {ID_SETTINGS_AUTENTICATION_INFO, B, T, VM_AT(RecUser, name), VM_AT(tagRemSetAutenticationInfo, szUserName), 1},
+    {ID_SETTINGS_AUTENTICATION_INFO, B, T, VM_AT(RecUser, password), VM_AT(tagRemSetAutenticationInfo, szPassword),
+     1},
+    {ID_SETTINGS_AUTENTICATION_INFO, B, N, VM_AT(RecUser, level), VM_AT(tagRemSetAutenticationInfo, bUserLevel), 1},
+    {ID_SETTINGS_AUTENTICATION_INFO, B, N, VM_AT(RecUser, operation),
+     VM_AT(tagRemSetAutenticationInfo, UserNameOperation), 1},
+    {ID_SETTINGS_RECORDING_POST_ALARM2, B, N, VM_AT(RecPostAlarm2, delay), VM_AT(tagRemSetRecPostAlarm, dwDelay), 1},
+    {ID_SETTINGS_RECORDING_POST_ALARM2, B, N, VM_AT(RecPostAlarm2, frames),
+     VM_AT(tagRemSetRecPostAlarm, dwNumberOfFrames), 1},
+    {ID_SETTINGS_RECORDING_POST_ALARM2, B, N, VM_AT(RecPostAlarm2, maxEvents),
+     VM_AT(tagRemSetRecPostAlarm, dwMaxNumberofEvents), 1},
+    {ID_SETTINGS_REMOTE_CONTROL, B, Form::Bytes, VM_AT(RecRemoteControl, arm),
+     VM_AT(tagRemSettings, RemoteControl.bRcArmCode), 1},
+    {ID_SETTINGS_REMOTE_CONTROL, B, Form::Bytes, VM_AT(RecRemoteControl, disarm),
+     VM_AT(tagRemSettings, RemoteControl.bRcDisArmCode), 1},
+    {ID_SETTINGS_REMOTE_CONTROL, B, N, VM_AT(RecRemoteControl, features),
+     VM_AT(tagRemSettings, RemoteControl.dwFeatures), 1},
+    {ID_SETTINGS_ALARM2, B, Form::Polarity, VM_AT(RecAlarm2, polarity), VM_AT(tagRemSetAlarm, bPolarity), 1},
+    {ID_SETTINGS_ALARM2, In, N, VM_AT(RecAlarm2, enable), VM_AT(tagRemSetAlarm, bEnable), 1},
+    {ID_SETTINGS_ALARM2, Out, Form::One, VM_AT(RecAlarm2, enable), kNoPlace, 0, 1},
+    {ID_SETTINGS_ALARM2, B, T, VM_AT(RecAlarm2, name), VM_AT(tagRemSetAlarm, szName), 1},
+    {ID_SETTINGS_ALARM2, B, N, VM_AT(RecAlarm2, entryDelay), VM_AT(tagRemSetAlarm, dwEntryDelay), 1},
+    {ID_SETTINGS_ALARM2, B, Form::Flag, VM_AT(RecAlarm2, flags), VM_AT(tagRemSetAlarm, bPanicButton), 1},
+    // Serial outputs are built from here; a received one only marks this
+    // station's protocol of its name as in use (dispatchRecord).
+    {ID_SETTINGS_USED_SERIAL_OUT, Out, N, VM_AT(RecSerialOut, portId), VM_AT(tagRemSetSerialout, wPortID), 1},
+    {ID_SETTINGS_USED_SERIAL_OUT, Out, N, VM_AT(RecSerialOut, portStyle), VM_AT(tagRemSetSerialout, wPortStyle), 1},
+    {ID_SETTINGS_USED_SERIAL_OUT, Out, N, VM_AT(RecSerialOut, baudRate), VM_AT(tagRemSetSerialout, dwBaudRate), 1},
+    {ID_SETTINGS_USED_SERIAL_OUT, Out, N, VM_AT(RecSerialOut, parity), VM_AT(tagRemSetSerialout, wParityBit), 1},
+    {ID_SETTINGS_USED_SERIAL_OUT, Out, N, VM_AT(RecSerialOut, dataBits), VM_AT(tagRemSetSerialout, wDataBits), 1},
+    {ID_SETTINGS_USED_SERIAL_OUT, Out, N, VM_AT(RecSerialOut, stopBits), VM_AT(tagRemSetSerialout, wStopBits), 1},
+    {ID_SETTINGS_USED_SERIAL_OUT, Out, N, VM_AT(RecSerialOut, serialType), VM_AT(tagRemSetSerialout, wSerialType), 1},
+    {ID_SETTINGS_USED_SERIAL_OUT, Out, T, VM_AT(RecSerialOut, protocol), VM_AT(tagRemSetSerialout, szProtocolName),
+     1},
+    {ID_SETTINGS_CP, B, N, VM_AT(RecControlPanel, enable), VM_AT(tagRemSettings, ControlPanel.bEnable), 1},
+    {ID_SETTINGS_CP, B, N, VM_AT(RecControlPanel, polarityNO), VM_AT(tagRemSettings, ControlPanel.bPolarityNO), 1},
+    {ID_SETTINGS_DIAL_ON_NOVIDEO, B, N, VM_AT(RecMask, mask), VM_AT(tagRemSetAdapter, RecDialOnAlarm.dwDialOnNoVideo),
+     1},
+    {ID_SETTINGS_SCHEDULER_TASK, B, N, VM_AT(RecTask, operation), VM_AT(tagRemSetSchedulerTask, wOperationCode), 1},
+    {ID_SETTINGS_SCHEDULER_TASK, B, N, VM_AT(RecTask, day), VM_AT(tagRemSetSchedulerTask, bDayOfWeek), 1},
+    {ID_SETTINGS_SCHEDULER_TASK, B, N, VM_AT(RecTask, hour), VM_AT(tagRemSetSchedulerTask, bHour), 1},
+    {ID_SETTINGS_SCHEDULER_TASK, B, N, VM_AT(RecTask, minute), VM_AT(tagRemSetSchedulerTask, bMinute), 1},
+    {ID_SETTINGS_SCHEDULER_TASK, B, N, VM_AT(RecTask, second), VM_AT(tagRemSetSchedulerTask, bSecond), 1},
+    {ID_SETTINGS_SCHEDULER_TASK, Out, Form::One, VM_AT(RecTask, active), kNoPlace, 0, 1},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM2, B, N, VM_AT(RecDialOnAlarm2, entryDelay),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.dwEntrytDelay), 1},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM2, B, N, VM_AT(RecDialOnAlarm2, exitDelay),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.dwExitDelay), 1},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM2, B, T, VM_AT(RecDialOnAlarm2, phones[0]),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.szPhoneList[0]), RS_MAX_PHONES},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM2, B, Form::Bytes, VM_AT(RecDialOnAlarm2, tries),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.bTriesForThisNum), 1},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM2, B, N, VM_AT(RecDialOnAlarm2, dialToSuccess),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.dwDialToSuccess), 1},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM2, B, N, VM_AT(RecDialOnAlarm2, unattendedTimeOut),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.UnattendedTimeOut), 1},
+    {ID_SETTINGS_RECORDING_DIAL_ON_ALARM2, B, N, VM_AT(RecDialOnAlarm2, cameras),
+     VM_AT(tagRemSetAdapter, RecDialOnAlarm.dwDoaCameras), 1},
+};
+#undef VM_AT
+
+// Every field lies inside its record on the wire; a number is at most 4
+// bytes; bytes have the same length on both sides.
+constexpr bool fieldsFit() {
+    for (const FieldRow& f : kFields) {
+        if (f.kind < 1 || f.kind > kSettingsKinds || f.count == 0) return false;
+        if (f.wireAt < sizeof(SetListHeader) || f.wireAt + f.wireBytes * f.count > kKinds[f.kind].length) return false;
+        const bool number = f.form != Form::Text && f.form != Form::Bytes;
+        if (number && (f.wireBytes > 4 || f.placeBytes > 4)) return false;
+        if (f.form == Form::Bytes && f.wireBytes != f.placeBytes) return false;
+        if (f.form == Form::One && f.way != Way::ToWire) return false;
+    }
+    return true;
+}
+static_assert(fieldsFit());
+
+DWORD loadNumber(const BYTE* at, std::size_t bytes) {
+    DWORD value = 0;
+    for (std::size_t i = 0; i < bytes; ++i) value |= DWORD(at[i]) << (8 * i);
+    return value;
+}
+
+void storeNumber(BYTE* at, std::size_t bytes, DWORD value) {
+    for (std::size_t i = 0; i < bytes; ++i) at[i] = BYTE(value >> (8 * i));
+}
+
+// Whether the site reads its alarm inputs the other way (see fixPolarity).
+enum class Polarity : BYTE { AsItIs, Inverted };
+
+DWORD polarity(DWORD value, Polarity p) { return p == Polarity::Inverted ? (value == 0 ? 1 : 0) : value; }
+
+// One field from the wire into the settings record.
+void fieldToRecord(const FieldRow& f, const BYTE* wire, BYTE* place, Polarity p) {
+    const BYTE* from = wire + f.wireAt;
+    BYTE* to = place + f.placeAt;
+    const DWORD value = f.form == Form::Text || f.form == Form::Bytes ? 0 : loadNumber(from, f.wireBytes);
+    switch (f.form) {
+    case Form::Text:
+        for (std::uint32_t i = 0; i < f.count; ++i) {
+            putText(reinterpret_cast<char*>(to + i * f.placeBytes), f.placeBytes,
+                    reinterpret_cast<const char*>(from + i * f.wireBytes), f.wireBytes);
+        }
+        return;
+    case Form::Bytes: std::memcpy(to, from, f.placeBytes); return;
+    case Form::Number: storeNumber(to, f.placeBytes, value); return;
+    case Form::Polarity: storeNumber(to, f.placeBytes, polarity(value, p)); return;
+    case Form::Flag: storeNumber(to, f.placeBytes, value & 1); return;
+    case Form::NotFlag: storeNumber(to, f.placeBytes, value == 0 ? 1 : 0); return;
+    case Form::One: return;
+    }
+}
+
+// One field from the settings record onto the wire.
+void fieldToWire(const FieldRow& f, const BYTE* place, BYTE* wire, Polarity p) {
+    const BYTE* from = place + f.placeAt;
+    BYTE* to = wire + f.wireAt;
+    const bool number = f.form != Form::Text && f.form != Form::Bytes && f.form != Form::One;
+    const DWORD value = number ? loadNumber(from, f.placeBytes) : 0;
+    switch (f.form) {
+    case Form::Text:
+        for (std::uint32_t i = 0; i < f.count; ++i) {
+            putText(reinterpret_cast<char*>(to + i * f.wireBytes), f.wireBytes,
+                    reinterpret_cast<const char*>(from + i * f.placeBytes), f.placeBytes);
+        }
+        return;
+    case Form::Bytes: std::memcpy(to, from, f.wireBytes); return;
+    case Form::Number: storeNumber(to, f.wireBytes, value); return;
+    case Form::Polarity: storeNumber(to, f.wireBytes, polarity(value, p)); return;
+    case Form::Flag: storeNumber(to, f.wireBytes, value != 0 ? 1 : 0); return;
+    case Form::NotFlag: storeNumber(to, f.wireBytes, value == 0 ? 1 : value == 1 ? 0 : value); return;
+    case Form::One: storeNumber(to, f.wireBytes, 1); return;
+    }
+}
+
+// A record being built: its header and the fields of its kind from the
+// settings record; the caller sets what no field row covers.
+struct WireRecord {
+    std::array<BYTE, kLongestRecord> bytes{};
+    WORD length = 0;
+
+    WireRecord(WORD kind, WORD adapter, WORD index, const tagRemSettings& settings, Polarity p)
+        : length(kKinds[kind].length) {
+        const SetListHeader h{length, kind, adapter, index};
+        std::memcpy(bytes.data(), &h, sizeof h);
+        const BYTE* place = placeOf(kind, settings, adapter, index);
+        if (place == nullptr) return;  // the builder keeps to the record's tables: never
+        for (const FieldRow& f : kFields) {
+            if (f.kind == kind && f.way != Way::ToRecord) fieldToWire(f, place, bytes.data(), p);
+        }
+    }
+    void setNumber(std::size_t at, std::size_t size, DWORD value) { storeNumber(bytes.data() + at, size, value); }
+};
 
 // Appends records to the caller's buffer while they fit.
 class ListWriter {
 public:
     ListWriter(BYTE* buffer, DWORD capacity) : m_buffer(buffer), m_capacity(capacity) {}
-    template <class R>
-    void add(WORD kind, WORD adapter, WORD index, R& record) {
-        static_assert(std::is_trivially_copyable_v<R>);
-        record.h = {WORD(sizeof(R)), kind, adapter, index};
-        if (m_buffer == nullptr || m_capacity - m_used < sizeof(R)) {
-            LUMO_TRACE(3, "CRemoteSetList::CreateList record of kind %u does not fit: left out", kind);
+    void add(const WireRecord& record) {
+        if (m_buffer == nullptr || m_capacity - m_used < record.length) {
+            LUMO_TRACE(3, "CRemoteSetList::CreateList record of kind %u does not fit: left out",
+                       unsigned(loadNumber(record.bytes.data() + 2, 2)));
             return;
         }
-        std::memcpy(m_buffer + m_used, &record, sizeof(R));
-        m_used += DWORD(sizeof(R));
+        std::memcpy(m_buffer + m_used, record.bytes.data(), record.length);
+        m_used += record.length;
     }
     DWORD used() const { return m_used; }
 
@@ -126,11 +487,9 @@ int selectedSerialOut(const tagRemSetAdapter& adapter) {
     return -1;
 }
 
-BYTE invertedPolarity(BYTE polarity) { return polarity == 0 ? 1 : 0; }
-
 }  // namespace
 
-WORD SettingsRecordLength(WORD kind) { return kind >= 1 && kind <= kSettingsKinds ? kLengths[kind] : 0; }
+WORD SettingsRecordLength(WORD kind) { return kind >= 1 && kind <= kSettingsKinds ? kKinds[kind].length : 0; }
 
 // ---- the program's host ----
 
@@ -235,168 +594,74 @@ DWORD CRemoteSetList::GetListSize(const tagHWProfile& profile, const tagRemSetti
 DWORD CRemoteSetList::CreateList(const tagHWProfile& profile, tagRemSettings& settings, BYTE* buffer,
                                  DWORD capacity) {
     ListWriter out(buffer, capacity);
-    const bool invert = fixPolarity();
+    const Polarity p = fixPolarity() ? Polarity::Inverted : Polarity::AsItIs;
+    auto add = [&](WORD kind, int adapter, int index) {
+        out.add(WireRecord(kind, WORD(adapter), WORD(index), settings, p));
+    };
+    auto addEach = [&](WORD kind, int adapter, int count) {
+        for (int i = 0; i < count; ++i) add(kind, adapter, i);
+    };
     // The site's counts are capped at the record's tables.
     const int adapters = capped(profile.adaptersNumber, RS_MAX_ADAPTERS);
-    for (int ai = 0; ai < adapters; ++ai) {
-        const WORD a = WORD(ai);
-        const tagRemSetAdapter& ad = settings.Adapter[ai];
-        const int cameras = capped(profile.adapters[ai].camerasNumber, RS_MAX_CAMERAS);
-        const int relays = capped(profile.adapters[ai].relaysNumber, RS_MAX_RELAYS);
-        LUMO_TRACE(5, "CRemoteSetList::CreateList adapter %d: %d cameras, %d relays", ai, cameras, relays);
-
-        RecAdapter adapter{};
-        putText(adapter.name, ad.szName);
-        out.add(ID_SETTINGS_ADAPTER, a, 0, adapter);
-        for (int c = 0; c < cameras; ++c) {
-            RecCamera camera{};
-            putText(camera.name, ad.Camera[c].szName);
-            out.add(ID_SETTINGS_CAMERA, a, WORD(c), camera);
-        }
-        for (int r = 0; r < relays; ++r) {
-            const tagRemSetRelay& from = ad.Relay[r];
-            RecRelay relay{};
-            relay.bType = from.bType;
-            relay.bState = from.bState;
-            relay.bPolarity = from.bPolarity;
-            relay.dwTimeOut = from.dwTimeOut;
-            putText(relay.name, from.szName);
-            LUMO_TRACE(5, "CRemoteSetList::AddRecordRelay dwTimeOut   %d", int(relay.dwTimeOut));
-            out.add(ID_SETTINGS_RELAY, a, WORD(r), relay);
-        }
-        RecVideoIn videoIn{};
-        videoIn.standard = ad.VideoIn.bVideoStandart;
-        videoIn.sampleMode = ad.VideoIn.bSampleMode;
-        videoIn.brightness = ad.VideoIn.bBrightness;
-        videoIn.contrast = ad.VideoIn.bContrast;
-        videoIn.hue = ad.VideoIn.bHue;
-        videoIn.saturation = ad.VideoIn.bSaturation;
-        out.add(ID_SETTINGS_VIDEO_IN, a, 0, videoIn);
-        RecVideoOut videoOut{};
-        videoOut.standard = ad.VideoOut.bVideoStandart;
-        videoOut.sampleMode = ad.VideoOut.bSampleMode;
-        out.add(ID_SETTINGS_VIDEO_OUT, a, 0, videoOut);
-        RecAudioIn audioIn{};
-        audioIn.inputVol = ad.AudioIn.bInputVol;
-        audioIn.bass = ad.AudioIn.bBass;
-        audioIn.treble = ad.AudioIn.bTreble;
-        audioIn.disable = ad.AudioIn.bDisable;
-        out.add(ID_SETTINGS_AUDIO_IN, a, 0, audioIn);
-        RecAudioOut audioOut{};
-        audioOut.disable = ad.AudioOut.bDisable;
-        out.add(ID_SETTINGS_AUDIO_OUT, a, 0, audioOut);
-        for (int c = 0; c < cameras; ++c) {
-            RecAlarm alarm{};
-            alarm.polarity = invert ? invertedPolarity(ad.Alarm[c].bPolarity) : ad.Alarm[c].bPolarity;
-            if (invert) LUMO_TRACE(5, " FIX POLARITY CRemoteSetList::AddRecordAlarm bPolarity %d", alarm.polarity);
-            alarm.enable = 1;
-            putText(alarm.name, ad.Alarm[c].szName);
-            out.add(ID_SETTINGS_ALARM, a, WORD(c), alarm);
-        }
-        auto relayEvent = [&](int event) {
-            RecMask matrix{};
-            matrix.mask = ad.RelayMatrix[event].dwRelaysState;
-            out.add(ID_SETTINGS_RELAY_MATRIX, a, WORD(event), matrix);
-        };
-        for (int c = 0; c < cameras; ++c) relayEvent(c);
-        for (int event = 16; event <= 20; ++event) relayEvent(event);
-        RecStills stills{};
-        stills.type = ad.StillsFormat.wCompressionType;
-        stills.quality = ad.StillsFormat.wCompressionQuality;
-        stills.resolution = ad.StillsFormat.wRecordingResolution;
-        stills.framesDelay = ad.RecCameras.dwFramesDelay;
-        out.add(ID_SETTINGS_STILLS_RECORDING_FORMAT, a, 0, stills);
-        RecRecCameras recCameras{};
-        recCameras.enableWithConnection = ad.RecCameras.bEnableRecWithConnection;
-        recCameras.cameras = ad.RecCameras.dwRecordingCameras;
-        out.add(ID_SETTINGS_RECORDING_CAMERAS, a, 0, recCameras);
-        for (int c = 0; c < cameras; ++c) {
-            RecPreAlarm pre{};
-            pre.delay = WORD(ad.RecPreAlarm[c].dwDelay);
-            pre.frames = WORD(ad.RecPreAlarm[c].dwNumberOfFrames);
-            out.add(ID_SETTINGS_RECORDING_PRE_ALARM, a, WORD(c), pre);
-        }
-        for (int c = 0; c < cameras; ++c) {
-            RecPostAlarm post{};
-            post.delay = WORD(ad.RecPostAlarm[c].dwDelay);
-            post.frames = WORD(ad.RecPostAlarm[c].dwNumberOfFrames);
-            post.maxEvents = WORD(ad.RecPostAlarm[c].dwMaxNumberofEvents);
-            out.add(ID_SETTINGS_RECORDING_POST_ALARM, a, WORD(c), post);
-        }
-        for (int c = 0; c < cameras; ++c) {
-            RecPostAlarm2 post{};
-            post.delay = ad.RecPostAlarm[c].dwDelay;
-            post.frames = ad.RecPostAlarm[c].dwNumberOfFrames;
-            post.maxEvents = ad.RecPostAlarm[c].dwMaxNumberofEvents;
-            out.add(ID_SETTINGS_RECORDING_POST_ALARM2, a, WORD(c), post);
-        }
-        const tagRemSetRecDialOnAlarm& doa = ad.RecDialOnAlarm;
-        RecDialOnAlarm dial{};
-        dial.entryDelay = doa.dwEntrytDelay;
-        dial.exitDelay = doa.dwExitDelay;
-        for (int p = 0; p < RS_MAX_PHONES; ++p) putText(dial.phones[p], 30, doa.szPhoneList[p], RS_PHONE_BYTES);
-        std::memcpy(dial.tries, doa.bTriesForThisNum, sizeof dial.tries);
-        // The short form carries the inverse of the flag.
-        const DWORD dialToSuccess = doa.dwDialToSuccess;
-        dial.dialToSuccess = BYTE(dialToSuccess == 0 ? 1 : dialToSuccess == 1 ? 0 : dialToSuccess);
-        dial.unattendedTimeOut = doa.UnattendedTimeOut;
-        dial.cameras = doa.dwDoaCameras;
-        out.add(ID_SETTINGS_RECORDING_DIAL_ON_ALARM, a, 0, dial);
-        auto dial2 = std::make_unique<RecDialOnAlarm2>();
-        dial2->entryDelay = doa.dwEntrytDelay;
-        dial2->exitDelay = doa.dwExitDelay;
-        for (int p = 0; p < RS_MAX_PHONES; ++p) putText(dial2->phones[p], doa.szPhoneList[p]);
-        std::memcpy(dial2->tries, doa.bTriesForThisNum, sizeof dial2->tries);
-        dial2->dialToSuccess = doa.dwDialToSuccess;
-        dial2->unattendedTimeOut = doa.UnattendedTimeOut;
-        dial2->cameras = doa.dwDoaCameras;
-        out.add(ID_SETTINGS_RECORDING_DIAL_ON_ALARM2, a, 0, *dial2);
-        for (int c = 0; c < cameras; ++c) {
-            const tagRemSetAlarm& from = ad.Alarm[c];
-            RecAlarm2 alarm{};
-            alarm.polarity = invert ? invertedPolarity(from.bPolarity) : from.bPolarity;
-            if (invert) LUMO_TRACE(5, " FIX POLARITY CRemoteSetList::AddRecordAlarm2 bPolarity %d", alarm.polarity);
-            alarm.enable = 1;
-            putText(alarm.name, from.szName);
-            alarm.entryDelay = from.dwEntryDelay;
-            alarm.flags = from.bPanicButton != 0 ? 1 : 0;
-            out.add(ID_SETTINGS_ALARM2, a, WORD(c), alarm);
-        }
-        if (const int s = selectedSerialOut(ad); s >= 0) {
-            const tagRemSetSerialout& from = ad.SerialOutSetting[s];
-            RecSerialOut serial{};
-            serial.portId = from.wPortID;
-            serial.command = from.eUseStatus == USE_STATUS_REMOTE_USE ? 0 : 1;
-            serial.portStyle = from.wPortStyle;
-            serial.baudRate = from.dwBaudRate;
-            serial.parity = from.wParityBit;
-            serial.dataBits = from.wDataBits;
-            serial.stopBits = from.wStopBits;
-            serial.serialType = from.wSerialType;
-            putText(serial.protocol, from.szProtocolName);
-            out.add(ID_SETTINGS_USED_SERIAL_OUT, a, WORD(s), serial);
+    for (int a = 0; a < adapters; ++a) {
+        const int cameras = capped(profile.adapters[a].camerasNumber, RS_MAX_CAMERAS);
+        const int relays = capped(profile.adapters[a].relaysNumber, RS_MAX_RELAYS);
+        LUMO_TRACE(5, "CRemoteSetList::CreateList adapter %d: %d cameras, %d relays", a, cameras, relays);
+        add(ID_SETTINGS_ADAPTER, a, 0);
+        addEach(ID_SETTINGS_CAMERA, a, cameras);
+        addEach(ID_SETTINGS_RELAY, a, relays);
+        add(ID_SETTINGS_VIDEO_IN, a, 0);
+        add(ID_SETTINGS_VIDEO_OUT, a, 0);
+        add(ID_SETTINGS_AUDIO_IN, a, 0);
+        add(ID_SETTINGS_AUDIO_OUT, a, 0);
+        addEach(ID_SETTINGS_ALARM, a, cameras);
+        // The relay matrix: one entry per camera, then the events 16 to 20.
+        addEach(ID_SETTINGS_RELAY_MATRIX, a, cameras);
+        for (int event = 16; event <= 20; ++event) add(ID_SETTINGS_RELAY_MATRIX, a, event);
+        add(ID_SETTINGS_STILLS_RECORDING_FORMAT, a, 0);
+        add(ID_SETTINGS_RECORDING_CAMERAS, a, 0);
+        addEach(ID_SETTINGS_RECORDING_PRE_ALARM, a, cameras);
+        addEach(ID_SETTINGS_RECORDING_POST_ALARM, a, cameras);
+        addEach(ID_SETTINGS_RECORDING_POST_ALARM2, a, cameras);
+        add(ID_SETTINGS_RECORDING_DIAL_ON_ALARM, a, 0);
+        add(ID_SETTINGS_RECORDING_DIAL_ON_ALARM2, a, 0);
+        addEach(ID_SETTINGS_ALARM2, a, cameras);
+        if (const int s = selectedSerialOut(settings.Adapter[a]); s >= 0) {
+            WireRecord serial(ID_SETTINGS_USED_SERIAL_OUT, WORD(a), WORD(s), settings, p);
+            // Command word 0 asks the site to use this station's protocol.
+            const bool remote = settings.Adapter[a].SerialOutSetting[s].eUseStatus == USE_STATUS_REMOTE_USE;
+            serial.setNumber(offsetof(RecSerialOut, command), sizeof(WORD), remote ? 0 : 1);
+            out.add(serial);
         }
     }
 
     for (int u = 0; u < RS_MAX_USERS; ++u) {
-        const tagRemSetAutenticationInfo& from = settings.AutenticationInfo[u];
-        if (from.UserNameOperation == 0) continue;
-        RecUser user{};
-        putText(user.name, from.szUserName);
-        putText(user.password, from.szPassword);
-        user.level = from.bUserLevel;
-        user.operation = from.UserNameOperation;
-        out.add(ID_SETTINGS_AUTENTICATION_INFO, 0, WORD(u), user);
+        if (settings.AutenticationInfo[u].UserNameOperation != 0) add(ID_SETTINGS_AUTENTICATION_INFO, 0, u);
     }
 
-    RecUsedComm comm{};
-    comm.rings = BYTE(settings.ModemParam.wRingsToAnswer);
-    putText(comm.name, "Modem settings");
-    out.add(ID_SETTINGS_USED_COMM, 0, 0, comm);
+    WireRecord comm(ID_SETTINGS_USED_COMM, 0, 0, settings, p);
+    const char kCommName[] = "Modem settings";
+    std::memcpy(comm.bytes.data() + offsetof(RecUsedComm, name), kCommName, sizeof kCommName);
+    out.add(comm);
 
-    tagRemSetSiteInfo& site = settings.SiteInfo;
-    RecSiteInfo siteRecord{};
-    putText(siteRecord.siteName, site.szSiteName);
+    WireRecord site(ID_SETTINGS_SITE_INFO, 0, 0, settings, p);
+    site.setNumber(offsetof(RecSiteInfo, siteTime), sizeof(DWORD), DWORD(siteClockToSend(settings.SiteInfo)));
+    out.add(site);
+    m_host.writeSiteDetails(fixed_text::Read(settings.SiteInfo.sSiteDetails, sizeof settings.SiteInfo.sSiteDetails));
+
+    add(ID_SETTINGS_REMOTE_CONTROL, 0, 0);
+    add(ID_SETTINGS_CP, 0, 0);
+    add(ID_SETTINGS_DIAL_ON_NOVIDEO, 0, 0);
+    for (int k = 0; k < MAX_NUMBER_OF_TASKS; ++k) {
+        if (settings.Scheduler.SchedTask[k].eConfigStatus == CONFIG_STATUS_ACTIVE) {
+            add(ID_SETTINGS_SCHEDULER_TASK, 0, k);
+        }
+    }
+    LUMO_TRACE(5, "CRemoteSetList::CreateList List size is %d", int(out.used()));
+    return out.used();
+}
+
+LONG CRemoteSetList::siteClockToSend(tagRemSetSiteInfo& site) {
     CStructConvertor convert;
     LONG seconds = 0;
     bool timeOk = true;
@@ -417,44 +682,13 @@ DWORD CRemoteSetList::CreateList(const tagHWProfile& profile, tagRemSettings& se
         break;
     default:
         LUMO_TRACE(1, "CRemoteSetList::AddRecordSiteInfo ERROR:Invalid Sync Time Option reseting time");
-        seconds = 0;
-        break;
+        return 0;
     }
     if (!timeOk) {
         LUMO_TRACE(1, "CRemoteSetList::cStructConvertor.SysTimeToTime_t Failed");
-        seconds = 0;
+        return 0;
     }
-    siteRecord.siteTime = DWORD(seconds);
-    out.add(ID_SETTINGS_SITE_INFO, 0, 0, siteRecord);
-    m_host.writeSiteDetails(fixed_text::Read(site.sSiteDetails, sizeof site.sSiteDetails));
-
-    RecRemoteControl rc{};
-    std::memcpy(rc.arm, settings.RemoteControl.bRcArmCode, 4);
-    std::memcpy(rc.disarm, settings.RemoteControl.bRcDisArmCode, 4);
-    rc.features = settings.RemoteControl.dwFeatures;
-    out.add(ID_SETTINGS_REMOTE_CONTROL, 0, 0, rc);
-    RecControlPanel cp{};
-    cp.enable = settings.ControlPanel.bEnable;
-    cp.polarityNO = settings.ControlPanel.bPolarityNO;
-    out.add(ID_SETTINGS_CP, 0, 0, cp);
-    RecMask noVideo{};
-    noVideo.mask = settings.Adapter[0].RecDialOnAlarm.dwDialOnNoVideo;
-    out.add(ID_SETTINGS_DIAL_ON_NOVIDEO, 0, 0, noVideo);
-
-    for (int k = 0; k < MAX_NUMBER_OF_TASKS; ++k) {
-        const tagRemSetSchedulerTask& from = settings.Scheduler.SchedTask[k];
-        if (from.eConfigStatus != CONFIG_STATUS_ACTIVE) continue;
-        RecTask task{};
-        task.operation = from.wOperationCode;
-        task.day = from.bDayOfWeek;
-        task.hour = from.bHour;
-        task.minute = from.bMinute;
-        task.second = from.bSecond;
-        task.active = 1;
-        out.add(ID_SETTINGS_SCHEDULER_TASK, 0, WORD(k), task);
-    }
-    LUMO_TRACE(5, "CRemoteSetList::CreateList List size is %d", int(out.used()));
-    return out.used();
+    return seconds;
 }
 
 // ---- parsing ----
@@ -511,256 +745,43 @@ bool CRemoteSetList::DispatchList(const BYTE* buffer, DWORD length, tagRemSettin
 }
 
 void CRemoteSetList::dispatchRecord(const BYTE* bytes, const SetListHeader& h, tagRemSettings& s) {
-    auto as = [&](auto& rec) { std::memcpy(&rec, bytes, sizeof rec); };
-    // Texts from the wire are terminated inside their fields.
-    auto text = [](char* field, std::size_t size, const char* from, std::size_t fromSize) {
-        putText(field, size, from, fromSize);
-    };
     const WORD kind = h.wSettingsID;
-    const bool stationKind = kind == ID_SETTINGS_SITE_INFO || kind == ID_SETTINGS_COMM ||
-                             kind == ID_SETTINGS_USED_COMM || kind == ID_SETTINGS_AUTENTICATION_INFO ||
-                             kind == ID_SETTINGS_REMOTE_CONTROL || kind == ID_SETTINGS_CP ||
-                             kind == ID_SETTINGS_SCHEDULER_TASK;
-    if (!stationKind && h.wAdIdx >= RS_MAX_ADAPTERS) {
-        LUMO_TRACE(3, "CRemoteSetList::DispatchRecord kind %d for adapter %d: ignored", kind, h.wAdIdx);
-        return;
+    BYTE* place = placeOf(kind, s, h.wAdIdx, h.wIndex);
+    if (place == nullptr) return;
+    const bool alarm = kind == ID_SETTINGS_ALARM || kind == ID_SETTINGS_ALARM2;
+    const Polarity p = alarm && fixPolarity() ? Polarity::Inverted : Polarity::AsItIs;
+    for (const FieldRow& f : kFields) {
+        if (f.kind == kind && f.way != Way::ToWire) fieldToRecord(f, bytes, place, p);
     }
-    tagRemSetAdapter& ad = s.Adapter[stationKind ? 0 : h.wAdIdx];
-    auto inRange = [&](int table) {
-        if (h.wIndex < table) return true;
-        LUMO_TRACE(3, "CRemoteSetList::DispatchRecord kind %d index %d outside its %d entries: ignored", kind,
-                   h.wIndex, table);
-        return false;
-    };
-    const bool invert = (kind == ID_SETTINGS_ALARM || kind == ID_SETTINGS_ALARM2) && fixPolarity();
 
+    // What no field row covers.
     switch (kind) {
     case ID_SETTINGS_SITE_INFO: {
-        RecSiteInfo r;
-        as(r);
-        LUMO_TRACE(5, "ID_SETTINGS_SITE_INFO: selected adapter %d, time %lu", r.selectedAdapter,
-                   static_cast<unsigned long>(r.siteTime));
-        text(s.SiteInfo.szSiteName, sizeof s.SiteInfo.szSiteName, r.siteName, sizeof r.siteName);
+        const DWORD siteTime = loadNumber(bytes + offsetof(RecSiteInfo, siteTime), sizeof(DWORD));
         CStructConvertor convert;
-        if (!convert.Time_tToSysTime(LONG(r.siteTime), &s.SiteInfo.tSysTime)) {
+        if (!convert.Time_tToSysTime(LONG(siteTime), &s.SiteInfo.tSysTime)) {
             LUMO_TRACE(1, "CRemoteSetList::DispatchRecord the site time %lu cannot be converted",
-                       static_cast<unsigned long>(r.siteTime));
+                       static_cast<unsigned long>(siteTime));
         }
         s.SiteInfo.sTimeLastDownloadTime = platform::currentLocalTime();
         std::string details;
         if (m_host.readSiteDetails(details)) {
-            text(s.SiteInfo.sSiteDetails, sizeof s.SiteInfo.sSiteDetails, details.c_str(), details.size() + 1);
+            putText(s.SiteInfo.sSiteDetails, sizeof s.SiteInfo.sSiteDetails, details.c_str(), details.size() + 1);
         }
         break;
     }
-    case ID_SETTINGS_ADAPTER: {
-        RecAdapter r;
-        as(r);
-        text(ad.szName, sizeof ad.szName, r.name, sizeof r.name);
-        break;
-    }
-    case ID_SETTINGS_CAMERA: {
-        RecCamera r;
-        as(r);
-        if (!inRange(RS_MAX_CAMERAS)) break;
-        LUMO_TRACE(5, "ID_SETTINGS_CAMERA: Camera type:%d", r.cameraType);
-        text(ad.Camera[h.wIndex].szName, RS_NAME_BYTES, r.name, sizeof r.name);
-        break;
-    }
-    case ID_SETTINGS_RELAY: {
-        RecRelay r;
-        as(r);
-        if (!inRange(RS_MAX_RELAYS)) break;
-        tagRemSetRelay& to = ad.Relay[h.wIndex];
-        LUMO_TRACE(5, "ID_SETTINGS_RELAY: Relay Time out:%d", int(r.dwTimeOut));
-        to.bType = r.bType;
-        to.bState = r.bState;
-        to.bPolarity = r.bPolarity;
-        to.dwTimeOut = r.dwTimeOut;
-        text(to.szName, sizeof to.szName, r.name, sizeof r.name);
-        break;
-    }
-    case ID_SETTINGS_VIDEO_IN: {
-        RecVideoIn r;
-        as(r);
-        ad.VideoIn.bVideoStandart = r.standard;
-        ad.VideoIn.bSampleMode = r.sampleMode;
-        ad.VideoIn.bBrightness = r.brightness;
-        ad.VideoIn.bContrast = r.contrast;
-        ad.VideoIn.bHue = r.hue;
-        ad.VideoIn.bSaturation = r.saturation;
-        break;
-    }
-    case ID_SETTINGS_VIDEO_OUT: {
-        RecVideoOut r;
-        as(r);
-        ad.VideoOut.bVideoStandart = r.standard;
-        ad.VideoOut.bSampleMode = r.sampleMode;
-        break;
-    }
-    case ID_SETTINGS_AUDIO_IN: {
-        RecAudioIn r;
-        as(r);
-        ad.AudioIn.bInputType = r.inputType;
-        ad.AudioIn.bInputVol = r.inputVol;
-        ad.AudioIn.bAgc = r.agc;
-        ad.AudioIn.bBass = r.bass;
-        ad.AudioIn.bTreble = r.treble;
-        ad.AudioIn.bSignalLevel = r.signalLevel;
-        ad.AudioIn.bDisable = r.disable;
-        break;
-    }
-    case ID_SETTINGS_AUDIO_OUT: {
-        RecAudioOut r;
-        as(r);
-        ad.AudioOut.bDisable = r.disable;
-        ad.AudioOut.bOutPutVol = r.outputVol;
-        break;
-    }
-    case ID_SETTINGS_ALARM:
-    case ID_SETTINGS_ALARM2: {
-        if (!inRange(RS_MAX_ALARMS)) break;
-        tagRemSetAlarm& to = ad.Alarm[h.wIndex];
-        RecAlarm2 r{};
-        std::memcpy(&r, bytes, kind == ID_SETTINGS_ALARM ? sizeof(RecAlarm) : sizeof(RecAlarm2));
-        to.bPolarity = invert ? invertedPolarity(r.polarity) : r.polarity;
-        if (invert) {
-            LUMO_TRACE(5, kind == ID_SETTINGS_ALARM ? "FIX FOR POLARITY(NEG) ID_SETTINGS_ALARM: Alarm Polarity :%d"
-                                                    : "FIX FOR POLARITY(NEG) ID_SETTINGS_ALARM2: Alarm Polarity :%d",
-                       to.bPolarity);
-        }
-        to.bEnable = r.enable;
-        text(to.szName, sizeof to.szName, r.name, sizeof r.name);
-        if (kind == ID_SETTINGS_ALARM2) {
-            to.dwEntryDelay = r.entryDelay;
-            to.bPanicButton = (r.flags & 1) ? 1 : 0;
-        }
-        break;
-    }
-    case ID_SETTINGS_COMM: {
-        RecComm r;
-        as(r);
-        if (h.wIndex >= RS_MAX_NUMBER_OF_COMM) {
-            LUMO_TRACE(3, "CRemoteSetList::DispatchRecord sComms.wIndex > RS_MAX_NUMBER_OF_COMM");
-            break;
-        }
-        LUMO_TRACE(3, "ID_SETTINGS_COMM: type %d, sub type %d", r.commType, r.subCommType);
-        tagRemSetComm& to = s.CommDevice[h.wIndex];
-        to.wCommType = r.commType;
-        to.wSubCommType = r.subCommType;
-        text(to.szName, sizeof to.szName, r.name, sizeof r.name);
-        break;
-    }
-    case ID_SETTINGS_USED_COMM: {
-        RecUsedComm r;
-        as(r);
+    case ID_SETTINGS_USED_COMM:
         s.SiteInfo.wSelectedComm = h.wIndex;
-        s.ModemParam.wRingsToAnswer = r.rings;
         break;
-    }
-    case ID_SETTINGS_RELAY_MATRIX: {
-        RecMask r;
-        as(r);
-        if (inRange(RS_MAX_RELAY_MATRIX)) ad.RelayMatrix[h.wIndex].dwRelaysState = r.mask;
-        break;
-    }
-    case ID_SETTINGS_STILLS_RECORDING_FORMAT: {
-        RecStills r;
-        as(r);
-        ad.StillsFormat.wCompressionType = r.type;
-        ad.StillsFormat.wCompressionQuality = r.quality;
-        ad.StillsFormat.wRecordingResolution = r.resolution;
-        ad.RecCameras.dwFramesDelay = r.framesDelay;
-        break;
-    }
-    case ID_SETTINGS_RECORDING_CAMERAS: {
-        RecRecCameras r;
-        as(r);
-        ad.RecCameras.bEnableRecWithConnection = r.enableWithConnection;
-        ad.RecCameras.dwRecordingCameras = r.cameras;
-        break;
-    }
-    case ID_SETTINGS_RECORDING_PRE_ALARM: {
-        RecPreAlarm r;
-        as(r);
-        if (!inRange(RS_MAX_CAMERAS)) break;
-        ad.RecPreAlarm[h.wIndex].dwDelay = r.delay;
-        ad.RecPreAlarm[h.wIndex].dwNumberOfFrames = r.frames;
-        break;
-    }
-    case ID_SETTINGS_RECORDING_POST_ALARM: {
-        RecPostAlarm r;
-        as(r);
-        if (!inRange(RS_MAX_CAMERAS)) break;
-        ad.RecPostAlarm[h.wIndex] = {r.delay, r.frames, r.maxEvents};
-        break;
-    }
-    case ID_SETTINGS_RECORDING_POST_ALARM2: {
-        RecPostAlarm2 r;
-        as(r);
-        if (!inRange(RS_MAX_CAMERAS)) break;
-        ad.RecPostAlarm[h.wIndex] = {r.delay, r.frames, r.maxEvents};
-        break;
-    }
-    case ID_SETTINGS_RECORDING_DIAL_ON_ALARM: {
-        RecDialOnAlarm r;
-        as(r);
-        tagRemSetRecDialOnAlarm& to = ad.RecDialOnAlarm;
-        to.dwEntrytDelay = r.entryDelay;
-        to.dwExitDelay = r.exitDelay;
-        for (int p = 0; p < RS_MAX_PHONES; ++p) text(to.szPhoneList[p], RS_PHONE_BYTES, r.phones[p], 30);
-        std::memcpy(to.bTriesForThisNum, r.tries, 4);
-        to.dwDialToSuccess = r.dialToSuccess == 0 ? 1 : 0;
-        to.UnattendedTimeOut = r.unattendedTimeOut;
-        to.dwDoaCameras = r.cameras;
-        break;
-    }
-    case ID_SETTINGS_RECORDING_DIAL_ON_ALARM2: {
-        auto r = std::make_unique<RecDialOnAlarm2>();
-        as(*r);
-        tagRemSetRecDialOnAlarm& to = ad.RecDialOnAlarm;
-        to.dwEntrytDelay = r->entryDelay;
-        to.dwExitDelay = r->exitDelay;
-        for (int p = 0; p < RS_MAX_PHONES; ++p) text(to.szPhoneList[p], RS_PHONE_BYTES, r->phones[p], RS_PHONE_BYTES);
-        std::memcpy(to.bTriesForThisNum, r->tries, 4);
-        to.dwDialToSuccess = r->dialToSuccess;
-        to.UnattendedTimeOut = r->unattendedTimeOut;
-        to.dwDoaCameras = r->cameras;
-        break;
-    }
-    case ID_SETTINGS_ALARM_RECORDING: {
-        RecMask r;
-        as(r);
-        if (inRange(RS_MAX_ALARMS)) ad.AlarmsRecording[h.wIndex].dwRecordingCameras = r.mask;
-        break;
-    }
-    case ID_SETTINGS_AUTENTICATION_INFO: {
-        RecUser r;
-        as(r);
-        if (!inRange(RS_MAX_USERS)) break;
-        tagRemSetAutenticationInfo& to = s.AutenticationInfo[h.wIndex];
-        text(to.szUserName, sizeof to.szUserName, r.name, sizeof r.name);
-        text(to.szPassword, sizeof to.szPassword, r.password, sizeof r.password);
-        to.bUserLevel = r.level;
-        to.UserNameOperation = r.operation;
-        break;
-    }
-    case ID_SETTINGS_REMOTE_CONTROL: {
-        RecRemoteControl r;
-        as(r);
-        std::memcpy(s.RemoteControl.bRcArmCode, r.arm, 4);
-        std::memcpy(s.RemoteControl.bRcDisArmCode, r.disarm, 4);
-        s.RemoteControl.dwFeatures = r.features;
-        break;
-    }
     case ID_SETTINGS_SERIAL_OUT:
     case ID_SETTINGS_USED_SERIAL_OUT: {
-        RecSerialOut r;
-        as(r);
-        if (!inRange(RS_MAX_SERIAL_OUT) || r.command != 0) break;
+        // Command word 0: the site uses the protocol of that name; mark this
+        // station's entry of the name as the one in use.
+        if (loadNumber(bytes + offsetof(RecSerialOut, command), sizeof(WORD)) != 0) break;
         char wanted[RS_NAME_BYTES];
-        text(wanted, sizeof wanted, r.protocol, sizeof r.protocol);
-        for (tagRemSetSerialout& entry : ad.SerialOutSetting) {
+        putText(wanted, sizeof wanted, reinterpret_cast<const char*>(bytes + offsetof(RecSerialOut, protocol)),
+                sizeof(RecSerialOut::protocol));
+        for (tagRemSetSerialout& entry : s.Adapter[h.wAdIdx].SerialOutSetting) {
             if (entry.eUseStatus == USE_STATUS_REMOTE_USE &&
                 strncasecmp(entry.szProtocolName, wanted, sizeof entry.szProtocolName) == 0) {
                 entry.eConfigStatus = CONFIG_STATUS_ACTIVE;
@@ -769,35 +790,9 @@ void CRemoteSetList::dispatchRecord(const BYTE* bytes, const SetListHeader& h, t
         }
         break;
     }
-    case ID_SETTINGS_CP: {
-        RecControlPanel r;
-        as(r);
-        s.ControlPanel.bEnable = r.enable;
-        s.ControlPanel.bPolarityNO = r.polarityNO;
+    case ID_SETTINGS_SCHEDULER_TASK:
+        s.Scheduler.SchedTask[h.wIndex].eConfigStatus = CONFIG_STATUS_ACTIVE;
         break;
-    }
-    case ID_SETTINGS_DIAL_ON_NOVIDEO: {
-        RecMask r;
-        as(r);
-        ad.RecDialOnAlarm.dwDialOnNoVideo = r.mask;
-        break;
-    }
-    case ID_SETTINGS_SCHEDULER_TASK: {
-        RecTask r;
-        as(r);
-        if (h.wIndex >= MAX_NUMBER_OF_TASKS) {
-            LUMO_TRACE(1, "CRemoteSetList::DispatchRecord SETTINGS_SCHEDULER_TASK INDEX > MAX_NUMBER_OF_TASKS");
-            break;
-        }
-        tagRemSetSchedulerTask& to = s.Scheduler.SchedTask[h.wIndex];
-        to.wOperationCode = r.operation;
-        to.bDayOfWeek = r.day;
-        to.bHour = r.hour;
-        to.bMinute = r.minute;
-        to.bSecond = r.second;
-        to.eConfigStatus = CONFIG_STATUS_ACTIVE;
-        break;
-    }
     default:
         break;
     }

@@ -138,6 +138,9 @@ public:
 
 private:
     bool fixPolarity();
+    // The site's clock for the list, by the record's option (the PC's time
+    // is entered into `site` first when the option says so); 0 when unknown.
+    LONG siteClockToSend(tagRemSetSiteInfo& site);
     void dispatchRecord(const BYTE* record, const SetListHeader& header, tagRemSettings& settings);
 
     RemoteSetListHost& m_host;
