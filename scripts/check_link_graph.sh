@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the built binaries against what the build graph promises (CMake checks
 # the graph itself at configuration): the engine library, the headless tests of
-# the engine, the station link, its transports, the station, the kit and the clients, and
-# the fuzzers load no Qt Gui or Qt Widgets; the stills library loads no Qt.
+# the engine, the station link, its transports, the station, the kit and the
+# clients, the telephony library and its tests, and the fuzzers load no Qt Gui
+# or Qt Widgets; the stills library loads no Qt.
 #   usage: scripts/check_link_graph.sh <build>/bin
 set -uo pipefail
 bin=${1:?usage: check_link_graph.sh <bin folder>}
@@ -35,7 +36,8 @@ done
 
 check libqel.so 'libQt[0-9][A-Za-z]*' "Qt"
 for file in libtavicore.so tavicore_tests trennick_link_tests trennick_net_tests trennick_serial_tests \
-            trennick_kit_tests trennick_clients_tests trennick_station_tests fuzz_link_buckets fuzz_link_hello \
+            trennick_kit_tests trennick_clients_tests trennick_station_tests libvelmoortapi.so telephony_tests \
+            fuzz_link_buckets fuzz_link_hello \
             fuzz_link_services event_file_fuzz event_list_fuzz; do
     check "$file" 'libQt[0-9](Gui|Widgets|OpenGL|OpenGLWidgets|PrintSupport)' "Qt Gui or Widgets"
 done

@@ -6,6 +6,7 @@
 #include "tavicore/ui/ui_window.h"
 #include "trennick/net/inet_connection.h"
 #include "trennick/serial/tapi_connection.h"
+#include "trennick/ui/line_dialogs.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -112,7 +113,9 @@ CTAPISetup::CTAPISetup(CommsRecord& comms, CTAPIConnection* tapi, Role role, QWi
     form->addRow(m_useInternet);
     QObject::connect(m_lines, &QComboBox::currentIndexChanged, this, [this](int) { CheckLine(); });
     // The line's own dialogs: its modem configuration, and the dialing
-    // properties (then the line is checked again).
+    // properties (then the line is checked again). The telephony library shows
+    // the program's dialogs, handed to it here.
+    tapi::SetLineDialogs(&kLineDialogs);
     QObject::connect(m_configure, &QPushButton::clicked, this, [this] {
         if (m_tapi != nullptr) m_tapi->PreConfigureDevice(this, SelectedDevice());
     });

@@ -14,7 +14,7 @@ enum Fn : int {
     fnAnswer, fnClose, fnConfigDialogEdit, fnDeallocateCall, fnDial, fnDrop, fnGetAddressCaps, fnGetAddressStatus,
     fnGetCallInfo, fnGetCallStatus, fnGetDevCaps, fnGetDevConfig, fnGetID, fnInitialize, fnMakeCall,
     fnNegotiateAPIVersion, fnOpen, fnSetDevConfig, fnSetStatusMessages, fnShutdown, fnTranslateAddress,
-    fnTranslateDialog, fnCount
+    fnTranslateDialog, fnSetLineDialogs, fnCount
 };
 
 constexpr const char* kNames[fnCount] = {
@@ -22,6 +22,7 @@ constexpr const char* kNames[fnCount] = {
     "lineGetAddressCaps", "lineGetAddressStatus", "lineGetCallInfo", "lineGetCallStatus", "lineGetDevCaps",
     "lineGetDevConfig", "lineGetID", "lineInitialize", "lineMakeCall", "lineNegotiateAPIVersion", "lineOpen",
     "lineSetDevConfig", "lineSetStatusMessages", "lineShutdown", "lineTranslateAddress", "lineTranslateDialog",
+    "SetLineDialogs",
 };
 
 struct Binding {
@@ -158,6 +159,9 @@ LONG lineTranslateAddress(HLINEAPP app, DWORD deviceId, DWORD apiVersion, const 
 LONG lineTranslateDialog(HLINEAPP app, DWORD deviceId, DWORD apiVersion, void* owner, const char* addressIn) {
     return call<LONG(HLINEAPP, DWORD, DWORD, void*, const char*)>(fnTranslateDialog, app, deviceId, apiVersion, owner,
                                                                    addressIn);
+}
+LONG SetLineDialogs(const LineDialogs* dialogs) {
+    return call<LONG(const LineDialogs*)>(fnSetLineDialogs, dialogs);
 }
 
 }  // namespace trennick::tapi

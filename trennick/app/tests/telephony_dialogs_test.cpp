@@ -13,8 +13,8 @@
 #include "trennick/serial/modem_connection.h"
 #include "trennick/serial/tapi_binding.h"
 #include "trennick/serial/tapi_connection.h"
-#include "trennick/serial/telephony/line_dialogs.h"
 #include "trennick/serial/testing/fake_modem_process.h"
+#include "trennick/ui/line_dialogs.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -86,7 +86,7 @@ TEST(TelephonyDialogs, ChosenConfigurationAndLocationReachTheModem) {
 
         uitest::whenModal(
             [](QWidget* dialog) {
-                EXPECT_EQ(dialog->objectName(), velmoortapi::kModemConfigDialogName);
+                EXPECT_EQ(dialog->objectName(), kModemConfigDialogName);
                 dialog->findChild<QComboBox*>("dialing")->setCurrentIndex(1);
                 dialog->findChild<QComboBox*>("speakerMode")->setCurrentIndex(0);
                 dialog->findChild<QLineEdit*>("extraSettings")->setText("&C1");
@@ -111,7 +111,7 @@ TEST(TelephonyDialogs, ChosenConfigurationAndLocationReachTheModem) {
 
         uitest::whenModal(
             [&](QWidget* dialog) {
-                EXPECT_EQ(dialog->objectName(), velmoortapi::kDialingLocationDialogName);
+                EXPECT_EQ(dialog->objectName(), kDialingLocationDialogName);
                 dialog->findChild<QLineEdit*>("outsideLine")->setText("9");
                 dialledAs = dialog->findChild<QLabel*>("dialedAs")->text();
                 uitest::saveScreenshot(dialog, "dialing_properties_dialog");

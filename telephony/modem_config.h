@@ -6,13 +6,11 @@
 //
 // Plain functions of their arguments and the registry; any thread.
 
-#include "trennick/serial/tapi_binding.h"
+#include "telephony/line_api.h"
 
 #include <string>
 
-namespace velmoortapi {
-
-using trennick::tapi::ModemDevConfig;
+namespace telephony {
 
 inline constexpr DWORD kModemBauds[] = {9600, 19200, 38400, 57600, 115200};
 
@@ -30,11 +28,7 @@ ModemDevConfig LoadModemConfig(const std::string& lineName);
 // Stores a valid configuration; false (nothing stored) otherwise.
 bool SaveModemConfig(const std::string& lineName, const ModemDevConfig& config);
 
-// The dialing location.
-struct DialingLocation {
-    std::string outsideLine;          // dialled first, before a pause (",")
-    std::string disableCallWaiting;   // dialled next when not empty
-};
+// The dialing location (line_api.h).
 // True when both texts are at most 16 characters a modem dials (digits, '*', '#', ',').
 bool DialingLocationValid(const DialingLocation& location);
 DialingLocation LoadDialingLocation();
@@ -42,4 +36,4 @@ bool SaveDialingLocation(const DialingLocation& location);
 // The number as the line dials it from this location.
 std::string TranslateNumber(const DialingLocation& location, const std::string& number);
 
-}  // namespace velmoortapi
+}  // namespace telephony

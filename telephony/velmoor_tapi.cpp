@@ -1,6 +1,5 @@
 // libvelmoortapi: a small telephony library. It offers the line functions the
-// station link binds at run time (see trennick/serial/tapi_binding.h) over AT
-// modems on serial ports.
+// station link binds at run time (line_api.h) over AT modems on serial ports.
 //
 // Lines: the environment variable VELMOOR_TAPI_LINES ("Name=PORT;Name=PORT",
 // tests) or else the REG_SZ values of the key
@@ -21,19 +20,19 @@
 //
 // Each line has its modem configuration (modem_config.h), applied before every
 // call and answer; lineConfigDialogEdit and lineTranslateDialog show the
-// library's dialogs (line_dialogs.h). A process that has a line open holds a
-// lock file for its port, so another process can tell a line held by a
-// telephony application (opened without the port: it can make no call) from a
-// port held by some other program (LINEERR_ALLOCATED).
+// caller's dialogs, handed in with SetLineDialogs (the library has no windows
+// of its own). A process that has a line open holds a lock file for its port,
+// so another process can tell a line held by a telephony application (opened
+// without the port: it can make no call) from a port held by some other
+// program (LINEERR_ALLOCATED).
 
 #include "common/product_registry.h"
 #include "common/serial_port_map.h"
 #include "platform/folders.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
-#include "trennick/serial/tapi_binding.h"
-#include "trennick/serial/telephony/line_dialogs.h"
-#include "trennick/serial/telephony/modem_config.h"
+#include "telephony/line_api.h"
+#include "telephony/modem_config.h"
 
 #include <algorithm>
 #include <atomic>
@@ -54,8 +53,7 @@
 
 #define TAPI_EXPORT extern "C" __attribute__((visibility("default")))
 
-using namespace trennick::tapi;
-using namespace velmoortapi;
+using namespace telephony;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -728,9 +726,47 @@ TAPI_EXPORT LONG lineSetDevConfig(DWORD deviceId, const void* config, DWORD size
     return 0;
 }
 
+namespace {
+
+// The caller's dialogs, while it has handed them in.
+std::mutex g_dialogsLock;
+LineDialogs g_dialogs{};
+
+LineDialogs handedDialogs() {
+    std::lock_guard lock(g_dialogsLock);
+    return g_dialogs;
+}
+
+// Runs one of the caller's dialogs and answers as a line function does: 0 when
+// it was shown (`accepted`: the user chose), LINEERR_OPERATIONUNAVAIL when it
+// says nobody can be asked, LINEERR_OPERATIONFAILED when it failed (an answer
+// it does not have, or it threw).
+template <class Show>
+LONG runDialog(Show&& show, bool& accepted) noexcept {
+    accepted = false;
+    try {
+        switch (show()) {
+        case LineDialogResult::Accepted: accepted = true; return 0;
+        case LineDialogResult::Cancelled: return 0;
+        case LineDialogResult::NobodyToAsk: return LINEERR_OPERATIONUNAVAIL;
+        }
+    } catch (...) {
+    }
+    return LINEERR_OPERATIONFAILED;
+}
+
+}  // namespace
+
+TAPI_EXPORT LONG SetLineDialogs(const LineDialogs* dialogs) {
+    std::lock_guard lock(g_dialogsLock);
+    g_dialogs = dialogs != nullptr ? *dialogs : LineDialogs{};
+    return 0;
+}
+
 // The configuration dialog: starts from the configuration handed in (or the
-// line's own) and answers the user's choice; a cancelled dialog answers what
-// it was given. Shown without the library's lock, so the line keeps running.
+// line's own) and answers the user's choice; a cancelled dialog, and one that
+// chose a configuration that is not valid, answer what it was given. Shown
+// without the library's lock, so the line keeps running.
 TAPI_EXPORT LONG lineConfigDialogEdit(DWORD deviceId, void* owner, const char* deviceClass, const void* configIn,
                                       DWORD sizeIn, VarString* configOut) {
     if (!configOut || configOut->totalSize < sizeof(VarString)) return LINEERR_STRUCTURETOOSMALL;
@@ -740,24 +776,27 @@ TAPI_EXPORT LONG lineConfigDialogEdit(DWORD deviceId, void* owner, const char* d
     if (!lineConfig(deviceId, name, config)) return LINEERR_BADDEVICEID;
     if (configIn != nullptr && !takeConfig(configIn, sizeIn, config)) return LINEERR_INVALPARAM;
     if (!putConfig(config, configOut)) return 0;  // the caller grows its answer and asks again
-    switch (EditModemConfig(static_cast<QWidget*>(owner), name, config)) {
-    case DialogResult::NobodyToAsk: return LINEERR_OPERATIONUNAVAIL;
-    case DialogResult::Cancelled: return 0;
-    case DialogResult::Accepted: putConfig(config, configOut); return 0;
-    }
-    return 0;
+    const auto edit = handedDialogs().editModemConfig;
+    if (edit == nullptr) return LINEERR_OPERATIONUNAVAIL;
+    ModemDevConfig edited = config;
+    bool accepted = false;
+    const LONG r = runDialog([&] { return edit(owner, name, edited); }, accepted);
+    if (accepted && ModemConfigValid(edited)) putConfig(edited, configOut);
+    return r;
 }
 
+// The dialing location's dialog; a location it chose is kept when it is valid.
 TAPI_EXPORT LONG lineTranslateDialog(HLINEAPP, DWORD deviceId, DWORD, void* owner, const char* addressIn) {
     {
         std::lock_guard lock(g_lock);
         if (!g_app || deviceId >= g_app->lines.size()) return LINEERR_BADDEVICEID;
     }
+    const auto edit = handedDialogs().editDialingLocation;
+    if (edit == nullptr) return LINEERR_OPERATIONUNAVAIL;
     DialingLocation location = LoadDialingLocation();
-    switch (EditDialingLocation(static_cast<QWidget*>(owner), addressIn ? addressIn : "", location)) {
-    case DialogResult::NobodyToAsk: return LINEERR_OPERATIONUNAVAIL;
-    case DialogResult::Cancelled: return 0;
-    case DialogResult::Accepted: return SaveDialingLocation(location) ? 0 : LINEERR_OPERATIONFAILED;
-    }
-    return 0;
+    const std::string sample = addressIn ? addressIn : "";
+    bool accepted = false;
+    const LONG r = runDialog([&] { return edit(owner, sample, location); }, accepted);
+    if (accepted && DialingLocationValid(location) && !SaveDialingLocation(location)) return LINEERR_OPERATIONFAILED;
+    return r;
 }

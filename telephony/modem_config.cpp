@@ -1,4 +1,4 @@
-#include "trennick/serial/telephony/modem_config.h"
+#include "telephony/modem_config.h"
 
 #include "common/fixed_text.h"
 #include "common/product_registry.h"
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace velmoortapi {
+namespace telephony {
 
 namespace {
 
@@ -128,4 +128,4 @@ std::string TranslateNumber(const DialingLocation& location, const std::string& 
     return out + number;
 }
 
-}  // namespace velmoortapi
+}  // namespace telephony

@@ -1,6 +1,7 @@
-#include "trennick/serial/telephony/line_dialogs.h"
+#include "trennick/ui/line_dialogs.h"
 
 #include "tavicore/ui/ui_window.h"
+#include "telephony/modem_config.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,7 +16,10 @@
 #include <QVBoxLayout>
 #include <cstring>
 
-namespace velmoortapi {
+namespace trennick {
+
+using telephony::LineDialogResult;
+using telephony::ModemDevConfig;
 
 namespace {
 
@@ -32,16 +36,16 @@ QDialogButtonBox* okCancel(QDialog& dialog) {
 
 }  // namespace
 
-DialogResult EditModemConfig(QWidget* owner, const std::string& lineName, ModemDevConfig& config) {
-    if (!somebodyCanAnswer()) return DialogResult::NobodyToAsk;
-    QDialog dialog(owner);
+LineDialogResult EditModemConfig(void* owner, const std::string& lineName, ModemDevConfig& config) {
+    if (!somebodyCanAnswer()) return LineDialogResult::NobodyToAsk;
+    QDialog dialog(static_cast<QWidget*>(owner));
     dialog.setObjectName(kModemConfigDialogName);
     dialog.setWindowTitle(QString::fromStdString(lineName) + QStringLiteral(" Properties"));
     auto* form = new QFormLayout;
 
     auto* speed = new QComboBox(&dialog);
     speed->setObjectName("speed");
-    for (DWORD b : kModemBauds) speed->addItem(QString::number(b), QVariant::fromValue<uint>(b));
+    for (DWORD b : telephony::kModemBauds) speed->addItem(QString::number(b), QVariant::fromValue<uint>(b));
     speed->setCurrentIndex(speed->findData(QVariant::fromValue<uint>(config.baudRate)));
     form->addRow(QStringLiteral("Maximum speed:"), speed);
 
@@ -86,7 +90,7 @@ DialogResult EditModemConfig(QWidget* owner, const std::string& lineName, ModemD
     auto* layout = new QVBoxLayout(&dialog);
     layout->addLayout(form);
     layout->addWidget(okCancel(dialog));
-    if (dialog.exec() != QDialog::Accepted) return DialogResult::Cancelled;
+    if (dialog.exec() != QDialog::Accepted) return LineDialogResult::Cancelled;
 
     ModemDevConfig edited = config;
     edited.baudRate = speed->currentData().toUInt();
@@ -98,14 +102,15 @@ DialogResult EditModemConfig(QWidget* owner, const std::string& lineName, ModemD
     std::memset(edited.extraInit, 0, sizeof edited.extraInit);
     const QByteArray text = extra->text().toLatin1().left(static_cast<int>(sizeof edited.extraInit) - 1);
     std::memcpy(edited.extraInit, text.constData(), static_cast<std::size_t>(text.size()));
-    if (!ModemConfigValid(edited)) return DialogResult::Cancelled;
+    if (!telephony::ModemConfigValid(edited)) return LineDialogResult::Cancelled;
     config = edited;
-    return DialogResult::Accepted;
+    return LineDialogResult::Accepted;
 }
 
-DialogResult EditDialingLocation(QWidget* owner, const std::string& sampleNumber, DialingLocation& location) {
-    if (!somebodyCanAnswer()) return DialogResult::NobodyToAsk;
-    QDialog dialog(owner);
+LineDialogResult EditDialingLocation(void* owner, const std::string& sampleNumber,
+                                     telephony::DialingLocation& location) {
+    if (!somebodyCanAnswer()) return LineDialogResult::NobodyToAsk;
+    QDialog dialog(static_cast<QWidget*>(owner));
     dialog.setObjectName(kDialingLocationDialogName);
     dialog.setWindowTitle(QStringLiteral("Dialing Properties"));
     auto* form = new QFormLayout;
@@ -124,10 +129,10 @@ DialogResult EditDialingLocation(QWidget* owner, const std::string& sampleNumber
     preview->setObjectName("dialedAs");
     form->addRow(QStringLiteral("Number dialed:"), preview);
     const auto current = [&] {
-        return DialingLocation{outside->text().toStdString(), waiting->text().toStdString()};
+        return telephony::DialingLocation{outside->text().toStdString(), waiting->text().toStdString()};
     };
     const auto showPreview = [&] {
-        preview->setText(QString::fromStdString(TranslateNumber(current(), sampleNumber)));
+        preview->setText(QString::fromStdString(telephony::TranslateNumber(current(), sampleNumber)));
     };
     QObject::connect(outside, &QLineEdit::textChanged, &dialog, showPreview);
     QObject::connect(waiting, &QLineEdit::textChanged, &dialog, showPreview);
@@ -136,11 +141,11 @@ DialogResult EditDialingLocation(QWidget* owner, const std::string& sampleNumber
     auto* layout = new QVBoxLayout(&dialog);
     layout->addLayout(form);
     layout->addWidget(okCancel(dialog));
-    if (dialog.exec() != QDialog::Accepted) return DialogResult::Cancelled;
-    const DialingLocation edited = current();
-    if (!DialingLocationValid(edited)) return DialogResult::Cancelled;
+    if (dialog.exec() != QDialog::Accepted) return LineDialogResult::Cancelled;
+    const telephony::DialingLocation edited = current();
+    if (!telephony::DialingLocationValid(edited)) return LineDialogResult::Cancelled;
     location = edited;
-    return DialogResult::Accepted;
+    return LineDialogResult::Accepted;
 }
 
-}  // namespace velmoortapi
+}  // namespace trennick
