@@ -54,7 +54,6 @@ struct Settings {
     int paletteEntries = 0;              // entries present in the copy
     int reserved7 = 0;
     bool grey = false;
-    platform::HWND messageWindow = 0;
     int mode = KCMODE_NONE;
     bool payloadHeader = false;
     int forcedKind = 0;
@@ -73,6 +72,8 @@ struct ColourTable {
 
 struct KcExpandContextData {
     Settings settings;
+    KcErrorCallback errorCallback = nullptr;
+    void* errorUser = nullptr;
     Layout layout;
     std::uint8_t* storeA = nullptr;
     std::uint8_t* storeB = nullptr;

@@ -1,11 +1,9 @@
 // The decoder's entry points: contexts, attributes, packets and the attribute
 // list helpers.
 
-#include "common/lumo_deb.h"
 #include "kcexpand/kc_context.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -51,9 +49,6 @@ bool copyPlanes(const KcExpandContext* context, std::uint8_t* y, std::uint8_t* c
 }
 
 namespace {
-
-// The attribute scratch copy of the interface.
-Settings gScratch;
 
 void decodePacket(KcExpandContextData& ctx, const std::uint8_t* p, std::uint32_t length, PacketOutcome& outcome) {
     if (p == nullptr || length < 3) {
@@ -138,8 +133,9 @@ int KcExpandSetAttributes(KcExpandContext* context, const MetaItem* items, int c
         return 0;
     }
     KcExpandContextData& ctx = context->d;
-    Settings& s = gScratch;
-    s = ctx.settings;
+    // The new settings are built in a copy and adopted only when all items
+    // were acceptable.
+    Settings s = ctx.settings;
     BITMAPINFOHEADER* newFormat = nullptr;
     std::uint32_t newFormatBytes = 0;
     RGBQUAD* newPalette = nullptr;
@@ -164,10 +160,6 @@ int KcExpandSetAttributes(KcExpandContext* context, const MetaItem* items, int c
                 newPalette = static_cast<RGBQUAD*>(MetaCopyBuffer(&item));
                 newPaletteEntries = newPalette != nullptr ? item.length / 4 : 0;
             }
-            break;
-        case KCATTR_MESSAGE_WINDOW:
-            // A window handle here takes 32 bits: the whole value, not a word.
-            s.messageWindow = item.length >= 1 && item.length <= 4 ? platform::HWND(item.value & 0xFFFFFFFFu) : 0;
             break;
         case KCATTR_GREY: s.grey = MetaWord(&item) != 0; break;
         case KCATTR_PAYLOAD_HEADER: s.payloadHeader = MetaWord(&item) != 0; break;
@@ -250,12 +242,11 @@ std::uint32_t KcExpandPacket(KcExpandContext* context, int forcePaint, const voi
         computeConversionLayout(ctx);
         result |= kKcFormatChanged;
     }
-    if (outcome.error && ctx.settings.messageWindow != 0) {
-        char text[121];
-        std::snprintf(text, sizeof text, "[%u] %u", ctx.lastError, ctx.errorDetail);
-        GOutStr(ctx.settings.messageWindow, text);
+    // The report changes nothing of the painting: what the packet decoded
+    // before its error is painted as without a callback.
+    if (outcome.error && ctx.errorCallback != nullptr) {
+        ctx.errorCallback(ctx.errorUser, ctx.lastError, ctx.errorDetail);
         ctx.lastError = 0;
-        return result | kKcNotPainted;
     }
     if (forcePaint != 0 || outcome.finished) {
         paintChanged(ctx, output);
@@ -285,6 +276,13 @@ void KcExpandSetNextAllChanged(KcExpandContext* context) {
     for (int i = 0; i < marks; ++i) ctx.changed[std::size_t(i)] |= 1;
 }
 
+void KcExpandSetErrorCallback(KcExpandContext* context, KcErrorCallback callback, void* user) {
+    if (context != nullptr) {
+        context->d.errorCallback = callback;
+        context->d.errorUser = callback != nullptr ? user : nullptr;
+    }
+}
+
 void KcExpandCalculatePalette(KcExpandContext* context, int maximum, RGBQUAD* palette) {
     if (context != nullptr) {
         calculatePalette(context->d, maximum, palette);
@@ -307,17 +305,6 @@ void* GReAlloc(void* block, std::size_t size) {
 }
 
 void GFree(void* block) { std::free(block); }
-
-void GOutStr(platform::HWND window, const char* text) {
-    if (text == nullptr) {
-        return;
-    }
-    if (window != 0) {
-        platform::SendMessageTimeout(window, 0x180 /* LB_ADDSTRING */, 0, reinterpret_cast<LPARAM>(text), 0, 1000,
-                                     nullptr);
-    }
-    LUMO_TRACE(5, "%s\n\r", text);
-}
 
 std::uint16_t MetaWord(const MetaItem* item) {
     if (item == nullptr || item->length < 1 || item->length > 4) {

@@ -3,11 +3,12 @@
 // (block packets, H.263 baseline pictures, H.261 pictures) into a persistent
 // decoded picture and paints the blocks that changed into a caller's image.
 //
-// Plain functions on an opaque context. Errors come back as results, never as
-// exceptions. The library keeps process-wide scratch state: calls on any
-// contexts of one process must not run at the same time.
+// Plain functions on an opaque context. Errors come back as results and
+// through the context's error callback, never as exceptions. Contexts are
+// independent of each other: each may be used by one thread at a time, and
+// different contexts by different threads at once. The library uses no Qt and
+// shows no window.
 
-#include "platform/message_window.h"
 #include "platform/types.h"
 
 #include <cstddef>
@@ -29,7 +30,7 @@ enum KcAttribute : std::uint16_t {
     KCATTR_FORMAT = 0,         // BITMAPINFOHEADER, optionally with its colour table
     KCATTR_OUTPUT_MODE = 1,    // KcOutputMode
     KCATTR_PALETTE = 2,        // RGBQUAD entries
-    KCATTR_MESSAGE_WINDOW = 3, // window that receives error texts
+    KCATTR_NO_WINDOW = 3,      // once a window for error texts; skipped (see KcExpandSetErrorCallback)
     KCATTR_GREY = 4,           // not 0: paint luminance only
     KCATTR_PAYLOAD_HEADER = 5, // a 4-byte payload header precedes H.263 and H.261 packets
     KCATTR_STREAM_KIND = 6,    // 2 H.263, 3 H.261, others: the packet decides
@@ -52,7 +53,8 @@ inline constexpr std::uint32_t kKcAttrWidth = 3;
 inline constexpr std::uint32_t kKcAttrHeight = 4;
 inline constexpr std::uint32_t kKcAttrColour = 5;
 
-// Decoder error codes (KcExpandLastError).
+// Decoder error codes, as the error callback reports them. Code 0 with the
+// packet's length as detail: a packet too short or of no known kind.
 enum KcError : std::uint32_t {
     KCERR_NONE = 0,
     KCERR_MB_POSITION = 201,
@@ -71,6 +73,11 @@ enum KcError : std::uint32_t {
     KCERR_MVD = 216,
 };
 
+// Told of each packet that failed to decode: the error code (KcError, or 0)
+// and its detail (the bytes the parser had not yet loaded, or the packet's
+// length). Called on the thread that called KcExpandPacket, before it returns.
+using KcErrorCallback = void (*)(void* user, std::uint32_t code, std::uint32_t detail);
+
 KcExpandContext* KcExpandOpen();
 void KcExpandClose(KcExpandContext* context);
 int KcExpandSetAttributes(KcExpandContext* context, const MetaItem* items, int count);
@@ -80,13 +87,15 @@ std::uint32_t KcExpandPacket(KcExpandContext* context, int forcePaint, const voi
 std::uint32_t KcExpandBuffer(KcExpandContext* context, const void* data, std::uint32_t length, void* output);
 std::uint32_t KcExpandRedraw(KcExpandContext* context, void* output);
 void KcExpandSetNextAllChanged(KcExpandContext* context);
+// Sets (or with null clears) the context's error callback: each packet that
+// fails is reported to it once. Reporting changes nothing of the painting.
+void KcExpandSetErrorCallback(KcExpandContext* context, KcErrorCallback callback, void* user);
 void KcExpandCalculatePalette(KcExpandContext* context, int maximum, RGBQUAD* palette);
 int KcExpandAttributesForRemote(std::uint32_t a, std::uint32_t b);
 
 void* GAlloc(std::size_t size);
 void* GReAlloc(void* block, std::size_t size);
 void GFree(void* block);
-void GOutStr(platform::HWND window, const char* text);
 
 std::uint16_t MetaWord(const MetaItem* item);
 void* MetaCopyBuffer(const MetaItem* item);

@@ -4,7 +4,6 @@
 #include "kcexpand/kc_context.h"
 #include "kcexpand/kcexpand.h"
 #include "kcexpand/testing/ffmpeg_streams.h"
-#include "platform/message_window.h"
 
 #include <gtest/gtest.h>
 
@@ -268,17 +267,11 @@ TEST(BlockPackets, CodedCountBeyondTheDataStopsQuietly) {
 
 // Stream errors ----------------------------------------------------------------
 
-class TextWindow : public platform::MessageWindow {
-public:
-    std::vector<std::string> texts;
-
-protected:
-    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
-        if (msg == 0x180) {
-            texts.emplace_back(reinterpret_cast<const char*>(lParam));
-            return 0;
-        }
-        return MessageWindow::WindowProc(msg, wParam, lParam);
+// What the error callback was told, in order.
+struct ReportedErrors {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> codes;  // code, detail
+    static void note(void* user, std::uint32_t code, std::uint32_t detail) {
+        static_cast<ReportedErrors*>(user)->codes.emplace_back(code, detail);
     }
 };
 
@@ -288,9 +281,12 @@ std::uint32_t errorOf(const Bytes& packet, int forcedKind = 0, bool payloadHeade
     const MetaItem items[] = {{KCATTR_STREAM_KIND, 2, std::uintptr_t(forcedKind)},
                               {KCATTR_PAYLOAD_HEADER, 2, payloadHeader ? 1u : 0u}};
     KcExpandSetAttributes(c.ctx, items, 2);
+    ReportedErrors errors;
+    KcExpandSetErrorCallback(c.ctx, &ReportedErrors::note, &errors);
     Bytes image(352 * 288 * 3);
     KcExpandBuffer(c.ctx, packet.data(), std::uint32_t(packet.size()), image.data());
-    return kcexpand::lastError(c.ctx);
+    EXPECT_LE(errors.codes.size(), 1u) << "one packet, one report at most";
+    return errors.codes.empty() ? KCERR_NONE : errors.codes.front().first;
 }
 
 Bytes realH263Picture(int index) {
@@ -373,24 +369,38 @@ TEST(StreamErrors, Inter4vStopsThePictureAndKeepsWhatCameBefore) {
     EXPECT_EQ(y[16], 0);  // the second macroblock was not decoded
 }
 
-TEST(StreamErrors, ErrorTextsGoToTheMessageWindow) {
-    TextWindow window;
-    ASSERT_TRUE(window.create());
-    Context c;
-    ASSERT_TRUE(c.output(176, 144));
-    const MetaItem item{KCATTR_MESSAGE_WINDOW, 4, window.hwnd()};
-    ASSERT_EQ(KcExpandSetAttributes(c.ctx, &item, 1), 1);
+// Each context reports to its own callback: a failing packet is reported once,
+// with its code, to the context it was given to and to no other; a good
+// picture after it decodes and paints. The item that once
+// named a message window is skipped.
+TEST(StreamErrors, ErrorsGoToTheCallbackOfTheirOwnContext) {
+    Context failing, quiet;
+    ASSERT_TRUE(failing.output(176, 144));
+    ASSERT_TRUE(quiet.output(176, 144));
+    const MetaItem window{KCATTR_NO_WINDOW, 4, 0x1234};
+    ASSERT_EQ(KcExpandSetAttributes(failing.ctx, &window, 1), 1);
+    ReportedErrors failingErrors, quietErrors;
+    KcExpandSetErrorCallback(failing.ctx, &ReportedErrors::note, &failingErrors);
+    KcExpandSetErrorCallback(quiet.ctx, &ReportedErrors::note, &quietErrors);
     Bytes optional = realH263Picture(0);
     setBit(optional, 30 + 9, true);
-    Bytes image(176 * 144 * 3);
-    EXPECT_EQ(KcExpandBuffer(c.ctx, optional.data(), std::uint32_t(optional.size()), image.data()) & kKcNotPainted,
-              kKcNotPainted);
-    ASSERT_EQ(window.texts.size(), 1u);
-    EXPECT_EQ(window.texts[0].rfind("[209] ", 0), 0u) << window.texts[0];
-    EXPECT_EQ(kcexpand::lastError(c.ctx), 0u);  // cleared once formatted
-    // A good picture after the error decodes and paints.
     const Bytes good = realH263Picture(0);
-    EXPECT_EQ(KcExpandBuffer(c.ctx, good.data(), std::uint32_t(good.size()), image.data()) & kKcNotPainted, 0u);
+    Bytes image(176 * 144 * 3);
+    EXPECT_EQ(KcExpandBuffer(failing.ctx, optional.data(), std::uint32_t(optional.size()), image.data()) &
+                  kKcNotPainted,
+              kKcNotPainted);
+    EXPECT_EQ(KcExpandBuffer(quiet.ctx, good.data(), std::uint32_t(good.size()), image.data()) & kKcNotPainted, 0u);
+    ASSERT_EQ(failingErrors.codes.size(), 1u);
+    EXPECT_EQ(failingErrors.codes[0].first, KCERR_OPTIONAL_MODE);
+    EXPECT_TRUE(quietErrors.codes.empty());
+    EXPECT_EQ(kcexpand::lastError(failing.ctx), 0u);  // cleared once reported
+    EXPECT_EQ(KcExpandBuffer(failing.ctx, good.data(), std::uint32_t(good.size()), image.data()) & kKcNotPainted,
+              0u);
+    EXPECT_EQ(failingErrors.codes.size(), 1u);
+    // Cleared, the callback hears of no further error.
+    KcExpandSetErrorCallback(failing.ctx, nullptr, &failingErrors);
+    KcExpandBuffer(failing.ctx, optional.data(), std::uint32_t(optional.size()), image.data());
+    EXPECT_EQ(failingErrors.codes.size(), 1u);
 }
 
 TEST(StreamErrors, EndOfSequenceAndEmptyPacketsReportNothing) {
