@@ -1,4 +1,4 @@
-#include "tavicore/dll_interface.h"
+#include "platform/dll_interface.h"
 
 #include <cstdio>
 
@@ -21,7 +21,7 @@ void* refuse(HMODULE* module) {
 
 }  // namespace
 
-TAVICORE_API void* LoadDllInterface(const char* file, HMODULE* module, DWORD expectedVersion,
+void* LoadDllInterface(const char* file, HMODULE* module, DWORD expectedVersion,
                                     char* errorText) {
     if (errorText != nullptr) {
         errorText[0] = '\0';
@@ -65,7 +65,7 @@ TAVICORE_API void* LoadDllInterface(const char* file, HMODULE* module, DWORD exp
     return api;
 }
 
-TAVICORE_API void FreeDllInterface(HMODULE* module) {
+void FreeDllInterface(HMODULE* module) {
     if (module != nullptr && *module != nullptr) {
         platform::freeLibrary(*module);
         *module = nullptr;

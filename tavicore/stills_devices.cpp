@@ -2,7 +2,7 @@
 
 #include "common/lumo_deb.h"
 #include "qel/qel.h"
-#include "tavicore/dll_interface.h"
+#include "platform/dll_interface.h"
 
 #include <cstdio>
 #include <cstring>
