@@ -1,7 +1,8 @@
 #include "h263tmn/h263tmn.h"
 
 #include "common/lumo_deb.h"
-#include "ranvic/tmn_expand.h"
+#include "ranvic/picture_collector.h"
+#include "ranvic/zocodec_binding.h"
 
 #include <cstring>
 
@@ -26,7 +27,7 @@ std::span<const platform::com::DispatchMember<CH263Tmn>> CH263Tmn::dispatchMembe
 
 HRESULT CH263Tmn::Open() {
     if (m_decoder == nullptr) {
-        auto decoder = std::make_unique<CTMNExpand>();
+        auto decoder = std::make_unique<ZoCodecBinding>();
         if (!decoder->bound()) {
             LUMO_TRACE(1, "CH263Tmn::Open() the standard H.263 decoder library is missing");
             return H263TMN_E_NOT_OPEN;

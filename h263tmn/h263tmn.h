@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-class CTMNExpand;
+class ZoCodecBinding;
 class CPictureCollector;
 
 class CH263Tmn : public platform::com::ComObject<CH263Tmn, platform::com::DispatchImpl<CH263Tmn, IH263Tmn>> {
@@ -32,7 +32,7 @@ public:
 private:
     void decode(const BYTE* picture, int length);
 
-    std::unique_ptr<CTMNExpand> m_decoder;
+    std::unique_ptr<ZoCodecBinding> m_decoder;
     std::unique_ptr<CPictureCollector> m_collector;
     std::vector<BYTE> m_rows;  // the newest picture, bottom-up
     int m_width = 0;

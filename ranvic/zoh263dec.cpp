@@ -4,8 +4,9 @@
 #include "common/lumo_deb.h"
 #include "kcexpand/kcexpand.h"
 #include "platform/com/com.h"
-#include "ranvic/tmn_expand.h"
+#include "ranvic/picture_collector.h"
 #include "ranvic/vt_fifo.h"
+#include "ranvic/zocodec_binding.h"
 #include "platform/com/guarded.h"
 
 #include <algorithm>
@@ -49,7 +50,7 @@ struct DecoderShared {
     DWORD workMode = 0;
     vt_fifo fifo;
     bool fifoCreated = false;
-    std::unique_ptr<CTMNExpand> standard;
+    std::unique_ptr<ZoCodecBinding> standard;
     CPictureCollector collector;
     KcHolder blocks;
     SHORT width = 0;
@@ -332,8 +333,8 @@ HRESULT CZOH263DEC::SetType(DWORD type) try {
     if (type == kZoStreamBlockTransform) {
         s.blocks.open();
     } else if (!s.standard) {
-        s.standard = m_moduleFolder.empty() ? std::make_unique<CTMNExpand>()
-                                            : std::make_unique<CTMNExpand>(m_moduleFolder.c_str());
+        s.standard = m_moduleFolder.empty() ? std::make_unique<ZoCodecBinding>()
+                                            : std::make_unique<ZoCodecBinding>(m_moduleFolder.c_str());
     }
     if (s.asynchronous() && s.fifoCreated) {
         if (m_thread && m_thread->type() == type && m_thread->alive()) {

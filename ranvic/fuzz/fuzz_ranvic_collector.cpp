@@ -1,7 +1,7 @@
 // libFuzzer target: the picture collector cutting a byte stream, in chunks of
 // sizes the input chooses, into pictures that each begin with a start code.
 
-#include "ranvic/tmn_expand.h"
+#include "ranvic/picture_collector.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,7 +6,8 @@
 #include "platform/com/com.h"
 #include "platform/com/com_ptr.h"
 #include "ranvic/ranvic_lib.h"
-#include "ranvic/tmn_expand.h"
+#include "ranvic/picture_collector.h"
+#include "ranvic/zocodec_binding.h"
 #include "ranvic/vt_fifo.h"
 #include "ranvic/zoh263dec.h"
 
@@ -144,12 +145,12 @@ TEST(PictureCollector, SlicesLongChunksAndDropsOverlongPictures) {
 }
 
 TEST(TmnExpand, WithoutTheLibraryEveryPictureFails) {
-    CTMNExpand missing("/nonexistent-folder");
+    ZoCodecBinding missing("/nonexistent-folder");
     EXPECT_FALSE(missing.bound());
     BYTE picture[3] = {0, 0, 0x80}, out[16] = {};
     EXPECT_EQ(missing.ExpandBuffer(picture, 3, out), 0);
     EXPECT_EQ(missing.SetFormat(352, 288), 0);
-    CTMNExpand found;  // libzocodec.so beside the programs
+    ZoCodecBinding found;  // libzocodec.so beside the programs
     EXPECT_TRUE(found.bound());
     EXPECT_EQ(found.SetFormat(352, 288), 1);
 }
