@@ -27,7 +27,7 @@ check() {
 }
 
 # These must exist, or the check proves nothing.
-for required in libqel.so libtavicore.so trennick_link_tests trennick_station_tests; do
+for required in libqel.so libtavicore.so trennick_link_tests trennick_station_tests libranvic.so libh263tmn.so; do
     if [ ! -e "$bin/$required" ]; then
         echo "FAIL $required is missing from $bin"
         failed=$((failed + 1))
@@ -40,6 +40,17 @@ for file in libtavicore.so tavicore_tests trennick_link_tests trennick_net_tests
             fuzz_link_buckets fuzz_link_hello \
             fuzz_link_services event_file_fuzz event_list_fuzz; do
     check "$file" 'libQt[0-9](Gui|Widgets|OpenGL|OpenGLWidgets|PrintSupport)' "Qt Gui or Widgets"
+done
+
+# The video pipeline reaches no widgets (the decoder library it links has no Qt
+# at all, which the configuration checks).
+check trennick_video_pipeline_tests 'libQt[0-9](Gui|Widgets|OpenGL|OpenGLWidgets|PrintSupport)' "Qt Gui or Widgets"
+
+# The decoder servers bind their codec libraries through the platform's loader;
+# no COM server needs the engine library.
+for server in libranvic.so libh263tmn.so libzoenc.so libambrelapi.so libscrivane.so libmorvel.so libpelmo.so \
+              libzonet.so libnordel.so; do
+    check "$server" 'libtavicore[A-Za-z_]*\.so' "engine library"
 done
 
 echo "$passed passed, $failed failed"

@@ -4,7 +4,7 @@
 #include "tavicore/product_key.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/record/remote_quad.h"
-#include "trennick/video/tmn_expand.h"
+#include "trennick/video/pipeline/tmn_expand.h"
 
 #include <QWindow>
 
@@ -45,25 +45,9 @@ void CVideoMgr::Attach(CPacketConnection* connection, CLumora* capture, CDBLumoR
     m_attachValue = value;
 }
 
-bool CVideoMgr::endsKeyFrameWait(VideoFrame& frame) {
-    if (m_streamVersion == 2) {
-        return m_connection != nullptr
-                   ? m_connection->IsKeyFrameH263(frame.data.data(), DWORD(frame.data.size()))
-                   : CCommon().IsKeyFrameH263(frame.data.data(), DWORD(frame.data.size()));
-    }
-    if (frame.data.size() > 6 && frame.data[6] == 0x1F) {
-        frame.data[6] = 0x1E;
-        return true;
-    }
-    return false;
-}
-
 BOOL CVideoMgr::StoreNewFrame(std::unique_ptr<VideoFrame> frame) {
     if (frame == nullptr) return FALSE;
-    if (m_waitingForKeyFrame) {
-        if (!endsKeyFrameWait(*frame)) return FALSE;
-        m_waitingForKeyFrame = false;
-    }
+    if (!m_keyFrameGate.admit(*frame, m_streamVersion)) return FALSE;
     if (m_frameSink != nullptr) m_frameSink->OnVideoFrame(*frame);
     BOOL result = TRUE;
     if (m_isDecodeVideo != 0) result = m_window != nullptr ? m_window->DecodeFrame(*frame) : FALSE;

@@ -9,6 +9,8 @@
 // decoded is dropped after it was handed on; nothing throws.
 
 #include "platform/types.h"
+#include "trennick/video/pipeline/key_frame_gate.h"
+#include "trennick/video/pipeline/video_frame.h"
 #include "trennick/video/video_wnd.h"
 
 #include <memory>
@@ -24,18 +26,6 @@ namespace trennick {
 
 class CPacketConnection;
 class CRemoteQuad;
-
-// Where each received frame is handed on (the recording of received video and
-// the split view's cycle). Called on the user-interface thread, in arrival
-// order, after the key-frame wait: once with the frame as it will be decoded,
-// then once more after the video window had it.
-class VideoFrameSink {
-public:
-    virtual ~VideoFrameSink() = default;
-    virtual void OnVideoFrame(const VideoFrame& frame) = 0;
-    // `shown`: decoding is on and the frame produced a picture.
-    virtual void OnFrameHandled(BOOL shown) = 0;
-};
 
 inline constexpr UINT kFirstVideoWindowId = 4300;
 
@@ -89,21 +79,20 @@ public:
 
     // The video child window; null while it does not exist.
     CVideoWnd* VideoWindow() const { return m_window.get(); }
-    bool WaitingForKeyFrame() const { return m_waitingForKeyFrame; }
+    bool WaitingForKeyFrame() const { return m_keyFrameGate.waiting(); }
     WORD StreamVersion() const { return m_streamVersion; }
     CPacketConnection* Connection() const { return m_connection; }
     CLumora* Capture() const { return m_capture; }
     CDBLumoRemote* Database() const { return m_database; }
 
 private:
-    bool endsKeyFrameWait(VideoFrame& frame);
     void showInHost(int width, int height);
 
     CPacketConnection* m_connection = nullptr;
     CLumora* m_capture = nullptr;
     CDBLumoRemote* m_database = nullptr;
     DWORD m_attachValue = 0;
-    bool m_waitingForKeyFrame = true;
+    KeyFrameGate m_keyFrameGate;
     std::unique_ptr<CTMNExpand> m_pTMNExpand;
     std::unique_ptr<CVideoWnd> m_window;
     UINT m_nextWindowId = kFirstVideoWindowId;

@@ -4,7 +4,7 @@
 #include "tavicore/db_lumo.h"
 #include "trennick/record/remote_quad.h"
 #include "trennick/record/video_recorder.h"
-#include "trennick/video/tmn_expand.h"
+#include "trennick/video/pipeline/tmn_expand.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -13,14 +13,6 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
-
-namespace {
-
-// A block-transform chunk: a kind byte, then its own length (big-endian) in
-// bytes 1 and 2, counted from the chunk's first byte.
-constexpr DWORD kChunkHeadBytes = 3;
-
-}  // namespace
 
 CVideoWnd::CVideoWnd(CTMNExpand* tmnExpand, QWidget* parent) : QWidget(parent), m_pTMNExpand(tmnExpand) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -33,19 +25,8 @@ CVideoWnd::~CVideoWnd() {
 }
 
 void CVideoWnd::setDecoderAttributes() {
-    if (m_kc == nullptr || m_Dib.Picture() == nullptr) return;
-    const BYTE* picture = m_Dib.Picture();
-    BITMAPINFOHEADER header;
-    std::memcpy(&header, picture, sizeof header);
-    const std::uint16_t colours = std::uint16_t(header.biClrUsed * 4);
-    const std::uint32_t mode =
-        m_params.palette8 != 0 && m_framesSinceParams >= 10 ? KCMODE_PALETTE8 : KCMODE_BGR24;
-    const MetaItem items[] = {
-        {KCATTR_FORMAT, std::uint16_t(sizeof header + colours), reinterpret_cast<std::uintptr_t>(picture)},
-        {KCATTR_PALETTE, colours, reinterpret_cast<std::uintptr_t>(picture + sizeof header)},
-        {KCATTR_OUTPUT_MODE, 2, mode},
-    };
-    KcExpandSetAttributes(m_kc, items, 3);
+    if (m_Dib.Picture() == nullptr) return;
+    m_blocks.describeOutput(m_Dib.Picture(), m_params.palette8 != 0 && m_framesSinceParams >= 10);
 }
 
 void CVideoWnd::OpenVideo(DWORD flags, const CPARAMS& params) {
@@ -61,7 +42,7 @@ void CVideoWnd::OpenVideo(DWORD flags, const CPARAMS& params) {
             m_Dib.ResizePicture(int(params.imagewidth), int(params.imageheight), 24);
         }
         m_Dib.BeginDraw();
-        if (m_kc == nullptr) m_kc = KcExpandOpen();
+        m_blocks.open();
         setDecoderAttributes();
         if (UsesH263() && m_pTMNExpand != nullptr) {
             m_pTMNExpand->Open();
@@ -72,10 +53,7 @@ void CVideoWnd::OpenVideo(DWORD flags, const CPARAMS& params) {
 
 void CVideoWnd::CloseVideo() {
     LUMO_TRACE(5, "ENTER %s", "CVideoWnd::CloseVideo()");
-    if ((m_displayFlags & kDisplayDecode) != 0 && m_kc != nullptr) {
-        KcExpandClose(m_kc);
-        m_kc = nullptr;
-    }
+    if ((m_displayFlags & kDisplayDecode) != 0) m_blocks.close();
     if (m_pTMNExpand != nullptr) m_pTMNExpand->Close();
     m_Dib.ClearPicture();
     LUMO_TRACE(5, "LEAVE %s", "CVideoWnd::CloseVideo()");
@@ -111,10 +89,9 @@ DWORD CVideoWnd::SetParams(const CPARAMS& params) {
         LUMO_TRACE(5, "CVideoWnd::SetParams() m_pTMNExpand->SetAttribute() Width=%d height=%d\n",
                    int(params.imagewidth), int(params.imageheight));
         if (m_pTMNExpand != nullptr) m_pTMNExpand->SetAttribute(int(params.imagewidth), int(params.imageheight));
-    } else if (m_kc != nullptr) {
+    } else if (m_blocks.isOpen()) {
         setDecoderAttributes();
-        KcExpandSetNextAllChanged(m_kc);
-        KcExpandRedraw(m_kc, m_Dib.Bits());
+        m_blocks.redrawAll(m_Dib.Bits());
     }
     update();
     return m_displayFlags;
@@ -139,20 +116,11 @@ BOOL CVideoWnd::DecodeFrame(const VideoFrame& frame) {
         result = m_pTMNExpand != nullptr
                      ? m_pTMNExpand->ExpandBuffer(frame.data.data(), length, m_Dib.Picture(), kPictureBlockBytes)
                      : 0;
-    } else if (m_kc != nullptr) {
+    } else if (m_blocks.isOpen()) {
         if (m_params.palette8 != 0 && m_framesSinceParams == 10) setDecoderAttributes();
-        // A chunk's length must cover at least its own head and stay inside
-        // the frame; a zero or short length ends the loop (it would never
-        // move on).
-        const BYTE* data = frame.data.data();
-        for (DWORD at = 0; length - at >= kChunkHeadBytes;) {
-            const DWORD n = (DWORD(data[at + 1]) << 8) | data[at + 2];
-            if (n < kChunkHeadBytes || n > length - at) break;
-            const std::uint32_t r = KcExpandBuffer(m_kc, data + at, n, m_Dib.Bits());
-            if ((r & kKcFormatChanged) != 0) adoptStreamSize();
-            if ((r & kKcNotPainted) == 0) result = TRUE;
-            at += n;
-        }
+        result = m_blocks.decodeFrame(frame.data.data(), length, m_Dib.Bits(), [this] { adoptStreamSize(); })
+                     ? TRUE
+                     : FALSE;
     }
     if (result) {
         ++m_framesDecoded;
@@ -211,8 +179,8 @@ void CVideoWnd::keepTile(int pane) {
 void CVideoWnd::adoptStreamSize() {
     // The block-transform stream says its own size: the picture takes it when
     // the view can hold it, so the whole picture is painted.
-    const int width = int(KcExpandGetAttribute(m_kc, kKcAttrWidth));
-    const int height = int(KcExpandGetAttribute(m_kc, kKcAttrHeight));
+    const int width = m_blocks.streamWidth();
+    const int height = m_blocks.streamHeight();
     if (width == m_Dib.Width() && height == m_Dib.Height()) return;
     if (!m_Dib.ResizePicture(width, height, 24)) {
         LUMO_TRACE(1, "CVideoWnd: stream size %dx%d refused, at most %dx%d", width, height, kMaxPictureWidth,
@@ -220,7 +188,7 @@ void CVideoWnd::adoptStreamSize() {
         return;
     }
     setDecoderAttributes();
-    KcExpandSetNextAllChanged(m_kc);
+    m_blocks.markAllChanged();
 }
 
 void CVideoWnd::DrawExpandedFrames() { update(); }

@@ -2,15 +2,17 @@
 // CVideoWnd: the child window of the live video view. It owns the renderer
 // and both decoders of received video, the block-transform decoder library
 // for the block-transform stream and the H.263 decoder component (through
-// CTMNExpand) for the standard H.263 stream, turns each received frame into
-// the picture and paints it.
+// CTMNExpand) for the standard H.263 stream, both from the video pipeline
+// (trennick/video/pipeline/), turns each received frame into the picture and
+// paints it.
 //
 // Threads: the user-interface thread only. Failures: a frame that does not
 // decode leaves the last picture shown; a missing H.263 decoder leaves H.263
 // frames undecoded (the window then shows its plain background).
 
-#include "kcexpand/kcexpand.h"
 #include "platform/types.h"
+#include "trennick/video/pipeline/block_stream_decoder.h"
+#include "trennick/video/pipeline/video_frame.h"
 #include "trennick/video/video_dib.h"
 
 #include <QWidget>
@@ -46,20 +48,9 @@ struct CPARAMS {
 #pragma pack(pop)
 static_assert(sizeof(CPARAMS) == 52);
 
-// A received frame as the link queued it.
-struct VideoFrame {
-    std::vector<BYTE> data;
-    DWORD camera = 0;  // low 16 bits used
-    DWORD kind = 0;    // 10: the site has no signal on that input; 11: a split page
-};
-inline constexpr DWORD kFrameKindNoVideo = 10;
-inline constexpr DWORD kFrameKindSplitPage = 11;
-
 // Display flags.
 inline constexpr DWORD kDisplayDecode = 1;        // decoding and painting on
 inline constexpr DWORD kDisplayPrepared = 4;      // a prepared picture is painted
-// The stream kind that selects the H.263 decoder whatever the version.
-inline constexpr WORD kStreamKindH263 = 256;
 
 inline constexpr int kVideoPanes = 9;
 
@@ -99,7 +90,7 @@ public:
 
     void SetStreamVersion(WORD version) { m_streamVersion = version; }
     void SetStreamKind(WORD kind) { m_streamKind = kind; }
-    bool UsesH263() const { return m_streamVersion == 2 || m_streamKind == kStreamKindH263; }
+    bool UsesH263() const { return UsesH263Stream(m_streamVersion, m_streamKind); }
 
     CDib& Dib() { return m_Dib; }
     const CPARAMS& Params() const { return m_params; }
@@ -117,7 +108,7 @@ private:
     void paintSplitView(QPainter& dc);
 
     CDib m_Dib;
-    KcExpandContext* m_kc = nullptr;
+    trennick::BlockStreamDecoder m_blocks;
     CTMNExpand* m_pTMNExpand;
     CPARAMS m_params{};
     DWORD m_displayFlags = 0;

@@ -1,4 +1,4 @@
-#include "trennick/video/tmn_expand.h"
+#include "trennick/video/pipeline/tmn_expand.h"
 
 #include "common/lumo_deb.h"
 

@@ -1,5 +1,5 @@
 #pragma once
-// The video window's H.263 side: CTMNExpand, the client of the H.263 decoder
+// The H.263 client of the video pipeline: CTMNExpand, the client of the H.263 decoder
 // component (H263Tmn) that turns the received pieces of a standard H.263
 // stream into pictures. (The pieces of one picture are joined again for
 // recording by CTMNFrame, trennick/record/tmn_frame.h.)

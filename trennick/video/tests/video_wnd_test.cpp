@@ -12,7 +12,7 @@
 #include "tools/site/test_pattern.h"
 #include "trennick/record/remote_quad.h"
 #include "trennick/record/testing/split_view_settings.h"
-#include "trennick/video/tmn_expand.h"
+#include "trennick/video/pipeline/tmn_expand.h"
 #include "trennick/video/video_main.h"
 #include "trennick/video/video_mgr.h"
 #include "trennick/video/video_wnd.h"
