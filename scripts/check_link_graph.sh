@@ -3,7 +3,8 @@
 # the graph itself at configuration): the engine library, the headless tests of
 # the engine, the station link, its transports, the station, the kit and the
 # clients, the telephony library and its tests, and the fuzzers load no Qt Gui
-# or Qt Widgets; the stills library loads no Qt.
+# or Qt Widgets; the stills library loads no Qt. The video pipeline's tests load
+# no Qt Gui or Widgets either, and the COM servers load no engine library.
 #   usage: scripts/check_link_graph.sh <build>/bin
 set -uo pipefail
 bin=${1:?usage: check_link_graph.sh <bin folder>}
