@@ -53,11 +53,14 @@ std::vector<DdeCommand> ParseDdeCommands(std::string_view text) {
         }
         // "[Connect", one separator character, the number, "]". The number
         // starts after the separator, so "[Connect]" has none and runs nothing.
+        // The closing bracket is the command's own first one: looked for from
+        // the separator, "[Connect][Listen]" would dial "[Listen".
         constexpr std::string_view kConnect = "[Connect";
         if (startsWithNoCase(text, at, kConnect)) {
             const std::size_t from = at + kConnect.size() + 1;
+            const std::size_t close = text.find(']', at);
             std::string number;
-            if (from <= text.size() && takeArgument(text, from, text.find(']', from), number)) {
+            if (close != std::string_view::npos && close >= from && takeArgument(text, from, close, number)) {
                 commands.push_back({DdeCommandKind::Connect, std::move(number)});
             }
             continue;

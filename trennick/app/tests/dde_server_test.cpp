@@ -50,6 +50,8 @@ const DdeCase kDdeCases[] = {
     {"[Connect]", {}},                       // no number: nothing runs
     {"[Connect ]", {}},                      // an empty number neither
     {"[Connect 12", {}},                     // no closing bracket
+    {"[Connect][Listen]", {{K::Listen, ""}}},  // the next command is no number
+    {"[Connect][Connect 5]", {{K::Connect, "5"}}},
     {"[DisConnect] [Send_Business_Card]", {{K::Disconnect, ""}, {K::SendBusinessCard, ""}}},
     {"[Send_Video][Stop_Video]", {{K::SendVideo, ""}, {K::StopVideo, ""}}},
     {"[Queue_File(/tmp/a b.txt)]", {{K::QueueFile, "/tmp/a b.txt"}}},
