@@ -218,8 +218,17 @@ HDIB BitmapToDIB(const QImage& bitmap) {
 }
 
 QImage DIBToBitmap(QWidget*, HDIB dib) {
+    // The block may hold fewer bytes than a header (a peer's clipboard file
+    // of a few bytes): its size field and the header it names must lie inside
+    // the block before either is read.
+    const std::size_t block = DIBBlockBytes(dib);
+    DWORD headerBytes = 0;
+    if (block < sizeof headerBytes) {
+        return {};
+    }
+    std::memcpy(&headerBytes, dib, sizeof headerBytes);
     Shape shape;
-    if (!shapeOf(dib, shape)) {
+    if (headerBytes > block || !shapeOf(dib, shape)) {
         return {};
     }
     const std::size_t total = DIBTotalBytes(dib);

@@ -62,3 +62,35 @@ TEST(ClipboardFiles, NamesThatAreNotClipboardFilesAndBadPicturesAreIgnored) {
     onlyPrivate.setData("text/html", "<i>x</i>");
     EXPECT_TRUE(WriteClipboardFiles(onlyPrivate, (platform::homeFolder() / "Temp2").string()).paths.empty());
 }
+
+// A peer's packed-bitmap clipboard file shorter than a bitmap header, or one
+// whose header claims more than the file holds, gives no picture and is
+// never read past its end.
+TEST(ClipboardFiles, PackedBitmapsShorterThanTheirHeaderAreRefused) {
+    const auto folder = platform::homeFolder() / "short";
+    std::string info(40, '\0');
+    info[0] = 40;  // a bitmap-info header's size, then nothing of the header
+    for (std::size_t size = 1; size < 40; ++size) {
+        SCOPED_TRACE(size);
+        writeFile(folder / "DIB.clp", info.substr(0, size));
+        EXPECT_EQ(ReadClipboardFile((folder / "DIB.clp").string()), nullptr);
+    }
+    std::string core(12, '\0');
+    core[0] = 12;  // a core header names 12 bytes: 11 are too few
+    writeFile(folder / "DIB.clp", core.substr(0, 11));
+    EXPECT_EQ(ReadClipboardFile((folder / "DIB.clp").string()), nullptr);
+
+    // A whole packed bitmap still comes through.
+    QImage picture(4, 3, QImage::Format_RGB32);
+    picture.fill(QColor(1, 2, 3));
+    QMimeData data;
+    data.setImageData(picture);
+    const ClipboardWrite written = WriteClipboardFiles(data, (folder / "whole").string());
+    ASSERT_EQ(written.paths.size(), 1u);
+    const std::string file = readAll(written.paths[0]);
+    ASSERT_GT(file.size(), 14u);
+    writeFile(folder / "DIB.clp", file.substr(14));  // the bitmap without its file header
+    std::unique_ptr<QMimeData> back(ReadClipboardFile((folder / "DIB.clp").string()));
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(qvariant_cast<QImage>(back->imageData()).size(), picture.size());
+}
