@@ -6,6 +6,9 @@
 #include "tavicore/event_file.h"
 
 #include <algorithm>
+#include <charconv>
+#include <optional>
+#include <string_view>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -28,6 +31,28 @@ bool localNow(FILETIME& out) {
 // plain name that stays inside the storage folder.
 bool usableFolderName(const std::string& id) {
     return !id.empty() && id != "." && id != ".." && id.find_first_of("/\\") == std::string::npos;
+}
+
+// Recordings are numbered from 1 to this; a larger number is not one of ours.
+constexpr unsigned long kLastRecordingNumber = 999999999;
+
+std::string recordingName(unsigned long number) { return "Event_" + std::to_string(number) + ".tra"; }
+
+// The number of a recording's file name "Event_<n>.tra" (any letter case of
+// the extension), when it is one within the numbering.
+std::optional<unsigned long> recordingNumber(const std::string& name) {
+    constexpr std::string_view kPrefix = "Event_";
+    constexpr std::size_t kExtension = 4;
+    if (name.size() <= kPrefix.size() + kExtension || name.compare(0, kPrefix.size(), kPrefix) != 0 ||
+        strcasecmp(name.c_str() + name.size() - kExtension, ".tra") != 0) {
+        return std::nullopt;
+    }
+    const char* first = name.data() + kPrefix.size();
+    const char* last = name.data() + name.size() - kExtension;
+    unsigned long n = 0;
+    const auto [end, error] = std::from_chars(first, last, n);
+    if (error != std::errc() || end != last || n > kLastRecordingNumber) return std::nullopt;
+    return n;
 }
 
 }  // namespace
@@ -62,23 +87,26 @@ int CAudFilesMgr::Open(const char* stationId, WORD adapter, WORD camera) {
         return 0;
     }
     // The next number follows the largest in use, so a new recording never
-    // replaces an older one after some were deleted.
+    // replaces an older one after some were deleted. A number too large to
+    // follow (a file put there by hand) is not counted: its successor would
+    // wrap to 0 and every recording would take the same name.
     unsigned long highest = 0;
     std::filesystem::directory_iterator it(folder, ec);
     if (ec) {
         return 0;
     }
     for (const auto& entry : it) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() < 4 || strcasecmp(name.c_str() + name.size() - 4, ".tra") != 0) continue;
-        unsigned long n = 0;
-        char tail[8] = {};
-        if (std::sscanf(name.c_str(), "Event_%lu%7s", &n, tail) == 2 && strcasecmp(tail, ".tra") == 0) {
-            highest = std::max(highest, n);
-        }
+        if (const auto n = recordingNumber(entry.path().filename().string())) highest = std::max(highest, *n);
+    }
+    unsigned long next = highest + 1;
+    if (next > kLastRecordingNumber) {
+        // The numbers are used up to the last: the first free one is taken.
+        next = 1;
+        while (next <= kLastRecordingNumber && std::filesystem::exists(folder / recordingName(next), ec)) ++next;
+        if (next > kLastRecordingNumber) return 0;
     }
     m_folder = folder.string();
-    m_name = "Event_" + std::to_string(highest + 1) + ".tra";
+    m_name = recordingName(next);
     return 1;
 }
 

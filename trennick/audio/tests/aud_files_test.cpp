@@ -64,6 +64,26 @@ TEST_F(AudFiles, NamesFollowTheHighestNumberSoNothingIsReplaced) {
     }
 }
 
+// A file whose number is too large to follow never makes every new
+// recording take one name, each replacing the last.
+TEST_F(AudFiles, NamesTooLargeToFollowAreNotCounted) {
+    const std::string folder = "TriggersMoviesDB/SITE-7/Movies/Adapter_1/Camera_2/Manual_Trigger/";
+    const fs::path dir = fs::path(m_storage) / folder;
+    fs::create_directories(dir);
+    for (const char* name : {"Event_18446744073709551615.tra", "Event_99999999999999999999999.tra",
+                             "Event_1000000000.tra", "Event_5.TRA"}) {
+        std::ofstream(dir / name) << "x";
+    }
+    for (const char* expected : {"Event_6.tra", "Event_7.tra", "Event_8.tra"}) {
+        const std::string name = nextName();
+        EXPECT_EQ(name, folder + expected);
+        std::ofstream(fs::path(m_storage) / name) << "recording";
+    }
+    // Numbered up to the last: the first free number is taken, never a used one.
+    std::ofstream(dir / "Event_999999999.tra") << "x";
+    EXPECT_EQ(nextName(), folder + "Event_1.tra");
+}
+
 TEST_F(AudFiles, HeaderIsCompletedOnCloseWithItsChecksum) {
     const std::string empty = (fs::path(m_storage) / "empty.tra").string();
     CAudFileWriter writer;
