@@ -52,6 +52,14 @@ BYTE viewStateOfPrefix(char digit) {
 
 char prefixOfViewState(BYTE state) { return state == 1 ? '2' : state == 2 ? '3' : '1'; }
 
+// A text as the book keeps it: without the field separator, which would end
+// the field early in the file and shift every record after it (a peer's card
+// could forge entries and swallow a group).
+std::string storedText(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), static_cast<char>(kFieldEnd)), text.end());
+    return text;
+}
+
 }  // namespace
 
 std::string AddrBookEntry::Name() const { return fixed_text::Read(name, sizeof name); }
@@ -61,10 +69,10 @@ std::string AddrBookEntry::Picture() const { return fixed_text::Read(picture, si
 
 void AddrBookEntry::SetTexts(const std::string& n, const std::string& p, const std::string& i,
                              const std::string& pic) {
-    fixed_text::Write(name, n);
-    fixed_text::Write(phone, p);
-    fixed_text::Write(info, i);
-    fixed_text::Write(picture, pic);
+    fixed_text::Write(name, storedText(n));
+    fixed_text::Write(phone, storedText(p));
+    fixed_text::Write(info, storedText(i));
+    fixed_text::Write(picture, storedText(pic));
 }
 
 AddrBookEntry EntryFromCard(const tagBusinessCard& card) {
@@ -212,7 +220,8 @@ AddrBookEntry* CAddrBookFile::FindEntry(const std::string& name) {
 }
 
 AddrBookEntry* CAddrBookFile::FindEntry(const tagBusinessCard& card) {
-    return FindEntry(fixed_text::Read(card.name));
+    // By the name as the book keeps it.
+    return FindEntry(EntryFromCard(card).Name());
 }
 
 int CAddrBookFile::ShowDialog(QWidget* parent, AddrBookEntry* select, AddrBookEntry* buffer) {

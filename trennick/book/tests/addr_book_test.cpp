@@ -226,6 +226,40 @@ TEST(AddrBookFile, AReceivedCardIsFiledOnceAndAKnownSiteUpdatedOnlyWhenTheUserAg
     }
 }
 
+// A peer's card whose texts hold the book's field separator is filed
+// without it: reloading gives the genuine groups and entry, no forged one,
+// and saving again loses nothing.
+TEST(AddrBookFile, SeparatorsInACardsTextsAreNotStored) {
+    ASSERT_FALSE(AddrBookCanAsk());
+    const std::string path = bookPath("Separators.kiv");
+    writeBytes(path, std::string("KEAB1000") + groupRecord("Depots") +
+                         entryRecord('1', "Yard", "555-0100", "", "") + groupRecord("Gates"));
+    tagBusinessCard hostile = card("North\x01Gate", "555\x01\x01", "x\x01" "1:Forged\x01\x01\x01\x01");
+    CAddrBookFile book;
+    book.SetFileName(path, 0);
+    book.AddReceivedCard(nullptr, hostile);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        CAddrBookFile reread;
+        reread.SetFileName(path, 0);
+        ASSERT_EQ(reread.Load(), AddrBookLoad::Loaded);
+        EXPECT_EQ(groupNames(reread), (std::vector<std::string>{"Depots", "Gates"}));
+        ASSERT_EQ(reread.Groups()[0].entries.size(), 2u);
+        EXPECT_TRUE(reread.Groups()[1].entries.empty());
+        EXPECT_EQ(reread.Groups()[0].entries[0]->Name(), "Yard");
+        const AddrBookEntry& filed = *reread.Groups()[0].entries[1];
+        EXPECT_EQ(filed.Name(), "NorthGate");
+        EXPECT_EQ(filed.Phone(), "555");
+        EXPECT_EQ(filed.Info(), "x1:Forged");
+        EXPECT_EQ(reread.FindEntry("Forged"), nullptr);
+        ASSERT_TRUE(reread.Save());
+    }
+    // The same card again is the known site, not a new entry.
+    book.AddReceivedCard(nullptr, hostile);
+    book.Load();
+    EXPECT_EQ(book.Groups()[0].entries.size(), 2u);
+}
+
 TEST(AddBCDlg, ACardFiledUnderANewGroupNameCreatesThatGroupAtTheEnd) {
     CAddrBookFile book;
     book.SetFileName(bookPath("AddrBook.kiv"), 0);
