@@ -1,6 +1,7 @@
 #include "trennick/panels/file_history_dlg.h"
 
 #include "common/lumo_deb.h"
+#include "platform/replace_file.h"
 #include "tavicore/ui/ui_resources.h"
 #include "tavicore/ui/ui_window.h"
 #include "trennick/panels/file_transfer_wnd.h"
@@ -13,8 +14,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <fstream>
 #include <vector>
 
@@ -25,11 +26,15 @@ namespace {
 constexpr std::size_t kLineChars = 510;
 constexpr std::size_t kFieldChars[] = {255, 63, 63, 31};
 
+std::string withoutLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
 }  // namespace
 
 bool ParseHistoryLine(const std::string& text, HistoryLine& out) {
-    std::string line = text.substr(0, kLineChars);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    const std::string line = withoutLineEnd(text.substr(0, kLineChars));
     std::vector<std::string> fields;
     CCommon::SplitFields(line, fields, 4, ';');
     fields.resize(4);
@@ -97,6 +102,7 @@ void CFileHistory::load() {
     while (std::getline(in, text)) {
         HistoryLine line;
         if (!ParseHistoryLine(text, line)) continue;
+        m_rowLines.push_back(withoutLineEnd(text));
         const int row = m_list->InsertItemWithIcon(-1, line.path, ShellIcon(line.path));
         m_list->SetItemText(row, 1, ShellTypeName(line.path));
         m_list->SetItemText(row, 2, line.station);
@@ -118,8 +124,7 @@ void CFileHistory::OnCommand(WPARAM id) {
     case ID_HIST_REMOVE:
     case ID_FT_REMOVE_CTX:
     case ID_FT_REMOVE:
-        m_list->DeleteItems(-1);
-        enableButtons();
+        removeSelected();
         break;
     case ID_HIST_QUEUE:
     case ID_HIST_QUEUE_CTX: {
@@ -147,30 +152,52 @@ void CFileHistory::OnCommand(WPARAM id) {
     }
 }
 
+void CFileHistory::removeSelected() {
+    for (int r = m_list->GetNextSelected(-1); r >= 0; r = m_list->GetNextSelected(r)) {
+        if (static_cast<std::size_t>(r) < m_rowLines.size()) m_removed.push_back(m_rowLines[std::size_t(r)]);
+    }
+    std::vector<std::string> kept;
+    for (int r = 0; r < m_list->GetItemCount(); ++r) {
+        if (!m_list->topLevelItem(r)->isSelected() && std::size_t(r) < m_rowLines.size()) {
+            kept.push_back(m_rowLines[std::size_t(r)]);
+        }
+    }
+    m_list->DeleteItems(-1);
+    m_rowLines = std::move(kept);
+    enableButtons();
+}
+
 bool CFileHistory::SaveAndClose() {
     if (m_saved) return true;
     m_saved = true;
     m_widths = {m_list->GetColumnWidth(1), m_list->GetColumnWidth(2), m_list->GetColumnWidth(0),
                 m_list->GetColumnWidth(3)};
-    // Written to a new file first: a failure leaves the old history as it was.
-    const std::string temporary = m_file + ".new";
-    std::FILE* out = std::fopen(temporary.c_str(), "wb");
-    if (out == nullptr) {
-        const int error = errno;
+    return m_removed.empty() || rewriteWithoutRemoved();
+}
+
+bool CFileHistory::rewriteWithoutRemoved() {
+    // The file as it is now: the transfer window may have appended lines since
+    // the dialog loaded it. Each removed line takes out one line equal to it.
+    std::vector<std::string> lines;
+    {
+        std::ifstream in(m_file, std::ios::binary);
+        std::string text;
+        while (std::getline(in, text)) {
+            text = withoutLineEnd(std::move(text));
+            const auto removed = std::find(m_removed.begin(), m_removed.end(), text);
+            if (removed != m_removed.end()) {
+                m_removed.erase(removed);
+            } else if (!text.empty()) {
+                lines.push_back(std::move(text));
+            }
+        }
+    }
+    std::string content;
+    for (const std::string& line : lines) content += line + "\r\n";
+    // A failure leaves the old history as it was.
+    const int error = platform::ReplaceFileContent(m_file, content);
+    if (error != 0) {
         m_common.ShowMessage(error == EMFILE || error == ENFILE ? 4110 : 4080, 0, m_file.c_str());
-        return false;
-    }
-    bool ok = true;
-    for (int r = 0; r < m_list->GetItemCount(); ++r) {
-        const HistoryLine line{m_list->GetItemText(r, 0), m_list->GetItemText(r, 1), m_list->GetItemText(r, 2),
-                               m_list->GetItemText(r, 3)};
-        const std::string text = FormatHistoryLine(line);
-        ok = ok && std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    }
-    ok = std::fclose(out) == 0 && ok;
-    if (!ok || std::rename(temporary.c_str(), m_file.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        m_common.ShowMessage(4080, 0, m_file.c_str());
         return false;
     }
     return true;

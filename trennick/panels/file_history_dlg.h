@@ -2,8 +2,9 @@
 // CFileHistory: the dialog that lists the files sent or received, from the
 // history file that the transfer window appends to. The operator opens files,
 // removes entries and puts files back into the send queue; at close the
-// history file is rewritten from the list and the column widths are kept in
-// the transfer window's placement.
+// column widths are kept in the transfer window's placement, and the lines the
+// operator removed are taken out of the history file as it is then, so lines
+// appended while the dialog was open stay.
 //
 // Shown window-modal without a nested loop, so nothing waits on it when no one
 // can answer. User-interface thread only. A history file that cannot be
@@ -15,6 +16,7 @@
 #include <QDialog>
 #include <array>
 #include <string>
+#include <vector>
 
 class QPushButton;
 
@@ -49,14 +51,16 @@ public:
 
     void OnCommand(WPARAM id);
     CW95ListView& List() { return *m_list; }
-    // Writes the widths back and rewrites the history file; false when it
-    // could not be written.
+    // Writes the widths back and takes the removed lines out of the history
+    // file; false when it could not be rewritten.
     bool SaveAndClose();
     void done(int result) override;
 
 private:
     void load();
     void enableButtons();
+    void removeSelected();
+    bool rewriteWithoutRemoved();
 
     std::string m_file;
     bool m_received;
@@ -68,6 +72,8 @@ private:
     QPushButton* m_open = nullptr;
     CCommon m_common;
     bool m_saved = false;
+    std::vector<std::string> m_rowLines;  // each row's line as the file held it
+    std::vector<std::string> m_removed;   // the lines of the rows the operator removed
 };
 
 }  // namespace trennick

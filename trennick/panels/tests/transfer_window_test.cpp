@@ -157,6 +157,37 @@ TEST(FileTransferWindow, QueueOfFilesIsSentWithProgressAndHistory) {
     EXPECT_TRUE(p.listenerWindow->IsCommandEnabled(ID_FT_RECEIVED_HISTORY));
 }
 
+// A file that arrives while the history dialog is open keeps its line when
+// the dialog closes; the line the operator removed goes.
+TEST(FileTransferWindow, HistoryDialogKeepsLinesThatArriveWhileItIsOpen) {
+    Pair p;
+    ASSERT_NO_FATAL_FAILURE(p.open());
+    const std::string history = p.listenerHost.settings.receivedFile;
+    writeFile(history, "/in/old.txt;Text;caller;1.2.2026  10:00\r\n/in/kept.txt;Text;caller;1.2.2026  10:01\r\n");
+    p.listenerWindow->showNormal();
+    p.listenerWindow->OnCommand(ID_FT_RECEIVED_HISTORY);
+    CFileHistory* dialog = p.listenerWindow->History();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_EQ(dialog->List().GetItemCount(), 2);
+    dialog->List().SelectItem(0);
+    dialog->OnCommand(ID_HIST_REMOVE);
+
+    const auto path = platform::homeFolder() / "outgoing" / "arrives.bin";
+    writeFile(path, std::string(3000, 'a'));
+    p.callerWindow->AddFilesToQueue(path.string(), "");
+    ASSERT_TRUE(p.run([&] { return p.listenerHost.arrived.size() == 1; }));
+    dialog->OnCommand(ID_HIST_CLOSE);
+
+    std::vector<std::string> paths;
+    std::istringstream in(readAll(history));
+    for (std::string text; std::getline(in, text);) {
+        HistoryLine line;
+        if (ParseHistoryLine(text, line)) paths.push_back(line.path);
+    }
+    const auto received = std::filesystem::path(p.listenerHost.settings.receiveFolder) / "arrives.bin";
+    EXPECT_EQ(paths, (std::vector<std::string>{"/in/kept.txt", received.string()}));
+}
+
 // A file the window takes from its queue is opened and announced in that
 // same step, not one loop pass later.
 TEST(FileTransferWindow, AFileTakenFromTheQueueIsAnnouncedInTheSameStep) {
