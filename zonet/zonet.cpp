@@ -368,7 +368,10 @@ HRESULT CZoNetServer::Read(BYTE* buffer, LONG capacity, LONG* length) {
     Server& s = *m_server;
     std::lock_guard guard(s.lock);
     if (s.fifoBytes == 0) return ZONET_E_NO_FIFO;
-    if (!s.received.empty() && s.received.front().size() > std::size_t(capacity)) return ZONET_E_ROOM;
+    if (!s.received.empty() && s.received.front().size() > std::size_t(capacity)) {
+        *length = LONG(s.received.front().size());
+        return ZONET_E_ROOM;
+    }
     while (!s.received.empty() && s.received.front().size() <= std::size_t(capacity - *length)) {
         const Bytes& r = s.received.front();
         if (!r.empty()) std::memcpy(buffer + *length, r.data(), r.size());

@@ -62,7 +62,9 @@ struct IZoNet : IDispatch {
     virtual HRESULT Disconnect() = 0;
     virtual HRESULT GetLocalPort(LONG* port) = 0;
     virtual HRESULT GetFifoUsed(LONG* bytes) = 0;
-    // Whole records received from viewers, concatenated, as many as fit.
+    // Whole records received from viewers, concatenated, as many as fit. On
+    // ZONET_E_ROOM *length is the size of the next record: the room to read
+    // it with (it stays first until read).
     virtual HRESULT Read(BYTE* buffer, LONG capacity, LONG* length) = 0;
     // Queues one record for the viewers; *queued the bytes waiting afterwards.
     virtual HRESULT Write(BYTE* data, LONG length, LONG* queued) = 0;

@@ -34,6 +34,12 @@ void readText(CKcReg& reg, const char* name, std::string& value) {
     }
 }
 
+// "[host:]port" for the network input: a port alone listens on NetInAddress.
+std::string netInAddress(const AudioSettings& s) {
+    if (s.NetInPort.find(':') != std::string::npos) return s.NetInPort;
+    return s.NetInAddress + ":" + s.NetInPort;
+}
+
 }  // namespace
 
 DWORD WholeSpeechFrameBytes(const BYTE* data, DWORD length) {
@@ -50,7 +56,7 @@ DWORD WholeSpeechFrameBytes(const BYTE* data, DWORD length) {
 CAudComp::CAudComp(CPacketConnection& link, AudioHost& host) : m_link(link), m_host(host) {
     readSettings();
     if (m_settings.NetOut != 0) m_netOut = std::make_unique<CAudioOutNet>(m_settings.NetOutPort.c_str());
-    if (m_settings.NetIn != 0) m_netIn = std::make_unique<CAudioInNet>(m_settings.NetInPort.c_str());
+    if (m_settings.NetIn != 0) m_netIn = std::make_unique<CAudioInNet>(netInAddress(m_settings).c_str());
     m_frame.assign(m_settings.FramesPerCycle * 24 + kAudioFrameOverheadBytes, 0);
     if (FAILED(CoCreateInstance(CLSID_Ambrel, nullptr, CLSCTX_INPROC_SERVER, IID_IAmbrel, m_codec.putVoid()))) {
         m_codec.reset();
@@ -87,11 +93,13 @@ void CAudComp::readSettings() {
     readDword(reg, "RecordFormat", s.RecordFormat);
     readDword(reg, "NetIn", s.NetIn);
     readText(reg, "NetInPort", s.NetInPort);
+    readText(reg, "NetInAddress", s.NetInAddress);
     readDword(reg, "NetOut", s.NetOut);
     readText(reg, "NetOutPort", s.NetOutPort);
     // The network settings stand in the registry after the first start.
     reg.SetDword(nullptr, "NetIn", &s.NetIn);
     reg.SetString(nullptr, "NetInPort", s.NetInPort.c_str());
+    reg.SetString(nullptr, "NetInAddress", s.NetInAddress.c_str());
     reg.SetDword(nullptr, "NetOut", &s.NetOut);
     reg.SetString(nullptr, "NetOutPort", s.NetOutPort.c_str());
     // A bucket carries at least one frame and no more than a receiver takes.

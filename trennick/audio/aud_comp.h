@@ -68,6 +68,9 @@ struct AudioSettings {
     DWORD RecordFormat = 1;
     DWORD NetIn = 0;
     std::string NetInPort = "4596";
+    // The address the network input listens on, unless NetInPort names one:
+    // this computer alone, as the input takes speech from whoever attaches.
+    std::string NetInAddress = "127.0.0.1";
     DWORD NetOut = 0;
     std::string NetOutPort = "4597";
 };

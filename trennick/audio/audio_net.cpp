@@ -3,6 +3,9 @@
 #include "common/lumo_deb.h"
 #include "tavicore/product_key.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace trennick {
 
 namespace {
@@ -23,7 +26,21 @@ int CAudioInNet::Read(BYTE* buffer, DWORD capacity, DWORD& length) {
     length = 0;
     if (buffer == nullptr || !m_net.ConnectedFor("Read")) return 0;
     LONG got = 0;
-    if (FAILED(m_net.get()->Read(buffer, LONG(capacity), &got)) || got < 0 || DWORD(got) > capacity) {
+    HRESULT result = m_net.get()->Read(buffer, LONG(capacity), &got);
+    if (result == ZONET_E_ROOM) {
+        // The component keeps a record it cannot hand over at the head of its
+        // queue: left there, it would stop every later read.
+        // Read at its own size, it is taken alone and dropped.
+        std::vector<BYTE> dropped(std::size_t(std::clamp<LONG>(got, 0, LONG(kZoNetMaxRecordBytes))));
+        LONG droppedBytes = 0;
+        if (SUCCEEDED(m_net.get()->Read(dropped.data(), LONG(dropped.size()), &droppedBytes))) {
+            LUMO_TRACE(1, "CAudioInNet::Read a record of %ld bytes dropped: a frame's payload holds %lu",
+                       static_cast<long>(droppedBytes), static_cast<unsigned long>(capacity));
+        }
+        got = 0;
+        result = m_net.get()->Read(buffer, LONG(capacity), &got);
+    }
+    if (FAILED(result) || got < 0 || DWORD(got) > capacity) {
         LUMO_TRACE(1, "CAudioInNet::Read m_pIZoNet->Read failed");
         return 0;
     }

@@ -36,7 +36,8 @@ class CAudioInNet : public CAudioNet {
 public:
     explicit CAudioInNet(const char* address);
     // Takes the coded speech that has arrived, at most `capacity` bytes; 1 on
-    // success (`length` may be 0), 0 when not connected or on failure.
+    // success (`length` may be 0), 0 when not connected or on failure. A
+    // record larger than `capacity` is dropped, so it never stops the input.
     int Read(BYTE* buffer, DWORD capacity, DWORD& length);
 };
 

@@ -167,10 +167,9 @@ TEST_F(ZoNet, EveryViewerGetsTheRecordsWholeAndInOrderAndTheirOwnComeBack) {
     }));
     EXPECT_EQ(Bytes(in.begin(), in.begin() + 3), (Bytes{1, 2, 3}));
     b.send(record(Bytes(60, 5)));
-    ASSERT_TRUE(waitFor([&] {
-        LONG n = 0;
-        return net->Read(in.data(), 10, &n) == ZONET_E_ROOM;
-    }));
+    LONG needed = 0;
+    ASSERT_TRUE(waitFor([&] { return net->Read(in.data(), 10, &needed) == ZONET_E_ROOM; }));
+    EXPECT_EQ(needed, 60);  // the room the next record wants
     ASSERT_EQ(net->Read(in.data(), 60, &length), S_OK);
     EXPECT_EQ(length, 60);
 

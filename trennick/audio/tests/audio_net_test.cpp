@@ -82,6 +82,76 @@ void takeRecords(int fd, Bytes& pending, Bytes& stream) {
     }
 }
 
+// A program on the network at another of this computer's addresses.
+int connectFrom127002(WORD port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(0x7F000002);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The network input listens on this computer alone unless NetInAddress names
+// another address; a record too large for a frame's payload is dropped and
+// the speech after it still comes in.
+TEST(NetworkAudio, InputListensOnLoopbackAndSurvivesAnOversizedRecord) {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    platform::com::ensureServersRegistered();
+    struct Case {
+        const char* address;  // NetInAddress; null: the default
+        bool otherAddressServed;
+    };
+    for (const Case c : {Case{nullptr, false}, Case{"0.0.0.0", true}}) {
+        SCOPED_TRACE(c.address != nullptr ? c.address : "default");
+        const WORD inPort = nettest::freePort();
+        setAudio("NetOut", 0);
+        setAudio("NetIn", 1);
+        setAudioText("NetInPort", std::to_string(inPort));
+        if (c.address != nullptr) setAudioText("NetInAddress", c.address);
+        nettest::Station operatorSide(false, nettest::freePort());
+        NoHost host;
+        auto audio = std::make_unique<CAudComp>(operatorSide.link, host);
+        ASSERT_NE(audio->NetIn(), nullptr);
+        ASSERT_TRUE(audio->NetIn()->HasComponent());
+
+        const int other = connectFrom127002(inPort);
+        EXPECT_EQ(other >= 0, c.otherAddressServed);
+        if (other >= 0) ::close(other);
+
+        const int speaker = attach(inPort);
+        ASSERT_GE(speaker, 0);
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (!audio->NetIn()->IsConnected() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_TRUE(audio->NetIn()->IsConnected());
+        ASSERT_TRUE(sendRecord(speaker, Bytes(audio->PayloadCapacity() + 1, 0x10)));
+        Bytes frame(24, 0x2C);
+        frame[0] = 0x28;
+        ASSERT_TRUE(sendRecord(speaker, frame));
+        Bytes got(audio->PayloadCapacity());
+        DWORD length = 0;
+        Bytes heard;
+        while (heard.size() < frame.size() && Clock::now() < deadline + std::chrono::seconds(10)) {
+            if (audio->NetIn()->Read(got.data(), DWORD(got.size()), length) && length > 0) {
+                heard.insert(heard.end(), got.begin(), got.begin() + long(length));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        EXPECT_EQ(heard, frame);
+        ::close(speaker);
+        audio.reset();
+    }
+    setAudioText("NetInAddress", "127.0.0.1");
+    setAudio("NetIn", 0);
+    CoUninitialize();
+}
+
 TEST(NetworkAudio, SpeechFromANetworkProgramReachesTheSitesNetworkProgram) {
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     platform::com::ensureServersRegistered();
