@@ -6,28 +6,11 @@
 #include "trennick/link/packet_connection.h"
 
 #include <cstring>
-#include <fcntl.h>
 #include <strings.h>
-#include <unistd.h>
 
 namespace trennick {
 
 namespace {
-
-// The head of a list file: the camera record of the list, as it lies on disk.
-constexpr std::size_t kListHeadBytes = kEventDirListRecordSize;
-
-// Reads up to `size` bytes; the count read (short only at the end of the file).
-std::size_t readSome(int fd, void* into, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, static_cast<BYTE*>(into) + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += std::size_t(n);
-    }
-    return done;
-}
 
 // The kind flag of the opened kind that a requested kind must carry.
 DWORD kindBit(DWORD opened) {
@@ -64,7 +47,7 @@ int CDebrief::Close() {
     m_kind = 1;
     m_camera = 0;
     m_adapter = 0;
-    m_nodes.clear();
+    m_events.Clear();
     m_cursorSet = false;
     return kDebriefDone;
 }
@@ -77,14 +60,6 @@ int CDebrief::DownloadEventList() {
     request.selectedInput = m_camera;
     m_link->SendEventDirListCameraRequest(request);
     return kDebriefDone;
-}
-
-void CDebrief::insert(const tagEventHeader& header) {
-    // Before the first node that is later; equal times keep the file's order.
-    auto at = m_nodes.begin();
-    while (at != m_nodes.end() && CEventFile::evCompareTime(at->header.ftStartTime, header.ftStartTime) <= 0) ++at;
-    m_nodes.insert(at, Node{header, m_nextHandle++});
-    if (m_nextHandle == 0) m_nextHandle = 1;  // 0 is never a handle
 }
 
 int CDebrief::LoadEventList(const char* stationId, DWORD kind, WORD adapter, WORD camera) {
@@ -100,37 +75,30 @@ int CDebrief::LoadEventList(const char* stationId, DWORD kind, WORD adapter, WOR
     char folder[MAX_PATH] = {};
     if (!CEventFile::evMakePathName(m_folderStation.c_str(), &key, folder, sizeof folder)) return kDebriefNoFolder;
     const std::string path = std::string(folder) + "/EventsRemote.hdr";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        LUMO_TRACE(5, "CDebrief::LoadEventList cannot open %s", path.c_str());
-        return kDebriefNoListFile;
-    }
-    BYTE head[kListHeadBytes];
-    if (readSome(fd, head, sizeof head) != sizeof head) {
-        ::close(fd);
-        return kDebriefNoListHead;
-    }
-    m_nodes.clear();
     m_cursorSet = false;
-    // Every complete header that follows; a partial one at the end is ignored.
-    tagEventHeader header{};
-    while (readSome(fd, &header, sizeof header) == sizeof header) insert(header);
-    ::close(fd);
-    LUMO_TRACE(5, "CDebrief::LoadEventList %zu events from %s", m_nodes.size(), path.c_str());
+    switch (m_events.LoadFile(path, m_progress)) {
+    case RemoteEventList::Load::NoFile:
+        return kDebriefNoListFile;
+    case RemoteEventList::Load::NoHead:
+        return kDebriefNoListHead;
+    case RemoteEventList::Load::Loaded:
+        break;
+    }
+    LUMO_TRACE(5, "CDebrief::LoadEventList %zu events from %s", m_events.Count(), path.c_str());
     return kDebriefDone;
 }
 
 int CDebrief::FindFirstEvent(DWORD& handle) {
-    if (m_nodes.empty()) return kDebriefNoEvent;
-    handle = m_nodes.front().handle;
+    if (m_events.Count() == 0) return kDebriefNoEvent;
+    handle = m_events.HandleAt(0);
     m_cursor = 1;
     m_cursorSet = true;
     return kDebriefDone;
 }
 
 int CDebrief::FindNextEvent(DWORD& handle) {
-    if (!m_cursorSet || m_cursor >= m_nodes.size()) return kDebriefNoEvent;
-    handle = m_nodes[m_cursor++].handle;
+    if (!m_cursorSet || m_cursor >= m_events.Count()) return kDebriefNoEvent;
+    handle = m_events.HandleAt(m_cursor++);
     return kDebriefDone;
 }
 
@@ -141,28 +109,19 @@ int CDebrief::FindClose() {
 }
 
 int CDebrief::GetEventInfo(tagEventHeader& out, DWORD handle) const {
-    if (m_nodes.empty()) return kDebriefNoSuchEvent;
-    for (const Node& node : m_nodes) {
-        if (node.handle == handle) {
-            out = node.header;
-            return kDebriefDone;
-        }
-    }
-    return kDebriefNoLink;
+    if (m_events.Count() == 0) return kDebriefNoSuchEvent;
+    const tagEventHeader* found = m_events.Find(handle);
+    if (found == nullptr) return kDebriefNoLink;
+    out = *found;
+    return kDebriefDone;
 }
 
 int CDebrief::GetEvent(DWORD timeLow, DWORD timeHigh) {
     if (!connected()) return kDebriefNoLink;
-    const Node* found = nullptr;
-    for (const Node& node : m_nodes) {
-        if (node.header.ftStartTime.dwLowDateTime == timeLow && node.header.ftStartTime.dwHighDateTime == timeHigh) {
-            found = &node;
-            break;
-        }
-    }
+    const tagEventHeader* found = m_events.FindByStartTime(FILETIME{timeLow, timeHigh});
     if (found == nullptr) return kDebriefNoSuchEvent;
     if (!m_link->IsLinkUp()) return kDebriefNoLink;
-    m_link->SendEventRequest(&found->header);
+    m_link->SendEventRequest(found);
     return kDebriefDone;
 }
 

@@ -16,6 +16,7 @@
 
 #include "platform/types.h"
 #include "tavicore/event_file.h"
+#include "trennick/app/remote_event_list.h"
 
 #include <string>
 #include <vector>
@@ -56,8 +57,10 @@ public:
     // Asks the site for the opened camera's event list.
     int DownloadEventList();
     // Loads "EventsRemote.hdr" of the event folder of the opened station for
-    // this kind, adapter and camera, in ascending event time.
+    // this kind, adapter and camera, in ascending event time. The progress
+    // sink set last hears how far a load got (see RemoteEventList).
     int LoadEventList(const char* stationId, DWORD kind, WORD adapter, WORD camera);
+    void SetLoadProgress(RemoteEventList::Progress progress) { m_progress = std::move(progress); }
     int FindFirstEvent(DWORD& handle);
     int FindNextEvent(DWORD& handle);
     int FindClose();
@@ -66,23 +69,18 @@ public:
     int GetEvent(DWORD timeLow, DWORD timeHigh);
 
     // For the kit and tests.
-    std::size_t Count() const { return m_nodes.size(); }
+    std::size_t Count() const { return m_events.Count(); }
     DWORD OpenedKind() const { return m_kind; }
     const std::string& OpenedStation() const { return m_station; }
 
 private:
-    struct Node {
-        tagEventHeader header;
-        DWORD handle;
-    };
     bool connected() const;
-    void insert(const tagEventHeader& header);
 
     CPacketConnection* m_link = nullptr;
-    std::vector<Node> m_nodes;  // ascending by start time
-    std::size_t m_cursor = 0;   // index of the next node FindNextEvent gives
+    RemoteEventList m_events;
+    RemoteEventList::Progress m_progress;
+    std::size_t m_cursor = 0;  // position of the next event FindNextEvent gives
     bool m_cursorSet = false;
-    DWORD m_nextHandle = 1;
     WORD m_camera = 0;
     WORD m_adapter = 0;
     DWORD m_kind = 1;

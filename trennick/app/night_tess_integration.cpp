@@ -134,6 +134,10 @@ CNightTessIntegration::CNightTessIntegration(std::string_view instanceId)
       m_serialOut(std::make_unique<CSerialOutCommand>()),
       m_debrief(std::make_unique<CDebrief>()) {
     SetCurrentMode(kRecorderModeRemote);
+    // A site's list may be long: its loading is traced step by step.
+    m_debrief->SetLoadProgress([](std::size_t loaded, std::size_t total) {
+        LUMO_TRACE(5, "CNightTessIntegration: event list %zu of %zu events loaded", loaded, total);
+    });
     // The announcement carries the build number behind the information.
     BYTE info[kTessInfoBytes + sizeof(DWORD)] = {};
     FillClientInfo(info);

@@ -156,6 +156,31 @@ TEST_F(Debrief, LoadRefusesWhatDoesNotMatchOrCannotBeRead) {
     EXPECT_EQ(list.GetEventInfo(out, 1), kDebriefNoSuchEvent);
 }
 
+// A long list in reverse time order loads whole, in time order, with its
+// progress told in steps and ending at the total; every handle and time is
+// found.
+TEST_F(Debrief, LongListLoadsInTimeOrderAndTellsItsProgress) {
+    ASSERT_EQ(openCamera2(), kDebriefDone);
+    constexpr DWORD kEvents = 25000;
+    std::vector<tagEventHeader> headers;
+    for (DWORD i = 0; i < kEvents; ++i) headers.push_back(eventAt(i, (kEvents - i) * 16));
+    writeList(kEventDirListRecordSize, headers, 50);
+    std::vector<std::pair<std::size_t, std::size_t>> reports;
+    list.SetLoadProgress([&](std::size_t loaded, std::size_t total) { reports.emplace_back(loaded, total); });
+    ASSERT_EQ(list.LoadEventList(kSiteId, 1, 0, 2), kDebriefDone);
+    EXPECT_EQ(reports, (std::vector<std::pair<std::size_t, std::size_t>>{
+                           {0, kEvents}, {10000, kEvents}, {20000, kEvents}, {kEvents, kEvents}}));
+    const std::vector<DWORD> numbers = walk();
+    ASSERT_EQ(numbers.size(), kEvents);
+    for (DWORD i = 0; i < kEvents; ++i) ASSERT_EQ(numbers[i], kEvents - 1 - i) << i;
+    p.a->linkUp = true;
+    p.a->wire.clear();
+    EXPECT_EQ(list.GetEvent(16, 0x01D00000), kDebriefDone);            // the last in the file
+    EXPECT_EQ(list.GetEvent(kEvents * 16, 0x01D00000), kDebriefDone);  // the first
+    EXPECT_EQ(list.GetEvent(17, 0x01D00000), kDebriefNoSuchEvent);
+    EXPECT_EQ(tokenTexts(p.a->wire), (std::vector<std::string>{"<GETEVNTFILE>", "<GETEVNTFILE>"}));
+}
+
 TEST_F(Debrief, HandlesOfAnEarlierListAreNotFound) {
     ASSERT_EQ(openCamera2(), kDebriefDone);
     writeList(kEventDirListRecordSize, {eventAt(1, 10), eventAt(2, 20)});
