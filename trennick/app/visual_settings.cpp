@@ -182,10 +182,15 @@ bool CTAPISetup::Validate(const OptionsHooks& hooks) {
 }
 
 void CTAPISetup::OnDestroy() {
-    const std::string line = latin1(m_lines->currentText());
-    fixed_text::Write(m_comms.ModemName, sizeof m_comms.ModemName, line);
-    // The chosen line is the line the modem link calls on.
-    fixed_text::Write(m_comms.TapiLine, sizeof m_comms.TapiLine, line);
+    // The chosen line is the line the modem link calls on. With none chosen
+    // (the saved line is missing from the list while its modem is unplugged)
+    // the saved one stays: emptying it would leave the station unable to call
+    // or listen once the modem is back.
+    if (m_lines->currentIndex() >= 0) {
+        const std::string line = latin1(m_lines->currentText());
+        fixed_text::Write(m_comms.ModemName, sizeof m_comms.ModemName, line);
+        fixed_text::Write(m_comms.TapiLine, sizeof m_comms.TapiLine, line);
+    }
     bool ok = false;
     const uint rings = m_rings->text().trimmed().toUInt(&ok);
     if (ok && rings >= kRingsMin && rings <= kRingsMax) m_comms.RingsCount = rings;

@@ -254,6 +254,49 @@ TEST(OptionsSheet, ModemStationRefusesRingsOutOfRangeAndSetsTheLine) {
     EXPECT_STREQ(frame.LinkComms().TapiLine, "Direct to com2");
 }
 
+// With the saved modem line missing from the list (its modem unplugged), OK
+// in the options sheet and Finish in the setup wizard keep the saved line for
+// the settings and the link.
+TEST(OptionsSheet, OkWhileTheSavedLineIsMissingKeepsIt) {
+    uitest::installLanguage();
+    uitest::Guard guard(60);
+    storeCard("45", "Control Room", "555-0145");
+    {
+        CKcReg comms = InstanceKey("\\Velmoor45", "Comms");
+        comms.SetString(nullptr, "ModemName", "USB Modem 7");
+        comms.SetString(nullptr, "TapiLine", "USB Modem 7");
+    }
+    Program p({"/NOSPLASH", "/M", "/U45"});
+    ASSERT_TRUE(p.start());
+    CMainFrame& frame = p.frame();
+    ASSERT_STREQ(frame.Settings().comms.ModemName, "USB Modem 7");
+    runCommand(frame, ID_OPTIONS_PAGE4, [&](QWidget* w) {
+        auto* sheet = dynamic_cast<CVisualSettings*>(w);
+        ASSERT_NE(sheet, nullptr);
+        sheet->Pages()->setCurrentIndex(1);
+        auto* lines = on<QComboBox>(sheet, 1, 349);
+        EXPECT_GT(lines->count(), 0);
+        EXPECT_EQ(lines->currentIndex(), -1);
+        QTest::mouseClick(UiControl<QPushButton>(sheet, IDOK), Qt::LeftButton);
+    });
+    EXPECT_STREQ(frame.Settings().comms.ModemName, "USB Modem 7");
+    EXPECT_STREQ(frame.LinkComms().TapiLine, "USB Modem 7");
+    runCommand(frame, ID_SETUP_WIZARD, [&](QWidget* w) {
+        auto* wizard = dynamic_cast<CSetupWizard*>(w);
+        ASSERT_NE(wizard, nullptr);
+        QTest::mouseClick(UiControl<QPushButton>(wizard, kWizNextId), Qt::LeftButton);
+        ASSERT_EQ(wizard->Page(1)->TemplateId(), 159);
+        EXPECT_EQ(UiControl<QComboBox>(wizard->Page(1), 349)->currentIndex(), -1);
+        QTest::mouseClick(UiControl<QPushButton>(wizard, kWizNextId), Qt::LeftButton);
+        QTest::mouseClick(UiControl<QPushButton>(wizard, kWizFinishId), Qt::LeftButton);
+    });
+    EXPECT_STREQ(frame.Settings().comms.ModemName, "USB Modem 7");
+    EXPECT_STREQ(frame.LinkComms().TapiLine, "USB Modem 7");
+    CKcReg stored = InstanceKey("\\Velmoor45", "Comms");
+    EXPECT_EQ(storedText(stored, "ModemName"), "USB Modem 7");
+    EXPECT_EQ(storedText(stored, "TapiLine"), "USB Modem 7");
+}
+
 // ---- setup wizard -----------------------------------------------------------
 
 namespace {
