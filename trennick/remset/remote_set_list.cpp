@@ -698,8 +698,13 @@ bool CRemoteSetList::DispatchList(const BYTE* buffer, DWORD length, tagRemSettin
         LUMO_TRACE(1, "ERROR:CRemoteSetList::DispatchList the list is empty");
         return false;
     }
-    // Check the whole list before taking anything of it.
-    int known = 0;
+    // Check the whole list before taking anything of it. A record whose length
+    // is not its kind's (a site's newer firmware may lengthen one kind) is
+    // skipped, as are kinds this station does not read; the rest is taken. A
+    // record header cut short by the end, shorter than itself or running past
+    // the end means a damaged list: refused whole, as is a list holding no
+    // settings.
+    std::vector<DWORD> taken;  // where the records to read start
     for (DWORD at = 0; at < length;) {
         SetListHeader h{};
         if (length - at < sizeof h) {
@@ -714,15 +719,17 @@ bool CRemoteSetList::DispatchList(const BYTE* buffer, DWORD length, tagRemSettin
             return false;
         }
         const WORD expected = SettingsRecordLength(h.wSettingsID);
-        if (expected != 0 && h.wSize != expected) {
-            LUMO_TRACE(1, "CRemoteSetList::DispatchList ERROR in wRecordLen: kind %d of %d bytes, %d expected",
+        if (h.wSettingsID < 1 || h.wSettingsID > kSettingsKinds) {
+            LUMO_TRACE(1, "CPacketConnection::Dispatch Setting List->Record of Type %d not supported", h.wSettingsID);
+        } else if (expected != 0 && h.wSize != expected) {
+            LUMO_TRACE(1, "CRemoteSetList::DispatchList ERROR in wRecordLen: kind %d of %d bytes, %d expected: skipped",
                        h.wSettingsID, h.wSize, expected);
-            return false;
+        } else if (expected != 0 && h.wSettingsID != ID_SETTINGS_RESERVED_26) {
+            taken.push_back(at);
         }
-        if (expected != 0 && h.wSettingsID != ID_SETTINGS_RESERVED_26) ++known;
         at += h.wSize;
     }
-    if (known == 0) {
+    if (taken.empty()) {
         LUMO_TRACE(1, "ERROR:CRemoteSetList::DispatchList the list of %lu bytes holds no settings",
                    static_cast<unsigned long>(length));
         return false;
@@ -730,15 +737,10 @@ bool CRemoteSetList::DispatchList(const BYTE* buffer, DWORD length, tagRemSettin
 
     auto record = std::make_unique<tagRemSettings>();
     m_host.addRemoteProtocols(*record);
-    for (DWORD at = 0; at < length;) {
+    for (const DWORD at : taken) {
         SetListHeader h{};
         std::memcpy(&h, buffer + at, sizeof h);
-        if (h.wSettingsID < 1 || h.wSettingsID > kSettingsKinds) {
-            LUMO_TRACE(1, "CPacketConnection::Dispatch Setting List->Record of Type %d not supported", h.wSettingsID);
-        } else if (h.wSettingsID != ID_SETTINGS_RESERVED_26) {
-            dispatchRecord(buffer + at, h, *record);
-        }
-        at += h.wSize;
+        dispatchRecord(buffer + at, h, *record);
     }
     settings = *record;
     return true;

@@ -385,8 +385,6 @@ TEST(RemoteSetList, DamagedOrEmptyListsAreRefusedWhole) {
     const std::vector<BYTE> bytes = build(list, shape(1, 2, 2), *good);
     std::vector<BYTE> zeroSize = bytes;
     zeroSize[38] = zeroSize[39] = 0;  // the second record's length
-    std::vector<BYTE> wrongLength = bytes;
-    wrongLength[38] = 41;
     std::vector<BYTE> pastTheEnd(bytes.begin(), bytes.end() - 1);
     std::vector<BYTE> shortHeader = bytes;
     shortHeader.insert(shortHeader.end(), {20, 0, 1});
@@ -395,7 +393,7 @@ TEST(RemoteSetList, DamagedOrEmptyListsAreRefusedWhole) {
     struct Case {
         const char* name;
         const std::vector<BYTE>* list;
-    } cases[] = {{"zero size", &zeroSize},     {"wrong length", &wrongLength}, {"past the end", &pastTheEnd},
+    } cases[] = {{"zero size", &zeroSize},     {"past the end", &pastTheEnd},
                  {"short header", &shortHeader}, {"garbage", &garbage},        {"only unknown", &onlyUnknown}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -406,6 +404,46 @@ TEST(RemoteSetList, DamagedOrEmptyListsAreRefusedWhole) {
     auto r = filledRecord();
     EXPECT_FALSE(list.DispatchList(bytes.data(), 0, *r));
     EXPECT_FALSE(list.DispatchList(nullptr, 10, *r));
+}
+
+// A record whose length is not its kind's (a site's newer firmware may
+// lengthen one kind) is skipped and the rest of the list is taken, as if the
+// record were not there.
+TEST(RemoteSetList, RecordsOfAnotherLengthAreSkippedAndTheRestTaken) {
+    TestHost host;
+    CRemoteSetList list(host);
+    auto r = filledRecord();
+    const std::vector<BYTE> bytes = build(list, shape(1, 2, 2), *r);
+    std::vector<BYTE> longerCameras, withoutCameras;
+    int cameras = 0;
+    eachRecord(bytes, [&](const SetListHeader& h, const BYTE* at) {
+        std::vector<BYTE> one(at, at + h.wSize);
+        if (h.wSettingsID == ID_SETTINGS_CAMERA) {
+            ++cameras;
+            one.insert(one.end(), 4, 0xEE);
+            const WORD longer = WORD(one.size());
+            std::memcpy(one.data(), &longer, sizeof longer);
+            longerCameras.insert(longerCameras.end(), one.begin(), one.end());
+            return;
+        }
+        longerCameras.insert(longerCameras.end(), one.begin(), one.end());
+        withoutCameras.insert(withoutCameras.end(), one.begin(), one.end());
+    });
+    ASSERT_EQ(cameras, 2);
+    auto expected = std::make_unique<tagRemSettings>();
+    ASSERT_TRUE(list.DispatchList(withoutCameras.data(), DWORD(withoutCameras.size()), *expected));
+    auto back = std::make_unique<tagRemSettings>();
+    ASSERT_TRUE(list.DispatchList(longerCameras.data(), DWORD(longerCameras.size()), *back));
+    EXPECT_EQ(std::string(back->Adapter[0].Camera[0].szName), "");
+    EXPECT_EQ(std::string(back->SiteInfo.szSiteName), "North gate");
+    back->SiteInfo.sTimeLastDownloadTime = expected->SiteInfo.sTimeLastDownloadTime;
+    EXPECT_EQ(std::memcmp(back.get(), expected.get(), sizeof(tagRemSettings)), 0);
+    // A list of nothing but records of other lengths holds no settings.
+    std::vector<BYTE> onlyLonger;
+    eachRecord(longerCameras, [&](const SetListHeader& h, const BYTE* at) {
+        if (h.wSettingsID == ID_SETTINGS_CAMERA) onlyLonger.insert(onlyLonger.end(), at, at + h.wSize);
+    });
+    EXPECT_FALSE(list.DispatchList(onlyLonger.data(), DWORD(onlyLonger.size()), *back));
 }
 
 TEST(RemoteSetList, ListFileIsWrittenAndReadWhole) {
