@@ -8,6 +8,7 @@
 
 #include "bench/bench_support.h"
 #include "trennick/link/packet_connection.h"
+#include "trennick/link/testing/sink_transport.h"
 
 #include <benchmark/benchmark.h>
 
@@ -25,18 +26,10 @@ constexpr std::size_t kFileBytes = 16u * 1024 * 1024;
 class MemoryLink : public CPacketConnection {
 public:
     explicit MemoryLink(bool outgoing)
-        : CPacketConnection(LinkServices{nullptr, nullptr, nullptr, {}, LinkSettings{}, 200000, {}}),
-          m_outgoing(outgoing) {}
-    ~MemoryLink() override { FinishLink(); }
-    LONG ConnectWrite(const BYTE* data, DWORD length, LONG, LONG) override {
-        wire.insert(wire.end(), data, data + length);
-        return static_cast<LONG>(length);
-    }
-    BOOL IsOutgoingCall() override { return m_outgoing ? TRUE : FALSE; }
-    std::vector<BYTE> wire;
-
-private:
-    bool m_outgoing;
+        : CPacketConnection(LinkServices{nullptr, nullptr, nullptr, {}, LinkSettings{}, 200000, {}},
+                            makeKeepingTransport(outgoing)),
+          wire(static_cast<SinkTransport&>(Transport()).written) {}
+    std::vector<BYTE>& wire;
 };
 
 void deliver(MemoryLink& from, MemoryLink& to, std::vector<BYTE>& pending) {

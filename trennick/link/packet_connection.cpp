@@ -97,8 +97,9 @@ private:
     CPacketConnection& m_link;
 };
 
-CPacketConnection::CPacketConnection(const LinkServices& services)
-    : m_window(services.window),
+CPacketConnection::CPacketConnection(const LinkServices& services, std::unique_ptr<LinkTransport> transport)
+    : m_transport(std::move(transport)),
+      m_window(services.window),
       m_host(services.host),
       m_identity(services.identity),
       m_clock(services.clock ? services.clock : LinkClock(systemTimerMs)),
@@ -106,6 +107,7 @@ CPacketConnection::CPacketConnection(const LinkServices& services)
       m_decoder(1),
       m_fileLink(std::make_unique<FileLink>(*this)),
       m_files(*m_fileLink) {
+    m_transport->attach(*this);
     if (m_host == nullptr) {
         m_host = &m_defaultHost;
     }
@@ -118,7 +120,6 @@ CPacketConnection::CPacketConnection(const LinkServices& services)
     m_decoder.setPeerProtocolNumber(0);
     const DWORD t = now();
     m_statsIntervalStartMs = t;
-    m_lastActivityMs = t;
     if (m_settings.netOut && services.networkVideoOutput) {
         m_netOut = services.networkVideoOutput(m_settings.netOutPort);
         m_videoRx.setNetworkOutput(m_netOut.get());
@@ -126,9 +127,9 @@ CPacketConnection::CPacketConnection(const LinkServices& services)
 }
 
 CPacketConnection::~CPacketConnection() {
-    std::lock_guard lock(m_bucketLock);
-    // The transport is gone by now; FinishLink sent what had to be sent, and
-    // the file transfer closes its files as it goes.
+    FinishLink();
+    // The transport goes while the link it may still report to is whole.
+    m_transport.reset();
 }
 
 void CPacketConnection::FinishLink() {
@@ -199,83 +200,21 @@ LONG CPacketConnection::CheckSync() {
     return now() - m_lastSyncReceivedMs > kLineLostAfterMs ? 0 : 1;
 }
 
-// ---- transport slots: a transport that lacks the facility keeps these ----
+// ---- what a transport asks of its link ----
 
-LONG CPacketConnection::FeedReceivedBytes(const BYTE*, DWORD) { return 0; }
-BOOL CPacketConnection::CanUseVoice() { return FALSE; }
-BOOL CPacketConnection::IsUnavailable() { return FALSE; }
-BOOL CPacketConnection::IsReadyToSend() { return FALSE; }
-DWORD CPacketConnection::GetLastActivity() { return m_lastActivityMs; }
-DWORD CPacketConnection::GetQueueSize(int) { return 0; }
-LONG CPacketConnection::FlushQueues() { return 0; }
-LONG CPacketConnection::ReadRaw(BYTE*, DWORD) { return 0; }
-std::string CPacketConnection::GetStatusText() { return {}; }
-LONG CPacketConnection::GetStatusCode() { return 0; }
-LONG CPacketConnection::ConnectToRemote(const char*, const char*) { return 0; }
-DWORD CPacketConnection::TouchActivity() {
+void LinkTransport::attach(CPacketConnection& link) {
+    m_link = &link;
     m_lastActivityMs = now();
-    return m_lastActivityMs;
-}
-LONG CPacketConnection::SetModemOption(LONG, LONG) { return 0; }
-LONG CPacketConnection::PassThrough(LONG) { return 0; }
-DWORD CPacketConnection::GetConnectRate() { return 0; }
-std::string CPacketConnection::GetConnectInfoText() { return {}; }
-LONG CPacketConnection::CloseVoice() { return 0; }
-LONG CPacketConnection::SendModemText(const char*) { return 0; }
-BOOL CPacketConnection::HasStateChanged(LONG*) { return FALSE; }
-LONG CPacketConnection::DoMiddleRead() { return 0; }
-LONG CPacketConnection::ReadPort(BYTE*, DWORD) { return 0; }
-LONG CPacketConnection::GetDefaultMicLevel() { return 0; }
-LONG CPacketConnection::GetDefaultSpeakerLevel() { return 0; }
-DWORD CPacketConnection::GetBytesPerSecond() { return GetConnectRate() / 8; }
-LONG CPacketConnection::GetMaxMicLevel() { return 0; }
-LONG CPacketConnection::GetMaxSpeakerLevel() { return 0; }
-LONG CPacketConnection::GetMinMicLevel() { return 0; }
-LONG CPacketConnection::GetMinSpeakerLevel() { return 0; }
-LONG CPacketConnection::SelectVoiceTarget(LONG) { return 0; }
-LONG CPacketConnection::GoOnHook() { return 0; }
-LONG CPacketConnection::InitVoice() { return 0; }
-BOOL CPacketConnection::IsLinkUp() { return FALSE; }
-BOOL CPacketConnection::IsListeningFor(LONG) { return FALSE; }
-BOOL CPacketConnection::IsLinkDown() { return FALSE; }
-BOOL CPacketConnection::HasSpeakerphone() { return FALSE; }
-BOOL CPacketConnection::IsTargetConnected() { return FALSE; }
-BOOL CPacketConnection::IsTargetListeningFor(LONG) { return FALSE; }
-BOOL CPacketConnection::IsTargetReached() { return FALSE; }
-BOOL CPacketConnection::IsTargetNotConnected() { return FALSE; }
-BOOL CPacketConnection::IsRinging() { return FALSE; }
-BOOL CPacketConnection::IsConnecting() { return FALSE; }
-LONG CPacketConnection::OnAnswer() { return 0; }
-LONG CPacketConnection::HangUpVoice() { return 0; }
-LONG CPacketConnection::ToggleHandset() { return 0; }
-LONG CPacketConnection::SetMicLevel(LONG) { return 0; }
-LONG CPacketConnection::ToggleSpeakerMute() { return 0; }
-LONG CPacketConnection::SpeakerKey() { return 0; }
-LONG CPacketConnection::SetSpeakerLevel(LONG) { return 0; }
-DWORD CPacketConnection::GetQueueSizeUnchecked(int /*queue*/) { return 0; }
-LONG CPacketConnection::AppendVoiceChar(char) { return 0; }
-LONG CPacketConnection::AppendVoiceText(const char*) { return 0; }
-
-LRESULT CPacketConnection::SendCommMessage(WPARAM code, LPARAM parameter) {
-    return m_window != nullptr ? m_window->sendMessage(kMsgCommMessage, code, parameter) : 0;
+    attached();
 }
 
-LONG CPacketConnection::SetTransportOption(LONG, LONG) { return 0; }
-LONG CPacketConnection::SetListenOn(LONG) { return 0; }
-LONG CPacketConnection::SetCommsSettings(CommsSettingsRecord* settings) {
-    m_commsSettings = settings;
-    return 1;
+DWORD LinkTransport::now() const { return m_link->now(); }
+
+void LinkTransport::post(UINT message, WPARAM wParam, LPARAM lParam) const { m_link->post(message, wParam, lParam); }
+
+LRESULT LinkTransport::sendOwnerMessage(WPARAM code, LPARAM parameter) const {
+    return m_link->m_window != nullptr ? m_link->m_window->sendMessage(kMsgCommMessage, code, parameter) : 0;
 }
-LONG CPacketConnection::SetNotConnected() { return 0; }
-LONG CPacketConnection::StopListening() { return 0; }
-LONG CPacketConnection::TimeToRead() { return 0; }
-LONG CPacketConnection::Reserved64() { return 0; }
-LONG CPacketConnection::Reserved65() { return 0; }
-LONG CPacketConnection::EnableReadQueue(BOOL) { return 0; }
-BOOL CPacketConnection::IsReadQueueEnabled() { return TRUE; }
-DWORD CPacketConnection::GetMaxChunk() { return 1024; }
-void CPacketConnection::Reserved69() {}
-LONG CPacketConnection::Reserved70() { return 0; }
 
 // ---- slots 71-75 ----
 

@@ -1,7 +1,8 @@
 #pragma once
 // CPacketConnection: the transport-independent end of a station-to-station
-// link. One object exists per link; a transport (TCP, modem, serial) derives
-// from it and fills the transport operations (slots 4-68). Above the transport
+// link. One object exists per link; it owns the transport beneath it (TCP,
+// modem, serial: a LinkTransport) and forwards the transport operations
+// (slots 4-68) to it. Above the transport
 // this object does the hello and its answer, the control tokens and their
 // dispatch (a table from token to handler), line syncs, hold, the site info
 // and the resets, on top of buckets. Its services live beside it: file
@@ -21,9 +22,9 @@
 // Failures: senders return 0 when nothing was written; bad input from the peer
 // is traced and dropped; nothing throws.
 //
-// A transport's destructor must call FinishLink() first: the farewell tokens of
-// a running file transfer need the transport's write operation, which no
-// longer exists once this base class's destructor runs.
+// The link owns its transport (link_transport.h) and forwards the transport
+// operations to it; its destructor sends a running transfer's farewell
+// through the transport before it lets the transport go.
 
 #include "platform/types.h"
 #include "tavicore/event_file.h"
@@ -39,6 +40,7 @@
 #include "trennick/link/event_requests.h"
 #include "trennick/link/link_file_transfer.h"
 #include "trennick/link/link_host.h"
+#include "trennick/link/link_transport.h"
 #include "trennick/link/prot_list.h"
 #include "trennick/link/station_info.h"
 
@@ -119,87 +121,97 @@ inline constexpr int kHoldRemote = 2;
 class CPacketConnection : public CCommon {
     // The audio and video code's view of the link reads the link's own clock.
     friend class PacketConnectionAvLink;
+    // A transport reads the link's clock and reaches its owner window.
+    friend class LinkTransport;
 
 public:
-    explicit CPacketConnection(const LinkServices& services);
+    // The link takes its transport and tells it so; `transport` may not be null.
+    CPacketConnection(const LinkServices& services, std::unique_ptr<LinkTransport> transport);
+    // Sends the farewell a running file transfer owes the peer, then lets
+    // the transport go.
+    virtual ~CPacketConnection();                                           // 0
+    CPacketConnection(const CPacketConnection&) = delete;
+    CPacketConnection& operator=(const CPacketConnection&) = delete;
 
-    // ---- virtual operations, in slot order ----
-    ~CPacketConnection() override;                                          // 0
-    virtual void ResetHelloState();                                         // 1
+    void ResetHelloState();                                                 // 1
+    // Virtual so that a test can hold the keep-alive worker inside the link.
     virtual LONG SendLineSync();                                            // 2
     virtual LONG CheckSync();                                               // 3
-    virtual LONG FeedReceivedBytes(const BYTE* data, DWORD length);         // 4
-    virtual BOOL CanUseVoice();                                             // 5
-    virtual BOOL IsUnavailable();                                           // 6
-    virtual BOOL IsReadyToSend();                                           // 7
-    virtual DWORD GetLastActivity();                                        // 8
-    virtual DWORD GetQueueSize(int queue);                                  // 9
-    virtual LONG FlushQueues();                                             // 10
-    virtual LONG ReadRaw(BYTE* buffer, DWORD length);                       // 11
-    virtual std::string GetStatusText();                                    // 12
-    virtual LONG GetStatusCode();                                           // 13
-    virtual LONG ConnectToRemote(const char* address, const char* name);    // 14
-    virtual DWORD TouchActivity();                                          // 15
-    virtual LONG ConnectWrite(const BYTE* data, DWORD length, LONG mode, LONG queue) = 0;  // 16
-    virtual LONG SetModemOption(LONG option, LONG value);                   // 17
-    virtual LONG PassThrough(LONG value);                                   // 18
-    virtual DWORD GetConnectRate();                                         // 19
-    virtual std::string GetConnectInfoText();                               // 20
-    virtual LONG CloseVoice();                                              // 21
-    virtual LONG SendModemText(const char* text);                           // 22
-    virtual BOOL HasStateChanged(LONG* callerCopy);                         // 23
-    virtual LONG DoMiddleRead();                                            // 24
-    virtual LONG ReadPort(BYTE* buffer, DWORD length);                      // 25
-    virtual LONG GetDefaultMicLevel();                                      // 26
-    virtual LONG GetDefaultSpeakerLevel();                                  // 27
-    virtual DWORD GetBytesPerSecond();                                      // 28
-    virtual LONG GetMaxMicLevel();                                          // 29
-    virtual LONG GetMaxSpeakerLevel();                                      // 30
-    virtual LONG GetMinMicLevel();                                          // 31
-    virtual LONG GetMinSpeakerLevel();                                      // 32
-    virtual LONG SelectVoiceTarget(LONG target);                            // 33
-    virtual LONG GoOnHook();                                                // 34
-    virtual LONG InitVoice();                                               // 35
-    virtual BOOL IsLinkUp();                                                // 36
-    virtual BOOL IsListeningFor(LONG mode);                                 // 37
-    virtual BOOL IsLinkDown();                                              // 38
-    virtual BOOL HasSpeakerphone();                                         // 39
-    virtual BOOL IsTargetConnected();                                       // 40
-    virtual BOOL IsTargetListeningFor(LONG mode);                           // 41
-    virtual BOOL IsTargetReached();                                         // 42
-    virtual BOOL IsTargetNotConnected();                                    // 43
-    virtual BOOL IsOutgoingCall() = 0;                                      // 44
-    virtual BOOL IsRinging();                                               // 45
-    virtual BOOL IsConnecting();                                            // 46
-    virtual LONG OnAnswer();                                                // 47
-    virtual LONG HangUpVoice();                                             // 48
-    virtual LONG ToggleHandset();                                           // 49
-    virtual LONG SetMicLevel(LONG level);                                   // 50
-    virtual LONG ToggleSpeakerMute();                                       // 51
-    virtual LONG SpeakerKey();                                              // 52
-    virtual LONG SetSpeakerLevel(LONG level);                               // 53
-    virtual DWORD GetQueueSizeUnchecked(int queue);                         // 54
-    virtual LONG AppendVoiceChar(char c);                                   // 55
-    virtual LONG AppendVoiceText(const char* text);                         // 56
-    virtual LRESULT SendCommMessage(WPARAM code, LPARAM parameter);         // 57
-    virtual LONG SetTransportOption(LONG option, LONG value);               // 58
-    virtual LONG SetListenOn(LONG mode);                                    // 59
-    virtual LONG SetCommsSettings(CommsSettingsRecord* settings);           // 60
-    virtual LONG SetNotConnected();                                         // 61
-    virtual LONG StopListening();                                           // 62
-    virtual LONG TimeToRead();                                              // 63
-    virtual LONG Reserved64();                                              // 64
-    virtual LONG Reserved65();                                              // 65
-    virtual LONG EnableReadQueue(BOOL enable);                              // 66
-    virtual BOOL IsReadQueueEnabled();                                      // 67
-    virtual DWORD GetMaxChunk();                                            // 68
-    virtual void Reserved69();                                              // 69
-    virtual LONG Reserved70();                                              // 70
-    virtual void SetDisconnectStatus();                                     // 71
-    virtual DWORD GetDisconnectTime();                                      // 72
-    virtual void ClearDisconnectTime();                                     // 73
-    virtual LONG ReceiveSiteInfo(const BYTE* body, DWORD length);           // 74
-    virtual LONG SendSiteInfo();                                            // 75
+
+    // ---- the transport's operations (link_transport.h), slots 4-68 ----
+    LinkTransport& Transport() { return *m_transport; }
+    LONG FeedReceivedBytes(const BYTE* data, DWORD length) { return m_transport->FeedReceivedBytes(data, length); }  // 4
+    BOOL CanUseVoice() { return m_transport->CanUseVoice(); }  // 5
+    BOOL IsUnavailable() { return m_transport->IsUnavailable(); }  // 6
+    BOOL IsReadyToSend() { return m_transport->IsReadyToSend(); }  // 7
+    DWORD GetLastActivity() { return m_transport->GetLastActivity(); }  // 8
+    DWORD GetQueueSize(int queue) { return m_transport->GetQueueSize(queue); }  // 9
+    LONG FlushQueues() { return m_transport->FlushQueues(); }  // 10
+    LONG ReadRaw(BYTE* buffer, DWORD length) { return m_transport->ReadRaw(buffer, length); }  // 11
+    std::string GetStatusText() { return m_transport->GetStatusText(); }  // 12
+    LONG GetStatusCode() { return m_transport->GetStatusCode(); }  // 13
+    LONG ConnectToRemote(const char* address, const char* name) { return m_transport->ConnectToRemote(address, name); }  // 14
+    DWORD TouchActivity() { return m_transport->TouchActivity(); }  // 15
+    LONG ConnectWrite(const BYTE* data, DWORD length, LONG mode, LONG queue) { return m_transport->ConnectWrite(data, length, mode, queue); }  // 16
+    LONG SetModemOption(LONG option, LONG value) { return m_transport->SetModemOption(option, value); }  // 17
+    LONG PassThrough(LONG value) { return m_transport->PassThrough(value); }  // 18
+    DWORD GetConnectRate() { return m_transport->GetConnectRate(); }  // 19
+    std::string GetConnectInfoText() { return m_transport->GetConnectInfoText(); }  // 20
+    LONG CloseVoice() { return m_transport->CloseVoice(); }  // 21
+    LONG SendModemText(const char* text) { return m_transport->SendModemText(text); }  // 22
+    BOOL HasStateChanged(LONG* callerCopy) { return m_transport->HasStateChanged(callerCopy); }  // 23
+    LONG DoMiddleRead() { return m_transport->DoMiddleRead(); }  // 24
+    LONG ReadPort(BYTE* buffer, DWORD length) { return m_transport->ReadPort(buffer, length); }  // 25
+    LONG GetDefaultMicLevel() { return m_transport->GetDefaultMicLevel(); }  // 26
+    LONG GetDefaultSpeakerLevel() { return m_transport->GetDefaultSpeakerLevel(); }  // 27
+    DWORD GetBytesPerSecond() { return m_transport->GetBytesPerSecond(); }  // 28
+    LONG GetMaxMicLevel() { return m_transport->GetMaxMicLevel(); }  // 29
+    LONG GetMaxSpeakerLevel() { return m_transport->GetMaxSpeakerLevel(); }  // 30
+    LONG GetMinMicLevel() { return m_transport->GetMinMicLevel(); }  // 31
+    LONG GetMinSpeakerLevel() { return m_transport->GetMinSpeakerLevel(); }  // 32
+    LONG SelectVoiceTarget(LONG target) { return m_transport->SelectVoiceTarget(target); }  // 33
+    LONG GoOnHook() { return m_transport->GoOnHook(); }  // 34
+    LONG InitVoice() { return m_transport->InitVoice(); }  // 35
+    BOOL IsLinkUp() { return m_transport->IsLinkUp(); }  // 36
+    BOOL IsListeningFor(LONG mode) { return m_transport->IsListeningFor(mode); }  // 37
+    BOOL IsLinkDown() { return m_transport->IsLinkDown(); }  // 38
+    BOOL HasSpeakerphone() { return m_transport->HasSpeakerphone(); }  // 39
+    BOOL IsTargetConnected() { return m_transport->IsTargetConnected(); }  // 40
+    BOOL IsTargetListeningFor(LONG mode) { return m_transport->IsTargetListeningFor(mode); }  // 41
+    BOOL IsTargetReached() { return m_transport->IsTargetReached(); }  // 42
+    BOOL IsTargetNotConnected() { return m_transport->IsTargetNotConnected(); }  // 43
+    BOOL IsOutgoingCall() { return m_transport->IsOutgoingCall(); }  // 44
+    BOOL IsRinging() { return m_transport->IsRinging(); }  // 45
+    BOOL IsConnecting() { return m_transport->IsConnecting(); }  // 46
+    LONG OnAnswer() { return m_transport->OnAnswer(); }  // 47
+    LONG HangUpVoice() { return m_transport->HangUpVoice(); }  // 48
+    LONG ToggleHandset() { return m_transport->ToggleHandset(); }  // 49
+    LONG SetMicLevel(LONG level) { return m_transport->SetMicLevel(level); }  // 50
+    LONG ToggleSpeakerMute() { return m_transport->ToggleSpeakerMute(); }  // 51
+    LONG SpeakerKey() { return m_transport->SpeakerKey(); }  // 52
+    LONG SetSpeakerLevel(LONG level) { return m_transport->SetSpeakerLevel(level); }  // 53
+    DWORD GetQueueSizeUnchecked(int queue) { return m_transport->GetQueueSizeUnchecked(queue); }  // 54
+    LONG AppendVoiceChar(char c) { return m_transport->AppendVoiceChar(c); }  // 55
+    LONG AppendVoiceText(const char* text) { return m_transport->AppendVoiceText(text); }  // 56
+    LRESULT SendCommMessage(WPARAM code, LPARAM parameter) { return m_transport->SendCommMessage(code, parameter); }  // 57
+    LONG SetTransportOption(LONG option, LONG value) { return m_transport->SetTransportOption(option, value); }  // 58
+    LONG SetListenOn(LONG mode) { return m_transport->SetListenOn(mode); }  // 59
+    LONG SetCommsSettings(CommsSettingsRecord* settings) { return m_transport->SetCommsSettings(settings); }  // 60
+    LONG SetNotConnected() { return m_transport->SetNotConnected(); }  // 61
+    LONG StopListening() { return m_transport->StopListening(); }  // 62
+    LONG TimeToRead() { return m_transport->TimeToRead(); }  // 63
+    LONG EnableReadQueue(BOOL enable) { return m_transport->EnableReadQueue(enable); }  // 66
+    BOOL IsReadQueueEnabled() { return m_transport->IsReadQueueEnabled(); }  // 67
+    DWORD GetMaxChunk() { return m_transport->GetMaxChunk(); }  // 68
+    LONG Reserved64() { return 0; }                                         // 64
+    LONG Reserved65() { return 0; }                                         // 65
+    void Reserved69() {}                                                    // 69
+    LONG Reserved70() { return 0; }                                         // 70
+    void SetDisconnectStatus();                                             // 71
+    DWORD GetDisconnectTime();                                              // 72
+    void ClearDisconnectTime();                                             // 73
+    LONG ReceiveSiteInfo(const BYTE* body, DWORD length);                   // 74
+    LONG SendSiteInfo();                                                    // 75
 
     // ---- buckets ----
     // Cuts buffer[0, length) into buckets and dispatches each. On return
@@ -440,6 +452,7 @@ private:
     bool peerVersionHoldsAny(std::initializer_list<const char*> versions);
     bool audioRefusedByOldPeer();
 
+    std::unique_ptr<LinkTransport> m_transport;
     LinkWindow* m_window;
     LinkHost* m_host;
     LinkIdentity* m_identity;
@@ -477,7 +490,6 @@ private:
     bool m_setupTimed = false;      // a call is up and its hello exchange is timed
     DWORD m_setupLimitMs = kSessionSetupLimitMs;
     DWORD m_disconnectTimeMs = 0;
-    DWORD m_lastActivityMs = 0;
     DWORD m_statsIntervalStartMs = 0;
     LinkStatistics m_stats;
     // The figures' period: its start and the counts at its start.
@@ -513,7 +525,6 @@ private:
     LinkVideoWindowAdapter m_videoWindow;
     RemoteViewSink* m_remoteView = nullptr;
     RemoteFrameList* m_videoTarget = nullptr;
-    CommsSettingsRecord* m_commsSettings = nullptr;
     bool m_finished = false;
 
     // Live audio and video: the link as they see it, the receivers, the

@@ -7,7 +7,7 @@
 #include "trennick/link/common_base.h"
 #include "trennick/link/link_trace.h"
 #include "trennick/serial/comm.h"
-#include "trennick/serial/win_comms.h"
+#include "trennick/serial/serial_transport.h"
 
 #include <algorithm>
 #include <chrono>
@@ -65,7 +65,7 @@ NullModemSettings readNullModemSettings() {
     return s;
 }
 
-CNULLModem::CNULLModem(CWinComms* owner) : m_owner(owner), m_settings(readNullModemSettings()) {
+CNULLModem::CNULLModem(SerialTransport* owner) : m_owner(owner), m_settings(readNullModemSettings()) {
     m_port = m_settings.port;
     m_baud = m_settings.baud;
     m_comInitialised = SUCCEEDED(CoInitialize(nullptr));
@@ -201,8 +201,8 @@ void CNULLModem::handOver(bool callArrived) {
     m_watchDevice = m_open->device();
     m_watchFd = ::dup(m_open->fd());
     if (m_owner) {
-        m_owner->QueueCableEvent(CWinComms::CableEvent::PortOpen, std::move(m_open), m_baud);
-        if (callArrived) m_owner->QueueCableEvent(CWinComms::CableEvent::CallArrived);
+        m_owner->QueueCableEvent(SerialTransport::CableEvent::PortOpen, std::move(m_open), m_baud);
+        if (callArrived) m_owner->QueueCableEvent(SerialTransport::CableEvent::CallArrived);
     }
     m_open.reset();
 }
@@ -232,7 +232,7 @@ void CNULLModem::HandleState() {
             linkTrace(1, "CNULLModem::HandleState() DSR is off: the line dropped");
             CloseCOMPort();
             m_wState = NULL_MODEM_STATE_NONE;
-            if (m_owner) m_owner->QueueCableEvent(CWinComms::CableEvent::LineDropped);
+            if (m_owner) m_owner->QueueCableEvent(SerialTransport::CableEvent::LineDropped);
         }
         return;
     }

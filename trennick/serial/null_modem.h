@@ -9,7 +9,7 @@
 // Threads: commands (listen, call, hang up) come from the application's thread;
 // the worker thread (CKcThread) runs the handshake and watches DSR while the
 // cable is connected. The owning link hears of the open port, a dropped line
-// and an arrived call through CWinComms::QueueCableEvent, which it handles on
+// and an arrived call through SerialTransport::QueueCableEvent, which it handles on
 // its own thread. A port that cannot be opened leaves the state as it was
 // (the caller keeps dialling); nothing throws. A DSR that stays off for two
 // seconds while connected is reported once as a dropped line.
@@ -29,7 +29,7 @@
 
 namespace trennick {
 
-class CWinComms;
+class SerialTransport;
 
 enum NullModemCommand : int {
     NULL_MODEM_CMD_NONE = 0, NULL_MODEM_CMD_LISTEN = 1, NULL_MODEM_CMD_CONNECT = 2,
@@ -55,7 +55,7 @@ DWORD clampNullModemPort(DWORD port);
 
 class CNULLModem : public CKcThread {
 public:
-    explicit CNULLModem(CWinComms* owner);
+    explicit CNULLModem(SerialTransport* owner);
     ~CNULLModem() override;
 
     DWORD Run() override;  // the thread body (Main)
@@ -90,7 +90,7 @@ private:
     void closeServerPort();
     void handOver(bool callArrived);
 
-    CWinComms* m_owner;
+    SerialTransport* m_owner;
     platform::com::ComPtr<IZoSerial> m_serial;
     bool m_comInitialised = false;
     std::mutex m_commandLock;

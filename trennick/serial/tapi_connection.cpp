@@ -61,7 +61,7 @@ DWORD readCommsDword(const char* name, DWORD fallback) {
 
 }  // namespace
 
-CTAPIConnection::CTAPIConnection(CModemConnection& owner) : m_owner(owner) {
+CTAPIConnection::CTAPIConnection(ModemTransport& owner) : m_owner(owner) {
     m_MinTimeBetweenConnect = readCommsDword("MinTimeBetweenConnect", 1000);
     m_lastDisconnectMs = m_owner.now();
 }
@@ -99,7 +99,7 @@ LONG CTAPIConnection::StartTAPI() {
         if (r == LINEERR_REINIT) {
             linkTrace(5, "A change to the system configuration requires that all Telephony applications relinquish "
                          "their use of Telephony before any can progress.  Some have not yet done so.");
-            if (m_owner.ShowMessage(kStrTapiUnavailable, 0) == 128) {
+            if (m_owner.link().ShowMessage(kStrTapiUnavailable, 0) == 128) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5000));
                 continue;
             }
@@ -228,7 +228,7 @@ LONG CTAPIConnection::ConnectToRemote(const char* number, const char* name) {
     if (!m_started) StartTAPI();
     const LONG id = m_started ? findLine(m_settings.TapiLine) : -1;
     if (id < 0) {
-        if (m_started) m_owner.ShowMessage(kStrTapiUnknownLine, 0, "Velmoor");
+        if (m_started) m_owner.link().ShowMessage(kStrTapiUnknownLine, 0, "Velmoor");
     } else {
         m_deviceId = static_cast<DWORD>(id);
         LineDevCaps caps;
@@ -286,7 +286,7 @@ LONG CTAPIConnection::ConnectToRemote(const char* number, const char* name) {
     }
     if (!m_TAPIInUse) {
         linkTrace(1, "CTAPIConnection::ConnectToRemote m_TAPIInUse ==NULL");
-        m_owner.ShowMessage(kStrTapiUnavailable, 0);
+        m_owner.link().ShowMessage(kStrTapiUnavailable, 0);
         if (m_owner.m_Target == CS_CONNECTING) m_owner.m_Target = CS_LISTENING;
         return 0;
     }
@@ -717,7 +717,7 @@ LONG CTAPIConnection::StartComm(std::unique_ptr<platform::SerialPort> port) {
 }
 
 LONG CTAPIConnection::StartComm_NULLModem(std::unique_ptr<platform::SerialPort> port, DWORD baudRate) {
-    return m_owner.CModemConnection::StartComm_NULLModem(std::move(port), baudRate);
+    return m_owner.ModemTransport::StartComm_NULLModem(std::move(port), baudRate);
 }
 
 void CTAPIConnection::StopComm() {
@@ -790,7 +790,7 @@ BOOL CTAPIConnection::VerifyAndWarn(const std::string& lineName) {
     const std::string warning = LineWarning(lineName);
     if (warning.empty()) return TRUE;
     linkTrace(1, "CTAPIConnection::VerifyAndWarn %s", warning.c_str());
-    m_owner.ShowText(warning, 0);
+    m_owner.link().ShowText(warning, 0);
     return FALSE;
 }
 

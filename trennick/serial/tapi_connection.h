@@ -13,7 +13,7 @@
 // LINEERR_OPERATIONUNAVAIL; the operations trace, tell the owner window and
 // return 0. Nothing throws.
 
-#include "trennick/serial/modem_connection.h"
+#include "trennick/serial/modem_transport.h"
 #include "trennick/serial/null_modem.h"
 #include "trennick/serial/tapi_binding.h"
 
@@ -43,7 +43,7 @@ struct TapiLineEntry {
 
 class CTAPIConnection {
 public:
-    explicit CTAPIConnection(CModemConnection& owner);
+    explicit CTAPIConnection(ModemTransport& owner);
     ~CTAPIConnection();
     CTAPIConnection(const CTAPIConnection&) = delete;
     CTAPIConnection& operator=(const CTAPIConnection&) = delete;
@@ -132,7 +132,7 @@ private:
     void closeLine();
     CNULLModem& nullModem();
 
-    CModemConnection& m_owner;
+    ModemTransport& m_owner;
     ModemLineSettings m_settings;
     std::unique_ptr<CNULLModem> m_nullModem;
     tapi::HLINEAPP m_app = 0;

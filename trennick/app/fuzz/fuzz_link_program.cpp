@@ -20,6 +20,7 @@
 #include "trennick/link/packet_connection.h"
 #include "trennick/link/prot_list.h"
 #include "trennick/link/station_info.h"
+#include "trennick/link/testing/sink_transport.h"
 
 #include <QApplication>
 #include <array>
@@ -38,14 +39,8 @@ namespace {
 // input holds is read through the link's own read path.
 class FuzzLink : public CPacketConnection {
 public:
-    explicit FuzzLink(const LinkServices& services) : CPacketConnection(services), m_buffer(BucketBuffLen() + 1) {}
-    ~FuzzLink() override { FinishLink(); }
-    LONG ConnectWrite(const BYTE*, DWORD length, LONG, LONG) override { return static_cast<LONG>(length); }
-    BOOL IsOutgoingCall() override { return FALSE; }
-    BOOL IsLinkUp() override { return TRUE; }
-    BOOL IsLinkDown() override { return FALSE; }
-    BOOL IsTargetConnected() override { return TRUE; }
-    BOOL IsTargetNotConnected() override { return FALSE; }
+    explicit FuzzLink(const LinkServices& services)
+        : CPacketConnection(services, makeUpTransport()), m_buffer(BucketBuffLen() + 1) {}
 
     // Reads `bytes` as a transport's read pass does: into the receive buffer,
     // as much as fits, parsed after each fill. False when the link gave up

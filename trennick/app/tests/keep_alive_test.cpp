@@ -6,6 +6,7 @@
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/net/testing/link_station.h"
+#include "trennick/link/testing/sink_transport.h"
 
 #include <gtest/gtest.h>
 
@@ -90,11 +91,9 @@ namespace {
 
 // A link whose sync check blocks until the test lets it go; it counts the
 // calls in progress.
-class StuckLink : public CInetConnection {
+class StuckLink : public CPacketConnection {
 public:
-    using CInetConnection::CInetConnection;
-    BOOL IsLinkUp() override { return TRUE; }
-    BOOL IsTargetConnected() override { return TRUE; }
+    explicit StuckLink(const LinkServices& services) : CPacketConnection(services, makeUpTransport()) {}
     LONG CheckSync() override {
         ++inside;
         entered = true;

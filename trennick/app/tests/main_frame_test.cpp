@@ -18,6 +18,7 @@
 #include "trennick/ui/lcd_panel.h"
 #include "trennick/link/prot_list.h"
 #include "trennick/link/station_info.h"
+#include "trennick/link/testing/sink_transport.h"
 
 #include <gtest/gtest.h>
 
@@ -37,24 +38,16 @@ namespace {
 // arrived, and whatever the link writes is taken and dropped.
 class ScriptedLink : public CPacketConnection {
 public:
-    explicit ScriptedLink(const LinkServices& services) : CPacketConnection(services) {}
-    ~ScriptedLink() override { FinishLink(); }
-    LONG ConnectWrite(const BYTE* data, DWORD length, LONG, LONG) override {
-        written.insert(written.end(), data, data + length);
-        return static_cast<LONG>(length);
-    }
-    BOOL IsOutgoingCall() override { return FALSE; }
-    BOOL IsLinkUp() override { return up ? TRUE : FALSE; }
-    BOOL IsLinkDown() override { return up ? FALSE : TRUE; }
-    BOOL IsTargetConnected() override { return up ? TRUE : FALSE; }
-    BOOL IsTargetNotConnected() override { return up ? FALSE : TRUE; }
+    explicit ScriptedLink(const LinkServices& services)
+        : CPacketConnection(services, makeKeepingTransport()), line(static_cast<SinkTransport&>(Transport())) {}
     void feed(std::string_view token, const std::vector<BYTE>& body = {}) {
         std::vector<BYTE> payload(token.begin(), token.end());
         payload.insert(payload.end(), body.begin(), body.end());
         CheckAcknowledgment(payload.data(), static_cast<DWORD>(payload.size()));
     }
-    bool up = false;
-    std::vector<BYTE> written;
+    SinkTransport& line;
+    bool& up = line.up;  // the call is up while the test says so
+    std::vector<BYTE>& written = line.written;
 };
 
 ScriptedLink* g_link = nullptr;

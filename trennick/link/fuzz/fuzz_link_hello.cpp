@@ -5,6 +5,7 @@
 #include "trennick/link/common_base.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/link/station_info.h"
+#include "trennick/link/testing/sink_transport.h"
 
 #include <cstring>
 #include <string>
@@ -16,11 +17,10 @@ namespace {
 
 class SinkLink : public CPacketConnection {
 public:
-    using CPacketConnection::CPacketConnection;
-    LONG ConnectWrite(const BYTE*, DWORD length, LONG, LONG) override { return static_cast<LONG>(length); }
-    BOOL IsOutgoingCall() override { return outgoing; }
+    explicit SinkLink(const LinkServices& services)
+        : CPacketConnection(services, makeSinkTransport()), line(static_cast<SinkTransport&>(Transport())) {}
     void dispatch(const BYTE* payload, DWORD length) { CheckAcknowledgment(payload, length); }
-    BOOL outgoing = FALSE;
+    SinkTransport& line;
 };
 
 }  // namespace
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* raw, size_t rawSize) {
 
     static LinkSettings settings;
     SinkLink link({nullptr, nullptr, nullptr, [] { return DWORD{123456}; }, settings, 8192, {}});
-    link.outgoing = mode & 1;
+    link.line.outgoing = (mode & 1) != 0;
     // As a hello, as site info, and as whatever tokens the input holds.
     for (const char* token : {"<HELLO V1.2>", "<SiteInfo>", ""}) {
         std::vector<BYTE> payload(token, token + std::strlen(token));

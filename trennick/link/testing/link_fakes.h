@@ -180,13 +180,9 @@ struct FakeClock {
     LinkClock fn() { return [this] { return ms; }; }
 };
 
-// A link whose transport writes into a byte queue.
-class LoopbackLink : public CPacketConnection {
-public:
-    LoopbackLink(const LinkServices& services, bool outgoing)
-        : CPacketConnection(services), m_outgoing(outgoing) {}
-    ~LoopbackLink() override { FinishLink(); }
-
+// A transport that writes into a byte queue.
+struct LoopbackTransport : LinkTransport {
+    explicit LoopbackTransport(bool isOutgoing) : outgoing(isOutgoing) {}
     LONG ConnectWrite(const BYTE* data, DWORD length, LONG, LONG queue) override {
         queues.push_back(queue);
         if (writeHook) {
@@ -197,12 +193,33 @@ public:
         return static_cast<LONG>(length);
     }
     DWORD GetMaxChunk() override { return maxChunk; }
-    BOOL IsOutgoingCall() override { return m_outgoing ? TRUE : FALSE; }
+    BOOL IsOutgoingCall() override { return outgoing ? TRUE : FALSE; }
     BOOL IsLinkUp() override { return linkUp ? TRUE : FALSE; }
     LONG SetNotConnected() override {
         ++dropped;
         return 1;
     }
+
+    std::vector<BYTE> wire;
+    // Each written bucket passes through the hook when one is set (it may
+    // change, drop or repeat it).
+    std::function<void(std::vector<BYTE>& wire, const BYTE* data, DWORD length)> writeHook;
+    DWORD maxChunk = 1024;
+    // What the transport answers to IsLinkUp (a line without the facility: never up).
+    bool linkUp = false;
+    std::vector<LONG> queues;  // the write queue of each write
+    int dropped = 0;
+    bool outgoing;
+};
+
+// A link over a LoopbackTransport; the transport's queue and settings are
+// reached through the link's members of the same names.
+class LoopbackLink : public CPacketConnection {
+public:
+    LoopbackLink(const LinkServices& services, bool outgoing)
+        : CPacketConnection(services, std::make_unique<LoopbackTransport>(outgoing)),
+          line(static_cast<LoopbackTransport&>(Transport())) {}
+
     void OnServiceToken(WORD id) override { handled.push_back(id); }
     void StoreNewFrame(const DecodedBucket& b) override {
         if (captureFrames) frames.push_back(copy(b));
@@ -236,24 +253,20 @@ public:
         return {b.BucketType, b.BucketNo, b.checksumMatches(), std::vector<BYTE>(b.Payload, b.Payload + b.BucketLen)};
     }
 
-    std::vector<BYTE> wire;
-    // Each written bucket passes through the hook when one is set (it may
-    // change, drop or repeat it); file blocks and serial-out buckets go to the
-    // link's own handlers when captureData is false.
-    std::function<void(std::vector<BYTE>& wire, const BYTE* data, DWORD length)> writeHook;
+    LoopbackTransport& line;
+    std::vector<BYTE>& wire = line.wire;
+    std::function<void(std::vector<BYTE>& wire, const BYTE* data, DWORD length)>& writeHook = line.writeHook;
+    DWORD& maxChunk = line.maxChunk;
+    bool& linkUp = line.linkUp;
+    std::vector<LONG>& queues = line.queues;
+    int& dropped = line.dropped;
+    // File blocks and serial-out buckets go to the link's own handlers when
+    // captureData is false.
     bool captureData = true;
     // Video and audio buckets go to the link's own receivers when false.
     bool captureFrames = true;
-    DWORD maxChunk = 1024;
-    // What the transport answers to IsLinkUp (the base class: never up).
-    bool linkUp = false;
     std::vector<WORD> handled;
-    std::vector<LONG> queues;  // the write queue of each write
     std::vector<Frame> frames;
-    int dropped = 0;
-
-private:
-    bool m_outgoing;
 };
 
 // Moves everything `from` wrote into `to`'s receive buffer, `chunk` bytes at a

@@ -6,6 +6,7 @@
 #include "tavicore/users_manager.h"
 #include "trennick/link/core_identity.h"
 #include "trennick/link/packet_connection.h"
+#include "trennick/link/testing/sink_transport.h"
 #include "trennick/link/window_link.h"
 
 #include <QCoreApplication>
@@ -64,11 +65,9 @@ protected:
     }
 };
 
-class NullTransport : public CPacketConnection {
+class SinkLink : public CPacketConnection {
 public:
-    using CPacketConnection::CPacketConnection;
-    LONG ConnectWrite(const BYTE*, DWORD length, LONG, LONG) override { return static_cast<LONG>(length); }
-    BOOL IsOutgoingCall() override { return TRUE; }
+    explicit SinkLink(const LinkServices& services) : CPacketConnection(services, makeSinkTransport(true)) {}
     void feed(std::string_view token) {
         CheckAcknowledgment(reinterpret_cast<const BYTE*>(token.data()), static_cast<DWORD>(token.size()));
     }
@@ -79,7 +78,7 @@ TEST(MessageWindowLink, NoticesArriveAtTheOwnerWindow) {
     ASSERT_TRUE(window.create());
     MessageWindowLink owner(window.hwnd());
     LinkSettings settings;
-    NullTransport link({&owner, nullptr, nullptr, {}, settings, 4096, {}});
+    SinkLink link({&owner, nullptr, nullptr, {}, settings, 4096, {}});
     link.feed("<MEMORYFULL>");
     EXPECT_EQ(link.SendCommMessage(44, 0), 5);  // sent: answered at once on this thread
     QElapsedTimer guard;

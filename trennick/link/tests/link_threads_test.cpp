@@ -2,6 +2,7 @@
 // as the TCP and serial transports do, while the application thread sends.
 
 #include "trennick/link/testing/link_fakes.h"
+#include "trennick/link/testing/sink_transport.h"
 
 #include <atomic>
 #include <chrono>
@@ -44,17 +45,10 @@ private:
 
 class ThreadedLink : public CPacketConnection {
 public:
-    ThreadedLink(const LinkServices& s, bool outgoing, Channel& out) : CPacketConnection(s), m_outgoing(outgoing), m_out(out) {}
-    ~ThreadedLink() override { FinishLink(); }
-    LONG ConnectWrite(const BYTE* data, DWORD length, LONG, LONG) override {
-        m_out.put(data, length);
-        return static_cast<LONG>(length);
-    }
-    BOOL IsOutgoingCall() override { return m_outgoing; }
-
-private:
-    BOOL m_outgoing;
-    Channel& m_out;
+    ThreadedLink(const LinkServices& s, bool outgoing, Channel& out)
+        : CPacketConnection(s, makeSinkTransport(outgoing, [&out](const BYTE* data, DWORD length) {
+                                out.put(data, length);
+                            })) {}
 };
 
 struct Chat : LinkChatWindow {

@@ -291,7 +291,7 @@ TEST(InetConnection, LastWordsBeforeACloseAreRead) {
     // reset the call instead).
     ::shutdown(t.caller, SHUT_WR);
     // Only the event loop runs: the close notice arrives before any read pass.
-    ASSERT_TRUE(pumpUntil([&] { return t.station.link.Transport().GetStatus() == NIMINT_CS_NOT_CONNECTED; }));
+    ASSERT_TRUE(pumpUntil([&] { return t.station.link.Sockets().GetStatus() == NIMINT_CS_NOT_CONNECTED; }));
     EXPECT_EQ(t.station.pass(), -5);
     ASSERT_EQ(t.station.chat.texts.size(), 1u);
     EXPECT_EQ(t.station.chat.texts[0], text);

@@ -44,15 +44,15 @@ TEST(ModemScript, CommandTextIsTranslatedBeforeSending) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         DWORD pause = 0;
-        EXPECT_EQ(CModemConnection::TranslateCommand(c.text, pause), c.sent);
+        EXPECT_EQ(ModemTransport::TranslateCommand(c.text, pause), c.sent);
         EXPECT_EQ(pause, c.pauseMs);
     }
     DWORD pause = 0;
-    EXPECT_EQ(CModemConnection::TranslateCommand(CModemConnection::InsertPhoneNumber("ATDT%PhoneNumber%", "0", "5551234"),
+    EXPECT_EQ(ModemTransport::TranslateCommand(ModemTransport::InsertPhoneNumber("ATDT%PhoneNumber%", "0", "5551234"),
                                                  pause),
               "ATDT05551234\r");
-    EXPECT_EQ(CModemConnection::InsertPhoneNumber("ATDT%PhoneNumber%;", "", "77"), "ATDT77|");
-    EXPECT_EQ(CModemConnection::InsertPhoneNumber("ATDT%PhoneNumber%", "9", ""), "ATDT%PhoneNumber%");
+    EXPECT_EQ(ModemTransport::InsertPhoneNumber("ATDT%PhoneNumber%;", "", "77"), "ATDT77|");
+    EXPECT_EQ(ModemTransport::InsertPhoneNumber("ATDT%PhoneNumber%", "9", ""), "ATDT%PhoneNumber%");
 }
 
 TEST(ModemScript, VoiceCommandFormatsTakeOnlyArgumentsOfTheirKind) {

@@ -90,12 +90,16 @@ TEST(SerialLayer, QueuesKeepPriorityOrderAndSplitReceivedNodes) {
     EXPECT_EQ(out[0], 'e');
 }
 
+// A serial line that answers no call of its own.
+struct AnsweringSerialLine : SerialTransport {
+    using SerialTransport::SerialTransport;
+    BOOL IsOutgoingCall() override { return FALSE; }
+};
+
 // A serial link a test drives the way the main loop does.
 class SerialLink : public CWinComms {
 public:
-    explicit SerialLink(const LinkServices& s) : CWinComms(s) {}
-    ~SerialLink() override { FinishLink(); }
-    BOOL IsOutgoingCall() override { return FALSE; }
+    explicit SerialLink(const LinkServices& s) : CWinComms(s, std::make_unique<AnsweringSerialLine>(s)) {}
     // Reads what came and lets the link cut it into buckets; -1 on a lost line.
     LONG poll() {
         std::span<BYTE> buffer = ReceiveBuffer();
