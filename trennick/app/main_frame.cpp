@@ -18,9 +18,11 @@
 #include "tavicore/ui/ui_time_msg_box.h"
 #include "tavicore/ui/ui_window.h"
 #include "trennick/app/dde_server.h"
+#include "trennick/app/frame_audio_host.h"
+#include "trennick/app/frame_requests_host.h"
+#include "trennick/app/frame_station_host.h"
 #include "trennick/station/station_messages.h"
 #include "trennick/station/heartbeat.h"
-#include "trennick/station/keep_alive.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/station/modem_link.h"
 #include "trennick/app/frame_remote_views.h"
@@ -32,7 +34,6 @@
 #include "trennick/book/addr_book_dialogs.h"
 #include "trennick/book/addr_book_file.h"
 #include "trennick/book/bc_wnd.h"
-#include "trennick/clients/video_out_net.h"
 #include "trennick/clients/zo_serial_client.h"
 #include "trennick/image/image_wnd.h"
 #include "trennick/kit/tess_integration.h"
@@ -44,7 +45,6 @@
 #include "trennick/ui/about_dlg.h"
 #include "trennick/ui/lcd_panel.h"
 #include "trennick/ui/window_text.h"
-#include "trennick/link/core_identity.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/link/prot_list.h"
 #include "trennick/net/inet_connection.h"
@@ -86,172 +86,6 @@ constexpr UINT kStrLoginPrompt2 = 65110;
 
 }  // namespace
 
-// What the audio client needs of the frame: the link's audio state, the
-// connected site's id, the kit's record notices and the data lamp.
-class CMainFrame::FrameAudioHost : public AudioHost {
-public:
-    explicit FrameAudioHost(CMainFrame& frame) : m_frame(frame) {}
-    bool hasMainWindow() override { return !m_frame.m_destroyed; }
-    bool remoteAudioState(DWORD& state) override { return m_frame.GetAudioState(4, &state) != 0; }
-    // The talk of a recording is filed with the recording's pictures.
-    std::string stationId() override { return m_frame.RecordingStation(); }
-    void notifyRecordStart(const std::string& fileName) override { m_frame.NotifyRecordStart(fileName.c_str(), 2, 0); }
-    void notifyRecordFinish(const std::string& fileName, DWORD flag) override {
-        m_frame.NotifyRecordFinish(fileName.c_str(), 2, flag);
-    }
-    void dataLamp() override { platform::PostMessage(m_frame.Hwnd(), kMsgDataLamp, 0, 1); }
-
-private:
-    CMainFrame& m_frame;
-};
-
-// What the handlers of the connected station's requests and replies need of
-// the frame.
-class CMainFrame::FrameRequestsHost : public RemoteRequestsHost {
-public:
-    explicit FrameRequestsHost(CMainFrame& frame) : m_frame(frame) {}
-    CPacketConnection* link() override { return m_frame.m_pConnection; }
-    std::string connectedStationName() override { return m_frame.m_station.ConnectedStationName(); }
-    CDBLumo* remoteSettings() override { return m_frame.RemoteDB(); }
-    void showMessage(UINT stringId, const std::string& argument) override {
-        const std::string format = UiString(stringId);
-        std::string text = argument;
-        if (!format.empty()) {
-            char buffer[1024];
-            std::snprintf(buffer, sizeof buffer, format.c_str(), argument.c_str());
-            text = buffer;
-        }
-        m_frame.m_app.Ui().ShowMessage(text, m_frame.m_app.Title(), kMsgKindInfo);
-    }
-    void showTimedMessage(UINT stringId) override {
-        m_frame.ShowTimedMessage(UiString(stringId), m_frame.m_app.Title(),
-                                 m_frame.m_settings.general.TimeOutForMesageBoxesMS);
-    }
-    void postToFrame(UINT message, WPARAM wParam, LPARAM lParam) override {
-        platform::PostMessage(m_frame.Hwnd(), message, wParam, lParam);
-    }
-    bool sendFile(const std::string& path, const std::string& title) override {
-        return m_frame.SendFile(path, title) != FALSE;
-    }
-    bool settingsErrorReport(UINT message, const BYTE* block, DWORD length) override {
-        CRemoteSetMgr* mgr = m_frame.m_pRemoteSetMgr.get();
-        if (mgr == nullptr) return false;
-        mgr->OnReceivedSettingsErr(block, length, message == kMsgSettingsErrorReport ? 8 : 12);
-        return true;
-    }
-    bool thisStationGuid(std::string& guid) override {
-        CUUIDdb ids;
-        char text[kGuidTextBytes] = {};
-        if (!ids.dbGUIDThisReadKey(text, sizeof text)) return false;
-        guid = text;
-        return true;
-    }
-    // A peer of the second protocol keeps the times of its events in the
-    // second kind; those are converted when they arrive.
-    int peerTimeKind() override {
-        CPacketConnection* l = m_frame.m_pConnection;
-        return l != nullptr && l->IsLinkUp() && l->GetProtocolVersion() == 2 ? 2 : 0;
-    }
-    void beep() override { QApplication::beep(); }
-    // The card's picture in the local picture window, with the date and time.
-    void showCardPicture(const std::string& picturePath) override {
-        if (m_frame.m_localImage == nullptr) return;
-        char caption[64];
-        const std::time_t t = std::time(nullptr);
-        std::strftime(caption, sizeof caption, "%x, %X", std::localtime(&t));
-        m_frame.m_localImage->ShowImageFile(picturePath.c_str(), caption, FALSE);
-        m_frame.m_localImage->setVisible(true);
-        m_frame.m_cardPicture = picturePath;
-    }
-    void showSnapshot(const std::string& bitmapPath) override {
-        if (m_frame.m_views != nullptr) m_frame.m_views->ShowReceivedSnapshot(bitmapPath);
-    }
-    void kitNoEvents() override {
-        if (CTessIntegration* kit = m_frame.m_pTessIntegration) kit->NotifyListDownloadFinished(1);
-    }
-    void kitEventNotFound() override {
-        if (CTessIntegration* kit = m_frame.m_pTessIntegration) kit->NotifyEventDownloadFinished("", 8, 0, 0);
-    }
-    void kitEventFiled(const std::string& newPath) override {
-        if (CTessIntegration* kit = m_frame.m_pTessIntegration) kit->NotifyEventDownloadFinished(newPath.c_str(), 0, 0, 0);
-    }
-    void kitEventListReceived(const std::string&, const tagEventDirListCamera& list) override {
-        auto* kit = dynamic_cast<CNightTessIntegration*>(m_frame.m_pTessIntegration);
-        if (kit == nullptr) return;
-        BYTE site[kSiteInfoBytes] = {};
-        m_frame.GetSiteInfo(site);
-        const std::string stationId = fixed_text::Read(site, 256);
-        kit->OnEventListData(stationId.c_str(), list.dwType, list.wAdapter, list.wCamera);
-    }
-    void kitAlarm(WPARAM a, LPARAM b, int source, const std::string& time) override {
-        if (CTessIntegration* kit = m_frame.m_pTessIntegration) {
-            kit->NotifyAlarmDetected(static_cast<WORD>(a), static_cast<WORD>(b), static_cast<WORD>(source), time.c_str());
-        }
-    }
-
-private:
-    CMainFrame& m_frame;
-};
-
-// The frame's side of the station: its parts of a loop pass, its questions to
-// the user, and what it shows of the station's events.
-class CMainFrame::FrameStationHost : public StationHost, public StationObserver {
-public:
-    explicit FrameStationHost(CMainFrame& frame) : m_frame(frame) {}
-    int ask(UINT stringId, int kind, const std::string& fallback) override {
-        return m_frame.message(stringId, kind, fallback);
-    }
-    void beforeRead() override {
-        if (m_frame.m_firstPass) {
-            m_frame.m_firstPass = false;
-            if (QToolBar* bar = m_frame.m_wndToolBar) {
-                m_frame.removeToolBar(bar);
-                bar->setParent(&m_frame, Qt::Tool);
-                bar->move(50, 50);
-                bar->hide();
-            }
-        }
-        if (m_frame.m_pAudComp != nullptr) m_frame.m_pAudComp->ProcessVoice();
-    }
-    void afterRead() override {
-        if (m_frame.m_video != nullptr) m_frame.m_video->Step(*m_frame.m_pConnection);
-        m_frame.m_videoMain->ProcessRemoteVideo();
-    }
-    bool driveTransfer(LONG lastRead) override {
-        return m_frame.m_panels != nullptr && m_frame.m_panels->TransferStep(lastRead);
-    }
-    void afterTransfer() override {
-        if (m_frame.m_pRemoteSetMgr != nullptr) m_frame.m_pRemoteSetMgr->UpdateTransferProgress();
-        m_frame.m_app.Windows().RemoteWindowStep(m_frame);
-    }
-    void refresh(bool forceCaption) override {
-        m_frame.UpdateCaption(forceCaption);
-        m_frame.UpdateStatus();
-    }
-    void autoConnect() override {
-        const std::string& target = !m_frame.m_app.DValue().empty() ? m_frame.m_app.DValue() : m_frame.m_app.SValue();
-        if (!target.empty()) m_frame.AutoConnect(target);
-    }
-    bool queueFileInWindow(const std::string& path, const std::string& typeText) override {
-        return m_frame.m_app.Windows().SendFile(m_frame, path, typeText) ||
-               (m_frame.m_panels != nullptr && m_frame.m_panels->SendFile(path, typeText));
-    }
-    void siteForgotten() override { m_frame.showHisCard("", "", ""); }
-    void stopTalk() override {
-        if (m_frame.m_pAudComp != nullptr) m_frame.m_pAudComp->StopVoiceCompressProcess();
-    }
-
-    void onCallStateChanged(const CallStateChanged& event) override {
-        if (event.state == CallState::Listening) m_frame.UpdateCaption(true);
-    }
-    void onNotice(const std::string& text) override { m_frame.ShowLinkNotice(text); }
-    void onArmChanged(const ArmChanged& event) override { m_frame.showArm(event); }
-    void onPeerCard(const PeerCard& event) override { m_frame.showPeerCard(event); }
-
-private:
-    CMainFrame& m_frame;
-};
-
 CMainFrame::CMainFrame(CKivApp& app, trennick::Station& station)
     : m_app(app),
       m_station(station),
@@ -267,6 +101,8 @@ CMainFrame::CMainFrame(CKivApp& app, trennick::Station& station)
     m_requests = std::make_unique<CRemoteRequests>(*m_requestsHost);
     m_videoMain = std::make_unique<CVideoMain>();
     registerRows();
+    registerCallCommands();
+    registerWindowCommands();
     m_panels = std::make_unique<CFramePanels>(*this);
     m_views = std::make_unique<CFrameRemoteViews>(*this);
 }
@@ -493,14 +329,6 @@ BOOL CMainFrame::DoActivate(BOOL on) {
     return TRUE;
 }
 
-
-
-
-
-
-
-
-
 void CMainFrame::DoIdleStep() {
     if (m_destroyed) return;
     if (m_station.IdleRead()) CleanupAfterDisconnect(TRUE);
@@ -519,7 +347,6 @@ void CMainFrame::CleanupAfterDisconnect(BOOL flag) {
     // A recording ends with its call: its files are completed now.
     if (m_recording) OnCommand(ID_RECORD_STOP);
 }
-
 
 void CMainFrame::UpdateCaption(bool force) {
     const DWORD t = now();
@@ -619,7 +446,6 @@ void CMainFrame::UpdateStatus() {
     }
 }
 
-
 int CMainFrame::message(UINT stringId, int kind, const std::string& fallback) {
     std::string text = UiString(stringId);
     if (text.empty()) text = fallback;
@@ -675,8 +501,6 @@ void CMainFrame::notAvailable(const char* what) {
     m_app.Ui().ShowMessage(text, m_app.Title(), kMsgKindInfo);
 }
 
-
-
 BOOL CMainFrame::Login(DWORD flags, const char* prompt) {
     if (m_loginGrace > 0) {
         --m_loginGrace;
@@ -703,8 +527,6 @@ BOOL CMainFrame::Login(DWORD flags, const char* prompt) {
     }
     return FALSE;
 }
-
-
 
 void CMainFrame::AutoConnect(const std::string& target) {
     if (m_station.NetInUse() != 0 && !ConnectToInternet()) return;
@@ -743,7 +565,6 @@ bool CMainFrame::LoginForCall() {
     return true;
 }
 
-
 void CMainFrame::OnConnectConnect() {
     LUMO_TRACE(3, "ENTER %s", "CMainFrame::OnConnectConnect()");
     m_station.ForgetCallStart();
@@ -773,10 +594,6 @@ void CMainFrame::OnTVN_DoConnect(const char* name, const char* number) {
     }
     if (LoginForCall()) m_station.Call(number != nullptr ? number : "", name != nullptr ? name : "");
 }
-
-
-
-
 
 DWORD TransferPercent(ULONGLONG done, ULONGLONG total) {
     // 64-bit: done * 100 overflows 32 bits for files above 42 MB.
@@ -827,9 +644,6 @@ int CMainFrame::GetRemoteVersion(int* kind, char* text, std::size_t size) {
     return *kind;
 }
 
-
-
-
 void CMainFrame::OnHardwareProfilesReceived(WPARAM) {
     tagHWProfile profile{};
     if (RemoteDB() != nullptr && RemoteDB()->GetHWProfiles(&profile, 0)) {
@@ -848,7 +662,6 @@ void CMainFrame::OnHardwareProfilesReceived(WPARAM) {
         enableButton(ID_TALK, m_pAudComp->CaptureActive() && m_pAudComp->PlaybackActive() && remoteAudio != 0);
     }
 }
-
 
 void CMainFrame::OnRemoteSettings() {
     if (m_pRemoteSetMgr == nullptr) return;
@@ -881,8 +694,6 @@ int CMainFrame::RemoteGetProfileState(WORD upload, DWORD* percent) {
 int CMainFrame::RemoteCancelProfile(WORD upload) {
     return m_pRemoteSetMgr != nullptr ? m_pRemoteSetMgr->CancelProfileTransfer(upload != 0) : 0;
 }
-
-
 
 void CMainFrame::showHisCard(const std::string& name, const std::string& phone, const std::string& details) {
     if (m_hisCard == nullptr) return;
@@ -956,8 +767,6 @@ void CMainFrame::OnDisconnectMessage(WPARAM cause, LPARAM text) {
     LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnDisconnectMessage");
 }
 
-
-
 void CMainFrame::OnOpenChat(ChatOpener opener) {
     if (m_chat == nullptr || m_chat == m_station.CaptureWindow()) {
         LinkChatWindow* window = m_app.Windows().OpenChat(*this);
@@ -989,267 +798,6 @@ void CMainFrame::openAddressBook(CAddrBookFile& book) const {
     book.SetFileName(path, 0);
     book.SetLogUser(fixed_text::Read(m_loginRecord.name, sizeof m_loginRecord.name));
 }
-
-
-void CMainFrame::OnCommand(WPARAM id) {
-    CPacketConnection& link = *m_pConnection;
-    if (id >= ID_TOOLBAR_FIRST && id < ID_TOOLBAR_FIRST + kToolbarButtons) {
-        // The adapters toolbar: the remote station window shows the adapter chosen.
-        LUMO_TRACE(5, "CMainFrame: toolbar entry %u", static_cast<unsigned>(id - ID_TOOLBAR_FIRST));
-        OpenVideoDisplay();
-        if (CRemoteWnd* remote = m_videoMain->RemoteWnd()) remote->OnCommand(id);
-        return;
-    }
-    if (id == ID_START_PROFILE) {
-        LUMO_TRACE(5, "CMainFrame::OnStartprofile() commsSettings.ModemName = %s, %s, LINE %d",
-                   m_settings.comms.ModemName, "MainFrm", __LINE__);
-    }
-    if (m_views != nullptr && m_views->OnCommand(id)) return;
-    switch (id) {
-    case ID_CONNECT_CONNECT:
-        OnConnectConnect();
-        break;
-    case ID_CONNECT_DISCONNECT:
-        LUMO_TRACE(3, "ENTER %s", "CMainFrame::OnConnectDisconnect()");
-        MakeDisconnect(kReasonAskDisconnect, 0);
-        break;
-    case ID_LISTEN:
-        SetListenOn(0);
-        break;
-    case ID_OPEN_CHAT:
-        OnOpenChat(ChatOpener::User);
-        break;
-    case ID_FILE_TRANSFER:
-        if (!m_app.Windows().OpenFileTransfer(*this) && m_panels->OpenFileTransfer() == nullptr) {
-            notAvailable("The file transfer window");
-        }
-        break;
-    case ID_OPEN_DEBRIEF:
-        if (Login(1) && !m_app.Windows().OpenEventExplorer(*this)) notAvailable("The event explorer");
-        break;
-    case ID_OPTIONS:
-        if (Login(1) && !m_app.Windows().ShowOptions(*this, 0)) ShowOptions(0);
-        break;
-    case ID_OPTIONS_PAGE4:
-        // Page 4 is the storage page.
-        if (!m_app.Windows().ShowOptions(*this, 4)) ShowOptions(3);
-        break;
-    case ID_SETUP_WIZARD:
-        if (!m_app.Windows().RunSetupWizard(*this)) RunSetupWizard();
-        break;
-    case ID_REMOTE_SETTINGS:
-        OnRemoteSettings();
-        break;
-    case ID_TOGGLE_ARM:
-        OnTogglePollTriggers();
-        break;
-    case ID_APP_EXIT_CMD:
-        OnClose();
-        break;
-    case ID_DIAL_40:
-        if (link.ConnectToRemote("40", "") == 512) link.ConnectToRemote("40", "");
-        break;
-    case ID_APP_ABOUT: {
-        // The version text of the installation, the same key for every instance.
-        CKcReg reg = InstanceKey(product_registry::kFirstInstance, nullptr);
-        char version[256] = {};
-        DWORD size = sizeof version;
-        reg.GetString(nullptr, "VersionClient", version, &size);
-        LUMO_TRACE(5, "CMainFrame::OnAppAbout() VersionClient = %s", version);
-        CAboutDlg about(nullptr, Hwnd(), this);
-        m_aboutShown = true;
-        if (m_app.Services().showWindows) {
-            DoActivate(FALSE);
-            about.DoModal();
-            DoActivate(TRUE);
-        }
-        break;
-    }
-    case ID_RESTART_VIDEO:
-    case ID_DISPLAY_ON:
-    case ID_FULL_SCREEN:
-        OpenVideoDisplay();
-        break;
-    case ID_DISPLAY_OFF:
-        m_videoMain->ShowRemoteWindow(FALSE);
-        break;
-    case ID_SITE_BOOK:
-        if (!m_app.Windows().OpenSiteBook(*this)) OpenSiteBook();
-        break;
-    case ID_COLLAPSE:
-    case ID_EXPAND: {
-        const bool expand = id == ID_EXPAND;
-        if ((m_settings.screen.expanded != 0) == expand) break;
-        setButtonShown(ID_COLLAPSE, expand);
-        setButtonShown(ID_EXPAND, !expand);
-        m_settings.screen.expanded = expand ? 1 : 0;
-        m_localImage->setVisible(expand);
-        m_hisCard->setVisible(expand && m_hisCardHeld);
-        resize(width(), std::max(0, height() + (expand ? 272 : -272)));
-        UpdateCaption(true);
-        break;
-    }
-    case ID_ADDRESS_BOOK: {
-        CAddrBookFile book;
-        openAddressBook(book);
-        book.ShowDialog(this, nullptr, nullptr);
-        break;
-    }
-    case ID_SEND_SITE_INFO:
-        OnSendSiteInfo();
-        break;
-    case ID_HOLD_CALL:
-        ToggleHold();
-        break;
-    case ID_CALL_STORED:
-        if (m_inet != nullptr) {
-            OnConnectConnect();
-        } else if (!link.IsLinkUp() && m_settings.comms.NumbersDialed[0][0] != '\0') {
-            const std::string number = fixed_text::Read(m_settings.comms.NumbersDialed[0], 32);
-            if (link.ConnectToRemote(number.c_str(), "") == 512) link.ConnectToRemote(number.c_str(), "");
-        }
-        break;
-    case ID_STATISTICS:
-        m_panels->ShowStatistics();
-        break;
-    case ID_LINK_REQUEST:
-        if (link.IsLinkUp()) LUMO_TRACE(3, "CMainFrame: link request %u", static_cast<unsigned>(id));
-        break;
-    case ID_USERS:
-        if (Login(1)) {
-            if (CUsersManager* users = m_app.UsersManager()) users->DoUsersDialog();
-        }
-        break;
-    case ID_RECORD_START:
-        OnMovieRecordStart();
-        break;
-    case ID_RECORD_STOP:
-        m_recording = false;
-        if (m_video != nullptr) m_video->SetRecordingStatus(FALSE, 1);
-        if (m_pAudComp != nullptr) m_pAudComp->StopAudioRecording(0);
-        break;
-    case ID_UNLOCK_SITE:
-        link.SendAcknowledgment(kTokUnlockServer, TRUE);
-        break;
-    case ID_LOCK_SITE:
-        link.SendAcknowledgment(kTokLockServer, TRUE);
-        break;
-    case ID_UPGRADE_SITE:
-        if (Login(1) && message(kStrUpgradeSite, kMsgKindInfo, "Upgrade the site?") == kAnswerYes) {
-            link.SendAcknowledgment(kTokUpgradeVersion, TRUE);
-        }
-        break;
-    case ID_GET_LOG_FILES:
-        link.SendAcknowledgment(kTokGetLogFiles, TRUE);
-        break;
-    case ID_HELP:
-        OnHelp();
-        break;
-    case ID_TALK:
-        OnAudioOutToggle();
-        break;
-    case ID_ARM:
-    case ID_DISARM:
-        OnTogglePollTriggers();
-        break;
-    case ID_CHRONVIEW:
-        OnChronview();
-        break;
-    case ID_DEBRIEF_BUTTON:
-        OnCommand(ID_OPEN_DEBRIEF);
-        break;
-    case ID_PHONE:
-    case 32796:
-    case 32840:
-    case 29129:
-    case 32860:
-    case 32876:
-    case 32877:
-    case 32872:
-        break;
-    default:
-        LUMO_TRACE(5, "CMainFrame::OnCommand %u: no action", static_cast<unsigned>(id));
-        break;
-    }
-}
-
-CommandUi CMainFrame::UpdateCommand(WPARAM id) {
-    CPacketConnection& link = *m_pConnection;
-    const bool up = link.IsLinkUp() != FALSE;
-    const bool connected = up && link.IsConnected() != FALSE;
-    CommandUi ui;
-    switch (id) {
-    case ID_OPEN_CHAT:
-    case ID_CONNECT_DISCONNECT:
-    case ID_LINK_REQUEST:
-    case ID_FILE_TRANSFER:
-    case ID_SEND_SITE_INFO:
-        ui.enabled = up;
-        break;
-    case ID_CONNECT_CONNECT:
-        ui.text = link.HasSpeakerphone() ? "Ph&one" : UiString(kStrConnectText, "&Connect");
-        ui.enabled = !up;
-        break;
-    case ID_HOLD_CALL:
-        ui.enabled = up;
-        ui.checkable = true;
-        ui.checked = (link.GetHoldStatus() & kHoldLocal) != 0;
-        break;
-    case ID_LISTEN:
-        ui.text = UiString(link.IsListeningFor(2) ? kStrListenOn : kStrListenOff);
-        ui.enabled = !link.IsTargetConnected();
-        break;
-    case ID_CALL_STORED:
-        ui.enabled = m_inet == nullptr;
-        break;
-    case ID_RECORD_START:
-        ui.enabled = connected && !m_recording;
-        break;
-    case ID_RECORD_STOP:
-        ui.enabled = m_recording;
-        break;
-    case ID_UNLOCK_SITE:
-        ui.enabled = connected;
-        ui.checkable = connected;
-        ui.checked = m_station.SiteLocked();
-        break;
-    case ID_LOCK_SITE:
-        ui.enabled = connected;
-        break;
-    case ID_UPGRADE_SITE:
-        ui.enabled = false;
-        break;
-    case ID_TOGGLE_ARM:
-        ui.enabled = connected && !m_station.WaitingForArmAck() && !m_station.SiteArmed();
-        break;
-    case ID_ARM:
-    case ID_DISARM:
-        ui.enabled = connected && !m_station.WaitingForArmAck() && (m_station.IsSystemArmed()) == (id == ID_DISARM) &&
-                     !IsOldSiteVersion();
-        break;
-    case ID_REMOTE_SETTINGS:
-        ui.enabled = !IsOldSiteVersion();
-        break;
-    case ID_OPTIONS:
-        ui.enabled = !(up || link.IsTargetConnected());
-        break;
-    case ID_DIAL_40:
-    case 32872:
-        ui.enabled = !up && !link.IsTargetConnected();
-        break;
-    case ID_COLLAPSE:
-        ui.enabled = m_settings.screen.expanded != 0;
-        break;
-    case ID_EXPAND:
-        ui.enabled = m_settings.screen.expanded == 0;
-        break;
-    default:
-        break;
-    }
-    return ui;
-}
-
-
 
 // The rows of the private messages the frame owns: its creation stage, its
 // commands, its lamps and notices, its child windows, the settings manager's
@@ -1364,111 +912,10 @@ void CMainFrame::registerLampRows() {
     });
 }
 
-// The site's news that the automation kit hears of (and the lamps that go with it).
-void CMainFrame::registerKitRows() {
-    MessageRows& t = *m_rows;
-    t.add(kMsgSerialOutMessage, [this](WPARAM, LPARAM data) {
-        if (auto bytes = platform::TakePostedData<std::vector<BYTE>>(data); bytes != nullptr) {
-            serialOutMessage(bytes->data(), static_cast<DWORD>(bytes->size()));
-        }
-        return LRESULT{0};
-    });
-    t.add(kMsgLineRing, [this](WPARAM, LPARAM) {
-        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyLineRing(0, "");
-        PlayEventSound(2);
-        return LRESULT{0};
-    });
-    t.add({kMsgLineConnected, kMsgVideoStreaming, kMsgFileOfferConfirmed, kMsgListDownloadStarted,
-           kMsgEventDownloadStarted},
-          [this](UINT msg, WPARAM, LPARAM) {
-              CTessIntegration* kit = m_pTessIntegration;
-              if (kit == nullptr) return LRESULT{0};
-              if (msg == kMsgLineConnected) kit->NotifyLineConnected(0, "");
-              if (msg == kMsgVideoStreaming) kit->NotifyVideoIsStreaming();
-              if (msg == kMsgFileOfferConfirmed) kit->NotifyFileStarted();
-              if (msg == kMsgListDownloadStarted) kit->NotifyListDownloadStarted();
-              if (msg == kMsgEventDownloadStarted) kit->NotifyEventDownloadStarted();
-              return LRESULT{0};
-          });
-    t.add(kMsgRecModeCyclic, [this](WPARAM, LPARAM) {
-        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyEventModeChanged(0);
-        m_recordMode = 1;
-        LUMO_TRACE(5, "CMainFrame::OnAckRecModeCyc %d", 1);
-        m_pLcdPanel->ShowMarkD(0);
-        m_pLcdPanel->ShowMarkE(0);
-        return LRESULT{0};
-    });
-    t.add(kMsgRecordModeFixed, [this](WPARAM, LPARAM) {
-        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyEventModeChanged(1);
-        m_recordMode = 2;
-        LUMO_TRACE(5, "CMainFrame::OnAckRecModeFix %d", 2);
-        m_pLcdPanel->ShowMarkD(1);
-        return LRESULT{0};
-    });
-    t.add(kMsgMemoryFull, [this](WPARAM, LPARAM) {
-        m_pLcdPanel->ShowMarkE(1);
-        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyFullEvents();
-        return LRESULT{0};
-    });
-    t.add(kMsgMemoryFree, [this](WPARAM, LPARAM) {
-        m_pLcdPanel->ShowMarkE(0);
-        LUMO_TRACE(5, "CMainFrame::OnAckRecBufFree %d", m_recordMode);
-        if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyMemoryFree();
-        return LRESULT{0};
-    });
-}
-
 void CMainFrame::showTimedString(UINT stringId) {
     m_lastNotice = UiString(stringId);
     LUMO_TRACE(3, "CMainFrame: notice %u: %s", stringId, m_lastNotice.c_str());
     ShowTimedMessage(m_lastNotice, "", m_settings.general.TimeOutForMesageBoxesMS);
-}
-
-// The answers of the peer's serial-out device become the kit's serial-out
-// notifications.
-void CMainFrame::serialOutMessage(const BYTE* message, DWORD length) {
-    if (message == nullptr || length == 0) return;
-    ++m_serialOutMessages;
-    CSerialOutCommand parser;
-    SerialOutMessage answer;
-    if (!parser.DispatchSerialOutMessage(message, length, answer)) {
-        LUMO_TRACE(3, "CMainFrame::SerialOutMessage() a message of %lu bytes without a known command",
-                   static_cast<unsigned long>(length));
-        return;
-    }
-    CTessIntegration* kit = m_pTessIntegration;
-    if (kit == nullptr) return;
-    const WORD result = static_cast<WORD>(answer.resultCode < 0 ? 0 : answer.resultCode);
-    switch (answer.type) {
-    case SO_INITACK:
-        kit->NotifySetSerialOutConfigAck(answer.port, result);
-        break;
-    case SO_GETCONFIGACK:
-        kit->NotifyGetSerialOutConfigAck(answer.port, result, static_cast<WORD>(answer.direction), answer.baudRate,
-                                         static_cast<WORD>(answer.dataBits), static_cast<WORD>(answer.parity),
-                                         static_cast<WORD>(answer.stopBits), static_cast<WORD>(answer.portType), "",
-                                         static_cast<WORD>(answer.workMode));
-        break;
-    case SO_DATAWRITEACK:
-        kit->NotifySerialOutDataWriteAck(answer.port, result, 0);
-        break;
-    case SO_DATAREADACK: {
-        const std::string data(answer.data.begin(), answer.data.end());
-        kit->NotifySerialOutDataRead(answer.port, data.c_str(), static_cast<WORD>(answer.data.size()), result);
-        break;
-    }
-    case SO_DATAREADCMDACK:
-        kit->NotifySerialOutDataReadAck(answer.port, result);
-        break;
-    case SO_TERMINATEACK:
-        kit->NotifyTermSerialOutAck(answer.port, result);
-        break;
-    case SO_ERRORACK:
-        kit->NotifySerialOutError(answer.port, answer.second, result);
-        break;
-    default:
-        break;
-    }
 }
 
 // The start of a connection's bookkeeping, once per connection.
@@ -1485,63 +932,6 @@ void CMainFrame::onConnectionStarted(WPARAM value) {
     logEntry(kLogConnect, "Connection with " + station);
     logEntry(kLogConnect, "Profiles of " + station + " received");
     m_loggedStart = true;
-}
-
-
-
-
-int CMainFrame::GetFileDetails(const char* path, WORD* adapter, WORD* camera, DWORD* snapshots,
-                               DWORD (&eventTime)[2], DWORD (&endValues)[2]) {
-    if (path == nullptr) return 1;
-    std::string name = path;
-    tagEventHeader header{};
-    auto file = std::make_unique<CEventFile>(9, &header, name.data(), nullptr);
-    WORD error = 0;
-    file->GetLastError(&error);
-    if (error != 0) {
-        LUMO_TRACE(1, "CMainFrame::GetFileDetails [E] Failed to create CEventFile");
-        return 1;
-    }
-    file->GetEventHeader(&header);
-    LUMO_TRACE(5, "CMainFrame::GetFileDetails [I] FileName %s", path);
-    if (adapter != nullptr) *adapter = header.wAdapter;
-    if (camera != nullptr) *camera = header.wCamera;
-    if (snapshots != nullptr) *snapshots = header.dwSnapShotNum;
-    eventTime[0] = header.ftStartTime.dwLowDateTime;
-    eventTime[1] = header.ftStartTime.dwHighDateTime;
-    endValues[0] = header.ftEndTime.dwLowDateTime;
-    endValues[1] = header.ftEndTime.dwHighDateTime;
-    LUMO_TRACE(5, "CMainFrame::GetFileDetails [I] Adapter %d Camera %d Snapshots %d ", header.wAdapter,
-               header.wCamera, static_cast<int>(header.dwSnapShotNum));
-    return 0;
-}
-
-namespace {
-DWORD recordKind(DWORD kind) { return kind == 1 ? 2 : kind == 2 ? 41 : 0; }
-}  // namespace
-
-int CMainFrame::NotifyRecordStart(const char* fileName, DWORD type, DWORD kind) {
-    if ((type == 1 || type == 2) && m_pTessIntegration != nullptr) {
-        m_pTessIntegration->NotifyRecordStart(fileName != nullptr ? fileName : "", type, recordKind(kind));
-    }
-    return 1;
-}
-
-int CMainFrame::NotifyRecordFinish(const char* fileName, DWORD type, DWORD kind) {
-    if ((type == 1 || type == 2) && m_pTessIntegration != nullptr) {
-        m_pTessIntegration->NotifyRecordFinish(fileName != nullptr ? fileName : "", type, recordKind(kind));
-    }
-    return 1;
-}
-
-int CMainFrame::NotifyGetProfileDone(const char* profile, WORD result) {
-    if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifyGetProfileDone(profile, result);
-    return 1;
-}
-
-int CMainFrame::NotifySetProfileDone(const char* profile, WORD result) {
-    if (m_pTessIntegration != nullptr) m_pTessIntegration->NotifySetProfileDone(profile, result);
-    return 1;
 }
 
 // Kinds: 1 audio disabled, 2 a recording file open, 3 sending paused, 4 the
@@ -1609,7 +999,6 @@ void CMainFrame::OnMovieRecordStart() {
     }
     LUMO_TRACE(5, "LEAVE %s", "CMainFrame::OnMovieRecordStart");
 }
-
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls()) event->acceptProposedAction();

@@ -30,6 +30,8 @@
 
 #include <QMainWindow>
 #include <array>
+#include <functional>
+#include <unordered_map>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -59,6 +61,9 @@ struct RemoteVideoSettings;
 class CFramePanels;
 class CFrameRemoteViews;
 class CTessIntegration;
+class FrameStationHost;
+class FrameAudioHost;
+class FrameRequestsHost;
 class CKeepAliveThread;
 class CDdeServer;
 class CRemoteRequests;
@@ -346,12 +351,16 @@ protected:
 
 private:
     friend class CFramePanels;
-    class FrameStationHost;
-    class FrameAudioHost;
-    class FrameRequestsHost;
+    friend class FrameStationHost;
+    friend class FrameAudioHost;
+    friend class FrameRequestsHost;
     class FrameRemoteView;
 
     void buildWidgets();
+    // The command table: each command's action, registered by its group.
+    void command(std::initializer_list<WPARAM> ids, const std::function<void(WPARAM)>& action);
+    void registerCallCommands();
+    void registerWindowCommands();
     // The rows of the private messages the frame owns, in the station's table.
     void registerRows();
     void registerLampRows();
@@ -386,6 +395,7 @@ private:
     CInetConnection* m_inet;
     std::unique_ptr<FrameStationHost> m_stationHost;
     std::unique_ptr<MessageRows> m_rows;
+    std::unordered_map<WPARAM, std::function<void(WPARAM)>> m_commands;
     std::unique_ptr<FrameAudioHost> m_audioHost;
     std::unique_ptr<CAudComp> m_pAudComp;
     std::unique_ptr<CTimeMsgBox> m_pTimeMsgBox;
