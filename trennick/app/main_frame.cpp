@@ -121,7 +121,9 @@ platform::HWND CMainFrame::Hwnd() const { return m_station.Hwnd(); }
 void CMainFrame::showArm(const ArmChanged& event) {
     if (event.cause == ArmCause::Acknowledged && m_buttonRow != nullptr) m_buttonRow->SetArmFaces(event.systemArmed);
     // The site-armed lamp.
-    if (event.cause == ArmCause::SiteArmChanged && m_pLcdPanel != nullptr) m_pLcdPanel->ShowMarkC(event.siteArmed ? 1 : 0);
+    if (event.cause == ArmCause::SiteArmChanged && m_pLcdPanel != nullptr) {
+        m_pLcdPanel->ShowMarkC(event.siteArmed ? 1 : 0);
+    }
     enableButton(ID_TOGGLE_ARM, event.toggleAllowed);
 }
 
@@ -819,6 +821,7 @@ void CMainFrame::registerRows() {
         return LRESULT{0};
     });
     t.add(platform::WM_CLOSE, [this](WPARAM, LPARAM) { OnClose(); return LRESULT{0}; });
+    t.add(kMsgActivate, [this](WPARAM on, LPARAM) { DoActivate(static_cast<BOOL>(on)); return LRESULT{0}; });
     t.add(kMsgFileCard, [this](WPARAM, LPARAM data) {
         if (auto card = platform::TakePostedData<tagBusinessCard>(data)) {
             CAddrBookFile book;
@@ -853,7 +856,10 @@ void CMainFrame::registerRows() {
         }
         return LRESULT{0};
     });
-    t.add(kMsgDisconnectMessage, [this](WPARAM cause, LPARAM text) { OnDisconnectMessage(cause, text); return LRESULT{0}; });
+    t.add(kMsgDisconnectMessage, [this](WPARAM cause, LPARAM text) {
+        OnDisconnectMessage(cause, text);
+        return LRESULT{0};
+    });
     t.add(kMsgRemoteProfiles, [this](WPARAM w, LPARAM) { OnHardwareProfilesReceived(w); return LRESULT{0}; });
     t.add(kMsgQueueFile, [this](WPARAM, LPARAM data) -> LRESULT {
         if (auto path = platform::TakePostedData<std::string>(data); path != nullptr) SendFile(*path, "");
@@ -870,7 +876,8 @@ void CMainFrame::registerRows() {
     t.add(kMsgPointerActivity, [this](WPARAM, LPARAM) { m_pointerActivity = 1; return LRESULT{0}; });
     t.add(kMsgVideoWindowRecord, [this](WPARAM, LPARAM data) {
         if (auto record = platform::TakePostedData<VideoWindowRecord>(data); record != nullptr && m_videoMain) {
-            m_videoMain->SetVideoWindowRecord(record->hwnd, RECT{record->left, record->top, record->right, record->bottom});
+            m_videoMain->SetVideoWindowRecord(record->hwnd,
+                                              RECT{record->left, record->top, record->right, record->bottom});
         }
         return LRESULT{0};
     });
@@ -898,13 +905,19 @@ void CMainFrame::registerRows() {
 // The lamps of the LCD panel and the timed notices.
 void CMainFrame::registerLampRows() {
     MessageRows& t = *m_rows;
-    t.add(kMsgDataLamp, [this](WPARAM, LPARAM on) { m_pLcdPanel->ShowDataLamp(static_cast<int>(on), 3000); return LRESULT{0}; });
+    t.add(kMsgDataLamp, [this](WPARAM, LPARAM on) {
+        m_pLcdPanel->ShowDataLamp(static_cast<int>(on), 3000);
+        return LRESULT{0};
+    });
     t.add(kMsgHostDataLamp, [this](WPARAM on, LPARAM ms) {
         m_pLcdPanel->ShowDataLamp(static_cast<int>(on), static_cast<DWORD>(ms));
         return LRESULT{0};
     });
     t.add(kMsgDataLamp3000, [this](WPARAM, LPARAM) { m_pLcdPanel->ShowDataLamp(1, 3000); return LRESULT{1}; });
-    t.add(kMsgSendLamp, [this](WPARAM, LPARAM on) { m_pLcdPanel->SetSendLamp(static_cast<int>(on), 200); return LRESULT{0}; });
+    t.add(kMsgSendLamp, [this](WPARAM, LPARAM on) {
+        m_pLcdPanel->SetSendLamp(static_cast<int>(on), 200);
+        return LRESULT{0};
+    });
     t.add(kMsgHostNotice, [this](WPARAM id, LPARAM) { showTimedString(static_cast<UINT>(id)); return LRESULT{0}; });
     t.add(kMsgNotificationShown, [](WPARAM, LPARAM) {
         LUMO_TRACE(5, "CMainFrame: the peer's notice was shown");

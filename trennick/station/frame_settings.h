@@ -1,6 +1,7 @@
 #pragma once
-// CFrameSettings: the main frame's settings groups in the instance's registry
-// branch (Software\Quennel\Velmoor<id>\1.000.0\<section>): General (with the
+// CFrameSettings: the station's settings groups (and its window's placement)
+// in the instance's registry branch
+// (Software\Quennel\Velmoor<id>\1.000.0\<section>): General (with the
 // business card and the placements), Comms, Caldrin (the voice and transfer
 // record), Video with Video\Rs232, and ScreenSettings. Each group is read with
 // its defaults and written back, so a first start leaves every value in the

@@ -17,12 +17,12 @@ struct CKeepAliveThread::State {
     bool inLink = false;  // the worker is inside one of the link's operations
     DWORD checks = 0;
     CPacketConnection* link = nullptr;
-    platform::HWND frame = 0;
+    platform::HWND station = 0;
     DWORD periodMs = kKeepAlivePeriodMs;
 };
 
-CKeepAliveThread::CKeepAliveThread(CPacketConnection& link, platform::HWND frame, DWORD periodMs)
-    : m_link(link), m_frame(frame), m_periodMs(periodMs == 0 ? kKeepAlivePeriodMs : periodMs) {}
+CKeepAliveThread::CKeepAliveThread(CPacketConnection& link, platform::HWND station, DWORD periodMs)
+    : m_link(link), m_station(station), m_periodMs(periodMs == 0 ? kKeepAlivePeriodMs : periodMs) {}
 
 CKeepAliveThread::~CKeepAliveThread() { Close(); }
 
@@ -30,7 +30,7 @@ void CKeepAliveThread::Start() {
     if (m_state != nullptr) return;
     auto state = std::make_shared<State>();
     state->link = &m_link;
-    state->frame = m_frame;
+    state->station = m_station;
     state->periodMs = m_periodMs;
     m_state = state;
     m_thread = std::thread(&CKeepAliveThread::SyncThread, state);
@@ -99,7 +99,7 @@ void CKeepAliveThread::SyncThread(std::shared_ptr<State> state) {
         bool checked = false;
         if (link.IsLinkUp() && link.IsTargetConnected()) {
             if (link.CheckSync() == 0) {
-                platform::PostMessage(state->frame, kMsgSyncLost, 0, 0);
+                platform::PostMessage(state->station, kMsgSyncLost, 0, 0);
             }
             link.SendLineSync();
             checked = true;

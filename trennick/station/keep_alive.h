@@ -1,7 +1,7 @@
 #pragma once
-// CKeepAliveThread: the main frame's keep-alive worker. Every period (20 s) it
+// CKeepAliveThread: the station's keep-alive worker. Every period (20 s) it
 // asks the link whether the peer's line-sync token arrived in time and sends
-// its own; when the peer has gone silent it posts kMsgSyncLost to the frame,
+// its own; when the peer has gone silent it posts kMsgSyncLost to the station,
 // which disconnects on its own thread.
 //
 // Threads: Start, Cancel and Close on the user-interface thread; the worker
@@ -28,7 +28,7 @@ inline constexpr DWORD kKeepAliveCloseTimeoutMs = 30000;
 
 class CKeepAliveThread {
 public:
-    CKeepAliveThread(CPacketConnection& link, platform::HWND frame, DWORD periodMs = kKeepAlivePeriodMs);
+    CKeepAliveThread(CPacketConnection& link, platform::HWND station, DWORD periodMs = kKeepAlivePeriodMs);
     ~CKeepAliveThread();
     CKeepAliveThread(const CKeepAliveThread&) = delete;
     CKeepAliveThread& operator=(const CKeepAliveThread&) = delete;
@@ -48,7 +48,7 @@ private:
     static void SyncThread(std::shared_ptr<State> state);
 
     CPacketConnection& m_link;
-    platform::HWND m_frame;
+    platform::HWND m_station;
     DWORD m_periodMs;
     std::shared_ptr<State> m_state;
     std::thread m_thread;

@@ -1,5 +1,5 @@
 #pragma once
-// The modem link for the main frame: making one, handing it the Comms group's
+// The modem link of the station: making one, handing it the Comms group's
 // line settings and telling it from the TCP link.
 // Thread: the user-interface thread. Failure: null / false, never thrown.
 
@@ -11,9 +11,9 @@
 
 namespace trennick {
 
-// A modem link owned by the frame (its telephony line is bound on first use).
+// A modem link owned by the station (its telephony line is bound on first use).
 std::unique_ptr<CPacketConnection> MakeModemLink(const LinkServices& services);
-// Copies what the transports read of the frame's Comms group into the record
+// Copies what the transports read of the station's Comms group into the record
 // handed to the link (texts cut to their fields).
 void FillLinkComms(const CommsRecord& comms, CommsSettingsRecord& record);
 // Hands the modem line of `record` to a modem link; false when `link` is not one.

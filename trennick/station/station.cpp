@@ -21,7 +21,6 @@
 #include "trennick/station/station_messages.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -34,11 +33,6 @@ ModemLinkFactory g_modemLinkFactory = nullptr;
 
 constexpr short kLogConnect = 10;
 constexpr short kLogDisconnect = 11;
-
-DWORD systemMs() {
-    using namespace std::chrono;
-    return static_cast<DWORD>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
 
 }  // namespace
 
@@ -236,7 +230,7 @@ Station::~Station() {
 
 platform::HWND Station::Hwnd() const { return m_window != nullptr ? m_window->hwnd() : 0; }
 
-DWORD Station::Now() const { return m_config.now ? m_config.now() : systemMs(); }
+DWORD Station::Now() const { return m_config.now ? m_config.now() : systemTimerMs(); }
 
 void Station::SetHost(StationHost* host) { m_host = host != nullptr ? host : &m_defaultHost; }
 
@@ -338,14 +332,19 @@ void Station::registerRows() {
     t.add(kMsgMainTimerTick, [this](WPARAM, LPARAM) { OnMainTimerTick(); return LRESULT{0}; });
     t.add(kMsgTickFence, [this](WPARAM, LPARAM) { m_dropQueuedTicks = false; return LRESULT{0}; });
     t.add(kMsgLinkDataReady, [this](WPARAM, LPARAM) { OnLinkDataReady(); return LRESULT{0}; });
-    t.add(kMsgActivate, [this](WPARAM on, LPARAM) { SetLoopActive(on != 0); return LRESULT{0}; });
     t.add(kMsgSyncLost, [this](WPARAM, LPARAM) {
         LUMO_TRACE(5, "Station: the peer went silent, MakeDisconnect");
         MakeDisconnect(kReasonSyncLost, 0);
         return LRESULT{0};
     });
-    t.add(kMsgMakeDisconnect, [this](WPARAM, LPARAM reason) { MakeDisconnect(static_cast<LONG>(reason), 0); return LRESULT{0}; });
-    t.add(kMsgTessDisconnect, [this](WPARAM reason, LPARAM) { MakeDisconnect(static_cast<LONG>(reason), 1); return LRESULT{0}; });
+    t.add(kMsgMakeDisconnect, [this](WPARAM, LPARAM reason) {
+        MakeDisconnect(static_cast<LONG>(reason), 0);
+        return LRESULT{0};
+    });
+    t.add(kMsgTessDisconnect, [this](WPARAM reason, LPARAM) {
+        MakeDisconnect(static_cast<LONG>(reason), 1);
+        return LRESULT{0};
+    });
     t.add(kMsgAttendedTimeout, [this](WPARAM, LPARAM) { OnConnectDisconnectAttendedTimeout(); return LRESULT{0}; });
     t.add(kMsgCancelFileReceive, [this](WPARAM, LPARAM) { return CancleFileReceiving(); });
     t.add(kMsgTessArm, [this](WPARAM, LPARAM) {
@@ -372,8 +371,10 @@ void Station::registerRows() {
         recomputeSiteArmed();
         return LRESULT{0};
     });
-    t.add(kMsgUnlockSite, [this](WPARAM, LPARAM) { m_link->SendAcknowledgment(kTokUnlockServer, TRUE); return LRESULT{0}; });
-    t.add(kMsgLockSite, [this](WPARAM, LPARAM) { m_link->SendAcknowledgment(kTokLockServer, TRUE); return LRESULT{0}; });
+    t.add({kMsgUnlockSite, kMsgLockSite}, [this](UINT msg, WPARAM, LPARAM) {
+        m_link->SendAcknowledgment(msg == kMsgUnlockSite ? kTokUnlockServer : kTokLockServer, TRUE);
+        return LRESULT{0};
+    });
     t.add(kMsgLinkSend, [this](WPARAM, LPARAM data) -> LRESULT {
         if (auto bytes = platform::TakePostedData<std::vector<BYTE>>(data);
             bytes != nullptr && !bytes->empty() && m_link->IsLinkUp()) {

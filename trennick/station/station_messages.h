@@ -1,7 +1,7 @@
 #pragma once
-// The private messages and command ids of the main frame. Other windows, the
-// link, the keep-alive thread and the frame itself post them to the frame's
-// message window to defer work to the user-interface thread.
+// The private messages and command ids of the station and its main window.
+// Other windows, the link, the keep-alive thread and the station itself post
+// them to the station's message window to defer work to its owner thread.
 
 #include "platform/message_window.h"
 #include "platform/types.h"
@@ -13,7 +13,7 @@ namespace trennick {
 
 inline constexpr UINT WM_COMMAND = 0x0111;
 
-// A heap object handed to the frame by 0x040B; the handler deletes it.
+// A heap object handed to the station by 0x040B; the handler deletes it.
 class PostedObject {
 public:
     virtual ~PostedObject() = default;
@@ -165,7 +165,7 @@ inline constexpr LONG kReasonSyncLost = 5360;
 inline constexpr LONG kReasonWrongUser = 61415;
 inline constexpr LONG kReasonWrongPassword = 61416;
 
-// Messages of the resource library the frame shows.
+// Messages of the resource library the station and its window show.
 inline constexpr UINT kStrDdeService = 10000;
 inline constexpr UINT kStrAudioOutOn = 65261;
 inline constexpr UINT kStrAudioOutOff = 65262;

@@ -4,6 +4,7 @@
 
 #include "trennick/station/station.h"
 
+#include "common/fixed_text.h"
 #include "trennick/link/file_transfer.h"
 #include "trennick/net/testing/net_test_util.h"
 #include "trennick/station/station_messages.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -28,6 +30,8 @@ struct Recorder : StationObserver {
     std::vector<TransferEnded> transfers;
     std::vector<ArmChanged> arms;
     std::vector<std::string> notices;
+    std::vector<PeerCard> cards;
+    void onPeerCard(const PeerCard& e) override { cards.push_back(e); }
     void onCallStateChanged(const CallStateChanged& e) override { calls.push_back(e); }
     void onTransferEnded(const TransferEnded& e) override { transfers.push_back(e); }
     void onArmChanged(const ArmChanged& e) override { arms.push_back(e); }
@@ -90,6 +94,30 @@ TEST(Station, ObserversHearTheCallComeUpAndEnd) {
     // Going back to listening is told too, and the listener listens again.
     EXPECT_GE(listener.events.count(CallState::Listening), 1);
     EXPECT_TRUE(pumpUntil([&] { return listener.station.Link().IsListeningFor(2) != FALSE; }));
+}
+
+TEST(Station, TheCallersCardReachesTheListenersObservers) {
+    const WORD port = freePort();
+    RunningStation listener(port);
+    RunningStation caller(freePort());
+    // The General switch that sends this station's card once a call is up.
+    CFrameSettings& settings = caller.station.Settings();
+    settings.general.Flags[0] |= 1;
+    tagBusinessCard card{};
+    fixed_text::Write(card.name, sizeof card.name, "Night desk");
+    fixed_text::Write(card.text2, sizeof card.text2, "555 0199");
+    static_assert(sizeof card == sizeof settings.general.BusinessCard);
+    std::memcpy(settings.general.BusinessCard, &card, sizeof card);
+    connect(listener, port, caller);
+
+    ASSERT_TRUE(pumpUntil([&] { return !listener.events.cards.empty(); }));
+    const PeerCard& got = listener.events.cards.front();
+    EXPECT_NE(got.status & kCardReceived, 0);
+    EXPECT_EQ(fixed_text::Read(got.card.name, sizeof got.card.name), "Night desk");
+    EXPECT_EQ(fixed_text::Read(got.card.text2, sizeof got.card.text2), "555 0199");
+    EXPECT_EQ(listener.station.PeerCardName(), "Night desk");
+    EXPECT_TRUE(caller.station.CardSentThisConnection());
+    EXPECT_TRUE(caller.events.cards.empty()) << "the listener sends no card of its own";
 }
 
 TEST(Station, TransferEndedCarriesKindPathAndResult) {
