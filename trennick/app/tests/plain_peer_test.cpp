@@ -14,7 +14,9 @@
 #include "tavicore/users_manager.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
+#include "trennick/book/addr_book_file.h"
 #include "trennick/link/bucket.h"
+#include "trennick/link/cards.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/file_transfer.h"
 #include "trennick/link/packet_connection.h"
@@ -338,6 +340,25 @@ VELMOOR_TEST_CHILD(plain_peer_receives) {
     return closeSession(peer, folder, "-5") ? 0 : 9;
 }
 
+// Calls the program and sends it the site's business card, its texts holding
+// the address book's field separator (byte 0x01). args: port, folder.
+VELMOOR_TEST_CHILD(plain_peer_card) {
+    const fs::path folder = args.at(1);
+    PlainPeer peer(nettest::connectRaw(static_cast<unsigned short>(std::stoi(args.at(0)))));
+    if (!openSession(peer, 1)) return 2;
+    tagBusinessCard card{};
+    fixed_text::Write(card.name, "North\x01Gate");
+    fixed_text::Write(card.text2, "555\x01\x01");
+    fixed_text::Write(card.text3, "x\x01" "1:Forged\x01\x01\x01\x01");
+    const std::string_view token = tokenText(ID_DSVD_MY_CARD);
+    std::vector<BYTE> payload(token.begin(), token.end());
+    const std::vector<BYTE> body = buildCardBody(card);
+    payload.insert(payload.end(), body.begin(), body.end());
+    if (!peer.bytes(payload)) return 3;
+    mark(folder / "card-sent");
+    return closeSession(peer, folder, "abc") ? 0 : 4;
+}
+
 namespace {
 
 class PlainPeerTest : public ::testing::Test {
@@ -436,6 +457,48 @@ TEST_F(PlainPeerTest, EventFilesAreFiledOnceWhicheverComesFirstOfCheckAndFinish)
     int repeats = 0;
     EXPECT_EQ(withoutRepeats(text(folder / "report"), repeats), "CS") << text(folder / "report");
     EXPECT_GE(repeats, 1);
+}
+
+// A site's card whose texts hold the address book's field separator is filed
+// without it: the book keeps its groups and entries, and no entry is forged.
+TEST_F(PlainPeerTest, ACardsFieldSeparatorsNeverReachTheAddressBook) {
+    const unsigned short port = nettest::freePort();
+    start({"/P=" + std::to_string(port)});
+    ASSERT_TRUE(pumpUntil([&] { return frame->Connection()->IsListeningFor(2); }));
+    const std::string path = frame->AddressBookPath();
+    fs::create_directories(fs::path(path).parent_path());
+    auto group = [](const std::string& name) {
+        std::string record = "0:" + name;
+        record.resize(34, '\0');
+        return record;
+    };
+    const std::string yard = std::string("1:Yard\x01") + "555-0100\x01\x01\x01";
+    const std::string book = "KEAB1000" + group("Depots") + yard + group("Gates");
+    writeFile(path, std::vector<BYTE>(book.begin(), book.end()));
+    auto peer = velmoor::testing::ChildProcess::start("plain_peer_card", {std::to_string(port), folder.string()});
+    ASSERT_TRUE(waitFor(folder / "card-sent"));
+
+    CAddrBookFile filed;
+    filed.SetFileName(path, 0);
+    ASSERT_TRUE(pumpUntil([&] {
+        filed.Load();
+        return filed.Groups().size() != 2 || filed.Groups()[0].entries.size() > 1;
+    })) << "the card was never filed";
+    std::vector<std::string> groups;
+    for (const auto& g : filed.Groups()) groups.push_back(g.name);
+    EXPECT_EQ(groups, (std::vector<std::string>{"Depots", "Gates"}));
+    ASSERT_EQ(filed.Groups()[0].entries.size(), 2u);
+    EXPECT_TRUE(filed.Groups()[1].entries.empty());
+    EXPECT_EQ(filed.Groups()[0].entries[0]->Name(), "Yard");
+    const AddrBookEntry& card = *filed.Groups()[0].entries[1];
+    EXPECT_EQ(card.Name(), "NorthGate");
+    EXPECT_EQ(card.Phone(), "555");
+    EXPECT_EQ(card.Info(), "x1:Forged");
+    EXPECT_EQ(filed.FindEntry("Forged"), nullptr);
+
+    mark(folder / "hang-up");
+    ASSERT_TRUE(waitFor(folder / "report"));
+    EXPECT_EQ(peer.wait(std::chrono::seconds(30)), 0);
 }
 
 TEST_F(PlainPeerTest, FilesReachAPeerThatAnswersByTokenAndTheHelloCarriesTheUserRecord) {
