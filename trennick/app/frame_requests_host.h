@@ -3,7 +3,7 @@
 // (see FrameRequestsHost). Thread: the user-interface thread.
 
 #include "trennick/app/main_frame.h"
-#include "trennick/app/remote_requests.h"
+#include "trennick/station/remote_requests.h"
 
 namespace trennick {
 

@@ -29,7 +29,7 @@
 #include "trennick/app/night_tess_integration.h"
 #include "trennick/app/frame_remote_settings.h"
 #include "trennick/app/frame_remote_view.h"
-#include "trennick/app/remote_requests.h"
+#include "trennick/station/remote_requests.h"
 #include "trennick/audio/aud_comp.h"
 #include "trennick/book/addr_book_dialogs.h"
 #include "trennick/book/addr_book_file.h"
@@ -98,7 +98,7 @@ CMainFrame::CMainFrame(CKivApp& app, trennick::Station& station)
     m_station.AddObserver(m_stationHost.get());
     m_rows = std::make_unique<MessageRows>(m_station.Messages());
     m_requestsHost = std::make_unique<FrameRequestsHost>(*this);
-    m_requests = std::make_unique<CRemoteRequests>(*m_requestsHost);
+    m_station.SetRequestsHost(m_requestsHost.get());
     m_videoMain = std::make_unique<CVideoMain>();
     registerRows();
     registerCallCommands();
@@ -111,6 +111,7 @@ CMainFrame::~CMainFrame() {
     LUMO_TRACE(5, "ENTER %s", " CMainFrame::~CMainFrame()");
     if (!m_destroyed) OnDestroy();
     m_rows.reset();
+    m_station.SetRequestsHost(nullptr);
     m_station.RemoveObserver(m_stationHost.get());
     m_station.SetHost(nullptr);
     LUMO_TRACE(5, "LEAVE %s", " CMainFrame::~CMainFrame()");
@@ -132,8 +133,10 @@ void CMainFrame::showArm(const ArmChanged& event) {
 // must not wait for an answer) and shown in the expanded part of the window.
 void CMainFrame::showPeerCard(const PeerCard& event) {
     const tagBusinessCard& card = event.card;
-    m_requests->SetReceivedFilePath(event.picturePath);
-    m_requests->DisplayHisCard(event.status);
+    if (CRemoteRequests* requests = m_station.Requests()) {
+        requests->SetReceivedFilePath(event.picturePath);
+        requests->DisplayHisCard(event.status);
+    }
     if (event.status & kCardReceived) {
         platform::PostMessageOwned(Hwnd(), kMsgFileCard, 0, std::make_unique<tagBusinessCard>(card));
         showHisCard(fixed_text::Read(card.name, sizeof card.name), fixed_text::Read(card.text2, sizeof card.text2),
@@ -898,8 +901,6 @@ void CMainFrame::registerRows() {
     });
     registerLampRows();
     registerKitRows();
-    // The connected station's requests and replies.
-    m_requests->RegisterRows(t, [this] { return !m_destroyed; });
 }
 
 // The lamps of the LCD panel and the timed notices.

@@ -251,7 +251,7 @@ public:
     const std::string& PeerCardName() const { return m_station.PeerCardName(); }
     // The peer card's picture shown in the local picture window; empty while none.
     const std::string& CardPicture() const { return m_cardPicture; }
-    CRemoteRequests* Requests() const { return m_requests.get(); }
+    CRemoteRequests* Requests() const { return m_station.Requests(); }
     // The video coordinator and the capture object that stands for the site's card.
     CVideoMain* VideoMain() const { return m_videoMain.get(); }
     CLumoraRemote* RemoteCapture() const { return m_pLumora.get(); }
@@ -406,7 +406,6 @@ private:
     std::unique_ptr<RemoteVideoSettings> m_videoView;
     std::unique_ptr<CVideoMain> m_videoMain;
     CTessIntegration* m_pTessIntegration = nullptr;
-    std::unique_ptr<CRemoteRequests> m_requests;
     std::unique_ptr<CReceivedVideo> m_video;
     std::unique_ptr<CDdeServer> m_dde;
     std::unique_ptr<FrameRemoteSetHost> m_remoteSetHost;

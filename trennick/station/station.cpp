@@ -18,6 +18,7 @@
 #include "trennick/station/heartbeat.h"
 #include "trennick/station/keep_alive.h"
 #include "trennick/station/modem_link.h"
+#include "trennick/station/remote_requests.h"
 #include "trennick/station/station_messages.h"
 
 #include <algorithm>
@@ -222,6 +223,7 @@ Station::Station(StationConfig config) : m_config(std::move(config)), m_netInUse
 
 Station::~Station() {
     Stop();
+    SetRequestsHost(nullptr);
     m_keepAlive.reset();
     m_link.reset();
     m_inet = nullptr;
@@ -251,6 +253,16 @@ void Station::ReadSettings() {
     m_settings.ReadVideoSettings();
     m_settings.ReadStorageSettings();
     m_remoteDB = std::make_unique<CDBLumoRemote>();
+}
+
+void Station::SetRequestsHost(RemoteRequestsHost* host) {
+    m_requestRows.reset();
+    m_requests.reset();
+    if (host == nullptr) return;
+    m_requests = std::make_unique<CRemoteRequests>(*host);
+    m_requestRows = std::make_unique<MessageRows>(m_messages);
+    // Once the station stopped (the window went) a request is only traced.
+    m_requests->RegisterRows(*m_requestRows, [this] { return !m_stopped; });
 }
 
 void Station::ApplyLinkSettings() {

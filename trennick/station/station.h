@@ -36,6 +36,8 @@ class CDBLumoRemote;
 namespace trennick {
 
 class CInetConnection;
+class CRemoteRequests;
+class RemoteRequestsHost;
 class CKeepAliveThread;
 class InetFrameHooks;
 class LinkIdentity;
@@ -203,6 +205,10 @@ public:
     void ApplyLinkSettings();
     CDBLumoRemote* RemoteDB() const { return m_remoteDB.get(); }
     CDBLumoLocal* LocalDB() const { return m_localDB.get(); }
+    // The handling of the connected station's requests and replies, with the
+    // window's side of them given; null takes it away with its rows.
+    void SetRequestsHost(RemoteRequestsHost* host);
+    CRemoteRequests* Requests() const { return m_requests.get(); }
     CKeepAliveThread* KeepAlive() const { return m_keepAlive.get(); }
     DWORD Now() const;
 
@@ -252,6 +258,8 @@ private:
     CInetConnection* m_inet = nullptr;
     std::unique_ptr<CKeepAliveThread> m_keepAlive;
     std::unique_ptr<CDBLumoRemote> m_remoteDB;
+    std::unique_ptr<CRemoteRequests> m_requests;
+    std::unique_ptr<MessageRows> m_requestRows;
     // The link reads the site information and edits the local profile from
     // whatever thread runs it.
     mutable std::mutex m_siteInfoLock;

@@ -3,7 +3,7 @@
 
 #include "trennick/app/testing/app_test_support.h"
 #include "trennick/app/kiv_app.h"
-#include "trennick/app/remote_requests.h"
+#include "trennick/station/remote_requests.h"
 #include "trennick/book/bc_wnd.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/stations_mgr.h"

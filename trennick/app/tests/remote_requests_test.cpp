@@ -1,4 +1,4 @@
-#include "trennick/app/remote_requests.h"
+#include "trennick/station/remote_requests.h"
 
 #include "platform/folders.h"
 #include "platform/message_window.h"

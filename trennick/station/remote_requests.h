@@ -1,12 +1,12 @@
 #pragma once
-// CRemoteRequests: the main window's handling of what the connected station
+// CRemoteRequests: the station's handling of what the connected station
 // asks, refuses and sends: refused requests, received event files (checked
 // whole, then filed into the station's event folder), received event lists,
 // requests that go to the connected station, events sent to it, the alarm time
 // stamps for the kit channel, the snapshot of a received event expanded into a
 // picture, and the picture of a received business card.
 //
-// Threads: the user-interface thread (the main frame's message window).
+// Threads: the station's owner thread (its message window).
 // Failure: each handler traces its failure and leaves the connection as it
 // is. Messages that carry data are posted with it (platform::PostMessageOwned,
 // LinkWindow::postOwned) and Handle takes it with platform::TakePostedData;
@@ -14,7 +14,8 @@
 //
 // Its messages are rows it registers in the station's message table
 // (RegisterRows); the parts of the program this needs (link, settings,
-// windows, kit channel) come through RemoteRequestsHost.
+// windows, kit channel) come through RemoteRequestsHost, which the window
+// that shows the station implements.
 
 #include "platform/types.h"
 #include "tavicore/event_file.h"

@@ -1,4 +1,4 @@
-#include "trennick/app/remote_requests.h"
+#include "trennick/station/remote_requests.h"
 
 #include "common/fixed_text.h"
 #include "common/lumo_deb.h"
