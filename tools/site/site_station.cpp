@@ -875,7 +875,7 @@ private:
 
     void sendFiles() {
         const LONG status = m_link->GetFileSendStatus();
-        if (status == 4 || status == 6 || status == 7 || status == 8) {
+        if (status == SEND_REFUSED || status == SEND_COMPLETE || status == SEND_FAILED || status == SEND_STOPPED) {
             m_link->SetSendStatus(-1, 0, nullptr);
             return;
         }

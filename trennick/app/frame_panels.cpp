@@ -51,7 +51,7 @@ CFileTransfer* CFramePanels::OpenFileTransfer(bool minimised) {
 bool CFramePanels::SendFile(const std::string& path, const std::string& typeText) {
     if (typeText == kTypeSiteInformation) {
         CPacketConnection& link = *m_frame.Connection();
-        if (link.GetFileSendStatus() <= 0 && link.SetSendStatus(1, kFileKindCardPicture, path.c_str()) == 1) {
+        if (link.GetFileSendStatus() <= SEND_IDLE && link.SetSendStatus(1, kFileKindCardPicture, path.c_str()) == 1) {
             OpenCardExchange();
             return true;
         }
@@ -67,8 +67,9 @@ bool CFramePanels::SendFile(const std::string& path, const std::string& typeText
 bool CFramePanels::TransferStep(LONG readResult) {
     CPacketConnection& link = *m_frame.Connection();
     LONG kind = -2;
-    if (link.GetFileReceiveStatus() == REC_RECEIVING) {
-        link.GetReceiveStatus(nullptr, nullptr, &kind, nullptr, nullptr);
+    if (link.GetFileReceiveStatus() == REC_RECEIVING &&
+        link.GetReceiveStatus(nullptr, nullptr, &kind, nullptr, nullptr) != REC_RECEIVING) {
+        kind = -2;
     }
     // The peer's card picture arriving shows the card exchange.
     if (kind == kFileKindCardPicture) OpenCardExchange();

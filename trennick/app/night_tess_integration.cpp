@@ -860,7 +860,7 @@ LONG CNightTessIntegration::OLEventExpCancel(DWORD, BYTE* p) {
     LONG status = 0, kind = 0;
     m_frame->GetFileStatus(nullptr, &status, nullptr, nullptr, nullptr, &kind, nullptr);
     const DWORD type = get32(p, 12);
-    const bool running = status == 2;
+    const bool running = status == REC_RECEIVING;
     if (running && ((kind == 2 && type == 1) || (kind == 1 && type == 2))) {
         platform::PostMessage(m_frame->Hwnd(), kMsgCancelFileReceive, 0, 0);
         return 0;
@@ -875,7 +875,7 @@ LONG CNightTessIntegration::OLGetDownloadState(DWORD, BYTE* p) {
     LONG status = 0, kind = 0;
     ULONGLONG total = 0, done = 0;
     m_frame->GetFileStatus(nullptr, &status, nullptr, &total, &done, &kind, nullptr);
-    if (status != 2 || kind != transferKindOf(get32(p, 12))) return 10;
+    if (status != REC_RECEIVING || kind != transferKindOf(get32(p, 12))) return 10;
     put32(p, 16, static_cast<DWORD>(std::min<ULONGLONG>(total, 0xFFFFFFFFu)));
     put32(p, 20, static_cast<DWORD>(std::min<ULONGLONG>(done, 0xFFFFFFFFu)));
     return 0;

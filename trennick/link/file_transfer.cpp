@@ -135,6 +135,9 @@ void FileTransfer::Finish() {
 void FileTransfer::ResetStates() {
     m_answerNumbering = AnswerNumbering::Unknown;
     m_recvFileKind = 0;
+    // A new call: what the last one left is not told as an end of this one.
+    m_sendEndPending = false;
+    m_recvEndPending = false;
     m_sendState = SEND_IDLE;
     m_recvState = REC_READY;
     m_sendOffset = -1;
@@ -156,23 +159,23 @@ bool FileTransfer::UserDisconnecting() const {
 }
 
 void FileTransfer::OnPeerDisconnect() {
-    m_recvState = REC_USER_DISCONNECTING;
-    if (m_sendState != SEND_IDLE) m_sendState = SEND_USER_DISCONNECTING;
+    setReceiveState(REC_USER_DISCONNECTING);
+    if (m_sendState != SEND_IDLE) setSendState(SEND_USER_DISCONNECTING);
     closeSendFile();
     closeReceiveFile();
     m_recvFinalPath.clear();
 }
 
 void FileTransfer::OnLineDropped() {
-    m_recvState = REC_USER_DISCONNECTING;
-    m_sendState = SEND_USER_DISCONNECTING;
+    setReceiveState(REC_USER_DISCONNECTING);
+    setSendState(SEND_USER_DISCONNECTING);
     closeSendFile();
     closeReceiveFile();
 }
 
 void FileTransfer::CheckReceiveTimeOut() {
     if (m_recvState == REC_RECEIVING && m_link.nowMs() - m_lastFileActivityMs > kFileIdleLimitMs) {
-        m_recvState = REC_TIMED_OUT;
+        setReceiveState(REC_TIMED_OUT);
         linkTrace(1, "CPacketConnection::CheckTimeOuts() No data has been transfered for a while. The remote "
                      "site may have disconnected.Video/Data transfer has been stopped");
         closeReceiveFile();
@@ -190,7 +193,7 @@ LONG FileTransfer::CheckReceiveCompletion() {
                   m_recvName.c_str());
         closeReceiveFile();
         m_recvFinalPath.clear();
-        m_recvState = REC_FAILED;
+        setReceiveState(REC_FAILED);
     } else if (m_recvState == REC_WAIT_USER) {
         closeReceiveFile();
     }
@@ -237,18 +240,18 @@ void FileTransfer::OnStopSending() {
         closeReceiveFile();  // the unfinished file goes
         m_recvFinalPath.clear();
     }
-    m_recvState = REC_STOPPED;
+    setReceiveState(REC_STOPPED);
     m_link.notice(kStrStopSending, {});
 }
 
 void FileTransfer::OnDoNotSend() {
-    m_sendState = SEND_REFUSED;
+    setSendState(SEND_REFUSED);
     m_link.notice(kStrDoNotSend, {});
 }
 
 void FileTransfer::OnOkForSend() {
     if (m_sendState == SEND_ANNOUNCED) {
-        m_sendState = SEND_SENDING;
+        setSendState(SEND_SENDING);
         m_sendOffset = 0;
         m_confirmedOffset = 0;
         m_sendBlocks = 0;
@@ -268,7 +271,7 @@ void FileTransfer::OnCrcNotOkRewind() {
     m_sendBlocks = m_confirmedBlocks;
     m_sendFileChecksum = m_confirmedFileChecksum;
     ++m_retryCount;
-    m_sendState = SEND_SENDING;
+    setSendState(SEND_SENDING);
 }
 
 // ---- sending ----
@@ -282,7 +285,7 @@ LONG FileTransfer::SetSendStatus(LONG command, LONG value, const char* text) {
         m_sendPath = text;
         m_sendKind = value;
         m_sendOffset = 0;
-        m_sendState = SEND_START;
+        setSendState(SEND_START);
         return 1;
     case 0:
         if (m_sendState == SEND_ANNOUNCED || m_sendState == SEND_SENDING ||
@@ -290,29 +293,29 @@ LONG FileTransfer::SetSendStatus(LONG command, LONG value, const char* text) {
             m_link.sendToken(ID_DSVD_STOP_SENDING);
             closeSendFile();
         }
-        m_sendState = SEND_STOPPED;
+        setSendState(SEND_STOPPED);
         return 1;
     case 7:
         if (m_sendState == SEND_SENDING) {
-            m_sendState = SEND_FAILED;
+            setSendState(SEND_FAILED);
         }
         return 0;
     case 9:
         closeSendFile();
         linkTrace(5, "CPacketConnection::SetSendStatus() SendAcknowledgment(ID_DSVD_DISCONNECT,CONTROLPACKET)");
         m_link.sendToken(ID_DSVD_DISCONNECT);
-        m_sendState = SEND_CLOSED;
+        setSendState(SEND_CLOSED);
         return 1;
     case -2:
-        m_sendState = SEND_CLOSED;
+        setSendState(SEND_CLOSED);
         return 1;
     case -3:
         closeSendFile();
-        m_sendState = SEND_STOPPED;
+        setSendState(SEND_STOPPED);
         return 1;
     case -1:
         closeSendFile();
-        m_sendState = SEND_IDLE;
+        setSendState(SEND_IDLE);
         return 1;
     default:
         return 0;
@@ -320,14 +323,56 @@ LONG FileTransfer::SetSendStatus(LONG command, LONG value, const char* text) {
 }
 
 LONG FileTransfer::CancelSending() {
-    m_sendState = SEND_CANCELLED;
+    setSendState(SEND_CANCELLED);
     return 1;
+}
+
+void FileTransfer::setSendState(LONG state) {
+    m_sendState = state;
+    switch (state) {
+    case SEND_START:
+        m_sendEndPending = true;
+        return;
+    case SEND_ANNOUNCED: case SEND_SENDING: case WAIT_CRC_CONFIRM:
+        return;
+    default:
+        break;
+    }
+    // An ended send holds its file no longer.
+    closeSendFile();
+    if (!m_sendEndPending) return;
+    m_sendEndPending = false;
+    m_link.transferEnded(LinkTransferResult{TransferDirection::Send, static_cast<int>(m_sendKind), m_sendPath, state});
+}
+
+void FileTransfer::setReceiveState(LONG state) {
+    m_recvState = state;
+    switch (state) {
+    case REC_RECEIVING:
+        m_recvEndPending = true;
+        return;
+    case REC_COMPLETE: case REC_READY: case REC_IDLE:
+        // A file that arrived is told with its finishing token; making the
+        // side ready ends nothing.
+        return;
+    default:
+        closeReceiveFile();
+        tellReceiveEnded(state);
+        return;
+    }
+}
+
+void FileTransfer::tellReceiveEnded(LONG result) {
+    if (!m_recvEndPending) return;
+    m_recvEndPending = false;
+    const std::string path = result == REC_COMPLETE ? m_receivedFilePath : m_recvName;
+    m_link.transferEnded(LinkTransferResult{TransferDirection::Receive, m_recvFileKind, path, result});
 }
 
 void FileTransfer::finishSend(LONG state) {
     closeSendFile();
     m_awaitingFileCheck = false;
-    m_sendState = state;
+    setSendState(state);
 }
 
 LONG FileTransfer::sendAnnouncement() {
@@ -339,7 +384,7 @@ LONG FileTransfer::sendAnnouncement() {
     const std::string name = CCommon::GetFileNameFromPath(m_sendPath, CCommon::kBaseName | CCommon::kExtension);
     const std::vector<BYTE> payload = buildAnnouncement(token, name, m_sendFileLength, fileTimeOf(st));
     const LONG written = m_link.sendBucket(kTokenBucket, payload.data(), static_cast<DWORD>(payload.size()), 0, nullptr);
-    m_sendState = SEND_ANNOUNCED;
+    setSendState(SEND_ANNOUNCED);
     m_sendRate = {m_link.nowMs(), 0};
     return written;
 }
@@ -354,7 +399,7 @@ LONG FileTransfer::ProcessSending() {
         if (m_sendFile == nullptr || ::fstat(::fileno(m_sendFile.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
             const int error = m_sendFile == nullptr ? errno : EISDIR;
             closeSendFile();
-            m_sendState = SEND_FAILED;
+            setSendState(SEND_FAILED);
             const UINT message = openFailureMessage(error);
             if (message == kStrTooManyOpenFiles) {
                 linkTrace(1, "CPacketConnection::ProcessSending() Failed!!! File = %s e.m_cause = CFileException ::tooManyOpenFiles\n", m_sendPath.c_str());
@@ -404,7 +449,7 @@ LONG FileTransfer::ProcessSending() {
                     finishSend(SEND_FAILED);
                 } else {
                     ++m_retryCount;
-                    m_sendState = SEND_SENDING;
+                    setSendState(SEND_SENDING);
                     sendBlock();  // sends the check again
                 }
             } else {
@@ -437,7 +482,7 @@ void FileTransfer::resendFromConfirmed(const char* why) {
     // would be counted twice in the whole-file check.
     m_sendFileChecksum = m_confirmedFileChecksum;
     ++m_retryCount;
-    m_sendState = SEND_SENDING;
+    setSendState(SEND_SENDING);
     sendBlock();
 }
 
@@ -455,7 +500,7 @@ LONG FileTransfer::sendBlock() {
         payload += fileChecksumText(m_sendFileChecksum);
         m_link.sendBucket(kTokenBucket, reinterpret_cast<const BYTE*>(payload.data()), static_cast<DWORD>(payload.size()), 0, nullptr);
         m_awaitingFileCheck = true;
-        m_sendState = WAIT_CRC_CONFIRM;
+        setSendState(WAIT_CRC_CONFIRM);
         m_blockSentMs = t;
         return 1;
     }
@@ -490,7 +535,7 @@ LONG FileTransfer::sendBlock() {
         m_sendFileChecksum += static_cast<DWORD>(checksum);
         m_sendRate.bytes += used;
         ++m_sendBlocks;
-        m_sendState = WAIT_CRC_CONFIRM;
+        setSendState(WAIT_CRC_CONFIRM);
         // The next block is read while the peer checks this one, so its
         // answer finds it ready to go. A read that fails here is tried again
         // when the block is due, and reported then.
@@ -584,7 +629,7 @@ void FileTransfer::OnBlockConfirmed(const BYTE* body, DWORD length) {
     m_confirmedOffset = m_sendOffset;
     m_confirmedBlocks = m_sendBlocks;
     m_confirmedFileChecksum = m_sendFileChecksum;
-    m_sendState = SEND_SENDING;
+    setSendState(SEND_SENDING);
     sendBlock();
 }
 
@@ -608,7 +653,7 @@ void FileTransfer::OnBlockRefused(const BYTE* body, DWORD length) {
 }
 
 LONG FileTransfer::GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LONG* kind, LONG* rate,
-                                      std::string* name) {
+                                 std::string* name) const {
     const LONG state = m_sendState;
     switch (state) {
     case SEND_IDLE: case SEND_USER_DISCONNECTING: case SEND_CLOSED:
@@ -628,7 +673,6 @@ LONG FileTransfer::GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LO
         if (rate) *rate = sendRate(m_sendRate, m_link.nowMs());
         return 3;
     case SEND_REFUSED: case SEND_CANCELLED: case SEND_FAILED: case SEND_STOPPED:
-        closeSendFile();
         if (name) *name = m_sendPath;
         if (kind) *kind = m_sendKind;
         return state;
@@ -705,6 +749,7 @@ void FileTransfer::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD length
     }
     if (m_recvState == REC_RECEIVING) {
         linkTrace(3, "CPacketConnection::ConfirmOnSending() a new announcement ends the unfinished %s", m_recvName.c_str());
+        tellReceiveEnded(REC_STOPPED);
     }
     closeReceiveFile();
     const std::filesystem::path finalPath =
@@ -741,14 +786,14 @@ void FileTransfer::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD length
     m_lastFileActivityMs = m_link.nowMs();
     m_recvRate = {m_lastFileActivityMs, 0};
     m_lastRecvRate = -1;
-    m_recvState = REC_RECEIVING;
+    setReceiveState(REC_RECEIVING);
     m_link.sendToken(ID_DSVD_OK_FOR_SEND);
 }
 
 void FileTransfer::failReceive(LONG state, bool tellPeer) {
     closeReceiveFile();
     m_recvFinalPath.clear();
-    m_recvState = state;
+    setReceiveState(state);
     if (tellPeer) {
         m_link.sendToken(ID_DSVD_DO_NOT_SEND);
     }
@@ -878,7 +923,7 @@ void FileTransfer::ConfirmOnCRC(const BYTE* body, DWORD length) {
         return;
     }
     sendBlockAnswer(ID_DSVD_CRCOK, static_cast<WORD>(m_recvPacketNo + 1));
-    m_recvState = REC_COMPLETE;
+    setReceiveState(REC_COMPLETE);
     m_recvChecked = true;
     if (m_recvFinishSeen) {
         OnFinishSending();
@@ -907,13 +952,14 @@ void FileTransfer::OnFinishSending() {
         // No file is arriving: the state moves on, but a stray token never
         // announces a file the application would then look for.
         closeReceiveFile();
-        m_recvState = REC_COMPLETE;
+        setReceiveState(REC_COMPLETE);
         return;
     default:
         linkTrace(3, "CPacketConnection::OnFinishSending() receive state %ld: ignored", static_cast<long>(m_recvState));
         return;
     }
     m_recvNotified = true;
+    tellReceiveEnded(REC_COMPLETE);
     static constexpr UINT kByKind[] = {0, kMsgFileReceivedKind1, kMsgFileReceivedKind2, kMsgFileReceivedKind3,
                                        kMsgFileReceivedKind4};
     if (m_recvFileKind >= 1 && m_recvFileKind <= 4) {
@@ -930,7 +976,7 @@ LONG FileTransfer::SetReceiveStatus(LONG command, const char* text) {
         if (m_recvState == REC_RECEIVING) {
             return 0;
         }
-        m_recvState = REC_READY;
+        setReceiveState(REC_READY);
         // Re-arming into the same folder (the transfer window does so on every
         // pass) leaves its files alone: a ".part" there may be another
         // program's receive under way.
@@ -947,7 +993,7 @@ LONG FileTransfer::SetReceiveStatus(LONG command, const char* text) {
     case 9:
         closeReceiveFile();
         m_recvFinalPath.clear();
-        m_recvState = REC_CANCEL;
+        setReceiveState(REC_CANCEL);
         return 0;
     default:
         return 0;
@@ -955,7 +1001,7 @@ LONG FileTransfer::SetReceiveStatus(LONG command, const char* text) {
 }
 
 LONG FileTransfer::GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
-                                         std::string* name) {
+                                    std::string* name) const {
     const LONG state = m_recvState;
     auto outputs = [&] {
         if (totalBytes) *totalBytes = m_recvAnnouncedBytes == 0 ? 1 : m_recvAnnouncedBytes;
@@ -972,15 +1018,8 @@ LONG FileTransfer::GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBy
         if (rate) *rate = m_lastRecvRate;
         return REC_RECEIVING;
     case REC_COMPLETE: case REC_STOPPED: case REC_WAIT_USER: case REC_FAILED:
-        // A file checked whole whose finishing token has not come yet stays
-        // complete: the finishing token still has to announce it.
-        if (state == REC_COMPLETE && m_recvChecked && !m_recvNotified) {
-            outputs();
-            return state;
-        }
-        // A final state is reported once (as found), then the link is ready again.
-        closeReceiveFile();
-        m_recvState = REC_READY;
+        // A final state stays until the side is made ready again
+        // (SetReceiveStatus); its file was closed when it was reached.
         outputs();
         if (rate) *rate = m_lastRecvRate;
         return state;

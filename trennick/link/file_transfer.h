@@ -29,10 +29,13 @@ inline constexpr int kFileKindClipboard = 0x10000;
 // File", "Event List", "Set List", "Set Sys List"; anything else an ordinary file).
 int FileKindOfTypeText(std::string_view typeText);
 
-// File transfer states.
+// File transfer states. The numbers are those the status getters return.
 enum FileSendState : LONG {
     SEND_IDLE = 0, SEND_ANNOUNCED = 2, SEND_SENDING = 3, SEND_REFUSED = 4, WAIT_CRC_CONFIRM = 5,
     SEND_CANCELLED = 6, SEND_USER_DISCONNECTING = 9,
+    // A file that went whole ends in the state of a cancelled one: both are a
+    // send that ended without a fault.
+    SEND_COMPLETE = SEND_CANCELLED,
 };
 enum FileReceiveState : LONG {
     REC_IDLE = 0, REC_READY = 1, REC_RECEIVING = 2, REC_COMPLETE = 3, REC_STOPPED = 4,
@@ -45,6 +48,18 @@ inline constexpr LONG SEND_FAILED = 7;
 inline constexpr LONG SEND_STOPPED = 8;
 // Receive state of a transfer that failed (bad whole-file check, write error).
 inline constexpr LONG REC_FAILED = 7;
+
+// How a transfer ended, told once to the link's owner window
+// (kMsgTransferEnded): which way it went, the file's kind, the path it was
+// sent from or stored at (the name as announced for a receive that did not
+// complete), and the state it ended in (SEND_*, REC_*).
+enum class TransferDirection { Send, Receive };
+struct LinkTransferResult {
+    TransferDirection direction = TransferDirection::Send;
+    int fileKind = 0;
+    std::string path;
+    LONG result = 0;
+};
 
 // The announcement token of a kind; the event kind depends on the peer's
 // capability bit 0x20.

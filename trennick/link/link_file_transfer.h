@@ -59,6 +59,8 @@ public:
     // A card picture was sent whole, or arrived whole at `path`.
     virtual void cardPictureSent() = 0;
     virtual void cardPictureReceived(const std::string& path) = 0;
+    // A transfer ended; told once per transfer.
+    virtual void transferEnded(const LinkTransferResult& ended) = 0;
 };
 
 class FileTransfer {
@@ -74,9 +76,12 @@ public:
     LONG SetSendStatus(LONG command, LONG value, const char* text);
     LONG SetReceiveStatus(LONG command, const char* text);
     LONG CancelSending();
-    LONG GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LONG* kind, LONG* rate, std::string* name);
+    // The getters change no transfer state: an ended transfer stays as it
+    // ended until SetSendStatus / SetReceiveStatus makes the side ready again
+    // (its end is also told once, transferEnded). Only the rate meters move.
+    LONG GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LONG* kind, LONG* rate, std::string* name) const;
     LONG GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
-                          std::string* name);
+                          std::string* name) const;
     void GetTransferProgress(int which, ULONGLONG& bytes, DWORD& elapsedMs);
     // The sizes of the file going out and of the file coming in; 0 for a side
     // that moves none. Reads only: no state or rate changes.
@@ -123,6 +128,12 @@ public:
     LONG ReceiveStatus() const { return m_recvState; }
 
 private:
+    // Every change of a side's state goes through these: leaving the running
+    // states tells the transfer's end, once (a file that arrived is told when
+    // its finishing token came, see OnFinishSending).
+    void setSendState(LONG state);
+    void setReceiveState(LONG state);
+    void tellReceiveEnded(LONG result);
     void closeSendFile();
     void closeReceiveFile();
     std::string receiveTargetFolder(int kind, bool& ok);
@@ -172,7 +183,8 @@ private:
     WORD m_inFlightNo = 0;              // number of the block last sent
     DWORD m_blockRetries = 0;           // resends of the block in flight
     DWORD m_fileCheckTries = 0;
-    RateInterval m_sendRate;
+    mutable RateInterval m_sendRate;  // a rate meter: read by the getters
+    bool m_sendEndPending = false;     // a send started and its end is not told yet
     // How the peer's answers are read; learnt from them once per call.
     enum class AnswerNumbering { Unknown, Numbered, TokenOnly };
     AnswerNumbering m_answerNumbering = AnswerNumbering::Unknown;
@@ -195,8 +207,9 @@ private:
     bool m_recvNotified = false;
     DWORD m_recvErrors = 0;
     DWORD m_lastFileActivityMs = 0;
-    RateInterval m_recvRate;
-    LONG m_lastRecvRate = -1;
+    mutable RateInterval m_recvRate;  // a rate meter: read by the getters
+    mutable LONG m_lastRecvRate = -1;
+    bool m_recvEndPending = false;    // a receive started and its end is not told yet
 
     // Work buffers of a file block: the bytes read and their escaped form.
     std::vector<BYTE> m_workRead;

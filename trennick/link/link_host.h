@@ -70,6 +70,7 @@ inline constexpr UINT kMsgRpcDone = 0x801D;            // to the remote view: (r
 inline constexpr UINT kMsgEventListRequest = 0x8039;   // EventListRequestBlock
 inline constexpr UINT kMsgEventFileRequest = 0x803D;   // tagEventHeader
 inline constexpr UINT kMsgSettingsError = 0x8048;      // (length, SettingsReport)
+inline constexpr UINT kMsgTransferEnded = 0x80F7;      // (0, LinkTransferResult): once per transfer
 inline constexpr UINT kMsgSettingsError2 = 0x8083;     // (length, SettingsReport)
 inline constexpr UINT kMsgFinishUpgrade = 0x8049;
 // Not 0x806B: the main window takes that one as the automation kit's hang-up,

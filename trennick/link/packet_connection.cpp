@@ -88,6 +88,11 @@ public:
     bool remoteSiteInfo(SiteInfoBlock& site) override { return m_link.m_host->remoteSiteInfo(site); }
     void errorLamp() override { m_link.errorLamp(); }
     void cardPictureSent() override { m_link.m_myCardStatus |= kCardPictureSent; }
+    void transferEnded(const LinkTransferResult& ended) override {
+        if (m_link.m_window != nullptr) {
+            m_link.m_window->postOwned(kMsgTransferEnded, 0, std::make_unique<LinkTransferResult>(ended));
+        }
+    }
     void cardPictureReceived(const std::string& path) override {
         m_link.m_peerCardStatus |= kCardPictureReceived;
         fixed_text::Write(m_link.m_peerCard.picture, sizeof m_link.m_peerCard.picture, path);
@@ -933,13 +938,13 @@ LONG CPacketConnection::CancelSending() {
 }
 
 LONG CPacketConnection::GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LONG* kind, LONG* rate,
-                                      std::string* name) {
+                                      std::string* name) const {
     std::lock_guard lock(m_bucketLock);
     return m_files.GetSendStatus(totalBytes, sentBytes, kind, rate, name);
 }
 
 LONG CPacketConnection::GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
-                                         std::string* name) {
+                                         std::string* name) const {
     std::lock_guard lock(m_bucketLock);
     return m_files.GetReceiveStatus(totalBytes, receivedBytes, kind, rate, name);
 }
@@ -969,8 +974,14 @@ void CPacketConnection::ReceiveData(const DecodedBucket& bucket) {
     m_files.ReceiveData(bucket);
 }
 
-LONG CPacketConnection::GetFileSendStatus() { std::lock_guard l(m_bucketLock); return m_files.SendStatus(); }
-LONG CPacketConnection::GetFileReceiveStatus() { std::lock_guard l(m_bucketLock); return m_files.ReceiveStatus(); }
+LONG CPacketConnection::GetFileSendStatus() const {
+    std::lock_guard l(m_bucketLock);
+    return m_files.SendStatus();
+}
+LONG CPacketConnection::GetFileReceiveStatus() const {
+    std::lock_guard l(m_bucketLock);
+    return m_files.ReceiveStatus();
+}
 WORD CPacketConnection::GetLocalVideoStatus() { std::lock_guard l(m_bucketLock); return m_videoStates.local(); }
 WORD CPacketConnection::GetRemoteVideoStatus() { std::lock_guard l(m_bucketLock); return m_videoStates.remote(); }
 BYTE CPacketConnection::GetHelloReceived() { std::lock_guard l(m_bucketLock); return m_helloReceived; }

@@ -283,10 +283,13 @@ public:
     LONG SetSendStatus(LONG command, LONG value, const char* text);
     LONG SetReceiveStatus(LONG command, const char* text);
     LONG CancelSending();
-    // Outputs may be null.
-    LONG GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LONG* kind, LONG* rate, std::string* name);
-    LONG GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
-                          std::string* name);
+    // Outputs may be null. A read changes no state: an ended transfer stays
+    // as it ended until the side is made ready again, and its end is posted
+    // once to the owner window (kMsgTransferEnded).
+    [[nodiscard]] LONG GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LONG* kind, LONG* rate,
+                                     std::string* name) const;
+    [[nodiscard]] LONG GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
+                                        std::string* name) const;
     void GetTransferProgress(int which, ULONGLONG& bytes, DWORD& elapsedMs);
     // Sizes of the files going out and coming in (0 for an idle side).
     void GetTransferSizes(ULONGLONG& sentSize, ULONGLONG& receivedSize);
@@ -332,8 +335,8 @@ public:
     void SetSerialOutSink(LinkSerialOutSink* sink);
 
     // State readers (tests and the application's status display).
-    LONG GetFileSendStatus();
-    LONG GetFileReceiveStatus();
+    [[nodiscard]] LONG GetFileSendStatus() const;
+    [[nodiscard]] LONG GetFileReceiveStatus() const;
     WORD GetLocalVideoStatus();
     WORD GetRemoteVideoStatus();
     BYTE GetHelloReceived();
@@ -415,7 +418,7 @@ protected:
     void errorLamp();
     void resetState(bool capabilityProtocol2);
 
-    std::recursive_mutex m_bucketLock;
+    mutable std::recursive_mutex m_bucketLock;  // const readers take it too
     std::recursive_mutex m_writeLock;
 
 private:

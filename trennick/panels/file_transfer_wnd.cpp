@@ -516,7 +516,7 @@ void CFileTransfer::ProcessTransfer() {
     if (kind == kFileKindEvent || kind == kFileKindEventList || kind == kFileKindRemoteSettings) hide = true;
     if (kind != kFileKindCardPicture) {
         switch (sent) {
-        case 0:
+        case SEND_IDLE:
             if (m_queue->GetItemCount() > 0 && settings.AutoSend()) {
                 const std::string path = m_queue->GetItemText(0, 0);
                 const std::string type = m_queue->GetItemText(0, 1);
@@ -533,28 +533,28 @@ void CFileTransfer::ProcessTransfer() {
                 }
             }
             break;
-        case 1:
+        case SEND_START:
             m_statusBar->StartProgress(false, name);
             panelUpdate(false, name, -1, -1);
             [[fallthrough]];
-        case 3: {
+        case SEND_SENDING: {
             const LONG percent = total == 0 ? 0 : static_cast<LONG>(std::min<ULONGLONG>(done * 100 / total, 100));
-            if (sent == 3 && m_statusBar->Gauge(false).isHidden()) m_statusBar->StartProgress(false, name);
+            if (sent == SEND_SENDING && m_statusBar->Gauge(false).isHidden()) m_statusBar->StartProgress(false, name);
             m_statusBar->SetProgress(percent, false);
             panelUpdate(false, name, percent, rate);
             m_flags |= kFlagActive;
             break;
         }
-        case 4:
-        case 7:
-        case 8:
+        case SEND_REFUSED:
+        case SEND_FAILED:
+        case SEND_STOPPED:
             resetSide(false);
             removeEntry0();
             deleteClipboardFile(name);
             m_link.SetSendStatus(-1, 0, nullptr);
             m_host.sendEnded(sent, name);
             break;
-        case 6:
+        case SEND_COMPLETE:
             if (kind == kFileKindAny && m_queue->GetItemCount() > 0) {
                 appendHistory(settings.sentFile, m_queue->GetItemText(0, 0), m_queue->GetItemText(0, 1));
             }
@@ -565,7 +565,7 @@ void CFileTransfer::ProcessTransfer() {
             if (m_queue->GetItemCount() == 0) hide = true;
             m_host.sendEnded(sent, name);
             break;
-        case 9:
+        case SEND_USER_DISCONNECTING:
             m_host.postCommand(kMainCmdDisconnect);
             resetSide(false);
             m_link.SetSendStatus(-1, 0, nullptr);
@@ -588,10 +588,10 @@ void CFileTransfer::ProcessTransfer() {
     if (kind == kFileKindEvent || kind == kFileKindEventList || kind == kFileKindRemoteSettings) hide = true;
     if (kind >= 0) {
         switch (received) {
-        case 1:
+        case REC_READY:
             m_link.SetReceiveStatus(1, settings.receiveFolder.c_str());
             break;
-        case 2: {
+        case REC_RECEIVING: {
             if (done == 0 || m_statusBar->Gauge(true).isHidden()) {
                 m_statusBar->StartProgress(true, name);
                 panelUpdate(true, name, -1, -1);
@@ -603,7 +603,7 @@ void CFileTransfer::ProcessTransfer() {
             showWindow = true;
             break;
         }
-        case 3: {
+        case REC_COMPLETE: {
             resetSide(true);
             std::string path;
             if (!m_link.GetReceivedFileName(path)) path = settings.receiveFolder + name;
@@ -625,13 +625,13 @@ void CFileTransfer::ProcessTransfer() {
             m_link.SetReceiveStatus(1, settings.receiveFolder.c_str());
             break;
         }
-        case 4:
-        case 5:
-        case 7:
+        case REC_STOPPED:
+        case REC_WAIT_USER:
+        case REC_FAILED:
             resetSide(true);
             m_link.SetReceiveStatus(1, settings.receiveFolder.c_str());
             break;
-        case 9:
+        case REC_USER_DISCONNECTING:
             m_host.postCommand(kMainCmdDisconnect);
             m_statusBar->EndProgress(true);
             SaveQueue();

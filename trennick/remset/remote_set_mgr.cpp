@@ -349,7 +349,10 @@ void CRemoteSetMgr::UpdateTransferProgress() {
     LONG kind = -1;
     const LONG state = m_direction == 2 ? m_link->GetSendStatus(&total, &done, &kind, nullptr, nullptr)
                                         : m_link->GetReceiveStatus(&total, &done, &kind, nullptr, nullptr);
-    if (kind == kFileKindRemoteSettings && (state == 2 || state == 3)) m_control.UpdateData(7, LONG(percentOf(done, total)));
+    // The send side reports a running file as SEND_SENDING, the receive side as REC_RECEIVING.
+    if (kind == kFileKindRemoteSettings && (state == REC_RECEIVING || state == SEND_SENDING)) {
+        m_control.UpdateData(7, LONG(percentOf(done, total)));
+    }
 }
 
 bool CRemoteSetMgr::InitSettingsControl() {
@@ -432,7 +435,9 @@ int CRemoteSetMgr::SendProfileToSite(const std::string& path) {
     if (!CPacketConnection::FileExists(path)) return 0;
     ULONGLONG total = 1, done = 0;
     LONG kind = -1;
-    if (m_link->GetSendStatus(&total, &done, &kind, nullptr, nullptr) == 3 && kind == kFileKindRemoteSettings) return 0;
+    if (m_link->GetSendStatus(&total, &done, &kind, nullptr, nullptr) == SEND_SENDING && kind == kFileKindRemoteSettings) {
+        return 0;
+    }
     // Only a list that holds settings goes to the site.
     std::vector<BYTE> bytes;
     auto check = std::make_unique<tagRemSettings>();
@@ -454,7 +459,7 @@ int CRemoteSetMgr::GetProfileTransferProgress(bool upload, DWORD& percent) {
     LONG kind = -1;
     const LONG state = upload ? m_link->GetSendStatus(&total, &done, &kind, nullptr, nullptr)
                               : m_link->GetReceiveStatus(&total, &done, &kind, nullptr, nullptr);
-    if (kind == kFileKindRemoteSettings && state == (upload ? 3 : REC_RECEIVING)) percent = percentOf(done, total);
+    if (kind == kFileKindRemoteSettings && state == (upload ? LONG{SEND_SENDING} : LONG{REC_RECEIVING})) percent = percentOf(done, total);
     return 1;
 }
 
@@ -464,7 +469,7 @@ int CRemoteSetMgr::CancelProfileTransfer(bool upload) {
     LONG kind = -1;
     const LONG state = upload ? m_link->GetSendStatus(&total, &done, &kind, nullptr, nullptr)
                               : m_link->GetReceiveStatus(&total, &done, &kind, nullptr, nullptr);
-    if (kind == kFileKindRemoteSettings && state == (upload ? 3 : REC_RECEIVING)) {
+    if (kind == kFileKindRemoteSettings && state == (upload ? LONG{SEND_SENDING} : LONG{REC_RECEIVING})) {
         if (upload) {
             m_link->SetSendStatus(0, 0, nullptr);
         } else {

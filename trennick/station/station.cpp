@@ -531,7 +531,7 @@ void Station::endConnection() {
 bool Station::loopBusy() {
     CPacketConnection& link = *m_link;
     if (m_waitForArmAck || link.IsConnecting() || (link.IsLinkUp() && !link.IsConnected())) return true;
-    // Peeked at: the status getters hand a final state over once, to the pass.
+    // A final state stays until the pass makes the side ready again.
     const LONG sending = link.GetFileSendStatus();
     const LONG receiving = link.GetFileReceiveStatus();
     return (sending >= 1 && sending <= 9) || receiving == REC_RECEIVING || receiving == REC_WAIT_USER ||
@@ -568,8 +568,8 @@ void Station::OnLinkDataReady() {
     reactToRead(m_link->TimeToRead());
     m_passRunning = false;
     // A transfer that this read ended is seen by a pass (its history, its
-    // window, the next file of the queue) now. The states are peeked at: the
-    // status getters hand a final state over once, and it is the pass's.
+    // window, the next file of the queue) now; the pass makes the side ready
+    // again.
     CPacketConnection& link = *m_link;
     const LONG sent = link.GetFileSendStatus();
     const LONG received = link.GetFileReceiveStatus();
@@ -894,6 +894,10 @@ void Station::FileTransferStep() {
             TransferDone(TransferEnded{TransferKind::Receive, path, received});
         }
     }
+    // The link keeps an ended receive as it ended: ready for the next file.
+    if (received == REC_COMPLETE || received == REC_STOPPED || received == REC_WAIT_USER || received == REC_FAILED) {
+        if (link.SetReceiveStatus(1, nullptr) != 1) LUMO_TRACE(3, "Station::FileTransferStep() receive side busy");
+    }
 }
 
 void Station::TransferDone(const TransferEnded& ended) {
@@ -939,7 +943,10 @@ void Station::OnSendSiteInfo() {
     if (card.name[0] != '\0') link.SendMyCard(&card);
     if (card.picture[0] != '\0') {
         const LONG state = link.GetSendStatus(nullptr, nullptr, nullptr, nullptr, nullptr);
-        if ((state == 1 || state == 3 || state <= 0) && SendFile(card.picture, "Site Information")) return;
+        if ((state == SEND_START || state == SEND_SENDING || state <= SEND_IDLE) &&
+            SendFile(card.picture, "Site Information")) {
+            return;
+        }
         // Another file is on its way: the picture follows later.
         m_settings.general.Flags[1] |= 2;
     }

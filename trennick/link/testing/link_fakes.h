@@ -70,6 +70,16 @@ public:
         }
         return out;
     }
+    // The ends of transfers posted (kMsgTransferEnded), in order.
+    std::vector<LinkTransferResult> transfersEnded() const {
+        std::vector<LinkTransferResult> out;
+        for (const auto& p : messages) {
+            if (p.message != kMsgTransferEnded) continue;
+            const auto* block = dynamic_cast<const platform::PostedBlock<LinkTransferResult>*>(p.data.get());
+            if (block != nullptr && block->value) out.push_back(*block->value);
+        }
+        return out;
+    }
     int count(UINT message) const {
         return static_cast<int>(std::count_if(messages.begin(), messages.end(),
                                               [&](const Posted& p) { return p.message == message; }));

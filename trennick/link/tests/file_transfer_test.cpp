@@ -118,6 +118,8 @@ TEST_F(Transfer, FilesOfEveryAwkwardSizeArriveWhole) {
         SCOPED_TRACE(c.name);
         const auto bytes = randomBytes(c.size, seed++, c.withOnes);
         writeFile(source / c.name, bytes);
+        const std::size_t receiveEndsBefore = p.windowB.transfersEnded().size();
+        const std::size_t sendEndsBefore = p.windowA.transfersEnded().size();
         std::vector<DWORD> blocks;
         p.a->writeHook = [&](std::vector<BYTE>& wire, const BYTE* data, DWORD length) {
             if (bucketKind(data) == kFileBlockBucket) blocks.push_back(readLe16(data + 3));
@@ -128,12 +130,25 @@ TEST_F(Transfer, FilesOfEveryAwkwardSizeArriveWhole) {
         std::string path;
         ASSERT_TRUE(p.b->GetReceivedFileName(path));
         EXPECT_EQ(path, (receive / c.name).string());
-        // The final state is reported once, then the link is ready again.
+        // Reading the final state changes nothing; the end of each side is
+        // posted once, and the receiver is ready again when it is told so.
         ULONGLONG total = 0, received = 0;
         EXPECT_EQ(p.b->GetReceiveStatus(&total, &received, nullptr, nullptr, nullptr), REC_COMPLETE);
         EXPECT_EQ(received, c.size);
+        EXPECT_EQ(p.b->GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr), REC_COMPLETE);
+        const auto receiveEnds = p.windowB.transfersEnded();
+        ASSERT_EQ(receiveEnds.size(), receiveEndsBefore + 1);
+        EXPECT_EQ(receiveEnds.back().direction, TransferDirection::Receive);
+        EXPECT_EQ(receiveEnds.back().path, path);
+        EXPECT_EQ(receiveEnds.back().result, REC_COMPLETE);
+        EXPECT_EQ(p.b->SetReceiveStatus(1, nullptr), 1);
         EXPECT_EQ(p.b->GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr), REC_READY);
         EXPECT_EQ(p.a->SetSendStatus(-1, 0, nullptr), 1);
+        const auto sendEnds = p.windowA.transfersEnded();
+        ASSERT_EQ(sendEnds.size(), sendEndsBefore + 1);  // making the side ready again tells nothing more
+        EXPECT_EQ(sendEnds.back().direction, TransferDirection::Send);
+        EXPECT_EQ(sendEnds.back().path, (source / c.name).string());
+        EXPECT_EQ(sendEnds.back().result, SEND_COMPLETE);
         if (std::string(c.name) == "plain.bin") {
             EXPECT_EQ(blocks, (std::vector<DWORD>{1022, 1022, 956}));
         }
@@ -356,7 +371,7 @@ TEST_F(Transfer, FullDiskFailsTheReceiveAndLeavesNoPartialFile) {
         std::string path;
         EXPECT_FALSE(p.b->GetReceivedFileName(path));
         EXPECT_EQ(p.a->SetSendStatus(-1, 0, nullptr), 1);
-        p.b->GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr);
+        p.b->SetReceiveStatus(1, nullptr);  // the receiver ready for the next file
     }
 }
 
@@ -406,7 +421,7 @@ TEST_F(Transfer, StopsRefusalsAndSilenceEndTransfersWithoutPartialFiles) {
 
     // Refused by the receiver in the middle.
     EXPECT_EQ(p.a->SetSendStatus(-1, 0, nullptr), 1);
-    p.b->GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr);
+    p.b->SetReceiveStatus(1, nullptr);  // the receiver ready for the next file
     ASSERT_EQ(p.a->SetSendStatus(1, kFileKindAny, path.c_str()), 1);
     blocks = 0;
     p.b->writeHook = [&](std::vector<BYTE>& wire, const BYTE* data, DWORD length) {
@@ -519,7 +534,7 @@ TEST_F(Transfer, TemporaryFilesAKilledReceiveLeftAreCleared) {
         EXPECT_EQ(run(kFileKindAny, source / name), SEND_CANCELLED);
         EXPECT_EQ(readFile(receive / name), bytes);
         EXPECT_EQ(p.a->SetSendStatus(-1, 0, nullptr), 1);
-        p.b->GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, nullptr);
+        p.b->SetReceiveStatus(1, nullptr);  // the receiver ready for the next file
     }
     EXPECT_EQ(readFile(source / "outside.bin"), outside);
     for (const auto& name : filesIn(receive)) {
