@@ -1,16 +1,18 @@
 #pragma once
 // CReceivedVideo: the recording side of the site's video inside the main
-// frame. The video manager hands it each received frame after the key-frame
-// wait, in arrival order; it passes them to the recorder, which records them
+// frame. The video pipeline hands it each received frame after the key-frame
+// wait, in arrival order, before the frame is decoded; it passes them to the recorder, which records them
 // while the operator's recording is on. It keeps the recording status that
 // the frame's record commands switch and tells the recorder the stream version
 // of the connection.
 //
-// Thread: the user-interface thread (the link is read in the loop pass).
+// Thread: the user-interface thread (the link is read in the loop pass, and
+// the pipeline goes on with each frame as it arrives).
 // Failure: nothing throws.
 
 #include "platform/types.h"
 #include "trennick/record/video_recorder.h"
+#include "trennick/video/pipeline/video_frame.h"
 #include "trennick/video/video_mgr.h"
 
 #include <deque>

@@ -104,7 +104,10 @@ CRemoteWnd::~CRemoteWnd() {
         m_connection->SetRemoteView(nullptr);
     }
     destroyLumoraBar();
-    if (m_videoMgr != nullptr) m_videoMgr->DestroyVideoWindow();
+    if (m_videoMgr != nullptr) {
+        m_videoMgr->Pipeline().setView(nullptr);
+        m_videoMgr->DestroyVideoWindow();
+    }
     savePosition();
     CKcReg alarm = ProductKey("Alarm");
     alarm.SetDword(nullptr, "AutoTriggerTrack", &m_autoTrack);
@@ -399,7 +402,10 @@ void CRemoteWnd::BlinkIndicator() {
 
 void CRemoteWnd::SetConnection(CVideoMgr* videoManager, CPacketConnection* connection, RemoteVideoSettings* settings) {
     if (m_connection != nullptr && m_connection != connection) m_connection->SetRemoteView(nullptr);
+    if (m_videoMgr != nullptr && m_videoMgr != videoManager) m_videoMgr->Pipeline().setView(nullptr);
     m_videoMgr = videoManager;
+    // The pipeline's pictures are shown here.
+    if (m_videoMgr != nullptr) m_videoMgr->Pipeline().setView(this);
     m_connection = connection;
     m_settings = settings;
     if (m_connection != nullptr) m_connection->SetRemoteView(this);
@@ -586,24 +592,22 @@ void CRemoteWnd::hwProfilesReceived(int adapters) {
     platform::PostMessage(Handle(), kMsgRemoteProfile, WPARAM(adapters), 0);
 }
 
-void CRemoteWnd::clear() {
-    std::lock_guard lock(m_queueLock);
-    m_frames.clear();
-}
-
-void CRemoteWnd::push(WORD bucketType, const BYTE* frame, DWORD length, bool) {
-    if (frame == nullptr || length == 0) return;
-    auto record = std::make_unique<VideoFrame>();
-    record->data.assign(frame, frame + length);
-    record->camera = (bucketType >> 8) & 0xFF;
-    record->kind = bucketType & 0xFF;
-    std::lock_guard lock(m_queueLock);
-    m_frames.push_back(std::move(record));
+void CRemoteWnd::dropQueuedFrames() {
+    if (m_videoMgr != nullptr) m_videoMgr->Pipeline().clear();
 }
 
 void CRemoteWnd::OnNewVideoSettings(WORD, DWORD width, DWORD height, DWORD frameRateWord) {
-    std::lock_guard lock(m_queueLock);
+    std::lock_guard lock(m_settingsLock);
     m_newSettings = NewSettings{width, height, frameRateWord};
+}
+
+void CRemoteWnd::applyPendingSettings() {
+    std::optional<NewSettings> settings;
+    {
+        std::lock_guard lock(m_settingsLock);
+        settings.swap(m_newSettings);
+    }
+    if (settings) applyNewSettings(settings->width, settings->height, settings->frameRateWord);
 }
 
 void CRemoteWnd::SetFrameRate(int rate) {
@@ -708,49 +712,35 @@ void CRemoteWnd::refreshStatistics(DWORD elapsedMs) {
     m_lastRate = rate;
 }
 
-void CRemoteWnd::decodeFrame(std::unique_ptr<VideoFrame> frame) {
-    const DWORD length = DWORD(frame->data.size());
-    const DWORD started = now();
-    if (m_videoMgr->StoreNewFrame(std::move(frame))) {
-        ++m_periodFrames;
-        ++m_totalDecoded;
-        m_lastFrameMs = now();
-        if (m_host != nullptr) m_host->frameDecoded(length, m_lastFrameMs - started);
-        if (CVideoWnd* child = m_videoMgr->VideoWindow()) child->DrawExpandedFrames();
-    }
+bool CRemoteWnd::admitFrame(DWORD frameBytes) {
+    // The peer's new picture size comes before the frames that follow it.
+    if (m_hosted == 0) applyPendingSettings();
+    m_framesSincePass = true;
+    setStalled(false);
+    m_periodBytes += frameBytes;
+    return m_state == RemoteState::Receiving && !m_sizeChangePending && m_videoMgr != nullptr && m_hosted == 0;
 }
 
-void CRemoteWnd::drainQueue(bool decode) {
-    for (;;) {
-        std::unique_ptr<VideoFrame> frame;
-        {
-            std::lock_guard lock(m_queueLock);
-            if (m_frames.empty()) break;
-            frame = std::move(m_frames.front());
-            m_frames.pop_front();
-        }
-        setStalled(false);
-        m_periodBytes += DWORD(frame->data.size());
-        if (!decode || m_state != RemoteState::Receiving || m_sizeChangePending || m_videoMgr == nullptr ||
-            m_hosted > 0) {
-            continue;
-        }
-        decodeFrame(std::move(frame));
-    }
+void CRemoteWnd::pictureReady(DWORD frameBytes, DWORD decodeMs) {
+    ++m_periodFrames;
+    ++m_totalDecoded;
+    m_lastFrameMs = now();
+    if (m_host != nullptr) m_host->frameDecoded(frameBytes, decodeMs);
+    if (CVideoWnd* child = m_videoMgr != nullptr ? m_videoMgr->VideoWindow() : nullptr) child->DrawExpandedFrames();
 }
 
 int CRemoteWnd::ProcessRemoteVideo() {
     if (m_connection == nullptr) return 1;
     VideoSettingsRecord record{};
     const WORD status = m_connection->GetVideoSettings(1, record);
-    if (m_hosted > 0) clear();
+    if (m_hosted > 0) dropQueuedFrames();
     if (m_state != RemoteState::NotCreated && !m_connection->IsLinkUp()) {
         if (m_hosted == 0) StopVideoWnd();
         UpdateVideoButtons(FALSE);
         m_controls[ID_RW_SNAPSHOT]->setEnabled(false);
         m_controls[ID_RW_HOLD]->setEnabled(false);
         setStalled(false);
-        clear();
+        dropQueuedFrames();
         return 1;
     }
     if (m_state != RemoteState::NotCreated) {
@@ -759,12 +749,7 @@ int CRemoteWnd::ProcessRemoteVideo() {
         m_controls[ID_RW_SNAPSHOT]->setEnabled(m_host == nullptr || !m_host->splitMode());
     }
     if (m_hosted > 0) return 1;
-    std::optional<NewSettings> settings;
-    {
-        std::lock_guard lock(m_queueLock);
-        settings.swap(m_newSettings);
-    }
-    if (settings) applyNewSettings(settings->width, settings->height, settings->frameRateWord);
+    applyPendingSettings();
 
     switch (status) {
     case kVideoStateOpen: {
@@ -796,23 +781,18 @@ int CRemoteWnd::ProcessRemoteVideo() {
             if (!m_connection->IsOutgoingCall()) m_host->setSplitMode(false);
         }
         sendVideoSettings();
-        m_connection->SetVideoTarget(this);
+        m_connection->SetVideoTarget(m_videoMgr != nullptr ? &m_videoMgr->Pipeline() : nullptr);
         m_connection->SetVideoWindow(this);
         restartStatistics();
         if (m_host != nullptr) m_host->videoStreamChanged(true);
         break;
     }
     case kVideoStateInProcess: {
-        bool queued = false;
-        {
-            std::lock_guard lock(m_queueLock);
-            queued = !m_frames.empty();
-        }
-        if (queued) {
-            drainQueue(true);
-        } else {
-            setStalled(now() - m_lastFrameMs > kStallAfterMs);
-        }
+        // Frames decode as they arrive; those that came from another thread
+        // are delivered now. The stall mark shows when none came for a while.
+        if (m_videoMgr != nullptr) m_videoMgr->Pipeline().drain();
+        if (!m_framesSincePass) setStalled(now() - m_lastFrameMs > kStallAfterMs);
+        m_framesSincePass = false;
         const DWORD elapsed = now() - m_periodStartMs;
         if (elapsed > kStatisticsPeriodMs) {
             refreshStatistics(elapsed);
@@ -836,7 +816,7 @@ int CRemoteWnd::ProcessRemoteVideo() {
         m_connection->SetVideoStatus(1, 0);
         setStalled(false);
         if (m_host != nullptr) m_host->videoStreamChanged(false);
-        clear();
+        dropQueuedFrames();
         break;
     default:
         break;
@@ -1192,7 +1172,7 @@ LRESULT CRemoteWnd::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         frame->data = std::move(*bytes);
         m_periodBytes += DWORD(frame->data.size());
         m_state = RemoteState::Receiving;
-        decodeFrame(std::move(frame));
+        m_videoMgr->StoreNewFrame(std::move(frame));
         return 0;
     }
     case kMsgRemoteVideoState:

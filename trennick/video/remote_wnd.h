@@ -1,34 +1,35 @@
 #pragma once
 // CRemoteWnd: the floating "Remote Camera" window in which the operator's
-// station shows the live video of the connected site. It keeps the list of
-// frames the link receives, answers the site's video opening, passes each
-// frame to the video manager, which has the video child window decode and draw
-// it, keeps the frame statistics, and stops when the site closes its video or
-// the link goes down. Around the picture it carries the operator's controls:
-// the button row (menu, snapshot, hold, recording start and stop, picture
-// size), the status pictures (hold, pause, stall, recording), the lower panel
-// with the frame-rate slider and the statistics, the context menu, the video
-// toolbar of the site's cameras with its trigger marks, the main window's
-// adapters toolbar and the PTZ panel.
+// station shows the live video of the connected site. It answers the site's
+// video opening and hands the link the video manager's pipeline, which
+// decodes each frame as it arrives; the window admits the pipeline's frames
+// while it can show them, keeps the frame statistics of its pictures, and
+// stops when the site closes its video or the link goes down. Around the
+// picture it carries the operator's controls: the button row (menu, snapshot,
+// hold, recording start and stop, picture size), the status pictures (hold,
+// pause, stall, recording), the lower panel with the frame-rate slider and the
+// statistics, the context menu, the video toolbar of the site's cameras with
+// its trigger marks, the main window's adapters toolbar and the PTZ panel.
 //
 // Threads: the window and ProcessRemoteVideo belong to the user-interface
-// thread. The frame list and the peer's new settings may be filled from the
-// thread that reads the link; they sit behind m_queueLock and are taken over
-// on the next loop pass. What the link tells the window as its remote view
-// (holds, triggers, returned remote calls, profiles) is posted to the
-// window's message target and handled on its thread. Failures: a missing
-// toolbar, PTZ box or database leaves that part out; nothing throws.
+// thread, as do the pipeline's calls (VideoPictureView). The peer's new
+// settings may be filled from the thread that reads the link; they sit behind
+// m_settingsLock and are taken over before the next frame or on the next loop
+// pass. What the link tells the window as its remote view (holds, triggers,
+// returned remote calls, profiles) is posted to the window's message target
+// and handled on its thread. Failures: a missing toolbar, PTZ box or database
+// leaves that part out; nothing throws.
 
 #include "platform/types.h"
 #include "tavicore/settings_records.h"
 #include "trennick/link/av_ports.h"
 #include "trennick/link/link_host.h"
+#include "trennick/video/pipeline/video_pipeline.h"
 #include "trennick/video/video_wnd.h"
 
 #include <QWidget>
 
 #include <array>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -188,7 +189,7 @@ WORD PictureSizeToken(WPARAM command, bool qcifOnly, std::string_view peerVersio
 // The PTZ panel sits this far left of the window.
 inline constexpr int kPtzPanelOffset = 151;
 
-class CRemoteWnd : public QWidget, public RemoteFrameList, public LinkVideoWindow, public RemoteViewSink {
+class CRemoteWnd : public QWidget, public VideoPictureView, public LinkVideoWindow, public RemoteViewSink {
 public:
     CRemoteWnd();
     ~CRemoteWnd() override;
@@ -225,9 +226,10 @@ public:
     // The text of a control's tool tip.
     std::string ToolTipText(WPARAM id) const;
 
-    // RemoteFrameList: filled by the link.
-    void clear() override;
-    void push(WORD bucketType, const BYTE* frame, DWORD length, bool changed) override;
+    // VideoPictureView: the video pipeline's frames and pictures.
+    bool admitFrame(DWORD frameBytes) override;
+    void pictureReady(DWORD frameBytes, DWORD decodeMs) override;
+    DWORD nowMs() override { return now(); }
     // LinkVideoWindow.
     int UpdateVideoMgr() override { return 1; }
     void OnNewVideoSettings(WORD remoteVideoState, DWORD width, DWORD height, DWORD frameRateWord) override;
@@ -297,8 +299,9 @@ private:
     void applyShownSize();
     void applyNewSettings(DWORD width, DWORD height, DWORD frameRateWord);
     void sendVideoSettings();
-    void drainQueue(bool decode);
-    void decodeFrame(std::unique_ptr<VideoFrame> frame);
+    // Drops the frames the pipeline holds for the next pass.
+    void dropQueuedFrames();
+    void applyPendingSettings();
     void restartStatistics();
     void refreshStatistics(DWORD elapsedMs);
     void layOut(int width, int height);
@@ -374,13 +377,15 @@ private:
     std::unique_ptr<CLumoraToolBarControl> m_lumoraBar;
     std::unique_ptr<CZoPtzUI> m_ptz;
 
-    std::mutex m_queueLock;
-    std::deque<std::unique_ptr<VideoFrame>> m_frames;
+    // The peer's new settings, filled by the link, taken over before the next
+    // frame or at the next loop pass.
+    std::mutex m_settingsLock;
     struct NewSettings {
         DWORD width, height, frameRateWord;
     };
     std::optional<NewSettings> m_newSettings;
 
+    bool m_framesSincePass = false;  // a frame arrived since the last loop pass
     DWORD m_lastFrameMs = 0;
     DWORD m_periodStartMs = 0;
     DWORD m_periodFrames = 0;

@@ -31,6 +31,8 @@ int snapHeight(int height) {
 CVideoMgr::CVideoMgr() : m_pTMNExpand(std::make_unique<CTMNExpand>()) {
     CKcReg reg = ProductKey("Video");
     reg.GetDwordDefault(nullptr, "IsDecodeVideo", &m_isDecodeVideo);
+    m_pipeline.setDecoding(m_isDecodeVideo != 0);
+    m_pipeline.setDecoder(this);
 }
 
 CVideoMgr::~CVideoMgr() {
@@ -46,14 +48,10 @@ void CVideoMgr::Attach(CPacketConnection* connection, CLumora* capture, CDBLumoR
 }
 
 BOOL CVideoMgr::StoreNewFrame(std::unique_ptr<VideoFrame> frame) {
-    if (frame == nullptr) return FALSE;
-    if (!m_keyFrameGate.admit(*frame, m_streamVersion)) return FALSE;
-    if (m_frameSink != nullptr) m_frameSink->OnVideoFrame(*frame);
-    BOOL result = TRUE;
-    if (m_isDecodeVideo != 0) result = m_window != nullptr ? m_window->DecodeFrame(*frame) : FALSE;
-    if (m_frameSink != nullptr) m_frameSink->OnFrameHandled(m_isDecodeVideo != 0 && result);
-    return result;
+    return m_pipeline.deliver(std::move(frame), FrameEntry::Posted) ? TRUE : FALSE;
 }
+
+bool CVideoMgr::decodeFrame(const VideoFrame& frame) { return m_window != nullptr && m_window->DecodeFrame(frame); }
 
 QWidget* CVideoMgr::CreateVideoWindow(int x, int y, const CPARAMS& params, QWidget* parent) {
     m_current = params;
@@ -201,6 +199,7 @@ BOOL CVideoMgr::IsNoVideo() const { return m_window != nullptr ? m_window->IsNoV
 
 BOOL CVideoMgr::SetStreamVersion(WORD version) {
     m_streamVersion = version;
+    m_pipeline.setStreamVersion(version);
     if (m_window != nullptr) m_window->SetStreamVersion(version);
     return TRUE;
 }

@@ -1,16 +1,15 @@
 #pragma once
-// CVideoMgr: the video manager of the remote station view. Every received
-// video frame passes through StoreNewFrame once: it waits for a key frame
-// after the start, hands the frame on to whoever records or forwards it, and
-// has the video window decode and show it. It also makes, sizes and re-parents
+// CVideoMgr: the video manager of the remote station view. It owns the video
+// pipeline, through which every received frame passes once (the key-frame
+// wait, the recorder's tap, decoding into the video window). It also makes, sizes and re-parents
 // the video child window and keeps the display parameters.
 //
 // Threads: the user-interface thread only. Failures: a frame that cannot be
 // decoded is dropped after it was handed on; nothing throws.
 
 #include "platform/types.h"
-#include "trennick/video/pipeline/key_frame_gate.h"
 #include "trennick/video/pipeline/video_frame.h"
+#include "trennick/video/pipeline/video_pipeline.h"
 #include "trennick/video/video_wnd.h"
 
 #include <memory>
@@ -29,17 +28,20 @@ class CRemoteQuad;
 
 inline constexpr UINT kFirstVideoWindowId = 4300;
 
-class CVideoMgr {
+class CVideoMgr : private VideoFrameDecoder {
 public:
     CVideoMgr();
-    ~CVideoMgr();
+    ~CVideoMgr() override;
     CVideoMgr(const CVideoMgr&) = delete;
     CVideoMgr& operator=(const CVideoMgr&) = delete;
 
     void Attach(CPacketConnection* connection, CLumora* capture, CDBLumoRemote* database, DWORD value);
-    // The whole intake of one frame; TRUE when it was decoded (or decoding is off).
+    // One whole frame posted to the view, through the pipeline without the
+    // view's admission; TRUE when it was decoded (or decoding is off).
     BOOL StoreNewFrame(std::unique_ptr<VideoFrame> frame);
-    void SetFrameSink(VideoFrameSink* sink) { m_frameSink = sink; }
+    void SetFrameSink(VideoFrameSink* sink) { m_pipeline.setFrameSink(sink); }
+    // The road of received video, which decodes into the video window.
+    VideoPipeline& Pipeline() { return m_pipeline; }
 
     // Window members.
     QWidget* CreateVideoWindow(int x, int y, const CPARAMS& params, QWidget* parent);
@@ -79,7 +81,7 @@ public:
 
     // The video child window; null while it does not exist.
     CVideoWnd* VideoWindow() const { return m_window.get(); }
-    bool WaitingForKeyFrame() const { return m_keyFrameGate.waiting(); }
+    bool WaitingForKeyFrame() const { return m_pipeline.waitingForKeyFrame(); }
     WORD StreamVersion() const { return m_streamVersion; }
     CPacketConnection* Connection() const { return m_connection; }
     CLumora* Capture() const { return m_capture; }
@@ -87,12 +89,13 @@ public:
 
 private:
     void showInHost(int width, int height);
+    // VideoFrameDecoder: the pipeline's frames decode into the video window.
+    bool decodeFrame(const VideoFrame& frame) override;
 
     CPacketConnection* m_connection = nullptr;
     CLumora* m_capture = nullptr;
     CDBLumoRemote* m_database = nullptr;
     DWORD m_attachValue = 0;
-    KeyFrameGate m_keyFrameGate;
     std::unique_ptr<CTMNExpand> m_pTMNExpand;
     std::unique_ptr<CVideoWnd> m_window;
     UINT m_nextWindowId = kFirstVideoWindowId;
@@ -101,7 +104,7 @@ private:
     CPARAMS m_current{};
     CPARAMS m_previous{};
     DWORD m_isDecodeVideo = 1;
-    VideoFrameSink* m_frameSink = nullptr;
+    VideoPipeline m_pipeline;
     CRemoteQuad* m_quad = nullptr;
     CDBLumo* m_splitDatabase = nullptr;
     bool m_hostedWindow = false;
