@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QClipboard>
+
 using namespace trennick;
 using namespace panelstest;
 using nettest::Station;
@@ -186,6 +189,27 @@ TEST(FileTransferWindow, HistoryDialogKeepsLinesThatArriveWhileItIsOpen) {
     }
     const auto received = std::filesystem::path(p.listenerHost.settings.receiveFolder) / "arrives.bin";
     EXPECT_EQ(paths, (std::vector<std::string>{"/in/kept.txt", received.string()}));
+}
+
+// A packed-bitmap clipboard file from the peer that is shorter than a bitmap
+// header arrives and is not put on the clipboard; it is never read past its
+// end.
+TEST(FileTransferWindow, AShortPackedBitmapFromThePeerIsNotPutOnTheClipboard) {
+    Pair p;
+    ASSERT_NO_FATAL_FAILURE(p.open());
+    QApplication::clipboard()->setText("held");
+    for (const std::size_t size : {std::size_t(4), std::size_t(39)}) {
+        SCOPED_TRACE(size);
+        std::string bytes(size, '\0');
+        bytes[0] = 40;  // a bitmap-info header's size, then too little of it
+        const auto path = platform::homeFolder() / ("short" + std::to_string(size)) / "DIB.clp";
+        writeFile(path, bytes);
+        const std::size_t before = p.listenerHost.arrived.size();
+        p.callerWindow->AddFileToQueue(path.string(), kTypeClipboardFile, true);
+        ASSERT_TRUE(p.run([&] { return p.listenerHost.arrived.size() == before + 1; }));
+        EXPECT_EQ(readAll(p.listenerHost.arrived.back()), bytes);
+        EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "held");
+    }
 }
 
 // A file the window takes from its queue is opened and announced in that
