@@ -218,6 +218,9 @@ Station::Station(StationConfig config) : m_config(std::move(config)), m_netInUse
         m_inet = inet.get();
         m_link = std::move(inet);
     }
+    m_arming = std::make_unique<StationArming>(*m_link, [this] { return Now(); }, [this](const ArmChanged& event) {
+        tell(&StationObserver::onArmChanged, event);
+    });
     registerRows();
 }
 
@@ -360,27 +363,22 @@ void Station::registerRows() {
     t.add(kMsgAttendedTimeout, [this](WPARAM, LPARAM) { OnConnectDisconnectAttendedTimeout(); return LRESULT{0}; });
     t.add(kMsgCancelFileReceive, [this](WPARAM, LPARAM) { return CancleFileReceiving(); });
     t.add(kMsgTessArm, [this](WPARAM, LPARAM) {
-        if (!m_systemArmed) OnTogglePollTriggers();
+        if (!m_arming->IsSystemArmed()) OnTogglePollTriggers();
         return LRESULT{0};
     });
     t.add(kMsgTessDisarm, [this](WPARAM, LPARAM) {
-        if (m_systemArmed) OnTogglePollTriggers();
+        if (m_arming->IsSystemArmed()) OnTogglePollTriggers();
         return LRESULT{0};
     });
     t.add(kMsgIsSysArm, [this](WPARAM, LPARAM out) -> LRESULT {
         if (out == 0) return 1;
-        *reinterpret_cast<DWORD*>(out) = m_systemArmed ? 1 : 0;
+        *reinterpret_cast<DWORD*>(out) = m_arming->IsSystemArmed() ? 1 : 0;
         return 0;
     });
     t.add(kMsgUserActionAck, [this](WPARAM token, LPARAM) { OnUserActionAck(token); return LRESULT{0}; });
     t.add(kMsgPeerVideoRequest, [this](WPARAM token, LPARAM) { OnPeerVideoRequest(token); return LRESULT{0}; });
     t.add({kMsgCpEnabled, kMsgCpDisabled, kMsgCpArmed, kMsgCpDisarmed}, [this](UINT msg, WPARAM, LPARAM) {
-        if (msg == kMsgCpEnabled || msg == kMsgCpDisabled) {
-            m_cpEnabled = msg == kMsgCpEnabled;
-        } else {
-            m_cpArmed = msg == kMsgCpArmed;
-        }
-        recomputeSiteArmed();
+        m_arming->OnPanel(msg);
         return LRESULT{0};
     });
     t.add({kMsgUnlockSite, kMsgLockSite}, [this](UINT msg, WPARAM, LPARAM) {
@@ -458,7 +456,7 @@ void Station::runPass() {
     reactToRead(m_lastRead);
     m_host->afterRead();
     if (link.IsLinkUp() && link.CheckTimeOuts() == -2) MakeDisconnect(kReasonNone, 0);
-    checkArmAckTimeout();
+    m_arming->CheckAckTimeout();
 
     const bool connected = link.IsConnected() != FALSE;
     if (!connected) m_newConnection = false;
@@ -530,7 +528,7 @@ void Station::endConnection() {
 
 bool Station::loopBusy() {
     CPacketConnection& link = *m_link;
-    if (m_waitForArmAck || link.IsConnecting() || (link.IsLinkUp() && !link.IsConnected())) return true;
+    if (m_arming->WaitingForAck() || link.IsConnecting() || (link.IsLinkUp() && !link.IsConnected())) return true;
     // A final state stays until the pass makes the side ready again.
     const LONG sending = link.GetFileSendStatus();
     const LONG receiving = link.GetFileReceiveStatus();
@@ -666,14 +664,14 @@ BOOL Station::MakeDisconnect(LONG reason, LONG listen) {
 
 LONG Station::SetListenOn(LONG mode) {
     LUMO_TRACE(3, "ENTER %s", "Station::SetListenOn()");
-    m_systemArmed = false;
+    m_arming->ForgetTriggers();
     m_host->stopTalk();
     if (m_listenReentry) {
         LUMO_TRACE(5, "Station::SetListenOn() trying reenter exiting...");
         return 0;
     }
     m_listenReentry = true;
-    m_waitForArmAck = false;
+    m_arming->ForgetRequest();
     if (m_link->IsConnected()) InitializeSiteInfo();
     tellCall(CallState::Listening);
     if (!m_closing) m_link->SetListenOn(mode);
@@ -775,81 +773,15 @@ void Station::OnPeerVideoRequest(WPARAM token) {
 
 // ---- arming ----
 
-void Station::tellArm(ArmCause cause) {
-    ArmChanged event;
-    event.cause = cause;
-    event.systemArmed = m_systemArmed;
-    event.siteArmed = m_siteArmed;
-    switch (cause) {
-    case ArmCause::Requested: event.toggleAllowed = false; break;
-    case ArmCause::Acknowledged:
-    case ArmCause::Ignored: event.toggleAllowed = true; break;
-    case ArmCause::AckTimedOut: event.toggleAllowed = m_link->IsLinkUp() != FALSE; break;
-    case ArmCause::SiteArmChanged: event.toggleAllowed = !m_siteArmed && m_link->IsLinkUp(); break;
-    }
-    tell(&StationObserver::onArmChanged, event);
-}
-
-void Station::OnTogglePollTriggers() {
-    if (m_waitForArmAck) return;
-    LUMO_TRACE(5, "Station::OnTogglePollTriggers() armed = %d", static_cast<int>(m_systemArmed));
-    if (m_systemArmed) {
-        m_link->SendAcknowledgment(kTokDisablePollTriggers, TRUE);
-        if (logWrite != nullptr) logWrite->AddEntryEx(nullptr, 9, 0, "", 0, "");
-    } else {
-        m_link->SendAcknowledgment(kTokEnablePollTriggers, TRUE);
-        if (logWrite != nullptr) logWrite->AddEntryEx(nullptr, 8, 0, "", 0, "");
-    }
-    m_armRequestMs = Now();
-    m_waitForArmAck = true;
-    tellArm(ArmCause::Requested);
-}
+void Station::OnTogglePollTriggers() { m_arming->Toggle(); }
 
 void Station::OnUserActionAck(WPARAM token) {
-    switch (token) {
-    case kTokEnablePollTriggers:
-    case kTokDisablePollTriggers:
-    case kTokDisarmAccepted:
-        m_systemArmed = token == kTokEnablePollTriggers;
-        m_waitForArmAck = false;
-        tellArm(ArmCause::Acknowledged);
-        break;
-    case kTokDisarmIgnored:
-        // The site kept its triggers armed: the request is answered, the
-        // button is given back for another try.
-        LUMO_TRACE(3, "Station::OnUserActionAck() the site ignored the disarm request");
-        m_waitForArmAck = false;
-        tellArm(ArmCause::Ignored);
-        break;
-    case kTokLockAck:
-        m_siteLock = true;
-        break;
-    case kTokUnlockAck:
-        m_siteLock = false;
-        break;
-    case kTokDisconnect:
+    if (m_arming->OnAck(token)) return;
+    if (token == kTokDisconnect) {
         SetListenOn(0);
-        break;
-    default:
+    } else {
         LUMO_TRACE(5, "Station::OnUserActionAck token %u", static_cast<unsigned>(token));
-        break;
     }
-}
-
-void Station::checkArmAckTimeout() {
-    if (!m_waitForArmAck) return;
-    // The site may never answer (an old site, a lost token): give the commands
-    // back after the time-out instead of blocking them for the connection.
-    if (static_cast<DWORD>(Now() - m_armRequestMs) >= kArmAckTimeoutMs) {
-        LUMO_TRACE(3, "Station: no acknowledgement from the site, arm/disarm enabled again");
-        m_waitForArmAck = false;
-        tellArm(ArmCause::AckTimedOut);
-    }
-}
-
-void Station::recomputeSiteArmed() {
-    m_siteArmed = m_cpEnabled && m_cpArmed && m_systemArmed;
-    tellArm(ArmCause::SiteArmChanged);
 }
 
 }  // namespace trennick

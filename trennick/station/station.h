@@ -22,6 +22,7 @@
 #include "trennick/link/packet_connection.h"
 #include "trennick/station/frame_settings.h"
 #include "trennick/station/message_table.h"
+#include "trennick/station/station_arming.h"
 #include "trennick/station/station_events.h"
 
 #include <functional>
@@ -43,9 +44,6 @@ class InetFrameHooks;
 class LinkIdentity;
 class MessageWindowLink;
 
-// An arm or disarm request that the site never acknowledges stops blocking
-// the commands after this long.
-inline constexpr DWORD kArmAckTimeoutMs = 30000;
 inline constexpr DWORD kHeartbeatPeriodMs = 10000;
 
 // Replaces the modem link the station makes when NetInUse is 0 (tests).
@@ -161,10 +159,10 @@ public:
     void OnPeerVideoRequest(WPARAM token);
 
     // Arming.
-    bool IsSystemArmed() const { return m_systemArmed; }
-    bool WaitingForArmAck() const { return m_waitForArmAck; }
-    bool SiteArmed() const { return m_siteArmed; }
-    bool SiteLocked() const { return m_siteLock; }
+    bool IsSystemArmed() const { return m_arming->IsSystemArmed(); }
+    bool WaitingForArmAck() const { return m_arming->WaitingForAck(); }
+    bool SiteArmed() const { return m_arming->SiteArmed(); }
+    bool SiteLocked() const { return m_arming->SiteLocked(); }
     void OnTogglePollTriggers();
     void OnUserActionAck(WPARAM token);
 
@@ -228,9 +226,6 @@ private:
     void reactToRead(LONG read);
     bool loopBusy();
     void sendIAmAlive();
-    void checkArmAckTimeout();
-    void recomputeSiteArmed();
-    void tellArm(ArmCause cause);
     void tellCall(CallState state);
     void cardStepSend();
 
@@ -303,14 +298,7 @@ private:
     std::string m_lastReceivedFile;
     std::string m_peerCardName;
 
-    // Arming.
-    bool m_systemArmed = false;
-    bool m_waitForArmAck = false;
-    DWORD m_armRequestMs = 0;
-    bool m_cpEnabled = false;
-    bool m_cpArmed = false;
-    bool m_siteArmed = false;
-    bool m_siteLock = false;
+    std::unique_ptr<StationArming> m_arming;
 };
 
 }  // namespace trennick
