@@ -200,12 +200,10 @@ void CFramePanels::activateMain(bool on) { m_frame.DoActivate(on ? TRUE : FALSE)
 
 void CFramePanels::sendEnded(LONG state, const std::string& path) {
     LUMO_TRACE(3, "CMainFrame: %s ended with %ld", path.c_str(), static_cast<long>(state));
-    m_frame.Station().TransferDone(TransferEnded{TransferKind::Send, path, state});
 }
 
 void CFramePanels::fileArrived(const std::string& path, LONG kind) {
     LUMO_TRACE(3, "CMainFrame: received %s (kind %ld)", path.c_str(), static_cast<long>(kind));
-    m_frame.Station().TransferDone(TransferEnded{TransferKind::Receive, path, REC_COMPLETE});
 }
 
 }  // namespace trennick

@@ -398,6 +398,12 @@ void Station::registerRows() {
         platform::TakePostedData<PostedObject>(data).reset();
         return 1;
     });
+    t.add(kMsgTransferEnded, [this](WPARAM, LPARAM data) {
+        if (auto ended = platform::TakePostedData<LinkTransferResult>(data)) {
+            transferEnded(TransferEnded{ended->direction, ended->fileKind, ended->path, ended->result});
+        }
+        return LRESULT{0};
+    });
     t.add(kMsgUserNotice, [this](WPARAM, LPARAM data) {
         if (auto text = platform::TakePostedData<std::string>(data)) tell(&StationObserver::onNotice, *text);
         return LRESULT{0};
@@ -811,31 +817,26 @@ void Station::FileTransferStep() {
     std::string name;
     const LONG sent = link.GetSendStatus(nullptr, nullptr, nullptr, nullptr, &name);
     if (sent == SEND_REFUSED || sent == SEND_CANCELLED || sent == SEND_FAILED || sent == SEND_STOPPED) {
-        // The transfer ended: record it and make the link ready for the next file.
+        // The transfer ended (the link tells it with kMsgTransferEnded): the
+        // link is made ready for the next file.
         LUMO_TRACE(3, "Station::FileTransferStep() %s ended with %ld", name.c_str(), static_cast<long>(sent));
         link.SetSendStatus(-1, 0, nullptr);
-        TransferDone(TransferEnded{TransferKind::Send, name, sent});
     }
     cardStepSend();
     CardStep();
     const LONG received = link.GetReceiveStatus(nullptr, nullptr, nullptr, nullptr, &name);
-    if (received == REC_COMPLETE) {
-        std::string path;
-        if (link.GetReceivedFileName(path)) {
-            LUMO_TRACE(3, "Station::FileTransferStep() received %s", path.c_str());
-            TransferDone(TransferEnded{TransferKind::Receive, path, received});
-        }
-    }
     // The link keeps an ended receive as it ended: ready for the next file.
     if (received == REC_COMPLETE || received == REC_STOPPED || received == REC_WAIT_USER || received == REC_FAILED) {
         if (link.SetReceiveStatus(1, nullptr) != 1) LUMO_TRACE(3, "Station::FileTransferStep() receive side busy");
     }
 }
 
-void Station::TransferDone(const TransferEnded& ended) {
-    if (ended.kind == TransferKind::Send) {
+void Station::transferEnded(const TransferEnded& ended) {
+    LUMO_TRACE(3, "Station: %s %s ended with %ld", ended.direction == TransferDirection::Send ? "sending" : "receiving",
+               ended.path.c_str(), static_cast<long>(ended.result));
+    if (ended.direction == TransferDirection::Send) {
         m_lastSendResult = ended.result;
-    } else {
+    } else if (ended.result == REC_COMPLETE) {
         m_lastReceivedFile = ended.path;
     }
     tell(&StationObserver::onTransferEnded, ended);

@@ -169,9 +169,6 @@ public:
     // Files and cards.
     BOOL SendFile(const std::string& path, const std::string& typeText);
     void FileTransferStep();
-    // A transfer ended (here, or in the transfer window that drives it): it
-    // is kept as the last of its kind and told to the observers.
-    void TransferDone(const TransferEnded& ended);
     void CardStep();
     void OnSendSiteInfo();
     LONG LastSendResult() const { return m_lastSendResult; }
@@ -228,6 +225,9 @@ private:
     void sendIAmAlive();
     void tellCall(CallState state);
     void cardStepSend();
+    // A transfer ended (the link's kMsgTransferEnded): kept as the last of
+    // its direction and told to the observers.
+    void transferEnded(const TransferEnded& ended);
 
     template <typename Event>
     void tell(void (StationObserver::*method)(const Event&), const Event& event) {

@@ -5,6 +5,7 @@
 
 #include "platform/types.h"
 #include "trennick/link/cards.h"
+#include "trennick/link/file_transfer.h"
 
 #include <string>
 
@@ -23,13 +24,13 @@ struct CallStateChanged {
     bool localHangUp = false;  // Disconnected: this station hung up itself
 };
 
-enum class TransferKind { Send, Receive };
-
-// A file transfer the station's own transfer step ended.
+// A file transfer ended, as the link told it once (whichever drove it: the
+// station's pass or a transfer window).
 struct TransferEnded {
-    TransferKind kind;
+    TransferDirection direction = TransferDirection::Send;
+    int fileKind = 0;  // kFileKind*
     std::string path;  // the file sent, or where the received file lies
-    LONG result = 0;   // the link's final send state, or its receive state
+    LONG result = 0;   // the state it ended in: SEND_* or REC_*
 };
 
 // What changed about arming, so a view knows what to redraw.

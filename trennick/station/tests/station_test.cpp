@@ -136,16 +136,23 @@ TEST(Station, TransferEndedCarriesKindPathAndResult) {
                           std::chrono::seconds(60)));
 
     const TransferEnded& sent = caller.events.transfers.front();
-    EXPECT_EQ(sent.kind, TransferKind::Send);
+    EXPECT_EQ(sent.direction, TransferDirection::Send);
     EXPECT_EQ(sent.path, file.string());
     EXPECT_EQ(sent.result, caller.station.LastSendResult());
-    EXPECT_TRUE(sent.result == SEND_CANCELLED) << "send ended with " << sent.result;
+    EXPECT_EQ(sent.result, SEND_COMPLETE);
 
     const TransferEnded& received = listener.events.transfers.front();
-    EXPECT_EQ(received.kind, TransferKind::Receive);
+    EXPECT_EQ(received.direction, TransferDirection::Receive);
+    EXPECT_EQ(received.fileKind, sent.fileKind);
     EXPECT_EQ(received.result, REC_COMPLETE);
     EXPECT_EQ(received.path, listener.station.LastReceivedFile());
     EXPECT_EQ(fileBytes(received.path), fileBytes(file));
+
+    // Each end is told once, however many passes follow.
+    const DWORD passes = caller.station.LoopPasses() + listener.station.LoopPasses();
+    ASSERT_TRUE(pumpUntil([&] { return caller.station.LoopPasses() + listener.station.LoopPasses() > passes + 10; }));
+    EXPECT_EQ(caller.events.transfers.size(), 1u);
+    EXPECT_EQ(listener.events.transfers.size(), 1u);
 }
 
 TEST(Station, ArmingFollowsTheSitesAnswers) {
