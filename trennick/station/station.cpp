@@ -15,7 +15,6 @@
 #include "trennick/link/window_link.h"
 #include "trennick/net/inet_connection.h"
 #include "trennick/net/inet_frame.h"
-#include "trennick/station/heartbeat.h"
 #include "trennick/station/keep_alive.h"
 #include "trennick/station/modem_link.h"
 #include "trennick/station/remote_requests.h"
@@ -188,8 +187,10 @@ public:
 }  // namespace
 
 Station::Station(StationConfig config) : m_config(std::move(config)), m_netInUse(m_config.netInUse) {
-    m_timerPeriodMs = kMainTimerPeriodMs;
     m_window = std::make_unique<Window>(*this);
+    m_loop = std::make_unique<StationLoop>(m_window->hwnd(), [this] { return Now(); },
+                                           StationLoop::Steps{[this] { runPass(); }, [this] { m_host->refresh(false); },
+                                                              [this] { return loopBusy(); }});
     m_linkWindow = std::make_unique<MessageWindowLink>(m_window->hwnd());
     m_linkHost = std::make_unique<LinkServicesHost>(*this);
     m_inetHooks = std::make_unique<StationInetHooks>();
@@ -299,26 +300,13 @@ void Station::Stop() {
     if (m_stopped) return;
     m_stopped = true;
     if (m_link != nullptr) m_link->SetSerialOutSink(nullptr);
-    platform::KillTimer(Hwnd(), kMainTimerId);
-    m_timerActive = false;
+    m_loop->Stop();
     if (m_keepAlive != nullptr) m_keepAlive->Close();
     if (m_inet != nullptr && m_inet->IsDialUpLinked()) m_inet->HangUpDialUp();
     {
         std::lock_guard lock(m_localProfileLock);
         m_localDB.reset();
     }
-}
-
-void Station::SetLoopActive(bool on) {
-    LUMO_TRACE(3, "Station::SetLoopActive with %d", static_cast<int>(on));
-    if (on) {
-        m_quietPasses = 0;
-        m_timerPeriodMs = kMainTimerPeriodMs;
-        platform::SetTimer(Hwnd(), kMainTimerId, kMainTimerPeriodMs);
-    } else {
-        platform::KillTimer(Hwnd(), kMainTimerId);
-    }
-    m_timerActive = on;
 }
 
 }  // namespace trennick
@@ -343,9 +331,9 @@ LRESULT Station::dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
 // arming's. The program around it adds its own.
 void Station::registerRows() {
     MessageTable& t = m_messages;
-    t.add(platform::WM_TIMER, [this](WPARAM id, LPARAM) { MainTimerProc(id); return LRESULT{0}; });
-    t.add(kMsgMainTimerTick, [this](WPARAM, LPARAM) { OnMainTimerTick(); return LRESULT{0}; });
-    t.add(kMsgTickFence, [this](WPARAM, LPARAM) { m_dropQueuedTicks = false; return LRESULT{0}; });
+    t.add(platform::WM_TIMER, [this](WPARAM id, LPARAM) { m_loop->OnTimer(id); return LRESULT{0}; });
+    t.add(kMsgMainTimerTick, [this](WPARAM, LPARAM) { m_loop->OnTick(); return LRESULT{0}; });
+    t.add(kMsgTickFence, [this](WPARAM, LPARAM) { m_loop->OnFence(); return LRESULT{0}; });
     t.add(kMsgLinkDataReady, [this](WPARAM, LPARAM) { OnLinkDataReady(); return LRESULT{0}; });
     t.add(kMsgSyncLost, [this](WPARAM, LPARAM) {
         LUMO_TRACE(5, "Station: the peer went silent, MakeDisconnect");
@@ -412,50 +400,17 @@ void Station::registerRows() {
 
 // ---- the loop ----
 
-void Station::MainTimerProc(platform::UINT_PTR id) {
-    if (m_timerOutstanding) {
-        LUMO_TRACE(1, "MainTimerProc() TimerOutstanding");
-        return;
-    }
-    // In deep rest no message reached the station since the last pass (one
-    // would have woken the loop): the pass runs from the timer itself, without
-    // the tick and the fence that two more turns of the event loop cost.
-    if (id == kMainTimerId && m_timerPeriodMs == kDeepRestTimerPeriodMs && !m_dropQueuedTicks) {
-        DoLoopProcess();
-        return;
-    }
-    m_timerOutstanding = true;
-    if (id == kMainTimerId && !platform::PostMessage(Hwnd(), kMsgMainTimerTick, kMainTimerId, 0)) {
-        m_timerOutstanding = false;
-    }
-}
-
-void Station::OnMainTimerTick() {
-    // Ticks queued before this one are dropped until the fence comes back: the
-    // queue delivers in order, so everything ahead of the fence was queued
-    // before this pass began.
-    if (m_dropQueuedTicks) return;
-    m_dropQueuedTicks = true;
-    platform::PostMessage(Hwnd(), kMsgTickFence, 0, 0);
-    DoLoopProcess();
-    m_timerOutstanding = false;
-}
-
-void Station::DoLoopProcess() {
-    if (m_stopped) return;
-    platform::KillTimer(Hwnd(), kMainTimerId);
-    if (m_passRunning) {
-        m_host->refresh(false);
-    } else {
-        runPass();
-    }
-    if (m_timerActive && !m_stopped) platform::SetTimer(Hwnd(), kMainTimerId, m_timerPeriodMs);
-    sendIAmAlive();
-}
+void Station::SetLoopActive(bool on) { m_loop->SetActive(on); }
+void Station::MainTimerProc(platform::UINT_PTR id) { m_loop->OnTimer(id); }
+void Station::OnMainTimerTick() { m_loop->OnTick(); }
+void Station::DoLoopProcess() { m_loop->Run(); }
+void Station::WakeLoop() { m_loop->Wake(); }
+void Station::RunPassNow() { m_loop->RunNow(); }
+DWORD Station::LoopPasses() const { return m_loop->Passes(); }
+UINT Station::LoopPeriodMs() const { return m_loop->PeriodMs(); }
+bool Station::LoopActive() const { return m_loop->Active(); }
 
 void Station::runPass() {
-    m_passRunning = true;
-    ++m_loopPasses;
     m_host->beforeRead();
     CPacketConnection& link = *m_link;
     m_lastRead = link.TimeToRead();
@@ -471,14 +426,6 @@ void Station::runPass() {
     } else {
         ordinaryPass(link, connected);
     }
-    // A pass with nothing to do counts towards resting.
-    const bool quiet = !m_woken && !loopBusy();
-    m_woken = false;
-    m_quietPasses = quiet ? std::min(m_quietPasses + 1, kQuietPassesBeforeDeepRest) : 0;
-    m_timerPeriodMs = m_quietPasses >= kQuietPassesBeforeDeepRest ? kDeepRestTimerPeriodMs
-                      : m_quietPasses >= kQuietPassesBeforeRest   ? kRestTimerPeriodMs
-                                                                  : kMainTimerPeriodMs;
-    m_passRunning = false;
 }
 
 void Station::startConnection(CPacketConnection& link) {
@@ -532,7 +479,7 @@ void Station::endConnection() {
     tellCall(CallState::Disconnected);
 }
 
-bool Station::loopBusy() {
+bool Station::loopBusy() const {
     CPacketConnection& link = *m_link;
     if (m_arming->WaitingForAck() || link.IsConnecting() || (link.IsLinkUp() && !link.IsConnected())) return true;
     // A final state stays until the pass makes the side ready again.
@@ -540,14 +487,6 @@ bool Station::loopBusy() {
     const LONG receiving = link.GetFileReceiveStatus();
     return (sending >= 1 && sending <= 9) || receiving == REC_RECEIVING || receiving == REC_WAIT_USER ||
            receiving == REC_USER_DISCONNECTING;
-}
-
-void Station::WakeLoop() {
-    m_woken = true;
-    m_quietPasses = 0;
-    if (m_timerPeriodMs == kMainTimerPeriodMs || m_passRunning || !m_timerActive || m_stopped) return;
-    m_timerPeriodMs = kMainTimerPeriodMs;
-    platform::SetTimer(Hwnd(), kMainTimerId, kMainTimerPeriodMs);
 }
 
 void Station::reactToRead(LONG read) {
@@ -567,10 +506,7 @@ void Station::OnLinkDataReady() {
     // Bytes arrived: the read part of the pass runs now, so a file block is
     // answered and the next one sent without waiting for the timer. Inside a
     // pass (a box it shows runs the loop) the pass itself reads them.
-    if (m_stopped || m_passRunning) return;
-    m_passRunning = true;
-    reactToRead(m_link->TimeToRead());
-    m_passRunning = false;
+    if (m_stopped || !m_loop->RunOutsidePass([this] { reactToRead(m_link->TimeToRead()); })) return;
     // A transfer that this read ended is seen by a pass (its history, its
     // window, the next file of the queue) now; the pass makes the side ready
     // again.
@@ -583,27 +519,10 @@ void Station::OnLinkDataReady() {
     }
 }
 
-void Station::RunPassNow() {
-    if (m_stopped) return;
-    WakeLoop();
-    // A tick like the timer's; ticks already queued are dropped behind its fence.
-    platform::PostMessage(Hwnd(), kMsgMainTimerTick, kMainTimerId, 0);
-}
-
 bool Station::IdleRead() {
     if (m_stopped) return false;
     const LONG read = m_link->TimeToRead();
     return read == -4 || read == -5;
-}
-
-void Station::sendIAmAlive() {
-    const DWORD t = Now();
-    if (m_heartbeatStarted && static_cast<DWORD>(t - m_lastHeartbeatMs) <= kHeartbeatPeriodMs) return;
-    // The first pass only starts the clock.
-    const bool first = !m_heartbeatStarted;
-    m_heartbeatStarted = true;
-    m_lastHeartbeatMs = t;
-    if (!first) NotifyShell(kHeartbeatAlive, Hwnd());
 }
 
 }  // namespace trennick

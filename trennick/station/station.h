@@ -24,6 +24,7 @@
 #include "trennick/station/message_table.h"
 #include "trennick/station/station_arming.h"
 #include "trennick/station/station_events.h"
+#include "trennick/station/station_loop.h"
 
 #include <functional>
 #include <memory>
@@ -44,7 +45,6 @@ class InetFrameHooks;
 class LinkIdentity;
 class MessageWindowLink;
 
-inline constexpr DWORD kHeartbeatPeriodMs = 10000;
 
 // Replaces the modem link the station makes when NetInUse is 0 (tests).
 using ModemLinkFactory = std::unique_ptr<CPacketConnection> (*)(const LinkServices&);
@@ -127,9 +127,9 @@ public:
     // A read of the link outside the loop (the start-up's idle step); true
     // when it found the line lost.
     bool IdleRead();
-    DWORD LoopPasses() const { return m_loopPasses; }
-    UINT LoopPeriodMs() const { return m_timerPeriodMs; }
-    bool LoopActive() const { return m_timerActive; }
+    DWORD LoopPasses() const;
+    UINT LoopPeriodMs() const;
+    bool LoopActive() const;
     LONG LastRead() const { return m_lastRead; }
 
     // The call.
@@ -221,8 +221,7 @@ private:
     void startConnection(CPacketConnection& link);
     void endConnection();
     void reactToRead(LONG read);
-    bool loopBusy();
-    void sendIAmAlive();
+    bool loopBusy() const;
     void tellCall(CallState state);
     void cardStepSend();
     // A transfer ended (the link's kMsgTransferEnded): kept as the last of
@@ -265,21 +264,9 @@ private:
     BYTE m_remoteStationByte = 0;
     _tag_user m_loginRecord{};
 
-    // The loop.
+    std::unique_ptr<StationLoop> m_loop;
     bool m_stopped = false;
-    bool m_timerOutstanding = false;
-    bool m_dropQueuedTicks = false;
-    bool m_passRunning = false;
-    bool m_timerActive = false;
-    DWORD m_loopPasses = 0;
     LONG m_lastRead = 0;
-    // Resting: quiet passes in a row, whether anything woke the loop since
-    // the last pass, and the timer's period.
-    unsigned m_quietPasses = 0;
-    bool m_woken = false;
-    UINT m_timerPeriodMs = 10;
-    DWORD m_lastHeartbeatMs = 0;
-    bool m_heartbeatStarted = false;
 
     // The call.
     bool m_newConnection = false;
