@@ -18,67 +18,67 @@
 
 namespace trennick {
 
-CMainFrame::FrameRemoteView::FrameRemoteView(CMainFrame& frame) : m_frame(frame) {}
+FrameRemoteView::FrameRemoteView(CMainFrame& frame) : m_frame(frame) {}
 
-void CMainFrame::FrameRemoteView::frameCommand(WPARAM id) {
+void FrameRemoteView::frameCommand(WPARAM id) {
     platform::PostMessage(m_frame.Hwnd(), WM_COMMAND, id, 0);
 }
 
-void CMainFrame::FrameRemoteView::toggleHold() { m_frame.ToggleHold(); }
+void FrameRemoteView::toggleHold() { m_frame.ToggleHold(); }
 
-bool CMainFrame::FrameRemoteView::isRecording() { return m_frame.IsRecording(); }
+bool FrameRemoteView::isRecording() { return m_frame.IsRecording(); }
 
-void CMainFrame::FrameRemoteView::playEventSound(int kind) { m_frame.PlayEventSound(kind); }
+void FrameRemoteView::playEventSound(int kind) { m_frame.PlayEventSound(kind); }
 
-void CMainFrame::FrameRemoteView::videoOpened() {
+void FrameRemoteView::videoOpened() {
     platform::PostMessage(m_frame.Hwnd(), kMsgVideoStreaming, 0, 0);
 }
 
-void CMainFrame::FrameRemoteView::pointerActivity() {
+void FrameRemoteView::pointerActivity() {
     platform::PostMessage(m_frame.Hwnd(), kMsgPointerActivity, 0, 0);
 }
 
-void CMainFrame::FrameRemoteView::filesDropped(const std::vector<std::string>& paths) {
+void FrameRemoteView::filesDropped(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) m_frame.SendFile(path, "");
 }
 
-bool CMainFrame::FrameRemoteView::remoteVersion(int& kind, std::string& text) {
+bool FrameRemoteView::remoteVersion(int& kind, std::string& text) {
     char version[256] = {};
     if (m_frame.GetRemoteVersion(&kind, version, sizeof version) == 0) return false;
     text = version;
     return true;
 }
 
-std::string CMainFrame::FrameRemoteView::instanceId() { return m_frame.m_app.GetInstanceId(); }
+std::string FrameRemoteView::instanceId() { return m_frame.m_app.GetInstanceId(); }
 
-std::string CMainFrame::FrameRemoteView::holdClipFolder() {
+std::string FrameRemoteView::holdClipFolder() {
     const char* home = m_frame.m_settings.general.HomeDir;
     return fixed_text::Read(home, sizeof m_frame.m_settings.general.HomeDir);
 }
 
-QToolBar* CMainFrame::FrameRemoteView::adaptersToolBar() { return m_frame.m_wndToolBar; }
+QToolBar* FrameRemoteView::adaptersToolBar() { return m_frame.m_wndToolBar; }
 
-void CMainFrame::FrameRemoteView::showVideoLamp(bool on) {
+void FrameRemoteView::showVideoLamp(bool on) {
     if (m_frame.m_pLcdPanel != nullptr) m_frame.m_pLcdPanel->ShowVideoLamp(on ? 1 : 0);
 }
 
-void CMainFrame::FrameRemoteView::setFrameRateMeter(double framesPerSecond) {
+void FrameRemoteView::setFrameRateMeter(double framesPerSecond) {
     if (m_frame.m_pLcdPanel != nullptr) m_frame.m_pLcdPanel->SetFrameRateMeter(framesPerSecond, 2000);
 }
 
-void CMainFrame::FrameRemoteView::showRemoteImage(bool on) {
+void FrameRemoteView::showRemoteImage(bool on) {
     if (m_frame.m_pLcdPanel != nullptr) m_frame.m_pLcdPanel->ShowRemoteImage(on ? 1 : 0);
 }
 
 // The link profile window, when open, takes each decoded frame's figures and
 // runs its video timer (309) while a stream is open.
-void CMainFrame::FrameRemoteView::frameDecoded(DWORD length, DWORD decodeMs) {
+void FrameRemoteView::frameDecoded(DWORD length, DWORD decodeMs) {
     if (CProfile* profile = m_frame.m_views != nullptr ? m_frame.m_views->Profile() : nullptr) {
         profile->VideoFrameShown(length, decodeMs);
     }
 }
 
-void CMainFrame::FrameRemoteView::videoStreamChanged(bool open) {
+void FrameRemoteView::videoStreamChanged(bool open) {
     CProfile* profile = m_frame.m_views != nullptr ? m_frame.m_views->Profile() : nullptr;
     if (profile == nullptr) return;
     if (open) {
@@ -88,18 +88,18 @@ void CMainFrame::FrameRemoteView::videoStreamChanged(bool open) {
     }
 }
 
-void CMainFrame::FrameRemoteView::inputSwitchDone() {
+void FrameRemoteView::inputSwitchDone() {
     if (CReceivedVideo* video = m_frame.ReceivedVideo()) video->Recorder().ClearInputSwitchPending();
 }
 
 // The split view of the received video is the recorder's; switching it on
 // goes the way of the main window's camera sequence command.
-bool CMainFrame::FrameRemoteView::splitMode() {
+bool FrameRemoteView::splitMode() {
     CReceivedVideo* video = m_frame.ReceivedVideo();
     return video != nullptr && video->Recorder().IsSplitOrAutoSwitchMode() != FALSE;
 }
 
-void CMainFrame::FrameRemoteView::setSplitMode(bool on) {
+void FrameRemoteView::setSplitMode(bool on) {
     if (on) {
         if (m_frame.m_views != nullptr) m_frame.m_views->OnCommand(ID_SEQUENCE_ON);
         return;

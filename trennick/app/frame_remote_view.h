@@ -1,5 +1,5 @@
 #pragma once
-// CMainFrame::FrameRemoteView: what the remote station window asks of the
+// FrameRemoteView: what the remote station window asks of the
 // main window (RemoteWndHost). User-interface thread only.
 
 #include "trennick/app/main_frame.h"
@@ -7,7 +7,7 @@
 
 namespace trennick {
 
-class CMainFrame::FrameRemoteView : public RemoteWndHost {
+class FrameRemoteView : public RemoteWndHost {
 public:
     explicit FrameRemoteView(CMainFrame& frame);
     void frameCommand(WPARAM id) override;

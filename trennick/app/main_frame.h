@@ -64,6 +64,7 @@ class CTessIntegration;
 class FrameStationHost;
 class FrameAudioHost;
 class FrameRequestsHost;
+class FrameRemoteView;
 class CKeepAliveThread;
 class CDdeServer;
 class CRemoteRequests;
@@ -354,7 +355,7 @@ private:
     friend class FrameStationHost;
     friend class FrameAudioHost;
     friend class FrameRequestsHost;
-    class FrameRemoteView;
+    friend class FrameRemoteView;
 
     void buildWidgets();
     // The command table: each command's action, registered by its group.
