@@ -288,12 +288,7 @@ LONG FileTransfer::SetSendStatus(LONG command, LONG value, const char* text) {
         setSendState(SEND_START);
         return 1;
     case 0:
-        if (m_sendState == SEND_ANNOUNCED || m_sendState == SEND_SENDING ||
-            m_sendState == WAIT_CRC_CONFIRM) {
-            m_link.sendToken(ID_DSVD_STOP_SENDING);
-            closeSendFile();
-        }
-        setSendState(SEND_STOPPED);
+        stopSend();
         return 1;
     case 7:
         if (m_sendState == SEND_SENDING) {
@@ -323,8 +318,22 @@ LONG FileTransfer::SetSendStatus(LONG command, LONG value, const char* text) {
 }
 
 LONG FileTransfer::CancelSending() {
-    setSendState(SEND_CANCELLED);
+    // A cancel ends the queued or running send as this side's stop does: the
+    // peer is told and the send ends stopped, never as a file that went whole.
+    // With no send under way there is nothing to end.
+    if (m_sendState == SEND_START || m_sendState == SEND_ANNOUNCED || m_sendState == SEND_SENDING ||
+        m_sendState == WAIT_CRC_CONFIRM) {
+        stopSend();
+    }
     return 1;
+}
+
+void FileTransfer::stopSend() {
+    if (m_sendState == SEND_ANNOUNCED || m_sendState == SEND_SENDING || m_sendState == WAIT_CRC_CONFIRM) {
+        m_link.sendToken(ID_DSVD_STOP_SENDING);
+        closeSendFile();
+    }
+    setSendState(SEND_STOPPED);
 }
 
 void FileTransfer::setSendState(LONG state) {
@@ -414,7 +423,7 @@ LONG FileTransfer::ProcessSending() {
         m_sendFileLength = static_cast<ULONGLONG>(st.st_size);
         if (m_sendFileLength == 0) {
             // An empty file is never announced.
-            finishSend(SEND_CANCELLED);
+            finishSend(SEND_COMPLETE);
             break;
         }
         m_sendOffset = 0;
@@ -457,7 +466,7 @@ LONG FileTransfer::ProcessSending() {
             }
         }
         break;
-    case SEND_CANCELLED:
+    case SEND_COMPLETE:
     case SEND_STOPPED:
         closeSendFile();
         break;
@@ -620,7 +629,7 @@ void FileTransfer::OnBlockConfirmed(const BYTE* body, DWORD length) {
     if (m_awaitingFileCheck) {
         // The receiver's whole-file check passed: the file is done.
         m_link.sendToken(ID_DSVD_FINISHSENDING);
-        finishSend(SEND_CANCELLED);
+        finishSend(SEND_COMPLETE);
         if (m_sendKind == kFileKindCardPicture) {
             m_link.cardPictureSent();
         }
@@ -672,7 +681,7 @@ LONG FileTransfer::GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LO
         if (name) *name = m_sendPath;
         if (rate) *rate = sendRate(m_sendRate, m_link.nowMs());
         return 3;
-    case SEND_REFUSED: case SEND_CANCELLED: case SEND_FAILED: case SEND_STOPPED:
+    case SEND_REFUSED: case SEND_COMPLETE: case SEND_FAILED: case SEND_STOPPED:
         if (name) *name = m_sendPath;
         if (kind) *kind = m_sendKind;
         return state;

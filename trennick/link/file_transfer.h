@@ -32,10 +32,9 @@ int FileKindOfTypeText(std::string_view typeText);
 // File transfer states. The numbers are those the status getters return.
 enum FileSendState : LONG {
     SEND_IDLE = 0, SEND_ANNOUNCED = 2, SEND_SENDING = 3, SEND_REFUSED = 4, WAIT_CRC_CONFIRM = 5,
-    SEND_CANCELLED = 6, SEND_USER_DISCONNECTING = 9,
-    // A file that went whole ends in the state of a cancelled one: both are a
-    // send that ended without a fault.
-    SEND_COMPLETE = SEND_CANCELLED,
+    // 6: the send ended without a fault (the file went whole, or was empty).
+    // A cancelled send ends stopped (SEND_STOPPED), never in this state.
+    SEND_COMPLETE = 6, SEND_USER_DISCONNECTING = 9,
 };
 enum FileReceiveState : LONG {
     REC_IDLE = 0, REC_READY = 1, REC_RECEIVING = 2, REC_COMPLETE = 3, REC_STOPPED = 4,

@@ -75,6 +75,8 @@ public:
     LONG ProcessSending();
     LONG SetSendStatus(LONG command, LONG value, const char* text);
     LONG SetReceiveStatus(LONG command, const char* text);
+    // Ends a queued or running send as SetSendStatus(0) does ("<Stop Sending>"
+    // to the peer, state SEND_STOPPED); otherwise changes nothing. Always 1.
     LONG CancelSending();
     // The getters change no transfer state: an ended transfer stays as it
     // ended until SetSendStatus / SetReceiveStatus makes the side ready again
@@ -141,6 +143,8 @@ private:
     void failReceive(LONG state, bool tellPeer);
     bool commitReceivedFile();
     void finishSend(LONG state);
+    // This side stops the send: a running one tells the peer; SEND_STOPPED.
+    void stopSend();
     void resendFromConfirmed(const char* why);
     LONG sendAnnouncement();
     LONG sendBlock();

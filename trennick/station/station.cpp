@@ -513,7 +513,7 @@ void Station::OnLinkDataReady() {
     CPacketConnection& link = *m_link;
     const LONG sent = link.GetFileSendStatus();
     const LONG received = link.GetFileReceiveStatus();
-    if (sent == SEND_REFUSED || sent == SEND_CANCELLED || sent == SEND_FAILED || sent == SEND_STOPPED ||
+    if (sent == SEND_REFUSED || sent == SEND_COMPLETE || sent == SEND_FAILED || sent == SEND_STOPPED ||
         received == REC_COMPLETE || received == REC_STOPPED || received == REC_FAILED) {
         RunPassNow();
     }
@@ -735,7 +735,7 @@ void Station::FileTransferStep() {
     }
     std::string name;
     const LONG sent = link.GetSendStatus(nullptr, nullptr, nullptr, nullptr, &name);
-    if (sent == SEND_REFUSED || sent == SEND_CANCELLED || sent == SEND_FAILED || sent == SEND_STOPPED) {
+    if (sent == SEND_REFUSED || sent == SEND_COMPLETE || sent == SEND_FAILED || sent == SEND_STOPPED) {
         // The transfer ended (the link tells it with kMsgTransferEnded): the
         // link is made ready for the next file.
         LUMO_TRACE(3, "Station::FileTransferStep() %s ended with %ld", name.c_str(), static_cast<long>(sent));

@@ -23,12 +23,14 @@
 #include "trennick/link/prot_list.h"
 #include "trennick/link/station_info.h"
 #include "trennick/net/testing/net_test_util.h"
+#include "trennick/remset/remote_set_mgr.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <chrono>
 #include <ctime>
+#include <functional>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -340,6 +342,44 @@ VELMOOR_TEST_CHILD(plain_peer_receives) {
     return closeSession(peer, folder, "-5") ? 0 : 9;
 }
 
+// Takes the program's call and accepts the files it sends, answering no
+// block: each send stays under way until the program cancels it, which the
+// peer must hear as "<Stop Sending>". args: folder, number of files.
+VELMOOR_TEST_CHILD(plain_peer_awaits_stop) {
+    const fs::path folder = args.at(0);
+    const int files = std::stoi(args.at(1));
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 1) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        return 2;
+    }
+    mark(folder / "port", std::to_string(ntohs(address.sin_port)));
+    pollfd p{listener, POLLIN, 0};
+    if (::poll(&p, 1, 60000) != 1) return 3;
+    PlainPeer peer(::accept(listener, nullptr, nullptr));
+    ::close(listener);
+    if (!peer.until(ID_DSVD_HELLO_V1_2) || !openSession(peer, 1, 1)) return 4;
+    mark(folder / "open");
+    for (int file = 0; file < files; ++file) {
+        std::optional<Bucket> b;
+        while ((b = peer.next()) && !b->is(ID_DSVD_SEND_NF) && !b->is(ID_DSVD_SEND_RS)) {
+        }
+        if (!b) return 5;
+        peer.token(ID_DSVD_OK_FOR_SEND);
+        while ((b = peer.next()) && b->kind != kFileBlockBucket) {
+        }
+        if (!b) return 6;
+        mark(folder / ("block-" + std::to_string(file)));
+        if (!peer.until(ID_DSVD_STOP_SENDING)) return 7;
+        mark(folder / ("stopped-" + std::to_string(file)));
+    }
+    return closeSession(peer, folder, "-5") ? 0 : 8;
+}
+
 // Calls the program and sends it the site's business card, its texts holding
 // the address book's field separator (byte 0x01). args: port, folder.
 VELMOOR_TEST_CHILD(plain_peer_card) {
@@ -520,7 +560,7 @@ TEST_F(PlainPeerTest, FilesReachAPeerThatAnswersByTokenAndTheHelloCarriesTheUser
     ASSERT_TRUE(pumpUntil([&] { return frame->LastSendResult() == SEND_FAILED; }));
     // "<CRCOK><0>" to every block and to the check: the file arrives whole.
     ASSERT_TRUE(frame->SendFile((folder / "out.bin").string(), ""));
-    ASSERT_TRUE(pumpUntil([&] { return frame->LastSendResult() == SEND_CANCELLED; }));
+    ASSERT_TRUE(pumpUntil([&] { return frame->LastSendResult() == SEND_COMPLETE; }));
     ASSERT_TRUE(waitFor(folder / "received.bin"));
     EXPECT_EQ(readFile(folder / "received.bin"), bytes);
     mark(folder / "hang-up");
@@ -528,6 +568,46 @@ TEST_F(PlainPeerTest, FilesReachAPeerThatAnswersByTokenAndTheHelloCarriesTheUser
     EXPECT_EQ(peer.wait(std::chrono::seconds(30)), 0);
     int repeats = 0;
     EXPECT_EQ(withoutRepeats(text(folder / "report"), repeats), "CS") << text(folder / "report");
+}
+
+// A send cancelled by the remote settings manager's abort or by the kit's
+// cancel of a settings upload tells the peer "<Stop Sending>" at once, ends
+// stopped and leaves no line in the sent-files history.
+TEST_F(PlainPeerTest, ACancelledSendTellsThePeerAndIsNotRecordedAsSent) {
+    struct Case {
+        const char* type;
+        std::function<void()> cancel;
+    };
+    const std::vector<Case> cases = {
+        {"", [&] { frame->GetRemoteSetMgr()->AbortTransfer(); }},
+        {"Set List", [&] { frame->RemoteCancelProfile(1); }},
+    };
+    auto peer = velmoor::testing::ChildProcess::start("plain_peer_awaits_stop",
+                                                      {folder.string(), std::to_string(cases.size())});
+    ASSERT_TRUE(waitFor(folder / "port"));
+    start({"/P=" + std::to_string(nettest::freePort())});
+    frame->AutoConnect("127.0.0.1:" + text(folder / "port"));
+    ASSERT_TRUE(waitFor(folder / "open"));
+    CPacketConnection& link = *frame->Connection();
+    ASSERT_TRUE(pumpUntil([&] { return link.IsConnected(); }));
+    const std::string history = frame->Settings().caldrin.sentFile;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        const fs::path file = folder / ("cancelled" + std::to_string(i) + ".bin");
+        writeFile(file, std::vector<BYTE>(200000, static_cast<BYTE>('a' + i)));
+        ASSERT_TRUE(frame->SendFile(file.string(), cases[i].type));
+        ASSERT_TRUE(waitFor(folder / ("block-" + std::to_string(i))));
+        cases[i].cancel();
+        EXPECT_NE(link.GetFileSendStatus(), SEND_COMPLETE);
+        ASSERT_TRUE(waitFor(folder / ("stopped-" + std::to_string(i))));
+        // The pass makes the side ready again once it saw the end.
+        ASSERT_TRUE(pumpUntil([&] { return link.GetFileSendStatus() == SEND_IDLE; }));
+        EXPECT_EQ(frame->LastSendResult(), SEND_STOPPED);
+        EXPECT_EQ(readAll(history).find(file.filename().string()), std::string::npos) << readAll(history);
+    }
+    mark(folder / "hang-up");
+    ASSERT_TRUE(waitFor(folder / "report"));
+    EXPECT_EQ(peer.wait(std::chrono::seconds(30)), 0);
 }
 
 }  // namespace

@@ -92,7 +92,7 @@ protected:
             const bool moved = !p.a->wire.empty() || !p.b->wire.empty();
             drain();
             const LONG state = p.a->GetFileSendStatus();
-            if (state == SEND_REFUSED || state == SEND_CANCELLED || state == SEND_FAILED || state == SEND_STOPPED) {
+            if (state == SEND_REFUSED || state == SEND_COMPLETE || state == SEND_FAILED || state == SEND_STOPPED) {
                 return state;
             }
             if (!moved) p.clock.ms += 7000;
@@ -125,7 +125,7 @@ TEST_F(Transfer, FilesOfEveryAwkwardSizeArriveWhole) {
             if (bucketKind(data) == kFileBlockBucket) blocks.push_back(readLe16(data + 3));
             wire.insert(wire.end(), data, data + length);
         };
-        EXPECT_EQ(run(kFileKindAny, source / c.name), SEND_CANCELLED);  // 6: ended, confirmed
+        EXPECT_EQ(run(kFileKindAny, source / c.name), SEND_COMPLETE);  // 6: ended, confirmed
         EXPECT_EQ(readFile(receive / c.name), bytes);
         std::string path;
         ASSERT_TRUE(p.b->GetReceivedFileName(path));
@@ -165,7 +165,7 @@ TEST_F(Transfer, EmptyFileIsNeverAnnounced) {
     writeFile(source / "empty.bin", {});
     ASSERT_EQ(p.a->SetSendStatus(1, kFileKindAny, (source / "empty.bin").c_str()), 1);
     p.a->ProcessSending();
-    EXPECT_EQ(p.a->GetFileSendStatus(), SEND_CANCELLED);
+    EXPECT_EQ(p.a->GetFileSendStatus(), SEND_COMPLETE);
     EXPECT_TRUE(p.a->wire.empty());
 }
 
@@ -178,7 +178,7 @@ TEST_F(Transfer, AnnouncedFileTravelsOnThePeersAnswersAlone) {
     ASSERT_EQ(p.a->SetSendStatus(1, kFileKindAny, (source / "answers.bin").c_str()), 1);
     p.a->ProcessSending();  // opens and announces the file
     drain();
-    EXPECT_EQ(p.a->GetFileSendStatus(), SEND_CANCELLED);  // what a file confirmed whole ends as
+    EXPECT_EQ(p.a->GetFileSendStatus(), SEND_COMPLETE);  // what a file confirmed whole ends as
     EXPECT_EQ(readFile(receive / "answers.bin"), bytes);
 }
 
@@ -189,7 +189,7 @@ TEST_F(Transfer, EscapedBlockTravelsDoubledAndIsStoredOnce) {
         if (bucketKind(data) == kFileBlockBucket) payloads.emplace_back(data + 23, data + length - 2);
         wire.insert(wire.end(), data, data + length);
     };
-    EXPECT_EQ(run(kFileKindAny, source / "esc.bin"), SEND_CANCELLED);
+    EXPECT_EQ(run(kFileKindAny, source / "esc.bin"), SEND_COMPLETE);
     ASSERT_EQ(payloads.size(), 1u);
     EXPECT_EQ(payloads[0], (std::vector<BYTE>{0x01, 0x01, 0x02}));
     EXPECT_EQ(readFile(receive / "esc.bin"), (std::vector<BYTE>{0x01, 0x02}));
@@ -219,7 +219,7 @@ TEST_F(Transfer, LostRepeatedAndCorruptedBlocksStillGiveTheWholeFile) {
         if (text == "<CRCOK>" && ++confirmations == 20) return;  // a lost confirmation
         wire.insert(wire.end(), data, data + length);
     };
-    EXPECT_EQ(run(kFileKindAny, source / "faults.bin"), SEND_CANCELLED);
+    EXPECT_EQ(run(kFileKindAny, source / "faults.bin"), SEND_COMPLETE);
     EXPECT_EQ(readFile(receive / "faults.bin"), bytes);
     DWORD retries = 0, errors = 0;
     p.a->GetErrorCounts(retries, errors);
@@ -259,7 +259,7 @@ TEST_F(Transfer, BlockNumbersWrapOnBothSides) {
         if (bucketKind(data) == kFileBlockBucket && ++block == 65540 && lost++ == 0) return;
         wire.insert(wire.end(), data, data + length);
     };
-    EXPECT_EQ(run(kFileKindAny, source / "wrap.bin"), SEND_CANCELLED);
+    EXPECT_EQ(run(kFileKindAny, source / "wrap.bin"), SEND_COMPLETE);
     EXPECT_EQ(lost, 1u);
     EXPECT_EQ(readFile(receive / "wrap.bin"), bytes);
 }
@@ -267,7 +267,7 @@ TEST_F(Transfer, BlockNumbersWrapOnBothSides) {
 TEST_F(Transfer, LargeFileArrivesWhole) {
     const auto bytes = randomBytes(100u * 1024 * 1024, 5);
     writeFile(source / "large.bin", bytes);
-    EXPECT_EQ(run(kFileKindEventList, source / "large.bin"), SEND_CANCELLED);
+    EXPECT_EQ(run(kFileKindEventList, source / "large.bin"), SEND_COMPLETE);
     EXPECT_TRUE(readFile(receive / "large.bin") == bytes);
     EXPECT_EQ(p.windowB.count(kMsgFileReceivedKind2), 1);
 }
@@ -531,7 +531,7 @@ TEST_F(Transfer, TemporaryFilesAKilledReceiveLeftAreCleared) {
         SCOPED_TRACE(name);
         const auto bytes = randomBytes(1500, 10);
         writeFile(source / name, bytes);
-        EXPECT_EQ(run(kFileKindAny, source / name), SEND_CANCELLED);
+        EXPECT_EQ(run(kFileKindAny, source / name), SEND_COMPLETE);
         EXPECT_EQ(readFile(receive / name), bytes);
         EXPECT_EQ(p.a->SetSendStatus(-1, 0, nullptr), 1);
         p.b->SetReceiveStatus(1, nullptr);  // the receiver ready for the next file

@@ -311,11 +311,11 @@ TEST_F(Services, EventFileRequestIsAnsweredWithTheEventFile) {
     // B plays its main frame: the event file is written and sent back.
     const std::string path = eventtest::writeEvent(*asked, {{1000, false}, {2000, false}, {1500, false}});
     ASSERT_EQ(p.b->SetSendStatus(1, kFileKindEvent, path.c_str()), 1);
-    for (int step = 0; step < 100 && p.b->GetFileSendStatus() != SEND_CANCELLED; ++step) {
+    for (int step = 0; step < 100 && p.b->GetFileSendStatus() != SEND_COMPLETE; ++step) {
         p.b->ProcessSending();
         p.pump();
     }
-    ASSERT_EQ(p.b->GetFileSendStatus(), SEND_CANCELLED);
+    ASSERT_EQ(p.b->GetFileSendStatus(), SEND_COMPLETE);
     EXPECT_EQ(p.windowA.count(kMsgFileReceivedKind1), 1);
     std::string received;
     ASSERT_TRUE(p.a->GetReceivedFileName(received));
@@ -495,7 +495,7 @@ TEST_F(Services, CardPictureTravelsAsAFile) {
     const tagBusinessCard mine = card("Ann", picture.c_str());
     p.a->SendMyCard(&mine);
     ASSERT_EQ(p.a->SetSendStatus(1, kFileKindCardPicture, picture.c_str()), 1);
-    for (int step = 0; step < 50 && p.a->GetFileSendStatus() != SEND_CANCELLED; ++step) {
+    for (int step = 0; step < 50 && p.a->GetFileSendStatus() != SEND_COMPLETE; ++step) {
         p.a->ProcessSending();
         p.pump();
     }
@@ -520,7 +520,7 @@ TEST_F(Services, LaterCardKeepsTheReceivedPicturePath) {
     const tagBusinessCard mine = card("Ann", picture.c_str());
     p.a->SendMyCard(&mine);
     ASSERT_EQ(p.a->SetSendStatus(1, kFileKindCardPicture, picture.c_str()), 1);
-    for (int step = 0; step < 50 && p.a->GetFileSendStatus() != SEND_CANCELLED; ++step) {
+    for (int step = 0; step < 50 && p.a->GetFileSendStatus() != SEND_COMPLETE; ++step) {
         p.a->ProcessSending();
         p.pump();
     }

@@ -62,7 +62,7 @@ VELMOOR_TEST_CHILD(tcp_caller) {
         const std::filesystem::path file =
             std::filesystem::path(std::getenv("VELMOOR_HOME")).parent_path() / "outgoing" / "report.bin";
         if (caller.link.SetSendStatus(1, kFileKindAny, file.c_str()) != 1) return 96;
-        if (!caller.runUntil([&] { return caller.link.GetFileSendStatus() == SEND_CANCELLED; })) return 97;
+        if (!caller.runUntil([&] { return caller.link.GetFileSendStatus() == SEND_COMPLETE; })) return 97;
         caller.link.SendDisconnect();
         return caller.runUntil([&] { return caller.drops == 1; }) ? 0 : 98;
     }
