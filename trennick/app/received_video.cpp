@@ -16,6 +16,31 @@
 
 namespace trennick {
 
+namespace {
+
+// The picture size a received frame tells: a block packet gives its width and
+// height in 8x8 luma blocks (bytes 5 and 6 of its 11-byte header), an H.263
+// picture its source format. False when the frame tells none.
+bool pictureSizeOf(const BYTE* frame, DWORD length, DWORD& width, DWORD& height) {
+    constexpr DWORD kBlockPacketHeadBytes = 11;
+    if (frame != nullptr && length >= kBlockPacketHeadBytes && frame[0] == 1) {
+        if (frame[5] == 0 || frame[6] == 0) return false;
+        width = DWORD(frame[5]) * 8;
+        height = DWORD(frame[6]) * 8;
+        return true;
+    }
+    int format = 0;
+    if (!CCommon::GetH263SourceFormat(frame, length, format)) return false;
+    switch (format) {
+    case 1: width = 128; height = 96; return true;
+    case 2: width = 176; height = 144; return true;
+    case 3: width = 352; height = 288; return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
 void CReceivedVideo::snapshotWritten() {
     ++m_framesWritten;
     if (CVideoMain* video = m_frame.VideoMain()) {
@@ -43,7 +68,7 @@ void CReceivedVideo::Step(CPacketConnection& link) {
 void CReceivedVideo::OnVideoFrame(const VideoFrame& frame) {
     ++m_framesTaken;
     const DWORD length = static_cast<DWORD>(frame.data.size());
-    CCommon::GetH263SourceFormat(frame.data.data(), length, m_format);
+    pictureSizeOf(frame.data.data(), length, m_pictureWidth, m_pictureHeight);
     const WORD camera = static_cast<WORD>(frame.camera);
     if (camera != m_mgr->CurrentCamera()) m_mgr->SetCurrentVideoInput(camera);
     m_mgr->OnVideoFrame(frame.data.data(), length, frame.camera, frame.kind);
@@ -99,11 +124,8 @@ void CReceivedVideo::recordFileClosed(const std::string& fileName) {
 }
 
 void CReceivedVideo::receivedPictureSize(DWORD& width, DWORD& height) {
-    switch (m_format) {
-    case 1: width = 128; height = 96; break;
-    case 3: width = 352; height = 288; break;
-    default: width = 176; height = 144; break;
-    }
+    width = m_pictureWidth;
+    height = m_pictureHeight;
 }
 
 }  // namespace trennick

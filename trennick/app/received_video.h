@@ -79,7 +79,9 @@ private:
     BOOL m_lastWriteOk = FALSE;
     BOOL m_recording = FALSE;
     WORD m_statusWord = 0;
-    int m_format = 2;  // H.263 source format of the last picture (2: QCIF)
+    // The picture size the last frame that told one gave (QCIF until then).
+    DWORD m_pictureWidth = 176;
+    DWORD m_pictureHeight = 144;
 };
 
 }  // namespace trennick

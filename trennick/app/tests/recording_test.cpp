@@ -31,6 +31,7 @@ extern "C" {
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -166,13 +167,15 @@ struct OperatorRun {
     int videoWidth = 0;
     int videoHeight = 0;
     int panesWithPicture = 0;
+    // Video frames the link received in the call.
+    DWORD linkFrames = 0;
 };
 
 // Runs the operator's program calling the site: once `ready` holds, recording
-// is switched on by its command; once `enough` holds, off again; then the
-// program closes.
+// is switched on by its command; once `enough` holds, off again; then, once
+// the recording's file closed (when `recorded`), the program closes.
 template <typename Ready, typename Enough>
-OperatorRun runOperator(const Site& site, Ready ready, Enough enough, const char* shot) {
+OperatorRun runOperator(const Site& site, Ready ready, Enough enough, const char* shot, bool recorded = true) {
     AnsweringUi ui;
     AppServices services = quietServices(&ui);
     std::vector<std::string> line = {"/NOSPLASH", "/I", "/P=" + std::to_string(nettest::freePort()),
@@ -190,9 +193,12 @@ OperatorRun runOperator(const Site& site, Ready ready, Enough enough, const char
         for (WORD c = 0; c < 4; ++c) {
             if (!video->Recorder().OpenFileName(0, c).empty()) run.camerasOpen.insert(c);
         }
+        CPacketConnection::LinkStatistics figures;
+        link.GetLinkStatistics(figures);
+        run.linkFrames = std::max(run.linkFrames, figures.videoFramesReceived);  // a call's end resets them
         switch (run.step) {
         case 0:  // connected and the site's video flows
-            if (!link.IsConnected() || !ready(*video)) return;
+            if (!link.IsConnected() || !ready(*video, run)) return;
             platform::PostMessage(frame->Hwnd(), WM_COMMAND, ID_RECORD_START, 0);
             run.step = 1;
             break;
@@ -202,7 +208,7 @@ OperatorRun runOperator(const Site& site, Ready ready, Enough enough, const char
             run.step = 2;
             break;
         case 2:
-            if (video->RecordedFiles().empty()) return;
+            if (recorded && video->RecordedFiles().empty()) return;
             QDir().mkpath(VELMOOR_SCREENSHOT_DIR);
             frame->grab().save(QString(VELMOOR_SCREENSHOT_DIR) + "/" + shot + ".png");
             run.taken = video->FramesTaken();
@@ -246,7 +252,7 @@ TEST(Recording, TheSitesVideoIsRecordedAndPlaysBackAndReachesANetworkViewer) {
     ASSERT_TRUE(viewer.valid());
 
     const OperatorRun run = runOperator(
-        site, [](CReceivedVideo& v) { return v.FramesTaken() >= 3; },
+        site, [](CReceivedVideo& v, const OperatorRun&) { return v.FramesTaken() >= 3; },
         [&viewer](CReceivedVideo& v, const OperatorRun&) {
             return v.FramesWritten() >= 20 && viewer.wait(0).kind != platform::ProcessExit::Kind::Running;
         },
@@ -283,6 +289,39 @@ TEST(Recording, TheSitesVideoIsRecordedAndPlaysBackAndReachesANetworkViewer) {
     EXPECT_EQ(run.panesWithPicture, 0);
 }
 
+TEST(Recording, ABlockStreamRecordingCarriesThePicturesOwnSize) {
+    freshOperatorProcess();
+    Site site(1, {"--stream", "block"});
+    ASSERT_TRUE(site.listening()) << fileText(site.log);
+    const OperatorRun run = runOperator(
+        site, [](CReceivedVideo& v, const OperatorRun&) { return v.FramesTaken() >= 3; },
+        [](CReceivedVideo& v, const OperatorRun&) { return v.FramesWritten() >= 5; }, "recording_block_operator");
+    ASSERT_EQ(run.code, 0) << "step " << run.step << "\n" << fileText(site.log);
+    ASSERT_EQ(run.files.size(), 1u);
+    const tagEventHeader header = headerOf(run.files[0]);
+    EXPECT_EQ(DWORD{header.dwWidth}, 320u);
+    EXPECT_EQ(DWORD{header.dwHeight}, 240u);
+    EXPECT_EQ(playBack(run.files[0]).size(), std::size_t(run.written));
+}
+
+TEST(Recording, WithDecodingOffReceivedVideoIsNotRecorded) {
+    freshOperatorProcess();
+    setDword("Video", "IsDecodeVideo", 0);
+    Site site(1);
+    ASSERT_TRUE(site.listening()) << fileText(site.log);
+    // Recording is asked for while the site's video flows over the link.
+    const OperatorRun run = runOperator(
+        site, [](CReceivedVideo&, const OperatorRun& r) { return r.linkFrames >= 3; },
+        [](CReceivedVideo&, const OperatorRun& r) { return r.linkFrames >= 30; }, "recording_no_decode_operator",
+        false);
+    ASSERT_EQ(run.code, 0) << "step " << run.step << "\n" << fileText(site.log);
+    EXPECT_GE(run.linkFrames, 30u);
+    EXPECT_EQ(run.taken, 0u);
+    EXPECT_EQ(run.written, 0u);
+    EXPECT_TRUE(run.files.empty());
+    EXPECT_TRUE(run.camerasOpen.empty());
+}
+
 TEST(Recording, ASplitViewRecordsEachCameraIntoItsOwnFile) {
     freshOperatorProcess();
     Site site(4);
@@ -292,7 +331,7 @@ TEST(Recording, ASplitViewRecordsEachCameraIntoItsOwnFile) {
     setDword("RemoteQuad", "SplitDelay", 200);
     splittest::StoreSplitViewOfCameras(4);
     const OperatorRun run = runOperator(
-        site, [](CReceivedVideo& v) { return v.FramesTaken() >= 3; },
+        site, [](CReceivedVideo& v, const OperatorRun&) { return v.FramesTaken() >= 3; },
         [](CReceivedVideo& v, const OperatorRun& r) { return r.camerasOpen.size() == 4 && v.FramesWritten() >= 30; },
         "recording_split_operator");
     ASSERT_EQ(run.code, 0) << "step " << run.step << "\n" << fileText(site.log);
@@ -344,7 +383,7 @@ TEST(Recording, TheTalkOfAManualRecordingLandsBesideTheShownCamerasEventFiles) {
     bool asked = false;
     const OperatorRun run = runOperator(
         site,
-        [&asked](CReceivedVideo& v) {
+        [&asked](CReceivedVideo& v, const OperatorRun&) {
             if (!asked) v.selectVideoInput(0, 2, 0);
             asked = true;
             return v.Recorder().CurrentCamera() == 2 && v.FramesTaken() >= 3;

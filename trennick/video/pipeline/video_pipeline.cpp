@@ -10,7 +10,7 @@ void VideoPipeline::clear() {
 }
 
 void VideoPipeline::push(WORD bucketType, const BYTE* frame, DWORD length, bool) {
-    if (frame == nullptr || length == 0) return;
+    if (frame == nullptr || length == 0 || !m_decoding) return;
     // The one copy of the link's bytes: the frame owns them from here on.
     auto record = std::make_unique<VideoFrame>();
     record->data.assign(frame, frame + length);

@@ -17,6 +17,7 @@
 #include "trennick/video/pipeline/key_frame_gate.h"
 #include "trennick/video/pipeline/video_frame.h"
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -59,7 +60,9 @@ public:
     void setDecoder(VideoFrameDecoder* decoder) { m_decoder = decoder; }
     // The recorder's tap; null: none.
     void setFrameSink(VideoFrameSink* sink) { m_frameSink = sink; }
-    // Decoding off: frames still reach the recorder, none is decoded.
+    // Decoding off: the link's frames are not taken at all (nothing is
+    // recorded or shown); a posted frame still reaches the recorder and is
+    // not decoded.
     void setDecoding(bool on) { m_decoding = on; }
     void setStreamVersion(WORD version) { m_streamVersion = version; }
 
@@ -84,7 +87,7 @@ private:
     VideoFrameDecoder* m_decoder = nullptr;
     VideoFrameSink* m_frameSink = nullptr;
     KeyFrameGate m_keyFrameGate;
-    bool m_decoding = true;
+    std::atomic<bool> m_decoding{true};  // read by push() on the link's thread
     WORD m_streamVersion = 1;
     std::mutex m_pendingLock;
     std::deque<std::unique_ptr<VideoFrame>> m_pending;
