@@ -38,6 +38,11 @@ struct KcHolder {
 // What the server object and its decoder thread share. The thread holds it too,
 // so an abandoned thread never outlives what it works on.
 struct DecoderShared {
+    // The reading side of the FIFO: the decoder thread holds it while it reads
+    // and assembles, Clean while it empties the FIFO and drops what was read,
+    // so a half-read packet never survives a clean. Taken before imageLock.
+    std::mutex readLock;
+    std::size_t blockPending = 0;  // bytes of the block packet read so far
     std::mutex imageLock;
     std::vector<BYTE> image = std::vector<BYTE>(kZoImageBytes, 0);
     std::atomic<DWORD> ready{0};
@@ -122,7 +127,7 @@ private:
 
     static void run(std::shared_ptr<DecoderShared> shared, std::shared_ptr<Events> events, DWORD type);
     static void drainStandard(DecoderShared& s, std::vector<BYTE>& work);
-    static void drainBlocks(DecoderShared& s, std::vector<BYTE>& packet, std::size_t& pending);
+    static void drainBlocks(DecoderShared& s, std::vector<BYTE>& packet);
 
     std::shared_ptr<DecoderShared> m_shared;
     std::shared_ptr<Events> m_state;
@@ -143,7 +148,6 @@ void DecoderThread::run(std::shared_ptr<DecoderShared> shared, std::shared_ptr<E
         LUMO_TRACE(1, "DecoderWorkThread : ZOH263DECERR_ALLOCATE");
         s.lastError = ZOH263DECERR_ALLOCATE;
     }
-    std::size_t pending = 0;  // bytes of the block packet read so far
     while (s.lastError != ZOH263DECERR_ALLOCATE) {
         {
             std::unique_lock lock(events->mutex);
@@ -154,7 +158,7 @@ void DecoderThread::run(std::shared_ptr<DecoderShared> shared, std::shared_ptr<E
             events->data = false;
         }
         if (type == kZoStreamBlockTransform) {
-            drainBlocks(s, work, pending);
+            drainBlocks(s, work);
         } else {
             drainStandard(s, work);
         }
@@ -168,6 +172,7 @@ void DecoderThread::run(std::shared_ptr<DecoderShared> shared, std::shared_ptr<E
 
 void DecoderThread::drainStandard(DecoderShared& s, std::vector<BYTE>& work) {
     for (;;) {
+        std::lock_guard read(s.readLock);
         const std::int32_t stored = vt_fifo_size(&s.fifo);
         if (stored <= 0 || s.fifo.aborted) {
             return;
@@ -200,8 +205,10 @@ void DecoderThread::drainStandard(DecoderShared& s, std::vector<BYTE>& work) {
 
 // Block packets are decoded only when whole: a packet whose bytes have not all
 // arrived waits in `packet` for the rest.
-void DecoderThread::drainBlocks(DecoderShared& s, std::vector<BYTE>& packet, std::size_t& pending) {
+void DecoderThread::drainBlocks(DecoderShared& s, std::vector<BYTE>& packet) {
     for (;;) {
+        std::lock_guard read(s.readLock);
+        std::size_t& pending = s.blockPending;
         const std::int32_t stored = vt_fifo_size(&s.fifo);
         if (stored <= 0 || s.fifo.aborted) {
             return;
@@ -434,6 +441,9 @@ HRESULT CZOH263DEC::Stop() try {
 HRESULT CZOH263DEC::Clean() try {
     LUMO_TRACE(5, "ENTER %s", "CZOH263DEC::Clean()");
     DecoderShared& s = *m_shared;
+    // What waits in the FIFO and what the thread has read of it go together:
+    // the next packet starts from its own head.
+    std::lock_guard read(s.readLock);
     {
         std::lock_guard lock(s.imageLock);
         s.ready = 0;
@@ -446,6 +456,7 @@ HRESULT CZOH263DEC::Clean() try {
     if (s.asynchronous() && s.fifoCreated) {
         vt_fifo_flush(&s.fifo);
     }
+    s.blockPending = 0;
     m_state = ZOH263DEC_IDLE;
     LUMO_TRACE(5, "LEAVE %s", "CZOH263DEC::Clean()");
     return S_OK;

@@ -191,6 +191,16 @@ protected:
         }
         return true;
     }
+    // Waits (with a generous guard) until the decoder thread has read all the FIFO holds.
+    bool fifoDrained() {
+        DWORD stored = 1;
+        const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (stored != 0 && std::chrono::steady_clock::now() < guard) {
+            dec->GetBufferSize(&stored);
+            std::this_thread::yield();
+        }
+        return stored == 0;
+    }
     Bytes image() {
         Bytes out(kZoImageBytes);
         dec->GetData(out.data(), DWORD(out.size()));
@@ -263,13 +273,7 @@ TEST_F(Server, ThreadedBlockPacketsAreDecodedOnlyWhenWhole) {
     // The packet arrives in pieces; nothing is decoded before its last byte.
     ASSERT_EQ(dec->AddBuffer(const_cast<BYTE*>(packet.data()), 20), S_OK);
     ASSERT_EQ(dec->AddBuffer(const_cast<BYTE*>(packet.data()) + 20, 19), S_OK);
-    DWORD stored = 1;
-    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (stored != 0 && std::chrono::steady_clock::now() < guard) {
-        dec->GetBufferSize(&stored);
-        std::this_thread::yield();
-    }
-    EXPECT_EQ(stored, 0u);
+    EXPECT_TRUE(fifoDrained());
     EXPECT_EQ(updated(), 0u);
     ASSERT_EQ(dec->AddBuffer(const_cast<BYTE*>(packet.data()) + 39, 1), S_OK);
     ASSERT_TRUE(waitUpdated());
@@ -277,6 +281,23 @@ TEST_F(Server, ThreadedBlockPacketsAreDecodedOnlyWhenWhole) {
     // Setting the same type keeps the thread; another type replaces it.
     EXPECT_EQ(dec->SetType(kZoStreamBlockTransform), S_OK);
     EXPECT_EQ(dec->SetType(kZoStreamStandardH263), S_OK);
+}
+
+// A clean drops what the thread had read of a block packet: the next packet
+// starts from its own head and paints its own picture.
+TEST_F(Server, ThreadedCleanDropsAHalfReadBlockPacket) {
+    create(1, kZoStreamBlockTransform);
+    ASSERT_EQ(dec->SetAttribute(16, 16), S_OK);
+    dec->Go();
+    const Bytes stale = blockPicture(77, 40);
+    ASSERT_EQ(dec->AddBuffer(const_cast<BYTE*>(stale.data()), 20), S_OK);
+    ASSERT_TRUE(fifoDrained()) << "the thread took the first half";
+    ASSERT_EQ(dec->Clean(), S_OK);
+    dec->Go();
+    Bytes fresh = blockPicture(150, 40);
+    ASSERT_EQ(dec->AddBuffer(fresh.data(), DWORD(fresh.size())), S_OK);
+    ASSERT_TRUE(waitUpdated());
+    EXPECT_EQ(topLeftBlue(image(), 16), 150);
 }
 
 // With its decoder thread gone, a full FIFO does not hold the caller: the data
