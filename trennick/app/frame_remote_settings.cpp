@@ -3,6 +3,7 @@
 #include "common/fixed_text.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/ui/ui_resources.h"
+#include "trennick/app/frame_panels.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 
@@ -22,6 +23,12 @@ FrameRemoteSetHost::FrameRemoteSetHost(CMainFrame& frame)
 
 bool FrameRemoteSetHost::sendFile(const std::string& path, const std::string& typeText) {
     return m_frame.SendFile(path, typeText) != FALSE;
+}
+
+bool FrameRemoteSetHost::queuedFilesGo() {
+    // Without the transfer window's queue the station sends the file itself.
+    CFramePanels* panels = m_frame.Panels();
+    return panels == nullptr || panels->transferSettings().AutoSend();
 }
 
 void FrameRemoteSetHost::notifyGetProfileDone(const std::string& path, WORD result) {

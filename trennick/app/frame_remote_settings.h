@@ -16,6 +16,7 @@ class FrameRemoteSetHost : public RemoteSetMgrHost {
 public:
     explicit FrameRemoteSetHost(CMainFrame& frame);
     bool sendFile(const std::string& path, const std::string& typeText) override;
+    bool queuedFilesGo() override;
     void notifyGetProfileDone(const std::string& path, WORD result) override;
     void notifySetProfileDone(const std::string& path, WORD result) override;
     void closeFileTransferWindow() override;

@@ -38,6 +38,7 @@
 #include "trennick/image/image_wnd.h"
 #include "trennick/kit/tess_integration.h"
 #include "trennick/video/lumora_remote.h"
+#include "trennick/video/remote_wnd.h"
 #include "trennick/video/video_main.h"
 #include "trennick/link/serial_out_command.h"
 #include "resources/glossel_ids.h"
@@ -979,11 +980,13 @@ int CMainFrame::SetAudioOutMute(int muted) {
 
 int CMainFrame::GetProtocolVersion() { return m_pConnection != nullptr ? m_pConnection->GetProtocolVersion() : 0; }
 
-void CMainFrame::SetQuality(WPARAM quality) {
+bool CMainFrame::SetQuality(WPARAM quality) {
     LUMO_TRACE(5, "ENTER %s", "CMainFrame::SetQuality");
     LUMO_TRACE(5, "CMainFrame::SetQuality Quality %d", static_cast<int>(quality));
-    // The video main window takes it; it is not here yet.
+    CRemoteWnd* remote = m_videoMain != nullptr ? m_videoMain->RemoteWnd() : nullptr;
+    if (remote != nullptr) platform::PostMessage(remote->Handle(), kMsgRemoteFrameRate, quality, 0);
     LUMO_TRACE(5, "LEAVE %s", "CMainFrame::SetQuality");
+    return remote != nullptr;
 }
 
 int CMainFrame::PlayEventSound(int kind) {

@@ -174,7 +174,9 @@ public:
     int GetAudioState(int kind, DWORD* value);
     int SetAudioOutMute(int muted);
     int GetProtocolVersion();
-    void SetQuality(WPARAM quality);
+    // Hands the remote station window the quality as its frame rate; false
+    // when there is no remote window to take it.
+    bool SetQuality(WPARAM quality);
     int PlayEventSound(int kind);
     void OnMovieRecordStart();
     void OnTessDisconnect(WPARAM reason) { m_station.MakeDisconnect(static_cast<LONG>(reason), 1); }

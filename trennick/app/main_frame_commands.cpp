@@ -114,6 +114,11 @@ void CMainFrame::registerCallCommands() {
     command({ID_GET_LOG_FILES}, [this](WPARAM) { m_pConnection->SendAcknowledgment(kTokGetLogFiles, TRUE); });
     command({ID_TALK}, [this](WPARAM) { OnAudioOutToggle(); });
     command({ID_ARM, ID_DISARM}, [this](WPARAM) { OnTogglePollTriggers(); });
+    // The picture size (CIF, QCIF) is the remote station window's to ask the site for.
+    command({ID_RW_CIF, ID_RW_QCIF}, [this](WPARAM id) {
+        CRemoteWnd* remote = m_videoMain != nullptr ? m_videoMain->RemoteWnd() : nullptr;
+        if (remote != nullptr) remote->OnCommand(id);
+    });
 }
 
 // The commands that open the program's windows and dialogs.

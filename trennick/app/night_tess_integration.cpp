@@ -399,8 +399,7 @@ LONG CNightTessIntegration::OLSetRemoteProperty(DWORD, BYTE* p) {
     case 12: {
         const int value = 10 * static_cast<int>(get16(p, remote::kQuality)) - 10;
         if (!((value >= 0 && value <= 98) || value == 100)) return TESS_ERROR_INVALID_VALUE;
-        m_frame->SetQuality(static_cast<WPARAM>(value));
-        return 0;
+        return m_frame->SetQuality(static_cast<WPARAM>(value)) ? 0 : TESS_ERROR_SERVER_INIT;
     }
     case 13: {
         const bool on = get32(p, remote::kRecording) != 0;

@@ -344,6 +344,7 @@ void CRemoteSetMgr::OnCancelRemoteSetCtl() {
 }
 
 void CRemoteSetMgr::UpdateTransferProgress() {
+    takeKitUploadWhenItGoes();
     if (m_link == nullptr || !m_link->IsLinkUp() || !m_link->IsConnected() || m_direction == 0) return;
     ULONGLONG total = 1, done = 0;
     LONG kind = -1;
@@ -446,10 +447,29 @@ int CRemoteSetMgr::SendProfileToSite(const std::string& path) {
         LUMO_TRACE(1, "CRemoteSetMgr::SendProfileToSite %s is not a settings list: not sent", path.c_str());
         return 0;
     }
+    // A file left in the queue would never go: the kit is told so at once
+    // rather than waiting for an end that cannot come.
+    if (!m_host.queuedFilesGo()) {
+        LUMO_TRACE(1, "CRemoteSetMgr::SendProfileToSite auto-send is off: %s would stay in the queue, not sent",
+                   path.c_str());
+        return 0;
+    }
     if (!m_host.sendFile(path, kSetListType)) return 0;
-    m_kitPath = path.substr(0, MAX_PATH - 1);
+    // The site's end of an upload belongs to the kit only once its file goes.
+    m_kitUpload = path.substr(0, MAX_PATH - 1);
+    takeKitUploadWhenItGoes();
     SetTransferDirection(2);
     return 1;
+}
+
+void CRemoteSetMgr::takeKitUploadWhenItGoes() {
+    if (m_kitUpload.empty() || m_link == nullptr) return;
+    LONG kind = -1;
+    std::string name;
+    const LONG state = m_link->GetSendStatus(nullptr, nullptr, &kind, nullptr, &name);
+    if (kind == kFileKindRemoteSettings && name == m_kitUpload && (state == SEND_START || state == SEND_SENDING)) {
+        m_kitPath = std::exchange(m_kitUpload, {});
+    }
 }
 
 int CRemoteSetMgr::GetProfileTransferProgress(bool upload, DWORD& percent) {
@@ -478,6 +498,7 @@ int CRemoteSetMgr::CancelProfileTransfer(bool upload) {
         m_host.closeFileTransferWindow();
         m_link->CancelSending();
         m_kitPath.clear();
+        m_kitUpload.clear();
     }
     return 1;
 }

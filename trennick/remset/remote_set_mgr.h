@@ -45,6 +45,8 @@ public:
     using LinkSetListHost::LinkSetListHost;
     // Queues a file for the site with its type text ("Set List", "Set Sys List").
     virtual bool sendFile(const std::string& /*path*/, const std::string& /*typeText*/) { return false; }
+    // Whether a queued file goes without the user sending it (auto-send).
+    virtual bool queuedFilesGo() { return true; }
     virtual void notifyGetProfileDone(const std::string& /*path*/, WORD /*result*/) {}
     virtual void notifySetProfileDone(const std::string& /*path*/, WORD /*result*/) {}
     virtual void closeFileTransferWindow() {}
@@ -127,6 +129,8 @@ public:
 
 private:
     bool linkUp() const;
+    // Makes the kit's queued upload the pending path once the link sends it.
+    void takeKitUploadWhenItGoes();
     void endWithEvent(LONG code);
     std::string messageText(UINT stringId, LONG code);
 
@@ -137,6 +141,9 @@ private:
     CPacketConnection* m_link = nullptr;
     int m_direction = 0;
     std::string m_kitPath;
+    // The kit's upload while it waits in the queue; it becomes the pending
+    // path (m_kitPath) once the link takes it.
+    std::string m_kitUpload;
     bool m_comInitialised = false;
     int m_listsStored = 0;
     int m_listsRefused = 0;

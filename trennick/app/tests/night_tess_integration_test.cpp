@@ -14,12 +14,17 @@
 #include "tavicore/product_key.h"
 #include "trennick/station/station_messages.h"
 #include "trennick/station/frame_settings.h"
+#include "trennick/app/frame_panels.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/app/night_tess_integration.h"
 #include "trennick/kit/tess_block.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/net/testing/net_test_util.h"
+#include "trennick/panels/file_transfer_wnd.h"
+#include "trennick/panels/w95_list_view.h"
+#include "trennick/video/remote_wnd.h"
+#include "trennick/video/video_main.h"
 #include "tools/site/site_station.h"
 
 #include <gtest/gtest.h>
@@ -679,6 +684,120 @@ TEST(NightTessIntegration, KitClientDrivesEveryRequestAgainstTheProgramConnected
     EXPECT_EQ(ProductDwordBack("RemoteQuad", "SplitDelay", 0), 5000u);
     EXPECT_EQ(ProductDwordBack("RemoteQuad\\Adapters\\0\\Cameras\\1", "IsCameraInCycle", 9), 0u);
     EXPECT_EQ(ProductDwordBack("RemoteQuad\\Adapters\\0\\Cameras\\3", "IsCameraInCycle", 9), 1u);
+    site.kill(SIGTERM);
+    site.wait(30000);
+}
+
+// The kit against the program connected to a site that sends live video: the
+// picture-size requests (remote property and remote action 8 CIF, 9 QCIF)
+// reach the site, the quality becomes the remote window's frame rate, and a
+// settings upload is refused while nothing would send it (auto-send off) and
+// told done once the site took it.
+TEST(NightTessIntegration, PictureSizeQualityAndSettingsUploadReachTheSite) {
+    const fs::path home = std::getenv("VELMOOR_HOME");
+    const std::string sitePort = std::to_string(nettest::freePort());
+    const auto siteProgram = platform::findProgram("velmoor-site");
+    ASSERT_TRUE(siteProgram.has_value());
+    const fs::path siteLog = home / "site.log";
+    platform::Process site = platform::Process::start(
+        "sh", {"-c", "exec \"" + siteProgram->string() + "\" --port " + sitePort + " --cameras 1 > \"" +
+                         siteLog.string() + "\" 2>&1"});
+    ASSERT_TRUE(site.valid());
+    ASSERT_TRUE(pumpUntil([&] { return readAll(siteLog).find("listening on port") != std::string::npos; },
+                          std::chrono::seconds(60)))
+        << readAll(siteLog);
+    AnsweringUi ui;
+    auto app = std::make_unique<CKivApp>(
+        std::vector<std::string>{"/NOSPLASH", "/I", "/U72", "/P=" + std::to_string(nettest::freePort()),
+                                 "/D=127.0.0.1:" + sitePort, "/C"},
+        "", quietServices(&ui));
+    ASSERT_TRUE(app->InitInstance());
+    CMainFrame* frame = app->MainFrame();
+    auto* kit = dynamic_cast<CNightTessIntegration*>(app->GetTessIntegration());
+    ASSERT_NE(kit, nullptr);
+    Proxy proxy;
+    ASSERT_TRUE(proxy.create("CorvastaProxy", "Corvasta kit window"));
+    std::vector<BYTE> p(kTessPayloadBytes, 0);
+    ASSERT_EQ(kitRequest(kit->hwnd(), proxy.hwnd(), 0, p), 0);
+    // The site's video runs.
+    ASSERT_TRUE(pumpUntil([&] { return readAll(siteLog).find("video accepted") != std::string::npos; },
+                          std::chrono::seconds(60)))
+        << readAll(siteLog);
+    auto count = [&](const std::string& text) {
+        const std::string log = readAll(siteLog);
+        std::size_t n = 0;
+        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+        return n;
+    };
+    // The size the site sends now: the last one it told.
+    auto siteSize = [&] {
+        const std::string log = readAll(siteLog);
+        return log.rfind("352x288") != std::string::npos &&
+                       (log.rfind("176x144") == std::string::npos || log.rfind("352x288") > log.rfind("176x144"))
+                   ? std::string("352x288")
+                   : std::string("176x144");
+    };
+    struct SizeRequest {
+        WORD request;  // 27 set a remote property, 28 a remote action
+        std::size_t codeAt;
+    };
+    for (const SizeRequest& r : {SizeRequest{27, 840}, SizeRequest{28, 0}, SizeRequest{27, 840}, SizeRequest{28, 0}}) {
+        const std::string wanted = siteSize() == "352x288" ? "176x144" : "352x288";
+        SCOPED_TRACE(std::to_string(r.request) + " for " + wanted);
+        const std::size_t before = count("picture size now " + wanted);
+        p.assign(kTessPayloadBytes, 0);
+        set16(p, r.codeAt, wanted == "352x288" ? 8 : 9);
+        ASSERT_EQ(kitRequest(kit->hwnd(), proxy.hwnd(), r.request, p), 0);
+        ASSERT_TRUE(pumpUntil([&] { return count("picture size now " + wanted) > before; }, std::chrono::seconds(30)))
+            << readAll(siteLog);
+    }
+    // Quality 3 is the frame rate 10 x 3 - 10 of the remote window.
+    CRemoteWnd* remote = frame->VideoMain()->RemoteWnd();
+    ASSERT_NE(remote, nullptr);
+    p.assign(kTessPayloadBytes, 0);
+    set16(p, 840, 12);
+    set16(p, 836, 3);
+    EXPECT_EQ(kitRequest(kit->hwnd(), proxy.hwnd(), 27, p), 0);
+    EXPECT_TRUE(pumpUntil([&] {
+        RemoteVideoSettings shown;
+        remote->GetVideoSettings(shown);
+        return shown.frameRate == 20;
+    }));
+
+    // The site's settings fetched into the kit's file, then sent back.
+    const std::string profile = (home / "kit.profile").string();
+    p.assign(kTessPayloadBytes, 0);
+    setText(p, 0, profile);
+    ASSERT_EQ(kitRequest(kit->hwnd(), proxy.hwnd(), 67, p), 0);
+    ASSERT_TRUE(pumpUntil([&] { return fs::exists(profile); }, std::chrono::seconds(60))) << readAll(siteLog);
+    auto uploadsDone = [&] {
+        return std::count_if(proxy.received.begin(), proxy.received.end(),
+                             [](const Proxy::Received& n) { return n.code == kTessSetProfileDone; });
+    };
+    BYTE& autoSend = frame->Settings().caldrin.Flags[0];
+    autoSend = 0;
+    p.assign(kTessPayloadBytes, 0);
+    setText(p, 0, profile);
+    EXPECT_EQ(kitRequest(kit->hwnd(), proxy.hwnd(), 68, p), TESS_ERROR_OPERATION_FAILED)
+        << "the file would wait in the queue for ever";
+    ASSERT_NE(frame->Panels(), nullptr);
+    CFileTransfer* window = frame->Panels()->TransferWindow();
+    EXPECT_TRUE(window == nullptr || window->Queue().GetItemCount() == 0) << "nothing is left in the queue";
+    autoSend = 1;
+    p.assign(kTessPayloadBytes, 0);
+    setText(p, 0, profile);
+    ASSERT_EQ(kitRequest(kit->hwnd(), proxy.hwnd(), 68, p), 0);
+    ASSERT_TRUE(pumpUntil([&] { return uploadsDone() == 1; }, std::chrono::seconds(60))) << readAll(siteLog);
+    const auto done = std::find_if(proxy.received.begin(), proxy.received.end(),
+                                   [](const Proxy::Received& n) { return n.code == kTessSetProfileDone; });
+    EXPECT_EQ(atText(done->payload, 0), profile);
+    EXPECT_EQ(at16(done->payload, 260), 1);
+    EXPECT_EQ(count("bytes taken"), 1u) << readAll(siteLog);
+
+    platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+    EXPECT_TRUE(pumpUntil([&] { return frame->IsDestroyed(); }, std::chrono::seconds(60)));
+    app->ExitInstance();
+    app.reset();
     site.kill(SIGTERM);
     site.wait(30000);
 }
