@@ -5,10 +5,12 @@
 #include "resources/glossel_ids.h"
 
 #include <QBuffer>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -23,15 +25,19 @@ bool canDrawText() {
     return QGuiApplication::instance() != nullptr;
 }
 
+QFont labelFont(int pixelSize, bool bold) {
+    QFont font("DejaVu Sans");
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
 void drawText(QPainter& p, const QRect& r, const QString& text, int pixelSize, bool bold = true,
               const QColor& colour = Qt::black) {
     if (!canDrawText()) {
         return;
     }
-    QFont font("DejaVu Sans");
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-    p.setFont(font);
+    p.setFont(labelFont(pixelSize, bold));
     p.setPen(colour);
     p.drawText(r, Qt::AlignCenter, text);
 }
@@ -175,7 +181,13 @@ QImage plain(int w, int h, const QColor& colour) {
 enum class Face { Up, Down, Focus, Disabled };
 
 // A picture button's face: raised, pressed, focused or greyed, with its label.
-QImage buttonFace(const QString& label, Face face, const QColor& ink, int kW = 36, int kH = 28) {
+// With `fitLabel` the face is widened, when it must be, to hold its whole label.
+QImage buttonFace(const QString& label, Face face, const QColor& ink, int kW = 36, int kH = 28, bool fitLabel = false) {
+    const int pixelSize = kW < 30 ? 7 : 9;
+    if (fitLabel && canDrawText()) {
+        constexpr int kLabelMargin = 8;  // the border lines and the focus frame on both sides
+        kW = std::max(kW, QFontMetrics(labelFont(pixelSize, true)).horizontalAdvance(label) + kLabelMargin);
+    }
     QImage image(kW, kH, QImage::Format_RGB32);
     const QColor back(0xC0, 0xC0, 0xC0);
     image.fill(face == Face::Down ? back.darker(115) : back);
@@ -193,7 +205,7 @@ QImage buttonFace(const QString& label, Face face, const QColor& ink, int kW = 3
     }
     const QColor colour = face == Face::Disabled ? QColor(0x80, 0x80, 0x80) : ink;
     const int shift = down ? 1 : 0;
-    drawText(p, QRect(1 + shift, 1 + shift, kW - 2, kH - 2), label, kW < 30 ? 7 : 9, true, colour);
+    drawText(p, QRect(1 + shift, 1 + shift, kW - 2, kH - 2), label, pixelSize, true, colour);
     return image;
 }
 
@@ -336,7 +348,7 @@ QImage drawBitmap(UINT id) {
     default: break;
     }
     for (const ButtonBitmap& b : kButtonBitmaps) {
-        if (b.id == id) return buttonFace(b.label, b.face, QColor::fromRgb(b.ink));
+        if (b.id == id) return buttonFace(b.label, b.face, QColor::fromRgb(b.ink), 36, 28, true);
     }
     for (const ButtonBitmap& b : kSmallBitmaps) {
         if (b.id == id) return buttonFace(b.label, b.face, QColor::fromRgb(b.ink), 22, 22);

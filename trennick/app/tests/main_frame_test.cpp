@@ -8,6 +8,7 @@
 #include "tavicore/db_lumo.h"
 #include "tavicore/stations_mgr.h"
 #include "tavicore/tavicore_globals.h"
+#include "tavicore/ui/testing/ui_test_support.h"
 #include "tavicore/ui/ui_resources.h"
 #include "trennick/station/station_messages.h"
 #include "trennick/kit/tess_integration.h"
@@ -23,11 +24,14 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QFontMetrics>
+#include <QMenuBar>
 #include <QToolBar>
 #include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 using namespace trennick;
 using namespace apptest;
@@ -405,6 +409,47 @@ TEST(MainFrame, MenuToolbarButtonsAndEveryCommand) {
     platform::PostMessage(frame->Hwnd(), kMsgRecModeCyclic, 0, 0);
     ASSERT_TRUE(pumpUntil([&] { return frame->RecordMode() == 1; }));
     EXPECT_FALSE(frame->LcdPanel()->IsElementShown(LcdElement::MarkD));
+}
+
+// At the window's own width every button's label fits its button, and every
+// button and menu title lies inside the window.
+TEST(MainFrame, EveryButtonAndMenuTextShowsWholeAtTheWindowsWidth) {
+    ConnectedFrame c("/U27");
+    CMainFrame* frame = c.frame;
+    frame->show();
+    ASSERT_TRUE(pumpUntil([&] { return frame->isVisible(); }));
+    EXPECT_EQ(frame->width(), 322);
+    uitest::saveScreenshot(frame, "main_window_labels");
+    // The labels of the faces, in the font they are drawn with.
+    const std::map<WPARAM, const char*> labels = {
+        {ID_CONNECT_CONNECT, "Call"}, {ID_PHONE, "Phone"},         {ID_CONNECT_DISCONNECT, "Hang up"},
+        {ID_RESTART_VIDEO, "Video"},  {ID_FILE_TRANSFER, "Files"}, {ID_OPEN_CHAT, "Chat"},
+        {ID_OPTIONS, "Setup"},        {ID_COLLAPSE, "Less"},       {ID_EXPAND, "More"},
+        {ID_HOLD_CALL, "My video"},   {ID_TOGGLE_ARM, "Arm"},      {ID_DEBRIEF_BUTTON, "Events"},
+        {ID_TALK, "Talk"},            {ID_ADDRESS_BOOK, "Cards"},
+    };
+    QFont face("DejaVu Sans");
+    face.setPixelSize(9);
+    face.setBold(true);
+    const QFontMetrics faceMetrics(face);
+    constexpr int kBorders = 4;  // the face's border line and a pixel of air on each side
+    for (const auto& [id, button] : frame->ButtonRow()->Buttons()) {
+        SCOPED_TRACE(id);
+        ASSERT_EQ(labels.count(id), 1u);
+        EXPECT_LE(faceMetrics.horizontalAdvance(QString::fromLatin1(labels.at(id))) + kBorders, button->width())
+            << labels.at(id);
+        if (button->isHidden()) continue;
+        EXPECT_LE(button->mapTo(frame, QPoint(button->width(), 0)).x(), frame->width()) << labels.at(id);
+    }
+    QMenuBar* bar = frame->menuBar();
+    const QFontMetrics menuMetrics(bar->font());
+    for (QAction* menu : bar->actions()) {
+        SCOPED_TRACE(menu->text().toStdString());
+        const QRect place = bar->actionGeometry(menu);
+        ASSERT_FALSE(place.isEmpty());
+        EXPECT_LE(place.right(), bar->width());
+        EXPECT_LE(menuMetrics.horizontalAdvance(QString(menu->text()).remove('&')), place.width());
+    }
 }
 
 // The snapshots a connection left behind are removed after it, and only
