@@ -66,6 +66,11 @@ if [ "$headless" = 1 ]; then
   shot=$PWD/build/screenshots/video_window.png
   rm -f "$shot"
 fi
+# Instance 2 is a demonstration station that is already set up (its card
+# named, the default-password warning answered, its video window beside the
+# main window), so its first start shows the video at once; other instances
+# keep their first-start steps.
+"$bin/velmoor-demo-station" /U2
 VELMOOR_VIDEO_SHOT=$shot "$bin/trennick" /U2 /I /P=4600 /D=127.0.0.1:4599 /C &
 operator=$!
 
