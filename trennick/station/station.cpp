@@ -430,6 +430,9 @@ void Station::runPass() {
 
 void Station::startConnection(CPacketConnection& link) {
     m_newConnection = true;
+    // The call is told as up here, so its end is told even when it ends
+    // before an ordinary pass has run.
+    m_connectionSeen = true;
     m_sendInfo = (m_settings.general.Flags[0] & 1) != 0;
     LUMO_TRACE(5, m_sendInfo ? "----- INFO WILL BE SENT ------" : "----- INFO WILL NOT BE SENT ------");
     m_disconnectShown = false;
