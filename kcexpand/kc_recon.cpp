@@ -175,6 +175,10 @@ bool layOut(KcExpandContextData& ctx, int kind, int widthBlocks, int heightBlock
         return false;
     }
     Layout& l = ctx.layout;
+    // Only the raw flag of a block picture changing keeps every block where
+    // it was: the marks of blocks not yet painted stay.
+    const bool sameBlocks = l.kind == kind && l.widthBlocks == widthBlocks && l.heightBlocks == heightBlocks &&
+                            l.colour == colour && l.chroma420 == chroma420;
     l.kind = kind;
     l.widthBlocks = widthBlocks;
     l.heightBlocks = heightBlocks;
@@ -212,7 +216,9 @@ bool layOut(KcExpandContextData& ctx, int kind, int widthBlocks, int heightBlock
     for (int x = 0; x < mbWidth * 8; ++x) {
         ctx.chromaCol[std::size_t(x)] = (x >> 3) * 64 + (x & 7);
     }
-    ctx.changed.fill(0);
+    if (!sameBlocks) {
+        ctx.changed.fill(0);
+    }
     computeConversionLayout(ctx);
     return true;
 }

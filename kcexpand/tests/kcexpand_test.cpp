@@ -219,6 +219,46 @@ TEST(BlockPackets, CodedBlocksRoundTrip) {
     }
 }
 
+// Raw blocks and then coded blocks in one picture: the switch of the raw flag
+// keeps the raw blocks' marks, so the end of the picture transforms them from
+// the coefficients last stored for them, and the screen shows what the store
+// holds.
+TEST(BlockPackets, RawBlocksBeforeCodedOnesAreTransformedAndPainted) {
+    Context c;
+    ASSERT_TRUE(c.output(32, 32));
+    Bytes image(32 * 32 * 3, 0xEE);
+    BitWriter first;
+    first.put(0b01, 2);
+    first.put(100, 8);  // block 0: DC 100
+    Bytes packet = blockPacket(kGrey | kLast, 1, 4, 4, 0, 1, first.bytes());
+    ASSERT_EQ(KcExpandBuffer(c.ctx, packet.data(), std::uint32_t(packet.size()), image.data()), kKcFormatChanged);
+    ASSERT_EQ(pixel(image, 32, 0, 0), 100);
+    KcExpandSetNextAllChanged(c.ctx);
+    KcExpandRedraw(c.ctx, image.data());  // the screen starts as the store
+
+    // Raw blocks 0..3 (the top-left macroblock), not the end of the picture.
+    const Bytes raw(4 * 64, 50);
+    packet = blockPacket(kRaw | kContiguous | kGrey, 1, 4, 4, 0, 4, raw);
+    EXPECT_EQ(KcExpandBuffer(c.ctx, packet.data(), std::uint32_t(packet.size()), image.data()),
+              kKcFormatChanged | kKcNotPainted);
+    // Coded block 5 ends the picture.
+    BitWriter last;
+    last.put(0b01, 2);
+    last.put(200, 8);
+    packet = blockPacket(kGrey | kLast, 1, 4, 4, 5, 1, last.bytes());
+    EXPECT_EQ(KcExpandBuffer(c.ctx, packet.data(), std::uint32_t(packet.size()), image.data()), kKcFormatChanged);
+
+    Bytes y(32 * 32);
+    kcexpand::copyPlanes(c.ctx, y.data(), nullptr, nullptr);
+    EXPECT_EQ(y[0], 100);            // block 0: its stored coefficients again
+    EXPECT_EQ(y[8], 0);              // block 1: never coded, all coefficients zero
+    EXPECT_EQ(y[9 * 32 + 9], 0);     // block 3
+    EXPECT_EQ(y[24], 200);           // block 5
+    for (int at = 0; at < 32 * 32; ++at) {
+        ASSERT_EQ(pixel(image, 32, at % 32, at / 32), y[std::size_t(at)]) << at % 32 << "," << at / 32;
+    }
+}
+
 TEST(BlockPackets, HeaderErrorsAndLimits) {
     struct Case {
         const char* name;
