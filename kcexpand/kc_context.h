@@ -255,7 +255,9 @@ void computeConversionLayout(KcExpandContextData& ctx);
 void predictH263(KcExpandContextData& ctx, int mbx, int mby, int mvx, int mvy);
 // H.261 whole-pixel prediction, optionally filtered.
 void predictH261(KcExpandContextData& ctx, int mbx, int mby, int mvx, int mvy, bool filter);
-// Copies every changed macroblock from store A to store B.
+// Copies every changed macroblock of an H.263 or H.261 picture from store A
+// to store B; before each paint, and at each picture start, so that a picture
+// decoded but never painted is still the next one's reference.
 void updateReference(KcExpandContextData& ctx);
 
 inline int macroblockLuma(const KcExpandContextData& /*ctx*/, int mb) { return mb * 256; }

@@ -125,6 +125,7 @@ void H261Decoder::run(const std::uint8_t* /*data*/, std::uint32_t length) {
                     fail(KCERR_DATA_ENDED);
                     return;
                 }
+                updateReference(m_ctx);
                 setFormat((ptype >> 3) & 1 ? 3 : 2);
                 pictureSeen = true;
                 continue;

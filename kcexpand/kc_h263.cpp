@@ -149,6 +149,7 @@ void H263Decoder::run(const std::uint8_t* data, std::uint32_t length) {
             return;
         }
         m_br.skip(3);
+        updateReference(m_ctx);
         if (!setFormat(int(m_br.get(3)))) {
             return;
         }

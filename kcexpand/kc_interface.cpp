@@ -84,9 +84,7 @@ void decodePacket(KcExpandContextData& ctx, const std::uint8_t* p, std::uint32_t
 
 // Paints the blocks changed since the last paint and clears the marks.
 void paintChanged(KcExpandContextData& ctx, void* output) {
-    if (ctx.layout.kind == kKindH263 || ctx.layout.kind == kKindH261) {
-        updateReference(ctx);
-    }
+    updateReference(ctx);
     paint(ctx, static_cast<std::uint8_t*>(output));
     ctx.changed.fill(0);
 }

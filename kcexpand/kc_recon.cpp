@@ -376,6 +376,9 @@ void predictH261(KcExpandContextData& ctx, int mbx, int mby, int mvx, int mvy, b
 
 void updateReference(KcExpandContextData& ctx) {
     const Layout& l = ctx.layout;
+    if (l.kind != kKindH263 && l.kind != kKindH261) {
+        return;  // block pictures have no reference
+    }
     for (int mb = 0; mb < l.macroblocks; ++mb) {
         if ((ctx.changed[std::size_t(mb)] & 1) == 0) {
             continue;

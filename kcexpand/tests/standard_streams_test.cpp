@@ -230,3 +230,81 @@ TEST(H263PayloadHeaders, GobPacketsRebuildEveryPicture) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bit positions of the GOB start codes (15 zeros, a one, GN not 0) of one
+// H.261 picture; they need not fall on byte boundaries.
+std::vector<std::size_t> h261GobStarts(const Bytes& picture) {
+    auto bit = [&](std::size_t at) { return (picture[at / 8] >> (7 - at % 8)) & 1; };
+    std::vector<std::size_t> starts;
+    const std::size_t bits = picture.size() * 8;
+    std::size_t zeros = 0;
+    for (std::size_t at = 0; at + 4 < bits; ++at) {
+        if (bit(at) == 0) {
+            ++zeros;
+            continue;
+        }
+        if (zeros >= 15) {
+            int gn = 0;
+            for (std::size_t k = 1; k <= 4; ++k) gn = gn * 2 + bit(at + k);
+            if (gn != 0) starts.push_back(at - 15);
+        }
+        zeros = 0;
+    }
+    return starts;
+}
+
+// One packet per GOB, each behind a 4-byte header giving the bits to skip:
+// the first packet holds the picture header, the others begin with their GOB
+// start code. Inter pictures whose last macroblocks are not coded do not
+// finish; each is still the reference of the next one, so every picture
+// decodes as libavcodec decodes it.
+TEST(H261PayloadHeaders, UnpaintedPicturesStayTheReferenceOfTheNext) {
+    const Bytes stream = encodeStream(streamFolder(), "h261", "cif", 8, 40);
+    const std::vector<Bytes> pictures = splitPictures(stream, true);
+    ASSERT_EQ(pictures.size(), 40u);
+    KcExpandContext* ctx = KcExpandOpen();
+    kcexpand::data(ctx).ituH261 = true;
+    BITMAPINFOHEADER format{40, 352, -288, 1, 24, 0, 0, 0, 0, 0, 0};
+    const MetaItem items[] = {{KCATTR_FORMAT, 40, reinterpret_cast<std::uintptr_t>(&format)},
+                              {KCATTR_OUTPUT_MODE, 2, KCMODE_BGR24},
+                              {KCATTR_PAYLOAD_HEADER, 2, 1},
+                              {KCATTR_STREAM_KIND, 2, 3}};
+    ASSERT_EQ(KcExpandSetAttributes(ctx, items, 4), 1);
+    Bytes image(352 * 288 * 3);
+    AvDecoder reference(true);
+    Picture ours;
+    ours.y.resize(352 * 288);
+    ours.cb.resize(352 * 288 / 4);
+    ours.cr.resize(352 * 288 / 4);
+    int unpainted = 0;
+    for (std::size_t n = 0; n < pictures.size(); ++n) {
+        const Bytes& p = pictures[n];
+        std::vector<std::size_t> cuts = h261GobStarts(p);
+        ASSERT_EQ(cuts.size(), 12u) << "picture " << n;
+        cuts.front() = 0;  // the first packet begins with the picture header
+        cuts.push_back(p.size() * 8);
+        bool painted = false;
+        for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+            const std::size_t from = cuts[k] / 8, to = (cuts[k + 1] + 7) / 8;
+            Bytes packet = {std::uint8_t((cuts[k] % 8) << 5), 0, 0, 0};
+            packet.insert(packet.end(), p.begin() + std::ptrdiff_t(from), p.begin() + std::ptrdiff_t(to));
+            const std::uint32_t r = KcExpandBuffer(ctx, packet.data(), std::uint32_t(packet.size()), image.data());
+            EXPECT_EQ(kcexpand::lastError(ctx), 0u) << "picture " << n << " packet " << k;
+            painted = painted || (r & kKcNotPainted) == 0;
+        }
+        unpainted += painted ? 0 : 1;
+        const AVFrame* frame = reference.decode(p);
+        ASSERT_NE(frame, nullptr);
+        const Picture theirs = AvDecoder::planes(frame);
+        ASSERT_TRUE(kcexpand::copyPlanes(ctx, ours.y.data(), ours.cb.data(), ours.cr.data()));
+        EXPECT_GE(psnr(ours.y, theirs.y), 50.0) << "picture " << n;
+        EXPECT_GE(psnr(ours.cb, theirs.cb), 50.0) << "picture " << n;
+        EXPECT_GE(psnr(ours.cr, theirs.cr), 50.0) << "picture " << n;
+    }
+    std::printf("  %d of %zu pictures not finished by their packets\n", unpainted, pictures.size());
+    KcExpandClose(ctx);
+}
+
+}  // namespace
