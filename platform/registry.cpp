@@ -106,6 +106,10 @@ constexpr std::size_t kMaxValueNameChars = 16383;
 // How long a write keeps retrying while other processes hold the database.
 constexpr auto kBusyDeadline = std::chrono::seconds(60);
 constexpr int kBusyTimeoutMs = 10000;
+// The write-ahead log is moved into the database every 100 pages (400 KB) and
+// cut back to 512 KB afterwards; at the program's end it is emptied, waiting
+// that long at most for other processes.
+constexpr int kLogTruncateWaitMs = 200;
 
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS keys("
@@ -291,9 +295,24 @@ public:
         // Never destroyed, so keys closed by static destructors still find it.
         static Registry* registry = [] {
             ::pthread_atfork(nullptr, nullptr, countFork);
+            std::atexit([] { instance().truncateLog(); });
             return new Registry;
         }();
         return *registry;
+    }
+
+    // Moves the write-ahead log into the database and empties it, so that a
+    // closed program leaves the store at its real size. Skipped while another
+    // thread or an open batch holds the database, and in a forked child.
+    void truncateLog() {
+        std::unique_lock lock(m_mutex, std::try_to_lock);
+        if (!lock.owns_lock() || !m_db || m_forks != g_forks.load(std::memory_order_relaxed) || inBatch()) {
+            return;
+        }
+        // Another process reading now only makes this one leave the log as it is.
+        sqlite3_busy_timeout(m_db.get(), kLogTruncateWaitMs);
+        sqlite3_wal_checkpoint_v2(m_db.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        sqlite3_busy_timeout(m_db.get(), kBusyTimeoutMs);
     }
 
     LONG open(HKEY parent, std::string_view path, REGSAM access, bool create, HKEY* result,
@@ -782,8 +801,8 @@ private:
         sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
         // synchronous=NORMAL in WAL mode: a commit is safe against a process crash
         // and never corrupts on power loss, without a flush to the disk per value.
-        for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL",
-                                   "PRAGMA foreign_keys=ON"}) {
+        for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA foreign_keys=ON",
+                                   "PRAGMA wal_autocheckpoint=100", "PRAGMA journal_size_limit=524288"}) {
             if (!execRetrying(db.get(), pragma)) {
                 return ERROR_CANTOPEN;
             }

@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -514,6 +516,56 @@ TEST(Registry, TwoProcessesWritingAtOnceLoseNothing) {
         ++keys;
     }
     EXPECT_EQ(keys, static_cast<DWORD>(kKeysShared));
+}
+
+// Writes 3000 values of 1 KB, each in its own commit, then tells how large
+// the write-ahead log grew. args: the file for that size.
+VELMOOR_TEST_CHILD(registry_many_commits) {
+    RegistryKey key;
+    if (RegistryKey::create(HKEY_CURRENT_USER, kBase, KEY_ALL_ACCESS, key) != ERROR_SUCCESS) {
+        return 1;
+    }
+    std::vector<BYTE> value(1024, 0x5A);
+    std::uintmax_t largest = 0;
+    const auto log = homeFolder() / "registry.db-wal";
+    for (int i = 0; i < 3000; ++i) {
+        if (key.setValue("V" + std::to_string(i), REG_BINARY, value.data(), DWORD(value.size())) != ERROR_SUCCESS) {
+            return 2;
+        }
+        std::error_code error;
+        largest = std::max(largest, std::filesystem::file_size(log, error));
+    }
+    FILE* out = std::fopen(args.at(0).c_str(), "w");
+    if (out == nullptr) return 3;
+    std::fprintf(out, "%ju", largest);
+    std::fclose(out);
+    return 0;
+}
+
+// A program's writes keep the write-ahead log small, and its end empties it:
+// the store stays near its real size.
+TEST(Registry, WriteAheadLogStaysSmallAndIsEmptiedAtTheEnd) {
+    const std::string report = (homeFolder() / "largest-log").string();
+    auto child = velmoor::testing::ChildProcess::start("registry_many_commits", {report});
+    ASSERT_EQ(child.wait(std::chrono::seconds(100)), 0);
+    std::uintmax_t largest = 0;
+    FILE* in = std::fopen(report.c_str(), "r");
+    ASSERT_NE(in, nullptr);
+    ASSERT_EQ(std::fscanf(in, "%ju", &largest), 1);
+    std::fclose(in);
+    EXPECT_GT(largest, 0u);
+    EXPECT_LT(largest, 1024u * 1024u);
+    std::error_code error;
+    const std::uintmax_t left = std::filesystem::file_size(homeFolder() / "registry.db-wal", error);
+    EXPECT_EQ(error ? 0 : left, 0u);
+    // Everything written is there.
+    RegistryKey key;
+    ASSERT_EQ(RegistryKey::open(HKEY_CURRENT_USER, kBase, KEY_READ, key), ERROR_SUCCESS);
+    BYTE last[1024] = {};
+    DWORD size = sizeof last;
+    DWORD type = 0;
+    ASSERT_EQ(key.queryValue("V2999", &type, last, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 1024u);
 }
 
 TEST(Registry, KilledWriterLeavesEverythingItWrote) {
