@@ -6,6 +6,7 @@
 #include "tavicore/tavicore_globals.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -149,6 +150,29 @@ bool writeFully(int fd, const void* data, std::size_t size) {
     return true;
 }
 
+// A save killed between writing its temporary file and the rename leaves that
+// file: the users file's name, a dot and the six letters or digits mkstemp
+// drew. With the mutex held no other save is under way, so each such regular
+// file is a leftover.
+void removeSaveLeftovers(const std::filesystem::path& usersFile) {
+    namespace fs = std::filesystem;
+    const std::string prefix = usersFile.filename().string() + ".";
+    std::error_code error;
+    for (fs::directory_iterator it(usersFile.parent_path(), error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0 ||
+            !std::all_of(name.begin() + std::ptrdiff_t(prefix.size()), name.end(),
+                         [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; })) {
+            continue;
+        }
+        std::error_code kindError;
+        if (it->symlink_status(kindError).type() != fs::file_type::regular) continue;
+        if (fs::remove(it->path(), kindError)) {
+            LUMO_TRACE(3, "UsersManager: %s: left by a save that never finished, removed", name.c_str());
+        }
+    }
+}
+
 }  // namespace
 
 CUsersManager::CUsersManager(const char* folder, const char* productKey)
@@ -176,6 +200,7 @@ int CUsersManager::Load() {
 int CUsersManager::loadLocked() {
     DiscardUserList();
     m_filePath = (std::filesystem::path(m_folder) / kUsersFileName).string();
+    removeSaveLeftovers(m_filePath);
     LUMO_TRACE(5, "UsersManager: opening %s\n", m_filePath.c_str());
 
     FdCloser file{::open(m_filePath.c_str(), O_RDONLY | O_CLOEXEC)};

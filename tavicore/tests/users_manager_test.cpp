@@ -136,6 +136,28 @@ TEST(UsersFile, LoadSaveLoadReversesOrderAndKeepsEveryField) {
     EXPECT_EQ(files, 1);
 }
 
+// A save killed before its rename leaves its temporary file beside the users
+// file: the next load clears it, and only such files.
+TEST(UsersFile, LoadClearsWhatAKilledSaveLeft) {
+    saveUsers({makeUser("admin", "", 1)});
+    const std::string base = std::string(kUsersFileName) + ".";
+    const std::vector<std::string> leftovers = {base + "a1B2c3", base + "ZZZZZZ", base + "000000"};
+    const std::vector<std::string> kept = {base + "a1B2c",  base + "a1B2c34", base + "a1-2c3", base + "bak",
+                                           std::string("XMRTPC32.DLL.a1B2c3"), std::string(kUsersFileName) + "a1B2c3"};
+    for (const auto& name : leftovers) writeBytes(fs::path(usersFolder()) / name, {'x'});
+    for (const auto& name : kept) writeBytes(fs::path(usersFolder()) / name, {'k'});
+    fs::create_directories(fs::path(usersFolder()) / (base + "Folder"));
+    fs::create_symlink(usersFile(), fs::path(usersFolder()) / (base + "link00"));
+
+    CUsersManager m(usersFolder().c_str(), "software\\Quennel\\Velmoor\\1.000.0");
+    ASSERT_EQ(m.Load(), USER_OK);
+    for (const auto& name : leftovers) EXPECT_FALSE(fs::exists(fs::path(usersFolder()) / name)) << name;
+    for (const auto& name : kept) EXPECT_TRUE(fs::exists(fs::path(usersFolder()) / name)) << name;
+    EXPECT_TRUE(fs::is_directory(fs::path(usersFolder()) / (base + "Folder")));
+    EXPECT_TRUE(fs::is_symlink(fs::path(usersFolder()) / (base + "link00")));
+    EXPECT_EQ(m.GetUserCount(), 1);
+}
+
 TEST(UsersFile, SizeIsAtLeastTheRandomFillAndGrowsByRecord) {
     struct Case { int users; std::size_t bytes; };
     constexpr Case kCases[] = {{1, 12340}, {58, 12340}, {59, 12388}, {60, 12596}};
