@@ -756,6 +756,18 @@ void FileTransfer::ConfirmOnSending(WORD tokenId, const BYTE* body, DWORD length
         m_link.sendToken(ID_DSVD_DO_NOT_SEND);
         return;
     }
+    // A file the folder has no room for is refused at once, not after the
+    // disk has filled; the user is told why.
+    std::error_code spaceError;
+    const std::filesystem::space_info space = std::filesystem::space(folder, spaceError);
+    if (!spaceError && announcement->size > space.available) {
+        linkTrace(1, "CPacketConnection::ConfirmOnSending() %s: %llu bytes announced, %llu free in %s: refused",
+                  announcement->name.c_str(), static_cast<unsigned long long>(announcement->size),
+                  static_cast<unsigned long long>(space.available), folder.c_str());
+        m_link.notice(kStrDiskFull, announcement->name);
+        m_link.sendToken(ID_DSVD_DO_NOT_SEND);
+        return;
+    }
     if (m_recvState == REC_RECEIVING) {
         linkTrace(3, "CPacketConnection::ConfirmOnSending() a new announcement ends the unfinished %s", m_recvName.c_str());
         tellReceiveEnded(REC_STOPPED);

@@ -36,6 +36,7 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -399,6 +400,28 @@ VELMOOR_TEST_CHILD(plain_peer_card) {
     return closeSession(peer, folder, "abc") ? 0 : 4;
 }
 
+// Calls the program and offers a file larger than any disk holds; reports
+// the program's answer and how long it took. args: port, folder.
+VELMOOR_TEST_CHILD(plain_peer_huge_offer) {
+    const fs::path folder = args.at(1);
+    PlainPeer peer(nettest::connectRaw(static_cast<unsigned short>(std::stoi(args.at(0)))));
+    if (!openSession(peer, 1)) return 2;
+    const auto start = std::chrono::steady_clock::now();
+    peer.token(ID_DSVD_SEND_EV, std::string(tokenText(ID_DSVD_NAME)) + "<huge.trg>" +
+                                    std::string(tokenText(ID_DSVD_SIZE)) + "<18446744073709551615>" +
+                                    std::string(tokenText(ID_DSVD_DATE)) + "<0,0>");
+    std::string answer = "none";
+    while (auto b = peer.next()) {
+        if (b->is(ID_DSVD_DO_NOT_SEND) || b->is(ID_DSVD_OK_FOR_SEND)) {
+            answer = b->is(ID_DSVD_DO_NOT_SEND) ? "refused" : "accepted";
+            break;
+        }
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    mark(folder / "offered", answer + " " + std::to_string(ms.count()));
+    return closeSession(peer, folder, "abc") ? 0 : 3;
+}
+
 namespace {
 
 class PlainPeerTest : public ::testing::Test {
@@ -611,3 +634,28 @@ TEST_F(PlainPeerTest, ACancelledSendTellsThePeerAndIsNotRecordedAsSent) {
 }
 
 }  // namespace
+
+// An offer larger than the receive folder's free space is refused at once,
+// and the user is told why by a notice, not a box; the call goes on.
+TEST_F(PlainPeerTest, AnOfferLargerThanTheFreeSpaceIsRefusedAtOnceAndTold) {
+    const unsigned short port = nettest::freePort();
+    start({"/P=" + std::to_string(port)});
+    ASSERT_TRUE(pumpUntil([&] { return frame->Connection()->IsListeningFor(2); }));
+    const std::size_t boxes = ui.messages.size();
+    auto peer = velmoor::testing::ChildProcess::start("plain_peer_huge_offer", {std::to_string(port), folder.string()});
+    ASSERT_TRUE(waitFor(folder / "offered"));
+    std::istringstream offered(text(folder / "offered"));
+    std::string answer;
+    long ms = -1;
+    offered >> answer >> ms;
+    EXPECT_EQ(answer, "refused");
+    EXPECT_LT(ms, 5000);
+    ASSERT_TRUE(pumpUntil([&] { return frame->LinkNoticesShown() >= 1; }));
+    EXPECT_NE(frame->LastNotice().find("disk is full"), std::string::npos) << frame->LastNotice();
+    EXPECT_NE(frame->LastNotice().find("huge.trg"), std::string::npos) << frame->LastNotice();
+    EXPECT_EQ(ui.messages.size(), boxes);
+
+    mark(folder / "hang-up");
+    ASSERT_TRUE(waitFor(folder / "report"));
+    EXPECT_EQ(peer.wait(std::chrono::seconds(30)), 0);
+}
