@@ -139,12 +139,25 @@ void CMainFrame::showPeerCard(const PeerCard& event) {
         requests->DisplayHisCard(event.status);
     }
     if (event.status & kCardReceived) {
-        platform::PostMessageOwned(Hwnd(), kMsgFileCard, 0, std::make_unique<tagBusinessCard>(card));
+        m_cardsToFile.push_back(card);
+        platform::PostMessage(Hwnd(), kMsgFileCard, 0, 0);
         showHisCard(fixed_text::Read(card.name, sizeof card.name), fixed_text::Read(card.text2, sizeof card.text2),
                     fixed_text::Read(card.text3, sizeof card.text3));
     }
     const std::string name = fixed_text::Read(card.name, sizeof card.name);
     if (!name.empty() && m_chat != nullptr) m_chat->UpdateTitle(name);
+}
+
+void CMainFrame::fileReceivedCards() {
+    // Each card leaves the list before it is filed: a dialog's own loop may
+    // file the next one meanwhile.
+    while (!m_cardsToFile.empty()) {
+        const tagBusinessCard card = m_cardsToFile.front();
+        m_cardsToFile.erase(m_cardsToFile.begin());
+        CAddrBookFile book;
+        openAddressBook(book);
+        book.AddReceivedCard(this, card);
+    }
 }
 
 void CMainFrame::closeChat() {
@@ -826,12 +839,8 @@ void CMainFrame::registerRows() {
     });
     t.add(platform::WM_CLOSE, [this](WPARAM, LPARAM) { OnClose(); return LRESULT{0}; });
     t.add(kMsgActivate, [this](WPARAM on, LPARAM) { DoActivate(static_cast<BOOL>(on)); return LRESULT{0}; });
-    t.add(kMsgFileCard, [this](WPARAM, LPARAM data) {
-        if (auto card = platform::TakePostedData<tagBusinessCard>(data)) {
-            CAddrBookFile book;
-            openAddressBook(book);
-            book.AddReceivedCard(this, *card);
-        }
+    t.add(kMsgFileCard, [this](WPARAM, LPARAM) {
+        fileReceivedCards();
         return LRESULT{0};
     });
     t.add(kMsgChatCaptured, [this](WPARAM, LPARAM) {
@@ -1072,6 +1081,13 @@ void CMainFrame::OnDestroy() {
     m_destroyed = true;
     LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnDestroy");
     SetAddrBookCapture(nullptr);
+    // A card the peer was told we received is filed before the frame goes,
+    // without asking anyone: the program is closing.
+    m_station.CardStep();
+    const bool unattended = UiUnattended();
+    UiSetUnattended(true);
+    fileReceivedCards();
+    UiSetUnattended(unattended);
     // The kit hears that the frame goes, then lets go of it.
     if (m_pTessIntegration != nullptr) {
         m_pTessIntegration->NotifyAuthorizationError(0, 0, "");

@@ -36,6 +36,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class CDBLumoLocal;
 class CDBLumoRemote;
@@ -388,6 +389,8 @@ private:
     // What the frame shows of the station's events.
     void showArm(const ArmChanged& event);
     void showPeerCard(const PeerCard& event);
+    // Files the cards received from sites, oldest first.
+    void fileReceivedCards();
     void closeChat();
 
     CKivApp& m_app;
@@ -429,6 +432,8 @@ private:
     bool m_hisCardHeld = false;
     void showHisCard(const std::string& name, const std::string& phone, const std::string& details);
     std::string m_lastNotice;
+    // Cards confirmed to the peer and not yet in the address book.
+    std::vector<tagBusinessCard> m_cardsToFile;
     DWORD m_serialOutMessages = 0;
 
     // The status texts' clocks.

@@ -600,6 +600,8 @@ LONG Station::SetListenOn(LONG mode) {
     }
     m_listenReentry = true;
     m_arming->ForgetRequest();
+    // A card the link confirmed to the peer is taken before the call's state goes.
+    CardStep();
     if (m_link->IsConnected()) InitializeSiteInfo();
     tellCall(CallState::Listening);
     if (!m_closing) m_link->SetListenOn(mode);

@@ -6,10 +6,13 @@
 #include "platform/folders.h"
 #include "platform/message_window.h"
 #include "platform/registry.h"
+#include "common/fixed_text.h"
 #include "platform/testing/child_process.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/app/program.h"
+#include "trennick/book/addr_book_file.h"
+#include "trennick/link/cards.h"
 #include "trennick/link/link_host.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/link/prot_list.h"
@@ -23,6 +26,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -108,35 +112,58 @@ TEST(Program, DamagedUsersFileWithoutDisplayEndsWithTheMessage) {
     EXPECT_NE(errors.find("MXRTPC32"), std::string::npos) << errors;
 }
 
+namespace {
+
+// Runs a program as `user` on its own port that calls the program on `port`,
+// giving `tick` its frame and link every few milliseconds once the frame is
+// up; answers how the run ended.
+int runCallingProgram(const std::string& port, const std::string& ownPort, const std::string& user,
+                      const std::function<void(CMainFrame&, CPacketConnection&)>& tick) {
+    AnsweringUi ui;
+    AppServices services = quietServices(&ui);
+    CKivApp app({"/NOSPLASH", "/I", user, "/P=" + ownPort, "/D=127.0.0.1:" + port, "/C"}, "", services);
+    QTimer script;
+    script.setInterval(2);
+    QObject::connect(&script, &QTimer::timeout, [&] {
+        CMainFrame* frame = app.MainFrame();
+        if (frame == nullptr || !frame->PostCreateDone() || frame->IsDestroyed()) return;
+        tick(*frame, *frame->Connection());
+    });
+    script.start();
+    RunGuard hangGuard(60);
+    return app.Run();
+}
+
+// Starts the program in a home of its own, listening on `port` as `user`;
+// answers once it listens (the child's wait fails when it never did).
+velmoor::testing::ChildProcess startListening(const ProgramHome& where, const std::string& port,
+                                              const std::string& user) {
+    auto program = velmoor::testing::ChildProcess::start(
+        "program", {where.home.string(), where.errors.string(), "/NOSPLASH", "/I", user, "/P=" + port});
+    EXPECT_TRUE(waitFor([&] { return listening(unsigned(std::stoul(port))); }, std::chrono::seconds(60)))
+        << readAll(where.errors);
+    return program;
+}
+
+}  // namespace
+
 // args: the program's port, own port, the marker written once connected, the
 // result file.
 VELMOOR_TEST_CHILD(signalPeer) {
-    AnsweringUi ui;
-    AppServices services = quietServices(&ui);
-    CKivApp app({"/NOSPLASH", "/I", "/U43", "/P=" + args.at(1), "/D=127.0.0.1:" + args.at(0), "/C"}, "",
-                services);
     bool told = false;
     platform::PostedMessageWatch watch([&](platform::HWND, UINT msg, WPARAM wParam, LPARAM) {
         if (msg == kMsgTokenDone && wParam == ID_DSVD_DISCONNECT) told = true;
     });
     int step = 0;
-    QTimer script;
-    script.setInterval(10);
-    QObject::connect(&script, &QTimer::timeout, [&] {
-        CMainFrame* frame = app.MainFrame();
-        if (frame == nullptr || !frame->PostCreateDone() || frame->IsDestroyed()) return;
-        CPacketConnection& link = *frame->Connection();
+    const int code = runCallingProgram(args.at(0), args.at(1), "/U43", [&](CMainFrame& frame, CPacketConnection& link) {
         if (step == 0 && link.IsConnected()) {
             std::ofstream(args.at(2)) << "connected";
             step = 1;
         } else if (step == 1 && !link.IsConnected()) {
-            platform::PostMessage(frame->Hwnd(), platform::WM_CLOSE, 0, 0);
+            platform::PostMessage(frame.Hwnd(), platform::WM_CLOSE, 0, 0);
             step = 2;
         }
     });
-    script.start();
-    RunGuard hangGuard(60);
-    const int code = app.Run();
     std::ofstream(args.at(3)) << "code=" << code << " step=" << step << " told=" << told;
     return code == 0 && step == 2 && told ? 0 : 10 + step;
 }
@@ -150,11 +177,9 @@ TEST(Program, TerminationSignalClosesInOrderAndThePeerIsTold) {
         const std::string port = std::to_string(nettest::freePort());
         const fs::path marker = where.home / "connected";
         const fs::path result = where.home / "peer.txt";
-        auto program = velmoor::testing::ChildProcess::start(
-            "program", {where.home.string(), where.errors.string(), "/NOSPLASH", "/I", "/U42", "/P=" + port});
         // The peer calls once the program listens.
-        ASSERT_TRUE(waitFor([&] { return listening(unsigned(std::stoul(port))); }, std::chrono::seconds(60)))
-            << readAll(where.errors);
+        auto program = startListening(where, port, "/U42");
+        ASSERT_FALSE(HasFailure());
         auto peer = velmoor::testing::ChildProcess::start(
             "signalPeer", {port, std::to_string(nettest::freePort()), marker.string(), result.string()});
         ASSERT_TRUE(waitFor([&] { return fs::exists(marker); }, std::chrono::seconds(60)))
@@ -206,4 +231,84 @@ TEST(Program, DamagedSettingsAreKeptAsideAndTold) {
     }
     EXPECT_EQ(kept, 1);
     EXPECT_TRUE(fs::exists(where.home / "registry.db"));
+}
+
+// args: the program's port, own port, the marker written once the program
+// has confirmed our card, the card's name.
+VELMOOR_TEST_CHILD(cardPeer) {
+    int step = 0;
+    const int code = runCallingProgram(args.at(0), args.at(1), "/U45", [&](CMainFrame& frame, CPacketConnection& link) {
+        if (step == 0 && link.IsConnected() && link.GetHelloAccepted() != 0) {
+            tagBusinessCard card{};
+            fixed_text::Write(card.name, args.at(3));
+            fixed_text::Write(card.text2, "555-0146");
+            link.SendMyCard(&card);
+            step = 1;
+        } else if (step == 1 && (link.GetCardStatus(0) & (kCardReceived | kCardSent)) == kCardReceived) {
+            std::ofstream(args.at(2)) << "confirmed";
+            step = 2;
+        } else if (step == 2 && !link.IsConnected()) {
+            platform::PostMessage(frame.Hwnd(), platform::WM_CLOSE, 0, 0);
+            step = 3;
+        }
+    });
+    return code == 0 && step == 3 ? 0 : 10 + step;
+}
+
+// A card the program confirmed to the peer is in its address book even when
+// a request to end arrives right after the confirmation.
+TEST(Program, ACardConfirmedToThePeerIsFiledWhenTheProgramEndsAtOnce) {
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        ProgramHome where("card" + std::to_string(round));
+        const std::string port = std::to_string(nettest::freePort());
+        const fs::path confirmed = where.home / "confirmed";
+        const std::string name = "Gate " + std::to_string(round);
+        auto program = startListening(where, port, "/U42");
+        ASSERT_FALSE(HasFailure());
+        auto peer = velmoor::testing::ChildProcess::start(
+            "cardPeer", {port, std::to_string(nettest::freePort()), confirmed.string(), name});
+        ASSERT_TRUE(waitFor([&] { return fs::exists(confirmed); }, std::chrono::seconds(60))) << readAll(where.errors);
+        ASSERT_EQ(::kill(program.pid(), SIGTERM), 0);
+        EXPECT_EQ(program.wait(std::chrono::seconds(30)), 0) << readAll(where.errors);
+        EXPECT_EQ(peer.wait(std::chrono::seconds(30)), 0);
+
+        std::vector<fs::path> books;
+        for (const auto& entry : fs::recursive_directory_iterator(where.home)) {
+            if (entry.path().filename() == "AddrBook.kiv") books.push_back(entry.path());
+        }
+        ASSERT_EQ(books.size(), 1u) << "no address book was written";
+        CAddrBookFile book;
+        book.SetFileName(books.front().string(), 0);
+        book.Load();
+        const AddrBookEntry* filed = book.FindEntry(name);
+        ASSERT_NE(filed, nullptr) << "the confirmed card was lost";
+        EXPECT_EQ(filed->Phone(), "555-0146");
+    }
+}
+
+// The first start of a fresh home leaves the settings store near its real
+// size: no write-ahead log of megabytes while the program runs, none left
+// behind once it has closed. A save of the users file killed half-way left
+// its temporary: the start clears it and nothing else.
+TEST(Program, AFreshHomeStaysSmallAndTheUsersFileLeftoversGo) {
+    ProgramHome where("fresh");
+    const fs::path leftover = where.program / (std::string(kUsersFileName) + ".k3Zq9A");
+    const fs::path notOurs = where.program / (std::string(kUsersFileName) + ".keep");
+    std::ofstream(leftover) << "half a users file";
+    std::ofstream(notOurs) << "kept";
+    auto program = startListening(where, std::to_string(nettest::freePort()), "/U46");
+    ASSERT_FALSE(HasFailure());
+    const fs::path wal = where.home / "registry.db-wal";
+    std::error_code error;
+    const auto running = fs::file_size(wal, error);
+    EXPECT_LT(error ? 0 : running, 1024u * 1024u) << "while running";
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_TRUE(fs::exists(notOurs));
+    EXPECT_TRUE(fs::exists(where.program / kUsersFileName));
+
+    ASSERT_EQ(::kill(program.pid(), SIGTERM), 0);
+    EXPECT_EQ(program.wait(std::chrono::seconds(30)), 0) << readAll(where.errors);
+    const auto closed = fs::file_size(wal, error);
+    EXPECT_EQ(error ? 0 : closed, 0u) << "after the close";
 }
