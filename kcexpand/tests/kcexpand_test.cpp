@@ -67,6 +67,14 @@ Bytes blockPacket(std::uint8_t flags, std::uint8_t quant, std::uint8_t w, std::u
 
 constexpr std::uint8_t kContiguous = 1, kGrey = 2, kLast = 4, kRaw = 8;
 
+// The coded payload of one block carrying its DC level only.
+Bytes dcOnlyBlock(std::uint8_t level) {
+    BitWriter bits;
+    bits.put(0b01, 2);
+    bits.put(level, 8);
+    return bits.bytes();
+}
+
 std::uint8_t pixel(const Bytes& image, int w, int x, int y, int channel = 0) {
     return image[(std::size_t(y) * std::size_t(w) + std::size_t(x)) * 3 + std::size_t(channel)];
 }
@@ -227,10 +235,7 @@ TEST(BlockPackets, RawBlocksBeforeCodedOnesAreTransformedAndPainted) {
     Context c;
     ASSERT_TRUE(c.output(32, 32));
     Bytes image(32 * 32 * 3, 0xEE);
-    BitWriter first;
-    first.put(0b01, 2);
-    first.put(100, 8);  // block 0: DC 100
-    Bytes packet = blockPacket(kGrey | kLast, 1, 4, 4, 0, 1, first.bytes());
+    Bytes packet = blockPacket(kGrey | kLast, 1, 4, 4, 0, 1, dcOnlyBlock(100));  // block 0
     ASSERT_EQ(KcExpandBuffer(c.ctx, packet.data(), std::uint32_t(packet.size()), image.data()), kKcFormatChanged);
     ASSERT_EQ(pixel(image, 32, 0, 0), 100);
     KcExpandSetNextAllChanged(c.ctx);
@@ -242,10 +247,7 @@ TEST(BlockPackets, RawBlocksBeforeCodedOnesAreTransformedAndPainted) {
     EXPECT_EQ(KcExpandBuffer(c.ctx, packet.data(), std::uint32_t(packet.size()), image.data()),
               kKcFormatChanged | kKcNotPainted);
     // Coded block 5 ends the picture.
-    BitWriter last;
-    last.put(0b01, 2);
-    last.put(200, 8);
-    packet = blockPacket(kGrey | kLast, 1, 4, 4, 5, 1, last.bytes());
+    packet = blockPacket(kGrey | kLast, 1, 4, 4, 5, 1, dcOnlyBlock(200));
     EXPECT_EQ(KcExpandBuffer(c.ctx, packet.data(), std::uint32_t(packet.size()), image.data()), kKcFormatChanged);
 
     Bytes y(32 * 32);
@@ -294,10 +296,7 @@ TEST(BlockPackets, CodedCountBeyondTheDataStopsQuietly) {
     Context c;
     ASSERT_TRUE(c.output(16, 16));
     Bytes image(16 * 16 * 3, 0);
-    BitWriter bits;
-    bits.put(0b01, 2);
-    bits.put(200, 8);
-    const Bytes packet = blockPacket(kLast | kGrey, 1, 2, 2, 0, 4, bits.bytes());
+    const Bytes packet = blockPacket(kLast | kGrey, 1, 2, 2, 0, 4, dcOnlyBlock(200));
     EXPECT_EQ(KcExpandBuffer(c.ctx, packet.data(), std::uint32_t(packet.size()), image.data()), kKcFormatChanged);
     EXPECT_EQ(pixel(image, 16, 0, 0), 200);
     EXPECT_EQ(pixel(image, 16, 1, 0), 200);

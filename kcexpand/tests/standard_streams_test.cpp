@@ -181,6 +181,44 @@ INSTANTIATE_TEST_SUITE_P(Ffmpeg, H261Streams,
 
 namespace {
 
+// A context that paints CIF pictures of the forced kind (2 H.263, 3 H.261),
+// each packet behind a payload header, into a 24-bit top-down image.
+KcExpandContext* openCifBehindPayloadHeaders(int kind) {
+    KcExpandContext* ctx = KcExpandOpen();
+    BITMAPINFOHEADER format{40, 352, -288, 1, 24, 0, 0, 0, 0, 0, 0};
+    const MetaItem items[] = {{KCATTR_FORMAT, 40, reinterpret_cast<std::uintptr_t>(&format)},
+                              {KCATTR_OUTPUT_MODE, 2, KCMODE_BGR24},
+                              {KCATTR_PAYLOAD_HEADER, 2, 1},
+                              {KCATTR_STREAM_KIND, 2, std::uintptr_t(kind)}};
+    if (KcExpandSetAttributes(ctx, items, 4) != 1) {
+        KcExpandClose(ctx);
+        return nullptr;
+    }
+    return ctx;
+}
+
+// Room for the planes of one CIF picture.
+Picture cifPicture() {
+    Picture p;
+    p.y.resize(352 * 288);
+    p.cb.resize(352 * 288 / 4);
+    p.cr.resize(352 * 288 / 4);
+    return p;
+}
+
+// The picture this decoder holds against libavcodec's decoding of the same
+// coded picture: every plane within `minimumDb`.
+void expectPictureMatches(KcExpandContext* ctx, AvDecoder& reference, const Bytes& coded, Picture& ours,
+                          double minimumDb, std::size_t n) {
+    const AVFrame* frame = reference.decode(coded);
+    ASSERT_NE(frame, nullptr) << "picture " << n;
+    const Picture theirs = AvDecoder::planes(frame);
+    ASSERT_TRUE(kcexpand::copyPlanes(ctx, ours.y.data(), ours.cb.data(), ours.cr.data()));
+    EXPECT_GE(psnr(ours.y, theirs.y), minimumDb) << "picture " << n;
+    EXPECT_GE(psnr(ours.cb, theirs.cb), minimumDb) << "picture " << n;
+    EXPECT_GE(psnr(ours.cr, theirs.cr), minimumDb) << "picture " << n;
+}
+
 // Packets as a payload format carries them: each picture cut at its GOB start
 // codes, each piece behind a 4-byte header (F 0, P 0, no skipped bits, the
 // source format, the picture type, TR). Only the packet with the last GOB
@@ -189,19 +227,11 @@ TEST(H263PayloadHeaders, GobPacketsRebuildEveryPicture) {
     const Bytes stream = encodeStream(streamFolder(), "h263", "cif", 6, 24, "-ps 600");
     const std::vector<Bytes> pictures = splitPictures(stream, false);
     ASSERT_EQ(pictures.size(), 24u);
-    KcExpandContext* ctx = KcExpandOpen();
-    BITMAPINFOHEADER format{40, 352, -288, 1, 24, 0, 0, 0, 0, 0, 0};
-    const MetaItem items[] = {{KCATTR_FORMAT, 40, reinterpret_cast<std::uintptr_t>(&format)},
-                              {KCATTR_OUTPUT_MODE, 2, KCMODE_BGR24},
-                              {KCATTR_PAYLOAD_HEADER, 2, 1},
-                              {KCATTR_STREAM_KIND, 2, 2}};
-    ASSERT_EQ(KcExpandSetAttributes(ctx, items, 4), 1);
+    KcExpandContext* ctx = openCifBehindPayloadHeaders(2);
+    ASSERT_NE(ctx, nullptr);
     Bytes image(352 * 288 * 3);
     AvDecoder reference(false);
-    Picture ours;
-    ours.y.resize(352 * 288);
-    ours.cb.resize(352 * 288 / 4);
-    ours.cr.resize(352 * 288 / 4);
+    Picture ours = cifPicture();
     for (std::size_t n = 0; n < pictures.size(); ++n) {
         const Bytes& p = pictures[n];
         const bool intra = ((p[4] >> 1) & 1) == 0;
@@ -219,12 +249,7 @@ TEST(H263PayloadHeaders, GobPacketsRebuildEveryPicture) {
             EXPECT_EQ((r & kKcNotPainted) == 0, lastPacket) << "picture " << n << " packet " << k;
             EXPECT_EQ(kcexpand::lastError(ctx), 0u) << "picture " << n << " packet " << k;
         }
-        const AVFrame* frame = reference.decode(p);
-        ASSERT_NE(frame, nullptr);
-        const Picture theirs = AvDecoder::planes(frame);
-        ASSERT_TRUE(kcexpand::copyPlanes(ctx, ours.y.data(), ours.cb.data(), ours.cr.data()));
-        EXPECT_GE(psnr(ours.y, theirs.y), 40.0) << "picture " << n;
-        EXPECT_GE(psnr(ours.cb, theirs.cb), 40.0) << "picture " << n;
+        expectPictureMatches(ctx, reference, p, ours, 40.0, n);
     }
     KcExpandClose(ctx);
 }
@@ -264,20 +289,12 @@ TEST(H261PayloadHeaders, UnpaintedPicturesStayTheReferenceOfTheNext) {
     const Bytes stream = encodeStream(streamFolder(), "h261", "cif", 8, 40);
     const std::vector<Bytes> pictures = splitPictures(stream, true);
     ASSERT_EQ(pictures.size(), 40u);
-    KcExpandContext* ctx = KcExpandOpen();
+    KcExpandContext* ctx = openCifBehindPayloadHeaders(3);
+    ASSERT_NE(ctx, nullptr);
     kcexpand::data(ctx).ituH261 = true;
-    BITMAPINFOHEADER format{40, 352, -288, 1, 24, 0, 0, 0, 0, 0, 0};
-    const MetaItem items[] = {{KCATTR_FORMAT, 40, reinterpret_cast<std::uintptr_t>(&format)},
-                              {KCATTR_OUTPUT_MODE, 2, KCMODE_BGR24},
-                              {KCATTR_PAYLOAD_HEADER, 2, 1},
-                              {KCATTR_STREAM_KIND, 2, 3}};
-    ASSERT_EQ(KcExpandSetAttributes(ctx, items, 4), 1);
     Bytes image(352 * 288 * 3);
     AvDecoder reference(true);
-    Picture ours;
-    ours.y.resize(352 * 288);
-    ours.cb.resize(352 * 288 / 4);
-    ours.cr.resize(352 * 288 / 4);
+    Picture ours = cifPicture();
     int unpainted = 0;
     for (std::size_t n = 0; n < pictures.size(); ++n) {
         const Bytes& p = pictures[n];
@@ -295,13 +312,7 @@ TEST(H261PayloadHeaders, UnpaintedPicturesStayTheReferenceOfTheNext) {
             painted = painted || (r & kKcNotPainted) == 0;
         }
         unpainted += painted ? 0 : 1;
-        const AVFrame* frame = reference.decode(p);
-        ASSERT_NE(frame, nullptr);
-        const Picture theirs = AvDecoder::planes(frame);
-        ASSERT_TRUE(kcexpand::copyPlanes(ctx, ours.y.data(), ours.cb.data(), ours.cr.data()));
-        EXPECT_GE(psnr(ours.y, theirs.y), 50.0) << "picture " << n;
-        EXPECT_GE(psnr(ours.cb, theirs.cb), 50.0) << "picture " << n;
-        EXPECT_GE(psnr(ours.cr, theirs.cr), 50.0) << "picture " << n;
+        expectPictureMatches(ctx, reference, p, ours, 50.0, n);
     }
     std::printf("  %d of %zu pictures not finished by their packets\n", unpainted, pictures.size());
     KcExpandClose(ctx);
