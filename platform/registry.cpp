@@ -125,7 +125,10 @@ constexpr const char* kSchema =
     "  name TEXT NOT NULL COLLATE NOCASE,"
     "  type INTEGER NOT NULL,"
     "  data BLOB NOT NULL,"
-    "  UNIQUE(key, name));";
+    "  UNIQUE(key, name));"
+    // A key's values in the order they were written, so that a walk through
+    // them seeks to the next one instead of counting from the first.
+    "CREATE INDEX IF NOT EXISTS vals_in_order ON vals(key);";
 
 enum Sql : std::size_t {
     kBegin,
@@ -140,7 +143,9 @@ enum Sql : std::size_t {
     kDeleteValue,
     kDeleteKey,
     kEnumKey,
+    kEnumKeyAfter,
     kEnumValue,
+    kEnumValueAfter,
     kDataVersion,
     kSavepoint,
     kRelease,
@@ -165,7 +170,9 @@ constexpr const char* kSqlText[kSqlCount] = {
     "DELETE FROM vals WHERE key = ?1 AND name = ?2",
     "DELETE FROM keys WHERE id = ?1",
     "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2",
-    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
+    "SELECT name FROM keys WHERE parent = ?1 AND name > ?2 ORDER BY name LIMIT 1",
+    "SELECT name, type, data, rowid FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
+    "SELECT name, type, data, rowid FROM vals WHERE key = ?1 AND rowid > ?2 ORDER BY rowid LIMIT 1",
     "PRAGMA data_version",
     "SAVEPOINT step",
     "RELEASE step",
@@ -452,6 +459,7 @@ public:
             return ERROR_SUCCESS;
         }
         std::lock_guard lock(m_mutex);
+        m_enumPlaces.erase(handle);
         return m_handles.erase(handle) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
     }
 
@@ -597,27 +605,18 @@ public:
     }
 
     LONG enumKey(HKEY handle, DWORD index, std::string& name) {
-        return readRow(
-            handle, KEY_ENUMERATE_SUB_KEYS, kEnumKey, ERROR_NO_MORE_ITEMS,
-            [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 2, index); },
-            [&](sqlite3_stmt* s) -> LONG {
-                copyText(s, 0, name);
-                return ERROR_SUCCESS;
-            });
+        return enumerate(handle, KEY_ENUMERATE_SUB_KEYS, index, EnumWalk::kSubKeys,
+                         [&](sqlite3_stmt* s) { copyText(s, 0, name); });
     }
 
     LONG enumValue(HKEY handle, DWORD index, std::string& name, RegistryValue* value) {
-        return readRow(
-            handle, KEY_QUERY_VALUE, kEnumValue, ERROR_NO_MORE_ITEMS,
-            [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 2, index); },
-            [&](sqlite3_stmt* s) -> LONG {
-                copyText(s, 0, name);
-                if (value != nullptr) {
-                    value->type = static_cast<DWORD>(sqlite3_column_int64(s, 1));
-                    copyBlob(s, 2, value->data);
-                }
-                return ERROR_SUCCESS;
-            });
+        return enumerate(handle, KEY_QUERY_VALUE, index, EnumWalk::kValues, [&](sqlite3_stmt* s) {
+            copyText(s, 0, name);
+            if (value != nullptr) {
+                value->type = static_cast<DWORD>(sqlite3_column_int64(s, 1));
+                copyBlob(s, 2, value->data);
+            }
+        });
     }
 
 private:
@@ -647,6 +646,84 @@ private:
         REGSAM access;
         std::uint64_t epoch;
     };
+
+    enum class EnumWalk { kSubKeys, kValues };
+
+    // Where a walk by index through a key's subkeys or values stands: the item
+    // found last, so that the next index seeks past it instead of counting from
+    // the first. It holds only while the database is as it was then: nothing
+    // written by this connection, nothing committed by another.
+    struct EnumPlace {
+        KeyId key = 0;
+        DWORD index = 0;
+        std::string name;        // subkeys come in name order
+        sqlite3_int64 row = 0;   // values come in the order they were written
+        sqlite3_int64 ownChanges = -1;
+        sqlite3_int64 version = -1;
+    };
+
+    struct EnumPlaces {
+        EnumPlace subKeys;
+        EnumPlace values;
+    };
+
+    // Finds item `index` below the key behind `handle` and hands its row to
+    // `take`; the next index continues from there when nothing has changed.
+    template <class Take>
+    LONG enumerate(HKEY handle, REGSAM needed, DWORD index, EnumWalk walk, Take&& take) {
+        std::lock_guard lock(m_mutex);
+        KeyId id = 0;
+        if (LONG rc = openedKey(handle, needed, id); rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        const bool values = walk == EnumWalk::kValues;
+        EnumPlace& place = values ? m_enumPlaces[handle].values : m_enumPlaces[handle].subKeys;
+        // The version and the row are read in one snapshot.
+        ReadScope snapshot(*this);
+        const sqlite3_int64 version = dataVersion();
+        const sqlite3_int64 ownChanges = sqlite3_total_changes64(m_db.get());
+        const bool next = version >= 0 && place.key == id && place.index + 1 == index &&
+                          place.version == version && place.ownChanges == ownChanges;
+        const EnumPlace last = std::exchange(place, EnumPlace{});
+        sqlite3_stmt* s = statement(values ? (next ? kEnumValueAfter : kEnumValue) : (next ? kEnumKeyAfter : kEnumKey));
+        if (s == nullptr) {
+            return ERROR_CANTREAD;
+        }
+        ResetOnExit reset(s);
+        sqlite3_bind_int64(s, 1, id);
+        if (!next) {
+            sqlite3_bind_int64(s, 2, index);
+        } else if (values) {
+            sqlite3_bind_int64(s, 2, last.row);
+        } else {
+            bindText(s, 2, last.name);
+        }
+        const int rc = stepRetrying(s);
+        if (rc == SQLITE_DONE) {
+            return keyExists(id) ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
+        }
+        if (rc != SQLITE_ROW) {
+            return codeForRead(rc);
+        }
+        place = EnumPlace{id, index, {}, 0, ownChanges, version};
+        if (values) {
+            place.row = sqlite3_column_int64(s, 3);
+        } else {
+            copyText(s, 0, place.name);
+        }
+        take(s);
+        return ERROR_SUCCESS;
+    }
+
+    // Counts the commits of other connections; -1 when it cannot be read.
+    sqlite3_int64 dataVersion() {
+        sqlite3_stmt* s = statement(kDataVersion);
+        if (s == nullptr) {
+            return -1;
+        }
+        ResetOnExit reset(s);
+        return stepRetrying(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : -1;
+    }
 
     static bool isRoot(HKEY handle) {
         return handle == HKEY_CLASSES_ROOT || handle == HKEY_CURRENT_USER ||
@@ -703,15 +780,10 @@ private:
         if (inBatch()) {
             return true;
         }
-        sqlite3_stmt* s = statement(kDataVersion);
-        if (s == nullptr) {
+        const sqlite3_int64 version = dataVersion();
+        if (version < 0) {
             return false;
         }
-        ResetOnExit reset(s);
-        if (stepRetrying(s) != SQLITE_ROW) {
-            return false;
-        }
-        const sqlite3_int64 version = sqlite3_column_int64(s, 0);
         if (version != m_pathCacheVersion) {
             m_pathCache.clear();
             m_pathCacheVersion = version;
@@ -778,6 +850,7 @@ private:
         }
         m_db.reset();
         m_handles.clear();
+        m_enumPlaces.clear();
         m_pathCache.clear();
         m_pathCacheVersion = -1;
         ++m_epoch;
@@ -1033,6 +1106,7 @@ private:
     unsigned m_forks = 0;
     std::uint64_t m_epoch = 0;
     std::unordered_map<HKEY, OpenKey> m_handles;
+    std::unordered_map<HKEY, EnumPlaces> m_enumPlaces;
     static constexpr std::size_t kPathCacheLimit = 4096;
     std::unordered_map<std::string, KeyId> m_pathCache;
     sqlite3_int64 m_pathCacheVersion = -1;

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -809,4 +810,118 @@ TEST(Registry, KeyDeletedByAnotherProcessIsNotOpenedFromMemory) {
     // Deleted by this process, the same.
     ASSERT_EQ(RegDeleteKey(HKEY_CURRENT_USER, (std::string(kBase) + "\\Remembered").c_str()), ERROR_SUCCESS);
     EXPECT_EQ(RegistryKey::open(HKEY_CURRENT_USER, path, KEY_READ, gone), ERROR_FILE_NOT_FOUND);
+}
+
+namespace {
+
+// args: key path, value name; exit 0 when this process removed the value.
+VELMOOR_TEST_CHILD(registry_value_remover) {
+    RegistryKey key;
+    if (RegistryKey::open(HKEY_CURRENT_USER, args.at(0), KEY_ALL_ACCESS, key) != ERROR_SUCCESS) {
+        return 1;
+    }
+    return key.deleteValue(args.at(1)) == ERROR_SUCCESS ? 0 : 1;
+}
+
+// Names found at `index` and on until the end, subkeys or values.
+std::vector<std::string> walkFrom(const RegistryKey& key, bool values, DWORD index) {
+    std::vector<std::string> found;
+    std::string name;
+    while ((values ? key.enumValue(index, name) : key.enumSubKey(index, name)) == ERROR_SUCCESS) {
+        found.push_back(name);
+        ++index;
+    }
+    return found;
+}
+
+}  // namespace
+
+// A walk by index always finds what the key holds at the moment of each call:
+// a change made between two steps, by this process or another, counts as if
+// the walk had started again at that index.
+TEST(Registry, WalkByIndexSeesChangesMadeDuringIt) {
+    const std::string path = std::string(kBase) + "\\Walk";
+    struct Case {
+        const char* what;
+        bool values;
+        // Done after items 0 and 1 were found; the names expected from index 2 on.
+        std::function<void(RegistryKey&)> change;
+        std::vector<std::string> after;
+    };
+    BYTE one = 1;
+    const std::vector<Case> cases = {
+        {"values, nothing changed", true, [](RegistryKey&) {}, {"v2", "v3", "v4"}},
+        {"values, first removed here", true, [](RegistryKey& k) { ASSERT_EQ(k.deleteValue("v0"), ERROR_SUCCESS); },
+         {"v3", "v4"}},
+        {"values, one added here", true,
+         [&](RegistryKey& k) { ASSERT_EQ(k.setValue("v5", REG_BINARY, &one, 1), ERROR_SUCCESS); },
+         {"v2", "v3", "v4", "v5"}},
+        {"values, first removed by another process", true,
+         [&](RegistryKey&) {
+             ASSERT_EQ(velmoor::testing::ChildProcess::start("registry_value_remover", {path, "v0"})
+                           .wait(std::chrono::seconds(30)),
+                       0);
+         },
+         {"v3", "v4"}},
+        {"subkeys, nothing changed", false, [](RegistryKey&) {}, {"k2", "k3", "k4"}},
+        {"subkeys, first removed here", false, [](RegistryKey& k) { ASSERT_EQ(k.deleteSubKey("k0"), ERROR_SUCCESS); },
+         {"k3", "k4"}},
+        {"subkeys, one added before them here", false, [](RegistryKey& k) { createdKey(k.handle(), "a"); },
+         {"k1", "k2", "k3", "k4"}},
+        {"subkeys, first removed by another process", false,
+         [&](RegistryKey&) {
+             ASSERT_EQ(velmoor::testing::ChildProcess::start("registry_deleter", {path + "\\k0"})
+                           .wait(std::chrono::seconds(30)),
+                       0);
+         },
+         {"k3", "k4"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const LONG cleared = RegDeleteKey(HKEY_CURRENT_USER, path.c_str());
+        ASSERT_TRUE(cleared == ERROR_SUCCESS || cleared == ERROR_FILE_NOT_FOUND);
+        RegistryKey key = createdKey(HKEY_CURRENT_USER, path);
+        for (int i = 0; i < 5; ++i) {
+            const std::string n = std::to_string(i);
+            ASSERT_EQ(key.setValue("v" + n, REG_BINARY, &one, 1), ERROR_SUCCESS);
+            createdKey(key.handle(), "k" + n);
+        }
+        std::string name;
+        ASSERT_EQ(c.values ? key.enumValue(0, name) : key.enumSubKey(0, name), ERROR_SUCCESS);
+        ASSERT_EQ(c.values ? key.enumValue(1, name) : key.enumSubKey(1, name), ERROR_SUCCESS);
+        EXPECT_EQ(name, c.values ? "v1" : "k1");
+        c.change(key);
+        EXPECT_EQ(walkFrom(key, c.values, 2), c.after);
+    }
+}
+
+// Walks through several keys at once, as a copy of a tree does, and a walk
+// that goes back, each find what they would alone.
+TEST(Registry, InterleavedWalksKeepTheirOwnPlace) {
+    const std::string path = std::string(kBase) + "\\Tree";
+    RegistryKey top = createdKey(HKEY_CURRENT_USER, path);
+    BYTE one = 1;
+    for (const char* sub : {"a", "b", "c"}) {
+        RegistryKey child = createdKey(top.handle(), sub);
+        for (const char* v : {"x", "y", "z"}) {
+            ASSERT_EQ(child.setValue(std::string(sub) + v, REG_BINARY, &one, 1), ERROR_SUCCESS);
+        }
+    }
+    std::vector<std::string> seen;
+    std::string name;
+    for (DWORD i = 0; top.enumSubKey(i, name) == ERROR_SUCCESS; ++i) {
+        RegistryKey child;
+        ASSERT_EQ(RegistryKey::open(top.handle(), name, KEY_READ, child), ERROR_SUCCESS);
+        RegistryKey same;
+        ASSERT_EQ(RegistryKey::open(top.handle(), name, KEY_READ, same), ERROR_SUCCESS);
+        std::string other;
+        for (DWORD j = 0; child.enumValue(j, name) == ERROR_SUCCESS; ++j) {
+            seen.push_back(name);
+            ASSERT_EQ(same.enumValue(2 - std::min<DWORD>(j, 2), other), ERROR_SUCCESS);
+            seen.push_back(other);
+        }
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"ax", "az", "ay", "ay", "az", "ax", "bx", "bz", "by", "by", "bz", "bx",
+                                              "cx", "cz", "cy", "cy", "cz", "cx"}));
+    EXPECT_EQ(walkFrom(top, false, 1), (std::vector<std::string>{"b", "c"}));
 }
