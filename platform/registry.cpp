@@ -158,7 +158,7 @@ constexpr const char* kSqlText[kSqlCount] = {
     "BEGIN",
     "COMMIT",
     "ROLLBACK",
-    "SELECT id FROM keys WHERE parent = ?1 AND name = ?2",
+    "SELECT id, name FROM keys WHERE parent = ?1 AND name = ?2",
     "INSERT INTO keys(parent, name) VALUES(?1, ?2)",
     "SELECT 1 FROM keys WHERE id = ?1",
     "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2",
@@ -602,6 +602,19 @@ public:
             return rc;
         }
         return missing ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+    }
+
+    LONG subKeyName(HKEY handle, std::string_view name, std::string& stored) {
+        if (name.empty() || !validName(name, kMaxKeyNameChars) || name.find('\\') != std::string_view::npos) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        return readRow(
+            handle, KEY_ENUMERATE_SUB_KEYS, kFindChild, ERROR_FILE_NOT_FOUND,
+            [&](sqlite3_stmt* s) { bindText(s, 2, name); },
+            [&](sqlite3_stmt* s) -> LONG {
+                copyText(s, 1, stored);
+                return ERROR_SUCCESS;
+            });
     }
 
     LONG enumKey(HKEY handle, DWORD index, std::string& name) {
@@ -1206,6 +1219,10 @@ LONG RegistryKey::deleteValue(std::string_view name) {
 
 LONG RegistryKey::deleteSubKey(std::string_view path) {
     return guarded([&] { return Registry::instance().deleteKey(m_handle, path); });
+}
+
+LONG RegistryKey::subKeyName(std::string_view name, std::string& stored) const {
+    return guarded([&] { return Registry::instance().subKeyName(m_handle, name, stored); });
 }
 
 LONG RegistryKey::enumSubKey(DWORD index, std::string& name) const {

@@ -122,6 +122,10 @@ public:
     [[nodiscard]] LONG deleteValue(std::string_view name);
     // Deletes the key `path` below this one with its whole subtree.
     [[nodiscard]] LONG deleteSubKey(std::string_view path);
+    // The subkey `name` (one component) as its name is stored: names compare
+    // without regard to case, the stored one keeps the case it was created with.
+    // ERROR_FILE_NOT_FOUND when there is no such subkey.
+    [[nodiscard]] LONG subKeyName(std::string_view name, std::string& stored) const;
     // The name of the subkey at `index`; ERROR_NO_MORE_ITEMS past the last one.
     [[nodiscard]] LONG enumSubKey(DWORD index, std::string& name) const;
     // The name (and the value when `value` is given) of the value at `index`.

@@ -273,11 +273,10 @@ int CUUIDdb::dbGUIDRemoteExistKey(const char* guid) {
     if (dbIsNullPointer(guid) || !dbGUIDStartEnumerateRemoteKeys()) {
         return 0;
     }
-    int found = 0;
-    char name[256];
-    for (DWORD i = 0; !found && dbGUIDRemoteReadKey(i, name, sizeof name); ++i) {
-        found = std::strcmp(name, guid) == 0;
-    }
+    // The key is found by its name, whatever the case; the station is known
+    // only when the name was stored exactly so.
+    std::string stored;
+    const int found = m_hkey.subKeyName(guid, stored) == ERROR_SUCCESS && stored == guid ? 1 : 0;
     dbGUIDFinishEnumerateRemoteKeys();
     return found;
 }

@@ -925,3 +925,34 @@ TEST(Registry, InterleavedWalksKeepTheirOwnPlace) {
                                               "cx", "cz", "cy", "cy", "cz", "cx"}));
     EXPECT_EQ(walkFrom(top, false, 1), (std::vector<std::string>{"b", "c"}));
 }
+
+// A subkey is found by its name whatever the case, and tells the name as it
+// was stored.
+TEST(Registry, SubKeyNameTellsTheStoredSpelling) {
+    RegistryKey parent = createdKey(HKEY_CURRENT_USER, std::string(kBase) + "\\Spelling");
+    createdKey(parent.handle(), "MixedCase");
+    const struct {
+        const char* asked;
+        LONG result;
+        const char* stored;
+    } cases[] = {
+        {"MixedCase", ERROR_SUCCESS, "MixedCase"},
+        {"mixedcase", ERROR_SUCCESS, "MixedCase"},
+        {"MIXEDCASE", ERROR_SUCCESS, "MixedCase"},
+        {"Mixed", ERROR_FILE_NOT_FOUND, ""},
+        {"", ERROR_INVALID_PARAMETER, ""},
+        {"MixedCase\\Deeper", ERROR_INVALID_PARAMETER, ""},
+    };
+    for (const auto& c : cases) {
+        std::string stored;
+        EXPECT_EQ(parent.subKeyName(c.asked, stored), c.result) << c.asked;
+        EXPECT_EQ(stored, c.stored) << c.asked;
+    }
+    std::string stored;
+    EXPECT_EQ(parent.subKeyName(std::string(300, 'x'), stored), ERROR_INVALID_PARAMETER);
+    RegistryKey readOnly;
+    ASSERT_EQ(RegistryKey::open(parent.handle(), "", KEY_QUERY_VALUE, readOnly), ERROR_SUCCESS);
+    EXPECT_EQ(readOnly.subKeyName("MixedCase", stored), ERROR_ACCESS_DENIED);
+    ASSERT_EQ(RegDeleteKey(HKEY_CURRENT_USER, (std::string(kBase) + "\\Spelling").c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(parent.subKeyName("MixedCase", stored), ERROR_KEY_DELETED);
+}
