@@ -2,10 +2,12 @@
 
 #include "platform/com/com_ptr.h"
 #include "platform/com/com_server.h"
+#include "platform/com/server_library_record.h"
 #include "platform/folders.h"
 #include "platform/registry.h"
 #include "platform/uuid.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -361,27 +363,38 @@ int ensureServersRegistered() {
             continue;
         }
         const std::string path = canonicalPath(entry.path().string());
+        const ServerLibraryRecord record(path);
+        if (record.current()) {
+            continue;
+        }
         if (!isServerLibrary(path)) {
+            record.remember({});
             continue;
         }
         void* handle = ::dlopen(path.c_str(), kRegistrationLoadFlags);
         if (!handle) {
             continue;
         }
-        bool current = false;
-        if (auto list = reinterpret_cast<ClassListFn>(::dlsym(handle, "VelmoorComClasses"))) {
-            ServerClassList classes = list();
-            current = classes.count > 0;
-            for (std::size_t i = 0; i < classes.count && current; ++i) {
-                const ServerClass& c = classes.classes[i];
-                current = inprocServerPath(*c.clsid) == path &&
-                          (!c.progId || !readDefaultText(HKEY_CLASSES_ROOT, std::string(c.progId) + "\\CLSID").empty());
-            }
-        }
+        // Only a library that lists its classes can be checked without calling
+        // its registration; one that does not is registered at every start.
+        auto list = reinterpret_cast<ClassListFn>(::dlsym(handle, "VelmoorComClasses"));
+        const ServerClassList classes = list ? list() : ServerClassList{};
+        const std::span<const ServerClass> listed(classes.classes, classes.count);
+        auto registeredHere = [&] {
+            return !listed.empty() && std::all_of(listed.begin(), listed.end(), [&](const ServerClass& c) {
+                       return inprocServerPath(*c.clsid) == path &&
+                              (!c.progId || !readDefaultText(HKEY_CLASSES_ROOT, std::string(c.progId) + "\\CLSID").empty());
+                   });
+        };
+        bool current = registeredHere();
         if (!current) {
             if (auto reg = reinterpret_cast<RegisterFn>(::dlsym(handle, "DllRegisterServer")); reg && SUCCEEDED(reg())) {
                 ++registered;
+                current = registeredHere();
             }
+        }
+        if (current) {
+            record.remember(listed);
         }
         ::dlclose(handle);
     }

@@ -7,8 +7,11 @@
 #include "platform/com/testing/com_test_server.h"
 #include "platform/folders.h"
 #include "platform/registry.h"
+#include "platform/testing/child_process.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -210,6 +213,53 @@ TEST(ComCreate, NeedsInitialisationAndRegistration) {
     ASSERT_EQ(CoCreateInstance(CLSID_VlmTestThing, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object), S_OK);
     static_cast<IUnknown*>(object)->Release();
     CoUninitialize();
+}
+
+namespace {
+
+// args: a library's path. Exit 1 when, after the servers were registered at
+// start as a program does, this process has that library loaded; 0 when not.
+VELMOOR_TEST_CHILD(com_start_loads_library) {
+    platform::com::ensureServersRegistered();
+    void* loaded = ::dlopen(args.at(0).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (loaded != nullptr) ::dlclose(loaded);
+    return loaded != nullptr ? 1 : 0;
+}
+
+int startLoads(const std::string& library) {
+    return velmoor::testing::ChildProcess::start("com_start_loads_library", {library}).wait(std::chrono::seconds(60));
+}
+
+}  // namespace
+
+// A start after the servers were registered does not load a library again
+// while its file is unchanged and its classes are still registered to it;
+// a library that changed, or whose classes went, is checked (and registered)
+// again.
+TEST(ComRegistration, StartLoadsOnlyLibrariesThatChanged) {
+    platform::com::ensureServersRegistered();
+    const std::string library = platform::com::inprocServerPath(CLSID_VlmTestThing);
+    ASSERT_FALSE(library.empty());
+    EXPECT_EQ(startLoads(library), 0);
+
+    // The file remembered is not the file there now.
+    platform::RegistryKey record;
+    ASSERT_EQ(platform::RegistryKey::open(platform::HKEY_CLASSES_ROOT,
+                                          "ServerLibraries\\" + std::filesystem::path(library).filename().string(),
+                                          platform::KEY_ALL_ACCESS, record),
+              ERROR_SUCCESS);
+    const char other[] = "1 2.3 4";
+    ASSERT_EQ(record.setValue("File", platform::REG_SZ, reinterpret_cast<const BYTE*>(other), sizeof other - 1),
+              ERROR_SUCCESS);
+    EXPECT_EQ(startLoads(library), 1);
+    EXPECT_EQ(startLoads(library), 0);  // checked and remembered again
+
+    // Its classes were unregistered: registered again at the next start.
+    ASSERT_EQ(platform::com::unregisterServerLibrary(library), S_OK);
+    EXPECT_EQ(platform::com::inprocServerPath(CLSID_VlmTestThing), "");
+    EXPECT_EQ(startLoads(library), 1);
+    EXPECT_EQ(platform::com::inprocServerPath(CLSID_VlmTestThing), library);
+    EXPECT_EQ(startLoads(library), 0);
 }
 
 TEST_F(ComTest, RegistrationProgramRegistersAndUnregisters) {
