@@ -309,3 +309,78 @@ void BM_RegistryVsPlainSqlite(benchmark::State& state) {
 BENCHMARK(BM_RegistryVsPlainSqlite)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+namespace {
+
+// A key with `count` values (or subkeys) below the bench's own key, made once;
+// empty when it could not be made.
+std::string filledKey(bool values, int count) {
+    const std::string path = "Software\\Quennel\\VelmoorBench\\Walk" + std::string(values ? "Values" : "Keys") +
+                             std::to_string(count);
+    RegistryBatch batch;
+    RegistryKey key;
+    if (RegistryKey::create(HKEY_CURRENT_USER, path, KEY_ALL_ACCESS, key) != ERROR_SUCCESS) return {};
+    const DWORD one = 1;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "Item " + std::to_string(i);
+        RegistryKey child;
+        const LONG rc = values ? key.setValue(name, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4)
+                               : RegistryKey::create(key.handle(), name, KEY_ALL_ACCESS, child);
+        if (rc != ERROR_SUCCESS) return {};
+    }
+    return batch.commit() == ERROR_SUCCESS ? path : std::string();
+}
+
+// Walks through every value (or subkey) by index, as RegEnumValue's callers do;
+// returns the items found.
+int walkByIndex(const std::string& path, bool values) {
+    HKEY key = 0;
+    if (RegOpenKeyEx(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    char name[64];
+    BYTE data[16];
+    int found = 0;
+    for (DWORD i = 0;; ++i) {
+        DWORD room = sizeof name;
+        DWORD size = sizeof data;
+        const LONG rc = values ? RegEnumValue(key, i, name, &room, nullptr, nullptr, data, &size)
+                               : RegEnumKeyEx(key, i, name, &room, nullptr, nullptr, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS) break;
+        ++found;
+    }
+    RegCloseKey(key);
+    return found;
+}
+
+}  // namespace
+
+// BM_RegistryWalkByIndex/<0|1>: 0 walks a key's values, 1 its subkeys, by index
+// from the first to the last, at 1,000 and at 10,000 items in the same
+// iterations. "us_per_item_1k" and "us_per_item_10k" are the time per item
+// found; "growth_per_item" is their ratio (1.0 = flat: the time per item does
+// not grow with the count).
+void BM_RegistryWalkByIndex(benchmark::State& state) {
+    const bool values = state.range(0) == 0;
+    bench::temporaryHome();
+    const std::string small = filledKey(values, 1000);
+    const std::string large = filledKey(values, 10000);
+    if (small.empty() || large.empty()) {
+        state.SkipWithError("the keys to walk could not be made");
+        return;
+    }
+    double smallSeconds = 0;
+    double largeSeconds = 0;
+    for (auto _ : state) {
+        const auto a = std::chrono::steady_clock::now();
+        if (walkByIndex(small, values) != 1000) state.SkipWithError("the small key lost items");
+        const auto b = std::chrono::steady_clock::now();
+        if (walkByIndex(large, values) != 10000) state.SkipWithError("the large key lost items");
+        const auto c = std::chrono::steady_clock::now();
+        smallSeconds += std::chrono::duration<double>(b - a).count();
+        largeSeconds += std::chrono::duration<double>(c - b).count();
+    }
+    const double runs = double(state.iterations());
+    state.counters["us_per_item_1k"] = 1e6 * smallSeconds / (runs * 1000);
+    state.counters["us_per_item_10k"] = 1e6 * largeSeconds / (runs * 10000);
+    state.counters["growth_per_item"] = smallSeconds > 0 ? (largeSeconds / 10000) / (smallSeconds / 1000) : 0;
+}
+BENCHMARK(BM_RegistryWalkByIndex)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
