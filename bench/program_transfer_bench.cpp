@@ -1,5 +1,5 @@
-// Two recorder programs over loopback, end to end (velmoor_transfer_peer, beside
-// this program, runs each one whole).
+// Whole recorder programs (velmoor_transfer_peer, beside this program, runs
+// each one whole): two of them over loopback, one at rest, one starting.
 //
 // BM_TransferBetweenPrograms/<MB>: one program sends a file of 1, 10 or 100 MB
 // to the other (1 KB blocks, each answered before the next goes). Timed from
@@ -28,6 +28,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -54,8 +55,9 @@ unsigned short freePort() {
     return ntohs(a.sin_port);
 }
 
-pid_t spawnPeer(const std::vector<std::string>& args) {
-    const std::string program = (platform::executableFolder() / "velmoor_transfer_peer").string();
+// Starts a program that lies beside this one.
+pid_t spawnProgram(const char* name, const std::vector<std::string>& args) {
+    const std::string program = (platform::executableFolder() / name).string();
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -64,6 +66,8 @@ pid_t spawnPeer(const std::vector<std::string>& args) {
     if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
     return pid;
 }
+
+pid_t spawnPeer(const std::vector<std::string>& args) { return spawnProgram("velmoor_transfer_peer", args); }
 
 bool waitPeer(pid_t pid) {
     int status = 0;
@@ -246,5 +250,66 @@ void BM_ProgramIdle(benchmark::State& state) {
     state.counters["baseline_pct"] = 100 * baseline / double(state.iterations());
 }
 BENCHMARK(BM_ProgramIdle)->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Seconds from `spawned` to the moment a program's result line "shown <ns>"
+// says its window was shown; -1 when it was not.
+double shownAfter(Clock::time_point spawned, const std::string& line) {
+    if (line.rfind("shown ", 0) != 0) return -1;
+    const Clock::time_point shown{std::chrono::nanoseconds(std::stoll(line.substr(6)))};
+    return std::chrono::duration<double>(shown - spawned).count();
+}
+
+// Seconds from starting `program` (beside this one) to its window shown.
+double startUpSeconds(const char* program, std::vector<std::string> args, const std::string& out) {
+    args.push_back(out);
+    const Clock::time_point spawned = Clock::now();
+    const pid_t pid = spawnProgram(program, args);
+    return waitPeer(pid) ? shownAfter(spawned, firstLine(out)) : -1;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+constexpr int kStartUps = 9;
+
+// BM_ProgramStartUp: the recorder program (the whole program, as
+// velmoor_transfer_peer runs it) from its start to its main window shown
+// (off-screen), in a home that has been started before. Baseline in the same
+// run, taking turns with it: velmoor_minimal_window, a Qt Widgets program that
+// shows one window. Counters: program_ms and baseline_ms (medians of the
+// starts) and vs_baseline, their ratio.
+void BM_ProgramStartUp(benchmark::State& state) {
+    const std::string folder = bench::temporaryHome();
+    std::vector<double> program;
+    std::vector<double> baseline;
+    int run = 0;
+    auto start = [&](std::vector<double>* into) {
+        const std::string out = folder + "/start-up-" + std::to_string(++run);
+        const double seconds = into == &baseline
+                                   ? startUpSeconds("velmoor_minimal_window", {}, out)
+                                   : startUpSeconds("velmoor_transfer_peer", {"startup", std::to_string(freePort())}, out);
+        if (seconds < 0) {
+            state.SkipWithError(("a start failed: '" + firstLine(out) + "'").c_str());
+            return false;
+        }
+        if (into != nullptr) into->push_back(seconds);
+        return true;
+    };
+    // The first start of a home writes its defaults and registers the servers.
+    if (!start(nullptr) || !start(&baseline)) return;
+    baseline.clear();
+    for (auto _ : state) {
+        for (int i = 0; i < kStartUps; ++i) {
+            if (!start(&program) || !start(&baseline)) return;
+        }
+        state.SetIterationTime(median(program));
+    }
+    state.counters["program_ms"] = 1e3 * median(program);
+    state.counters["baseline_ms"] = 1e3 * median(baseline);
+    state.counters["vs_baseline"] = median(baseline) > 0 ? median(program) / median(baseline) : 0;
+}
+BENCHMARK(BM_ProgramStartUp)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -13,6 +13,9 @@
 //     own processor time over the window and writes "cpu <share of a core>".
 //     The caller then hangs up; the one that waited closes when the line goes.
 //     The one that waits writes "<result file>.listening" once it listens.
+//   velmoor_transfer_peer startup <own port> <result file>
+//     The program starts with its window shown (off-screen); once it is, it
+//     writes "shown <steady clock in ns>" and closes.
 //   velmoor_transfer_peer baseline <window ms> <result file>
 //     The least a Qt program with a listening socket costs: a core
 //     application, the socket watched by a notifier, the same measurement
@@ -31,6 +34,7 @@
 #include "platform/folders.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -46,6 +50,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -288,6 +293,41 @@ int run(const std::vector<std::string>& args) {
     return code == 0 && step == 3 && result.rfind("failed", 0) != 0 ? 0 : 1;
 }
 
+// The program started as the operator starts it, its window shown: once it
+// is, "shown <steady clock in ns>" goes to the result file and the program
+// closes as its own close does.
+int runStartUp(const std::vector<std::string>& args) {
+    QuietUi ui;
+    AppServices services = quietServices(ui);
+    services.showWindows = true;
+    CKivApp app({"/NOSPLASH", "/I", "/U1", "/P=" + args.at(1)}, "", std::move(services));
+    std::string result = "failed never shown";
+    class ShownWatch : public QObject {
+    public:
+        explicit ShownWatch(std::function<void(QObject*)> shown) : m_shown(std::move(shown)) {}
+        bool eventFilter(QObject* object, QEvent* event) override {
+            if (event->type() == QEvent::Show) m_shown(object);
+            return false;
+        }
+
+    private:
+        std::function<void(QObject*)> m_shown;
+    } shownWatch([&](QObject* object) {
+        CMainFrame* frame = app.MainFrame();
+        if (frame == nullptr || object != frame || result.rfind("shown", 0) == 0) return;
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        result = "shown " + std::to_string(std::chrono::nanoseconds(now).count());
+        QTimer::singleShot(0, [&app] {
+            if (CMainFrame* shown = app.MainFrame()) platform::PostMessage(shown->Hwnd(), platform::WM_CLOSE, 0, 0);
+        });
+    });
+    qApp->installEventFilter(&shownWatch);
+    const int code = app.Run();
+    qApp->removeEventFilter(&shownWatch);
+    std::ofstream(args.at(2)) << result << "\n";
+    return code == 0 && result.rfind("shown", 0) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -300,9 +340,11 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     if (role == "idle" && args.size() == 5) return runIdle(args);
+    if (role == "startup" && args.size() == 3) return runStartUp(args);
     if ((role == "caller" && args.size() == 5) || (role == "listener" && args.size() == 3)) return run(args);
     std::fprintf(stderr,
                  "usage: velmoor_transfer_peer listener <port> <result> | caller <port> <peer port> <file> <result>"
-                 " | idle <port> none|wait|<peer port> <window ms> <result> | baseline <window ms> <result>\n");
+                 " | idle <port> none|wait|<peer port> <window ms> <result> | baseline <window ms> <result>"
+                 " | startup <port> <result>\n");
     return 2;
 }
