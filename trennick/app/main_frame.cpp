@@ -401,6 +401,7 @@ void CMainFrame::UpdateStatus() {
         m_lastStatusMs = t - kStatusPeriodMs;
     }
     if (static_cast<DWORD>(t - m_lastStatusMs) < kStatusPeriodMs) return;
+    const DWORD sinceLastMs = t - m_lastStatusMs;
     m_lastStatusMs = t;
     CPacketConnection& link = *m_pConnection;
     const bool up = link.IsLinkUp() != FALSE;
@@ -422,15 +423,19 @@ void CMainFrame::UpdateStatus() {
     setButtonShown(ID_OPEN_CHAT, up);
     m_pLcdPanel->ShowLinkLamp(up ? 1 : 0);
     if (m_inet != nullptr) m_pLcdPanel->ShowNetConnectedLamp(link.IsConnected() ? 1 : 0);
-    if (link.IsConnected()) {
-        // The line meter shows the file bytes per second in both directions,
-        // read without disturbing the transfer's own rate intervals.
-        ULONGLONG sent = 0, received = 0;
-        DWORD sendMs = 0, receiveMs = 0;
-        link.GetTransferProgress(0, sent, sendMs);
-        link.GetTransferProgress(1, received, receiveMs);
-        const ULONGLONG perSecond = static_cast<ULONGLONG>(TransferRate(sent, sendMs)) + TransferRate(received, receiveMs);
+    // The line meter shows the bytes that crossed the line since the last
+    // status, both ways, per second: a transfer shorter than a status period
+    // shows too, and so do the last bytes of a call that just ended.
+    CPacketConnection::LinkStatistics line;
+    link.GetLinkStatistics(line);
+    const ULONGLONG lineBytes = line.bytesSent + line.bytesReceived;
+    const ULONGLONG moved = lineBytes >= m_lineBytesSeen ? lineBytes - m_lineBytesSeen : lineBytes;  // a new call
+    m_lineBytesSeen = lineBytes;
+    if (link.IsConnected() || moved != 0) {
+        const ULONGLONG perSecond = TransferRate(moved, sinceLastMs);
         m_pLcdPanel->SetLineRateMeter(static_cast<long>(std::min<ULONGLONG>(perSecond * 10, 0x7FFFFFFF)), 2000);
+    }
+    if (link.IsConnected()) {
         UpdateCaption(true);
         m_pLcdPanel->ShowMarkA(m_station.IsSystemArmed() ? 1 : 0);
         m_pLcdPanel->ShowMarkB(m_station.IsSystemArmed() ? 0 : 1);
@@ -725,7 +730,11 @@ void CMainFrame::showHisCard(const std::string& name, const std::string& phone, 
 }
 
 void CMainFrame::ShowTimedMessage(const std::string& text, const std::string& title, DWORD ms) {
-    if (m_pTimeMsgBox == nullptr || m_destroyed) return;
+    if (m_destroyed) return;
+    // Without a display nobody sees the box: the notice goes to standard
+    // error and the trace, as the program's other boxes do.
+    if (UiPlatformHasNoDisplay() || UiUnattended()) UiReportBox(text, title);
+    if (m_pTimeMsgBox == nullptr) return;
     m_pTimeMsgBox->DisplayMessage(QString::fromStdString(text), QString::fromStdString(title), 0, ms);
 }
 

@@ -439,6 +439,7 @@ private:
     // The status texts' clocks.
     DWORD m_lastStatusMs = 0;
     bool m_statusClockStarted = false;
+    ULONGLONG m_lineBytesSeen = 0;  // the link's byte count at the last status
     DWORD m_lastCaptionMs = 0;
     bool m_captionClockStarted = false;
 
