@@ -436,6 +436,8 @@ LONG FileTransfer::ProcessSending() {
         m_fileCheckTries = 0;
         m_blockRetries = 0;
         m_inFlightNo = 0;
+        // How the peer numbers its answers is learnt afresh for each file.
+        m_answerNumbering = AnswerNumbering::Unknown;
         sendAnnouncement();
         m_announcedMs = t;
         break;
@@ -614,20 +616,11 @@ void FileTransfer::sendBlockAnswer(WORD tokenId, WORD number) {
 }
 
 void FileTransfer::OnBlockConfirmed(const BYTE* body, DWORD length) {
-    // A peer that numbers its blocks answers with the block's number (the
-    // whole-file check with the number after the last block): an answer to
-    // another block is late or repeated and confirms nothing, or the
-    // sender would run ahead of what really arrived.
-    const std::optional<WORD> number = answerNumber(body, length);
-    const WORD expected = m_awaitingFileCheck ? static_cast<WORD>(m_inFlightNo + 1) : m_inFlightNo;
-    if (!answerCounts(number, expected)) {
-        linkTrace(5, "CPacketConnection::OnBlockConfirmed() answer for block %u while %u is in flight: ignored",
-                  static_cast<unsigned>(*number), static_cast<unsigned>(expected));
-        return;
-    }
-    m_blockRetries = 0;
     if (m_awaitingFileCheck) {
-        // The receiver's whole-file check passed: the file is done.
+        // The receiver's whole-file check passed: the file is done. The
+        // answer is taken by its token whatever number follows it (peers put
+        // the last block's number there, the next one, or a constant 0).
+        m_blockRetries = 0;
         m_link.sendToken(ID_DSVD_FINISHSENDING);
         finishSend(SEND_COMPLETE);
         if (m_sendKind == kFileKindCardPicture) {
@@ -635,6 +628,16 @@ void FileTransfer::OnBlockConfirmed(const BYTE* body, DWORD length) {
         }
         return;
     }
+    // A peer that numbers its blocks answers with the block's number: an
+    // answer to another block is late or repeated and confirms nothing, or
+    // the sender would run ahead of what really arrived.
+    const std::optional<WORD> number = answerNumber(body, length);
+    if (!answerCounts(number, m_inFlightNo)) {
+        linkTrace(5, "CPacketConnection::OnBlockConfirmed() answer for block %u while %u is in flight: ignored",
+                  static_cast<unsigned>(*number), static_cast<unsigned>(m_inFlightNo));
+        return;
+    }
+    m_blockRetries = 0;
     m_confirmedOffset = m_sendOffset;
     m_confirmedBlocks = m_sendBlocks;
     m_confirmedFileChecksum = m_sendFileChecksum;
@@ -642,10 +645,9 @@ void FileTransfer::OnBlockConfirmed(const BYTE* body, DWORD length) {
     sendBlock();
 }
 
-void FileTransfer::OnBlockRefused(const BYTE* body, DWORD length) {
-    const std::optional<WORD> number = answerNumber(body, length);
-    const bool forFileCheck = answerCounts(number, static_cast<WORD>(m_inFlightNo + 1));
-    if (m_awaitingFileCheck && forFileCheck) {
+void FileTransfer::OnBlockRefused(const BYTE*, DWORD) {
+    if (m_awaitingFileCheck) {
+        // Taken by its token, as the check's passing answer is.
         linkTrace(1, "CPacketConnection::OnBlockRefused() the receiver's whole-file check failed for %s",
                   m_sendPath.c_str());
         finishSend(SEND_FAILED);

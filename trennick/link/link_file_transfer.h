@@ -189,7 +189,7 @@ private:
     DWORD m_fileCheckTries = 0;
     mutable RateInterval m_sendRate;  // a rate meter: read by the getters
     bool m_sendEndPending = false;     // a send started and its end is not told yet
-    // How the peer's answers are read; learnt from them once per call.
+    // How the peer's block answers are read; learnt from them for each file.
     enum class AnswerNumbering { Unknown, Numbered, TokenOnly };
     AnswerNumbering m_answerNumbering = AnswerNumbering::Unknown;
 

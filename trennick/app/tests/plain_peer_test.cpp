@@ -1,6 +1,7 @@
 // The recorder program against a peer process that speaks the station
 // protocol plainly: it answers a file block and the whole-file check with
-// "<CRCOK><0>" whatever the block, sends its whole-file check before or after
+// "<CRCOK><0>" whatever the block (or the block's own number and the check
+// with "<CRCOK><0>"), sends its whole-file check before or after
 // "<FinishSending>", and reads the user record of the program's hello by its
 // lengths. Event files arrive filed once in either order, the program's files
 // reach such a peer, and the program's site info comes once after the hello
@@ -213,9 +214,10 @@ bool sendFile(PlainPeer& peer, const std::string& name, const std::vector<BYTE>&
     return check();
 }
 
-// Receives a file the program sends, answering each block and the
-// whole-file check by its token with the number 0 (the check as told).
-std::optional<std::vector<BYTE>> receiveFile(PlainPeer& peer, bool checkPasses) {
+// Receives a file the program sends, answering each block with the number 0
+// or, when `numbered`, with the block's own number, and the whole-file check
+// by its token with the number 0 (the check as told).
+std::optional<std::vector<BYTE>> receiveFile(PlainPeer& peer, bool checkPasses, bool numbered = false) {
     if (!peer.until(ID_DSVD_SEND_NF)) return std::nullopt;
     peer.token(ID_DSVD_OK_FOR_SEND);
     std::vector<BYTE> file;
@@ -227,7 +229,8 @@ std::optional<std::vector<BYTE>> receiveFile(PlainPeer& peer, bool checkPasses) 
             unescapeBlock(reinterpret_cast<const BYTE*>(b->payload.data()), static_cast<DWORD>(b->payload.size()), block);
             const bool sound = WireChecksum(block) == b->check;
             if (sound) file.insert(file.end(), block.begin(), block.end());
-            peer.token(sound ? ID_DSVD_CRCOK : ID_DSVD_CRCNOTOK, "<0>");
+            const std::string number = "<" + std::to_string(numbered ? b->number : 0) + ">";
+            peer.token(sound ? ID_DSVD_CRCOK : ID_DSVD_CRCNOTOK, number);
         } else if (b->is(ID_DSVD_FCRC)) {
             peer.token(checkPasses ? ID_DSVD_CRCOK : ID_DSVD_CRCNOTOK, "<0>");
             if (!checkPasses) return file;
@@ -336,6 +339,11 @@ VELMOOR_TEST_CHILD(plain_peer_receives) {
 
     if (!openSession(peer, 1, 1)) return 6;
     mark(folder / "open");
+    // The call's first file: blocks answered by their numbers, the check
+    // with "<CRCOK><0>".
+    const auto numbered = receiveFile(peer, true, true);
+    if (!numbered) return 10;
+    writeFile(folder / "numbered.bin", *numbered);
     if (!receiveFile(peer, false)) return 7;
     const auto file = receiveFile(peer, true);
     if (!file) return 8;
@@ -578,6 +586,13 @@ TEST_F(PlainPeerTest, FilesReachAPeerThatAnswersByTokenAndTheHelloCarriesTheUser
     writeFile(folder / "out.bin", bytes);
     CPacketConnection& link = *frame->Connection();
     ASSERT_TRUE(pumpUntil([&] { return link.IsConnected(); }));
+    // Blocks answered by their own numbers, the check by "<CRCOK><0>": the
+    // answer's token finishes the file ("<FinishSending>" ends the peer's
+    // reception), whatever number follows it.
+    ASSERT_TRUE(frame->SendFile((folder / "out.bin").string(), ""));
+    ASSERT_TRUE(waitFor(folder / "numbered.bin"));
+    EXPECT_EQ(readFile(folder / "numbered.bin"), bytes);
+    ASSERT_TRUE(pumpUntil([&] { return frame->LastSendResult() == SEND_COMPLETE; }));
     // "<CRCnotOK><0>" to the whole-file check fails the send at once.
     ASSERT_TRUE(frame->SendFile((folder / "out.bin").string(), ""));
     ASSERT_TRUE(pumpUntil([&] { return frame->LastSendResult() == SEND_FAILED; }));
@@ -586,6 +601,17 @@ TEST_F(PlainPeerTest, FilesReachAPeerThatAnswersByTokenAndTheHelloCarriesTheUser
     ASSERT_TRUE(pumpUntil([&] { return frame->LastSendResult() == SEND_COMPLETE; }));
     ASSERT_TRUE(waitFor(folder / "received.bin"));
     EXPECT_EQ(readFile(folder / "received.bin"), bytes);
+    // Without a display, the notice that closes itself (here: a file to send
+    // is missing) reaches standard error, as the program's boxes do.
+    const int noticesBefore = frame->LinkNoticesShown();
+    testing::internal::CaptureStderr();
+    const std::string missing = (folder / "missing.bin").string();
+    const bool queued = pumpUntil([&] { return frame->SendFile(missing, "") != FALSE; });
+    const bool noticed = queued && pumpUntil([&] { return frame->LinkNoticesShown() > noticesBefore; });
+    const std::string errors = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(noticed);
+    EXPECT_NE(errors.find(frame->LastNotice()), std::string::npos) << errors;
+    EXPECT_NE(errors.find("missing.bin"), std::string::npos) << errors;
     mark(folder / "hang-up");
     ASSERT_TRUE(waitFor(folder / "report"));
     EXPECT_EQ(peer.wait(std::chrono::seconds(30)), 0);
