@@ -96,6 +96,8 @@ void InetTransport::readSettings(const InetOptions& options) {
         m_connectToPort = kDefaultInetPort;
     }
     if (!options.listenPortText.empty()) m_listenPort = portFromText(options.listenPortText);
+    m_anyListenPort = options.anyListenPort;
+    if (m_anyListenPort) m_listenPort = 0;
     if (!options.connectPortText.empty()) {
         const WORD port = portFromText(options.connectPortText);
         if (port != 0) m_connectToPort = port;
@@ -259,12 +261,14 @@ LONG InetTransport::SetListenOn(LONG) {
         if (m_ownerWindow != nullptr) m_ownerWindow->sendMessage(kMsgLinkNotice, 0, 0);
     }
     if (m_PermanentFault) return 0;
-    if (m_listenPort == 0) {
+    if (m_listenPort == 0 && !m_anyListenPort) {
         linkTrace(5, "CInetConnection::SetListenOn() Error: m_CommsSettings->InetPort = 0");
         return 0;
     }
     m_sockets->Disconnect();
     if (!m_sockets->SetListenOn(TRUE, m_listenPort)) return 0;
+    // The port the system picked stays this line's for the calls to come.
+    if (m_listenPort == 0) m_listenPort = m_sockets->BoundListenPort();
     linkTrace(5, "CInetConnection::SetListenOn() NIMINT->SetListenOn Success!!");
     m_ConnectState = CS_LISTENING;
     link().InitializePakconnState();

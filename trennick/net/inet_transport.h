@@ -51,6 +51,10 @@ struct InetOptions {
     std::string listenPortText;    // from the command line; empty: the setting
     std::string connectPortText;   // likewise
     InetFrameHooks* frame = nullptr;
+    // Listens on a port the system picks (GetBoundListenPort tells which),
+    // kept for the calls after the first; for tools and tests, so no port
+    // found free is lost to a neighbour before it is bound.
+    bool anyListenPort = false;
 };
 
 class InetTransport : public LinkTransport {
@@ -155,6 +159,7 @@ private:
     bool m_outgoingCall = false;
     bool m_dialUpLinked = false;
     WORD m_listenPort = kDefaultInetPort;
+    bool m_anyListenPort = false;  // port 0 asks the system for one
     WORD m_connectToPort = kDefaultInetPort;
     BOOL m_useTcp = TRUE;
     WORD m_callPort = kDefaultInetPort;
