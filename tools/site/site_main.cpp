@@ -37,7 +37,9 @@ constexpr const char* kHelp =
     "  --cameras N       cameras of its one adapter (1-16, default 4)\n"
     "  --rate N          frames per second (1-30, default 10)\n"
     "  --user NAME --password TEXT\n"
-    "                    the only login accepted (default: any login)\n"
+    "                    the only login accepted (default: any login); after a refused\n"
+    "                    login, the next one from that address is checked only after a\n"
+    "                    hold that doubles with each further refusal\n"
     "  --name TEXT --phone TEXT\n"
     "                    the site's name and phone\n"
     "  --events FOLDER   the event storage root (default $VELMOOR_HOME/site-events)\n"
@@ -54,7 +56,8 @@ constexpr const char* kHelp =
     "                    notification and the event file it recorded go to the operator\n"
     "  status            print what the site has done\n"
     "  quit              end\n"
-    "Signals: SIGUSR1 raises an alarm (on camera 1 unless --alarm-camera says); SIGINT and SIGTERM end the site.\n"
+    "Signals: SIGUSR1 raises an alarm (on camera 1 unless --alarm-camera says); SIGINT and SIGTERM end the site\n"
+    "(a connected operator is sent \"<Disconnect>\" first).\n"
     "Each event prints one line on standard output.\n";
 
 std::atomic<bool> g_alarmSignal{false};
@@ -176,7 +179,12 @@ int main(int argc, char** argv) {
         station.Pass();
         if (g_alarmSignal.exchange(false) && !station.Alarm(alarmCamera)) say("alarm: no operator connected");
         hadCall = hadCall || station.Connected();
-        if (g_quitSignal || (once && hadCall && !station.Connected())) app.quit();
+        if (g_quitSignal) {
+            station.HangUp();  // the operator is told the call ends
+            app.quit();
+        } else if (once && hadCall && !station.Connected()) {
+            app.quit();
+        }
     });
     timer.start(5);
 
@@ -209,6 +217,7 @@ int main(int argc, char** argv) {
                     ", key frames " + std::to_string(c.keyFramesSent) + ", video state " +
                     std::to_string(station.VideoState()) + ", alarms " + std::to_string(c.alarms));
             } else if (line == "quit") {
+                station.HangUp();
                 app.quit();
             } else if (!line.empty()) {
                 say("unknown command: " + line + " (alarm [camera], status, quit)");

@@ -6,12 +6,16 @@
 #include "platform/com/com.h"
 #include "platform/com/com_ptr.h"
 #include "platform/folders.h"
+#include "platform/replace_file.h"
 #include "tavicore/event_file.h"
 #include "tavicore/stills_devices.h"
 #include "tavicore/users_manager.h"
 #include "tools/site/block_encoder.h"
+#include "tools/site/login_gate.h"
 #include "tools/site/test_pattern.h"
 #include "trennick/link/bucket.h"
+#include "trennick/link/common_base.h"
+#include "trennick/link/link_states.h"
 #include "trennick/link/cards.h"
 #include "trennick/link/file_transfer.h"
 #include "trennick/link/hw_profile_list.h"
@@ -31,6 +35,10 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <thread>
+
+#include <QObject>
+#include <QTimer>
 
 namespace site {
 
@@ -92,6 +100,12 @@ public:
         std::lock_guard lock(m_seenLock);
         return std::exchange(m_seen, {});
     }
+    // A call ends or begins: nothing its caller said is kept.
+    void forgetCaller() {
+        std::lock_guard lock(m_seenLock);
+        m_seen.clear();
+        m_userRecord.reset();
+    }
 
 protected:
     void OnTokenBucket(const BYTE* payload, DWORD length) override {
@@ -129,10 +143,21 @@ struct Posted {
     std::unique_ptr<platform::PostedData> data;
 };
 
+// The site's owner window: keeps what the link posts for the loop, and
+// tells of arriving bytes at once, so the site answers (and sends the next
+// file block) without waiting for its next pass.
 class SiteWindow : public LinkWindow {
 public:
-    void postMessage(UINT message, WPARAM wParam, LPARAM) override { push({message, wParam, nullptr}); }
+    void setDataNotice(std::function<void()> notice) { m_dataNotice = std::move(notice); }
+    void postMessage(UINT message, WPARAM wParam, LPARAM) override {
+        if (message == kMsgLinkDataReady) return dataReady();
+        push({message, wParam, nullptr});
+    }
     LRESULT sendMessage(UINT message, WPARAM wParam, LPARAM) override {
+        if (message == kMsgLinkDataReady) {
+            dataReady();
+            return 0;
+        }
         push({message, wParam, nullptr});
         return 0;
     }
@@ -145,13 +170,25 @@ public:
     }
 
 private:
+    void dataReady() {
+        if (m_dataNotice) m_dataNotice();
+    }
     void push(Posted p) {
         std::lock_guard lock(m_lock);
         if (m_posted.size() < 1024) m_posted.push_back(std::move(p));
     }
+    std::function<void()> m_dataNotice;
     std::mutex m_lock;
     std::deque<Posted> m_posted;
 };
+
+// What the site's hello says of it.
+constexpr const char* kSiteTitle = "Velmoor stand-in site";
+constexpr const char* kSiteVersion = "Version 1.0";
+
+// A refused caller's line is dropped this long after the refusal went, when
+// it has not hung up itself by then.
+constexpr DWORD kRefusedLineMs = 2000;
 
 }  // namespace
 
@@ -167,7 +204,26 @@ public:
         services.host = this;
         services.identity = this;
         services.settings = LinkSettings{};
-        m_link = std::make_unique<SiteLink>(services, InetOptions{std::to_string(m_options.port), "", nullptr});
+        services.clock = m_options.clock;
+        // The hello carries the site's title and version (the link reads them
+        // as string resources, which this program has no others of).
+        CCommon::setStringLoader([](UINT id) {
+            if (id == kStrProgramTitle) return std::string(kSiteTitle);
+            return std::string(id == kStrProgramVersion ? kSiteVersion : "");
+        });
+        // Arriving bytes run a pass at once (queued: the link tells of them
+        // in the middle of its own work).
+        m_window.setDataNotice([this] {
+            if (m_passQueued) return;
+            m_passQueued = true;
+            QTimer::singleShot(0, &m_context, [this] {
+                m_passQueued = false;
+                pass();
+            });
+        });
+        InetOptions line{std::to_string(m_options.port), "", nullptr};
+        line.anyListenPort = m_options.port == 0;
+        m_link = std::make_unique<SiteLink>(services, line);
         m_comms.ListenAfterDisconnect = 1;
         m_link->SetCommsSettings(&m_comms);
         if (m_options.audio) {
@@ -200,6 +256,17 @@ public:
     // ---- LinkHost ----
     bool localNewLayout() override { return m_options.stream == Stream::H263; }
     bool editLocalHWProfile(const std::function<bool(tagHWProfile&)>& edit) override {
+        // The link asks at once, maybe before this pass gave the verdict of
+        // a login that is not held: such a login is taken as it will be.
+        WORD refusal = 0;
+        const bool accepted = m_session.login == Login::Accepted ||
+                              (m_session.login == Login::Awaiting && connected() &&
+                               m_gate.HoldFor(m_session.caller) == 0 && loginAccepted(refusal));
+        if (!accepted) {
+            ++m_counters.requestsDiscarded;
+            say("request of a caller not logged in discarded");
+            return false;
+        }
         tagHWProfile copy = m_profile;
         if (edit(copy)) {
             for (int r = 0; r < 16; ++r) {
@@ -207,11 +274,16 @@ public:
                     say("relay " + std::to_string(r) + " set to " + std::to_string(copy.adapters[0].relays[r].state));
                 }
             }
-            if (copy.adapters[0].selectedInput != m_profile.adapters[0].selectedInput) {
-                say("camera " + std::to_string(copy.adapters[0].selectedInput) + " selected");
-                m_camera = std::min<int>(copy.adapters[0].selectedInput, m_options.cameras - 1);
+            // A page selected is the quad input; otherwise one camera.
+            const bool quad = readDeviceData(copy.adapters[0]).pageSelected != 0;
+            const int camera = std::min<int>(copy.adapters[0].selectedInput, m_options.cameras - 1);
+            if (quad != m_quad || (!quad && camera != m_camera)) {
+                say(quad ? std::string("quad input selected")
+                         : "camera " + std::to_string(copy.adapters[0].selectedInput) + " selected");
                 m_keyNext = true;
             }
+            m_quad = quad;
+            m_camera = camera;
             m_profile = copy;
         }
         return true;
@@ -239,24 +311,45 @@ public:
         const LONG r = m_link->TimeToRead();
         if (r == -3) {
             ++m_counters.calls;
+            forgetCaller();
             m_session = Session{};
+            m_session.caller = m_link->GetPeerAddress();
             m_link->SendHello();
         } else if (r == -4 || r == -5 || r == -2) {
             endCall("the line went down");
         }
         if (m_link->IsLinkDown()) m_link->SetListenOn(0);
-        handlePosted();
         if (!m_link->IsLinkUp() || !m_link->IsConnected()) return;
-        if (!m_session.greeted) greet();
-        if (m_session.refused) return;
+        if (!keepLineAlive()) return;
+        if (m_session.login == Login::Awaiting || m_session.login == Login::Held) checkLogin();
+        if (m_session.login == Login::Refused) {
+            discardCallerRequests();
+            if (nowMs() - m_session.refusedAtMs > kRefusedLineMs) endCall("login refused");
+            return;
+        }
+        // Requests wait (unserved) while the login is held.
+        if (m_session.login != Login::Accepted) return;
+        handlePosted();
         handleTokens();
         sendFiles();
         sendVideo();
         sendAudio();
     }
 
+    void hangUp(DWORD waitMs) {
+        if (!connected()) return;
+        m_link->SendDisconnect();
+        // The token leaves through the link's writer; the line is dropped
+        // once nothing waits to be sent (or the wait ran out).
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        while (m_link->GetQueueSize(1) != 0 && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        endCall("the site closed");
+    }
+
     bool alarm(int camera) {
-        if (!m_link->IsLinkUp() || !m_link->IsConnected() || !m_session.greeted || m_session.refused) return false;
+        if (!connected() || m_session.login != Login::Accepted) return false;
         camera = ((camera % m_options.cameras) + m_options.cameras) % m_options.cameras;
         ++m_counters.alarms;
         sendTrigger(camera);
@@ -278,9 +371,12 @@ public:
     SiteCounters m_counters;
 
 private:
+    enum class Login { Awaiting, Held, Accepted, Refused };
     struct Session {
-        bool greeted = false;
-        bool refused = false;
+        Login login = Login::Awaiting;
+        std::string caller;        // the caller's address
+        DWORD checkAtMs = 0;       // a held login is checked from then on
+        DWORD refusedAtMs = 0;
     };
     struct QueuedFile {
         std::string path;
@@ -292,11 +388,50 @@ private:
     }
 
     void endCall(const char* why) {
-        if (m_link->IsLinkUp() || m_video != VIDEO_NONE) say(std::string("call ended: ") + why);
+        if (m_link->IsLinkUp() || m_video != VIDEO_NONE || !m_session.caller.empty()) {
+            say(std::string("call ended: ") + why);
+        }
         m_link->SetNotConnected(TRUE);
         m_video = VIDEO_NONE;
         m_files.clear();
+        // Nothing the caller asked outlives its call.
+        forgetCaller();
         m_session = Session{};
+    }
+
+    void forgetCaller() {
+        m_link->forgetCaller();
+        m_window.take();
+    }
+
+    // Sends the line sync when due; false (and the call ended) when the
+    // operator's syncs stopped.
+    bool keepLineAlive() {
+        if (m_link->CheckSync() == 0) {
+            say("the operator's line syncs stopped");
+            endCall("the line went silent");
+            return false;
+        }
+        m_link->SendLineSync();
+        return true;
+    }
+
+    // What a caller not (or not yet) logged in asked is dropped; a file it
+    // sent is deleted.
+    void discardCallerRequests() {
+        int dropped = int(m_link->takeTokens().size());
+        for (Posted& p : m_window.take()) {
+            ++dropped;
+            if (p.message == kMsgFileReceivedKind1 || p.message == kMsgFileReceivedKind2 ||
+                p.message == kMsgFileReceivedKind3 || p.message == kMsgFileReceivedKind4) {
+                std::string received;
+                std::error_code error;
+                if (m_link->GetReceivedFileName(received)) std::filesystem::remove(received, error);
+            }
+        }
+        if (dropped == 0) return;
+        m_counters.requestsDiscarded += dropped;
+        say(std::to_string(dropped) + " request(s) of a caller not logged in discarded");
     }
 
     // The shape this site reports in its hardware profile: one adapter with
@@ -342,17 +477,36 @@ private:
         return true;
     }
 
-    void greet() {
-        m_session.greeted = true;
+    // The login of the caller's hello: held first when its address was
+    // refused before, then accepted or refused.
+    void checkLogin() {
+        const DWORD now = nowMs();
+        if (m_session.login == Login::Awaiting) {
+            const DWORD hold = m_gate.HoldFor(m_session.caller);
+            if (hold != 0) {
+                ++m_counters.loginsHeld;
+                m_session.login = Login::Held;
+                m_session.checkAtMs = now + hold;
+                say("login from " + m_session.caller + " held " + std::to_string(hold) + " ms after " +
+                    std::to_string(m_gate.Refusals(m_session.caller)) + " refused login(s)");
+                return;
+            }
+        } else if (static_cast<std::int32_t>(now - m_session.checkAtMs) < 0) {
+            return;
+        }
         WORD refusal = 0;
         if (!loginAccepted(refusal)) {
             ++m_counters.loginsRefused;
-            m_session.refused = true;
+            m_gate.Refused(m_session.caller);
+            m_session.login = Login::Refused;
+            m_session.refusedAtMs = now;
             say(refusal == ID_DSVD_WRONGUSER ? "login refused: unknown user" : "login refused: wrong password");
             m_link->SendAcknowledgment(refusal);
             m_link->SendDisconnect();
             return;
         }
+        m_gate.Accepted(m_session.caller);
+        m_session.login = Login::Accepted;
         say("operator logged in");
         m_link->SendSiteInfo();
         sendProfile();
@@ -378,6 +532,13 @@ private:
             std::vector<BYTE> camera = deviceRecord(DEVICE_ID_CAMERA, 0, WORD(c), 40);
             putText(camera, 10, 30, "Camera " + std::to_string(c + 1));
             add(camera);
+        }
+        if (m_options.cameras >= 4) {
+            // The quad input (a camera record of type 1): cameras 1 to 4 at once.
+            std::vector<BYTE> quad = deviceRecord(DEVICE_ID_CAMERA, 0, 0, 40);
+            quad[8] = 1;
+            putText(quad, 10, 30, "Quad 1-4");
+            add(quad);
         }
         for (int r = 0; r < 4; ++r) {
             std::vector<BYTE> relay = deviceRecord(DEVICE_ID_RELAY, 0, WORD(r), 44);
@@ -566,7 +727,8 @@ private:
         m_nextFrameMs += DWORD(1000 / m_options.frameRate);
         if (static_cast<std::int32_t>(now - m_nextFrameMs) > 1000) m_nextFrameMs = now;  // fell behind: no burst
         if (!ensureEncoder()) return;
-        const RgbPicture picture = drawTestPattern(m_width, m_height, m_frameNumber++, std::time(nullptr));
+        const RgbPicture picture = m_quad ? drawQuadPattern(m_width, m_height, m_frameNumber++, std::time(nullptr))
+                                          : drawTestPattern(m_width, m_height, m_frameNumber++, std::time(nullptr), m_camera);
         std::vector<BYTE> frame;
         const bool key = m_keyNext;
         if (m_options.stream == Stream::Block) {
@@ -592,9 +754,12 @@ private:
         }
         m_keyNext = false;
         // A block-transform key frame goes as such only at the start of an
-        // opening (the receiver waits for it then); H.263 pictures say
-        // themselves whether they are whole.
-        const bool sendAsKey = key && (m_options.stream == Stream::H263 || m_firstOfOpening);
+        // opening (the receiver waits for it then); an H.263 picture goes as
+        // a key frame whenever it is an intra picture, asked for or one the
+        // encoder makes on its own from time to time.
+        const bool sendAsKey = m_options.stream == Stream::H263
+                                   ? m_link->IsKeyFrameH263(frame.data(), DWORD(frame.size()))
+                                   : key && m_firstOfOpening;
         m_firstOfOpening = false;
         const WORD camera = WORD(m_camera) << 8;
         // A picture larger than a video bucket goes in pieces, which the
@@ -638,7 +803,7 @@ private:
         auto settings = std::make_unique<tagRemSettings>();
         const bool ok = size != 0 && CRemoteSetList::ReadSetFile(bytes.data(), size, received) &&
                         CRemoteSetList(plain).DispatchList(bytes.data(), size, *settings);
-        if (!ok || !CRemoteSetList::CreateSetFile(bytes.data(), size, m_options.settingsList)) {
+        if (!ok || !keepSettingsList(bytes.data(), size)) {
             ++m_counters.settingsRefused;
             say("settings list of " + std::to_string(size) + " bytes refused");
             // Code 14 in the high word: the list could not be taken.
@@ -649,6 +814,15 @@ private:
         ++m_counters.settingsTaken;
         say("settings list of " + std::to_string(size) + " bytes taken");
         m_link->SendAcknowledgment(ID_DSVD_FINISHUPGRADE);
+    }
+
+    // The kept list is replaced whole (a temporary renamed over it), so a
+    // kill or a full disk leaves the old list, never a torn one.
+    bool keepSettingsList(const BYTE* bytes, DWORD size) {
+        const int error = platform::ReplaceFileContent(
+            m_options.settingsList, std::string_view(reinterpret_cast<const char*>(bytes), size));
+        if (error != 0) say("settings list not kept: " + std::string(std::strerror(error)));
+        return error == 0;
     }
 
     void serveSettingsList() {
@@ -663,7 +837,7 @@ private:
             const DWORD size = list.GetListSize(m_profile, *settings);
             std::vector<BYTE> bytes(size);
             const DWORD built = list.CreateList(m_profile, *settings, bytes.data(), size);
-            CRemoteSetList::CreateSetFile(bytes.data(), built, m_options.settingsList);
+            keepSettingsList(bytes.data(), built);
         }
         say("settings list asked for");
         ++m_counters.settingsSent;
@@ -764,7 +938,8 @@ private:
         std::vector<BYTE> bits;
     };
     Still stillOf(int width, int height, unsigned frame, int jpegQuality) {
-        const RgbPicture picture = drawTestPattern(width, height, frame, std::time(nullptr));
+        const RgbPicture picture = m_quad ? drawQuadPattern(width, height, frame, std::time(nullptr))
+                                          : drawTestPattern(width, height, frame, std::time(nullptr), m_camera);
         Still still;
         BITMAPINFOHEADER& bmp = still.header;
         bmp.biSize = sizeof bmp;
@@ -876,10 +1051,11 @@ private:
     void sendFiles() {
         const LONG status = m_link->GetFileSendStatus();
         if (status == SEND_REFUSED || status == SEND_COMPLETE || status == SEND_FAILED || status == SEND_STOPPED) {
-            m_link->SetSendStatus(-1, 0, nullptr);
+            m_link->SetSendStatus(-1, 0, nullptr);  // ready for the next file, which starts at once
+        } else if (status > 0) {
             return;
         }
-        if (status > 0 || m_files.empty()) return;
+        if (m_files.empty()) return;
         const QueuedFile next = m_files.front();
         m_files.pop_front();
         if (m_link->SetSendStatus(1, next.kind, next.path.c_str()) != 1) say("could not send " + next.path);
@@ -889,7 +1065,10 @@ private:
 
     SiteOptions m_options;
     std::function<void(const std::string&)> m_log;
+    QObject m_context;  // runs the passes that arriving bytes ask for
+    bool m_passQueued = false;
     SiteWindow m_window;
+    LoginGate m_gate;
     CommsSettingsRecord m_comms{};
     static constexpr DWORD kAudioFrameMs = 30;
     std::unique_ptr<SiteAudio> m_audio;  // before the link, which holds it
@@ -903,6 +1082,7 @@ private:
     int m_width = 0;
     int m_height = 0;
     int m_camera = 0;
+    bool m_quad = false;  // the quad input: cameras 1 to 4 in one picture
     bool m_keyNext = true;
     bool m_firstOfOpening = true;
     unsigned m_frameNumber = 0;
@@ -920,6 +1100,7 @@ bool SiteStation::Open() { return m_impl->open(); }
 WORD SiteStation::ListenPort() const { return m_impl->listenPort(); }
 void SiteStation::Pass() { m_impl->pass(); }
 bool SiteStation::Alarm(int camera) { return m_impl->alarm(camera); }
+void SiteStation::HangUp(DWORD waitMs) { m_impl->hangUp(waitMs); }
 WORD SiteStation::VideoState() const { return m_impl->videoState(); }
 int SiteStation::FrameWidth() const { return m_impl->width(); }
 int SiteStation::FrameHeight() const { return m_impl->height(); }

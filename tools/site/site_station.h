@@ -12,6 +12,13 @@
 // and raises an alarm (a trigger notification and an event file) on command;
 // asked to, it sends a coded test tone as its audio.
 //
+// A caller is served only once its login was accepted: until then, and for
+// good once refused, what it asks is discarded (a file it sent is deleted);
+// a refused caller gets the refusal and "<Disconnect>", and the line is
+// dropped soon after. Logins from an address that was refused are held
+// before they are checked (LoginGate). While connected the site sends its
+// line sync and drops a call whose operator's syncs stopped.
+//
 // Threads: everything runs on the thread that owns the station and runs its
 // Qt event loop (the link's socket notices arrive there); Alarm() may be
 // called from that thread only (main.cpp turns a signal or a line on stdin
@@ -49,12 +56,17 @@ struct SiteOptions {
     // empty: <home>/site-settings/SetList.Bin. Before any upload the site
     // serves the file as it is (none: a list of its name and shape).
     std::string settingsList;
+    // The link's clock (milliseconds); empty: the system timer. Tests give a
+    // faster one to live through minutes of a call in seconds.
+    std::function<DWORD()> clock;
 };
 
 // What the site did, for its log lines and for tests.
 struct SiteCounters {
     int calls = 0;
     int loginsRefused = 0;
+    int loginsHeld = 0;                  // logins checked only after a hold
+    int requestsDiscarded = 0;           // requests of callers not logged in
     int framesSent = 0;
     int keyFramesSent = 0;
     int keyFrameRequests = 0;
@@ -85,8 +97,12 @@ public:
     // Opens the link and listens; false when the port cannot be taken.
     bool Open();
     WORD ListenPort() const;
-    // One step of the site's loop; run it every few milliseconds.
+    // One step of the site's loop; run it every few milliseconds. The site
+    // also runs it as soon as the operator's bytes arrive.
     void Pass();
+    // Ends a call as the site closes: "<Disconnect>" goes to the operator
+    // (waiting up to `waitMs` for it to leave), then the line is dropped.
+    void HangUp(DWORD waitMs = 2000);
     // Raises an alarm on a camera (0-based; any value is taken modulo the
     // camera count): a trigger notification, then the event file it recorded.
     // False when no operator is connected.

@@ -9,8 +9,8 @@ namespace site {
 
 namespace {
 
-// 5 x 7 digits, a colon and a space; each row's low five bits, leftmost first.
-constexpr std::uint8_t kGlyphs[12][7] = {
+// 5 x 7 digits, a colon, a space and a C (camera); each row's low five bits, leftmost first.
+constexpr std::uint8_t kGlyphs[13][7] = {
     {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E},  // 0
     {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E},  // 1
     {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F},  // 2
@@ -23,10 +23,12 @@ constexpr std::uint8_t kGlyphs[12][7] = {
     {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C},  // 9
     {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00},  // :
     {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},  // space
+    {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E},  // C
 };
 
 int glyphIndex(char c) {
     if (c >= '0' && c <= '9') return c - '0';
+    if (c == 'C') return 12;
     return c == ':' ? 10 : 11;
 }
 
@@ -61,13 +63,16 @@ std::uint8_t clip(int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255
 
 int clockStripTop(int height) { return height - height / 4; }
 
-RgbPicture drawTestPattern(int width, int height, unsigned frame, std::time_t now) {
+RgbPicture drawTestPattern(int width, int height, unsigned frame, std::time_t now, int camera) {
     RgbPicture p;
     p.width = width;
     p.height = height;
     p.bgr.assign(std::size_t(width) * std::size_t(height) * 3, 0);
     const int strip = clockStripTop(height);
-    for (int bar = 0; bar < 8; ++bar) fill(p, bar * width / 8, 0, (bar + 1) * width / 8, strip, kBarColours[bar]);
+    const int first = ((2 * camera) % 8 + 8) % 8;
+    for (int bar = 0; bar < 8; ++bar) {
+        fill(p, bar * width / 8, 0, (bar + 1) * width / 8, strip, kBarColours[(first + bar) % 8]);
+    }
 
     // A square that crosses the bars, one step per frame, back and forth.
     const int side = height / 6;
@@ -82,10 +87,25 @@ RgbPicture drawTestPattern(int width, int height, unsigned frame, std::time_t no
     fill(p, 0, strip, width, height, kStrip);
     std::tm local{};
     localtime_r(&now, &local);
-    char clock[32];
-    std::snprintf(clock, sizeof clock, "%02d:%02d:%02d %u", local.tm_hour, local.tm_min, local.tm_sec, frame % 100000u);
+    char clock[48];
+    std::snprintf(clock, sizeof clock, "C%d %02d:%02d:%02d %u", camera + 1, local.tm_hour, local.tm_min, local.tm_sec,
+                  frame % 100000u);
     const int scale = std::max(1, (height - strip) / 10);
     text(p, scale * 2, strip + (height - strip - 7 * scale) / 2, scale, clock);
+    return p;
+}
+
+RgbPicture drawQuadPattern(int width, int height, unsigned frame, std::time_t now) {
+    RgbPicture p;
+    p.width = width;
+    p.height = height;
+    p.bgr.assign(std::size_t(width) * std::size_t(height) * 3, 0);
+    const int w = width / 2, h = height / 2;
+    for (int camera = 0; camera < 4; ++camera) {
+        const RgbPicture quarter = drawTestPattern(w, h, frame, now, camera);
+        const int x0 = (camera % 2) * w, y0 = (camera / 2) * h;
+        for (int y = 0; y < h; ++y) std::memcpy(p.pixel(x0, y0 + y), quarter.pixel(0, y), std::size_t(w) * 3);
+    }
     return p;
 }
 

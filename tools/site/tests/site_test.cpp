@@ -6,6 +6,7 @@
 
 #include "common/fixed_text.h"
 #include "kcexpand/kcexpand.h"
+#include "platform/process.h"
 #include "platform/testing/child_process.h"
 #include "tavicore/event_file.h"
 #include "tavicore/users_manager.h"
@@ -15,6 +16,7 @@
 #include "tools/site/site_station.h"
 #include "tools/site/test_pattern.h"
 #include "trennick/link/file_transfer.h"
+#include "trennick/link/hw_profile_list.h"
 #include "trennick/link/prot_list.h"
 #include "trennick/remset/remote_set_list.h"
 #include "trennick/net/testing/link_station.h"
@@ -251,20 +253,32 @@ struct Operator {
         }
         return true;
     }
+    // Asks the site for a camera (0-based) or, with `page`, its quad input.
+    void selectInput(int input, bool page = false) {
+        const std::string request = "< 1>< 0><" + std::string(page ? "PAGE" : " ") + std::to_string(input) + ">";
+        link->SendLumoraRPC(request.c_str(), WORD(request.size()));
+    }
     bool call(WORD port) {
         if (!link->ConnectToLan()) return false;
         const std::string address = "127.0.0.1:" + std::to_string(port);
         link->ConnectToRemote(address.c_str(), "site");
         return runUntil([&] { return link->IsConnected() != FALSE; });
     }
-    // Waits for the port of a freshly started site.
-    static bool waitForSite() {
+    // The port a freshly started site took (it binds port 0 and says which
+    // port it got); 0 when it never said.
+    static WORD waitForSite() {
+        const std::string said = "listening on port ";
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!logHas("listening on port")) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
+        for (;;) {
+            std::ifstream in(siteLog());
+            std::string line;
+            while (std::getline(in, line)) {
+                const std::size_t at = line.find(said);
+                if (at != std::string::npos) return WORD(std::stoi(line.substr(at + said.size())));
+            }
+            if (std::chrono::steady_clock::now() > deadline) return 0;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        return true;
     }
 };
 
@@ -318,9 +332,9 @@ private:
 };
 
 TEST(StandInSite, H263VideoOpensPausesResumesAndCloses) {
-    const WORD port = nettest::freePort();
-    auto child = ChildProcess::start("site", {std::to_string(port), "h263"});
-    ASSERT_TRUE(Operator::waitForSite());
+    auto child = ChildProcess::start("site", {"0", "h263"});
+    const WORD port = Operator::waitForSite();
+    ASSERT_NE(port, 0);
     Operator op;
     ASSERT_TRUE(op.call(port));
     EXPECT_EQ(op.link->GetProtocolVersion(), 2);
@@ -386,12 +400,17 @@ TEST(StandInSite, H263VideoOpensPausesResumesAndCloses) {
 }
 
 TEST(StandInSite, BlockStreamOverTheFirstProtocolDecodes) {
-    const WORD port = nettest::freePort();
-    auto child = ChildProcess::start("site", {std::to_string(port), "block"});
-    ASSERT_TRUE(Operator::waitForSite());
+    auto child = ChildProcess::start("site", {"0", "block"});
+    const WORD port = Operator::waitForSite();
+    ASSERT_NE(port, 0);
     Operator op;
     ASSERT_TRUE(op.call(port));
     EXPECT_EQ(op.link->GetProtocolVersion(), 1);
+    // The hello says what the site is.
+    const auto hello = op.link->GetRemoteInfo();
+    ASSERT_TRUE(hello.has_value());
+    EXPECT_STREQ(hello->title, "Velmoor stand-in site");
+    EXPECT_STREQ(hello->versionText, "Velmoor stand-in site Version 1.0");
     ASSERT_TRUE(op.runUntil([&] { return op.sink.frames.size() >= 5; }));
     // The first frame is the key frame; the link marks its byte 6 for the
     // receiver, which restores it before decoding.
@@ -410,9 +429,9 @@ TEST(StandInSite, BlockStreamOverTheFirstProtocolDecodes) {
 }
 
 TEST(StandInSite, RelayAndInputRequestsAlarmEventListAndEventFile) {
-    const WORD port = nettest::freePort();
-    auto child = ChildProcess::start("site", {std::to_string(port), "h263"});
-    ASSERT_TRUE(Operator::waitForSite());
+    auto child = ChildProcess::start("site", {"0", "h263"});
+    const WORD port = Operator::waitForSite();
+    ASSERT_NE(port, 0);
     Operator op;
     ASSERT_TRUE(op.call(port));
 
@@ -467,9 +486,9 @@ TEST(StandInSite, RelayAndInputRequestsAlarmEventListAndEventFile) {
 }
 
 TEST(StandInSite, AFreshCallAfterAHangUpGetsVideoAgain) {
-    const WORD port = nettest::freePort();
-    auto child = ChildProcess::start("site", {std::to_string(port), "block"});
-    ASSERT_TRUE(Operator::waitForSite());
+    auto child = ChildProcess::start("site", {"0", "block"});
+    const WORD port = Operator::waitForSite();
+    ASSERT_NE(port, 0);
     for (int call = 1; call <= 2; ++call) {
         SCOPED_TRACE(call);
         Operator op;
@@ -501,9 +520,9 @@ TEST(StandInSite, TheLoginIsChecked) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.user) + "/" + c.password);
         std::filesystem::remove(siteLog());
-        const WORD port = nettest::freePort();
-        auto child = ChildProcess::start("site", {std::to_string(port), "h263", c.siteUser, c.sitePassword});
-        ASSERT_TRUE(Operator::waitForSite());
+        auto child = ChildProcess::start("site", {"0", "h263", c.siteUser, c.sitePassword});
+        const WORD port = Operator::waitForSite();
+        ASSERT_NE(port, 0);
         Operator op;
         op.host.user = c.user;
         op.host.password = c.password;
@@ -584,9 +603,9 @@ TEST(SiteAudio, EachFrameCarriesThirtyMillisecondsOfTheCodedTone) {
 }  // namespace
 
 TEST(StandInSite, KeepsAnUploadedSettingsListAndReturnsItOnDownload) {
-    const WORD port = nettest::freePort();
-    auto child = ChildProcess::start("site", {std::to_string(port), "h263"});
-    ASSERT_TRUE(Operator::waitForSite());
+    auto child = ChildProcess::start("site", {"0", "h263"});
+    const WORD port = Operator::waitForSite();
+    ASSERT_NE(port, 0);
     Operator op;
     ASSERT_TRUE(op.call(port));
 
@@ -613,11 +632,16 @@ TEST(StandInSite, KeepsAnUploadedSettingsListAndReturnsItOnDownload) {
     upload.resize(list.CreateList(shape, *settings, upload.data(), DWORD(upload.size())));
     const std::string path = (home() / "upload.bin").string();
     ASSERT_EQ(CRemoteSetList::CreateSetFile(upload.data(), DWORD(upload.size()), path), 1);
+    // A reader of the kept list while the upload lands reads the old list
+    // whole: the new one is written beside it and renamed over it.
+    std::ifstream reader(home() / "site-settings" / "SetList.Bin", std::ios::binary);
+    ASSERT_TRUE(reader.is_open());
     ASSERT_EQ(op.link->SetSendStatus(1, kFileKindRemoteSettings, path.c_str()), 1);
     ASSERT_TRUE(op.runUntil([&] {
         op.link->ProcessSending();
         return op.window.count(kMsgFinishUpgrade, 0) == 1;
     })) << siteLogText();
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(reader), std::istreambuf_iterator<char>()), first);
     op.link->SetSendStatus(-1, 0, nullptr);
     ASSERT_NE(op.link->SendGetSettings(), 0);
     ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgFileReceivedKind3, 0) == 2; })) << siteLogText();
@@ -637,4 +661,217 @@ TEST(StandInSite, KeepsAnUploadedSettingsListAndReturnsItOnDownload) {
     EXPECT_EQ(op.window.count(kMsgFinishUpgrade, 0), 1);
     EXPECT_EQ(fileBytes((home() / "site-settings" / "SetList.Bin").string()), upload);
     child.kill();
+}
+
+namespace {
+
+// An H.263 picture's start: its picture start code and whether it is intra.
+bool isPictureStart(const Bytes& piece) {
+    return piece.size() > 4 && piece[0] == 0 && piece[1] == 0 && (piece[2] & 0xFC) == 0x80;
+}
+bool isIntraPicture(const Bytes& piece) { return isPictureStart(piece) && (piece[4] & 0x02) == 0; }
+
+}  // namespace
+
+// Each camera shows a picture of its own (its bars begin with a colour of
+// its own) and the quad input shows cameras 1 to 4 in the quarters of one
+// picture, so choosing a camera visibly reaches the site.
+TEST(StandInSite, EachCameraAndTheQuadInputShowTheirOwnPicture) {
+    auto child = ChildProcess::start("site", {"0", "h263"});
+    const WORD port = Operator::waitForSite();
+    ASSERT_NE(port, 0);
+    Operator op;
+    ASSERT_TRUE(op.call(port));
+    ASSERT_TRUE(op.runUntil([&] { return op.host.profiles > 0; }));
+    EXPECT_EQ(readDeviceData(op.host.profile.adapters[0]).quadInputCount, 1) << "the quad input is offered";
+    H263Decoder decoder;
+    std::size_t seen = 0;
+    // Decodes what came; true once a picture from `camera` (the bucket's
+    // high byte) decoded after the request, its luma near `luma` at each point.
+    auto shows = [&](int camera, std::vector<std::pair<int, int>> points, std::vector<int> luma) {
+        const int before = decoder.decoded;
+        bool fromCamera = false;
+        return op.runUntil([&] {
+            for (; seen < op.sink.frames.size(); ++seen) {
+                fromCamera = (op.sink.frames[seen].type >> 8) == camera;
+                decoder.add(op.sink.frames[seen].data);
+            }
+            if (!fromCamera || decoder.decoded <= before + 1 || decoder.width != 352) return false;
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                if (std::abs(decoder.lumaAt(points[i].first, points[i].second) - luma[i]) > 25) return false;
+            }
+            return true;
+        });
+    };
+    // Camera 1: white first; camera 2: cyan first (luma 219 and 162).
+    ASSERT_TRUE(shows(0, {{10, 20}}, {219})) << decoder.lumaAt(10, 20);
+    op.selectInput(1);
+    ASSERT_TRUE(shows(1, {{10, 20}}, {162})) << "camera 2's own picture; luma " << decoder.lumaAt(10, 20);
+    // The quad: cameras 1 and 2 above, 3 (magenta first) and 4 (blue first) below.
+    op.selectInput(1, true);
+    ASSERT_TRUE(shows(1, {{10, 20}, {186, 20}, {10, 164}, {186, 164}}, {219, 162, 108, 51}))
+        << decoder.lumaAt(10, 20) << " " << decoder.lumaAt(186, 20) << " " << decoder.lumaAt(10, 164) << " "
+        << decoder.lumaAt(186, 164);
+    EXPECT_TRUE(logHas("quad input selected"));
+    op.selectInput(3);
+    ASSERT_TRUE(shows(3, {{10, 20}}, {51}));
+    child.kill();
+}
+
+// The encoder makes an intra picture on its own every ten seconds: the site
+// sends it as a key frame (type 6), as it does the pictures asked for, and
+// sends no other picture as one.
+TEST(StandInSite, EveryIntraPictureGoesAsAKeyFrame) {
+    auto child = ChildProcess::start("site", {"0", "h263"});
+    const WORD port = Operator::waitForSite();
+    ASSERT_NE(port, 0);
+    Operator op;
+    ASSERT_TRUE(op.call(port));
+    int intra = 0;
+    std::size_t seen = 0;
+    ASSERT_TRUE(op.runUntil(
+        [&] {
+            for (; seen < op.sink.frames.size(); ++seen) {
+                const Frame& f = op.sink.frames[seen];
+                const bool key = (f.type & 0xFF) == kVideoKeyBucket;
+                EXPECT_EQ(key, isIntraPicture(f.data)) << "frame " << seen;
+                intra += isIntraPicture(f.data);
+            }
+            return intra >= 2;
+        },
+        std::chrono::seconds(40)))
+        << "intra pictures: " << intra << " of " << op.sink.frames.size();
+    child.kill();
+}
+
+// A caller whose login the site refused gets the refusal and nothing else:
+// its relay, camera, event-list, snapshot and settings requests and its
+// uploaded settings list are discarded, the line is dropped, and the next
+// operator's call finds nothing of it.
+TEST(StandInSite, ARefusedCallerGetsOnlyTheRefusalAndLeavesNothing) {
+    auto child = ChildProcess::start("site", {"0", "h263", "operator", "right"});
+    const WORD port = Operator::waitForSite();
+    ASSERT_NE(port, 0);
+    RemoteSetListHost plain;
+    auto settings = std::make_unique<tagRemSettings>();
+    std::strcpy(settings->Adapter[0].szName, "Intruder's card");
+    tagHWProfile shape{};
+    shape.adaptersNumber = 1;
+    shape.adapters[0].camerasNumber = 4;
+    CRemoteSetList list(plain);
+    Bytes upload(list.GetListSize(shape, *settings));
+    upload.resize(list.CreateList(shape, *settings, upload.data(), DWORD(upload.size())));
+    const std::string path = (home() / "intruder.bin").string();
+    ASSERT_EQ(CRemoteSetList::CreateSetFile(upload.data(), DWORD(upload.size()), path), 1);
+    {
+        Operator intruder;
+        intruder.host.password = "wrong";
+        ASSERT_TRUE(intruder.call(port));
+        const std::string relay = "< 2>< 0>< 1>< 1>";
+        intruder.link->SendLumoraRPC(relay.c_str(), WORD(relay.size()));
+        intruder.selectInput(2);
+        EventListRequest request;
+        request.eventType = EVENT_TYPE_AUTOMATIC;
+        intruder.link->SendEventDirListCameraRequest(request);
+        intruder.link->SendGetSnapshot(0, 0, 0);
+        intruder.link->SendGetSettings();
+        ASSERT_EQ(intruder.link->SetSendStatus(1, kFileKindRemoteSettings, path.c_str()), 1);
+        ASSERT_TRUE(intruder.runUntil([&] {
+            intruder.link->ProcessSending();
+            return intruder.window.count(kMsgLoginRefused, 0) == 1 && !intruder.link->IsLinkUp();
+        })) << siteLogText();
+        EXPECT_EQ(intruder.host.sites, 0);
+        EXPECT_EQ(intruder.host.profiles, 0);
+        EXPECT_TRUE(intruder.sink.frames.empty());
+        for (UINT kind : {kMsgFileReceivedKind1, kMsgFileReceivedKind2, kMsgFileReceivedKind3}) {
+            EXPECT_EQ(intruder.window.count(kind, 0), 0);
+        }
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!logHas("call ended") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(logHas("call ended")) << siteLogText();
+
+    // The operator's call: none of the intruder's requests is served in it.
+    Operator op;
+    op.host.password = "right";
+    ASSERT_TRUE(op.call(port));
+    ASSERT_TRUE(op.runUntil([&] { return op.sink.frames.size() >= 3; }));
+    ASSERT_NE(op.link->SendGetSettings(), 0);
+    ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgFileReceivedKind3, 0) == 1; })) << siteLogText();
+    std::string received;
+    ASSERT_TRUE(op.link->GetReceivedFileName(received));
+    Bytes kept = fileBytes(received);
+    auto back = std::make_unique<tagRemSettings>();
+    ASSERT_TRUE(CRemoteSetList(plain).DispatchList(kept.data(), DWORD(kept.size()), *back));
+    EXPECT_STRNE(back->Adapter[0].szName, "Intruder's card");
+    EXPECT_EQ(op.window.count(kMsgFileReceivedKind1, 0), 0) << "no snapshot of the intruder's";
+    EXPECT_EQ(op.window.count(kMsgFileReceivedKind2, 0), 0) << "no event list of the intruder's";
+    const std::string log = siteLogText();
+    for (const char* served : {"relay 1 set", "camera 2 selected", "event list asked", "snapshot", "bytes taken"}) {
+        EXPECT_EQ(log.find(served), std::string::npos) << served << "\n" << log;
+    }
+    EXPECT_EQ(logCount("settings list asked for"), 1) << "the operator's own request only";
+    child.kill();
+}
+
+// Each refused login makes the next login from the same address wait longer
+// before it is checked; the site says so, and an accepted login clears it.
+TEST(StandInSite, RefusedLoginsMakeTheNextLoginFromTheAddressWaitLonger) {
+    auto child = ChildProcess::start("site", {"0", "h263", "operator", "right"});
+    const WORD port = Operator::waitForSite();
+    ASSERT_NE(port, 0);
+    std::vector<long> held;
+    for (int attempt = 1; attempt <= 4; ++attempt) {
+        SCOPED_TRACE(attempt);
+        Operator op;
+        op.host.password = attempt < 4 ? "guess" + std::to_string(attempt) : "right";
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(op.call(port));
+        if (attempt < 4) {
+            ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgLoginRefused, 0) == 1; })) << siteLogText();
+        } else {
+            ASSERT_TRUE(op.runUntil([&] { return !op.sink.frames.empty(); })) << siteLogText();
+        }
+        const long waited = long(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - start).count());
+        const long hold = attempt == 1 ? 0 : 500L << (attempt - 2);
+        EXPECT_GE(waited, hold) << "the answer came before the hold ran out";
+        if (hold > 0) {
+            EXPECT_EQ(logCount("login from 127.0.0.1 held " + std::to_string(hold) + " ms after " +
+                               std::to_string(attempt - 1) + " refused login(s)"), 1) << siteLogText();
+        }
+        op.link->SendDisconnect();
+        ASSERT_TRUE(op.runUntil([&] { return logCount("call ended") == attempt; })) << siteLogText();
+    }
+    EXPECT_EQ(logCount("login refused"), 3);
+    EXPECT_EQ(logCount("operator logged in"), 1);
+    // Accepted: the next call is checked at once again.
+    Operator again;
+    again.host.password = "right";
+    ASSERT_TRUE(again.call(port));
+    ASSERT_TRUE(again.runUntil([&] { return logCount("operator logged in") == 2; }));
+    EXPECT_EQ(logCount(" held "), 3);
+    child.kill();
+}
+
+// Ended by SIGTERM during a call, the site program tells the operator with
+// "<Disconnect>" before it goes.
+TEST(StandInSite, TheSiteProgramHangsUpWhenTerminated) {
+    const auto program = platform::findProgram("velmoor-site");
+    ASSERT_TRUE(program.has_value());
+    platform::Process site = platform::Process::start(
+        "sh", {"-c", "exec \"$0\" --port 0 --no-video >\"$1\" 2>&1", program->string(), siteLog().string()});
+    ASSERT_TRUE(site.valid());
+    const WORD port = Operator::waitForSite();
+    ASSERT_NE(port, 0);
+    Operator op;
+    ASSERT_TRUE(op.call(port));
+    ASSERT_TRUE(op.runUntil([&] { return logHas("operator logged in"); }));
+    ASSERT_TRUE(site.kill(SIGTERM));
+    ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgTokenDone, ID_DSVD_DISCONNECT) == 1; }))
+        << siteLogText();
+    EXPECT_NE(site.wait(20000).kind, platform::ProcessExit::Kind::Running);
+    EXPECT_TRUE(logHas("call ended: the site closed"));
 }
