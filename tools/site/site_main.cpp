@@ -47,6 +47,8 @@ constexpr const char* kHelp =
     "                    (default $VELMOOR_HOME/site-settings/SetList.Bin)\n"
     "  --alarm-camera N  the camera (1-16, default 1) whose alarm SIGUSR1 raises\n"
     "  --no-video        do not offer live video\n"
+    "  --no-quad         offer no quad input (by default, with 4 or more cameras, a quad\n"
+    "                    input shows cameras 1 to 4 in one picture)\n"
     "  --audio           send a G.723.1-coded test tone (440 Hz) as the site's audio\n"
     "  --once            end when the first call ends\n"
     "  --help            this text\n"
@@ -152,6 +154,8 @@ int main(int argc, char** argv) {
             options.settingsList = value("--settings");
         } else if (a == "--no-video") {
             options.video = false;
+        } else if (a == "--no-quad") {
+            options.quadInput = false;
         } else if (a == "--audio") {
             options.audio = true;
         } else if (a == "--once") {

@@ -533,7 +533,7 @@ private:
             putText(camera, 10, 30, "Camera " + std::to_string(c + 1));
             add(camera);
         }
-        if (m_options.cameras >= 4) {
+        if (m_options.quadInput && m_options.cameras >= 4) {
             // The quad input (a camera record of type 1): cameras 1 to 4 at once.
             std::vector<BYTE> quad = deviceRecord(DEVICE_ID_CAMERA, 0, 0, 40);
             quad[8] = 1;

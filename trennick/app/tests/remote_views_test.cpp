@@ -50,7 +50,8 @@ std::size_t countOf(const std::string& text, const std::string& what) {
     return n;
 }
 
-// The stand-in site (H.263, four cameras) with its log, and the operator's
+// The stand-in site (H.263, four cameras, no quad input of its own: the
+// program's quad view is its split view) with its log, and the operator's
 // program calling it, on a clock the test moves.
 class RemoteViews : public ::testing::Test {
 protected:
@@ -62,7 +63,7 @@ protected:
         sitePort = nettest::freePort();
         site = platform::Process::start(
             "sh", {"-c", "exec \"" + program->string() + "\" --port " + std::to_string(sitePort) +
-                             " --cameras 4 --name 'Views site' > \"" + siteLog.string() + "\" 2>&1"});
+                             " --cameras 4 --no-quad --name 'Views site' > \"" + siteLog.string() + "\" 2>&1"});
         ASSERT_TRUE(site.valid());
         ASSERT_TRUE(pumpUntil([&] { return readAll(siteLog).find("listening on port") != std::string::npos; },
                               std::chrono::seconds(60)))
