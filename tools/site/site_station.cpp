@@ -318,7 +318,9 @@ public:
         } else if (r == -4 || r == -5 || r == -2) {
             endCall("the line went down");
         }
-        if (m_link->IsLinkDown()) m_link->SetListenOn(0);
+        if (m_link->IsLinkDown() && m_link->SetListenOn(0) == 1) {
+            say("listening on port " + std::to_string(m_link->GetBoundListenPort()));
+        }
         if (!m_link->IsLinkUp() || !m_link->IsConnected()) return;
         if (!keepLineAlive()) return;
         if (m_session.login == Login::Awaiting || m_session.login == Login::Held) checkLogin();

@@ -827,6 +827,8 @@ TEST(StandInSite, RefusedLoginsMakeTheNextLoginFromTheAddressWaitLonger) {
         SCOPED_TRACE(attempt);
         Operator op;
         op.host.password = attempt < 4 ? "guess" + std::to_string(attempt) : "right";
+        // The site listens again once the last call ended.
+        ASSERT_TRUE(op.runUntil([&] { return logCount("listening on port") == attempt; })) << siteLogText();
         const auto start = std::chrono::steady_clock::now();
         ASSERT_TRUE(op.call(port));
         if (attempt < 4) {
