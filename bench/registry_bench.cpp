@@ -17,6 +17,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <cstdio>
 
 #include <cstdlib>
 #include <cstring>
@@ -95,7 +96,11 @@ void settingsPass(Pass pass, DWORD salt) {
 }
 
 void deleteBenchKeys() {
-    RegDeleteKey(HKEY_CURRENT_USER, "Software\\Quennel\\VelmoorBench");
+    // Absent before the first run: a missing key is what the run wants.
+    if (const LONG rc = RegDeleteKey(HKEY_CURRENT_USER, "Software\\Quennel\\VelmoorBench");
+        rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+        std::fprintf(stderr, "registry_bench: the bench keys could not be deleted (%ld)\n", static_cast<long>(rc));
+    }
 }
 
 void report(benchmark::State& state) {

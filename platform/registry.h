@@ -106,6 +106,8 @@ public:
     HKEY handle() const { return m_handle; }
     // Gives up ownership of the handle without closing it.
     HKEY release() noexcept;
+    // Closing only forgets the handle: it fails only for a handle that is not
+    // open (ERROR_INVALID_HANDLE), so a caller may let its result go.
     LONG close() noexcept;
 
     // Reads a value into `data` (may be null to ask only for type and size). On
@@ -150,7 +152,7 @@ public:
     RegistryBatch(const RegistryBatch&) = delete;
     RegistryBatch& operator=(const RegistryBatch&) = delete;
     // Commits now; the result of the commit (or of the failed begin).
-    LONG commit() noexcept;
+    [[nodiscard]] LONG commit() noexcept;
 
 private:
     LONG m_result;
@@ -166,23 +168,24 @@ private:
 // room `*cchName` in characters with the terminator; on success it becomes the
 // name's length without the terminator, on ERROR_MORE_DATA the room needed with
 // the terminator.
-LONG RegCreateKeyEx(HKEY hKey, const char* subKey, DWORD reserved, char* keyClass,
+[[nodiscard]] LONG RegCreateKeyEx(HKEY hKey, const char* subKey, DWORD reserved, char* keyClass,
                     DWORD options, REGSAM samDesired, const void* securityAttributes,
                     HKEY* result, DWORD* disposition);
-LONG RegOpenKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired,
+[[nodiscard]] LONG RegOpenKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired,
                   HKEY* result);
-// Closing a root is a harmless success.
+// Closing a root is a harmless success. As RegistryKey::close, it fails only
+// for a handle that is not open, so a caller may let its result go.
 LONG RegCloseKey(HKEY hKey);
-LONG RegQueryValueEx(HKEY hKey, const char* valueName, DWORD* reserved, DWORD* type,
+[[nodiscard]] LONG RegQueryValueEx(HKEY hKey, const char* valueName, DWORD* reserved, DWORD* type,
                      BYTE* data, DWORD* cbData);
-LONG RegSetValueEx(HKEY hKey, const char* valueName, DWORD reserved, DWORD type,
+[[nodiscard]] LONG RegSetValueEx(HKEY hKey, const char* valueName, DWORD reserved, DWORD type,
                    const BYTE* data, DWORD cbData);
-LONG RegDeleteValue(HKEY hKey, const char* valueName);
+[[nodiscard]] LONG RegDeleteValue(HKEY hKey, const char* valueName);
 // Deletes the key with its whole subtree. A root cannot be deleted.
-LONG RegDeleteKey(HKEY hKey, const char* subKey);
-LONG RegEnumKeyEx(HKEY hKey, DWORD index, char* name, DWORD* cchName, DWORD* reserved,
+[[nodiscard]] LONG RegDeleteKey(HKEY hKey, const char* subKey);
+[[nodiscard]] LONG RegEnumKeyEx(HKEY hKey, DWORD index, char* name, DWORD* cchName, DWORD* reserved,
                   char* keyClass, DWORD* cchClass, FILETIME* lastWriteTime);
-LONG RegEnumValue(HKEY hKey, DWORD index, char* valueName, DWORD* cchValueName,
+[[nodiscard]] LONG RegEnumValue(HKEY hKey, DWORD index, char* valueName, DWORD* cchValueName,
                   DWORD* reserved, DWORD* type, BYTE* data, DWORD* cbData);
 
 // When the registry's database was found damaged as it was opened, it was kept

@@ -309,10 +309,12 @@ void storeInstallation(const char* user, const char* company) {
               0);
     auto set = [&](const char* name, const char* text) {
         if (text == nullptr) {
-            platform::RegDeleteValue(key, name);
+            const LONG removed = platform::RegDeleteValue(key, name);
+            EXPECT_TRUE(removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND) << removed;
         } else {
-            platform::RegSetValueEx(key, name, 0, platform::REG_SZ, reinterpret_cast<const BYTE*>(text),
-                                    static_cast<DWORD>(std::strlen(text) + 1));
+            EXPECT_EQ(platform::RegSetValueEx(key, name, 0, platform::REG_SZ, reinterpret_cast<const BYTE*>(text),
+                                              static_cast<DWORD>(std::strlen(text) + 1)),
+                      ERROR_SUCCESS);
         }
     };
     set("UserName", user);

@@ -19,10 +19,12 @@ void writeRegistration(const char* user, const char* company) {
     ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, "software\\Quennel\\Velmoor\\1.000.0", 0,
                                        nullptr, 0, 0xF003F, nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    platform::RegSetValueEx(key, "UserName", 0, platform::REG_SZ, reinterpret_cast<const BYTE*>(user),
-                            static_cast<DWORD>(std::strlen(user) + 1));
-    platform::RegSetValueEx(key, "CompanyName", 0, platform::REG_SZ, reinterpret_cast<const BYTE*>(company),
-                            static_cast<DWORD>(std::strlen(company) + 1));
+    EXPECT_EQ(platform::RegSetValueEx(key, "UserName", 0, platform::REG_SZ, reinterpret_cast<const BYTE*>(user),
+                                      static_cast<DWORD>(std::strlen(user) + 1)),
+              ERROR_SUCCESS);
+    EXPECT_EQ(platform::RegSetValueEx(key, "CompanyName", 0, platform::REG_SZ, reinterpret_cast<const BYTE*>(company),
+                                      static_cast<DWORD>(std::strlen(company) + 1)),
+              ERROR_SUCCESS);
     platform::RegCloseKey(key);
 }
 
