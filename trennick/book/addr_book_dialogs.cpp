@@ -90,6 +90,34 @@ AddrBookCapture& captureSource() {
 
 void SetAddrBookCapture(AddrBookCapture capture) { captureSource() = std::move(capture); }
 
+namespace {
+
+class DialogUi final : public AddrBookUi {
+public:
+    bool canAsk() override { return AddrBookCanAsk(); }
+    int message(UINT id, int kind, const std::string& argument) override {
+        return CCommon().ShowMessage(id, static_cast<UINT>(kind), argument.c_str());
+    }
+    int runBook(CAddrBookFile& book, QWidget* parent, AddrBookEntry* select, AddrBookEntry* buffer) override {
+        CAddressBook dialog(book, select, buffer, parent);
+        return dialog.DoModal();
+    }
+    int runAddCard(CAddrBookFile& book, QWidget* parent, const AddrBookEntry& card, std::string& group) override {
+        CAddBCDlg dialog(book, card, std::string(), parent);
+        const int result = dialog.DoModal();
+        group = dialog.ChosenGroup();
+        return result;
+    }
+    void report(const std::string& text, const std::string& caption) override { UiReportBox(text, caption); }
+};
+
+}  // namespace
+
+AddrBookUi& AddrBookDialogUi() {
+    static DialogUi ui;
+    return ui;
+}
+
 // ---- CEditAddrBook ----------------------------------------------------------
 
 CEditAddrBook::CEditAddrBook(const QString& title, AddrBookEntry& entry, bool* flag, QWidget* parent)
@@ -240,22 +268,8 @@ int CAddBCDlg::AcceptAsProposed() {
 }
 
 void CAddBCDlg::file() {
-    std::string name = latin1(m_group->currentText()).substr(0, kAbGroupNameChars);
-    AddrBookGroup* group = name.empty() ? nullptr : m_book.FindGroup(name);
-    if (group == nullptr && name.empty()) {
-        // No name typed: the first group the book shows.
-        for (auto& g : m_book.Groups()) {
-            if (!g.name.empty()) {
-                group = &g;
-                break;
-            }
-        }
-        if (group == nullptr) name = "Sites";
-    }
-    if (group == nullptr) group = &m_book.AddGroup(name);
-    group->entries.push_back(std::make_unique<AddrBookEntry>(m_card));
-    group->entries.back()->treeItem = nullptr;
-    m_chosen = group->name;
+    // No name typed: the first group the book shows.
+    m_chosen = m_book.FileCard(m_card, latin1(m_group->currentText()));
 }
 
 // ---- CAddressBook -----------------------------------------------------------

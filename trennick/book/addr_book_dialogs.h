@@ -31,6 +31,11 @@ namespace trennick {
 // or without a display, where a dialog would wait for ever.
 bool AddrBookCanAsk();
 
+// The address book's messages and dialogs, for CAddrBookFile::SetUi: the
+// messages through CCommon's message boxes, the dialogs below, and what was
+// done without asking to standard error and the trace.
+AddrBookUi& AddrBookDialogUi();
+
 // Where the entry editor's Capture button takes a picture from: the video
 // display's current picture, written to a new picture file whose path it
 // answers (empty when there is no picture to take). Set by the program while

@@ -4,9 +4,7 @@
 #include "common/lumo_deb.h"
 #include "platform/named_lock.h"
 #include "platform/replace_file.h"
-#include "tavicore/ui/ui_window.h"
-#include "trennick/book/addr_book_dialogs.h"
-#include "trennick/link/common_base.h"
+#include "tavicore/ui/ui_window.h"  // the dialog results, IDOK and IDCANCEL
 
 #include <algorithm>
 #include <cerrno>
@@ -107,6 +105,28 @@ AddrBookGroup& CAddrBookFile::AddGroup(const std::string& name) {
     return m_groups.back();
 }
 
+std::string CAddrBookFile::FileCard(const AddrBookEntry& card, const std::string& groupName) {
+    std::string name = groupName.substr(0, kAbGroupNameChars);
+    AddrBookGroup* group = name.empty() ? nullptr : FindGroup(name);
+    if (group == nullptr && name.empty()) {
+        for (auto& g : m_groups) {
+            if (!g.name.empty()) {
+                group = &g;
+                break;
+            }
+        }
+        if (group == nullptr) name = kDefaultGroup;
+    }
+    if (group == nullptr) group = &AddGroup(name);
+    group->entries.push_back(std::make_unique<AddrBookEntry>(card));
+    group->entries.back()->treeItem = nullptr;
+    return group->name;
+}
+
+int CAddrBookFile::message(UINT id, int kind, const std::string& argument) {
+    return m_ui != nullptr ? m_ui->message(id, kind, argument) : 0;
+}
+
 AddrBookLoad CAddrBookFile::Load() {
     m_groups.clear();
     std::ifstream in(m_path, std::ios::binary);
@@ -122,7 +142,7 @@ AddrBookLoad CAddrBookFile::Load() {
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<std::size_t>(in.gcount()));
     if (bytes.size() < 4 || ::strncasecmp(bytes.data(), kMagic, 4) != 0) {
-        CCommon().ShowMessage(kMsgNotAnAddressBook, kMsgKindError);
+        message(kMsgNotAnAddressBook, kMsgKindError);
         setDefaultBook();
         return AddrBookLoad::NotAnAddressBook;
     }
@@ -203,9 +223,9 @@ bool CAddrBookFile::Save() {
     if (error == 0) return true;
     LUMO_TRACE(1, "CAddrBookFile::Save() %s: %s", m_path.c_str(), std::strerror(error));
     if (error == EMFILE || error == ENFILE) {
-        CCommon().ShowMessage(kMsgTooManyFiles, kMsgKindError, m_path.c_str());
+        message(kMsgTooManyFiles, kMsgKindError, m_path);
     } else if (error == ENOSPC || error == EDQUOT) {
-        CCommon().ShowMessage(kMsgDiskFull, kMsgKindError, m_path.c_str());
+        message(kMsgDiskFull, kMsgKindError, m_path);
     }
     return false;
 }
@@ -225,13 +245,12 @@ AddrBookEntry* CAddrBookFile::FindEntry(const tagBusinessCard& card) {
 }
 
 int CAddrBookFile::ShowDialog(QWidget* parent, AddrBookEntry* select, AddrBookEntry* buffer) {
-    if (!AddrBookCanAsk()) {
+    if (!canAsk()) {
         // Nobody can answer: the book stays as it is on disk.
         Load();
         return IDCANCEL;
     }
-    CAddressBook dialog(*this, select, buffer, parent);
-    const int result = dialog.DoModal();
+    const int result = m_ui->runBook(*this, parent, select, buffer);
     if (result == IDOK) {
         Save();
     } else {
@@ -245,7 +264,7 @@ int CAddrBookFile::AddReceivedCard(QWidget* parent, const tagBusinessCard& card)
     // without a dialog, the read, the change and the write hold the book's
     // lock, so two instances filing at once both keep their card.
     std::optional<platform::NamedMutex> bookLock;
-    if (!AddrBookCanAsk()) {
+    if (!canAsk()) {
         bookLock.emplace(kBookLockName);
         const platform::LockResult locked = bookLock->wait(kBookLockWaitMs);
         if (locked != platform::LockResult::Acquired && locked != platform::LockResult::Abandoned) {
@@ -265,22 +284,27 @@ int CAddrBookFile::AddReceivedCard(QWidget* parent, const tagBusinessCard& card)
         const bool same = equalNoCase(known->Phone(), received.Phone()) &&
                           equalNoCase(known->Info(), received.Info()) &&
                           equalNoCase(known->Picture(), received.Picture());
-        if (!same &&
-            CCommon().ShowMessage(kMsgUpdateKnownSite, kMsgKindQuestion, received.Name().c_str()) == kAnswerYes) {
+        if (!same && message(kMsgUpdateKnownSite, kMsgKindQuestion, received.Name()) == kAnswerYes) {
             known->SetTexts(known->Name(), received.Phone(), received.Info(), received.Picture());
-            if (!AddrBookCanAsk()) return Save() ? IDOK : IDCANCEL;
+            if (!canAsk()) return Save() ? IDOK : IDCANCEL;
         }
         return ShowDialog(parent, known, nullptr);
     }
-    CAddBCDlg dialog(*this, received, std::string(), parent);
-    const int result = dialog.DoModal();
-    if (result == IDOK && !Save()) return IDCANCEL;
-    if (result == IDOK && !AddrBookCanAsk()) {
-        UiReportBox("The card of " + received.Name() + " was filed in the address book under \"" +
-                        dialog.ChosenGroup() + "\".",
-                    "Address book");
+    if (canAsk()) {
+        std::string group;
+        const int result = m_ui->runAddCard(*this, parent, received, group);
+        return result == IDOK && !Save() ? IDCANCEL : result;
     }
-    return result;
+    // Nobody can answer: the card goes into the group the dialog proposes.
+    const std::string group = FileCard(received, std::string());
+    if (!Save()) return IDCANCEL;
+    const std::string text = "The card of " + received.Name() + " was filed in the address book under \"" + group + "\".";
+    if (m_ui != nullptr) {
+        m_ui->report(text, "Address book");
+    } else {
+        LUMO_TRACE(1, "Address book: %s", text.c_str());
+    }
+    return IDOK;
 }
 
 }  // namespace trennick

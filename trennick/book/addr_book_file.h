@@ -9,8 +9,10 @@
 // Loading checks every record against the bytes left and cuts each text to
 // its field; groups keep their order across a save and a load. A save writes
 // a temporary file and renames it over the book, so a failed save leaves the
-// old book whole. The dialogs it runs live in addr_book_dialogs.h.
-// GUI thread only.
+// old book whole. The book opens no window: what it tells or asks its user,
+// and the dialogs it runs, go through the AddrBookUi it is given (the
+// program gives it the dialogs of addr_book_dialogs.h); without one it tells
+// and asks nobody, as when the program runs unattended. GUI thread only.
 
 #include "platform/types.h"
 #include "trennick/link/cards.h"
@@ -59,6 +61,26 @@ struct AddrBookGroup {
 // How a load ended.
 enum class AddrBookLoad { Loaded, NoFile, NotAnAddressBook, WrongVersion, Empty };
 
+class CAddrBookFile;
+
+// What the book asks of the people using it: its messages and its dialogs.
+class AddrBookUi {
+public:
+    virtual ~AddrBookUi() = default;
+    // Whether someone can answer a dialog now.
+    virtual bool canAsk() = 0;
+    // Tells message `id` (or asks it, for a question), with `argument` for
+    // its text; the answer (512 yes).
+    virtual int message(UINT id, int kind, const std::string& argument) = 0;
+    // Runs the address book dialog over `book`: IDOK or IDCANCEL.
+    virtual int runBook(CAddrBookFile& book, QWidget* parent, AddrBookEntry* select, AddrBookEntry* buffer) = 0;
+    // Runs the dialog that files `card` into a group of `book`: IDOK (with
+    // the group's name in `group`) or IDCANCEL.
+    virtual int runAddCard(CAddrBookFile& book, QWidget* parent, const AddrBookEntry& card, std::string& group) = 0;
+    // Tells, without waiting for an answer, what was done without asking.
+    virtual void report(const std::string& text, const std::string& caption) = 0;
+};
+
 class CAddrBookFile {
 public:
     CAddrBookFile();
@@ -71,14 +93,16 @@ public:
     // The user named in the activity-log entries of the dialogs.
     void SetLogUser(const std::string& user) { m_logUser = user; }
     const std::string& LogUser() const { return m_logUser; }
+    // Who the book tells and asks (null: nobody).
+    void SetUi(AddrBookUi* ui) { m_ui = ui; }
 
     // Replaces the book by the file's content; a missing, foreign or empty
     // file gives the default book (one group "Sites"). A wrong magic is told
-    // to the user (message 4240).
+    // to the user (message 4240) through the book's AddrBookUi.
     AddrBookLoad Load();
     // Writes the whole book. False when it could not be written: too many open
-    // files (message 4110) and a full disk (message 4080) are told to the user;
-    // the book on disk stays as it was.
+    // files (message 4110) and a full disk (message 4080) are told to the user
+    // through the book's AddrBookUi; the book on disk stays as it was.
     bool Save();
 
     // The first entry of any group whose name equals the card's, without
@@ -89,6 +113,7 @@ public:
     // Runs the address book dialog over the book with `select` selected. OK
     // copies the selected entry into `buffer` when one is given and saves the
     // book; Cancel loads it again from the file. Returns IDOK or IDCANCEL.
+    // Without anyone to answer, the book is loaded again and IDCANCEL returned.
     int ShowDialog(QWidget* parent, AddrBookEntry* select, AddrBookEntry* buffer);
     // Merges a card received from a site: a known site whose card differs is
     // updated when the user agrees, a new site is filed into a group. Without
@@ -101,13 +126,21 @@ public:
     // The group of that name (exact), or null.
     AddrBookGroup* FindGroup(const std::string& name);
     AddrBookGroup& AddGroup(const std::string& name);
+    // Files a copy of `card` into the group named `groupName` (cut to a group
+    // name's length), made at the end when there is none; an empty name files
+    // it into the first group with a name ("Sites" made when none has one).
+    // Returns the group's name.
+    std::string FileCard(const AddrBookEntry& card, const std::string& groupName);
 
 private:
     void setDefaultBook();
+    bool canAsk() const { return m_ui != nullptr && m_ui->canAsk(); }
+    int message(UINT id, int kind, const std::string& argument = {});
 
     std::string m_path;
     DWORD m_owner = 0;
     std::string m_logUser;
+    AddrBookUi* m_ui = nullptr;
     std::deque<AddrBookGroup> m_groups;
 };
 

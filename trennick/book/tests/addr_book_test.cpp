@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QImage>
 #include <QComboBox>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -104,6 +105,7 @@ TEST(AddrBookFile, FilesThatHoldNoBookGiveTheDefaultGroup) {
         writeBytes(path, c.bytes);
         CAddrBookFile book;
         book.SetFileName(path, 0);
+        book.SetUi(&AddrBookDialogUi());
         EXPECT_EQ(book.Load(), c.result);
         EXPECT_EQ(presenter.asked, c.told ? std::vector<UINT>{4240} : std::vector<UINT>{});
         if (c.result != AddrBookLoad::Loaded) {
@@ -193,6 +195,7 @@ TEST(AddrBookFile, AReceivedCardIsFiledOnceAndAKnownSiteUpdatedOnlyWhenTheUserAg
     writeBytes(path, std::string("KEAB1000") + groupRecord("Depots") + groupRecord("Gates"));
     CAddrBookFile book;
     book.SetFileName(path, 0);
+    book.SetUi(&AddrBookDialogUi());
     book.AddReceivedCard(nullptr, card("North Gate", "555-0101", "Main entrance"));
     CAddrBookFile reread;
     reread.SetFileName(path, 0);
@@ -237,6 +240,7 @@ TEST(AddrBookFile, SeparatorsInACardsTextsAreNotStored) {
     tagBusinessCard hostile = card("North\x01Gate", "555\x01\x01", "x\x01" "1:Forged\x01\x01\x01\x01");
     CAddrBookFile book;
     book.SetFileName(path, 0);
+    book.SetUi(&AddrBookDialogUi());
     book.AddReceivedCard(nullptr, hostile);
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
@@ -258,6 +262,30 @@ TEST(AddrBookFile, SeparatorsInACardsTextsAreNotStored) {
     book.AddReceivedCard(nullptr, hostile);
     book.Load();
     EXPECT_EQ(book.Groups()[0].entries.size(), 2u);
+}
+
+// The book itself makes no window and shows no message: without a UI handed
+// to it, a foreign file and a received card are handled without asking anyone.
+TEST(AddrBookFile, WithoutAUiTheBookOpensNoWindowAndStillFilesACard) {
+    Presenter presenter(512);
+    const auto windowsBefore = QApplication::allWidgets().size();
+    const std::string path = bookPath("NoUi.kiv");
+    writeBytes(path, "GIF89a....");
+    CAddrBookFile book;
+    book.SetFileName(path, 0);
+    EXPECT_EQ(book.Load(), AddrBookLoad::NotAnAddressBook);
+    writeBytes(path, std::string("KEAB1000") + groupRecord("Depots") + entryRecord('1', "Yard", "555-0100", "", ""));
+    EXPECT_EQ(book.AddReceivedCard(nullptr, card("North Gate", "555-0101")), IDOK);
+    EXPECT_EQ(book.AddReceivedCard(nullptr, card("Yard", "555-0199")), IDCANCEL);  // known: left as it was
+    EXPECT_EQ(book.ShowDialog(nullptr, nullptr, nullptr), IDCANCEL);
+    EXPECT_TRUE(presenter.asked.empty());
+    EXPECT_EQ(QApplication::allWidgets().size(), windowsBefore);
+    CAddrBookFile reread;
+    reread.SetFileName(path, 0);
+    ASSERT_EQ(reread.Load(), AddrBookLoad::Loaded);
+    ASSERT_EQ(reread.Groups()[0].entries.size(), 2u);
+    EXPECT_EQ(reread.Groups()[0].entries[1]->Name(), "North Gate");
+    EXPECT_EQ(reread.FindEntry("Yard")->Phone(), "555-0100");
 }
 
 TEST(AddBCDlg, ACardFiledUnderANewGroupNameCreatesThatGroupAtTheEnd) {
