@@ -43,6 +43,9 @@ private:
     // 17-bit prefix, or -1 when no start code follows.
     int startCodeAhead();
     bool atEnd() const;
+    // The picture's rows of macroblocks from `firstRow` (-1: a GOB header
+    // names the first), each after the GOB header that may precede it.
+    void decodeRows(int firstRow);
     bool macroblockRow(int row);
     bool macroblock(int mbx, int mby);
     int predictVector(int mbx, int mby, int component) const;
@@ -177,7 +180,10 @@ void H263Decoder::run(const std::uint8_t* data, std::uint32_t length) {
         }
         firstRow = -1;  // the GOB header below names it
     }
+    decodeRows(firstRow);
+}
 
+void H263Decoder::decodeRows(int firstRow) {
     const int rows = m_ctx.layout.mbHeight;
     int row = firstRow;
     bool first = true;

@@ -270,14 +270,11 @@ void measure(Box& box, const std::vector<PaletteColour>& colours, const std::vec
     }
 }
 
-}  // namespace
-
-void calculatePalette(KcExpandContextData& ctx, int maximum, RGBQUAD* out) {
+// The picture's colours, cut to 6 bits a component, with how many pixels
+// have each; past kMaxColours a new colour counts towards the last one of its
+// hash chain.
+std::vector<PaletteColour> countColours(KcExpandContextData& ctx) {
     const Layout& l = ctx.layout;
-    const int limit = maximum < 256 ? maximum : 255;
-    if (out == nullptr || limit < 1 || l.kind == 0) {
-        return;
-    }
     std::vector<PaletteColour> colours;
     colours.reserve(kMaxColours);
     std::array<int, 512> heads;
@@ -316,6 +313,18 @@ void calculatePalette(KcExpandContextData& ctx, int maximum, RGBQUAD* out) {
             }
         }
     }
+    return colours;
+}
+
+}  // namespace
+
+void calculatePalette(KcExpandContextData& ctx, int maximum, RGBQUAD* out) {
+    const Layout& l = ctx.layout;
+    const int limit = maximum < 256 ? maximum : 255;
+    if (out == nullptr || limit < 1 || l.kind == 0) {
+        return;
+    }
+    const std::vector<PaletteColour> colours = countColours(ctx);
     const int n = int(colours.size());
     std::vector<int> order(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) order[std::size_t(i)] = i;

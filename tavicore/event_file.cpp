@@ -499,29 +499,8 @@ int CEventFile::AddSnapShot(tagEventSnapshot* snapshot, BITMAPINFOHEADER* bitmap
         return fail(errno == 0 ? ENOSPC : errno);
     }
     const std::uint64_t dataOffset = offset + sizeof snap;
-    std::size_t done = 0;
-    while (done < dataTotal) {
-        ssize_t n;
-        if (done == 0) {
-            n = ::pwritev(m_fd, parts, count, off_t(dataOffset));
-        } else {
-            // Finish a partial vector write piece by piece.
-            std::size_t skip = done;
-            int i = 0;
-            while (skip >= parts[i].iov_len) {
-                skip -= parts[i].iov_len;
-                ++i;
-            }
-            n = ::pwrite(m_fd, static_cast<char*>(parts[i].iov_base) + skip,
-                         parts[i].iov_len - skip, off_t(dataOffset + done));
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return fail(n == 0 ? ENOSPC : errno);
-        }
-        done += std::size_t(n);
+    if (!pwritevAll(m_fd, parts, count, dataOffset)) {
+        return fail(errno == 0 ? ENOSPC : errno);
     }
     if (!pwriteAll(m_fd, &snap, sizeof snap, offset)) {
         return fail(errno == 0 ? ENOSPC : errno);

@@ -177,6 +177,41 @@ bool pwriteAll(int fd, const void* in, std::size_t bytes, std::uint64_t offset) 
     return true;
 }
 
+bool pwritevAll(int fd, const iovec* parts, int count, std::uint64_t offset) {
+    std::size_t total = 0;
+    for (int i = 0; i < count; ++i) {
+        total += parts[i].iov_len;
+    }
+    std::size_t done = 0;
+    while (done < total) {
+        ssize_t n;
+        if (done == 0) {
+            n = ::pwritev(fd, parts, count, off_t(offset));
+        } else {
+            // Finish a partial vector write piece by piece.
+            std::size_t skip = done;
+            int i = 0;
+            while (skip >= parts[i].iov_len) {
+                skip -= parts[i].iov_len;
+                ++i;
+            }
+            n = ::pwrite(fd, static_cast<const char*>(parts[i].iov_base) + skip, parts[i].iov_len - skip,
+                         off_t(offset + done));
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += std::size_t(n);
+    }
+    return true;
+}
+
 bool isSafeStationName(const char* station) {
     if (station == nullptr) {
         return false;

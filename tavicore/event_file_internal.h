@@ -11,6 +11,8 @@
 #include <string_view>
 #include <thread>
 
+#include <sys/uio.h>
+
 // The folder-scan thread of a CEventFile: its own stop signal and whether it ended.
 struct CEventFile::LoadThread {
     std::thread thread;
@@ -68,6 +70,9 @@ using enum platform::FileCause;
 // transfer (errno is set; 0 for a short read at the end of the file).
 bool preadAll(int fd, void* out, std::size_t bytes, std::uint64_t offset);
 bool pwriteAll(int fd, const void* in, std::size_t bytes, std::uint64_t offset);
+// The pieces one after another from `offset`, as one vector write while the
+// system takes them whole, a partial write finished piece by piece.
+bool pwritevAll(int fd, const iovec* parts, int count, std::uint64_t offset);
 
 // Whether a station name can be one folder name of the tree (it comes from
 // other stations too).

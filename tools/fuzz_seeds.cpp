@@ -206,6 +206,44 @@ Bytes record(BYTE kindIndex, const Bytes& payload) {
     return r;
 }
 
+// Video: pictures of the standard streams, and block packets; false when the
+// streams could not be encoded.
+bool putVideoSeeds(const fs::path& scratch) {
+    const Bytes h263 = kcexpand::testing::encodeStream(scratch / "streams", "h263", "qcif", 8, 3);
+    const Bytes h261 = kcexpand::testing::encodeStream(scratch / "streams", "h261", "qcif", 8, 3);
+    if (h263.empty() || h261.empty()) {
+        std::fprintf(stderr, "fuzz-seeds: the ffmpeg program did not encode the video streams\n");
+        return false;
+    }
+    put("fuzz_ranvic_collector", "h263-qcif", join({{0x01, 0x00}, h263}));
+    put("fuzz_ranvic_collector", "h263-small-chunks", join({{0x00, 0x07}, h263}));
+    int index = 0;
+    for (const Bytes& picture : kcexpand::testing::splitPictures(h263, false)) {
+        put("fuzz_kcexpand_h263", "picture-" + std::to_string(index++), join({{0x00}, picture}));
+    }
+    index = 0;
+    for (const Bytes& picture : kcexpand::testing::splitPictures(h261, true)) {
+        put("fuzz_kcexpand_h261", "picture-" + std::to_string(index++), join({{0x00}, picture}));
+    }
+    Bytes raw;
+    for (int b = 0; b < 4; ++b) raw.insert(raw.end(), 64, BYTE(10 + b * 40));
+    put("fuzz_kcexpand_block", "raw-contiguous", join({{0x00}, blockPacket(8 | 1 | 2 | 4, 1, 4, 4, 0, 4, raw)}));
+    // Coded DC-only blocks of a 2 x 2 colour picture: "01" + an 8-bit DC each.
+    Bytes coded;
+    unsigned bits = 0, used = 0;
+    for (int dc : {128, 200, 60, 90, 100, 170}) {
+        bits = (bits << 10) | (0b01u << 8) | unsigned(dc);
+        used += 10;
+        while (used >= 8) {
+            coded.push_back(BYTE(bits >> (used - 8)));
+            used -= 8;
+        }
+    }
+    if (used > 0) coded.push_back(BYTE(bits << (8 - used)));
+    put("fuzz_kcexpand_block", "coded-colour", join({{0x00}, blockPacket(4, 2, 2, 2, 0, 6, coded)}));
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -291,39 +329,9 @@ int main(int argc, char** argv) {
     put("fuzz_qel_stills", "still-q75", still(75));
     put("fuzz_qel_stills", "still-q20", still(20));
 
-    // Video: pictures of the standard streams, and block packets.
-    const Bytes h263 = kcexpand::testing::encodeStream(scratch / "streams", "h263", "qcif", 8, 3);
-    const Bytes h261 = kcexpand::testing::encodeStream(scratch / "streams", "h261", "qcif", 8, 3);
-    if (h263.empty() || h261.empty()) {
-        std::fprintf(stderr, "fuzz-seeds: the ffmpeg program did not encode the video streams\n");
+    if (!putVideoSeeds(scratch)) {
         return 1;
     }
-    put("fuzz_ranvic_collector", "h263-qcif", join({{0x01, 0x00}, h263}));
-    put("fuzz_ranvic_collector", "h263-small-chunks", join({{0x00, 0x07}, h263}));
-    int index = 0;
-    for (const Bytes& picture : kcexpand::testing::splitPictures(h263, false)) {
-        put("fuzz_kcexpand_h263", "picture-" + std::to_string(index++), join({{0x00}, picture}));
-    }
-    index = 0;
-    for (const Bytes& picture : kcexpand::testing::splitPictures(h261, true)) {
-        put("fuzz_kcexpand_h261", "picture-" + std::to_string(index++), join({{0x00}, picture}));
-    }
-    Bytes raw;
-    for (int b = 0; b < 4; ++b) raw.insert(raw.end(), 64, BYTE(10 + b * 40));
-    put("fuzz_kcexpand_block", "raw-contiguous", join({{0x00}, blockPacket(8 | 1 | 2 | 4, 1, 4, 4, 0, 4, raw)}));
-    // Coded DC-only blocks of a 2 x 2 colour picture: "01" + an 8-bit DC each.
-    Bytes coded;
-    unsigned bits = 0, used = 0;
-    for (int dc : {128, 200, 60, 90, 100, 170}) {
-        bits = (bits << 10) | (0b01u << 8) | unsigned(dc);
-        used += 10;
-        while (used >= 8) {
-            coded.push_back(BYTE(bits >> (used - 8)));
-            used -= 8;
-        }
-    }
-    if (used > 0) coded.push_back(BYTE(bits << (8 - used)));
-    put("fuzz_kcexpand_block", "coded-colour", join({{0x00}, blockPacket(4, 2, 2, 2, 0, 6, coded)}));
 
     std::error_code ignored;
     fs::remove_all(scratch, ignored);

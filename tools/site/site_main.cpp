@@ -86,15 +86,17 @@ bool takeNumber(const char* text, long low, long high, long& out) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    // The encoder's per-frame notices (clipped coefficients) would bury the
-    // site's own lines: only its errors are shown.
-    av_log_set_level(AV_LOG_ERROR);
+// What the command line asks for.
+struct Arguments {
     site::SiteOptions options;
     int alarmCamera = 0;  // SIGUSR1 raises the alarm of this camera (0-based)
     bool once = false;
+};
+
+// Reads the command line into `out`: -1 to run, else the exit code (0 after
+// the help, 2 for a wrong option).
+int readArguments(int argc, char** argv, Arguments& out) {
+    site::SiteOptions& options = out.options;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](const char* what) -> const char* {
@@ -133,7 +135,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "velmoor-site: --alarm-camera takes 1 to 16\n");
                 return 2;
             }
-            alarmCamera = int(n) - 1;
+            out.alarmCamera = int(n) - 1;
         } else if (a == "--rate") {
             if (!takeNumber(value("--rate"), 1, 30, n)) {
                 std::fprintf(stderr, "velmoor-site: --rate takes 1 to 30\n");
@@ -159,12 +161,28 @@ int main(int argc, char** argv) {
         } else if (a == "--audio") {
             options.audio = true;
         } else if (a == "--once") {
-            once = true;
+            out.once = true;
         } else {
             std::fprintf(stderr, "velmoor-site: unknown option %s (see --help)\n", a.c_str());
             return 2;
         }
     }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The encoder's per-frame notices (clipped coefficients) would bury the
+    // site's own lines: only its errors are shown.
+    av_log_set_level(AV_LOG_ERROR);
+    Arguments arguments;
+    if (const int code = readArguments(argc, argv, arguments); code >= 0) {
+        return code;
+    }
+    const site::SiteOptions& options = arguments.options;
+    const int alarmCamera = arguments.alarmCamera;
+    const bool once = arguments.once;
 
     QCoreApplication app(argc, argv);
     std::signal(SIGUSR1, onSignal);

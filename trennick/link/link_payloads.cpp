@@ -1,6 +1,7 @@
 #include "trennick/link/link_payloads.h"
 
 #include "trennick/link/common_base.h"
+#include "trennick/link/prot_list.h"
 
 #include <cstdlib>
 #include <string>
@@ -18,6 +19,13 @@ void appendLe16(std::vector<BYTE>& out, WORD value) {
 }
 void appendLe32(std::vector<BYTE>& out, DWORD value) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<BYTE>((value >> (8 * i)) & 0xFF));
+}
+
+std::vector<BYTE> buildTokenPayload(WORD tokenId, const std::vector<BYTE>& body) {
+    const std::string_view token = tokenText(tokenId);
+    std::vector<BYTE> out(token.begin(), token.end());
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
 }
 
 std::vector<BYTE> buildGuardedPayload(std::string_view token, const BYTE* bytes, DWORD length) {

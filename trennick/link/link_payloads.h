@@ -15,6 +15,8 @@ namespace trennick {
 // token, u32 wire checksum of the bytes, u16 length, the bytes. Empty when
 // the bytes do not fit a 16-bit length.
 std::vector<BYTE> buildGuardedPayload(std::string_view token, const BYTE* bytes, DWORD length);
+// The token's text followed by the body.
+std::vector<BYTE> buildTokenPayload(WORD tokenId, const std::vector<BYTE>& body);
 
 enum class GuardedResult { Ok, Short, BadLength, BadChecksum };
 struct GuardedRecord {

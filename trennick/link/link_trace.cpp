@@ -33,4 +33,13 @@ void linkTrace(unsigned level, const char* format, ...) {
     }
 }
 
+std::string linkTraceText(const BYTE* bytes, DWORD length) {
+    std::string out;
+    for (DWORD i = 0; i < length && i < 128; ++i) {
+        const char c = static_cast<char>(bytes[i]);
+        out += (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? c : '.';
+    }
+    return out;
+}
+
 }  // namespace trennick

@@ -2,6 +2,8 @@
 // Trace output of the station link. Every line goes through one hook so that
 // the program can route it to its trace object and tests can read it.
 
+#include "platform/types.h"
+
 #include <string>
 
 namespace trennick {
@@ -16,5 +18,8 @@ LinkTraceSink setLinkTraceSink(LinkTraceSink sink);
 
 // printf-style trace line; never fails, never throws.
 void linkTrace(unsigned level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// At most the first 128 characters of a payload, printable, for traces.
+std::string linkTraceText(const BYTE* bytes, DWORD length);
 
 }  // namespace trennick

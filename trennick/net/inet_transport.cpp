@@ -354,6 +354,25 @@ void InetTransport::banner(bool connect) {
     linkTrace(3, "%s", stars.c_str());
 }
 
+LONG InetTransport::callEstablished() {
+    const bool incoming = m_ConnectState == CS_LISTENING;
+    if (incoming) {
+        if (m_ownerWindow != nullptr) m_ownerWindow->postMessage(kMsgIncomingAccepted, 2, 0);
+        m_outgoingCall = false;
+        m_peerAddress = m_sockets->CallerAddress();
+    }
+    m_ConnectState = CS_CONNECTED;
+    if (m_comms != nullptr && m_comms->InetStartSpeed != 0) m_comms->ConnectRate = m_comms->InetStartSpeed;
+    m_fills[0] = 0;
+    m_fills[1] = 0;
+    banner(true);
+    link().ResetLinkState();
+    TouchActivity();
+    if (m_ownerWindow != nullptr) m_ownerWindow->postMessage(kMsgLinkUp, 0, 0);
+    if (incoming) m_frame->showConnectionWindow();
+    return -3;
+}
+
 LONG InetTransport::CheckReads() {
     // From here on, bytes that arrive post a new notice: what is queued now is
     // read by this pass.
@@ -420,24 +439,7 @@ LONG InetTransport::CheckReads() {
             break;
         }
         if (m_ConnectState != CS_LISTENING && m_ConnectState != CS_CONNECTING) break;
-        {
-            const bool incoming = m_ConnectState == CS_LISTENING;
-            if (incoming) {
-                if (m_ownerWindow != nullptr) m_ownerWindow->postMessage(kMsgIncomingAccepted, 2, 0);
-                m_outgoingCall = false;
-                m_peerAddress = m_sockets->CallerAddress();
-            }
-            m_ConnectState = CS_CONNECTED;
-            if (m_comms != nullptr && m_comms->InetStartSpeed != 0) m_comms->ConnectRate = m_comms->InetStartSpeed;
-            m_fills[0] = 0;
-            m_fills[1] = 0;
-            banner(true);
-            link().ResetLinkState();
-            TouchActivity();
-            if (m_ownerWindow != nullptr) m_ownerWindow->postMessage(kMsgLinkUp, 0, 0);
-            if (incoming) m_frame->showConnectionWindow();
-            return -3;
-        }
+        return callEstablished();
     case NIMINT_CS_FAULT:
         if (m_ConnectState == CS_LISTENING || m_ConnectState == CS_CONNECTING || m_ConnectState == CS_CONNECTED) {
             const bool established = m_ConnectState == CS_CONNECTED;

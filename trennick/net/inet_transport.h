@@ -134,6 +134,9 @@ public:
 
 private:
     LONG CheckReads();
+    // A listening or calling line found its call connected: the link starts
+    // afresh and the windows are told; -3, the pass's code for it.
+    LONG callEstablished();
     LONG readLoop();
     void Disconnect();
     void postNotice(UINT stringId);
