@@ -314,7 +314,7 @@ public:
             forgetCaller();
             m_session = Session{};
             m_session.caller = m_link->GetPeerAddress();
-            m_link->SendHello();
+            sent(m_link->SendHello(), "SendHello");
         } else if (r == -4 || r == -5 || r == -2) {
             endCall("the line went down");
         }
@@ -387,6 +387,11 @@ private:
 
     void say(const std::string& line) {
         if (m_log) m_log(line);
+    }
+
+    // Says so when the line did not take what was sent (`written` 0).
+    void sent(LONG written, const char* what) {
+        if (written == 0) say(std::string(what) + ": not written to the line");
     }
 
     void endCall(const char* why) {
@@ -503,14 +508,14 @@ private:
             m_session.login = Login::Refused;
             m_session.refusedAtMs = now;
             say(refusal == ID_DSVD_WRONGUSER ? "login refused: unknown user" : "login refused: wrong password");
-            m_link->SendAcknowledgment(refusal);
-            m_link->SendDisconnect();
+            sent(m_link->SendAcknowledgment(refusal), "SendAcknowledgment");
+            sent(m_link->SendDisconnect(), "SendDisconnect");
             return;
         }
         m_gate.Accepted(m_session.caller);
         m_session.login = Login::Accepted;
         say("operator logged in");
-        m_link->SendSiteInfo();
+        sent(m_link->SendSiteInfo(), "SendSiteInfo");
         sendProfile();
         if (m_options.video) openVideo();
     }
@@ -559,7 +564,7 @@ private:
         add(info);
         const std::vector<BYTE> payload =
             buildGuardedPayload(tokenText(ID_DSVD_HWPROFILE_V1_2), list.data(), DWORD(list.size()));
-        m_link->SendBucket(kTokenBucket, payload.data(), DWORD(payload.size()));
+        sent(m_link->SendBucket(kTokenBucket, payload.data(), DWORD(payload.size())), "SendBucket");
         say("hardware profile sent: " + std::to_string(m_options.cameras) + " cameras, 4 relays");
     }
 
@@ -585,7 +590,7 @@ private:
             std::memcpy(record.data() + 12, &values[0], 4);
             std::memcpy(record.data() + 16, &values[1], 4);
             std::memcpy(record.data() + 36, &values[2], 4);
-            m_link->SendVideoSettings(1, reinterpret_cast<const BYTE*>(values), record);
+            sent(m_link->SendVideoSettings(1, reinterpret_cast<const BYTE*>(values), record), "SendVideoSettings");
             say("picture size now " + std::to_string(m_width) + "x" + std::to_string(m_height));
         }
     }
@@ -612,7 +617,7 @@ private:
 
     void openVideo() {
         ++m_counters.videoOpens;
-        m_link->SendAcknowledgment(ID_DSVD_VIDEOOPEN);
+        sent(m_link->SendAcknowledgment(ID_DSVD_VIDEOOPEN), "SendAcknowledgment");
         m_link->SetVideoStatus(0, VIDEO_OPEN);
         m_video = VIDEO_OPEN;
         m_keyNext = true;
@@ -810,12 +815,12 @@ private:
             say("settings list of " + std::to_string(size) + " bytes refused");
             // Code 14 in the high word: the list could not be taken.
             const BYTE report[8] = {0, 0, 14, 0, 0, 0, 0, 0};
-            m_link->SendSettingsError(report, sizeof report);
+            sent(m_link->SendSettingsError(report, sizeof report), "SendSettingsError");
             return;
         }
         ++m_counters.settingsTaken;
         say("settings list of " + std::to_string(size) + " bytes taken");
-        m_link->SendAcknowledgment(ID_DSVD_FINISHUPGRADE);
+        sent(m_link->SendAcknowledgment(ID_DSVD_FINISHUPGRADE), "SendAcknowledgment");
     }
 
     // The kept list is replaced whole (a temporary renamed over it), so a
@@ -862,7 +867,7 @@ private:
         say("event list asked for kind " + std::to_string(list.dwType) + ", camera " + std::to_string(list.wCamera + 1) +
             ": " + std::to_string(count) + " events");
         if (count == 0 || path.empty()) {
-            m_link->SendAcknowledgment(ID_DSVD_NOEVENTSREC);
+            sent(m_link->SendAcknowledgment(ID_DSVD_NOEVENTSREC), "SendAcknowledgment");
             return;
         }
         m_files.push_back({path, kFileKindEventList});
@@ -894,7 +899,7 @@ private:
         }
         if (!found) {
             say("event file asked for: not found");
-            m_link->SendAcknowledgment(ID_DSVD_EVTNOTFOUND);
+            sent(m_link->SendAcknowledgment(ID_DSVD_EVTNOTFOUND), "SendAcknowledgment");
             return;
         }
         say(std::string("event file asked for: ") + path);
@@ -922,7 +927,7 @@ private:
         }
         const std::vector<BYTE> payload =
             buildGuardedPayload(tokenText(ID_DSVD_TRIGGERNOTIFICATION), record.data(), DWORD(record.size()));
-        m_link->SendBucket(kTokenBucket, payload.data(), DWORD(payload.size()));
+        sent(m_link->SendBucket(kTokenBucket, payload.data(), DWORD(payload.size())), "SendBucket");
     }
 
     // Records a short event of the camera: a few pictures of the pattern as
@@ -1053,7 +1058,7 @@ private:
     void sendFiles() {
         const LONG status = m_link->GetFileSendStatus();
         if (status == SEND_REFUSED || status == SEND_COMPLETE || status == SEND_FAILED || status == SEND_STOPPED) {
-            m_link->SetSendStatus(-1, 0, nullptr);  // ready for the next file, which starts at once
+            (void)m_link->SetSendStatus(-1, 0, nullptr);  // ready for the next file (never refused), which starts at once
         } else if (status > 0) {
             return;
         }

@@ -58,7 +58,8 @@ int CDebrief::DownloadEventList() {
     request.eventType = m_kind;
     request.adapter = m_adapter;
     request.selectedInput = m_camera;
-    m_link->SendEventDirListCameraRequest(request);
+    // A request the line did not take is no download under way.
+    if (m_link->SendEventDirListCameraRequest(request) == 0) return kDebriefNoLink;
     return kDebriefDone;
 }
 
@@ -121,7 +122,7 @@ int CDebrief::GetEvent(DWORD timeLow, DWORD timeHigh) {
     const tagEventHeader* found = m_events.FindByStartTime(FILETIME{timeLow, timeHigh});
     if (found == nullptr) return kDebriefNoSuchEvent;
     if (!m_link->IsLinkUp()) return kDebriefNoLink;
-    m_link->SendEventRequest(found);
+    if (m_link->SendEventRequest(found) == 0) return kDebriefNoLink;
     return kDebriefDone;
 }
 

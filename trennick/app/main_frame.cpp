@@ -33,6 +33,7 @@
 #include "trennick/audio/aud_comp.h"
 #include "trennick/book/addr_book_dialogs.h"
 #include "trennick/book/addr_book_file.h"
+#include "trennick/station/site_token.h"
 #include "trennick/book/bc_wnd.h"
 #include "trennick/clients/zo_serial_client.h"
 #include "trennick/image/image_wnd.h"
@@ -825,6 +826,7 @@ void CMainFrame::openAddressBook(CAddrBookFile& book) const {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
     book.SetFileName(path, 0);
     book.SetLogUser(fixed_text::Read(m_loginRecord.name, sizeof m_loginRecord.name));
+    book.SetUi(&AddrBookDialogUi());
 }
 
 // The rows of the private messages the frame owns: its creation stage, its
@@ -1017,7 +1019,7 @@ void CMainFrame::OnMovieRecordStart() {
     LUMO_TRACE(5, "ENTER %s", "CMainFrame::OnMovieRecordStart");
     CPacketConnection& link = *m_pConnection;
     if (link.IsLinkUp() && link.IsConnected()) {
-        link.SendAcknowledgment(36, TRUE);
+        SendTokenToSite(link, 36);
         m_recording = true;
         if (m_video != nullptr) {
             // "EnableRecord" 0 keeps recording off.

@@ -17,6 +17,7 @@
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
 #include "trennick/station/modem_link.h"
+#include "trennick/station/site_token.h"
 #include "trennick/app/mx_help.h"
 #include "trennick/app/setup_wizard.h"
 #include "trennick/app/tollven_dlg.h"
@@ -103,15 +104,14 @@ void CMainFrame::registerCallCommands() {
         if (m_video != nullptr) m_video->SetRecordingStatus(FALSE, 1);
         if (m_pAudComp != nullptr) m_pAudComp->StopAudioRecording(0);
     });
-    command({ID_UNLOCK_SITE}, [this](WPARAM) { m_pConnection->SendAcknowledgment(kTokUnlockServer, TRUE); });
-    command({ID_LOCK_SITE}, [this](WPARAM) { m_pConnection->SendAcknowledgment(kTokLockServer, TRUE); });
+    command({ID_UNLOCK_SITE}, [this](WPARAM) { SendTokenToSite(*m_pConnection, kTokUnlockServer); });
+    command({ID_LOCK_SITE}, [this](WPARAM) { SendTokenToSite(*m_pConnection, kTokLockServer); });
     command({ID_UPGRADE_SITE}, [this](WPARAM) {
-        CPacketConnection& link = *m_pConnection;
         if (Login(1) && message(kStrUpgradeSite, kMsgKindInfo, "Upgrade the site?") == kAnswerYes) {
-            link.SendAcknowledgment(kTokUpgradeVersion, TRUE);
+            SendTokenToSite(*m_pConnection, kTokUpgradeVersion);
         }
     });
-    command({ID_GET_LOG_FILES}, [this](WPARAM) { m_pConnection->SendAcknowledgment(kTokGetLogFiles, TRUE); });
+    command({ID_GET_LOG_FILES}, [this](WPARAM) { SendTokenToSite(*m_pConnection, kTokGetLogFiles); });
     command({ID_TALK}, [this](WPARAM) { OnAudioOutToggle(); });
     command({ID_ARM, ID_DISARM}, [this](WPARAM) { OnTogglePollTriggers(); });
     // The picture size (CIF, QCIF) is the remote station window's to ask the site for.
@@ -291,12 +291,12 @@ void CMainFrame::OnAudioOutToggle() {
     if (m_audioOutMuted) {
         if (talk != nullptr) talk->LoadBitmaps({IDB_BTN_AUDU, IDB_BTN_AUDD, 0, IDB_BTN_AUDX});
         if (m_pAudComp != nullptr) m_pAudComp->StopSendAudio(0);
-        if (connected) link.SendAcknowledgment(ID_DSVD_AUDIOOUTUNMUTEACK, TRUE);
+        if (connected) SendTokenToSite(link, ID_DSVD_AUDIOOUTUNMUTEACK);
         m_audioOutMuted = false;
     } else {
         if (talk != nullptr) talk->LoadBitmaps({IDB_BTN_AUDD, IDB_BTN_AUDU, 0, IDB_BTN_AUDX});
         if (m_pAudComp != nullptr) m_pAudComp->StopSendAudio(1);
-        if (connected) link.SendAcknowledgment(ID_DSVD_AUDIOOUTMUTEACK, TRUE);
+        if (connected) SendTokenToSite(link, ID_DSVD_AUDIOOUTMUTEACK);
         m_audioOutMuted = true;
     }
     if (talk != nullptr) {

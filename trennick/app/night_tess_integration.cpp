@@ -646,7 +646,8 @@ LONG CNightTessIntegration::OLSetEventMode(DWORD, BYTE* p) {
     if (!connected()) return TESS_ERROR_DISCONNECTED;
     const WORD flag = get16(p, 0);
     if (flag > 1) return TESS_ERROR_INVALID_EVENT_MODE_VALUE;
-    m_link->SendSetRecordMode(flag == 0 ? 1 : 2);
+    // A mode the line did not take is as good as a lost connection to the kit.
+    if (m_link->SendSetRecordMode(flag == 0 ? 1 : 2) == 0) return TESS_ERROR_DISCONNECTED;
     return 0;
 }
 

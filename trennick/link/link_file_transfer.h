@@ -38,10 +38,10 @@ class FileTransferLink {
 public:
     virtual ~FileTransferLink() = default;
     // Sends one token; false when nothing was written.
-    virtual bool sendToken(WORD tokenId) = 0;
+    [[nodiscard]] virtual bool sendToken(WORD tokenId) = 0;
     // Builds and writes one bucket, with the check header of a guarded bucket
     // when checkHeader is given; the transport's count.
-    virtual LONG sendBucket(WORD bucketType, const BYTE* payload, DWORD length, WORD bucketNo,
+    [[nodiscard]] virtual LONG sendBucket(WORD bucketType, const BYTE* payload, DWORD length, WORD bucketNo,
                             const char* checkHeader) = 0;
     virtual DWORD nowMs() = 0;
     // "P" of the peer's hello; and whether the peer takes the newer layouts.
@@ -73,23 +73,23 @@ public:
 
     // ---- the application's operations (CPacketConnection forwards them) ----
     LONG ProcessSending();
-    LONG SetSendStatus(LONG command, LONG value, const char* text);
-    LONG SetReceiveStatus(LONG command, const char* text);
+    [[nodiscard]] LONG SetSendStatus(LONG command, LONG value, const char* text);
+    [[nodiscard]] LONG SetReceiveStatus(LONG command, const char* text);
     // Ends a queued or running send as SetSendStatus(0) does ("<Stop Sending>"
     // to the peer, state SEND_STOPPED); otherwise changes nothing. Always 1.
     LONG CancelSending();
     // The getters change no transfer state: an ended transfer stays as it
     // ended until SetSendStatus / SetReceiveStatus makes the side ready again
     // (its end is also told once, transferEnded). Only the rate meters move.
-    LONG GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LONG* kind, LONG* rate, std::string* name) const;
-    LONG GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
+    [[nodiscard]] LONG GetSendStatus(ULONGLONG* totalBytes, ULONGLONG* sentBytes, LONG* kind, LONG* rate, std::string* name) const;
+    [[nodiscard]] LONG GetReceiveStatus(ULONGLONG* totalBytes, ULONGLONG* receivedBytes, LONG* kind, LONG* rate,
                           std::string* name) const;
     void GetTransferProgress(int which, ULONGLONG& bytes, DWORD& elapsedMs);
     // The sizes of the file going out and of the file coming in; 0 for a side
     // that moves none. Reads only: no state or rate changes.
     void GetTransferSizes(ULONGLONG& sentSize, ULONGLONG& receivedSize) const;
     void GetErrorCounts(DWORD& sendRetries, DWORD& receiveErrors);
-    bool GetReceivedFileName(std::string& path);
+    [[nodiscard]] bool GetReceivedFileName(std::string& path);
     LONG CheckReceiveCompletion();
     // The receive time-out of CheckTimeOuts.
     void CheckReceiveTimeOut();

@@ -663,8 +663,12 @@ LONG CPacketConnection::CheckTimeOuts() {
             linkTrace(1, "CPacketConnection::CheckTimeOuts() Hello time out");
             return -2;
         }
-        SendHello();
-        SendSiteInfo();
+        // What the line did not take goes again at the next retry.
+        const bool hello = SendHello() != 0;
+        const bool site = SendSiteInfo() != 0;
+        if (!hello || !site) {
+            linkTrace(3, "CPacketConnection::CheckTimeOuts() the hello's retry was not written");
+        }
     }
     return 1;
 }
@@ -739,6 +743,14 @@ void CPacketConnection::resetState(bool capabilityProtocol2) {
     m_lastSyncSentMs = 0;
     m_finished = false;
     resetServices();
+}
+
+void CPacketConnection::resetServices() {
+    m_files.ResetFiles();
+    m_myCard = tagBusinessCard{};
+    m_peerCard = tagBusinessCard{};
+    m_myCardStatus = 0;
+    m_peerCardStatus = 0;
 }
 
 void CPacketConnection::InitializePakconnState() {

@@ -7,9 +7,11 @@
 // dispatch (a table from token to handler), line syncs, hold, the site info
 // and the resets, on top of buckets. Its services live beside it: file
 // transfer in its own class (FileTransfer, which it owns); hardware
-// profiles, text, event and settings requests, trigger notifications, cards,
-// notification requests and serial-out commands in link_services.cpp (their
-// payload formats and parsers in their own files, usable without a link).
+// profiles and text requests (link_profiles.cpp), event requests and trigger
+// notifications (link_events.cpp), settings reports and the station directory
+// (link_settings_reports.cpp), cards, snapshot and notification requests and
+// serial-out commands (link_cards.cpp); their payload formats and parsers in
+// files of their own, usable without a link.
 //
 // Threads: the owner thread (the main frame's, in the program) runs the read
 // pass (FilterPollBuff), CheckTimeOuts, the senders and the accessors; the
@@ -135,8 +137,8 @@ public:
 
     void ResetHelloState();                                                 // 1
     // Virtual so that a test can hold the keep-alive worker inside the link.
-    virtual LONG SendLineSync();                                            // 2
-    virtual LONG CheckSync();                                               // 3
+    [[nodiscard]] virtual LONG SendLineSync();                                            // 2
+    [[nodiscard]] virtual LONG CheckSync();                                               // 3
 
     // ---- the transport's operations (link_transport.h), slots 4-68 ----
     LinkTransport& Transport() { return *m_transport; }
@@ -210,38 +212,38 @@ public:
     void SetDisconnectStatus();                                             // 71
     DWORD GetDisconnectTime();                                              // 72
     void ClearDisconnectTime();                                             // 73
-    LONG ReceiveSiteInfo(const BYTE* body, DWORD length);                   // 74
-    LONG SendSiteInfo();                                                    // 75
+    [[nodiscard]] LONG ReceiveSiteInfo(const BYTE* body, DWORD length);                   // 74
+    [[nodiscard]] LONG SendSiteInfo();                                                    // 75
 
     // ---- buckets ----
     // Cuts buffer[0, length) into buckets and dispatches each. On return
     // `length` holds the bytes of a partial bucket left at the buffer's start.
     // Returns 1, or -1 when a user disconnect was seen (the transport closes).
-    LONG FilterPollBuff(std::span<BYTE> buffer, DWORD& length);
-    bool GetBucket(BYTE* buffer, DWORD capacity, ParseCursor& cursor);
+    [[nodiscard]] LONG FilterPollBuff(std::span<BYTE> buffer, DWORD& length);
+    [[nodiscard]] bool GetBucket(BYTE* buffer, DWORD capacity, ParseCursor& cursor);
     const DecodedBucket& CurrBucket() const { return m_decoder.current(); }
     DWORD BucketBuffLen() const { return m_bucketBuffLen; }
     // A receive buffer of BucketBuffLen bytes for transports that want one.
     std::span<BYTE> ReceiveBuffer() { return m_receiveBuffer; }
     // Builds and writes one bucket; returns the transport write's count.
-    LONG SendBucket(WORD bucketType, const BYTE* payload, DWORD length, WORD bucketNo = 0);
+    [[nodiscard]] LONG SendBucket(WORD bucketType, const BYTE* payload, DWORD length, WORD bucketNo = 0);
     // The same with the caller's text in the check header of a guarded bucket.
-    LONG SendBucketWithCheck(WORD bucketType, const BYTE* payload, DWORD length, WORD bucketNo,
+    [[nodiscard]] LONG SendBucketWithCheck(WORD bucketType, const BYTE* payload, DWORD length, WORD bucketNo,
                              const char* checkHeader);
 
     // ---- tokens, hello, time-outs ----
-    LONG SendAcknowledgment(WORD tokenId, BOOL flag = TRUE);
-    LONG SendHello();
-    LONG CheckTimeOuts();
+    [[nodiscard]] LONG SendAcknowledgment(WORD tokenId, BOOL flag = TRUE);
+    [[nodiscard]] LONG SendHello();
+    [[nodiscard]] LONG CheckTimeOuts();
     BOOL IsConnected();
-    LONG SendDisconnect();
-    LONG SendGetMonkey();
-    LONG SendGetSettings();
-    LONG SendGetSysSettings();
-    LONG SendSetRecordMode(int mode);  // 1 cyclic, 2 fixed
-    LONG SendFreeEventsForRec();
-    LONG SendChatString(std::string_view text);
-    LONG SetHoldCall(int side, bool on);
+    [[nodiscard]] LONG SendDisconnect();
+    [[nodiscard]] LONG SendGetMonkey();
+    [[nodiscard]] LONG SendGetSettings();
+    [[nodiscard]] LONG SendGetSysSettings();
+    [[nodiscard]] LONG SendSetRecordMode(int mode);  // 1 cyclic, 2 fixed
+    [[nodiscard]] LONG SendFreeEventsForRec();
+    [[nodiscard]] LONG SendChatString(std::string_view text);
+    LONG SetHoldCall(int side, bool on);  // always 1
     int GetProtocolVersion();          // from the peer's capability bit: 1 or 2
     LONG GetPeerProtocolNumber();      // "P" of the peer's hello; 0 before it
     void InitializePakconnState();
@@ -275,13 +277,17 @@ public:
     bool IsAdminConnected();
     bool IsAudioEnabled(BOOL& enabled);
     static bool FileExists(const std::string& path);
+    // Ends a receive whose whole-file check never came; always 1 (what it
+    // ended is posted as kMsgTransferEnded), so a pass may leave it unread.
     LONG CheckReceiveCompletion();
 
     // ---- file transfer (FileTransfer, link_file_transfer.h) ----
     // ProcessSending also sends our card again until the peer confirms it.
+    // It returns the send state after the step, which a pass may leave unread:
+    // the end of a send is posted once as kMsgTransferEnded.
     LONG ProcessSending();
-    LONG SetSendStatus(LONG command, LONG value, const char* text);
-    LONG SetReceiveStatus(LONG command, const char* text);
+    [[nodiscard]] LONG SetSendStatus(LONG command, LONG value, const char* text);
+    [[nodiscard]] LONG SetReceiveStatus(LONG command, const char* text);
     LONG CancelSending();
     // Outputs may be null. A read changes no state: an ended transfer stays
     // as it ended until the side is made ready again, and its end is posted
@@ -295,25 +301,27 @@ public:
     void GetTransferSizes(ULONGLONG& sentSize, ULONGLONG& receivedSize);
     void GetErrorCounts(DWORD& sendRetries, DWORD& receiveErrors);
     // The path of the last file that arrived whole; false when none did.
-    bool GetReceivedFileName(std::string& path);
+    [[nodiscard]] bool GetReceivedFileName(std::string& path);
 
-    // ---- site info, hardware profiles, text requests (link_services.cpp) ----
-    LONG SendLumoraRPC(const char* request, WORD length);
+    // ---- site info, hardware profiles, text requests (link_profiles.cpp) ----
+    [[nodiscard]] LONG SendLumoraRPC(const char* request, WORD length);
     tagHWProfile GetRemoteHWProfile();
     WORD GetRemoteAdapterCount();
     // Writes the connected site with its adapters and cameras into the
     // station directory (the stations manager's server); false without it.
-    bool UpdateStationDataBase();
+    [[nodiscard]] bool UpdateStationDataBase();
 
     // ---- event requests and trigger notifications ----
-    LONG SendEventDirListCameraRequest(const EventListRequest& request);
-    LONG SendEventRequest(const tagEventHeader* header);
+    [[nodiscard]] LONG SendEventDirListCameraRequest(const EventListRequest& request);
+    [[nodiscard]] LONG SendEventRequest(const tagEventHeader* header);
     tagTrigger GetTriggerNotification();
 
     // ---- settings reports ----
-    LONG SendSettingsError(const BYTE* report, WORD length);
+    [[nodiscard]] LONG SendSettingsError(const BYTE* report, WORD length);
 
     // ---- cards, snapshot and notification requests ----
+    // GetRemoteCard, SendMyCard and SendGetSnapshot return 1 whatever
+    // happened (a card is sent again until the peer confirms it).
     WORD GetCardStatus(int which);
     LONG GetRemoteCard(tagBusinessCard& card);
     LONG SendMyCard(const tagBusinessCard* card);
@@ -321,17 +329,17 @@ public:
 
     // ---- live audio and video ----
     // Sends one audio frame while the peer announced audio; false when nothing was written.
-    bool SendAudioFrame(const BYTE* payload, DWORD length);
+    [[nodiscard]] bool SendAudioFrame(const BYTE* payload, DWORD length);
     // Sends one video frame (type word: kind low byte, camera high byte).
-    LONG SendFrame(WORD bucketType, const BYTE* frame, DWORD length);
+    [[nodiscard]] LONG SendFrame(WORD bucketType, const BYTE* frame, DWORD length);
     // kind 0: our video towards the peer; 1: the peer's video towards us.
     void SetVideoStatus(BYTE kind, WORD status);
     // The video settings record of one direction (0 ours, else the peer's); returns its state.
     WORD GetVideoSettings(int selector, VideoSettingsRecord& out);
-    LONG SendVideoSettings(int selector, const BYTE* shortForm, const VideoSettingsRecord& record);
+    [[nodiscard]] LONG SendVideoSettings(int selector, const BYTE* shortForm, const VideoSettingsRecord& record);
 
     // ---- serial-out commands ----
-    LONG SendSerialOutCommand(const BYTE* message, WORD length);
+    [[nodiscard]] LONG SendSerialOutCommand(const BYTE* message, WORD length);
     void SetSerialOutSink(LinkSerialOutSink* sink);
 
     // State readers (tests and the application's status display).
@@ -437,6 +445,7 @@ private:
     // The tokens in dispatch order, each in exactly one row (checked at
     // compile time): the first one found in a payload decides
     // (link_tokens.cpp).
+    static const TokenRoute kTokenTable[];
     static std::span<const TokenRoute> tokenTable();
     // The route of a token payload, with the bytes up to its body; null
     // when it holds no token of the table.

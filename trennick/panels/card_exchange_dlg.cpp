@@ -44,17 +44,19 @@ CBCard::CBCard(QWidget* parent, CPacketConnection& link, std::function<void(WPAR
     show();
 }
 
+// Stopping a side and making it ready again always succeed: their results
+// (always 1) are not read here.
 void CBCard::OnStop() {
-    m_link.SetSendStatus(0, 0, nullptr);
-    m_link.SetSendStatus(-1, 0, nullptr);
+    (void)m_link.SetSendStatus(0, 0, nullptr);
+    (void)m_link.SetSendStatus(-1, 0, nullptr);
     setFocus();
     m_stop->setEnabled(false);
 }
 
 void CBCard::reject() {
-    m_link.SetSendStatus(0, 0, nullptr);
-    m_link.SetReceiveStatus(0, nullptr);
-    m_link.SetSendStatus(-1, 0, nullptr);
+    (void)m_link.SetSendStatus(0, 0, nullptr);
+    (void)m_link.SetReceiveStatus(0, nullptr);
+    (void)m_link.SetSendStatus(-1, 0, nullptr);
     m_animation->setText(" ");
     finish();
     QDialog::reject();
@@ -90,13 +92,13 @@ bool CBCard::Update() {
             outgoingRuns = true;
             break;
         case 4: case 6: case 7: case 8:
-            m_link.SetSendStatus(-1, 0, nullptr);
+            (void)m_link.SetSendStatus(-1, 0, nullptr);
             m_outgoing->setValue(0);
             m_stop->setEnabled(false);
             break;
         case 9:
             m_command(kCardExchangeFinished);
-            m_link.SetSendStatus(-1, 0, nullptr);
+            (void)m_link.SetSendStatus(-1, 0, nullptr);
             m_stop->setEnabled(false);
             break;
         default:

@@ -123,7 +123,9 @@ void CChat::appendLine(const std::string& line, const QColor& colour) {
 void CChat::SendInput() {
     const std::string typed = m_input->text().toStdString();
     const std::string text = typed + "\r\n";
-    if (m_link.IsLinkUp()) m_link.SendChatString(text);
+    if (m_link.IsLinkUp() && m_link.SendChatString(text) != 1) {
+        LUMO_TRACE(3, "CChat::SendInput() the line did not take the text");
+    }
     m_input->clear();
     appendLine(">> " + text, kOwnColour);
 }

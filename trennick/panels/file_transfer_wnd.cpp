@@ -502,13 +502,7 @@ void CFileTransfer::deleteClipboardFile(const std::string& path) {
     std::filesystem::remove(path, error);
 }
 
-void CFileTransfer::ProcessTransfer() {
-    if (m_inStep) return;
-    m_flags &= static_cast<BYTE>(~kFlagActive);
-    bool hide = false;
-    bool showWindow = false;
-    const TransferSettings settings = m_host.transferSettings();
-
+void CFileTransfer::stepSending(const TransferSettings& settings, bool& hide) {
     ULONGLONG total = 0, done = 0;
     LONG kind = 0, rate = -1;
     std::string name;
@@ -551,7 +545,7 @@ void CFileTransfer::ProcessTransfer() {
             resetSide(false);
             removeEntry0();
             deleteClipboardFile(name);
-            m_link.SetSendStatus(-1, 0, nullptr);
+            readySend();
             m_host.sendEnded(sent, name);
             break;
         case SEND_COMPLETE:
@@ -561,14 +555,14 @@ void CFileTransfer::ProcessTransfer() {
             deleteClipboardFile(name);
             removeEntry0();
             resetSide(false);
-            m_link.SetSendStatus(-1, 0, nullptr);
+            readySend();
             if (m_queue->GetItemCount() == 0) hide = true;
             m_host.sendEnded(sent, name);
             break;
         case SEND_USER_DISCONNECTING:
             m_host.postCommand(kMainCmdDisconnect);
             resetSide(false);
-            m_link.SetSendStatus(-1, 0, nullptr);
+            readySend();
             m_inStep = true;
             message(kStrConnectionLostRead, 1, "");
             m_inStep = false;
@@ -578,18 +572,18 @@ void CFileTransfer::ProcessTransfer() {
             break;
         }
     }
+}
 
-    total = 0;
-    done = 0;
-    kind = 0;
-    rate = -1;
-    name.clear();
+void CFileTransfer::stepReceiving(const TransferSettings& settings, bool& hide, bool& showWindow) {
+    ULONGLONG total = 0, done = 0;
+    LONG kind = 0, rate = -1;
+    std::string name;
     const LONG received = m_link.GetReceiveStatus(&total, &done, &kind, &rate, &name);
     if (kind == kFileKindEvent || kind == kFileKindEventList || kind == kFileKindRemoteSettings) hide = true;
     if (kind >= 0) {
         switch (received) {
         case REC_READY:
-            m_link.SetReceiveStatus(1, settings.receiveFolder.c_str());
+            readyReceive(settings.receiveFolder);
             break;
         case REC_RECEIVING: {
             if (done == 0 || m_statusBar->Gauge(true).isHidden()) {
@@ -622,26 +616,37 @@ void CFileTransfer::ProcessTransfer() {
                 PutReceivedOnClipboard(path);
             }
             m_host.fileArrived(path, kind);
-            m_link.SetReceiveStatus(1, settings.receiveFolder.c_str());
+            readyReceive(settings.receiveFolder);
             break;
         }
         case REC_STOPPED:
         case REC_WAIT_USER:
         case REC_FAILED:
             resetSide(true);
-            m_link.SetReceiveStatus(1, settings.receiveFolder.c_str());
+            readyReceive(settings.receiveFolder);
             break;
         case REC_USER_DISCONNECTING:
             m_host.postCommand(kMainCmdDisconnect);
             m_statusBar->EndProgress(true);
             SaveQueue();
-            m_link.SetReceiveStatus(1, settings.receiveFolder.c_str());
+            readyReceive(settings.receiveFolder);
             panelReset(true);
             break;
         default:
             break;
         }
     }
+}
+
+void CFileTransfer::ProcessTransfer() {
+    if (m_inStep) return;
+    m_flags &= static_cast<BYTE>(~kFlagActive);
+    bool hide = false;
+    bool showWindow = false;
+    const TransferSettings settings = m_host.transferSettings();
+
+    stepSending(settings, hide);
+    stepReceiving(settings, hide, showWindow);
 
     if (TransferActive() && isMinimized()) {
         m_iconAlternate = !m_iconAlternate;
@@ -656,15 +661,22 @@ void CFileTransfer::ProcessTransfer() {
     updateCommands();
 }
 
+// Making a side ready again and stopping it are never refused (a receive is
+// made ready only once it no longer receives), so their results go unread.
+void CFileTransfer::readySend() { (void)m_link.SetSendStatus(-1, 0, nullptr); }
+void CFileTransfer::readyReceive(const std::string& folder) { (void)m_link.SetReceiveStatus(1, folder.c_str()); }
+void CFileTransfer::stopSend() { (void)m_link.SetSendStatus(0, 0, nullptr); }
+void CFileTransfer::stopReceive() { (void)m_link.SetReceiveStatus(0, nullptr); }
+
 void CFileTransfer::ResetTransfer() {
-    m_link.SetSendStatus(0, 0, nullptr);
-    m_link.SetReceiveStatus(0, nullptr);
+    stopSend();
+    stopReceive();
     resetSide(false);
     resetSide(true);
     m_flags &= static_cast<BYTE>(~kFlagActive);
     startAnimation(false);
-    m_link.SetSendStatus(-1, 0, nullptr);
-    m_link.SetReceiveStatus(1, m_host.transferSettings().receiveFolder.c_str());
+    readySend();
+    readyReceive(m_host.transferSettings().receiveFolder);
 }
 
 int CFileTransfer::CloseFileTransfer(bool hideMessage) {
@@ -770,11 +782,11 @@ void CFileTransfer::OnCommand(WPARAM id) {
         close();
         break;
     case ID_FT_STOP_SENDING:
-        m_link.SetSendStatus(0, 0, nullptr);
+        stopSend();
         ProcessTransfer();
         break;
     case ID_FT_STOP_RECEIVING:
-        m_link.SetReceiveStatus(0, nullptr);
+        stopReceive();
         ProcessTransfer();
         break;
     case ID_FT_COLLAPSE:

@@ -177,6 +177,16 @@ private:
     static constexpr BYTE kFlagAnimation = 2;
 
     void buildWindow();
+    // The transfer step of each side: its progress shown, an ended transfer
+    // closed and its queue entry removed, the next file started; `hide` is set
+    // when the window should go (a system file's transfer, an empty queue),
+    // `showWindow` when a received file should show it.
+    void stepSending(const TransferSettings& settings, bool& hide);
+    void stepReceiving(const TransferSettings& settings, bool& hide, bool& showWindow);
+    void readySend();
+    void readyReceive(const std::string& folder);
+    void stopSend();
+    void stopReceive();
     QAction* addCommand(QMenu* menu, const char* text, WPARAM id);
     // The style's icons, each loaded once per window: its panels, its tool
     // bar and its icon flashing while minimised would read the image files

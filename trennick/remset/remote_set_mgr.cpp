@@ -335,8 +335,9 @@ void CRemoteSetMgr::OnDownLoadRemoteSetCtl() {
 
 void CRemoteSetMgr::OnCancelRemoteSetCtl() {
     if (m_link != nullptr) {
-        m_link->SetSendStatus(0, 0, nullptr);
-        m_link->SetReceiveStatus(0, nullptr);
+        // Stopping a side is never refused.
+        (void)m_link->SetSendStatus(0, 0, nullptr);
+        (void)m_link->SetReceiveStatus(0, nullptr);
     }
     m_host.closeFileTransferWindow();
     StopProgressTimer();
@@ -490,10 +491,11 @@ int CRemoteSetMgr::CancelProfileTransfer(bool upload) {
     const LONG state = upload ? m_link->GetSendStatus(&total, &done, &kind, nullptr, nullptr)
                               : m_link->GetReceiveStatus(&total, &done, &kind, nullptr, nullptr);
     if (kind == kFileKindRemoteSettings && state == (upload ? LONG{SEND_SENDING} : LONG{REC_RECEIVING})) {
+        // Stopping a side is never refused.
         if (upload) {
-            m_link->SetSendStatus(0, 0, nullptr);
+            (void)m_link->SetSendStatus(0, 0, nullptr);
         } else {
-            m_link->SetReceiveStatus(0, nullptr);
+            (void)m_link->SetReceiveStatus(0, nullptr);
         }
         m_host.closeFileTransferWindow();
         m_link->CancelSending();

@@ -7,6 +7,7 @@
 #include "trennick/link/common_base.h"
 #include "trennick/link/event_requests.h"
 #include "trennick/link/packet_connection.h"
+#include "trennick/station/site_token.h"
 
 #include <algorithm>
 #include <cctype>
@@ -453,7 +454,9 @@ void CRemoteRequests::OnRequestEventList(const EventListRequestBlock& block) {
     wire.eventType = request.dwType;
     wire.adapter = request.wAdapter;
     wire.selectedInput = request.wCamera;
-    m_host.link()->SendEventDirListCameraRequest(wire);
+    if (m_host.link()->SendEventDirListCameraRequest(wire) == 0) {
+        LUMO_TRACE(3, "CRemoteRequests: the event list request was not written to the line");
+    }
 }
 
 void CRemoteRequests::OnRequestEvent(const EventFileRequest& request) {
@@ -464,7 +467,9 @@ void CRemoteRequests::OnRequestEvent(const EventFileRequest& request) {
     }
     // The whole header travels: the serving station finds the file by kind,
     // adapter, camera, number and start time, which the link puts on the wire.
-    m_host.link()->SendEventRequest(&request.header);
+    if (m_host.link()->SendEventRequest(&request.header) == 0) {
+        LUMO_TRACE(3, "CRemoteRequests: the event request was not written to the line");
+    }
 }
 
 void CRemoteRequests::OnSendEventToRemote(const tagEventHeader& header) {
@@ -478,7 +483,7 @@ void CRemoteRequests::OnSendEventToRemote(const tagEventHeader& header) {
     char path[MAX_PATH] = {};
     if (!event.evMakeFileForDispatch(&request, guid.c_str(), path)) {
         LUMO_TRACE(5, "CMainFrame::OnSendEventToRemote() Failed!!! eventfile.evMakeFileForDispatch failed \n");
-        if (CPacketConnection* link = m_host.link()) link->SendAcknowledgment(kTokCantTransferFile, 1);
+        if (CPacketConnection* link = m_host.link()) SendTokenToSite(*link, kTokCantTransferFile);
         return;
     }
     m_host.sendFile(path, "Event File");

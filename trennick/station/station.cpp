@@ -18,6 +18,7 @@
 #include "trennick/station/keep_alive.h"
 #include "trennick/station/modem_link.h"
 #include "trennick/station/remote_requests.h"
+#include "trennick/station/site_token.h"
 #include "trennick/station/station_messages.h"
 
 #include <algorithm>
@@ -370,7 +371,7 @@ void Station::registerRows() {
         return LRESULT{0};
     });
     t.add({kMsgUnlockSite, kMsgLockSite}, [this](UINT msg, WPARAM, LPARAM) {
-        m_link->SendAcknowledgment(msg == kMsgUnlockSite ? kTokUnlockServer : kTokLockServer, TRUE);
+        SendTokenToSite(*m_link, msg == kMsgUnlockSite ? kTokUnlockServer : kTokLockServer);
         return LRESULT{0};
     });
     t.add(kMsgLinkSend, [this](WPARAM, LPARAM data) -> LRESULT {
@@ -440,7 +441,9 @@ void Station::startConnection(CPacketConnection& link) {
     m_localHangUp = false;
     m_chatCapture->newConnection();
     // This station tells the peer who it is right after the hello.
-    link.SendSiteInfo();
+    if (link.SendSiteInfo() == 0) {
+        LUMO_TRACE(1, "Station: this station's site info was not sent\n");
+    }
     LogEntry(kLogConnect, "Connected to " + PeerText());
     tellCall(CallState::Connected);
     // The call's first ordinary pass (a file queued for it, the remote
@@ -495,8 +498,11 @@ bool Station::loopBusy() const {
 void Station::reactToRead(LONG read) {
     CPacketConnection& link = *m_link;
     if (read == -3) {
-        // A call came up: open the session with our hello.
-        link.SendHello();
+        // A call came up: open the session with our hello. One that could not
+        // be written leaves the call to the session set-up limit, which drops it.
+        if (link.SendHello() == 0) {
+            LUMO_TRACE(1, "Station: the hello could not be written to the line\n");
+        }
     } else if (read == -4 || read == -5) {
         if (!link.IsTargetNotConnected()) {
             LUMO_TRACE(5, "Disconnected: TimeToRead returned %ld (DLP)\n", static_cast<long>(read));
@@ -584,7 +590,10 @@ BOOL Station::MakeDisconnect(LONG reason, LONG listen) {
     }
     m_bDisconnecting = true;
     if (link.IsLinkUp()) m_localHangUp = true;
-    if (link.IsLinkUp() && link.IsTargetConnected()) link.SendDisconnect();
+    if (link.IsLinkUp() && link.IsTargetConnected() && link.SendDisconnect() == 0) {
+        // The peer that misses our farewell sees the line drop instead.
+        LUMO_TRACE(3, "Station: the farewell was not written to the line\n");
+    }
     SetListenOn(listen);
     m_bDisconnecting = false;
     return TRUE;
@@ -674,7 +683,7 @@ void Station::OnConnectDisconnectAttendedTimeout() {
     }
     if (!MakeDisconnect(kReasonAttendTimeout, 0)) {
         // Somebody answered: the site keeps the line.
-        m_link->SendAcknowledgment(kTokAttendTimeoutAnswered, TRUE);
+        SendTokenToSite(*m_link, kTokAttendTimeoutAnswered);
     }
 }
 
@@ -744,7 +753,7 @@ void Station::FileTransferStep() {
         // The transfer ended (the link tells it with kMsgTransferEnded): the
         // link is made ready for the next file.
         LUMO_TRACE(3, "Station::FileTransferStep() %s ended with %ld", name.c_str(), static_cast<long>(sent));
-        link.SetSendStatus(-1, 0, nullptr);
+        (void)link.SetSendStatus(-1, 0, nullptr);  // making a side ready is never refused
     }
     cardStepSend();
     CardStep();

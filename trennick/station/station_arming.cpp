@@ -3,6 +3,7 @@
 #include "common/lumo_deb.h"
 #include "tavicore/log_write.h"
 #include "trennick/link/packet_connection.h"
+#include "trennick/station/site_token.h"
 #include "trennick/station/station_messages.h"
 
 namespace trennick {
@@ -26,10 +27,10 @@ void StationArming::Toggle() {
     if (m_waitForAck) return;
     LUMO_TRACE(5, "StationArming::Toggle() armed = %d", static_cast<int>(m_systemArmed));
     if (m_systemArmed) {
-        m_link.SendAcknowledgment(kTokDisablePollTriggers, TRUE);
+        SendTokenToSite(m_link, kTokDisablePollTriggers);
         if (logWrite != nullptr) logWrite->AddEntryEx(nullptr, 9, 0, "", 0, "");
     } else {
-        m_link.SendAcknowledgment(kTokEnablePollTriggers, TRUE);
+        SendTokenToSite(m_link, kTokEnablePollTriggers);
         if (logWrite != nullptr) logWrite->AddEntryEx(nullptr, 8, 0, "", 0, "");
     }
     m_requestMs = m_now();

@@ -236,10 +236,12 @@ struct Operator {
     }
     void pass() {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-        if (link->TimeToRead() == -3) link->SendHello();
+        if (link->TimeToRead() == -3) {
+            EXPECT_NE(link->SendHello(), 0);
+        }
         if (link->GetRemoteVideoStatus() == VIDEO_OPEN) {
             // As the remote window does: accept and take the frames.
-            link->SendAcknowledgment(ID_DSVD_OKVIDEOOPEN);
+            EXPECT_NE(link->SendAcknowledgment(ID_DSVD_OKVIDEOOPEN), 0);
             link->SetVideoStatus(1, 3);
         }
     }
@@ -361,10 +363,10 @@ TEST(StandInSite, H263VideoOpensPausesResumesAndCloses) {
     EXPECT_TRUE(logHas("video accepted: 352x288, H.263"));
 
     // QCIF, then a key-frame request: the next picture is whole.
-    op.link->SendAcknowledgment(ID_DSVD_QCIF);
+    EXPECT_NE(op.link->SendAcknowledgment(ID_DSVD_QCIF), 0);
     ASSERT_TRUE(op.runUntil([&] { return drain() > 0 && decoder.width == 176; }));
     const std::size_t before = op.sink.frames.size();
-    op.link->SendAcknowledgment(ID_DSVD_ERRORKVFRAME);
+    EXPECT_NE(op.link->SendAcknowledgment(ID_DSVD_ERRORKVFRAME), 0);
     ASSERT_TRUE(op.runUntil([&] {
         for (std::size_t i = before; i < op.sink.frames.size(); ++i) {
             if ((op.sink.frames[i].type & 0xFF) == kVideoKeyBucket) return true;
@@ -376,12 +378,12 @@ TEST(StandInSite, H263VideoOpensPausesResumesAndCloses) {
     op.link->SetVideoStatus(1, 6);
     EventListRequest request;
     request.eventType = EVENT_TYPE_AUTOMATIC;
-    op.link->SendEventDirListCameraRequest(request);
+    EXPECT_NE(op.link->SendEventDirListCameraRequest(request), 0);
     ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgTokenRefused, ID_DSVD_NOEVENTSREC) == 1; }));
     const std::size_t paused = op.sink.frames.size();
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
     for (int answers = 2; std::chrono::steady_clock::now() < until; ++answers) {
-        op.link->SendEventDirListCameraRequest(request);
+        EXPECT_NE(op.link->SendEventDirListCameraRequest(request), 0);
         ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgTokenRefused, ID_DSVD_NOEVENTSREC) == answers; }));
     }
     EXPECT_EQ(op.sink.frames.size(), paused) << "frames came while paused";
@@ -436,9 +438,9 @@ TEST(StandInSite, RelayAndInputRequestsAlarmEventListAndEventFile) {
     ASSERT_TRUE(op.call(port));
 
     const std::string relay = "< 2>< 0>< 1>< 1>";
-    op.link->SendLumoraRPC(relay.c_str(), WORD(relay.size()));
+    EXPECT_NE(op.link->SendLumoraRPC(relay.c_str(), WORD(relay.size())), 0);
     const std::string input = "< 1>< 0>< 3>";
-    op.link->SendLumoraRPC(input.c_str(), WORD(input.size()));
+    EXPECT_NE(op.link->SendLumoraRPC(input.c_str(), WORD(input.size())), 0);
     ASSERT_TRUE(op.runUntil([&] { return logHas("relay 1 set to 1") && logHas("camera 3 selected"); }));
     // Frames now come from camera 3 (the camera in the bucket's high byte).
     ASSERT_TRUE(op.runUntil([&] { return !op.sink.frames.empty() && (op.sink.frames.back().type >> 8) == 3; }));
@@ -464,7 +466,7 @@ TEST(StandInSite, RelayAndInputRequestsAlarmEventListAndEventFile) {
     EventListRequest request;
     request.eventType = EVENT_TYPE_AUTOMATIC;
     request.selectedInput = 2;
-    op.link->SendEventDirListCameraRequest(request);
+    EXPECT_NE(op.link->SendEventDirListCameraRequest(request), 0);
     ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgFileReceivedKind2, 0) == 1; }));
     EXPECT_TRUE(logHas("event list asked for kind 1, camera 3: 1 events"));
 
@@ -474,13 +476,13 @@ TEST(StandInSite, RelayAndInputRequestsAlarmEventListAndEventFile) {
         CEventFile event(9, nullptr, received.data(), "");
         event.GetEventHeader(&wanted);
     }
-    op.link->SendEventRequest(&wanted);
+    EXPECT_NE(op.link->SendEventRequest(&wanted), 0);
     ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgFileReceivedKind1, 0) >= 2; })) << siteLogText();
     // One that the site does not have is answered "not found".
     tagEventHeader missing = wanted;
     missing.dwEventNumber = 77;
     missing.wCamera = 1;
-    op.link->SendEventRequest(&missing);
+    EXPECT_NE(op.link->SendEventRequest(&missing), 0);
     ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgTokenRefused, ID_DSVD_EVTNOTFOUND) == 1; }));
     child.kill();
 }
@@ -495,7 +497,7 @@ TEST(StandInSite, AFreshCallAfterAHangUpGetsVideoAgain) {
         ASSERT_TRUE(op.call(port));
         ASSERT_TRUE(op.runUntil([&] { return op.sink.frames.size() >= 3; }));
         EXPECT_EQ(op.sink.frames[0].type & 0xFF, kVideoKeyBucket) << "each opening starts with a key frame";
-        op.link->SendDisconnect();
+        EXPECT_NE(op.link->SendDisconnect(), 0);
         ASSERT_TRUE(op.runUntil([&] { return logCount("call ended") == call; }));
     }
     child.kill();
@@ -642,7 +644,7 @@ TEST(StandInSite, KeepsAnUploadedSettingsListAndReturnsItOnDownload) {
         return op.window.count(kMsgFinishUpgrade, 0) == 1;
     })) << siteLogText();
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(reader), std::istreambuf_iterator<char>()), first);
-    op.link->SetSendStatus(-1, 0, nullptr);
+    ASSERT_EQ(op.link->SetSendStatus(-1, 0, nullptr), 1);
     ASSERT_NE(op.link->SendGetSettings(), 0);
     ASSERT_TRUE(op.runUntil([&] { return op.window.count(kMsgFileReceivedKind3, 0) == 2; })) << siteLogText();
     ASSERT_TRUE(op.link->GetReceivedFileName(received));

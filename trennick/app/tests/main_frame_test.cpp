@@ -220,7 +220,7 @@ TEST(MainFrame, SerialOutBucketsReachTheFrame) {
     ASSERT_FALSE(wire.empty());
     DWORD fill = static_cast<DWORD>(wire.size());
     wire.resize(wire.size() + 1024);
-    g_link->FilterPollBuff(wire, fill);
+    ASSERT_EQ(g_link->FilterPollBuff(wire, fill), 1);
     ASSERT_TRUE(pumpUntil([&] { return frame->SerialOutMessages() == 1; }));
 }
 
@@ -495,7 +495,7 @@ TEST(MainFrame, ChatTextOpensTheChatWindowNotBoxes) {
         std::vector<BYTE> wire = peer.written;
         DWORD fill = static_cast<DWORD>(wire.size());
         wire.resize(wire.size() + 1024);
-        g_link->FilterPollBuff(wire, fill);
+        ASSERT_EQ(g_link->FilterPollBuff(wire, fill), 1);
     }
     ASSERT_TRUE(pumpUntil([&] {
         return frame->Panels()->Chat() != nullptr &&

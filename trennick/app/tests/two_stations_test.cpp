@@ -135,12 +135,12 @@ int runStation(const std::vector<std::string>& args) {
         case 0:  // connected: the caller speaks first
             if (!link.IsConnected()) return;
             loginName = frame->LoginRecord().name;
-            if (caller) link.SendChatString(kFromCaller);
+            if (caller && link.SendChatString(kFromCaller) != 1) failure = "the caller's text was not written";
             step = 1;
             break;
         case 1:  // the peer's text arrived in the chat window the link asked for
             if (!windows.chat.has(caller ? kFromListener : kFromCaller)) return;
-            if (!caller) link.SendChatString(kFromListener);
+            if (!caller && link.SendChatString(kFromListener) != 1) failure = "the listener's text was not written";
             step = 2;
             break;
         case 2:  // the caller sends a file; the listener receives it whole

@@ -8,6 +8,8 @@
 #include "trennick/link/link_trace.h"
 #include "trennick/link/packet_connection.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -340,10 +342,10 @@ struct LinkPair {
         }
     }
     void helloBothWays() {
-        a->SendHello();
-        a->SendSiteInfo();
-        b->SendHello();
-        b->SendSiteInfo();
+        EXPECT_NE(a->SendHello(), 0);
+        EXPECT_NE(a->SendSiteInfo(), 0);
+        EXPECT_NE(b->SendHello(), 0);
+        EXPECT_NE(b->SendSiteInfo(), 0);
         pump();
     }
     FakeClock clock;

@@ -22,7 +22,7 @@ public:
 
 void sendVideoFrames(LinkPair& pair, int count) {
     const std::vector<BYTE> frame(200, 0x5A);
-    for (int i = 0; i < count; ++i) pair.b->SendBucket(kVideoBucket, frame.data(), DWORD(frame.size()));
+    for (int i = 0; i < count; ++i) EXPECT_NE(pair.b->SendBucket(kVideoBucket, frame.data(), DWORD(frame.size())), 0);
     pair.pump();
 }
 
@@ -43,7 +43,7 @@ TEST(LinkFigures, EachPeriodGivesItsRatesAndCountsOnce) {
     // The second is over: ten frames in 1000 ms.
     pair.clock.ms += 1;
     sendVideoFrames(pair, 0);
-    pair.b->SendBucket(kVideoBucket, std::vector<BYTE>(10, 1).data(), 10);
+    EXPECT_NE(pair.b->SendBucket(kVideoBucket, std::vector<BYTE>(10, 1).data(), 10), 0);
     pair.pump();
     ASSERT_EQ(sink.got.size(), 1u);
     EXPECT_EQ(sink.got[0].framesPerSecondHundredths, 1100u);  // eleven frames over a second

@@ -51,11 +51,11 @@ TEST_F(LinkTest, HelloAndOkHelloBothWaysInBothBlockForms) {
         p.b->SetRemoteView(&viewB);
         form.reset(*p.a);
         form.reset(*p.b);
-        p.a->SendHello();
+        EXPECT_NE(p.a->SendHello(), 0);
         EXPECT_EQ(p.a->wire.size(), 5 + 12 + 4 + form.blockBytes + 1 + 1);
-        p.a->SendSiteInfo();
-        p.b->SendHello();
-        p.b->SendSiteInfo();
+        EXPECT_NE(p.a->SendSiteInfo(), 0);
+        EXPECT_NE(p.b->SendHello(), 0);
+        EXPECT_NE(p.b->SendSiteInfo(), 0);
         p.pump();
 
         EXPECT_TRUE(p.a->IsConnected());
@@ -111,7 +111,7 @@ TEST_F(LinkTest, HelloExchangeTracesNoErrorAndUsesAWriteQueue) {
     });
     LinkPair p;
     p.helloBothWays();
-    p.a->SendGetMonkey();
+    EXPECT_NE(p.a->SendGetMonkey(), 0);
     p.pump();
     setLinkTraceSink(previous);
     EXPECT_TRUE(p.a->IsConnected());
@@ -138,10 +138,10 @@ TEST_F(LinkTest, HelloSurvivesAnySplitOfTheStream) {
     for (std::size_t chunk : {1u, 7u, 500u, 1700u}) {
         SCOPED_TRACE(chunk);
         LinkPair p;
-        p.a->SendHello();
-        p.a->SendSiteInfo();
-        p.b->SendHello();
-        p.b->SendSiteInfo();
+        EXPECT_NE(p.a->SendHello(), 0);
+        EXPECT_NE(p.a->SendSiteInfo(), 0);
+        EXPECT_NE(p.b->SendHello(), 0);
+        EXPECT_NE(p.b->SendSiteInfo(), 0);
         p.pump(chunk);
         EXPECT_TRUE(p.a->IsConnected());
         EXPECT_TRUE(p.b->IsConnected());
@@ -164,17 +164,17 @@ TEST_F(LinkTest, GuardedBucketsCarryBucketNoOnlyAfterTheHello) {
     };
     LinkPair p;
     const BYTE block[] = {'b', 'l', 'k'};
-    p.a->SendBucket(kFileBlockBucket, block, 3, 17);
+    EXPECT_NE(p.a->SendBucket(kFileBlockBucket, block, 3, 17), 0);
     LoopbackLink::Frame early = cutOne(*p.a, *p.b);
     EXPECT_EQ(early.bucketNo, 0u);
     EXPECT_TRUE(early.checksumOk);
-    p.a->SendBucket(kFileBlockBucket, block, 3, 17);
+    EXPECT_NE(p.a->SendBucket(kFileBlockBucket, block, 3, 17), 0);
     p.pump();
     EXPECT_TRUE(p.b->frames.empty());
 
     p.helloBothWays();
-    p.a->SendBucket(kFileBlockBucket, block, 3, 17);
-    p.a->SendBucket(0x0506, block, 3, 18);  // key frame of camera 5
+    EXPECT_NE(p.a->SendBucket(kFileBlockBucket, block, 3, 17), 0);
+    EXPECT_NE(p.a->SendBucket(0x0506, block, 3, 18), 0);  // key frame of camera 5
     p.pump();
     ASSERT_EQ(p.b->frames.size(), 2u);
     EXPECT_EQ(p.b->frames[0].bucketNo, 17u);
@@ -186,7 +186,7 @@ TEST_F(LinkTest, GuardedBucketsCarryBucketNoOnlyAfterTheHello) {
     // A reset forgets the peer's number: back to the layout without BucketNo.
     p.a->ResetLinkState();
     p.b->ResetLinkState();
-    p.a->SendBucket(kAudioBucket, block, 3, 19);
+    EXPECT_NE(p.a->SendBucket(kAudioBucket, block, 3, 19), 0);
     early = cutOne(*p.a, *p.b);
     EXPECT_EQ(early.bucketNo, 0u);
     EXPECT_TRUE(early.checksumOk);
@@ -265,7 +265,7 @@ TEST_F(LinkTest, SomePeerVersionsGetTheirSyncAnswered) {
         p.helloBothWays();
         const DWORD t0 = p.clock.ms;
         p.clock.ms = t0 + 20001;
-        p.a->SendLineSync();
+        EXPECT_NE(p.a->SendLineSync(), 0);
         p.pump();
         p.clock.ms = t0 + 60001;
         EXPECT_EQ(p.a->CheckSync(), version == "1.0" ? 0 : 1);
@@ -276,7 +276,7 @@ TEST_F(LinkTest, DisconnectEndsTheLink) {
     LinkPair p;
     p.helloBothWays();
     p.clock.ms += 500;
-    p.a->SendDisconnect();
+    EXPECT_NE(p.a->SendDisconnect(), 0);
     p.pump();
     EXPECT_EQ(p.lastB, -1);  // the transport closes
     EXPECT_EQ(p.b->GetDisconnectTime(), p.clock.ms);
@@ -427,7 +427,7 @@ TEST_F(LinkTest, FileTransferTokensMoveTheSendState) {
 
 TEST_F(LinkTest, HelloRetriesEndAfterTheLimit) {
     LinkPair p;
-    p.a->SendHello();
+    EXPECT_NE(p.a->SendHello(), 0);
     deliver(*p.a, *p.b, p.pendingB);  // B has A's hello; A never hears B
     p.b->wire.clear();
     int hellos = 0;
@@ -445,9 +445,9 @@ TEST_F(LinkTest, HelloRetriesEndAfterTheLimit) {
     // Within the retry period nothing is resent.
     LinkPair q;
     q.b->SetHelloRetry(1000, 3);
-    q.a->SendHello();
+    EXPECT_NE(q.a->SendHello(), 0);
     deliver(*q.a, *q.b, q.pendingB);
-    q.b->SendHello();
+    EXPECT_NE(q.b->SendHello(), 0);
     q.b->wire.clear();
     q.clock.ms += 1000;
     EXPECT_EQ(q.b->CheckTimeOuts(), 1);
@@ -463,7 +463,7 @@ TEST_F(LinkTest, HelloRetriesEndAfterTheLimit) {
 
 TEST_F(LinkTest, LoginRefusalStopsHelloRetries) {
     LinkPair p;
-    p.a->SendHello();
+    EXPECT_NE(p.a->SendHello(), 0);
     deliver(*p.a, *p.b, p.pendingB);
     p.b->feedToken("<WrongPwd>");
     p.b->wire.clear();
@@ -475,7 +475,7 @@ TEST_F(LinkTest, LoginRefusalStopsHelloRetries) {
 TEST_F(LinkTest, CallerThatTakesNoStationCallsIsRefused) {
     LinkPair p(/*aOutgoing=*/false);  // B places the call
     p.hostB.capabilityFlags = kCapRefusesStationCalls;
-    p.b->SendHello();
+    EXPECT_NE(p.b->SendHello(), 0);
     p.pump();
     EXPECT_EQ(p.a->GetHelloReceived(), 0);
     EXPECT_FALSE(p.b->IsConnected());
@@ -573,7 +573,7 @@ TEST_F(LinkTest, ResetsReturnToIdle) {
     EXPECT_EQ(p.a->GetProtocolVersion(), 1);
     EXPECT_TRUE(p.a->GetRemoteInfo().has_value());
     p.a->wire.clear();
-    p.a->SendHello();
+    EXPECT_NE(p.a->SendHello(), 0);
     EXPECT_EQ(p.a->wire.size(), 5 + 12 + 4 + 1612 + 1 + 1u);
 
     // ResetHelloState forgets the answer and the sync times only.
@@ -592,7 +592,7 @@ TEST_F(LinkTest, SetDisconnectStatusStopsTransfersAndVideo) {
     EXPECT_EQ(p.b->GetRemoteVideoStatus(), VIDEO_CLOSED);
     EXPECT_EQ(p.b->GetLocalVideoStatus(), VIDEO_CLOSED);
     // Any token bucket now makes the transport close.
-    p.a->SendGetMonkey();
+    EXPECT_NE(p.a->SendGetMonkey(), 0);
     p.pump();
     EXPECT_EQ(p.lastB, -1);
 }
@@ -648,7 +648,7 @@ TEST_F(LinkTest, ChatTextReachesTheChatWindow) {
     LinkPair p;
     p.helloBothWays();
     p.b->SetChatWindow(&chat);
-    p.a->SendChatString("good evening");
+    EXPECT_NE(p.a->SendChatString("good evening"), 0);
     p.pump();
     EXPECT_EQ(chat.texts, std::vector<std::string>{"good evening"});
     p.b->ResetLinkState();
@@ -673,9 +673,9 @@ TEST_F(LinkTest, BeforeThePeersHelloOnlyTheHelloExchangeIsActedOn) {
     auto speakOutOfTurn = [](LinkPair& p) {
         for (WORD token : {ID_DSVD_STOP_SENDING, ID_DSVD_DO_NOT_SEND, ID_DSVD_GETMONKEY, ID_DSVD_HOLDCALL,
                            ID_DSVD_ATTEND_TIMEOUT, ID_DSVD_RECORDEVENT}) {
-            p.a->SendAcknowledgment(token);
+            EXPECT_NE(p.a->SendAcknowledgment(token), 0);
         }
-        p.a->SendChatString("too early");
+        EXPECT_NE(p.a->SendChatString("too early"), 0);
         p.pump();
     };
     for (bool badHello : {false, true}) {
@@ -688,7 +688,7 @@ TEST_F(LinkTest, BeforeThePeersHelloOnlyTheHelloExchangeIsActedOn) {
             block.length = kStationInfoBytes;
             auto hello = buildHelloPayload("<HELLO V1.2>", block, true);
             hello[20] ^= 0x55;  // the checksum no longer matches
-            p.a->SendBucket(kTokenBucket, hello.data(), static_cast<DWORD>(hello.size()));
+            EXPECT_NE(p.a->SendBucket(kTokenBucket, hello.data(), static_cast<DWORD>(hello.size())), 0);
             p.pump();
             EXPECT_EQ(p.b->GetHelloReceived(), 0);
             p.windowB.messages.clear();
@@ -725,7 +725,7 @@ TEST_F(LinkTest, RefusalsOfOurHelloArriveBeforeThePeersHello) {
     for (WORD token : {ID_DSVD_WRONGPWD, ID_DSVD_REMREJREM, ID_DSVD_DISCONNECT}) {
         SCOPED_TRACE(tokenName(token));
         LinkPair p;
-        p.a->SendAcknowledgment(token);
+        EXPECT_NE(p.a->SendAcknowledgment(token), 0);
         p.pump();
         EXPECT_EQ(p.windowB.notices().size(), 1u);
     }
@@ -745,16 +745,16 @@ TEST(LinkStatistics, CountExactlyWhatCrossedTheLineBothWays) {
             deliver(*p.b, *p.a, p.pendingA, chunk);
         }
     };
-    p.a->SendHello();
-    p.a->SendSiteInfo();
-    p.b->SendHello();
-    p.b->SendSiteInfo();
+    EXPECT_NE(p.a->SendHello(), 0);
+    EXPECT_NE(p.a->SendSiteInfo(), 0);
+    EXPECT_NE(p.b->SendHello(), 0);
+    EXPECT_NE(p.b->SendSiteInfo(), 0);
     move(7);  // buckets cut across reads
     ASSERT_TRUE(p.a->IsConnected());
     const std::string noise = "line noise";
     p.a->wire.insert(p.a->wire.end(), noise.begin(), noise.end());
-    p.a->SendChatString("from A");
-    p.b->SendChatString("from B, a little longer");
+    EXPECT_NE(p.a->SendChatString("from A"), 0);
+    EXPECT_NE(p.b->SendChatString("from B, a little longer"), 0);
     p.clock.ms += 1234;
     move(0);
 

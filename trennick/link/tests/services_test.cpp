@@ -262,10 +262,10 @@ TEST_F(Services, EventListRequestInBothForms) {
         }
         ASSERT_EQ(q.a->GetProtocolVersion(), form.old ? 1 : 2);
         // B has A's hello, so it listens; A has not heard B's yet.
-        q.a->SendHello();
+        EXPECT_NE(q.a->SendHello(), 0);
         deliver(*q.a, *q.b, q.pendingB);
         q.b->wire.clear();
-        q.a->SendEventDirListCameraRequest({5, 1, 3});
+        EXPECT_NE(q.a->SendEventDirListCameraRequest({5, 1, 3}), 0);
         EXPECT_EQ(tokenTexts(q.a->wire), std::vector<std::string>{"<REFRESHDEBRIEF>"});
         const std::string wire(q.a->wire.begin(), q.a->wire.end());
         EXPECT_NE(wire.find("<REFRESHDEBRIEF>" + form.body), std::string::npos);
@@ -393,7 +393,7 @@ TEST(TriggerNotifications, EachFormPostsItsTriggers) {
             ASSERT_EQ(q.a->GetProtocolVersion(), 1);
         }
         const auto payload = guarded(ID_DSVD_TRIGGERNOTIFICATION, form.record.data(), static_cast<DWORD>(form.record.size()));
-        q.b->SendBucket(kTokenBucket, payload.data(), static_cast<DWORD>(payload.size()));
+        EXPECT_NE(q.b->SendBucket(kTokenBucket, payload.data(), static_cast<DWORD>(payload.size())), 0);
         q.pump();
         EXPECT_EQ(postsOf(q.windowA, kMsgTrigger), std::vector<Posted>{form.expected});
     }
@@ -438,7 +438,7 @@ TEST_F(Services, SettingsReportsArriveWholeOrNotAtAll) {
     ASSERT_NE(dataOf<SettingsReport>(reports[0]), nullptr);
     EXPECT_EQ(*dataOf<SettingsReport>(reports[0]), SettingsReport(text, text + 3));
 
-    p.a->SendAcknowledgment(ID_DSVD_FINISHUPGRADE);
+    EXPECT_NE(p.a->SendAcknowledgment(ID_DSVD_FINISHUPGRADE), 0);
     p.pump();
     EXPECT_EQ(p.windowB.count(kMsgFinishUpgrade), 1);
 }
@@ -620,14 +620,14 @@ TEST_F(Services, ChatTextsFitOrAreRefusedAndOpenTheWindow) {
     } chat;
     p.b->SetChatWindow(&chat);
     EXPECT_EQ(chat.texts, (std::vector<std::string>{"good evening", "anyone there?"}));
-    p.a->SendChatString("yes");
+    EXPECT_EQ(p.a->SendChatString("yes"), 1);
     p.pump();
     EXPECT_EQ(chat.texts.back(), "yes");
     p.b->SetChatWindow(nullptr);
 
     // Without a window the waiting text is bounded.
     const std::string big(40000, 'y');
-    for (int i = 0; i < 4; ++i) p.a->SendChatString(big);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(p.a->SendChatString(big), 1);
     p.pump();
     Chat late;
     p.b->SetChatWindow(&late);
@@ -647,11 +647,11 @@ TEST_F(Services, SerialOutMessagesReachTheKitChannelWhenIntact) {
     WORD length = 0;
     ASSERT_TRUE(command.BuildGetSerialOutConfig(2, length));
     const std::vector<BYTE> message(command.Message(), command.Message() + length);
-    p.a->SendSerialOutCommand(message.data(), length);
+    EXPECT_NE(p.a->SendSerialOutCommand(message.data(), length), 0);
     p.pump();
     EXPECT_EQ(tracesHolding("pNightTessIntegration Error"), 1);  // no kit channel yet
     p.b->SetSerialOutSink(&sink);
-    p.a->SendSerialOutCommand(message.data(), length);
+    EXPECT_NE(p.a->SendSerialOutCommand(message.data(), length), 0);
     p.pump();
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(sink.messages[0], message);
@@ -660,7 +660,7 @@ TEST_F(Services, SerialOutMessagesReachTheKitChannelWhenIntact) {
         copy[n - 3] ^= 0x04;  // a payload byte
         wire.insert(wire.end(), copy.begin(), copy.end());
     };
-    p.a->SendSerialOutCommand(message.data(), length);
+    EXPECT_NE(p.a->SendSerialOutCommand(message.data(), length), 0);
     p.pump();
     EXPECT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(p.hostB.lamps, std::vector<DWORD>{3000});

@@ -8,6 +8,8 @@
 
 #include "trennick/net/testing/net_test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -90,7 +92,7 @@ struct Station {
         const LONG r = link.TimeToRead();
         if (r == -3) {
             ++callsUp;
-            link.SendHello();
+            EXPECT_NE(link.SendHello(), 0) << "the hello was not written";
         } else if (r == -4 || r == -5) {
             // As the main frame's clean-up does: drop and stay off; a
             // listener listens again below.

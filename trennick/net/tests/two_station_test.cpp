@@ -63,13 +63,13 @@ VELMOOR_TEST_CHILD(tcp_caller) {
             std::filesystem::path(std::getenv("VELMOOR_HOME")).parent_path() / "outgoing" / "report.bin";
         if (caller.link.SetSendStatus(1, kFileKindAny, file.c_str()) != 1) return 96;
         if (!caller.runUntil([&] { return caller.link.GetFileSendStatus() == SEND_COMPLETE; })) return 97;
-        caller.link.SendDisconnect();
+        if (caller.link.SendDisconnect() == 0) return 86;
         return caller.runUntil([&] { return caller.drops == 1; }) ? 0 : 98;
     }
-    caller.link.SendChatString(kCallerHello);
+    if (caller.link.SendChatString(kCallerHello) != 1) return 87;
     if (!caller.runUntil([&] { return heard(caller, kListenerHello); })) return 93;
     // Say goodbye and let the listener close the call on hearing it.
-    caller.link.SendDisconnect();
+    if (caller.link.SendDisconnect() == 0) return 88;
     if (!caller.runUntil([&] { return caller.drops == 1; })) return 94;
     return caller.link.IsLinkDown() ? 0 : 95;
 }
@@ -84,8 +84,8 @@ VELMOOR_TEST_CHILD(tcp_listener) {
     if (!listener.open()) return 91;
     std::ofstream(ready) << "ready";
     if (!listener.runUntil([&] { return heard(listener, kCallerHello); })) return 92;
-    listener.link.SendChatString(kListenerHello);
-    listener.link.SendDisconnect();
+    if (listener.link.SendChatString(kListenerHello) != 1) return 88;
+    if (listener.link.SendDisconnect() == 0) return 89;
     if (!listener.runUntil([&] { return listener.link.IsReadyToSend() != FALSE; })) return 93;
     listener.link.SetNotConnected(TRUE);
     if (!listener.runUntil([&] { return listener.link.IsListeningFor(2) != FALSE; })) return 94;
@@ -101,7 +101,7 @@ TEST(TwoStations, CallerGreetsAndHangsUp) {
     EXPECT_TRUE(listener.link.IsConnected());
     EXPECT_EQ(listener.callsUp, 1);
     EXPECT_FALSE(listener.link.IsOutgoingCall());
-    listener.link.SendChatString(kListenerHello);
+    EXPECT_EQ(listener.link.SendChatString(kListenerHello), 1);
     ASSERT_TRUE(listener.runUntil([&] { return listener.drops == 1; }));
     EXPECT_EQ(listener.lastDrop, -4) << "the caller's <Disconnect> was not seen";
     EXPECT_TRUE(listener.runUntil([&] { return listener.link.IsListeningFor(2) != FALSE; }));
@@ -118,7 +118,7 @@ TEST(TwoStations, ListenerHangsUp) {
     caller.link.ConnectToRemote(address.c_str(), "listener");
     ASSERT_TRUE(caller.runUntil([&] { return caller.link.IsConnected() != FALSE; }));
     EXPECT_TRUE(caller.link.IsOutgoingCall());
-    caller.link.SendChatString(kCallerHello);
+    EXPECT_EQ(caller.link.SendChatString(kCallerHello), 1);
     ASSERT_TRUE(caller.runUntil([&] { return caller.drops == 1; }));
     EXPECT_TRUE(heard(caller, kListenerHello));
     EXPECT_TRUE(caller.link.IsLinkDown());

@@ -36,8 +36,8 @@ struct LinkStation {
         const int ups = window.count(trennick::kMsgLinkUp);
         if (ups > upsSeen) {
             upsSeen = ups;
-            link->SendHello();
-            link->SendSiteInfo();
+            EXPECT_NE(link->SendHello(), 0);
+            EXPECT_NE(link->SendSiteInfo(), 0);
         }
     }
     bool posted(UINT message, WPARAM w) const {

@@ -227,7 +227,7 @@ TEST_F(ModemTest, TwoStationsDialRingAnswerTalkAndHangUp) {
         std::string text;
     } chat;
     callee.link->SetChatWindow(&chat);
-    caller.link->SendChatString("hello over the modem");
+    EXPECT_NE(caller.link->SendChatString("hello over the modem"), 0);
     ASSERT_TRUE(runUntil({&caller, &callee}, [&] { return chat.text.find("hello over the modem") != std::string::npos; }));
 
     // A file crosses the line whole.

@@ -145,7 +145,7 @@ TEST_F(CableTest, TwoStationsHandshakeTalkAndSeeTheCableCut) {
         std::string text;
     } chat;
     a.link->SetChatWindow(&chat);
-    b.link->SendChatString("over the cable");
+    EXPECT_NE(b.link->SendChatString("over the cable"), 0);
     ASSERT_TRUE(runUntil({&a, &b}, [&] { return chat.text.find("over the cable") != std::string::npos; }));
     a.link->SetChatWindow(nullptr);
 

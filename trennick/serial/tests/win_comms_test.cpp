@@ -106,7 +106,7 @@ public:
         const LONG n = WinReadCom(buffer.data() + m_fill, static_cast<DWORD>(buffer.size() - m_fill));
         if (n < 0) return -1;
         m_fill += static_cast<DWORD>(n);
-        if (m_fill > 0) FilterPollBuff(buffer, m_fill);
+        if (m_fill > 0 && FilterPollBuff(buffer, m_fill) < 0) return -1;  // a user disconnect seen
         return n;
     }
     void StoreNewFrame(const DecodedBucket&) override {}
@@ -181,10 +181,10 @@ TEST(SerialLayer, TwoLinksOverAPtyCableExchangeHelloAndSeeTheCut) {
     SerialLink b({&windowB, &hostB, &idB, clock.fn(), LinkSettings{}, 200000, {}});
     ASSERT_EQ(a.WinSetupComm(cable.endA().c_str(), 115200, 8, 0, 0, true), 0);
     ASSERT_EQ(b.WinSetupComm(cable.endB().c_str(), 115200, 8, 0, 0, true), 0);
-    a.SendHello();
-    a.SendSiteInfo();
-    b.SendHello();
-    b.SendSiteInfo();
+    EXPECT_NE(a.SendHello(), 0);
+    EXPECT_NE(a.SendSiteInfo(), 0);
+    EXPECT_NE(b.SendHello(), 0);
+    EXPECT_NE(b.SendSiteInfo(), 0);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!(a.IsConnected() && b.IsConnected()) && std::chrono::steady_clock::now() < deadline) {
         a.poll();

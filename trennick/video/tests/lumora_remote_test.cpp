@@ -45,7 +45,9 @@ TEST(LumoraRemote, ReturnsWhatTheSendDid) {
     op.ConnectToRemote(address.c_str(), "site");
     ASSERT_TRUE(nettest::pumpUntil([&] {
         site.Pass();
-        if (op.TimeToRead() == -3) op.SendHello();
+        if (op.TimeToRead() == -3) {
+            EXPECT_NE(op.SendHello(), 0);
+        }
         return op.IsConnected() && site.Connected();
     }));
     capture.SetCommunicationObject(&op);

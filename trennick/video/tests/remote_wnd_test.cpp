@@ -290,7 +290,7 @@ struct TriggerRig {
         }
         const auto payload =
             buildGuardedPayload(tokenText(ID_DSVD_TRIGGERNOTIFICATION), list.data(), DWORD(list.size()));
-        pair.b->SendBucket(kTokenBucket, payload.data(), DWORD(payload.size()));
+        EXPECT_NE(pair.b->SendBucket(kTokenBucket, payload.data(), DWORD(payload.size())), 0);
         pair.pump();
     }
     LinkPair pair;
