@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -39,7 +40,9 @@ void deliver(MemoryLink& from, MemoryLink& to, std::vector<BYTE>& pending) {
     std::copy(from.wire.begin(), from.wire.end(), buffer.begin() + static_cast<std::ptrdiff_t>(pending.size()));
     DWORD length = static_cast<DWORD>(pending.size() + from.wire.size());
     from.wire.clear();
-    to.FilterPollBuff(buffer, length);
+    if (to.FilterPollBuff(buffer, length) < 0) {
+        std::fprintf(stderr, "file_transfer_bench: the link saw a disconnect\n");
+    }
     pending.assign(buffer.begin(), buffer.begin() + length);
 }
 
@@ -62,16 +65,21 @@ void BM_FileTransferOverMemoryLink(benchmark::State& state) {
     std::filesystem::create_directories(incoming);
     MemoryLink a(true), b(false);
     std::vector<BYTE> pendingA, pendingB;
-    a.SendHello();
-    b.SendHello();
+    if (a.SendHello() == 0 || b.SendHello() == 0) {
+        state.SkipWithError("a hello was not written");
+        return;
+    }
     for (int i = 0; i < 4; ++i) {
         deliver(a, b, pendingB);
         deliver(b, a, pendingA);
     }
     b.SetReceiveFolders(incoming.c_str(), incoming.c_str());
     for (auto _ : state) {
-        a.SetSendStatus(-1, 0, nullptr);
-        a.SetSendStatus(1, 0, source.c_str());
+        (void)a.SetSendStatus(-1, 0, nullptr);  // making the side ready is never refused
+        if (a.SetSendStatus(1, 0, source.c_str()) != 1) {
+            state.SkipWithError("the send was refused");
+            break;
+        }
         while (a.GetFileSendStatus() != SEND_COMPLETE && a.GetFileSendStatus() != SEND_FAILED &&
                a.GetFileSendStatus() != SEND_REFUSED) {
             a.ProcessSending();
@@ -84,7 +92,10 @@ void BM_FileTransferOverMemoryLink(benchmark::State& state) {
             state.SkipWithError("the transfer failed");
             break;
         }
-        b.SetReceiveStatus(1, nullptr);  // the receiver ready for the next file
+        if (b.SetReceiveStatus(1, nullptr) != 1) {  // the receiver ready for the next file
+            state.SkipWithError("the receiver could not be made ready");
+            break;
+        }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kFileBytes));
 }

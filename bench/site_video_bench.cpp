@@ -26,6 +26,8 @@ extern "C" {
 }
 
 #include <QCoreApplication>
+
+#include <cstdio>
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -177,7 +179,9 @@ LinkServices quietServices() {
 }
 
 void pass(CInetConnection& link) {
-    if (link.TimeToRead() == -3) link.SendHello();
+    if (link.TimeToRead() == -3 && link.SendHello() == 0) {
+        std::fprintf(stderr, "site_video_bench: the hello was not written\n");
+    }
 }
 
 void siteToPicture(benchmark::State& state, bool h263, int width, int height) {
@@ -218,7 +222,10 @@ void siteToPicture(benchmark::State& state, bool h263, int width, int height) {
             const Bytes frame = coder.code(n++);
             for (std::size_t at = 0; at < frame.size(); at += site::kMaxVideoFrameBytes) {
                 const std::size_t len = std::min(site::kMaxVideoFrameBytes, frame.size() - at);
-                site.SendFrame(WORD(n == 1 ? kVideoKeyBucket : kVideoBucket), frame.data() + at, DWORD(len));
+                if (site.SendFrame(WORD(n == 1 ? kVideoKeyBucket : kVideoBucket), frame.data() + at, DWORD(len)) == 0) {
+                    state.SkipWithError("a frame was not written");
+                    return;
+                }
             }
             Bytes received;
             const bool arrived = nettest::pumpUntil([&] {

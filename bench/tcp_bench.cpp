@@ -9,6 +9,7 @@
 #include "trennick/net/testing/net_test_util.h"
 
 #include <QCoreApplication>
+#include <cstdio>
 #include <arpa/inet.h>
 #include <atomic>
 #include <benchmark/benchmark.h>
@@ -58,7 +59,9 @@ protected:
 };
 
 void pass(CountingLink& link) {
-    if (link.TimeToRead() == -3) link.SendHello();
+    if (link.TimeToRead() == -3 && link.SendHello() == 0) {
+        std::fprintf(stderr, "tcp_bench: the hello was not written\n");
+    }
 }
 
 void BM_LinkToLinkVideoBuckets(benchmark::State& state) {
@@ -98,7 +101,10 @@ void BM_LinkToLinkVideoBuckets(benchmark::State& state) {
         std::uint64_t sent = 0;
         while (!stop) {
             if (sent < budget && caller.GetQueueSize(1) < (4u << 20)) {
-                caller.SendBucket(kVideoBucket, frame.data(), kFrameBytes);
+                if (caller.SendBucket(kVideoBucket, frame.data(), kFrameBytes) == 0) {
+                    std::fprintf(stderr, "tcp_bench: a frame was not written\n");
+                    break;
+                }
                 ++sent;
             } else {
                 std::this_thread::yield();
