@@ -1099,8 +1099,9 @@ private:
 
 RegistryStore& RegistryStore::instance() {
     // Never destroyed, so keys closed by static destructors still find it.
-    static RegistryStore* store = [] {
+    static SqliteRegistry* store = [] {
         ::pthread_atfork(nullptr, nullptr, countFork);
+        std::atexit([] { static_cast<SqliteRegistry&>(instance()).truncateLog(); });
         return new SqliteRegistry;
     }();
     return *store;
