@@ -340,7 +340,7 @@ public:
 
     void hangUp(DWORD waitMs) {
         if (!connected()) return;
-        m_link->SendDisconnect();
+        sent(m_link->SendDisconnect(), "SendDisconnect");
         // The token leaves through the link's writer; the line is dropped
         // once nothing waits to be sent (or the wait ran out).
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
@@ -419,7 +419,7 @@ private:
             endCall("the line went silent");
             return false;
         }
-        m_link->SendLineSync();
+        (void)m_link->SendLineSync();  // due once a period only: most calls send nothing
         return true;
     }
 
