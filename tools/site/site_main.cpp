@@ -49,6 +49,8 @@ constexpr const char* kHelp =
     "  --no-video        do not offer live video\n"
     "  --no-quad         offer no quad input (by default, with 4 or more cameras, a quad\n"
     "                    input shows cameras 1 to 4 in one picture)\n"
+    "  --cameraless      send pictures that are not key frames as type-11 buckets,\n"
+    "                    which carry no camera (the operator's selection names it)\n"
     "  --audio           send a G.723.1-coded test tone (440 Hz) as the site's audio\n"
     "  --once            end when the first call ends\n"
     "  --help            this text\n"
@@ -158,6 +160,8 @@ int readArguments(int argc, char** argv, Arguments& out) {
             options.video = false;
         } else if (a == "--no-quad") {
             options.quadInput = false;
+        } else if (a == "--cameraless") {
+            options.cameraless = true;
         } else if (a == "--audio") {
             options.audio = true;
         } else if (a == "--once") {

@@ -17,6 +17,7 @@
 #include "trennick/link/common_base.h"
 #include "trennick/link/link_states.h"
 #include "trennick/link/cards.h"
+#include "trennick/link/event_requests.h"
 #include "trennick/link/file_transfer.h"
 #include "trennick/link/hw_profile_list.h"
 #include "trennick/link/link_payloads.h"
@@ -773,7 +774,9 @@ private:
         // receiver joins again at the next picture start.
         for (std::size_t at = 0; at < frame.size(); at += kMaxVideoFrameBytes) {
             const std::size_t n = std::min(kMaxVideoFrameBytes, frame.size() - at);
-            const WORD kind = sendAsKey && at == 0 ? kVideoKeyBucket : kVideoBucket;
+            const WORD kind = sendAsKey && at == 0 ? kVideoKeyBucket
+                              : m_options.cameraless ? kVideoBucket11
+                                                     : kVideoBucket;
             if (m_link->SendFrame(WORD(camera | kind), frame.data() + at, DWORD(n)) == 0) return;
         }
         ++m_counters.framesSent;
@@ -852,25 +855,14 @@ private:
     }
 
     void serveEventList(const EventListRequestBlock& block) {
-        tagEventDirListCamera request{};
-        CEventFile::evListRecordFromBytes(block.data(), &request);
-        tagEventDirListCamera list{};
-        list.dwType = request.dwType & 0xFFFF;
-        list.wAdapter = request.wAdapter;
-        list.wCamera = request.wCamera;
-        CEventFile scan;
-        scan.evFillEventDirList(&list, 0, "", nullptr, 0, 0, 1);
-        const DWORD count = list.dwEventCount;
-        const std::string path = fixed_text::Read(list.szListFile, sizeof list.szListFile);
-        CEventFile::evFree(&list.localList);
-        CEventFile::evFree(&list.remoteList);
-        say("event list asked for kind " + std::to_string(list.dwType) + ", camera " + std::to_string(list.wCamera + 1) +
-            ": " + std::to_string(count) + " events");
-        if (count == 0 || path.empty()) {
+        const ServedEventList list = PrepareServedEventList(block.data());
+        say("event list asked for kind " + std::to_string(list.kind) + ", camera " + std::to_string(list.camera + 1) +
+            ": " + std::to_string(list.count) + " events");
+        if (list.count == 0 || list.path.empty()) {
             sent(m_link->SendAcknowledgment(ID_DSVD_NOEVENTSREC), "SendAcknowledgment");
             return;
         }
-        m_files.push_back({path, kFileKindEventList});
+        m_files.push_back({list.path, kFileKindEventList});
         ++m_counters.eventListsSent;
     }
 

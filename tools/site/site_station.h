@@ -52,6 +52,7 @@ struct SiteOptions {
     std::string eventsFolder;            // the event storage root; empty: <home>/site-events
     bool video = true;                   // open live video after the login
     bool quadInput = true;               // offer a quad input (cameras 1 to 4 at once) when 4 or more cameras
+    bool cameraless = false;             // pictures other than key frames as type 11 (no camera)
     bool audio = false;                  // send a coded test tone while connected
     // The site's settings list: what an upload leaves and a download returns;
     // empty: <home>/site-settings/SetList.Bin. Before any upload the site

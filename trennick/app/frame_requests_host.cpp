@@ -1,6 +1,7 @@
 #include "trennick/app/frame_requests_host.h"
 
 #include "common/fixed_text.h"
+#include "common/lumo_deb.h"
 #include "tavicore/db_lumo.h"
 #include "tavicore/station_identity.h"
 #include "tavicore/ui/ui_resources.h"
@@ -13,8 +14,10 @@
 #include "trennick/link/packet_connection.h"
 
 #include <QApplication>
+#include <cstddef>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 namespace trennick {
 
@@ -100,9 +103,7 @@ void FrameRequestsHost::kitEventNotFound() {
     if (CTessIntegration* kit = m_frame.m_pTessIntegration) kit->NotifyEventDownloadFinished("", 8, 0, 0);
 }
 
-void FrameRequestsHost::kitEventFiled(const std::string& newPath) {
-    if (CTessIntegration* kit = m_frame.m_pTessIntegration) kit->NotifyEventDownloadFinished(newPath.c_str(), 0, 0, 0);
-}
+void FrameRequestsHost::kitEventFiled(const std::string& newPath) { m_lastFiled = newPath; }
 
 void FrameRequestsHost::kitEventListReceived(const std::string&, const tagEventDirListCamera& list) {
     auto* kit = dynamic_cast<CNightTessIntegration*>(m_frame.m_pTessIntegration);
@@ -116,6 +117,54 @@ void FrameRequestsHost::kitEventListReceived(const std::string&, const tagEventD
 void FrameRequestsHost::kitAlarm(WPARAM a, LPARAM b, int source, const std::string& time) {
     if (CTessIntegration* kit = m_frame.m_pTessIntegration) {
         kit->NotifyAlarmDetected(static_cast<WORD>(a), static_cast<WORD>(b), static_cast<WORD>(source), time.c_str());
+    }
+}
+
+bool FrameRequestsHost::dispatchCommand(WPARAM kind, const std::string& text) {
+    CPacketConnection* l = m_frame.m_pConnection;
+    if (l == nullptr || text.empty() || text.size() > 0xFFFF) return false;
+    LUMO_TRACE(5, "CMainFrame::OnCmdToDispatch kind %lu: %s", static_cast<unsigned long>(kind), text.c_str());
+    return l->SendLumoraRPC(text.c_str(), static_cast<WORD>(text.size())) > 0;
+}
+
+bool FrameRequestsHost::eventToBeShown(const std::string&, const tagEventHeader&) { return true; }
+
+// The two header values at 38 and 42, which the kit's event information
+// passes on as well, go with the filed path.
+void FrameRequestsHost::kitEventReceived(const tagEventHeader& header) {
+    static_assert(offsetof(tagEventHeader, ftEndTime) == 38);
+    if (CTessIntegration* kit = m_frame.m_pTessIntegration) {
+        kit->NotifyEventDownloadFinished(m_lastFiled.c_str(), 0, header.ftEndTime.dwLowDateTime,
+                                         header.ftEndTime.dwHighDateTime);
+    }
+}
+
+void FrameRequestsHost::announceEvent(const tagEventHeader&) {
+    ++m_frame.m_eventsAnnounced;
+    m_frame.PlayEventSound(2);
+}
+
+bool FrameRequestsHost::inputAlarmEnabled(WPARAM adapter, LPARAM input) {
+    CDBLumo* db = m_frame.RemoteDB();
+    if (db == nullptr || adapter >= WPARAM(kMaxAdapters) || input < 0) return false;
+    auto profile = std::make_unique<tagHWProfile>();
+    if (db->GetHWProfiles(profile.get()) == 0) return false;
+    return adapter < profile->adaptersNumber && input < LPARAM(profile->adapters[adapter].camerasNumber);
+}
+
+void FrameRequestsHost::kitInput(WPARAM adapter, LPARAM input) {
+    if (CTessIntegration* kit = m_frame.m_pTessIntegration) {
+        kit->NotifyBeforeDialOnAlarm(static_cast<WORD>(adapter), static_cast<WORD>(input));
+    }
+}
+
+void FrameRequestsHost::kitDownloadStopped(LONG fileKind) {
+    CTessIntegration* kit = m_frame.m_pTessIntegration;
+    if (kit == nullptr) return;
+    if (fileKind == kFileKindEventList) {
+        kit->NotifyListDownloadFinished(8);
+    } else {
+        kit->NotifyEventDownloadFinished("", 8, 0, 0);
     }
 }
 

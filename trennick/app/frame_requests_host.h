@@ -30,12 +30,27 @@ public:
     void showSnapshot(const std::string& bitmapPath) override;
     void kitNoEvents() override;
     void kitEventNotFound() override;
+    // The filed event's path goes with the kit's notification of it.
     void kitEventFiled(const std::string& newPath) override;
     void kitEventListReceived(const std::string&, const tagEventDirListCamera& list) override;
     void kitAlarm(WPARAM a, LPARAM b, int source, const std::string& time) override;
+    // A command to forward goes to the site as a text request.
+    bool dispatchCommand(WPARAM kind, const std::string& text) override;
+    // Every event filed for the connected station is shown: the kit hears of
+    // it (its path and the two values the
+    // kit's event information gives) and the frame announces it with the event
+    // sound.
+    bool eventToBeShown(const std::string& path, const tagEventHeader& header) override;
+    void kitEventReceived(const tagEventHeader& header) override;
+    void announceEvent(const tagEventHeader& header) override;
+    // An input of the site's profile (its adapter and camera exist there).
+    bool inputAlarmEnabled(WPARAM adapter, LPARAM input) override;
+    void kitInput(WPARAM adapter, LPARAM input) override;
+    void kitDownloadStopped(LONG fileKind) override;
 
 private:
     CMainFrame& m_frame;
+    std::string m_lastFiled;  // the path of the event filed last
 };
 
 }  // namespace trennick

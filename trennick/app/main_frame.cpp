@@ -907,12 +907,13 @@ void CMainFrame::registerRows() {
     });
     t.add(kMsgSetQuality, [this](WPARAM quality, LPARAM) { SetQuality(quality); return LRESULT{0}; });
     t.add(kMsgHelpKey, [this](WPARAM, LPARAM) { OnHelp(); return LRESULT{0}; });
-    t.add({kMsgDebriefStart, kMsgEventListRequest, kMsgEventFileRequest, kMsgSettingsError, kMsgSettingsError2},
-          [](UINT msg, WPARAM, LPARAM) {
-              // The event player is not here yet; the data goes with the message.
-              LUMO_TRACE(3, "CMainFrame: message 0x%X not served", msg);
-              return LRESULT{0};
-          });
+    // The peer's requests and reports (its event-list and event-file
+    // requests, its settings error reports) are the station's requests' rows.
+    t.add(kMsgDebriefStart, [](WPARAM, LPARAM) {
+        // The event player is not here yet; the data goes with the message.
+        LUMO_TRACE(3, "CMainFrame: message 0x%X not served", kMsgDebriefStart);
+        return LRESULT{0};
+    });
     t.add({kMsgFileReceivedKind3, kMsgFileReceivedKind4, kMsgFinishUpgrade}, [this](UINT msg, WPARAM, LPARAM) {
         if (m_pRemoteSetMgr == nullptr) return LRESULT{0};
         if (msg == kMsgFileReceivedKind3) m_pRemoteSetMgr->OnReceivedSettings();

@@ -246,6 +246,8 @@ public:
     CTessIntegration* TessIntegration() const { return m_pTessIntegration; }
     // The last timed notice shown and how many serial-out messages the link handed over.
     const std::string& LastNotice() const { return m_lastNotice; }
+    // How many received events the frame announced.
+    int EventsAnnounced() const { return m_eventsAnnounced; }
     DWORD SerialOutMessages() const { return m_serialOutMessages; }
     bool SiteLocked() const { return m_station.SiteLocked(); }
     int RecordMode() const { return m_recordMode; }
@@ -434,6 +436,7 @@ private:
     std::string m_lastNotice;
     // Cards confirmed to the peer and not yet in the address book.
     std::vector<tagBusinessCard> m_cardsToFile;
+    int m_eventsAnnounced = 0;
     DWORD m_serialOutMessages = 0;
 
     // The status texts' clocks.

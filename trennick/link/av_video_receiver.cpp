@@ -87,7 +87,10 @@ void VideoReceiver::StoreNewFrame(const DecodedBucket& bucket) {
     m_serial.AddSerialVideoFrame(m_frame.data(), length, formatChanged, cameraChanged);
     SendToNetwork(m_frame.data(), length);
     if (m_frames != nullptr) {
-        m_frames->push(static_cast<WORD>(bucket.BucketType), m_frame.data(), length, cameraChanged || formatChanged);
+        // The frame goes on with the camera it was counted for, also when
+        // the bucket carried none (type 11).
+        const WORD type = static_cast<WORD>(((camera & 0xFF) << 8) | kind);
+        m_frames->push(type, m_frame.data(), length, cameraChanged || formatChanged);
     }
 }
 

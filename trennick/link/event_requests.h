@@ -8,6 +8,7 @@
 #include "tavicore/event_file.h"
 
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace trennick {
@@ -31,5 +32,18 @@ std::vector<BYTE> buildEventFileRequest(const tagEventHeader& header);
 // otherwise the bytes between the first "<" and the first ">" behind it (at
 // most 86, zero-filled), as older stations frame it.
 std::optional<tagEventHeader> parseEventFileRequest(const BYTE* body, DWORD length);
+
+// The list a station serves for a peer's event-list request (the 576-byte
+// record the link posts): this station's events of the record's kind
+// (without the request bit 0x20000), adapter and camera, written into a list
+// file. An empty path or a count of 0: there are none to send.
+struct ServedEventList {
+    std::string path;
+    DWORD count = 0;
+    DWORD kind = 0;
+    WORD adapter = 0;
+    WORD camera = 0;
+};
+ServedEventList PrepareServedEventList(const BYTE* record);
 
 }  // namespace trennick

@@ -1,5 +1,6 @@
 #include "trennick/link/event_requests.h"
 
+#include "common/fixed_text.h"
 #include "trennick/link/link_payloads.h"
 
 #include <cstdio>
@@ -73,6 +74,27 @@ std::optional<tagEventHeader> parseEventFileRequest(const BYTE* body, DWORD leng
     const DWORD n = std::min<DWORD>(static_cast<DWORD>(close - (body + start)), sizeof header);
     std::memcpy(&header, body + start, n);
     return header;
+}
+
+ServedEventList PrepareServedEventList(const BYTE* record) {
+    ServedEventList served;
+    if (record == nullptr) return served;
+    tagEventDirListCamera request{};
+    CEventFile::evListRecordFromBytes(record, &request);
+    tagEventDirListCamera list{};
+    list.dwType = request.dwType & 0xFFFF;
+    list.wAdapter = request.wAdapter;
+    list.wCamera = request.wCamera;
+    CEventFile scan;
+    scan.evFillEventDirList(&list, 0, "", nullptr, 0, 0, 1);
+    served.count = list.dwEventCount;
+    served.path = fixed_text::Read(list.szListFile, sizeof list.szListFile);
+    served.kind = list.dwType;
+    served.adapter = list.wAdapter;
+    served.camera = list.wCamera;
+    CEventFile::evFree(&list.localList);
+    CEventFile::evFree(&list.remoteList);
+    return served;
 }
 
 }  // namespace trennick

@@ -136,6 +136,9 @@ public:
 
 using UserRecord = std::array<BYTE, kUserRecordBytes>;
 
+// An edit of this station's hardware profile; true: write it back.
+using LocalProfileEdit = std::function<bool(tagHWProfile&)>;
+
 // The main frame's data and services as the link uses them.
 class LinkHost {
 public:
@@ -168,9 +171,11 @@ public:
     // Stores the peer's hardware profile in the remote station's settings database.
     virtual void storeRemoteHWProfile(const tagHWProfile& /*profile*/) {}
     // Runs `edit` on this station's hardware profile under the settings
-    // database's lock and writes the profile back when `edit` returns true.
-    // False when there is no settings database.
-    virtual bool editLocalHWProfile(const std::function<bool(tagHWProfile&)>& /*edit*/) { return false; }
+    // database's lock and writes the profile back when `edit` returns true,
+    // now or later on the host's own thread (the edit holds its values, not
+    // references), so the pass that asks never waits. False when there is
+    // no settings database.
+    virtual bool editLocalHWProfile(const LocalProfileEdit& /*edit*/) { return false; }
     // Shows a string resource in the main frame's timed message box (empty
     // caption, kind 10); false when there is no main window.
     virtual bool showTimedNotice(UINT /*stringId*/) { return false; }

@@ -186,7 +186,7 @@ int CPacketConnection::DispatchLumoraRPC(const BYTE* text, DWORD length) {
         if (result == 5 && value == 0) {
             return result;  // page 0 changes nothing
         }
-        const bool stored = m_host->editLocalHWProfile([&](tagHWProfile& profile) {
+        const bool stored = m_host->editLocalHWProfile([a, result, value](tagHWProfile& profile) {
             tagAdapterBlock& block = profile.adapters[a];
             tagAdapterDeviceData data = readDeviceData(block);
             if (result == 5) {
@@ -237,8 +237,8 @@ int CPacketConnection::DispatchLumoraRPC(const BYTE* text, DWORD length) {
         linkTrace(1, "CPacketConnection::DispatchLumoraRPC RPC_SETDIGITALOUTPUT: output outside the profile");
         return 0;
     }
-    const bool stored = m_host->editLocalHWProfile([&](tagHWProfile& profile) {
-        profile.adapters[*adapter].relays[*bit].state = static_cast<WORD>(*value);
+    const bool stored = m_host->editLocalHWProfile([a = *adapter, b = *bit, v = *value](tagHWProfile& profile) {
+        profile.adapters[a].relays[b].state = static_cast<WORD>(v);
         return true;
     });
     return stored ? 2 : 0;

@@ -6,7 +6,9 @@
 #include "tavicore/stills_devices.h"
 #include "trennick/link/common_base.h"
 #include "trennick/link/event_requests.h"
+#include "trennick/link/file_transfer.h"
 #include "trennick/link/packet_connection.h"
+#include "trennick/link/prot_list.h"
 #include "trennick/station/site_token.h"
 
 #include <algorithm>
@@ -193,13 +195,13 @@ bool CRemoteRequests::Handle(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
     case kMsgInputAlarm:
         result = OnInputAlarm(wParam, lParam);
         return true;
-    case kMsgPeerEventListRequest: {
-        auto record = platform::TakePostedData<EventListRequestBlock>(lParam);
-        if (record == nullptr || !m_host.peerEventListRequest(record->data())) {
-            LUMO_TRACE(3, "CMainFrame: the station's event list request is not served here");
+    case kMsgPeerEventListRequest:
+        if (auto record = platform::TakePostedData<EventListRequestBlock>(lParam)) {
+            OnPeerEventListRequest(*record);
+        } else {
+            LUMO_TRACE(3, "CMainFrame: the station's event list request came without its record: ignored");
         }
         return true;
-    }
     case kMsgSettingsErrorReport:
     case kMsgSettingsErrorReport2: {
         auto report = platform::TakePostedData<SettingsReport>(lParam);
@@ -487,6 +489,28 @@ void CRemoteRequests::OnSendEventToRemote(const tagEventHeader& header) {
         return;
     }
     m_host.sendFile(path, "Event File");
+}
+
+void CRemoteRequests::OnPeerEventListRequest(const EventListRequestBlock& record) {
+    CPacketConnection* link = m_host.link();
+    if (link == nullptr || !link->IsConnected()) {
+        LUMO_TRACE(5, "CMainFrame: an event list request without a connection: ignored");
+        return;
+    }
+    const ServedEventList list = PrepareServedEventList(record.data());
+    LUMO_TRACE(5, "CMainFrame: event list asked for kind %lu, adapter %u, camera %u: %lu events",
+               static_cast<unsigned long>(list.kind), unsigned(list.adapter), unsigned(list.camera),
+               static_cast<unsigned long>(list.count));
+    if (list.count == 0 || list.path.empty()) {
+        link->SendAcknowledgment(ID_DSVD_NOEVENTSREC, TRUE);
+    } else if (!m_host.sendFile(list.path, "Event List")) {
+        // Another file is going: the peer may ask again.
+        link->SendAcknowledgment(kTokCantTransferFile, TRUE);
+    }
+}
+
+void CRemoteRequests::OnReceiveStopped(LONG fileKind) {
+    if (fileKind == kFileKindEventList || fileKind == kFileKindEvent) m_host.kitDownloadStopped(fileKind);
 }
 
 // ---- alarm time stamps ----

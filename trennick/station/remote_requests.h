@@ -116,15 +116,16 @@ public:
     // A settings error report of the peer (0x8048, 0x8083). False: nobody
     // takes it yet.
     virtual bool settingsErrorReport(UINT /*message*/, const BYTE* /*block*/, DWORD /*length*/) { return false; }
-    // The peer asked for our event list (0x8039, a 576-byte record); false:
-    // nobody serves it yet.
-    virtual bool peerEventListRequest(const BYTE* /*record*/) { return false; }
 
     // The kit channel's notifications.
     virtual void kitNoEvents() {}
     virtual void kitEventNotFound() {}
     virtual void kitEventFiled(const std::string& /*newPath*/) {}
+    // A filed event that is to be shown (the kit's event notification).
     virtual void kitEventReceived(const tagEventHeader& /*header*/) {}
+    // A download the user stopped: an event list (kFileKindEventList) or an
+    // event file (kFileKindEvent) ended without its file.
+    virtual void kitDownloadStopped(LONG /*fileKind*/) {}
     // A remote event list was filed for the connected station (its name)
     // under the kind, adapter and camera of `list`.
     virtual void kitEventListReceived(const std::string& /*station*/, const tagEventDirListCamera& /*list*/) {}
@@ -164,6 +165,13 @@ public:
     void OnSendEventToRemote(const tagEventHeader& header);
     LRESULT OnAlarmToTess(WPARAM wParam, LPARAM lParam);
     LRESULT OnInputAlarm(WPARAM adapter, LPARAM input);
+    // The peer asked for this station's event list of one camera (the
+    // 576-byte record): the list file is sent, or "<NOEVENTSREC>" when there
+    // are no such events.
+    void OnPeerEventListRequest(const EventListRequestBlock& record);
+    // The user stopped a file that was arriving (its kind): the kit hears
+    // that the download ended.
+    void OnReceiveStopped(LONG fileKind);
 
     // The work of the two above once the link named the received file.
     void FileReceivedEvent(std::string received);

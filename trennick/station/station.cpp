@@ -96,20 +96,12 @@ public:
     void storeRemoteHWProfile(const tagHWProfile& profile) override {
         if (CDBLumoRemote* db = m_station.m_remoteDB.get()) db->UpdateHWProfiles(&profile, nullptr);
     }
+    // The edit is applied on the owner thread (Station::editLocalProfile):
+    // the link's pass that asks for it never waits for the settings.
     bool editLocalHWProfile(const std::function<bool(tagHWProfile&)>& edit) override {
-        std::lock_guard lock(m_station.m_localProfileLock);
-        if (m_station.m_stopped) return false;
-        // This station's own settings, read on the first request only: the
-        // whole local database is a long read that a start need not wait for.
-        if (m_station.m_localDB == nullptr) m_station.m_localDB = std::make_unique<CDBLumoLocal>(nullptr, 0);
-        CDBLumoLocal* db = m_station.m_localDB.get();
-        auto profile = std::make_unique<tagHWProfile>();
-        db->GetHWProfiles(profile.get());
-        if (edit(*profile)) {
-            db->UpdateHWProfiles(profile.get(), nullptr);
-            db->WriteHWProfiles();
-        }
-        return true;
+        const platform::HWND hwnd = m_station.Hwnd();
+        return !m_station.m_stopped && hwnd != 0 &&
+               platform::PostMessageOwned(hwnd, kMsgLocalProfileEdit, 0, std::make_unique<LocalProfileEdit>(edit));
     }
     // Both may come from a transport's thread: the owner thread shows them.
     bool showTimedNotice(UINT stringId) override {
@@ -220,6 +212,9 @@ Station::Station(StationConfig config) : m_config(std::move(config)), m_netInUse
         m_inet = inet.get();
         m_link = std::move(inet);
     }
+    // Video that carries no camera is of the camera selected in the
+    // connected site's settings.
+    m_link->SetSelectedCamera([this] { return SelectedCamera(); });
     m_arming = std::make_unique<StationArming>(*m_link, [this] { return Now(); }, [this](const ArmChanged& event) {
         tell(&StationObserver::onArmChanged, event);
     });
@@ -304,10 +299,31 @@ void Station::Stop() {
     m_loop->Stop();
     if (m_keepAlive != nullptr) m_keepAlive->Close();
     if (m_inet != nullptr && m_inet->IsDialUpLinked()) m_inet->HangUpDialUp();
-    {
-        std::lock_guard lock(m_localProfileLock);
-        m_localDB.reset();
+    m_localDB.reset();
+}
+
+void Station::editLocalProfile(const LocalProfileEdit& edit) {
+    if (m_stopped || !edit) return;
+    // This station's own settings, read on the first request only: the
+    // whole local database is a long read that a start need not wait for.
+    if (m_localDB == nullptr) m_localDB = std::make_unique<CDBLumoLocal>(nullptr, 0);
+    auto profile = std::make_unique<tagHWProfile>();
+    m_localDB->GetHWProfiles(profile.get());
+    if (edit(*profile)) {
+        m_localDB->UpdateHWProfiles(profile.get(), nullptr);
+        m_localDB->WriteHWProfiles();
     }
+}
+
+int Station::SelectedCamera() const {
+    CDBLumoRemote* db = m_remoteDB.get();
+    if (db == nullptr) return 0;
+    WORD adapter = 0;
+    db->GetCurrentAdapter(&adapter);
+    if (adapter >= kMaxAdapters) return 0;
+    auto profile = std::make_unique<tagHWProfile>();
+    db->GetHWProfiles(profile.get());
+    return std::min<int>(profile->adapters[adapter].selectedInput, kCamerasPerAdapter - 1);
 }
 
 }  // namespace trennick
@@ -391,6 +407,10 @@ void Station::registerRows() {
         if (auto ended = platform::TakePostedData<LinkTransferResult>(data)) {
             transferEnded(TransferEnded{ended->direction, ended->fileKind, ended->path, ended->result});
         }
+        return LRESULT{0};
+    });
+    t.add(kMsgLocalProfileEdit, [this](WPARAM, LPARAM data) {
+        if (auto edit = platform::TakePostedData<LocalProfileEdit>(data)) editLocalProfile(*edit);
         return LRESULT{0};
     });
     t.add(kMsgUserNotice, [this](WPARAM, LPARAM data) {
@@ -688,8 +708,13 @@ void Station::OnConnectDisconnectAttendedTimeout() {
 }
 
 LRESULT Station::CancleFileReceiving() {
-    const LONG agreed = m_link->SetReceiveStatus(0, nullptr);
-    return agreed == 1 ? 0 : 1;
+    LUMO_TRACE(5, "ENTER %s", "Station::CancleFileReceiving");
+    LONG kind = kFileKindAny;
+    const bool arriving = m_link->GetReceiveStatus(nullptr, nullptr, &kind, nullptr, nullptr) == REC_RECEIVING;
+    if (m_link->SetReceiveStatus(0, nullptr) != 1) return 1;
+    // A kit waiting for the download hears that it ended.
+    if (arriving && m_requests != nullptr) m_requests->OnReceiveStopped(kind);
+    return 0;
 }
 
 void Station::OnPeerVideoRequest(WPARAM token) {

@@ -11,8 +11,8 @@
 //
 // Threads: everything runs on the owner thread (the thread that made it)
 // except the link's host services, which the link may call from a transport
-// thread: those read data copied whole or behind the site-information and
-// local-profile locks. Failures: a part missing is skipped and traced; nothing
+// thread: those read data copied whole or behind the site-information lock,
+// or post their work to the owner thread. Failures: a part missing is skipped and traced; nothing
 // throws.
 
 #include "platform/message_window.h"
@@ -199,7 +199,12 @@ public:
     CommsSettingsRecord& LinkComms() { return m_linkComms; }
     void ApplyLinkSettings();
     CDBLumoRemote* RemoteDB() const { return m_remoteDB.get(); }
+    // This station's settings database once a peer's text request changed
+    // them (loaded on the owner thread at the first request); null before.
     CDBLumoLocal* LocalDB() const { return m_localDB.get(); }
+    // The camera selected in the connected site's settings (the current
+    // adapter's selected input): the camera of video that carries none.
+    int SelectedCamera() const;
     // The handling of the connected station's requests and replies, with the
     // window's side of them given; null takes it away with its rows.
     void SetRequestsHost(RemoteRequestsHost* host);
@@ -215,6 +220,7 @@ private:
     friend class LinkServicesHost;
 
     void registerRows();
+    void editLocalProfile(const LocalProfileEdit& edit);
     LRESULT dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
     void runPass();
     void ordinaryPass(CPacketConnection& link, bool connected);
@@ -257,7 +263,6 @@ private:
     // The link reads the site information and edits the local profile from
     // whatever thread runs it.
     mutable std::mutex m_siteInfoLock;
-    std::mutex m_localProfileLock;
     std::unique_ptr<CDBLumoLocal> m_localDB;
     BYTE m_siteInfo[kSiteInfoBytes] = {};
     BYTE m_remoteStationData[kStationDataBytes] = {};

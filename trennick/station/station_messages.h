@@ -49,6 +49,10 @@ inline constexpr UINT kMsgChatCaptured = 0x80F5;
 // The peer's business card, to be filed in the address book after the loop
 // pass that received it: posted tagBusinessCard.
 inline constexpr UINT kMsgFileCard = 0x80FA;
+// A peer's text request changes this station's hardware profile: posted
+// LocalProfileEdit, applied on the owner thread so the link's pass never
+// waits for the settings to be read.
+inline constexpr UINT kMsgLocalProfileEdit = 0x80FB;
 inline constexpr UINT kMsgDisconnectMessage = 0x5970;  // (string id or 0, std::string text or none): the link ended
 inline constexpr UINT kMsgSyncLost = 0x8016;           // keep-alive: the peer went silent
 inline constexpr UINT kMsgSendLamp = 0x8017;

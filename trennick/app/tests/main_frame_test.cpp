@@ -179,13 +179,20 @@ TEST(MainFrame, LinkHostHooksReachTheRealFrame) {
     EXPECT_STREQ(record->phone, "555-0100");
     EXPECT_EQ(record->adapterNum, 1u);
 
-    // A text request switches output 3 of adapter 0 of this station's profile.
+    // A text request switches output 3 of adapter 0 of this station's
+    // profile. The link's read never waits for this station's settings: they
+    // are read, changed and written on the frame's thread after it.
     g_link->feed("<LumoraRPC><2><0><3><1>");
-    ASSERT_NE(frame->LocalDB()->GetHWProfiles(profile.get(), 0), 0);
-    EXPECT_EQ(profile->adapters[0].relays[3].state, 1);
+    EXPECT_EQ(frame->LocalDB(), nullptr) << "the read loaded this station's settings itself";
+    ASSERT_TRUE(pumpUntil([&] {
+        return frame->LocalDB() != nullptr && frame->LocalDB()->GetHWProfiles(profile.get(), 0) != 0 &&
+               profile->adapters[0].relays[3].state == 1;
+    }));
     g_link->feed("<LumoraRPC><2><0><3><0>");
-    frame->LocalDB()->GetHWProfiles(profile.get(), 0);
-    EXPECT_EQ(profile->adapters[0].relays[3].state, 0);
+    ASSERT_TRUE(pumpUntil([&] {
+        frame->LocalDB()->GetHWProfiles(profile.get(), 0);
+        return profile->adapters[0].relays[3].state == 0;
+    }));
 
     // A peer's notice is shown and leaves the call up.
     g_link->feed("<NOTIFYRPC><1><2><0>");

@@ -4,6 +4,7 @@
 // fills, the site's obeyed requests and the program's own state are checked.
 
 #include "trennick/app/testing/app_test_support.h"
+#include "trennick/app/testing/kit_proxy.h"
 #include "common/kc_reg.h"
 #include "platform/local_bus.h"
 #include "platform/message_window.h"
@@ -90,56 +91,8 @@ TEST(NightTessIntegration, SerialOutDataEscapesAndItsRoom) {
     }
 }
 
-// The kit's proxy window: hears the recorder's notifications and keeps each
-// one's code and payload.
-class Proxy : public platform::MessageWindow {
-public:
-    struct Received {
-        WORD code;
-        std::vector<BYTE> payload;
-    };
-    std::vector<Received> received;
+using Proxy = KitProxy;
 
-protected:
-    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
-        if (msg != platform::RegisterWindowMessage(kTessInMessageName)) return MessageWindow::WindowProc(msg, wParam, lParam);
-        platform::SharedMemory memory = platform::SharedMemory::open(static_cast<int>(lParam), kTessBlockBytes);
-        if (memory.valid()) {
-            const auto* block = static_cast<const TessBlock*>(memory.data());
-            received.push_back({block->wCode, std::vector<BYTE>(block->payload, block->payload + kTessPayloadBytes)});
-        }
-        return 1;
-    }
-};
-
-// Sends one request as the kit does; the answer, and the payload as the
-// recorder left it in `payload`.
-LRESULT kitRequest(platform::HWND recorder, platform::HWND proxy, WORD code, std::vector<BYTE>& payload) {
-    platform::SharedMemory memory = platform::SharedMemory::create(kTessBlockBytes);
-    if (!memory.valid()) return -100;
-    TessBlock block{};
-    block.dwSenderId = static_cast<DWORD>(proxy);
-    block.wCode = code;
-    payload.resize(kTessPayloadBytes);
-    std::memcpy(block.payload, payload.data(), kTessPayloadBytes);
-    std::memcpy(memory.data(), &block, sizeof block);
-    const LRESULT answer = platform::SendMessageFd(
-        recorder, platform::RegisterWindowMessage(kTessOutMessageName), static_cast<WPARAM>(::getpid()), memory.fd());
-    std::memcpy(&block, memory.data(), sizeof block);
-    std::memcpy(payload.data(), block.payload, kTessPayloadBytes);
-    return answer;
-}
-
-WORD at16(const std::vector<BYTE>& p, std::size_t at) {
-    WORD v = 0;
-    std::memcpy(&v, p.data() + at, 2);
-    return v;
-}
-DWORD at32(const std::vector<BYTE>& p, std::size_t at) {
-    DWORD v = 0;
-    std::memcpy(&v, p.data() + at, 4);
-    return v;
-}
 std::string atText(const std::vector<BYTE>& p, std::size_t at) {
     return std::string(reinterpret_cast<const char*>(p.data() + at), strnlen(reinterpret_cast<const char*>(p.data() + at), p.size() - at));
 }
@@ -449,22 +402,13 @@ std::map<std::string, std::string> readResults(const fs::path& path) {
 TEST(NightTessIntegration, KitClientDrivesEveryRequestAgainstTheProgramConnectedToTheSite) {
     const fs::path home = std::getenv("VELMOOR_HOME");
     const std::string sitePort = std::to_string(nettest::freePort());
-    const auto siteProgram = platform::findProgram("velmoor-site");
-    ASSERT_TRUE(siteProgram.has_value());
+    LoggedSite loggedSite(sitePort, "--stream block --no-video --cameras 4 --name 'Kit site'");
+    ASSERT_TRUE(loggedSite.valid()) << loggedSite.log();
+    platform::Process& site = loggedSite.process();
     const fs::path siteLog = home / "site.log";
-    platform::Process site = platform::Process::start(
-        "sh", {"-c", "exec \"" + siteProgram->string() + "\" --port " + sitePort +
-                         " --stream block --no-video --cameras 4 --name 'Kit site' > \"" + siteLog.string() + "\" 2>&1"});
-    ASSERT_TRUE(site.valid());
-    ASSERT_TRUE(pumpUntil([&] { return readAll(siteLog).find("listening on port") != std::string::npos; },
-                          std::chrono::seconds(60)))
-        << readAll(siteLog);
 
     AnsweringUi ui;
-    auto app = std::make_unique<CKivApp>(
-        std::vector<std::string>{"/NOSPLASH", "/I", "/U71", "/P=" + std::to_string(nettest::freePort()),
-                                 "/D=127.0.0.1:" + sitePort, "/C"},
-        "", quietServices(&ui));
+    auto app = std::make_unique<CKivApp>(callSiteArgs("71", sitePort, nettest::freePort()), "", quietServices(&ui));
     ASSERT_TRUE(app->InitInstance());
     CMainFrame* frame = app->MainFrame();
     auto* kit = dynamic_cast<CNightTessIntegration*>(app->GetTessIntegration());
@@ -476,12 +420,7 @@ TEST(NightTessIntegration, KitClientDrivesEveryRequestAgainstTheProgramConnected
         std::vector<BYTE> hello(kTessPayloadBytes, 0);
         ASSERT_EQ(kitRequest(kit->hwnd(), listener.hwnd(), 0, hello), 0);
     }
-    auto heard = [&](WORD code) -> const Proxy::Received* {
-        for (const auto& n : listener.received) {
-            if (n.code == code) return &n;
-        }
-        return nullptr;
-    };
+    auto heard = [&](WORD code) { return listener.heard(code); };
     // Connected, with the site's hardware profile stored.
     ASSERT_TRUE(pumpUntil(
         [&] {

@@ -8,6 +8,7 @@
 // and again with every hello it repeats.
 
 #include "trennick/app/testing/app_test_support.h"
+#include "trennick/app/testing/kit_proxy.h"
 #include "common/fixed_text.h"
 #include "platform/folders.h"
 #include "platform/testing/child_process.h"
@@ -15,10 +16,13 @@
 #include "tavicore/users_manager.h"
 #include "trennick/app/kiv_app.h"
 #include "trennick/app/main_frame.h"
+#include "trennick/kit/tess_integration.h"
+#include "trennick/station/station_messages.h"
 #include "trennick/book/addr_book_file.h"
 #include "trennick/link/bucket.h"
 #include "trennick/link/cards.h"
 #include "trennick/link/common_base.h"
+#include "trennick/link/event_requests.h"
 #include "trennick/link/file_transfer.h"
 #include "trennick/link/packet_connection.h"
 #include "trennick/link/prot_list.h"
@@ -30,6 +34,7 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <deque>
@@ -214,11 +219,12 @@ bool sendFile(PlainPeer& peer, const std::string& name, const std::vector<BYTE>&
     return check();
 }
 
-// Receives a file the program sends, answering each block with the number 0
-// or, when `numbered`, with the block's own number, and the whole-file check
-// by its token with the number 0 (the check as told).
-std::optional<std::vector<BYTE>> receiveFile(PlainPeer& peer, bool checkPasses, bool numbered = false) {
-    if (!peer.until(ID_DSVD_SEND_NF)) return std::nullopt;
+// Receives a file the program sends (announced by `announcement`), answering
+// each block with the number 0 or, when `numbered`, with the block's own
+// number, and the whole-file check by its token with the number 0.
+std::optional<std::vector<BYTE>> receiveFile(PlainPeer& peer, bool checkPasses, bool numbered = false,
+                                             WORD announcement = ID_DSVD_SEND_NF) {
+    if (!peer.until(announcement)) return std::nullopt;
     peer.token(ID_DSVD_OK_FOR_SEND);
     std::vector<BYTE> file;
     for (;;) {
@@ -430,6 +436,49 @@ VELMOOR_TEST_CHILD(plain_peer_huge_offer) {
     return closeSession(peer, folder, "abc") ? 0 : 3;
 }
 
+// Calls the program and asks it for its event lists: of adapter 1, camera 2
+// (the list arrives as a file) and of camera 8 (none recorded). args: port,
+// folder.
+VELMOOR_TEST_CHILD(plain_peer_asks_events) {
+    const fs::path folder = args.at(1);
+    PlainPeer peer(nettest::connectRaw(static_cast<unsigned short>(std::stoi(args.at(0)))));
+    if (!openSession(peer, 1)) return 2;
+    auto ask = [&](WORD camera) {
+        EventListRequest request;
+        request.eventType = EVENT_TYPE_AUTOMATIC;
+        request.adapter = 1;
+        request.selectedInput = camera;
+        const std::vector<BYTE> body = buildEventListRequest(request, 2);
+        return peer.token(ID_DSVD_REFRESHDEBRIEF, std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+    };
+    if (!ask(2)) return 3;
+    const auto list = receiveFile(peer, true, false, ID_DSVD_SNDEVLT);
+    if (!list) return 4;
+    writeFile(folder / "list.bin", *list);
+    if (!ask(8)) return 5;
+    if (!peer.until(ID_DSVD_NOEVENTSREC)) return 6;
+    mark(folder / "none");
+    return closeSession(peer, folder, "abc") ? 0 : 7;
+}
+
+// Calls the program and offers it an event file, then an event list, sending
+// no block of either: the test stops each. args: port, folder.
+VELMOOR_TEST_CHILD(plain_peer_offers_downloads) {
+    const fs::path folder = args.at(1);
+    PlainPeer peer(nettest::connectRaw(static_cast<unsigned short>(std::stoi(args.at(0)))));
+    if (!openSession(peer, 1)) return 2;
+    const std::pair<WORD, const char*> offers[] = {{ID_DSVD_SEND_EV, "event"}, {ID_DSVD_SNDEVLT, "list"}};
+    for (const auto& [token, name] : offers) {
+        peer.token(token, std::string(tokenText(ID_DSVD_NAME)) + "<" + name + ".trg>" +
+                              std::string(tokenText(ID_DSVD_SIZE)) + "<    5000>" + std::string(tokenText(ID_DSVD_DATE)) +
+                              "<0,0>");
+        if (!peer.until(ID_DSVD_OK_FOR_SEND)) return 3;
+        mark(folder / (std::string(name) + "-offered"));
+        waitForFile(folder / (std::string(name) + "-stopped"));
+    }
+    return closeSession(peer, folder, "abc") ? 0 : 4;
+}
+
 namespace {
 
 class PlainPeerTest : public ::testing::Test {
@@ -567,6 +616,69 @@ TEST_F(PlainPeerTest, ACardsFieldSeparatorsNeverReachTheAddressBook) {
     EXPECT_EQ(card.Info(), "x1:Forged");
     EXPECT_EQ(filed.FindEntry("Forged"), nullptr);
 
+    mark(folder / "hang-up");
+    ASSERT_TRUE(waitFor(folder / "report"));
+    EXPECT_EQ(peer.wait(std::chrono::seconds(30)), 0);
+}
+
+// The peer asks for this station's event list of a camera: the program
+// sends the list of its own events of that camera, or "<NOEVENTSREC>" for a
+// camera without events.
+TEST_F(PlainPeerTest, APeersEventListRequestIsServedFromThisStationsEvents) {
+    const std::string root = eventtest::useTestRoot();
+    const std::string recorded = eventtest::writeEvent(eventtest::key(EVENT_TYPE_AUTOMATIC, 1, 2, 3),
+                                                       {{1500, false}, {2600, false}});
+    ASSERT_TRUE(fs::exists(recorded));
+    const unsigned short port = nettest::freePort();
+    start({"/P=" + std::to_string(port)});
+    ASSERT_TRUE(pumpUntil([&] { return frame->Connection()->IsListeningFor(2); }));
+    auto peer = velmoor::testing::ChildProcess::start("plain_peer_asks_events", {std::to_string(port), folder.string()});
+    ASSERT_TRUE(waitFor(folder / "none")) << "the peer ended with " << peer.wait(std::chrono::seconds(1))
+                                          << (fs::exists(folder / "list.bin") ? "; the list came" : "; no list came");
+    // The list names the camera's one event.
+    const std::vector<BYTE> list = readFile(folder / "list.bin");
+    ASSERT_EQ(list.size(), kEventDirListRecordSize + sizeof(tagEventHeader));
+    tagEventDirListCamera head{};
+    CEventFile::evListRecordFromBytes(list.data(), &head);
+    EXPECT_EQ(+head.wAdapter, 1);
+    EXPECT_EQ(+head.wCamera, 2);
+    tagEventHeader listed{};
+    std::memcpy(&listed, list.data() + kEventDirListRecordSize, sizeof listed);
+    EXPECT_EQ(+listed.dwEventNumber, 3u);
+    mark(folder / "hang-up");
+    ASSERT_TRUE(waitFor(folder / "report"));
+    EXPECT_EQ(peer.wait(std::chrono::seconds(30)), 0);
+}
+
+// The user stops an event file and an event list while they arrive: a kit
+// waiting for either hears that its download ended (code 8).
+TEST_F(PlainPeerTest, AStoppedDownloadTellsTheKitItEnded) {
+    const unsigned short port = nettest::freePort();
+    start({"/P=" + std::to_string(port)});
+    KitProxy kit;
+    ASSERT_TRUE(kit.create("CorvastaProxy", "Corvasta listener window"));
+    {
+        std::vector<BYTE> hello(kTessPayloadBytes, 0);
+        ASSERT_EQ(kitRequest(app->GetTessIntegration()->hwnd(), kit.hwnd(), 0, hello), 0);
+    }
+    ASSERT_TRUE(pumpUntil([&] { return frame->Connection()->IsListeningFor(2); }));
+    auto peer = velmoor::testing::ChildProcess::start("plain_peer_offers_downloads", {std::to_string(port), folder.string()});
+    CPacketConnection& link = *frame->Connection();
+    struct Case {
+        const char* name;
+        WORD code;  // the kit's notification
+    };
+    for (const Case c : {Case{"event", 28}, Case{"list", 26}}) {
+        ASSERT_TRUE(waitFor(folder / (std::string(c.name) + "-offered"))) << c.name;
+        ASSERT_TRUE(pumpUntil([&] { return link.GetFileReceiveStatus() == REC_RECEIVING; })) << c.name;
+        EXPECT_EQ(kit.heard(c.code), nullptr) << c.name;
+        platform::PostMessage(frame->Hwnd(), kMsgCancelFileReceive, 0, 0);
+        ASSERT_TRUE(pumpUntil([&] { return kit.heard(c.code) != nullptr; })) << c.name;
+        DWORD result = 0;
+        std::memcpy(&result, kit.heard(c.code)->payload.data() + (c.code == 28 ? 260 : 0), sizeof result);
+        EXPECT_EQ(result, 8u) << c.name;
+        mark(folder / (std::string(c.name) + "-stopped"));
+    }
     mark(folder / "hang-up");
     ASSERT_TRUE(waitFor(folder / "report"));
     EXPECT_EQ(peer.wait(std::chrono::seconds(30)), 0);

@@ -296,7 +296,7 @@ TEST(RemoteRequests, DataThatComesWithMessagesIsTakenWhetherServedOrNot) {
     ASSERT_TRUE(handleWithData(requests, kMsgSettingsErrorReport, 5,
                                std::make_unique<SettingsReport>(SettingsReport{'o', 'o', 'p', 's', '!'}), result));
     EXPECT_EQ(host.reports, std::vector<std::string>{"oops!"});
-    // Nobody serves the peer's list request yet.
+    // Without a link the peer's list request is only taken.
     ASSERT_TRUE(handleWithData(requests, kMsgPeerEventListRequest, 0, std::make_unique<EventListRequestBlock>(),
                                result));
     ASSERT_TRUE(handleWithData(requests, kMsgCmdToDispatch, 1, std::make_unique<std::string>("<Command>"), result));
