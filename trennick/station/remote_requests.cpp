@@ -502,10 +502,10 @@ void CRemoteRequests::OnPeerEventListRequest(const EventListRequestBlock& record
                static_cast<unsigned long>(list.kind), unsigned(list.adapter), unsigned(list.camera),
                static_cast<unsigned long>(list.count));
     if (list.count == 0 || list.path.empty()) {
-        link->SendAcknowledgment(ID_DSVD_NOEVENTSREC, TRUE);
+        (void)SendTokenToSite(*link, ID_DSVD_NOEVENTSREC);  // traced when not written
     } else if (!m_host.sendFile(list.path, "Event List")) {
         // Another file is going: the peer may ask again.
-        link->SendAcknowledgment(kTokCantTransferFile, TRUE);
+        (void)SendTokenToSite(*link, kTokCantTransferFile);  // traced when not written
     }
 }
 
