@@ -28,7 +28,8 @@ check() {
 }
 
 # These must exist, or the check proves nothing.
-for required in libqel.so libtavicore.so trennick_link_tests trennick_station_tests libranvic.so libh263tmn.so; do
+for required in libqel.so libtavicore.so trennick_link_tests trennick_station_tests trennick_video_pipeline_tests \
+                libranvic.so libh263tmn.so; do
     if [ ! -e "$bin/$required" ]; then
         echo "FAIL $required is missing from $bin"
         failed=$((failed + 1))
